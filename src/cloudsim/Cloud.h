@@ -1,0 +1,63 @@
+#pragma once
+// The simulated AWS cloud. Its state lives in memory (tests) or in a folder
+// (host program, crash tests) so that a later process sees what an earlier
+// one left. Every access runs as a transaction under a lock that also
+// excludes other processes; a folder-backed cloud reloads the state when
+// another process changed it and commits it by atomic replacement, so a
+// process killed mid-write leaves the previous state readable.
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "cloudsim/CloudState.h"
+
+namespace cloudsim {
+
+class Cloud {
+public:
+    // A cloud in memory, seeded from JSON text (see demo/seed.json).
+    static std::shared_ptr<Cloud> InMemory(const std::string& seedJson);
+    // A cloud kept in folder; seeded from seedFile when the folder has no
+    // state yet. Throws std::runtime_error when neither can be read.
+    static std::shared_ptr<Cloud> OpenFolder(const std::string& folder, const std::string& seedFile);
+
+    // The cloud the bridges of this process use: the one installed with
+    // SetProcessCloud, otherwise the folder cloud named by the agent's
+    // settings ("CloudSim": sStateFolder, default <base>/cloudsim; sSeedFile).
+    // Null (with why) when none can be opened.
+    static std::shared_ptr<Cloud> ProcessCloud(std::string* why = nullptr);
+    static void SetProcessCloud(std::shared_ptr<Cloud> cloud);
+
+    ~Cloud();
+
+    // Runs f on the current state. Read does not commit; Write commits the
+    // state when f returns normally (and leaves it untouched if f throws).
+    void Read(const std::function<void(const State&)>& f);
+    void Write(const std::function<void(State&)>& f);
+
+    // Counts a call of a named operation against the fault rules; true (with
+    // the rule's error text) when this call must fail.
+    bool CheckFault(const std::string& operation, std::string& error);
+    void AddFault(const FaultRule& rule);
+    void ClearFaults();
+
+    const std::string& Folder() const { return m_folder; }
+
+private:
+    Cloud() = default;
+    void LoadLocked();
+    void SaveLocked();
+
+    std::recursive_mutex m_mutex;
+    std::string m_folder;          // empty: in memory
+    int m_lockFd = -1;
+    int64_t m_loadedGeneration = -1;
+    State m_state;
+};
+
+// Seed and state JSON conversion.
+State ParseState(const std::string& json);   // throws std::runtime_error
+std::string SerializeState(const State& state);
+
+}  // namespace cloudsim

@@ -1,0 +1,45 @@
+#pragma once
+// The only way anything in the system waits or reads the time. Production
+// uses the system clock; tests install a VirtualClock, whose SleepMs advances
+// time at once, so hour-long waits run in microseconds.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "framework/FrameworkApi.h"
+
+class FW_API IClock {
+public:
+    virtual ~IClock();
+    virtual int64_t NowMs() = 0;          // milliseconds since the Unix epoch
+    virtual void SleepMs(int64_t ms) = 0;
+};
+
+class FW_API SystemClock : public IClock {
+public:
+    int64_t NowMs() override;
+    void SleepMs(int64_t ms) override;
+};
+
+class FW_API VirtualClock : public IClock {
+public:
+    explicit VirtualClock(int64_t startMs = 1798761600000LL /* 2027-01-01 */) : m_now(startMs) {}
+    int64_t NowMs() override { return m_now.load(); }
+    void SleepMs(int64_t ms) override;
+    void AdvanceMs(int64_t ms) { if (ms > 0) m_now += ms; }
+    int64_t TotalSleptMs() const { return m_slept.load(); }
+
+private:
+    std::atomic<int64_t> m_now;
+    std::atomic<int64_t> m_slept{0};
+};
+
+class FW_API FwClock {
+public:
+    static IClock& Get();
+    // Installs a clock for the whole process; null restores the system clock.
+    static void Set(std::shared_ptr<IClock> clock);
+    static int64_t NowMs() { return Get().NowMs(); }
+    static int64_t NowSec() { return Get().NowMs() / 1000; }
+    static void SleepMs(int64_t ms) { Get().SleepMs(ms); }
+};
