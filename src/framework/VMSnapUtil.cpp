@@ -1,0 +1,3 @@
+#include "framework/VMSnapUtil.h"
+
+CVMSnapUtil::~CVMSnapUtil() = default;
