@@ -1,0 +1,119 @@
+// Connecting the plug-in object to the source account and, when the
+// credentials name one, to a separate admin (mount) account.
+#include "bridge/AmazonSDKBridge.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+
+namespace {
+constexpr int kCredentialAdminAccount = 5;
+constexpr int kCredentialWebProxy = 3;
+constexpr EVMInfoError kErrConnectFailed = 48;
+}  // namespace
+
+void CAmazonInfo::StoreConnectMembers(const std::string& url, const std::string& user, const std::string& password) {
+    ResetCaches();
+    m_strURL = url;
+    m_strUser = user;
+    m_strPassword = password;
+    m_strAdminURL = url;
+    m_strAdminUser = user;
+    m_strAdminPassword = password;
+}
+
+int CAmazonInfo::Connect(const std::string& url, const std::string& user, const std::string& password) {
+    try {
+        if (!Init(false)) {
+            SetLastVMError(kErrConnectFailed);
+            return 0;
+        }
+        StoreConnectMembers(url, user, password);
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Connecting to Url=[%s], user name[%s]", url.c_str(), user.c_str());
+        if (!m_pSourceBridge->Connect(url, user, password)) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Connect failed to source account");
+            SetLastVMError(kErrConnectFailed);
+            SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
+            return 0;
+        }
+        std::string accountId;
+        m_pSourceBridge->GetAccountId(accountId);
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Connection Successful to source account [%s]", accountId.c_str());
+        return 1;
+    } catch (const std::exception& e) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Connect failed: %s", e.what());
+        SetLastVMError(kErrConnectFailed, e.what());
+        return 0;
+    }
+}
+
+int CAmazonInfo::Connect(const std::string& url, const std::string& user, const std::string& password,
+                         const std::vector<SHostCredentials>& credentials) {
+    try {
+        StoreConnectMembers(url, user, password);
+        for (const auto& cred : credentials) {
+            if (cred.type != kCredentialAdminAccount) continue;
+            m_strAdminURL = cred.host;
+            m_strAdminUser = cred.user;
+            m_strAdminPassword = cred.password;
+            // A second connect with admin credentials replaces the earlier
+            // admin bridge rather than leaking it.
+            m_pOwnedAdminBridge = NewBridge();
+            m_pAdminBridge = m_pOwnedAdminBridge.get();
+            m_bCrossAccount = true;
+            break;
+        }
+        if (!Init(m_bCrossAccount)) {
+            SetLastVMError(kErrConnectFailed);
+            return 0;
+        }
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Connecting to Url=[%s], user name[%s]", url.c_str(), user.c_str());
+
+        const bool separateAdmin = m_pAdminBridge != m_pSourceBridge.get();
+        for (const auto& cred : credentials) {
+            if (cred.type != kCredentialWebProxy) continue;
+            m_pSourceBridge->SetWebProxy(cred.host, cred.user, cred.password, 0);
+            if (separateAdmin) m_pAdminBridge->SetWebProxy(cred.host, cred.user, cred.password, 0);
+            m_webProxyHost = cred.host;
+            m_webProxyUser = cred.user;
+            m_webProxyPassword = cred.password;
+            break;
+        }
+
+        int result = 0;
+        if (!m_pSourceBridge->Connect(url, user, password)) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Connect failed to source account");
+            SetLastVMError(kErrConnectFailed);
+            SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
+        } else {
+            std::string accountId;
+            m_pSourceBridge->GetAccountId(accountId);
+            EvDebug::Debug(__PRETTY_FUNCTION__, "Connection Successful to source account [%s]", accountId.c_str());
+            result = 1;
+        }
+
+        if (separateAdmin) {
+            EvDebug::Debug(__PRETTY_FUNCTION__, "Connecting to Url=[%s], user name[%s]", m_strAdminURL.c_str(),
+                           m_strAdminUser.c_str());
+            if (!m_pAdminBridge->Connect(m_strAdminURL, m_strAdminUser, m_strAdminPassword)) {
+                EvDebug::Error(__PRETTY_FUNCTION__, "Connect failed to admin account");
+                SetLastVMError(kErrConnectFailed);
+                SetLastVMErrorDetails(m_pAdminBridge->GetLastErrorString());
+                return 0;
+            }
+            std::string accountId;
+            m_pAdminBridge->GetAccountId(accountId);
+            EvDebug::Debug(__PRETTY_FUNCTION__, "Connection Successful to admin account [%s]", accountId.c_str());
+        }
+        return result;
+    } catch (const std::exception& e) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Connect failed: %s", e.what());
+        SetLastVMError(kErrConnectFailed, e.what());
+        return 0;
+    }
+}
+
+int CAmazonInfo::Disconnect() {
+    SetLastVMError(0);
+    m_pSourceBridge->Disconnect();
+    if (m_pAdminBridge != m_pSourceBridge.get()) m_pAdminBridge->Disconnect();
+    return 1;
+}

@@ -1,0 +1,62 @@
+// Helpers created on first use and kept until the object is destroyed.
+#include <new>
+
+#include "bridge/AmazonSDKBridge.h"
+#include "disk/AmazonDiskInfo.h"
+#include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+
+namespace {
+constexpr EVMInfoError kErrDiskConnectFailed = 19;
+}
+
+bool CAmazonInfo::InitDiskInfo() {
+    if (m_pDiskInfo) return true;
+    m_pDiskInfo.reset(new (std::nothrow) CAmazonDiskInfo(m_pTaskUtils.get()));
+    if (!m_pDiskInfo) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to allocate memory for AmazonDiskInfo");
+        return false;
+    }
+    if (!m_pDiskInfo->Initialize(m_currentVM)) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to initialize AmazonDiskInfo");
+        // Dropped: a half-initialised registry kept here would pass as ready next time.
+        m_pDiskInfo.reset();
+        return false;
+    }
+    return true;
+}
+
+bool CAmazonInfo::ConnectDiskInfo(const SVMInfo& vm) {
+    if (!InitDiskInfo()) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to initialize DiskInfo!");
+        return false;
+    }
+    EvDebug::Debug(__PRETTY_FUNCTION__, "Connecting to VM [%s][%s] for disk access.", vm.name.c_str(),
+                   vm.guid.c_str());
+    if (!m_pDiskInfo->Connect(vm)) {
+        SetLastVMError(kErrDiskConnectFailed);
+        return false;
+    }
+    return true;
+}
+
+// A client whose initialisation failed stays allocated but is initialised
+// again on the next call, so that a failure is never reported as success.
+bool CAmazonInfo::InitializeDirectSnapshotAccessAPIWrapper() {
+    if (m_pDirectSnapshotAccess && m_pDirectSnapshotAccess->IsInitialized()) return true;
+    if (!m_pDirectSnapshotAccess) {
+        m_pDirectSnapshotAccess.reset(
+            new (std::nothrow) AmazonDirectSnapshotAccessAPI::CAmazonDirectSnapshotAccessAPIWrapper());
+        if (!m_pDirectSnapshotAccess) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to create direct snapshot API wrapper object");
+            return false;
+        }
+    }
+    if (m_pDirectSnapshotAccess->Initialize(m_strUser, m_strPassword, m_pSourceBridge.get())) {
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Direct snapshot access API wrapper initialized successfully");
+        return true;
+    }
+    EvDebug::Error(__PRETTY_FUNCTION__, "Direct snapshot access API wrapper initialize failed");
+    return false;
+}

@@ -1,0 +1,128 @@
+#pragma once
+// CAmazonInfo: the AWS plug-in object the framework obtains from
+// CreateAmazonInfoObject. One framework thread calls an object at a time;
+// several objects may live in one process and share the process-wide state
+// declared at the end of the class.
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/Locks.h"
+#include "framework/VMInfo.h"
+#include "tasks/AmazonCleaner.h"
+
+class CAmazonSDKBridge;
+class CDiskMapper;
+class CVMSnapUtil;
+class CAmazonDiskInfo;
+class CAmazonTaskUtils;
+namespace AmazonDirectSnapshotAccessAPI { class CAmazonDirectSnapshotAccessAPIWrapper; }
+
+// The framework's instance type of this plug-in.
+constexpr VirtualServerInstanceType kAmazonInstanceType = 301;
+
+class CAmazonInfo : public CVMInfo {
+public:
+    // Makes the bridges the object owns; tests substitute their own.
+    using BridgeFactory = std::function<std::unique_ptr<CAmazonSDKBridge>()>;
+
+    explicit CAmazonInfo(VirtualServerInstanceType type);
+    CAmazonInfo(VirtualServerInstanceType type, BridgeFactory bridgeFactory);
+    ~CAmazonInfo() override;
+
+    // ---- connection (connect/) ----
+    int Connect(const std::string& url, const std::string& user, const std::string& password) override;
+    int Connect(const std::string& url, const std::string& user, const std::string& password,
+                const std::vector<SHostCredentials>& credentials) override;
+    int Disconnect() override;
+    int GetStreamLimit() override;
+    int GetLocalVMInfo(SVMInfo& vm, ULONGLONG flags, int option) override;
+    int _RefreshHostInfoCache(ULONGLONG flags, int option) override;
+    int _RefreshDCInfoCache(ULONGLONG flags, int option) override;
+
+    // ---- the plug-in's own virtual operations ----
+    virtual int Init(bool hasAdminAccount);
+    virtual int DeInit();
+
+    // ---- proxy identity: each runs the detection until it succeeded ----
+    bool DetectLocalProxyInformation();
+    std::string GetProxyUUID();
+    std::string GetProxyBiosId();
+    std::string GetProxyRegion();
+    bool IsProxyAmazonInstance();
+    // BIOS values that make a machine an EC2 instance.
+    static bool IsAmazonBios(const std::string& manufacturer, const std::string& version);
+
+    void CleanupSnapLiveBrowseState() {}
+    void CleanupSnapLiveBrowseState(const std::string&, const std::string&) {}
+
+    // ---- lazily created helpers ----
+    bool InitDiskInfo();
+    bool ConnectDiskInfo(const SVMInfo& vm);
+    bool InitializeDirectSnapshotAccessAPIWrapper();
+
+    // ---- small helpers ----
+    void overrideSDKRegion(const std::string& region);
+    std::string getProxyAWSComponentsFolder();
+    void LogNotPorted(const std::string& name);
+
+    // ---- read-only views for the framework's tests and diagnostics ----
+    CAmazonSDKBridge* SourceBridge() const { return m_pSourceBridge.get(); }
+    CAmazonSDKBridge* AdminBridge() const { return m_pAdminBridge; }
+    bool IsCrossAccount() const { return m_bCrossAccount; }
+    bool UseDirectSnapshotAccess() const { return m_bUseDirectSnapshotAccess; }
+    long long JobId() const { return m_jobId; }
+    const std::string& OutpostsAccountARN() const { return m_strOutpostsAccountARN; }
+    CAmazonDiskInfo* DiskInfo() const { return m_pDiskInfo.get(); }
+    AmazonDirectSnapshotAccessAPI::CAmazonDirectSnapshotAccessAPIWrapper* DirectSnapshotAccess() const {
+        return m_pDirectSnapshotAccess.get();
+    }
+
+    // ---- process-wide state shared by every object of the library ----
+    static std::map<std::string, SVMInfo> c_InstanceGuidToVMInfoMap;
+    static CriticalSection c_InstanceGuidToVMInfoMapLock;
+    static std::map<std::string, SVMInfo> c_InstanceInfoMapFromSnapXML;
+    static std::map<std::string, std::string> c_SourceVolumesToMountedVolumes;
+    static std::map<std::string, int> c_snapVMRestoreProcessedMap;
+    static CriticalSection c_ProxyInfoLock;
+    static CriticalSection c_getTransientMetadataLock;
+    // An instance type containing any of these uses NVMe devices.
+    static const std::vector<std::string> _kvmInstanceTypes;
+
+private:
+    std::unique_ptr<CAmazonSDKBridge> NewBridge();
+    void StoreConnectMembers(const std::string& url, const std::string& user, const std::string& password);
+
+    BridgeFactory m_bridgeFactory;
+    std::unique_ptr<CAmazonSDKBridge> m_pSourceBridge;
+    CAmazonSDKBridge* m_pAdminBridge = nullptr;          // the source bridge unless cross-account
+    std::unique_ptr<CAmazonSDKBridge> m_pOwnedAdminBridge;
+    long long m_jobId = 0;
+    bool m_bCrossAccount = false;
+    bool m_bCrossAccountBackup = false;
+    std::string m_strAdminURL;
+    std::string m_strAdminUser;
+    std::string m_strAdminPassword;
+    std::unique_ptr<CDiskMapper> m_pDiskMapper;
+    CAmazonCleaner m_cleaner;
+    bool m_bAllVMsCleaned = false;
+    bool m_bMountInitialized = false;
+    bool m_bCleanerRegistered = false;
+    std::unique_ptr<CAmazonDiskInfo> m_pDiskInfo;
+    std::unique_ptr<CAmazonTaskUtils> m_pTaskUtils;
+    bool m_bUseDirectSnapshotAccess = true;
+    std::unique_ptr<AmazonDirectSnapshotAccessAPI::CAmazonDirectSnapshotAccessAPIWrapper> m_pDirectSnapshotAccess;
+    std::string m_strProxyInstanceId;
+    std::string m_strProxyRegion;
+    std::string m_strProxyBiosUUID;
+    SVMInfo m_proxyVMInfo;
+    bool m_bProxyInfoFetched = false;
+    bool m_bProxyDetected = false;
+    bool m_bProxyIsAWS = false;
+    std::unique_ptr<CVMSnapUtil> m_pSnapUtil;
+    bool m_bCreationFlag = false;
+    std::string m_strOutpostsAccountARN;
+    SVMInfo m_currentVM;                                 // the job's VM, once known
+};

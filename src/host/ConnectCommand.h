@@ -1,0 +1,7 @@
+#pragma once
+#include "host/HostOptions.h"
+#include "host/PluginLoader.h"
+
+// Connects a new plug-in object with the job's credentials and prints what
+// the plug-in learned about the account and the proxy. Returns the exit code.
+int RunConnect(PluginLoader& loader, const ConnectJob& job);

@@ -1,0 +1,135 @@
+#include "host/HostOptions.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+void PrintUsage() {
+    std::puts(
+        "usage: amazon-host [--base DIR] [--seed FILE] [--plugin LIB] [COMMAND [OPTIONS]]\n"
+        "\n"
+        "  --base DIR     agent base folder (default: $AGENT_BASE_DIR, else ./agent-base)\n"
+        "  --seed FILE    seed of the simulated cloud when its state folder is new\n"
+        "  --plugin LIB   plug-in library to load\n"
+        "\n"
+        "commands:\n"
+        "  demo           connect to the demo account of the seed (the default)\n"
+        "  connect        --job FILE | --url U --access-key K --secret-key S\n"
+        "                 [--admin-url U --admin-access-key K --admin-secret-key S]\n"
+        "                 [--proxy-host H --proxy-user U --proxy-password P] [--job-id N]");
+}
+
+bool ParseHostOptions(int argc, char** argv, HostOptions& out, std::string& why) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            out.command = "help";
+            return true;
+        }
+        if (arg.rfind("--", 0) == 0) {
+            if (i + 1 >= argc) {
+                why = "option " + arg + " needs a value";
+                return false;
+            }
+            std::string value = argv[++i];
+            if (out.command.empty() && arg == "--base") out.baseDir = value;
+            else if (out.command.empty() && arg == "--seed") out.seedFile = value;
+            else if (out.command.empty() && arg == "--plugin") out.pluginPath = value;
+            else if (out.command.empty()) {
+                why = "unknown option " + arg;
+                return false;
+            } else out.values[arg.substr(2)] = value;
+        } else if (out.command.empty()) {
+            out.command = arg;
+        } else {
+            out.positional.push_back(arg);
+        }
+    }
+    return true;
+}
+
+namespace {
+std::string Value(const HostOptions& o, const std::string& key) {
+    auto it = o.values.find(key);
+    return it == o.values.end() ? std::string() : it->second;
+}
+
+std::string JsonString(const nlohmann::json& j, const char* key) {
+    auto it = j.find(key);
+    if (it == j.end() || it->is_null()) return {};
+    if (!it->is_string()) throw std::runtime_error(std::string("\"") + key + "\" must be a string");
+    return it->get<std::string>();
+}
+}  // namespace
+
+bool LoadConnectJob(const HostOptions& options, ConnectJob& job, std::string& why) {
+    const std::string jobFile = Value(options, "job");
+    if (!jobFile.empty()) {
+        std::ifstream in(jobFile);
+        if (!in) {
+            why = "cannot read job file " + jobFile;
+            return false;
+        }
+        try {
+            std::stringstream ss;
+            ss << in.rdbuf();
+            const auto j = nlohmann::json::parse(ss.str());
+            job.url = JsonString(j, "url");
+            job.accessKey = JsonString(j, "accessKey");
+            job.secretKey = JsonString(j, "secretKey");
+            if (j.contains("admin")) {
+                job.adminUrl = JsonString(j["admin"], "url");
+                job.adminAccessKey = JsonString(j["admin"], "accessKey");
+                job.adminSecretKey = JsonString(j["admin"], "secretKey");
+            }
+            if (j.contains("webProxy")) {
+                job.proxyHost = JsonString(j["webProxy"], "host");
+                job.proxyUser = JsonString(j["webProxy"], "user");
+                job.proxyPassword = JsonString(j["webProxy"], "password");
+            }
+            if (j.contains("jobId")) {
+                if (!j["jobId"].is_number_integer()) throw std::runtime_error("\"jobId\" must be an integer");
+                job.jobId = j["jobId"].get<long long>();
+            }
+        } catch (const std::exception& e) {
+            why = "job file " + jobFile + ": " + e.what();
+            return false;
+        }
+    }
+    // Options on the command line override the job file.
+    auto take = [&](const char* key, std::string& field) {
+        const std::string v = Value(options, key);
+        if (!v.empty()) field = v;
+    };
+    take("url", job.url);
+    take("access-key", job.accessKey);
+    take("secret-key", job.secretKey);
+    take("admin-url", job.adminUrl);
+    take("admin-access-key", job.adminAccessKey);
+    take("admin-secret-key", job.adminSecretKey);
+    take("proxy-host", job.proxyHost);
+    take("proxy-user", job.proxyUser);
+    take("proxy-password", job.proxyPassword);
+    const std::string jobId = Value(options, "job-id");
+    if (!jobId.empty()) {
+        try {
+            size_t used = 0;
+            job.jobId = std::stoll(jobId, &used);
+            if (used != jobId.size()) throw std::invalid_argument(jobId);
+        } catch (const std::exception&) {
+            why = "--job-id must be an integer";
+            return false;
+        }
+    }
+    if (job.accessKey.empty() || job.secretKey.empty()) {
+        why = "no credentials: give --job FILE or --access-key and --secret-key";
+        return false;
+    }
+    if (job.adminAccessKey.empty() != job.adminSecretKey.empty()) {
+        why = "the admin account needs both an access key and a secret key";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,93 @@
+// The host program: plays the agent's framework. It prepares the agent's base
+// folder, loads the plug-in with dlopen and runs one command against it.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "framework/EvDebug.h"
+#include "framework/FileUtils.h"
+#include "framework/KDPI.h"
+#include "framework/KDPlatformInfo.h"
+#include "host/ConnectCommand.h"
+#include "host/HostOptions.h"
+#include "host/PluginLoader.h"
+
+namespace {
+std::string DemoFile(const char* name) {
+    std::string seed = AMAZON_DEMO_SEED;
+    return seed.substr(0, seed.find_last_of('/') + 1) + name;
+}
+
+// Points the framework at the base folder and tells the bridge which seed
+// makes a new simulated cloud.
+bool PrepareBase(const HostOptions& options, std::string& why) {
+    std::string base = options.baseDir;
+    if (base.empty()) {
+        const char* env = std::getenv("AGENT_BASE_DIR");
+        base = env && *env ? env : "agent-base";
+    }
+    if (!FwFile::MakeDirs(base)) {
+        why = "cannot create the base folder " + base;
+        return false;
+    }
+    KDPI_Base::setBaseDir(base);
+    EvDebug::Reload();
+    KDPlatformInfo settings;
+    std::string seed;
+    if (!options.seedFile.empty() || !settings.getString("CloudSim", "sSeedFile", seed)) {
+        seed = options.seedFile.empty() ? AMAZON_DEMO_SEED : options.seedFile;
+        if (!KDPlatformInfo::setValue("CloudSim", "sSeedFile", seed)) {
+            why = "cannot write the settings file " + KDPlatformInfo::settingsFilePath();
+            return false;
+        }
+    }
+    return true;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    HostOptions options;
+    std::string why;
+    if (!ParseHostOptions(argc, argv, options, why)) {
+        std::fprintf(stderr, "error: %s\n", why.c_str());
+        PrintUsage();
+        return 2;
+    }
+    if (options.command == "help") {
+        PrintUsage();
+        return 0;
+    }
+    if (options.command.empty()) options.command = "demo";
+    if (!PrepareBase(options, why)) {
+        std::fprintf(stderr, "error: %s\n", why.c_str());
+        return 1;
+    }
+
+    if (options.command == "demo") {
+        // The demo plays an EC2 proxy unless the settings name another DMI folder.
+        KDPlatformInfo settings;
+        std::string dmi;
+        if (!settings.getString("Base", "sDmiFolder", dmi)) KDPlatformInfo::setValue("Base", "sDmiFolder", DemoFile("dmi"));
+        options.values.emplace("job", DemoFile("job.json"));
+        options.command = "connect";
+    }
+
+    PluginLoader loader;
+    const std::string plugin = options.pluginPath.empty() ? AMAZON_PLUGIN_PATH : options.pluginPath;
+    if (!loader.Load(plugin, why)) {
+        std::fprintf(stderr, "error: cannot load the plug-in %s: %s\n", plugin.c_str(), why.c_str());
+        return 1;
+    }
+
+    if (options.command == "connect") {
+        ConnectJob job;
+        if (!LoadConnectJob(options, job, why)) {
+            std::fprintf(stderr, "error: %s\n", why.c_str());
+            return 2;
+        }
+        return RunConnect(loader, job);
+    }
+    std::fprintf(stderr, "error: unknown command %s\n", options.command.c_str());
+    PrintUsage();
+    return 2;
+}

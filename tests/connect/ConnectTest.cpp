@@ -1,0 +1,169 @@
+// Both connect forms against the simulated cloud seeded with the demo account.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "bridge/AmazonSDKBridge.h"
+#include "cloudsim/Cloud.h"
+#include "disk/AmazonDiskInfo.h"
+#include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+#include "support/TestEnv.h"
+
+namespace {
+const char* kSourceKey = "AKIADEMOSOURCE000001";
+const char* kSourceSecret = "demo-source-secret";
+const char* kAdminKey = "AKIADEMOADMIN0000001";
+const char* kAdminSecret = "demo-admin-secret";
+
+SHostCredentials Admin(const std::string& key = kAdminKey, const std::string& secret = kAdminSecret) {
+    return SHostCredentials("", "us-east-1", key, secret, 5);
+}
+
+std::string AccountOf(CAmazonSDKBridge* bridge) {
+    std::string id;
+    bridge->GetAccountId(id);
+    return id;
+}
+
+struct ConnectFixture : ::testing::Test {
+    TestEnv env;
+    std::shared_ptr<cloudsim::Cloud> cloud = env.InstallCloud();
+    CAmazonInfo object{kAmazonInstanceType};
+    std::vector<std::string> log;
+
+    void SetUp() override {
+        EvDebug::SetTap([this](int, const std::string&, const std::string& m) { log.push_back(m); });
+    }
+    bool Logged(const std::string& text) const {
+        for (const auto& line : log)
+            if (line == text) return true;
+        return false;
+    }
+};
+}  // namespace
+
+TEST_F(ConnectFixture, SingleAccountConnectsAndLogsTheAccount) {
+    ASSERT_EQ(1, object.Connect("us-east-1", kSourceKey, kSourceSecret));
+    EXPECT_TRUE(Logged("Connecting to Url=[us-east-1], user name[AKIADEMOSOURCE000001]"));
+    EXPECT_TRUE(Logged("Connection Successful to source account [111122223333]"));
+    EXPECT_EQ(object.SourceBridge(), object.AdminBridge());
+    EXPECT_EQ(0, object.GetLastVMError());
+}
+
+TEST_F(ConnectFixture, WrongKeyFailsWith48AndTheBridgesText) {
+    EXPECT_EQ(0, object.Connect("us-east-1", "AKIAUNKNOWN", "x"));
+    EXPECT_EQ(48, object.GetLastVMError());
+    EXPECT_EQ("AuthFailure: AWS was not able to validate the provided access credentials",
+              object.GetLastVMErrorDetails());
+    EXPECT_TRUE(Logged("Connect failed to source account"));
+}
+
+TEST_F(ConnectFixture, BridgeInitialisationFailureIs48) {
+    cloud->AddFault({"initialize", 0, "InternalError: bridge broken"});
+    EXPECT_EQ(0, object.Connect("us-east-1", kSourceKey, kSourceSecret));
+    EXPECT_EQ(48, object.GetLastVMError());
+    EXPECT_EQ("InternalError: bridge broken", object.GetLastVMErrorDetails());
+}
+
+TEST_F(ConnectFixture, AdminAccountGetsItsOwnBridgeFromTheFirstType5Entry) {
+    std::vector<SHostCredentials> creds = {SHostCredentials("", "h", "u", "p", 1), Admin(),
+                                           Admin("AKIAUNKNOWN", "nope")};
+    ASSERT_EQ(1, object.Connect("us-east-1", kSourceKey, kSourceSecret, creds));
+    ASSERT_TRUE(object.IsCrossAccount());
+    ASSERT_NE(object.SourceBridge(), object.AdminBridge());
+    EXPECT_EQ("111122223333", AccountOf(object.SourceBridge()));
+    EXPECT_EQ("444455556666", AccountOf(object.AdminBridge()));
+    EXPECT_TRUE(Logged("Connection Successful to admin account [444455556666]"));
+}
+
+TEST_F(ConnectFixture, NoType5EntryKeepsOneBridge) {
+    ASSERT_EQ(1, object.Connect("us-east-1", kSourceKey, kSourceSecret, {SHostCredentials("", "h", "u", "p", 2)}));
+    EXPECT_FALSE(object.IsCrossAccount());
+    EXPECT_EQ(object.SourceBridge(), object.AdminBridge());
+}
+
+TEST_F(ConnectFixture, FailingSourceStillTriesTheAdminAccountAndFails) {
+    EXPECT_EQ(0, object.Connect("us-east-1", kSourceKey, "wrong", {Admin()}));
+    EXPECT_EQ(48, object.GetLastVMError());
+    EXPECT_NE(std::string::npos, object.GetLastVMErrorDetails().find("SignatureDoesNotMatch"));
+    EXPECT_EQ("444455556666", AccountOf(object.AdminBridge()));
+}
+
+TEST_F(ConnectFixture, FailingAdminFailsTheConnectWithTheAdminText) {
+    EXPECT_EQ(0, object.Connect("us-east-1", kSourceKey, kSourceSecret, {Admin(kAdminKey, "wrong")}));
+    EXPECT_EQ(48, object.GetLastVMError());
+    EXPECT_NE(std::string::npos, object.GetLastVMErrorDetails().find("SignatureDoesNotMatch"));
+    EXPECT_TRUE(Logged("Connect failed to admin account"));
+}
+
+TEST_F(ConnectFixture, WebProxyGoesToEveryBridgeAndOnlyTheFirstCounts) {
+    std::vector<SHostCredentials> creds = {SHostCredentials("", "proxy1:3128", "pu", "pp", 3),
+                                           SHostCredentials("", "proxy2:3128", "x", "y", 3)};
+    ASSERT_EQ(1, object.Connect("us-east-1", kSourceKey, kSourceSecret, creds));
+    EXPECT_EQ("proxy1:3128", object.SourceBridge()->GetWebProxyHost());
+
+    CAmazonInfo cross(kAmazonInstanceType);
+    creds.push_back(Admin());
+    ASSERT_EQ(1, cross.Connect("us-east-1", kSourceKey, kSourceSecret, creds));
+    EXPECT_EQ("proxy1:3128", cross.SourceBridge()->GetWebProxyHost());
+    EXPECT_EQ("proxy1:3128", cross.AdminBridge()->GetWebProxyHost());
+}
+
+TEST_F(ConnectFixture, DisconnectClearsTheErrorAndDropsBothConnections) {
+    ASSERT_EQ(1, object.Connect("us-east-1", kSourceKey, kSourceSecret, {Admin()}));
+    object.SetLastVMError(7, "old");
+    EXPECT_EQ(1, object.Disconnect());
+    EXPECT_EQ(0, object.GetLastVMError());
+    EXPECT_FALSE(object.SourceBridge()->IsConnected());
+    EXPECT_FALSE(object.AdminBridge()->IsConnected());
+}
+
+TEST_F(ConnectFixture, RegionCacheRefreshFillsTheCacheAndFailureDisconnects) {
+    ASSERT_EQ(1, object.Connect("us-east-1", kSourceKey, kSourceSecret));
+    ASSERT_EQ(1, object._RefreshDCInfoCache(0x20000000000000ULL, 0));
+    ASSERT_FALSE(object.GetDCInfoCache().empty());
+    bool sawUsEast1 = false;
+    for (const auto& dc : object.GetDCInfoCache()) sawUsEast1 |= dc.name == "us-east-1";
+    EXPECT_TRUE(sawUsEast1);
+
+    cloud->AddFault({"RefreshDCInfoList", 0, "RequestLimitExceeded: Request limit exceeded."});
+    EXPECT_EQ(0, object._RefreshDCInfoCache(0, 0));
+    EXPECT_FALSE(object.SourceBridge()->IsConnected());
+}
+
+TEST_F(ConnectFixture, ZoneCacheRefreshOnlyWhenNeededAndOnlyForItsInstanceType) {
+    ASSERT_EQ(1, object.Connect("us-east-1", kSourceKey, kSourceSecret));
+    ASSERT_EQ(1, object._RefreshHostInfoCache(0, 0));
+    EXPECT_FALSE(object.GetHostInfoCache().empty());
+    // Valid cache: no second call reaches the bridge, so a fault is not hit.
+    cloud->AddFault({"RefreshHostInfoList", 0, "InternalError: should not be called"});
+    EXPECT_EQ(1, object._RefreshHostInfoCache(0, 0));
+
+    CAmazonInfo wrongType(302);
+    ASSERT_EQ(1, wrongType.Connect("us-east-1", kSourceKey, kSourceSecret));
+    EXPECT_EQ(0, wrongType._RefreshHostInfoCache(0, 0));
+    EXPECT_FALSE(wrongType.SourceBridge()->IsConnected());
+}
+
+TEST_F(ConnectFixture, DirectAccessClientIsRetriedAfterAFailedInitialisation) {
+    // Without a secret key (role credentials) the client cannot initialise yet.
+    ASSERT_EQ(0, object.Connect("us-east-1", kSourceKey, ""));
+    EXPECT_FALSE(object.InitializeDirectSnapshotAccessAPIWrapper());
+    EXPECT_FALSE(object.InitializeDirectSnapshotAccessAPIWrapper());
+    ASSERT_EQ(1, object.Connect("us-east-1", kSourceKey, kSourceSecret));
+    EXPECT_TRUE(object.InitializeDirectSnapshotAccessAPIWrapper());
+    EXPECT_TRUE(object.DirectSnapshotAccess()->IsInitialized());
+}
+
+TEST_F(ConnectFixture, DiskInfoIsCreatedOnceAndRefusesAnUnnamedVM) {
+    EXPECT_TRUE(object.InitDiskInfo());
+    CAmazonDiskInfo* first = object.DiskInfo();
+    EXPECT_TRUE(object.InitDiskInfo());
+    EXPECT_EQ(first, object.DiskInfo());
+    VMInfoStructs::SVMInfo vm;
+    EXPECT_FALSE(object.ConnectDiskInfo(vm));
+    EXPECT_EQ(19, object.GetLastVMError());
+    vm.guid = "i-0123";
+    EXPECT_TRUE(object.ConnectDiskInfo(vm));
+}

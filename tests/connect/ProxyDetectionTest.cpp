@@ -1,0 +1,117 @@
+// Whether the agent's machine is an EC2 instance, its identity and Outpost,
+// and the stream limit.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "factory/AmazonInfo.h"
+#include "framework/BiosInfo.h"
+#include "support/MockBridge.h"
+#include "support/TestEnv.h"
+
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::NiceMock;
+using ::testing::Return;
+using ::testing::SetArgReferee;
+
+TEST(ProxyDetection, BiosRules) {
+    EXPECT_TRUE(CAmazonInfo::IsAmazonBios("xen", "4.11.Amazon"));
+    EXPECT_TRUE(CAmazonInfo::IsAmazonBios("Amazon EC2", "1.0"));
+    EXPECT_TRUE(CAmazonInfo::IsAmazonBios("amazon ec2", ""));
+    EXPECT_FALSE(CAmazonInfo::IsAmazonBios("Ovm", "Amazon"));
+    EXPECT_FALSE(CAmazonInfo::IsAmazonBios("OVM", "4.2 Amazon"));
+    EXPECT_FALSE(CAmazonInfo::IsAmazonBios("oVm", "Amazon"));
+    EXPECT_FALSE(CAmazonInfo::IsAmazonBios("QEMU", "1.16.2-debian"));
+    EXPECT_FALSE(CAmazonInfo::IsAmazonBios("Amazon EC2 Nitro", "1.0"));
+}
+
+namespace {
+struct MockedProxy {
+    NiceMock<MockBridge>* bridge = nullptr;
+    std::unique_ptr<CAmazonInfo> object;
+    MockedProxy(const std::string& instanceId, const std::string& region) {
+        object = std::make_unique<CAmazonInfo>(kAmazonInstanceType, [instanceId, region, this] {
+            auto b = std::make_unique<NiceMock<MockBridge>>();
+            ON_CALL(*b, GetLocalInstanceId(_)).WillByDefault(DoAll(SetArgReferee<0>(instanceId), Return(true)));
+            ON_CALL(*b, GetLocalInstanceRegion(_)).WillByDefault(DoAll(SetArgReferee<0>(region), Return(true)));
+            bridge = b.get();
+            return b;
+        });
+    }
+};
+}  // namespace
+
+TEST(ProxyDetection, EmptyRegionSkipsTheOutpostsQuery) {
+    TestEnv env;
+    FwBios::SetOverride(FwBiosValues{"Amazon EC2", "m5.large", "uuid-1", "1.0"});
+    MockedProxy m("i-0abc", "");
+    EXPECT_CALL(*m.bridge, GetOutpostsAccountARN(_, _, _)).Times(0);
+    EXPECT_TRUE(m.object->IsProxyAmazonInstance());
+    EXPECT_EQ("i-0abc", m.object->GetProxyUUID());
+    EXPECT_EQ("uuid-1", m.object->GetProxyBiosId());
+}
+
+TEST(ProxyDetection, OutpostsArnIsAskedForTheProxyInstanceAndRegion) {
+    TestEnv env;
+    FwBios::SetOverride(FwBiosValues{"Amazon EC2", "m5.large", "uuid-1", "1.0"});
+    MockedProxy m("i-0abc", "us-east-1");
+    EXPECT_CALL(*m.bridge, GetOutpostsAccountARN("i-0abc", "us-east-1", _))
+        .WillOnce(DoAll(SetArgReferee<2>(std::string("arn:aws:outposts:us-east-1:1:outpost/op-1")), Return(true)));
+    EXPECT_EQ("us-east-1", m.object->GetProxyRegion());
+    EXPECT_EQ("arn:aws:outposts:us-east-1:1:outpost/op-1", m.object->OutpostsAccountARN());
+    // Detected once: later queries do not ask again.
+    EXPECT_EQ("i-0abc", m.object->GetProxyUUID());
+}
+
+TEST(ProxyDetection, NonAmazonMachineKeepsItsInstanceIdButNoRegion) {
+    TestEnv env;
+    FwBios::SetOverride(FwBiosValues{"OVM", "x", "uuid-2", "Amazon"});
+    MockedProxy m("i-0abc", "us-east-1");
+    EXPECT_CALL(*m.bridge, GetLocalInstanceRegion(_)).Times(0);
+    EXPECT_FALSE(m.object->IsProxyAmazonInstance());
+    EXPECT_EQ("i-0abc", m.object->GetProxyUUID());
+    EXPECT_EQ("", m.object->GetProxyRegion());
+    EXPECT_EQ("uuid-2", m.object->GetProxyBiosId());
+}
+
+TEST(ProxyDetection, BiosFailureIsRetriedOnTheNextQuery) {
+    TestEnv env;
+    FwBios::SetOverride(FwBiosValues{}, false);
+    MockedProxy m("i-0abc", "us-east-1");
+    EXPECT_FALSE(m.object->DetectLocalProxyInformation());
+    EXPECT_FALSE(m.object->IsProxyAmazonInstance());
+    FwBios::SetOverride(FwBiosValues{"Amazon EC2", "", "uuid-3", "1.0"});
+    EXPECT_TRUE(m.object->IsProxyAmazonInstance());
+    VMInfoStructs::SVMInfo local;
+    EXPECT_EQ(1, m.object->GetLocalVMInfo(local, 0, 0));
+    EXPECT_EQ("i-0abc", local.guid);
+    EXPECT_EQ("uuid-3", local.biosUuid);
+    EXPECT_EQ("us-east-1", local.region);
+}
+
+TEST(ProxyDetection, AgainstTheSimulatedCloudOnAnOutpost) {
+    TestEnv env;
+    env.InstallCloud(std::string(TEST_SOURCE_DIR) + "/tests/cloudsim/outpost-proxy-seed.json");
+    FwBios::SetOverride(FwBiosValues{"Amazon EC2", "m5.large", "uuid-4", "1.0"});
+    CAmazonInfo object(kAmazonInstanceType);
+    ASSERT_EQ(1, object.Connect("us-west-2", "AKIADEMOSOURCE000001", "demo-source-secret",
+                                {SHostCredentials("", "us-west-2", "AKIADEMOADMIN0000001", "demo-admin-secret", 5)}))
+        << object.GetLastVMErrorDetails();
+    EXPECT_TRUE(object.IsProxyAmazonInstance());
+    EXPECT_EQ("us-west-2", object.GetProxyRegion());
+    EXPECT_EQ("arn:aws:outposts:us-west-2:444455556666:outpost/op-0fedcba9876543210", object.OutpostsAccountARN());
+}
+
+TEST(StreamLimit, DefaultSettingAndNonsense) {
+    TestEnv env;
+    CAmazonInfo object(kAmazonInstanceType);
+    EXPECT_EQ(40, object.GetStreamLimit());
+    TestEnv::SetSetting("VirtualServer", "nAmazonProxyStreamLimit", "12");
+    EXPECT_EQ(12, object.GetStreamLimit());
+    TestEnv::SetSetting("VirtualServer", "nAmazonProxyStreamLimit", "twelve");
+    EXPECT_EQ(40, object.GetStreamLimit());
+    TestEnv::SetSetting("VirtualServer", "nAmazonProxyStreamLimit", "0");
+    EXPECT_EQ(40, object.GetStreamLimit());
+    TestEnv::SetSetting("VirtualServer", "nAmazonProxyStreamLimit", "99999999999");
+    EXPECT_EQ(40, object.GetStreamLimit());
+}
