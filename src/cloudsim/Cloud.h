@@ -45,14 +45,19 @@ public:
     const std::string& Folder() const { return m_folder; }
 
 private:
+    class Transaction;             // holds both locks; reloads a changed folder state
     Cloud() = default;
     void LoadLocked();
     void SaveLocked();
+    int64_t ReadDiskGenerationLocked() const;
+    void WriteDiskGenerationLocked(int64_t generation);
 
     std::recursive_mutex m_mutex;
     std::string m_folder;          // empty: in memory
-    int m_lockFd = -1;
+    int m_lockFd = -1;             // <folder>/state.lock: flock target and generation marker
+    int m_lockPid = 0;             // process that opened m_lockFd (a forked child reopens it)
     int64_t m_loadedGeneration = -1;
+    int m_depth = 0;               // open transactions of the owning thread (they must not nest)
     State m_state;
 };
 

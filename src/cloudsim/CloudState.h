@@ -28,6 +28,7 @@ struct Volume {
     std::string region;
     std::string zone;
     int64_t sizeBytes = 0;
+    int64_t usedBytes = -1;              // bytes holding data; negative: the whole size
     std::string type = "gp2";
     int32_t iops = 0;
     bool encrypted = false;
@@ -37,6 +38,8 @@ struct Volume {
     std::string attachedDevice;
     bool deleteOnTermination = false;
     std::map<std::string, std::string> tags;
+
+    int64_t UsedBytes() const { return usedBytes < 0 ? sizeBytes : usedBytes; }
 };
 
 struct Instance {
@@ -76,7 +79,8 @@ struct State {
     const Account* FindAccountByKey(const std::string& accessKey) const;
     const Account* FindAccount(const std::string& id) const;
     const Region* FindRegion(const std::string& name) const;
-    // "vol-" + 17 hex digits, unique within this state.
+    // prefix + "-" + 17 hex digits ("vol-0a1b..."), unique within this state
+    // and the same for the same nextId, so seeded runs repeat their ids.
     std::string NewId(const std::string& prefix);
 };
 

@@ -1,0 +1,138 @@
+// Seed and state JSON: what a seed may omit, what it must not get wrong,
+// and that a saved state reads back as it was.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+#include "cloudsim/Cloud.h"
+#include "support/TestEnv.h"
+
+using cloudsim::ParseState;
+using cloudsim::SerializeState;
+using cloudsim::State;
+
+namespace {
+
+State DemoState() { return ParseState(TestEnv::ReadFile(AMAZON_DEMO_SEED)); }
+
+}  // namespace
+
+TEST(CloudState, DemoSeedDescribesTwoAccountsAndTheirMachines) {
+    State s = DemoState();
+    ASSERT_EQ(s.accounts.size(), 2u);
+    const cloudsim::Account* source = s.FindAccountByKey("AKIADEMOSOURCE000001");
+    ASSERT_NE(source, nullptr);
+    EXPECT_EQ(source->id, "111122223333");
+    EXPECT_TRUE(std::regex_match(source->canonicalId, std::regex("[0-9a-f]{64}")));
+    EXPECT_EQ(s.FindAccountByKey("AKIADEMOADMIN0000001")->id, "444455556666");
+    EXPECT_EQ(s.FindAccountByKey("AKIAUNKNOWN"), nullptr);
+    EXPECT_EQ(s.FindRegion("us-west-2")->zones.size(), 2u);
+    EXPECT_EQ(s.FindRegion("eu-west-1"), nullptr);
+
+    const cloudsim::Instance& proxy = s.instances.at(s.proxyInstanceId);
+    EXPECT_EQ(proxy.tags.at("Name"), "backup-proxy");
+    EXPECT_EQ(proxy.account, "444455556666");
+    EXPECT_EQ(proxy.zone, "us-east-1a");
+    EXPECT_TRUE(proxy.outpostArn.empty());
+
+    // The seed lists volumes under their instances only; parsing completes
+    // the volumes' side of each attachment.
+    for (const auto& [id, inst] : s.instances)
+        for (const auto& volId : inst.volumeIds) {
+            EXPECT_EQ(s.volumes.at(volId).attachedInstance, id);
+            EXPECT_EQ(s.volumes.at(volId).state, "in-use");
+        }
+}
+
+TEST(CloudState, OmittedFieldsTakeTheirDefaults) {
+    State s = ParseState(R"({
+        "accounts": [{"id": "123456789012"}],
+        "regions": [{"name": "r-1", "zones": ["r-1a"]}],
+        "volumes": [{"id": "vol-1", "account": "123456789012", "region": "r-1", "zone": "r-1a", "sizeBytes": 4096}],
+        "instances": [{"id": "i-1", "account": "123456789012", "region": "r-1", "zone": "r-1a"}]
+    })");
+    EXPECT_EQ(s.generation, 0);
+    EXPECT_EQ(s.nextId, 1);
+    EXPECT_EQ(s.accounts[0].partition, "aws");
+    const cloudsim::Volume& v = s.volumes.at("vol-1");
+    EXPECT_EQ(v.type, "gp2");
+    EXPECT_EQ(v.state, "available");
+    EXPECT_EQ(v.UsedBytes(), 4096);
+    const cloudsim::Instance& i = s.instances.at("i-1");
+    EXPECT_EQ(i.state, "running");
+    EXPECT_EQ(i.platform, "linux");
+    EXPECT_FALSE(i.isTemplate);
+    EXPECT_TRUE(s.proxyInstanceId.empty());
+    EXPECT_TRUE(ParseState("{}").accounts.empty());
+}
+
+TEST(CloudState, SavedStateReadsBackUnchanged) {
+    State s = DemoState();
+    s.generation = 41;
+    s.nextId = 7;
+    s.volumes.begin()->second.usedBytes = 1234;
+    s.faults.push_back({"Connect", 3, "Throttling: Rate exceeded", 2});
+    std::string text = SerializeState(s);
+    State back = ParseState(text);
+    EXPECT_EQ(SerializeState(back), text);
+    EXPECT_EQ(back.generation, 41);
+    EXPECT_EQ(back.volumes.begin()->second.UsedBytes(), 1234);
+    ASSERT_EQ(back.faults.size(), 1u);
+    EXPECT_EQ(back.faults[0].seen, 2);
+    EXPECT_EQ(back.faults[0].nth, 3);
+}
+
+TEST(CloudState, MalformedSeedsAreRejectedWithTheirPlace) {
+    const std::string base = R"("accounts": [{"id": "123456789012"}], "regions": [{"name": "r-1", "zones": ["r-1a"]}])";
+    const std::string inst = R"({"id": "i-1", "account": "123456789012", "region": "r-1", "zone": "r-1a")";
+    struct Case {
+        std::string json;
+        std::string message;
+    } cases[] = {
+        {"{\"accounts\": [", "malformed JSON"},
+        {"[]", "state: expected an object"},
+        {R"({"generation": "7"})", "state.generation: expected an integer"},
+        {R"({"accounts": {"id": "1"}})", "state.accounts: expected an array"},
+        {R"({"accounts": [{"id": 5}]})", "state.accounts[0].id: expected a string"},
+        {R"({"accounts": [{"accessKey": "AKIA"}]})", "state.accounts[0].id: missing"},
+        {R"({"regions": [{"name": "r", "zones": ["a", 2]}]})", "state.regions[0].zones: expected an array of strings"},
+        {"{" + base + R"(, "instances": [)" + inst + R"(, "isTemplate": "yes"}]})", "isTemplate: expected true or false"},
+        {"{" + base + R"(, "instances": [)" + inst + R"(, "tags": {"Name": 1}}]})", "tags.Name: expected a string"},
+        {"{" + base + R"(, "instances": [)" + inst + "}, " + inst + "}]}", "duplicate instance id i-1"},
+        {"{" + base + R"(, "instances": [)" + inst + R"(, "zone": "r-1z"}]})", "zone 'r-1z' is not in region r-1"},
+        {"{" + base + R"(, "instances": [)" + inst + R"(, "account": "999"}]})", "unknown account '999'"},
+        {"{" + base + R"(, "instances": [)" + inst + R"(, "volumeIds": ["vol-x"]}]})", "lists unknown volume vol-x"},
+        {"{" + base + R"(, "proxyInstanceId": "i-9"})", "proxyInstanceId: unknown instance 'i-9'"},
+        {R"({"faults": [{"operation": "Connect", "nth": -1}]})", "state.faults[0].nth: must not be negative"},
+    };
+    for (const auto& c : cases) {
+        try {
+            ParseState(c.json);
+            ADD_FAILURE() << "accepted: " << c.json;
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+                << "for " << c.json << "\n got: " << e.what();
+        }
+    }
+    // The same checks guard the cloud's constructors.
+    EXPECT_THROW(cloudsim::Cloud::InMemory("{\"regions\": 3}"), std::runtime_error);
+}
+
+TEST(CloudState, NewIdsAreAwsShapedUniqueAndRepeatable) {
+    State a = DemoState();
+    State b = DemoState();
+    std::set<std::string> ids;
+    for (int i = 0; i < 200; ++i) {
+        std::string id = a.NewId("vol");
+        EXPECT_TRUE(std::regex_match(id, std::regex("vol-[0-9a-f]{17}"))) << id;
+        EXPECT_TRUE(ids.insert(id).second) << "repeated " << id;
+        EXPECT_EQ(b.NewId("vol"), id);
+    }
+    EXPECT_EQ(a.nextId, 201);
+    // A seeded resource that already holds the next id is stepped over.
+    State c = DemoState();
+    std::string taken = State(c).NewId("i");
+    c.instances[taken].id = taken;
+    EXPECT_NE(c.NewId("i"), taken);
+}
