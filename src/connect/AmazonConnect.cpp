@@ -3,6 +3,7 @@
 #include "bridge/AmazonSDKBridge.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
+#include "tasks/AmazonTaskUtils.h"
 
 namespace {
 constexpr int kCredentialAdminAccount = 5;
@@ -58,6 +59,7 @@ int CAmazonInfo::Connect(const std::string& url, const std::string& user, const 
             // admin bridge rather than leaking it.
             m_pOwnedAdminBridge = NewBridge();
             m_pAdminBridge = m_pOwnedAdminBridge.get();
+            if (m_pTaskUtils) m_pTaskUtils->SetBridges(m_pSourceBridge.get(), m_pAdminBridge);
             m_bCrossAccount = true;
             break;
         }

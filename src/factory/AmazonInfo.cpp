@@ -108,3 +108,8 @@ std::string CAmazonInfo::getProxyAWSComponentsFolder() {
 void CAmazonInfo::LogNotPorted(const std::string& name) {
     EvDebug::Error(__PRETTY_FUNCTION__, "[%s] is not ported to linux", name.c_str());
 }
+
+void CAmazonInfo::EnsureTaskUtils() {
+    if (!m_pTaskUtils)
+        m_pTaskUtils = std::make_unique<CAmazonTaskUtils>(m_pSourceBridge.get(), m_pAdminBridge, this);
+}

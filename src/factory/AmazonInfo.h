@@ -42,6 +42,82 @@ public:
     int _RefreshHostInfoCache(ULONGLONG flags, int option) override;
     int _RefreshDCInfoCache(ULONGLONG flags, int option) override;
 
+    // ---- inventory (inventory/) ----
+    int BrowseInventory(const std::string& path, const SInventoryInfo& parent, std::vector<SInventoryInfo>& out,
+                        ULONGLONG flags, int option) override;
+    int GetVMInfoForVM(const std::string& name, const std::string& guid, const std::string& host, ULONGLONG flags,
+                       int option, SVMInfo& vm) override;
+    int GetVMInfoForVMFromRegion(const std::string& name, const std::string& guid, const std::string& region,
+                                 ULONGLONG flags, int option, SVMInfo& vm);
+    int GetHostInfoForHost(const std::string& zone, ULONGLONG flags, int option, SHostInfo& host) override;
+    virtual int GetDCInfoForDC(const std::string& region, ULONGLONG flags, int option, SDataCenterInfo& dc);
+    virtual int GetInventoryInfoListForTag(const std::string& p0, const std::string& p1, const std::string& p2,
+                                           ULONGLONG flags, int option, std::vector<SInventoryInfo>& nodes);
+    int GetVMInfoListForTag(const std::string& name, const std::string& guid, EInventoryType type, ULONGLONG flags,
+                            int option, std::vector<SVMInfo>& vms) override;
+    int GetVMInfoListForTag(const std::string& p0, const std::string& p1, const std::string& p2, ULONGLONG flags,
+                            int option, std::vector<SVMInfo>& vms);
+    int GetVMInfoListForInstanceSize(const std::string& guid, ULONGLONG flags, int option,
+                                     std::vector<SVMInfo>& vms) override;
+    int GetInstanceTypeInfoListForRegion(const std::string& region, ULONGLONG flags, int option,
+                                         std::vector<SInventoryInfo>& nodes, bool listAll);
+    bool GetVMInfoListForInventoryObject(const std::string& guid, EInventoryType type, ULONGLONG flags, int option,
+                                         std::vector<SVMInfo>& vms) override;
+    int GetInventoryInfoList(std::vector<SInventoryInfo>& out, ULONGLONG flags, int option) override;
+    bool GetVMInventoryInfoListForHost(const std::string& zone, std::vector<SInventoryInfo>& out, ULONGLONG flags,
+                                       int option) override;
+    int GetLocalHostInfo(SHostInfo& host, ULONGLONG flags, int option) override;
+    int GetAvailableVMSizesForHost(const std::string& region, std::vector<VMInfoStructs::SVMSizeInfo>& sizes,
+                                   ULONGLONG flags, int option) override;
+    int GetRolesForHost(const std::string& region, std::vector<VMInfoStructs::SRoleInfo>& roles, ULONGLONG flags,
+                        int option) override;
+    int GetImageList(const std::string& a, const std::string& b, const std::string& c,
+                     std::vector<VMInfoStructs::SImageInfo>& images) override;
+    int GetVolumeTypeListForHost(const std::string& region, std::vector<VMInfoStructs::SVolumeTypeInfo>& types) override;
+    int GetVolumeEncryptionKeyListForHost(const std::string& region,
+                                          std::vector<VMInfoStructs::SVolumeEncryptionKeyInfo>& keys) override;
+    int DoesVMExist(const std::string& guid, const std::string& name, const std::string& zone, bool& exists,
+                    std::vector<SVMInfo>& vms);
+    // Tag node GUID: three parts joined by "#$vm-+=" (or 0x12); instance-type
+    // node GUID: region and type. Outputs are cleared first; missing parts
+    // stay empty, extra parts are ignored.
+    static void ParseTagGUD(const std::string& guid, std::string& p0, std::string& p1, std::string& p2);
+    static void ParseInstanceTypeGUID(const std::string& guid, std::string& region, std::string& type);
+
+    // ---- VM operations (inventory/) ----
+    int PerformVMOperation(OperationCtx& ctx) override;
+    int PerformVMOperation(SVMInfo& vm, EVMOperation op, std::string& out) override;
+    int PerformStorageOperation(StorageOperationCtx& ctx) override;
+    bool CreateNetwork(VMInfoStructs::SNetworkInfo& net, std::string option,
+                       VMInfoStructs::SHostNetworkAdapterInfo adapter) override;
+    bool DeleteNetwork(VMInfoStructs::SNetworkInfo& net, std::string option,
+                       VMInfoStructs::SHostNetworkAdapterInfo adapter) override;
+    bool CloneVM(SVMInfo& vm);
+    bool DeleteEmptyTag(const std::string& resource, const std::string& key);
+
+    // ---- cleanup registry (tasks/, backup/) ----
+    int RegisterCleanerForBackup(MountCtx& ctx);
+    int RegisterCleanerForRestore(RestoreCtx& ctx);
+    void _CleanupAllVMs(int mode, std::vector<SFailure>& failures);
+    bool _CleanupMountedVM(const std::string& vmGuid, bool orphaned, std::vector<SFailure>& failures);
+    bool _CleanupRestoreVM(const std::string& vmGuid, std::vector<SFailure>& failures, bool flag);
+    bool _CleanupSnapshots(const std::string& path, bool useSourceAccount);
+    bool _CleanupTemplate(const std::string& path, bool useSourceAccount, bool removeInstanceTags);
+    bool _CleanupCreatedVM(const std::string& path);
+    bool _DeleteCloudMergedVHD(const std::string& path);
+    bool DeleteInstance(const std::string& id, bool deleteVolumes, bool nicDeleteOnTermination, bool deleteOption,
+                        bool useSourceAccount);
+
+    // ---- mount machinery used by the clean-up (backup/) ----
+    bool _InitMount();
+    bool DeleteExpiredVolumes(const std::string& region, long long ageSeconds);
+    bool DeleteExpiredAMISnapshot(const std::string& instanceId);
+    bool _CleanUpMountedVolumes(const std::string& key, bool deleteVolumes, std::vector<SFailure>& failures,
+                                bool option);
+    bool DetachVolumes(std::vector<SDisk>& disks, const std::string& region, const std::string& key,
+                       std::vector<SFailure>& failures, bool option);
+    bool DeleteVolumes(std::vector<SDisk>& disks, const std::string& key, bool option);
+
     // ---- the plug-in's own virtual operations ----
     virtual int Init(bool hasAdminAccount);
     virtual int DeInit();
@@ -76,6 +152,10 @@ public:
     long long JobId() const { return m_jobId; }
     const std::string& OutpostsAccountARN() const { return m_strOutpostsAccountARN; }
     CAmazonDiskInfo* DiskInfo() const { return m_pDiskInfo.get(); }
+    CAmazonTaskUtils* TaskUtils() const { return m_pTaskUtils.get(); }
+    CAmazonCleaner& Cleaner() { return m_cleaner; }
+    bool IsCleanerRegistered() const { return m_bCleanerRegistered; }
+    bool IsMountInitialized() const { return m_bMountInitialized; }
     AmazonDirectSnapshotAccessAPI::CAmazonDirectSnapshotAccessAPIWrapper* DirectSnapshotAccess() const {
         return m_pDirectSnapshotAccess.get();
     }
@@ -92,6 +172,15 @@ public:
     static const std::vector<std::string> _kvmInstanceTypes;
 
 private:
+    // ---- inventory helpers (inventory/) ----
+    // (declared by the inventory work)
+
+    // ---- clean-up helpers (backup/) ----
+    CAmazonSDKBridge* BridgeFor(bool useSourceAccount) const {
+        return useSourceAccount ? m_pSourceBridge.get() : m_pAdminBridge;
+    }
+    void EnsureTaskUtils();
+
     std::unique_ptr<CAmazonSDKBridge> NewBridge();
     void StoreConnectMembers(const std::string& url, const std::string& user, const std::string& password);
 

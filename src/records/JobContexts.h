@@ -10,8 +10,14 @@
 
 struct MountCtx : VMInfoStructs::SRecord<MountCtx> {
     VMInfoStructs::SVMInfo vm;
+    std::string requestedVMName;
+    std::string requestedVMGuid;        // the instance id the job asked for
     int64_t jobId = 0;
+    int64_t subclientId = 0;
     std::string transportMode;          // "HOTADD" or "EBS-DIRECT-API"
+    bool snapBackup = false;
+    bool backupToTape = false;
+    bool liveBrowse = false;
     std::string changeId;
     std::string cleanupString;
     std::vector<SFailure> failures;
@@ -20,6 +26,8 @@ struct MountCtx : VMInfoStructs::SRecord<MountCtx> {
 struct RestoreCtx : VMInfoStructs::SRecord<RestoreCtx> {
     VMInfoStructs::SVMInfo vm;
     int64_t jobId = 0;
+    std::string sourceGuid;             // the instance the backup was taken from
+    std::string registrationGuid;       // the key the job's resources are registered under
     std::vector<SFailure> failures;
 };
 
