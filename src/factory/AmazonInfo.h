@@ -173,13 +173,42 @@ public:
 
 private:
     // ---- inventory helpers (inventory/) ----
-    // (declared by the inventory work)
+    // Browse levels: each fills out with the children of node for the named
+    // view and returns 1, or logs and returns 0.
+    int BrowseAmazonView(const std::string& view, const SInventoryInfo& node, std::vector<SInventoryInfo>& out,
+                         ULONGLONG flags, int option);
+    int GetRegionNodes(std::vector<SInventoryInfo>& out, ULONGLONG flags, int option);
+    int GetDataCenterView(const std::string& view, const SInventoryInfo& node, std::vector<SInventoryInfo>& out,
+                          ULONGLONG flags, int option);
+    int GetHostView(const SInventoryInfo& node, std::vector<SInventoryInfo>& out, ULONGLONG flags, int option);
+    int GetTagView(const SInventoryInfo& node, std::vector<SInventoryInfo>& out, ULONGLONG flags, int option);
+    int GetInstanceTypeView(const SInventoryInfo& node, std::vector<SInventoryInfo>& out, ULONGLONG flags,
+                            int option);
+    // Walks the single-child chain below node for the node called name at
+    // depth reqLevel (node itself is at currLevel).
+    static bool LocateCurrentBrowseNodeInTree(const SInventoryInfo& node, const std::string& name,
+                                              SInventoryInfo& found, int reqLevel, int currLevel);
+    // Operation 6. createdId: the instance this call launched, if any, so
+    // that a failure never removes an instance that existed before.
+    bool CloneVM(SVMInfo& vm, std::string& createdId);
+    bool WaitForCloneAMI(const std::string& amiId, const std::string& sourceId);
+    void DeleteCloneAMI(const std::string& amiId);
+    int PerformCloneOperation(SVMInfo& vm);
+    int PerformCreateSnapshot(SVMInfo& vm, EVMOperation op, std::string& out);
+    int PerformDeleteSnapshot(SVMInfo& vm, EVMOperation op);
+    int DeleteIntegrityAMI(const SVMInfo& vm);
+    int PerformGetPassword(SVMInfo& vm);
+    // Logs a failed bridge call of an operation under the tag where, keeps
+    // the bridge's text as the last error details and returns the
+    // operation's failure value 1.
+    int VMOperationFailed(const char* where, const std::string& message);
 
     // ---- clean-up helpers (backup/) ----
     CAmazonSDKBridge* BridgeFor(bool useSourceAccount) const {
         return useSourceAccount ? m_pSourceBridge.get() : m_pAdminBridge;
     }
     void EnsureTaskUtils();
+    bool VolumeIsGone(const std::string& volumeId, const std::string& region, bool useSourceAccount);
 
     std::unique_ptr<CAmazonSDKBridge> NewBridge();
     void StoreConnectMembers(const std::string& url, const std::string& user, const std::string& password);
