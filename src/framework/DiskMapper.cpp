@@ -28,3 +28,9 @@ bool CDiskMapperLinux::GetDeviceForVolume(const std::string& volumeId, std::stri
     devicePath = path;
     return true;
 }
+
+bool CDiskMapperLinux::Initialize() {
+    m_folder = "/dev/disk/by-id";
+    KDPlatformInfo().getString("VirtualServer", "sDiskByIdFolder", m_folder);
+    return true;
+}

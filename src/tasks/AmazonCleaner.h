@@ -1,12 +1,67 @@
 #pragma once
-// Typed front to the framework's cleanup store. Registration and the orphan
-// clean-up arrive with the cloud-operations work; until then the object only
-// remembers which job it serves.
-class CAmazonCleaner {
+// CAmazonCleaner: the plug-in's typed front to the framework's cleanup store.
+// Every AWS resource a job creates is registered under the job's VM entry
+// (mode 0 backup, 1 restore) before the job relies on it, and unregistered
+// once it is gone. It keeps no state of its own beyond the store's.
+#include <string>
+#include <vector>
+
+#include "framework/VMCleaner.h"
+#include "records/VMInfoStructs.h"
+
+enum VM_Cleaner_Mode { VM_CLEANER_BACKUP = 0, VM_CLEANER_RESTORE = 1 };
+enum VM_Cleaner_EntityType {
+    VM_CLEANER_VM = 1,          // a job's VM (root) or an instance the job created
+    VM_CLEANER_SNAPSHOT = 2,
+    VM_CLEANER_DISK = 3,        // an EBS volume
+    VM_CLEANER_TEMPLATE = 4,    // an AMI
+    VM_CLEANER_CLOUD_VHD = 5,   // an S3 object "bucket/key"
+};
+
+class CAmazonCleaner : public VMCleaner {
 public:
-    void SetJobId(long long jobId) { m_jobId = jobId; }
-    long long JobId() const { return m_jobId; }
+    bool Init(const std::string& id) { return VMCleaner::Init(id, 0); }
+    void DeInit() { VMCleaner::DeInit(); }
+
+    bool RegisterVM(int mode, const std::string& vmGuid);
+    bool RegisterCreatedVM(int mode, const std::string& vmGuid, const std::string& id);
+    bool RegisterSnapshot(int mode, const std::string& vmGuid, const std::string& id);
+    bool RegisterDisk(int mode, const std::string& vmGuid, const std::string& id);
+    bool RegisterTemplate(int mode, const std::string& vmGuid, const std::string& id);
+    // name: "bucket/key"; stored with every "/" as ";".
+    bool RegisterCloudVHD(int mode, const std::string& vmGuid, const std::string& name);
+
+    bool UnRegisterVM(int mode, const std::string& vmGuid, bool flag);
+    bool UnRegisterSnapshot(int mode, const std::string& vmGuid, const std::string& id);
+    bool UnRegisterDisk(int mode, const std::string& vmGuid, const std::string& id);
+    bool UnRegisterCreatedVM(int mode, const std::string& vmGuid, const std::string& id);
+    bool UnRegisterTemplate(int mode, const std::string& vmGuid, const std::string& id);
+    bool UnRegisterCloudVHD(int mode, const std::string& vmGuid, const std::string& name);
+
+    // The VM's cleaner path: its live entry, or with orphaned the entry of
+    // a job that is no longer running.
+    bool GetRegisteredVM(int mode, const std::string& vmGuid, std::string& path, bool orphaned);
+    // Disk records carry the volume id both as volume id and as new (mounted)
+    // volume id, the field that detach and delete act on.
+    bool GetRegisteredDisks(const std::string& path, std::vector<VMInfoStructs::SDisk>& disks);
+    bool GetRegisteredSnapshots(const std::string& path, std::vector<std::string>& ids);
+    bool GetRegisteredCreatedVM(const std::string& path, std::string& id);
+    bool GetRegisteredCloudVHD(const std::string& path, std::string& name);
+    bool GetRegisteredTemplates(const std::string& path, std::vector<std::string>& ids);
+
+    bool UnRegisterVM(const std::string& path);
+    bool UnRegisterSnapshot(const std::string& path, const std::string& id);
+    bool UnRegisterDisk(const std::string& path, const std::string& id);
+    bool UnRegisterCreatedVM(const std::string& path, const std::string& id);
+    bool UnRegisterCloudVHD(const std::string& path, const std::string& name);
+    bool UnRegisterTemplate(const std::string& path, const std::string& id);
+
+    // The orphaned VM entries (type 1) of the mode.
+    bool GetOrphanedVMs(int mode, std::vector<CleanerEntity>& vms) { return GetOrphanedEntities(mode, VM_CLEANER_VM, vms); }
 
 private:
-    long long m_jobId = 0;
+    bool RegisterChild(int mode, const std::string& vmGuid, int type, const std::string& id);
+    bool UnRegisterChild(int mode, const std::string& vmGuid, int type, const std::string& id);
+    bool UnRegisterChild(const std::string& path, int type, const std::string& id);
+    bool ChildIds(const std::string& path, int type, std::vector<std::string>& ids);
 };

@@ -1,0 +1,63 @@
+// The one-time mount machinery and the expiry clean-ups run at job start.
+#include <sstream>
+
+#include "bridge/AmazonSDKBridge.h"
+#include "factory/AmazonInfo.h"
+#include "framework/DiskMapper.h"
+#include "framework/EvDebug.h"
+#include "framework/KDPlatformInfo.h"
+#include "tasks/AmazonTaskUtils.h"
+
+bool CAmazonInfo::_InitMount() {
+    if (m_bMountInitialized) return true;
+    if (!m_pDiskMapper->Initialize()) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Disk mapper initialization failed.");
+        return false;
+    }
+    std::string cleanerId = GetProxyUUID();
+    if (cleanerId.empty() && !GetProxyBiosId().empty()) cleanerId = GetProxyBiosId();
+    if (!m_cleaner.Init(cleanerId)) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Cleaner initialization failed.");
+        return false;
+    }
+    EvDebug::Debug(__PRETTY_FUNCTION__, "Cleaner initialized with [%s] ID", cleanerId.c_str());
+    EnsureTaskUtils();
+    m_bMountInitialized = true;
+    return true;
+}
+
+bool CAmazonInfo::DeleteExpiredVolumes(const std::string& region, long long ageSeconds) {
+    const bool ok = m_pSourceBridge->DeleteExpiredVolumes(region, ageSeconds);
+    if (!ok)
+        EvDebug::Error(__PRETTY_FUNCTION__, "DeleteExpiredVolumes failed for region [%s]. Error [%s]", region.c_str(),
+                       m_pSourceBridge->GetLastErrorString().c_str());
+    return ok;
+}
+
+bool CAmazonInfo::DeleteExpiredAMISnapshot(const std::string& instanceId) {
+    EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2,
+                      "<<Start : Unmounting left over snapshots/Volumes from previous backup jobs");
+    std::map<std::string, std::string> tags;
+    if (!m_pSourceBridge->GetTagList(instanceId, tags)) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get tags for instance [%s]", instanceId.c_str());
+        return false;
+    }
+    long long hours = 24;
+    KDPlatformInfo().getNumber("VirtualServer", "nExpireSnapshotHours", hours);
+    for (const auto& [key, value] : tags) {
+        if (key != "_QX_AMI_" && key != "KD_Retain_Snap") continue;
+        std::stringstream parts(value);
+        std::string ami;
+        while (std::getline(parts, ami, '#')) {
+            if (ami.empty()) continue;
+            if (!m_pSourceBridge->DeleteExpiredAMISnapshot(ami, true, hours)) {
+                EvDebug::Debug(__PRETTY_FUNCTION__, "Failed to delete AMI [%s], Ignorable error.", ami.c_str());
+                continue;
+            }
+            EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully deleted AMI Snapshot [%s].", ami.c_str());
+            m_pSourceBridge->DeleteTag(instanceId, key, ami, false);
+            DeleteEmptyTag(instanceId, key);
+        }
+    }
+    return true;
+}

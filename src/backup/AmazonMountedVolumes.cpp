@@ -1,0 +1,89 @@
+// Detaching and deleting the volumes a job staged for the proxy.
+#include "bridge/AmazonSDKBridge.h"
+#include "factory/AmazonInfo.h"
+#include "framework/DiskMapper.h"
+#include "framework/EvDebug.h"
+#include "framework/KDPlatformInfo.h"
+#include "tasks/AmazonTaskUtils.h"
+
+namespace {
+// Only plain EBS disks the job kept are staged.
+bool IsStagedDisk(const VMInfoStructs::SDisk& disk) { return disk.diskType == 1 && !disk.filtered; }
+}  // namespace
+
+// A volume that no longer exists counts as detached and deleted, so that its
+// registration does not fail every later clean-up.
+bool CAmazonInfo::VolumeIsGone(const std::string& volumeId, const std::string& region, bool useSourceAccount) {
+    SDisk info;
+    bool notFound = false;
+    return BridgeFor(useSourceAccount)->GetVolumeInfo(volumeId, region, info, notFound) && notFound;
+}
+
+bool CAmazonInfo::_CleanUpMountedVolumes(const std::string& key, bool deleteVolumes, std::vector<SFailure>& failures,
+                                         bool option) {
+    std::vector<SDisk> disks;
+    if (!m_cleaner.GetRegisteredDisks(key, disks) || disks.empty()) return true;
+    // Volumes about to be deleted stay registered until they are gone.
+    if (!DetachVolumes(disks, "", deleteVolumes ? std::string() : key, failures, option)) return false;
+    return deleteVolumes ? DeleteVolumes(disks, key, option) : true;
+}
+
+bool CAmazonInfo::DetachVolumes(std::vector<SDisk>& disks, const std::string& region, const std::string& key,
+                                std::vector<SFailure>& failures, bool option) {
+    EnsureTaskUtils();
+    bool result = true;
+    for (auto& disk : disks) {
+        if (!IsStagedDisk(disk)) continue;
+        if (disk.newVolumeId.empty()) {
+            EvDebug::Debug(__PRETTY_FUNCTION__,
+                           "Logical disk name or new disk id does not exist for disk [%s]. Skipping it.",
+                           disk.volumeId.c_str());
+            continue;
+        }
+        if (!m_pDiskMapper->PreDetatchDisk("")) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Pre detach disk operations failed.");
+            result = false;
+            continue;
+        }
+        bool allowForce = true;
+        KDPlatformInfo().getBoolean("VirtualServer", "bAllowAWSForceDetachVolume", allowForce);
+        bool forced = false;
+        // A volume that no longer exists is as detached as it will ever be.
+        const bool detached = m_pTaskUtils->DetachVolume(disk, region, allowForce, forced, option) ||
+                              VolumeIsGone(disk.newVolumeId, region, option);
+        if (forced) {
+            failures.emplace_back(disk.newVolumeId, "Volume force detached", "", "", true);
+            m_pDiskMapper->ReScan();
+        }
+        if (!m_pDiskMapper->PostDetatchDisk(""))
+            EvDebug::Error(__PRETTY_FUNCTION__, "Post detach disk operations failed.");
+        if (!detached) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to detach Volume [%s]", disk.newVolumeId.c_str());
+            result = false;
+        } else if (!key.empty()) {
+            m_cleaner.UnRegisterDisk(key, disk.newVolumeId);
+        }
+    }
+    return result;
+}
+
+bool CAmazonInfo::DeleteVolumes(std::vector<SDisk>& disks, const std::string& key, bool option) {
+    EnsureTaskUtils();
+    bool result = true;
+    for (auto& disk : disks) {
+        if (!IsStagedDisk(disk)) continue;
+        if (disk.newVolumeId.empty()) {
+            EvDebug::Debug(__PRETTY_FUNCTION__,
+                           "Logical disk name or new disk id does not exist for disk [%s]. Skipping it.",
+                           disk.volumeId.c_str());
+            continue;
+        }
+        if (!m_pTaskUtils->DeleteVolume(disk, option) && !VolumeIsGone(disk.newVolumeId, "", option)) {
+            result = false;
+            continue;
+        }
+        if (!key.empty() && !m_cleaner.UnRegisterDisk(key, disk.newVolumeId))
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to unregister volume [%s] ", disk.newVolumeId.c_str());
+    }
+    return result;
+}

@@ -1,0 +1,271 @@
+#include "framework/VMCleaner.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "framework/EvDebug.h"
+#include "framework/FileUtils.h"
+#include "framework/KDPI.h"
+
+namespace {
+const char kTag[] = "VMCleaner";
+
+// Prepared statement owned for one call.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) {
+        if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
+            EvDebug::Error(kTag, "cannot prepare [%s]: %s", sql, sqlite3_errmsg(db));
+            m_stmt = nullptr;
+        }
+    }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool ok() const { return m_stmt != nullptr; }
+    Statement& Bind(int i, const std::string& v) {
+        if (m_stmt) sqlite3_bind_text(m_stmt, i, v.c_str(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& Bind(int i, int64_t v) {
+        if (m_stmt) sqlite3_bind_int64(m_stmt, i, v);
+        return *this;
+    }
+    // SQLITE_ROW, SQLITE_DONE or an error code.
+    int Step() { return m_stmt ? sqlite3_step(m_stmt) : SQLITE_ERROR; }
+    std::string Text(int col) const {
+        const unsigned char* t = sqlite3_column_text(m_stmt, col);
+        return t ? reinterpret_cast<const char*>(t) : "";
+    }
+    int64_t Int(int col) const { return sqlite3_column_int64(m_stmt, col); }
+
+private:
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+// Ids may hold any character; '/' separates path components, so it and the
+// escape character are encoded.
+std::string EscapeId(const std::string& id) {
+    std::string out;
+    for (char c : id) {
+        if (c == '%') out += "%25";
+        else if (c == '/') out += "%2F";
+        else out += c;
+    }
+    return out;
+}
+
+std::string ChildPath(const std::string& parent, int mode, int type, const std::string& id) {
+    const std::string leaf = std::to_string(type) + "/" + EscapeId(id);
+    return parent.empty() ? std::to_string(mode) + "/" + leaf : parent + "/" + leaf;
+}
+
+// Start time of a process in clock ticks since boot; -1 when it is gone.
+// Together with the pid it names one process run, so a reused pid does not
+// pass for a job that died.
+long long ProcessStartTicks(long pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    if (!std::getline(in, stat)) return -1;
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) return -1;
+    std::istringstream rest(stat.substr(close + 2));
+    std::string field;
+    // Fields after the command name start at field 3; the start time is 22.
+    for (int i = 3; i <= 22; ++i)
+        if (!(rest >> field)) return -1;
+    try {
+        return std::stoll(field);
+    } catch (...) {
+        return -1;
+    }
+}
+
+CleanerEntity Row(const Statement& st) {
+    CleanerEntity e;
+    e.id = st.Text(0);
+    e.type = static_cast<int>(st.Int(1));
+    e.mode = static_cast<int>(st.Int(2));
+    e.path = st.Text(3);
+    e.parent = st.Text(4);
+    e.jobId = st.Int(5);
+    return e;
+}
+
+const char kColumns[] = "entity_id, type, mode, path, parent, job_id";
+}  // namespace
+
+VMCleaner::VMCleaner() = default;
+
+VMCleaner::~VMCleaner() { DeInit(); }
+
+std::string VMCleaner::DatabasePath() {
+    return FwFile::JoinPath(FwFile::JoinPath(KDPI_Base::getBaseDir(), "Cleaner"), "cleaner.db");
+}
+
+bool VMCleaner::Exec(const char* sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+        EvDebug::Error(kTag, "[%s] failed: %s", sql, err ? err : "unknown error");
+        sqlite3_free(err);
+        return false;
+    }
+    return true;
+}
+
+bool VMCleaner::Init(const std::string& ownerId, int) {
+    DeInit();
+    const std::string path = DatabasePath();
+    FwFile::MakeDirs(FwFile::JoinPath(KDPI_Base::getBaseDir(), "Cleaner"));
+    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        EvDebug::Error(kTag, "cannot open cleanup store [%s]: %s", path.c_str(), m_db ? sqlite3_errmsg(m_db) : "");
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        return false;
+    }
+    sqlite3_busy_timeout(m_db, 10000);
+    const bool schema =
+        Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=FULL") &&
+        Exec("CREATE TABLE IF NOT EXISTS entities(seq INTEGER PRIMARY KEY AUTOINCREMENT, owner TEXT NOT NULL,"
+             " mode INTEGER NOT NULL, type INTEGER NOT NULL, entity_id TEXT NOT NULL, parent TEXT NOT NULL,"
+             " path TEXT NOT NULL, job_key TEXT NOT NULL, job_id INTEGER NOT NULL, UNIQUE(owner, path))") &&
+        Exec("CREATE TABLE IF NOT EXISTS jobs(job_key TEXT PRIMARY KEY, pid INTEGER NOT NULL,"
+             " start INTEGER NOT NULL, job_id INTEGER NOT NULL, ended INTEGER NOT NULL DEFAULT 0)");
+    if (!schema) {
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        return false;
+    }
+    const long pid = static_cast<long>(getpid());
+    const long long start = ProcessStartTicks(pid);
+    m_owner = ownerId;
+    m_jobKey = std::to_string(pid) + ":" + std::to_string(start) + ":" + std::to_string(m_jobId) + ":" + FwGuid::New();
+    Statement st(m_db, "INSERT INTO jobs(job_key, pid, start, job_id) VALUES(?1, ?2, ?3, ?4)");
+    st.Bind(1, m_jobKey).Bind(2, static_cast<int64_t>(pid)).Bind(3, static_cast<int64_t>(start)).Bind(4, m_jobId);
+    if (st.Step() != SQLITE_DONE) {
+        EvDebug::Error(kTag, "cannot record job: %s", sqlite3_errmsg(m_db));
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void VMCleaner::DeInit() {
+    if (!m_db) return;
+    Statement st(m_db, "UPDATE jobs SET ended = 1 WHERE job_key = ?1");
+    st.Bind(1, m_jobKey).Step();
+    sqlite3_close(m_db);
+    m_db = nullptr;
+}
+
+bool VMCleaner::RegisterEntity(int mode, const std::string& parentPath, int type, const std::string& id,
+                               std::string* path) {
+    if (!m_db) return false;
+    const std::string p = ChildPath(parentPath, mode, type, id);
+    Statement st(m_db,
+                 "INSERT INTO entities(owner, mode, type, entity_id, parent, path, job_key, job_id)"
+                 " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) ON CONFLICT(owner, path) DO UPDATE SET"
+                 " job_key = excluded.job_key, job_id = excluded.job_id");
+    st.Bind(1, m_owner).Bind(2, static_cast<int64_t>(mode)).Bind(3, static_cast<int64_t>(type)).Bind(4, id);
+    st.Bind(5, parentPath).Bind(6, p).Bind(7, m_jobKey).Bind(8, m_jobId);
+    if (st.Step() != SQLITE_DONE) {
+        EvDebug::Error(kTag, "cannot register [%s]: %s", p.c_str(), sqlite3_errmsg(m_db));
+        return false;
+    }
+    if (path) *path = p;
+    return true;
+}
+
+bool VMCleaner::LookupEntity(int mode, int type, const std::string& id, CleanerEntity& out) {
+    if (!m_db) return false;
+    Statement st(m_db, (std::string("SELECT ") + kColumns +
+                        " FROM entities WHERE owner = ?1 AND path = ?2").c_str());
+    st.Bind(1, m_owner).Bind(2, ChildPath("", mode, type, id));
+    if (st.Step() != SQLITE_ROW) return false;
+    out = Row(st);
+    return true;
+}
+
+bool VMCleaner::UnRegisterEntity(const std::string& path, bool keepChildren) {
+    if (!m_db || path.empty()) return false;
+    Statement st(m_db,
+                 "DELETE FROM entities WHERE owner = ?1 AND (path = ?2 OR"
+                 " (?3 = 0 AND substr(path, 1, length(?2) + 1) = ?2 || '/'))");
+    st.Bind(1, m_owner).Bind(2, path).Bind(3, static_cast<int64_t>(keepChildren ? 1 : 0));
+    if (st.Step() != SQLITE_DONE) {
+        EvDebug::Error(kTag, "cannot unregister [%s]: %s", path.c_str(), sqlite3_errmsg(m_db));
+        return false;
+    }
+    return sqlite3_changes(m_db) > 0;
+}
+
+std::string VMCleaner::ConstructHandle(const CleanerEntity& root, int type, const std::string& id) const {
+    return ChildPath(root.path, root.mode, type, id);
+}
+
+bool VMCleaner::GetCleanerPathForEntityHandle(const CleanerEntity& entity, std::string& path) const {
+    path = entity.path;
+    return !path.empty();
+}
+
+bool VMCleaner::FillItemsFromCleanerPath(const std::string& path, int type, std::vector<CleanerEntity>& items) {
+    items.clear();
+    if (!m_db) return false;
+    Statement st(m_db, (std::string("SELECT ") + kColumns +
+                        " FROM entities WHERE owner = ?1 AND parent = ?2 AND type = ?3 ORDER BY seq").c_str());
+    st.Bind(1, m_owner).Bind(2, path).Bind(3, static_cast<int64_t>(type));
+    int rc;
+    while ((rc = st.Step()) == SQLITE_ROW) items.push_back(Row(st));
+    return rc == SQLITE_DONE;
+}
+
+bool VMCleaner::IsJobRunning(const std::string& jobKey) {
+    if (jobKey == m_jobKey) return true;
+    Statement st(m_db, "SELECT pid, start, ended FROM jobs WHERE job_key = ?1");
+    st.Bind(1, jobKey);
+    if (st.Step() != SQLITE_ROW) return false;
+    if (st.Int(2) != 0) return false;
+    const long long start = ProcessStartTicks(static_cast<long>(st.Int(0)));
+    return start >= 0 && start == st.Int(1);
+}
+
+bool VMCleaner::GetOrphanedEntities(int mode, int type, std::vector<CleanerEntity>& items) {
+    items.clear();
+    if (!m_db) return false;
+    Statement st(m_db, (std::string("SELECT ") + kColumns +
+                        ", job_key FROM entities WHERE owner = ?1 AND mode = ?2 AND type = ?3 AND parent = ''"
+                        " ORDER BY seq").c_str());
+    st.Bind(1, m_owner).Bind(2, static_cast<int64_t>(mode)).Bind(3, static_cast<int64_t>(type));
+    std::vector<std::pair<CleanerEntity, std::string>> roots;
+    int rc;
+    while ((rc = st.Step()) == SQLITE_ROW) roots.emplace_back(Row(st), st.Text(6));
+    if (rc != SQLITE_DONE) return false;
+    for (auto& [entity, key] : roots)
+        if (!IsJobRunning(key)) items.push_back(entity);
+    return true;
+}
+
+bool VMCleaner::IsCleanupNeeded(int mode) {
+    std::vector<CleanerEntity> orphans;
+    return GetOrphanedEntities(mode, 1, orphans) && !orphans.empty();
+}
+
+void VMCleaner::PostAllVMCleanup(int mode) {
+    EvDebug::DebugLvl(kTag, 2, "Clean-up of orphaned entries of mode [%d] is over", mode);
+}
+
+bool VMCleaner::ListAll(std::vector<CleanerEntity>& items) {
+    items.clear();
+    if (!m_db) return false;
+    Statement st(m_db, (std::string("SELECT ") + kColumns + " FROM entities WHERE owner = ?1 ORDER BY seq").c_str());
+    st.Bind(1, m_owner);
+    int rc;
+    while ((rc = st.Step()) == SQLITE_ROW) items.push_back(Row(st));
+    return rc == SQLITE_DONE;
+}

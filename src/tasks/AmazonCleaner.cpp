@@ -1,0 +1,155 @@
+#include "tasks/AmazonCleaner.h"
+
+#include <algorithm>
+
+namespace {
+std::string ToStored(std::string name) {
+    std::replace(name.begin(), name.end(), '/', ';');
+    return name;
+}
+std::string FromStored(std::string name) {
+    std::replace(name.begin(), name.end(), ';', '/');
+    return name;
+}
+}  // namespace
+
+bool CAmazonCleaner::RegisterVM(int mode, const std::string& vmGuid) {
+    return RegisterEntity(mode, "", VM_CLEANER_VM, vmGuid, nullptr);
+}
+
+bool CAmazonCleaner::RegisterChild(int mode, const std::string& vmGuid, int type, const std::string& id) {
+    CleanerEntity root;
+    if (!LookupEntity(mode, VM_CLEANER_VM, vmGuid, root)) return false;
+    return RegisterEntity(mode, root.path, type, id, nullptr);
+}
+
+bool CAmazonCleaner::RegisterCreatedVM(int mode, const std::string& vmGuid, const std::string& id) {
+    return RegisterChild(mode, vmGuid, VM_CLEANER_VM, id);
+}
+bool CAmazonCleaner::RegisterSnapshot(int mode, const std::string& vmGuid, const std::string& id) {
+    return RegisterChild(mode, vmGuid, VM_CLEANER_SNAPSHOT, id);
+}
+bool CAmazonCleaner::RegisterDisk(int mode, const std::string& vmGuid, const std::string& id) {
+    return RegisterChild(mode, vmGuid, VM_CLEANER_DISK, id);
+}
+bool CAmazonCleaner::RegisterTemplate(int mode, const std::string& vmGuid, const std::string& id) {
+    return RegisterChild(mode, vmGuid, VM_CLEANER_TEMPLATE, id);
+}
+bool CAmazonCleaner::RegisterCloudVHD(int mode, const std::string& vmGuid, const std::string& name) {
+    return RegisterChild(mode, vmGuid, VM_CLEANER_CLOUD_VHD, ToStored(name));
+}
+
+bool CAmazonCleaner::UnRegisterVM(int mode, const std::string& vmGuid, bool flag) {
+    CleanerEntity root;
+    if (!LookupEntity(mode, VM_CLEANER_VM, vmGuid, root)) return false;
+    return UnRegisterEntity(root.path, flag);
+}
+
+bool CAmazonCleaner::UnRegisterChild(int mode, const std::string& vmGuid, int type, const std::string& id) {
+    CleanerEntity root;
+    if (!LookupEntity(mode, VM_CLEANER_VM, vmGuid, root)) return false;
+    return UnRegisterEntity(ConstructHandle(root, type, id), false);
+}
+
+bool CAmazonCleaner::UnRegisterSnapshot(int mode, const std::string& vmGuid, const std::string& id) {
+    return UnRegisterChild(mode, vmGuid, VM_CLEANER_SNAPSHOT, id);
+}
+bool CAmazonCleaner::UnRegisterDisk(int mode, const std::string& vmGuid, const std::string& id) {
+    return UnRegisterChild(mode, vmGuid, VM_CLEANER_DISK, id);
+}
+bool CAmazonCleaner::UnRegisterCreatedVM(int mode, const std::string& vmGuid, const std::string& id) {
+    return UnRegisterChild(mode, vmGuid, VM_CLEANER_VM, id);
+}
+bool CAmazonCleaner::UnRegisterTemplate(int mode, const std::string& vmGuid, const std::string& id) {
+    return UnRegisterChild(mode, vmGuid, VM_CLEANER_TEMPLATE, id);
+}
+bool CAmazonCleaner::UnRegisterCloudVHD(int mode, const std::string& vmGuid, const std::string& name) {
+    return UnRegisterChild(mode, vmGuid, VM_CLEANER_CLOUD_VHD, ToStored(name));
+}
+
+bool CAmazonCleaner::GetRegisteredVM(int mode, const std::string& vmGuid, std::string& path, bool orphaned) {
+    path.clear();
+    if (!orphaned) {
+        CleanerEntity root;
+        if (!LookupEntity(mode, VM_CLEANER_VM, vmGuid, root)) return false;
+        return GetCleanerPathForEntityHandle(root, path);
+    }
+    std::vector<CleanerEntity> orphans;
+    if (!GetOrphanedEntities(mode, VM_CLEANER_VM, orphans)) return false;
+    for (const auto& vm : orphans)
+        if (vm.id == vmGuid) return GetCleanerPathForEntityHandle(vm, path);
+    return false;
+}
+
+bool CAmazonCleaner::ChildIds(const std::string& path, int type, std::vector<std::string>& ids) {
+    ids.clear();
+    std::vector<CleanerEntity> items;
+    if (!FillItemsFromCleanerPath(path, type, items)) return false;
+    for (const auto& item : items) ids.push_back(item.id);
+    return true;
+}
+
+bool CAmazonCleaner::GetRegisteredDisks(const std::string& path, std::vector<VMInfoStructs::SDisk>& disks) {
+    disks.clear();
+    std::vector<std::string> ids;
+    if (!ChildIds(path, VM_CLEANER_DISK, ids)) return false;
+    for (const auto& id : ids) {
+        VMInfoStructs::SDisk disk;
+        disk.name = id;
+        disk.volumeId = id;
+        disk.newVolumeId = id;
+        disk.diskType = 1;
+        disks.push_back(disk);
+    }
+    return true;
+}
+
+bool CAmazonCleaner::GetRegisteredSnapshots(const std::string& path, std::vector<std::string>& ids) {
+    return ChildIds(path, VM_CLEANER_SNAPSHOT, ids);
+}
+
+bool CAmazonCleaner::GetRegisteredTemplates(const std::string& path, std::vector<std::string>& ids) {
+    return ChildIds(path, VM_CLEANER_TEMPLATE, ids);
+}
+
+bool CAmazonCleaner::GetRegisteredCreatedVM(const std::string& path, std::string& id) {
+    id.clear();
+    std::vector<std::string> ids;
+    if (!ChildIds(path, VM_CLEANER_VM, ids)) return false;
+    if (!ids.empty()) id = ids.front();
+    return true;
+}
+
+bool CAmazonCleaner::GetRegisteredCloudVHD(const std::string& path, std::string& name) {
+    name.clear();
+    std::vector<std::string> ids;
+    if (!ChildIds(path, VM_CLEANER_CLOUD_VHD, ids)) return false;
+    if (!ids.empty()) name = FromStored(ids.front());
+    return true;
+}
+
+bool CAmazonCleaner::UnRegisterVM(const std::string& path) { return UnRegisterEntity(path, false); }
+
+bool CAmazonCleaner::UnRegisterChild(const std::string& path, int type, const std::string& id) {
+    std::vector<CleanerEntity> items;
+    if (!FillItemsFromCleanerPath(path, type, items)) return false;
+    for (const auto& item : items)
+        if (item.id == id) return UnRegisterEntity(item.path, false);
+    return false;
+}
+
+bool CAmazonCleaner::UnRegisterSnapshot(const std::string& path, const std::string& id) {
+    return UnRegisterChild(path, VM_CLEANER_SNAPSHOT, id);
+}
+bool CAmazonCleaner::UnRegisterDisk(const std::string& path, const std::string& id) {
+    return UnRegisterChild(path, VM_CLEANER_DISK, id);
+}
+bool CAmazonCleaner::UnRegisterCreatedVM(const std::string& path, const std::string& id) {
+    return UnRegisterChild(path, VM_CLEANER_VM, id);
+}
+bool CAmazonCleaner::UnRegisterCloudVHD(const std::string& path, const std::string& name) {
+    return UnRegisterChild(path, VM_CLEANER_CLOUD_VHD, ToStored(name));
+}
+bool CAmazonCleaner::UnRegisterTemplate(const std::string& path, const std::string& id) {
+    return UnRegisterChild(path, VM_CLEANER_TEMPLATE, id);
+}

@@ -1,0 +1,50 @@
+// Registering a job's VM with the cleanup store, after removing what earlier
+// jobs left behind.
+#include "bridge/AmazonSDKBridge.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+#include "framework/FileUtils.h"
+
+int CAmazonInfo::RegisterCleanerForBackup(MountCtx& ctx) {
+    if (m_bCleanerRegistered) return 1;
+    overrideSDKRegion(GetProxyRegion());
+    if (!_InitMount()) return 0;
+    if (ctx.liveBrowse) {
+        EvDebug::Debug(__PRETTY_FUNCTION__, "It is live browse; skipping all VM cleanup.");
+    } else {
+        DeleteExpiredAMISnapshot(ctx.requestedVMGuid);
+        if (!m_bAllVMsCleaned) {
+            _CleanupAllVMs(VM_CLEANER_BACKUP, ctx.failures);
+            m_bAllVMsCleaned = true;
+        }
+        if (!m_cleaner.RegisterVM(VM_CLEANER_BACKUP, ctx.requestedVMGuid))
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register VM [%s]", ctx.requestedVMGuid.c_str());
+    }
+    m_bCleanerRegistered = true;
+    return 1;
+}
+
+int CAmazonInfo::RegisterCleanerForRestore(RestoreCtx& ctx) {
+    if (m_bCleanerRegistered) return 1;
+    if (!ctx.sourceGuid.empty()) {
+        ctx.registrationGuid = ctx.sourceGuid;
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Using uuid [%s] for VM [%s]", ctx.registrationGuid.c_str(),
+                       ctx.vm.name.c_str());
+    }
+    if (ctx.registrationGuid.empty()) {
+        ctx.registrationGuid = FwGuid::New();
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Using Temporary uuid [%s] for VM [%s]", ctx.registrationGuid.c_str(),
+                       ctx.vm.name.c_str());
+    }
+    // Without the mount machinery nothing the restore creates could be
+    // registered, so the restore must not go on.
+    if (!_InitMount()) return 0;
+    if (!m_bAllVMsCleaned) {
+        _CleanupAllVMs(VM_CLEANER_RESTORE, ctx.failures);
+        m_bAllVMsCleaned = true;
+    }
+    if (!m_cleaner.RegisterVM(VM_CLEANER_RESTORE, ctx.registrationGuid))
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register VM [%s]", ctx.registrationGuid.c_str());
+    m_bCleanerRegistered = true;
+    return 1;
+}

@@ -1,0 +1,59 @@
+// Deleting an instance the plug-in created, with its volumes.
+#include "bridge/AmazonSDKBridge.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+#include "tasks/AmazonTaskUtils.h"
+#include "tasks/AwsErrors.h"
+
+bool CAmazonInfo::DeleteInstance(const std::string& id, bool deleteVolumes, bool nicDeleteOnTermination,
+                                 bool deleteOption, bool useSourceAccount) {
+    CAmazonSDKBridge* bridge = BridgeFor(useSourceAccount);
+    SVMInfo vm;
+    if (!bridge->GetVMInfoForVM("", id, "", "", 48, 0, vm)) {
+        // Already gone: nothing is left to delete.
+        if (IsAwsNotFoundError(bridge->GetLastErrorString())) {
+            EvDebug::Debug(__PRETTY_FUNCTION__, "Instance [%s] no longer exists.", id.c_str());
+            return true;
+        }
+        return false;
+    }
+    bridge->PowerOffVM(vm.name, vm.guid, vm.region);
+
+    EnsureTaskUtils();
+    bool ok = true;
+    for (auto disk : vm.disks) {
+        // Detach and delete act on the volume named in the new-volume field.
+        disk.newVolumeId = disk.volumeId;
+        bridge->SetTag(disk.newVolumeId, "_QX_BACKUP_", "", true);
+        if (!m_pTaskUtils->DetachVolume(disk, vm.region, useSourceAccount)) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to detach the volume [%s], Error [%s]", disk.newVolumeId.c_str(),
+                           bridge->GetLastErrorString().c_str());
+            ok = false;
+            continue;
+        }
+        if (!deleteVolumes) continue;
+        if (m_pTaskUtils->DeleteVolume(disk, useSourceAccount)) {
+            EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully deleted volume [%s]", disk.newVolumeId.c_str());
+        } else {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete volume [%s], Error [%s]", disk.newVolumeId.c_str(),
+                           bridge->GetLastErrorString().c_str());
+            ok = false;
+        }
+    }
+    for (const auto& nic : vm.networkCards) {
+        if (bridge->ModifyNetworkInterface(nic.id, nicDeleteOnTermination))
+            EvDebug::Debug(__PRETTY_FUNCTION__,
+                           "Successfuly modify network interface [%s] delete on termination property", nic.id.c_str());
+        else
+            EvDebug::Error(__PRETTY_FUNCTION__,
+                           "Failed to modify network interface [%s] delete on termination property to [%s], Error [%s]",
+                           nic.id.c_str(), nicDeleteOnTermination ? "True" : "False",
+                           bridge->GetLastErrorString().c_str());
+    }
+    if (!ok) return false;
+    if (!bridge->DeleteVM("", vm.guid, vm.region, deleteOption, true)) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete the VM. Error [%s]", bridge->GetLastErrorString().c_str());
+        return false;
+    }
+    return true;
+}
