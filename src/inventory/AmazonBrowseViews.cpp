@@ -1,0 +1,83 @@
+// The levels below a region: what each of the four views shows there.
+#include "bridge/AmazonSDKBridge.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+#include "framework/KDPlatformInfo.h"
+#include "inventory/InventoryNodes.h"
+
+using namespace AmazonInventory;
+
+int CAmazonInfo::GetDataCenterView(const std::string& view, const SInventoryInfo& node,
+                                   std::vector<SInventoryInfo>& out, ULONGLONG flags, int option) {
+    if (view == "Tags View") return GetTagView(node, out, flags, option);
+    if (view == "InstanceType View") return GetInstanceTypeView(node, out, flags, option);
+
+    const bool instanceView = view == "Instance View";
+    SDataCenterInfo region;
+    if (!GetDCInfoForDC(node.guid, flags | (instanceView ? kInstanceDiscovery : kRegionDiscovery), option, region)) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get Datacenter info for datacenter [%s]/[%s]. Error [%s]",
+                       node.name.c_str(), node.guid.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+        return 0;
+    }
+    if (instanceView) {
+        AppendInstanceNodes(region.vms, out);
+    } else {
+        for (const auto& zone : region.hosts) out.push_back(ZoneNode(zone));
+    }
+    return 1;
+}
+
+int CAmazonInfo::GetHostView(const SInventoryInfo& node, std::vector<SInventoryInfo>& out, ULONGLONG flags,
+                             int option) {
+    SHostInfo zone;
+    if (!GetHostInfoForHost(node.guid, flags | kInstanceDiscovery, option, zone)) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get host info for host [%s]/[%s]. Error [%s]",
+                       node.name.c_str(), node.guid.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+        return 0;
+    }
+    AppendInstanceNodes(zone.vms, out);
+    return 1;
+}
+
+int CAmazonInfo::GetTagView(const SInventoryInfo& node, std::vector<SInventoryInfo>& out, ULONGLONG flags,
+                            int option) {
+    std::string p0, p1, p2;
+    ParseTagGUD(node.guid, p0, p1, p2);
+    int result = 0;
+    if (node.type == kTagValueNode) {
+        std::vector<SVMInfo> vms;
+        result = GetVMInfoListForTag(p0, p1, p2, flags, option, vms);
+        if (result) AppendInstanceNodes(vms, out);
+    } else {
+        result = GetInventoryInfoListForTag(p0, p1, p2, flags, option, out);
+    }
+    if (!result)
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get VM info for tag [%s]/[%s]. Error [%s]", node.name.c_str(),
+                       node.guid.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+    return result;
+}
+
+int CAmazonInfo::GetInstanceTypeView(const SInventoryInfo& node, std::vector<SInventoryInfo>& out, ULONGLONG flags,
+                                     int option) {
+    if (node.type == kInstanceTypeNode) {
+        std::vector<SVMInfo> vms;
+        const int result = GetVMInfoListForInstanceSize(node.guid, flags, option, vms);
+        if (!result) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get VM info for InstanceType [%s]. Error [%s]",
+                           node.name.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+            return 0;
+        }
+        AppendInstanceNodes(vms, out);
+        return result;
+    }
+
+    std::string region, type;
+    ParseInstanceTypeGUID(node.guid, region, type);
+    int listAll = 0;
+    KDPlatformInfo().getNumber("VirtualServer", "nListAllInstanceTypesAmazon", listAll);
+    const int result = GetInstanceTypeInfoListForRegion(region, flags, option, out, listAll == 1);
+    if (!result)
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get InstanceTypes for Region [%s]. Error [%s]", region.c_str(),
+                       m_pSourceBridge->GetLastErrorString().c_str());
+    return result;
+}
