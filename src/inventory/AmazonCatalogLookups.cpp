@@ -1,0 +1,74 @@
+// What a restore or clone may choose from: instance sizes, roles, images,
+// volume types and encryption keys.
+#include "bridge/AmazonSDKBridge.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+#include "inventory/InventoryGuard.h"
+
+using namespace AmazonInventory;
+
+namespace {
+constexpr uint64_t kGiB = 1ULL << 30;
+
+struct VolumeType {
+    const char* name;
+    const char* displayName;
+    uint64_t minGiB;
+};
+
+// EC2's volume types and the smallest size each can be created with.
+constexpr VolumeType kVolumeTypes[] = {
+    {"gp2", "General Purpose SSD (gp2)", 1},       {"gp3", "General Purpose SSD (gp3)", 1},
+    {"io1", "Provisioned IOPS SSD (io1)", 4},      {"io2", "Provisioned IOPS SSD (io2)", 4},
+    {"st1", "Throughput Optimized HDD (st1)", 500}, {"sc1", "Cold HDD (sc1)", 500},
+    {"standard", "Magnetic (standard)", 1},
+};
+}  // namespace
+
+int CAmazonInfo::GetAvailableVMSizesForHost(const std::string& region,
+                                            std::vector<VMInfoStructs::SVMSizeInfo>& sizes, ULONGLONG, int) {
+    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+        const int result = m_pSourceBridge->GetAllInstanceTypeList(region, sizes);
+        if (!result) EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get list of available VM sizes.");
+        return result;
+    });
+}
+
+int CAmazonInfo::GetRolesForHost(const std::string&, std::vector<VMInfoStructs::SRoleInfo>& roles, ULONGLONG, int) {
+    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+        const int result = m_pSourceBridge->GetRoleInfoList(roles);
+        if (!result) EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get list of Role info list.");
+        return result;
+    });
+}
+
+int CAmazonInfo::GetImageList(const std::string& a, const std::string& b, const std::string& c,
+                              std::vector<VMInfoStructs::SImageInfo>& images) {
+    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+        if (m_pSourceBridge->GetFilteredAmis(a, b, c, images)) return 1;
+        SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
+        return 0;
+    });
+}
+
+int CAmazonInfo::GetVolumeTypeListForHost(const std::string&, std::vector<VMInfoStructs::SVolumeTypeInfo>& types) {
+    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+        for (const auto& known : kVolumeTypes) {
+            VMInfoStructs::SVolumeTypeInfo type;
+            type.name = known.name;
+            type.displayName = known.displayName;
+            type.minSize = known.minGiB * kGiB;
+            types.push_back(type);
+        }
+        return 1;
+    });
+}
+
+int CAmazonInfo::GetVolumeEncryptionKeyListForHost(const std::string& region,
+                                                   std::vector<VMInfoStructs::SVolumeEncryptionKeyInfo>& keys) {
+    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+        if (m_pSourceBridge->GetVolumeEncryptionKeyList(region, keys)) return 1;
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get volume encryption key list.");
+        return 0;
+    });
+}

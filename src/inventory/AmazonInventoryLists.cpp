@@ -1,0 +1,94 @@
+// Lists the framework asks for outside browsing: the instances under an
+// inventory object, the regions, a zone's instances as nodes, the proxy's zone.
+#include "bridge/AmazonSDKBridge.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+#include "inventory/InventoryGuard.h"
+#include "inventory/InventoryNodes.h"
+
+using namespace AmazonInventory;
+
+bool CAmazonInfo::GetVMInfoListForInventoryObject(const std::string& guid, EInventoryType type, ULONGLONG flags,
+                                                  int option, std::vector<SVMInfo>& vms) {
+    return Guarded(__PRETTY_FUNCTION__, false, [&] {
+        if (type == kZoneNode) {
+            SHostInfo zone;
+            if (!GetHostInfoForHost(guid, flags, option, zone)) {
+                EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get Host info for Host [%s]. Error [%s]", guid.c_str(),
+                               m_pSourceBridge->GetLastErrorString().c_str());
+                return false;
+            }
+            vms.insert(vms.end(), zone.vms.begin(), zone.vms.end());
+            return true;
+        }
+        if (type == kRegionNode) {
+            SDataCenterInfo region;
+            if (!GetDCInfoForDC(guid, flags, option, region)) {
+                EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get Datacenter info for Datacenter [%s]. Error [%s]",
+                               guid.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+                return false;
+            }
+            vms.insert(vms.end(), region.vms.begin(), region.vms.end());
+            return true;
+        }
+        if (type == kVMListRoot) {
+            if (m_pSourceBridge->RefreshVMInfoList(flags, option) == -1) {
+                EvDebug::Error(__PRETTY_FUNCTION__, "Failed to refresh VM Info list . Error [%s]",
+                               m_pSourceBridge->GetLastErrorString().c_str());
+                return false;
+            }
+            std::vector<SVMInfo> all;
+            m_pSourceBridge->GetVMInfoList(all);
+            vms.insert(vms.end(), all.begin(), all.end());
+            return true;
+        }
+        return false;
+    });
+}
+
+int CAmazonInfo::GetInventoryInfoList(std::vector<SInventoryInfo>& out, ULONGLONG flags, int option) {
+    return Guarded(__PRETTY_FUNCTION__, 0, [&] { return GetRegionNodes(out, flags, option); });
+}
+
+bool CAmazonInfo::GetVMInventoryInfoListForHost(const std::string& zone, std::vector<SInventoryInfo>& out,
+                                                ULONGLONG flags, int option) {
+    return Guarded(__PRETTY_FUNCTION__, false, [&] {
+        const bool templates = (flags & kTemplateRequest) != 0;
+        if (templates) {
+            EvDebug::Debug(__PRETTY_FUNCTION__, "Get template list in zone [%s]", zone.c_str());
+        } else {
+            EvDebug::Debug(__PRETTY_FUNCTION__, "Get VM list in zone [%s]", zone.c_str());
+            flags = kInstanceDiscovery;
+        }
+        SHostInfo host;
+        if (!GetHostInfoForHost(zone, flags, option, host)) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "GetVMInventoryInfoListForHost Failed!!");
+            return false;
+        }
+        // A template request lists the zone's templates; otherwise they are
+        // never offered as instances.
+        AppendInstanceNodes(host.vms, out, templates);
+        return true;
+    });
+}
+
+int CAmazonInfo::GetLocalHostInfo(SHostInfo& host, ULONGLONG flags, int option) {
+    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+        const std::string proxyId = GetProxyUUID();
+        if (proxyId.empty()) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "The proxy is not an Amazon instance; it has no zone.");
+            return 0;
+        }
+        SVMInfo proxy;
+        if (!m_pAdminBridge->GetVMInfoForVM("", proxyId, "", "", flags, option, proxy)) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get VM info of the proxy [%s]. Error [%s]",
+                           proxyId.c_str(), m_pAdminBridge->GetLastErrorString().c_str());
+            return 0;
+        }
+        const int result = m_pAdminBridge->GetHostInfoForHost(proxy.zone, flags, option, host);
+        if (!result)
+            EvDebug::Error(__PRETTY_FUNCTION__, "GetHostInfoForHost() failed..!! Error [%s]",
+                           m_pAdminBridge->GetLastErrorString().c_str());
+        return result;
+    });
+}
