@@ -1,0 +1,139 @@
+// Cloning an instance: a temporary AMI of the source, a new instance
+// launched from it, and the AMI removed again whatever the outcome.
+#include <algorithm>
+
+#include "bridge/AmazonSDKBridge.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+#include "inventory/InventoryGuard.h"
+#include "tasks/AmazonTaskUtils.h"
+
+using namespace AmazonInventory;
+
+namespace {
+constexpr EVMInfoError kErrSourceNotFound = 1;
+constexpr EVMInfoError kErrAMITask = 17;
+constexpr EVMInfoError kErrCloneFailed = 20;
+constexpr ULONGLONG kCloneLookupFlags = 24;
+constexpr char kTemporaryAMIName[] = "_QX_BACKUP_";
+
+bool HasOSDisk(const VMInfoStructs::SVMInfo& vm) {
+    return std::any_of(vm.disks.begin(), vm.disks.end(), [](const auto& disk) { return disk.isOSDisk; });
+}
+
+// The instance a failed launch left behind: the id it reported, or the one
+// it wrote into the record, but never the instance the record named before.
+std::string LaunchedInstance(const std::string& reported, const std::string& recordGuid,
+                             const std::string& previousGuid) {
+    if (!reported.empty() && reported != previousGuid) return reported;
+    if (!recordGuid.empty() && recordGuid != previousGuid) return recordGuid;
+    return {};
+}
+}  // namespace
+
+bool CAmazonInfo::CloneVM(SVMInfo& vm) {
+    std::string createdId;
+    return Guarded(__PRETTY_FUNCTION__, false, [&] { return CloneVM(vm, createdId); });
+}
+
+int CAmazonInfo::PerformCloneOperation(SVMInfo& vm) {
+    std::string createdId;
+    const bool cloned = Guarded(__PRETTY_FUNCTION__, false, [&] { return CloneVM(vm, createdId); });
+    if (cloned) return 0;
+    if (!createdId.empty()) {
+        // The clean-up reports its own troubles; the job must still show
+        // why the clone failed.
+        const EVMInfoError code = GetLastVMError();
+        const std::string details = GetLastVMErrorDetails();
+        if (!DeleteInstance(createdId, true, false, true, true))
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete the half-made instance [%s]", createdId.c_str());
+        SetLastVMError(code, details);
+    }
+    EvDebug::Error(__PRETTY_FUNCTION__, "CloneVM failed for VM[%s]", vm.name.c_str());
+    return 1;
+}
+
+bool CAmazonInfo::CloneVM(SVMInfo& vm, std::string& createdId) {
+    createdId.clear();
+    const std::string sourceId = vm.sourceId;
+    EvDebug::Debug(__PRETTY_FUNCTION__, "Cloning VM [%s] from [%s]", vm.name.c_str(), sourceId.c_str());
+
+    SVMInfo source;
+    if (!GetVMInfoForVM("", sourceId, "", kCloneLookupFlags, 0, source)) {
+        const std::string message =
+            "Source virtual machine [" + sourceId + "] is not found. Please specify an existing virtual machine.";
+        SetLastVMError(kErrSourceNotFound, message);
+        EvDebug::Error(__PRETTY_FUNCTION__, "%s. Error: [%s].", message.c_str(),
+                       m_pSourceBridge->GetLastErrorString().c_str());
+        return false;
+    }
+    if (!HasOSDisk(source)) {
+        SetLastVMError(kErrCloneFailed, "No OS disk found.");
+        EvDebug::Error(__PRETTY_FUNCTION__, "No OS disk found.");
+        return false;
+    }
+    EnsureTaskUtils();
+
+    const std::string description = "Temporary snapshot created for clone job " + std::to_string(m_jobId) +
+                                    " for VM [" + sourceId + "]";
+    EvDebug::Debug(__PRETTY_FUNCTION__, "Creating temporary AMI snapshot");
+    std::vector<std::string> snapshotIds;
+    std::string amiId;
+    if (!m_pSourceBridge->CreateAMISnapshot(sourceId, vm.region, kTemporaryAMIName, "", description, snapshotIds,
+                                            amiId)) {
+        const std::string error = m_pSourceBridge->GetLastErrorString();
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to create snapshot of Source VM [%s] : Error [%s]",
+                       sourceId.c_str(), error.c_str());
+        SetLastVMError(kErrAMITask, error);
+        if (!amiId.empty()) DeleteCloneAMI(amiId);
+        return false;
+    }
+    EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully launched create AMI task [%s].", amiId.c_str());
+    if (!WaitForCloneAMI(amiId, sourceId)) {
+        DeleteCloneAMI(amiId);
+        return false;
+    }
+
+    const std::string previousGuid = vm.guid;
+    vm.sourceId = amiId;
+    std::string launched;
+    if (!m_pSourceBridge->CreateVirtualMachine(vm, launched, m_bCreationFlag)) {
+        const std::string error = m_pSourceBridge->GetLastErrorString();
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to clone VM [%s] to AWS : Error  [%s]", vm.name.c_str(),
+                       error.c_str());
+        SetLastVMError(kErrCloneFailed, error);
+        createdId = LaunchedInstance(launched, vm.guid, previousGuid);
+        vm.sourceId = sourceId;
+        DeleteCloneAMI(amiId);
+        return false;
+    }
+    DeleteCloneAMI(amiId);
+
+    // By id as well as name: another instance may carry the same name.
+    const std::string newId = launched.empty() ? vm.guid : launched;
+    SVMInfo refreshed;
+    if (GetVMInfoForVM(vm.name, newId, "", kCloneLookupFlags, 0, refreshed))
+        vm = refreshed;
+    else
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to read the cloned VM [%s] back.", newId.c_str());
+    return true;
+}
+
+// The AMI was made through the source account, so it is only visible there.
+bool CAmazonInfo::WaitForCloneAMI(const std::string& amiId, const std::string& sourceId) {
+    if (m_pTaskUtils->CompleteAMITask(amiId, "", true)) return true;
+    std::string error = GetLastVMErrorDetails();
+    if (error.empty()) error = m_pSourceBridge->GetLastErrorString();
+    EvDebug::Error(__PRETTY_FUNCTION__, "Create temporary AMI snapshot [%s] task failed on Source VM [%s] : Error [%s]",
+                   amiId.c_str(), sourceId.c_str(), error.c_str());
+    SetLastVMError(kErrAMITask, error);
+    return false;
+}
+
+void CAmazonInfo::DeleteCloneAMI(const std::string& amiId) {
+    if (m_pSourceBridge->DeleteAMISnapshot(amiId, true))
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully deleted AMI [%s]", amiId.c_str());
+    else
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete AMI [%s], Error [%s]", amiId.c_str(),
+                       m_pSourceBridge->GetLastErrorString().c_str());
+}

@@ -1,0 +1,51 @@
+// The isolated subnet a restore may place instances in.
+#include "bridge/AmazonSDKBridge.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+#include "inventory/InventoryGuard.h"
+
+using namespace AmazonInventory;
+
+namespace {
+// The request names its subnet in the first entry; without one there is
+// nothing to create or delete.
+bool HasSubnetEntry(CAmazonInfo& owner, const VMInfoStructs::SNetworkInfo& net, const char* where) {
+    if (!net.subnets.empty()) return true;
+    const std::string message = "Network [" + net.name + "] has no subnet entry.";
+    EvDebug::Error(where, "%s", message.c_str());
+    owner.SetLastVMErrorDetails(message);
+    return false;
+}
+}  // namespace
+
+bool CAmazonInfo::CreateNetwork(VMInfoStructs::SNetworkInfo& net, std::string option,
+                                VMInfoStructs::SHostNetworkAdapterInfo) {
+    return Guarded(__PRETTY_FUNCTION__, false, [&] {
+        if (!HasSubnetEntry(*this, net, __PRETTY_FUNCTION__)) return false;
+        VMInfoStructs::SSubnetEntry& subnet = net.subnets.front();
+        std::string subnetId, cidr;
+        if (!m_pSourceBridge->CreateIsolatedSubnet(subnet.name, net.name, subnetId, cidr, option)) {
+            const std::string error = m_pSourceBridge->GetLastErrorString();
+            SetLastVMErrorDetails(error);
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to Create Amazon Subnet. Error [%s]", error.c_str());
+            return false;
+        }
+        subnet.id = subnetId;
+        subnet.address = cidr.substr(0, cidr.find('/'));
+        return true;
+    });
+}
+
+bool CAmazonInfo::DeleteNetwork(VMInfoStructs::SNetworkInfo& net, std::string,
+                                VMInfoStructs::SHostNetworkAdapterInfo) {
+    return Guarded(__PRETTY_FUNCTION__, false, [&] {
+        if (!HasSubnetEntry(*this, net, __PRETTY_FUNCTION__)) return false;
+        const std::string& subnetId = net.subnets.front().id;
+        if (m_pSourceBridge->DeleteIsolatedSubnet(subnetId)) return true;
+        const std::string error = m_pSourceBridge->GetLastErrorString();
+        SetLastVMErrorDetails(error);
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete Amazon Subnet [%s]. Error [%s]", subnetId.c_str(),
+                       error.c_str());
+        return false;
+    });
+}

@@ -1,0 +1,61 @@
+// Operations 13 and 14: a volume snapshot of the instance's first disk, and
+// its deletion, which for a replicated instance removes its integrity AMI.
+#include "bridge/AmazonSDKBridge.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+#include "inventory/VMOperationCodes.h"
+
+using namespace AmazonInventory;
+
+namespace {
+// The snapshot entry the framework names the operation's snapshot by; null
+// when the instance has none.
+VMInfoStructs::SChildDisk* FirstSnapshotEntry(VMInfoStructs::SVMInfo& vm) {
+    if (vm.disks.empty() || vm.disks.front().snapshots.empty()) return nullptr;
+    VMInfoStructs::SChildDisk& entry = vm.disks.front().snapshots.front();
+    return entry.snapshotId.empty() ? nullptr : &entry;
+}
+}  // namespace
+
+int CAmazonInfo::PerformCreateSnapshot(SVMInfo& vm, EVMOperation op, std::string& out) {
+    VMInfoStructs::SChildDisk* entry = FirstSnapshotEntry(vm);
+    if (!entry) return 0;
+    EvDebug::Debug(__PRETTY_FUNCTION__, "Operation:[%d] volume GUID[%s], description of the snap[%s]", op,
+                   entry->volumeId.c_str(), entry->description.c_str());
+    std::string snapshotId;
+    if (!m_pSourceBridge->CreateSnapshot(entry->volumeId, entry->snapshotString, entry->description, snapshotId,
+                                         true))
+        return VMOperationFailed(__PRETTY_FUNCTION__, "Create snapshot failed for Volume[" + entry->volumeId + "]");
+    entry->snapshotId = snapshotId;
+    out = snapshotId;
+    return 0;
+}
+
+int CAmazonInfo::PerformDeleteSnapshot(SVMInfo& vm, EVMOperation op) {
+    const VMInfoStructs::SChildDisk* entry = FirstSnapshotEntry(vm);
+    if (!entry) return DeleteIntegrityAMI(vm);
+    EvDebug::Debug(__PRETTY_FUNCTION__, "Operation:[%d] snap GUID[%s]", op, entry->snapshotId.c_str());
+    if (m_pSourceBridge->DeleteSnapshot(entry->snapshotId, "")) return 0;
+    return VMOperationFailed(__PRETTY_FUNCTION__, "Delete snapshot failed for snap[" + entry->snapshotId + "]");
+}
+
+int CAmazonInfo::DeleteIntegrityAMI(const SVMInfo& vm) {
+    std::string amiId;
+    // An unreadable tag is not an absent one: succeeding here would leave
+    // the AMI behind while reporting it gone.
+    if (!m_pSourceBridge->GetTag(vm.guid, kIntegritySnapTag, amiId))
+        return VMOperationFailed(__PRETTY_FUNCTION__, "Failed to read tag [" + std::string(kIntegritySnapTag) +
+                                                          "] of VM [" + vm.guid + "]. Error [" +
+                                                          m_pSourceBridge->GetLastErrorString() + "]");
+    if (amiId.empty()) return 0;
+
+    EvDebug::Debug(__PRETTY_FUNCTION__, "Deleting AMI [%s]", amiId.c_str());
+    if (!m_pSourceBridge->DeleteAMISnapshot(amiId, true))
+        return VMOperationFailed(__PRETTY_FUNCTION__, "Failed to delete AMI [" + amiId + "], Error [" +
+                                                          m_pSourceBridge->GetLastErrorString() + "]");
+    if (!m_pSourceBridge->DeleteTag(vm.guid, kIntegritySnapTag, amiId, true))
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to remove tag [%s] from VM [%s]. Error [%s]", kIntegritySnapTag,
+                       vm.guid.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+    EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully deleted AMI [%s]", amiId.c_str());
+    return 0;
+}

@@ -1,0 +1,46 @@
+// Storage clean-up requested by the framework, and removal of tags left
+// without a value.
+#include "bridge/AmazonSDKBridge.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+#include "inventory/InventoryGuard.h"
+
+using namespace AmazonInventory;
+
+namespace {
+constexpr int kDeleteExpiredVolumes = 1;
+}
+
+int CAmazonInfo::PerformStorageOperation(StorageOperationCtx& ctx) {
+    return Guarded(__PRETTY_FUNCTION__, 1, [&] {
+        if (ctx.operationType != kDeleteExpiredVolumes) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Invalid operation type");
+            ctx.errorText = "Invalid operation type.";
+            return 1;
+        }
+        if (DeleteExpiredVolumes(ctx.region, ctx.age)) return 0;
+        ctx.errorText = m_pSourceBridge->GetLastErrorString();
+        return 1;
+    });
+}
+
+bool CAmazonInfo::DeleteEmptyTag(const std::string& resource, const std::string& key) {
+    return Guarded(__PRETTY_FUNCTION__, false, [&] {
+        std::string value;
+        // Unread is not empty: deleting then could drop a value still in use.
+        if (!m_pSourceBridge->GetTag(resource, key, value)) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to read tag [%s] on resource [%s]. Error [%s]", key.c_str(),
+                           resource.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+            return false;
+        }
+        if (!value.empty()) {
+            EvDebug::Debug(__PRETTY_FUNCTION__, "Tag value [%s] is not empty for key [%s] on resource [%s]",
+                           value.c_str(), key.c_str(), resource.c_str());
+            return false;
+        }
+        if (m_pSourceBridge->DeleteTag(resource, key, "", true)) return true;
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete tag [%s] on resource [%s]. Error [%s]", key.c_str(),
+                       resource.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+        return false;
+    });
+}

@@ -1,0 +1,73 @@
+// Dispatch of the framework's operations on one instance. The three-argument
+// form returns 0 on success and 1 on failure; the context form reports the
+// framework's way round.
+#include "bridge/AmazonSDKBridge.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+#include "inventory/InventoryGuard.h"
+#include "inventory/VMOperationCodes.h"
+
+using namespace AmazonInventory;
+
+int CAmazonInfo::PerformVMOperation(OperationCtx& ctx) {
+    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+        ctx.vm.sourceId = ctx.sourceInstance;
+        m_bCreationFlag = ctx.creationFlag;
+        return PerformVMOperation(ctx.vm, ctx.operation, ctx.outText) == 0 ? 1 : 0;
+    });
+}
+
+int CAmazonInfo::VMOperationFailed(const char* where, const std::string& message) {
+    EvDebug::Error(where, "%s", message.c_str());
+    SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
+    return 1;
+}
+
+int CAmazonInfo::PerformVMOperation(SVMInfo& vm, EVMOperation op, std::string& out) {
+    return Guarded(__PRETTY_FUNCTION__, 1, [&] {
+        if (vm.region == "default") vm.region.clear();
+        EvDebug::Debug(__PRETTY_FUNCTION__, "VM name:[%s] VM guid:[%s] VM operation:[%d] Region : [%s]",
+                       vm.name.c_str(), vm.guid.c_str(), op, vm.region.c_str());
+        CAmazonSDKBridge& bridge = *m_pSourceBridge;
+        const char* where = __PRETTY_FUNCTION__;
+        auto check = [&](bool ok, const char* what) {
+            return ok ? 0 : VMOperationFailed(where, what + std::string("[") + vm.name + "]");
+        };
+        switch (op) {
+            case kOpPowerOn:
+                return check(bridge.PowerOnVM(vm.name, vm.guid, vm.region), "PowerOnVM Failed for VM");
+            case kOpPowerOff:
+            case kOpShutdown:
+                return check(bridge.PowerOffVM(vm.name, vm.guid, vm.region), "PowerOffVM Failed for VM");
+            case kOpCreate:
+                return check(bridge.CreateVirtualMachine(vm, out, m_bCreationFlag), "CreateVM failed for VM");
+            case kOpEdit:
+                return check(bridge.EditVirtualMachine(vm, out), "EditVM failed for VM");
+            case kOpClone:
+                return PerformCloneOperation(vm);
+            case kOpDelete:
+                return check(bridge.DeleteVM(vm.name, vm.guid, vm.region, false, true), "Delete failed for VM");
+            case kOpCreateSnapshot:
+                return PerformCreateSnapshot(vm, op, out);
+            case kOpDeleteSnapshot:
+                return PerformDeleteSnapshot(vm, op);
+            case kOpReboot:
+                return check(bridge.RebootVM(vm.name, vm.guid, vm.region), "RebootVM Failed for VM");
+            case kOpGetPassword:
+                return PerformGetPassword(vm);
+            default:
+                EvDebug::Error(__PRETTY_FUNCTION__, "Unsupported VM Operation [%d]", op);
+                return 0;
+        }
+    });
+}
+
+int CAmazonInfo::PerformGetPassword(SVMInfo& vm) {
+    if (vm.keyPairs.empty()) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Key name list is empty.");
+        SetLastVMErrorDetails("Key name list is empty.");
+        return 1;
+    }
+    if (m_pSourceBridge->GetPassword(vm.name, vm.guid, vm.keyPairs.front().name, vm.password)) return 0;
+    return VMOperationFailed(__PRETTY_FUNCTION__, "Get Password failed for VM[" + vm.name + "]");
+}
