@@ -96,6 +96,7 @@ public:
     bool DeleteEmptyTag(const std::string& resource, const std::string& key);
 
     // ---- cleanup registry (tasks/, backup/) ----
+    int CleanupVM(MountCtx& ctx) override;
     int RegisterCleanerForBackup(MountCtx& ctx);
     int RegisterCleanerForRestore(RestoreCtx& ctx);
     void _CleanupAllVMs(int mode, std::vector<SFailure>& failures);

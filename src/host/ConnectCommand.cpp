@@ -31,27 +31,32 @@ struct Findings {
 std::string OrNone(const std::string& s) { return s.empty() ? "(none)" : s; }
 }  // namespace
 
-int RunConnect(PluginLoader& loader, const ConnectJob& job) {
+PluginLoader::ObjectPtr ConnectObject(PluginLoader& loader, const ConnectJob& job) {
     EvEvent::setProcessJobId(job.jobId);
     auto object = loader.Create(301);
     if (!object) {
         std::fprintf(stderr, "error: the plug-in's factory did not create an object\n");
-        return 1;
+        return object;
     }
-
-    Findings findings;
-    EvDebug::SetTap([&findings](int, const std::string&, const std::string& message) { findings.Observe(message); });
-
     std::vector<SHostCredentials> credentials;
     if (job.hasAdmin()) credentials.emplace_back("", job.adminUrl, job.adminAccessKey, job.adminSecretKey, 5);
     if (job.hasProxy()) credentials.emplace_back("", job.proxyHost, job.proxyUser, job.proxyPassword, 3);
-
     const int connected = credentials.empty() ? object->Connect(job.url, job.accessKey, job.secretKey)
                                               : object->Connect(job.url, job.accessKey, job.secretKey, credentials);
     if (!connected) {
-        EvDebug::SetTap(nullptr);
         std::fprintf(stderr, "error: connect failed (error %d): %s\n", object->GetLastVMError(),
                      object->GetLastVMErrorDetails().c_str());
+        object.reset();
+    }
+    return object;
+}
+
+int RunConnect(PluginLoader& loader, const ConnectJob& job) {
+    Findings findings;
+    EvDebug::SetTap([&findings](int, const std::string&, const std::string& message) { findings.Observe(message); });
+    auto object = ConnectObject(loader, job);
+    if (!object) {
+        EvDebug::SetTap(nullptr);
         return 1;
     }
 

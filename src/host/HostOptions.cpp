@@ -18,7 +18,13 @@ void PrintUsage() {
         "  demo           connect to the demo account of the seed (the default)\n"
         "  connect        --job FILE | --url U --access-key K --secret-key S\n"
         "                 [--admin-url U --admin-access-key K --admin-secret-key S]\n"
-        "                 [--proxy-host H --proxy-user U --proxy-password P] [--job-id N]");
+        "                 [--proxy-host H --proxy-user U --proxy-password P] [--job-id N]\n"
+        "  browse [PATH]  print the inventory under PATH (e.g. \"\\Region View\\us-east-1\") as a tree\n"
+        "  vm-op --op N --instance ID [--region R]\n"
+        "                 run a VM operation (1 power on, 2 power off, 13 snapshot, 17 reboot, ...)\n"
+        "  cleanup        remove what dead backup jobs left registered\n"
+        "The commands other than connect take the connect options too; without\n"
+        "them they use the demo job.");
 }
 
 bool ParseHostOptions(int argc, char** argv, HostOptions& out, std::string& why) {

@@ -10,6 +10,7 @@
 #include "framework/KDPlatformInfo.h"
 #include "host/ConnectCommand.h"
 #include "host/HostOptions.h"
+#include "host/InventoryCommands.h"
 #include "host/PluginLoader.h"
 
 namespace {
@@ -79,13 +80,35 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    if (options.command == "connect") {
-        ConnectJob job;
-        if (!LoadConnectJob(options, job, why)) {
-            std::fprintf(stderr, "error: %s\n", why.c_str());
+    // Commands other than connect use the demo job unless given credentials.
+    if (options.command != "connect" && !options.values.count("job") && !options.values.count("access-key"))
+        options.values["job"] = DemoFile("job.json");
+    ConnectJob job;
+    if (!LoadConnectJob(options, job, why)) {
+        std::fprintf(stderr, "error: %s\n", why.c_str());
+        return 2;
+    }
+    auto value = [&options](const char* key) {
+        auto it = options.values.find(key);
+        return it == options.values.end() ? std::string() : it->second;
+    };
+    if (options.command == "connect") return RunConnect(loader, job);
+    if (options.command == "browse")
+        return RunBrowse(loader, job, options.positional.empty() ? std::string() : options.positional.front());
+    if (options.command == "cleanup") return RunCleanup(loader, job);
+    if (options.command == "vm-op") {
+        int op = 0;
+        try {
+            op = std::stoi(value("op"));
+        } catch (const std::exception&) {
+            std::fprintf(stderr, "error: vm-op needs --op N\n");
             return 2;
         }
-        return RunConnect(loader, job);
+        if (value("instance").empty()) {
+            std::fprintf(stderr, "error: vm-op needs --instance ID\n");
+            return 2;
+        }
+        return RunVmOperation(loader, job, op, value("instance"), value("region"));
     }
     std::fprintf(stderr, "error: unknown command %s\n", options.command.c_str());
     PrintUsage();

@@ -1,0 +1,29 @@
+// The framework's clean-up of one backed-up instance: whatever the job (or an
+// earlier, dead job) registered for it is removed.
+#include "bridge/AmazonSDKBridge.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+
+int CAmazonInfo::CleanupVM(MountCtx& ctx) {
+    try {
+        SetLastVMError(0);
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Doing clean up. Cleanup string [%s]", ctx.cleanupString.c_str());
+        overrideSDKRegion(GetProxyRegion());
+        if (!_InitMount()) return 0;
+        // The entry is usually a dead job's; when the job that registered it
+        // still runs in this process it is cleaned all the same.
+        std::string path;
+        const bool orphaned = m_cleaner.GetRegisteredVM(VM_CLEANER_BACKUP, ctx.requestedVMGuid, path, true);
+        if (!_CleanupMountedVM(ctx.requestedVMGuid, orphaned, ctx.failures)) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Cleaning up VM [%s] failed.", ctx.requestedVMGuid.c_str());
+            return 0;
+        }
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Cleaning up VM [%s] succeeded.", ctx.requestedVMGuid.c_str());
+        ctx.cleanupString.clear();
+        EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "<<End");
+        return 1;
+    } catch (const std::exception& e) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Clean-up failed: %s", e.what());
+        return 0;
+    }
+}

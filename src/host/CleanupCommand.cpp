@@ -1,0 +1,66 @@
+#include <cstdio>
+#include <map>
+
+#include "framework/VMCleaner.h"
+#include "host/ConnectCommand.h"
+#include "host/InventoryCommands.h"
+
+namespace {
+const char* TypeName(int type) {
+    switch (type) {
+        case 1: return "instance";
+        case 2: return "snapshot";
+        case 3: return "volume";
+        case 4: return "AMI";
+        case 5: return "S3 object";
+        default: return "entity";
+    }
+}
+
+// Everything registered under an owner, by cleaner path.
+std::map<std::string, CleanerEntity> Entries(VMCleaner& store) {
+    std::vector<CleanerEntity> all;
+    store.ListAll(all);
+    std::map<std::string, CleanerEntity> byPath;
+    for (auto& e : all) byPath[e.path] = e;
+    return byPath;
+}
+}  // namespace
+
+int RunCleanup(PluginLoader& loader, const ConnectJob& job) {
+    auto object = ConnectObject(loader, job);
+    if (!object) return 1;
+    // The store is kept per proxy, under the proxy's instance id (or its
+    // BIOS id on a machine that is not an instance).
+    VMInfoStructs::SVMInfo proxy;
+    object->GetLocalVMInfo(proxy, 0, 0);
+    const std::string owner = proxy.guid.empty() ? proxy.biosUuid : proxy.guid;
+
+    VMCleaner store;
+    if (!store.Init(owner, 0)) {
+        std::fprintf(stderr, "error: cannot open the cleanup store %s\n", VMCleaner::DatabasePath().c_str());
+        return 1;
+    }
+    std::vector<CleanerEntity> orphans;
+    store.GetOrphanedEntities(0, 1, orphans);
+    const auto before = Entries(store);
+    std::printf("orphaned backup entries: %zu\n", orphans.size());
+
+    int failed = 0;
+    for (const auto& vm : orphans) {
+        MountCtx ctx;
+        ctx.requestedVMGuid = vm.id;
+        if (!object->CleanupVM(ctx)) {
+            ++failed;
+            std::printf("  %s: clean-up failed (error %d): %s\n", vm.id.c_str(), object->GetLastVMError(),
+                        object->GetLastVMErrorDetails().c_str());
+        }
+    }
+    const auto after = Entries(store);
+    for (const auto& [path, e] : before)
+        if (!after.count(path) && e.type != 1) std::printf("  removed %s %s\n", TypeName(e.type), e.id.c_str());
+    for (const auto& [path, e] : after)
+        std::printf("  left   %s %s%s\n", TypeName(e.type), e.id.c_str(), e.mode == 1 ? " (restore)" : "");
+    object->Disconnect();
+    return failed ? 1 : 0;
+}

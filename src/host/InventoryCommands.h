@@ -1,0 +1,17 @@
+#pragma once
+#include <string>
+
+#include "host/HostOptions.h"
+#include "host/PluginLoader.h"
+
+// browse: prints the inventory under path as a tree, walking down the way
+// the framework's browser does (each level's parent chain handed back).
+int RunBrowse(PluginLoader& loader, const ConnectJob& job, const std::string& path);
+
+// vm-op: runs one VM operation on an instance and prints the outcome.
+int RunVmOperation(PluginLoader& loader, const ConnectJob& job, int operation, const std::string& instanceId,
+                   const std::string& region);
+
+// cleanup: removes what dead backup jobs left registered in the cleanup
+// store and prints what was removed and what is left.
+int RunCleanup(PluginLoader& loader, const ConnectJob& job);
