@@ -1,4 +1,6 @@
 // Detaching and deleting the volumes a job staged for the proxy.
+#include <strings.h>
+
 #include "bridge/AmazonSDKBridge.h"
 #include "factory/AmazonInfo.h"
 #include "framework/DiskMapper.h"
@@ -17,6 +19,13 @@ bool CAmazonInfo::VolumeIsGone(const std::string& volumeId, const std::string& r
     SDisk info;
     bool notFound = false;
     return BridgeFor(useSourceAccount)->GetVolumeInfo(volumeId, region, info, notFound) && notFound;
+}
+
+bool CAmazonInfo::VolumeIsDetached(const std::string& volumeId, const std::string& region, bool useSourceAccount) {
+    SDisk info;
+    bool notFound = false;
+    if (!BridgeFor(useSourceAccount)->GetVolumeInfo(volumeId, region, info, notFound)) return false;
+    return notFound || strcasecmp(info.state.c_str(), "available") == 0;
 }
 
 bool CAmazonInfo::_CleanUpMountedVolumes(const std::string& key, bool deleteVolumes, std::vector<SFailure>& failures,
@@ -48,9 +57,10 @@ bool CAmazonInfo::DetachVolumes(std::vector<SDisk>& disks, const std::string& re
         bool allowForce = true;
         KDPlatformInfo().getBoolean("VirtualServer", "bAllowAWSForceDetachVolume", allowForce);
         bool forced = false;
-        // A volume that no longer exists is as detached as it will ever be.
-        const bool detached = m_pTaskUtils->DetachVolume(disk, region, allowForce, forced, option) ||
-                              VolumeIsGone(disk.newVolumeId, region, option);
+        // A volume that was never attached (a job that died between creating
+        // and attaching it) or no longer exists needs no detach.
+        const bool detached = VolumeIsDetached(disk.newVolumeId, region, option) ||
+                              m_pTaskUtils->DetachVolume(disk, region, allowForce, forced, option);
         if (forced) {
             failures.emplace_back(disk.newVolumeId, "Volume force detached", "", "", true);
             m_pDiskMapper->ReScan();

@@ -210,6 +210,7 @@ private:
     }
     void EnsureTaskUtils();
     bool VolumeIsGone(const std::string& volumeId, const std::string& region, bool useSourceAccount);
+    bool VolumeIsDetached(const std::string& volumeId, const std::string& region, bool useSourceAccount);
 
     std::unique_ptr<CAmazonSDKBridge> NewBridge();
     void StoreConnectMembers(const std::string& url, const std::string& user, const std::string& password);

@@ -1,0 +1,312 @@
+// The cleanup registry end to end on the simulated cloud: what a job
+// registers, a later job (in this or another process) removes.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "bridge/AmazonSDKBridge.h"
+#include "cloudsim/Cloud.h"
+#include "factory/AmazonInfo.h"
+#include "framework/BiosInfo.h"
+#include "framework/Clock.h"
+#include "framework/FileUtils.h"
+#include "support/TestEnv.h"
+
+namespace {
+const char kWeb[] = "i-0a1b2c3d4e5f60001";     // web-server-01, us-east-1a
+const char kDb[] = "i-0a1b2c3d4e5f60002";      // db-server-01
+const char kWebRoot[] = "vol-0a1b2c3d4e5f6a001";
+
+struct Leftovers {
+    std::string volume, snapshot, ami;
+};
+
+struct CleanupFixture : ::testing::Test {
+    TestEnv env;
+    std::shared_ptr<cloudsim::Cloud> cloud;
+
+    void SetUp() override {
+        // A folder cloud, so that a forked job and this process share it.
+        cloud = cloudsim::Cloud::OpenFolder(env.BaseDir() + "/cloudsim", AMAZON_DEMO_SEED);
+        cloudsim::Cloud::SetProcessCloud(cloud);
+        FwBios::SetOverride(FwBiosValues{"Amazon EC2", "t3.large", "uuid-proxy", "1.0"});
+    }
+
+    static std::unique_ptr<CAmazonInfo> Connected() {
+        auto object = std::make_unique<CAmazonInfo>(kAmazonInstanceType);
+        const std::vector<SHostCredentials> admin = {
+            SHostCredentials("", "us-east-1", "AKIADEMOADMIN0000001", "demo-admin-secret", 5)};
+        if (!object->Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret", admin)) return nullptr;
+        return object;
+    }
+
+    static MountCtx Job(const std::string& instance) {
+        MountCtx ctx;
+        ctx.requestedVMGuid = instance;
+        return ctx;
+    }
+
+    // What a backup job of kWeb leaves registered when it dies mid-way: a
+    // staged volume in the proxy's zone, a snapshot and an AMI on the
+    // instance's tags.
+    static bool StageLeftovers(CAmazonInfo& object, Leftovers& made) {
+        MountCtx ctx = Job(kWeb);
+        if (!object.RegisterCleanerForBackup(ctx)) return false;
+        VMInfoStructs::SDisk disk;
+        disk.zone = "us-east-1a";
+        disk.size = 8LL << 30;
+        disk.volumeType = "gp3";
+        std::vector<std::string> snaps;
+        auto* admin = object.AdminBridge();
+        auto* source = object.SourceBridge();
+        const bool ok = admin->CreateVolume(disk, false, "") &&
+                        source->CreateSnapshot(kWebRoot, "_QX_BACKUP_", "left over", made.snapshot, true) &&
+                        source->CreateAMISnapshot(kWeb, "us-east-1", "_QX_BACKUP_", "", "left over", snaps, made.ami) &&
+                        source->SetTag(made.ami, "_QX_BACKUP_", kWeb, true) &&
+                        source->SetTag(kWeb, "_QX_AMI_", made.ami, false);
+        made.volume = disk.newVolumeId;
+        auto& cleaner = object.Cleaner();
+        return ok && cleaner.RegisterDisk(0, kWeb, made.volume) && cleaner.RegisterSnapshot(0, kWeb, made.snapshot) &&
+               cleaner.RegisterTemplate(0, kWeb, made.ami);
+    }
+
+    // Deletions take a little virtual time to finish.
+    bool Exists(const Leftovers& m, bool& volume, bool& snapshot, bool& ami) {
+        env.Clock().AdvanceMs(60 * 1000);
+        cloud->Read([&](const cloudsim::State& s) {
+            volume = s.volumes.count(m.volume) > 0;
+            snapshot = s.snapshots.count(m.snapshot) > 0;
+            auto it = s.images.find(m.ami);
+            ami = it != s.images.end() && it->second.state != "deregistered";
+        });
+        return volume || snapshot || ami;
+    }
+
+    std::string InstanceTag(const std::string& key) {
+        std::string value = "<none>";
+        cloud->Read([&](const cloudsim::State& s) {
+            const auto& tags = s.instances.at(kWeb).tags;
+            auto it = tags.find(key);
+            if (it != tags.end()) value = it->second;
+        });
+        return value;
+    }
+
+    static std::vector<CleanerEntity> StoreEntries(CAmazonInfo& object) {
+        std::vector<CleanerEntity> all;
+        object.Cleaner().ListAll(all);
+        return all;
+    }
+};
+}  // namespace
+
+TEST_F(CleanupFixture, AJobKilledMidWayIsCleanedByTheNextProcess) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto object = Connected();
+        Leftovers made;
+        if (!object || !StageLeftovers(*object, made)) _exit(3);
+        raise(SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the job could not stage its resources: " << WEXITSTATUS(status);
+
+    Leftovers made;
+    cloud->Read([&](const cloudsim::State& s) {
+        for (const auto& [id, v] : s.volumes)
+            if (v.account == "444455556666" && id != "vol-0fedcba987654a001" && id != "vol-0fedcba987654b001") made.volume = id;
+        for (const auto& [id, sn] : s.snapshots) if (sn.volumeId == kWebRoot && sn.description == "left over") made.snapshot = id;
+        for (const auto& [id, im] : s.images) if (im.sourceInstanceId == kWeb) made.ami = id;
+    });
+    ASSERT_FALSE(made.volume.empty());
+    ASSERT_FALSE(made.ami.empty());
+    env.Clock().AdvanceMs(10 * 60 * 1000);
+
+    auto object = Connected();
+    ASSERT_TRUE(object);
+    MountCtx next = Job(kDb);
+    ASSERT_EQ(1, object->RegisterCleanerForBackup(next));
+    bool volume, snapshot, ami;
+    EXPECT_FALSE(Exists(made, volume, snapshot, ami)) << volume << snapshot << ami;
+    EXPECT_EQ("<none>", InstanceTag("_QX_AMI_"));
+    // Only the new job's VM is registered now.
+    const auto entries = StoreEntries(*object);
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(kDb, entries[0].id);
+}
+
+TEST_F(CleanupFixture, AnUndeletableResourceStaysRegisteredAndIsRetried) {
+    Leftovers made;
+    {
+        auto dead = Connected();
+        ASSERT_TRUE(dead && StageLeftovers(*dead, made));
+    }
+    env.Clock().AdvanceMs(10 * 60 * 1000);
+    cloud->AddFault({"DeleteSnapshot", 0, "InternalError: snapshot service down"});
+    {
+        auto object = Connected();
+        MountCtx ctx = Job(kDb);
+        ASSERT_EQ(1, object->RegisterCleanerForBackup(ctx));
+        bool volume, snapshot, ami;
+        Exists(made, volume, snapshot, ami);
+        EXPECT_FALSE(volume);
+        EXPECT_TRUE(snapshot);
+        EXPECT_FALSE(ami);
+        // The dead job's VM entry is kept with its snapshot only.
+        std::string path;
+        ASSERT_TRUE(object->Cleaner().GetRegisteredVM(0, kWeb, path, true));
+        std::vector<std::string> snaps, amis;
+        object->Cleaner().GetRegisteredSnapshots(path, snaps);
+        object->Cleaner().GetRegisteredTemplates(path, amis);
+        EXPECT_EQ(std::vector<std::string>{made.snapshot}, snaps);
+        EXPECT_TRUE(amis.empty());
+    }
+    cloud->ClearFaults();
+    auto object = Connected();
+    MountCtx ctx = Job(kDb);
+    ASSERT_EQ(1, object->RegisterCleanerForBackup(ctx));
+    bool volume, snapshot, ami;
+    EXPECT_FALSE(Exists(made, volume, snapshot, ami));
+    EXPECT_EQ(1u, StoreEntries(*object).size());
+}
+
+TEST_F(CleanupFixture, AnAMIThatCannotBeDeletedKeepsTheVMButSnapshotsStillGo) {
+    Leftovers made;
+    {
+        auto dead = Connected();
+        ASSERT_TRUE(dead && StageLeftovers(*dead, made));
+    }
+    env.Clock().AdvanceMs(10 * 60 * 1000);
+    cloud->AddFault({"DeleteAMISnapshot", 0, "InvalidAMIID.InUse: in use"});
+    auto object = Connected();
+    MountCtx ctx = Job(kDb);
+    ASSERT_EQ(1, object->RegisterCleanerForBackup(ctx));
+    bool volume, snapshot, ami;
+    Exists(made, volume, snapshot, ami);
+    EXPECT_FALSE(volume);
+    EXPECT_FALSE(snapshot);
+    EXPECT_TRUE(ami);
+    EXPECT_EQ(made.ami, InstanceTag("_QX_AMI_"));
+    std::string path;
+    EXPECT_TRUE(object->Cleaner().GetRegisteredVM(0, kWeb, path, true));
+}
+
+TEST_F(CleanupFixture, ResourcesAWSNoLongerKnowsAreUnregistered) {
+    {
+        auto dead = Connected();
+        MountCtx ctx = Job(kWeb);
+        ASSERT_EQ(1, dead->RegisterCleanerForBackup(ctx));
+        auto& cleaner = dead->Cleaner();
+        ASSERT_TRUE(cleaner.RegisterDisk(0, kWeb, "vol-0000000000000dead"));
+        ASSERT_TRUE(cleaner.RegisterSnapshot(0, kWeb, "snap-0000000000000dead"));
+        ASSERT_TRUE(cleaner.RegisterTemplate(0, kWeb, "ami-0000000000000dead"));
+    }
+    auto object = Connected();
+    MountCtx ctx = Job(kDb);
+    ASSERT_EQ(1, object->RegisterCleanerForBackup(ctx));
+    const auto entries = StoreEntries(*object);
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(kDb, entries[0].id);
+}
+
+TEST_F(CleanupFixture, RegistrationHappensOnceAndLiveBrowseRegistersNothing) {
+    {
+        auto object = Connected();
+        MountCtx ctx = Job(kWeb);
+        ASSERT_EQ(1, object->RegisterCleanerForBackup(ctx));
+        MountCtx other = Job(kDb);
+        ASSERT_EQ(1, object->RegisterCleanerForBackup(other));
+        const auto entries = StoreEntries(*object);
+        ASSERT_EQ(1u, entries.size());
+        EXPECT_EQ(kWeb, entries[0].id);
+    }
+    auto browse = Connected();
+    MountCtx ctx = Job(kDb);
+    ctx.liveBrowse = true;
+    ASSERT_EQ(1, browse->RegisterCleanerForBackup(ctx));
+    EXPECT_TRUE(browse->IsCleanerRegistered());
+    // The orphan of the first object was left alone.
+    const auto entries = StoreEntries(*browse);
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(kWeb, entries[0].id);
+}
+
+TEST_F(CleanupFixture, CloudVHDNamesKeepTheirSlashesAndTheObjectIsDeleted) {
+    cloud->Write([](cloudsim::State& s) {
+        s.buckets["restore-stage"].name = "restore-stage";
+        s.buckets["restore-stage"].account = "444455556666";
+        s.buckets["restore-stage"].region = "us-east-1";
+        cloudsim::S3Object o;
+        o.bucket = "restore-stage";
+        o.key = "jobs/42/disk0.vhd";
+        o.size = 10;
+        s.objects.push_back(o);
+    });
+    auto object = Connected();
+    RestoreCtx rctx;
+    rctx.sourceGuid = kWeb;
+    ASSERT_EQ(1, object->RegisterCleanerForRestore(rctx));
+    EXPECT_EQ(kWeb, rctx.registrationGuid);
+    auto& cleaner = object->Cleaner();
+    ASSERT_TRUE(cleaner.RegisterCloudVHD(1, kWeb, "restore-stage/jobs/42/disk0.vhd"));
+    std::string path, name;
+    ASSERT_TRUE(cleaner.GetRegisteredVM(1, kWeb, path, false));
+    ASSERT_TRUE(cleaner.GetRegisteredCloudVHD(path, name));
+    EXPECT_EQ("restore-stage/jobs/42/disk0.vhd", name);
+    std::vector<CleanerEntity> raw;
+    cleaner.FillItemsFromCleanerPath(path, VM_CLEANER_CLOUD_VHD, raw);
+    ASSERT_EQ(1u, raw.size());
+    EXPECT_EQ("restore-stage;jobs;42;disk0.vhd", raw[0].id);
+
+    std::vector<SFailure> failures;
+    EXPECT_TRUE(object->_CleanupRestoreVM(kWeb, failures, false));
+    size_t objects = 99;
+    cloud->Read([&](const cloudsim::State& s) { objects = s.objects.size(); });
+    EXPECT_EQ(0u, objects);
+    EXPECT_TRUE(StoreEntries(*object).empty());
+}
+
+TEST_F(CleanupFixture, RestoreRegistrationNeedsTheMountMachinery) {
+    auto object = Connected();
+    RestoreCtx temp;
+    // The cleanup store cannot be opened: a file stands where its folder goes.
+    ASSERT_TRUE(FwFile::WriteAllAtomic(env.BaseDir() + "/Cleaner", "not a folder"));
+    EXPECT_EQ(0, object->RegisterCleanerForRestore(temp));
+    EXPECT_FALSE(object->IsCleanerRegistered());
+    EXPECT_FALSE(temp.registrationGuid.empty());
+}
+
+TEST_F(CleanupFixture, ACreatedInstanceIsDeletedWithItsVolumes) {
+    auto object = Connected();
+    RestoreCtx rctx;
+    ASSERT_EQ(1, object->RegisterCleanerForRestore(rctx));
+    VMInfoStructs::SVMInfo vm;
+    vm.name = "restored-web";
+    vm.zone = "us-east-1a";
+    vm.instanceType = "t3.micro";
+    std::vector<std::string> snaps;
+    std::string ami, out;
+    auto* source = object->SourceBridge();
+    ASSERT_TRUE(source->CreateAMISnapshot(kWeb, "us-east-1", "_QX_BACKUP_", "", "restore", snaps, ami));
+    env.Clock().AdvanceMs(10 * 60 * 1000);
+    vm.sourceId = ami;
+    ASSERT_TRUE(source->CreateVirtualMachine(vm, out, false)) << source->GetLastErrorString();
+    env.Clock().AdvanceMs(10 * 60 * 1000);
+    ASSERT_TRUE(object->Cleaner().RegisterCreatedVM(1, rctx.registrationGuid, vm.guid));
+    std::vector<std::string> volumes;
+    cloud->Read([&](const cloudsim::State& s) { volumes = s.instances.at(vm.guid).volumeIds; });
+    ASSERT_FALSE(volumes.empty());
+
+    std::vector<SFailure> failures;
+    EXPECT_TRUE(object->_CleanupRestoreVM(rctx.registrationGuid, failures, false));
+    env.Clock().AdvanceMs(10 * 60 * 1000);
+    cloud->Read([&](const cloudsim::State& s) {
+        auto it = s.instances.find(vm.guid);
+        EXPECT_TRUE(it == s.instances.end() || it->second.state == "terminated");
+        for (const auto& v : volumes) EXPECT_EQ(0u, s.volumes.count(v)) << v;
+    });
+    EXPECT_TRUE(StoreEntries(*object).empty());
+}
