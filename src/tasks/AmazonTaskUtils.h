@@ -11,6 +11,7 @@
 // Not thread-safe: an object serves one job thread (the use-source-account
 // flag is per call state).
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -79,6 +80,96 @@ public:
     bool UseSourceAccount() const { return m_useSourceAccount; }
 
 private:
+    // What one poll loop came to.
+    enum class WaitEnd { Succeeded, Failed, TimedOut, Interrupted };
+    // One poll: true to stop (succeeded tells how); elapsed is the time
+    // counted so far, in seconds.
+    using Poll = std::function<bool(int64_t elapsed, bool& succeeded)>;
+    struct WaitTimes {
+        int64_t timeoutSec;
+        int64_t delaySec;
+    };
+
+    // Sleep, poll and count until the poll stops, the job is cancelled or the
+    // time-out is reached. The first poll follows the first delay, so even a
+    // time-out below the delay polls once. A delay of 0 or less counts as one
+    // 5-second step so that every wait ends by its time-out.
+    WaitEnd PollUntilDone(const WaitTimes& times, const Poll& poll, const std::function<void()>& onRunning);
+    static bool Outcome(WaitEnd end, bool& timedOut, bool& interrupted);
+
+    // ---- settings readers (section "VirtualServer") ----
+    static WaitTimes VolumeWaitTimes(int defaultTimeoutMin);
+    static WaitTimes VolumeModifyWaitTimes();
+    static WaitTimes AMIWaitTimes();
+    static WaitTimes InstanceValidationWaitTimes();
+    // nAmazonWaitForVolumeModificationTask: wait for "Completed" rather than
+    // "Optimizing".
+    static bool WaitForModificationCompletion();
+    // bSaveInstanceScreenshots.
+    static bool SaveScreenshotsWhileValidating();
+
+    // ---- waits: read the settings and run the inner loop ----
+    bool WaitForVolumeTask(const std::string& volumeId, int state, const std::string& region, int defaultTimeoutMin,
+                           bool& timedOut, bool& interrupted);
+    bool _WaitForVolumeTask(const std::string& volumeId, int state, const std::string& region, int64_t timeoutSec,
+                            int64_t delaySec, bool& timedOut, bool& interrupted);
+    bool WaitForVolumeModifyTask(const std::string& volumeId, int state, const std::string& region, bool& timedOut,
+                                 bool& interrupted);
+    bool _WaitForVolumeModifyTask(const std::string& volumeId, int state, const std::string& region,
+                                  int64_t timeoutSec, int64_t delaySec, bool& timedOut, bool& interrupted);
+    bool WaitForAMITask(const std::string& amiId, bool& timedOut, bool& interrupted);
+    bool _WaitForAMITask(const std::string& amiId, int64_t timeoutSec, int64_t delaySec, bool& timedOut,
+                         bool& interrupted);
+    bool WaitForSnapshotTask(const std::vector<std::string>& snapshotIds, int state, const std::string& region,
+                             bool& timedOut, bool& interrupted);
+    bool _WaitForSnapshotTask(const std::vector<std::string>& snapshotIds, int state, const std::string& region,
+                              int64_t timeoutSec, int64_t delaySec, bool& timedOut, bool& interrupted);
+    bool WaitForInstanceValidationTask(const std::string& instanceId, bool& timedOut, bool& interrupted);
+    bool _WaitForInstanceValidationTask(const std::string& instanceId, int64_t timeoutSec, int64_t delaySec,
+                                        bool& timedOut, bool& interrupted);
+
+    // ---- single polls: true to stop polling, succeeded tells how ----
+    bool IsVolumeTaskCompleted(const std::string& volumeId, int state, const std::string& region, bool& succeeded);
+    bool IsVolumeModifyTaskCompleted(const std::string& volumeId, int state, const std::string& region,
+                                     bool& succeeded);
+    bool IsAMITaskCompleted(const std::string& amiId, bool& succeeded);
+    bool IsSnapshotTaskCompleted(const std::string& snapshotId, int state, const std::string& region,
+                                 bool& succeeded);
+    bool IsInstanceValidationTaskCompleted(const std::string& instanceId, bool& succeeded);
+
+    // ---- inner forms of the requests ----
+    bool _CreateEmptyVolume(VMInfoStructs::SDisk& disk, const std::string& region, const std::string& option);
+    bool _CreateVolumeFromSnapshot(const std::string& snapshotId, const std::string& zone, const std::string& region,
+                                   const std::string& name, const std::string& sourceType,
+                                   const std::string& targetType, int sourceIops, int targetIops, long long sizeBytes,
+                                   bool encrypted, const std::string& kmsKeyId, std::string& newVolumeId,
+                                   const std::map<std::string, std::string>& tags, const std::string& outpostArn);
+    bool _AttachVolume(const std::string& volumeId, const std::string& instanceId, const std::string& zone,
+                       const std::string& region, bool flag, const std::string& device, bool asOSVolume);
+    bool _DetachVolume(const std::string& volumeId, const std::string& region, bool force, bool& timedOut);
+    bool _DeleteVolume(const std::string& volumeId);
+    bool _ModifyVolume(const std::string& volumeId, const std::string& region, const std::string& volumeType,
+                       int iops);
+    bool _CompleteAMITask(const std::string& amiId, int64_t* durationSeconds);
+    bool _CompleteSnapshotTask(const std::vector<std::string>& snapshotIds, const std::string& region);
+    bool _CompleteInstanceValidationTask(const std::string& instanceId);
+
+    // Records a wait's failure as the owner's last error: 4000 when the job
+    // was interrupted, else code with the advice (time-out) or the bridge's
+    // last error text as details.
+    void SetWaitError(int code, bool timedOut, bool interrupted, const char* advice);
+    void SetOwnerError(int code, const std::string& details);
+    // The bridge's last error text; empty without a bridge.
+    std::string BridgeError() const;
+    // Why a wait failed, for the log: interrupted, timed out or the bridge's
+    // text.
+    std::string WaitFailureReason(bool timedOut, bool interrupted) const;
+    // Runs an inner form for one public call: sets use-source-account for
+    // its duration and turns an escaping exception into failure with code.
+    bool RunCall(const char* operation, bool useSourceAccount, int code, const std::function<bool()>& body);
+    void MaybeSaveScreenshot(const std::string& instanceId, const std::string& folder, int64_t elapsed,
+                             int64_t delaySec);
+
     CAmazonSDKBridge* m_sourceBridge;
     CAmazonSDKBridge* m_adminBridge;
     CAmazonInfo* m_owner;
