@@ -1,0 +1,360 @@
+// Volume requests and their waits, in virtual time, against scripted bridges.
+#include <stdexcept>
+
+#include "tasks/TaskUtilsFixture.h"
+
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::Return;
+using ::testing::SetArgReferee;
+
+namespace {
+using VMInfoStructs::SDisk;
+
+SDisk DiskInZone() {
+    SDisk d;
+    d.zone = "us-east-1a";
+    d.size = 1LL << 30;
+    return d;
+}
+}  // namespace
+
+// ---- sleeping -------------------------------------------------------------
+
+TEST_F(TaskUtilsTest, SleepServesWholeFiveSecondSteps) {
+    EXPECT_TRUE(tasks.SleepWithQuitFlagCheck(12));
+    EXPECT_EQ(15, SleptSec());
+    EXPECT_TRUE(tasks.SleepWithQuitFlagCheck(0));
+    EXPECT_TRUE(tasks.SleepWithQuitFlagCheck(5));
+    EXPECT_EQ(20, SleptSec());
+}
+
+TEST_F(TaskUtilsTest, SleepNoticesCancelAfterOneStepOnlyWhileCheckingTheQuitFlag) {
+    owner.SetJobCancelled(true);
+    EXPECT_FALSE(tasks.SleepWithQuitFlagCheck(600));
+    EXPECT_EQ(5, SleptSec());
+    EXPECT_TRUE(Logged("Detected Quit flag"));
+
+    // An attach turns the check off; it stays off after the call.
+    ON_CALL(admin, AttachVolume(_, _, _, _, _, _, _)).WillByDefault(Return(true));
+    VolumeStates(admin, {"in-use"});
+    ASSERT_TRUE(tasks.AttachVolume("vol-1", "i-1", "us-east-1a", "us-east-1", false, "", false));
+    EXPECT_FALSE(tasks.CheckQuitFlag());
+    const int64_t before = SleptSec();
+    EXPECT_TRUE(tasks.SleepWithQuitFlagCheck(60));
+    EXPECT_EQ(60, SleptSec() - before);
+}
+
+// ---- creating volumes ------------------------------------------------------
+
+TEST_F(TaskUtilsTest, EmptyVolumeIsPolledAfterEachDelayUntilAvailable) {
+    CreatesEmptyVolume(admin);
+    VolumeStates(admin, {"creating", "creating", "available"});
+    EXPECT_CALL(admin, GetVolumeInfo("vol-new", "us-east-1", _, _)).Times(3);
+    SDisk disk = DiskInZone();
+    ASSERT_TRUE(tasks.CreateEmptyVolume(disk, "us-east-1", "opt"));
+    EXPECT_EQ("vol-new", disk.newVolumeId);
+    EXPECT_EQ(30, SleptSec());  // the first poll comes only after the first delay
+    EXPECT_TRUE(Logged("Creating new volume in zone [us-east-1a]/ region [us-east-1]"));
+    EXPECT_TRUE(Logged("Timeout value [600] seconds, polling delay [10] seconds"));
+    EXPECT_TRUE(Logged("Volume [vol-new] created successfully in zone [us-east-1a]."));
+    EXPECT_EQ(0, owner.GetLastVMError());
+}
+
+TEST_F(TaskUtilsTest, PollingDelayIsRoundedUpToFiveSecondSteps) {
+    Set("nAmazonVolumeTaskPollingInSecs", "12");
+    CreatesEmptyVolume(admin);
+    VolumeStates(admin, {"creating", "available"});
+    SDisk disk = DiskInZone();
+    ASSERT_TRUE(tasks.CreateEmptyVolume(disk, "us-east-1", ""));
+    EXPECT_EQ(30, SleptSec());
+}
+
+TEST_F(TaskUtilsTest, EmptyVolumeTimeOutKeepsTheVolumeIdAndGivesTheAdvice) {
+    Set("nAmazonVolumeTaskTimeOutInMin", "1");
+    CreatesEmptyVolume(admin);
+    VolumeStates(admin, {"creating"});
+    EXPECT_CALL(admin, GetVolumeInfo(_, _, _, _)).Times(6);
+    SDisk disk = DiskInZone();
+    EXPECT_FALSE(tasks.CreateEmptyVolume(disk, "us-east-1", ""));
+    EXPECT_EQ(60, SleptSec());
+    EXPECT_EQ(24, owner.GetLastVMError());
+    EXPECT_EQ(kVolumeAdviceText, owner.GetLastVMErrorDetails());
+    EXPECT_EQ("vol-new", disk.newVolumeId);  // left for the caller to remove
+    EXPECT_TRUE(Logged("Volume [vol-new] Task [1] timed out."));
+    EXPECT_TRUE(Logged("Failed to create empty volume [vol-new], Error [task timed out]"));
+}
+
+TEST_F(TaskUtilsTest, TimeOutShorterThanTheDelayStillPollsOnce) {
+    Set("nAmazonVolumeTaskTimeOutInMin", "1");
+    Set("nAmazonVolumeTaskPollingInSecs", "120");
+    CreatesEmptyVolume(admin);
+    VolumeStates(admin, {"creating"});
+    EXPECT_CALL(admin, GetVolumeInfo(_, _, _, _)).Times(1);
+    SDisk disk = DiskInZone();
+    EXPECT_FALSE(tasks.CreateEmptyVolume(disk, "us-east-1", ""));
+    EXPECT_EQ(120, SleptSec());
+    EXPECT_EQ(kVolumeAdviceText, owner.GetLastVMErrorDetails());
+}
+
+// A delay of 0 would neither sleep nor count; each poll must still count one
+// step so that the wait ends at its time-out instead of spinning.
+TEST_F(TaskUtilsTest, ZeroOrNegativePollingDelayStillEndsAtTheTimeOut) {
+    for (const char* delay : {"0", "-10"}) {
+        Set("nAmazonVolumeTaskTimeOutInMin", "1");
+        Set("nAmazonVolumeTaskPollingInSecs", delay);
+        CreatesEmptyVolume(admin);
+        // Should the loop spin, the volume fails after many polls so that the
+        // test reports it instead of hanging.
+        int polls = 0;
+        ON_CALL(admin, GetVolumeInfo(_, _, _, _))
+            .WillByDefault([&](const std::string&, const std::string&, SDisk& d, bool&) {
+                d.state = ++polls > 1000 ? "error" : "creating";
+                return true;
+            });
+        const int64_t before = SleptSec();
+        SDisk disk = DiskInZone();
+        EXPECT_FALSE(tasks.CreateEmptyVolume(disk, "us-east-1", "")) << delay;
+        EXPECT_EQ(60, SleptSec() - before) << delay;
+        EXPECT_EQ(kVolumeAdviceText, owner.GetLastVMErrorDetails()) << delay;
+        EXPECT_EQ(12, polls) << delay;
+    }
+}
+
+TEST_F(TaskUtilsTest, VolumeInErrorStateEndsTheWaitAtOnce) {
+    CreatesEmptyVolume(admin);
+    VolumeStates(admin, {"ERROR"});
+    EXPECT_CALL(admin, GetVolumeInfo(_, _, _, _)).Times(1);
+    SDisk disk = DiskInZone();
+    EXPECT_FALSE(tasks.CreateEmptyVolume(disk, "us-east-1", ""));
+    EXPECT_EQ(10, SleptSec());
+    EXPECT_EQ(24, owner.GetLastVMError());
+    EXPECT_EQ("admin: last error", owner.GetLastVMErrorDetails());
+}
+
+TEST_F(TaskUtilsTest, RefusedCreateRequestFailsWithoutWaiting) {
+    EXPECT_CALL(admin, CreateVolume(_, false, "opt")).WillOnce(Return(false));
+    EXPECT_CALL(admin, GetVolumeInfo(_, _, _, _)).Times(0);
+    SDisk disk = DiskInZone();
+    disk.newVolumeId = "vol-stale";
+    EXPECT_FALSE(tasks.CreateEmptyVolume(disk, "us-east-1", "opt"));
+    EXPECT_EQ(24, owner.GetLastVMError());
+    EXPECT_EQ("admin: last error", owner.GetLastVMErrorDetails());
+    EXPECT_TRUE(disk.newVolumeId.empty());  // no stale id that a clean-up would delete
+    EXPECT_TRUE(Logged("Failed to create new volume.Error [admin: last error]"));
+}
+
+TEST_F(TaskUtilsTest, VolumeFromSnapshotLogsTheRequestAndReturnsTheId) {
+    using ::testing::Pair;
+    EXPECT_CALL(admin, CreateVolume("snap-1", "us-east-1a", "restored", "io1", 3000, 8589934592LL, true, "key-1", _,
+                                    ::testing::ElementsAre(Pair("k", "v")), false, ""))
+        .WillOnce(DoAll(SetArgReferee<8>("vol-snap"), Return(true)));
+    VolumeStates(admin, {"available"});
+    std::string volumeId = "old";
+    ASSERT_TRUE(CreateFromSnapshot(volumeId));
+    EXPECT_EQ("vol-snap", volumeId);
+    EXPECT_TRUE(Logged("Requesting volume creation from snapshot [snap-1]. volume type:[gp2->io1] iops:[100->3000] "
+                       "size:[8,589,934,592] encrypted:[true] keyId:[key-1]"));
+}
+
+TEST_F(TaskUtilsTest, VolumeFromSnapshotRequestErrorsAre24Or243ForTheIopsLimit) {
+    EXPECT_CALL(admin, CreateVolume(_, _, _, _, _, _, _, _, _, _, _, _)).WillRepeatedly(Return(false));
+    EXPECT_CALL(admin, GetLastErrorString())
+        .WillOnce(Return("InvalidParameter: bad size"))
+        .WillOnce(Return("VolumeIOPSLimit: You have exceeded your maximum io1 IOPS limit in this region"));
+    std::string volumeId;
+    EXPECT_FALSE(CreateFromSnapshot(volumeId));
+    EXPECT_EQ(24, owner.GetLastVMError());
+    EXPECT_EQ("InvalidParameter: bad size", owner.GetLastVMErrorDetails());
+    EXPECT_FALSE(CreateFromSnapshot(volumeId));
+    EXPECT_EQ(243, owner.GetLastVMError());
+    EXPECT_TRUE(volumeId.empty());
+}
+
+TEST_F(TaskUtilsTest, CancelDuringCreationEndsWithinOneStepAndHandsBackTheVolume) {
+    CreatesVolumeFromSnapshot(admin);
+    int64_t cancelledAt = -1;
+    EXPECT_CALL(admin, GetVolumeInfo(_, _, _, _))
+        .Times(2)
+        .WillRepeatedly([&](const std::string&, const std::string&, SDisk& d, bool&) {
+            d.state = "creating";
+            if (cancelledAt < 0 && SleptSec() >= 20) {
+                owner.SetJobCancelled(true);
+                cancelledAt = SleptSec();
+            }
+            return true;
+        });
+    std::string volumeId;
+    EXPECT_FALSE(CreateFromSnapshot(volumeId));
+    EXPECT_LE(SleptSec() - cancelledAt, 5);
+    EXPECT_EQ(4000, owner.GetLastVMError());
+    EXPECT_EQ("vol-snap", volumeId);  // the caller registers and removes it
+    EXPECT_TRUE(Logged("Failed to create volume [vol-snap] from snapshot [snap-1], Error [Job interrupted]"));
+}
+
+TEST_F(TaskUtilsTest, FailedOrTimedOutWaitAfterSnapshotCreationStillHandsBackTheVolume) {
+    Set("nAmazonVolumeTaskTimeOutInMin", "1");
+    CreatesVolumeFromSnapshot(admin);
+    VolumeStates(admin, {"creating"});
+    std::string volumeId;
+    EXPECT_FALSE(CreateFromSnapshot(volumeId));
+    EXPECT_EQ("vol-snap", volumeId);
+    EXPECT_EQ(24, owner.GetLastVMError());
+    EXPECT_EQ(kVolumeAdviceText, owner.GetLastVMErrorDetails());
+
+    VolumeStates(admin, {"error"});
+    volumeId.clear();
+    EXPECT_FALSE(CreateFromSnapshot(volumeId));
+    EXPECT_EQ("vol-snap", volumeId);
+}
+
+// ---- attaching -------------------------------------------------------------
+
+TEST_F(TaskUtilsTest, AttachRequestErrorsMapToConflictIopsOrGeneric) {
+    EXPECT_CALL(admin, AttachVolume("vol-1", "i-1", "us-east-1a", true, "/dev/sdf", _, false))
+        .WillOnce(DoAll(SetArgReferee<5>(true), Return(false)))
+        .WillOnce(Return(false))
+        .WillOnce(Return(false));
+    EXPECT_CALL(admin, GetLastErrorString())
+        .WillOnce(Return("VolumeInUse: attached elsewhere"))
+        .WillOnce(Return("x: You have exceeded your maximum io1 IOPS limit"))
+        .WillOnce(Return("IncorrectState: busy"));
+    EXPECT_CALL(admin, GetVolumeInfo(_, _, _, _)).Times(0);
+    const int expected[] = {189, 243, 54};
+    const char* details[] = {"VolumeInUse: attached elsewhere", "x: You have exceeded your maximum io1 IOPS limit",
+                             "IncorrectState: busy"};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(tasks.AttachVolume("vol-1", "i-1", "us-east-1a", "us-east-1", true, "/dev/sdf", false));
+        EXPECT_EQ(expected[i], owner.GetLastVMError());
+        EXPECT_EQ(details[i], owner.GetLastVMErrorDetails());
+    }
+}
+
+TEST_F(TaskUtilsTest, CancelDuringAttachIsNotNoticed) {
+    ON_CALL(admin, AttachAsOSVolume(_, _, _, _, _, _, _)).WillByDefault(Return(true));
+    EXPECT_CALL(admin, AttachVolume(_, _, _, _, _, _, _)).Times(0);
+    int polls = 0;
+    EXPECT_CALL(admin, GetVolumeInfo("vol-1", "us-west-2", _, _))
+        .Times(3)
+        .WillRepeatedly([&](const std::string&, const std::string&, SDisk& d, bool&) {
+            owner.SetJobCancelled(true);
+            d.state = ++polls < 3 ? "available" : "in-use";
+            return true;
+        });
+    EXPECT_TRUE(tasks.AttachAsOSVolume("vol-1", "i-1", "us-west-2a", "us-west-2", false, "", false));
+    EXPECT_EQ(0, owner.GetLastVMError());
+}
+
+TEST_F(TaskUtilsTest, AttachOfAVolumeThatIsGoneFailsAtOnceWith54) {
+    ON_CALL(admin, AttachVolume(_, _, _, _, _, _, _)).WillByDefault(Return(true));
+    EXPECT_CALL(admin, GetVolumeInfo(_, _, _, _)).WillOnce(DoAll(SetArgReferee<3>(true), Return(true)));
+    EXPECT_FALSE(tasks.AttachVolume("vol-1", "i-1", "us-east-1a", "us-east-1", false, "", false));
+    EXPECT_EQ(54, owner.GetLastVMError());
+    EXPECT_TRUE(Logged("Volume [vol-1] not found in region [us-east-1]."));
+}
+
+// ---- detaching and deleting -------------------------------------------------
+
+TEST_F(TaskUtilsTest, DetachAndDeleteActOnTheStagedVolumeWhenThereIsOne) {
+    SDisk disk;
+    disk.volumeId = "vol-protected";
+    disk.newVolumeId = "vol-staged";
+    EXPECT_CALL(admin, DetachVolume("vol-staged", false, false)).WillOnce(Return(true));
+    EXPECT_CALL(admin, DeleteVolume("vol-staged", true)).WillOnce(Return(true));
+    EXPECT_CALL(admin, DetachVolume("vol-protected", _, _)).Times(0);
+    EXPECT_CALL(admin, DeleteVolume("vol-protected", _)).Times(0);
+    VolumeStates(admin, {"available"});
+    EXPECT_TRUE(tasks.DetachVolume(disk, "us-east-1", false));
+    EXPECT_TRUE(tasks.DeleteVolume(disk, false));
+
+    disk.newVolumeId.clear();
+    EXPECT_CALL(admin, DeleteVolume("vol-protected", true)).WillOnce(Return(false));
+    EXPECT_FALSE(tasks.DeleteVolume(disk, false));
+    EXPECT_TRUE(Logged("Failed to delete Volume [vol-protected]"));
+    EXPECT_EQ(0, owner.GetLastVMError());  // a failed delete is only logged
+}
+
+TEST_F(TaskUtilsTest, DetachOfAVolumeThatIsGoneCountsAsDetached) {
+    SDisk disk;
+    disk.volumeId = "vol-1";
+    ON_CALL(admin, DetachVolume(_, _, _)).WillByDefault(Return(true));
+    EXPECT_CALL(admin, GetVolumeInfo(_, _, _, _)).WillOnce(DoAll(SetArgReferee<3>(true), Return(true)));
+    EXPECT_TRUE(tasks.DetachVolume(disk, "us-east-1", false));
+}
+
+TEST_F(TaskUtilsTest, DetachTimingOutIsRetriedWithForceOnlyWhenAsked) {
+    SDisk disk;
+    disk.volumeId = "vol-1";
+    std::string state = "in-use";
+    ON_CALL(admin, GetVolumeInfo(_, _, _, _)).WillByDefault([&](const std::string&, const std::string&, SDisk& d, bool&) {
+        d.state = state;
+        return true;
+    });
+    bool wasForced = true;
+    {
+        ::testing::InSequence order;
+        EXPECT_CALL(admin, DetachVolume("vol-1", false, false)).WillOnce(Return(true));
+        EXPECT_CALL(admin, DetachVolume("vol-1", true, false)).WillOnce([&](const std::string&, bool, bool) {
+            state = "available";
+            return true;
+        });
+    }
+    EXPECT_TRUE(tasks.DetachVolume(disk, "us-east-1", true, wasForced, false));
+    EXPECT_TRUE(wasForced);
+    EXPECT_EQ(130, SleptSec());  // two minutes for the normal detach, one poll for the forced one
+
+    state = "in-use";
+    EXPECT_CALL(admin, DetachVolume("vol-1", false, false)).WillOnce(Return(true));
+    EXPECT_FALSE(tasks.DetachVolume(disk, "us-east-1", false, wasForced, false));
+    EXPECT_FALSE(wasForced);
+    EXPECT_EQ(117, owner.GetLastVMError());
+    EXPECT_EQ(kVolumeAdviceText, owner.GetLastVMErrorDetails());
+}
+
+TEST_F(TaskUtilsTest, RefusedDetachIsNotRetriedWithForce) {
+    SDisk disk;
+    disk.volumeId = "vol-1";
+    EXPECT_CALL(admin, DetachVolume("vol-1", false, false)).WillOnce(Return(false));
+    EXPECT_CALL(admin, DetachVolume(_, true, _)).Times(0);
+    bool wasForced = true;
+    EXPECT_FALSE(tasks.DetachVolume(disk, "us-east-1", true, wasForced, false));
+    EXPECT_FALSE(wasForced);
+    EXPECT_EQ(117, owner.GetLastVMError());
+    EXPECT_EQ("admin: last error", owner.GetLastVMErrorDetails());
+}
+
+// ---- which account -----------------------------------------------------------
+
+TEST_F(TaskUtilsTest, UseSourceAccountRoutesOneCallAndIsClearedAfterwards) {
+    CreatesVolumeFromSnapshot(source);
+    VolumeStates(source, {"available"});
+    EXPECT_CALL(admin, CreateVolume(_, _, _, _, _, _, _, _, _, _, _, _)).Times(0);
+    EXPECT_CALL(source, CreateVolume(_, _, _, _, _, _, _, _, _, _, _, _)).Times(1);
+    std::string volumeId;
+    EXPECT_TRUE(CreateFromSnapshot(volumeId, true));
+    EXPECT_FALSE(tasks.UseSourceAccount());
+    EXPECT_EQ(&admin, tasks.GetAmazonSDKBridge());
+
+    SDisk disk;
+    disk.volumeId = "vol-1";
+    EXPECT_CALL(source, DeleteVolume("vol-1", true)).WillOnce(Return(true));
+    EXPECT_TRUE(tasks.DeleteVolume(disk, true));
+    EXPECT_CALL(admin, DeleteVolume("vol-1", true)).WillOnce(Return(true));
+    EXPECT_TRUE(tasks.DeleteVolume(disk, false));
+}
+
+TEST_F(TaskUtilsTest, ExceptionFromTheBridgeIsContainedAndTheFlagStillCleared) {
+    EXPECT_CALL(source, AttachVolume(_, _, _, _, _, _, _)).WillOnce(::testing::Throw(std::runtime_error("boom")));
+    EXPECT_FALSE(tasks.AttachVolume("vol-1", "i-1", "us-east-1a", "us-east-1", false, "", true));
+    EXPECT_FALSE(tasks.UseSourceAccount());
+    EXPECT_EQ(54, owner.GetLastVMError());
+    EXPECT_EQ("boom", owner.GetLastVMErrorDetails());
+}
+
+TEST_F(TaskUtilsTest, MissingBridgeFailsInsteadOfCrashing) {
+    CAmazonTaskUtils unbound(nullptr, nullptr, &owner);
+    SDisk disk = DiskInZone();
+    EXPECT_FALSE(unbound.CreateEmptyVolume(disk, "us-east-1", ""));
+    EXPECT_EQ(24, owner.GetLastVMError());
+    EXPECT_FALSE(unbound.DeleteVolume(disk, true));
+}
