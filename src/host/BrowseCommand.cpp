@@ -16,9 +16,10 @@ bool HasChildren(const SInventoryInfo& node) {
     }
 }
 
-// The parent chain the framework hands to a browse: each node holds the next
-// one as its only child.
+// The parent chain the framework hands to a browse: the view node first,
+// each node holding the next one as its only child.
 SInventoryInfo Chain(const std::vector<SInventoryInfo>& nodes) {
+    if (nodes.empty()) return SInventoryInfo();
     SInventoryInfo root = nodes.back();
     root.children.clear();
     for (size_t i = nodes.size() - 1; i-- > 0;) {
@@ -35,7 +36,7 @@ struct Walker {
     int failures = 0;
 
     void Walk(const std::string& path, std::vector<SInventoryInfo>& chain, int indent) {
-        const size_t level = chain.size() - 1;
+        const size_t level = chain.size();
         std::vector<SInventoryInfo> children;
         if (!object.BrowseInventory(path, Chain(chain), children, 0, 0)) {
             std::printf("%*s! cannot browse [%s] (error %d: %s)\n", indent, "", path.c_str(), object.GetLastVMError(),
@@ -61,9 +62,9 @@ int RunBrowse(PluginLoader& loader, const ConnectJob& job, const std::string& pa
     auto object = ConnectObject(loader, job);
     if (!object) return 1;
     Walker walker{*object, {}};
-    // The walk always starts at the unnamed account root and follows the
+    // The walk always starts at the top (the four views) and follows the
     // asked path through the nodes the plug-in returns, so every level gets
-    // the chain of real nodes above it.
+    // the chain of real nodes from its view down.
     size_t pos = path.empty() || path[0] != '\\' ? 0 : 1;
     while (pos < path.size()) {
         size_t next = path.find('\\', pos);
@@ -71,7 +72,7 @@ int RunBrowse(PluginLoader& loader, const ConnectJob& job, const std::string& pa
         walker.wanted.push_back(path.substr(pos, next - pos));
         pos = next + 1;
     }
-    std::vector<SInventoryInfo> chain(1);
+    std::vector<SInventoryInfo> chain;
     std::printf("\\\n");
     walker.Walk("", chain, 2);
     object->Disconnect();

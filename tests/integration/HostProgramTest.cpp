@@ -7,7 +7,12 @@
 #include <cstdio>
 #include <string>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include "cloudsim/Cloud.h"
 #include "framework/FileUtils.h"
+#include "framework/VMCleaner.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -65,4 +70,70 @@ TEST(HostProgram, BadCommandLinesAreRefusedWithUsage) {
     const HostRun run = RunHost("--base " + env.BaseDir() + " connect --job " + badJob);
     EXPECT_EQ(2, run.exitCode);
     EXPECT_NE(std::string::npos, run.output.find("\"accessKey\" must be a string")) << run.output;
+}
+
+TEST(HostProgram, BrowsePrintsTheViewsAndTheInstancesButNoTemplate) {
+    TestEnv env;
+    const HostRun all = RunHost("--base " + env.BaseDir() + " browse");
+    ASSERT_EQ(0, all.exitCode) << all.output;
+    for (const char* text : {"Instance View", "Region View", "Tags View", "InstanceType View", "us-east-1a",
+                             "web-server-01", "db-server-01", "analytics-01", "t3.large"})
+        EXPECT_NE(std::string::npos, all.output.find(text)) << text << "\n" << all.output;
+    EXPECT_EQ(std::string::npos, all.output.find("golden-image-template")) << all.output;
+
+    const HostRun region = RunHost("--base " + env.BaseDir() + " browse '\\Region View\\us-west-2'");
+    ASSERT_EQ(0, region.exitCode) << region.output;
+    EXPECT_NE(std::string::npos, region.output.find("us-west-2a")) << region.output;
+    EXPECT_EQ(std::string::npos, region.output.find("us-east-1a")) << region.output;
+}
+
+TEST(HostProgram, VmOperationPowersAnInstanceOffAndReportsUnknownInstances) {
+    TestEnv env;
+    const HostRun off = RunHost("--base " + env.BaseDir() + " vm-op --op 2 --instance i-0a1b2c3d4e5f60001");
+    ASSERT_EQ(0, off.exitCode) << off.output;
+    EXPECT_NE(std::string::npos, off.output.find("done")) << off.output;
+    auto cloud = cloudsim::Cloud::OpenFolder(env.BaseDir() + "/cloudsim", AMAZON_DEMO_SEED);
+    std::string state;
+    cloud->Read([&](const cloudsim::State& s) { state = s.instances.at("i-0a1b2c3d4e5f60001").state; });
+    EXPECT_TRUE(state == "stopping" || state == "stopped") << state;
+
+    const HostRun missing = RunHost("--base " + env.BaseDir() + " vm-op --op 1 --instance i-0000000000000beef");
+    EXPECT_EQ(1, missing.exitCode) << missing.output;
+}
+
+TEST(HostProgram, CleanupRemovesWhatAKilledJobLeftRegistered) {
+    TestEnv env;
+    ASSERT_EQ(0, RunHost("--base " + env.BaseDir()).exitCode);   // creates the cloud folder
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A job that staged a volume for the proxy and died.
+        auto cloud = cloudsim::Cloud::OpenFolder(env.BaseDir() + "/cloudsim", AMAZON_DEMO_SEED);
+        cloud->Write([](cloudsim::State& s) {
+            cloudsim::Volume v;
+            v.id = "vol-0000000000000f00d";
+            v.account = "444455556666";
+            v.region = "us-east-1";
+            v.zone = "us-east-1a";
+            v.sizeBytes = 1LL << 30;
+            s.volumes[v.id] = v;
+        });
+        VMCleaner store;
+        std::string root;
+        if (!store.Init("i-0fedcba9876540001", 0) || !store.RegisterEntity(0, "", 1, "i-0a1b2c3d4e5f60001", &root) ||
+            !store.RegisterEntity(0, root, 3, "vol-0000000000000f00d", nullptr))
+            _exit(3);
+        raise(SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    const HostRun run = RunHost("--base " + env.BaseDir() + " cleanup");
+    ASSERT_EQ(0, run.exitCode) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("orphaned backup entries: 1")) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("removed volume vol-0000000000000f00d")) << run.output;
+    EXPECT_EQ(std::string::npos, run.output.find("left")) << run.output;
+    const HostRun again = RunHost("--base " + env.BaseDir() + " cleanup");
+    EXPECT_NE(std::string::npos, again.output.find("orphaned backup entries: 0")) << again.output;
 }
