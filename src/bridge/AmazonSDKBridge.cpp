@@ -1,11 +1,6 @@
-// Set-up and identity: initialize, connect, the account's ids, the
-// machine's own instance, and the region and zone caches.
+// Set-up and identity: initialize, connect, the account's ids and the
+// machine's own instance.
 #include "bridge/BridgeImpl.h"
-
-using VMInfoStructs::SDataCenterInfo;
-using VMInfoStructs::SDisk;
-using VMInfoStructs::SHostInfo;
-using VMInfoStructs::SVMInfo;
 
 using namespace bridgeimpl;
 
@@ -171,43 +166,6 @@ bool CAmazonSDKBridge::GetOutpostsAccountARN(const std::string& instanceId, cons
         return ok;
     });
 }
-
-int CAmazonSDKBridge::RefreshDCInfoList(ULONGLONG, int) {
-    Impl& d = *m_impl;
-    std::vector<SDataCenterInfo> list;
-    bool ok = d.Run("RefreshDCInfoList", true, [&](std::string& error) {
-        bool regionOk = false;
-        d.cloud->Read([&](const cloudsim::State& s) {
-            if (!(regionOk = d.CheckRegion(s, error))) return;
-            for (const auto& r : s.regions) list.push_back(ToDataCenter(s, d.accountId, r));
-        });
-        return regionOk;
-    });
-    if (!ok) return -1;
-    d.dcList = std::move(list);
-    return static_cast<int>(d.dcList.size());
-}
-
-void CAmazonSDKBridge::GetDCInfoList(std::vector<SDataCenterInfo>& regions) { regions = m_impl->dcList; }
-
-int CAmazonSDKBridge::RefreshHostInfoList(ULONGLONG, int) {
-    Impl& d = *m_impl;
-    std::vector<SHostInfo> list;
-    bool ok = d.Run("RefreshHostInfoList", true, [&](std::string& error) {
-        bool regionOk = false;
-        d.cloud->Read([&](const cloudsim::State& s) {
-            if (!(regionOk = d.CheckRegion(s, error))) return;
-            for (const auto& r : s.regions)
-                for (const auto& zone : r.zones) list.push_back(ToHost(s, d.accountId, r, zone));
-        });
-        return regionOk;
-    });
-    if (!ok) return -1;
-    d.hostList = std::move(list);
-    return static_cast<int>(d.hostList.size());
-}
-
-void CAmazonSDKBridge::GetHostInfoList(std::vector<SHostInfo>& zones) { zones = m_impl->hostList; }
 
 std::string CAmazonSDKBridge::GetWebProxyHost() const { return m_impl->proxyHost; }
 

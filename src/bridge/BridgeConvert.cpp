@@ -2,6 +2,10 @@
 // conversions from the simulated cloud's records to the framework's.
 #include "bridge/BridgeImpl.h"
 
+#include <cctype>
+
+#include "framework/Clock.h"
+
 using VMInfoStructs::SDataCenterInfo;
 using VMInfoStructs::SDisk;
 using VMInfoStructs::SHostInfo;
@@ -31,6 +35,36 @@ std::string ImageNotFound(const std::string& id) {
 }
 
 std::string NotImplemented(const char* op) { return std::string("NotImplemented: ") + op; }
+
+std::string InvalidZone(const std::string& zone) {
+    return "InvalidParameterValue: Invalid availability zone: [" + zone + "]";
+}
+
+std::string BucketNotFound() { return "NoSuchBucket: The specified bucket does not exist"; }
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::vector<std::string> SplitValues(const std::string& value) {
+    std::vector<std::string> parts;
+    if (value.empty()) return parts;
+    size_t start = 0;
+    for (;;) {
+        size_t hash = value.find('#', start);
+        parts.push_back(value.substr(start, hash - start));
+        if (hash == std::string::npos) break;
+        start = hash + 1;
+    }
+    return parts;
+}
+
+std::string JoinValues(const std::vector<std::string>& values) {
+    std::string joined;
+    for (size_t i = 0; i < values.size(); ++i) joined += (i ? "#" : "") + values[i];
+    return joined;
+}
 
 std::string TagOr(const std::map<std::string, std::string>& tags, const std::string& key,
                   const std::string& fallback) {
@@ -71,6 +105,7 @@ SDisk ToDisk(const cloudsim::Volume& v, bool first) {
     d.kmsKeyId = v.kmsKeyId;
     d.deleteOnTermination = v.deleteOnTermination;
     d.isOSDisk = first;
+    d.diskType = 1;   // an EBS volume
     return d;
 }
 
@@ -97,7 +132,81 @@ SVMInfo ToVMInfo(const cloudsim::State& s, const cloudsim::Instance& inst) {
         vm.totalDiskSize += static_cast<uint64_t>(vm.disks.back().usedSize);
     }
     vm.allDisks = vm.disks;
+    for (const auto& nic : inst.networkInterfaces) {
+        VMInfoStructs::SVMNetworkCard card;
+        card.name = nic.id;
+        card.id = nic.id;
+        card.subnetId = nic.subnetId;
+        card.macAddress = nic.macAddress;
+        card.privateIp = nic.privateIp;
+        auto subnet = s.subnets.find(nic.subnetId);
+        if (subnet != s.subnets.end()) card.networkName = subnet->second.vpcId;
+        vm.networkCards.push_back(card);
+    }
+    if (!inst.keyName.empty()) {
+        VMInfoStructs::SKeyPairInfo key;
+        key.name = inst.keyName;
+        for (const auto& k : s.keyPairs)
+            if (k.name == inst.keyName && k.account == inst.account && k.region == inst.region)
+                key.fingerprint = k.fingerprint;
+        vm.keyPairs.push_back(key);
+    }
     return vm;
+}
+
+SVMInfo ImageToVMInfo(const cloudsim::State& s, const cloudsim::Image& image) {
+    SVMInfo vm;
+    vm.name = image.name;
+    vm.guid = image.id;
+    vm.region = image.region;
+    vm.amiId = image.id;
+    vm.sourceId = image.sourceInstanceId;
+    vm.instanceType = image.instanceType;
+    bool windows = image.platform == "windows";
+    vm.guestOS = windows ? "Windows" : "Linux";
+    vm.guestOSInfo.name = vm.guestOS;
+    vm.guestOSInfo.isWindows = windows;
+    vm.guestOSInfo.architecture = image.architecture;
+    vm.virtualizationType = image.virtualizationType;
+    vm.isTemplate = true;
+    for (const auto& snapId : image.snapshotIds) {
+        auto it = s.snapshots.find(snapId);
+        if (it == s.snapshots.end()) continue;
+        const cloudsim::Snapshot& snap = it->second;
+        SDisk d;
+        d.volumeId = snap.volumeId;
+        d.sourceVolumeId = snap.volumeId;
+        d.name = snap.volumeId.empty() ? snap.id : snap.volumeId;
+        d.displayName = d.name;
+        d.deviceName = vm.disks.empty() ? image.rootDeviceName : "";
+        d.state = snap.state;
+        d.size = snap.sizeBytes;
+        d.usedSize = snap.sizeBytes;
+        d.volumeType = snap.volumeType;
+        d.iops = snap.iops;
+        d.encrypted = snap.encrypted;
+        d.kmsKeyId = snap.kmsKeyId;
+        d.snapshotId = snap.id;
+        d.snapshotIdCbt = snap.id;
+        d.isOSDisk = vm.disks.empty();
+        d.diskType = 1;
+        d.snapshots.push_back(ToChildDisk(snap));
+        vm.disks.push_back(d);
+        vm.totalDiskSize += static_cast<uint64_t>(snap.sizeBytes);
+    }
+    vm.allDisks = vm.disks;
+    return vm;
+}
+
+VMInfoStructs::SChildDisk ToChildDisk(const cloudsim::Snapshot& snap) {
+    VMInfoStructs::SChildDisk c;
+    c.volumeId = snap.volumeId;
+    c.snapshotId = snap.id;
+    c.description = snap.description;
+    c.state = snap.state;
+    c.size = snap.sizeBytes;
+    c.usedSize = snap.sizeBytes;
+    return c;
 }
 
 bool Listed(const cloudsim::Instance& inst, const std::string& account) {
@@ -128,3 +237,5 @@ SDataCenterInfo ToDataCenter(const cloudsim::State& s, const std::string& accoun
 }
 
 }  // namespace bridgeimpl
+
+int64_t CAmazonSDKBridge::Impl::Now() const { return FwClock::NowMs(); }

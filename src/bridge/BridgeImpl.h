@@ -27,6 +27,25 @@ std::string VolumeNotFound(const std::string& id);
 std::string SnapshotNotFound(const std::string& id);
 std::string ImageNotFound(const std::string& id);
 std::string NotImplemented(const char* op);
+std::string InvalidZone(const std::string& zone);
+std::string BucketNotFound();
+
+// Sets error and returns false, so that a failing branch is one statement.
+inline bool Err(std::string& error, const std::string& text) {
+    error = text;
+    return false;
+}
+
+// The operations that report an injected conflict through their flag.
+inline bool IsAttachOp(const char* op) {
+    return std::string(op) == "AttachVolume" || std::string(op) == "AttachAsOSVolume";
+}
+
+// Lower-case text ("Completed" -> "completed").
+std::string Lower(std::string text);
+// Splits a "#"-joined tag value; an empty value has no parts.
+std::vector<std::string> SplitValues(const std::string& value);
+std::string JoinValues(const std::vector<std::string>& values);
 
 // ---- small helpers ----
 std::string TagOr(const std::map<std::string, std::string>& tags, const std::string& key,
@@ -34,6 +53,34 @@ std::string TagOr(const std::map<std::string, std::string>& tags, const std::str
 // The region an endpoint URL names ("https://ec2.us-west-2.amazonaws.com");
 // a plain region name is returned as it is.
 std::string RegionOfUrl(const std::string& url);
+
+// ---- tag semantics (BridgeTags.cpp) ----
+// The value SetTag(key, value, replace) leaves: replace sets it; otherwise
+// value joins the "#"-list once (an empty value only creates the key).
+std::string CombinedTagValue(const std::map<std::string, std::string>& tags, const std::string& key,
+                             const std::string& value, bool replace);
+// DeleteTag's effect (see the header).
+void RemoveTagValue(std::map<std::string, std::string>& tags, const std::string& key, const std::string& value,
+                    bool dropEmpty);
+// Sets a tag as SetTag does, within AWS's limits (key 128, value 256
+// characters, no "aws:" keys); false with the AWS text otherwise.
+bool ApplyTag(std::map<std::string, std::string>& tags, const std::string& key, const std::string& value,
+              bool replace, std::string& error);
+
+// ---- volume primitives (BridgeVolumes.cpp) ----
+// The account's default EBS key in region (its ARN).
+std::string DefaultKmsKey(const cloudsim::State& s, const std::string& account, const std::string& region);
+// "/dev/sda1" for Windows, "/dev/xvda" otherwise.
+std::string RootDeviceOf(const cloudsim::Instance& inst);
+// The first of "/dev/sdf" ... "/dev/sdz" no volume of inst uses; empty when none is left.
+std::string NextFreeDevice(const cloudsim::State& s, const cloudsim::Instance& inst);
+const cloudsim::Volume* VolumeAtDevice(const cloudsim::State& s, const cloudsim::Instance& inst,
+                                       const std::string& device);
+// Start a detachment / a deletion that completes after the cloud's timing.
+void StartDetach(cloudsim::State& s, cloudsim::Volume& v, int64_t now, const std::string& fault);
+void StartDelete(cloudsim::State& s, cloudsim::Volume& v, int64_t now, const std::string& fault);
+// The volume is the first of its instance's volumes.
+bool IsRootVolume(const cloudsim::State& s, const cloudsim::Volume& v);
 
 // ---- conversions (BridgeConvert.cpp) ----
 VMInfoStructs::SDisk ToDisk(const cloudsim::Volume& v, bool first);
@@ -46,6 +93,35 @@ VMInfoStructs::SHostInfo ToHost(const cloudsim::State& s, const std::string& acc
                                 const std::string& zone);
 VMInfoStructs::SDataCenterInfo ToDataCenter(const cloudsim::State& s, const std::string& account,
                                             const cloudsim::Region& region);
+// An AMI as the framework's VM record: one disk per snapshot (volume id =
+// the snapshot's source volume, snapshot id set, disk kind 1), the root first.
+VMInfoStructs::SVMInfo ImageToVMInfo(const cloudsim::State& s, const cloudsim::Image& image);
+VMInfoStructs::SChildDisk ToChildDisk(const cloudsim::Snapshot& snap);
+
+// ---- look-ups scoped as AWS scopes them: the caller's account, one region ----
+template <class Map>
+auto FindIn(Map& map, const std::string& id) -> decltype(&map.begin()->second) {
+    auto it = map.find(id);
+    return it == map.end() ? nullptr : &it->second;
+}
+
+// A resource of account in region (any region when region is empty).
+template <class Map>
+auto FindOwned(Map& map, const std::string& id, const std::string& account, const std::string& region)
+    -> decltype(&map.begin()->second) {
+    auto* r = FindIn(map, id);
+    if (!r || r->account != account || (!region.empty() && r->region != region)) return nullptr;
+    return r;
+}
+
+// The same, also admitting public resources of other accounts.
+template <class Map>
+auto FindVisible(Map& map, const std::string& id, const std::string& account, const std::string& region)
+    -> decltype(&map.begin()->second) {
+    auto* r = FindIn(map, id);
+    if (!r || (r->account != account && !r->isPublic) || (!region.empty() && r->region != region)) return nullptr;
+    return r;
+}
 
 }  // namespace bridgeimpl
 
@@ -61,6 +137,7 @@ struct CAmazonSDKBridge::Impl {
     std::vector<VMInfoStructs::SDataCenterInfo> dcList;
     std::vector<VMInfoStructs::SHostInfo> hostList;
     std::vector<VMInfoStructs::SVMInfo> vmList;
+    cloudsim::FaultHit hit;    // the fault rules the running call hit
 
     bool Fail(const char* op, const std::string& error) {
         lastError = error;
@@ -77,8 +154,12 @@ struct CAmazonSDKBridge::Impl {
             if (!cloud)
                 return Fail(op, needsConnection ? bridgeimpl::kNotConnected
                                                 : "InvalidClientState: bridge not initialized");
-            std::string fault;
-            if (cloud->CheckFault(op, fault)) return Fail(op, fault);
+            hit = cloud->CheckFaults(op);
+            if (hit.fail) return Fail(op, hit.error);
+            // Only an attachment knows a conflict; elsewhere the rule fails the call.
+            if (hit.conflict && !bridgeimpl::IsAttachOp(op))
+                return Fail(op, hit.conflictError.empty() ? "InternalError: injected conflict in " + std::string(op)
+                                                          : hit.conflictError);
             if (needsConnection && accountId.empty()) return Fail(op, bridgeimpl::kNotConnected);
             std::string error;
             if (body(error)) return true;
@@ -105,4 +186,46 @@ struct CAmazonSDKBridge::Impl {
         error = bridgeimpl::UnknownRegion(region);
         return false;
     }
+    // The region an operation addresses: its argument, or else the current
+    // region. A zone names its region. Fails with the AWS text when unknown.
+    bool ResolveRegion(const cloudsim::State& s, const std::string& given, std::string& out,
+                       std::string& error) const {
+        std::string name = given.empty() || given == "default" ? region : given;
+        if (s.FindRegion(name)) {
+            out = name;
+            return true;
+        }
+        if (const cloudsim::Region* r = s.RegionOfZone(name)) {
+            out = r->name;
+            return true;
+        }
+        return bridgeimpl::Err(error, bridgeimpl::UnknownRegion(name));
+    }
+
+    // The effect of a "stuck" or "error" rule this call hit on a resource
+    // it creates or changes, given every id involved.
+    std::string Effect(const std::vector<std::string>& ids) const { return hit.EffectFor(ids); }
+
+    // Runs f on the state for reading; its result is the operation's.
+    template <class F>
+    bool Look(F f) {
+        bool ok = false;
+        cloud->Read([&](const cloudsim::State& s) { ok = f(s); });
+        return ok;
+    }
+    // Runs f on the state for writing; the change is committed only when f
+    // returns true, so a refused request leaves no trace.
+    template <class F>
+    bool Change(F f) {
+        struct Refused {};
+        try {
+            cloud->Write([&](cloudsim::State& s) {
+                if (!f(s)) throw Refused();
+            });
+        } catch (const Refused&) {
+            return false;
+        }
+        return true;
+    }
+    int64_t Now() const;
 };

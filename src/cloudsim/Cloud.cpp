@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "framework/Clock.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
 #include "framework/KDPI.h"
@@ -183,13 +184,17 @@ void Cloud::SaveLocked() {
     m_loadedGeneration = m_state.generation;
 }
 
+// Settling in a reader only changes this object's copy: it is what any later
+// transaction would compute for the same time, and the next writer commits it.
 void Cloud::Read(const std::function<void(const State&)>& f) {
     Transaction t(*this, false);
+    Settle(m_state, FwClock::NowMs());
     f(m_state);
 }
 
 void Cloud::Write(const std::function<void(State&)>& f) {
     Transaction t(*this, true);
+    Settle(m_state, FwClock::NowMs());
     State work = m_state;
     f(work);
     work.generation = m_state.generation + 1;
@@ -203,27 +208,43 @@ void Cloud::Write(const std::function<void(State&)>& f) {
     }
 }
 
-bool Cloud::CheckFault(const std::string& operation, std::string& error) {
+FaultHit Cloud::CheckFaults(const std::string& operation) {
     // Nearly every call has no rule; only those that do pay for a commit.
     bool ruled = false;
     Read([&](const State& s) {
         for (const auto& r : s.faults) ruled |= (r.operation == operation);
     });
-    if (!ruled) return false;
-    bool hit = false;
+    FaultHit hit;
+    if (!ruled) return hit;
     Write([&](State& s) {
-        hit = false;
+        hit = FaultHit();
         for (auto& r : s.faults) {
             if (r.operation != operation) continue;
             ++r.seen;
-            if (!hit && (r.nth == 0 || r.seen == r.nth)) {
-                hit = true;
-                error = r.error.empty() ? "InternalError: injected failure of " + operation : r.error;
+            if (r.nth != 0 && r.seen != r.nth) continue;
+            if (r.kind == "conflict") {
+                if (!hit.conflict) hit.conflictError = r.error;
+                hit.conflict = true;
+            } else if (r.kind == "stuck" || r.kind == "error") {
+                hit.effects.push_back(r);
+            } else if (!hit.fail) {
+                hit.fail = true;
+                hit.error = r.error.empty() ? "InternalError: injected failure of " + operation : r.error;
             }
         }
     });
-    if (hit) EvDebug::Debug(kTag, "injected fault in %s: %s", operation.c_str(), error.c_str());
+    if (hit.fail) EvDebug::Debug(kTag, "injected fault in %s: %s", operation.c_str(), hit.error.c_str());
+    if (hit.conflict) EvDebug::Debug(kTag, "injected attach conflict in %s", operation.c_str());
+    for (const auto& r : hit.effects)
+        EvDebug::Debug(kTag, "injected '%s' outcome in %s%s%s", r.kind.c_str(), operation.c_str(),
+                       r.target.empty() ? "" : " for ", r.target.c_str());
     return hit;
+}
+
+bool Cloud::CheckFault(const std::string& operation, std::string& error) {
+    FaultHit hit = CheckFaults(operation);
+    if (hit.fail) error = hit.error;
+    return hit.fail;
 }
 
 void Cloud::AddFault(const FaultRule& rule) {

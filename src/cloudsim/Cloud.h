@@ -36,8 +36,15 @@ public:
     void Read(const std::function<void(const State&)>& f);
     void Write(const std::function<void(State&)>& f);
 
-    // Counts a call of a named operation against the fault rules; true (with
-    // the rule's error text) when this call must fail.
+    // Both run Settle() with the framework clock's time first, so a reader
+    // sees every change whose time has come.
+
+    // Counts a call of a named operation against the fault rules and tells
+    // which rules this call hit (a rule hits the nth call, or every call when
+    // nth is 0). Only calls that have rules pay for a commit.
+    FaultHit CheckFaults(const std::string& operation);
+    // The same, for callers that only care about "fail" rules: true (with the
+    // rule's error text) when this call must fail.
     bool CheckFault(const std::string& operation, std::string& error);
     void AddFault(const FaultRule& rule);
     void ClearFaults();
