@@ -1,0 +1,93 @@
+#pragma once
+// Fixtures of the inventory tests: a plug-in object connected to the demo
+// account of the simulated cloud, and one whose bridge is a mock for the
+// cases where the bridge call itself is what is checked.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cloudsim/Cloud.h"
+#include "factory/AmazonInfo.h"
+#include "framework/Clock.h"
+#include "framework/EvDebug.h"
+#include "support/MockBridge.h"
+#include "support/TestEnv.h"
+
+namespace inventorytest {
+
+// Collects the log so that a test can look for an exact message.
+struct LogTap {
+    std::vector<std::string> lines;
+    LogTap() {
+        EvDebug::SetTap([this](int, const std::string&, const std::string& m) { lines.push_back(m); });
+    }
+    bool Has(const std::string& text) const {
+        for (const auto& line : lines)
+            if (line == text) return true;
+        return false;
+    }
+};
+
+// A fault rule of the simulated cloud: every call of operation (or only the
+// nth) fails with error, or with kind "stuck"/"error" what it starts never
+// completes / ends failed.
+inline cloudsim::FaultRule Fault(const std::string& operation, const std::string& error,
+                                 const std::string& kind = "fail", int nth = 0) {
+    cloudsim::FaultRule rule;
+    rule.operation = operation;
+    rule.error = error;
+    rule.kind = kind;
+    rule.nth = nth;
+    return rule;
+}
+
+struct CloudFixture : ::testing::Test {
+    TestEnv env;
+    std::shared_ptr<cloudsim::Cloud> cloud = env.InstallCloud();
+    CAmazonInfo object{kAmazonInstanceType};
+    LogTap log;
+
+    void SetUp() override {
+        ASSERT_EQ(1, object.Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret"));
+    }
+    cloudsim::Instance Instance(const std::string& id) {
+        cloudsim::Instance copy;
+        cloud->Read([&](const cloudsim::State& s) { copy = s.instances.at(id); });
+        return copy;
+    }
+};
+
+// The bridge calls the inventory and VM operations make, mocked on top of
+// the shared mock.
+class OperationsMockBridge : public MockBridge {
+public:
+    MOCK_METHOD(int, GetVMInfoForVM,
+                (const std::string&, const std::string&, const std::string&, const std::string&, ULONGLONG, int,
+                 VMInfoStructs::SVMInfo&),
+                (override));
+    MOCK_METHOD(int, GetDCInfoForDC, (const std::string&, ULONGLONG, int, VMInfoStructs::SDataCenterInfo&),
+                (override));
+    MOCK_METHOD(bool, PowerOnVM, (const std::string&, const std::string&, const std::string&), (override));
+    MOCK_METHOD(bool, CreateSnapshot,
+                (const std::string&, const std::string&, const std::string&, std::string&, bool), (override));
+    MOCK_METHOD(bool, DeleteSnapshot, (const std::string&, const std::string&), (override));
+    MOCK_METHOD(bool, GetTag, (const std::string&, const std::string&, std::string&), (override));
+    MOCK_METHOD(bool, DeleteTag, (const std::string&, const std::string&, const std::string&, bool), (override));
+    MOCK_METHOD(bool, DeleteAMISnapshot, (const std::string&, bool), (override));
+};
+
+struct MockFixture : ::testing::Test {
+    TestEnv env;
+    ::testing::NiceMock<OperationsMockBridge>* bridge = nullptr;
+    std::unique_ptr<CAmazonInfo> object = std::make_unique<CAmazonInfo>(kAmazonInstanceType, [this] {
+        auto b = std::make_unique<::testing::NiceMock<OperationsMockBridge>>();
+        bridge = b.get();
+        return b;
+    });
+    LogTap log;
+};
+
+}  // namespace inventorytest
