@@ -5,6 +5,7 @@
 #include "bridge/AmazonSDKBridge.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
+#include "inventory/BridgeRegionScope.h"
 #include "inventory/InventoryGuard.h"
 #include "tasks/AmazonTaskUtils.h"
 
@@ -55,6 +56,8 @@ int CAmazonInfo::PerformCloneOperation(SVMInfo& vm) {
 
 bool CAmazonInfo::CloneVM(SVMInfo& vm, std::string& createdId) {
     createdId.clear();
+    // The AMI is waited for and deleted by id alone, so in the clone's region.
+    const BridgeRegionScope inCloneRegion(*m_pSourceBridge, vm.region);
     const std::string sourceId = vm.sourceId;
     EvDebug::Debug(__PRETTY_FUNCTION__, "Cloning VM [%s] from [%s]", vm.name.c_str(), sourceId.c_str());
 

@@ -4,6 +4,7 @@
 #include "bridge/AmazonSDKBridge.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
+#include "inventory/BridgeRegionScope.h"
 #include "inventory/InventoryGuard.h"
 #include "inventory/VMOperationCodes.h"
 
@@ -29,6 +30,7 @@ int CAmazonInfo::PerformVMOperation(SVMInfo& vm, EVMOperation op, std::string& o
         EvDebug::Debug(__PRETTY_FUNCTION__, "VM name:[%s] VM guid:[%s] VM operation:[%d] Region : [%s]",
                        vm.name.c_str(), vm.guid.c_str(), op, vm.region.c_str());
         CAmazonSDKBridge& bridge = *m_pSourceBridge;
+        const BridgeRegionScope inInstanceRegion(bridge, vm.region);
         const char* where = __PRETTY_FUNCTION__;
         auto check = [&](bool ok, const char* what) {
             return ok ? 0 : VMOperationFailed(where, what + std::string("[") + vm.name + "]");

@@ -65,6 +65,16 @@ TEST_F(Clone, TheAMIIsAwaitedInTheSourceAccountWhenAnAdminAccountIsSet) {
     EXPECT_EQ(imagesBefore, LiveImages());
 }
 
+TEST_F(Clone, WorksInARegionOtherThanTheConnectedOne) {
+    SVMInfo vm = Request("i-0a1b2c3d4e5f60004");
+    vm.region = "us-west-2";
+    vm.instanceType = "c5.2xlarge";
+    ASSERT_TRUE(object.CloneVM(vm)) << object.GetLastVMErrorDetails();
+    EXPECT_EQ("us-west-2", vm.region);
+    EXPECT_EQ(imagesBefore, LiveImages());
+    EXPECT_EQ("us-east-1", object.SourceBridge()->GetCurrentRegion());
+}
+
 TEST_F(Clone, MissingSourceOrOSDiskFailsBeforeAnyAMI) {
     SVMInfo vm = Request("i-00000000000000bad");
     EXPECT_FALSE(object.CloneVM(vm));

@@ -127,6 +127,16 @@ TEST_F(Operations, VolumeSnapshotIsTakenAndDeletedThroughTheFirstEntry) {
     EXPECT_TRUE(log.Has("Delete snapshot failed for snap[" + snapshotId + "]"));
 }
 
+TEST_F(Operations, SnapshotsAreTakenInTheInstancesRegion) {
+    SVMInfo vm = WithSnapshotEntry(Record("i-0a1b2c3d4e5f60004", "analytics-01", "us-west-2"),
+                                   "vol-0a1b2c3d4e5f6d001", "requested");
+    ASSERT_EQ(0, Run(vm, 13)) << object.GetLastVMErrorDetails();
+    std::string region;
+    cloud->Read([&](const cloudsim::State& s) { region = s.snapshots.at(out).region; });
+    EXPECT_EQ("us-west-2", region);
+    EXPECT_EQ("us-east-1", object.SourceBridge()->GetCurrentRegion());
+}
+
 TEST_F(Operations, SnapshotDeletionWithoutEntryRemovesTheIntegrityAMI) {
     const std::string ami = MakeAMI();
     ASSERT_TRUE(object.SourceBridge()->SetTag(kWeb, "KD_Integrity_Snap", ami, true));

@@ -1,0 +1,32 @@
+#pragma once
+// Points a bridge at the region of the instance an operation acts on, and
+// back when the operation ends. Calls that address resources by id alone
+// (snapshots, AMIs, tags) look in the bridge's current region, so an
+// instance outside the connected region would otherwise be out of reach and
+// its temporary AMI would be left behind.
+#include <string>
+
+#include "bridge/AmazonSDKBridge.h"
+
+namespace AmazonInventory {
+
+class BridgeRegionScope {
+public:
+    // An empty region keeps the bridge where it is.
+    BridgeRegionScope(CAmazonSDKBridge& bridge, const std::string& region)
+        : m_bridge(bridge), m_previous(bridge.GetCurrentRegion()), m_active(!region.empty() && region != m_previous) {
+        if (m_active) m_bridge.overrideRegion(region);
+    }
+    ~BridgeRegionScope() {
+        if (m_active) m_bridge.overrideRegion(m_previous);
+    }
+    BridgeRegionScope(const BridgeRegionScope&) = delete;
+    BridgeRegionScope& operator=(const BridgeRegionScope&) = delete;
+
+private:
+    CAmazonSDKBridge& m_bridge;
+    std::string m_previous;
+    bool m_active;
+};
+
+}  // namespace AmazonInventory
