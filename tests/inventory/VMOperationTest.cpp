@@ -262,13 +262,21 @@ TEST_F(Operations, NetworkWithoutSubnetEntryFailsCleanly) {
     EXPECT_EQ("Network [isolated] has no subnet entry.", object.GetLastVMErrorDetails());
 }
 
-TEST_F(Operations, NetworkFailureKeepsTheBridgesText) {
+TEST_F(Operations, IsolatedSubnetIsCreatedInTheNamedNetworkAndDeleted) {
     VMInfoStructs::SNetworkInfo net;
-    net.name = "no-such-vpc";
+    net.name = "demo-vpc";
     net.subnets.resize(1);
     net.subnets[0].name = "restore-net";
+    ASSERT_TRUE(object.CreateNetwork(net, "", {}));
+    EXPECT_EQ("10.0.3.0", net.subnets[0].address);
+    ASSERT_TRUE(object.DeleteNetwork(net, "", {}));
+    EXPECT_FALSE(object.DeleteNetwork(net, "", {}));
+    EXPECT_EQ(object.SourceBridge()->GetLastErrorString(), object.GetLastVMErrorDetails());
+
+    net.name = "no-such-vpc";
+    net.subnets[0].id.clear();
     EXPECT_FALSE(object.CreateNetwork(net, "", {}));
     EXPECT_EQ(object.SourceBridge()->GetLastErrorString(), object.GetLastVMErrorDetails());
-    EXPECT_FALSE(object.GetLastVMErrorDetails().empty());
+    EXPECT_TRUE(log.Has("Failed to Create Amazon Subnet. Error [" + object.GetLastVMErrorDetails() + "]"));
     EXPECT_TRUE(net.subnets[0].id.empty());
 }
