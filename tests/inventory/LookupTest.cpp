@@ -179,17 +179,8 @@ TEST_F(CloudFixture, CatalogsForRestoreChoices) {
     }
     EXPECT_EQ("Throughput Optimized HDD (st1)", types[4].displayName);
 
-    std::vector<VMInfoStructs::SVMSizeInfo> sizes;
-    EXPECT_NE(0, object.GetAvailableVMSizesForHost("us-east-1", sizes, 0, 0));
-    EXPECT_FALSE(sizes.empty());
-
     std::vector<VMInfoStructs::SImageInfo> images;
     cloud->AddFault(Fault("GetFilteredAmis", kThrottled));
     EXPECT_EQ(0, object.GetImageList("", "", "", images));
     EXPECT_EQ(kThrottled, object.GetLastVMErrorDetails());
-
-    std::vector<VMInfoStructs::SVolumeEncryptionKeyInfo> keys;
-    cloud->AddFault(Fault("GetVolumeEncryptionKeyList", kThrottled));
-    EXPECT_EQ(0, object.GetVolumeEncryptionKeyListForHost("us-east-1", keys));
-    EXPECT_TRUE(log.Has("Failed to get volume encryption key list."));
 }
