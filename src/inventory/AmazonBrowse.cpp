@@ -61,8 +61,9 @@ std::vector<VMInfoStructs::SInventoryInfo> ViewNodes() {
 
 int CAmazonInfo::BrowseInventory(const std::string& path, const SInventoryInfo& parent,
                                  std::vector<SInventoryInfo>& out, ULONGLONG, int option) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
-        EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "Search path [%s]", path.c_str());
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
+        EvDebug::DebugLvl(fn, 2, "Search path [%s]", path.c_str());
         out.clear();
         if (path.empty() || path == "\\") {
             out = ViewNodes();
@@ -70,31 +71,31 @@ int CAmazonInfo::BrowseInventory(const std::string& path, const SInventoryInfo& 
         }
         const auto parts = SplitPath(path);
         if (parts.empty()) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Search path [%s] is not valid", path.c_str());
+            EvDebug::Error(fn, "Search path [%s] is not valid", path.c_str());
             return 0;
         }
         const std::string& current = parts.back();
-        EvDebug::Debug(__PRETTY_FUNCTION__, "Current node  [%s] ", current.c_str());
+        EvDebug::Debug(fn, "Current node  [%s] ", current.c_str());
 
         SInventoryInfo node;
         if (IsViewRootPath(path)) {
-            EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "Current node [%s] is root node.", current.c_str());
+            EvDebug::DebugLvl(fn, 2, "Current node [%s] is root node.", current.c_str());
             node.name = current;
             node.type = kRootNode;
         } else {
             if (!LocateCurrentBrowseNodeInTree(parent, current, node, static_cast<int>(parts.size()), 1)) {
-                EvDebug::Error(__PRETTY_FUNCTION__, "Failed to locate the browse node for [%s]", current.c_str());
+                EvDebug::Error(fn, "Failed to locate the browse node for [%s]", current.c_str());
                 return 0;
             }
             if (node.guid.empty()) {
-                EvDebug::Error(__PRETTY_FUNCTION__, "current browse node is empty.");
+                EvDebug::Error(fn, "current browse node is empty.");
                 return 0;
             }
         }
 
         const std::string view = ViewOfPath(path);
         if (view.empty()) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Unrecognized browse type [%s]", path.c_str());
+            EvDebug::Error(fn, "Unrecognized browse type [%s]", path.c_str());
             return 0;
         }
         std::vector<SInventoryInfo> children;

@@ -27,24 +27,27 @@ constexpr VolumeType kVolumeTypes[] = {
 
 int CAmazonInfo::GetAvailableVMSizesForHost(const std::string& region,
                                             std::vector<VMInfoStructs::SVMSizeInfo>& sizes, ULONGLONG, int) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
         const int result = m_pSourceBridge->GetAllInstanceTypeList(region, sizes);
-        if (!result) EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get list of available VM sizes.");
+        if (!result) EvDebug::Error(fn, "Failed to get list of available VM sizes.");
         return result;
     });
 }
 
 int CAmazonInfo::GetRolesForHost(const std::string&, std::vector<VMInfoStructs::SRoleInfo>& roles, ULONGLONG, int) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
         const int result = m_pSourceBridge->GetRoleInfoList(roles);
-        if (!result) EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get list of Role info list.");
+        if (!result) EvDebug::Error(fn, "Failed to get list of Role info list.");
         return result;
     });
 }
 
 int CAmazonInfo::GetImageList(const std::string& a, const std::string& b, const std::string& c,
                               std::vector<VMInfoStructs::SImageInfo>& images) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
         if (m_pSourceBridge->GetFilteredAmis(a, b, c, images)) return 1;
         SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
         return 0;
@@ -52,7 +55,8 @@ int CAmazonInfo::GetImageList(const std::string& a, const std::string& b, const 
 }
 
 int CAmazonInfo::GetVolumeTypeListForHost(const std::string&, std::vector<VMInfoStructs::SVolumeTypeInfo>& types) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
         for (const auto& known : kVolumeTypes) {
             VMInfoStructs::SVolumeTypeInfo type;
             type.name = known.name;
@@ -66,9 +70,10 @@ int CAmazonInfo::GetVolumeTypeListForHost(const std::string&, std::vector<VMInfo
 
 int CAmazonInfo::GetVolumeEncryptionKeyListForHost(const std::string& region,
                                                    std::vector<VMInfoStructs::SVolumeEncryptionKeyInfo>& keys) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
         if (m_pSourceBridge->GetVolumeEncryptionKeyList(region, keys)) return 1;
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get volume encryption key list.");
+        EvDebug::Error(fn, "Failed to get volume encryption key list.");
         return 0;
     });
 }

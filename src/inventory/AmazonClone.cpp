@@ -34,12 +34,14 @@ std::string LaunchedInstance(const std::string& reported, const std::string& rec
 
 bool CAmazonInfo::CloneVM(SVMInfo& vm) {
     std::string createdId;
-    return Guarded(__PRETTY_FUNCTION__, false, [&] { return CloneVM(vm, createdId); });
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, false, [&] { return CloneVM(vm, createdId); });
 }
 
 int CAmazonInfo::PerformCloneOperation(SVMInfo& vm) {
     std::string createdId;
-    const bool cloned = Guarded(__PRETTY_FUNCTION__, false, [&] { return CloneVM(vm, createdId); });
+    const char* const fn = __PRETTY_FUNCTION__;
+    const bool cloned = Guarded(fn, false, [&] { return CloneVM(vm, createdId); });
     if (cloned) return 0;
     if (!createdId.empty()) {
         // The clean-up reports its own troubles; the job must still show

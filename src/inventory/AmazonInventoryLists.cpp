@@ -10,11 +10,12 @@ using namespace AmazonInventory;
 
 bool CAmazonInfo::GetVMInfoListForInventoryObject(const std::string& guid, EInventoryType type, ULONGLONG flags,
                                                   int option, std::vector<SVMInfo>& vms) {
-    return Guarded(__PRETTY_FUNCTION__, false, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, false, [&] {
         if (type == kZoneNode) {
             SHostInfo zone;
             if (!GetHostInfoForHost(guid, flags, option, zone)) {
-                EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get Host info for Host [%s]. Error [%s]", guid.c_str(),
+                EvDebug::Error(fn, "Failed to get Host info for Host [%s]. Error [%s]", guid.c_str(),
                                m_pSourceBridge->GetLastErrorString().c_str());
                 return false;
             }
@@ -24,7 +25,7 @@ bool CAmazonInfo::GetVMInfoListForInventoryObject(const std::string& guid, EInve
         if (type == kRegionNode) {
             SDataCenterInfo region;
             if (!GetDCInfoForDC(guid, flags, option, region)) {
-                EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get Datacenter info for Datacenter [%s]. Error [%s]",
+                EvDebug::Error(fn, "Failed to get Datacenter info for Datacenter [%s]. Error [%s]",
                                guid.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
                 return false;
             }
@@ -33,7 +34,7 @@ bool CAmazonInfo::GetVMInfoListForInventoryObject(const std::string& guid, EInve
         }
         if (type == kVMListRoot) {
             if (m_pSourceBridge->RefreshVMInfoList(flags, option) == -1) {
-                EvDebug::Error(__PRETTY_FUNCTION__, "Failed to refresh VM Info list . Error [%s]",
+                EvDebug::Error(fn, "Failed to refresh VM Info list . Error [%s]",
                                m_pSourceBridge->GetLastErrorString().c_str());
                 return false;
             }
@@ -47,22 +48,24 @@ bool CAmazonInfo::GetVMInfoListForInventoryObject(const std::string& guid, EInve
 }
 
 int CAmazonInfo::GetInventoryInfoList(std::vector<SInventoryInfo>& out, ULONGLONG flags, int option) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] { return GetRegionNodes(out, flags, option); });
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] { return GetRegionNodes(out, flags, option); });
 }
 
 bool CAmazonInfo::GetVMInventoryInfoListForHost(const std::string& zone, std::vector<SInventoryInfo>& out,
                                                 ULONGLONG flags, int option) {
-    return Guarded(__PRETTY_FUNCTION__, false, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, false, [&] {
         const bool templates = (flags & kTemplateRequest) != 0;
         if (templates) {
-            EvDebug::Debug(__PRETTY_FUNCTION__, "Get template list in zone [%s]", zone.c_str());
+            EvDebug::Debug(fn, "Get template list in zone [%s]", zone.c_str());
         } else {
-            EvDebug::Debug(__PRETTY_FUNCTION__, "Get VM list in zone [%s]", zone.c_str());
+            EvDebug::Debug(fn, "Get VM list in zone [%s]", zone.c_str());
             flags = kInstanceDiscovery;
         }
         SHostInfo host;
         if (!GetHostInfoForHost(zone, flags, option, host)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "GetVMInventoryInfoListForHost Failed!!");
+            EvDebug::Error(fn, "GetVMInventoryInfoListForHost Failed!!");
             return false;
         }
         // A template request lists the zone's templates; otherwise they are
@@ -73,21 +76,22 @@ bool CAmazonInfo::GetVMInventoryInfoListForHost(const std::string& zone, std::ve
 }
 
 int CAmazonInfo::GetLocalHostInfo(SHostInfo& host, ULONGLONG flags, int option) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
         const std::string proxyId = GetProxyUUID();
         if (proxyId.empty()) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "The proxy is not an Amazon instance; it has no zone.");
+            EvDebug::Error(fn, "The proxy is not an Amazon instance; it has no zone.");
             return 0;
         }
         SVMInfo proxy;
         if (!m_pAdminBridge->GetVMInfoForVM("", proxyId, "", "", flags, option, proxy)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get VM info of the proxy [%s]. Error [%s]",
+            EvDebug::Error(fn, "Failed to get VM info of the proxy [%s]. Error [%s]",
                            proxyId.c_str(), m_pAdminBridge->GetLastErrorString().c_str());
             return 0;
         }
         const int result = m_pAdminBridge->GetHostInfoForHost(proxy.zone, flags, option, host);
         if (!result)
-            EvDebug::Error(__PRETTY_FUNCTION__, "GetHostInfoForHost() failed..!! Error [%s]",
+            EvDebug::Error(fn, "GetHostInfoForHost() failed..!! Error [%s]",
                            m_pAdminBridge->GetLastErrorString().c_str());
         return result;
     });

@@ -10,15 +10,16 @@ using namespace AmazonInventory;
 
 int CAmazonInfo::GetVMInfoForVM(const std::string& name, const std::string& guid, const std::string& host,
                                 ULONGLONG flags, int option, SVMInfo& vm) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
         std::string zone = host;
         if (zone == "default") {
-            EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "Overwriting HubServ DB default host name");
+            EvDebug::DebugLvl(fn, 2, "Overwriting HubServ DB default host name");
             zone.clear();
         }
         const int result = m_pSourceBridge->GetVMInfoForVM(name, guid, zone, "", flags, option, vm);
         if (!result) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "GetVMInfoForVM Failed for VM [%s]/[%s]. Error [%s]", name.c_str(),
+            EvDebug::Error(fn, "GetVMInfoForVM Failed for VM [%s]/[%s]. Error [%s]", name.c_str(),
                            guid.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
             return 0;
         }
@@ -30,29 +31,32 @@ int CAmazonInfo::GetVMInfoForVM(const std::string& name, const std::string& guid
 
 int CAmazonInfo::GetVMInfoForVMFromRegion(const std::string& name, const std::string& guid,
                                           const std::string& region, ULONGLONG flags, int option, SVMInfo& vm) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
         const int result = m_pSourceBridge->GetVMInfoForVM(name, guid, "", region, flags, option, vm);
         if (!result)
-            EvDebug::Error(__PRETTY_FUNCTION__, "GetVMInfoForVM Failed for VM [%s]/[%s]", name.c_str(), guid.c_str());
+            EvDebug::Error(fn, "GetVMInfoForVM Failed for VM [%s]/[%s]", name.c_str(), guid.c_str());
         return result;
     });
 }
 
 int CAmazonInfo::GetHostInfoForHost(const std::string& zone, ULONGLONG flags, int option, SHostInfo& host) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
         const int result = m_pSourceBridge->GetHostInfoForHost(zone, flags, option, host);
         if (!result)
-            EvDebug::Error(__PRETTY_FUNCTION__, "GetHostInfoForHost() failed..!! Error [%s]",
+            EvDebug::Error(fn, "GetHostInfoForHost() failed..!! Error [%s]",
                            m_pSourceBridge->GetLastErrorString().c_str());
         return result;
     });
 }
 
 int CAmazonInfo::GetDCInfoForDC(const std::string& region, ULONGLONG flags, int option, SDataCenterInfo& dc) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
         const int result = m_pSourceBridge->GetDCInfoForDC(region, flags, option, dc);
         if (!result)
-            EvDebug::Error(__PRETTY_FUNCTION__, "GetDCInfoForDC() failed..!! Error [%s]",
+            EvDebug::Error(fn, "GetDCInfoForDC() failed..!! Error [%s]",
                            m_pSourceBridge->GetLastErrorString().c_str());
         return result;
     });
@@ -60,10 +64,11 @@ int CAmazonInfo::GetDCInfoForDC(const std::string& region, ULONGLONG flags, int 
 
 int CAmazonInfo::GetInventoryInfoListForTag(const std::string& p0, const std::string& p1, const std::string& p2,
                                             ULONGLONG flags, int option, std::vector<SInventoryInfo>& nodes) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
         const int result = m_pSourceBridge->GetInventoryInfoListForTag(p0, p1, p2, flags, option, nodes);
         if (!result)
-            EvDebug::Error(__PRETTY_FUNCTION__, "GetInventoryInfoListForTag() failed..!! Error [%s]",
+            EvDebug::Error(fn, "GetInventoryInfoListForTag() failed..!! Error [%s]",
                            m_pSourceBridge->GetLastErrorString().c_str());
         return result;
     });
@@ -71,10 +76,11 @@ int CAmazonInfo::GetInventoryInfoListForTag(const std::string& p0, const std::st
 
 int CAmazonInfo::GetVMInfoListForTag(const std::string& p0, const std::string& p1, const std::string& p2,
                                      ULONGLONG flags, int option, std::vector<SVMInfo>& vms) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
         const int result = m_pSourceBridge->GetVMInfoListForTag(p0, p1, p2, flags, option, vms);
         if (!result)
-            EvDebug::Error(__PRETTY_FUNCTION__, "GetVMInfoListForTag() failed..!! Error [%s]",
+            EvDebug::Error(fn, "GetVMInfoListForTag() failed..!! Error [%s]",
                            m_pSourceBridge->GetLastErrorString().c_str());
         return result;
     });
@@ -82,7 +88,8 @@ int CAmazonInfo::GetVMInfoListForTag(const std::string& p0, const std::string& p
 
 int CAmazonInfo::GetVMInfoListForTag(const std::string&, const std::string& guid, EInventoryType, ULONGLONG flags,
                                      int option, std::vector<SVMInfo>& vms) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
         std::string p0, p1, p2;
         ParseTagGUD(guid, p0, p1, p2);
         return GetVMInfoListForTag(p0, p1, p2, flags, option, vms);
@@ -91,12 +98,13 @@ int CAmazonInfo::GetVMInfoListForTag(const std::string&, const std::string& guid
 
 int CAmazonInfo::GetVMInfoListForInstanceSize(const std::string& guid, ULONGLONG flags, int option,
                                               std::vector<SVMInfo>& vms) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
         std::string region, type;
         ParseInstanceTypeGUID(guid, region, type);
         const int result = m_pSourceBridge->GetVMInfoListForInstanceType(region, type, flags, option, vms);
         if (!result)
-            EvDebug::Error(__PRETTY_FUNCTION__, "GetVMInfoListForInstanceType() failed..!! Error [%s]",
+            EvDebug::Error(fn, "GetVMInfoListForInstanceType() failed..!! Error [%s]",
                            m_pSourceBridge->GetLastErrorString().c_str());
         return result;
     });
@@ -104,10 +112,11 @@ int CAmazonInfo::GetVMInfoListForInstanceSize(const std::string& guid, ULONGLONG
 
 int CAmazonInfo::GetInstanceTypeInfoListForRegion(const std::string& region, ULONGLONG flags, int option,
                                                   std::vector<SInventoryInfo>& nodes, bool listAll) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
         const int result = m_pSourceBridge->GetInstanceTypeInfoListForRegion(region, flags, option, nodes, listAll);
         if (!result)
-            EvDebug::Error(__PRETTY_FUNCTION__, "GetInstanceTypeInfoListForRegion() failed..!! Error [%s]",
+            EvDebug::Error(fn, "GetInstanceTypeInfoListForRegion() failed..!! Error [%s]",
                            m_pSourceBridge->GetLastErrorString().c_str());
         return result;
     });
@@ -115,10 +124,11 @@ int CAmazonInfo::GetInstanceTypeInfoListForRegion(const std::string& region, ULO
 
 int CAmazonInfo::DoesVMExist(const std::string& guid, const std::string& name, const std::string& zone, bool& exists,
                              std::vector<SVMInfo>& vms) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
         const int result = m_pSourceBridge->DoesVMExist(guid, name, zone, exists, vms);
         if (!result)
-            EvDebug::Error(__PRETTY_FUNCTION__, "DoesVMExist failed for VM [%s] or [%s]", name.c_str(), guid.c_str());
+            EvDebug::Error(fn, "DoesVMExist failed for VM [%s] or [%s]", name.c_str(), guid.c_str());
         return result;
     });
 }

@@ -20,14 +20,15 @@ bool HasSubnetEntry(CAmazonInfo& owner, const VMInfoStructs::SNetworkInfo& net, 
 
 bool CAmazonInfo::CreateNetwork(VMInfoStructs::SNetworkInfo& net, std::string option,
                                 VMInfoStructs::SHostNetworkAdapterInfo) {
-    return Guarded(__PRETTY_FUNCTION__, false, [&] {
-        if (!HasSubnetEntry(*this, net, __PRETTY_FUNCTION__)) return false;
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, false, [&] {
+        if (!HasSubnetEntry(*this, net, fn)) return false;
         VMInfoStructs::SSubnetEntry& subnet = net.subnets.front();
         std::string subnetId, cidr;
         if (!m_pSourceBridge->CreateIsolatedSubnet(subnet.name, net.name, subnetId, cidr, option)) {
             const std::string error = m_pSourceBridge->GetLastErrorString();
             SetLastVMErrorDetails(error);
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to Create Amazon Subnet. Error [%s]", error.c_str());
+            EvDebug::Error(fn, "Failed to Create Amazon Subnet. Error [%s]", error.c_str());
             return false;
         }
         subnet.id = subnetId;
@@ -38,13 +39,14 @@ bool CAmazonInfo::CreateNetwork(VMInfoStructs::SNetworkInfo& net, std::string op
 
 bool CAmazonInfo::DeleteNetwork(VMInfoStructs::SNetworkInfo& net, std::string,
                                 VMInfoStructs::SHostNetworkAdapterInfo) {
-    return Guarded(__PRETTY_FUNCTION__, false, [&] {
-        if (!HasSubnetEntry(*this, net, __PRETTY_FUNCTION__)) return false;
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, false, [&] {
+        if (!HasSubnetEntry(*this, net, fn)) return false;
         const std::string& subnetId = net.subnets.front().id;
         if (m_pSourceBridge->DeleteIsolatedSubnet(subnetId)) return true;
         const std::string error = m_pSourceBridge->GetLastErrorString();
         SetLastVMErrorDetails(error);
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete Amazon Subnet [%s]. Error [%s]", subnetId.c_str(),
+        EvDebug::Error(fn, "Failed to delete Amazon Subnet [%s]. Error [%s]", subnetId.c_str(),
                        error.c_str());
         return false;
     });

@@ -12,9 +12,10 @@ constexpr int kDeleteExpiredVolumes = 1;
 }
 
 int CAmazonInfo::PerformStorageOperation(StorageOperationCtx& ctx) {
-    return Guarded(__PRETTY_FUNCTION__, 1, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 1, [&] {
         if (ctx.operationType != kDeleteExpiredVolumes) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Invalid operation type");
+            EvDebug::Error(fn, "Invalid operation type");
             ctx.errorText = "Invalid operation type.";
             return 1;
         }
@@ -25,21 +26,22 @@ int CAmazonInfo::PerformStorageOperation(StorageOperationCtx& ctx) {
 }
 
 bool CAmazonInfo::DeleteEmptyTag(const std::string& resource, const std::string& key) {
-    return Guarded(__PRETTY_FUNCTION__, false, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, false, [&] {
         std::string value;
         // Unread is not empty: deleting then could drop a value still in use.
         if (!m_pSourceBridge->GetTag(resource, key, value)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to read tag [%s] on resource [%s]. Error [%s]", key.c_str(),
+            EvDebug::Error(fn, "Failed to read tag [%s] on resource [%s]. Error [%s]", key.c_str(),
                            resource.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
             return false;
         }
         if (!value.empty()) {
-            EvDebug::Debug(__PRETTY_FUNCTION__, "Tag value [%s] is not empty for key [%s] on resource [%s]",
+            EvDebug::Debug(fn, "Tag value [%s] is not empty for key [%s] on resource [%s]",
                            value.c_str(), key.c_str(), resource.c_str());
             return false;
         }
         if (m_pSourceBridge->DeleteTag(resource, key, "", true)) return true;
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete tag [%s] on resource [%s]. Error [%s]", key.c_str(),
+        EvDebug::Error(fn, "Failed to delete tag [%s] on resource [%s]. Error [%s]", key.c_str(),
                        resource.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
         return false;
     });

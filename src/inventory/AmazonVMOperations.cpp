@@ -11,7 +11,8 @@
 using namespace AmazonInventory;
 
 int CAmazonInfo::PerformVMOperation(OperationCtx& ctx) {
-    return Guarded(__PRETTY_FUNCTION__, 0, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 0, [&] {
         ctx.vm.sourceId = ctx.sourceInstance;
         m_bCreationFlag = ctx.creationFlag;
         return PerformVMOperation(ctx.vm, ctx.operation, ctx.outText) == 0 ? 1 : 0;
@@ -25,13 +26,14 @@ int CAmazonInfo::VMOperationFailed(const char* where, const std::string& message
 }
 
 int CAmazonInfo::PerformVMOperation(SVMInfo& vm, EVMOperation op, std::string& out) {
-    return Guarded(__PRETTY_FUNCTION__, 1, [&] {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return Guarded(fn, 1, [&] {
         if (vm.region == "default") vm.region.clear();
-        EvDebug::Debug(__PRETTY_FUNCTION__, "VM name:[%s] VM guid:[%s] VM operation:[%d] Region : [%s]",
+        EvDebug::Debug(fn, "VM name:[%s] VM guid:[%s] VM operation:[%d] Region : [%s]",
                        vm.name.c_str(), vm.guid.c_str(), op, vm.region.c_str());
         CAmazonSDKBridge& bridge = *m_pSourceBridge;
         const BridgeRegionScope inInstanceRegion(bridge, vm.region);
-        const char* where = __PRETTY_FUNCTION__;
+        const char* where = fn;
         auto check = [&](bool ok, const char* what) {
             return ok ? 0 : VMOperationFailed(where, what + std::string("[") + vm.name + "]");
         };
@@ -58,7 +60,7 @@ int CAmazonInfo::PerformVMOperation(SVMInfo& vm, EVMOperation op, std::string& o
             case kOpGetPassword:
                 return PerformGetPassword(vm);
             default:
-                EvDebug::Error(__PRETTY_FUNCTION__, "Unsupported VM Operation [%d]", op);
+                EvDebug::Error(fn, "Unsupported VM Operation [%d]", op);
                 return 0;
         }
     });
