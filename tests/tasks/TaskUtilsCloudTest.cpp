@@ -128,13 +128,11 @@ TEST_F(TaskUtilsCloudTest, AttachFailuresCarryTheirCodes) {
     EXPECT_EQ(54, owner.GetLastVMError());
     EXPECT_NE(std::string::npos, owner.GetLastVMErrorDetails().find("InvalidVolume.ZoneMismatch"));
 
-    EXPECT_FALSE(tasks->AttachVolume(kDataVolume, kWebServer, "us-east-1a", "us-east-1", false, "", false));
-    EXPECT_EQ(189, owner.GetLastVMError());
-
-    cloud->AddFault(Fault("AttachVolume", "fail", 1, "VolumeIOPSLimit: You have exceeded your maximum io1 IOPS limit"));
+    cloud->AddFault(Fault("AttachVolume", "conflict"));
     EXPECT_FALSE(tasks->AttachVolume(disk.newVolumeId, "i-0a1b2c3d4e5f60002", "us-east-1b", "us-east-1", false, "",
                                      false));
-    EXPECT_EQ(243, owner.GetLastVMError());
+    EXPECT_EQ(189, owner.GetLastVMError());
+    EXPECT_TRUE(Volume(disk.newVolumeId).attachedInstance.empty());
 }
 
 // The cloud keeps a stuck detachment stuck even when forced, so both waits

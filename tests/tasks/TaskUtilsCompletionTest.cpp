@@ -44,21 +44,6 @@ void ModifyStates(TaskBridgeMock& bridge, std::vector<std::string> states) {
 
 // ---- volume modification ----------------------------------------------------
 
-TEST_F(TaskUtilsTest, ModifyWaitsForOptimizingUnlessCompletionIsAsked) {
-    ON_CALL(admin, ModifyVolume(_, _, _, _)).WillByDefault(Return(true));
-    ModifyStates(admin, {"modifying", "optimizing", "completed"});
-    EXPECT_TRUE(tasks.ModifyVolume("vol-1", "us-east-1", "io1", 3000));
-    EXPECT_EQ(60, SleptSec());
-    EXPECT_TRUE(Logged("Modifying  volume : [vol-1]"));
-    EXPECT_TRUE(Logged("Volume [vol-1] modify Task [4] completed."));
-
-    Set("nAmazonWaitForVolumeModificationTask", "1");
-    ModifyStates(admin, {"modifying", "optimizing", "completed"});
-    EXPECT_TRUE(tasks.ModifyVolume("vol-1", "us-east-1", "io1", 3000));
-    EXPECT_EQ(60 + 90, SleptSec());
-    EXPECT_TRUE(Logged("Volume [vol-1] modify Task [1] completed."));
-}
-
 TEST_F(TaskUtilsTest, ModifyFailuresAre54WithTextOrAdvice) {
     EXPECT_CALL(admin, ModifyVolume("vol-1", "us-east-1", "gp3", 0))
         .WillOnce(Return(false))
@@ -180,14 +165,6 @@ TEST_F(TaskUtilsTest, SnapshotListTimeOutGivesTheAdvice) {
 }
 
 // ---- instance validation ----------------------------------------------------
-
-TEST_F(TaskUtilsTest, ValidationSucceedsWithoutConsoleOutput) {
-    EXPECT_CALL(admin, IsInstanceValidationtaskCompleted("i-1", _)).Times(2).WillRepeatedly(DoneAfter(2, true));
-    EXPECT_CALL(admin, LogConsoleOutput(_)).Times(0);
-    EXPECT_TRUE(tasks.CompleteInstanceValidationTask("i-1", "us-east-1", false));
-    EXPECT_EQ(60, SleptSec());
-    EXPECT_TRUE(Logged("Successfully completed instance validation [i-1] task. "));
-}
 
 TEST_F(TaskUtilsTest, FailedOrTimedOutValidationLogsTheConsoleButACancelDoesNot) {
     EXPECT_CALL(admin, IsInstanceValidationtaskCompleted("i-1", _)).WillOnce(DoneAfter(1, false));

@@ -47,20 +47,6 @@ TEST_F(TaskUtilsTest, SleepNoticesCancelAfterOneStepOnlyWhileCheckingTheQuitFlag
 
 // ---- creating volumes ------------------------------------------------------
 
-TEST_F(TaskUtilsTest, EmptyVolumeIsPolledAfterEachDelayUntilAvailable) {
-    CreatesEmptyVolume(admin);
-    VolumeStates(admin, {"creating", "creating", "available"});
-    EXPECT_CALL(admin, GetVolumeInfo("vol-new", "us-east-1", _, _)).Times(3);
-    SDisk disk = DiskInZone();
-    ASSERT_TRUE(tasks.CreateEmptyVolume(disk, "us-east-1", "opt"));
-    EXPECT_EQ("vol-new", disk.newVolumeId);
-    EXPECT_EQ(30, SleptSec());  // the first poll comes only after the first delay
-    EXPECT_TRUE(Logged("Creating new volume in zone [us-east-1a]/ region [us-east-1]"));
-    EXPECT_TRUE(Logged("Timeout value [600] seconds, polling delay [10] seconds"));
-    EXPECT_TRUE(Logged("Volume [vol-new] created successfully in zone [us-east-1a]."));
-    EXPECT_EQ(0, owner.GetLastVMError());
-}
-
 TEST_F(TaskUtilsTest, PollingDelayIsRoundedUpToFiveSecondSteps) {
     Set("nAmazonVolumeTaskPollingInSecs", "12");
     CreatesEmptyVolume(admin);
@@ -324,24 +310,6 @@ TEST_F(TaskUtilsTest, RefusedDetachIsNotRetriedWithForce) {
 }
 
 // ---- which account -----------------------------------------------------------
-
-TEST_F(TaskUtilsTest, UseSourceAccountRoutesOneCallAndIsClearedAfterwards) {
-    CreatesVolumeFromSnapshot(source);
-    VolumeStates(source, {"available"});
-    EXPECT_CALL(admin, CreateVolume(_, _, _, _, _, _, _, _, _, _, _, _)).Times(0);
-    EXPECT_CALL(source, CreateVolume(_, _, _, _, _, _, _, _, _, _, _, _)).Times(1);
-    std::string volumeId;
-    EXPECT_TRUE(CreateFromSnapshot(volumeId, true));
-    EXPECT_FALSE(tasks.UseSourceAccount());
-    EXPECT_EQ(&admin, tasks.GetAmazonSDKBridge());
-
-    SDisk disk;
-    disk.volumeId = "vol-1";
-    EXPECT_CALL(source, DeleteVolume("vol-1", true)).WillOnce(Return(true));
-    EXPECT_TRUE(tasks.DeleteVolume(disk, true));
-    EXPECT_CALL(admin, DeleteVolume("vol-1", true)).WillOnce(Return(true));
-    EXPECT_TRUE(tasks.DeleteVolume(disk, false));
-}
 
 TEST_F(TaskUtilsTest, ExceptionFromTheBridgeIsContainedAndTheFlagStillCleared) {
     EXPECT_CALL(source, AttachVolume(_, _, _, _, _, _, _)).WillOnce(::testing::Throw(std::runtime_error("boom")));
