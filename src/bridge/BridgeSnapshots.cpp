@@ -159,7 +159,7 @@ bool CAmazonSDKBridge::CreateAMISnapshot(const std::string& instanceId, const st
                 if (root && !v.attachedDevice.empty()) image.rootDeviceName = v.attachedDevice;
                 Snapshot snap = SnapshotOf(v, s.NewId("snap"),
                                            "Created by CreateImage(" + instanceId + ") for " + image.id, now);
-                snap.pending = image.pending;
+                snap.pending = {"completed", image.pending.readyAtMs, image.pending.fault};
                 image.snapshotIds.push_back(snap.id);
                 s.snapshots[snap.id] = snap;
             }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cloudsim {
@@ -232,6 +233,15 @@ struct S3Object {
 };
 
 struct FaultRule {
+    // Constructors rather than aggregate initialisation, so that rules written
+    // as {operation, nth, error, seen} before kind and target existed still
+    // compile without warnings.
+    FaultRule() = default;
+    FaultRule(std::string operation_, int nth_, std::string error_, int seen_ = 0, std::string kind_ = "fail",
+              std::string target_ = "")
+        : operation(std::move(operation_)), nth(nth_), error(std::move(error_)), seen(seen_),
+          kind(std::move(kind_)), target(std::move(target_)) {}
+
     std::string operation;               // bridge operation name, e.g. "Connect"
     int nth = 0;                         // hit the n-th call (1-based); 0 = every call
     std::string error;                   // AWS-like text handed back (fail, conflict)

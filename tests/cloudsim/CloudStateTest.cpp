@@ -136,3 +136,55 @@ TEST(CloudState, NewIdsAreAwsShapedUniqueAndRepeatable) {
     c.instances[taken].id = taken;
     EXPECT_NE(c.NewId("i"), taken);
 }
+
+TEST(CloudState, AsynchronousModelFieldsAreOptionalAndReadBack) {
+    // Seeds written before the asynchronous model still load, with defaults.
+    State old = ParseState(R"({
+        "accounts": [{"id": "123456789012"}],
+        "regions": [{"name": "r-1", "zones": ["r-1a"]}],
+        "instances": [{"id": "i-1", "account": "123456789012", "region": "r-1", "zone": "r-1a"},
+                      {"id": "i-2", "account": "123456789012", "region": "r-1", "zone": "r-1a", "state": "stopped"}],
+        "faults": [{"operation": "Connect"}]
+    })");
+    EXPECT_EQ(old.timing.volumeCreateMs, 15000);
+    EXPECT_EQ(old.timing.statusCheckMs, 60000);
+    EXPECT_EQ(old.instances.at("i-1").statusCheck, "ok");
+    EXPECT_EQ(old.instances.at("i-2").statusCheck, "");
+    EXPECT_EQ(old.faults[0].kind, "fail");
+    EXPECT_EQ(old.OfferedTypes("r-1").size(), cloudsim::DefaultOfferedTypes().size());
+
+    State s = DemoState();
+    EXPECT_EQ(s.images.size(), 4u);
+    EXPECT_EQ(s.snapshots.size(), 6u);
+    s.timing.attachMs = 7;
+    cloudsim::Volume& v = s.volumes.at("vol-0a1b2c3d4e5f6a002");
+    v.pending = {"available", 1234, "stuck"};
+    v.modification.state = "modifying";
+    v.modification.targetIops = 900;
+    s.instances.at("i-0a1b2c3d4e5f60001").statusPending = {"ok", 99, "error"};
+    s.faults.push_back({"AttachVolume", 0, "", 1, "conflict", "vol-0a1b2c3d4e5f6a002"});
+    std::string text = SerializeState(s);
+    State back = ParseState(text);
+    EXPECT_EQ(SerializeState(back), text);
+    EXPECT_EQ(back.timing.attachMs, 7);
+    EXPECT_EQ(back.volumes.at("vol-0a1b2c3d4e5f6a002").pending.fault, "stuck");
+    EXPECT_EQ(back.volumes.at("vol-0a1b2c3d4e5f6a002").modification.targetIops, 900);
+    EXPECT_EQ(back.instances.at("i-0a1b2c3d4e5f60001").statusPending.readyAtMs, 99);
+    EXPECT_EQ(back.faults.back().target, "vol-0a1b2c3d4e5f6a002");
+
+    EXPECT_THROW(ParseState(R"({"faults": [{"operation": "Connect", "kind": "explode"}]})"), std::runtime_error);
+    EXPECT_THROW(ParseState(R"({"accounts": [{"id": "1"}], "regions": [{"name": "r"}],
+        "subnets": [{"id": "subnet-1", "vpcId": "vpc-9", "cidr": "10.0.0.0/24"}]})"), std::runtime_error);
+}
+
+TEST(CloudState, SettleAppliesOnlyWhatIsDue) {
+    State s = DemoState();
+    cloudsim::Volume& v = s.volumes.at("vol-0a1b2c3d4e5f6a002");
+    v.pending = {"available", 1000, ""};   // a detachment
+    cloudsim::Settle(s, 999);
+    EXPECT_EQ(s.volumes.at("vol-0a1b2c3d4e5f6a002").state, "in-use");
+    cloudsim::Settle(s, 1000);
+    EXPECT_EQ(s.volumes.at("vol-0a1b2c3d4e5f6a002").state, "available");
+    EXPECT_EQ(s.volumes.at("vol-0a1b2c3d4e5f6a002").attachedInstance, "");
+    EXPECT_EQ(s.instances.at("i-0a1b2c3d4e5f60001").volumeIds, std::vector<std::string>{"vol-0a1b2c3d4e5f6a001"});
+}
