@@ -255,6 +255,11 @@ TEST_F(BridgeOpsTest, ExpirySweepsOnlyOldTaggedResources) {
 TEST_F(BridgeOpsTest, DeleteFolderRemovesTheObjectOrEverythingUnderThePrefix) {
     ConnectAdmin();
     const std::string bucket = "qx-demo-admin-444455556666";
+    cloud->Write([&](cloudsim::State& s) {
+        for (const char* key : {"vhd/job-41/web-server-01/disk0.vhd", "vhd/job-41/web-server-01/disk1.vhd",
+                                "vhd/job-41/web-server-01/meta/config.xml", "RunCommandDir/cmd-0a1b2c3d/stdout"})
+            s.objects.push_back({bucket, key, 512});
+    });
     auto keys = [&] {
         std::set<std::string> k;
         cloud->Read([&](const cloudsim::State& s) {
