@@ -73,9 +73,25 @@ public:
     // Resources are addressed by id ("i-", "vol-", "snap-", "ami-") in the
     // bridge's current region; an unknown id fails with the AWS not-found text
     // ("InvalidVolume.NotFound: The volume '<id>' does not exist." and alike).
+    // A bridge sees only its own account's resources (public AMIs and their
+    // snapshots excepted): another account's id is not found, as in AWS.
+    // Where an operation takes a region, it is used (empty or "default": the
+    // current region; a zone names its region).
+    //
+    // Asynchronous work: a request starts a change and returns; the resource
+    // then goes through AWS's states (creating, attaching, pending ...) and
+    // completes after the simulated cloud's timing, in framework-clock time.
+    // States are reported in AWS's lower-case text ("creating", "available",
+    // "in-use", "deleting", "error"; "pending", "completed"); compare them
+    // without regard to case.
 
-    // ---- inventory look-ups: int results, 0 is failure ----
-    // host and region narrow the search; both empty searches every region.
+    // ---- inventory look-ups: int results, 0 is failure, 1 success ----
+    // An instance by guid, else by its Name tag; host (a zone) and region
+    // narrow the search; both empty searches every region. Terminated
+    // instances are not found ("InvalidInstanceID.NotFound: The instance ID
+    // '<id>' does not exist"). A guid "ami-..." gives that AMI as a template
+    // record: one disk per snapshot, root first, volumeId = the snapshot's
+    // source volume, snapshotId set, disk kind 1.
     virtual int GetVMInfoForVM(const std::string& name, const std::string& guid, const std::string& host,
                                const std::string& region, ULONGLONG flags, int option, VMInfoStructs::SVMInfo& vm);
     virtual int GetHostInfoForHost(const std::string& zone, ULONGLONG flags, int option, VMInfoStructs::SHostInfo& host);
@@ -99,10 +115,13 @@ public:
     virtual void GetVMInfoList(std::vector<VMInfoStructs::SVMInfo>& vms);
     virtual int GetAllInstanceTypeList(const std::string& region, std::vector<VMInfoStructs::SVMSizeInfo>& sizes);
     virtual int GetRoleInfoList(std::vector<VMInfoStructs::SRoleInfo>& roles);
-    // Images of the account's region; a, b, c filter by name substring,
-    // platform and state where non-empty.
+    // Images of the current region, the account's and public ones; a, b, c
+    // filter by name substring, platform and state (the last two without
+    // regard to case) where non-empty.
     virtual bool GetFilteredAmis(const std::string& a, const std::string& b, const std::string& c,
                                  std::vector<VMInfoStructs::SImageInfo>& images);
+    // The account's EBS keys in region; the managed "alias/aws/ebs" key is
+    // always there (listed first when the cloud does not hold it).
     virtual bool GetVolumeEncryptionKeyList(const std::string& region,
                                             std::vector<VMInfoStructs::SVolumeEncryptionKeyInfo>& keys);
     // exists: an instance with that id, or else that name, lives in the zone
@@ -111,82 +130,142 @@ public:
                             std::vector<VMInfoStructs::SVMInfo>& vms);
 
     // ---- instances ----
+    // name, id: the instance by id, or by its Name tag when id is empty.
+    // Power: stopped -> pending -> running, running -> stopping -> stopped;
+    // asking for the state an instance is in or heading to succeeds. Status
+    // checks start when it is running: initializing, then ok (or impaired).
     virtual bool PowerOnVM(const std::string& name, const std::string& id, const std::string& region);
     virtual bool PowerOffVM(const std::string& name, const std::string& id, const std::string& region);
     virtual bool RebootVM(const std::string& name, const std::string& id, const std::string& region);
     // Launches an instance named vm.name from the AMI in vm.sourceId in
-    // vm.zone (or the region's first zone) with vm.instanceType; fills vm.guid.
+    // vm.zone (or the region's first zone) of vm.region (or the current one)
+    // with vm.instanceType (else the AMI's source type); fills vm.guid.
     // out receives the new instance id. creationFlag: start it stopped.
+    // One new volume per AMI snapshot is attached, the root first (delete on
+    // termination), the others from /dev/sdf on (not deleted with it). Key
+    // pair: vm.keyPairs[0]; subnet: vm.networkCards[0].subnetId, else the
+    // zone's.
     virtual bool CreateVirtualMachine(VMInfoStructs::SVMInfo& vm, std::string& out, bool creationFlag);
-    // Changes the instance type and the Name tag of vm.guid.
+    // Changes the instance type (the instance must be stopped) and the Name
+    // tag of vm.guid, where given.
     virtual bool EditVirtualMachine(VMInfoStructs::SVMInfo& vm, std::string& out);
-    // Terminates the instance. deleteVolumes: volumes still attached are
-    // deleted with it (otherwise only those marked delete-on-termination).
+    // Terminates the instance (shutting-down, then terminated). deleteVolumes:
+    // volumes still attached are deleted with it (otherwise only those marked
+    // delete-on-termination; the others are detached). Terminating a
+    // terminated instance succeeds.
     virtual bool DeleteVM(const std::string& name, const std::string& id, const std::string& region,
                           bool deleteVolumes, bool sourceCall);
+    // The Windows password, only with the instance's key pair name
+    // ("InvalidParameterValue: key pair does not match"); Linux instances
+    // have none ("PasswordDataUnavailable: ...").
     virtual bool GetPassword(const std::string& name, const std::string& id, const std::string& keyName,
                              std::string& password);
+    // Writes the instance's console output to the debug log.
     virtual bool LogConsoleOutput(const std::string& instanceId);
-    // Writes a JPEG of the instance's screen to file.
+    // Writes a JPEG of the instance's screen to file (a running instance).
     virtual bool SaveInstanceScreenshot(const std::string& instanceId, const std::string& file);
-    // Done (true) once the instance passed or failed its status checks.
+    // Done (true) once the instance passed (succeeded) or failed its status
+    // checks; false while they run. A failed call, or an instance that is not
+    // running, counts as done without success, the reason in
+    // GetLastErrorString.
     virtual bool IsInstanceValidationtaskCompleted(const std::string& instanceId, bool& succeeded);
     virtual bool ModifyNetworkInterface(const std::string& interfaceId, bool deleteOnTermination);
-    // Subnet named name in the VPC named network; cidr like "10.0.3.0/24".
+    // Subnet named name in the VPC named network (its Name or id) of the
+    // current region: the next /24 block of the VPC's CIDR that no subnet
+    // uses; cidr like "10.0.3.0/24". option is not used.
     virtual bool CreateIsolatedSubnet(const std::string& name, const std::string& network, std::string& subnetId,
                                       std::string& cidr, const std::string& option);
     virtual bool DeleteIsolatedSubnet(const std::string& subnetId);
 
     // ---- volumes ----
+    // Volumes are created in a zone of the current region ("creating", then
+    // "available"), sized in whole GiB (rounded up); encrypted ones without a
+    // key get the account's default EBS key.
     // An empty volume like disk (zone, size, type, IOPS, encryption); fills
     // disk.newVolumeId.
     virtual bool CreateVolume(VMInfoStructs::SDisk& disk, bool sourceCall, const std::string& option);
-    // A volume from a snapshot; size 0 keeps the snapshot's size.
+    // A volume from a snapshot (the account's or a public one, completed);
+    // size 0 keeps the snapshot's size, a smaller size fails; an empty type
+    // keeps the snapshot's volume type; tags are set on it, and name as its
+    // Name tag when not empty; outpostArn is kept with it.
     virtual bool CreateVolume(const std::string& snapshotId, const std::string& zone, const std::string& name,
                               const std::string& type, int iops, long long size, bool encrypted,
                               const std::string& kmsKeyId, std::string& volumeId,
                               const std::map<std::string, std::string>& tags, bool sourceCall,
                               const std::string& outpostArn);
-    // conflict: the volume is attached elsewhere or the device is taken.
+    // The volume must be "available", unattached and in the instance's zone
+    // (the zone argument is not used); it stays "available" while attaching
+    // and is "in-use" once attached. device empty: the next free of
+    // "/dev/sdf", "/dev/sdg", ...; AttachAsOSVolume: the root device
+    // ("/dev/xvda", "/dev/sda1" on Windows) and the instance's first volume.
+    // conflict: the volume is attached elsewhere or the device is taken
+    // ("VolumeInUse: ..." / "InvalidParameterValue: Attachment point ...").
     // flag: the attachment is read-only for the instance (not enforced).
     virtual bool AttachVolume(const std::string& volumeId, const std::string& instanceId, const std::string& zone,
                               bool flag, const std::string& device, bool& conflict, bool sourceCall);
     virtual bool AttachAsOSVolume(const std::string& volumeId, const std::string& instanceId, const std::string& zone,
                                   bool flag, const std::string& device, bool& conflict, bool sourceCall);
+    // "in-use" while detaching, then "available"; force detaches the same way.
     virtual bool DetachVolume(const std::string& volumeId, bool force, bool sourceCall);
+    // "deleting", then gone; an attached volume is refused ("VolumeInUse:
+    // Volume <id> is currently attached to <instance>").
     virtual bool DeleteVolume(const std::string& volumeId, bool sourceCall);
+    // Starts a modification to type and/or IOPS (empty / 0: unchanged),
+    // applied when it reaches "optimizing".
     virtual bool ModifyVolume(const std::string& volumeId, const std::string& region, const std::string& type, int iops);
-    // notFound is set (and true returned) when the volume does not exist.
+    // notFound is set (and true returned) when the volume does not exist;
+    // disk.state is AWS's lower-case state.
     virtual bool GetVolumeInfo(const std::string& volumeId, const std::string& region, VMInfoStructs::SDisk& disk,
                                bool& notFound);
-    // state: "modifying", "optimizing", "completed" or "failed".
+    // state: "modifying", "optimizing", "completed" or "failed" (a volume
+    // never modified fails with InvalidVolumeModification.NotFound).
     virtual bool GetVolumeModifyTaskInfo(const std::string& volumeId, const std::string& region, std::string& state);
     // Deletes the available volumes of the region tagged "_QX_BACKUP_" that
-    // were created more than ageSeconds ago.
+    // were created more than ageSeconds ago. A value of 10^9 or more reads as
+    // a time (seconds since the epoch): volumes created before it go.
     virtual bool DeleteExpiredVolumes(const std::string& region, long long ageSeconds);
 
     // ---- snapshots and AMIs ----
+    // Snapshots are "pending", then "completed" (or "error"); name becomes
+    // the Name tag when not empty. GetSnapshotInfo fills the SChildDisk's
+    // state with that text.
     virtual bool CreateSnapshot(const std::string& volumeId, const std::string& name, const std::string& description,
                                 std::string& snapshotId, bool sourceCall);
     virtual bool DeleteSnapshot(const std::string& snapshotId, const std::string& region);
     virtual bool GetSnapshotInfo(const std::string& snapshotId, const std::string& region,
                                  VMInfoStructs::SChildDisk& snapshot);
-    // An AMI of the instance, one snapshot per attached volume (root first).
+    // An AMI of the instance, one snapshot per attached volume (root first);
+    // "pending", then "available" with its snapshots completed.
+    // region: a region or a zone (empty: the current region). name: the
+    // AMI's Name tag. option: the AMI name, unique in the account and region
+    // ("InvalidAMIName.Duplicate: ..."); empty gives name + "_" + AMI id.
+    // snapshotIds: in, volume ids to leave out (never the root); out, the
+    // AMI's snapshot ids, root first.
     virtual bool CreateAMISnapshot(const std::string& instanceId, const std::string& region, const std::string& name,
                                    const std::string& option, const std::string& description,
                                    std::vector<std::string>& snapshotIds, std::string& amiId);
-    // Done (true) once the AMI is available (succeeded) or failed.
+    // Done (true) once the AMI is available (succeeded) or failed, cancelled
+    // or deregistered; false while pending. A failed call (an unknown AMI ...)
+    // counts as done without success, the reason in GetLastErrorString.
     virtual bool IsAMITaskCompleted(const std::string& amiId, bool& succeeded);
+    // A pending AMI becomes "cancelled", its unfinished snapshots "error".
     virtual bool CancelAMITask(const std::string& amiId);
+    // Sets the tag (replacing) on every snapshot of the AMI.
     virtual bool TagEBSSnapshotsForAMI(const std::string& amiId, const std::string& key, const std::string& value);
-    // Deregisters the AMI and deletes its snapshots.
+    // Deregisters the AMI and deletes its snapshots (also a pending,
+    // failed or already deregistered AMI).
     virtual bool DeleteAMISnapshot(const std::string& amiId, bool sourceCall);
     // The same, only when the AMI is older than hours; a younger AMI is kept
     // and reported as failure with "AMIExpiry: AMI <id> has not expired".
     virtual bool DeleteExpiredAMISnapshot(const std::string& amiId, bool sourceCall, long long hours);
+    // The AMIs of the current region that carry all the tags with exactly
+    // those values, oldest first.
     virtual bool GetAMIListForTags(const std::map<std::string, std::string>& tags, std::vector<std::string>& amiIds);
 
     // ---- tags ----
+    // See the flag conventions above. GetTag gives an empty value for a key
+    // the resource does not have. AWS's limits hold: no "aws:" keys, keys up
+    // to 128 and values up to 256 characters.
     virtual bool SetTag(const std::string& resource, const std::string& key, const std::string& value, bool replace);
     virtual bool GetTag(const std::string& resource, const std::string& key, std::string& value);
     virtual bool DeleteTag(const std::string& resource, const std::string& key, const std::string& value,
@@ -194,7 +273,10 @@ public:
     virtual bool GetTagList(const std::string& resource, std::map<std::string, std::string>& tags);
 
     // ---- S3 ----
-    // Deletes the object or every object under the folder prefix of bucket.
+    // Deletes the object or every object under the folder prefix of bucket
+    // (without recursive, not those in sub-folders); nothing to delete is
+    // success. region is not used. "NoSuchBucket: The specified bucket does
+    // not exist"; another account's bucket: "AccessDenied: Access Denied".
     virtual bool DeleteFolder(const std::string& bucket, const std::string& region, const std::string& folder,
                               bool recursive);
 
