@@ -125,6 +125,8 @@ auto FindVisible(Map& map, const std::string& id, const std::string& account, co
 
 }  // namespace bridgeimpl
 
+// One bridge object's state, owned by it and used from one thread at a time
+// (as the bridge object is). The cloud is shared and does its own locking.
 struct CAmazonSDKBridge::Impl {
     std::shared_ptr<cloudsim::Cloud> cloud;
     std::string focus;
@@ -171,7 +173,8 @@ struct CAmazonSDKBridge::Impl {
         }
     }
 
-    // An operation this bridge does not offer yet: counted, then refused.
+    // An operation this bridge does not offer yet: counted, then refused
+    // with "NotImplemented: <op>" (kept for operations added to the header).
     bool NotImplemented(const char* op) {
         return Run(op, false, [&](std::string& error) {
             error = bridgeimpl::NotImplemented(op);
