@@ -77,7 +77,7 @@ TEST(HostProgram, BrowsePrintsTheViewsAndTheInstancesButNoTemplate) {
     const HostRun all = RunHost("--base " + env.BaseDir() + " browse");
     ASSERT_EQ(0, all.exitCode) << all.output;
     for (const char* text : {"Instance View", "Region View", "Tags View", "InstanceType View", "us-east-1a",
-                             "web-server-01", "db-server-01", "analytics-01", "t3.large"})
+                             "web-server-01", "db-server-01", "analytics-01", "t3.medium"})
         EXPECT_NE(std::string::npos, all.output.find(text)) << text << "\n" << all.output;
     EXPECT_EQ(std::string::npos, all.output.find("golden-image-template")) << all.output;
 
