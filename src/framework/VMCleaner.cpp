@@ -149,7 +149,7 @@ bool VMCleaner::Init(const std::string& ownerId, int) {
     st.Bind(1, m_jobKey).Bind(2, static_cast<int64_t>(pid)).Bind(3, static_cast<int64_t>(start)).Bind(4, m_jobId);
     if (st.Step() != SQLITE_DONE) {
         EvDebug::Error(kTag, "cannot record job: %s", sqlite3_errmsg(m_db));
-        sqlite3_close(m_db);
+        sqlite3_close_v2(m_db);
         m_db = nullptr;
         return false;
     }
@@ -158,9 +158,12 @@ bool VMCleaner::Init(const std::string& ownerId, int) {
 
 void VMCleaner::DeInit() {
     if (!m_db) return;
-    Statement st(m_db, "UPDATE jobs SET ended = 1 WHERE job_key = ?1");
-    st.Bind(1, m_jobKey).Step();
-    sqlite3_close(m_db);
+    {
+        Statement st(m_db, "UPDATE jobs SET ended = 1 WHERE job_key = ?1");
+        st.Bind(1, m_jobKey).Step();
+    }
+    // close_v2 also frees a connection whose statements are still open.
+    sqlite3_close_v2(m_db);
     m_db = nullptr;
 }
 
