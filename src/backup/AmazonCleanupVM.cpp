@@ -24,6 +24,8 @@ int CAmazonInfo::CleanupVM(MountCtx& ctx) {
         return 1;
     } catch (const std::exception& e) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Clean-up failed: %s", e.what());
-        return 0;
+    } catch (...) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Clean-up failed");
     }
+    return 0;
 }

@@ -31,7 +31,8 @@ bool CAmazonInfo::VolumeIsDetached(const std::string& volumeId, const std::strin
 bool CAmazonInfo::_CleanUpMountedVolumes(const std::string& key, bool deleteVolumes, std::vector<SFailure>& failures,
                                          bool option) {
     std::vector<SDisk> disks;
-    if (!m_cleaner.GetRegisteredDisks(key, disks) || disks.empty()) return true;
+    if (!m_cleaner.GetRegisteredDisks(key, disks)) return false;
+    if (disks.empty()) return true;
     // Volumes about to be deleted stay registered until they are gone.
     if (!DetachVolumes(disks, "", deleteVolumes ? std::string() : key, failures, option)) return false;
     return deleteVolumes ? DeleteVolumes(disks, key, option) : true;

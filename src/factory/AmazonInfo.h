@@ -204,11 +204,21 @@ private:
     // operation's failure value 1.
     int VMOperationFailed(const char* where, const std::string& message);
 
+    // ---- backup mount helpers (backup/: feasibility, mode, unmount) ----
+    // (declared by the backup-mount work)
+
+    // ---- staging helpers (backup/: AMI, snapshots, volumes) ----
+    // (declared by the staging work)
+
+    // ---- disk access helpers (disk/) ----
+    // (declared by the disk-access work)
+
     // ---- clean-up helpers (backup/) ----
     CAmazonSDKBridge* BridgeFor(bool useSourceAccount) const {
         return useSourceAccount ? m_pSourceBridge.get() : m_pAdminBridge;
     }
     void EnsureTaskUtils();
+    bool DeleteCloudVHD(const std::string& name);
     bool VolumeIsGone(const std::string& volumeId, const std::string& region, bool useSourceAccount);
     bool VolumeIsDetached(const std::string& volumeId, const std::string& region, bool useSourceAccount);
 

@@ -195,12 +195,22 @@ bool VMCleaner::LookupEntity(int mode, int type, const std::string& id, CleanerE
     return true;
 }
 
-bool VMCleaner::UnRegisterEntity(const std::string& path, bool keepChildren) {
+bool VMCleaner::UnRegisterEntity(const std::string& path, bool withChildren) {
     if (!m_db || path.empty()) return false;
+    if (!withChildren) {
+        Statement children(m_db, "SELECT 1 FROM entities WHERE owner = ?1 AND parent = ?2 LIMIT 1");
+        children.Bind(1, m_owner).Bind(2, path);
+        const int rc = children.Step();
+        if (rc == SQLITE_ROW) {
+            EvDebug::Error(kTag, "[%s] still has registered entries; keeping it", path.c_str());
+            return false;
+        }
+        if (rc != SQLITE_DONE) return false;
+    }
     Statement st(m_db,
                  "DELETE FROM entities WHERE owner = ?1 AND (path = ?2 OR"
-                 " (?3 = 0 AND substr(path, 1, length(?2) + 1) = ?2 || '/'))");
-    st.Bind(1, m_owner).Bind(2, path).Bind(3, static_cast<int64_t>(keepChildren ? 1 : 0));
+                 " (?3 = 1 AND substr(path, 1, length(?2) + 1) = ?2 || '/'))");
+    st.Bind(1, m_owner).Bind(2, path).Bind(3, static_cast<int64_t>(withChildren ? 1 : 0));
     if (st.Step() != SQLITE_DONE) {
         EvDebug::Error(kTag, "cannot unregister [%s]: %s", path.c_str(), sqlite3_errmsg(m_db));
         return false;

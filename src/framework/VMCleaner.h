@@ -51,9 +51,11 @@ public:
     bool RegisterEntity(int mode, const std::string& parentPath, int type, const std::string& id, std::string* path);
     // The root entry (empty parent) of that type and id.
     bool LookupEntity(int mode, int type, const std::string& id, CleanerEntity& out);
-    // Removes the entity at path and everything under it. The flag keeps the
-    // children (only the entry itself goes) when true.
-    bool UnRegisterEntity(const std::string& path, bool keepChildren);
+    // Removes the entity at path. Without withChildren it is removed only
+    // when nothing is registered under it any more (false otherwise), so that
+    // no registered resource loses its entry by accident; withChildren drops
+    // the entries under it too (their resources are gone by other means).
+    bool UnRegisterEntity(const std::string& path, bool withChildren);
     // The path a child of root with that type and id has (whether or not it
     // is registered).
     std::string ConstructHandle(const CleanerEntity& root, int type, const std::string& id) const;

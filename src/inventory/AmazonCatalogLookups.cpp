@@ -57,6 +57,7 @@ int CAmazonInfo::GetImageList(const std::string& a, const std::string& b, const 
 int CAmazonInfo::GetVolumeTypeListForHost(const std::string&, std::vector<VMInfoStructs::SVolumeTypeInfo>& types) {
     const char* const fn = __PRETTY_FUNCTION__;
     return Guarded(fn, 0, [&] {
+        types.clear();
         for (const auto& known : kVolumeTypes) {
             VMInfoStructs::SVolumeTypeInfo type;
             type.name = known.name;

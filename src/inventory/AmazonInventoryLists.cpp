@@ -56,8 +56,7 @@ bool CAmazonInfo::GetVMInventoryInfoListForHost(const std::string& zone, std::ve
                                                 ULONGLONG flags, int option) {
     const char* const fn = __PRETTY_FUNCTION__;
     return Guarded(fn, false, [&] {
-        const bool templates = (flags & kTemplateRequest) != 0;
-        if (templates) {
+        if ((flags & kTemplateRequest) != 0) {
             EvDebug::Debug(fn, "Get template list in zone [%s]", zone.c_str());
         } else {
             EvDebug::Debug(fn, "Get VM list in zone [%s]", zone.c_str());
@@ -68,9 +67,9 @@ bool CAmazonInfo::GetVMInventoryInfoListForHost(const std::string& zone, std::ve
             EvDebug::Error(fn, "GetVMInventoryInfoListForHost Failed!!");
             return false;
         }
-        // A template request lists the zone's templates; otherwise they are
-        // never offered as instances.
-        AppendInstanceNodes(host.vms, out, templates);
+        // Templates are never offered as instance nodes, also when the
+        // framework's discovery asked the bridge to include them.
+        AppendInstanceNodes(host.vms, out);
         return true;
     });
 }

@@ -33,10 +33,9 @@ VMInfoStructs::SInventoryInfo InstanceNode(const VMInfoStructs::SVMInfo& vm) {
     return node;
 }
 
-void AppendInstanceNodes(const std::vector<VMInfoStructs::SVMInfo>& vms, std::vector<VMInfoStructs::SInventoryInfo>& out,
-                         bool templates) {
+void AppendInstanceNodes(const std::vector<VMInfoStructs::SVMInfo>& vms, std::vector<VMInfoStructs::SInventoryInfo>& out) {
     for (const auto& vm : vms)
-        if (vm.isTemplate == templates) out.push_back(InstanceNode(vm));
+        if (!vm.isTemplate) out.push_back(InstanceNode(vm));
 }
 
 namespace {

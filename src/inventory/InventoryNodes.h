@@ -31,10 +31,8 @@ VMInfoStructs::SInventoryInfo ZoneNode(const VMInfoStructs::SHostInfo& zone);
 // Flags: 1 when powered on, 4 when the connection state is 1.
 VMInfoStructs::SInventoryInfo InstanceNode(const VMInfoStructs::SVMInfo& vm);
 
-// Appends one node per instance; templates are skipped unless wanted, and
-// then they are the only ones kept.
-void AppendInstanceNodes(const std::vector<VMInfoStructs::SVMInfo>& vms, std::vector<VMInfoStructs::SInventoryInfo>& out,
-                         bool templates = false);
+// Appends one node per instance; templates are never listed.
+void AppendInstanceNodes(const std::vector<VMInfoStructs::SVMInfo>& vms, std::vector<VMInfoStructs::SInventoryInfo>& out);
 
 // By name, ignoring letter case, ascending; equal names keep their order.
 void SortByName(std::vector<VMInfoStructs::SInventoryInfo>& nodes);

@@ -69,6 +69,7 @@ bool CAmazonCleaner::UnRegisterCloudVHD(int mode, const std::string& vmGuid, con
 
 bool CAmazonCleaner::GetRegisteredVM(int mode, const std::string& vmGuid, std::string& path, bool orphaned) {
     path.clear();
+    if (!IsInitialized()) return false;
     if (!orphaned) {
         CleanerEntity root;
         if (!LookupEntity(mode, VM_CLEANER_VM, vmGuid, root)) return false;
@@ -112,19 +113,13 @@ bool CAmazonCleaner::GetRegisteredTemplates(const std::string& path, std::vector
     return ChildIds(path, VM_CLEANER_TEMPLATE, ids);
 }
 
-bool CAmazonCleaner::GetRegisteredCreatedVM(const std::string& path, std::string& id) {
-    id.clear();
-    std::vector<std::string> ids;
-    if (!ChildIds(path, VM_CLEANER_VM, ids)) return false;
-    if (!ids.empty()) id = ids.front();
-    return true;
+bool CAmazonCleaner::GetRegisteredCreatedVMs(const std::string& path, std::vector<std::string>& ids) {
+    return ChildIds(path, VM_CLEANER_VM, ids);
 }
 
-bool CAmazonCleaner::GetRegisteredCloudVHD(const std::string& path, std::string& name) {
-    name.clear();
-    std::vector<std::string> ids;
-    if (!ChildIds(path, VM_CLEANER_CLOUD_VHD, ids)) return false;
-    if (!ids.empty()) name = FromStored(ids.front());
+bool CAmazonCleaner::GetRegisteredCloudVHDs(const std::string& path, std::vector<std::string>& names) {
+    if (!ChildIds(path, VM_CLEANER_CLOUD_VHD, names)) return false;
+    for (auto& name : names) name = FromStored(name);
     return true;
 }
 

@@ -31,6 +31,7 @@ public:
     // name: "bucket/key"; stored with every "/" as ";".
     bool RegisterCloudVHD(int mode, const std::string& vmGuid, const std::string& name);
 
+    // flag true drops the VM's remaining entries too.
     bool UnRegisterVM(int mode, const std::string& vmGuid, bool flag);
     bool UnRegisterSnapshot(int mode, const std::string& vmGuid, const std::string& id);
     bool UnRegisterDisk(int mode, const std::string& vmGuid, const std::string& id);
@@ -45,10 +46,11 @@ public:
     // volume id, the field that detach and delete act on.
     bool GetRegisteredDisks(const std::string& path, std::vector<VMInfoStructs::SDisk>& disks);
     bool GetRegisteredSnapshots(const std::string& path, std::vector<std::string>& ids);
-    bool GetRegisteredCreatedVM(const std::string& path, std::string& id);
-    bool GetRegisteredCloudVHD(const std::string& path, std::string& name);
+    bool GetRegisteredCreatedVMs(const std::string& path, std::vector<std::string>& ids);
+    bool GetRegisteredCloudVHDs(const std::string& path, std::vector<std::string>& names);
     bool GetRegisteredTemplates(const std::string& path, std::vector<std::string>& ids);
 
+    // Only once nothing is registered under the VM any more.
     bool UnRegisterVM(const std::string& path);
     bool UnRegisterSnapshot(const std::string& path, const std::string& id);
     bool UnRegisterDisk(const std::string& path, const std::string& id);

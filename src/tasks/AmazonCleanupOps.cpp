@@ -33,6 +33,8 @@ void CAmazonInfo::_CleanupAllVMs(int mode, std::vector<SFailure>& failures) {
 
 bool CAmazonInfo::_CleanupMountedVM(const std::string& vmGuid, bool orphaned, std::vector<SFailure>& failures) {
     EvDebug::Debug(__PRETTY_FUNCTION__, "Cleaning up VM [%s].", vmGuid.c_str());
+    // Without the store nothing can be known to be clean.
+    if (!m_cleaner.IsInitialized()) return false;
     std::string path;
     if (!m_cleaner.GetRegisteredVM(VM_CLEANER_BACKUP, vmGuid, path, orphaned)) return true;
 
@@ -60,6 +62,7 @@ bool CAmazonInfo::_CleanupMountedVM(const std::string& vmGuid, bool orphaned, st
 }
 
 bool CAmazonInfo::_CleanupRestoreVM(const std::string& vmGuid, std::vector<SFailure>& failures, bool flag) {
+    if (!m_cleaner.IsInitialized()) return false;
     std::string path;
     if (!m_cleaner.GetRegisteredVM(VM_CLEANER_RESTORE, vmGuid, path, false)) return true;
     bool ok = _CleanupCreatedVM(path);
@@ -77,7 +80,7 @@ bool CAmazonInfo::_CleanupRestoreVM(const std::string& vmGuid, std::vector<SFail
 bool CAmazonInfo::_CleanupSnapshots(const std::string& path, bool useSourceAccount) {
     CAmazonSDKBridge* bridge = BridgeFor(useSourceAccount);
     std::vector<std::string> ids;
-    m_cleaner.GetRegisteredSnapshots(path, ids);
+    if (!m_cleaner.GetRegisteredSnapshots(path, ids)) return false;
     bool ok = true;
     for (const auto& id : ids) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Deleting snapshot [%s]", id.c_str());
@@ -95,7 +98,7 @@ bool CAmazonInfo::_CleanupSnapshots(const std::string& path, bool useSourceAccou
 bool CAmazonInfo::_CleanupTemplate(const std::string& path, bool useSourceAccount, bool removeInstanceTags) {
     CAmazonSDKBridge* bridge = BridgeFor(useSourceAccount);
     std::vector<std::string> amis;
-    m_cleaner.GetRegisteredTemplates(path, amis);
+    if (!m_cleaner.GetRegisteredTemplates(path, amis)) return false;
     for (const auto& ami : amis) {
         std::string instanceId;
         m_pSourceBridge->GetTag(ami, "_QX_BACKUP_", instanceId);
@@ -120,36 +123,51 @@ bool CAmazonInfo::_CleanupTemplate(const std::string& path, bool useSourceAccoun
 }
 
 bool CAmazonInfo::_CleanupCreatedVM(const std::string& path) {
-    std::string id;
-    m_cleaner.GetRegisteredCreatedVM(path, id);
-    if (id.empty()) return true;
-    EvDebug::Debug(__PRETTY_FUNCTION__, "Deleting created instance [%s]", id.c_str());
-    if (!DeleteInstance(id, true, false, true, true)) return false;
-    m_cleaner.UnRegisterCreatedVM(path, id);
-    return true;
+    std::vector<std::string> ids;
+    if (!m_cleaner.GetRegisteredCreatedVMs(path, ids)) return false;
+    bool ok = true;
+    for (const auto& id : ids) {
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Deleting created instance [%s]", id.c_str());
+        if (!DeleteInstance(id, true, false, true, true)) {
+            ok = false;
+            continue;
+        }
+        m_cleaner.UnRegisterCreatedVM(path, id);
+    }
+    return ok;
 }
 
 bool CAmazonInfo::_DeleteCloudMergedVHD(const std::string& path) {
-    std::string name;
-    m_cleaner.GetRegisteredCloudVHD(path, name);
-    const size_t slash = name.find('/');
-    if (name.empty()) return true;
-    if (slash != std::string::npos && slash > 0 && slash + 1 < name.size()) {
-        const std::string bucket = name.substr(0, slash);
-        const std::string key = name.substr(slash + 1);
-        int keep = 0;
-        KDPlatformInfo().getNumber("VirtualServer", "nAmazonDontDeleteCloudVHDs", keep);
-        if (keep == 1) {
-            EvDebug::Debug(__PRETTY_FUNCTION__, "Not deleting Cloud VHD as per registry key.");
-        } else if (!m_pAdminBridge->DeleteFolder(bucket, "", key, true)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete cloud path[%s] ", name.c_str());
-            return false;
-        } else {
-            EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully deleted vhd [%s] in bucket [%s]", key.c_str(),
-                           bucket.c_str());
+    std::vector<std::string> names;
+    if (!m_cleaner.GetRegisteredCloudVHDs(path, names)) return false;
+    bool ok = true;
+    for (const auto& name : names) {
+        if (!DeleteCloudVHD(name)) {
+            ok = false;
+            continue;
         }
+        if (!m_cleaner.UnRegisterCloudVHD(path, name))
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to unregister cloud VHD [%s]", name.c_str());
     }
-    if (!m_cleaner.UnRegisterCloudVHD(path, name))
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to unregister cloud VHD [%s]", name.c_str());
+    return ok;
+}
+
+// name: "bucket/key"; a name without both parts has nothing to delete.
+bool CAmazonInfo::DeleteCloudVHD(const std::string& name) {
+    const size_t slash = name.find('/');
+    if (slash == std::string::npos || slash == 0 || slash + 1 >= name.size()) return true;
+    const std::string bucket = name.substr(0, slash);
+    const std::string key = name.substr(slash + 1);
+    int keep = 0;
+    KDPlatformInfo().getNumber("VirtualServer", "nAmazonDontDeleteCloudVHDs", keep);
+    if (keep == 1) {
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Not deleting Cloud VHD as per registry key.");
+        return true;
+    }
+    if (!m_pAdminBridge->DeleteFolder(bucket, "", key, true)) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete cloud path[%s] ", name.c_str());
+        return false;
+    }
+    EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully deleted vhd [%s] in bucket [%s]", key.c_str(), bucket.c_str());
     return true;
 }

@@ -44,8 +44,11 @@ TEST(VMCleaner, RegisteringTwiceKeepsOneEntryAndChildrenComeBackInOrder) {
     ASSERT_TRUE(other.Init("i-other-proxy", 0));
     EXPECT_FALSE(other.LookupEntity(0, 1, "i-vm", vm));
 
-    // Unregistering the VM takes its children along unless asked not to.
-    ASSERT_TRUE(store.UnRegisterEntity(root, false));
+    // A VM with entries under it stays unless they are dropped with it.
+    EXPECT_FALSE(store.UnRegisterEntity(root, false));
+    ASSERT_TRUE(store.ListAll(all));
+    EXPECT_EQ(4u, all.size());
+    ASSERT_TRUE(store.UnRegisterEntity(root, true));
     ASSERT_TRUE(store.ListAll(all));
     EXPECT_TRUE(all.empty());
 }

@@ -129,16 +129,18 @@ TEST_F(CloudFixture, InstancesOfAnInventoryObjectByItsType) {
     EXPECT_TRUE(log.Has("Failed to refresh VM Info list . Error [" + kThrottled + "]"));
 }
 
-TEST_F(CloudFixture, ZoneNodesListTemplatesOnlyWhenAskedFor) {
+TEST_F(CloudFixture, ZoneNodesNeverListTemplates) {
     std::vector<SInventoryInfo> nodes;
     ASSERT_TRUE(object.GetVMInventoryInfoListForHost("us-west-2b", nodes, 0, 0));
     EXPECT_TRUE(nodes.empty());
     EXPECT_TRUE(log.Has("Get VM list in zone [us-west-2b]"));
 
     ASSERT_TRUE(object.GetVMInventoryInfoListForHost("us-west-2b", nodes, 1ULL << 62, 0));
-    ASSERT_EQ(1u, nodes.size());
-    EXPECT_EQ("golden-image-template", nodes[0].name);
+    EXPECT_TRUE(nodes.empty());
     EXPECT_TRUE(log.Has("Get template list in zone [us-west-2b]"));
+    ASSERT_TRUE(object.GetVMInventoryInfoListForHost("us-west-2a", nodes, 1ULL << 62, 0));
+    ASSERT_EQ(1u, nodes.size());
+    EXPECT_EQ("analytics-01", nodes[0].name);
 
     EXPECT_FALSE(object.GetVMInventoryInfoListForHost("us-nowhere-1a", nodes, 0, 0));
     EXPECT_TRUE(log.Has("GetVMInventoryInfoListForHost Failed!!"));

@@ -252,10 +252,11 @@ TEST_F(CleanupFixture, CloudVHDNamesKeepTheirSlashesAndTheObjectIsDeleted) {
     EXPECT_EQ(kWeb, rctx.registrationGuid);
     auto& cleaner = object->Cleaner();
     ASSERT_TRUE(cleaner.RegisterCloudVHD(1, kWeb, "restore-stage/jobs/42/disk0.vhd"));
-    std::string path, name;
+    std::string path;
+    std::vector<std::string> names;
     ASSERT_TRUE(cleaner.GetRegisteredVM(1, kWeb, path, false));
-    ASSERT_TRUE(cleaner.GetRegisteredCloudVHD(path, name));
-    EXPECT_EQ("restore-stage/jobs/42/disk0.vhd", name);
+    ASSERT_TRUE(cleaner.GetRegisteredCloudVHDs(path, names));
+    EXPECT_EQ(std::vector<std::string>{"restore-stage/jobs/42/disk0.vhd"}, names);
     std::vector<CleanerEntity> raw;
     cleaner.FillItemsFromCleanerPath(path, VM_CLEANER_CLOUD_VHD, raw);
     ASSERT_EQ(1u, raw.size());
