@@ -2,8 +2,10 @@
 
 #include "framework/EvDebug.h"
 
-bool CAmazonDiskInfo::Initialize(const VMInfoStructs::SVMInfo& vm) {
-    m_vm = vm;
+// The registry's operations arrive with the disk-access work; until then only
+// the attach target and the connected VMs are kept.
+bool CAmazonDiskInfo::Initialize(const VMInfoStructs::SVMInfo& attachTarget) {
+    m_attachTarget = attachTarget;
     return true;
 }
 
@@ -12,6 +14,16 @@ bool CAmazonDiskInfo::Connect(const VMInfoStructs::SVMInfo& vm) {
         EvDebug::Error(__PRETTY_FUNCTION__, "No instance id given for disk access of [%s]", vm.name.c_str());
         return false;
     }
-    m_vm = vm;
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    for (const auto& h : m_vms)
+        if (h->guid == vm.guid) return true;
+    auto handle = std::make_unique<AmazonDiskInfo::VMHandle>();
+    handle->name = vm.name;
+    handle->guid = vm.guid;
+    handle->zone = vm.zone;
+    handle->region = vm.region;
+    handle->isTemplate = vm.isTemplate;
+    m_vms.push_back(std::move(handle));
+    EvDebug::Debug(__PRETTY_FUNCTION__, "VM [%s] added.", vm.guid.c_str());
     return true;
 }

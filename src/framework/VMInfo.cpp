@@ -1,5 +1,10 @@
 #include "framework/VMInfo.h"
 
+#include <cctype>
+
+#include "framework/Clock.h"
+#include "framework/FileUtils.h"
+
 #include "framework/BiosInfo.h"
 #include "framework/EvDebug.h"
 
@@ -81,7 +86,7 @@ int CVMInfo::CleanupVM(MountCtx&) { return NotSupported("CleanupVM"); }
 int CVMInfo::GetFileMountInfo(const MountCtx&, std::vector<VMInfoStructs::SMountInfoFile>&) {
     return NotSupported("GetFileMountInfo");
 }
-int CVMInfo::GetFullMountInfo(const MountCtx&, VMInfoStructs::SMountInfoFull&) {
+int CVMInfo::GetFullMountInfo(const MountCtx&, std::vector<VMInfoStructs::SMountInfoFull>&) {
     return NotSupported("GetFullMountInfo");
 }
 int CVMInfo::CollectMetadata(MountCtx&) { return NotSupported("CollectMetadata"); }
@@ -159,7 +164,7 @@ int CVMInfo::GetVmdkMetadata(const VmdkHandle&, std::vector<VMInfoStructs::SDisk
 int CVMInfo::GetVmdkExtents(const VmdkHandle&, const std::string&, ULONGLONG, VMInfoStructs::SDiskChangeInfo&) {
     return NotSupported("GetVmdkExtents");
 }
-int CVMInfo::ReadVmdk(const VmdkHandle&, ULONGLONG, ULONGLONG, void*) { return NotSupported("ReadVmdk"); }
+int CVMInfo::ReadVmdk(const VmdkHandle&, ULONGLONG, unsigned int, void*) { return NotSupported("ReadVmdk", 1); }
 int CVMInfo::GetVmdkTagList(const VmdkHandle&, std::vector<VMInfoStructs::SDiskMetadataInfo>&) {
     return NotSupported("GetVmdkTagList");
 }
@@ -183,7 +188,7 @@ bool CVMInfo::IsDiskFilteredByVirtualDeviceNode(const SDisk&, const std::string&
     return NotSupported("IsDiskFilteredByVirtualDeviceNode") != 0;
 }
 bool CVMInfo::IsDiskFilteredByType(const SDisk&, int) { return NotSupported("IsDiskFilteredByType") != 0; }
-bool CVMInfo::IsDiskFilteredByTag(const SDisk&, const std::string&) {
+bool CVMInfo::IsDiskFilteredByTag(const SDisk&, const std::string&, const std::string&) {
     return NotSupported("IsDiskFilteredByTag") != 0;
 }
 
@@ -255,3 +260,64 @@ bool CVMInfo::getBiosInfo(std::string& manufacturer, std::string& product, std::
     version = v.version;
     return true;
 }
+
+// ---- services for job operations ----
+
+bool CVMInfo::IsDiskFiltered(const MountCtx& ctx, const SDisk& disk) {
+    for (const auto& rule : ctx.diskFilters) {
+        switch (rule.kind) {
+            case SDiskFilterRule::Pattern:
+                if (IsDiskFilteredByPattern(disk, rule.value)) return true;
+                break;
+            case SDiskFilterRule::DeviceNode:
+                if (IsDiskFilteredByVirtualDeviceNode(disk, rule.value)) return true;
+                break;
+            case SDiskFilterRule::Type:
+                if (IsDiskFilteredByType(disk, rule.type)) return true;
+                break;
+            case SDiskFilterRule::Tag:
+                if (IsDiskFilteredByTag(disk, rule.value, rule.value2)) return true;
+                break;
+            default:
+                break;
+        }
+    }
+    return false;
+}
+
+void CVMInfo::SaveCleanupString(MountCtx& ctx, const std::string& text) { ctx.cleanupString = text; }
+
+void CVMInfo::NotifySnapshotCreate(const std::string& vmName, const std::string& vmGuid, int percent, int status) {
+    EvDebug::DebugLvl("CVMInfo", 2, "Snapshot of [%s][%s]: %d%% status %d", vmName.c_str(), vmGuid.c_str(), percent,
+                      status);
+    std::lock_guard<std::mutex> guard(m_errorLock);
+    m_snapshotProgress.push_back({vmGuid, percent, status});
+}
+
+std::vector<CVMInfo::SnapshotProgress> CVMInfo::GetSnapshotProgress() const {
+    std::lock_guard<std::mutex> guard(m_errorLock);
+    return m_snapshotProgress;
+}
+
+// lvmetad caches LVM metadata and would claim the volume groups of attached
+// backup volumes; a proxy must run without it.
+bool CVMInfo::CheckLVMetaDDisabled() {
+    return !FwFile::Exists("/run/lvm/lvmetad.socket") && !FwFile::Exists("/run/lvmetad.pid");
+}
+
+bool CVMInfo::_PrepareMountPathDirectory(const std::string& path, int) {
+    if (path.empty()) return true;
+    return FwFile::MakeDirs(path);
+}
+
+int CVMInfo::ParseRawGuestOSName(const std::string& raw, VMInfoStructs::SGuestOSInfo& info) {
+    std::string lower;
+    for (char c : raw) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    info.name = raw;
+    info.isWindows = lower.find("windows") != std::string::npos;
+    // The framework's guest OS codes: 1 Windows, 2 Linux, 0 unknown.
+    if (info.isWindows) return 1;
+    return lower.empty() ? 0 : 2;
+}
+
+void CVMInfo::UpdateMountCtxReferenceTimeWIthCurrentTime(MountCtx& ctx) { ctx.referenceTime = FwClock::NowSec(); }

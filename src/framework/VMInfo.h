@@ -78,7 +78,7 @@ public:
     virtual int UnmountVM(MountCtx& ctx);
     virtual int CleanupVM(MountCtx& ctx);
     virtual int GetFileMountInfo(const MountCtx& ctx, std::vector<VMInfoStructs::SMountInfoFile>& files);
-    virtual int GetFullMountInfo(const MountCtx& ctx, VMInfoStructs::SMountInfoFull& info);
+    virtual int GetFullMountInfo(const MountCtx& ctx, std::vector<VMInfoStructs::SMountInfoFull>& items);
     virtual int CollectMetadata(MountCtx& ctx);
     virtual bool ValidateChangeId(const std::string& vmName, const std::string& vmGuid, const std::string& diskName,
                                   const std::string& changeId);
@@ -132,9 +132,10 @@ public:
     virtual int GetVmdkMetadata(const VmdkHandle& handle, std::vector<VMInfoStructs::SDiskMetadataInfo>& metadata);
     virtual int GetVmdkExtents(const VmdkHandle& handle, const std::string& changeId, ULONGLONG start,
                                VMInfoStructs::SDiskChangeInfo& changes);
-    // Reads sectorCount sectors from startSector into buffer; returns 1 on
-    // success. May be called from several reader threads at once.
-    virtual int ReadVmdk(const VmdkHandle& handle, ULONGLONG startSector, ULONGLONG sectorCount, void* buffer);
+    // Reads sectorCount sectors from startSector into buffer; returns 0 on
+    // success and 1 on failure. May be called from several reader threads at
+    // once.
+    virtual int ReadVmdk(const VmdkHandle& handle, ULONGLONG startSector, unsigned int sectorCount, void* buffer);
     virtual int GetVmdkTagList(const VmdkHandle& handle, std::vector<VMInfoStructs::SDiskMetadataInfo>& tags);
     virtual int SetVmdkTagList(const VmdkHandle& handle, const std::vector<VMInfoStructs::SDiskMetadataInfo>& tags);
 
@@ -148,7 +149,7 @@ public:
     virtual bool IsDiskFilteredByPattern(const SDisk& disk, const std::string& pattern);
     virtual bool IsDiskFilteredByVirtualDeviceNode(const SDisk& disk, const std::string& node);
     virtual bool IsDiskFilteredByType(const SDisk& disk, int type);
-    virtual bool IsDiskFilteredByTag(const SDisk& disk, const std::string& tag);
+    virtual bool IsDiskFilteredByTag(const SDisk& disk, const std::string& tagName, const std::string& tagValue);
 
     // ---- framework services ----
     EVMInfoError GetLastVMError() const;
@@ -174,6 +175,27 @@ public:
     const std::vector<SHostInfo>& GetHostInfoCache() const { return m_hostCache; }
     const std::string& GetConnectUrl() const { return m_strURL; }
     const std::string& GetConnectUser() const { return m_strUser; }
+
+    // ---- services for job operations ----
+    // True when one of the job's filter rules excludes the disk (asks the
+    // filter slots).
+    bool IsDiskFiltered(const MountCtx& ctx, const SDisk& disk);
+    // The framework persists the job's cleanup string with the job.
+    void SaveCleanupString(MountCtx& ctx, const std::string& text);
+    // Snapshot progress for the job's report (percent 0..100, status).
+    void NotifySnapshotCreate(const std::string& vmName, const std::string& vmGuid, int percent, int status);
+    struct SnapshotProgress {
+        std::string vmGuid;
+        int percent;
+        int status;
+    };
+    std::vector<SnapshotProgress> GetSnapshotProgress() const;
+    // True when LVM's metadata daemon is not running on this machine.
+    bool CheckLVMetaDDisabled();
+    bool _PrepareMountPathDirectory(const std::string& path, int flag);
+    // Fills the parsed guest OS information; returns the framework's OS code.
+    static int ParseRawGuestOSName(const std::string& raw, VMInfoStructs::SGuestOSInfo& info);
+    void UpdateMountCtxReferenceTimeWIthCurrentTime(MountCtx& ctx);
 
     // Refresh of the region and zone caches; the plug-in overrides both.
     virtual int _RefreshHostInfoCache(ULONGLONG flags, int option);
@@ -206,4 +228,5 @@ private:
     std::string m_lastErrorDetails;
     std::atomic<bool> m_cancelled{false};
     std::vector<SFailure> m_failures;
+    std::vector<SnapshotProgress> m_snapshotProgress;
 };

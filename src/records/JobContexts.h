@@ -8,19 +8,49 @@
 #include "records/AmazonRecords.h"
 #include "records/VMInfoStructs.h"
 
+// One of the job's disk filter rules; the framework asks the matching
+// filter slot of the plug-in.
+struct SDiskFilterRule {
+    enum Kind { Pattern = 1, DeviceNode = 2, Type = 3, Tag = 4 };
+    int kind = Pattern;
+    std::string value;     // pattern, device node, or tag-name pattern
+    std::string value2;    // tag-value pattern
+    int type = 0;          // disk type for Type rules
+};
+
 struct MountCtx : VMInfoStructs::SRecord<MountCtx> {
-    VMInfoStructs::SVMInfo vm;
+    VMInfoStructs::SVMInfo vm;          // filled by the mount; its disks are the job's disks
     std::string requestedVMName;
     std::string requestedVMGuid;        // the instance id the job asked for
+    std::string failbackVMGuid;         // failback / live-browse id; replaces the requested one
+    std::string effectiveVMGuid;        // written by the mount, used in later messages
+    std::string mountPath;              // folder of the VM configuration file
     int64_t jobId = 0;
-    int64_t subclientId = 0;
-    std::string transportMode;          // "HOTADD" or "EBS-DIRECT-API"
-    bool snapBackup = false;
-    bool backupToTape = false;
+    int64_t snapJobId = 0;
+    int64_t vmJobId = 0;
+    int32_t subclientId = 0;
+    std::string transportMode;          // "HOTADD", "EBS-DIRECT-API" or empty (choose)
+    bool snapBackup = false;            // snapshot phase of a snap backup
+    bool backupToTape = false;          // backup copy of a snap backup
     bool liveBrowse = false;
+    bool liveRestore = false;
+    bool liveMountSnap = false;
+    bool indexingV2 = false;
+    bool indexingV2Copy = false;        // the indexing flag as it was before the snap XML was read
+    bool proxylessLiveBrowseMount = false;  // the whole mount is a pseudo mount
+    bool proxylessLiveBrowse = false;   // allows direct read for a live-browse mount
+    bool remoteProxy = false;
+    std::string remoteProxyGuid;
+    bool cbtEnabled = false;            // change tracking asked for
+    std::string cbtStatus;
+    std::string amiId;                  // the AMI the staging created
+    int32_t excludedDiskCount = 0;
     std::string changeId;
-    std::string cleanupString;
+    std::string cleanupString;          // persisted by the framework; holds the AMI id
+    std::vector<SDiskFilterRule> diskFilters;
+    int64_t referenceTime = 0;          // stamped when the snapshots are taken
     std::vector<SFailure> failures;
+    std::vector<SFailure> mountFailures;
 };
 
 struct RestoreCtx : VMInfoStructs::SRecord<RestoreCtx> {

@@ -231,9 +231,10 @@ struct SMountInfoFile : SRecord<SMountInfoFile> {
     std::string path;
 };
 
+// One item the framework backs up: kind 1 a disk, 0 a file.
 struct SMountInfoFull : SRecord<SMountInfoFull> {
-    std::vector<std::string> configFiles;
-    std::vector<SMountInfoFile> files;
+    int32_t kind = 0;
+    std::vector<SDisk> disks;
 };
 
 struct SDatastoreInfo : SRecord<SDatastoreInfo> {
