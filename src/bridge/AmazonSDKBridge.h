@@ -280,6 +280,36 @@ public:
     virtual bool DeleteFolder(const std::string& bucket, const std::string& region, const std::string& folder,
                               bool recursive);
 
+
+    // ---- block data and direct reads ----
+    // One allocated block of a snapshot as the EBS direct APIs list it.
+    struct SAwsEbsBlockInfo {
+        std::string blockToken;
+        long long blockIndex = 0;
+    };
+    // Reads length bytes at offset of the snapshot's data into buffer
+    // (unallocated ranges read as zeros); false past the snapshot's end.
+    virtual bool ReadFromSnapshot(const std::string& snapshotId, const std::string& region, long long offset,
+                                  long long length, unsigned char* buffer);
+    // The snapshot's block size and every allocated block with its token.
+    virtual bool GetDirectSnapshotAccessInfo(const std::string& snapshotId, const std::string& region, int& blockSize,
+                                             std::vector<SAwsEbsBlockInfo>& blocks);
+    // Prepares (and releases) the bridge's own read access to a snapshot;
+    // ReadFromSnapshot works without it, it only saves repeated listings.
+    virtual bool FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region);
+    virtual bool ClearSnapshotAccessInfo(const std::string& snapshotId);
+    // allowed: the account may run every listed action (e.g.
+    // "ebs:GetSnapshotBlock"); false with an error when the check itself fails.
+    virtual bool CheckPermissions(const std::vector<std::string>& actions, bool& allowed);
+    // True when the volume carries an AWS Marketplace product code (such a
+    // volume cannot be attached to another instance).
+    virtual bool IsMarketPlaceVolume(const std::string& volumeId, const std::string& region);
+    // Descriptive name/value pairs of a volume (type, size, IOPS, ...).
+    virtual bool GetDiskMetadata(const std::string& volumeId, const std::string& region,
+                                 std::vector<VMInfoStructs::SDiskMetadataInfo>& metadata);
+    // "us-east-1" for "us-east-1a"; empty when the zone is unknown.
+    virtual std::string GetRegionFromZone(const std::string& zone);
+
     // Web proxy given to SetWebProxy (the simulated cloud does not use it).
     std::string GetWebProxyHost() const;
     bool IsInitialized() const;
