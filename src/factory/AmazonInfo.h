@@ -119,6 +119,74 @@ public:
                        std::vector<SFailure>& failures, bool option);
     bool DeleteVolumes(std::vector<SDisk>& disks, const std::string& key, bool option);
 
+    // ---- backup mount: feasibility, mode, unmount (backup/) ----
+    int MountVM(MountCtx& ctx) override;
+    int UnmountVM(MountCtx& ctx) override;
+    int GetFileMountInfo(const MountCtx& ctx, std::vector<VMInfoStructs::SMountInfoFile>& files) override;
+    int GetFullMountInfo(const MountCtx& ctx, std::vector<VMInfoStructs::SMountInfoFull>& items) override;
+    int CollectMetadata(MountCtx& ctx) override;
+    int PostBackupVM(MountCtx& ctx) override;
+    bool IsDiskFilteredByPattern(const SDisk& disk, const std::string& pattern) override;
+    bool IsDiskFilteredByVirtualDeviceNode(const SDisk& disk, const std::string& node) override;
+    bool IsDiskFilteredByType(const SDisk& disk, int type) override;
+    bool IsDiskFilteredByTag(const SDisk& disk, const std::string& tagName, const std::string& tagValue) override;
+    int _MountVM(MountCtx& ctx);
+    int PreMount(MountCtx& ctx);
+    int PostMount(MountCtx& ctx);
+    bool _InitVMInfoForBackup(const std::string& name, const std::string& id, const std::string& third,
+                              bool fromSnapJob, SVMInfo& vm);
+    bool _InitProxyInfoForBackup(const MountCtx& ctx);
+    bool SelectMountMode(MountCtx& ctx);
+    bool IsHotaddMountFeasible(MountCtx& ctx);
+    bool IsDirectReadMountFeasible(MountCtx& ctx);
+    bool CheckDirectReadPermissions();
+    bool CheckEbsVpcEndpointConfiguration(const std::string& region, std::vector<SFailure>& failures);
+    bool IsBackupFeasible(const SVMInfo& vm, MountCtx& ctx);
+    bool CheckCrossAccountBackup(const MountCtx& ctx);
+    int _UnMountVM(MountCtx& ctx);
+    int _UnMountVMStreaming(MountCtx& ctx);
+    bool SaveVMConfigFile(const std::string& folder, const SVMInfo& vm);
+    int DeleteVMConfigFile(const MountCtx& ctx);
+    int GetFullMountInfoDisks(const MountCtx& ctx, std::vector<VMInfoStructs::SMountInfoFull>& items);
+    int GetFullMountInfoConfigFiles(const MountCtx& ctx, std::vector<VMInfoStructs::SMountInfoFull>& items);
+    const SVMInfo& ProxyVMInfo() const { return m_proxyVMInfo; }
+
+    // ---- backup staging: AMI, snapshots, volumes (backup/) ----
+    int _MountVMStreamingBackup(MountCtx& ctx);
+    int CheckSnapshotCount(const std::string& instanceId);
+    int TakeAMISnapshot(MountCtx& ctx);
+    bool GetFilteredVolumes(MountCtx& ctx, std::vector<std::string>& excludedVolumeIds);
+    std::string GetSnapshotName(int jobType);
+    std::string GetSnapshotDescription(int jobType);
+    static std::string GetOstrelJobTypeString(int jobType);
+    bool PrepareSnapshotInfoToBackup(const SVMInfo& ami, MountCtx& ctx, const std::string& description);
+    bool _CreateVolumesFromSnapshot(const std::string& instanceId, std::vector<SDisk>& disks, int mode,
+                                    bool& recreated);
+    bool _RegisterDisks(SVMInfo& vm, const std::string& transportMode);
+    bool AttachVolumesToProxy(const std::string& instanceId, SVMInfo& vm, std::vector<SDisk>& disks, bool forWrite,
+                              bool takeOffline, int mode);
+    bool AttachVolumesToRemoteProxy(const std::string& instanceId, const std::string& remoteProxyId,
+                                    std::vector<SDisk>& disks, int mode);
+
+    // ---- disk access (disk/) ----
+    int OpenVmdk(const std::string& vmName, const std::string& vmGuid, const std::string& diskId,
+                 VmdkHandle& handle) override;
+    int CreateVmdk(const std::string& vmName, const std::string& vmGuid, const std::string& diskId, ULONGLONG size,
+                   VmdkHandle& handle) override;
+    int CloseVmdk(VmdkHandle& handle) override;
+    int GetVmdkInfo(const VmdkHandle& handle, SDisk& disk) override;
+    int GetVmdkMetadata(const VmdkHandle& handle, std::vector<VMInfoStructs::SDiskMetadataInfo>& metadata) override;
+    int ReadVmdk(const VmdkHandle& handle, ULONGLONG startSector, unsigned int sectorCount, void* buffer) override;
+    int GetVmdkTagList(const VmdkHandle& handle, std::vector<VMInfoStructs::SDiskMetadataInfo>& tags) override;
+    int SetVmdkTagList(const VmdkHandle& handle, const std::vector<VMInfoStructs::SDiskMetadataInfo>& tags) override;
+    int GetDiskIdfromHandle(const VmdkHandle& handle, std::string& diskId);
+    int ApplyTags(const std::string& resourceId, const std::vector<VMInfoStructs::SDiskMetadataInfo>& tags);
+    int _OpenVmdk(const SVMInfo& vm, SDisk& disk, bool forWrite);
+    bool AttachVolumeToProxy(const std::string& instanceId, const SVMInfo& vm, SDisk& disk, bool forWrite,
+                             bool takeOffline, int mode);
+    void OptimizeVolumeParams(int mode, long long& sizeBytes, std::string& volumeType, int& iops, bool force);
+    bool OptimizeAndModifyDisk(SDisk& disk);
+
     // ---- the plug-in's own virtual operations ----
     virtual int Init(bool hasAdminAccount);
     virtual int DeInit();
