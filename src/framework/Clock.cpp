@@ -1,9 +1,12 @@
 #include "framework/Clock.h"
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "framework/FileUtils.h"
 
 IClock::~IClock() = default;
 
@@ -22,6 +25,25 @@ void VirtualClock::SleepMs(int64_t ms) {
     if (ms <= 0) return;
     m_now += ms;
     m_slept += ms;
+}
+
+SkipSleepClock::SkipSleepClock(std::string offsetFile) : m_offsetFile(std::move(offsetFile)) {
+    std::string text;
+    if (!m_offsetFile.empty() && FwFile::ReadAll(m_offsetFile, text)) {
+        try {
+            m_skipped = std::max<int64_t>(0, std::stoll(text));
+        } catch (...) {
+            // An unreadable offset starts again from real time.
+        }
+    }
+}
+
+int64_t SkipSleepClock::NowMs() { return SystemClock().NowMs() + m_skipped.load(); }
+
+void SkipSleepClock::SleepMs(int64_t ms) {
+    if (ms <= 0) return;
+    const int64_t skipped = m_skipped += ms;
+    if (!m_offsetFile.empty()) FwFile::WriteAllAtomic(m_offsetFile, std::to_string(skipped));
 }
 
 namespace {

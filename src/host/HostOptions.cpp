@@ -8,11 +8,13 @@
 
 void PrintUsage() {
     std::puts(
-        "usage: amazon-host [--base DIR] [--seed FILE] [--plugin LIB] [COMMAND [OPTIONS]]\n"
+        "usage: amazon-host [--base DIR] [--seed FILE] [--plugin LIB] [--real-time] [COMMAND [OPTIONS]]\n"
         "\n"
         "  --base DIR     agent base folder (default: $AGENT_BASE_DIR, else ./agent-base)\n"
         "  --seed FILE    seed of the simulated cloud when its state folder is new\n"
         "  --plugin LIB   plug-in library to load\n"
+        "  --real-time    let waits take wall time (by default a wait returns at once\n"
+        "                 and moves the clock ahead: the cloud is simulated)\n"
         "\n"
         "commands:\n"
         "  demo           connect to the demo account of the seed (the default)\n"
@@ -23,6 +25,8 @@ void PrintUsage() {
         "  vm-op --op N --instance ID [--region R]\n"
         "                 run a VM operation (1 power on, 2 power off, 13 snapshot, 17 reboot, ...)\n"
         "  cleanup        remove what dead backup jobs left registered\n"
+        "  backup --instance ID [--mode HOTADD|EBS-DIRECT-API] [--out DIR] [--threads N]\n"
+        "                 full backup of an instance into sparse disk images\n"
         "The commands other than connect take the connect options too; without\n"
         "them they use the demo job.");
 }
@@ -33,6 +37,10 @@ bool ParseHostOptions(int argc, char** argv, HostOptions& out, std::string& why)
         if (arg == "-h" || arg == "--help") {
             out.command = "help";
             return true;
+        }
+        if (arg == "--real-time" && out.command.empty()) {
+            out.realTime = true;
+            continue;
         }
         if (arg.rfind("--", 0) == 0) {
             if (i + 1 >= argc) {

@@ -8,6 +8,8 @@
 #include "framework/FileUtils.h"
 #include "framework/KDPI.h"
 #include "framework/KDPlatformInfo.h"
+#include "framework/Clock.h"
+#include "host/BackupCommand.h"
 #include "host/ConnectCommand.h"
 #include "host/HostOptions.h"
 #include "host/InventoryCommands.h"
@@ -33,7 +35,19 @@ bool PrepareBase(const HostOptions& options, std::string& why) {
     }
     KDPI_Base::setBaseDir(base);
     EvDebug::Reload();
+    if (!options.realTime) FwClock::Set(std::make_shared<SkipSleepClock>(FwFile::JoinPath(base, "clock-offset")));
     KDPlatformInfo settings;
+    // The simulated cloud publishes volumes attached to this machine as
+    // device files where the disk mapper looks for them.
+    std::string devices;
+    if (!settings.getString("CloudSim", "sDeviceFolder", devices)) {
+        devices = FwFile::JoinPath(base, "dev/disk/by-id");
+        if (!FwFile::MakeDirs(devices) || !KDPlatformInfo::setValue("CloudSim", "sDeviceFolder", devices) ||
+            !KDPlatformInfo::setValue("VirtualServer", "sDiskByIdFolder", devices)) {
+            why = "cannot prepare the device folder " + devices;
+            return false;
+        }
+    }
     std::string seed;
     if (!options.seedFile.empty() || !settings.getString("CloudSim", "sSeedFile", seed)) {
         seed = options.seedFile.empty() ? AMAZON_DEMO_SEED : options.seedFile;
@@ -96,6 +110,23 @@ int main(int argc, char** argv) {
     if (options.command == "browse")
         return RunBrowse(loader, job, options.positional.empty() ? std::string() : options.positional.front());
     if (options.command == "cleanup") return RunCleanup(loader, job);
+    if (options.command == "backup") {
+        BackupRequest request;
+        request.instanceId = value("instance");
+        request.mode = value("mode");
+        request.outDir = value("out");
+        if (request.outDir.empty()) request.outDir = FwFile::JoinPath(KDPI_Base::getBaseDir(), "Backups/" + request.instanceId);
+        try {
+            if (!value("threads").empty()) request.threads = std::stoi(value("threads"));
+        } catch (const std::exception&) {
+            request.threads = 0;
+        }
+        if (request.instanceId.empty() || request.threads < 1 || request.threads > 64) {
+            std::fprintf(stderr, "error: backup needs --instance ID (and --threads between 1 and 64)\n");
+            return 2;
+        }
+        return RunBackup(loader, job, request);
+    }
     if (options.command == "vm-op") {
         int op = 0;
         try {

@@ -1,0 +1,153 @@
+#include "host/DataMover.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+constexpr uint64_t kChunk = 512 * 1024;
+
+bool AllZero(const char* data, size_t n) {
+    return std::all_of(data, data + n, [](char c) { return c == 0; });
+}
+
+// An image file of the disk's size; chunks are written where they belong.
+class ImageFile {
+public:
+    ImageFile(const std::string& path, uint64_t size) {
+        m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (m_fd >= 0 && ::ftruncate(m_fd, static_cast<off_t>(size)) != 0) Close();
+    }
+    ~ImageFile() { Close(); }
+    ImageFile(const ImageFile&) = delete;
+    ImageFile& operator=(const ImageFile&) = delete;
+    bool ok() const { return m_fd >= 0; }
+
+    // Stores the chunk unless it is all zeros; false on a write error.
+    bool Put(const char* data, size_t n, uint64_t offset, CopyStats& stats) {
+        if (AllZero(data, n)) return true;
+        size_t done = 0;
+        while (done < n) {
+            const ssize_t w = ::pwrite(m_fd, data + done, n - done, static_cast<off_t>(offset + done));
+            if (w <= 0) return false;
+            done += static_cast<size_t>(w);
+        }
+        std::lock_guard<std::mutex> guard(m_statsLock);
+        stats.bytesWritten += n;
+        return true;
+    }
+    bool Finish() {
+        const bool ok = m_fd >= 0 && ::fsync(m_fd) == 0;
+        Close();
+        return ok;
+    }
+
+private:
+    void Close() {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = -1;
+    }
+    int m_fd = -1;
+    std::mutex m_statsLock;
+};
+}  // namespace
+
+bool CopyDevice(const std::string& device, uint64_t size, const std::string& image, CopyStats& stats,
+                std::string& why) {
+    const int in = ::open(device.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        why = "cannot open device " + device;
+        return false;
+    }
+    ImageFile out(image, size);
+    if (!out.ok()) {
+        ::close(in);
+        why = "cannot create image " + image;
+        return false;
+    }
+    std::vector<char> buffer(kChunk);
+    bool ok = true;
+    for (uint64_t offset = 0; ok && offset < size; offset += kChunk) {
+        // Holes read as zeros and need no copy; a block device reports all of
+        // itself as data, so it is read whole.
+        const off_t data = ::lseek(in, static_cast<off_t>(offset), SEEK_DATA);
+        if (data < 0 && errno == ENXIO) break;
+        if (data > static_cast<off_t>(offset)) {
+            offset = (static_cast<uint64_t>(data) / kChunk) * kChunk;
+            if (offset >= size) break;
+        }
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, size - offset));
+        size_t got = 0;
+        while (got < want) {
+            const ssize_t r = ::pread(in, buffer.data() + got, want - got, static_cast<off_t>(offset + got));
+            if (r <= 0) break;
+            got += static_cast<size_t>(r);
+        }
+        if (got != want) {
+            why = "short read from " + device + " at offset " + std::to_string(offset);
+            ok = false;
+            break;
+        }
+        stats.bytesRead += want;
+        ++stats.chunks;
+        if (!out.Put(buffer.data(), want, offset, stats)) {
+            why = "cannot write image " + image;
+            ok = false;
+        }
+    }
+    ::close(in);
+    return out.Finish() && ok;
+}
+
+bool CopyThroughPlugin(CVMInfo& plugin, const VmdkHandle& handle, uint64_t size, uint32_t sectorSize, int threads,
+                       const std::string& image, CopyStats& stats, std::string& why) {
+    if (sectorSize == 0 || kChunk % sectorSize != 0) {
+        why = "unusable sector size " + std::to_string(sectorSize);
+        return false;
+    }
+    ImageFile out(image, size);
+    if (!out.ok()) {
+        why = "cannot create image " + image;
+        return false;
+    }
+    // Readers take the next chunk until the disk is done or one fails.
+    std::atomic<uint64_t> next{0};
+    std::atomic<bool> failed{false};
+    std::mutex whyLock;
+    std::atomic<uint64_t> read{0}, chunks{0};
+    auto reader = [&] {
+        std::vector<char> buffer(kChunk);
+        for (;;) {
+            const uint64_t offset = next.fetch_add(kChunk);
+            if (offset >= size || failed) return;
+            const uint64_t n = std::min<uint64_t>(kChunk, size - offset);
+            const unsigned sectors = static_cast<unsigned>((n + sectorSize - 1) / sectorSize);
+            if (plugin.ReadVmdk(handle, offset / sectorSize, sectors, buffer.data()) != 0) {
+                std::lock_guard<std::mutex> guard(whyLock);
+                why = "read failed at offset " + std::to_string(offset) + ": " + plugin.GetLastVMErrorDetails();
+                failed = true;
+                return;
+            }
+            read += n;
+            ++chunks;
+            if (!out.Put(buffer.data(), static_cast<size_t>(n), offset, stats)) {
+                std::lock_guard<std::mutex> guard(whyLock);
+                why = "cannot write image " + image;
+                failed = true;
+                return;
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    for (int i = 0; i < std::max(1, threads); ++i) pool.emplace_back(reader);
+    for (auto& t : pool) t.join();
+    stats.bytesRead += read;
+    stats.chunks += chunks;
+    return out.Finish() && !failed;
+}
