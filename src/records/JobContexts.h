@@ -12,6 +12,8 @@
 // filter slot of the plug-in.
 struct SDiskFilterRule {
     enum Kind { Pattern = 1, DeviceNode = 2, Type = 3, Tag = 4 };
+    // Disk types a Type rule names.
+    enum DiskTypeCode { TypeRoot = 1 };   // the instance's root (OS) volume
     int kind = Pattern;
     std::string value;     // pattern, device node, or tag-name pattern
     std::string value2;    // tag-value pattern

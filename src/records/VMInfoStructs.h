@@ -60,6 +60,14 @@ struct SDisk : SRecord<SDisk> {
     bool selected = false;
     DiskType_t diskType = 0;
     std::vector<SChildDisk> snapshots;
+    // How a backed-up item (a disk or a file) is described to the framework
+    // by the full mount information:
+    std::string itemId;            // second id: a disk's volume id, a file's name
+    std::string itemName;          // a disk's display name (its volume id when none), a file's name
+    int32_t typeCode = 0;          // the framework's access code: 27 read through the proxy, 0 a file
+    int64_t capacity = 0;          // bytes; both capacities are the item's size
+    int64_t allocatedCapacity = 0;
+    uint64_t attributes = 0;       // 4: the item is a file
 };
 
 struct SSnapshot : SRecord<SSnapshot> {
