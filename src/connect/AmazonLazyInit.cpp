@@ -11,14 +11,20 @@ namespace {
 constexpr EVMInfoError kErrDiskConnectFailed = 19;
 }
 
+// The registry attaches volumes to the proxy: it gets the proxy's record, and
+// the task utility that attaches, which must exist by then.
 bool CAmazonInfo::InitDiskInfo() {
-    if (m_pDiskInfo) return true;
+    if (m_pDiskInfo) {
+        if (!m_proxyVMInfo.guid.empty()) m_pDiskInfo->Initialize(m_proxyVMInfo);
+        return true;
+    }
+    EnsureTaskUtils();
     m_pDiskInfo.reset(new (std::nothrow) CAmazonDiskInfo(m_pTaskUtils.get()));
     if (!m_pDiskInfo) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to allocate memory for AmazonDiskInfo");
         return false;
     }
-    if (!m_pDiskInfo->Initialize(m_currentVM)) {
+    if (!m_pDiskInfo->Initialize(m_proxyVMInfo)) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to initialize AmazonDiskInfo");
         // Dropped: a half-initialised registry kept here would pass as ready next time.
         m_pDiskInfo.reset();

@@ -5,8 +5,13 @@
 // when it is done; the handles handed to the framework point at the VM and
 // disk entries kept here.
 //
-// Thread-safety: the VM handle list is guarded by one lock; ReadVmdk may look
-// handles up from several reader threads while another disk closes.
+// Handles are checked against the registry before use: a handle whose VM was
+// disconnected (or that was never handed out) is refused, never followed.
+//
+// Thread-safety: one lock guards the VM list and every field of the VM and
+// disk entries, so ReadVmdk may look disks up from several reader threads
+// while another disk is opened or closed. Records are handed out as copies.
+// ConnectDisk does not hold the lock while it waits for the attachment.
 #include <memory>
 #include <mutex>
 #include <string>
@@ -53,35 +58,63 @@ public:
     // Adds a VM handle unless one with the instance id exists; false when the
     // record names no instance.
     bool Connect(const VMInfoStructs::SVMInfo& vm);
-    // Deletes the VM handle and its disk handles.
+    // Deletes the VM handle and its disk handles; handles into them are
+    // refused from then on.
     bool Disconnect(const VMInfoStructs::SVMInfo& vm);
+    // A disk already registered under its source volume id counts as success.
     bool RegisterDisk(const VMInfoStructs::SVMInfo& vm, const VMInfoStructs::SDisk& disk,
                       const std::string& transportMode, bool restore);
     // Returns the disk's state (0 when not found) and fills the handle.
     int GetDiskHandle(const std::string& vmName, const std::string& vmGuid, const std::string& sourceVolumeId,
                       VmdkHandle& handle, AmazonDiskInfo::AmazonDiskState& state);
     bool GetDiskInfo(const VmdkHandle& handle, VMInfoStructs::SDisk& disk, bool& restore);
+    // vmGuid empty: the handle's own VM.
     bool GetVMInfo(const VmdkHandle& handle, const std::string& vmGuid, VMInfoStructs::SVMInfo& vm);
     bool GetDiskReadInfo(const VmdkHandle& handle, std::string& snapshotId, std::string& region,
                          uint32_t& sectorSize);
+    // Empty for an unknown handle.
     std::string GetDiskTransportMode(const VmdkHandle& handle);
+    // 0 for an unknown handle.
     AmazonDiskInfo::AmazonDiskState GetDiskState(const VmdkHandle& handle);
     bool SetDiskState(const VmdkHandle& handle, AmazonDiskInfo::AmazonDiskState state);
+    // Attaches the disk's device volume to the attach target and waits for
+    // the attachment; disk receives the stored record. Refuses an open disk.
     bool ConnectDisk(const VMInfoStructs::SVMInfo& vm, VMInfoStructs::SDisk& disk);
+    // Marks an open disk closed (clearing its device name); any other state
+    // is left as it is and succeeds.
     bool CloseDisk(const VMInfoStructs::SVMInfo& vm, const VMInfoStructs::SDisk& disk);
     bool UpdateDisk(const VMInfoStructs::SVMInfo& vm, const VMInfoStructs::SDisk& disk);
+    // One entry per disk: the device volume id as name, the source volume id.
     bool GetDisks(const VMInfoStructs::SVMInfo& vm, std::vector<VMInfoStructs::SDisk>& disks);
+    // The only VM (there must be exactly one) and its disks' records.
+    bool GetLiveBrowseMountInfo(VMInfoStructs::SVMInfo& vm, std::vector<VMInfoStructs::SDisk>& disks);
     void AddDiskFailure(const std::string& volume, const std::string& message, bool flag);
     std::vector<SFailure> GetDiskFailures() const;
 
-    const VMInfoStructs::SVMInfo& AttachTarget() const { return m_attachTarget; }
+    // A copy: Initialize may run while readers look.
+    VMInfoStructs::SVMInfo AttachTarget() const;
     CAmazonTaskUtils* TaskUtils() const { return m_taskUtils; }
     void SetTaskUtils(CAmazonTaskUtils* taskUtils) { m_taskUtils = taskUtils; }
 
 private:
+    using VMHandle = AmazonDiskInfo::VMHandle;
+    using DiskHandle = AmazonDiskInfo::DiskHandle;
+
+    // All with m_lock held. Null when not found.
+    VMHandle* FindVM(const std::string& vmGuid) const;
+    static DiskHandle* FindDisk(const VMHandle& vm, const std::string& sourceVolumeId);
+    // The entries a handle points at, only when both are still registered.
+    bool Resolve(const VmdkHandle& handle, VMHandle*& vm, DiskHandle*& disk) const;
+    bool ResolveVM(const VmdkHandle& handle, VMHandle*& vm) const;
+    static void FillVMRecord(const VMHandle& h, VMInfoStructs::SVMInfo& vm);
+    // Clears what an attachment put into the stored record.
+    static void DisconnectDisk(const VMHandle& vm, DiskHandle& disk);
+    // Attach-target checks and the attach itself, without the lock.
+    bool AttachToTarget(const std::string& volumeId);
+
     CAmazonTaskUtils* m_taskUtils;
     VMInfoStructs::SVMInfo m_attachTarget;
     mutable std::recursive_mutex m_lock;
-    std::vector<std::unique_ptr<AmazonDiskInfo::VMHandle>> m_vms;
+    std::vector<std::unique_ptr<VMHandle>> m_vms;
     std::vector<SFailure> m_failures;
 };

@@ -279,7 +279,26 @@ private:
     // (declared by the staging work)
 
     // ---- disk access helpers (disk/) ----
-    // (declared by the disk-access work)
+    // Snapshot access for "EBS-DIRECT-API" disks, prepared at open and
+    // released at close.
+    bool FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region);
+    bool ClearSnapshotAccessInfo(const std::string& snapshotId);
+    // Every block read goes through here (several reader threads at once).
+    bool ReadSnapshotRange(const std::string& snapshotId, const std::string& region, long long offset,
+                           long long length, unsigned char* buffer);
+    // The bridge of block reads and snapshot access: its own connection to
+    // the source account, since a bridge serves one thread at a time and the
+    // job thread keeps using the others. Created on first use; only with
+    // m_readBridgeLock held. Null when it cannot connect.
+    CAmazonSDKBridge* ReadBridgeLocked();
+    // Closing an attached disk: detach, then for a backup delete the volume.
+    int CloseHotAddDisk(const SVMInfo& vm, SDisk& disk, bool restore);
+    // After a post-attach failure: detach the volume for the next attach pass.
+    void DetachForReattach(const SVMInfo& vm, SDisk& disk);
+    // The region of the proxy the volumes are attached to.
+    std::string DiskAccessRegion();
+    std::mutex m_readBridgeLock;
+    std::unique_ptr<CAmazonSDKBridge> m_pReadBridge;
 
     // ---- clean-up helpers (backup/) ----
     CAmazonSDKBridge* BridgeFor(bool useSourceAccount) const {

@@ -1,0 +1,93 @@
+// Block reads of a disk's snapshot and the snapshot access around them.
+// Reader threads of the data mover call ReadVmdk concurrently.
+#include <cstdint>
+#include <limits>
+
+#include "bridge/AmazonSDKBridge.h"
+#include "disk/AmazonDiskInfo.h"
+#include "disk/DiskGuard.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+#include "framework/KDPI.h"
+
+namespace {
+
+// The byte range of a read; false when it cannot be addressed: the offset
+// past what 64 bits hold, or a single read of 4 GiB or more.
+bool ByteRange(ULONGLONG startSector, unsigned int sectorCount, uint32_t sectorSize, long long& offset,
+               long long& length) {
+    constexpr uint64_t kMaxOffset = static_cast<uint64_t>(std::numeric_limits<long long>::max());
+    const uint64_t bytes = uint64_t{sectorCount} * sectorSize;
+    if (bytes > std::numeric_limits<uint32_t>::max()) return false;
+    if (sectorSize != 0 && startSector > (kMaxOffset - bytes) / sectorSize) return false;
+    offset = static_cast<long long>(startSector * sectorSize);
+    length = static_cast<long long>(bytes);
+    return true;
+}
+
+}  // namespace
+
+int CAmazonInfo::ReadVmdk(const VmdkHandle& handle, ULONGLONG startSector, unsigned int sectorCount, void* buffer) {
+    const char* fn = __PRETTY_FUNCTION__;
+    return AmazonDisk::Guarded(fn, 1, [&] {
+        if (!handle.vmHandle || !handle.diskHandle || !buffer || !m_pDiskInfo) {
+            EvDebug::Error(fn, "Cannot read: %s",
+                           !buffer ? "no buffer" : !m_pDiskInfo ? "Disk Info is null." : "invalid handle");
+            return 1;
+        }
+        std::string snapshotId, region;
+        uint32_t sectorSize = 0;
+        if (!m_pDiskInfo->GetDiskReadInfo(handle, snapshotId, region, sectorSize)) {
+            EvDebug::Error(fn, "Cannot read: the disk handle is not registered");
+            return 1;
+        }
+        long long offset = 0, length = 0;
+        if (!ByteRange(startSector, sectorCount, sectorSize, offset, length)) {
+            EvDebug::Error(fn, "Cannot read [%u] sectors of [%u] bytes from sector [%llu] of snapshot [%s]: "
+                           "the range cannot be addressed", sectorCount, sectorSize, startSector, snapshotId.c_str());
+            return 1;
+        }
+        return ReadSnapshotRange(snapshotId, region, offset, length, static_cast<unsigned char*>(buffer)) ? 0 : 1;
+    });
+}
+
+// The bridge serves reads for now, whichever access the settings ask for;
+// the plug-in's own direct client takes over here once it reads.
+bool CAmazonInfo::ReadSnapshotRange(const std::string& snapshotId, const std::string& region, long long offset,
+                                    long long length, unsigned char* buffer) {
+    std::lock_guard<std::mutex> guard(m_readBridgeLock);
+    CAmazonSDKBridge* bridge = ReadBridgeLocked();
+    return bridge && bridge->ReadFromSnapshot(snapshotId, region, offset, length, buffer);
+}
+
+bool CAmazonInfo::FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region) {
+    EvDebug::Debug(__PRETTY_FUNCTION__, "Filling access info for SnapshotId: [%s], region: [%s]", snapshotId.c_str(),
+                   region.c_str());
+    std::lock_guard<std::mutex> guard(m_readBridgeLock);
+    CAmazonSDKBridge* bridge = ReadBridgeLocked();
+    if (bridge && bridge->FillSnapshotAccessInfo(snapshotId, region)) return true;
+    if (bridge)
+        EvDebug::Error(__PRETTY_FUNCTION__, "Error [%s]", bridge->GetLastErrorString().c_str());
+    return false;
+}
+
+bool CAmazonInfo::ClearSnapshotAccessInfo(const std::string& snapshotId) {
+    EvDebug::Debug(__PRETTY_FUNCTION__, "Clearing access info SnapshotId: [%s]", snapshotId.c_str());
+    std::lock_guard<std::mutex> guard(m_readBridgeLock);
+    CAmazonSDKBridge* bridge = ReadBridgeLocked();
+    return bridge && bridge->ClearSnapshotAccessInfo(snapshotId);
+}
+
+CAmazonSDKBridge* CAmazonInfo::ReadBridgeLocked() {
+    if (m_pReadBridge && m_pReadBridge->IsConnected()) return m_pReadBridge.get();
+    auto bridge = NewBridge();
+    if (!bridge || !bridge->initialize(KDPI_Focus::getFocus(), KDPI_Focus::getAppName(), m_jobId)) return nullptr;
+    if (!m_webProxyHost.empty()) bridge->SetWebProxy(m_webProxyHost, m_webProxyUser, m_webProxyPassword, 0);
+    if (!bridge->Connect(m_strURL, m_strUser, m_strPassword)) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Cannot connect the block-read bridge. Error [%s]",
+                       bridge->GetLastErrorString().c_str());
+        return nullptr;
+    }
+    m_pReadBridge = std::move(bridge);
+    return m_pReadBridge.get();
+}
