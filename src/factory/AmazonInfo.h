@@ -276,7 +276,30 @@ private:
     // (declared by the backup-mount work)
 
     // ---- staging helpers (backup/: AMI, snapshots, volumes) ----
-    // (declared by the staging work)
+    // "bAmazonDoNotSetTagsOnIntermediateResources": snapshots and staged
+    // volumes get only the backup tag, none of their source volume's.
+    static bool DoNotTagIntermediateResources();
+    // True (error 4000 set, logged under where) once the job was cancelled.
+    bool StagingCancelled(const char* where);
+    // Hot-add stages volumes in the proxy's zone: its record must be known.
+    bool EnsureProxyRecordForStaging(MountCtx& ctx);
+    // Creates the backup AMI of ctx.vm without the excluded volumes and
+    // registers it before anything relies on it; an AMI that cannot be
+    // registered is deleted again. Sets ctx.amiId; error 17 on failure.
+    bool LaunchBackupAMI(MountCtx& ctx, const std::string& name, const std::string& description,
+                         const std::vector<std::string>& excludedVolumeIds);
+    // Copies each source volume's tags (but AWS's own) onto its snapshot.
+    void TagAMISnapshots(const SVMInfo& ami);
+    // True (and logged) when the disk stays out of the backup.
+    bool IsVolumeExcluded(MountCtx& ctx, const SDisk& disk, bool skipDataDisks, bool checkMarketplace);
+    // One disk of _CreateVolumesFromSnapshot: true when staged or skipped.
+    bool StageVolumeFromSnapshot(const std::string& instanceId, SDisk& disk, int mode, bool copySourceTags,
+                                 bool& recreated);
+    // A volume staged by an earlier run still exists; sets recreated if not.
+    bool StagedVolumeExists(const std::string& volumeId, bool& recreated);
+    std::map<std::string, std::string> StagedVolumeTags(const SDisk& disk, bool copySourceTags);
+    // A volume the registry refuses is deleted at once (error 24).
+    bool RegisterStagedVolume(int mode, const std::string& instanceId, const std::string& volumeId);
 
     // ---- disk access helpers (disk/) ----
     // Snapshot access for "EBS-DIRECT-API" disks, prepared at open and
