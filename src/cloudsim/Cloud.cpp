@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "cloudsim/DeviceSync.h"
+#include "cloudsim/SeedData.h"
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
@@ -24,6 +26,7 @@ namespace {
 const char kTag[] = "CloudSim";
 const char kStateFile[] = "state.json";
 const char kLockFile[] = "state.lock";
+const char kBlocksFolder[] = "blocks";
 // The generation marker is written at a fixed width so that a longer number
 // never leaves digits of a shorter one behind.
 constexpr size_t kMarkerWidth = 20;
@@ -107,7 +110,9 @@ private:
 
 std::shared_ptr<Cloud> Cloud::InMemory(const std::string& seedJson) {
     std::shared_ptr<Cloud> cloud(new Cloud());
+    cloud->m_store = std::make_unique<BlockStore>();
     cloud->m_state = ParseState(seedJson);
+    MaterializeSeedData(cloud->m_state, *cloud->m_store);
     cloud->m_loadedGeneration = cloud->m_state.generation;
     return cloud;
 }
@@ -117,10 +122,12 @@ std::shared_ptr<Cloud> Cloud::OpenFolder(const std::string& folder, const std::s
     if (!FwFile::MakeDirs(folder)) throw std::runtime_error(SysError("cannot create", folder));
     std::shared_ptr<Cloud> cloud(new Cloud());
     cloud->m_folder = folder;
+    cloud->m_store = std::make_unique<BlockStore>(FwFile::JoinPath(folder, kBlocksFolder));
     {
         std::lock_guard<std::recursive_mutex> guard(cloud->m_mutex);
         Transaction::FileLock lock(*cloud, true);
         RemoveLeftoverTempFiles(folder);
+        cloud->m_store->SweepTemporaries();
         if (FwFile::Exists(StatePath(folder))) {
             cloud->LoadLocked();
         } else {
@@ -129,6 +136,8 @@ std::shared_ptr<Cloud> Cloud::OpenFolder(const std::string& folder, const std::s
             if (!FwFile::ReadAll(seedFile, text))
                 throw std::runtime_error("no state in " + folder + " and cannot read seed file " + seedFile);
             cloud->m_state = ParseState(text);
+            // Blocks first: the state must never name one that is not stored.
+            MaterializeSeedData(cloud->m_state, *cloud->m_store);
             // A folder whose state file was removed still has its marker;
             // staying above it keeps other processes' change detection sound.
             int64_t marker = cloud->ReadDiskGenerationLocked();
@@ -166,6 +175,8 @@ void Cloud::LoadLocked() {
     std::string path = StatePath(m_folder);
     if (!FwFile::ReadAll(path, text)) throw std::runtime_error("cannot read cloud state " + path);
     m_state = ParseState(text);
+    // A hand-written state may still use the seed shorthand.
+    MaterializeSeedData(m_state, *m_store);
     // The state file's own generation, not the marker's: after a writer died
     // between the two, the marker is ahead and every later transaction
     // reloads until the next commit sets both again.
@@ -186,26 +197,44 @@ void Cloud::SaveLocked() {
 
 // Settling in a reader only changes this object's copy: it is what any later
 // transaction would compute for the same time, and the next writer commits it.
+// Settling that moves device files is different: files and state must change
+// together, so a reader leaves it to a writer and looks again.
 void Cloud::Read(const std::function<void(const State&)>& f) {
-    Transaction t(*this, false);
-    Settle(m_state, FwClock::NowMs());
-    f(m_state);
+    for (;;) {
+        {
+            Transaction t(*this, false);
+            int64_t now = FwClock::NowMs();
+            if (!DeviceSync::WorkDue(m_state, now)) {
+                Settle(m_state, now);
+                f(m_state);
+                return;
+            }
+        }
+        Write([](State&) {});
+    }
 }
 
+// Settles a copy, so that a change f refuses leaves neither the settling nor
+// its device files half-committed: the next transaction settles again.
 void Cloud::Write(const std::function<void(State&)>& f) {
     Transaction t(*this, true);
-    Settle(m_state, FwClock::NowMs());
     State work = m_state;
+    DeviceSync devices(*m_store);
+    devices.RemoveStale(work);
+    devices.Settle(work, FwClock::NowMs());
     f(work);
+    devices.Release(work);
     work.generation = m_state.generation + 1;
     std::swap(m_state, work);
-    if (m_folder.empty()) return;
-    try {
-        SaveLocked();
-    } catch (...) {
-        std::swap(m_state, work);
-        throw;
+    if (!m_folder.empty()) {
+        try {
+            SaveLocked();
+        } catch (...) {
+            std::swap(m_state, work);
+            throw;
+        }
     }
+    devices.Committed();
 }
 
 FaultHit Cloud::CheckFaults(const std::string& operation) {

@@ -5,11 +5,18 @@
 // excludes other processes; a folder-backed cloud reloads the state when
 // another process changed it and commits it by atomic replacement, so a
 // process killed mid-write leaves the previous state readable.
+//
+// Block contents live outside the state, in a content-addressed store (in
+// memory, or <folder>/blocks); the state holds block maps of ids. Seed data
+// shorthand is turned into blocks when a seed or state is loaded.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "cloudsim/BlockStore.h"
 #include "cloudsim/CloudState.h"
 
 namespace cloudsim {
@@ -37,7 +44,9 @@ public:
     void Write(const std::function<void(State&)>& f);
 
     // Both run Settle() with the framework clock's time first, so a reader
-    // sees every change whose time has come.
+    // sees every change whose time has come. Settling that publishes or
+    // releases a proxy device (see DeviceSync.h) is always committed: a
+    // reader that meets it runs an empty Write first.
 
     // Counts a call of a named operation against the fault rules and tells
     // which rules this call hit (a rule hits the nth call, or every call when
@@ -50,6 +59,21 @@ public:
     void ClearFaults();
 
     const std::string& Folder() const { return m_folder; }
+
+    // ---- block data, for tests and the host program's checks ----
+    // Each throws std::runtime_error for an unknown id or a range beyond the
+    // volume's or snapshot's size. A volume published as a proxy device is
+    // read and written through its device file.
+    // The bytes [offset, offset + length); zeros where nothing is allocated.
+    std::string ReadVolume(const std::string& volumeId, int64_t offset, int64_t length);
+    std::string ReadSnapshot(const std::string& snapshotId, int64_t offset, int64_t length);
+    // The guest changing its data: blocks written all zeros become unallocated.
+    void WriteVolume(const std::string& volumeId, int64_t offset, const std::string& data);
+    // Indexes of the allocated blocks, ascending.
+    std::vector<int64_t> VolumeBlocks(const std::string& volumeId);
+    std::vector<int64_t> SnapshotBlocks(const std::string& snapshotId);
+    // The store the block maps' ids point into.
+    BlockStore& Blocks() { return *m_store; }
 
 private:
     class Transaction;             // holds both locks; reloads a changed folder state
@@ -66,6 +90,7 @@ private:
     int64_t m_loadedGeneration = -1;
     int m_depth = 0;               // open transactions of the owning thread (they must not nest)
     State m_state;
+    std::unique_ptr<BlockStore> m_store;
 };
 
 // Seed and state JSON conversion.

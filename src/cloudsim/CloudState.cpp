@@ -1,5 +1,6 @@
 #include "cloudsim/CloudState.h"
 
+#include <cctype>
 #include <cstdio>
 #include <set>
 #include <stdexcept>
@@ -212,6 +213,7 @@ Account ParseAccount(const json& j, const std::string& where) {
     f.Get("canonicalId", a.canonicalId);
     f.Get("partition", a.partition);
     f.Get("defaultRegion", a.defaultRegion);
+    f.Get("deniedActions", a.deniedActions);
     Require(a.id, where + ".id");
     return a;
 }
@@ -264,6 +266,54 @@ Transition ParseTransition(const Fields& parent, const char* key) {
     return t;
 }
 
+// Blocks must lie within the data they belong to.
+void CheckBlockIndex(int64_t index, int64_t sizeBytes, const std::string& where) {
+    if (index < 0 || index >= (sizeBytes + kBlockSize - 1) / kBlockSize)
+        Fail(where, "block " + std::to_string(index) + " lies outside " + std::to_string(sizeBytes) + " bytes");
+}
+
+bool IsContentId(const std::string& id) {
+    if (id.size() != 64) return false;
+    for (char c : id)
+        if (!std::isxdigit(static_cast<unsigned char>(c)) || std::isupper(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+// A block map is an object of decimal block index -> content id.
+BlockMap ParseBlockMap(const Fields& parent, const char* key, int64_t sizeBytes) {
+    BlockMap map;
+    const json* j = parent.Find(key);
+    if (!j) return map;
+    std::string where = parent.Where(key);
+    if (!j->is_object()) Fail(where, "expected an object of block index to content id");
+    for (auto it = j->begin(); it != j->end(); ++it) {
+        const std::string& index = it.key();
+        if (index.empty() || index.size() > 15 || index.find_first_not_of("0123456789") != std::string::npos)
+            Fail(where, "block index '" + index + "' is not a number");
+        if (!it.value().is_string() || !IsContentId(it.value().get<std::string>()))
+            Fail(where + "." + index, "expected a content id (64 lower-case hex digits)");
+        int64_t n = std::stoll(index);
+        CheckBlockIndex(n, sizeBytes, where);
+        map[n] = it.value().get<std::string>();
+    }
+    return map;
+}
+
+SeedData ParseSeedData(const Fields& parent, const char* key, int64_t sizeBytes) {
+    SeedData seed;
+    const json* j = parent.Find(key);
+    if (!j) return seed;
+    Fields f(*j, parent.Where(key));
+    f.Get("text", seed.text);
+    f.Each("blocks", [&](const json& item, const std::string& where) {
+        if (!item.is_number_integer()) Fail(where, "expected a block index");
+        CheckBlockIndex(item.get<int64_t>(), sizeBytes, where);
+        seed.blocks.push_back(item.get<int64_t>());
+    });
+    if (!seed.Empty()) Require(seed.text, parent.Where(key) + ".text");
+    return seed;
+}
+
 VolumeModification ParseModification(const Fields& parent, const char* key) {
     VolumeModification m;
     const json* j = parent.Find(key);
@@ -303,8 +353,12 @@ Volume ParseVolume(const json& j, const std::string& where) {
     f.Get("outpostArn", v.outpostArn);
     v.pending = ParseTransition(f, "pending");
     v.modification = ParseModification(f, "modification");
+    f.Get("productCodes", v.productCodes);
+    f.Get("devicePath", v.devicePath);
     Require(v.id, where + ".id");
     if (v.sizeBytes < 0) Fail(where + ".sizeBytes", "negative size");
+    v.blocks = ParseBlockMap(f, "blocks", v.sizeBytes);
+    v.seed = ParseSeedData(f, "data", v.sizeBytes);
     return v;
 }
 
@@ -328,6 +382,8 @@ Snapshot ParseSnapshot(const json& j, const std::string& where) {
     s.pending = ParseTransition(f, "pending");
     Require(s.id, where + ".id");
     if (s.sizeBytes < 0) Fail(where + ".sizeBytes", "negative size");
+    s.blocks = ParseBlockMap(f, "blocks", s.sizeBytes);
+    s.seed = ParseSeedData(f, "data", s.sizeBytes);
     return s;
 }
 
@@ -599,6 +655,16 @@ void PutTransition(json& obj, const char* key, const Transition& t) {
     obj[key] = std::move(j);
 }
 
+// Only what a resource has: an empty volume adds nothing to the state.
+void PutBlockData(json& obj, const BlockMap& blocks, const SeedData& seed) {
+    if (!blocks.empty()) {
+        json jb = json::object();
+        for (const auto& [index, id] : blocks) jb[std::to_string(index)] = id;
+        obj["blocks"] = std::move(jb);
+    }
+    if (!seed.Empty()) obj["data"] = {{"text", seed.text}, {"blocks", seed.blocks}};
+}
+
 json TimingJson(const Timing& t) {
     return {{"volumeCreateMs", t.volumeCreateMs}, {"attachMs", t.attachMs},
             {"detachMs", t.detachMs},             {"deleteMs", t.deleteMs},
@@ -627,6 +693,9 @@ json VolumeJson(const Volume& v) {
                {"snapshotId", v.snapshotId},
                {"outpostArn", v.outpostArn}};
     if (v.usedBytes >= 0) jv["usedBytes"] = v.usedBytes;
+    if (!v.productCodes.empty()) jv["productCodes"] = v.productCodes;
+    if (!v.devicePath.empty()) jv["devicePath"] = v.devicePath;
+    PutBlockData(jv, v.blocks, v.seed);
     PutTransition(jv, "pending", v.pending);
     const VolumeModification& m = v.modification;
     if (!m.state.empty()) {
@@ -690,6 +759,7 @@ json SnapshotJson(const Snapshot& s) {
                {"tags", s.tags},
                {"createdMs", s.createdMs},
                {"isPublic", s.isPublic}};
+    PutBlockData(js, s.blocks, s.seed);
     PutTransition(js, "pending", s.pending);
     return js;
 }
@@ -729,6 +799,7 @@ State ParseState(const std::string& text) {
     f.Get("generation", s.generation);
     f.Get("nextId", s.nextId);
     f.Get("proxyInstanceId", s.proxyInstanceId);
+    f.Get("staleDevices", s.staleDevices);
     if (const json* t = f.Find("timing")) s.timing = ParseTiming(*t, "state.timing");
 
     std::set<std::string> seen;
@@ -803,14 +874,18 @@ std::string SerializeState(const State& s) {
     root["nextId"] = s.nextId;
     root["proxyInstanceId"] = s.proxyInstanceId;
     root["timing"] = TimingJson(s.timing);
+    if (!s.staleDevices.empty()) root["staleDevices"] = s.staleDevices;
     json& accounts = root["accounts"] = json::array();
-    for (const auto& a : s.accounts)
-        accounts.push_back({{"id", a.id},
-                            {"accessKey", a.accessKey},
-                            {"secretKey", a.secretKey},
-                            {"canonicalId", a.canonicalId},
-                            {"partition", a.partition},
-                            {"defaultRegion", a.defaultRegion}});
+    for (const auto& a : s.accounts) {
+        json ja = {{"id", a.id},
+                   {"accessKey", a.accessKey},
+                   {"secretKey", a.secretKey},
+                   {"canonicalId", a.canonicalId},
+                   {"partition", a.partition},
+                   {"defaultRegion", a.defaultRegion}};
+        if (!a.deniedActions.empty()) ja["deniedActions"] = a.deniedActions;
+        accounts.push_back(std::move(ja));
+    }
     json& regions = root["regions"] = json::array();
     for (const auto& r : s.regions) {
         json jr = {{"name", r.name}, {"zones", r.zones}};

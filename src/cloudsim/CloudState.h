@@ -16,6 +16,25 @@
 
 namespace cloudsim {
 
+// Volumes and snapshots hold their data in blocks of this size, the block
+// size of the EBS direct APIs.
+constexpr int64_t kBlockSize = 524288;
+
+// Block index -> id of the block's content in the cloud's block store (see
+// BlockStore.h). An index missing from the map reads as zeros, so a large
+// volume holding little data costs little.
+using BlockMap = std::map<int64_t, std::string>;
+
+// Seed shorthand for block data: the listed blocks hold a recognisable
+// pattern made of text and the block index (see SeedData.h). A cloud turns it
+// into a BlockMap when it loads a seed; parsed states keep it until then.
+struct SeedData {
+    std::string text;
+    std::vector<int64_t> blocks;
+
+    bool Empty() const { return blocks.empty(); }
+};
+
 struct Account {
     std::string id;              // 12 digits
     std::string accessKey;
@@ -23,6 +42,9 @@ struct Account {
     std::string canonicalId;
     std::string partition = "aws";
     std::string defaultRegion;
+    // IAM actions the account's credentials may not run ("ebs:GetSnapshotBlock";
+    // a trailing "*" denies every action it prefixes).
+    std::vector<std::string> deniedActions;
 };
 
 struct Region {
@@ -94,6 +116,12 @@ struct Volume {
     std::string outpostArn;
     Transition pending;                  // to: available, in-use or deleted
     VolumeModification modification;
+    std::vector<std::string> productCodes;  // AWS Marketplace codes; such a volume stays with its instance
+    BlockMap blocks;                     // the volume's data, unless devicePath is set
+    SeedData seed;
+    // The device file the cloud published the volume's data as, while it is
+    // attached to the proxy; the file, not blocks, then holds the live data.
+    std::string devicePath;
 
     int64_t UsedBytes() const { return usedBytes < 0 ? sizeBytes : usedBytes; }
     // "attaching", "attached", "detaching" or "" (not attached).
@@ -116,6 +144,10 @@ struct Snapshot {
     int64_t createdMs = 0;
     bool isPublic = false;               // visible to every account
     Transition pending;                  // to: completed
+    // The volume's data as it was when the snapshot completed (until then,
+    // as it was when the snapshot started).
+    BlockMap blocks;
+    SeedData seed;
 };
 
 struct Image {
@@ -286,6 +318,10 @@ struct State {
     std::string proxyInstanceId;         // the machine the agent runs on, if an instance
     std::vector<FaultRule> faults;
     int64_t nextId = 1;                  // seeds generated resource ids
+    // Device files of volumes no longer published, to be removed; kept in
+    // the state so that a process killed after the commit that unpublished
+    // them still has them removed by the next one.
+    std::vector<std::string> staleDevices;
 
     const Account* FindAccountByKey(const std::string& accessKey) const;
     const Account* FindAccount(const std::string& id) const;
@@ -303,7 +339,8 @@ struct State {
 };
 
 // Applies every transition due at nowMs: volumes finish creating, attaching,
-// detaching and deleting; snapshots and images complete (or fail);
+// detaching and deleting; snapshots and images complete (or fail), a
+// completing snapshot taking its volume's block map;
 // modifications advance; instances start, stop and terminate and pass their
 // status checks. Idempotent for a given time.
 void Settle(State& state, int64_t nowMs);

@@ -81,6 +81,9 @@ void Settle(State& s, int64_t now) {
         if (!snap.pending.Due(now)) continue;
         snap.state = snap.pending.fault == "error" ? "error" : snap.pending.to;
         snap.pending = {};
+        // A volume deleted meanwhile leaves the snapshot the data it started with.
+        auto volume = s.volumes.find(snap.volumeId);
+        if (snap.state == "completed" && volume != s.volumes.end()) snap.blocks = volume->second.blocks;
     }
     for (auto& [id, image] : s.images) {
         if (!image.pending.Due(now)) continue;

@@ -177,7 +177,8 @@ TEST_F(CloudTest, WriterKilledMidCommitNeverCorruptsTheState) {
         // Opening also sweeps away what the dead writer was half-way through.
         std::vector<std::string> names;
         ASSERT_TRUE(FwFile::ListDir(folder, names));
-        for (const auto& name : names) EXPECT_TRUE(name == "state.json" || name == "state.lock") << name;
+        for (const auto& name : names)
+            EXPECT_TRUE(name == "state.json" || name == "state.lock" || name == "blocks") << name;
     }
     close(lockFd);
 }
