@@ -1,30 +1,182 @@
-// Block data of volumes and snapshots, and the bridge's direct reads.
+// Block data of snapshots (direct reads and block lists with their tokens),
+// the permission and Marketplace checks, and a volume's descriptive metadata.
 #include "bridge/BridgeImpl.h"
+#include "cloudsim/BlockStore.h"
+#include "cloudsim/BlockToken.h"
 
-bool CAmazonSDKBridge::ReadFromSnapshot(const std::string&, const std::string&, long long, long long, unsigned char*) {
-    return m_impl->NotImplemented("ReadFromSnapshot");
+using namespace bridgeimpl;
+using cloudsim::Snapshot;
+using cloudsim::State;
+using cloudsim::Volume;
+
+namespace {
+
+const int64_t kGiB = 1024LL * 1024 * 1024;
+
+// A snapshot whose data can be read: visible to the account, in the region
+// the call names, and completed.
+template <class Impl>  // CAmazonSDKBridge::Impl, private to the class
+const Snapshot* ReadableSnapshot(const Impl& d, const State& s, const std::string& snapshotId,
+                                 const std::string& region, std::string& error) {
+    std::string where;
+    if (!d.ResolveRegion(s, region, where, error)) return nullptr;
+    const Snapshot* snap = FindVisible(s.snapshots, snapshotId, d.accountId, where);
+    if (!snap) {
+        Err(error, SnapshotNotFound(snapshotId));
+        return nullptr;
+    }
+    if (snap->state != "completed") {
+        Err(error, "IncorrectState: Snapshot " + snapshotId + " is not completed");
+        return nullptr;
+    }
+    return snap;
 }
-bool CAmazonSDKBridge::GetDirectSnapshotAccessInfo(const std::string&, const std::string&, int&,
-                                                   std::vector<SAwsEbsBlockInfo>&) {
-    return m_impl->NotImplemented("GetDirectSnapshotAccessInfo");
+
+// IAM compares actions without regard to case; "ebs:*" covers every ebs action.
+bool Denied(const std::vector<std::string>& denied, const std::string& action) {
+    std::string wanted = Lower(action);
+    for (const auto& rule : denied) {
+        std::string pattern = Lower(rule);
+        if (pattern == wanted) return true;
+        if (!pattern.empty() && pattern.back() == '*' && wanted.compare(0, pattern.size() - 1, pattern, 0,
+                                                                        pattern.size() - 1) == 0)
+            return true;
+    }
+    return false;
 }
-bool CAmazonSDKBridge::FillSnapshotAccessInfo(const std::string&, const std::string&) {
-    return m_impl->NotImplemented("FillSnapshotAccessInfo");
+
+}  // namespace
+
+bool CAmazonSDKBridge::ReadFromSnapshot(const std::string& snapshotId, const std::string& region, long long offset,
+                                        long long length, unsigned char* buffer) {
+    Impl& d = *m_impl;
+    return d.Run("ReadFromSnapshot", true, [&](std::string& error) {
+        cloudsim::BlockMap blocks;
+        bool ok = d.Look([&](const State& s) {
+            const Snapshot* snap = ReadableSnapshot(d, s, snapshotId, region, error);
+            if (!snap) return false;
+            if (offset < 0 || length < 0 || offset > snap->sizeBytes || length > snap->sizeBytes - offset)
+                return Err(error, "ValidationException: The range of " + std::to_string(length) + " bytes at " +
+                                      std::to_string(offset) + " lies beyond the end of snapshot " + snapshotId);
+            if (length > 0 && !buffer) return Err(error, "ValidationException: No buffer to read into");
+            blocks = snap->blocks;
+            return true;
+        });
+        // Stored blocks never change, so the copy is read outside the lock.
+        if (ok) cloudsim::ReadBlocks(d.cloud->Blocks(), blocks, offset, length, reinterpret_cast<char*>(buffer));
+        return ok;
+    });
 }
-bool CAmazonSDKBridge::ClearSnapshotAccessInfo(const std::string&) {
-    return m_impl->NotImplemented("ClearSnapshotAccessInfo");
+
+bool CAmazonSDKBridge::GetDirectSnapshotAccessInfo(const std::string& snapshotId, const std::string& region,
+                                                   int& blockSize, std::vector<SAwsEbsBlockInfo>& blocks) {
+    Impl& d = *m_impl;
+    return d.Run("GetDirectSnapshotAccessInfo", true, [&](std::string& error) {
+        return d.Look([&](const State& s) {
+            const Snapshot* snap = ReadableSnapshot(d, s, snapshotId, region, error);
+            if (!snap) return false;
+            blockSize = static_cast<int>(cloudsim::kBlockSize);
+            blocks.clear();
+            for (const auto& [index, id] : snap->blocks) {
+                SAwsEbsBlockInfo info;
+                info.blockIndex = index;
+                info.blockToken = cloudsim::BlockToken(snapshotId, index);
+                blocks.push_back(info);
+            }
+            return true;
+        });
+    });
 }
-bool CAmazonSDKBridge::CheckPermissions(const std::vector<std::string>&, bool&) {
-    return m_impl->NotImplemented("CheckPermissions");
+
+bool CAmazonSDKBridge::FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region) {
+    Impl& d = *m_impl;
+    return d.Run("FillSnapshotAccessInfo", true, [&](std::string& error) {
+        bool ok = d.Look([&](const State& s) { return ReadableSnapshot(d, s, snapshotId, region, error) != nullptr; });
+        if (ok) d.preparedSnapshots.insert(snapshotId);
+        return ok;
+    });
 }
-bool CAmazonSDKBridge::IsMarketPlaceVolume(const std::string&, const std::string&) {
-    return m_impl->NotImplemented("IsMarketPlaceVolume");
+
+bool CAmazonSDKBridge::ClearSnapshotAccessInfo(const std::string& snapshotId) {
+    Impl& d = *m_impl;
+    return d.Run("ClearSnapshotAccessInfo", false, [&](std::string& error) {
+        if (d.preparedSnapshots.erase(snapshotId)) return true;
+        return Err(error, "InvalidParameterValue: No access information for snapshot " + snapshotId);
+    });
 }
-bool CAmazonSDKBridge::GetDiskMetadata(const std::string&, const std::string&,
-                                       std::vector<VMInfoStructs::SDiskMetadataInfo>&) {
-    return m_impl->NotImplemented("GetDiskMetadata");
+
+bool CAmazonSDKBridge::CheckPermissions(const std::vector<std::string>& actions, bool& allowed) {
+    Impl& d = *m_impl;
+    allowed = false;
+    return d.Run("CheckPermissions", true, [&](std::string& error) {
+        return d.Look([&](const State& s) {
+            const cloudsim::Account* account = s.FindAccount(d.accountId);
+            if (!account) return Err(error, "InvalidClientTokenId: The security token included in the request is invalid.");
+            allowed = true;
+            for (const auto& action : actions)
+                if (Denied(account->deniedActions, action) || d.Effect({action}) == "error") allowed = false;
+            return true;
+        });
+    });
 }
-std::string CAmazonSDKBridge::GetRegionFromZone(const std::string&) {
-    m_impl->NotImplemented("GetRegionFromZone");
-    return std::string();
+
+bool CAmazonSDKBridge::IsMarketPlaceVolume(const std::string& volumeId, const std::string& region) {
+    Impl& d = *m_impl;
+    bool marketplace = false;
+    bool ok = d.Run("IsMarketPlaceVolume", true, [&](std::string& error) {
+        return d.Look([&](const State& s) {
+            std::string where;
+            if (!d.ResolveRegion(s, region, where, error)) return false;
+            const Volume* v = FindOwned(s.volumes, volumeId, d.accountId, where);
+            if (!v) return Err(error, VolumeNotFound(volumeId));
+            marketplace = !v->productCodes.empty();
+            return true;
+        });
+    });
+    return ok && marketplace;
+}
+
+bool CAmazonSDKBridge::GetDiskMetadata(const std::string& volumeId, const std::string& region,
+                                       std::vector<VMInfoStructs::SDiskMetadataInfo>& metadata) {
+    Impl& d = *m_impl;
+    return d.Run("GetDiskMetadata", true, [&](std::string& error) {
+        return d.Look([&](const State& s) {
+            std::string where;
+            if (!d.ResolveRegion(s, region, where, error)) return false;
+            const Volume* v = FindOwned(s.volumes, volumeId, d.accountId, where);
+            if (!v) return Err(error, VolumeNotFound(volumeId));
+            // Named and valued as DescribeVolumes reports them (size in GiB).
+            const std::pair<const char*, std::string> entries[] = {
+                {"VolumeType", v->type},
+                {"Size", std::to_string(v->sizeBytes / kGiB)},
+                {"Iops", std::to_string(v->iops)},
+                {"Encrypted", v->encrypted ? "true" : "false"},
+                {"KmsKeyId", v->kmsKeyId},
+                {"State", v->state},
+                {"AvailabilityZone", v->zone},
+            };
+            metadata.clear();
+            for (const auto& [name, value] : entries) {
+                VMInfoStructs::SDiskMetadataInfo info;
+                info.name = name;
+                info.value = value;
+                metadata.push_back(info);
+            }
+            return true;
+        });
+    });
+}
+
+std::string CAmazonSDKBridge::GetRegionFromZone(const std::string& zone) {
+    Impl& d = *m_impl;
+    std::string region;
+    d.Run("GetRegionFromZone", false, [&](std::string& error) {
+        return d.Look([&](const State& s) {
+            const cloudsim::Region* r = s.RegionOfZone(zone);
+            if (!r) return Err(error, InvalidZone(zone));
+            region = r->name;
+            return true;
+        });
+    });
+    return region;
 }

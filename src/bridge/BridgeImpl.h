@@ -6,6 +6,7 @@
 #include <exception>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -140,6 +141,7 @@ struct CAmazonSDKBridge::Impl {
     std::vector<VMInfoStructs::SHostInfo> hostList;
     std::vector<VMInfoStructs::SVMInfo> vmList;
     cloudsim::FaultHit hit;    // the fault rules the running call hit
+    std::set<std::string> preparedSnapshots;  // FillSnapshotAccessInfo'd, not yet cleared
 
     bool Fail(const char* op, const std::string& error) {
         lastError = error;

@@ -260,6 +260,7 @@ bool CAmazonSDKBridge::CreateVirtualMachine(SVMInfo& vm, std::string& out, bool 
                 v.deleteOnTermination = root;
                 v.createdMs = now;
                 v.snapshotId = snap->id;
+                v.blocks = snap->blocks;
                 s.volumes[v.id] = v;
                 inst.volumeIds.push_back(v.id);
             }

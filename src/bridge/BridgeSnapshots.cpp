@@ -27,6 +27,7 @@ Snapshot SnapshotOf(const Volume& v, const std::string& id, const std::string& d
     snap.state = "pending";
     snap.description = description;
     snap.createdMs = now;
+    snap.blocks = v.blocks;
     return snap;
 }
 

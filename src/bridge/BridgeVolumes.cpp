@@ -157,6 +157,7 @@ bool CAmazonSDKBridge::CreateVolume(const std::string& snapshotId, const std::st
             v.zone = zone;
             v.usedBytes = std::min(snap->sizeBytes, v.sizeBytes);
             v.snapshotId = snap->id;
+            v.blocks = snap->blocks;
             v.outpostArn = outpostArn;
             v.state = "creating";
             v.createdMs = d.Now();
