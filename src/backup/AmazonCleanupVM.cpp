@@ -8,8 +8,8 @@ int CAmazonInfo::CleanupVM(MountCtx& ctx) {
     try {
         SetLastVMError(0);
         EvDebug::Debug(__PRETTY_FUNCTION__, "Doing clean up. Cleanup string [%s]", ctx.cleanupString.c_str());
+        if (!PrepareProxySide(ctx)) return 0;
         overrideSDKRegion(GetProxyRegion());
-        if (!_InitMount()) return 0;
         // The entry is usually a dead job's; when the job that registered it
         // still runs in this process it is cleaned all the same.
         std::string path;

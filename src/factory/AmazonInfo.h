@@ -273,7 +273,33 @@ private:
     int VMOperationFailed(const char* where, const std::string& message);
 
     // ---- backup mount helpers (backup/: feasibility, mode, unmount) ----
-    // (declared by the backup-mount work)
+    // Branches whose work has not landed: each fails with kErrNotSupported
+    // and a text naming the branch, so that a job never reports a mount or
+    // an unmount it did not do.
+    int MountVM_Snap_Backup(const MountCtx& ctx);
+    int _MountVMLiveBrowsePseudoMount(const MountCtx& ctx);
+    int _MountVM_SNAP(MountCtx& ctx);
+    int CleanupMountedVM_BackupToTape(MountCtx& ctx);
+    int _DownloadVMConfigFile(const std::string& mountPath, const MountCtx& ctx);
+    bool PopulateVMInfoFromSnapBackupXml(MountCtx& ctx, SVMInfo& vm);
+    int AttachVolumesForLiveBrowse(MountCtx& ctx);
+    int NotBuiltYet(const char* branch);
+    // The steps of _MountVM after staging.
+    void StartChangeTracking(MountCtx& ctx);
+    int FinishLiveBrowseMount(MountCtx& ctx);
+    // Hot-add of another account's instance needs its snapshots copied or
+    // shared with the proxy's account, which is not available yet.
+    bool HotaddBlockedAcrossAccounts() const { return m_bCrossAccount; }
+    // Unmount and clean-up need the proxy record (unless direct read) and
+    // the mount machinery.
+    bool PrepareProxySide(const MountCtx& ctx);
+    // The instance's tags, read in its region.
+    bool GetTagsInRegion(const std::string& resource, const std::string& region,
+                         std::map<std::string, std::string>& tags);
+    void LogDiskMetadata(const SVMInfo& vm);
+    void ParseGuestOS(SVMInfo& vm);
+    // "us-east-1" for "us-east-1a": the zone without its final letter.
+    static std::string RegionFromZone(const std::string& zone);
 
     // ---- staging helpers (backup/: AMI, snapshots, volumes) ----
     // "bAmazonDoNotSetTagsOnIntermediateResources": snapshots and staged

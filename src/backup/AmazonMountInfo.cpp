@@ -1,0 +1,101 @@
+// What the framework backs up of a mounted instance: its disks and its
+// configuration file.
+#include "backup/MountModes.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+#include "framework/FileUtils.h"
+
+using namespace AmazonMount;
+
+namespace {
+constexpr DiskType_t kDiskItem = 1;
+constexpr DiskType_t kFileItem = 0;
+constexpr int32_t kThroughProxy = 27;
+constexpr uint64_t kFileAttribute = 4;
+
+VMInfoStructs::SMountInfoFull Item(int32_t kind, const VMInfoStructs::SDisk& disk) {
+    VMInfoStructs::SMountInfoFull item;
+    item.kind = kind;
+    item.disks.push_back(disk);
+    return item;
+}
+}  // namespace
+
+int CAmazonInfo::GetFileMountInfo(const MountCtx&, std::vector<VMInfoStructs::SMountInfoFile>&) {
+    EvDebug::Error(__PRETTY_FUNCTION__, "Not supported on linux");
+    SetLastVMError(kErrNotSupported);
+    return 0;
+}
+
+int CAmazonInfo::GetFullMountInfo(const MountCtx& ctx, std::vector<VMInfoStructs::SMountInfoFull>& items) {
+    try {
+        SetLastVMError(0);
+        EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "<<Start");
+        if (!GetFullMountInfoDisks(ctx, items)) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "GetFullMountInfoDisks failed.");
+            return 0;
+        }
+        if (!GetFullMountInfoConfigFiles(ctx, items)) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "GetFullMountInfoConfigFiles failed.");
+            return 0;
+        }
+        EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "<<End");
+        return 1;
+    } catch (const std::exception& e) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Full mount information failed: %s", e.what());
+    }
+    return 0;
+}
+
+int CAmazonInfo::GetFullMountInfoDisks(const MountCtx& ctx, std::vector<VMInfoStructs::SMountInfoFull>& items) {
+    for (const auto& disk : ctx.vm.disks) {
+        if (disk.name.empty() || disk.filtered) continue;
+        SDisk item;
+        item.name = disk.name;
+        item.volumeId = disk.volumeId;
+        item.itemId = disk.volumeId;
+        item.itemName = disk.displayName.empty() ? disk.volumeId : disk.displayName;
+        item.diskType = kDiskItem;
+        item.typeCode = kThroughProxy;
+        item.capacity = item.allocatedCapacity = disk.size;
+        item.isOSDisk = disk.isOSDisk;
+        if (ctx.cbtEnabled) item.snapshotIdCbt = disk.snapshotIdCbt;
+        items.push_back(Item(kDiskItem, item));
+    }
+    return 1;
+}
+
+int CAmazonInfo::GetFullMountInfoConfigFiles(const MountCtx& ctx, std::vector<VMInfoStructs::SMountInfoFull>& items) {
+    if (IsSnapBackup(ctx)) {
+        EvDebug::Debug(__PRETTY_FUNCTION__, "For snap job, configuration file is put in index. No need to backup.");
+        return 1;
+    }
+    if (IsIndexingV2Copy(ctx)) return NotBuiltYet("Backup copy from indexing V2 metadata");
+    const std::string path = VMConfigFilePath(ctx.mountPath, ctx.effectiveVMGuid);
+    const int64_t size = FwFile::FileSize(path);
+    if (size < 0) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Config file [%s] does not exist.", path.c_str());
+        return 0;
+    }
+    SDisk file;
+    file.name = path;
+    file.itemId = file.itemName = path.substr(path.rfind('/') + 1);
+    file.diskType = kFileItem;
+    file.typeCode = 0;
+    file.attributes = kFileAttribute;
+    file.capacity = file.allocatedCapacity = size;
+    items.push_back(Item(kFileItem, file));
+    return 1;
+}
+
+int CAmazonInfo::CollectMetadata(MountCtx&) { return 1; }
+
+// Change tracking has not landed, so there is no change id to record: the
+// next backup of the instance reads it in full as this one did.
+int CAmazonInfo::PostBackupVM(MountCtx& ctx) {
+    if (!ctx.cbtEnabled) return 1;
+    EvDebug::Error(__PRETTY_FUNCTION__, "Change tracking is not available yet; no change id is kept for [%s].",
+                   ctx.effectiveVMGuid.c_str());
+    ctx.cbtEnabled = false;
+    return 1;
+}

@@ -1,0 +1,108 @@
+// The framework's backup mount: the dispatcher and the steps around staging.
+#include "backup/MountErrors.h"
+#include "backup/MountModes.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+
+using namespace AmazonMount;
+
+namespace {
+const char* TrueFalse(bool value) { return value ? "True" : "False"; }
+}  // namespace
+
+int CAmazonInfo::MountVM(MountCtx& ctx) {
+    int result = 0;
+    try {
+        result = _MountVM(ctx);
+    } catch (const std::exception& e) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Mount failed: %s", e.what());
+    } catch (...) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Mount failed");
+    }
+    if (result == 0) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Instance [%s] failed to mount", ctx.effectiveVMGuid.c_str());
+        // Whatever staging made is undone now rather than by a later clean-up.
+        UnmountVM(ctx);
+        return 0;
+    }
+    EvDebug::Debug(__PRETTY_FUNCTION__, "Instance [%s] successfully mounted", ctx.effectiveVMGuid.c_str());
+    return result;
+}
+
+int CAmazonInfo::_MountVM(MountCtx& ctx) {
+    SetLastVMError(0);
+    EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2,
+                      "MountCtx Flags:: IndexingV2:[%s], snapBackup:[%s], backupToTape:[%s], liveBowse:[%s], "
+                      "liveRestore:[%s], liveMountSnap:[%s], transportMode:[%s], m_bESXProxylessLiveBrowseMount:[%s]",
+                      TrueFalse(ctx.indexingV2), TrueFalse(ctx.snapBackup), TrueFalse(ctx.backupToTape),
+                      TrueFalse(ctx.liveBrowse), TrueFalse(ctx.liveRestore), TrueFalse(ctx.liveMountSnap),
+                      ctx.transportMode.c_str(), TrueFalse(ctx.proxylessLiveBrowseMount));
+    if (IsSnapBackup(ctx)) return MountVM_Snap_Backup(ctx);
+    if (ctx.proxylessLiveBrowseMount) return _MountVMLiveBrowsePseudoMount(ctx);
+    if (!PreMount(ctx)) return 0;
+    if (ctx.transportMode == kModeHotadd && !CheckLVMetaDDisabled()) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "lvmetad is enabled. Need to disable and stop lvmetad");
+        SetLastVMError(AmazonMountErrors::kLvmetadEnabled);
+        return 0;
+    }
+    const int staged = ctx.backupToTape ? _MountVM_SNAP(ctx) : _MountVMStreamingBackup(ctx);
+    if (!staged) return 0;
+    if (!PostMount(ctx)) return 0;
+    StartChangeTracking(ctx);
+    if (!ctx.liveBrowse) return 1;
+    return FinishLiveBrowseMount(ctx);
+}
+
+int CAmazonInfo::PreMount(MountCtx& ctx) {
+    if (!ctx.failbackVMGuid.empty()) {
+        EvDebug::Debug(__PRETTY_FUNCTION__, "It is failback job/Live browse,  VM Id [%s]", ctx.failbackVMGuid.c_str());
+        ctx.effectiveVMGuid = ctx.failbackVMGuid;
+    } else {
+        ctx.effectiveVMGuid = ctx.requestedVMGuid;
+    }
+    EvDebug::Debug(__PRETTY_FUNCTION__, "Mounting instance : [%s] GUID : [%s] Mount Path : [%s]",
+                   ctx.requestedVMName.c_str(), ctx.effectiveVMGuid.c_str(), ctx.mountPath.c_str());
+    const bool haveVM = IsIndexingV2Copy(ctx)
+                            ? PopulateVMInfoFromSnapBackupXml(ctx, ctx.vm)
+                            : _InitVMInfoForBackup(ctx.requestedVMName, ctx.effectiveVMGuid, "", ctx.backupToTape, ctx.vm);
+    if (!haveVM || !SelectMountMode(ctx) || !IsBackupFeasible(ctx.vm, ctx)) return 0;
+    if (!RegisterCleanerForBackup(ctx)) return 0;
+    if (!ConnectDiskInfo(ctx.vm)) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to connect to disk info.");
+        return 0;
+    }
+    if (IsDirectRead(ctx) && m_bUseDirectSnapshotAccess && !InitializeDirectSnapshotAccessAPIWrapper()) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to initialize direct snapshot access API wrapper.");
+        return 0;
+    }
+    return 1;
+}
+
+int CAmazonInfo::PostMount(MountCtx& ctx) {
+    if (IsIndexingV2Copy(ctx)) {
+        EvDebug::Debug(__PRETTY_FUNCTION__, "IndexingV2 backup copy. Skipping download of VmConfigFile");
+        return 1;
+    }
+    if (ctx.backupToTape) return _DownloadVMConfigFile(ctx.mountPath, ctx);
+    return SaveVMConfigFile(ctx.mountPath, ctx.vm) ? 1 : 0;
+}
+
+// Change tracking has not landed: a job that asks for it is read in full, as
+// when tracking cannot be started.
+void CAmazonInfo::StartChangeTracking(MountCtx& ctx) {
+    if (ctx.cbtEnabled) {
+        EvDebug::Error(__PRETTY_FUNCTION__,
+                       "Change tracking is not available yet; instance [%s] is backed up in full.",
+                       ctx.effectiveVMGuid.c_str());
+        ctx.cbtEnabled = false;
+    }
+    ctx.cbtStatus = "Disabled";
+}
+
+int CAmazonInfo::FinishLiveBrowseMount(MountCtx& ctx) {
+    if (IsDirectRead(ctx)) {
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Skip attach volume for EBS Direct");
+        return 1;
+    }
+    return AttachVolumesForLiveBrowse(ctx);
+}

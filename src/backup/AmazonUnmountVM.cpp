@@ -1,0 +1,62 @@
+// The end of a backup's use of AWS: what staging made for the instance is
+// detached and deleted, the configuration file leaves the mount path and the
+// disk registry lets the instance go.
+#include "backup/MountModes.h"
+#include "disk/AmazonDiskInfo.h"
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+
+using namespace AmazonMount;
+
+int CAmazonInfo::UnmountVM(MountCtx& ctx) {
+    int result = 0;
+    try {
+        result = _UnMountVM(ctx);
+    } catch (const std::exception& e) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Unmount failed: %s", e.what());
+    } catch (...) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Unmount failed");
+    }
+    if (!result) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Instance [%s] failed to unmount.", ctx.requestedVMName.c_str());
+        return 0;
+    }
+    ctx.cleanupString.clear();
+    EvDebug::Debug(__PRETTY_FUNCTION__, "Instance [%s] unmounted successfully", ctx.requestedVMName.c_str());
+    return result;
+}
+
+bool CAmazonInfo::PrepareProxySide(const MountCtx& ctx) {
+    if (!IsDirectRead(ctx) && !_InitProxyInfoForBackup(ctx)) return false;
+    return _InitMount();
+}
+
+int CAmazonInfo::_UnMountVM(MountCtx& ctx) {
+    if (IsSnapBackup(ctx)) {
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Skipping unmount of VM [%s] for snap job", ctx.effectiveVMGuid.c_str());
+        return 1;
+    }
+    if (ctx.proxylessLiveBrowseMount) {
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Skipping unmount for live browse psuedo mount");
+        return 1;
+    }
+    EvDebug::Debug(__PRETTY_FUNCTION__, "Unmounting VM [%s] GUID [%s]", ctx.effectiveVMGuid.c_str(),
+                   ctx.requestedVMGuid.c_str());
+    if (!PrepareProxySide(ctx)) return 0;
+    const int result = _UnMountVMStreaming(ctx);
+    if (m_pDiskInfo) {
+        if (!m_pDiskInfo->Disconnect(ctx.vm))
+            EvDebug::Debug(__PRETTY_FUNCTION__, "Failed to disconnect disk info for VM : [%s].", ctx.vm.guid.c_str());
+        const auto diskFailures = m_pDiskInfo->GetDiskFailures();
+        ctx.failures.insert(ctx.failures.end(), diskFailures.begin(), diskFailures.end());
+    }
+    return result;
+}
+
+int CAmazonInfo::_UnMountVMStreaming(MountCtx& ctx) {
+    overrideSDKRegion(GetProxyRegion());
+    const int result = ctx.backupToTape ? CleanupMountedVM_BackupToTape(ctx)
+                                        : (_CleanupMountedVM(ctx.requestedVMGuid, false, ctx.failures) ? 1 : 0);
+    DeleteVMConfigFile(ctx);
+    return result;
+}

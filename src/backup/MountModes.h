@@ -1,0 +1,27 @@
+#pragma once
+// The transport modes of a backup mount and the job roles the mount, the
+// staging and the unmount tell apart. Later steps compare the context's mode
+// with these exact strings.
+#include <string>
+
+#include "records/JobContexts.h"
+
+namespace AmazonMount {
+
+// Volumes made from the backup snapshots are attached to the proxy.
+constexpr char kModeHotadd[] = "HOTADD";
+// Snapshot blocks are read over the EBS direct APIs; nothing is attached.
+constexpr char kModeDirectRead[] = "EBS-DIRECT-API";
+
+// The snapshot phase of a snap backup (a backup copy also carries the
+// snap-backup flag, but reads the snapshots like a streaming backup).
+inline bool IsSnapBackup(const MountCtx& ctx) { return ctx.snapBackup && !ctx.backupToTape; }
+inline bool IsIndexingV2Copy(const MountCtx& ctx) { return ctx.backupToTape && ctx.indexingV2; }
+inline bool IsDirectRead(const MountCtx& ctx) { return ctx.transportMode == kModeDirectRead; }
+
+// "<folder>/<instance id>_InstanceConfig.xml"
+inline std::string VMConfigFilePath(const std::string& folder, const std::string& instanceId) {
+    return folder + "/" + instanceId + "_" + "InstanceConfig.xml";
+}
+
+}  // namespace AmazonMount

@@ -1,0 +1,123 @@
+// Unmount, clean-up and the undo of a failed mount, driven by what the job
+// registered with the cleanup store.
+#include "MountFixture.h"
+#include "framework/Clock.h"
+#include "framework/FileUtils.h"
+
+using namespace mount;
+
+namespace {
+struct UnmountTest : MountFixture {
+    std::unique_ptr<CAmazonInfo> object;
+    std::string volume, snapshot;
+
+    void SetUp() override {
+        MountFixture::SetUp();
+        object = Connected();
+        ASSERT_TRUE(object);
+    }
+
+    // What a job of kWeb leaves registered when it stops half-way: a staged
+    // volume, a snapshot and the configuration file.
+    MountCtx StageLeftovers(const std::string& mode) {
+        MountCtx ctx = Job(kWeb, mode);
+        EXPECT_TRUE(object->RegisterCleanerForBackup(ctx));
+        VMInfoStructs::SDisk disk;
+        disk.zone = "us-east-1b";
+        disk.size = 1LL << 30;
+        disk.volumeType = "gp3";
+        EXPECT_TRUE(object->AdminBridge()->CreateVolume(disk, false, ""));
+        EXPECT_TRUE(object->SourceBridge()->CreateSnapshot(kWebRoot, "_QX_BACKUP_", "left", snapshot, true));
+        volume = disk.newVolumeId;
+        EXPECT_TRUE(object->Cleaner().RegisterDisk(VM_CLEANER_BACKUP, kWeb, volume));
+        EXPECT_TRUE(object->Cleaner().RegisterSnapshot(VM_CLEANER_BACKUP, kWeb, snapshot));
+        EXPECT_TRUE(FwFile::MakeDirs(ctx.mountPath));
+        EXPECT_TRUE(FwFile::WriteAllAtomic(ConfigFile(ctx), "{}"));
+        ctx.cleanupString = "ami-0000000000000cafe";
+        env.Clock().AdvanceMs(60 * 1000);
+        return ctx;
+    }
+
+    static std::string ConfigFile(const MountCtx& ctx) {
+        return ctx.mountPath + "/" + ctx.effectiveVMGuid + "_InstanceConfig.xml";
+    }
+
+    bool Registered() {
+        std::string path;
+        return object->Cleaner().GetRegisteredVM(VM_CLEANER_BACKUP, kWeb, path, false);
+    }
+
+    bool LeftoversExist() {
+        env.Clock().AdvanceMs(60 * 1000);
+        bool any = false;
+        cloud->Read([&](const cloudsim::State& s) { any = s.volumes.count(volume) || s.snapshots.count(snapshot); });
+        return any;
+    }
+};
+}  // namespace
+
+TEST_F(UnmountTest, UnmountRemovesTheRegisteredResourcesAndTheConfigFile) {
+    MountCtx ctx = StageLeftovers("HOTADD");
+    ASSERT_EQ(1, object->UnmountVM(ctx));
+    EXPECT_FALSE(LeftoversExist());
+    EXPECT_FALSE(Registered());
+    EXPECT_FALSE(FwFile::Exists(ConfigFile(ctx)));
+    EXPECT_TRUE(ctx.cleanupString.empty());
+}
+
+TEST_F(UnmountTest, SnapAndPseudoMountsHaveNothingToUnmount) {
+    MountCtx ctx = StageLeftovers("HOTADD");
+    ctx.snapBackup = true;
+    EXPECT_EQ(1, object->UnmountVM(ctx));
+    ctx.snapBackup = false;
+    ctx.proxylessLiveBrowseMount = true;
+    EXPECT_EQ(1, object->UnmountVM(ctx));
+    EXPECT_TRUE(LeftoversExist());
+    EXPECT_TRUE(Registered());
+}
+
+TEST_F(UnmountTest, WithoutTheProxyRecordHotaddUnmountFailsAndKeepsEverything) {
+    MountCtx ctx = StageLeftovers("HOTADD");
+    cloud->AddFault({"GetVMInfoForVM", 0, "RequestLimitExceeded: Request limit exceeded."});
+    EXPECT_EQ(0, object->UnmountVM(ctx));
+    EXPECT_EQ(237, object->GetLastVMError());
+    EXPECT_EQ("ami-0000000000000cafe", ctx.cleanupString);
+    EXPECT_TRUE(LeftoversExist());
+    EXPECT_TRUE(Registered());
+    EXPECT_TRUE(FwFile::Exists(ConfigFile(ctx)));
+}
+
+TEST_F(UnmountTest, CleanupNeedsTheProxyRecordOnlyForHotadd) {
+    MountCtx ctx = StageLeftovers("HOTADD");
+    cloud->AddFault({"GetVMInfoForVM", 0, "RequestLimitExceeded: Request limit exceeded."});
+    EXPECT_EQ(0, object->CleanupVM(ctx));
+    EXPECT_TRUE(Registered());
+    // The job that registered the entry is still running: it goes all the same.
+    ctx.transportMode = "EBS-DIRECT-API";
+    ASSERT_EQ(1, object->CleanupVM(ctx));
+    EXPECT_FALSE(LeftoversExist());
+    EXPECT_FALSE(Registered());
+    EXPECT_TRUE(ctx.cleanupString.empty());
+}
+
+TEST_F(UnmountTest, AFailedMountUndoesWhatTheJobRegistered) {
+    MountCtx ctx = StageLeftovers("EBS-DIRECT-API");
+    // Whatever staging is built on, it cannot make its snapshots.
+    cloud->AddFault({"CreateAMISnapshot", 0, "InternalError: snapshot service down"});
+    cloud->AddFault({"CreateSnapshot", 0, "InternalError: snapshot service down"});
+    EXPECT_EQ(0, object->MountVM(ctx));
+    EXPECT_FALSE(LeftoversExist());
+    EXPECT_FALSE(Registered());
+    EXPECT_FALSE(FwFile::Exists(ConfigFile(ctx)));
+}
+
+TEST_F(UnmountTest, UnbuiltBranchesFailWithAReasonAndChangeTrackingFallsBackToFull) {
+    MountCtx ctx = Job(kWeb);
+    ctx.snapBackup = true;
+    EXPECT_EQ(0, object->MountVM(ctx));
+    EXPECT_EQ(kErrNotSupported, object->GetLastVMError());
+    EXPECT_EQ("Snap backup is not supported yet", object->GetLastVMErrorDetails());
+    ctx.cbtEnabled = true;
+    EXPECT_EQ(1, object->PostBackupVM(ctx));
+    EXPECT_FALSE(ctx.cbtEnabled);
+}
