@@ -47,6 +47,10 @@ int CAmazonInfo::CloseVmdk(VmdkHandle& handle) {
 }
 
 int CAmazonInfo::CloseHotAddDisk(const SVMInfo& vm, SDisk& disk, bool restore) {
+    if (!m_pDiskMapper) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "disk mapper is null..");
+        return 0;
+    }
     if (!m_pDiskMapper->PreDetatchDisk("")) {
         EvDebug::Error(__PRETTY_FUNCTION__, "DiskMapper PreDetach failed ");
         return 0;

@@ -1,0 +1,66 @@
+// Reading disks through snapshot access: the snapshot's bytes arrive, also
+// on several reader threads while another disk closes.
+#include <atomic>
+#include <thread>
+
+#include "disk/DiskFixture.h"
+
+namespace {
+constexpr long long kDataAt = 1 << 20;
+const char kText[] = "written by the guest at 1 MiB";
+}  // namespace
+
+struct DirectReadTest : DiskCloudTest {
+    std::string snapshot;
+    VmdkHandle handle;
+
+    // The guest wrote kText, then a snapshot took it; the disk reads that
+    // snapshot.
+    void SetUp() override {
+        DiskCloudTest::SetUp();
+        cloud->WriteVolume(kRootVolume, kDataAt, kText);
+        ASSERT_TRUE(owner.SourceBridge()->CreateSnapshot(kRootVolume, "", "", snapshot, true));
+        FwClock::SleepMs(70000);
+        VMInfoStructs::SDisk disk;
+        disk.volumeId = kRootVolume;
+        disk.snapshotId = snapshot;
+        disk.diskType = 1;
+        ASSERT_TRUE(owner.DiskInfo()->RegisterDisk(vm, disk, "EBS-DIRECT-API", false));
+        ASSERT_EQ(1, owner.OpenVmdk(vm.name, vm.guid, kRootVolume, handle));
+    }
+};
+
+TEST_F(DirectReadTest, ReadsTheSnapshotsBytes) {
+    EXPECT_EQ(AmazonDiskInfo::DiskOpen, owner.DiskInfo()->GetDiskState(handle));
+    std::string buffer(4096, '?');
+    ASSERT_EQ(0, owner.ReadVmdk(handle, kDataAt / 512 - 1, 8, &buffer[0]));
+    EXPECT_EQ(cloud->ReadSnapshot(snapshot, kDataAt - 512, 4096), buffer);
+    EXPECT_EQ(kText, buffer.substr(512, sizeof(kText) - 1));
+    EXPECT_EQ(0, owner.ReadVmdk(handle, 0, 0, &buffer[0])) << "nothing asked, nothing read";
+    EXPECT_EQ(1, owner.ReadVmdk(handle, (8LL << 30) / 512, 1, &buffer[0])) << "past the snapshot's end";
+    ASSERT_EQ(1, owner.CloseVmdk(handle));
+    EXPECT_EQ(AmazonDiskInfo::DiskClosed, owner.DiskInfo()->GetDiskState(handle));
+}
+
+TEST_F(DirectReadTest, ConcurrentReadsWhileAnotherDiskCloses) {
+    const auto staged = StageDisk(kDataVolume, "HOTADD", false);
+    VmdkHandle other;
+    ASSERT_EQ(1, owner.OpenVmdk(vm.name, vm.guid, kDataVolume, other));
+    const std::string expected = cloud->ReadSnapshot(snapshot, kDataAt - 4096, 4 * 4096);
+    std::atomic<int> bad{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 8; ++t) {
+        readers.emplace_back([&, t] {
+            std::string buffer(4096, '?');
+            for (int i = 0; i < 25; ++i) {
+                const int block = (t + i) % 4;
+                const bool ok = owner.ReadVmdk(handle, (kDataAt - 4096) / 512 + block * 8, 8, &buffer[0]) == 0;
+                if (!ok || buffer != expected.substr(block * 4096, 4096)) ++bad;
+            }
+        });
+    }
+    EXPECT_EQ(1, owner.CloseVmdk(other));
+    for (auto& r : readers) r.join();
+    EXPECT_EQ(0, bad.load());
+    EXPECT_EQ(AmazonDiskInfo::DiskClosed, owner.DiskInfo()->GetDiskState(other));
+}

@@ -1,0 +1,103 @@
+#pragma once
+// A backup job's disk access against the simulated cloud of the demo seed:
+// the plug-in object connected to the source and the admin account, the
+// proxy (an admin-account instance) as the attach target, the web server as
+// the backed-up VM, and its device folder under the test's base folder.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bridge/AmazonSDKBridge.h"
+#include "cloudsim/Cloud.h"
+#include "disk/AmazonDiskInfo.h"
+#include "factory/AmazonInfo.h"
+#include "framework/Clock.h"
+#include "framework/EvDebug.h"
+#include "framework/FileUtils.h"
+#include "support/TestEnv.h"
+
+constexpr char kProxy[] = "i-0fedcba9876540001";
+constexpr char kWebServer[] = "i-0a1b2c3d4e5f60001";
+constexpr char kRootVolume[] = "vol-0a1b2c3d4e5f6a001";
+constexpr char kDataVolume[] = "vol-0a1b2c3d4e5f6a002";
+constexpr char kPublicSnapshot[] = "snap-0c55b159cbfafe1f0";  // visible to the admin account
+
+struct DiskCloudTest : ::testing::Test {
+    TestEnv env;
+    std::shared_ptr<cloudsim::Cloud> cloud = env.InstallCloud();
+    CAmazonInfo owner{kAmazonInstanceType};
+    VMInfoStructs::SVMInfo vm;
+    std::string devices = env.BaseDir() + "/by-id";
+    std::vector<std::string> log;
+
+    void SetUp() override {
+        ASSERT_TRUE(FwFile::MakeDirs(devices));
+        TestEnv::SetSetting("VirtualServer", "sDiskByIdFolder", MapperFolder());
+        TestEnv::SetSetting("CloudSim", "sDeviceFolder", devices);
+        std::vector<SHostCredentials> creds{{"", "us-east-1", "AKIADEMOADMIN0000001", "demo-admin-secret", 5}};
+        ASSERT_EQ(1, owner.Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret", creds));
+        ASSERT_TRUE(owner._InitMount());
+        vm.name = "web-server-01";
+        vm.guid = kWebServer;
+        vm.zone = "us-east-1a";
+        vm.region = "us-east-1";
+        ASSERT_TRUE(owner.Cleaner().RegisterVM(VM_CLEANER_BACKUP, vm.guid));
+        ASSERT_TRUE(owner.ConnectDiskInfo(vm));
+        VMInfoStructs::SVMInfo proxy;
+        proxy.guid = kProxy;
+        proxy.zone = "us-east-1a";
+        proxy.region = "us-east-1";
+        owner.DiskInfo()->Initialize(proxy);
+        EvDebug::SetTap([this](int, const std::string&, const std::string& m) { log.push_back(m); });
+    }
+
+    // Where the proxy's disk mapper looks for devices.
+    virtual std::string MapperFolder() { return devices; }
+
+    // A volume the staging would have made for the source volume, registered
+    // with the disk registry.
+    VMInfoStructs::SDisk StageDisk(const std::string& sourceVolume, const std::string& mode, bool restore) {
+        VMInfoStructs::SDisk disk;
+        disk.volumeId = sourceVolume;
+        disk.diskType = 1;
+        disk.size = 8LL << 30;
+        disk.volumeType = "gp3";
+        disk.iops = 3000;
+        disk.snapshotId = kPublicSnapshot;
+        EXPECT_TRUE(owner.AdminBridge()->CreateVolume(kPublicSnapshot, "us-east-1a", "staged", "", 0, 0, false, "",
+                                                      disk.newVolumeId, {}, false, ""));
+        FwClock::SleepMs(20000);
+        EXPECT_TRUE(owner.DiskInfo()->RegisterDisk(vm, disk, mode, restore));
+        return disk;
+    }
+    cloudsim::Volume Volume(const std::string& id) {
+        cloudsim::Volume v;
+        cloud->Read([&](const cloudsim::State& s) {
+            auto it = s.volumes.find(id);
+            if (it != s.volumes.end()) v = it->second;
+        });
+        return v;
+    }
+    std::vector<std::string> RegisteredVolumes() {
+        std::string path;
+        std::vector<VMInfoStructs::SDisk> disks;
+        owner.Cleaner().GetRegisteredVM(VM_CLEANER_BACKUP, vm.guid, path, false);
+        owner.Cleaner().GetRegisteredDisks(path, disks);
+        std::vector<std::string> ids;
+        for (const auto& d : disks) ids.push_back(d.newVolumeId);
+        return ids;
+    }
+    std::string DeviceOf(const std::string& volumeId) {
+        std::string id = volumeId;
+        id.erase(id.find('-'), 1);
+        return devices + "/nvme-Amazon_Elastic_Block_Store_" + id;
+    }
+    int Count(const std::string& line) const {
+        int n = 0;
+        for (const auto& l : log) n += l == line;
+        return n;
+    }
+    int64_t SleptSec() { return env.Clock().TotalSleptMs() / 1000; }
+};
