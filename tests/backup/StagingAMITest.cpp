@@ -2,8 +2,8 @@
 // described, tagged and registered, and when a backup is refused.
 #include <regex>
 
-#include "cloudsim/CloudState.h"
 #include "backup/StagingFixture.h"
+#include "cloudsim/CloudState.h"
 
 using namespace staging;
 
@@ -88,13 +88,17 @@ TEST_F(StagingFixture, FilteredAndSkippedDataDisksStayOutButTheRootNeverDoes) {
     EXPECT_EQ(2, skipped.excludedDiskCount);
     EXPECT_EQ(std::vector<std::string>{kDbRoot}, snapshottedVolumes(skipped.amiId));
 
-    // Nothing left to back up: no AMI is made at all.
-    MountCtx none = Job(kDb, kDirect);
-    none.diskFilters = {PatternRule(kDbRoot)};
+    // A Marketplace root cannot be attached to the proxy: with the data disks
+    // skipped nothing is left to back up, and no AMI is made at all.
+    cloud->Write([](cloudsim::State& s) { s.volumes.at(kDbRoot).productCodes = {"prod-code-1"}; });
+    MountCtx none = Job(kDb, "HOTADD");
     const size_t images = ImageCount();
     EXPECT_EQ(0, object.TakeAMISnapshot(none));
     EXPECT_EQ(65, object.GetLastVMError());
     EXPECT_EQ(images, ImageCount());
+    ASSERT_EQ(1u, object.GetFailures().size());
+    EXPECT_EQ(kDbRoot, object.GetFailures()[0].item);
+    EXPECT_EQ("Volumes with market-place product code are filtered.", object.GetFailures()[0].reason);
 }
 
 TEST_F(StagingFixture, EarlierAMIsOverTheLimitRefuseTheBackup) {
