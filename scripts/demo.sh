@@ -10,3 +10,12 @@ echo "== connect"
 build/bin/amazon-host demo
 echo "== browse the demo account"
 build/bin/amazon-host browse
+# The backups run in the admin account, where the proxy lives: a hot-add
+# backup needs the proxy and the instance in one account.
+for mode in HOTADD EBS-DIRECT-API; do
+  echo "== full backup of outpost-worker, $mode"
+  build/bin/amazon-host backup --job demo/backup-job.json --instance i-0fedcba9876540002 \
+    --mode "$mode" --out "$AGENT_BASE_DIR/Backups/outpost-worker-$mode"
+done
+echo "== clean-up of what dead jobs left"
+build/bin/amazon-host cleanup

@@ -1,0 +1,105 @@
+// A full backup through the built host program and plug-in, in both transport
+// modes: the images hold exactly the instance's data, and nothing the job
+// made is left in the cloud or in the cleanup store.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "cloudsim/Cloud.h"
+#include "framework/FileUtils.h"
+#include "support/TestEnv.h"
+
+namespace {
+const char kWorker[] = "i-0fedcba9876540002";          // outpost-worker, admin account, us-east-1b
+const char kWorkerRoot[] = "vol-0fedcba987654b001";
+constexpr int64_t kBlock = 512 * 1024;
+
+std::string RunHost(const std::string& args, int& exitCode) {
+    std::string output;
+    FILE* pipe = popen((std::string(AMAZON_HOST_PATH) + " " + args + " 2>&1").c_str(), "r");
+    if (!pipe) return output;
+    std::array<char, 4096> buf{};
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) output.append(buf.data(), n);
+    const int status = pclose(pipe);
+    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return output;
+}
+
+// Offsets of the image's data regions, block by block.
+std::set<int64_t> ImageBlocks(const std::string& image) {
+    std::set<int64_t> blocks;
+    const int fd = ::open(image.c_str(), O_RDONLY);
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    for (off_t at = 0; at < size;) {
+        const off_t data = ::lseek(fd, at, SEEK_DATA);
+        if (data < 0) break;
+        const off_t hole = ::lseek(fd, data, SEEK_HOLE);
+        for (off_t b = data / kBlock; b * kBlock < hole; ++b) blocks.insert(b);
+        at = hole;
+    }
+    ::close(fd);
+    return blocks;
+}
+
+std::string ReadImage(const std::string& image, int64_t offset, int64_t length) {
+    std::ifstream in(image, std::ios::binary);
+    in.seekg(offset);
+    std::string data(static_cast<size_t>(length), '\0');
+    in.read(&data[0], length);
+    return data;
+}
+
+class Backup : public ::testing::TestWithParam<const char*> {};
+}  // namespace
+
+TEST_P(Backup, ImagesHoldTheInstancesDataAndNothingIsLeftBehind) {
+    TestEnv env;
+    const std::string out = env.BaseDir() + "/out";
+    int code = -1;
+    const std::string output =
+        RunHost("--base " + env.BaseDir() + " backup --job " + TEST_SOURCE_DIR + "/demo/backup-job.json --instance " +
+                    kWorker + " --mode " + GetParam() + " --out " + out,
+                code);
+    ASSERT_EQ(0, code) << output;
+
+    const auto manifest = nlohmann::json::parse(TestEnv::ReadFile(out + "/manifest.json"));
+    EXPECT_EQ(GetParam(), manifest["mode"].get<std::string>());
+    ASSERT_EQ(1u, manifest["disks"].size());
+    EXPECT_EQ(kWorkerRoot, manifest["disks"][0]["volumeId"].get<std::string>());
+    const std::string image = manifest["disks"][0]["image"];
+    EXPECT_TRUE(FwFile::Exists(out + "/" + std::string(kWorker) + "_InstanceConfig.xml")) << output;
+
+    auto cloud = cloudsim::Cloud::OpenFolder(env.BaseDir() + "/cloudsim", AMAZON_DEMO_SEED);
+    const auto blocks = cloud->VolumeBlocks(kWorkerRoot);
+    ASSERT_FALSE(blocks.empty());
+    // Every block of the volume is in the image, and nothing else is.
+    std::set<int64_t> expected(blocks.begin(), blocks.end());
+    const auto stored = ImageBlocks(image);
+    for (int64_t b : stored) EXPECT_TRUE(expected.count(b)) << "image holds data in block " << b;
+    for (int64_t b : blocks)
+        EXPECT_EQ(cloud->ReadVolume(kWorkerRoot, b * kBlock, kBlock), ReadImage(image, b * kBlock, kBlock))
+            << "block " << b;
+
+    // The AMI, its snapshots and any staged volume are gone again.
+    cloud->Read([&](const cloudsim::State& s) {
+        for (const auto& [id, im] : s.images)
+            EXPECT_TRUE(im.sourceInstanceId != kWorker || im.state == "deregistered") << id;
+        for (const auto& [id, v] : s.volumes)
+            EXPECT_TRUE(v.account != "444455556666" || id == kWorkerRoot || id == "vol-0fedcba987654a001") << id;
+    });
+    std::string cleanup = RunHost("--base " + env.BaseDir() + " cleanup --job " + TEST_SOURCE_DIR +
+                                      "/demo/backup-job.json",
+                                  code);
+    EXPECT_NE(std::string::npos, cleanup.find("orphaned backup entries: 0")) << cleanup;
+}
+
+INSTANTIATE_TEST_SUITE_P(TransportModes, Backup, ::testing::Values("HOTADD", "EBS-DIRECT-API"),
+                         [](const auto& info) { return std::string(info.param) == "HOTADD" ? "HotAdd" : "DirectRead"; });
