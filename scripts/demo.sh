@@ -14,8 +14,11 @@ build/bin/amazon-host browse
 # backup needs the proxy and the instance in one account.
 for mode in HOTADD EBS-DIRECT-API; do
   echo "== full backup of outpost-worker, $mode"
+  out="$AGENT_BASE_DIR/Backups/outpost-worker-$mode"
   build/bin/amazon-host backup --job demo/backup-job.json --instance i-0fedcba9876540002 \
-    --mode "$mode" --out "$AGENT_BASE_DIR/Backups/outpost-worker-$mode"
+    --mode "$mode" --out "$out"
+  echo "== verify the images against the cloud's volume"
+  build/bin/cloudsim-tool verify --base "$AGENT_BASE_DIR" --manifest "$out/manifest.json"
 done
 echo "== clean-up of what dead jobs left"
 build/bin/amazon-host cleanup

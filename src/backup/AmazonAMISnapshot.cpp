@@ -101,7 +101,7 @@ bool CAmazonInfo::LaunchBackupAMI(MountCtx& ctx, const std::string& name, const 
     // Registered before anything else touches it: an AMI the registry does not
     // know would outlive every clean-up, so one that cannot be registered is
     // removed at once and the backup fails.
-    if (!m_cleaner.RegisterTemplate(VM_CLEANER_BACKUP, ctx.requestedVMGuid, amiId)) {
+    if (!m_cleaner.RegisterTemplate(VM_CLEANER_BACKUP, ctx.JobVMGuid(), amiId)) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register AMI [%s].", amiId.c_str());
         if (!m_pSourceBridge->DeleteAMISnapshot(amiId, true))
             EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete unregistered AMI [%s]. Error [%s]", amiId.c_str(),

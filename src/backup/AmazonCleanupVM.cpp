@@ -13,12 +13,12 @@ int CAmazonInfo::CleanupVM(MountCtx& ctx) {
         // The entry is usually a dead job's; when the job that registered it
         // still runs in this process it is cleaned all the same.
         std::string path;
-        const bool orphaned = m_cleaner.GetRegisteredVM(VM_CLEANER_BACKUP, ctx.requestedVMGuid, path, true);
-        if (!_CleanupMountedVM(ctx.requestedVMGuid, orphaned, ctx.failures)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Cleaning up VM [%s] failed.", ctx.requestedVMGuid.c_str());
+        const bool orphaned = m_cleaner.GetRegisteredVM(VM_CLEANER_BACKUP, ctx.JobVMGuid(), path, true);
+        if (!_CleanupMountedVM(ctx.JobVMGuid(), orphaned, ctx.failures)) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Cleaning up VM [%s] failed.", ctx.JobVMGuid().c_str());
             return 0;
         }
-        EvDebug::Debug(__PRETTY_FUNCTION__, "Cleaning up VM [%s] succeeded.", ctx.requestedVMGuid.c_str());
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Cleaning up VM [%s] succeeded.", ctx.JobVMGuid().c_str());
         ctx.cleanupString.clear();
         EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "<<End");
         return 1;

@@ -7,6 +7,7 @@
 #include "framework/EvDebug.h"
 #include "framework/KDPlatformInfo.h"
 #include "tasks/AmazonTaskUtils.h"
+#include "tasks/AwsErrors.h"
 
 bool CAmazonInfo::_InitMount() {
     if (m_bMountInitialized) return true;
@@ -50,11 +51,16 @@ bool CAmazonInfo::DeleteExpiredAMISnapshot(const std::string& instanceId) {
         std::string ami;
         while (std::getline(parts, ami, '#')) {
             if (ami.empty()) continue;
-            if (!m_pSourceBridge->DeleteExpiredAMISnapshot(ami, true, hours)) {
+            // Only an AMI that is really gone leaves the tag; one that has not
+            // expired yet (or could not be deleted) stays listed for later.
+            if (m_pSourceBridge->DeleteExpiredAMISnapshot(ami, true, hours)) {
+                EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully deleted AMI Snapshot [%s].", ami.c_str());
+            } else if (IsAwsNotFoundError(m_pSourceBridge->GetLastErrorString())) {
+                EvDebug::Debug(__PRETTY_FUNCTION__, "AMI [%s] no longer exists.", ami.c_str());
+            } else {
                 EvDebug::Debug(__PRETTY_FUNCTION__, "Failed to delete AMI [%s], Ignorable error.", ami.c_str());
                 continue;
             }
-            EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully deleted AMI Snapshot [%s].", ami.c_str());
             m_pSourceBridge->DeleteTag(instanceId, key, ami, false);
             DeleteEmptyTag(instanceId, key);
         }

@@ -21,8 +21,16 @@ int CAmazonInfo::MountVM(MountCtx& ctx) {
     }
     if (result == 0) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Instance [%s] failed to mount", ctx.effectiveVMGuid.c_str());
+        // The framework must see why the mount failed, not what the rollback
+        // did: a failure always carries a code, and the rollback's own
+        // errors do not replace it.
+        if (GetLastVMError() == 0)
+            SetLastVMError(AmazonMountErrors::kMountFailed, "Instance [" + ctx.JobVMGuid() + "] failed to mount");
+        const EVMInfoError code = GetLastVMError();
+        const std::string details = GetLastVMErrorDetails();
         // Whatever staging made is undone now rather than by a later clean-up.
         UnmountVM(ctx);
+        SetLastVMError(code, details);
         return 0;
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Instance [%s] successfully mounted", ctx.effectiveVMGuid.c_str());

@@ -52,6 +52,8 @@ bool CAmazonInfo::StageVolumeFromSnapshot(const std::string& instanceId, SDisk& 
     if (!m_strOutpostsAccountARN.empty()) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Proxy in outpost, forcing gp2 volume type");
         type = "gp2";
+        iops = 0;  // gp2 takes no provisioned IOPS; the source's would be refused
+
     } else {
         OptimizeVolumeParams(mode, size, type, iops, m_bCrossAccountBackup && disk.encrypted);
     }

@@ -36,7 +36,7 @@ int CAmazonInfo::_MountVMStreamingBackup(MountCtx& ctx) {
     if (hotadd && !EnsureProxyRecordForStaging(ctx)) return 0;
     if (!TakeAMISnapshot(ctx)) return 0;
     bool recreated = false;
-    if (hotadd && !_CreateVolumesFromSnapshot(ctx.requestedVMGuid, ctx.vm.disks, VM_CLEANER_BACKUP, recreated))
+    if (hotadd && !_CreateVolumesFromSnapshot(ctx.JobVMGuid(), ctx.vm.disks, VM_CLEANER_BACKUP, recreated))
         return 0;
     if (!_RegisterDisks(ctx.vm, ctx.transportMode)) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register disks with disk info.");

@@ -56,7 +56,7 @@ int CAmazonInfo::_UnMountVM(MountCtx& ctx) {
 int CAmazonInfo::_UnMountVMStreaming(MountCtx& ctx) {
     overrideSDKRegion(GetProxyRegion());
     const int result = ctx.backupToTape ? CleanupMountedVM_BackupToTape(ctx)
-                                        : (_CleanupMountedVM(ctx.requestedVMGuid, false, ctx.failures) ? 1 : 0);
+                                        : (_CleanupMountedVM(ctx.JobVMGuid(), false, ctx.failures) ? 1 : 0);
     DeleteVMConfigFile(ctx);
     return result;
 }

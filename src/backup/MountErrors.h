@@ -14,5 +14,7 @@ constexpr EVMInfoError kLvmetadEnabled = 202;
 constexpr EVMInfoError kProxyRecord = 237;
 constexpr EVMInfoError kMetadataServiceUnreachable = 262;
 constexpr EVMInfoError kDirectReadPermissions = 287;
+// A mount that failed without a more precise reason.
+constexpr EVMInfoError kMountFailed = 23;
 
 }  // namespace AmazonMountErrors

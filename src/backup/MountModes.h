@@ -19,8 +19,21 @@ inline bool IsSnapBackup(const MountCtx& ctx) { return ctx.snapBackup && !ctx.ba
 inline bool IsIndexingV2Copy(const MountCtx& ctx) { return ctx.backupToTape && ctx.indexingV2; }
 inline bool IsDirectRead(const MountCtx& ctx) { return ctx.transportMode == kModeDirectRead; }
 
-// "<folder>/<instance id>_InstanceConfig.xml"
+// An id that can name a file: letters, digits, '-', '_' and '.', not "." or
+// "..". Ids come from the job and from AWS and must not steer a path.
+inline bool IsPathSafeId(const std::string& id) {
+    if (id.empty() || id == "." || id == "..") return false;
+    for (char c : id) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                        c == '_' || c == '.';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// "<folder>/<instance id>_InstanceConfig.xml"; empty for an unusable id.
 inline std::string VMConfigFilePath(const std::string& folder, const std::string& instanceId) {
+    if (!IsPathSafeId(instanceId)) return std::string();
     return folder + "/" + instanceId + "_" + "InstanceConfig.xml";
 }
 

@@ -57,6 +57,9 @@ int CAmazonInfo::CloseHotAddDisk(const SVMInfo& vm, SDisk& disk, bool restore) {
     }
     bool allowForce = true;
     KDPlatformInfo().getBoolean("VirtualServer", "bAllowAWSForceDetachVolume", allowForce);
+    // A volume being written is never torn off the proxy: data in flight
+    // would be lost. The close fails instead and the volume is kept.
+    if (restore) allowForce = false;
     EnsureTaskUtils();
     bool forced = false;
     if (!m_pTaskUtils->DetachVolume(disk, "", allowForce, forced, false)) return 0;

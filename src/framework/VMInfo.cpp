@@ -305,8 +305,13 @@ bool CVMInfo::CheckLVMetaDDisabled() {
     return !FwFile::Exists("/run/lvm/lvmetad.socket") && !FwFile::Exists("/run/lvmetad.pid");
 }
 
+// A job's mount path must be a folder of its own: never empty, never the
+// root, never climbing out with "..".
 bool CVMInfo::_PrepareMountPathDirectory(const std::string& path, int) {
-    if (path.empty()) return true;
+    if (path.empty() || path.find_first_not_of('/') == std::string::npos || path.find("..") != std::string::npos) {
+        EvDebug::Error("CVMInfo", "Refusing mount path [%s]", path.c_str());
+        return false;
+    }
     return FwFile::MakeDirs(path);
 }
 

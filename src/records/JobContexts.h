@@ -53,6 +53,9 @@ struct MountCtx : VMInfoStructs::SRecord<MountCtx> {
     int64_t referenceTime = 0;          // stamped when the snapshots are taken
     std::vector<SFailure> failures;
     std::vector<SFailure> mountFailures;
+
+    // The one key the job's cleanup registrations go under.
+    const std::string& JobVMGuid() const { return effectiveVMGuid.empty() ? requestedVMGuid : effectiveVMGuid; }
 };
 
 struct RestoreCtx : VMInfoStructs::SRecord<RestoreCtx> {

@@ -13,11 +13,15 @@ std::string FromStored(std::string name) {
 }
 }  // namespace
 
+// An empty id names no resource; registering it would only leave an entry
+// no clean-up can act on.
 bool CAmazonCleaner::RegisterVM(int mode, const std::string& vmGuid) {
+    if (vmGuid.empty()) return false;
     return RegisterEntity(mode, "", VM_CLEANER_VM, vmGuid, nullptr);
 }
 
 bool CAmazonCleaner::RegisterChild(int mode, const std::string& vmGuid, int type, const std::string& id) {
+    if (id.empty()) return false;
     CleanerEntity root;
     if (!LookupEntity(mode, VM_CLEANER_VM, vmGuid, root)) return false;
     return RegisterEntity(mode, root.path, type, id, nullptr);

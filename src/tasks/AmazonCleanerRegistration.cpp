@@ -12,13 +12,13 @@ int CAmazonInfo::RegisterCleanerForBackup(MountCtx& ctx) {
     if (ctx.liveBrowse) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "It is live browse; skipping all VM cleanup.");
     } else {
-        DeleteExpiredAMISnapshot(ctx.requestedVMGuid);
+        DeleteExpiredAMISnapshot(ctx.JobVMGuid());
         if (!m_bAllVMsCleaned) {
             _CleanupAllVMs(VM_CLEANER_BACKUP, ctx.failures);
             m_bAllVMsCleaned = true;
         }
-        if (!m_cleaner.RegisterVM(VM_CLEANER_BACKUP, ctx.requestedVMGuid))
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register VM [%s]", ctx.requestedVMGuid.c_str());
+        if (!m_cleaner.RegisterVM(VM_CLEANER_BACKUP, ctx.JobVMGuid()))
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register VM [%s]", ctx.JobVMGuid().c_str());
     }
     m_bCleanerRegistered = true;
     return 1;

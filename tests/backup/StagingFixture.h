@@ -56,6 +56,7 @@ struct StagingFixture : ::testing::Test {
         ctx.requestedVMGuid = instance;
         ctx.transportMode = mode;
         ctx.subclientId = 42;
+        ctx.mountPath = env.BaseDir() + "/mount/" + instance;
         EXPECT_TRUE(object.GetVMInfoForVM("", instance, "", 0x2000207b, 0, ctx.vm));
         EXPECT_TRUE(object.RegisterCleanerForBackup(ctx));
         object.overrideSDKRegion(ctx.vm.region);

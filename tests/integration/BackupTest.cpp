@@ -103,3 +103,28 @@ TEST_P(Backup, ImagesHoldTheInstancesDataAndNothingIsLeftBehind) {
 
 INSTANTIATE_TEST_SUITE_P(TransportModes, Backup, ::testing::Values("HOTADD", "EBS-DIRECT-API"),
                          [](const auto& info) { return std::string(info.param) == "HOTADD" ? "HotAdd" : "DirectRead"; });
+
+TEST(BackupFailure, AJobThatFailsAtStagingLeavesNothingBehind) {
+    TestEnv env;
+    int code = -1;
+    RunHost("--base " + env.BaseDir(), code);  // creates the cloud folder
+    ASSERT_EQ(0, code);
+    auto cloud = cloudsim::Cloud::OpenFolder(env.BaseDir() + "/cloudsim", AMAZON_DEMO_SEED);
+    cloud->AddFault(cloudsim::FaultRule("CreateVolume", 0, "InsufficientVolumeCapacity: not enough capacity"));
+    const std::string output = RunHost("--base " + env.BaseDir() + " backup --job " + TEST_SOURCE_DIR +
+                                           "/demo/backup-job.json --instance " + kWorker + " --mode HOTADD",
+                                       code);
+    EXPECT_EQ(1, code) << output;
+    EXPECT_NE(std::string::npos, output.find("InsufficientVolumeCapacity")) << output;
+    cloud->Read([&](const cloudsim::State& s) {
+        for (const auto& [id, im] : s.images)
+            EXPECT_TRUE(im.sourceInstanceId != kWorker || im.state == "deregistered") << id;
+        for (const auto& [id, sn] : s.snapshots) EXPECT_NE("444455556666", sn.account) << id;
+    });
+    cloud->ClearFaults();
+    const std::string cleanup = RunHost("--base " + env.BaseDir() + " cleanup --job " + TEST_SOURCE_DIR +
+                                            "/demo/backup-job.json",
+                                        code);
+    EXPECT_NE(std::string::npos, cleanup.find("orphaned backup entries: 0")) << cleanup;
+    EXPECT_EQ(std::string::npos, cleanup.find("left")) << cleanup;
+}

@@ -1,0 +1,88 @@
+// What a backup mount guarantees when things go wrong or inputs are odd: the
+// framework sees the real failure, only AMIs that are gone leave the
+// instance's tags, no id or path steers a file operation, and an Outpost
+// proxy gets volumes it can take.
+#include "backup/MountFixture.h"
+#include "framework/Clock.h"
+#include "framework/FileUtils.h"
+
+using namespace mount;
+
+namespace {
+std::string InstanceTag(cloudsim::Cloud& cloud, const std::string& instance, const std::string& key) {
+    std::string value = "<none>";
+    cloud.Read([&](const cloudsim::State& s) {
+        const auto& tags = s.instances.at(instance).tags;
+        if (tags.count(key)) value = tags.at(key);
+    });
+    return value;
+}
+}  // namespace
+
+TEST_F(MountFixture, AFailedMountReportsItsOwnErrorNotTheRollbacks) {
+    auto object = Connected();
+    ASSERT_TRUE(object);
+    cloud->AddFault(cloudsim::FaultRule("CreateAMISnapshot", 0, "RequestLimitExceeded: Request limit exceeded."));
+    MountCtx ctx = Job(kWeb, "EBS-DIRECT-API");
+    EXPECT_EQ(0, object->MountVM(ctx));
+    EXPECT_EQ(17, object->GetLastVMError());
+    EXPECT_NE(std::string::npos, object->GetLastVMErrorDetails().find("RequestLimitExceeded"))
+        << object->GetLastVMErrorDetails();
+}
+
+TEST_F(MountFixture, OnlyAMIsThatAreGoneLeaveTheInstancesTag) {
+    auto object = Connected();
+    ASSERT_TRUE(object);
+    auto* source = object->SourceBridge();
+    std::vector<std::string> snaps;
+    std::string young;
+    ASSERT_TRUE(source->CreateAMISnapshot(kWeb, "us-east-1", "_QX_BACKUP_", "", "young", snaps, young));
+    ASSERT_TRUE(source->SetTag(kWeb, "_QX_AMI_", young, false));
+    ASSERT_TRUE(source->SetTag(kWeb, "_QX_AMI_", "ami-0000000000000dead", false));
+    ASSERT_TRUE(object->DeleteExpiredAMISnapshot(kWeb));
+    EXPECT_EQ(young, InstanceTag(*cloud, kWeb, "_QX_AMI_"));
+
+    env.Clock().AdvanceMs(25LL * 3600 * 1000);
+    ASSERT_TRUE(object->DeleteExpiredAMISnapshot(kWeb));
+    EXPECT_EQ("<none>", InstanceTag(*cloud, kWeb, "_QX_AMI_"));
+}
+
+TEST_F(MountFixture, IdsAndPathsNeverSteerAFileOperation) {
+    auto object = Connected();
+    ASSERT_TRUE(object);
+    MountCtx ctx = Job(kWeb);
+    ASSERT_EQ(1, object->RegisterCleanerForBackup(ctx));
+    EXPECT_FALSE(object->Cleaner().RegisterDisk(0, kWeb, ""));
+    EXPECT_FALSE(object->Cleaner().RegisterVM(0, ""));
+
+    VMInfoStructs::SVMInfo evil;
+    evil.guid = "../../escaped";
+    evil.region = "us-east-1";
+    EXPECT_FALSE(object->SaveVMConfigFile(env.BaseDir() + "/mount", evil));
+    EXPECT_FALSE(FwFile::Exists(env.BaseDir() + "/escaped_InstanceConfig.xml"));
+    for (const char* path : {"", "/", "//", "/tmp/job/../../etc"})
+        EXPECT_FALSE(object->_PrepareMountPathDirectory(path, 1)) << path;
+}
+
+TEST_F(MountFixture, AnOutpostProxyStagesGp2VolumesWithoutIops) {
+    cloud->Write([](cloudsim::State& s) {
+        s.instances.at(kDb).outpostArn = "arn:aws:outposts:us-east-1:111122223333:outpost/op-0123456789abcdef0";
+    });
+    auto object = Connected();
+    ASSERT_TRUE(object);
+    MountCtx ctx = Job(kWeb, "HOTADD");
+    ASSERT_EQ(1, object->MountVM(ctx)) << object->GetLastVMErrorDetails();
+    int staged = 0;
+    cloud->Read([&](const cloudsim::State& s) {
+        for (const auto& [id, v] : s.volumes) {
+            if (id == kWebRoot || id == kWebData || !v.tags.count("_QX_BACKUP_")) continue;
+            if (v.zone != "us-east-1b") continue;
+            ++staged;
+            EXPECT_EQ("gp2", v.type) << id;
+            EXPECT_EQ(0, v.iops) << id;
+            EXPECT_FALSE(v.outpostArn.empty()) << id;
+        }
+    });
+    EXPECT_EQ(2, staged);
+    EXPECT_EQ(1, object->UnmountVM(ctx));
+}
