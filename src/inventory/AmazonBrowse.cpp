@@ -5,9 +5,10 @@
 #include "bridge/AmazonSDKBridge.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-#include "inventory/InventoryGuard.h"
+#include "factory/OperationGuard.h"
 #include "inventory/InventoryNodes.h"
 
+using AmazonGuard::Guarded;
 using namespace AmazonInventory;
 
 namespace {

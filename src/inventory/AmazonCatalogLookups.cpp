@@ -3,9 +3,9 @@
 #include "bridge/AmazonSDKBridge.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-#include "inventory/InventoryGuard.h"
+#include "factory/OperationGuard.h"
 
-using namespace AmazonInventory;
+using AmazonGuard::Guarded;
 
 namespace {
 constexpr uint64_t kGiB = 1ULL << 30;

@@ -6,9 +6,10 @@
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "inventory/BridgeRegionScope.h"
-#include "inventory/InventoryGuard.h"
+#include "factory/OperationGuard.h"
 #include "tasks/AmazonTaskUtils.h"
 
+using AmazonGuard::Guarded;
 using namespace AmazonInventory;
 
 namespace {

@@ -3,9 +3,10 @@
 #include "bridge/AmazonSDKBridge.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-#include "inventory/InventoryGuard.h"
+#include "factory/OperationGuard.h"
 #include "inventory/InventoryNodes.h"
 
+using AmazonGuard::Guarded;
 using namespace AmazonInventory;
 
 int CAmazonInfo::GetVMInfoForVM(const std::string& name, const std::string& guid, const std::string& host,

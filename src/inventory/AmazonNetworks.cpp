@@ -2,9 +2,9 @@
 #include "bridge/AmazonSDKBridge.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-#include "inventory/InventoryGuard.h"
+#include "factory/OperationGuard.h"
 
-using namespace AmazonInventory;
+using AmazonGuard::Guarded;
 
 namespace {
 // The request names its subnet in the first entry; without one there is

@@ -5,9 +5,10 @@
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "inventory/BridgeRegionScope.h"
-#include "inventory/InventoryGuard.h"
+#include "factory/OperationGuard.h"
 #include "inventory/VMOperationCodes.h"
 
+using AmazonGuard::Guarded;
 using namespace AmazonInventory;
 
 int CAmazonInfo::PerformVMOperation(OperationCtx& ctx) {

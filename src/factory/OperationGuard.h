@@ -1,12 +1,13 @@
 #pragma once
-// The framework calls the plug-in through plain status codes, so nothing may
-// propagate out of an interface operation: Guarded runs body and turns any
-// exception into a logged failure value.
+// The framework reads plain status codes, so nothing may propagate out of an
+// interface operation: Guarded runs body and turns any exception into a
+// logged failure value. `where` is the operation's signature text, taken
+// outside the body (inside a lambda the compiler's name is the lambda's).
 #include <exception>
 
 #include "framework/EvDebug.h"
 
-namespace AmazonInventory {
+namespace AmazonGuard {
 
 template <class Result, class Body>
 Result Guarded(const char* where, Result failure, Body&& body) noexcept {
@@ -20,4 +21,4 @@ Result Guarded(const char* where, Result failure, Body&& body) noexcept {
     return failure;
 }
 
-}  // namespace AmazonInventory
+}  // namespace AmazonGuard
