@@ -1,0 +1,49 @@
+#pragma once
+// Faults the simulated endpoints inject into their answers, for testing a
+// client's retries and checks. A rule names an operation ("GetSnapshotBlock",
+// "ListSnapshotBlocks", "ListChangedBlocks", "MetadataToken",
+// "MetadataCredentials", "IpRanges", or "*" for any) and hits its nth
+// matching call (1-based) or every one (nth 0). Calls are counted per rule,
+// so two rules on one operation count independently. Thread-safe.
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace cloudsim::endpoints {
+
+enum class FaultKind {
+    InternalError,     // 500
+    Unavailable,       // 503
+    Throttle,          // 400 ThrottlingException "Rate exceeded"
+    ExpiredToken,      // 403 ExpiredTokenException
+    ShortBody,         // Content-Length announces more than is sent
+    WrongChecksum,     // x-amz-Checksum of other bytes
+    MissingChecksum,   // no x-amz-Checksum header
+    Delay,             // answer normally after delayMs of wall time
+};
+
+struct EndpointFault {
+    std::string operation;
+    FaultKind kind = FaultKind::InternalError;
+    int nth = 0;
+    int64_t delayMs = 0;   // Delay only
+};
+
+class FaultRules {
+public:
+    void Add(const EndpointFault& fault);
+    void Clear();
+    // The rules this call of operation hits, in the order they were added.
+    std::vector<EndpointFault> Hits(const std::string& operation);
+
+private:
+    struct Rule {
+        EndpointFault fault;
+        int calls = 0;
+    };
+    std::mutex m_mutex;
+    std::vector<Rule> m_rules;
+};
+
+}  // namespace cloudsim::endpoints
