@@ -1,0 +1,105 @@
+#pragma once
+// A simulated cloud (the demo seed plus two large snapshots sharing blocks)
+// served by an EndpointServer over TLS with a throwaway CA, and clients that
+// verify that CA and sign EBS requests.
+#include <sys/stat.h>
+
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include "cloudsim/Cloud.h"
+#include "cloudsim/endpoints/EndpointServer.h"
+#include "cloudsim/endpoints/SigV4.h"
+#include "cloudsim/endpoints/TestCertificates.h"
+#include "cloudsim/endpoints/TimeFormat.h"
+#include "framework/Clock.h"
+#include "support/TestEnv.h"
+
+namespace endpoints_test {
+
+using namespace cloudsim::endpoints;
+
+constexpr const char* kAccessKey = "AKIADEMOSOURCE000001";
+constexpr const char* kSecretKey = "demo-source-secret";
+constexpr const char* kEbsHost = "ebs.us-east-1.amazonaws.com";
+// 250 blocks of one text; the later one keeps blocks 0-9 unchanged, drops
+// the rest and adds block 260.
+constexpr const char* kBigSnapshot = "snap-0e0d0000000000001";
+constexpr const char* kLaterSnapshot = "snap-0e0d0000000000002";
+
+inline std::string WithBigSnapshots(const std::string& seedText) {
+    nlohmann::json seed = nlohmann::json::parse(seedText);
+    nlohmann::json blocks = nlohmann::json::array();
+    for (int i = 0; i < 250; ++i) blocks.push_back(i);
+    auto snapshot = [](const std::string& id, const nlohmann::json& list) {
+        return nlohmann::json{{"id", id}, {"account", "111122223333"}, {"region", "us-east-1"},
+                              {"sizeBytes", 1LL << 30}, {"state", "completed"},
+                              {"data", {{"text", "endpoint pages"}, {"blocks", list}}}};
+    };
+    seed["snapshots"].push_back(snapshot(kBigSnapshot, blocks));
+    seed["snapshots"].push_back(snapshot(kLaterSnapshot, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 260}));
+    return seed.dump();
+}
+
+class EndpointTest : public ::testing::Test {
+protected:
+    void SetUp() override { Start(MetadataOptions{}); }
+
+    void Start(const MetadataOptions& metadata) {
+        m_server.reset();
+        cloud = cloudsim::Cloud::InMemory(WithBigSnapshots(TestEnv::ReadFile(AMAZON_DEMO_SEED)));
+        std::string folder = env.BaseDir() + "/certs";
+        mkdir(folder.c_str(), 0700);
+        certs = WriteTestCertificates(folder, EndpointDnsNames({"us-east-1", "us-west-2"}), EndpointIpAddresses());
+        m_server = std::make_unique<EndpointServer>(cloud, EndpointOptions{certs.certFile, certs.keyFile, metadata});
+    }
+
+    EndpointServer& Server() { return *m_server; }
+
+    std::unique_ptr<httplib::SSLClient> Client(int port) {
+        auto client = std::make_unique<httplib::SSLClient>("localhost", port);
+        client->set_ca_cert_path(certs.caFile.c_str());
+        client->enable_server_certificate_verification(true);
+        return client;
+    }
+
+    // A GET to the EBS endpoint signed as a client would sign it.
+    httplib::Result SignedGet(const std::string& path, const std::string& rawQuery,
+                              const std::string& accessKey = kAccessKey, const std::string& secret = kSecretKey,
+                              const std::string& token = "") {
+        std::string amzDate = AmzDate(FwClock::NowMs());
+        WireRequest wire{"GET", path, rawQuery, {{"host", kEbsHost}, {"x-amz-date", amzDate}}, ""};
+        std::vector<std::string> signedHeaders{"host", "x-amz-date"};
+        if (!token.empty()) {
+            wire.headers.emplace_back("x-amz-security-token", token);
+            signedHeaders.push_back("x-amz-security-token");
+        }
+        std::string scope = amzDate.substr(0, 8) + "/us-east-1/ebs/aws4_request";
+        std::string list;
+        for (const auto& h : signedHeaders) list += (list.empty() ? "" : ";") + h;
+        std::string signature = Signature(SigningKey(secret, amzDate.substr(0, 8), "us-east-1", "ebs"),
+                                          StringToSign(amzDate, scope, CanonicalRequest(wire, signedHeaders, true)));
+        httplib::Headers headers;
+        for (const auto& [name, value] : wire.headers) headers.emplace(name, value);
+        headers.emplace("Authorization", "AWS4-HMAC-SHA256 Credential=" + accessKey + "/" + scope +
+                                             ", SignedHeaders=" + list + ", Signature=" + signature);
+        return Client(Server().EbsPort())->Get((path + (rawQuery.empty() ? "" : "?" + rawQuery)).c_str(), headers);
+    }
+
+    TestEnv env;
+    std::shared_ptr<cloudsim::Cloud> cloud;
+    CertificateFiles certs;
+
+private:
+    std::unique_ptr<EndpointServer> m_server;
+};
+
+inline std::string BlockPath(const std::string& snapshot, int64_t index) {
+    return "/snapshots/" + snapshot + "/blocks/" + std::to_string(index);
+}
+
+}  // namespace endpoints_test
