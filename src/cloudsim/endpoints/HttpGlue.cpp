@@ -72,6 +72,8 @@ bool ApplyFaultsBefore(const std::vector<EndpointFault>& hits, httplib::Response
 void ApplyFaultsAfter(const std::vector<EndpointFault>& hits, httplib::Response& res) {
     for (const EndpointFault& fault : hits) {
         if (fault.kind == FaultKind::WrongChecksum) {
+            // set_header adds a second value; the client would read the first.
+            res.headers.erase("x-amz-Checksum");
             res.set_header("x-amz-Checksum", Base64(Sha256(res.body + "spoiled")));
         } else if (fault.kind == FaultKind::MissingChecksum) {
             res.headers.erase("x-amz-Checksum");

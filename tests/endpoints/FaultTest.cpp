@@ -1,0 +1,88 @@
+// Every fault kind the endpoints inject, as a client observes it, on the nth
+// or on every matching request.
+#include <chrono>
+
+#include "cloudsim/BlockToken.h"
+#include "cloudsim/endpoints/Digest.h"
+#include "endpoints/EndpointFixture.h"
+
+using namespace endpoints_test;
+
+namespace {
+
+class FaultTest : public EndpointTest {
+protected:
+    httplib::Result GetBlock(int64_t index = 5) {
+        return SignedGet(BlockPath(kBigSnapshot, index),
+                         "blockToken=" + UriEncode(cloudsim::BlockToken(kBigSnapshot, index), true));
+    }
+};
+
+}  // namespace
+
+TEST_F(FaultTest, StatusFaultsHitTheNthOrEveryCall) {
+    Server().Faults().Add({"GetSnapshotBlock", FaultKind::InternalError, 2, 0});
+    EXPECT_EQ(GetBlock()->status, 200);
+    EXPECT_EQ(GetBlock()->status, 500);
+    EXPECT_EQ(GetBlock()->status, 200);
+
+    Server().Faults().Clear();
+    Server().Faults().Add({"GetSnapshotBlock", FaultKind::Unavailable, 0, 0});
+    EXPECT_EQ(GetBlock()->status, 503);
+    EXPECT_EQ(GetBlock()->status, 503);
+    // Other operations are untouched by a rule naming one.
+    EXPECT_EQ(SignedGet(std::string("/snapshots/") + kBigSnapshot + "/blocks", "")->status, 200);
+
+    Server().Faults().Clear();
+    Server().Faults().Add({"*", FaultKind::Throttle, 1, 0});
+    auto throttled = GetBlock();
+    EXPECT_EQ(throttled->status, 400);
+    EXPECT_EQ(throttled->get_header_value("x-amzn-ErrorType"), "ThrottlingException");
+    EXPECT_NE(throttled->body.find("Rate exceeded"), std::string::npos);
+
+    Server().Faults().Add({"ListSnapshotBlocks", FaultKind::ExpiredToken, 1, 0});
+    auto expired = SignedGet(std::string("/snapshots/") + kBigSnapshot + "/blocks", "");
+    EXPECT_EQ(expired->status, 403);
+    EXPECT_EQ(expired->get_header_value("x-amzn-ErrorType"), "ExpiredTokenException");
+
+    Server().Faults().Add({"IpRanges", FaultKind::InternalError, 1, 0});
+    EXPECT_EQ(Client(Server().IpRangesPort())->Get("/ip-ranges.json")->status, 500);
+}
+
+TEST_F(FaultTest, BodyAndChecksumFaultsSpoilOnlyTheirAnswer) {
+    Server().Faults().Add({"GetSnapshotBlock", FaultKind::ShortBody, 1, 0});
+    Server().Faults().Add({"GetSnapshotBlock", FaultKind::WrongChecksum, 2, 0});
+    Server().Faults().Add({"GetSnapshotBlock", FaultKind::MissingChecksum, 3, 0});
+
+    auto cut = GetBlock();
+    EXPECT_FALSE(cut) << "a body shorter than its Content-Length must fail the read";
+
+    auto spoiled = GetBlock();
+    ASSERT_TRUE(spoiled);
+    EXPECT_EQ(spoiled->body.size(), static_cast<size_t>(cloudsim::kBlockSize));
+    EXPECT_TRUE(spoiled->has_header("x-amz-Checksum"));
+    EXPECT_NE(spoiled->get_header_value("x-amz-Checksum"), Base64(Sha256(spoiled->body)));
+
+    auto bare = GetBlock();
+    ASSERT_TRUE(bare);
+    EXPECT_FALSE(bare->has_header("x-amz-Checksum"));
+    auto clean = GetBlock();
+    EXPECT_EQ(clean->get_header_value("x-amz-Checksum"), Base64(Sha256(clean->body)));
+}
+
+TEST_F(FaultTest, DelayOutlastsAClientsReadTimeoutThenAnswers) {
+    Server().Faults().Add({"IpRanges", FaultKind::Delay, 1, 400});
+    auto client = Client(Server().IpRangesPort());
+    client->set_read_timeout(0, 100000);   // 100 ms
+    EXPECT_FALSE(client->Get("/ip-ranges.json"));
+    auto next = client->Get("/ip-ranges.json");
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->status, 200);
+
+    Server().Faults().Add({"GetSnapshotBlock", FaultKind::Delay, 0, 200});
+    auto start = std::chrono::steady_clock::now();
+    auto slow = GetBlock();
+    ASSERT_TRUE(slow);
+    EXPECT_EQ(slow->status, 200);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+}
