@@ -10,10 +10,17 @@ int CAmazonInfo::CleanupVM(MountCtx& ctx) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Doing clean up. Cleanup string [%s]", ctx.cleanupString.c_str());
         if (!PrepareProxySide(ctx)) return 0;
         overrideSDKRegion(GetProxyRegion());
-        // The entry is usually a dead job's; when the job that registered it
-        // still runs in this process it is cleaned all the same.
+        // The entry is usually a dead job's, or this job's own; one that a
+        // job still running elsewhere registered is that job's to clean.
         std::string path;
         const bool orphaned = m_cleaner.GetRegisteredVM(VM_CLEANER_BACKUP, ctx.JobVMGuid(), path, true);
+        CleanerEntity live;
+        if (!orphaned && m_cleaner.LookupEntity(VM_CLEANER_BACKUP, VM_CLEANER_VM, ctx.JobVMGuid(), live) &&
+            !m_cleaner.IsOwnEntry(live)) {
+            EvDebug::Debug(__PRETTY_FUNCTION__, "VM [%s] is registered by a job that is still running; leaving it.",
+                           ctx.JobVMGuid().c_str());
+            return 1;
+        }
         if (!_CleanupMountedVM(ctx.JobVMGuid(), orphaned, ctx.failures)) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Cleaning up VM [%s] failed.", ctx.JobVMGuid().c_str());
             return 0;

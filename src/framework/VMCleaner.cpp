@@ -93,10 +93,11 @@ CleanerEntity Row(const Statement& st) {
     e.path = st.Text(3);
     e.parent = st.Text(4);
     e.jobId = st.Int(5);
+    e.jobKey = st.Text(6);
     return e;
 }
 
-const char kColumns[] = "entity_id, type, mode, path, parent, job_id";
+const char kColumns[] = "entity_id, type, mode, path, parent, job_id, job_key";
 }  // namespace
 
 VMCleaner::VMCleaner() = default;
@@ -252,7 +253,7 @@ bool VMCleaner::GetOrphanedEntities(int mode, int type, std::vector<CleanerEntit
     items.clear();
     if (!m_db) return false;
     Statement st(m_db, (std::string("SELECT ") + kColumns +
-                        ", job_key FROM entities WHERE owner = ?1 AND mode = ?2 AND type = ?3 AND parent = ''"
+                        " FROM entities WHERE owner = ?1 AND mode = ?2 AND type = ?3 AND parent = ''"
                         " ORDER BY seq").c_str());
     st.Bind(1, m_owner).Bind(2, static_cast<int64_t>(mode)).Bind(3, static_cast<int64_t>(type));
     std::vector<std::pair<CleanerEntity, std::string>> roots;

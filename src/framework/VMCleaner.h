@@ -29,6 +29,7 @@ struct FW_API CleanerEntity {
     std::string path;    // the entity's cleaner path; children hang under it
     std::string parent;  // the parent's path; empty for a root entry
     int64_t jobId = 0;
+    std::string jobKey;  // the job run that registered it
 };
 
 class FW_API VMCleaner {
@@ -65,6 +66,8 @@ public:
     // Root entries of the mode and type whose job is no longer running.
     bool GetOrphanedEntities(int mode, int type, std::vector<CleanerEntity>& items);
     bool IsCleanupNeeded(int mode);
+    // True when this object's job run registered the entity.
+    bool IsOwnEntry(const CleanerEntity& entity) const { return entity.jobKey == m_jobKey; }
     void PostAllVMCleanup(int mode);
 
     // Every entry of this owner, for diagnostics and tests.

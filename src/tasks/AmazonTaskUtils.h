@@ -56,11 +56,11 @@ public:
                       const std::string& region, bool flag, const std::string& device, bool useSourceAccount);
     bool AttachAsOSVolume(const std::string& volumeId, const std::string& instanceId, const std::string& zone,
                           const std::string& region, bool flag, const std::string& device, bool useSourceAccount);
-    // Detaches disk.newVolumeId when set, else disk.volumeId.
+    // Detaches disk.newVolumeId; fails when it is empty (never the source volume).
     bool DetachVolume(const VMInfoStructs::SDisk& disk, const std::string& region, bool retryWithForce,
                       bool& wasForced, bool useSourceAccount);
     bool DetachVolume(const VMInfoStructs::SDisk& disk, const std::string& region, bool useSourceAccount);
-    // Deletes disk.newVolumeId when set, else disk.volumeId.
+    // Deletes disk.newVolumeId; fails when it is empty (never the source volume).
     bool DeleteVolume(const VMInfoStructs::SDisk& disk, bool useSourceAccount);
     bool ModifyVolume(const std::string& volumeId, const std::string& region, const std::string& volumeType, int iops);
     bool CompleteAMITask(const std::string& amiId, const std::string& region, bool useSourceAccount,

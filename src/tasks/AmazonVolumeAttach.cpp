@@ -11,11 +11,11 @@ namespace {
 constexpr int kDetachTimeoutMin = 2;
 constexpr int kForcedDetachTimeoutMin = 10;
 
-// The volume a disk record stands for on the proxy: the staged copy once
-// there is one, never the protected instance's own volume in that case.
-const std::string& TargetVolume(const VMInfoStructs::SDisk& disk) {
-    return disk.newVolumeId.empty() ? disk.volumeId : disk.newVolumeId;
-}
+// The volume a disk record stands for on the proxy: only ever the staged
+// (new) volume. A record without one names the protected instance's own
+// volume, which a detach or delete must never reach; a caller that means a
+// specific volume puts it in the new-volume field.
+const std::string& TargetVolume(const VMInfoStructs::SDisk& disk) { return disk.newVolumeId; }
 
 int AttachRequestError(bool conflict, const std::string& bridgeText) {
     if (conflict) return AmazonTaskErrors::kAttachConflict;

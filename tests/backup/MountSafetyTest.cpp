@@ -86,3 +86,24 @@ TEST_F(MountFixture, AnOutpostProxyStagesGp2VolumesWithoutIops) {
     EXPECT_EQ(2, staged);
     EXPECT_EQ(1, object->UnmountVM(ctx));
 }
+
+TEST_F(MountFixture, CleanupLeavesAnotherRunningJobsEntryAlone) {
+    auto running = Connected();
+    auto other = Connected();
+    ASSERT_TRUE(running && other);
+    MountCtx ctx = Job(kWeb);
+    ASSERT_EQ(1, running->RegisterCleanerForBackup(ctx));
+    ASSERT_TRUE(running->Cleaner().RegisterSnapshot(0, kWeb, "snap-0000000000000beef"));
+
+    MountCtx same = Job(kWeb, "EBS-DIRECT-API");
+    EXPECT_EQ(1, other->CleanupVM(same));
+    std::string path;
+    ASSERT_TRUE(running->Cleaner().GetRegisteredVM(0, kWeb, path, false));
+    std::vector<std::string> snaps;
+    running->Cleaner().GetRegisteredSnapshots(path, snaps);
+    EXPECT_EQ(std::vector<std::string>{"snap-0000000000000beef"}, snaps);
+
+    // The job itself cleans its own entry (the snapshot no longer exists).
+    EXPECT_EQ(1, running->CleanupVM(same));
+    EXPECT_FALSE(running->Cleaner().GetRegisteredVM(0, kWeb, path, false));
+}

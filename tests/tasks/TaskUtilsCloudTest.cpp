@@ -140,7 +140,7 @@ TEST_F(TaskUtilsCloudTest, AttachFailuresCarryTheirCodes) {
 TEST_F(TaskUtilsCloudTest, StuckDetachIsRetriedWithForceBeforeGivingUp) {
     cloud->AddFault(Fault("DetachVolume", "stuck"));
     VMInfoStructs::SDisk disk;
-    disk.volumeId = kDataVolume;
+    disk.newVolumeId = kDataVolume;
     bool wasForced = false;
     EXPECT_FALSE(tasks->DetachVolume(disk, "us-east-1", true, wasForced, true));
     EXPECT_TRUE(wasForced);

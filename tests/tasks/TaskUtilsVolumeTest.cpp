@@ -253,16 +253,17 @@ TEST_F(TaskUtilsTest, DetachAndDeleteActOnTheStagedVolumeWhenThereIsOne) {
     EXPECT_TRUE(tasks.DetachVolume(disk, "us-east-1", false));
     EXPECT_TRUE(tasks.DeleteVolume(disk, false));
 
+    // Without a staged volume nothing is detached or deleted: the record's
+    // volume id is the protected instance's own.
     disk.newVolumeId.clear();
-    EXPECT_CALL(admin, DeleteVolume("vol-protected", true)).WillOnce(Return(false));
     EXPECT_FALSE(tasks.DeleteVolume(disk, false));
-    EXPECT_TRUE(Logged("Failed to delete Volume [vol-protected]"));
-    EXPECT_EQ(0, owner.GetLastVMError());  // a failed delete is only logged
+    EXPECT_FALSE(tasks.DetachVolume(disk, "us-east-1", false));
+    EXPECT_TRUE(Logged("Failed to delete Volume []"));
 }
 
 TEST_F(TaskUtilsTest, DetachOfAVolumeThatIsGoneCountsAsDetached) {
     SDisk disk;
-    disk.volumeId = "vol-1";
+    disk.newVolumeId = "vol-1";
     ON_CALL(admin, DetachVolume(_, _, _)).WillByDefault(Return(true));
     EXPECT_CALL(admin, GetVolumeInfo(_, _, _, _)).WillOnce(DoAll(SetArgReferee<3>(true), Return(true)));
     EXPECT_TRUE(tasks.DetachVolume(disk, "us-east-1", false));
@@ -270,7 +271,7 @@ TEST_F(TaskUtilsTest, DetachOfAVolumeThatIsGoneCountsAsDetached) {
 
 TEST_F(TaskUtilsTest, DetachTimingOutIsRetriedWithForceOnlyWhenAsked) {
     SDisk disk;
-    disk.volumeId = "vol-1";
+    disk.newVolumeId = "vol-1";
     std::string state = "in-use";
     ON_CALL(admin, GetVolumeInfo(_, _, _, _)).WillByDefault([&](const std::string&, const std::string&, SDisk& d, bool&) {
         d.state = state;
@@ -299,7 +300,7 @@ TEST_F(TaskUtilsTest, DetachTimingOutIsRetriedWithForceOnlyWhenAsked) {
 
 TEST_F(TaskUtilsTest, RefusedDetachIsNotRetriedWithForce) {
     SDisk disk;
-    disk.volumeId = "vol-1";
+    disk.newVolumeId = "vol-1";
     EXPECT_CALL(admin, DetachVolume("vol-1", false, false)).WillOnce(Return(false));
     EXPECT_CALL(admin, DetachVolume(_, true, _)).Times(0);
     bool wasForced = true;
