@@ -112,3 +112,17 @@ TEST_F(EndpointTest, ListChangedBlocksNamesOnlyBlocksWhoseContentDiffers) {
     EXPECT_EQ(changed.back()["SecondBlockToken"], cloudsim::BlockToken(kLaterSnapshot, 260));
     EXPECT_FALSE(changed.back().contains("FirstBlockToken"));
 }
+
+TEST_F(EndpointTest, SnapshotsAreServedOnlyByTheirRegionsEndpoint) {
+    hostRegion = signingRegion = "us-west-2";
+    auto elsewhere = SignedGet(std::string("/snapshots/") + kBigSnapshot + "/blocks", "");
+    ASSERT_TRUE(elsewhere);
+    EXPECT_EQ(elsewhere->status, 404);
+    EXPECT_EQ(elsewhere->get_header_value("x-amzn-ErrorType"), "ResourceNotFoundException");
+
+    signingRegion = "us-east-1";
+    auto misScoped = SignedGet(std::string("/snapshots/") + kBigSnapshot + "/blocks", "");
+    ASSERT_TRUE(misScoped);
+    EXPECT_EQ(misScoped->status, 403);
+    EXPECT_EQ(misScoped->get_header_value("x-amzn-ErrorType"), "InvalidSignatureException");
+}

@@ -25,7 +25,6 @@ using namespace cloudsim::endpoints;
 
 constexpr const char* kAccessKey = "AKIADEMOSOURCE000001";
 constexpr const char* kSecretKey = "demo-source-secret";
-constexpr const char* kEbsHost = "ebs.us-east-1.amazonaws.com";
 // 250 blocks of one text; the later one keeps blocks 0-9 unchanged, drops
 // the rest and adds block 260.
 constexpr const char* kBigSnapshot = "snap-0e0d0000000000001";
@@ -72,16 +71,17 @@ protected:
                               const std::string& accessKey = kAccessKey, const std::string& secret = kSecretKey,
                               const std::string& token = "") {
         std::string amzDate = AmzDate(FwClock::NowMs());
-        WireRequest wire{"GET", path, rawQuery, {{"host", kEbsHost}, {"x-amz-date", amzDate}}, ""};
+        std::string host = "ebs." + hostRegion + ".amazonaws.com";
+        WireRequest wire{"GET", path, rawQuery, {{"host", host}, {"x-amz-date", amzDate}}, ""};
         std::vector<std::string> signedHeaders{"host", "x-amz-date"};
         if (!token.empty()) {
             wire.headers.emplace_back("x-amz-security-token", token);
             signedHeaders.push_back("x-amz-security-token");
         }
-        std::string scope = amzDate.substr(0, 8) + "/us-east-1/ebs/aws4_request";
+        std::string scope = amzDate.substr(0, 8) + "/" + signingRegion + "/ebs/aws4_request";
         std::string list;
         for (const auto& h : signedHeaders) list += (list.empty() ? "" : ";") + h;
-        std::string signature = Signature(SigningKey(secret, amzDate.substr(0, 8), "us-east-1", "ebs"),
+        std::string signature = Signature(SigningKey(secret, amzDate.substr(0, 8), signingRegion, "ebs"),
                                           StringToSign(amzDate, scope, CanonicalRequest(wire, signedHeaders, true)));
         httplib::Headers headers;
         for (const auto& [name, value] : wire.headers) headers.emplace(name, value);
@@ -91,6 +91,8 @@ protected:
     }
 
     TestEnv env;
+    std::string hostRegion = "us-east-1";      // of the EBS host name SignedGet sends
+    std::string signingRegion = "us-east-1";   // of its credential scope
     std::shared_ptr<cloudsim::Cloud> cloud;
     CertificateFiles certs;
 

@@ -66,6 +66,16 @@ AwsError PageBounds(const std::string& rawQuery, const std::string& listing, int
     return AwsError{};
 }
 
+// "ebs.us-east-1.amazonaws.com[:port]" -> "us-east-1"; empty for other names.
+std::string RegionOfHost(std::string host) {
+    host = host.substr(0, host.find(':'));
+    const std::string prefix = "ebs.", suffix = ".amazonaws.com";
+    if (host.size() <= prefix.size() + suffix.size() || host.compare(0, prefix.size(), prefix) != 0 ||
+        host.compare(host.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return std::string();
+    return host.substr(prefix.size(), host.size() - prefix.size() - suffix.size());
+}
+
 void PageCommon(nlohmann::json& out, int64_t sizeBytes) {
     out["ExpiryTime"] = static_cast<double>(FwClock::NowMs() + kTokenLifetimeMs) / 1000.0;
     out["VolumeSize"] = (sizeBytes + (1LL << 30) - 1) >> 30;
@@ -86,10 +96,20 @@ EbsService::EbsService(httplib::Server& server, std::shared_ptr<Cloud> cloud, co
 }
 
 bool EbsService::Admit(const std::string& operation, const httplib::Request& req, httplib::Response& res,
-                       std::vector<EndpointFault>& hits) {
+                       std::vector<EndpointFault>& hits, std::string& region) {
     Credentials caller;
-    if (AwsError error = m_verifier.Verify(ToWire(req), &caller)) {
+    WireRequest wire = ToWire(req);
+    if (AwsError error = m_verifier.Verify(wire, &caller)) {
         WriteError(res, error);
+        return false;
+    }
+    Authorization auth;
+    ParseAuthorization(HeaderValue(wire.headers, "authorization"), auth);
+    region = RegionOfHost(HeaderValue(wire.headers, "host"));
+    if (region.empty()) region = auth.region;
+    if (auth.region != region) {
+        WriteError(res, {403, "InvalidSignatureException",
+                         "Credential should be scoped to a valid region, not '" + auth.region + "'. ", "", false});
         return false;
     }
     hits = m_faults.Hits(operation);
@@ -113,16 +133,22 @@ bool EbsService::Admit(const std::string& operation, const httplib::Request& req
     return true;
 }
 
-void EbsService::GetSnapshotBlock(const httplib::Request& req, httplib::Response& res) {
-    std::vector<EndpointFault> hits;
-    if (!Admit("GetSnapshotBlock", req, res, hits)) return;
-    std::string id = req.matches[1];
-    int64_t index = 0;
+int64_t EbsService::SnapshotSize(const std::string& id, const std::string& region) {
     int64_t size = -1;
     m_cloud->Read([&](const State& state) {
         auto it = state.snapshots.find(id);
-        if (it != state.snapshots.end()) size = it->second.sizeBytes;
+        if (it != state.snapshots.end() && it->second.region == region) size = it->second.sizeBytes;
     });
+    return size;
+}
+
+void EbsService::GetSnapshotBlock(const httplib::Request& req, httplib::Response& res) {
+    std::vector<EndpointFault> hits;
+    std::string region;
+    if (!Admit("GetSnapshotBlock", req, res, hits, region)) return;
+    std::string id = req.matches[1];
+    int64_t index = 0;
+    int64_t size = SnapshotSize(id, region);
     if (size < 0) return WriteError(res, SnapshotNotFound(id));
     if (!ParseIndex(req.matches[2], index) || index * kBlockSize >= size)
         return WriteError(res, Validation("The block index is out of range.", "INVALID_BLOCK"));
@@ -139,7 +165,8 @@ void EbsService::GetSnapshotBlock(const httplib::Request& req, httplib::Response
 
 void EbsService::ListSnapshotBlocks(const httplib::Request& req, httplib::Response& res) {
     std::vector<EndpointFault> hits;
-    if (!Admit("ListSnapshotBlocks", req, res, hits)) return;
+    std::string region;
+    if (!Admit("ListSnapshotBlocks", req, res, hits, region)) return;
     std::string id = req.matches[1];
     int64_t first = 0, max = 0;
     if (AwsError error = PageBounds(ToWire(req).rawQuery, id, first, max)) return WriteError(res, error);
@@ -147,7 +174,7 @@ void EbsService::ListSnapshotBlocks(const httplib::Request& req, httplib::Respon
     nlohmann::json out;
     m_cloud->Read([&](const State& state) {
         auto it = state.snapshots.find(id);
-        if (it == state.snapshots.end()) return;
+        if (it == state.snapshots.end() || it->second.region != region) return;
         found = true;
         out["Blocks"] = nlohmann::json::array();
         for (auto b = it->second.blocks.lower_bound(first); b != it->second.blocks.end(); ++b) {
@@ -166,7 +193,8 @@ void EbsService::ListSnapshotBlocks(const httplib::Request& req, httplib::Respon
 
 void EbsService::ListChangedBlocks(const httplib::Request& req, httplib::Response& res) {
     std::vector<EndpointFault> hits;
-    if (!Admit("ListChangedBlocks", req, res, hits)) return;
+    std::string region;
+    if (!Admit("ListChangedBlocks", req, res, hits, region)) return;
     std::string second = req.matches[1];
     std::string rawQuery = ToWire(req).rawQuery;
     std::string firstId = QueryParam(rawQuery, "firstSnapshotId");
@@ -177,8 +205,9 @@ void EbsService::ListChangedBlocks(const httplib::Request& req, httplib::Respons
     m_cloud->Read([&](const State& state) {
         auto later = state.snapshots.find(second);
         auto earlier = firstId.empty() ? state.snapshots.end() : state.snapshots.find(firstId);
-        if (later == state.snapshots.end()) missing = second;
-        if (!firstId.empty() && earlier == state.snapshots.end()) missing = firstId;
+        if (later == state.snapshots.end() || later->second.region != region) missing = second;
+        if (!firstId.empty() && (earlier == state.snapshots.end() || earlier->second.region != region))
+            missing = firstId;
         if (!missing.empty()) return;
         static const BlockMap none;
         const BlockMap& a = earlier == state.snapshots.end() ? none : earlier->second.blocks;

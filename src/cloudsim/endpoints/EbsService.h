@@ -22,10 +22,13 @@ public:
                FaultRules& faults);
 
 private:
-    // Verification, the caller's IAM denials, and the request faults; false
-    // when the answer has already been written.
+    // Verification, the endpoint's region, the caller's IAM denials, and the
+    // request faults; false when the answer has already been written.
+    // region is the endpoint's region (from the Host name, else the scope).
     bool Admit(const std::string& operation, const httplib::Request& req, httplib::Response& res,
-               std::vector<EndpointFault>& hits);
+               std::vector<EndpointFault>& hits, std::string& region);
+    // The snapshot's size, or -1 when this region has no such snapshot.
+    int64_t SnapshotSize(const std::string& id, const std::string& region);
     void GetSnapshotBlock(const httplib::Request& req, httplib::Response& res);
     void ListSnapshotBlocks(const httplib::Request& req, httplib::Response& res);
     void ListChangedBlocks(const httplib::Request& req, httplib::Response& res);
