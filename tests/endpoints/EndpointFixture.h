@@ -48,13 +48,16 @@ class EndpointTest : public ::testing::Test {
 protected:
     void SetUp() override { Start(MetadataOptions{}); }
 
-    void Start(const MetadataOptions& metadata) {
+    void Start(const MetadataOptions& metadata) { Start(metadata, true); }
+    void StartPlainMetadata(const MetadataOptions& metadata) { Start(metadata, false); }
+
+    void Start(const MetadataOptions& metadata, bool metadataOverTls) {
         m_server.reset();
         cloud = cloudsim::Cloud::InMemory(WithBigSnapshots(TestEnv::ReadFile(AMAZON_DEMO_SEED)));
         std::string folder = env.BaseDir() + "/certs";
         mkdir(folder.c_str(), 0700);
         certs = WriteTestCertificates(folder, EndpointDnsNames({"us-east-1", "us-west-2"}), EndpointIpAddresses());
-        m_server = std::make_unique<EndpointServer>(cloud, EndpointOptions{certs.certFile, certs.keyFile, metadata});
+        m_server = std::make_unique<EndpointServer>(cloud, EndpointOptions{certs.certFile, certs.keyFile, metadata, metadataOverTls});
     }
 
     EndpointServer& Server() { return *m_server; }

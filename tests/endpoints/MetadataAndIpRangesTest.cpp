@@ -66,9 +66,12 @@ TEST_F(EndpointTest, Imdsv2CredentialsSignEbsRequestsUntilTheyExpire) {
     EXPECT_EQ(again->status, 200);
 }
 
-TEST_F(EndpointTest, RefusedTokensLeaveImdsv1) {
-    Server().Metadata().SetRefuseTokens(true);
-    auto imds = Client(Server().MetadataPort());
+TEST_F(EndpointTest, RefusedTokensLeaveImdsv1OverPlainHttp) {
+    MetadataOptions options;
+    options.refuseTokens = true;
+    StartPlainMetadata(options);
+    httplib::Client plain("127.0.0.1", Server().MetadataPort());
+    auto* imds = &plain;
     auto token = imds->Put("/latest/api/token", {{"X-aws-ec2-metadata-token-ttl-seconds", "21600"}}, "", "text/plain");
     ASSERT_TRUE(token);
     EXPECT_EQ(token->status, 403);

@@ -24,7 +24,11 @@ std::string FirstAccount(const std::shared_ptr<Cloud>& cloud) {
 
 EndpointServer::EndpointServer(std::shared_ptr<Cloud> cloud, const EndpointOptions& options) : m_store(cloud) {
     for (int i = 0; i < 3; ++i) {
-        auto server = std::make_unique<httplib::SSLServer>(options.certFile.c_str(), options.keyFile.c_str());
+        std::unique_ptr<httplib::Server> server;
+        if (i == 1 && !options.metadataOverTls)
+            server = std::make_unique<httplib::Server>();
+        else
+            server = std::make_unique<httplib::SSLServer>(options.certFile.c_str(), options.keyFile.c_str());
         if (!server->is_valid())
             throw std::runtime_error("endpoint server: cannot use certificate " + options.certFile + " and key " +
                                      options.keyFile);
@@ -41,11 +45,21 @@ EndpointServer::EndpointServer(std::shared_ptr<Cloud> cloud, const EndpointOptio
             Stop();
             throw std::runtime_error("endpoint server: cannot bind a loopback port");
         }
-        httplib::SSLServer* server = m_servers[i].get();
+        httplib::Server* server = m_servers[i].get();
         m_threads.emplace_back([server] { server->listen_after_bind(); });
     }
-    for (auto& server : m_servers)
-        while (!server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Callers connect right after construction, so wait until every server
+    // accepts; a server that never starts is a broken set-up, not a wait.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (auto& server : m_servers) {
+        while (!server->is_running()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                Stop();
+                throw std::runtime_error("endpoint server: a server did not start");
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
 }
 
 EndpointServer::~EndpointServer() { Stop(); }

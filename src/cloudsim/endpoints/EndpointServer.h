@@ -2,7 +2,8 @@
 // The simulated AWS endpoints on loopback: the EBS direct APIs, the
 // instance metadata service and the IP ranges document, each on its own
 // HTTPS port of 127.0.0.1 (clients reach them under their real host names
-// through a connect-to table). Starts in the constructor (throws
+// through a connect-to table). The metadata service can speak plain HTTP
+// instead, as the real one does. Starts in the constructor (throws
 // std::runtime_error when a server cannot start) and stops in the
 // destructor. Not copyable.
 #include <memory>
@@ -14,7 +15,7 @@
 #include "cloudsim/endpoints/FaultRules.h"
 #include "cloudsim/endpoints/MetadataService.h"
 
-namespace httplib { class SSLServer; }
+namespace httplib { class Server; }
 namespace cloudsim { class Cloud; }
 
 namespace cloudsim::endpoints {
@@ -26,6 +27,7 @@ struct EndpointOptions {
     std::string certFile;      // PEM server certificate (chain)
     std::string keyFile;       // PEM private key
     MetadataOptions metadata;
+    bool metadataOverTls = true;   // false: plain HTTP on the metadata port
 };
 
 class EndpointServer {
@@ -48,7 +50,7 @@ private:
 
     FaultRules m_faults;
     CredentialStore m_store;
-    std::vector<std::unique_ptr<httplib::SSLServer>> m_servers;   // ebs, metadata, ip ranges
+    std::vector<std::unique_ptr<httplib::Server>> m_servers;   // ebs, metadata, ip ranges
     std::unique_ptr<EbsService> m_ebs;
     std::unique_ptr<MetadataService> m_metadata;
     std::unique_ptr<IpRangesService> m_ipRanges;
