@@ -98,21 +98,28 @@ bool CAmazonInfo::LaunchBackupAMI(MountCtx& ctx, const std::string& name, const 
         return false;
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully launched create AMI task [%s].", amiId.c_str());
-    // Registered before anything else touches it: an AMI the registry does not
-    // know would outlive every clean-up, so one that cannot be registered is
-    // removed at once and the backup fails.
-    if (!m_cleaner.RegisterTemplate(VM_CLEANER_BACKUP, ctx.JobVMGuid(), amiId)) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register AMI [%s].", amiId.c_str());
-        if (!m_pSourceBridge->DeleteAMISnapshot(amiId, true))
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete unregistered AMI [%s]. Error [%s]", amiId.c_str(),
-                           m_pSourceBridge->GetLastErrorString().c_str());
-        SetLastVMError(kErrAMI, "Failed to register AMI [" + amiId + "].");
-        return false;
-    }
+    // Recorded everywhere a later clean-up looks before anything else can
+    // fail: the cleanup string, the AMI's own tags, and the registry. An AMI
+    // the registry refuses is removed at once; if even that fails it is put
+    // on the instance's AMI list, which a later backup's expiry clean-up
+    // works through.
     ctx.amiId = amiId;
     SaveCleanupString(ctx, amiId);
     m_pSourceBridge->SetTag(amiId, kBackupTag, ctx.vm.guid, true);
     m_pSourceBridge->SetTag(amiId, kSubclientTag, std::to_string(ctx.subclientId), true);
+    if (!m_cleaner.RegisterTemplate(VM_CLEANER_BACKUP, ctx.JobVMGuid(), amiId)) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register AMI [%s].", amiId.c_str());
+        if (m_pSourceBridge->DeleteAMISnapshot(amiId, true)) {
+            ctx.amiId.clear();
+            SaveCleanupString(ctx, "");
+        } else {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete unregistered AMI [%s]. Error [%s]", amiId.c_str(),
+                           m_pSourceBridge->GetLastErrorString().c_str());
+            m_pSourceBridge->SetTag(ctx.vm.guid, kAMITag, amiId, false);
+        }
+        SetLastVMError(kErrAMI, "Failed to register AMI [" + amiId + "].");
+        return false;
+    }
     return true;
 }
 

@@ -77,6 +77,8 @@ bool CAmazonInfo::IsDiskFilteredByTag(const SDisk& disk, const std::string& tagN
         }
     } catch (const std::exception& e) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Unable to fetch tags for volume [%s]: %s", disk.volumeId.c_str(), e.what());
+    } catch (...) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Unable to fetch tags for volume [%s]", disk.volumeId.c_str());
     }
     return false;
 }

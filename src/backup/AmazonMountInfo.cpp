@@ -43,6 +43,8 @@ int CAmazonInfo::GetFullMountInfo(const MountCtx& ctx, std::vector<VMInfoStructs
         return 1;
     } catch (const std::exception& e) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Full mount information failed: %s", e.what());
+    } catch (...) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Full mount information failed");
     }
     return 0;
 }

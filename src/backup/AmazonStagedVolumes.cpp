@@ -1,6 +1,7 @@
 // Hot-add staging: one new volume in the proxy's zone from each snapshot.
 #include "backup/StagingTags.h"
 #include "bridge/AmazonSDKBridge.h"
+#include "backup/MountErrors.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "tasks/AmazonTaskErrors.h"
@@ -19,7 +20,7 @@ bool CAmazonInfo::_CreateVolumesFromSnapshot(const std::string& instanceId, std:
     // Without the proxy's record there is no zone or region to stage in.
     if (m_proxyVMInfo.region.empty()) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Proxy information is not available; cannot create volumes.");
-        SetLastVMError(kErrNotSupported, "Proxy information is not available; cannot create volumes.");
+        SetLastVMError(AmazonMountErrors::kProxyRecord, "Proxy information is not available; cannot create volumes.");
         return false;
     }
     overrideSDKRegion(m_proxyVMInfo.region);

@@ -47,7 +47,7 @@ int CAmazonInfo::_UnMountVM(MountCtx& ctx) {
     if (m_pDiskInfo) {
         if (!m_pDiskInfo->Disconnect(ctx.vm))
             EvDebug::Debug(__PRETTY_FUNCTION__, "Failed to disconnect disk info for VM : [%s].", ctx.vm.guid.c_str());
-        const auto diskFailures = m_pDiskInfo->GetDiskFailures();
+        const auto diskFailures = m_pDiskInfo->TakeDiskFailures();
         ctx.failures.insert(ctx.failures.end(), diskFailures.begin(), diskFailures.end());
     }
     return result;

@@ -97,6 +97,13 @@ std::vector<SFailure> CAmazonDiskInfo::GetDiskFailures() const {
     return m_failures;
 }
 
+std::vector<SFailure> CAmazonDiskInfo::TakeDiskFailures() {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    std::vector<SFailure> taken;
+    taken.swap(m_failures);
+    return taken;
+}
+
 CAmazonDiskInfo::VMHandle* CAmazonDiskInfo::FindVM(const std::string& vmGuid) const {
     for (const auto& h : m_vms)
         if (strcasecmp(h->guid.c_str(), vmGuid.c_str()) == 0) return h.get();

@@ -90,6 +90,9 @@ public:
     bool GetLiveBrowseMountInfo(VMInfoStructs::SVMInfo& vm, std::vector<VMInfoStructs::SDisk>& disks);
     void AddDiskFailure(const std::string& volume, const std::string& message, bool flag);
     std::vector<SFailure> GetDiskFailures() const;
+    // Hands the failures over and forgets them, so that a later job on the
+    // same object does not report them again.
+    std::vector<SFailure> TakeDiskFailures();
 
     // A copy: Initialize may run while readers look.
     VMInfoStructs::SVMInfo AttachTarget() const;
