@@ -1,6 +1,7 @@
 #include "cloudsim/endpoints/EbsService.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include <nlohmann/json.hpp>
 
@@ -25,7 +26,8 @@ AwsError SnapshotNotFound(const std::string& id) {
 }
 
 bool ParseIndex(const std::string& text, int64_t& value) {
-    if (text.empty() || text.size() > 18 || !std::all_of(text.begin(), text.end(), ::isdigit)) return false;
+    if (text.empty() || text.size() > 18 || !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
+        return false;
     value = std::stoll(text);
     return true;
 }
