@@ -257,9 +257,9 @@ int CAmazonSDKBridge::GetAllInstanceTypeList(const std::string& region, std::vec
             for (const auto& name : s.OfferedTypes(where)) {
                 VMInfoStructs::SVMSizeInfo size;
                 size.name = name;
-                if (const cloudsim::InstanceTypeInfo* spec = s.FindInstanceType(name)) {
-                    size.cpus = spec->cpus;
-                    size.memoryMB = spec->memoryMB;
+                if (const cloudsim::InstanceTypeInfo* typeInfo = s.FindInstanceType(name)) {
+                    size.cpus = typeInfo->cpus;
+                    size.memoryMB = typeInfo->memoryMB;
                 }
                 sizes.push_back(size);
             }

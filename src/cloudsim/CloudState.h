@@ -333,7 +333,7 @@ struct State {
     std::string NewId(const std::string& prefix);
     bool IdInUse(const std::string& id) const;
     // The instance types offered in region (the region's list or the default
-    // offering) and the spec of one type (the seeded table or the built-in one).
+    // offering) and the description of one type (the seeded table or the built-in one).
     std::vector<std::string> OfferedTypes(const std::string& region) const;
     const InstanceTypeInfo* FindInstanceType(const std::string& name) const;
 };
