@@ -120,21 +120,6 @@ TEST_F(TaskUtilsCloudTest, CancelledJobStopsTheCreationWaitWithinOneStep) {
     EXPECT_EQ(kSourceAccount, Volume(volumeId).account);
 }
 
-TEST_F(TaskUtilsCloudTest, AttachFailuresCarryTheirCodes) {
-    VMInfoStructs::SDisk disk = EmptyDisk("us-east-1b");
-    ASSERT_TRUE(tasks->CreateEmptyVolume(disk, "us-east-1", ""));
-
-    EXPECT_FALSE(tasks->AttachVolume(disk.newVolumeId, kWebServer, "us-east-1a", "us-east-1", false, "", false));
-    EXPECT_EQ(54, owner.GetLastVMError());
-    EXPECT_NE(std::string::npos, owner.GetLastVMErrorDetails().find("InvalidVolume.ZoneMismatch"));
-
-    cloud->AddFault(Fault("AttachVolume", "conflict"));
-    EXPECT_FALSE(tasks->AttachVolume(disk.newVolumeId, "i-0a1b2c3d4e5f60002", "us-east-1b", "us-east-1", false, "",
-                                     false));
-    EXPECT_EQ(189, owner.GetLastVMError());
-    EXPECT_TRUE(Volume(disk.newVolumeId).attachedInstance.empty());
-}
-
 // The cloud keeps a stuck detachment stuck even when forced, so both waits
 // run out: two minutes for the normal detach, ten for the forced one.
 TEST_F(TaskUtilsCloudTest, StuckDetachIsRetriedWithForceBeforeGivingUp) {
@@ -150,25 +135,6 @@ TEST_F(TaskUtilsCloudTest, StuckDetachIsRetriedWithForceBeforeGivingUp) {
     EXPECT_EQ(kWebServer, Volume(kDataVolume).attachedInstance);
 }
 
-TEST_F(TaskUtilsCloudTest, SnapshotListFailsWhenOneSnapshotFails) {
-    CAmazonSDKBridge* bridge = owner.SourceBridge();
-    std::string a, b;
-    ASSERT_TRUE(bridge->CreateSnapshot(kDataVolume, "a", "", a, true));
-    ASSERT_TRUE(bridge->CreateSnapshot("vol-0a1b2c3d4e5f6a001", "b", "", b, true));
-    EXPECT_TRUE(tasks->CompleteSnapshotTask({a, b}, "us-east-1", true));
-    EXPECT_EQ(120, SleptSec());
-
-    std::string c, d;
-    ASSERT_TRUE(bridge->CreateSnapshot(kDataVolume, "c", "", c, true));
-    ASSERT_TRUE(bridge->CreateSnapshot("vol-0a1b2c3d4e5f6a001", "d", "", d, true));
-    cloud->Write([&](cloudsim::State& s) {
-        s.snapshots.at(d).state = "error";
-        s.snapshots.at(d).pending = {};
-    });
-    EXPECT_FALSE(tasks->CompleteSnapshotTask({c, d}, "us-east-1", true));
-    EXPECT_EQ(17, owner.GetLastVMError());
-}
-
 TEST_F(TaskUtilsCloudTest, CompletedAMIHasItsSnapshotsMarked) {
     std::vector<std::string> snapshots;
     std::string ami;
@@ -182,18 +148,6 @@ TEST_F(TaskUtilsCloudTest, CompletedAMIHasItsSnapshotsMarked) {
         ASSERT_TRUE(owner.SourceBridge()->GetTagList(id, tags));
         EXPECT_EQ("_QX_BACKUP_", tags["Name"]) << id;
     }
-}
-
-TEST_F(TaskUtilsCloudTest, CancelledAMIWaitCancelsTheAMI) {
-    std::vector<std::string> snapshots;
-    std::string ami;
-    ASSERT_TRUE(owner.SourceBridge()->CreateAMISnapshot(kWebServer, "us-east-1", "backup-ami", "", "", snapshots, ami));
-    owner.SetJobCancelled(true);
-    EXPECT_FALSE(tasks->CompleteAMITask(ami, "us-east-1", true));
-    EXPECT_EQ(4000, owner.GetLastVMError());
-    std::string state;
-    cloud->Read([&](const cloudsim::State& s) { state = s.images.at(ami).state; });
-    EXPECT_EQ("cancelled", state);
 }
 
 TEST_F(TaskUtilsCloudTest, ModificationIsDoneOnceOptimizingOrOnRequestCompleted) {
