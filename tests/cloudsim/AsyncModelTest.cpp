@@ -239,22 +239,6 @@ TEST_F(AsyncModelTest, CancelledAmiIsDoneWithoutSuccess) {
     EXPECT_EQ(bridge.GetLastErrorString(), "InvalidAMIID.NotFound: The image id '[ami-00000000000000bad]' does not exist");
 }
 
-TEST_F(AsyncModelTest, FailRuleFailsTheNthCall) {
-    cloud->AddFault({"CreateSnapshot", 2, "SnapshotCreationPerVolumeRateExceeded: slow down", 0});
-    auto count = [&] {
-        int n = 0;
-        cloud->Read([&](const cloudsim::State& s) { n = static_cast<int>(s.snapshots.size()); });
-        return n;
-    };
-    const int before = count();
-    std::string snap;
-    EXPECT_TRUE(bridge.CreateSnapshot(kWebData, "", "", snap, false));
-    EXPECT_FALSE(bridge.CreateSnapshot(kWebData, "", "", snap, false));
-    EXPECT_EQ(bridge.GetLastErrorString(), "SnapshotCreationPerVolumeRateExceeded: slow down");
-    EXPECT_TRUE(bridge.CreateSnapshot(kWebData, "", "", snap, false));
-    EXPECT_EQ(count(), before + 2);
-}
-
 TEST_F(AsyncModelTest, ConflictRuleSetsTheAttachFlag) {
     std::string vol = NewVolume("us-east-1a");
     cloud->AddFault({"AttachVolume", 1, "", 0, "conflict", ""});
