@@ -63,18 +63,12 @@ struct Operations : CloudFixture {
 
 TEST_F(Operations, PowerOperationsChangeTheInstancesState) {
     SVMInfo vm = Record(kWeb, "web-server-01");
-    ASSERT_EQ(0, Run(vm, 2));
-    EXPECT_EQ("stopped", StateAfterAWhile(kWeb));
-    ASSERT_EQ(0, Run(vm, 1));
-    EXPECT_EQ("running", StateAfterAWhile(kWeb));
-    ASSERT_EQ(0, Run(vm, 3));
-    EXPECT_EQ("stopped", StateAfterAWhile(kWeb));
-    ASSERT_EQ(0, Run(vm, 1));
-    EXPECT_EQ("running", StateAfterAWhile(kWeb));
-    ASSERT_EQ(0, Run(vm, 17));
-    EXPECT_EQ("running", StateAfterAWhile(kWeb));
-    ASSERT_EQ(0, Run(vm, 7));
-    EXPECT_EQ("terminated", StateAfterAWhile(kWeb));
+    const std::pair<EVMOperation, const char*> steps[] = {
+        {2, "stopped"}, {1, "running"}, {3, "stopped"}, {1, "running"}, {17, "running"}, {7, "terminated"}};
+    for (const auto& [op, state] : steps) {
+        ASSERT_EQ(0, Run(vm, op)) << op;
+        EXPECT_EQ(state, StateAfterAWhile(kWeb)) << op;
+    }
 }
 
 TEST_F(Operations, ABridgeFailureFailsWithTheBridgesText) {
@@ -252,19 +246,14 @@ TEST_F(Operations, EmptyTagIsDeletedOnlyWhenReadAndEmpty) {
     EXPECT_EQ(0u, Instance(kWeb).tags.count("_QX_AMI_"));
 }
 
-TEST_F(Operations, NetworkWithoutSubnetEntryFailsCleanly) {
-    VMInfoStructs::SNetworkInfo net;
-    net.name = "isolated";
-    EXPECT_FALSE(object.CreateNetwork(net, "", {}));
-    EXPECT_EQ("Network [isolated] has no subnet entry.", object.GetLastVMErrorDetails());
-    object.SetLastVMErrorDetails("");
-    EXPECT_FALSE(object.DeleteNetwork(net, "", {}));
-    EXPECT_EQ("Network [isolated] has no subnet entry.", object.GetLastVMErrorDetails());
-}
-
-TEST_F(Operations, IsolatedSubnetIsCreatedInTheNamedNetworkAndDeleted) {
+TEST_F(Operations, IsolatedSubnetNeedsASubnetEntryAndIsCreatedInTheNamedNetworkAndDeleted) {
     VMInfoStructs::SNetworkInfo net;
     net.name = "demo-vpc";
+    EXPECT_FALSE(object.CreateNetwork(net, "", {}));
+    EXPECT_EQ("Network [demo-vpc] has no subnet entry.", object.GetLastVMErrorDetails());
+    object.SetLastVMErrorDetails("");
+    EXPECT_FALSE(object.DeleteNetwork(net, "", {}));
+    EXPECT_EQ("Network [demo-vpc] has no subnet entry.", object.GetLastVMErrorDetails());
     net.subnets.resize(1);
     net.subnets[0].name = "restore-net";
     ASSERT_TRUE(object.CreateNetwork(net, "", {}));
