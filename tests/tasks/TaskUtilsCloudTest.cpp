@@ -24,16 +24,6 @@ const char kVolumeAdvice[] =
     "Volume task has timed out. Please consider setting a higher timeout by adding the "
     "VirtualServer\\nAmazonVolumeTaskTimeOutInMin additional setting on the Ostrel proxy.";
 
-cloudsim::FaultRule Fault(const std::string& op, const std::string& kind, int nth = 1,
-                          const std::string& error = "") {
-    cloudsim::FaultRule rule;
-    rule.operation = op;
-    rule.kind = kind;
-    rule.nth = nth;
-    rule.error = error;
-    return rule;
-}
-
 struct TaskUtilsCloudTest : ::testing::Test {
     TestEnv env;
     std::shared_ptr<cloudsim::Cloud> cloud = env.InstallCloud();
@@ -92,7 +82,7 @@ TEST_F(TaskUtilsCloudTest, VolumeGoesThroughCreateAttachDetachDelete) {
 
 TEST_F(TaskUtilsCloudTest, StuckOrFailedCreationHandsBackAVolumeThatExists) {
     TestEnv::SetSetting("VirtualServer", "nAmazonVolumeTaskTimeOutInMin", "1");
-    cloud->AddFault(Fault("CreateVolume", "stuck"));
+    cloud->AddFault({"CreateVolume", 1, "", 0, "stuck"});
     std::string volumeId;
     EXPECT_FALSE(FromSnapshot(volumeId));
     EXPECT_EQ(60, SleptSec());
@@ -101,7 +91,7 @@ TEST_F(TaskUtilsCloudTest, StuckOrFailedCreationHandsBackAVolumeThatExists) {
     ASSERT_FALSE(volumeId.empty());
     EXPECT_EQ("creating", Volume(volumeId).state);
 
-    cloud->AddFault(Fault("CreateVolume", "error"));
+    cloud->AddFault({"CreateVolume", 1, "", 0, "error"});
     std::string failedId;
     EXPECT_FALSE(FromSnapshot(failedId));
     EXPECT_EQ(60 + 20, SleptSec());  // the error shows at the first poll after 15 s
@@ -123,7 +113,7 @@ TEST_F(TaskUtilsCloudTest, CancelledJobStopsTheCreationWaitWithinOneStep) {
 // The cloud keeps a stuck detachment stuck even when forced, so both waits
 // run out: two minutes for the normal detach, ten for the forced one.
 TEST_F(TaskUtilsCloudTest, StuckDetachIsRetriedWithForceBeforeGivingUp) {
-    cloud->AddFault(Fault("DetachVolume", "stuck"));
+    cloud->AddFault({"DetachVolume", 1, "", 0, "stuck"});
     VMInfoStructs::SDisk disk;
     disk.newVolumeId = kDataVolume;
     bool wasForced = false;
@@ -133,21 +123,6 @@ TEST_F(TaskUtilsCloudTest, StuckDetachIsRetriedWithForceBeforeGivingUp) {
     EXPECT_EQ(117, owner.GetLastVMError());
     EXPECT_EQ(kVolumeAdvice, owner.GetLastVMErrorDetails());
     EXPECT_EQ(kWebServer, Volume(kDataVolume).attachedInstance);
-}
-
-TEST_F(TaskUtilsCloudTest, CompletedAMIHasItsSnapshotsMarked) {
-    std::vector<std::string> snapshots;
-    std::string ami;
-    ASSERT_TRUE(owner.SourceBridge()->CreateAMISnapshot(kWebServer, "us-east-1", "backup-ami", "", "", snapshots, ami));
-    int64_t duration = 0;
-    ASSERT_TRUE(tasks->CompleteAMITask(ami, "us-east-1", true, &duration));
-    EXPECT_EQ(120, duration);
-    ASSERT_FALSE(snapshots.empty());
-    for (const auto& id : snapshots) {
-        std::map<std::string, std::string> tags;
-        ASSERT_TRUE(owner.SourceBridge()->GetTagList(id, tags));
-        EXPECT_EQ("_QX_BACKUP_", tags["Name"]) << id;
-    }
 }
 
 TEST_F(TaskUtilsCloudTest, ModificationIsDoneOnceOptimizingOrOnRequestCompleted) {
