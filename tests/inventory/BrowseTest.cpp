@@ -9,8 +9,6 @@ using ::testing::ElementsAre;
 using ::testing::Return;
 
 namespace {
-const std::string kSep = "#$vm-+=";
-
 SInventoryInfo Node(const std::string& name, const std::string& guid = "", EInventoryType type = 0) {
     SInventoryInfo n;
     n.name = name;
@@ -172,12 +170,12 @@ TEST_F(Browse, UnknownViewIsRejected) {
 }
 
 TEST_F(Browse, BridgeFailuresFailTheLevel) {
-    cloud->AddFault(Fault("GetDCInfoForDC", "RequestLimitExceeded: Request limit exceeded."));
+    cloud->AddFault(Fault("GetDCInfoForDC", kThrottled));
     EXPECT_EQ(0, Run("\\Region View\\us-east-1", Chain({Node("Region View"), Node("us-east-1", "us-east-1", 2)})));
     EXPECT_TRUE(log.Has("Failed to get Datacenter info for datacenter [us-east-1]/[us-east-1]. "
                         "Error [RequestLimitExceeded: Request limit exceeded.]"));
 
-    cloud->AddFault(Fault("RefreshDCInfoList", "RequestLimitExceeded: Request limit exceeded."));
+    cloud->AddFault(Fault("RefreshDCInfoList", kThrottled));
     EXPECT_EQ(0, Run("\\Region View"));
     EXPECT_TRUE(log.Has("Failed to refresh Datacenter info cache."));
 }

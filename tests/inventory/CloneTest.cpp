@@ -7,9 +7,7 @@ using namespace inventorytest;
 using VMInfoStructs::SVMInfo;
 
 namespace {
-const std::string kWeb = "i-0a1b2c3d4e5f60001";
 const std::string kDb = "i-0a1b2c3d4e5f60002";
-const std::string kThrottled = "RequestLimitExceeded: Request limit exceeded.";
 
 struct Clone : CloudFixture {
     size_t imagesBefore = 0;

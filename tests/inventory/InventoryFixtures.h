@@ -18,6 +18,10 @@
 
 namespace inventorytest {
 
+const std::string kSep = "#$vm-+=";   // joins the parts of tag and instance-type GUIDs
+const std::string kThrottled = "RequestLimitExceeded: Request limit exceeded.";
+const std::string kWeb = "i-0a1b2c3d4e5f60001";   // web-server-01, us-east-1a
+
 // Collects the log so that a test can look for an exact message.
 struct LogTap {
     std::vector<std::string> lines;

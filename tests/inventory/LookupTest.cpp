@@ -14,9 +14,6 @@ using ::testing::Return;
 using ::testing::SetArgReferee;
 
 namespace {
-const std::string kSep = "#$vm-+=";
-const std::string kThrottled = "RequestLimitExceeded: Request limit exceeded.";
-
 std::vector<std::string> Ids(const std::vector<SVMInfo>& vms) {
     std::vector<std::string> ids;
     for (const auto& vm : vms) ids.push_back(vm.guid);

@@ -10,9 +10,7 @@ using ::testing::Return;
 using ::testing::SetArgReferee;
 
 namespace {
-const std::string kWeb = "i-0a1b2c3d4e5f60001";
 const std::string kWin = "i-0a1b2c3d4e5f60003";
-const std::string kThrottled = "RequestLimitExceeded: Request limit exceeded.";
 
 SVMInfo Record(const std::string& id, const std::string& name, const std::string& region = "us-east-1") {
     SVMInfo vm;
