@@ -9,8 +9,17 @@
 #include "tasks/AmazonTaskUtils.h"
 
 namespace {
-// Only plain EBS disks the job kept are staged.
-bool IsStagedDisk(const VMInfoStructs::SDisk& disk) { return disk.diskType == 1 && !disk.filtered; }
+// Only plain EBS disks the job kept are staged, and only those with a new
+// volume have anything on the proxy to detach or delete.
+bool HasStagedVolume(const VMInfoStructs::SDisk& disk, const char* where) {
+    if (disk.diskType != 1 || disk.filtered) return false;
+    if (disk.newVolumeId.empty()) {
+        EvDebug::Debug(where, "Logical disk name or new disk id does not exist for disk [%s]. Skipping it.",
+                       disk.volumeId.c_str());
+        return false;
+    }
+    return true;
+}
 }  // namespace
 
 // A volume that no longer exists counts as detached and deleted, so that its
@@ -43,13 +52,7 @@ bool CAmazonInfo::DetachVolumes(std::vector<SDisk>& disks, const std::string& re
     EnsureTaskUtils();
     bool result = true;
     for (auto& disk : disks) {
-        if (!IsStagedDisk(disk)) continue;
-        if (disk.newVolumeId.empty()) {
-            EvDebug::Debug(__PRETTY_FUNCTION__,
-                           "Logical disk name or new disk id does not exist for disk [%s]. Skipping it.",
-                           disk.volumeId.c_str());
-            continue;
-        }
+        if (!HasStagedVolume(disk, __PRETTY_FUNCTION__)) continue;
         if (!m_pDiskMapper->PreDetatchDisk("")) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Pre detach disk operations failed.");
             result = false;
@@ -82,13 +85,7 @@ bool CAmazonInfo::DeleteVolumes(std::vector<SDisk>& disks, const std::string& ke
     EnsureTaskUtils();
     bool result = true;
     for (auto& disk : disks) {
-        if (!IsStagedDisk(disk)) continue;
-        if (disk.newVolumeId.empty()) {
-            EvDebug::Debug(__PRETTY_FUNCTION__,
-                           "Logical disk name or new disk id does not exist for disk [%s]. Skipping it.",
-                           disk.volumeId.c_str());
-            continue;
-        }
+        if (!HasStagedVolume(disk, __PRETTY_FUNCTION__)) continue;
         if (!m_pTaskUtils->DeleteVolume(disk, option) && !VolumeIsGone(disk.newVolumeId, "", option)) {
             result = false;
             continue;

@@ -91,9 +91,13 @@ bool CAmazonSDKBridge::GetAccountId(std::string& accountId) {
     });
 }
 
-bool CAmazonSDKBridge::GetCanonicalId(std::string& canonicalId) {
-    Impl& d = *m_impl;
-    return d.Run("GetCanonicalId", true, [&](std::string& error) {
+namespace {
+// One field of the connected account, or an AuthFailure when the account
+// is gone from the cloud.
+template <class Impl>
+bool ReadAccountField(Impl& d, const char* op, std::string cloudsim::Account::*field,
+                      std::string& out) {
+    return d.Run(op, true, [&](std::string& error) {
         bool ok = false;
         d.cloud->Read([&](const cloudsim::State& s) {
             const cloudsim::Account* a = s.FindAccount(d.accountId);
@@ -101,28 +105,20 @@ bool CAmazonSDKBridge::GetCanonicalId(std::string& canonicalId) {
                 error = "AuthFailure: account " + d.accountId + " no longer exists";
                 return;
             }
-            canonicalId = a->canonicalId;
+            out = a->*field;
             ok = true;
         });
         return ok;
     });
 }
+}  // namespace
+
+bool CAmazonSDKBridge::GetCanonicalId(std::string& canonicalId) {
+    return ReadAccountField(*m_impl, "GetCanonicalId", &cloudsim::Account::canonicalId, canonicalId);
+}
 
 bool CAmazonSDKBridge::GetAwsArnPartition(std::string& partition) {
-    Impl& d = *m_impl;
-    return d.Run("GetAwsArnPartition", true, [&](std::string& error) {
-        bool ok = false;
-        d.cloud->Read([&](const cloudsim::State& s) {
-            const cloudsim::Account* a = s.FindAccount(d.accountId);
-            if (!a) {
-                error = "AuthFailure: account " + d.accountId + " no longer exists";
-                return;
-            }
-            partition = a->partition;
-            ok = true;
-        });
-        return ok;
-    });
+    return ReadAccountField(*m_impl, "GetAwsArnPartition", &cloudsim::Account::partition, partition);
 }
 
 bool CAmazonSDKBridge::GetLocalInstanceId(std::string& instanceId) {
