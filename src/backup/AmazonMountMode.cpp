@@ -5,6 +5,7 @@
 #include "backup/MountErrors.h"
 #include "backup/MountModes.h"
 #include "bridge/AmazonSDKBridge.h"
+#include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/KDPlatformInfo.h"
@@ -95,10 +96,20 @@ bool CAmazonInfo::CheckDirectReadPermissions() {
     return false;
 }
 
-// The endpoint test needs the EBS direct client's endpoint resolution, which
-// has not landed; the check reports that it could not run.
-bool CAmazonInfo::CheckEbsVpcEndpointConfiguration(const std::string& region, std::vector<SFailure>&) {
-    EvDebug::Error(__PRETTY_FUNCTION__, "EBS VPC endpoint check failed");
-    EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "Region [%s]: the endpoint check is not available yet", region.c_str());
-    return false;
+bool CAmazonInfo::CheckEbsVpcEndpointConfiguration(const std::string& region, std::vector<SFailure>& failures) {
+    bool configured = false;
+    if (!AmazonDirectSnapshotAccessAPI::CAmazonDirectSnapshotAccessAPIWrapper::CheckIfEbsVpcEndpointIsConfigured(
+            region, getProxyAWSComponentsFolder(), configured)) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "EBS VPC endpoint check failed");
+        return false;
+    }
+    if (!configured) {
+        const char* message =
+            "VPC endpoint for EBS service is not in use. For optimal EBS direct performance configure VPC endpoint "
+            "for EBS service.";
+        failures.push_back(SFailure("", message, {}, {}, true));
+        EvDebug::Error(__PRETTY_FUNCTION__, "Warning: %s", message);
+        return false;
+    }
+    return true;
 }

@@ -45,8 +45,12 @@ int CAmazonInfo::_UnMountVM(MountCtx& ctx) {
     if (!PrepareProxySide(ctx)) return 0;
     const int result = _UnMountVMStreaming(ctx);
     if (m_pDiskInfo) {
-        if (!m_pDiskInfo->Disconnect(ctx.vm))
+        std::vector<std::string> openSnapshots;
+        if (!m_pDiskInfo->Disconnect(ctx.vm, &openSnapshots))
             EvDebug::Debug(__PRETTY_FUNCTION__, "Failed to disconnect disk info for VM : [%s].", ctx.vm.guid.c_str());
+        // Disks the data mover never closed would keep their block tokens
+        // for the life of the plug-in object.
+        for (const auto& snapshotId : openSnapshots) ClearSnapshotAccessInfo(snapshotId);
         const auto diskFailures = m_pDiskInfo->TakeDiskFailures();
         ctx.failures.insert(ctx.failures.end(), diskFailures.begin(), diskFailures.end());
     }

@@ -114,6 +114,9 @@ public:
     virtual int RefreshVMInfoList(ULONGLONG flags, int option);
     virtual void GetVMInfoList(std::vector<VMInfoStructs::SVMInfo>& vms);
     virtual int GetAllInstanceTypeList(const std::string& region, std::vector<VMInfoStructs::SVMSizeInfo>& sizes);
+    // Temporary credentials of the role (STS AssumeRole), valid for an hour.
+    virtual bool GenerateAssumeRoleSessionCredentials(const std::string& roleArn, std::string& accessKeyId,
+                                                      std::string& secretAccessKey, std::string& sessionToken);
     virtual int GetRoleInfoList(std::vector<VMInfoStructs::SRoleInfo>& roles);
     // Images of the current region, the account's and public ones; a, b, c
     // filter by name substring, platform and state (the last two without

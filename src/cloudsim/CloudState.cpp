@@ -19,6 +19,12 @@ const Account* State::FindAccountByKey(const std::string& accessKey) const {
     return nullptr;
 }
 
+const Session* State::FindSession(const std::string& accessKey) const {
+    for (const auto& x : sessions)
+        if (x.accessKey == accessKey) return &x;
+    return nullptr;
+}
+
 const Account* State::FindAccount(const std::string& id) const {
     for (const auto& a : accounts)
         if (a.id == id) return &a;
@@ -851,6 +857,17 @@ State ParseState(const std::string& text) {
         s.roles.push_back(ParseRole(j, where));
         unique("role " + s.roles.back().account + "/" + s.roles.back().name, where);
     });
+    f.Each("sessions", [&](const json& j, const std::string& where) {
+        Fields g(j, where);
+        Session x;
+        g.Get("accessKey", x.accessKey);
+        g.Get("secretKey", x.secretKey);
+        g.Get("token", x.token);
+        g.Get("account", x.account);
+        g.Get("expiresMs", x.expiresMs);
+        Require(x.accessKey, where + ".accessKey");
+        s.sessions.push_back(std::move(x));
+    });
     f.Each("instanceTypes", [&](const json& j, const std::string& where) {
         s.instanceTypes.push_back(ParseInstanceType(j, where));
         unique("instance type " + s.instanceTypes.back().name, where);
@@ -925,6 +942,10 @@ std::string SerializeState(const State& s) {
                        {"isDefault", k.isDefault}});
     json& roles = root["roles"] = json::array();
     for (const auto& r : s.roles) roles.push_back({{"name", r.name}, {"account", r.account}, {"arn", r.arn}});
+    json& sessions = root["sessions"] = json::array();
+    for (const auto& x : s.sessions)
+        sessions.push_back({{"accessKey", x.accessKey}, {"secretKey", x.secretKey}, {"token", x.token},
+                            {"account", x.account}, {"expiresMs", x.expiresMs}});
     json& types = root["instanceTypes"] = json::array();
     for (const auto& t : s.instanceTypes) types.push_back({{"name", t.name}, {"cpus", t.cpus}, {"memoryMB", t.memoryMB}});
     json& buckets = root["buckets"] = json::array();

@@ -246,6 +246,16 @@ struct Role {
     std::string arn;
 };
 
+// Temporary credentials issued by an assume-role call; the EBS endpoints
+// accept them until they expire on the framework clock.
+struct Session {
+    std::string accessKey;
+    std::string secretKey;
+    std::string token;
+    std::string account;
+    int64_t expiresMs = 0;
+};
+
 struct InstanceTypeInfo {
     std::string name;                    // "m5.large"
     int32_t cpus = 0;
@@ -312,6 +322,7 @@ struct State {
     std::vector<KeyPair> keyPairs;
     std::vector<KmsKey> kmsKeys;
     std::vector<Role> roles;
+    std::vector<Session> sessions;
     std::vector<InstanceTypeInfo> instanceTypes; // specs; empty: the built-in table
     std::map<std::string, Bucket> buckets;       // by name
     std::vector<S3Object> objects;
@@ -324,6 +335,7 @@ struct State {
     std::vector<std::string> staleDevices;
 
     const Account* FindAccountByKey(const std::string& accessKey) const;
+    const Session* FindSession(const std::string& accessKey) const;
     const Account* FindAccount(const std::string& id) const;
     const Region* FindRegion(const std::string& name) const;
     // The region holding zone; null when no region does.

@@ -1,6 +1,7 @@
 // The registry's VM entries: the attach target, connected VMs, look-ups and
 // the failures collected while disks closed.
 #include "disk/AmazonDiskInfo.h"
+#include "disk/DiskGuard.h"
 
 #include <strings.h>
 
@@ -39,14 +40,19 @@ bool CAmazonDiskInfo::Connect(const VMInfoStructs::SVMInfo& vm) {
     return true;
 }
 
-bool CAmazonDiskInfo::Disconnect(const VMInfoStructs::SVMInfo& vm) {
+bool CAmazonDiskInfo::Disconnect(const VMInfoStructs::SVMInfo& vm, std::vector<std::string>* openDirectSnapshots) {
     EvDebug::Debug(__PRETTY_FUNCTION__, "Disconnecting VM [%s][%s] from AmazonDiskInfo", vm.name.c_str(),
                    vm.guid.c_str());
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     VMHandle* handle = FindVM(vm.guid);
     if (!handle) return false;
     while (!handle->disks.empty()) {
-        if (handle->disks.back()->state == DiskOpen) EvDebug::Error(__PRETTY_FUNCTION__, "Disk handle is still open!");
+        const DiskHandle& disk = *handle->disks.back();
+        if (disk.state == DiskOpen) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Disk handle is still open!");
+            if (openDirectSnapshots && strcasecmp(disk.transportMode.c_str(), AmazonDisk::kTransportDirect) == 0)
+                openDirectSnapshots->push_back(disk.disk.snapshotId);
+        }
         handle->disks.pop_back();
     }
     m_vms.erase(std::find_if(m_vms.begin(), m_vms.end(), [handle](const auto& h) { return h.get() == handle; }));

@@ -60,7 +60,10 @@ public:
     bool Connect(const VMInfoStructs::SVMInfo& vm);
     // Deletes the VM handle and its disk handles; handles into them are
     // refused from then on.
-    bool Disconnect(const VMInfoStructs::SVMInfo& vm);
+    // openDirectSnapshots, when given, receives the snapshots of the VM's
+    // direct-read disks that were still open, whose access the caller must
+    // release.
+    bool Disconnect(const VMInfoStructs::SVMInfo& vm, std::vector<std::string>* openDirectSnapshots = nullptr);
     // A disk already registered under its source volume id counts as success.
     bool RegisterDisk(const VMInfoStructs::SVMInfo& vm, const VMInfoStructs::SDisk& disk,
                       const std::string& transportMode, bool restore);

@@ -6,6 +6,7 @@
 #include "bridge/AmazonSDKBridge.h"
 #include "disk/AmazonDiskInfo.h"
 #include "disk/DiskGuard.h"
+#include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/KDPI.h"
@@ -51,10 +52,19 @@ int CAmazonInfo::ReadVmdk(const VmdkHandle& handle, ULONGLONG startSector, unsig
     });
 }
 
-// The bridge serves reads for now, whichever access the settings ask for;
-// the plug-in's own direct client takes over here once it reads.
+// The plug-in's own direct client reads when the settings ask for it (the
+// default); otherwise the block-read bridge, which serves one thread at a
+// time, does.
 bool CAmazonInfo::ReadSnapshotRange(const std::string& snapshotId, const std::string& region, long long offset,
                                     long long length, unsigned char* buffer) {
+    if (m_bUseDirectSnapshotAccess) {
+        auto* client = DirectSnapshotAccess();
+        if (!client || !client->IsInitialized()) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Direct snapshot access client is not initialized");
+            return false;
+        }
+        return client->ReadFromSnapshot(snapshotId, region, offset, length, buffer);
+    }
     std::lock_guard<std::mutex> guard(m_readBridgeLock);
     CAmazonSDKBridge* bridge = ReadBridgeLocked();
     return bridge && bridge->ReadFromSnapshot(snapshotId, region, offset, length, buffer);
@@ -63,6 +73,12 @@ bool CAmazonInfo::ReadSnapshotRange(const std::string& snapshotId, const std::st
 bool CAmazonInfo::FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region) {
     EvDebug::Debug(__PRETTY_FUNCTION__, "Filling access info for SnapshotId: [%s], region: [%s]", snapshotId.c_str(),
                    region.c_str());
+    if (m_bUseDirectSnapshotAccess) {
+        // Opening a disk needs a ready client; a failed set-up is tried again.
+        std::lock_guard<std::mutex> guard(m_readBridgeLock);
+        if (!InitializeDirectSnapshotAccessAPIWrapper()) return false;
+        return DirectSnapshotAccess()->FillSnapshotAccessInfo(snapshotId, region);
+    }
     std::lock_guard<std::mutex> guard(m_readBridgeLock);
     CAmazonSDKBridge* bridge = ReadBridgeLocked();
     if (bridge && bridge->FillSnapshotAccessInfo(snapshotId, region)) return true;
@@ -73,6 +89,10 @@ bool CAmazonInfo::FillSnapshotAccessInfo(const std::string& snapshotId, const st
 
 bool CAmazonInfo::ClearSnapshotAccessInfo(const std::string& snapshotId) {
     EvDebug::Debug(__PRETTY_FUNCTION__, "Clearing access info SnapshotId: [%s]", snapshotId.c_str());
+    if (m_bUseDirectSnapshotAccess) {
+        auto* client = DirectSnapshotAccess();
+        return client && client->ClearSnapshotAccessInfo(snapshotId);
+    }
     std::lock_guard<std::mutex> guard(m_readBridgeLock);
     CAmazonSDKBridge* bridge = ReadBridgeLocked();
     return bridge && bridge->ClearSnapshotAccessInfo(snapshotId);

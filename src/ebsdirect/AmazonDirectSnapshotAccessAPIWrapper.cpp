@@ -1,20 +1,221 @@
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 
+#include <cstring>
+#include <new>
+#include <shared_mutex>
+
+#include "bridge/AmazonSDKBridge.h"
 #include "framework/EvDebug.h"
+#include "framework/FileUtils.h"
+#include "framework/KDPlatformInfo.h"
 
 namespace AmazonDirectSnapshotAccessAPI {
 
-bool CAmazonDirectSnapshotAccessAPIWrapper::Initialize(const std::string& accessKey, const std::string& secretKey,
+namespace {
+const char* const kTag = "CAmazonDirectSnapshotAccessAPIWrapper";
+constexpr int32_t kDefaultTimeoutSeconds = 60;
+}  // namespace
+
+CAmazonDirectSnapshotAccessAPIWrapper::CAmazonDirectSnapshotAccessAPIWrapper() = default;
+
+CAmazonDirectSnapshotAccessAPIWrapper::~CAmazonDirectSnapshotAccessAPIWrapper() {
+    {
+        std::unique_lock<ReadWriteLock> lock(m_snapshotLock);
+        m_snapshots.clear();
+    }
+    std::unique_lock<ReadWriteLock> lock(m_connectionsLock);
+    m_connections.clear();
+}
+
+bool CAmazonDirectSnapshotAccessAPIWrapper::Initialize(const std::string& keyOrRoleArn, const std::string& secretKey,
                                                        CAmazonSDKBridge* bridge) {
-    m_accessKey = accessKey;
-    m_secretKey = secretKey;
     m_bridge = bridge;
-    if (accessKey.empty() || secretKey.empty() || !bridge) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Role credentials for direct snapshot access are not supported yet");
-        m_initialized = false;
+    const bool credentialsOk = initializeCredentials(keyOrRoleArn, secretKey);
+
+    KDPlatformInfo settings;
+    int timeout = kDefaultTimeoutSeconds;
+    if (settings.getNumber("VirtualServer", "nAmazonDirectReadOperationTimeoutInSeconds", timeout)) {
+        EvDebug::Debug(kTag, "Read additional setting [%s]: [%d]", "nAmazonDirectReadOperationTimeoutInSeconds",
+                       timeout);
+    } else {
+        timeout = kDefaultTimeoutSeconds;
+    }
+    m_config.timeoutSeconds = timeout;
+    bool validate = true;
+    if (settings.getBoolean("VirtualServer", "bAmazonValidateDirectReadChecksum", validate)) {
+        EvDebug::Debug(kTag, "Read additional setting [%s]: [%s]", "bAmazonValidateDirectReadChecksum",
+                       validate ? "True" : "False");
+    } else {
+        validate = true;
+    }
+    m_config.validateChecksum = validate;
+    m_initialized = credentialsOk;
+    return credentialsOk;
+}
+
+size_t CAmazonDirectSnapshotAccessAPIWrapper::connectionCount() {
+    std::shared_lock<ReadWriteLock> lock(m_connectionsLock);
+    return m_connections.size();
+}
+
+// ---- connections, one per reading thread ----
+
+CAmazonRESTAPIConnection* CAmazonDirectSnapshotAccessAPIWrapper::getRestApiConnection(uint64_t threadId) {
+    {
+        std::shared_lock<ReadWriteLock> lock(m_connectionsLock);
+        auto it = m_connections.find(threadId);
+        if (it != m_connections.end()) return it->second.get();
+    }
+    // Built outside the lock: setting up a client must not hold up the
+    // other threads' look-ups.
+    std::unique_ptr<CAmazonRESTAPIConnection> connection = createNewRestApiConnection();
+    if (!connection) return nullptr;
+    std::unique_lock<ReadWriteLock> lock(m_connectionsLock);
+    auto inserted = m_connections.emplace(threadId, std::move(connection));
+    if (!inserted.second) {
+        EvDebug::Error(kTag, "Failed to insert connection object for thread [%lu] to cache.",
+                       static_cast<unsigned long>(threadId));
+        return nullptr;
+    }
+    return inserted.first->second.get();
+}
+
+std::unique_ptr<CAmazonRESTAPIConnection> CAmazonDirectSnapshotAccessAPIWrapper::createNewRestApiConnection() {
+    EvDebug::DebugLvl(kTag, 2, "Creating rest api connection.");
+    std::unique_ptr<CAmazonRESTAPIConnection> connection(new (std::nothrow) CAmazonRESTAPIConnection());
+    if (!connection || !connection->initialize(getCredentialsCopy(), &refreshCredentialsCallBack, this, &m_config)) {
+        EvDebug::Error(kTag, "Failed to initialize API connection.");
+        return nullptr;
+    }
+    return connection;
+}
+
+// ---- snapshot access cache ----
+
+bool CAmazonDirectSnapshotAccessAPIWrapper::FillSnapshotAccessInfo(const std::string& snapshotId,
+                                                                   const std::string& region) {
+    return fetchSnapshotAccessInfo(snapshotId, region);
+}
+
+bool CAmazonDirectSnapshotAccessAPIWrapper::fetchSnapshotAccessInfo(const std::string& snapshotId,
+                                                                    const std::string& region) {
+    auto info = std::make_shared<SnapshotAccessInfo>();
+    info->snapshotId = snapshotId;
+    int blockSize = 0;
+    std::vector<CAmazonSDKBridge::SAwsEbsBlockInfo> blocks;
+    if (!m_bridge || !m_bridge->GetDirectSnapshotAccessInfo(snapshotId, region, blockSize, blocks)) {
+        EvDebug::Error(kTag, "Failed to get direct snasphot access info for snapshot: [%s].", snapshotId.c_str());
         return false;
     }
-    m_initialized = true;
+    info->blockSize = blockSize;
+    for (auto& block : blocks) {
+        if (!info->blockTokens.emplace(block.blockIndex, std::move(block.blockToken)).second) {
+            EvDebug::Error(kTag, "Block token cache insert failed. Snapshot [%s] blockIndex [%lld]",
+                           snapshotId.c_str(), block.blockIndex);
+            return false;
+        }
+    }
+    std::unique_lock<ReadWriteLock> lock(m_snapshotLock);
+    if (!m_snapshots.emplace(snapshotId, std::move(info)).second) {
+        EvDebug::Error(kTag, "Failed to insert access info for snapshot [%s] to cache.", snapshotId.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool CAmazonDirectSnapshotAccessAPIWrapper::ClearSnapshotAccessInfo(const std::string& snapshotId) {
+    std::unique_lock<ReadWriteLock> lock(m_snapshotLock);
+    if (m_snapshots.erase(snapshotId) == 0)
+        EvDebug::Error(kTag, "Could not find access info for snapshot [%s] in the cache.", snapshotId.c_str());
+    return true;
+}
+
+std::shared_ptr<const SnapshotAccessInfo> CAmazonDirectSnapshotAccessAPIWrapper::getSnapshotAccessInfo(
+    const std::string& snapshotId) {
+    std::shared_lock<ReadWriteLock> lock(m_snapshotLock);
+    auto it = m_snapshots.find(snapshotId);
+    if (it == m_snapshots.end()) {
+        EvDebug::Error(kTag, "Could not find access info for snapshot [%s] in the cache.", snapshotId.c_str());
+        return nullptr;
+    }
+    return it->second;
+}
+
+const std::string* CAmazonDirectSnapshotAccessAPIWrapper::getBlockToken(const SnapshotAccessInfo& info,
+                                                                        int64_t index) {
+    auto it = info.blockTokens.find(index);
+    if (it == info.blockTokens.end()) {
+        EvDebug::DebugLvl(kTag, 2, "Could not find block token for [%s][%lld].", info.snapshotId.c_str(),
+                          static_cast<long long>(index));
+        return nullptr;
+    }
+    return &it->second;
+}
+
+// ---- reads ----
+
+bool CAmazonDirectSnapshotAccessAPIWrapper::ReadFromSnapshot(const std::string& snapshotId,
+                                                             const std::string& region, long long offset,
+                                                             long long length, unsigned char* buffer) {
+    CAmazonRESTAPIConnection* connection = getRestApiConnection(FwThread::CurrentThreadId());
+    if (!connection) return false;
+    std::shared_ptr<const SnapshotAccessInfo> info = getSnapshotAccessInfo(snapshotId);
+    if (!info) return false;
+    const int64_t blockSize = info->blockSize;
+    if (blockSize <= 0) {
+        EvDebug::Error(kTag, "Error: BlockSize for snapshot: [%s] is zero.", snapshotId.c_str());
+        return false;
+    }
+    // A range that does not fall on block boundaries would be read shorter
+    // or shifted, handing the caller other bytes than it asked for.
+    if (offset < 0 || length < 0 || offset % blockSize != 0 || length % blockSize != 0) {
+        EvDebug::Error(kTag, "Range offset [%lld] length [%lld] of snapshot [%s] is not a whole number of blocks of "
+                       "[%lld] bytes.", offset, length, snapshotId.c_str(), static_cast<long long>(blockSize));
+        return false;
+    }
+    if (length > 0 && !buffer) {
+        EvDebug::Error(kTag, "No buffer to read snapshot [%s] into.", snapshotId.c_str());
+        return false;
+    }
+    const int64_t first = offset / blockSize;
+    const int64_t count = length / blockSize;
+    for (int64_t i = 0; i < count; ++i) {
+        const int64_t index = first + i;
+        unsigned char* destination = buffer + i * blockSize;
+        const std::string* token = getBlockToken(*info, index);
+        if (!token) {
+            std::memset(destination, 0, static_cast<size_t>(blockSize));
+            continue;
+        }
+        uint64_t received = 0;
+        if (!getSnapshotBlock(*connection, snapshotId, region, index, *token, destination, blockSize, received)) {
+            EvDebug::Error(kTag, "Failed to read block: [%lld]", static_cast<long long>(index));
+            return false;
+        }
+        if (received != static_cast<uint64_t>(blockSize)) {
+            EvDebug::Error(kTag, "Error: Size of the block [%zu] is not equal to block size [%lld].",
+                           static_cast<size_t>(received), static_cast<long long>(blockSize));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CAmazonDirectSnapshotAccessAPIWrapper::getSnapshotBlock(CAmazonRESTAPIConnection& connection,
+                                                             const std::string& snapshotId, const std::string& region,
+                                                             int64_t index, const std::string& token,
+                                                             unsigned char* destination, int64_t blockSize,
+                                                             uint64_t& received) {
+    AWSRequestOptions options;
+    options.region = region;
+    options.service = "ebs";
+    options.downloadBuffer = destination;
+    options.downloadBufferSize = static_cast<uint64_t>(blockSize);
+    options.queryParameters = {{"blockToken", token}, {"Action", "GetSnapshotBlock"}, {"Version", "2020-05-11"}};
+    std::string response;
+    const std::string path = "/snapshots/" + snapshotId + "/blocks/" + std::to_string(index);
+    if (!connection.get(path, response, &options)) return false;
+    received = options.bytesReceived;
     return true;
 }
 

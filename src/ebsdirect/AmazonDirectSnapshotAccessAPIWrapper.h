@@ -1,25 +1,128 @@
 #pragma once
-// The plug-in's own EBS direct API client. This first version keeps the
-// credentials and the bridge it is initialised with; the signed HTTPS reads
-// arrive with the EBS direct work.
+// The plug-in's own EBS direct API client: reads snapshot blocks with signed
+// HTTPS requests, so a backup can read a snapshot without a volume.
+//
+// Credentials: the proxy's instance role (both key strings empty), an
+// assumed role (the first string is a role ARN) or a plain access key. Every
+// reading thread gets its own connection (keyed by the kernel thread id);
+// connections share the credentials through a refresh callback that fetches
+// at most once per expiry, the issue time serving as generation number.
+//
+// A snapshot's block size and the tokens of its allocated blocks are fetched
+// once, when its disk is opened (FillSnapshotAccessInfo), through the bridge.
+// A read holds its entry alive until it is done, even if the disk is closed
+// meanwhile.
+//
+// Thread-safe. Failures are reported as false with the cause in the log;
+// nothing throws.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+
+#include "ebsdirect/AmazonRESTAPIConnection.h"
+#include "ebsdirect/AmazonRequestSigning.h"
+#include "framework/Locks.h"
 
 class CAmazonSDKBridge;
 
 namespace AmazonDirectSnapshotAccessAPI {
 
+enum AWSCredentialType {
+    AWSCredentialIAMRole = 0,
+    AWSCredentialAssumeRole = 1,
+    AWSCredentialAccessKey = 2,
+    AWSCredentialInvalid = 3,
+};
+
+struct SnapshotAccessInfo {
+    std::string snapshotId;
+    int64_t blockSize = 0;
+    std::map<int64_t, std::string> blockTokens;   // allocated blocks only
+};
+
 class CAmazonDirectSnapshotAccessAPIWrapper {
 public:
-    // An empty access key means "use the proxy's role credentials", which
-    // needs the instance metadata service and is not available yet: false.
-    bool Initialize(const std::string& accessKey, const std::string& secretKey, CAmazonSDKBridge* bridge);
+    // Where the instance metadata service and the published address ranges
+    // live; only the paths below them are fixed.
+    static constexpr const char* kMetadataBaseUrl = "http://169.254.169.254";
+    static constexpr const char* kIpRangesUrl = "https://ip-ranges.amazonaws.com/ip-ranges.json";
+    static constexpr const char* kIpRangesCacheFile = "aws-public-ip-ranges.json";
+    static constexpr const char* kIpRangesLockName = "aws-public-ip-ranges-cache-lock";
+    static constexpr int64_t kIpRangesCacheSeconds = 86400;
+
+    CAmazonDirectSnapshotAccessAPIWrapper();
+    ~CAmazonDirectSnapshotAccessAPIWrapper();
+    CAmazonDirectSnapshotAccessAPIWrapper(const CAmazonDirectSnapshotAccessAPIWrapper&) = delete;
+    CAmazonDirectSnapshotAccessAPIWrapper& operator=(const CAmazonDirectSnapshotAccessAPIWrapper&) = delete;
+
+    // keyOrRoleArn and secretKey: the account's access key id (or role ARN)
+    // and secret; both empty for the proxy's instance role. May be called
+    // again after a failure.
+    bool Initialize(const std::string& keyOrRoleArn, const std::string& secretKey, CAmazonSDKBridge* bridge);
     bool IsInitialized() const { return m_initialized; }
 
+    bool FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region);
+    bool ClearSnapshotAccessInfo(const std::string& snapshotId);
+    // Offset and length in bytes, multiples of the snapshot's block size;
+    // unallocated blocks read as zeros without a request.
+    bool ReadFromSnapshot(const std::string& snapshotId, const std::string& region, long long offset,
+                          long long length, unsigned char* buffer);
+
+    // Whether the proxy reaches EBS through an interface VPC endpoint: the
+    // regional EBS endpoint resolves outside the published AMAZON ranges.
+    // The ranges are cached in cacheFolder for a day.
+    static bool CheckIfEbsVpcEndpointIsConfigured(const std::string& region, const std::string& cacheFolder,
+                                                  bool& configured);
+    static bool refreshCredentialsCallBack(void* owner, AWSCredentials& credentials);
+
+    AWSCredentialType credentialType() const { return m_credentialType; }
+    AWSCredentials getCredentialsCopy();
+    size_t connectionCount();
+    const AWSConnectionConfiguration& configuration() const { return m_config; }
+
+    // The address-range pieces, public so that they can be checked alone.
+    static bool GetAWSIpRangesJson(const std::string& cacheFolder, std::string& json);
+    static bool IsAWSIpRangesCacheAvailableAndValid(const std::string& cacheFile);
+    static bool IsIpAddressPresentInIpRangesJson(const std::string& ip, const std::string& json, bool& found);
+
 private:
-    std::string m_accessKey;
-    std::string m_secretKey;
+    bool initializeCredentials(const std::string& keyOrRoleArn, const std::string& secretKey);
+    bool refreshCredentials(AWSCredentials& credentials);
+    AWSCredentials getAssumeRoleSessionCredentials(const std::string& roleArn);
+    static AWSCredentials getIAMRoleSessionCredentials();
+    static bool getIAMSessionJson(std::string& json);
+    static AWSCredentials parseIAMSessionJson(const std::string& json);
+
+    CAmazonRESTAPIConnection* getRestApiConnection(uint64_t threadId);
+    std::unique_ptr<CAmazonRESTAPIConnection> createNewRestApiConnection();
+
+    std::shared_ptr<const SnapshotAccessInfo> getSnapshotAccessInfo(const std::string& snapshotId);
+    bool fetchSnapshotAccessInfo(const std::string& snapshotId, const std::string& region);
+    static const std::string* getBlockToken(const SnapshotAccessInfo& info, int64_t index);
+    static bool getSnapshotBlock(CAmazonRESTAPIConnection& connection, const std::string& snapshotId,
+                                 const std::string& region, int64_t index, const std::string& token,
+                                 unsigned char* destination, int64_t blockSize, uint64_t& received);
+
+    static bool GetEbsEndpointIpAddress(const std::string& region, std::string& ip);
+    static bool IsAwsPublicIpAddress(const std::string& ip, const std::string& cacheFolder, bool& isPublic);
+    static bool DownloadAWSIpRangesJson(const std::string& cacheFolder, const std::string& cacheFile);
+    static bool ReadAWSIpRangesJsonFromCache(const std::string& cacheFile, std::string& json);
+
     CAmazonSDKBridge* m_bridge = nullptr;
     bool m_initialized = false;
+    AWSConnectionConfiguration m_config;
+    AWSCredentialType m_credentialType = AWSCredentialInvalid;
+    std::string m_roleArn;
+    AWSCredentials m_credentials;
+    std::mutex m_credentialsLock;
+    ReadWriteLock m_connectionsLock;
+    std::map<uint64_t, std::unique_ptr<CAmazonRESTAPIConnection>> m_connections;
+    ReadWriteLock m_snapshotLock;
+    // Shared so that a read that found an entry keeps it while a close
+    // removes it from the cache.
+    std::map<std::string, std::shared_ptr<const SnapshotAccessInfo>> m_snapshots;
 };
 
 }  // namespace AmazonDirectSnapshotAccessAPI

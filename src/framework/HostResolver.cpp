@@ -7,10 +7,28 @@
 #include <algorithm>
 #include <memory>
 
+#include "framework/KDPlatformInfo.h"
+
 namespace {
 struct AddrInfoFree {
     void operator()(addrinfo* p) const { freeaddrinfo(p); }
 };
+
+// The agent's own host table (setting Base/sHostAddresses, entries
+// "HOST=ADDRESS"), consulted before the system resolver like /etc/hosts.
+bool FromHostTable(const std::string& host, int family, std::vector<std::string>& out) {
+    std::vector<std::string> entries;
+    KDPlatformInfo().getStringList("Base", "sHostAddresses", entries);
+    for (const auto& e : entries) {
+        size_t eq = e.find('=');
+        if (eq == std::string::npos || e.compare(0, eq, host) != 0) continue;
+        std::string address = e.substr(eq + 1);
+        const bool v6 = address.find(':') != std::string::npos;
+        if ((family == AF_INET && v6) || (family == AF_INET6 && !v6)) continue;
+        if (std::find(out.begin(), out.end(), address) == out.end()) out.push_back(address);
+    }
+    return !out.empty();
+}
 
 bool Resolve(const std::string& host, int family, std::vector<std::string>& out, std::string& error) {
     out.clear();
@@ -19,6 +37,7 @@ bool Resolve(const std::string& host, int family, std::vector<std::string>& out,
         error = "empty host name";
         return false;
     }
+    if (FromHostTable(host, family, out)) return true;
     addrinfo hints{};
     hints.ai_family = family;
     hints.ai_socktype = SOCK_STREAM;

@@ -1,7 +1,9 @@
 #pragma once
 // Host-name resolution through the system resolver (getaddrinfo), so that
 // /etc/hosts and the proxy's DNS settings apply. Addresses come back as
-// numeric text, in the resolver's order, without duplicates.
+// numeric text, in the resolver's order, without duplicates. The agent's
+// host table (setting Base/sHostAddresses: "HOST=ADDRESS,...") answers first,
+// as /etc/hosts would.
 #include <string>
 #include <vector>
 

@@ -36,6 +36,9 @@ struct DiskCloudTest : ::testing::Test {
         ASSERT_TRUE(FwFile::MakeDirs(devices));
         TestEnv::SetSetting("VirtualServer", "sDiskByIdFolder", MapperFolder());
         TestEnv::SetSetting("CloudSim", "sDeviceFolder", devices);
+        // These tests read through the block-read bridge; the plug-in's own
+        // HTTPS client has tests of its own.
+        TestEnv::SetSetting("VirtualServer", "nAmazonUseRestAPIForDirectSnapshotAccess", "false");
         std::vector<SHostCredentials> creds{{"", "us-east-1", "AKIADEMOADMIN0000001", "demo-admin-secret", 5}};
         ASSERT_EQ(1, owner.Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret", creds));
         ASSERT_TRUE(owner._InitMount());

@@ -20,6 +20,9 @@ std::optional<Credentials> CredentialStore::Find(const std::string& accessKey) c
         m_cloud->Read([&](const State& state) {
             if (const Account* account = state.FindAccountByKey(accessKey))
                 found = Credentials{account->accessKey, account->secretKey, "", account->id, 0};
+            else if (const Session* session = state.FindSession(accessKey))
+                found = Credentials{session->accessKey, session->secretKey, session->token, session->account,
+                                    session->expiresMs};
         });
     }
     return found;

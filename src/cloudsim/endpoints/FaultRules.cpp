@@ -12,9 +12,16 @@ void FaultRules::Clear() {
     m_rules.clear();
 }
 
+int FaultRules::Calls(const std::string& operation) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_calls.find(operation);
+    return it == m_calls.end() ? 0 : it->second;
+}
+
 std::vector<EndpointFault> FaultRules::Hits(const std::string& operation) {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<EndpointFault> hits;
+    ++m_calls[operation];
     for (Rule& rule : m_rules) {
         if (rule.fault.operation != "*" && rule.fault.operation != operation) continue;
         ++rule.calls;

@@ -6,6 +6,7 @@
 // matching call (1-based) or every one (nth 0). Calls are counted per rule,
 // so two rules on one operation count independently. Thread-safe.
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -36,14 +37,18 @@ public:
     void Clear();
     // The rules this call of operation hits, in the order they were added.
     std::vector<EndpointFault> Hits(const std::string& operation);
+    // How many calls of operation reached the fault check (for the EBS APIs:
+    // requests whose signature was accepted), rules or not. Clear keeps it.
+    int Calls(const std::string& operation) const;
 
 private:
     struct Rule {
         EndpointFault fault;
         int calls = 0;
     };
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::vector<Rule> m_rules;
+    std::map<std::string, int> m_calls;
 };
 
 }  // namespace cloudsim::endpoints
