@@ -27,18 +27,33 @@ void VirtualClock::SleepMs(int64_t ms) {
     m_slept += ms;
 }
 
-SkipSleepClock::SkipSleepClock(std::string offsetFile) : m_offsetFile(std::move(offsetFile)) {
+SkipSleepClock::SkipSleepClock(std::string offsetFile, bool follow)
+    : m_offsetFile(std::move(offsetFile)), m_follow(follow) {
+    ReadOffset();
+}
+
+void SkipSleepClock::ReadOffset() {
     std::string text;
-    if (!m_offsetFile.empty() && FwFile::ReadAll(m_offsetFile, text)) {
-        try {
-            m_skipped = std::max<int64_t>(0, std::stoll(text));
-        } catch (...) {
-            // An unreadable offset starts again from real time.
-        }
+    if (m_offsetFile.empty() || !FwFile::ReadAll(m_offsetFile, text)) return;
+    try {
+        const int64_t read = std::max<int64_t>(0, std::stoll(text));
+        // Never backwards: a file written by a process that knew less than
+        // this one does not turn the clock back.
+        int64_t known = m_skipped.load();
+        while (read > known && !m_skipped.compare_exchange_weak(known, read)) {}
+    } catch (...) {
+        // An unreadable offset leaves the clock where it is.
     }
 }
 
-int64_t SkipSleepClock::NowMs() { return SystemClock().NowMs() + m_skipped.load(); }
+int64_t SkipSleepClock::NowMs() {
+    const int64_t real = SystemClock().NowMs();
+    if (m_follow && real - m_lastReadMs.load() >= kFollowIntervalMs) {
+        m_lastReadMs = real;
+        ReadOffset();
+    }
+    return real + m_skipped.load();
+}
 
 void SkipSleepClock::SleepMs(int64_t ms) {
     if (ms <= 0) return;

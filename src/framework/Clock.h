@@ -40,15 +40,25 @@ private:
 // not cost wall time. The time skipped so far is kept in a file (when one is
 // given), so that the next process goes on from there and time never runs
 // backwards across processes.
+//
+// A follower (follow = true) also takes up what other processes skip: it
+// re-reads the file at most every kFollowIntervalMs of real time. A server
+// process serving a job process uses one, so both agree on the time.
 class FW_API SkipSleepClock : public IClock {
 public:
-    explicit SkipSleepClock(std::string offsetFile = std::string());
+    static constexpr int64_t kFollowIntervalMs = 50;
+
+    explicit SkipSleepClock(std::string offsetFile = std::string(), bool follow = false);
     int64_t NowMs() override;
     void SleepMs(int64_t ms) override;
 
 private:
+    void ReadOffset();
+
     std::string m_offsetFile;
+    bool m_follow = false;
     std::atomic<int64_t> m_skipped{0};
+    std::atomic<int64_t> m_lastReadMs{0};   // real time of the last read
 };
 
 class FW_API FwClock {

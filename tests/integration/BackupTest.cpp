@@ -2,6 +2,7 @@
 // modes: the images hold exactly the instance's data, and nothing the job
 // made is left in the cloud or in the cleanup store.
 #include <fcntl.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -57,6 +59,53 @@ std::string ReadImage(const std::string& image, int64_t offset, int64_t length) 
     return data;
 }
 
+// The simulated HTTPS endpoints in a process of their own, as a direct-read
+// job meets them: started on a base folder whose cloud exists, ready once it
+// says so on its output, stopped (and its routing removed) on destruction.
+class EndpointProcess {
+public:
+    explicit EndpointProcess(const std::string& base) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::dup2(fds[1], STDOUT_FILENO);
+            ::close(fds[0]);
+            ::execl(CLOUDSIM_TOOL_PATH, CLOUDSIM_TOOL_PATH, "serve", "--base", base.c_str(), nullptr);
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        m_out = ::fdopen(fds[0], "r");
+        char line[512];
+        if (m_out && std::fgets(line, sizeof line, m_out)) m_banner = line;
+    }
+    ~EndpointProcess() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (m_out) std::fclose(m_out);
+    }
+    bool Ready() const { return m_banner.rfind("serving", 0) == 0; }
+    // What the server printed when it stopped.
+    std::string Stop() {
+        std::string rest;
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            char line[512];
+            while (m_out && std::fgets(line, sizeof line, m_out)) rest += line;
+            ::waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
+        }
+        return rest;
+    }
+
+private:
+    pid_t m_pid = -1;
+    FILE* m_out = nullptr;
+    std::string m_banner;
+};
+
 class Backup : public ::testing::TestWithParam<const char*> {};
 }  // namespace
 
@@ -64,11 +113,32 @@ TEST_P(Backup, ImagesHoldTheInstancesDataAndNothingIsLeftBehind) {
     TestEnv env;
     const std::string out = env.BaseDir() + "/out";
     int code = -1;
+    const bool direct = std::string(GetParam()) == "EBS-DIRECT-API";
+    std::unique_ptr<EndpointProcess> endpoints;
+    if (direct) {
+        RunHost("--base " + env.BaseDir(), code);  // creates the cloud folder the endpoints serve
+        endpoints = std::make_unique<EndpointProcess>(env.BaseDir());
+        ASSERT_TRUE(endpoints->Ready());
+    }
     const std::string output =
         RunHost("--base " + env.BaseDir() + " backup --job " + TEST_SOURCE_DIR + "/demo/backup-job.json --instance " +
                     kWorker + " --mode " + GetParam() + " --out " + out,
                 code);
     ASSERT_EQ(0, code) << output;
+    if (direct) {
+        // The blocks came over HTTPS from the endpoints, through connections
+        // of several reader threads, and each one passed its checksum.
+        const std::string served = endpoints->Stop();
+        const std::string log = TestEnv::ReadFile(env.BaseDir() + "/Log/agent.log");
+        EXPECT_NE(std::string::npos, served.find("served ")) << served;
+        EXPECT_EQ(std::string::npos, served.find("served 0 ")) << served;
+        size_t connections = 0;
+        for (size_t at = log.find("Creating rest api connection."); at != std::string::npos;
+             at = log.find("Creating rest api connection.", at + 1))
+            ++connections;
+        EXPECT_GE(connections, 2u);
+        EXPECT_EQ(std::string::npos, log.find("Checksum validation failed"));
+    }
 
     const auto manifest = nlohmann::json::parse(TestEnv::ReadFile(out + "/manifest.json"));
     EXPECT_EQ(GetParam(), manifest["mode"].get<std::string>());

@@ -5,7 +5,19 @@
 //     compares every disk image of a backup manifest with the volume it was
 //     taken from: each allocated block must match, and the image must hold
 //     no data anywhere else. Exit 0 when everything matches.
+//
+//   cloudsim-tool serve --base DIR [--ebs-address ADDRESS]
+//     serves the folder cloud's EBS direct APIs, instance metadata service
+//     and IP ranges document on loopback over HTTPS with a CA of its own,
+//     and points the agent at them: the CA becomes the agent's CA bundle,
+//     the real host names are routed to the loopback ports (Base/
+//     sCurlConnectTo) and resolve to ADDRESS (Base/sHostAddresses; default a
+//     private address, as behind an EBS VPC endpoint). Writes
+//     <base>/endpoints/ready when serving; stops on SIGTERM or SIGINT and
+//     takes the routing out of the settings again. Its clock follows the
+//     time the agent's processes skipped (<base>/clock-offset).
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,7 +30,12 @@
 
 #include "cloudsim/Cloud.h"
 #include "cloudsim/CloudState.h"
+#include "cloudsim/endpoints/EndpointServer.h"
+#include "cloudsim/endpoints/TestCertificates.h"
+#include "framework/Clock.h"
+#include "framework/FileUtils.h"
 #include "framework/KDPI.h"
+#include "framework/KDPlatformInfo.h"
 
 namespace {
 // Block indexes that hold data in a sparse image.
@@ -82,22 +99,82 @@ int Verify(const std::string& base, const std::string& manifestFile) {
     std::printf("%s\n", failures ? "verify FAILED" : "verify passed");
     return failures ? 1 : 0;
 }
+int Serve(const std::string& base, const std::string& ebsAddress) {
+    using namespace cloudsim::endpoints;
+    // Blocked before any server thread starts, so that only sigwait sees them.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+
+    KDPI_Base::setBaseDir(base);
+    FwClock::Set(std::make_shared<SkipSleepClock>(FwFile::JoinPath(base, "clock-offset"), true));
+    std::string why;
+    auto cloud = cloudsim::Cloud::ProcessCloud(&why);
+    if (!cloud) {
+        std::fprintf(stderr, "error: no cloud: %s\n", why.c_str());
+        return 2;
+    }
+    std::vector<std::string> regions;
+    cloud->Read([&](const cloudsim::State& s) {
+        for (const auto& r : s.regions) regions.push_back(r.name);
+    });
+    const std::string folder = FwFile::JoinPath(base, "endpoints");
+    const std::string ready = FwFile::JoinPath(folder, "ready");
+    FwFile::MakeDirs(folder);
+    FwFile::RemoveFile(ready);
+    CertificateFiles certs = WriteTestCertificates(folder, EndpointDnsNames(regions), EndpointIpAddresses());
+    std::string ca;
+    if (!FwFile::ReadAll(certs.caFile, ca) || !FwFile::WriteAllAtomic(FwFile::JoinPath(base, "curl-ca-bundle.crt"), ca))
+        throw std::runtime_error("cannot install the CA bundle");
+    EndpointServer server(cloud, EndpointOptions{certs.certFile, certs.keyFile, MetadataOptions{}, false});
+
+    std::string connectTo, hosts;
+    for (const auto& region : regions) {
+        const std::string host = "ebs." + region + ".amazonaws.com";
+        connectTo += host + ":443:127.0.0.1:" + std::to_string(server.EbsPort()) + ",";
+        hosts += (hosts.empty() ? "" : ",") + host + "=" + ebsAddress;
+    }
+    connectTo += "169.254.169.254:80:127.0.0.1:" + std::to_string(server.MetadataPort()) +
+                 ",ip-ranges.amazonaws.com:443:127.0.0.1:" + std::to_string(server.IpRangesPort());
+    if (!KDPlatformInfo::setValue("Base", "sCurlConnectTo", connectTo) ||
+        !KDPlatformInfo::setValue("Base", "sHostAddresses", hosts))
+        throw std::runtime_error("cannot write the agent's settings");
+    FwFile::WriteAllAtomic(ready, std::to_string(getpid()) + "\n");
+    std::printf("serving EBS direct on 127.0.0.1:%d, metadata on %d, IP ranges on %d\n", server.EbsPort(),
+                server.MetadataPort(), server.IpRangesPort());
+    std::fflush(stdout);
+
+    int signal = 0;
+    sigwait(&stop, &signal);
+    FwFile::RemoveFile(ready);
+    KDPlatformInfo::removeValue("Base", "sCurlConnectTo");
+    KDPlatformInfo::removeValue("Base", "sHostAddresses");
+    std::printf("served %d GetSnapshotBlock requests\n", server.Faults().Calls("GetSnapshotBlock"));
+    return 0;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
-    std::string base, manifest;
+    std::string base, manifest, ebsAddress = "10.0.0.25";
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string key = argv[i];
         if (key == "--base") base = argv[i + 1];
         else if (key == "--manifest") manifest = argv[i + 1];
+        else if (key == "--ebs-address") ebsAddress = argv[i + 1];
     }
-    if (command != "verify" || base.empty() || manifest.empty()) {
-        std::fprintf(stderr, "usage: cloudsim-tool verify --base DIR --manifest FILE\n");
+    const bool verify = command == "verify" && !base.empty() && !manifest.empty();
+    const bool serve = command == "serve" && !base.empty();
+    if (!verify && !serve) {
+        std::fprintf(stderr,
+                     "usage: cloudsim-tool verify --base DIR --manifest FILE\n"
+                     "       cloudsim-tool serve --base DIR [--ebs-address ADDRESS]\n");
         return 2;
     }
     try {
-        return Verify(base, manifest);
+        return verify ? Verify(base, manifest) : Serve(base, ebsAddress);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
         return 2;
