@@ -117,6 +117,7 @@ TEST_P(Backup, ImagesHoldTheInstancesDataAndNothingIsLeftBehind) {
     std::unique_ptr<EndpointProcess> endpoints;
     if (direct) {
         RunHost("--base " + env.BaseDir(), code);  // creates the cloud folder the endpoints serve
+        TestEnv::SetSetting("Base", "nDebugLevel", "3");   // every request is logged
         endpoints = std::make_unique<EndpointProcess>(env.BaseDir());
         ASSERT_TRUE(endpoints->Ready());
     }
@@ -138,6 +139,10 @@ TEST_P(Backup, ImagesHoldTheInstancesDataAndNothingIsLeftBehind) {
             ++connections;
         EXPECT_GE(connections, 2u);
         EXPECT_EQ(std::string::npos, log.find("Checksum validation failed"));
+        // Signing keys stay out of the log, whatever the level.
+        EXPECT_EQ(std::string::npos, log.find("demo-admin-secret"));
+        EXPECT_EQ(std::string::npos, log.find("Signature="));
+        EXPECT_NE(std::string::npos, log.find("Sending Request=> RequestType: [GET] Url: [https://ebs.us-east-1"));
     }
 
     const auto manifest = nlohmann::json::parse(TestEnv::ReadFile(out + "/manifest.json"));
