@@ -1,0 +1,255 @@
+// The signed EBS direct connection against the simulated endpoint: which
+// failures it retries and how long it waits, expired tokens and credential
+// refreshes, the caller's download buffer, checksums, endpoint names, and a
+// signature that an independent signer agrees with.
+#include <cstdio>
+
+#include "ebsdirect/DirectFixture.h"
+
+using namespace ebsdirect_test;
+
+namespace {
+
+// Notes the virtual time of every request it sends.
+class RecordingConnection : public CAmazonRESTAPIConnection {
+public:
+    std::vector<int64_t> sentAtMs;
+
+protected:
+    void LogRequest(HTTP_REQ_TYPE type, const std::string& url, const std::string& body) override {
+        sentAtMs.push_back(FwClock::NowMs());
+        CAmazonRESTAPIConnection::LogRequest(type, url, body);
+    }
+};
+
+std::vector<int64_t> Gaps(const std::vector<int64_t>& times) {
+    std::vector<int64_t> gaps;
+    for (size_t i = 1; i < times.size(); ++i) gaps.push_back(times[i] - times[i - 1]);
+    return gaps;
+}
+
+const std::vector<int64_t> kBackOff{500, 1000, 2000, 3000, 3000, 3000, 3000, 3000, 3000, 3000};
+
+struct ConnectionTest : DirectEndpointTest {
+    AWSConnectionConfiguration config{10, true};
+    std::vector<unsigned char> buffer = std::vector<unsigned char>(kBlock);
+    uint64_t received = 0;
+    int refreshes = 0;
+
+    std::unique_ptr<RecordingConnection> Connect(const AWSCredentials& credentials = {kAccessKey, kSecretKey, "", 0},
+                                                 RefreshCredentialsCallBackType refresh = nullptr) {
+        auto connection = std::make_unique<RecordingConnection>();
+        EXPECT_TRUE(connection->initialize(credentials, std::move(refresh), this, &config));
+        return connection;
+    }
+
+    bool GetBlock(RecordingConnection& connection, int64_t index, uint64_t bufferSize = kBlock) {
+        AWSRequestOptions options;
+        options.region = kRegion;
+        options.service = "ebs";
+        options.downloadBuffer = buffer.data();
+        options.downloadBufferSize = bufferSize;
+        options.queryParameters = {{"blockToken", cloudsim::BlockToken(kBigSnapshot, index)},
+                                   {"Action", "GetSnapshotBlock"}, {"Version", "2020-05-11"}};
+        std::string response;
+        const bool ok = connection.get(BlockPath(kBigSnapshot, index), response, &options);
+        received = options.bytesReceived;
+        return ok;
+    }
+
+    bool ReceivedBlock(int64_t index) {
+        return received == static_cast<uint64_t>(kBlock) &&
+               std::string(buffer.begin(), buffer.end()) == cloud->ReadSnapshot(kBigSnapshot, index * kBlock, kBlock);
+    }
+};
+
+}  // namespace
+
+TEST_F(ConnectionTest, TenRetriesWaitTheCappedBackOffAndAnEleventhFailureEndsIt) {
+    // Ten failures, then an answer: the tenth retry is still allowed.
+    for (int nth = 1; nth <= 10; ++nth) Server().Faults().Add({"GetSnapshotBlock", FaultKind::InternalError, nth, 0});
+    auto recovering = Connect();
+    ASSERT_TRUE(GetBlock(*recovering, 4));
+    EXPECT_TRUE(ReceivedBlock(4));
+    EXPECT_EQ(kBackOff, Gaps(recovering->sentAtMs));
+    EXPECT_EQ(24500, env.Clock().TotalSleptMs());
+
+    Server().Faults().Clear();
+    Server().Faults().Add({"GetSnapshotBlock", FaultKind::InternalError, 0, 0});
+    auto failing = Connect();
+    EXPECT_FALSE(GetBlock(*failing, 4));
+    EXPECT_EQ(0u, received);
+    EXPECT_EQ(kBackOff, Gaps(failing->sentAtMs));
+    EXPECT_EQ(2 * 24500, env.Clock().TotalSleptMs()) << "no wait after the last attempt";
+    EXPECT_EQ(22, BlockCalls());
+    EXPECT_EQ(1, Logged("Maximum number of retries [10] attempted."));
+}
+
+TEST_F(ConnectionTest, TransientFailuresAreRetriedAndOthersEndAtOnce) {
+    enum Spoil { kFault, kRefused, kBadSecret };
+    struct Row {
+        const char* name;
+        Spoil spoil;
+        FaultKind fault;
+        size_t requests;
+    };
+    const Row rows[] = {
+        {"500", kFault, FaultKind::InternalError, 11},
+        {"throttled", kFault, FaultKind::Throttle, 11},
+        {"wrong checksum", kFault, FaultKind::WrongChecksum, 11},
+        {"body cut short", kFault, FaultKind::ShortBody, 11},
+        {"connection refused", kRefused, FaultKind::InternalError, 11},
+        {"503", kFault, FaultKind::Unavailable, 1},
+        {"signature does not match", kBadSecret, FaultKind::InternalError, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Server().Faults().Clear();
+        if (row.spoil == kFault) Server().Faults().Add({"GetSnapshotBlock", row.fault, 0, 0});
+        Route(row.spoil == kRefused ? ClosedPort() : Server().EbsPort());
+        const int callsBefore = BlockCalls();
+        const int64_t sleptBefore = env.Clock().TotalSleptMs();
+        auto connection = Connect({kAccessKey, row.spoil == kBadSecret ? "not-the-secret" : kSecretKey, "", 0});
+        EXPECT_FALSE(GetBlock(*connection, 9));
+        EXPECT_EQ(row.requests, connection->sentAtMs.size());
+        EXPECT_EQ(row.requests == 11 ? 24500 : 0, env.Clock().TotalSleptMs() - sleptBefore);
+        // Requests that got past the signature check reached the fault rules.
+        EXPECT_EQ(row.spoil == kFault ? static_cast<int>(row.requests) : 0, BlockCalls() - callsBefore);
+    }
+}
+
+TEST_F(ConnectionTest, ExpiredTokenIsRefreshedAtOnceAndAtMostThreeTimesInARow) {
+    // The service keeps calling every token expired: three refreshes, then
+    // the connection gives up without waiting.
+    Server().Faults().Add({"GetSnapshotBlock", FaultKind::ExpiredToken, 0, 0});
+    auto stubborn = Connect({kAccessKey, kSecretKey, "", 0}, [this](void* owner, AWSCredentials&) {
+        EXPECT_EQ(this, owner);
+        ++refreshes;
+        return true;
+    });
+    EXPECT_FALSE(GetBlock(*stubborn, 3));
+    EXPECT_EQ(3, refreshes);
+    EXPECT_EQ(4u, stubborn->sentAtMs.size());
+    EXPECT_EQ(1, Logged("Security token still expired after [3] credential refreshes."));
+
+    // Without a way to refresh, one answer ends it.
+    auto noRefresh = Connect();
+    EXPECT_FALSE(GetBlock(*noRefresh, 3));
+    EXPECT_EQ(1u, noRefresh->sentAtMs.size());
+    EXPECT_EQ(0, env.Clock().TotalSleptMs());
+
+    // A session that really expired: the refreshed keys sign the retry.
+    Server().Faults().Clear();
+    const auto first = Server().Credentials().IssueSession(kSourceAccount, 60 * 1000);
+    refreshes = 0;
+    std::string freshKey;
+    auto session = Connect({first.accessKey, first.secretKey, first.token, FwClock::NowSec()},
+                           [&](void*, AWSCredentials& credentials) {
+                               ++refreshes;
+                               const auto fresh = Server().Credentials().IssueSession(kSourceAccount, 3600 * 1000);
+                               freshKey = fresh.accessKey;
+                               credentials = {fresh.accessKey, fresh.secretKey, fresh.token, FwClock::NowSec()};
+                               return true;
+                           });
+    env.Clock().AdvanceMs(61 * 1000);
+    ASSERT_TRUE(GetBlock(*session, 3));
+    EXPECT_TRUE(ReceivedBlock(3));
+    EXPECT_EQ(1, refreshes);
+    EXPECT_EQ(2u, session->sentAtMs.size());
+    EXPECT_EQ(freshKey, session->credentials().accessKeyId);
+    EXPECT_EQ(0, env.Clock().TotalSleptMs());
+}
+
+TEST_F(ConnectionTest, BodyLargerThanTheBufferFailsWithoutRetry) {
+    auto connection = Connect();
+    EXPECT_FALSE(GetBlock(*connection, 2, 4096));
+    EXPECT_EQ(0u, received);
+    EXPECT_EQ(1, BlockCalls());
+    EXPECT_EQ(0, env.Clock().TotalSleptMs());
+    EXPECT_EQ(1, Logged("Dowload buffer overflow. BufferSize: [4096]"));
+}
+
+TEST_F(ConnectionTest, MissingChecksumIsRetriedWhenChecksumsAreValidated) {
+    Server().Faults().Add({"GetSnapshotBlock", FaultKind::MissingChecksum, 1, 0});
+    auto connection = Connect();
+    ASSERT_TRUE(GetBlock(*connection, 8));
+    EXPECT_TRUE(ReceivedBlock(8));
+    EXPECT_EQ(2, BlockCalls());
+    EXPECT_EQ(500, env.Clock().TotalSleptMs());
+}
+
+TEST(ConnectionEndpoint, ChinaRegionsGetTheirDomainAndIamHasNoRegion) {
+    const struct {
+        const char* region;
+        const char* service;
+        const char* host;
+    } rows[] = {
+        {"us-east-1", "ebs", "ebs.us-east-1.amazonaws.com"},
+        {"us-gov-west-1", "ebs", "ebs.us-gov-west-1.amazonaws.com"},
+        {"cn-north-1", "ebs", "ebs.cn-north-1.amazonaws.com.cn"},
+        {"CN-Northwest-1", "ebs", "ebs.CN-Northwest-1.amazonaws.com.cn"},
+        {"eu-cn-1", "ebs", "ebs.eu-cn-1.amazonaws.com"},
+        {"cn", "ebs", "ebs.cn.amazonaws.com"},
+        {"us-east-1", "iam", "iam.amazonaws.com"},
+        {"cn-north-1", "iam", "iam.amazonaws.com.cn"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.host, CAmazonRESTAPIConnection::getAPIEndpoint(row.region, row.service))
+            << row.region << " " << row.service;
+}
+
+namespace {
+
+// botocore's Authorization value for the same GET; empty when python3 or
+// botocore is missing.
+std::string BotocoreAuthorization(const std::string& region, const std::string& host, const std::string& path,
+                                  int64_t epoch, const std::vector<HttpQueryParameter>& query) {
+    std::string command = "python3 " TEST_SOURCE_DIR "/tests/ebsdirect/botocore_authorization.py " +
+                          std::string(kAccessKey) + " " + kSecretKey + " " + region + " " + host + " " + path + " " +
+                          std::to_string(epoch);
+    for (const auto& p : query) command += " '" + p.name + "=" + p.value + "'";
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe) return std::string();
+    std::string text;
+    char chunk[512];
+    while (size_t n = fread(chunk, 1, sizeof chunk, pipe)) text.append(chunk, n);
+    if (pclose(pipe) != 0) return std::string();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+TEST(ConnectionSignature, AuthorizationEqualsBotocoresForTheSameRequest) {
+    TestEnv env;   // the signer logs
+    const struct {
+        const char* region;
+        const char* snapshot;
+        int64_t index;
+        int64_t epoch;
+    } rows[] = {
+        {"us-east-1", kBigSnapshot, 7, 1798761600},           // 2027-01-01 00:00:00
+        {"eu-west-1", "snap-0a1b2c3d4e5fb0002", 16383, 1440979199},   // 2015-08-30 23:59:59
+        {"cn-north-1", "snap-0123456789abcdef0", 0, 1700000000},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.region);
+        const std::vector<HttpQueryParameter> raw = {{"blockToken", cloudsim::BlockToken(row.snapshot, row.index)},
+                                                     {"Action", "GetSnapshotBlock"}, {"Version", "2020-05-11"}};
+        ASSERT_NE(std::string::npos, raw[0].value.find_first_of("+/")) << "the token should need encoding";
+        std::vector<HttpQueryParameter> encoded;
+        for (const auto& p : raw) encoded.push_back({KDLibCurl::UrlEncode(p.name), KDLibCurl::UrlEncode(p.value)});
+        const std::string host = CAmazonRESTAPIConnection::getAPIEndpoint(row.region, "ebs");
+        const std::string path = "/snapshots/" + std::string(row.snapshot) + "/blocks/" + std::to_string(row.index);
+
+        const std::string expected = BotocoreAuthorization(row.region, host, path, row.epoch, raw);
+        if (expected.empty()) GTEST_SKIP() << "python3 with botocore is not available";
+        CAmazonRequestSigner signer;
+        const auto headers = signer.formHttpHeaders({"GET", path, encoded, {}, ""}, host,
+                                                    CAmazonRequestSigner::formRequestTime(row.epoch), row.region,
+                                                    "ebs", {kAccessKey, kSecretKey, "", 0});
+        ASSERT_GE(headers.size(), 4u);
+        EXPECT_EQ("authorization", headers[3].name);
+        EXPECT_EQ(expected, headers[3].value);
+    }
+}

@@ -1,0 +1,121 @@
+#pragma once
+// The simulated EBS direct, instance metadata and IP ranges endpoints,
+// reached by the plug-in's own HTTPS client under their real host names
+// (connect-to table, agent CA bundle), a bridge on the same cloud whose
+// calls are counted or bent, and the log lines the client writes.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "bridge/AmazonSDKBridge.h"
+#include "cloudsim/BlockToken.h"
+#include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
+#include "endpoints/EndpointFixture.h"
+#include "framework/EvDebug.h"
+#include "framework/FileUtils.h"
+
+namespace ebsdirect_test {
+
+using namespace endpoints_test;
+using namespace AmazonDirectSnapshotAccessAPI;
+
+constexpr int64_t kBlock = 512 * 1024;
+constexpr const char* kRegion = "us-east-1";
+constexpr const char* kSourceAccount = "111122223333";
+
+// A bridge on the process cloud that counts what the client asks of it and
+// can misreport the block size or hand out sessions of the endpoints' own
+// credential store (whose lifetime the test chooses).
+class CountingBridge : public CAmazonSDKBridge {
+public:
+    bool GetDirectSnapshotAccessInfo(const std::string& snapshotId, const std::string& region, int& blockSize,
+                                     std::vector<SAwsEbsBlockInfo>& blocks) override {
+        ++accessInfoCalls;
+        if (!CAmazonSDKBridge::GetDirectSnapshotAccessInfo(snapshotId, region, blockSize, blocks)) return false;
+        if (reportedBlockSize) blockSize = reportedBlockSize;
+        return true;
+    }
+    bool GenerateAssumeRoleSessionCredentials(const std::string& roleArn, std::string& accessKeyId,
+                                              std::string& secretAccessKey, std::string& sessionToken) override {
+        const int call = ++assumeCalls;
+        if (!issue) return CAmazonSDKBridge::GenerateAssumeRoleSessionCredentials(roleArn, accessKeyId,
+                                                                                   secretAccessKey, sessionToken);
+        const cloudsim::endpoints::Credentials c = issue(call);
+        accessKeyId = c.accessKey;
+        secretAccessKey = c.secretKey;
+        sessionToken = c.token;
+        return true;
+    }
+
+    std::atomic<int> accessInfoCalls{0};
+    std::atomic<int> assumeCalls{0};
+    int reportedBlockSize = 0;   // 0: as the cloud says
+    std::function<cloudsim::endpoints::Credentials(int call)> issue;   // null: the cloud's own sessions
+};
+
+class DirectEndpointTest : public EndpointTest {
+protected:
+    void SetUp() override { StartDirect(MetadataOptions{}); }
+    // The log outlives no fixture member it writes into.
+    void TearDown() override { EvDebug::SetTap(nullptr); }
+
+    void StartDirect(const MetadataOptions& metadata) {
+        Start(metadata, false);   // the metadata service speaks plain HTTP, as the real one
+        cloudsim::Cloud::SetProcessCloud(cloud);
+        ASSERT_TRUE(FwFile::WriteAllAtomic(FwFile::JoinPath(env.BaseDir(), "curl-ca-bundle.crt"),
+                                           TestEnv::ReadFile(certs.caFile)));
+        Route(Server().EbsPort());
+        EvDebug::SetTap([this](int, const std::string&, const std::string& message) {
+            std::lock_guard<std::mutex> lock(m_logMutex);
+            m_log.push_back(message);
+        });
+        ASSERT_TRUE(bridge.initialize("Amazon", "VSA", 42));
+        ASSERT_TRUE(bridge.Connect(kRegion, kAccessKey, kSecretKey)) << bridge.GetLastErrorString();
+    }
+
+    // The EBS host goes to ebsPort; clients set up afterwards follow.
+    void Route(int ebsPort) {
+        TestEnv::SetSetting("Base", "sCurlConnectTo",
+                            "ebs.us-east-1.amazonaws.com:443:127.0.0.1:" + std::to_string(ebsPort) +
+                                ",169.254.169.254:80:127.0.0.1:" + std::to_string(Server().MetadataPort()) +
+                                ",ip-ranges.amazonaws.com:443:127.0.0.1:" + std::to_string(Server().IpRangesPort()));
+    }
+
+    // A loopback port nobody listens on.
+    static int ClosedPort() {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        int port = 0;
+        if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port = ntohs(address.sin_port);
+        if (fd >= 0) close(fd);
+        return port;
+    }
+
+    // How many log lines contain text.
+    int Logged(const std::string& text) {
+        std::lock_guard<std::mutex> lock(m_logMutex);
+        int n = 0;
+        for (const auto& line : m_log) n += line.find(text) != std::string::npos;
+        return n;
+    }
+
+    int BlockCalls() { return Server().Faults().Calls("GetSnapshotBlock"); }
+
+    CountingBridge bridge;
+
+private:
+    std::mutex m_logMutex;
+    std::vector<std::string> m_log;
+};
+
+}  // namespace ebsdirect_test
