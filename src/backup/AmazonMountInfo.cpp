@@ -2,6 +2,7 @@
 // configuration file.
 #include "backup/MountModes.h"
 #include "factory/AmazonInfo.h"
+#include "factory/OperationGuard.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
 
@@ -92,12 +93,15 @@ int CAmazonInfo::GetFullMountInfoConfigFiles(const MountCtx& ctx, std::vector<VM
 
 int CAmazonInfo::CollectMetadata(MountCtx&) { return 1; }
 
-// Change tracking has not landed, so there is no change id to record: the
-// next backup of the instance reads it in full as this one did.
 int CAmazonInfo::PostBackupVM(MountCtx& ctx) {
-    if (!ctx.cbtEnabled) return 1;
-    EvDebug::Error(__PRETTY_FUNCTION__, "Change tracking is not available yet; no change id is kept for [%s].",
-                   ctx.effectiveVMGuid.c_str());
-    ctx.cbtEnabled = false;
-    return 1;
+    return AmazonGuard::Guarded(__PRETTY_FUNCTION__, 0, [&] {
+        if (!ctx.cbtEnabled) return 1;
+        if (!_UpdateChangeBlobID(ctx)) return 0;
+        if (!ctx.backupToTape && !ctx.snapBackup && !_PostBackupCBTCleanup(ctx)) return 0;
+        // The AMI is the next backup's reference now: the unmount must not
+        // take it away.
+        ctx.vm.amiId.clear();
+        ctx.cleanupString.clear();
+        return 1;
+    });
 }

@@ -95,16 +95,13 @@ int CAmazonInfo::PostMount(MountCtx& ctx) {
     return SaveVMConfigFile(ctx.mountPath, ctx.vm) ? 1 : 0;
 }
 
-// Change tracking has not landed: a job that asks for it is read in full, as
-// when tracking cannot be started.
 void CAmazonInfo::StartChangeTracking(MountCtx& ctx) {
-    if (ctx.cbtEnabled) {
-        EvDebug::Error(__PRETTY_FUNCTION__,
-                       "Change tracking is not available yet; instance [%s] is backed up in full.",
-                       ctx.effectiveVMGuid.c_str());
+    if (!ctx.cbtEnabled) {
+        ctx.cbtStatus = "Disabled";
+    } else if (!InitCBT(ctx)) {
         ctx.cbtEnabled = false;
     }
-    ctx.cbtStatus = "Disabled";
+    DeleteExpiredCBTSnapshot(ctx);
 }
 
 int CAmazonInfo::FinishLiveBrowseMount(MountCtx& ctx) {

@@ -297,6 +297,15 @@ public:
     // The snapshot's block size and every allocated block with its token.
     virtual bool GetDirectSnapshotAccessInfo(const std::string& snapshotId, const std::string& region, int& blockSize,
                                              std::vector<SAwsEbsBlockInfo>& blocks);
+    // The allocated blocks of a snapshot, and the blocks that differ between
+    // two snapshots of one volume (EBS ListSnapshotBlocks and
+    // ListChangedBlocks, every page): each extent gets its block index only;
+    // blockSize is the snapshot's block size. The last argument is unused.
+    virtual bool GetAllocatedBlockList(const std::string& snapshotId, const std::string& region,
+                                       VMInfoStructs::SDiskChangeInfo& info, int& blockSize, long long& unused);
+    virtual bool GetChangedBlockList(const std::string& previousSnapshotId, const std::string& currentSnapshotId,
+                                     const std::string& region, VMInfoStructs::SDiskChangeInfo& info, int& blockSize,
+                                     long long& unused);
     // Prepares (and releases) the bridge's own read access to a snapshot;
     // ReadFromSnapshot works without it, it only saves repeated listings.
     virtual bool FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region);

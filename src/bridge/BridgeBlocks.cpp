@@ -4,6 +4,8 @@
 #include "cloudsim/BlockStore.h"
 #include "cloudsim/BlockToken.h"
 
+#include <set>
+
 using namespace bridgeimpl;
 using cloudsim::Snapshot;
 using cloudsim::State;
@@ -82,6 +84,59 @@ bool CAmazonSDKBridge::GetDirectSnapshotAccessInfo(const std::string& snapshotId
                 info.blockIndex = index;
                 info.blockToken = cloudsim::BlockToken(snapshotId, index);
                 blocks.push_back(info);
+            }
+            return true;
+        });
+    });
+}
+
+bool CAmazonSDKBridge::GetAllocatedBlockList(const std::string& snapshotId, const std::string& region,
+                                             VMInfoStructs::SDiskChangeInfo& info, int& blockSize, long long&) {
+    Impl& d = *m_impl;
+    return d.Run("GetAllocatedBlockList", true, [&](std::string& error) {
+        return d.Look([&](const State& s) {
+            const Snapshot* snap = ReadableSnapshot(d, s, snapshotId, region, error);
+            if (!snap) return false;
+            blockSize = static_cast<int>(cloudsim::kBlockSize);
+            info.extents.clear();
+            for (const auto& [index, id] : snap->blocks) {
+                VMInfoStructs::SDiskChangeExtent extent;
+                extent.blockIndex = index;
+                info.extents.push_back(extent);
+            }
+            return true;
+        });
+    });
+}
+
+bool CAmazonSDKBridge::GetChangedBlockList(const std::string& previousSnapshotId,
+                                           const std::string& currentSnapshotId, const std::string& region,
+                                           VMInfoStructs::SDiskChangeInfo& info, int& blockSize, long long&) {
+    Impl& d = *m_impl;
+    return d.Run("GetChangedBlockList", true, [&](std::string& error) {
+        return d.Look([&](const State& s) {
+            const Snapshot* previous = ReadableSnapshot(d, s, previousSnapshotId, region, error);
+            if (!previous) return false;
+            const Snapshot* current = ReadableSnapshot(d, s, currentSnapshotId, region, error);
+            if (!current) return false;
+            if (previous->volumeId != current->volumeId)
+                return Err(error, "ValidationException: The snapshots " + previousSnapshotId + " and " +
+                                      currentSnapshotId + " are not of the same volume lineage");
+            blockSize = static_cast<int>(cloudsim::kBlockSize);
+            info.extents.clear();
+            // A block written with zeros leaves the map; it has changed all
+            // the same and must be read (as zeros).
+            std::set<int64_t> changed;
+            for (const auto& [index, id] : current->blocks) {
+                auto it = previous->blocks.find(index);
+                if (it == previous->blocks.end() || it->second != id) changed.insert(index);
+            }
+            for (const auto& [index, id] : previous->blocks)
+                if (!current->blocks.count(index)) changed.insert(index);
+            for (int64_t index : changed) {
+                VMInfoStructs::SDiskChangeExtent extent;
+                extent.blockIndex = index;
+                info.extents.push_back(extent);
             }
             return true;
         });

@@ -187,6 +187,28 @@ public:
     void OptimizeVolumeParams(int mode, long long& sizeBytes, std::string& volumeType, int& iops, bool force);
     bool OptimizeAndModifyDisk(SDisk& disk);
 
+    // ---- change tracking (disk/) ----
+    bool ValidateChangeId(const std::string& vmName, const std::string& vmGuid, const std::string& diskName,
+                          const std::string& changeId) override;
+    int GetVmdkExtents(const VmdkHandle& handle, const std::string& changeId, ULONGLONG start,
+                       VMInfoStructs::SDiskChangeInfo& info) override;
+    int GetVmdkExtents_CBT(const VmdkHandle& handle, const std::string& changeId, ULONGLONG start,
+                           VMInfoStructs::SDiskChangeInfo& info);
+    // Sets the context's status and backup level; false turns the job into
+    // a full backup.
+    bool InitCBT(MountCtx& ctx);
+    bool ValidateCBT(const MountCtx& ctx);
+    bool GetChangedBlocks(const std::string& previousSnapshot, const std::string& currentSnapshot,
+                          const std::string& zone, VMInfoStructs::SDiskChangeInfo& info);
+    bool GetAllocatedBlocks(const std::string& snapshot, const std::string& zone, VMInfoStructs::SDiskChangeInfo& info);
+    bool DeleteExpiredCBTSnapshot(const MountCtx& ctx);
+    bool CleanupCBTSnapshots(const MountCtx& ctx);
+    bool _UpdateChangeBlobID(MountCtx& ctx);
+    bool _PostBackupCBTCleanup(const MountCtx& ctx);
+    std::string getRegionFromZone(const std::string& zone);
+    const std::string& CbtLastFull() const { return m_cbtLastFull; }
+    const std::string& CbtReferenceAMI() const { return m_cbtReferenceAMI; }
+
     // ---- the plug-in's own virtual operations ----
     virtual int Init(bool hasAdminAccount);
     virtual int DeInit();
@@ -348,6 +370,10 @@ private:
     std::string DiskAccessRegion();
     std::mutex m_readBridgeLock;
     std::unique_ptr<CAmazonSDKBridge> m_pReadBridge;
+    // The chain's last full backup and this incremental's reference AMI;
+    // both empty outside a change-tracked job.
+    std::string m_cbtLastFull;
+    std::string m_cbtReferenceAMI;
 
     // ---- clean-up helpers (backup/) ----
     CAmazonSDKBridge* BridgeFor(bool useSourceAccount) const {

@@ -43,8 +43,10 @@ struct MountCtx : VMInfoStructs::SRecord<MountCtx> {
     bool proxylessLiveBrowse = false;   // allows direct read for a live-browse mount
     bool remoteProxy = false;
     std::string remoteProxyGuid;
+    bool failback = false;              // a failback job: never uses change tracking
     bool cbtEnabled = false;            // change tracking asked for
-    std::string cbtStatus;
+    std::string cbtStatus;              // "Disabled", "Failed[ (error)]" or "Used"
+    int32_t backupLevel = 1;            // 1 full, 2 incremental
     std::string amiId;                  // the AMI the staging created
     int32_t excludedDiskCount = 0;
     std::string changeId;

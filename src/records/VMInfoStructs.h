@@ -224,6 +224,7 @@ struct SDiskMetadataInfo : SRecord<SDiskMetadataInfo> {
 };
 
 struct SDiskChangeExtent : SRecord<SDiskChangeExtent> {
+    int64_t blockIndex = 0;        // as the block lists report it
     uint64_t start = 0;            // bytes
     uint64_t length = 0;           // bytes
 };

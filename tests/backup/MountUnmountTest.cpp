@@ -111,13 +111,14 @@ TEST_F(UnmountTest, AFailedMountUndoesWhatTheJobRegistered) {
     EXPECT_FALSE(FwFile::Exists(ConfigFile(ctx)));
 }
 
-TEST_F(UnmountTest, UnbuiltBranchesFailWithAReasonAndChangeTrackingFallsBackToFull) {
+TEST_F(UnmountTest, UnbuiltBranchesFailWithAReasonAndSnapBackupKeepsItsChangeId) {
     MountCtx ctx = Job(kWeb);
     ctx.snapBackup = true;
     EXPECT_EQ(0, object->MountVM(ctx));
     EXPECT_EQ(kErrNotSupported, object->GetLastVMError());
     EXPECT_EQ("Snap backup is not supported yet", object->GetLastVMErrorDetails());
     ctx.cbtEnabled = true;
+    ctx.changeId = "the snapshot job's change id";
     EXPECT_EQ(1, object->PostBackupVM(ctx));
-    EXPECT_FALSE(ctx.cbtEnabled);
+    EXPECT_EQ("the snapshot job's change id", ctx.changeId);
 }
