@@ -3,11 +3,13 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <map>
 
 #include <nlohmann/json.hpp>
 
 #include "framework/FileUtils.h"
 #include "framework/KDPI.h"
+#include "host/BackupChain.h"
 #include "host/ConnectCommand.h"
 #include "host/DataMover.h"
 
@@ -17,7 +19,26 @@ struct DiskResult {
     std::string image;
     uint64_t size = 0;
     CopyStats stats;
+    bool incremental = false;
+    std::vector<ByteRange> extents;   // what was read, when not the whole disk
 };
+
+// Which blocks of a disk to read: its changed blocks since previousSnapshot
+// (empty: its allocated blocks), as the plug-in reports them. False when the
+// plug-in cannot tell, and the disk is then read whole.
+bool DiskExtents(CVMInfo& plugin, const MountCtx& ctx, const VmdkHandle& handle, const std::string& volumeId,
+                 const std::string& previousSnapshot, std::vector<ByteRange>& extents) {
+    if (!previousSnapshot.empty() && !plugin.ValidateChangeId(ctx.vm.name, ctx.vm.guid, volumeId, previousSnapshot)) {
+        std::fprintf(stderr, "warning: disk %s: previous snapshot %s is not usable; reading its allocated blocks\n",
+                     volumeId.c_str(), previousSnapshot.c_str());
+        return DiskExtents(plugin, ctx, handle, volumeId, std::string(), extents);
+    }
+    VMInfoStructs::SDiskChangeInfo info;
+    if (!plugin.GetVmdkExtents(handle, previousSnapshot, 0, info)) return false;
+    extents.clear();
+    for (const auto& e : info.extents) extents.push_back({e.start, e.length});
+    return true;
+}
 
 void PrintError(CVMInfo& plugin, const char* what) {
     std::fprintf(stderr, "error: %s (error %d): %s\n", what, plugin.GetLastVMError(),
@@ -25,7 +46,8 @@ void PrintError(CVMInfo& plugin, const char* what) {
 }
 
 // Opens, reads and closes one disk the way the data mover does.
-bool BackupDisk(CVMInfo& plugin, const MountCtx& ctx, const VMInfoStructs::SDisk& item, const BackupRequest& request,
+bool BackupDisk(CVMInfo& plugin, const MountCtx& ctx, const VMInfoStructs::SDisk& item,
+                const std::string& previousSnapshot, const BackupRequest& request, const std::string& pointFolder,
                 DiskResult& result) {
     VmdkHandle handle;
     if (!plugin.OpenVmdk(ctx.vm.name, ctx.vm.guid, item.volumeId, handle)) {
@@ -37,15 +59,24 @@ bool BackupDisk(CVMInfo& plugin, const MountCtx& ctx, const VMInfoStructs::SDisk
     if (!ok) PrintError(plugin, ("cannot describe disk " + item.volumeId).c_str());
     result.volumeId = item.volumeId;
     result.size = static_cast<uint64_t>(disk.size > 0 ? disk.size : item.size);
-    result.image = FwFile::JoinPath(request.outDir, item.volumeId + ".img");
+    result.image = FwFile::JoinPath(pointFolder, item.volumeId + ".img");
     std::string why;
+    bool haveExtents = false;
+    if (ok && ctx.cbtEnabled) {
+        haveExtents = DiskExtents(plugin, ctx, handle, item.volumeId, previousSnapshot, result.extents);
+        if (!haveExtents)
+            std::fprintf(stderr, "warning: disk %s: no block list (error %d: %s); reading the whole disk\n",
+                         item.volumeId.c_str(), plugin.GetLastVMError(), plugin.GetLastVMErrorDetails().c_str());
+        result.incremental = haveExtents && !previousSnapshot.empty();
+    }
     if (ok) {
         // Hot-add hands the data mover a block device; otherwise it reads
         // through the plug-in.
         const bool device = ctx.transportMode == "HOTADD";
-        ok = device ? CopyDevice(disk.name, result.size, result.image, result.stats, why)
+        const std::vector<ByteRange>* ranges = haveExtents ? &result.extents : nullptr;
+        ok = device ? CopyDevice(disk.name, result.size, ranges, result.image, result.stats, why)
                     : CopyThroughPlugin(plugin, handle, result.size, disk.sectorSize ? disk.sectorSize : 512,
-                                        request.threads, result.image, result.stats, why);
+                                        request.threads, ranges, result.image, result.stats, why);
         if (!ok) std::fprintf(stderr, "error: disk %s: %s\n", item.volumeId.c_str(), why.c_str());
     }
     if (!plugin.CloseVmdk(handle)) {
@@ -55,22 +86,46 @@ bool BackupDisk(CVMInfo& plugin, const MountCtx& ctx, const VMInfoStructs::SDisk
     return ok;
 }
 
-void WriteManifest(const MountCtx& ctx, const std::vector<DiskResult>& disks, const BackupRequest& request) {
+bool WriteManifest(const MountCtx& ctx, const std::vector<DiskResult>& disks, int level,
+                   const std::string& pointFolder) {
     nlohmann::json manifest;
     manifest["instance"] = ctx.vm.guid;
     manifest["name"] = ctx.vm.name;
     manifest["mode"] = ctx.transportMode;
     manifest["ami"] = ctx.amiId;
-    for (const auto& d : disks)
-        manifest["disks"].push_back({{"volumeId", d.volumeId}, {"image", d.image}, {"size", d.size},
-                                     {"bytesWithData", d.stats.bytesWritten}});
-    FwFile::WriteAllAtomic(FwFile::JoinPath(request.outDir, "manifest.json"), manifest.dump(2) + "\n");
+    manifest["level"] = level;
+    manifest["changeTracking"] = ctx.cbtStatus;
+    manifest["disks"] = nlohmann::json::array();
+    for (const auto& d : disks) {
+        nlohmann::json disk = {{"volumeId", d.volumeId}, {"image", d.image}, {"size", d.size},
+                               {"bytesRead", d.stats.bytesRead}, {"bytesWithData", d.stats.bytesWritten}};
+        if (d.incremental) {
+            nlohmann::json extents = nlohmann::json::array();
+            for (const auto& e : d.extents) extents.push_back({e.offset, e.length});
+            disk["extents"] = std::move(extents);
+        }
+        manifest["disks"].push_back(std::move(disk));
+    }
+    return FwFile::WriteAllAtomic(FwFile::JoinPath(pointFolder, "manifest.json"), manifest.dump(2) + "\n");
 }
 }  // namespace
 
 int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& request) {
     if (!FwFile::MakeDirs(request.outDir)) {
         std::fprintf(stderr, "error: cannot create %s\n", request.outDir.c_str());
+        return 1;
+    }
+    BackupChain chain(request.outDir);
+    std::string why;
+    if (!chain.Load(why)) {
+        std::fprintf(stderr, "error: %s\n", why.c_str());
+        return 1;
+    }
+    // A point left by a failed job is not part of the chain; start it again.
+    const std::string pointFolder = chain.NextPointFolder();
+    FwFile::RemoveTree(pointFolder);
+    if (!FwFile::MakeDirs(pointFolder)) {
+        std::fprintf(stderr, "error: cannot create %s\n", pointFolder.c_str());
         return 1;
     }
     auto plugin = ConnectObject(loader, job);
@@ -81,13 +136,18 @@ int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& 
     ctx.requestedVMGuid = request.instanceId;
     ctx.jobId = job.jobId;
     ctx.transportMode = request.mode;
+    ctx.cbtEnabled = request.changeTracking;
+    ctx.changeId = request.changeTracking ? chain.LastChangeId() : std::string();
+    const std::map<std::string, std::string> previous = BackupChain::PreviousSnapshots(ctx.changeId);
     ctx.mountPath = FwFile::JoinPath(FwFile::JoinPath(KDPI_Base::getTempDir(), "Mount"), request.instanceId);
     if (!plugin->MountVM(ctx)) {
         PrintError(*plugin, ("cannot mount instance " + request.instanceId).c_str());
         return 1;
     }
-    std::printf("mounted %s (%s) in mode %s, AMI %s\n", ctx.vm.guid.c_str(), ctx.vm.name.c_str(),
-                ctx.transportMode.c_str(), ctx.amiId.c_str());
+    const bool incremental = ctx.cbtEnabled && ctx.backupLevel == 2;
+    std::printf("mounted %s (%s) in mode %s, AMI %s, %s backup (change tracking: %s)\n", ctx.vm.guid.c_str(),
+                ctx.vm.name.c_str(), ctx.transportMode.c_str(), ctx.amiId.c_str(), incremental ? "incremental" : "full",
+                ctx.cbtStatus.c_str());
 
     std::vector<VMInfoStructs::SMountInfoFull> items;
     bool ok = plugin->GetFullMountInfo(ctx, items) != 0;
@@ -101,28 +161,39 @@ int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& 
             const std::string& path = item.disks.front().name;
             std::string content;
             ok = FwFile::ReadAll(path, content) &&
-                 FwFile::WriteAllAtomic(FwFile::JoinPath(request.outDir, path.substr(path.find_last_of('/') + 1)),
+                 FwFile::WriteAllAtomic(FwFile::JoinPath(pointFolder, path.substr(path.find_last_of('/') + 1)),
                                         content);
             if (!ok) std::fprintf(stderr, "error: cannot copy the configuration file %s\n", path.c_str());
             continue;
         }
         DiskResult result;
-        ok = BackupDisk(*plugin, ctx, item.disks.front(), request, result);
+        const auto before = previous.find(item.disks.front().volumeId);
+        ok = BackupDisk(*plugin, ctx, item.disks.front(),
+                        incremental && before != previous.end() ? before->second : std::string(), request,
+                        pointFolder, result);
         if (ok) disks.push_back(result);
     }
 
-    if (!plugin->UnmountVM(ctx)) {
-        PrintError(*plugin, "cannot unmount");
-        ok = false;
-    }
+    // The data is safe once every disk is read: only then does the backup
+    // become the next one's reference.
+    const int level = incremental ? 2 : 1;
+    ok = ok && WriteManifest(ctx, disks, level, pointFolder);
     if (ok && !plugin->PostBackupVM(ctx)) {
         PrintError(*plugin, "post-backup step failed");
         ok = false;
     }
+    if (!plugin->UnmountVM(ctx)) {
+        PrintError(*plugin, "cannot unmount");
+        ok = false;
+    }
     plugin->Disconnect();
     if (!ok) return 1;
-
-    WriteManifest(ctx, disks, request);
+    chain.Add({static_cast<int>(chain.Points().size()) + 1, level,
+               pointFolder.substr(pointFolder.find_last_of('/') + 1), ctx.cbtEnabled ? ctx.changeId : std::string()});
+    if (!chain.Save(why)) {
+        std::fprintf(stderr, "error: %s\n", why.c_str());
+        return 1;
+    }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     uint64_t total = 0;
@@ -132,7 +203,8 @@ int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& 
                     d.image.c_str());
         total += d.stats.bytesRead;
     }
-    std::printf("backup of %s done: %zu disks, %.1f MiB read in %.2f s\n", request.instanceId.c_str(), disks.size(),
-                total / 1048576.0, seconds);
+    std::printf("backup %s of %s done: %s, %zu disks, %.1f MiB read (%llu blocks) in %.2f s\n",
+                pointFolder.c_str(), request.instanceId.c_str(), incremental ? "incremental" : "full", disks.size(),
+                total / 1048576.0, static_cast<unsigned long long>(total / (512 * 1024)), seconds);
     return 0;
 }

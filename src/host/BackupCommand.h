@@ -9,9 +9,12 @@ struct BackupRequest {
     std::string mode;        // "HOTADD", "EBS-DIRECT-API" or empty (the plug-in chooses)
     std::string outDir;      // where the images, the configuration file and the manifest go
     int threads = 4;         // reader threads for reads through the plug-in
+    bool changeTracking = true;   // incrementals from the chain's last change id
 };
 
-// A full streaming backup of one instance, the way the framework runs one:
-// mount, read every disk into a sparse image, unmount, post-backup. Prints a
-// summary and writes <out>/manifest.json. Returns the exit code.
+// A streaming backup of one instance, the way the framework runs one: mount,
+// read every disk (its changed blocks when the plug-in tracks changes, else
+// all of it) into a sparse image, post-backup, unmount. The backup becomes
+// the next point of the chain in the out folder (see BackupChain.h). Prints
+// a summary; returns the exit code.
 int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& request);

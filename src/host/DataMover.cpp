@@ -56,10 +56,24 @@ private:
     int m_fd = -1;
     std::mutex m_statsLock;
 };
+// The chunks to copy: the ranges cut to chunk size, or the whole disk.
+// Ranges past the disk's end are cut off there.
+std::vector<ByteRange> Chunks(uint64_t size, const std::vector<ByteRange>* ranges) {
+    std::vector<ByteRange> out;
+    auto add = [&](uint64_t offset, uint64_t length) {
+        const uint64_t end = std::min(size, offset + length);
+        for (uint64_t at = offset; at < end; at += kChunk) out.push_back({at, std::min(kChunk, end - at)});
+    };
+    if (!ranges) add(0, size);
+    else
+        for (const auto& r : *ranges)
+            if (r.offset < size) add(r.offset, r.length);
+    return out;
+}
 }  // namespace
 
-bool CopyDevice(const std::string& device, uint64_t size, const std::string& image, CopyStats& stats,
-                std::string& why) {
+bool CopyDevice(const std::string& device, uint64_t size, const std::vector<ByteRange>* ranges,
+                const std::string& image, CopyStats& stats, std::string& why) {
     const int in = ::open(device.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         why = "cannot open device " + device;
@@ -73,32 +87,33 @@ bool CopyDevice(const std::string& device, uint64_t size, const std::string& ima
     }
     std::vector<char> buffer(kChunk);
     bool ok = true;
-    for (uint64_t offset = 0; ok && offset < size; offset += kChunk) {
-        // Holes read as zeros and need no copy; a block device reports all of
-        // itself as data, so it is read whole.
-        const off_t data = ::lseek(in, static_cast<off_t>(offset), SEEK_DATA);
-        if (data < 0 && errno == ENXIO) break;
-        if (data > static_cast<off_t>(offset)) {
-            offset = (static_cast<uint64_t>(data) / kChunk) * kChunk;
-            if (offset >= size) break;
+    for (const ByteRange& chunk : Chunks(size, ranges)) {
+        // Without change tracking the whole device is walked: holes read as
+        // zeros and need no copy (a block device reports all of itself as
+        // data, so it is read whole).
+        if (!ranges) {
+            const off_t data = ::lseek(in, static_cast<off_t>(chunk.offset), SEEK_DATA);
+            if (data < 0 && errno == ENXIO) break;
+            if (data >= static_cast<off_t>(chunk.offset + chunk.length)) continue;
         }
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, size - offset));
+        const size_t want = static_cast<size_t>(chunk.length);
         size_t got = 0;
         while (got < want) {
-            const ssize_t r = ::pread(in, buffer.data() + got, want - got, static_cast<off_t>(offset + got));
+            const ssize_t r = ::pread(in, buffer.data() + got, want - got, static_cast<off_t>(chunk.offset + got));
             if (r <= 0) break;
             got += static_cast<size_t>(r);
         }
         if (got != want) {
-            why = "short read from " + device + " at offset " + std::to_string(offset);
+            why = "short read from " + device + " at offset " + std::to_string(chunk.offset);
             ok = false;
             break;
         }
         stats.bytesRead += want;
         ++stats.chunks;
-        if (!out.Put(buffer.data(), want, offset, stats)) {
+        if (!out.Put(buffer.data(), want, chunk.offset, stats)) {
             why = "cannot write image " + image;
             ok = false;
+            break;
         }
     }
     ::close(in);
@@ -106,7 +121,8 @@ bool CopyDevice(const std::string& device, uint64_t size, const std::string& ima
 }
 
 bool CopyThroughPlugin(CVMInfo& plugin, const VmdkHandle& handle, uint64_t size, uint32_t sectorSize, int threads,
-                       const std::string& image, CopyStats& stats, std::string& why) {
+                       const std::vector<ByteRange>* ranges, const std::string& image, CopyStats& stats,
+                       std::string& why) {
     if (sectorSize == 0 || kChunk % sectorSize != 0) {
         why = "unusable sector size " + std::to_string(sectorSize);
         return false;
@@ -117,16 +133,18 @@ bool CopyThroughPlugin(CVMInfo& plugin, const VmdkHandle& handle, uint64_t size,
         return false;
     }
     // Readers take the next chunk until the disk is done or one fails.
-    std::atomic<uint64_t> next{0};
+    const std::vector<ByteRange> chunkList = Chunks(size, ranges);
+    std::atomic<size_t> next{0};
     std::atomic<bool> failed{false};
     std::mutex whyLock;
     std::atomic<uint64_t> read{0}, chunks{0};
     auto reader = [&] {
         std::vector<char> buffer(kChunk);
         for (;;) {
-            const uint64_t offset = next.fetch_add(kChunk);
-            if (offset >= size || failed) return;
-            const uint64_t n = std::min<uint64_t>(kChunk, size - offset);
+            const size_t index = next.fetch_add(1);
+            if (index >= chunkList.size() || failed) return;
+            const uint64_t offset = chunkList[index].offset;
+            const uint64_t n = chunkList[index].length;
             const unsigned sectors = static_cast<unsigned>((n + sectorSize - 1) / sectorSize);
             if (plugin.ReadVmdk(handle, offset / sectorSize, sectors, buffer.data()) != 0) {
                 std::lock_guard<std::mutex> guard(whyLock);

@@ -25,8 +25,11 @@ void PrintUsage() {
         "  vm-op --op N --instance ID [--region R]\n"
         "                 run a VM operation (1 power on, 2 power off, 13 snapshot, 17 reboot, ...)\n"
         "  cleanup        remove what dead backup jobs left registered\n"
-        "  backup --instance ID [--mode HOTADD|EBS-DIRECT-API] [--out DIR] [--threads N]\n"
-        "                 full backup of an instance into sparse disk images\n"
+        "  backup --instance ID [--mode HOTADD|EBS-DIRECT-API] [--out DIR] [--threads N] [--cbt on|off]\n"
+        "                 back an instance up as the next point of the chain in DIR: full,\n"
+        "                 then incrementals of the changed blocks (change tracking on)\n"
+        "  restore-image --chain DIR --out DIR [--point N]\n"
+        "                 rebuild the disk images of a point of a chain (default: the last)\n"
         "The commands other than connect take the connect options too; without\n"
         "them they use the demo job.");
 }

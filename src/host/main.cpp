@@ -9,6 +9,7 @@
 #include "framework/KDPI.h"
 #include "framework/KDPlatformInfo.h"
 #include "framework/Clock.h"
+#include "host/BackupChain.h"
 #include "host/BackupCommand.h"
 #include "host/ConnectCommand.h"
 #include "host/HostOptions.h"
@@ -87,6 +88,35 @@ int main(int argc, char** argv) {
         options.command = "connect";
     }
 
+    if (options.command == "restore-image") {
+        // The framework's side alone: no plug-in and no cloud involved.
+        auto it = options.values.find("chain");
+        auto out = options.values.find("out");
+        if (it == options.values.end() || out == options.values.end()) {
+            std::fprintf(stderr, "error: restore-image needs --chain DIR and --out DIR\n");
+            return 2;
+        }
+        int point = 0;
+        auto p = options.values.find("point");
+        try {
+            if (p != options.values.end()) point = std::stoi(p->second);
+        } catch (const std::exception&) {
+            point = -1;
+        }
+        if (point < 0) {
+            std::fprintf(stderr, "error: --point must be a backup number (1, 2, ...)\n");
+            return 2;
+        }
+        BackupChain chain(it->second);
+        if (!chain.Load(why) || !chain.RestoreImages(point, out->second, why)) {
+            std::fprintf(stderr, "error: %s\n", why.c_str());
+            return 1;
+        }
+        std::printf("rebuilt point %d of %s into %s\n", point ? point : static_cast<int>(chain.Points().size()),
+                    it->second.c_str(), out->second.c_str());
+        return 0;
+    }
+
     PluginLoader loader;
     const std::string plugin = options.pluginPath.empty() ? AMAZON_PLUGIN_PATH : options.pluginPath;
     if (!loader.Load(plugin, why)) {
@@ -116,6 +146,12 @@ int main(int argc, char** argv) {
         request.mode = value("mode");
         request.outDir = value("out");
         if (request.outDir.empty()) request.outDir = FwFile::JoinPath(KDPI_Base::getBaseDir(), "Backups/" + request.instanceId);
+        const std::string cbt = value("cbt");
+        if (!cbt.empty() && cbt != "on" && cbt != "off") {
+            std::fprintf(stderr, "error: --cbt takes on or off\n");
+            return 2;
+        }
+        request.changeTracking = cbt != "off";
         try {
             if (!value("threads").empty()) request.threads = std::stoi(value("threads"));
         } catch (const std::exception&) {

@@ -1,6 +1,7 @@
-// A full backup through the built host program and plug-in, in both transport
-// modes: the images hold exactly the instance's data, and nothing the job
-// made is left in the cloud or in the cleanup store.
+// A full backup without change tracking through the built host program and
+// plug-in, in both transport modes: the images hold exactly the instance's
+// data, and nothing the job made is left in the cloud or in the cleanup
+// store.
 #include <fcntl.h>
 #include <signal.h>
 #include <gtest/gtest.h>
@@ -16,24 +17,13 @@
 
 #include "cloudsim/Cloud.h"
 #include "framework/FileUtils.h"
+#include "integration/HostRun.h"
 #include "support/TestEnv.h"
 
 namespace {
 const char kWorker[] = "i-0fedcba9876540002";          // outpost-worker, admin account, us-east-1b
 const char kWorkerRoot[] = "vol-0fedcba987654b001";
 constexpr int64_t kBlock = 512 * 1024;
-
-std::string RunHost(const std::string& args, int& exitCode) {
-    std::string output;
-    FILE* pipe = popen((std::string(AMAZON_HOST_PATH) + " " + args + " 2>&1").c_str(), "r");
-    if (!pipe) return output;
-    std::array<char, 4096> buf{};
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) output.append(buf.data(), n);
-    const int status = pclose(pipe);
-    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return output;
-}
 
 // Offsets of the image's data regions, block by block.
 std::set<int64_t> ImageBlocks(const std::string& image) {
@@ -59,53 +49,6 @@ std::string ReadImage(const std::string& image, int64_t offset, int64_t length) 
     return data;
 }
 
-// The simulated HTTPS endpoints in a process of their own, as a direct-read
-// job meets them: started on a base folder whose cloud exists, ready once it
-// says so on its output, stopped (and its routing removed) on destruction.
-class EndpointProcess {
-public:
-    explicit EndpointProcess(const std::string& base) {
-        int fds[2];
-        if (::pipe(fds) != 0) return;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::dup2(fds[1], STDOUT_FILENO);
-            ::close(fds[0]);
-            ::execl(CLOUDSIM_TOOL_PATH, CLOUDSIM_TOOL_PATH, "serve", "--base", base.c_str(), nullptr);
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        m_out = ::fdopen(fds[0], "r");
-        char line[512];
-        if (m_out && std::fgets(line, sizeof line, m_out)) m_banner = line;
-    }
-    ~EndpointProcess() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        if (m_out) std::fclose(m_out);
-    }
-    bool Ready() const { return m_banner.rfind("serving", 0) == 0; }
-    // What the server printed when it stopped.
-    std::string Stop() {
-        std::string rest;
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            char line[512];
-            while (m_out && std::fgets(line, sizeof line, m_out)) rest += line;
-            ::waitpid(m_pid, nullptr, 0);
-            m_pid = -1;
-        }
-        return rest;
-    }
-
-private:
-    pid_t m_pid = -1;
-    FILE* m_out = nullptr;
-    std::string m_banner;
-};
-
 class Backup : public ::testing::TestWithParam<const char*> {};
 }  // namespace
 
@@ -123,7 +66,7 @@ TEST_P(Backup, ImagesHoldTheInstancesDataAndNothingIsLeftBehind) {
     }
     const std::string output =
         RunHost("--base " + env.BaseDir() + " backup --job " + TEST_SOURCE_DIR + "/demo/backup-job.json --instance " +
-                    kWorker + " --mode " + GetParam() + " --out " + out,
+                    kWorker + " --mode " + GetParam() + " --out " + out + " --cbt off",
                 code);
     ASSERT_EQ(0, code) << output;
     if (direct) {
@@ -145,12 +88,12 @@ TEST_P(Backup, ImagesHoldTheInstancesDataAndNothingIsLeftBehind) {
         EXPECT_NE(std::string::npos, log.find("Sending Request=> RequestType: [GET] Url: [https://ebs.us-east-1"));
     }
 
-    const auto manifest = nlohmann::json::parse(TestEnv::ReadFile(out + "/manifest.json"));
+    const auto manifest = nlohmann::json::parse(TestEnv::ReadFile(out + "/point-1/manifest.json"));
     EXPECT_EQ(GetParam(), manifest["mode"].get<std::string>());
     ASSERT_EQ(1u, manifest["disks"].size());
     EXPECT_EQ(kWorkerRoot, manifest["disks"][0]["volumeId"].get<std::string>());
     const std::string image = manifest["disks"][0]["image"];
-    EXPECT_TRUE(FwFile::Exists(out + "/" + std::string(kWorker) + "_InstanceConfig.xml")) << output;
+    EXPECT_TRUE(FwFile::Exists(out + "/point-1/" + std::string(kWorker) + "_InstanceConfig.xml")) << output;
 
     auto cloud = cloudsim::Cloud::OpenFolder(env.BaseDir() + "/cloudsim", AMAZON_DEMO_SEED);
     const auto blocks = cloud->VolumeBlocks(kWorkerRoot);

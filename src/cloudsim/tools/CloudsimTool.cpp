@@ -6,6 +6,10 @@
 //     taken from: each allocated block must match, and the image must hold
 //     no data anywhere else. Exit 0 when everything matches.
 //
+//   cloudsim-tool guest-write --base DIR --volume ID --block N (--text TEXT | --zero yes)
+//     the guest changing its data: writes TEXT at the start of block N (512
+//     KiB blocks) of the volume, or the whole block with zeros.
+//
 //   cloudsim-tool serve --base DIR [--ebs-address ADDRESS]
 //     serves the folder cloud's EBS direct APIs, instance metadata service
 //     and IP ranges document on loopback over HTTPS with a CA of its own,
@@ -99,6 +103,25 @@ int Verify(const std::string& base, const std::string& manifestFile) {
     std::printf("%s\n", failures ? "verify FAILED" : "verify passed");
     return failures ? 1 : 0;
 }
+int GuestWrite(const std::string& base, const std::string& volume, const std::string& blockText,
+               const std::string& text, bool zero) {
+    size_t used = 0;
+    const long long block = std::stoll(blockText, &used);
+    if (used != blockText.size() || block < 0 || (zero == !text.empty())) {
+        std::fprintf(stderr, "error: guest-write needs --block N and either --text TEXT or --zero yes\n");
+        return 2;
+    }
+    KDPI_Base::setBaseDir(base);
+    // The agent's processes may have skipped ahead; the guest writes "now"
+    // on their clock.
+    FwClock::Set(std::make_shared<SkipSleepClock>(FwFile::JoinPath(base, "clock-offset"), true));
+    auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
+    const int64_t offset = block * cloudsim::kBlockSize;
+    cloud->WriteVolume(volume, offset, zero ? std::string(static_cast<size_t>(cloudsim::kBlockSize), '\0') : text);
+    std::printf("%s: block %lld %s\n", volume.c_str(), block, zero ? "zeroed" : "written");
+    return 0;
+}
+
 int Serve(const std::string& base, const std::string& ebsAddress) {
     using namespace cloudsim::endpoints;
     // Blocked before any server thread starts, so that only sigwait sees them.
@@ -158,22 +181,29 @@ int Serve(const std::string& base, const std::string& ebsAddress) {
 
 int main(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
-    std::string base, manifest, ebsAddress = "10.0.0.25";
+    std::string base, manifest, ebsAddress = "10.0.0.25", volume, block, text, zero;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string key = argv[i];
         if (key == "--base") base = argv[i + 1];
         else if (key == "--manifest") manifest = argv[i + 1];
         else if (key == "--ebs-address") ebsAddress = argv[i + 1];
+        else if (key == "--volume") volume = argv[i + 1];
+        else if (key == "--block") block = argv[i + 1];
+        else if (key == "--text") text = argv[i + 1];
+        else if (key == "--zero") zero = argv[i + 1];
     }
     const bool verify = command == "verify" && !base.empty() && !manifest.empty();
     const bool serve = command == "serve" && !base.empty();
-    if (!verify && !serve) {
+    const bool write = command == "guest-write" && !base.empty() && !volume.empty() && !block.empty();
+    if (!verify && !serve && !write) {
         std::fprintf(stderr,
                      "usage: cloudsim-tool verify --base DIR --manifest FILE\n"
+                     "       cloudsim-tool guest-write --base DIR --volume ID --block N (--text TEXT | --zero yes)\n"
                      "       cloudsim-tool serve --base DIR [--ebs-address ADDRESS]\n");
         return 2;
     }
     try {
+        if (write) return GuestWrite(base, volume, block, text, zero == "yes");
         return verify ? Verify(base, manifest) : Serve(base, ebsAddress);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
