@@ -5,29 +5,53 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh release >/dev/null
 export AGENT_BASE_DIR="${AGENT_BASE_DIR:-$PWD/agent-base}"
+host=build/bin/amazon-host
+tool=build/bin/cloudsim-tool
 echo "== agent base folder: $AGENT_BASE_DIR (log: $AGENT_BASE_DIR/Log/agent.log)"
 echo "== connect"
-build/bin/amazon-host demo
+$host demo
 # EBS direct reads go over HTTPS to the simulated endpoints, under the real
 # AWS host names, verified against the endpoints' own CA.
 echo "== start the simulated EBS direct, metadata and IP-ranges endpoints"
-coproc ENDPOINTS { exec build/bin/cloudsim-tool serve --base "$AGENT_BASE_DIR"; }
+coproc ENDPOINTS { exec $tool serve --base "$AGENT_BASE_DIR"; }
 trap 'kill "$ENDPOINTS_PID" 2>/dev/null || true' EXIT
 read -r banner <&"${ENDPOINTS[0]}"
 echo "$banner"
 echo "== browse the demo account"
-build/bin/amazon-host browse
+$host browse
 # The backups run in the admin account, where the proxy lives: a hot-add
 # backup needs the proxy and the instance in one account.
+instance=i-0fedcba9876540002
+volume=vol-0fedcba987654b001
+backup() {  # mode chain-folder
+  $host backup --job demo/backup-job.json --instance "$instance" --mode "$1" --out "$2"
+}
+check() {  # chain-folder: rebuild the last point and compare it with the volume now
+  rm -rf "$1.restored"
+  $host restore-image --chain "$1" --out "$1.restored"
+  $tool verify --base "$AGENT_BASE_DIR" --manifest "$1.restored/manifest.json"
+}
+# Each mode changes blocks of its own: edit, allocate, zero (an allocated one).
+changes=("1 200 2" "3 202 200")
+round=0
 for mode in HOTADD EBS-DIRECT-API; do
-  echo "== full backup of outpost-worker, $mode"
-  out="$AGENT_BASE_DIR/Backups/outpost-worker-$mode"
-  build/bin/amazon-host backup --job demo/backup-job.json --instance i-0fedcba9876540002 \
-    --mode "$mode" --out "$out"
-  echo "== verify the images against the cloud's volume"
-  build/bin/cloudsim-tool verify --base "$AGENT_BASE_DIR" --manifest "$out/manifest.json"
+  read -r edit allocate zero <<<"${changes[$round]}"
+  chain="$AGENT_BASE_DIR/Backups/outpost-worker-$mode"
+  rm -rf "$chain" "$chain.restored"
+  echo "== $mode: full backup of outpost-worker (reads every allocated block)"
+  backup "$mode" "$chain"
+  check "$chain"
+  echo "== the guest changes one block, allocates another and zeroes a third"
+  $tool guest-write --base "$AGENT_BASE_DIR" --volume "$volume" --block "$edit" --text "edited in the $mode demo"
+  $tool guest-write --base "$AGENT_BASE_DIR" --volume "$volume" --block "$allocate" --text "new data, $mode demo"
+  $tool guest-write --base "$AGENT_BASE_DIR" --volume "$volume" --block "$zero" --zero yes
+  echo "== $mode: incremental backup (reads only the 3 changed blocks)"
+  backup "$mode" "$chain"
+  echo "== rebuild the incremental's image from the chain and verify it against the changed volume"
+  check "$chain"
+  round=$((round + 1))
 done
 grep -c "Creating rest api connection." "$AGENT_BASE_DIR/Log/agent.log" |
   xargs printf "== EBS direct connections opened by reader threads so far: %s\n"
 echo "== clean-up of what dead jobs left"
-build/bin/amazon-host cleanup
+$host cleanup
