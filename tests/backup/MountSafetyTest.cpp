@@ -3,7 +3,9 @@
 // instance's tags, no id or path steers a file operation, and an Outpost
 // proxy gets volumes it can take.
 #include "backup/MountFixture.h"
+#include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 #include "framework/Clock.h"
+#include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
 
 using namespace mount;
@@ -106,4 +108,27 @@ TEST_F(MountFixture, CleanupLeavesAnotherRunningJobsEntryAlone) {
     // The job itself cleans its own entry (the snapshot no longer exists).
     EXPECT_EQ(1, running->CleanupVM(same));
     EXPECT_FALSE(running->Cleaner().GetRegisteredVM(0, kWeb, path, false));
+}
+
+TEST_F(MountFixture, UnmountReleasesTheBlockTokensOfDirectReadDisksLeftOpen) {
+    auto object = Connected();
+    ASSERT_TRUE(object);
+    MountCtx ctx = Job(kWeb, "EBS-DIRECT-API");
+    ASSERT_EQ(1, object->MountVM(ctx)) << object->GetLastVMErrorDetails();
+    ASSERT_FALSE(ctx.vm.disks.empty());
+    const VMInfoStructs::SDisk disk = ctx.vm.disks.front();
+    VmdkHandle handle;
+    ASSERT_EQ(1, object->OpenVmdk(ctx.vm.name, ctx.vm.guid, disk.volumeId, handle));
+    auto* client = object->DirectSnapshotAccess();
+    ASSERT_TRUE(client);
+    // The open disk's entry exists: a second fill of its snapshot is refused.
+    EXPECT_FALSE(client->FillSnapshotAccessInfo(disk.snapshotId, ctx.vm.region));
+    EXPECT_EQ(1, object->UnmountVM(ctx));
+    std::vector<std::string> missing;
+    EvDebug::SetTap([&](int, const std::string&, const std::string& message) {
+        if (message.find("Could not find access info for snapshot") != std::string::npos) missing.push_back(message);
+    });
+    client->ClearSnapshotAccessInfo(disk.snapshotId);
+    EvDebug::SetTap(nullptr);
+    EXPECT_EQ(1u, missing.size()) << "the entry outlived the unmount";
 }
