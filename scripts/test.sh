@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs, builds and runs every test, then again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the disk tests (the concurrent read path)
-# under ThreadSanitizer. SKIP_SANITIZERS=1 runs the plain build only.
+# UndefinedBehaviorSanitizer, and the concurrent read paths (the disk tests,
+# the direct client's threaded tests) under ThreadSanitizer.
+# SKIP_SANITIZERS=1 runs the plain build only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -13,6 +14,8 @@ if [ "${SKIP_SANITIZERS:-0}" != "1" ]; then
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan --output-on-failure -j"$jobs"
   cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DENABLE_TSAN=ON >/dev/null
-  cmake --build build-tsan -j"$jobs" --target test_disk
+  cmake --build build-tsan -j"$jobs" --target test_disk test_ebsdirect
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build-tsan/bin/test_disk
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build-tsan/bin/test_ebsdirect \
+    --gtest_filter='DirectClientTest.*Thread*:DirectClientTest.ReadsInFlight*'
 fi

@@ -130,6 +130,32 @@ TEST_F(DirectClientTest, EachReadingThreadKeepsItsOwnConnection) {
     EXPECT_EQ(3u, client.connectionCount());
 }
 
+TEST_F(DirectClientTest, ReadsInFlightSurviveTheirSnapshotBeingClosedAndReopened) {
+    ASSERT_TRUE(UseAccessKey());
+    ASSERT_TRUE(client.FillSnapshotAccessInfo(kSnap, kRegion));
+    const std::string expected = cloud->ReadSnapshot(kSnap, 0, 3 * kBlock);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 4; ++t) {
+        readers.emplace_back([&] {
+            std::vector<unsigned char> out(3 * kBlock);
+            // A read either finds the entry and completes with it, or finds
+            // none and fails; it never reads through a freed one.
+            for (int i = 0; i < 8; ++i)
+                if (client.ReadFromSnapshot(kSnap, kRegion, 0, 3 * kBlock, out.data()) &&
+                    std::string(out.begin(), out.end()) != expected)
+                    ++wrong;
+        });
+    }
+    for (int i = 0; i < 20; ++i) {
+        client.ClearSnapshotAccessInfo(kSnap);
+        client.FillSnapshotAccessInfo(kSnap, kRegion);
+    }
+    for (auto& r : readers) r.join();
+    EXPECT_EQ(0, wrong.load());
+    EXPECT_TRUE(ReadMatches(client, 0, 3));
+}
+
 TEST_F(DirectClientTest, SnapshotAccessIsFilledOnceUntilCleared) {
     ASSERT_TRUE(UseAccessKey());
     EXPECT_FALSE(client.FillSnapshotAccessInfo("snap-0000000000000dead", kRegion));
