@@ -16,6 +16,7 @@ if [ "${SKIP_SANITIZERS:-0}" != "1" ]; then
   cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DENABLE_TSAN=ON >/dev/null
   cmake --build build-tsan -j"$jobs" --target test_disk test_ebsdirect
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build-tsan/bin/test_disk
-  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build-tsan/bin/test_ebsdirect \
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions="$PWD/tests/tsan.supp" \
+    build-tsan/bin/test_ebsdirect \
     --gtest_filter='DirectClientTest.*Thread*:DirectClientTest.ReadsInFlight*'
 fi

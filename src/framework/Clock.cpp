@@ -27,8 +27,8 @@ void VirtualClock::SleepMs(int64_t ms) {
     m_slept += ms;
 }
 
-SkipSleepClock::SkipSleepClock(std::string offsetFile, bool follow)
-    : m_offsetFile(std::move(offsetFile)), m_follow(follow) {
+SkipSleepClock::SkipSleepClock(std::string offsetFile, bool follow, int64_t followIntervalMs)
+    : m_offsetFile(std::move(offsetFile)), m_follow(follow), m_followIntervalMs(followIntervalMs) {
     ReadOffset();
 }
 
@@ -48,7 +48,7 @@ void SkipSleepClock::ReadOffset() {
 
 int64_t SkipSleepClock::NowMs() {
     const int64_t real = SystemClock().NowMs();
-    if (m_follow && real - m_lastReadMs.load() >= kFollowIntervalMs) {
+    if (m_follow && real - m_lastReadMs.load() >= m_followIntervalMs) {
         m_lastReadMs = real;
         ReadOffset();
     }

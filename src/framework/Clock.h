@@ -42,13 +42,14 @@ private:
 // backwards across processes.
 //
 // A follower (follow = true) also takes up what other processes skip: it
-// re-reads the file at most every kFollowIntervalMs of real time. A server
+// re-reads the file at most every followIntervalMs of real time. A server
 // process serving a job process uses one, so both agree on the time.
 class FW_API SkipSleepClock : public IClock {
 public:
     static constexpr int64_t kFollowIntervalMs = 50;
 
-    explicit SkipSleepClock(std::string offsetFile = std::string(), bool follow = false);
+    explicit SkipSleepClock(std::string offsetFile = std::string(), bool follow = false,
+                            int64_t followIntervalMs = kFollowIntervalMs);
     int64_t NowMs() override;
     void SleepMs(int64_t ms) override;
 
@@ -57,6 +58,7 @@ private:
 
     std::string m_offsetFile;
     bool m_follow = false;
+    int64_t m_followIntervalMs = kFollowIntervalMs;
     std::atomic<int64_t> m_skipped{0};
     std::atomic<int64_t> m_lastReadMs{0};   // real time of the last read
 };

@@ -2,6 +2,7 @@
 
 #include "framework/Cidr.h"
 #include "framework/HostResolver.h"
+#include "support/TestEnv.h"
 
 TEST(Cidr, MembershipAtBlockEdges) {
     struct Case { const char* ip; const char* block; bool in; } cases[] = {
@@ -49,4 +50,20 @@ TEST(HostResolver, ResolvesNamesAndLiteralsFailsOnEmpty) {
     EXPECT_FALSE(FwHostResolver::ResolveIPv4("", addrs, error));
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(FwHostResolver::ResolveIPv4("::1", addrs, error)) << "an IPv6 literal has no IPv4 address";
+}
+
+TEST(HostResolver, TheAgentsHostTableAnswersFirstByFamily) {
+    TestEnv env;
+    TestEnv::SetSetting("Base", "sHostAddresses",
+                        "ebs.example.test=10.1.2.3,ebs.example.test=10.1.2.4,v6.example.test=2001:db8::7");
+    std::vector<std::string> addrs;
+    std::string error, first;
+    ASSERT_TRUE(FwHostResolver::ResolveIPv4("ebs.example.test", addrs, error)) << error;
+    EXPECT_EQ((std::vector<std::string>{"10.1.2.3", "10.1.2.4"}), addrs);
+    ASSERT_TRUE(FwHostResolver::ResolveFirst("v6.example.test", first, error)) << error;
+    EXPECT_EQ("2001:db8::7", first);
+    // Neither the table's IPv6 entry nor the system resolver (".test" is
+    // reserved) gives an IPv4 address.
+    EXPECT_FALSE(FwHostResolver::ResolveIPv4("v6.example.test", addrs, error));
+    EXPECT_FALSE(FwHostResolver::ResolveIPv4("example.example.test", addrs, error));
 }

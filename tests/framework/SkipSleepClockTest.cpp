@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "framework/Clock.h"
+#include "framework/FileUtils.h"
 #include "support/TestEnv.h"
 
 TEST(SkipSleepClock, SleepsCostNoWallTimeAndTheSkipSurvivesTheProcess) {
@@ -24,4 +25,19 @@ TEST(SkipSleepClock, SleepsCostNoWallTimeAndTheSkipSurvivesTheProcess) {
     EXPECT_GE(next.NowMs() - before, 3600 * 1000);
     SkipSleepClock fresh(env.BaseDir() + "/no-such-offset");
     EXPECT_LT(fresh.NowMs() - before, 3600 * 1000);
+}
+
+TEST(SkipSleepClock, AFollowerTakesUpWhatAnotherProcessSkippedButNeverGoesBack) {
+    TestEnv env;
+    const std::string offset = env.BaseDir() + "/clock-offset";
+    SkipSleepClock job(offset);
+    SkipSleepClock server(offset, true, 0);   // re-reads on every call
+    SkipSleepClock deaf(offset);              // reads the file once
+    const int64_t before = server.NowMs();
+    job.SleepMs(2 * 3600 * 1000);
+    EXPECT_GE(server.NowMs() - before, 2 * 3600 * 1000);
+    EXPECT_LT(deaf.NowMs() - before, 3600 * 1000);
+    // A stale file written by a process that knew less does not turn it back.
+    ASSERT_TRUE(FwFile::WriteAllAtomic(offset, "1000"));
+    EXPECT_GE(server.NowMs() - before, 2 * 3600 * 1000);
 }
