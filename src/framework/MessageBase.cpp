@@ -103,8 +103,13 @@ int CNMessageBase::Deserialize(const std::string& in) {
     if (in.size() < kPrefixLength + kCheckLength + 1 || in.compare(0, kPrefixLength, kPrefix) != 0 ||
         in[kPrefixLength + kCheckLength] != ':')
         return kErrFormat;
-    std::string payload;
-    if (!KdcBase64::Decode(in.substr(kPrefixLength + kCheckLength + 1), payload)) return kErrChecksum;
+    // Base64 ignores the unused low bits of the character before the fill,
+    // so an id altered there decodes to the very payload it checks: only the
+    // encoding Serialize writes is that id.
+    const std::string encoded = in.substr(kPrefixLength + kCheckLength + 1);
+    std::string payload, canonical;
+    if (!KdcBase64::Decode(encoded, payload) || !KdcBase64::Encode(payload, canonical) || canonical != encoded)
+        return kErrChecksum;
     if (Check(payload) != in.substr(kPrefixLength, kCheckLength)) return kErrChecksum;
     nlohmann::json j = nlohmann::json::parse(payload, nullptr, false);
     CNMessageBase parsed;
