@@ -1,0 +1,262 @@
+// Changed-block tracking inside one job: what InitCBT takes from the change
+// id, the extents the block lists become, which reference AMIs the start-up
+// clean-up may remove and how the post-backup hands the reference on.
+#include <algorithm>
+
+#include "backup/StagingTags.h"
+#include "disk/DiskFixture.h"
+#include "framework/MessageBase.h"
+
+namespace {
+constexpr uint64_t kB = 524288;
+const char kBogusSnapshot[] = "snap-000000000000bad00";
+const char kCbtName[] = "KD_CBT_Snap";
+
+std::string ChangeId(const std::string& lastFull, const std::string& reference) {
+    CNMessageBase info("VirtualServer::VMReferencePointInfo");
+    info.SetString(1, lastFull);
+    info.SetString(3, reference);
+    std::string text;
+    EXPECT_EQ(CNMessageBase::kOk, info.Serialize(text));
+    return text;
+}
+
+VMInfoStructs::SDisk Disk(const std::string& snapshot, bool filtered = false, const std::string& cbtCopy = "") {
+    VMInfoStructs::SDisk disk;
+    disk.volumeId = kRootVolume;
+    disk.zone = "us-east-1a";
+    disk.snapshotId = snapshot;
+    disk.snapshotIdCbt = cbtCopy;
+    disk.filtered = filtered;
+    return disk;
+}
+}  // namespace
+
+struct ChangeTrackingTest : DiskCloudTest {
+    MountCtx Job(const std::string& changeId, std::vector<VMInfoStructs::SDisk> disks = {Disk(kPublicSnapshot)}) {
+        MountCtx ctx;
+        ctx.vm = vm;
+        ctx.vm.disks = std::move(disks);
+        ctx.requestedVMName = vm.name;
+        ctx.requestedVMGuid = vm.guid;
+        ctx.subclientId = 7;
+        ctx.cbtEnabled = true;
+        ctx.changeId = changeId;
+        return ctx;
+    }
+    // A reference AMI as an earlier job of the subclient left it.
+    std::string CbtAmi(int subclient, const std::string& instance = kWebServer) {
+        std::vector<std::string> snapshots;
+        std::string ami;
+        auto* bridge = owner.SourceBridge();
+        EXPECT_TRUE(bridge->CreateAMISnapshot(kWebServer, "", "earlier", "", "", snapshots, ami));
+        EXPECT_TRUE(bridge->SetTag(ami, "Name", kCbtName, true) &&
+                    bridge->SetTag(ami, AmazonStaging::kSubclientTag, std::to_string(subclient), true) &&
+                    bridge->SetTag(ami, AmazonStaging::kBackupTag, instance, true));
+        return ami;
+    }
+    bool Alive(const std::string& ami) {
+        bool alive = false;
+        cloud->Read([&](const cloudsim::State& s) {
+            alive = s.images.count(ami) && s.images.at(ami).state != "deregistered";
+        });
+        return alive;
+    }
+    std::string Tag(const std::string& resource, const std::string& key) {
+        std::string value;
+        EXPECT_TRUE(owner.SourceBridge()->GetTag(resource, key, value));
+        return value;
+    }
+    // Marked for removal: on the instance's list of backup AMIs, and
+    // registered with the cleaner.
+    std::pair<bool, bool> Marked(const std::string& ami) {
+        std::string path;
+        std::vector<std::string> ids;
+        EXPECT_TRUE(owner.Cleaner().GetRegisteredVM(VM_CLEANER_BACKUP, vm.guid, path, false));
+        owner.Cleaner().GetRegisteredTemplates(path, ids);
+        return {("#" + Tag(kWebServer, AmazonStaging::kAMITag) + "#").find("#" + ami + "#") != std::string::npos,
+                std::find(ids.begin(), ids.end(), ami) != ids.end()};
+    }
+    std::string Snapshot(const std::string& volume) {
+        std::string id;
+        EXPECT_TRUE(owner.SourceBridge()->CreateSnapshot(volume, "", "", id, true));
+        FwClock::SleepMs(70000);
+        return id;
+    }
+};
+
+// Every row starts on an object that has just read instance A's chain: no
+// path through InitCBT may carry A's AMIs into the next instance's job.
+TEST_F(ChangeTrackingTest, InitCbtReadsTheChangeIdAndForgetsThePreviousInstance) {
+    const std::string malformed = ChangeId("ami-full", "ami-ref").substr(0, 40) + "!";
+    const struct {
+        const char* what;
+        std::string changeId;
+        bool failback, ok;
+        const char* status;
+        int level;
+        const char *lastFull, *reference;
+    } rows[] = {
+        {"no change id", "", false, true, "Used", 1, "", ""},
+        {"a change id", ChangeId("ami-full", "ami-ref"), false, true, "Used", 2, "ami-full", "ami-ref"},
+        {"a malformed change id", malformed, false, false, "Failed", -1, "", ""},
+        {"failback", ChangeId("ami-full", "ami-ref"), true, false, "Disabled", -1, "", ""},
+    };
+    for (const auto& row : rows) {
+        MountCtx a = Job(ChangeId("ami-a-full", "ami-a-ref"));
+        ASSERT_TRUE(owner.InitCBT(a));
+        ASSERT_EQ("ami-a-ref", owner.CbtReferenceAMI());
+        MountCtx b = Job(row.changeId);
+        b.requestedVMGuid = "i-0b0b0b0b0b0b0b0b0";
+        b.failback = row.failback;
+        b.backupLevel = -1;
+        EXPECT_EQ(row.ok, owner.InitCBT(b)) << row.what;
+        EXPECT_EQ(row.status, b.cbtStatus) << row.what;
+        EXPECT_EQ(row.level, b.backupLevel) << row.what;
+        EXPECT_EQ(row.lastFull, owner.CbtLastFull()) << row.what;
+        EXPECT_EQ(row.reference, owner.CbtReferenceAMI()) << row.what;
+    }
+}
+
+TEST_F(ChangeTrackingTest, ValidationUsesTheFirstDiskThatWillBeReadWithASnapshot) {
+    const struct { const char* what; std::vector<VMInfoStructs::SDisk> disks; bool ok; } rows[] = {
+        {"filtered and snapshot-less disks skipped",
+         {Disk(kBogusSnapshot, true), Disk(""), Disk(kPublicSnapshot), Disk(kBogusSnapshot)}, true},
+        {"the first usable disk decides",
+         {Disk(kPublicSnapshot, true), Disk(""), Disk(kBogusSnapshot), Disk(kPublicSnapshot)}, false},
+        {"the change-tracking copy comes first", {Disk(kBogusSnapshot, false, kPublicSnapshot)}, true},
+        {"... also when it is bad", {Disk(kPublicSnapshot, false, kBogusSnapshot)}, false},
+        {"only filtered disks", {Disk(kPublicSnapshot, true)}, false},
+        {"no disks", {}, false},
+    };
+    for (const auto& row : rows) EXPECT_EQ(row.ok, owner.ValidateCBT(Job("", row.disks))) << row.what;
+}
+
+// The block lists as byte extents, directly and through a registered disk,
+// whose change-tracking copy of the snapshot is the one compared; block 9000
+// lies past what 32-bit offsets hold.
+TEST_F(ChangeTrackingTest, BlockListsBecomeByteExtentsOfAllocatedAndChangedBlocks) {
+    VMInfoStructs::SDisk disk = Disk("");  // an empty 8 GiB volume
+    disk.size = 8LL << 30;
+    disk.volumeType = "gp3";
+    ASSERT_TRUE(owner.SourceBridge()->CreateVolume(disk, true, ""));
+    FwClock::SleepMs(20000);
+    const std::string volume = disk.newVolumeId;
+    for (int64_t b : {0, 5, 9}) cloud->WriteVolume(volume, b * kB, "block " + std::to_string(b));
+    const std::string first = Snapshot(volume);
+    cloud->WriteVolume(volume, 5 * kB, "block 5, rewritten");
+    cloud->WriteVolume(volume, 9 * kB, std::string(kB, '\0'));
+    const std::string second = Snapshot(volume);
+    cloud->WriteVolume(volume, 9000 * kB, "far out");
+    const std::string third = Snapshot(volume);
+    disk.volumeId = volume;
+    disk.snapshotId = first;  // the direct-read snapshot; change tracking has its own copy
+    disk.snapshotIdCbt = third;
+    ASSERT_TRUE(owner.DiskInfo()->RegisterDisk(vm, disk, "EBS-DIRECT-API", false));
+    VmdkHandle handle;
+    AmazonDiskInfo::AmazonDiskState state;
+    ASSERT_NE(0, owner.DiskInfo()->GetDiskHandle(vm.name, vm.guid, volume, handle, state));
+
+    const struct {
+        std::string previous, current;  // no previous: every allocated block; no current: the disk's
+        std::vector<uint64_t> blocks;
+    } rows[] = {
+        {"", first, {0, 5, 9}}, {first, second, {5, 9}}, {second, second, {}},
+        {"", "", {0, 5, 9000}}, {second, "", {9000}},
+    };
+    VMInfoStructs::SDiskChangeInfo info;  // reused: a row must not see the last one's extents
+    for (const auto& row : rows) {
+        const bool ok = row.current.empty() ? owner.GetVmdkExtents(handle, row.previous, 0, info) == 1
+                        : row.previous.empty() ? owner.GetAllocatedBlocks(row.current, "us-east-1a", info)
+                                               : owner.GetChangedBlocks(row.previous, row.current, "us-east-1a", info);
+        ASSERT_TRUE(ok) << row.previous << " " << row.current;
+        std::vector<std::pair<uint64_t, uint64_t>> got, want;
+        for (const auto& e : info.extents) got.emplace_back(e.start, e.length);
+        for (uint64_t b : row.blocks) want.emplace_back(b * kB, kB);
+        EXPECT_EQ(want, got) << row.previous << " " << row.current;
+    }
+    EXPECT_EQ(4718592000ULL, info.extents.at(0).start);
+    EXPECT_FALSE(owner.GetChangedBlocks(kPublicSnapshot, second, "us-east-1a", info)) << "another volume's snapshot";
+    EXPECT_TRUE(owner.ValidateChangeId(vm.name, vm.guid, volume, first));
+    EXPECT_FALSE(owner.ValidateChangeId(vm.name, vm.guid, volume, kBogusSnapshot));
+    EXPECT_FALSE(owner.ValidateChangeId(vm.name, vm.guid, volume, ""));
+    EXPECT_FALSE(owner.ValidateChangeId(vm.name, vm.guid, kDataVolume, first)) << "not a registered disk";
+}
+
+TEST_F(ChangeTrackingTest, StartUpCleanupKeepsTheReferenceAndExpiresOtherSubclientsAfter48Hours) {
+    const std::string stray1 = CbtAmi(7), reference = CbtAmi(7), stray2 = CbtAmi(7);
+    const std::string otherSubclient = CbtAmi(8), otherInstance = CbtAmi(7, "i-0b0b0b0b0b0b0b0b0");
+    MountCtx ctx = Job(ChangeId("ami-full", reference));
+    ASSERT_TRUE(owner.InitCBT(ctx));
+    ASSERT_TRUE(owner.DeleteExpiredCBTSnapshot(ctx));
+    EXPECT_FALSE(Alive(stray1) || Alive(stray2));
+    EXPECT_TRUE(Alive(reference) && Alive(otherSubclient) && Alive(otherInstance));
+    env.Clock().AdvanceMs(47LL * 3600 * 1000);
+    owner.DeleteExpiredCBTSnapshot(ctx);
+    EXPECT_TRUE(Alive(otherSubclient)) << "not 48 hours old yet";
+    env.Clock().AdvanceMs(2LL * 3600 * 1000);
+    owner.DeleteExpiredCBTSnapshot(ctx);
+    EXPECT_FALSE(Alive(otherSubclient));
+    EXPECT_TRUE(Alive(reference) && Alive(otherInstance));
+}
+
+// The chain the framework holds still needs its reference when this job
+// could not use it: removing it would make every later backup a full one.
+TEST_F(ChangeTrackingTest, TheAmiTheIncomingChangeIdNamesIsNeverRemoved) {
+    for (const bool initFailed : {false, true}) {
+        const std::string reference = CbtAmi(7), stray = CbtAmi(7);
+        MountCtx ctx = Job(ChangeId("ami-full", reference));
+        ctx.cbtEnabled = initFailed;  // when off, InitCBT never runs
+        ctx.vm.disks.clear();         // nothing to validate change tracking with
+        if (initFailed) { EXPECT_FALSE(owner.InitCBT(ctx)); }
+        owner.DeleteExpiredCBTSnapshot(ctx);
+        EXPECT_FALSE(Alive(stray)) << initFailed;
+        env.Clock().AdvanceMs(49LL * 3600 * 1000);
+        owner.DeleteExpiredCBTSnapshot(ctx);
+        EXPECT_TRUE(Alive(reference)) << initFailed;
+    }
+}
+
+TEST_F(ChangeTrackingTest, PostBackupHandsTheReferenceOnAndMarksThePreviousOneForRemoval) {
+    const struct { const char* what; bool incremental, skipDelete, copy; } rows[] = {
+        {"full", false, false, false},
+        {"incremental", true, false, false},
+        {"incremental, previous kept by setting", true, true, false},
+        {"backup copy", true, false, true},
+    };
+    for (const auto& row : rows) {
+        TestEnv::SetSetting("VirtualServer", "bSkipDeleteSnapshotsForAmazon", row.skipDelete ? "true" : "false");
+        const std::string previous = CbtAmi(7);
+        MountCtx ctx = Job(row.incremental ? ChangeId("ami-full", previous) : "");
+        ASSERT_TRUE(owner.InitCBT(ctx)) << row.what;
+        ctx.backupToTape = row.copy;
+        // What this job's staging left: its AMI, registered and on the instance.
+        std::vector<std::string> snapshots;
+        std::string ami;
+        ASSERT_TRUE(owner.SourceBridge()->CreateAMISnapshot(kWebServer, "", "job", "", "", snapshots, ami));
+        ASSERT_EQ(2u, snapshots.size());
+        ctx.amiId = ctx.vm.amiId = ami;
+        ctx.vm.disks = {Disk(kPublicSnapshot, false, snapshots[0]), Disk(kPublicSnapshot, false, snapshots[1])};
+        ctx.vm.disks[1].volumeId = kDataVolume;
+        ASSERT_TRUE(owner.Cleaner().RegisterTemplate(VM_CLEANER_BACKUP, vm.guid, ami));
+        ASSERT_TRUE(owner.SourceBridge()->SetTag(kWebServer, AmazonStaging::kAMITag, ami, false));
+
+        ASSERT_EQ(1, owner.PostBackupVM(ctx)) << row.what;
+        CNMessageBase info("VirtualServer::VMReferencePointInfo");
+        ASSERT_EQ(CNMessageBase::kOk, info.Deserialize(ctx.changeId)) << row.what;
+        EXPECT_EQ(row.incremental ? "ami-full" : ami, info.GetString(1)) << row.what;
+        EXPECT_EQ(ami, info.GetString(3)) << row.what;
+        const auto disks = info.GetMessages(4);
+        ASSERT_EQ(2u, disks.size()) << row.what;
+        EXPECT_EQ(kDataVolume + snapshots[1], disks[1].GetString(1) + disks[1].GetString(2));
+        EXPECT_TRUE(ctx.vm.amiId.empty()) << "the unmount must leave the new reference alone";
+
+        const bool handedOn = !row.copy, marked = handedOn && row.incremental && !row.skipDelete;
+        for (const auto& id : {ami, snapshots[0], snapshots[1]})
+            EXPECT_EQ(handedOn, Tag(id, "Name") == kCbtName) << row.what << " " << id;
+        EXPECT_EQ(std::make_pair(!handedOn, !handedOn), Marked(ami)) << row.what;
+        EXPECT_EQ(std::make_pair(marked, marked), Marked(previous)) << row.what;
+        EXPECT_TRUE(Alive(previous)) << row.what;
+        owner.SourceBridge()->DeleteTag(kWebServer, AmazonStaging::kAMITag, "", true);
+    }
+}
