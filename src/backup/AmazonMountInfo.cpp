@@ -101,6 +101,7 @@ int CAmazonInfo::PostBackupVM(MountCtx& ctx) {
         // The AMI is the next backup's reference now: the unmount must not
         // take it away.
         ctx.vm.amiId.clear();
+        ctx.amiId.clear();
         ctx.cleanupString.clear();
         return 1;
     });

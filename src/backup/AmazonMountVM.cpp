@@ -97,6 +97,9 @@ int CAmazonInfo::PostMount(MountCtx& ctx) {
 
 void CAmazonInfo::StartChangeTracking(MountCtx& ctx) {
     if (!ctx.cbtEnabled) {
+        // Nothing of an earlier job's chain may guide this job's clean-up.
+        m_cbtLastFull.clear();
+        m_cbtReferenceAMI.clear();
         ctx.cbtStatus = "Disabled";
     } else if (!InitCBT(ctx)) {
         ctx.cbtEnabled = false;

@@ -79,8 +79,15 @@ bool CAmazonInfo::InitCBT(MountCtx& ctx) {
             ctx.cbtStatus = "Failed";
             return false;
         }
-        m_cbtLastFull = info.GetString(1);
         reference = info.GetString(3);
+        // An id that names no reference cannot drive an incremental backup.
+        if (reference.empty()) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to read VM [%s] change block tracking details. Code [0x%x]",
+                           ctx.requestedVMName.c_str(), static_cast<unsigned>(CNMessageBase::kErrContent));
+            ctx.cbtStatus = "Failed";
+            return false;
+        }
+        m_cbtLastFull = info.GetString(1);
         EvDebug::Debug(__PRETTY_FUNCTION__, "VM [%s] Change Id has been supplied. Change Id : [%s]",
                        ctx.requestedVMName.c_str(), ctx.changeId.c_str());
         ctx.backupLevel = 2;

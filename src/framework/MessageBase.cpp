@@ -90,7 +90,12 @@ std::vector<CNMessageBase> CNMessageBase::GetMessages(int field) const {
 
 int CNMessageBase::Serialize(std::string& out) const {
     out.clear();
-    const std::string payload = CNMessageCodec::ToJson(*this).dump();
+    std::string payload;
+    try {
+        payload = CNMessageCodec::ToJson(*this).dump();
+    } catch (const std::exception&) {
+        return kErrContent;   // a value that is not UTF-8 text
+    }
     std::string encoded;
     if (!KdcBase64::Encode(payload, encoded)) return kErrContent;
     out = std::string(kPrefix) + Check(payload) + ":" + encoded;

@@ -171,7 +171,16 @@ bool BackupChain::RestoreImages(int point, const std::string& outDir, std::strin
             if (disk.contains("extents")) {
                 for (const auto& e : disk["extents"]) ranges.push_back({e.at(0).get<uint64_t>(), e.at(1).get<uint64_t>()});
             } else {
+                // A whole-disk image replaces what the chain held so far (an
+                // incremental may read a disk whole when its reference is
+                // gone).
                 ranges = DataRegions(in, size);
+                if (::ftruncate(out, 0) != 0 || ::ftruncate(out, static_cast<off_t>(size)) != 0) {
+                    ::close(in);
+                    why = "cannot reset the image of " + volume;
+                    ok = false;
+                    break;
+                }
             }
             for (const auto& r : ranges) ok = ok && ApplyRange(in, out, r.offset, r.length);
             ::close(in);

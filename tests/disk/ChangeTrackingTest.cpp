@@ -100,6 +100,7 @@ TEST_F(ChangeTrackingTest, InitCbtReadsTheChangeIdAndForgetsThePreviousInstance)
         {"no change id", "", false, true, "Used", 1, "", ""},
         {"a change id", ChangeId("ami-full", "ami-ref"), false, true, "Used", 2, "ami-full", "ami-ref"},
         {"a malformed change id", malformed, false, false, "Failed", -1, "", ""},
+        {"a change id naming no reference", ChangeId("ami-full", ""), false, false, "Failed", -1, "", ""},
         {"failback", ChangeId("ami-full", "ami-ref"), true, false, "Disabled", -1, "", ""},
     };
     for (const auto& row : rows) {
