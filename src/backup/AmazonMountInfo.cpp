@@ -102,7 +102,7 @@ int CAmazonInfo::PostBackupVM(MountCtx& ctx) {
         // take it away.
         ctx.vm.amiId.clear();
         ctx.amiId.clear();
-        ctx.cleanupString.clear();
+        SaveCleanupString(ctx, "");
         return 1;
     });
 }

@@ -34,7 +34,9 @@ bool CAmazonInfo::VolumeIsDetached(const std::string& volumeId, const std::strin
     SDisk info;
     bool notFound = false;
     if (!BridgeFor(useSourceAccount)->GetVolumeInfo(volumeId, region, info, notFound)) return false;
-    return notFound || strcasecmp(info.state.c_str(), "available") == 0;
+    // A volume whose attachment is still under way can show "available"
+    // while it already has a device: only one with no attachment is free.
+    return notFound || (strcasecmp(info.state.c_str(), "available") == 0 && info.deviceName.empty());
 }
 
 bool CAmazonInfo::_CleanUpMountedVolumes(const std::string& key, bool deleteVolumes, std::vector<SFailure>& failures,

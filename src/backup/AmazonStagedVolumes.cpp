@@ -59,15 +59,19 @@ bool CAmazonInfo::StageVolumeFromSnapshot(const std::string& instanceId, SDisk& 
         OptimizeVolumeParams(mode, size, type, iops, m_bCrossAccountBackup && disk.encrypted);
     }
     std::string newId;
+    bool registered = true;
+    // Registered the moment it exists, before the wait for it: a job that
+    // dies while waiting leaves a volume its successor knows to remove.
+    auto record = [&](const std::string& id) {
+        if (mode != kModeUnregistered) registered = RegisterStagedVolume(mode, instanceId, id);
+    };
     const bool created = m_pTaskUtils->CreateVolumeFromSnapshot(
         disk.snapshotId, disk.zone, m_proxyVMInfo.region, kBackupTag, disk.volumeType, type, disk.iops, iops, size,
-        false, "", newId, StagedVolumeTags(disk, copySourceTags), false, m_strOutpostsAccountARN);
-    // A volume whose wait failed exists all the same and must be registered.
+        false, "", newId, StagedVolumeTags(disk, copySourceTags), false, m_strOutpostsAccountARN, record);
     if (newId.empty()) return false;
     disk.newVolumeId = newId;
     disk.name = disk.volumeId;
-    if (mode != kModeUnregistered && !RegisterStagedVolume(mode, instanceId, newId)) return false;
-    return created;
+    return created && registered;
 }
 
 bool CAmazonInfo::StagedVolumeExists(const std::string& volumeId, bool& recreated) {

@@ -21,7 +21,7 @@ int CAmazonInfo::UnmountVM(MountCtx& ctx) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Instance [%s] failed to unmount.", ctx.requestedVMName.c_str());
         return 0;
     }
-    ctx.cleanupString.clear();
+    SaveCleanupString(ctx, "");
     EvDebug::Debug(__PRETTY_FUNCTION__, "Instance [%s] unmounted successfully", ctx.requestedVMName.c_str());
     return result;
 }

@@ -234,7 +234,7 @@ bool CAmazonSDKBridge::AttachAsOSVolume(const std::string& volumeId, const std::
     return Attach(*m_impl, "AttachAsOSVolume", volumeId, instanceId, device, true, conflict);
 }
 
-bool CAmazonSDKBridge::DetachVolume(const std::string& volumeId, bool, bool) {
+bool CAmazonSDKBridge::DetachVolume(const std::string& volumeId, bool force, bool) {
     Impl& d = *m_impl;
     return d.Run("DetachVolume", true, [&](std::string& error) {
         return d.Change([&](State& s) {
@@ -243,7 +243,9 @@ bool CAmazonSDKBridge::DetachVolume(const std::string& volumeId, bool, bool) {
             if (!v) return Err(error, VolumeNotFound(volumeId));
             if (v->attachedInstance.empty())
                 return Err(error, "IncorrectState: Volume '" + volumeId + "' is in the '" + v->state + "' state.");
-            if (v->AttachmentState() == "detaching") return true;
+            // A forced detach is how AWS frees a volume stuck detaching: it
+            // starts over, whatever held up the earlier one.
+            if (v->AttachmentState() == "detaching" && !force) return true;
             StartDetach(s, *v, d.Now(), d.Effect({volumeId, v->attachedInstance}));
             return true;
         });

@@ -1,6 +1,7 @@
 #include "cloudsim/Cloud.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -241,17 +242,21 @@ FaultHit Cloud::CheckFaults(const std::string& operation) {
     // Nearly every call has no rule; only those that do pay for a commit.
     bool ruled = false;
     Read([&](const State& s) {
-        for (const auto& r : s.faults) ruled |= (r.operation == operation);
+        for (const auto& r : s.faults) ruled |= (r.operation == operation || r.operation == "*");
     });
     FaultHit hit;
     if (!ruled) return hit;
+    bool kill = false;
     Write([&](State& s) {
         hit = FaultHit();
+        kill = false;
         for (auto& r : s.faults) {
-            if (r.operation != operation) continue;
+            if (r.operation != operation && r.operation != "*") continue;
             ++r.seen;
-            if (r.nth != 0 && r.seen != r.nth) continue;
-            if (r.kind == "conflict") {
+            if (r.kind == "count" || (r.nth != 0 && r.seen != r.nth)) continue;
+            if (r.kind == "kill") {
+                kill = true;
+            } else if (r.kind == "conflict") {
                 if (!hit.conflict) hit.conflictError = r.error;
                 hit.conflict = true;
             } else if (r.kind == "stuck" || r.kind == "error") {
@@ -262,6 +267,12 @@ FaultHit Cloud::CheckFaults(const std::string& operation) {
             }
         }
     });
+    if (kill) {
+        // The process dies before the call, as a proxy that loses power
+        // would: the count that chose this call is committed, nothing else.
+        EvDebug::Debug(kTag, "killing the process at %s", operation.c_str());
+        ::kill(::getpid(), SIGKILL);
+    }
     if (hit.fail) EvDebug::Debug(kTag, "injected fault in %s: %s", operation.c_str(), hit.error.c_str());
     if (hit.conflict) EvDebug::Debug(kTag, "injected attach conflict in %s", operation.c_str());
     for (const auto& r : hit.effects)

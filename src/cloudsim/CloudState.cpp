@@ -256,7 +256,7 @@ Timing ParseTiming(const json& j, const std::string& where) {
 
 void CheckFaultKind(const std::string& kind, const std::string& where, bool ruleKinds) {
     if (kind.empty() || kind == "stuck" || kind == "error") return;
-    if (ruleKinds && (kind == "fail" || kind == "conflict")) return;
+    if (ruleKinds && (kind == "fail" || kind == "conflict" || kind == "count" || kind == "kill")) return;
     Fail(where, "unknown fault kind '" + kind + "'");
 }
 

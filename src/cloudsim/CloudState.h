@@ -284,13 +284,15 @@ struct FaultRule {
         : operation(std::move(operation_)), nth(nth_), error(std::move(error_)), seen(seen_),
           kind(std::move(kind_)), target(std::move(target_)) {}
 
-    std::string operation;               // bridge operation name, e.g. "Connect"
+    std::string operation;               // bridge operation name, e.g. "Connect"; "*": every operation
     int nth = 0;                         // hit the n-th call (1-based); 0 = every call
     std::string error;                   // AWS-like text handed back (fail, conflict)
     int seen = 0;                        // calls counted so far
     // fail: the call fails with error. conflict: AttachVolume reports its
     // conflict flag and fails. stuck: what the call creates or changes never
     // leaves its transitional state. error: it ends in error/failed.
+    // count: only counts calls (in seen). kill: the process is killed
+    // (SIGKILL) just before the call, once the count is committed.
     std::string kind = "fail";
     std::string target;                  // stuck/error: only when the call names or creates this id
 };

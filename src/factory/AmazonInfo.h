@@ -376,6 +376,7 @@ private:
     std::string m_cbtReferenceAMI;
 
     // ---- clean-up helpers (backup/) ----
+    bool RemoveCleanupStringAMI(MountCtx& ctx);
     CAmazonSDKBridge* BridgeFor(bool useSourceAccount) const {
         return useSourceAccount ? m_pSourceBridge.get() : m_pAdminBridge;
     }

@@ -1,9 +1,11 @@
 #include "framework/VMInfo.h"
 
 #include <cctype>
+#include <cstdio>
 
 #include "framework/Clock.h"
 #include "framework/FileUtils.h"
+#include "framework/KDPI.h"
 
 #include "framework/BiosInfo.h"
 #include "framework/EvDebug.h"
@@ -285,7 +287,41 @@ bool CVMInfo::IsDiskFiltered(const MountCtx& ctx, const SDisk& disk) {
     return false;
 }
 
-void CVMInfo::SaveCleanupString(MountCtx& ctx, const std::string& text) { ctx.cleanupString = text; }
+namespace {
+// A file name for any GUID: safe characters as they are, others as %XX.
+std::string CleanupStringFile(const std::string& vmGuid) {
+    std::string name;
+    for (unsigned char c : vmGuid) {
+        if (std::isalnum(c) || c == '-' || c == '_') {
+            name += static_cast<char>(c);
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            name += hex;
+        }
+    }
+    return FwFile::JoinPath(FwFile::JoinPath(FwFile::JoinPath(KDPI_Base::getBaseDir(), "Cleaner"), "strings"),
+                            name.empty() ? "%" : name);
+}
+}  // namespace
+
+void CVMInfo::SaveCleanupString(MountCtx& ctx, const std::string& text) {
+    ctx.cleanupString = text;
+    const std::string file = CleanupStringFile(ctx.JobVMGuid());
+    if (text.empty()) {
+        FwFile::RemoveFile(file);
+        return;
+    }
+    const std::string folder = file.substr(0, file.find_last_of('/'));
+    if (!FwFile::MakeDirs(folder) || !FwFile::WriteAllAtomic(file, text))
+        EvDebug::Error("CVMInfo", "Cannot persist the cleanup string of [%s]", ctx.JobVMGuid().c_str());
+}
+
+std::string CVMInfo::LoadCleanupString(const std::string& vmGuid) {
+    std::string text;
+    FwFile::ReadAll(CleanupStringFile(vmGuid), text);
+    return text;
+}
 
 void CVMInfo::NotifySnapshotCreate(const std::string& vmName, const std::string& vmGuid, int percent, int status) {
     EvDebug::DebugLvl("CVMInfo", 2, "Snapshot of [%s][%s]: %d%% status %d", vmName.c_str(), vmGuid.c_str(), percent,

@@ -180,8 +180,11 @@ public:
     // True when one of the job's filter rules excludes the disk (asks the
     // filter slots).
     bool IsDiskFiltered(const MountCtx& ctx, const SDisk& disk);
-    // The framework persists the job's cleanup string with the job.
+    // The framework persists the job's cleanup string with the job (under
+    // <base>/Cleaner/strings, keyed by the job's VM GUID; an empty text
+    // removes it), so that a later clean-up of a dead job gets it back.
     void SaveCleanupString(MountCtx& ctx, const std::string& text);
+    static std::string LoadCleanupString(const std::string& vmGuid);
     // Snapshot progress for the job's report (percent 0..100, status).
     void NotifySnapshotCreate(const std::string& vmName, const std::string& vmGuid, int percent, int status);
     struct SnapshotProgress {

@@ -12,6 +12,7 @@
 #include "host/BackupChain.h"
 #include "host/ConnectCommand.h"
 #include "host/DataMover.h"
+#include "host/InventoryCommands.h"
 
 namespace {
 struct DiskResult {
@@ -25,13 +26,17 @@ struct DiskResult {
 
 // Which blocks of a disk to read: its changed blocks since previousSnapshot
 // (empty: its allocated blocks), as the plug-in reports them. False when the
-// plug-in cannot tell, and the disk is then read whole.
+// plug-in cannot tell, and the disk is then read whole. incremental tells
+// whether the extents are changes; when the previous snapshot is not usable
+// they are the whole disk's allocated blocks, and the point must then hold
+// the disk whole, or blocks zeroed since would survive a rebuild.
 bool DiskExtents(CVMInfo& plugin, const MountCtx& ctx, const VmdkHandle& handle, const std::string& volumeId,
-                 const std::string& previousSnapshot, std::vector<ByteRange>& extents) {
-    if (!previousSnapshot.empty() && !plugin.ValidateChangeId(ctx.vm.name, ctx.vm.guid, volumeId, previousSnapshot)) {
+                 const std::string& previousSnapshot, std::vector<ByteRange>& extents, bool& incremental) {
+    incremental = !previousSnapshot.empty();
+    if (incremental && !plugin.ValidateChangeId(ctx.vm.name, ctx.vm.guid, volumeId, previousSnapshot)) {
         std::fprintf(stderr, "warning: disk %s: previous snapshot %s is not usable; reading its allocated blocks\n",
                      volumeId.c_str(), previousSnapshot.c_str());
-        return DiskExtents(plugin, ctx, handle, volumeId, std::string(), extents);
+        return DiskExtents(plugin, ctx, handle, volumeId, std::string(), extents, incremental);
     }
     VMInfoStructs::SDiskChangeInfo info;
     if (!plugin.GetVmdkExtents(handle, previousSnapshot, 0, info)) return false;
@@ -63,11 +68,12 @@ bool BackupDisk(CVMInfo& plugin, const MountCtx& ctx, const VMInfoStructs::SDisk
     std::string why;
     bool haveExtents = false;
     if (ok && ctx.cbtEnabled) {
-        haveExtents = DiskExtents(plugin, ctx, handle, item.volumeId, previousSnapshot, result.extents);
+        bool changes = false;
+        haveExtents = DiskExtents(plugin, ctx, handle, item.volumeId, previousSnapshot, result.extents, changes);
         if (!haveExtents)
             std::fprintf(stderr, "warning: disk %s: no block list (error %d: %s); reading the whole disk\n",
                          item.volumeId.c_str(), plugin.GetLastVMError(), plugin.GetLastVMErrorDetails().c_str());
-        result.incremental = haveExtents && !previousSnapshot.empty();
+        result.incremental = haveExtents && changes;
     }
     if (ok) {
         // Hot-add hands the data mover a block device; otherwise it reads
@@ -131,6 +137,9 @@ int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& 
     auto plugin = ConnectObject(loader, job);
     if (!plugin) return 1;
     const auto started = std::chrono::steady_clock::now();
+    // What jobs that died left behind goes first, as the framework's job
+    // start does; a clean-up that fails does not stop this backup.
+    if (!CleanupOrphans(*plugin, false)) std::fprintf(stderr, "warning: the clean-up of earlier jobs failed\n");
 
     MountCtx ctx;
     ctx.requestedVMGuid = request.instanceId;

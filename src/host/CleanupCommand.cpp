@@ -27,40 +27,47 @@ std::map<std::string, CleanerEntity> Entries(VMCleaner& store) {
 }
 }  // namespace
 
-int RunCleanup(PluginLoader& loader, const ConnectJob& job) {
-    auto object = ConnectObject(loader, job);
-    if (!object) return 1;
+bool CleanupOrphans(CVMInfo& object, bool verbose) {
     // The store is kept per proxy, under the proxy's instance id (or its
     // BIOS id on a machine that is not an instance).
     VMInfoStructs::SVMInfo proxy;
-    object->GetLocalVMInfo(proxy, 0, 0);
+    object.GetLocalVMInfo(proxy, 0, 0);
     const std::string owner = proxy.guid.empty() ? proxy.biosUuid : proxy.guid;
 
     VMCleaner store;
     if (!store.Init(owner, 0)) {
         std::fprintf(stderr, "error: cannot open the cleanup store %s\n", VMCleaner::DatabasePath().c_str());
-        return 1;
+        return false;
     }
     std::vector<CleanerEntity> orphans;
     store.GetOrphanedEntities(0, 1, orphans);
     const auto before = Entries(store);
-    std::printf("orphaned backup entries: %zu\n", orphans.size());
+    if (verbose || !orphans.empty()) std::printf("orphaned backup entries: %zu\n", orphans.size());
 
     int failed = 0;
     for (const auto& vm : orphans) {
         MountCtx ctx;
         ctx.requestedVMGuid = vm.id;
-        if (!object->CleanupVM(ctx)) {
+        ctx.cleanupString = CVMInfo::LoadCleanupString(vm.id);
+        if (!object.CleanupVM(ctx)) {
             ++failed;
-            std::printf("  %s: clean-up failed (error %d): %s\n", vm.id.c_str(), object->GetLastVMError(),
-                        object->GetLastVMErrorDetails().c_str());
+            std::printf("  %s: clean-up failed (error %d): %s\n", vm.id.c_str(), object.GetLastVMError(),
+                        object.GetLastVMErrorDetails().c_str());
         }
     }
     const auto after = Entries(store);
     for (const auto& [path, e] : before)
         if (!after.count(path) && e.type != 1) std::printf("  removed %s %s\n", TypeName(e.type), e.id.c_str());
-    for (const auto& [path, e] : after)
-        std::printf("  left   %s %s%s\n", TypeName(e.type), e.id.c_str(), e.mode == 1 ? " (restore)" : "");
+    if (verbose)
+        for (const auto& [path, e] : after)
+            std::printf("  left   %s %s%s\n", TypeName(e.type), e.id.c_str(), e.mode == 1 ? " (restore)" : "");
+    return failed == 0;
+}
+
+int RunCleanup(PluginLoader& loader, const ConnectJob& job) {
+    auto object = ConnectObject(loader, job);
+    if (!object) return 1;
+    const bool ok = CleanupOrphans(*object, true);
     object->Disconnect();
-    return failed ? 1 : 0;
+    return ok ? 0 : 1;
 }

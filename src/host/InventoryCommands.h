@@ -4,6 +4,8 @@
 #include "host/HostOptions.h"
 #include "host/PluginLoader.h"
 
+class CVMInfo;
+
 // browse: prints the inventory under path as a tree, walking down the way
 // the framework's browser does (each level's parent chain handed back).
 int RunBrowse(PluginLoader& loader, const ConnectJob& job, const std::string& path);
@@ -15,3 +17,7 @@ int RunVmOperation(PluginLoader& loader, const ConnectJob& job, int operation, c
 // cleanup: removes what dead backup jobs left registered in the cleanup
 // store and prints what was removed and what is left.
 int RunCleanup(PluginLoader& loader, const ConnectJob& job);
+// The same on a connected object, as a job does at its start; prints what
+// it removed (verbose: also the counts and what is left). False when a
+// clean-up failed.
+bool CleanupOrphans(CVMInfo& object, bool verbose);

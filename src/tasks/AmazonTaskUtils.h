@@ -51,7 +51,8 @@ public:
                                   int sourceIops, int targetIops, long long sizeBytes, bool encrypted,
                                   const std::string& kmsKeyId, std::string& newVolumeId,
                                   const std::map<std::string, std::string>& tags, bool useSourceAccount,
-                                  const std::string& outpostArn);
+                                  const std::string& outpostArn,
+                                  const std::function<void(const std::string&)>& onCreated = nullptr);
     bool AttachVolume(const std::string& volumeId, const std::string& instanceId, const std::string& zone,
                       const std::string& region, bool flag, const std::string& device, bool useSourceAccount);
     bool AttachAsOSVolume(const std::string& volumeId, const std::string& instanceId, const std::string& zone,
@@ -143,7 +144,8 @@ private:
                                    const std::string& name, const std::string& sourceType,
                                    const std::string& targetType, int sourceIops, int targetIops, long long sizeBytes,
                                    bool encrypted, const std::string& kmsKeyId, std::string& newVolumeId,
-                                   const std::map<std::string, std::string>& tags, const std::string& outpostArn);
+                                   const std::map<std::string, std::string>& tags, const std::string& outpostArn,
+                                   const std::function<void(const std::string&)>& onCreated);
     bool _AttachVolume(const std::string& volumeId, const std::string& instanceId, const std::string& zone,
                        const std::string& region, bool flag, const std::string& device, bool asOSVolume);
     bool _DetachVolume(const std::string& volumeId, const std::string& region, bool force, bool& timedOut);

@@ -67,10 +67,12 @@ bool CAmazonTaskUtils::CreateVolumeFromSnapshot(const std::string& snapshotId, c
                                                 int sourceIops, int targetIops, long long sizeBytes, bool encrypted,
                                                 const std::string& kmsKeyId, std::string& newVolumeId,
                                                 const std::map<std::string, std::string>& tags,
-                                                bool useSourceAccount, const std::string& outpostArn) {
+                                                bool useSourceAccount, const std::string& outpostArn,
+                                                const std::function<void(const std::string&)>& onCreated) {
     return RunCall(__func__, useSourceAccount, AmazonTaskErrors::kVolumeCreate, [&] {
         return _CreateVolumeFromSnapshot(snapshotId, zone, region, name, sourceType, targetType, sourceIops,
-                                         targetIops, sizeBytes, encrypted, kmsKeyId, newVolumeId, tags, outpostArn);
+                                         targetIops, sizeBytes, encrypted, kmsKeyId, newVolumeId, tags, outpostArn,
+                                         onCreated);
     });
 }
 
@@ -80,7 +82,8 @@ bool CAmazonTaskUtils::_CreateVolumeFromSnapshot(const std::string& snapshotId, 
                                                  int sourceIops, int targetIops, long long sizeBytes, bool encrypted,
                                                  const std::string& kmsKeyId, std::string& newVolumeId,
                                                  const std::map<std::string, std::string>& tags,
-                                                 const std::string& outpostArn) {
+                                                 const std::string& outpostArn,
+                                                 const std::function<void(const std::string&)>& onCreated) {
     m_checkQuitFlag = true;
     newVolumeId.clear();
     EvDebug::Debug(__PRETTY_FUNCTION__,
@@ -96,6 +99,9 @@ bool CAmazonTaskUtils::_CreateVolumeFromSnapshot(const std::string& snapshotId, 
         return false;
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Volume [%s] created ; will wait for the completion. ", newVolumeId.c_str());
+    // The caller records the volume before anything else can fail or the
+    // process can die: the wait below talks to the cloud again.
+    if (onCreated) onCreated(newVolumeId);
     bool timedOut = false;
     bool interrupted = false;
     if (WaitForVolumeTask(newVolumeId, VolumeAvailable, region, 0, timedOut, interrupted)) {

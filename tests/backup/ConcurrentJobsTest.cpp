@@ -1,0 +1,66 @@
+// Two plug-in objects in one process, each running a whole direct-read
+// backup job of its own instance at the same time, as the framework runs
+// jobs of several instances on one proxy. Both jobs read exactly their
+// snapshots' bytes and leave nothing behind. Also run under ThreadSanitizer.
+#include <atomic>
+#include <thread>
+
+#include "backup/MountFixture.h"
+#include "framework/FileUtils.h"
+
+using namespace mount;
+
+namespace {
+constexpr int64_t kChunk = 512 * 1024;
+
+// Mount, read every disk in chunks on two threads, close, unmount; the
+// number of chunks that differed from the cloud's snapshot, or -1 when a
+// step failed.
+int RunJob(CAmazonInfo& object, MountCtx& ctx, cloudsim::Cloud& cloud) {
+    if (!object.MountVM(ctx)) return -1;
+    int wrong = 0;
+    for (const auto& disk : ctx.vm.disks) {
+        VmdkHandle handle;
+        if (!object.OpenVmdk(ctx.vm.name, ctx.vm.guid, disk.volumeId, handle)) return -1;
+        std::atomic<int> bad{0};
+        auto reader = [&](int first) {
+            std::string buffer(kChunk, '\0');
+            for (int64_t chunk = first; chunk < 8; chunk += 2) {
+                if (object.ReadVmdk(handle, chunk * kChunk / 512, kChunk / 512, &buffer[0]) != 0 ||
+                    buffer != cloud.ReadSnapshot(disk.snapshotId, chunk * kChunk, kChunk))
+                    ++bad;
+            }
+        };
+        std::thread a(reader, 0), b(reader, 1);
+        a.join();
+        b.join();
+        wrong += bad;
+        if (!object.CloseVmdk(handle)) return -1;
+    }
+    return object.UnmountVM(ctx) ? wrong : -1;
+}
+}  // namespace
+
+TEST_F(MountFixture, TwoObjectsRunDirectReadJobsAtOnce) {
+    // The bridge reads; the plug-in's HTTPS client has tests of its own.
+    TestEnv::SetSetting("VirtualServer", "nAmazonUseRestAPIForDirectSnapshotAccess", "false");
+    auto first = Connected();
+    auto second = Connected();
+    ASSERT_TRUE(first && second);
+    MountCtx web = Job(kWeb, "EBS-DIRECT-API");
+    MountCtx win = Job(kWin, "EBS-DIRECT-API");
+    win.mountPath = env.BaseDir() + "/mount-win";
+    int webResult = -2, winResult = -2;
+    std::thread a([&] { webResult = RunJob(*first, web, *cloud); });
+    std::thread b([&] { winResult = RunJob(*second, win, *cloud); });
+    a.join();
+    b.join();
+    EXPECT_EQ(0, webResult) << first->GetLastVMErrorDetails();
+    EXPECT_EQ(0, winResult) << second->GetLastVMErrorDetails();
+    cloud->Read([&](const cloudsim::State& s) {
+        for (const auto& [id, im] : s.images)
+            EXPECT_TRUE(!im.tags.count("_QX_BACKUP_") || im.state == "deregistered" ||
+                        (im.sourceInstanceId != kWeb && im.sourceInstanceId != kWin))
+                << id << " left behind";
+    });
+}

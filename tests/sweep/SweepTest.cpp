@@ -1,0 +1,259 @@
+// Fault and crash sweeps over whole backup jobs, run through the built host
+// program against a folder cloud. For each job kind a clean run's bridge
+// calls are counted; then the job is rerun with a fault (or a SIGKILL) at
+// call k. After each run the next job, whose start cleans up after dead
+// jobs, must succeed and leave nothing a job created in the cloud but the
+// instance's one change-tracking reference; the cleanup store must be
+// empty, the instance's own data untouched, and the new backup must verify.
+//
+// By default a spread of call indexes is swept (CI); SWEEP_EXHAUSTIVE=1
+// sweeps every index. Each test prints its figures as "sweep-figures:".
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include "cloudsim/Cloud.h"
+#include "framework/Clock.h"
+#include "framework/FileUtils.h"
+#include "integration/HostRun.h"
+#include "support/TestEnv.h"
+
+namespace {
+const char kWorker[] = "i-0fedcba9876540002";
+const char kRoot[] = "vol-0fedcba987654b001";
+
+struct Kind {
+    const char* name;
+    const char* mode;
+    bool incremental;
+};
+
+struct Figures {
+    int runs = 0, faults = 0, crashes = 0, tolerated = 0, leaks = 0, mismatches = 0, failedNextJobs = 0;
+};
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+// Everything a job may create, by id (deregistered AMIs and volumes AWS is
+// deleting count as gone).
+std::set<std::string> Resources(cloudsim::Cloud& cloud) {
+    std::set<std::string> ids;
+    cloud.Read([&](const cloudsim::State& s) {
+        for (const auto& [id, im] : s.images)
+            if (im.state != "deregistered") ids.insert(id);
+        for (const auto& [id, snap] : s.snapshots) ids.insert(id);
+        for (const auto& [id, v] : s.volumes)
+            if (v.state != "deleting") ids.insert(id);
+    });
+    return ids;
+}
+
+// The instance's data as the guest sees it.
+std::string VolumeDigest(cloudsim::Cloud& cloud) {
+    std::string all;
+    for (int64_t b : cloud.VolumeBlocks(kRoot))
+        all += std::to_string(b) + ":" + cloud.ReadVolume(kRoot, b * cloudsim::kBlockSize, cloudsim::kBlockSize);
+    return all;
+}
+
+class Sweep : public ::testing::TestWithParam<std::tuple<Kind, bool>> {
+protected:
+    Kind kind() const { return std::get<0>(GetParam()); }
+    bool crash() const { return std::get<1>(GetParam()); }
+
+    std::string Backup(const std::string& base, int& code) {
+        return RunHost("--base " + base + " backup --job " + TEST_SOURCE_DIR + "/demo/backup-job.json --instance " +
+                           kWorker + " --mode " + kind().mode + " --out " + base + "/chain",
+                       code);
+    }
+
+    // A base folder where the job is about to run: a fresh cloud, and for an
+    // incremental kind a full backup already taken and the guest's data
+    // changed since.
+    void MakeGolden(const std::string& base) {
+        int code = -1;
+        RunHost("--base " + base, code);
+        ASSERT_EQ(0, code);
+        if (!kind().incremental) return;
+        auto endpoints = Endpoints(base);
+        const std::string out = Backup(base, code);
+        ASSERT_EQ(0, code) << out;
+        const std::string tool = std::string(CLOUDSIM_TOOL_PATH) + " guest-write --base " + base + " --volume " + kRoot;
+        RunCommand(tool + " --block 1 --text " + Quote("changed before the swept job"), code);
+        ASSERT_EQ(0, code);
+        RunCommand(tool + " --block 2 --zero yes", code);
+        ASSERT_EQ(0, code);
+    }
+
+    std::unique_ptr<EndpointProcess> Endpoints(const std::string& base) {
+        if (std::string(kind().mode) != "EBS-DIRECT-API") return nullptr;
+        auto endpoints = std::make_unique<EndpointProcess>(base);
+        EXPECT_TRUE(endpoints->Ready());
+        return endpoints;
+    }
+
+    static std::string Copy(const std::string& from, const std::string& to) {
+        int code = -1;
+        RunCommand("rm -rf " + Quote(to) + " && cp -a " + Quote(from) + " " + Quote(to), code);
+        EXPECT_EQ(0, code);
+        return to;
+    }
+
+    // The fault for call k: plain errors, throttling, stuck and conflicting
+    // outcomes in turn (an outcome that does not apply to the call leaves it
+    // alone, and the job must then simply succeed).
+    static cloudsim::FaultRule FaultAt(int k, bool crash) {
+        if (crash) return cloudsim::FaultRule("*", k, "", 0, "kill");
+        switch (k % 4) {
+            case 0: return cloudsim::FaultRule("*", k, "RequestLimitExceeded: Request limit exceeded.");
+            case 1: return cloudsim::FaultRule("*", k, "InternalError: An internal error has occurred.");
+            case 2: return cloudsim::FaultRule("*", k, "", 0, "stuck");
+            default: return cloudsim::FaultRule("*", k, "IncorrectState: injected conflict", 0, "conflict");
+        }
+    }
+
+    // The chain's last point rebuilds to the instance's volume as it is now.
+    static bool Verifies(const std::string& base) {
+        int code = -1;
+        const std::string restored = base + "/restored";
+        RunCommand("rm -rf " + Quote(restored), code);
+        RunHost("--base " + base + " restore-image --chain " + base + "/chain --out " + restored, code);
+        if (code != 0) return false;
+        const std::string verify = RunCommand(std::string(CLOUDSIM_TOOL_PATH) + " verify --base " + base +
+                                                  " --manifest " + restored + "/manifest.json",
+                                              code);
+        return code == 0 && verify.find("verify passed") != std::string::npos;
+    }
+
+    static std::vector<int> Indexes(int calls) {
+        std::vector<int> ks;
+        const char* all = std::getenv("SWEEP_EXHAUSTIVE");
+        const int stride = all && std::string(all) == "1" ? 1 : std::max(1, calls / 10);
+        for (int k = 1; k <= calls; k += stride) ks.push_back(k);
+        if (ks.back() != calls) ks.push_back(calls);
+        return ks;
+    }
+};
+}  // namespace
+
+TEST_P(Sweep, EveryFaultLeavesNothingBehindAndTheNextBackupVerifies) {
+    TestEnv env;
+    const std::string golden = env.BaseDir() + "/golden";
+    ASSERT_TRUE(FwFile::MakeDirs(golden));
+    MakeGolden(golden);
+    if (HasFatalFailure()) return;
+
+    // How many bridge calls a clean job makes.
+    int calls = 0;
+    {
+        const std::string base = Copy(golden, env.BaseDir() + "/count");
+        auto endpoints = Endpoints(base);
+        auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
+        cloud->AddFault(cloudsim::FaultRule("*", 0, "", 0, "count"));
+        int code = -1;
+        const std::string out = Backup(base, code);
+        ASSERT_EQ(0, code) << out;
+        cloud->Read([&](const cloudsim::State& s) { calls = s.faults.front().seen; });
+        ASSERT_GT(calls, 10);
+    }
+
+    Figures f;
+    for (int k : Indexes(calls)) {
+        const std::string base = Copy(golden, env.BaseDir() + "/k" + std::to_string(k));
+        // The endpoints and this process read the cloud on the host's clock.
+        FwClock::Set(std::make_shared<SkipSleepClock>(base + "/clock-offset", true, 0));
+        auto endpoints = Endpoints(base);
+        auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
+        const std::string data = VolumeDigest(*cloud);
+        const std::set<std::string> before = Resources(*cloud);
+        cloud->AddFault(FaultAt(k, crash()));
+
+        int code = -1;
+        const std::string failed = Backup(base, code);
+        ++f.runs;
+        (crash() ? f.crashes : f.faults)++;
+        if (crash()) {
+            // The shell that ran the host reports its death by SIGKILL as 128 + 9.
+            EXPECT_EQ(137, code) << "k=" << k << " the job was not killed\n" << failed;
+        } else if (code == 0) {
+            // A fault the job rode out: its backup must be as good as any.
+            ++f.tolerated;
+            if (!Verifies(base)) {
+                ++f.mismatches;
+                ADD_FAILURE() << "k=" << k << ": a job that succeeded despite the fault does not verify\n" << failed;
+            }
+        } else {
+            EXPECT_NE(std::string::npos, failed.find("error")) << "k=" << k << " failed without a reason\n" << failed;
+        }
+        cloud->ClearFaults();
+        if (VolumeDigest(*cloud) != data) {
+            ++f.mismatches;
+            ADD_FAILURE() << "k=" << k << ": the faulty job changed the instance's data";
+        }
+
+        const std::string next = Backup(base, code);
+        if (code != 0) {
+            ++f.failedNextJobs;
+            ADD_FAILURE() << "k=" << k << ": the next backup failed\n" << failed << "\n--- next:\n" << next;
+            continue;
+        }
+        // Nothing a job made is left but the instance's one reference.
+        std::set<std::string> reference;
+        int references = 0;
+        cloud->Read([&](const cloudsim::State& s) {
+            for (const auto& [id, im] : s.images) {
+                if (im.state == "deregistered" || !im.tags.count("Name") || im.tags.at("Name") != "KD_CBT_Snap")
+                    continue;
+                if (im.sourceInstanceId != kWorker) continue;
+                ++references;
+                reference.insert(id);
+                reference.insert(im.snapshotIds.begin(), im.snapshotIds.end());
+            }
+        });
+        EXPECT_EQ(1, references) << "k=" << k;
+        std::ostringstream leaked;
+        for (const auto& id : Resources(*cloud))
+            if (!before.count(id) && !reference.count(id)) leaked << " " << id;
+        if (!leaked.str().empty()) {
+            ++f.leaks;
+            ADD_FAILURE() << "k=" << k << ": left behind:" << leaked.str() << "\n" << failed << "\n--- next:\n" << next;
+        }
+        const std::string store =
+            RunHost("--base " + base + " cleanup --job " + TEST_SOURCE_DIR + "/demo/backup-job.json", code);
+        if (store.find("orphaned backup entries: 0") == std::string::npos || store.find("  left") != std::string::npos) {
+            ++f.leaks;
+            ADD_FAILURE() << "k=" << k << ": the cleanup store is not empty\n" << store;
+        }
+        if (VolumeDigest(*cloud) != data) {
+            ++f.mismatches;
+            ADD_FAILURE() << "k=" << k << ": the instance's data changed";
+        }
+        if (!Verifies(base)) {
+            ++f.mismatches;
+            ADD_FAILURE() << "k=" << k << ": the next backup does not verify";
+        }
+        endpoints.reset();
+        RunCommand("rm -rf " + Quote(base), code);
+    }
+    std::printf("sweep-figures: %s %s calls=%d runs=%d faults=%d crashes=%d tolerated=%d leaks=%d mismatches=%d "
+                "failed-next-jobs=%d\n",
+                kind().name, crash() ? "crash" : "fault", calls, f.runs, f.faults, f.crashes, f.tolerated, f.leaks,
+                f.mismatches, f.failedNextJobs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, Sweep,
+    ::testing::Combine(::testing::Values(Kind{"full-hotadd", "HOTADD", false}, Kind{"full-direct", "EBS-DIRECT-API", false},
+                                         Kind{"incremental-hotadd", "HOTADD", true},
+                                         Kind{"incremental-direct", "EBS-DIRECT-API", true}),
+                       ::testing::Bool()),
+    [](const auto& info) {
+        std::string name = std::get<0>(info.param).name;
+        for (auto& c : name)
+            if (c == '-') c = '_';
+        return name + (std::get<1>(info.param) ? "_crash" : "_fault");
+    });
