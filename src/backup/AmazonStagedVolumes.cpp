@@ -63,15 +63,17 @@ bool CAmazonInfo::StageVolumeFromSnapshot(const std::string& instanceId, SDisk& 
     // Registered the moment it exists, before the wait for it: a job that
     // dies while waiting leaves a volume its successor knows to remove.
     auto record = [&](const std::string& id) {
-        if (mode != kModeUnregistered) registered = RegisterStagedVolume(mode, instanceId, id);
+        if (mode != kModeUnregistered) registered = m_cleaner.RegisterDisk(mode, instanceId, id);
     };
     const bool created = m_pTaskUtils->CreateVolumeFromSnapshot(
         disk.snapshotId, disk.zone, m_proxyVMInfo.region, kBackupTag, disk.volumeType, type, disk.iops, iops, size,
         false, "", newId, StagedVolumeTags(disk, copySourceTags), false, m_strOutpostsAccountARN, record);
     if (newId.empty()) return false;
+    // A volume the registry refused goes again, once it can be deleted.
+    if (!registered) return DropUnregisteredVolume(newId);
     disk.newVolumeId = newId;
     disk.name = disk.volumeId;
-    return created && registered;
+    return created;
 }
 
 bool CAmazonInfo::StagedVolumeExists(const std::string& volumeId, bool& recreated) {
@@ -99,8 +101,7 @@ std::map<std::string, std::string> CAmazonInfo::StagedVolumeTags(const SDisk& di
     return tags;
 }
 
-bool CAmazonInfo::RegisterStagedVolume(int mode, const std::string& instanceId, const std::string& volumeId) {
-    if (m_cleaner.RegisterDisk(mode, instanceId, volumeId)) return true;
+bool CAmazonInfo::DropUnregisteredVolume(const std::string& volumeId) {
     EvDebug::Error(__PRETTY_FUNCTION__, "Failed in registering disk [%s].", volumeId.c_str());
     // Nothing would ever remove a volume the registry does not know.
     SDisk untracked;

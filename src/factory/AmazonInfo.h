@@ -346,8 +346,8 @@ private:
     // A volume staged by an earlier run still exists; sets recreated if not.
     bool StagedVolumeExists(const std::string& volumeId, bool& recreated);
     std::map<std::string, std::string> StagedVolumeTags(const SDisk& disk, bool copySourceTags);
-    // A volume the registry refuses is deleted at once (error 24).
-    bool RegisterStagedVolume(int mode, const std::string& instanceId, const std::string& volumeId);
+    // A staged volume the cleanup registry refused: deleted, with the error set.
+    bool DropUnregisteredVolume(const std::string& volumeId);
 
     // ---- disk access helpers (disk/) ----
     // Snapshot access for "EBS-DIRECT-API" disks, prepared at open and

@@ -132,3 +132,25 @@ TEST_F(MountFixture, UnmountReleasesTheBlockTokensOfDirectReadDisksLeftOpen) {
     EvDebug::SetTap(nullptr);
     EXPECT_EQ(1u, missing.size()) << "the entry outlived the unmount";
 }
+
+TEST_F(MountFixture, CleanupRemovesTheAMIOnlyTheCleanupStringKnows) {
+    auto object = Connected();
+    ASSERT_TRUE(object);
+    MountCtx ctx = Job(kWeb);
+    ASSERT_EQ(1, object->RegisterCleanerForBackup(ctx));
+    // A job that died right after creating its AMI: the framework kept the
+    // id in the cleanup string, the registry never heard of it.
+    std::vector<std::string> snaps;
+    std::string ami;
+    ASSERT_TRUE(object->SourceBridge()->CreateAMISnapshot(kWeb, "us-east-1", "_QX_BACKUP_", "", "lost", snaps, ami));
+    object->SaveCleanupString(ctx, ami);
+    MountCtx later = Job(kWeb);
+    later.cleanupString = CVMInfo::LoadCleanupString(kWeb);
+    EXPECT_EQ(ami, later.cleanupString);
+    EXPECT_EQ(1, object->CleanupVM(later));
+    cloud->Read([&](const cloudsim::State& s) { EXPECT_EQ("deregistered", s.images.at(ami).state); });
+    EXPECT_EQ("", CVMInfo::LoadCleanupString(kWeb)) << "the string is cleared once its AMI is gone";
+    // A string that names no AMI is not taken for one.
+    later.cleanupString = "../../snap-1";
+    EXPECT_EQ(1, object->CleanupVM(later));
+}

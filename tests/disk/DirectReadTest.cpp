@@ -42,20 +42,37 @@ TEST_F(DirectReadTest, ReadsTheSnapshotsBytes) {
     EXPECT_EQ(AmazonDiskInfo::DiskClosed, owner.DiskInfo()->GetDiskState(handle));
 }
 
-TEST_F(DirectReadTest, ConcurrentReadsWhileAnotherDiskCloses) {
-    const auto staged = StageDisk(kDataVolume, "HOTADD", false);
+TEST_F(DirectReadTest, SixteenReadersOnTwoDisksWhileAThirdCloses) {
+    cloud->WriteVolume(kDataVolume, kDataAt, "data disk");
+    std::string dataSnapshot;
+    ASSERT_TRUE(owner.SourceBridge()->CreateSnapshot(kDataVolume, "", "", dataSnapshot, true));
+    FwClock::SleepMs(70000);
+    VMInfoStructs::SDisk data;
+    data.volumeId = kDataVolume;
+    data.snapshotId = dataSnapshot;
+    data.diskType = 1;
+    ASSERT_TRUE(owner.DiskInfo()->RegisterDisk(vm, data, "EBS-DIRECT-API", false));
+    VmdkHandle second;
+    ASSERT_EQ(1, owner.OpenVmdk(vm.name, vm.guid, kDataVolume, second));
+    // The third disk, hot-added, closes while the others are read.
+    const auto staged = StageDisk("vol-0a1b2c3d4e5f6a0ff", "HOTADD", false);
     VmdkHandle other;
-    ASSERT_EQ(1, owner.OpenVmdk(vm.name, vm.guid, kDataVolume, other));
-    const std::string expected = cloud->ReadSnapshot(snapshot, kDataAt - 4096, 4 * 4096);
+    ASSERT_EQ(1, owner.OpenVmdk(vm.name, vm.guid, staged.volumeId, other));
+
+    const std::string expected[2] = {cloud->ReadSnapshot(snapshot, kDataAt - 4096, 4 * 4096),
+                                     cloud->ReadSnapshot(dataSnapshot, kDataAt - 4096, 4 * 4096)};
+    const VmdkHandle handles[2] = {handle, second};
     std::atomic<int> bad{0};
     std::vector<std::thread> readers;
-    for (int t = 0; t < 8; ++t) {
+    for (int t = 0; t < 16; ++t) {
         readers.emplace_back([&, t] {
             std::string buffer(4096, '?');
-            for (int i = 0; i < 25; ++i) {
+            for (int i = 0; i < 16; ++i) {
+                const int disk = (t + i) % 2;
                 const int block = (t + i) % 4;
-                const bool ok = owner.ReadVmdk(handle, (kDataAt - 4096) / 512 + block * 8, 8, &buffer[0]) == 0;
-                if (!ok || buffer != expected.substr(block * 4096, 4096)) ++bad;
+                const bool ok =
+                    owner.ReadVmdk(handles[disk], (kDataAt - 4096) / 512 + block * 8, 8, &buffer[0]) == 0;
+                if (!ok || buffer != expected[disk].substr(block * 4096, 4096)) ++bad;
             }
         });
     }

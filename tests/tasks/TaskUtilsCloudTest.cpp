@@ -113,7 +113,9 @@ TEST_F(TaskUtilsCloudTest, CancelledJobStopsTheCreationWaitWithinOneStep) {
 // The cloud keeps a stuck detachment stuck even when forced, so both waits
 // run out: two minutes for the normal detach, ten for the forced one.
 TEST_F(TaskUtilsCloudTest, StuckDetachIsRetriedWithForceBeforeGivingUp) {
-    cloud->AddFault({"DetachVolume", 1, "", 0, "stuck"});
+    // Every detach sticks, the forced one too (a forced detach alone would
+    // free a volume stuck detaching).
+    cloud->AddFault({"DetachVolume", 0, "", 0, "stuck"});
     VMInfoStructs::SDisk disk;
     disk.newVolumeId = kDataVolume;
     bool wasForced = false;
