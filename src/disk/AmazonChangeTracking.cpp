@@ -298,7 +298,10 @@ bool CAmazonInfo::CleanupCBTSnapshots(const MountCtx& ctx) {
         return false;
     }
     long long hours = kDefaultExpireHours;
-    if (!KDPlatformInfo().getNumber("VirtualServer", "nExpireCBTSnapshotHours", hours)) hours = kDefaultExpireHours;
+    // An age below an hour (a negative one above all) would remove every
+    // other subclient's reference at once.
+    if (!KDPlatformInfo().getNumber("VirtualServer", "nExpireCBTSnapshotHours", hours) || hours < 1)
+        hours = kDefaultExpireHours;
     for (const auto& ami : amis) {
         if (keep(ami)) continue;
         if (m_pSourceBridge->DeleteExpiredAMISnapshot(ami, true, hours))

@@ -37,9 +37,10 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::Initialize(const std::string& keyOrR
     if (settings.getNumber("VirtualServer", "nAmazonDirectReadOperationTimeoutInSeconds", timeout)) {
         EvDebug::Debug(kTag, "Read additional setting [%s]: [%d]", "nAmazonDirectReadOperationTimeoutInSeconds",
                        timeout);
-    } else {
-        timeout = kDefaultTimeoutSeconds;
     }
+    // Zero would let a silent endpoint hang a reader for ever, and libcurl
+    // refuses a negative time-out.
+    if (timeout < 1) timeout = kDefaultTimeoutSeconds;
     m_config.timeoutSeconds = timeout;
     bool validate = true;
     if (settings.getBoolean("VirtualServer", "bAmazonValidateDirectReadChecksum", validate)) {

@@ -189,6 +189,8 @@ TEST_F(ChangeTrackingTest, StartUpCleanupKeepsTheReferenceAndExpiresOtherSubclie
     const std::string otherSubclient = CbtAmi(8), otherInstance = CbtAmi(7, "i-0b0b0b0b0b0b0b0b0");
     MountCtx ctx = Job(ChangeId("ami-full", reference));
     ASSERT_TRUE(owner.InitCBT(ctx));
+    // An age setting that makes no sense keeps the default of 48 hours.
+    TestEnv::SetSetting("VirtualServer", "nExpireCBTSnapshotHours", "-1");
     ASSERT_TRUE(owner.DeleteExpiredCBTSnapshot(ctx));
     EXPECT_FALSE(Alive(stray1) || Alive(stray2));
     EXPECT_TRUE(Alive(reference) && Alive(otherSubclient) && Alive(otherInstance));

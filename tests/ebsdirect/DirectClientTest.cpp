@@ -314,3 +314,24 @@ TEST_F(VpcCheckTest, UnusableRangesFailTheCheck) {
     EXPECT_EQ(1, Downloads());
     EXPECT_TRUE(FwFile::Exists(cacheFile));
 }
+
+TEST(DirectClientSettings, TimeOutAndChecksumFollowTheSettingsAndNonsenseKeepsTheDefaults) {
+    TestEnv env;
+    const struct {
+        const char* timeout;   // nullptr: not set
+        const char* checksum;
+        int32_t wantTimeout;
+        bool wantChecksum;
+    } rows[] = {
+        {nullptr, nullptr, 60, true}, {"30", "false", 30, false}, {"0", "true", 60, true},
+        {"-5", "maybe", 60, true},    {"abc", nullptr, 60, true},
+    };
+    for (const auto& row : rows) {
+        TestEnv::SetSetting("VirtualServer", "nAmazonDirectReadOperationTimeoutInSeconds", row.timeout ? row.timeout : "");
+        TestEnv::SetSetting("VirtualServer", "bAmazonValidateDirectReadChecksum", row.checksum ? row.checksum : "");
+        CAmazonDirectSnapshotAccessAPIWrapper client;
+        ASSERT_TRUE(client.Initialize("AKIAEXAMPLE", "secret", nullptr));
+        EXPECT_EQ(row.wantTimeout, client.configuration().timeoutSeconds) << (row.timeout ? row.timeout : "unset");
+        EXPECT_EQ(row.wantChecksum, client.configuration().validateChecksum) << (row.checksum ? row.checksum : "unset");
+    }
+}
