@@ -2,6 +2,8 @@
 // fresh ones when the service calls theirs expired.
 #include <mutex>
 
+#include <boost/algorithm/string/classification.hpp>
+#include <boost/algorithm/string/trim.hpp>
 #include <nlohmann/json.hpp>
 
 #include "bridge/AmazonSDKBridge.h"
@@ -26,10 +28,7 @@ bool IsRoleArn(const std::string& text) {
 }
 
 std::string TrimSpace(const std::string& text) {
-    const char* space = " \t\r\n";
-    size_t first = text.find_first_not_of(space);
-    if (first == std::string::npos) return std::string();
-    return text.substr(first, text.find_last_not_of(space) - first + 1);
+    return boost::algorithm::trim_copy_if(text, boost::algorithm::is_any_of(" \t\r\n"));
 }
 
 // A metadata GET, with the IMDSv2 session token when there is one.

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include <boost/algorithm/string/classification.hpp>
+#include <boost/algorithm/string/trim.hpp>
+
 #include "framework/Base64.h"
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
@@ -21,10 +24,7 @@ const char* const kChinaSuffix = ".cn";
 const char* const kTrimmed = "\r\n\t ";
 
 std::string Trim(const std::string& text) {
-    size_t first = text.find_first_not_of(kTrimmed);
-    if (first == std::string::npos) return std::string();
-    size_t last = text.find_last_not_of(kTrimmed);
-    return text.substr(first, last - first + 1);
+    return boost::algorithm::trim_copy_if(text, boost::algorithm::is_any_of(kTrimmed));
 }
 }  // namespace
 

@@ -19,14 +19,7 @@ struct DirectReadTest : DiskCloudTest {
     void SetUp() override {
         DiskCloudTest::SetUp();
         cloud->WriteVolume(kRootVolume, kDataAt, kText);
-        ASSERT_TRUE(owner.SourceBridge()->CreateSnapshot(kRootVolume, "", "", snapshot, true));
-        FwClock::SleepMs(70000);
-        VMInfoStructs::SDisk disk;
-        disk.volumeId = kRootVolume;
-        disk.snapshotId = snapshot;
-        disk.diskType = 1;
-        ASSERT_TRUE(owner.DiskInfo()->RegisterDisk(vm, disk, "EBS-DIRECT-API", false));
-        ASSERT_EQ(1, owner.OpenVmdk(vm.name, vm.guid, kRootVolume, handle));
+        ASSERT_TRUE(OpenSnapshotDisk(kRootVolume, snapshot, handle));
     }
 };
 
@@ -45,15 +38,8 @@ TEST_F(DirectReadTest, ReadsTheSnapshotsBytes) {
 TEST_F(DirectReadTest, SixteenReadersOnTwoDisksWhileAThirdCloses) {
     cloud->WriteVolume(kDataVolume, kDataAt, "data disk");
     std::string dataSnapshot;
-    ASSERT_TRUE(owner.SourceBridge()->CreateSnapshot(kDataVolume, "", "", dataSnapshot, true));
-    FwClock::SleepMs(70000);
-    VMInfoStructs::SDisk data;
-    data.volumeId = kDataVolume;
-    data.snapshotId = dataSnapshot;
-    data.diskType = 1;
-    ASSERT_TRUE(owner.DiskInfo()->RegisterDisk(vm, data, "EBS-DIRECT-API", false));
     VmdkHandle second;
-    ASSERT_EQ(1, owner.OpenVmdk(vm.name, vm.guid, kDataVolume, second));
+    ASSERT_TRUE(OpenSnapshotDisk(kDataVolume, dataSnapshot, second));
     // The third disk, hot-added, closes while the others are read.
     const auto staged = StageDisk("vol-0a1b2c3d4e5f6a0ff", "HOTADD", false);
     VmdkHandle other;

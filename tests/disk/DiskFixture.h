@@ -75,6 +75,18 @@ struct DiskCloudTest : ::testing::Test {
         EXPECT_TRUE(owner.DiskInfo()->RegisterDisk(vm, disk, mode, restore));
         return disk;
     }
+    // A snapshot of the volume as it is now, registered for direct reads and
+    // opened; false (with a test failure) when a step fails.
+    bool OpenSnapshotDisk(const std::string& volume, std::string& snapshot, VmdkHandle& handle) {
+        if (!owner.SourceBridge()->CreateSnapshot(volume, "", "", snapshot, true)) return false;
+        FwClock::SleepMs(70000);
+        VMInfoStructs::SDisk disk;
+        disk.volumeId = volume;
+        disk.snapshotId = snapshot;
+        disk.diskType = 1;
+        EXPECT_TRUE(owner.DiskInfo()->RegisterDisk(vm, disk, "EBS-DIRECT-API", false));
+        return owner.OpenVmdk(vm.name, vm.guid, volume, handle) == 1;
+    }
     cloudsim::Volume Volume(const std::string& id) {
         cloudsim::Volume v;
         cloud->Read([&](const cloudsim::State& s) {

@@ -16,14 +16,7 @@ struct HostileSlots : DiskCloudTest {
 
     void SetUp() override {
         DiskCloudTest::SetUp();
-        ASSERT_TRUE(owner.SourceBridge()->CreateSnapshot(kRootVolume, "", "", snapshot, true));
-        FwClock::SleepMs(70000);
-        VMInfoStructs::SDisk disk;
-        disk.volumeId = kRootVolume;
-        disk.snapshotId = snapshot;
-        disk.diskType = 1;
-        ASSERT_TRUE(owner.DiskInfo()->RegisterDisk(vm, disk, "EBS-DIRECT-API", false));
-        ASSERT_EQ(1, owner.OpenVmdk(vm.name, vm.guid, kRootVolume, open));
+        ASSERT_TRUE(OpenSnapshotDisk(kRootVolume, snapshot, open));
     }
 
     // Every slot that takes a handle, with the value it returns on failure.
