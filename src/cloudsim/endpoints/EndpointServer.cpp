@@ -32,6 +32,11 @@ EndpointServer::EndpointServer(std::shared_ptr<Cloud> cloud, const EndpointOptio
         if (!server->is_valid())
             throw std::runtime_error("endpoint server: cannot use certificate " + options.certFile + " and key " +
                                      options.keyFile);
+        if (i == 0 && options.ebsWorkerThreads > 0) {
+            const size_t threads = static_cast<size_t>(options.ebsWorkerThreads);
+            // The server owns the queue it asks for.
+            server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+        }
         m_servers.push_back(std::move(server));
     }
     m_ebs = std::make_unique<EbsService>(*m_servers[0], cloud, m_store, m_faults);

@@ -28,6 +28,11 @@ struct EndpointOptions {
     std::string keyFile;       // PEM private key
     MetadataOptions metadata;
     bool metadataOverTls = true;   // false: plain HTTP on the metadata port
+    // Threads serving the EBS port; 0 keeps the HTTP library's default
+    // (8 on a small machine). A keep-alive connection holds its thread
+    // while idle, so a benchmark with more readers than threads would
+    // otherwise time the server's idle time-out rather than the readers.
+    int ebsWorkerThreads = 0;
 };
 
 class EndpointServer {
