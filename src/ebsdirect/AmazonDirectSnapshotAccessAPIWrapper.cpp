@@ -1,5 +1,6 @@
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <shared_mutex>
@@ -109,12 +110,16 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::fetchSnapshotAccessInfo(const std::s
         return false;
     }
     info->blockSize = blockSize;
-    for (auto& block : blocks) {
-        if (!info->blockTokens.emplace(block.blockIndex, std::move(block.blockToken)).second) {
-            EvDebug::Error(kTag, "Block token cache insert failed. Snapshot [%s] blockIndex [%lld]",
-                           snapshotId.c_str(), block.blockIndex);
-            return false;
-        }
+    info->blockTokens.reserve(blocks.size());
+    for (auto& block : blocks) info->blockTokens.emplace_back(block.blockIndex, std::move(block.blockToken));
+    auto byIndex = [](const auto& a, const auto& b) { return a.first < b.first; };
+    std::sort(info->blockTokens.begin(), info->blockTokens.end(), byIndex);
+    auto twice = std::adjacent_find(info->blockTokens.begin(), info->blockTokens.end(),
+                                    [](const auto& a, const auto& b) { return a.first == b.first; });
+    if (twice != info->blockTokens.end()) {
+        EvDebug::Error(kTag, "Block token cache insert failed. Snapshot [%s] blockIndex [%lld]", snapshotId.c_str(),
+                       static_cast<long long>(twice->first));
+        return false;
     }
     std::unique_lock<ReadWriteLock> lock(m_snapshotLock);
     if (!m_snapshots.emplace(snapshotId, std::move(info)).second) {
@@ -144,8 +149,9 @@ std::shared_ptr<const SnapshotAccessInfo> CAmazonDirectSnapshotAccessAPIWrapper:
 
 const std::string* CAmazonDirectSnapshotAccessAPIWrapper::getBlockToken(const SnapshotAccessInfo& info,
                                                                         int64_t index) {
-    auto it = info.blockTokens.find(index);
-    if (it == info.blockTokens.end()) {
+    auto it = std::lower_bound(info.blockTokens.begin(), info.blockTokens.end(), index,
+                               [](const auto& entry, int64_t wanted) { return entry.first < wanted; });
+    if (it == info.blockTokens.end() || it->first != index) {
         EvDebug::DebugLvl(kTag, 2, "Could not find block token for [%s][%lld].", info.snapshotId.c_str(),
                           static_cast<long long>(index));
         return nullptr;

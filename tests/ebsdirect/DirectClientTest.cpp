@@ -2,6 +2,7 @@
 // credentials come from and how they are refreshed, its per-thread
 // connections and snapshot access cache, block reads, and the check for an
 // EBS VPC endpoint with its cached IP ranges.
+#include <algorithm>
 #include <thread>
 
 #include "ebsdirect/DirectFixture.h"
@@ -168,6 +169,24 @@ TEST_F(DirectClientTest, SnapshotAccessIsFilledOnceUntilCleared) {
     ASSERT_TRUE(client.FillSnapshotAccessInfo(kSnap, kRegion));
     EXPECT_TRUE(ReadMatches(client, 1, 1));
     EXPECT_EQ(4, bridge.accessInfoCalls.load());
+}
+
+TEST_F(DirectClientTest, BlockListInAnyOrderServesEveryBlockAndARepeatedIndexIsRefused) {
+    bridge.bendBlocks = [](std::vector<CAmazonSDKBridge::SAwsEbsBlockInfo>& blocks) {
+        std::reverse(blocks.begin(), blocks.end());
+    };
+    ASSERT_TRUE(UseAccessKey());
+    ASSERT_TRUE(client.FillSnapshotAccessInfo(kSnap, kRegion));
+    EXPECT_TRUE(ReadMatches(client, 0, 7));
+    EXPECT_EQ(4, BlockCalls());
+    ASSERT_TRUE(client.ClearSnapshotAccessInfo(kSnap));
+
+    bridge.bendBlocks = [](std::vector<CAmazonSDKBridge::SAwsEbsBlockInfo>& blocks) {
+        blocks.push_back(blocks.front());
+    };
+    EXPECT_FALSE(client.FillSnapshotAccessInfo(kSnap, kRegion));
+    EXPECT_EQ(1, Logged("Block token cache insert failed. Snapshot [" + std::string(kSnap) + "] blockIndex [0]"));
+    EXPECT_FALSE(ReadMatches(client, 0, 1));
 }
 
 TEST_F(DirectClientTest, BlockShorterThanTheReportedBlockSizeFailsTheRead) {

@@ -38,6 +38,7 @@ public:
         ++accessInfoCalls;
         if (!CAmazonSDKBridge::GetDirectSnapshotAccessInfo(snapshotId, region, blockSize, blocks)) return false;
         if (reportedBlockSize) blockSize = reportedBlockSize;
+        if (bendBlocks) bendBlocks(blocks);
         return true;
     }
     bool GenerateAssumeRoleSessionCredentials(const std::string& roleArn, std::string& accessKeyId,
@@ -55,6 +56,7 @@ public:
     std::atomic<int> accessInfoCalls{0};
     std::atomic<int> assumeCalls{0};
     int reportedBlockSize = 0;   // 0: as the cloud says
+    std::function<void(std::vector<SAwsEbsBlockInfo>&)> bendBlocks;   // null: the list as the cloud gives it
     std::function<cloudsim::endpoints::Credentials(int call)> issue;   // null: the cloud's own sessions
 };
 
