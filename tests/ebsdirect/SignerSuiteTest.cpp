@@ -1,8 +1,6 @@
 // AWS's published Signature Version 4 vectors, signed by the plug-in's own
 // signer: each case it can express must reproduce the published canonical
 // request, string to sign and Authorization value byte for byte.
-#include <dirent.h>
-
 #include <algorithm>
 #include <cctype>
 #include <fstream>
@@ -14,12 +12,12 @@
 #include <nlohmann/json.hpp>
 
 #include "ebsdirect/AmazonRequestSigner.h"
+#include "support/SigV4Suite.h"
 
+using namespace sigv4_suite;
 using namespace AmazonDirectSnapshotAccessAPI;
 
 namespace {
-
-const std::string kSuite = "/work/shared/testdata/sigv4/v4";
 
 // Cases this signer cannot express, and why. Everything else in the suite
 // must pass; a case added to the suite is run, not silently ignored.
@@ -43,13 +41,6 @@ const std::map<std::string, std::string> kNotExpressible = {
     {"post-x-www-form-urlencoded", "the suite's signer adds and signs an x-amz-content-sha256 header"},
     {"post-x-www-form-urlencoded-parameters", "the suite's signer adds and signs an x-amz-content-sha256 header"},
 };
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -100,16 +91,6 @@ std::string AuthorizationLine(const std::string& signedRequest) {
     return std::string();
 }
 
-std::vector<std::string> CaseNames() {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(kSuite.c_str())) {
-        while (dirent* e = readdir(dir))
-            if (e->d_name[0] != '.') names.push_back(e->d_name);
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 }  // namespace
 

@@ -1,8 +1,6 @@
 // AWS's published Signature Version 4 vectors, replayed through the server's
 // verifier: each case's signed request must yield the published canonical
 // request, string to sign and signature, and be accepted as a whole.
-#include <dirent.h>
-
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -14,19 +12,12 @@
 #include "cloudsim/endpoints/TimeFormat.h"
 #include "framework/Clock.h"
 #include "support/TestEnv.h"
+#include "support/SigV4Suite.h"
 
+using namespace sigv4_suite;
 using namespace cloudsim::endpoints;
 
 namespace {
-
-const std::string kSuite = "/work/shared/testdata/sigv4/v4";
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 // The suite's request files: request line, headers (continuation lines
 // start with white space), blank line, body.
@@ -56,16 +47,6 @@ WireRequest ParseRequestFile(const std::string& text) {
     return wire;
 }
 
-std::vector<std::string> CaseNames() {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(kSuite.c_str())) {
-        while (dirent* e = readdir(dir))
-            if (e->d_name[0] != '.') names.push_back(e->d_name);
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 }  // namespace
 
