@@ -6,7 +6,7 @@ PACKAGES=(
   build-essential cmake ninja-build ccache pkg-config binutils
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsqlite3-dev libssl-dev libcurl4-openssl-dev nlohmann-json3-dev libboost-dev libcpp-httplib-dev
-  python3
+  python3 python3-botocore
 )
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
