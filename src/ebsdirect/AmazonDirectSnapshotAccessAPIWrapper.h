@@ -15,6 +15,7 @@
 //
 // Thread-safe. Failures are reported as false with the cause in the log;
 // nothing throws.
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -66,7 +67,7 @@ public:
     // and secret; both empty for the proxy's instance role. May be called
     // again after a failure.
     bool Initialize(const std::string& keyOrRoleArn, const std::string& secretKey, CAmazonSDKBridge* bridge);
-    bool IsInitialized() const { return m_initialized; }
+    bool IsInitialized() const { return m_initialized.load(); }
 
     bool FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region);
     bool ClearSnapshotAccessInfo(const std::string& snapshotId);
@@ -116,7 +117,8 @@ private:
     static bool ReadAWSIpRangesJsonFromCache(const std::string& cacheFile, std::string& json);
 
     CAmazonSDKBridge* m_bridge = nullptr;
-    bool m_initialized = false;
+    // Read by every block read while a failed set-up may be retried.
+    std::atomic<bool> m_initialized{false};
     AWSConnectionConfiguration m_config;
     AWSCredentialType m_credentialType = AWSCredentialInvalid;
     std::string m_roleArn;

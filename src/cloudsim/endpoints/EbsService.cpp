@@ -144,27 +144,6 @@ int64_t EbsService::SnapshotSize(const std::string& id, const std::string& regio
     return size;
 }
 
-std::string EbsService::BlockDigest(const std::string& snapshotId, int64_t index, const std::string& data) {
-    // A whole stored block's id is the SHA-256 of its bytes already: hashing
-    // each block again would make the server, not the client, the limit of
-    // a throughput measurement.
-    std::string id;
-    if (static_cast<int64_t>(data.size()) == kBlockSize) {
-        m_cloud->Read([&](const State& state) {
-            auto snap = state.snapshots.find(snapshotId);
-            if (snap == state.snapshots.end()) return;
-            auto block = snap->second.blocks.find(index);
-            if (block != snap->second.blocks.end()) id = block->second;
-        });
-    }
-    std::string raw;
-    for (size_t i = 0; id.size() == 64 && i < id.size(); i += 2) {
-        const auto nibble = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
-        raw += static_cast<char>(nibble(id[i]) * 16 + nibble(id[i + 1]));
-    }
-    return raw.size() == 32 ? raw : Sha256(data);
-}
-
 void EbsService::GetSnapshotBlock(const httplib::Request& req, httplib::Response& res) {
     std::vector<EndpointFault> hits;
     std::string region;
@@ -180,7 +159,7 @@ void EbsService::GetSnapshotBlock(const httplib::Request& req, httplib::Response
 
     std::string data = m_cloud->ReadSnapshot(id, index * kBlockSize, std::min(kBlockSize, size - index * kBlockSize));
     res.set_header("x-amz-Data-Length", std::to_string(data.size()));
-    res.set_header("x-amz-Checksum", Base64(BlockDigest(id, index, data)));
+    res.set_header("x-amz-Checksum", Base64(Sha256(data)));
     res.set_header("x-amz-Checksum-Algorithm", "SHA256");
     res.set_content(std::move(data), "application/octet-stream");
     ApplyFaultsAfter(hits, res);

@@ -29,8 +29,6 @@ private:
                std::vector<EndpointFault>& hits, std::string& region);
     // The snapshot's size, or -1 when this region has no such snapshot.
     int64_t SnapshotSize(const std::string& id, const std::string& region);
-    // The raw SHA-256 of a block the service hands out.
-    std::string BlockDigest(const std::string& snapshotId, int64_t index, const std::string& data);
     void GetSnapshotBlock(const httplib::Request& req, httplib::Response& res);
     void ListSnapshotBlocks(const httplib::Request& req, httplib::Response& res);
     void ListChangedBlocks(const httplib::Request& req, httplib::Response& res);
