@@ -2,22 +2,21 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <map>
-
-#include <nlohmann/json.hpp>
 
 #include "framework/FileUtils.h"
 #include "framework/KDPI.h"
 #include "host/BackupChain.h"
+#include "host/ChainLock.h"
 #include "host/ConnectCommand.h"
 #include "host/DataMover.h"
 #include "host/InventoryCommands.h"
+#include "host/PointManifest.h"
 
 namespace {
 struct DiskResult {
     std::string volumeId;
-    std::string image;
+    std::string image;                 // file name in the point's folder
     uint64_t size = 0;
     CopyStats stats;
     bool incremental = false;
@@ -64,7 +63,7 @@ bool BackupDisk(CVMInfo& plugin, const MountCtx& ctx, const VMInfoStructs::SDisk
     if (!ok) PrintError(plugin, ("cannot describe disk " + item.volumeId).c_str());
     result.volumeId = item.volumeId;
     result.size = static_cast<uint64_t>(disk.size > 0 ? disk.size : item.size);
-    result.image = FwFile::JoinPath(pointFolder, item.volumeId + ".img");
+    result.image = item.volumeId + ".img";
     std::string why;
     bool haveExtents = false;
     if (ok && ctx.cbtEnabled) {
@@ -74,15 +73,19 @@ bool BackupDisk(CVMInfo& plugin, const MountCtx& ctx, const VMInfoStructs::SDisk
             std::fprintf(stderr, "warning: disk %s: no block list (error %d: %s); reading the whole disk\n",
                          item.volumeId.c_str(), plugin.GetLastVMError(), plugin.GetLastVMErrorDetails().c_str());
         result.incremental = haveExtents && changes;
+        // The data mover copies and checksums whole blocks; the point then
+        // holds exactly what it read.
+        if (haveExtents) result.extents = WholeBlocks(result.extents, result.size);
     }
     if (ok) {
         // Hot-add hands the data mover a block device; otherwise it reads
         // through the plug-in.
         const bool device = ctx.transportMode == "HOTADD";
         const std::vector<ByteRange>* ranges = haveExtents ? &result.extents : nullptr;
-        ok = device ? CopyDevice(disk.name, result.size, ranges, result.image, result.stats, why)
+        const std::string image = FwFile::JoinPath(pointFolder, result.image);
+        ok = device ? CopyDevice(disk.name, result.size, ranges, image, result.stats, why)
                     : CopyThroughPlugin(plugin, handle, result.size, disk.sectorSize ? disk.sectorSize : 512,
-                                        request.threads, ranges, result.image, result.stats, why);
+                                        request.threads, ranges, image, result.stats, why);
         if (!ok) std::fprintf(stderr, "error: disk %s: %s\n", item.volumeId.c_str(), why.c_str());
     }
     if (!plugin.CloseVmdk(handle)) {
@@ -93,26 +96,18 @@ bool BackupDisk(CVMInfo& plugin, const MountCtx& ctx, const VMInfoStructs::SDisk
 }
 
 bool WriteManifest(const MountCtx& ctx, const std::vector<DiskResult>& disks, int level,
-                   const std::string& pointFolder) {
-    nlohmann::json manifest;
-    manifest["instance"] = ctx.vm.guid;
-    manifest["name"] = ctx.vm.name;
-    manifest["mode"] = ctx.transportMode;
-    manifest["ami"] = ctx.amiId;
-    manifest["level"] = level;
-    manifest["changeTracking"] = ctx.cbtStatus;
-    manifest["disks"] = nlohmann::json::array();
-    for (const auto& d : disks) {
-        nlohmann::json disk = {{"volumeId", d.volumeId}, {"image", d.image}, {"size", d.size},
-                               {"bytesRead", d.stats.bytesRead}, {"bytesWithData", d.stats.bytesWritten}};
-        if (d.incremental) {
-            nlohmann::json extents = nlohmann::json::array();
-            for (const auto& e : d.extents) extents.push_back({e.offset, e.length});
-            disk["extents"] = std::move(extents);
-        }
-        manifest["disks"].push_back(std::move(disk));
-    }
-    return FwFile::WriteAllAtomic(FwFile::JoinPath(pointFolder, "manifest.json"), manifest.dump(2) + "\n");
+                   const std::string& pointFolder, std::string& why) {
+    PointManifest manifest;
+    manifest.instance = ctx.vm.guid;
+    manifest.name = ctx.vm.name;
+    manifest.mode = ctx.transportMode;
+    manifest.ami = ctx.amiId;
+    manifest.level = level;
+    manifest.changeTracking = ctx.cbtStatus;
+    for (const auto& d : disks)
+        manifest.disks.push_back({d.volumeId, d.image, d.size, d.stats.bytesRead, d.stats.bytesWritten, d.incremental,
+                                  d.extents, d.stats.blockSha256});
+    return SaveManifest(FwFile::JoinPath(pointFolder, "manifest.json"), manifest, why);
 }
 }  // namespace
 
@@ -121,17 +116,13 @@ int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& 
         std::fprintf(stderr, "error: cannot create %s\n", request.outDir.c_str());
         return 1;
     }
+    // The chain is this job's until it ends: another backup into the same
+    // folder would take the same point number and the same reference.
+    ChainLock lock;
     BackupChain chain(request.outDir);
-    std::string why;
-    if (!chain.Load(why)) {
+    std::string why, pointFolder;
+    if (!lock.TryLock(request.outDir, why) || !chain.Load(why) || !chain.BeginPoint(pointFolder, why)) {
         std::fprintf(stderr, "error: %s\n", why.c_str());
-        return 1;
-    }
-    // A point left by a failed job is not part of the chain; start it again.
-    const std::string pointFolder = chain.NextPointFolder();
-    FwFile::RemoveTree(pointFolder);
-    if (!FwFile::MakeDirs(pointFolder)) {
-        std::fprintf(stderr, "error: cannot create %s\n", pointFolder.c_str());
         return 1;
     }
     auto plugin = ConnectObject(loader, job);
@@ -157,6 +148,7 @@ int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& 
     std::printf("mounted %s (%s) in mode %s, AMI %s, %s backup (change tracking: %s)\n", ctx.vm.guid.c_str(),
                 ctx.vm.name.c_str(), ctx.transportMode.c_str(), ctx.amiId.c_str(), incremental ? "incremental" : "full",
                 ctx.cbtStatus.c_str());
+    std::fflush(stdout);   // a reader of a pipe learns the job has started
 
     std::vector<VMInfoStructs::SMountInfoFull> items;
     bool ok = plugin->GetFullMountInfo(ctx, items) != 0;
@@ -186,7 +178,10 @@ int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& 
     // The data is safe once every disk is read: only then does the backup
     // become the next one's reference.
     const int level = incremental ? 2 : 1;
-    ok = ok && WriteManifest(ctx, disks, level, pointFolder);
+    if (ok && !WriteManifest(ctx, disks, level, pointFolder, why)) {
+        std::fprintf(stderr, "error: %s\n", why.c_str());
+        ok = false;
+    }
     if (ok && !plugin->PostBackupVM(ctx)) {
         PrintError(*plugin, "post-backup step failed");
         ok = false;
@@ -197,9 +192,8 @@ int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& 
     }
     plugin->Disconnect();
     if (!ok) return 1;
-    chain.Add({static_cast<int>(chain.Points().size()) + 1, level,
-               pointFolder.substr(pointFolder.find_last_of('/') + 1), ctx.cbtEnabled ? ctx.changeId : std::string()});
-    if (!chain.Save(why)) {
+    const std::string published = chain.NextPointFolder();
+    if (!chain.PublishPoint(pointFolder, level, ctx.cbtEnabled ? ctx.changeId : std::string(), why)) {
         std::fprintf(stderr, "error: %s\n", why.c_str());
         return 1;
     }
@@ -209,11 +203,11 @@ int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& 
     for (const auto& d : disks) {
         std::printf("  %s: %llu bytes, %llu with data -> %s\n", d.volumeId.c_str(),
                     static_cast<unsigned long long>(d.size), static_cast<unsigned long long>(d.stats.bytesWritten),
-                    d.image.c_str());
+                    FwFile::JoinPath(published, d.image).c_str());
         total += d.stats.bytesRead;
     }
     std::printf("backup %s of %s done: %s, %zu disks, %.1f MiB read (%llu blocks) in %.2f s\n",
-                pointFolder.c_str(), request.instanceId.c_str(), incremental ? "incremental" : "full", disks.size(),
+                published.c_str(), request.instanceId.c_str(), incremental ? "incremental" : "full", disks.size(),
                 total / 1048576.0, static_cast<unsigned long long>(total / (512 * 1024)), seconds);
     return 0;
 }

@@ -10,8 +10,10 @@
 #include <thread>
 #include <vector>
 
+#include "framework/Hashing.h"
+
 namespace {
-constexpr uint64_t kChunk = 512 * 1024;
+constexpr uint64_t kChunk = kImageBlock;
 
 bool AllZero(const char* data, size_t n) {
     return std::all_of(data, data + n, [](char c) { return c == 0; });
@@ -29,7 +31,8 @@ public:
     ImageFile& operator=(const ImageFile&) = delete;
     bool ok() const { return m_fd >= 0; }
 
-    // Stores the chunk unless it is all zeros; false on a write error.
+    // Stores the block at offset (a whole block) unless it is all zeros,
+    // with its checksum; false on a write error.
     bool Put(const char* data, size_t n, uint64_t offset, CopyStats& stats) {
         if (AllZero(data, n)) return true;
         size_t done = 0;
@@ -38,8 +41,10 @@ public:
             if (w <= 0) return false;
             done += static_cast<size_t>(w);
         }
+        std::string sum = KdcHash::HexEncode(KdcSHA256::Digest(data, n));
         std::lock_guard<std::mutex> guard(m_statsLock);
         stats.bytesWritten += n;
+        stats.blockSha256[offset / kChunk] = std::move(sum);
         return true;
     }
     bool Finish() {
@@ -56,21 +61,35 @@ private:
     int m_fd = -1;
     std::mutex m_statsLock;
 };
-// The chunks to copy: the ranges cut to chunk size, or the whole disk.
-// Ranges past the disk's end are cut off there.
+// The blocks to copy: those of the ranges, or of the whole disk.
 std::vector<ByteRange> Chunks(uint64_t size, const std::vector<ByteRange>* ranges) {
     std::vector<ByteRange> out;
-    auto add = [&](uint64_t offset, uint64_t length) {
-        const uint64_t end = std::min(size, offset + length);
-        for (uint64_t at = offset; at < end; at += kChunk) out.push_back({at, std::min(kChunk, end - at)});
-    };
-    if (!ranges) add(0, size);
-    else
-        for (const auto& r : *ranges)
-            if (r.offset < size) add(r.offset, r.length);
+    for (const auto& r : ranges ? WholeBlocks(*ranges, size) : WholeBlocks({{0, size}}, size))
+        for (uint64_t at = r.offset; at < r.offset + r.length; at += kChunk)
+            out.push_back({at, std::min(kChunk, r.offset + r.length - at)});
     return out;
 }
 }  // namespace
+
+std::vector<ByteRange> WholeBlocks(const std::vector<ByteRange>& ranges, uint64_t size) {
+    std::vector<ByteRange> sorted;
+    for (const auto& r : ranges) {
+        if (r.offset >= size || r.length == 0) continue;
+        const uint64_t start = r.offset / kChunk * kChunk;
+        const uint64_t last = r.length > size - r.offset ? size : r.offset + r.length;
+        const uint64_t end = std::min(size, (last + kChunk - 1) / kChunk * kChunk);
+        sorted.push_back({start, end - start});
+    }
+    std::sort(sorted.begin(), sorted.end(), [](const ByteRange& a, const ByteRange& b) { return a.offset < b.offset; });
+    std::vector<ByteRange> out;
+    for (const auto& r : sorted) {
+        if (!out.empty() && r.offset <= out.back().offset + out.back().length)
+            out.back().length = std::max(out.back().offset + out.back().length, r.offset + r.length) - out.back().offset;
+        else
+            out.push_back(r);
+    }
+    return out;
+}
 
 bool CopyDevice(const std::string& device, uint64_t size, const std::vector<ByteRange>* ranges,
                 const std::string& image, CopyStats& stats, std::string& why) {

@@ -92,7 +92,7 @@ TEST_P(Backup, ImagesHoldTheInstancesDataAndNothingIsLeftBehind) {
     EXPECT_EQ(GetParam(), manifest["mode"].get<std::string>());
     ASSERT_EQ(1u, manifest["disks"].size());
     EXPECT_EQ(kWorkerRoot, manifest["disks"][0]["volumeId"].get<std::string>());
-    const std::string image = manifest["disks"][0]["image"];
+    const std::string image = out + "/point-1/" + manifest["disks"][0]["image"].get<std::string>();
     EXPECT_TRUE(FwFile::Exists(out + "/point-1/" + std::string(kWorker) + "_InstanceConfig.xml")) << output;
 
     auto cloud = cloudsim::Cloud::OpenFolder(env.BaseDir() + "/cloudsim", AMAZON_DEMO_SEED);

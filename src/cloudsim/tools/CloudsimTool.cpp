@@ -2,9 +2,10 @@
 // the product; the demo uses it to check a backup against the cloud's data.
 //
 //   cloudsim-tool verify --base DIR --manifest FILE
-//     compares every disk image of a backup manifest with the volume it was
-//     taken from: each allocated block must match, and the image must hold
-//     no data anywhere else. Exit 0 when everything matches.
+//     compares every disk image of a backup manifest (images named relative
+//     to the manifest's folder) with the volume it was taken from: each
+//     allocated block must match, and the image must hold no data anywhere
+//     else. Exit 0 when everything matches.
 //
 //   cloudsim-tool guest-write --base DIR --volume ID --block N (--text TEXT | --zero yes)
 //     the guest changing its data: writes TEXT at the start of block N (512
@@ -97,9 +98,15 @@ int Verify(const std::string& base, const std::string& manifestFile) {
     const auto manifest = nlohmann::json::parse(text.str());
     std::printf("verify %s (%s, %s)\n", manifest.value("instance", "").c_str(), manifest.value("name", "").c_str(),
                 manifest.value("mode", "").c_str());
+    // Images are named relative to the manifest's folder.
+    const std::string folder =
+        manifestFile.find('/') == std::string::npos ? "." : manifestFile.substr(0, manifestFile.find_last_of('/'));
     int failures = 0;
-    for (const auto& disk : manifest.at("disks"))
-        failures += VerifyDisk(*cloud, disk.at("volumeId").get<std::string>(), disk.at("image").get<std::string>());
+    for (const auto& disk : manifest.at("disks")) {
+        const std::string image = disk.at("image").get<std::string>();
+        failures += VerifyDisk(*cloud, disk.at("volumeId").get<std::string>(),
+                               image.rfind('/', 0) == 0 ? image : folder + "/" + image);
+    }
     std::printf("%s\n", failures ? "verify FAILED" : "verify passed");
     return failures ? 1 : 0;
 }
