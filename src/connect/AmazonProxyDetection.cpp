@@ -30,6 +30,9 @@ bool CAmazonInfo::DetectLocalProxyInformation() {
     if (IsAmazonBios(manufacturer, version)) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Proxy is Amazon Instance. BIOS Manufacturer : [%s] and Version : [%s] ",
                        manufacturer.c_str(), version.c_str());
+        // The BIOS alone tells an EC2 machine, so that a caller can tell an
+        // unreachable metadata service from a proxy outside AWS.
+        m_bProxyIsAWS = true;
         if (!idRead) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get the proxy's instance id. Error [%s]",
                            m_pSourceBridge->GetLastErrorString().c_str());
@@ -41,7 +44,6 @@ bool CAmazonInfo::DetectLocalProxyInformation() {
                            m_strProxyInstanceId.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
             return false;
         }
-        m_bProxyIsAWS = true;
         m_strProxyRegion = region;
         m_strOutpostsAccountARN.clear();
         // Not fatal: the account asked may not see the proxy, and a proxy
