@@ -82,9 +82,8 @@ void CAmazonTaskUtils::SetOwnerError(int code, const std::string& details) {
 
 void CAmazonTaskUtils::SetWaitError(int code, bool timedOut, bool interrupted, const char* advice) {
     if (!m_owner) return;
-    // Whatever an earlier failure left as details does not explain this one.
     if (interrupted) {
-        m_owner->SetLastVMError(AmazonTaskErrors::kInterrupted, WaitFailureReason(timedOut, interrupted));
+        m_owner->SetLastVMError(AmazonTaskErrors::kInterrupted, AmazonTaskErrors::kInterruptedText);
         return;
     }
     SetOwnerError(code, timedOut ? std::string(advice) : WaitFailure());
@@ -118,7 +117,7 @@ bool CAmazonTaskUtils::RunCall(const char* operation, bool useSourceAccount, int
 }
 
 std::string CAmazonTaskUtils::WaitFailureReason(bool timedOut, bool interrupted) const {
-    if (interrupted) return "Job interrupted";
+    if (interrupted) return AmazonTaskErrors::kInterruptedText;
     if (timedOut) return "task timed out";
     return WaitFailure();
 }
