@@ -5,7 +5,9 @@
 // Set-up order: construct, initialize, SetWebProxy (optional), Connect,
 // overrideRegion whenever an operation targets another region, Disconnect.
 // Operations returning bool: true on success; on false GetLastErrorString()
-// holds an AWS-like error text ("<Code>: <message>"). Integer results follow
+// holds an AWS-like error text ("<Code>: <message>"). Every call that
+// succeeds leaves GetLastErrorString() empty, so a text never outlives the
+// call that failed. Integer results follow
 // each operation's comment. An object is used from one thread at a time.
 //
 // This implementation forwards to the simulated cloud of the process (see

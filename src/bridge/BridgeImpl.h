@@ -151,7 +151,8 @@ struct CAmazonSDKBridge::Impl {
 
     // Runs an operation that reports through a bool: counts it against the
     // fault rules, checks the connection when it needs one, and turns every
-    // exception into an error text, since none may reach the plug-in.
+    // exception into an error text, since none may reach the plug-in. A
+    // success clears the last error text.
     template <class F>
     bool Run(const char* op, bool needsConnection, F body) {
         try {
@@ -166,7 +167,12 @@ struct CAmazonSDKBridge::Impl {
                                                           : hit.conflictError);
             if (needsConnection && accountId.empty()) return Fail(op, bridgeimpl::kNotConnected);
             std::string error;
-            if (body(error)) return true;
+            if (body(error)) {
+                // A text left from an earlier call must not pass for the
+                // reason of a later failure that sets none of its own.
+                lastError.clear();
+                return true;
+            }
             return Fail(op, error);
         } catch (const std::exception& e) {
             return Fail(op, std::string("InternalError: ") + e.what());

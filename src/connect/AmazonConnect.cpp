@@ -13,6 +13,13 @@ constexpr EVMInfoError kErrConnectFailed = 48;
 
 void CAmazonInfo::StoreConnectMembers(const std::string& url, const std::string& user, const std::string& password) {
     ResetCaches();
+    // Nothing of an earlier connection's accounts carries over: until admin
+    // credentials name another account, the source account is the admin one.
+    m_bCrossAccount = false;
+    m_bCrossAccountBackup = false;
+    m_pAdminBridge = m_pSourceBridge.get();
+    if (m_pTaskUtils) m_pTaskUtils->SetBridges(m_pSourceBridge.get(), m_pAdminBridge);
+    m_pOwnedAdminBridge.reset();
     m_strURL = url;
     m_strUser = user;
     m_strPassword = password;
@@ -55,8 +62,6 @@ int CAmazonInfo::Connect(const std::string& url, const std::string& user, const 
             m_strAdminURL = cred.host;
             m_strAdminUser = cred.user;
             m_strAdminPassword = cred.password;
-            // A second connect with admin credentials replaces the earlier
-            // admin bridge rather than leaking it.
             m_pOwnedAdminBridge = NewBridge();
             m_pAdminBridge = m_pOwnedAdminBridge.get();
             if (m_pTaskUtils) m_pTaskUtils->SetBridges(m_pSourceBridge.get(), m_pAdminBridge);

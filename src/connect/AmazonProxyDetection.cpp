@@ -12,8 +12,14 @@ bool CAmazonInfo::IsAmazonBios(const std::string& manufacturer, const std::strin
     return (!isOvm && amazonVersion) || strcasecmp(manufacturer.c_str(), "Amazon EC2") == 0;
 }
 
+// A query that failed, or answered nothing, on an EC2 machine is not a
+// detection: the identity it left would key the clean-up store under the
+// wrong id and skip the Outposts query, so nothing is cached and the next
+// query tries again.
 bool CAmazonInfo::DetectLocalProxyInformation() {
-    m_pSourceBridge->GetLocalInstanceId(m_strProxyInstanceId);
+    std::string instanceId;
+    const bool idRead = m_pSourceBridge->GetLocalInstanceId(instanceId) && !instanceId.empty();
+    m_strProxyInstanceId = instanceId;
     EvDebug::Debug(__PRETTY_FUNCTION__, "Instance Id : %s", m_strProxyInstanceId.c_str());
 
     std::string manufacturer, product, uuid, version;
@@ -24,14 +30,30 @@ bool CAmazonInfo::DetectLocalProxyInformation() {
     if (IsAmazonBios(manufacturer, version)) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Proxy is Amazon Instance. BIOS Manufacturer : [%s] and Version : [%s] ",
                        manufacturer.c_str(), version.c_str());
+        // The BIOS alone tells an EC2 machine, so that a caller can tell an
+        // unreachable metadata service from a proxy outside AWS.
         m_bProxyIsAWS = true;
-        m_pSourceBridge->GetLocalInstanceRegion(m_strProxyRegion);
-        if (!m_strProxyRegion.empty()) {
-            m_pAdminBridge->GetOutpostsAccountARN(m_strProxyInstanceId, m_strProxyRegion, m_strOutpostsAccountARN);
-            if (!m_strOutpostsAccountARN.empty())
-                EvDebug::Debug(__PRETTY_FUNCTION__, "Proxy is Amazon EC2 Instance on Outposts [%s] ",
-                               m_strOutpostsAccountARN.c_str());
+        if (!idRead) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get the proxy's instance id. Error [%s]",
+                           m_pSourceBridge->GetLastErrorString().c_str());
+            return false;
         }
+        std::string region;
+        if (!m_pSourceBridge->GetLocalInstanceRegion(region) || region.empty()) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get the region of proxy instance [%s]. Error [%s]",
+                           m_strProxyInstanceId.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+            return false;
+        }
+        m_strProxyRegion = region;
+        m_strOutpostsAccountARN.clear();
+        // Not fatal: the account asked may not see the proxy, and a proxy
+        // off an Outpost is the common case.
+        if (!m_pAdminBridge->GetOutpostsAccountARN(m_strProxyInstanceId, m_strProxyRegion, m_strOutpostsAccountARN))
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get the Outposts ARN of proxy instance [%s]. Error [%s]",
+                           m_strProxyInstanceId.c_str(), m_pAdminBridge->GetLastErrorString().c_str());
+        if (!m_strOutpostsAccountARN.empty())
+            EvDebug::Debug(__PRETTY_FUNCTION__, "Proxy is Amazon EC2 Instance on Outposts [%s] ",
+                           m_strOutpostsAccountARN.c_str());
     } else {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Proxy is not Amazon Instance. BIOS Manufacturer: [%s] and Version : [%s] ",
                        manufacturer.c_str(), version.c_str());

@@ -35,6 +35,17 @@ std::string ReferenceOf(const std::string& changeId) {
     return changeId.empty() || info.Deserialize(changeId) != CNMessageBase::kOk ? std::string() : info.GetString(3);
 }
 
+// Extents of no length would make an incremental skip every change and still
+// succeed: a list that comes with a block size of 0 or less is refused, and
+// dropped so that nobody reads it.
+bool UsableBlockSize(int blockSize, const std::string& snapshot, VMInfoStructs::SDiskChangeInfo& info) {
+    if (blockSize > 0) return true;
+    EvDebug::Error(__PRETTY_FUNCTION__, "Block size [%d] reported for snapshot [%s] is not positive", blockSize,
+                   snapshot.c_str());
+    info.extents.clear();
+    return false;
+}
+
 // Offsets in 64 bits: block 9000 of a 16 TiB disk is past what 32 bits hold.
 void ToByteExtents(VMInfoStructs::SDiskChangeInfo& info, int blockSize) {
     for (auto& extent : info.extents) {
@@ -189,8 +200,10 @@ bool CAmazonInfo::GetChangedBlocks(const std::string& previousSnapshot, const st
                                    const std::string& zone, VMInfoStructs::SDiskChangeInfo& info) {
     int blockSize = 0;
     long long unused = 0;
-    if (!m_pSourceBridge || !m_pSourceBridge->GetChangedBlockList(previousSnapshot, currentSnapshot,
-                                                                  getRegionFromZone(zone), info, blockSize, unused)) {
+    if (!m_pSourceBridge ||
+        !m_pSourceBridge->GetChangedBlockList(previousSnapshot, currentSnapshot, getRegionFromZone(zone), info,
+                                              blockSize, unused) ||
+        !UsableBlockSize(blockSize, currentSnapshot, info)) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get changed block list");
         return false;
     }
@@ -204,7 +217,8 @@ bool CAmazonInfo::GetAllocatedBlocks(const std::string& snapshot, const std::str
     int blockSize = 0;
     long long unused = 0;
     if (!m_pSourceBridge ||
-        !m_pSourceBridge->GetAllocatedBlockList(snapshot, getRegionFromZone(zone), info, blockSize, unused)) {
+        !m_pSourceBridge->GetAllocatedBlockList(snapshot, getRegionFromZone(zone), info, blockSize, unused) ||
+        !UsableBlockSize(blockSize, snapshot, info)) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get allocated block list");
         return false;
     }

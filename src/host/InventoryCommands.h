@@ -11,8 +11,10 @@ class CVMInfo;
 int RunBrowse(PluginLoader& loader, const ConnectJob& job, const std::string& path);
 
 // vm-op: runs one VM operation on an instance and prints the outcome.
+// volumeId, when not empty, is the volume a snapshot (operation 13) is taken
+// of: it becomes the snapshot entry of the instance's first disk.
 int RunVmOperation(PluginLoader& loader, const ConnectJob& job, int operation, const std::string& instanceId,
-                   const std::string& region);
+                   const std::string& region, const std::string& volumeId);
 
 // cleanup: removes what dead backup jobs left registered in the cleanup
 // store and prints what was removed and what is left.

@@ -175,7 +175,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "error: vm-op needs --instance ID\n");
             return 2;
         }
-        return RunVmOperation(loader, job, op, value("instance"), value("region"));
+        return RunVmOperation(loader, job, op, value("instance"), value("region"), value("volume"));
     }
     std::fprintf(stderr, "error: unknown command %s\n", options.command.c_str());
     PrintUsage();

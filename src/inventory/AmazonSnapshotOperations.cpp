@@ -1,5 +1,6 @@
-// Operations 13 and 14: a volume snapshot of the instance's first disk, and
-// its deletion, which for a replicated instance removes its integrity AMI.
+// Operations 13 and 14: a volume snapshot of the volume the instance's first
+// disk names, and its deletion, which for a replicated instance removes its
+// integrity AMI.
 #include "bridge/AmazonSDKBridge.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
@@ -15,11 +16,29 @@ VMInfoStructs::SChildDisk* FirstSnapshotEntry(VMInfoStructs::SVMInfo& vm) {
     VMInfoStructs::SChildDisk& entry = vm.disks.front().snapshots.front();
     return entry.snapshotId.empty() ? nullptr : &entry;
 }
+
+// What keeps the first disk's first snapshot entry from naming a volume to
+// snapshot; empty when it names one.
+std::string MissingVolume(const VMInfoStructs::SVMInfo& vm) {
+    if (vm.disks.empty()) return "VM [" + vm.name + "] has no disk";
+    if (vm.disks.front().snapshots.empty()) return "The first disk of VM [" + vm.name + "] has no snapshot entry";
+    if (vm.disks.front().snapshots.front().volumeId.empty())
+        return "The snapshot entry of the first disk of VM [" + vm.name + "] names no volume";
+    return {};
+}
 }  // namespace
 
+// Success with nothing taken would pass for a snapshot the user can restore
+// from: a request that names no volume fails and says what is missing.
 int CAmazonInfo::PerformCreateSnapshot(SVMInfo& vm, EVMOperation op, std::string& out) {
-    VMInfoStructs::SChildDisk* entry = FirstSnapshotEntry(vm);
-    if (!entry) return 0;
+    const std::string missing = MissingVolume(vm);
+    if (!missing.empty()) {
+        const std::string message = missing + ": no volume to snapshot.";
+        EvDebug::Error(__PRETTY_FUNCTION__, "%s", message.c_str());
+        SetLastVMError(kErrNoVolumeToSnapshot, message);
+        return 1;
+    }
+    VMInfoStructs::SChildDisk* entry = &vm.disks.front().snapshots.front();
     EvDebug::Debug(__PRETTY_FUNCTION__, "Operation:[%d] volume GUID[%s], description of the snap[%s]", op,
                    entry->volumeId.c_str(), entry->description.c_str());
     std::string snapshotId;

@@ -61,8 +61,10 @@ int CAmazonInfo::PerformVMOperation(SVMInfo& vm, EVMOperation op, std::string& o
             case kOpGetPassword:
                 return PerformGetPassword(vm);
             default:
+                // Reported as done, an operation never carried out would
+                // mislead whoever asked for it.
                 EvDebug::Error(fn, "Unsupported VM Operation [%d]", op);
-                return 0;
+                return NotSupported(("VM operation " + std::to_string(op)).c_str(), 1);
         }
     });
 }

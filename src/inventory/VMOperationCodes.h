@@ -1,6 +1,6 @@
 #pragma once
 // The framework's VM operation codes the plug-in acts on; every other code
-// is accepted and ignored.
+// fails as not supported (242).
 #include "records/VMInfoStructs.h"
 
 namespace AmazonInventory {
@@ -15,6 +15,9 @@ constexpr EVMOperation kOpCreateSnapshot = 13;
 constexpr EVMOperation kOpDeleteSnapshot = 14;
 constexpr EVMOperation kOpReboot = 17;
 constexpr EVMOperation kOpGetPassword = 18;
+
+// Operation 13 was given no volume to snapshot.
+constexpr EVMInfoError kErrNoVolumeToSnapshot = 172;
 
 // Tag naming the AMI kept as the integrity snapshot of a replicated instance.
 constexpr char kIntegritySnapTag[] = "KD_Integrity_Snap";

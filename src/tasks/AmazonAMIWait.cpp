@@ -66,7 +66,7 @@ bool CAmazonTaskUtils::_WaitForAMITask(const std::string& amiId, int64_t timeout
                                        bool& timedOut, bool& interrupted) {
     const char* tag = __PRETTY_FUNCTION__;
     const WaitEnd end = PollUntilDone(
-        {timeoutSec, delaySec}, [&](int64_t, bool& succeeded) { return IsAMITaskCompleted(amiId, succeeded); },
+        {timeoutSec, delaySec}, [&](int, bool& succeeded) { return IsAMITaskCompleted(amiId, succeeded); },
         [&] { EvDebug::DebugLvl(tag, 2, "Task [%s] is running.", amiId.c_str()); });
     if (end == WaitEnd::Succeeded || end == WaitEnd::Failed) EvDebug::Debug(tag, "Task [%s] completed.", amiId.c_str());
     if (end == WaitEnd::TimedOut) EvDebug::Error(tag, "Task timedout.");

@@ -39,9 +39,9 @@ bool CAmazonTaskUtils::_WaitForInstanceValidationTask(const std::string& instanc
     std::string folder;
     const bool screenshots = SaveScreenshotsWhileValidating() && GetTempDirectoryForInstance(instanceId, folder);
     if (screenshots) EvDebug::Debug(tag, "Screenshots will be saved to: [%s]", folder.c_str());
-    auto poll = [&](int64_t elapsed, bool& succeeded) {
+    auto poll = [&](int number, bool& succeeded) {
         const bool stop = IsInstanceValidationTaskCompleted(instanceId, succeeded);
-        if (screenshots) MaybeSaveScreenshot(instanceId, folder, elapsed, delaySec);
+        if (screenshots) MaybeSaveScreenshot(instanceId, folder, number, delaySec);
         return stop;
     };
     const WaitEnd end = PollUntilDone({timeoutSec, delaySec}, poll, [&] {
@@ -64,6 +64,6 @@ bool CAmazonTaskUtils::IsInstanceValidationTaskCompleted(const std::string& inst
 // Every second poll leaves a picture of the screen, so that a boot that
 // hangs can be followed afterwards.
 void CAmazonTaskUtils::MaybeSaveScreenshot(const std::string& instanceId, const std::string& folder,
-                                           int64_t elapsed, int64_t delaySec) {
-    if (delaySec > 0 && elapsed % (2 * delaySec) == 0) SaveInstanceScreenshot(instanceId, folder);
+                                           int pollNumber, int64_t delaySec) {
+    if (delaySec > 0 && pollNumber % 2 == 0) SaveInstanceScreenshot(instanceId, folder);
 }

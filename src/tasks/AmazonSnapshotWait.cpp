@@ -54,7 +54,7 @@ bool CAmazonTaskUtils::_WaitForSnapshotTask(const std::vector<std::string>& snap
     std::set<std::string> completed;
     // One pass polls, in list order, the snapshots not yet completed; any
     // failed snapshot fails the whole list.
-    auto pass = [&](int64_t, bool& succeeded) {
+    auto pass = [&](int, bool& succeeded) {
         for (const auto& id : snapshotIds) {
             if (completed.count(id)) continue;
             bool ok = false;
@@ -90,8 +90,8 @@ bool CAmazonTaskUtils::IsSnapshotTaskCompleted(const std::string& snapshotId, in
         return true;
     }
     if (iequals(snapshot.state, "Error")) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Snapshot [%s] is in state [%s]", snapshotId.c_str(),
-                       snapshot.state.c_str());
+        m_waitFailure = "Snapshot [" + snapshotId + "] is in state [" + snapshot.state + "]";
+        EvDebug::Error(__PRETTY_FUNCTION__, "%s", m_waitFailure.c_str());
         return true;
     }
     succeeded = iequals(snapshot.state, wanted);

@@ -15,6 +15,9 @@ constexpr EVMInfoError kInstanceValidation = 234;
 constexpr EVMInfoError kIopsLimit = 243;
 constexpr EVMInfoError kInterrupted = 4000;
 
+// Details of an interrupted wait, in place of any an earlier failure left.
+constexpr const char kInterruptedText[] = "Job interrupted";
+
 constexpr const char kIopsLimitText[] = "You have exceeded your maximum io1 IOPS limit";
 
 constexpr const char kVolumeAdvice[] =

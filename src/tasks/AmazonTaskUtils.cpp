@@ -2,6 +2,7 @@
 // the recording of failures on the owner.
 #include "tasks/AmazonTaskUtils.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "bridge/AmazonSDKBridge.h"
@@ -50,17 +51,22 @@ bool CAmazonTaskUtils::SleepWithQuitFlagCheck(int64_t seconds) {
 
 CAmazonTaskUtils::WaitEnd CAmazonTaskUtils::PollUntilDone(const WaitTimes& times, const Poll& poll,
                                                           const std::function<void()>& onRunning) {
-    // Without a positive delay nothing would ever be slept or counted and the
-    // loop would poll for ever; one sleep step per poll keeps the time-out.
-    const int64_t step = times.delaySec > 0 ? times.delaySec : kSleepStepSec;
-    int64_t elapsed = 0;
-    for (;;) {
-        if (!SleepWithQuitFlagCheck(step)) return WaitEnd::Interrupted;
-        elapsed += step;
+    m_waitFailure.clear();
+    // Without a positive delay nothing would ever be slept and the loop
+    // would poll for ever; one sleep step per poll keeps the time-out.
+    const int64_t delaySec = times.delaySec > 0 ? times.delaySec : kSleepStepSec;
+    const int64_t timeoutMs = times.timeoutSec * 1000;
+    const int64_t startMs = FwClock::NowMs();
+    int64_t sleepSec = delaySec;
+    for (int number = 1;; ++number) {
+        if (!SleepWithQuitFlagCheck(sleepSec)) return WaitEnd::Interrupted;
         bool succeeded = false;
-        if (poll(elapsed, succeeded)) return succeeded ? WaitEnd::Succeeded : WaitEnd::Failed;
+        if (poll(number, succeeded)) return succeeded ? WaitEnd::Succeeded : WaitEnd::Failed;
         onRunning();
-        if (elapsed >= times.timeoutSec) return WaitEnd::TimedOut;
+        const int64_t elapsedMs = FwClock::NowMs() - startMs;
+        if (elapsedMs >= timeoutMs) return WaitEnd::TimedOut;
+        const int64_t leftSec = (timeoutMs - elapsedMs + 999) / 1000;
+        sleepSec = std::min(delaySec, leftSec);
     }
 }
 
@@ -77,11 +83,13 @@ void CAmazonTaskUtils::SetOwnerError(int code, const std::string& details) {
 void CAmazonTaskUtils::SetWaitError(int code, bool timedOut, bool interrupted, const char* advice) {
     if (!m_owner) return;
     if (interrupted) {
-        m_owner->SetLastVMError(AmazonTaskErrors::kInterrupted);
+        m_owner->SetLastVMError(AmazonTaskErrors::kInterrupted, AmazonTaskErrors::kInterruptedText);
         return;
     }
-    SetOwnerError(code, timedOut ? std::string(advice) : BridgeError());
+    SetOwnerError(code, timedOut ? std::string(advice) : WaitFailure());
 }
+
+std::string CAmazonTaskUtils::WaitFailure() const { return m_waitFailure.empty() ? BridgeError() : m_waitFailure; }
 
 std::string CAmazonTaskUtils::BridgeError() const {
     const CAmazonSDKBridge* bridge = GetAmazonSDKBridge();
@@ -109,7 +117,7 @@ bool CAmazonTaskUtils::RunCall(const char* operation, bool useSourceAccount, int
 }
 
 std::string CAmazonTaskUtils::WaitFailureReason(bool timedOut, bool interrupted) const {
-    if (interrupted) return "Job interrupted";
+    if (interrupted) return AmazonTaskErrors::kInterruptedText;
     if (timedOut) return "task timed out";
-    return BridgeError();
+    return WaitFailure();
 }

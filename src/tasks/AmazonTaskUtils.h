@@ -83,18 +83,20 @@ public:
 private:
     // What one poll loop came to.
     enum class WaitEnd { Succeeded, Failed, TimedOut, Interrupted };
-    // One poll: true to stop (succeeded tells how); elapsed is the time
-    // counted so far, in seconds.
-    using Poll = std::function<bool(int64_t elapsed, bool& succeeded)>;
+    // One poll: true to stop (succeeded tells how); number counts the polls
+    // of the wait from 1.
+    using Poll = std::function<bool(int number, bool& succeeded)>;
     struct WaitTimes {
         int64_t timeoutSec;
         int64_t delaySec;
     };
 
-    // Sleep, poll and count until the poll stops, the job is cancelled or the
-    // time-out is reached. The first poll follows the first delay, so even a
-    // time-out below the delay polls once. A delay of 0 or less counts as one
-    // 5-second step so that every wait ends by its time-out.
+    // Sleep and poll until the poll stops, the job is cancelled or the
+    // time-out is reached. The time-out is counted on the framework clock
+    // from the start of the wait, so a delay served in whole 5-second steps
+    // (or a slow poll) cannot stretch it; the last sleep is cut to the time
+    // left. The first poll follows the first delay, so even a time-out below
+    // the delay polls once. A delay of 0 or less is one 5-second step.
     WaitEnd PollUntilDone(const WaitTimes& times, const Poll& poll, const std::function<void()>& onRunning);
     static bool Outcome(WaitEnd end, bool& timedOut, bool& interrupted);
 
@@ -156,20 +158,23 @@ private:
     bool _CompleteSnapshotTask(const std::vector<std::string>& snapshotIds, const std::string& region);
     bool _CompleteInstanceValidationTask(const std::string& instanceId);
 
-    // Records a wait's failure as the owner's last error: 4000 when the job
-    // was interrupted, else code with the advice (time-out) or the bridge's
-    // last error text as details.
+    // Records a wait's failure as the owner's last error: 4000 with "Job
+    // interrupted" when the job was interrupted, else code with the advice
+    // (time-out) or WaitFailure() as details.
     void SetWaitError(int code, bool timedOut, bool interrupted, const char* advice);
+    // Why the last poll stopped without success: the resource's failed
+    // state when the poll saw one, else the bridge's last error text.
+    std::string WaitFailure() const;
     void SetOwnerError(int code, const std::string& details);
     // The bridge's last error text; empty without a bridge.
     std::string BridgeError() const;
-    // Why a wait failed, for the log: interrupted, timed out or the bridge's
-    // text.
+    // Why a wait failed, for the log: interrupted, timed out or
+    // WaitFailure().
     std::string WaitFailureReason(bool timedOut, bool interrupted) const;
     // Runs an inner form for one public call: sets use-source-account for
     // its duration and turns an escaping exception into failure with code.
     bool RunCall(const char* operation, bool useSourceAccount, int code, const std::function<bool()>& body);
-    void MaybeSaveScreenshot(const std::string& instanceId, const std::string& folder, int64_t elapsed,
+    void MaybeSaveScreenshot(const std::string& instanceId, const std::string& folder, int pollNumber,
                              int64_t delaySec);
 
     CAmazonSDKBridge* m_sourceBridge;
@@ -177,4 +182,7 @@ private:
     CAmazonInfo* m_owner;
     bool m_checkQuitFlag = true;
     bool m_useSourceAccount = false;
+    // Set by a poll that saw its resource fail ("Volume [vol-1] is in state
+    // [error]"); cleared when a wait starts.
+    std::string m_waitFailure;
 };

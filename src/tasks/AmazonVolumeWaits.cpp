@@ -44,7 +44,7 @@ bool CAmazonTaskUtils::_WaitForVolumeTask(const std::string& volumeId, int state
     const char* tag = __PRETTY_FUNCTION__;
     const WaitEnd end = PollUntilDone(
         {timeoutSec, delaySec},
-        [&](int64_t, bool& succeeded) { return IsVolumeTaskCompleted(volumeId, state, region, succeeded); },
+        [&](int, bool& succeeded) { return IsVolumeTaskCompleted(volumeId, state, region, succeeded); },
         [&] { EvDebug::DebugLvl(tag, 2, "Volume [%s] Task [%d] is running.", volumeId.c_str(), state); });
     if (end == WaitEnd::Succeeded || end == WaitEnd::Failed)
         EvDebug::DebugLvl(tag, 2, "Volume [%s] Task [%d] completed.", volumeId.c_str(), state);
@@ -66,6 +66,7 @@ bool CAmazonTaskUtils::IsVolumeTaskCompleted(const std::string& volumeId, int st
         // A volume that is gone is as detached as it gets.
         EvDebug::Debug(__PRETTY_FUNCTION__, "Volume [%s] not found in region [%s].", volumeId.c_str(), region.c_str());
         succeeded = state == VolumeDetached || state == VolumeDeleted;
+        if (!succeeded) m_waitFailure = "Volume [" + volumeId + "] not found in region [" + region + "]";
         return true;
     }
     if (!ok) {
@@ -73,7 +74,10 @@ bool CAmazonTaskUtils::IsVolumeTaskCompleted(const std::string& volumeId, int st
                        BridgeError().c_str());
         return true;
     }
-    if (iequals(disk.state, "Error")) return true;
+    if (iequals(disk.state, "Error")) {
+        m_waitFailure = "Volume [" + volumeId + "] is in state [" + disk.state + "]";
+        return true;
+    }
     succeeded = iequals(disk.state, wanted);
     return succeeded;
 }
@@ -90,7 +94,7 @@ bool CAmazonTaskUtils::_WaitForVolumeModifyTask(const std::string& volumeId, int
     const char* tag = __PRETTY_FUNCTION__;
     const WaitEnd end = PollUntilDone(
         {timeoutSec, delaySec},
-        [&](int64_t, bool& succeeded) { return IsVolumeModifyTaskCompleted(volumeId, state, region, succeeded); },
+        [&](int, bool& succeeded) { return IsVolumeModifyTaskCompleted(volumeId, state, region, succeeded); },
         [&] { EvDebug::DebugLvl(tag, 2, "Volume [%s] modify Task [%d] is running.", volumeId.c_str(), state); });
     if (end == WaitEnd::Succeeded || end == WaitEnd::Failed)
         EvDebug::Debug(tag, "Volume [%s] modify Task [%d] completed.", volumeId.c_str(), state);
@@ -110,7 +114,10 @@ bool CAmazonTaskUtils::IsVolumeModifyTaskCompleted(const std::string& volumeId, 
                        volumeId.c_str(), BridgeError().c_str());
         return true;
     }
-    if (iequals(current, "Failed")) return true;
+    if (iequals(current, "Failed")) {
+        m_waitFailure = "Modification of volume [" + volumeId + "] is in state [" + current + "]";
+        return true;
+    }
     // Optimizing comes before completed; a modification already completed
     // has passed the wanted state.
     succeeded = iequals(current, wanted) || iequals(current, "Completed");

@@ -154,6 +154,7 @@ TEST_F(BridgeTest, FaultRulesFailOperationsWithTheirText) {
     EXPECT_FALSE(bridge.GetAccountId(id));
     EXPECT_EQ(bridge.GetLastErrorString(), "Throttling: Rate exceeded");
     EXPECT_TRUE(bridge.GetAccountId(id));
+    EXPECT_EQ(bridge.GetLastErrorString(), "") << "a success leaves no text of an earlier failure";
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(bridge.RefreshDCInfoList(0, 0), -1);
         EXPECT_EQ(bridge.GetLastErrorString(), "UnauthorizedOperation: You are not authorized");

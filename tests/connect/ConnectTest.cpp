@@ -1,4 +1,6 @@
 // Both connect forms against the simulated cloud seeded with the demo account.
+#include <functional>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,6 +11,7 @@
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "support/TestEnv.h"
+#include "tasks/AmazonTaskUtils.h"
 
 namespace {
 const char* kSourceKey = "AKIADEMOSOURCE000001";
@@ -75,6 +78,27 @@ TEST_F(ConnectFixture, AdminAccountGetsItsOwnBridgeFromTheFirstType5Entry) {
     EXPECT_EQ("111122223333", AccountOf(object.SourceBridge()));
     EXPECT_EQ("444455556666", AccountOf(object.AdminBridge()));
     EXPECT_TRUE(Logged("Connection Successful to admin account [444455556666]"));
+}
+
+// Whichever form connects again, an admin account of the first connection
+// is forgotten: its bridge is no longer used, by the object or its tasks.
+TEST_F(ConnectFixture, ASecondConnectWithoutAdminCredentialsWorksInTheSourceAccountAlone) {
+    const std::function<int()> reconnects[] = {
+        [&] { return object.Connect("us-east-1", kSourceKey, kSourceSecret); },
+        [&] { return object.Connect("us-east-1", kSourceKey, kSourceSecret, {SHostCredentials("", "h", "u", "p", 3)}); },
+    };
+    for (const auto& reconnect : reconnects) {
+        ASSERT_EQ(1, object.Connect("us-east-1", kSourceKey, kSourceSecret, {Admin()}));
+        ASSERT_TRUE(object.InitDiskInfo());
+        ASSERT_TRUE(object.IsCrossAccount());
+        ASSERT_EQ(object.AdminBridge(), object.TaskUtils()->AdminBridge());
+
+        ASSERT_EQ(1, reconnect());
+        EXPECT_FALSE(object.IsCrossAccount());
+        EXPECT_EQ(object.SourceBridge(), object.AdminBridge());
+        EXPECT_EQ(object.SourceBridge(), object.TaskUtils()->AdminBridge());
+        EXPECT_EQ("111122223333", AccountOf(object.AdminBridge()));
+    }
 }
 
 TEST_F(ConnectFixture, NoType5EntryKeepsOneBridge) {

@@ -26,14 +26,28 @@ TEST(ProxyDetection, BiosRules) {
 }
 
 namespace {
+// What the machine's metadata answers: a value and whether the query worked.
+struct Answer {
+    std::string value;
+    bool ok = true;
+};
+
 struct MockedProxy {
     NiceMock<MockBridge>* bridge = nullptr;
     std::unique_ptr<CAmazonInfo> object;
-    MockedProxy(const std::string& instanceId, const std::string& region) {
-        object = std::make_unique<CAmazonInfo>(kAmazonInstanceType, [instanceId, region, this] {
+    Answer id, region;
+    MockedProxy(const std::string& instanceId, const std::string& instanceRegion)
+        : id{instanceId}, region{instanceRegion} {
+        object = std::make_unique<CAmazonInfo>(kAmazonInstanceType, [this] {
             auto b = std::make_unique<NiceMock<MockBridge>>();
-            ON_CALL(*b, GetLocalInstanceId(_)).WillByDefault(DoAll(SetArgReferee<0>(instanceId), Return(true)));
-            ON_CALL(*b, GetLocalInstanceRegion(_)).WillByDefault(DoAll(SetArgReferee<0>(region), Return(true)));
+            ON_CALL(*b, GetLocalInstanceId(_)).WillByDefault([this](std::string& out) {
+                out = id.value;
+                return id.ok;
+            });
+            ON_CALL(*b, GetLocalInstanceRegion(_)).WillByDefault([this](std::string& out) {
+                out = region.value;
+                return region.ok;
+            });
             bridge = b.get();
             return b;
         });
@@ -41,14 +55,40 @@ struct MockedProxy {
 };
 }  // namespace
 
-TEST(ProxyDetection, EmptyRegionSkipsTheOutpostsQuery) {
+// On an EC2 machine an identity query that fails or answers nothing detects
+// nothing: no id is cached (the clean-up store would be opened under the
+// BIOS UUID), the Outposts query waits for a region, and the next query
+// tries again.
+TEST(ProxyDetection, AFailedOrEmptyIdentityQueryIsNoDetectionAndIsRetried) {
     TestEnv env;
     FwBios::SetOverride(FwBiosValues{"Amazon EC2", "m5.large", "uuid-1", "1.0"});
-    MockedProxy m("i-0abc", "");
-    EXPECT_CALL(*m.bridge, GetOutpostsAccountARN(_, _, _)).Times(0);
-    EXPECT_TRUE(m.object->IsProxyAmazonInstance());
-    EXPECT_EQ("i-0abc", m.object->GetProxyUUID());
-    EXPECT_EQ("uuid-1", m.object->GetProxyBiosId());
+    const struct {
+        const char* what;
+        Answer id, region;
+    } rows[] = {
+        {"instance id query fails", {"", false}, {"us-east-1"}},
+        {"instance id empty", {""}, {"us-east-1"}},
+        {"region query fails", {"i-0abc"}, {"us-east-1", false}},
+        {"region empty", {"i-0abc"}, {""}},
+    };
+    for (const auto& row : rows) {
+        MockedProxy m("", "");
+        m.id = row.id;
+        m.region = row.region;
+        EXPECT_CALL(*m.bridge, GetOutpostsAccountARN(_, _, _)).Times(0);
+        EXPECT_FALSE(m.object->DetectLocalProxyInformation()) << row.what;
+        EXPECT_TRUE(m.object->IsProxyAmazonInstance()) << row.what;   // as the BIOS says
+        EXPECT_EQ("", m.object->GetProxyRegion()) << row.what;
+        ::testing::Mock::VerifyAndClearExpectations(m.bridge);
+
+        m.id = {"i-0abc"};
+        m.region = {"us-east-1"};
+        EXPECT_CALL(*m.bridge, GetOutpostsAccountARN("i-0abc", "us-east-1", _)).WillOnce(Return(true));
+        EXPECT_EQ("i-0abc", m.object->GetProxyUUID()) << row.what;
+        EXPECT_TRUE(m.object->IsProxyAmazonInstance()) << row.what;
+        EXPECT_EQ("us-east-1", m.object->GetProxyRegion()) << row.what;
+        EXPECT_EQ("uuid-1", m.object->GetProxyBiosId()) << row.what;
+    }
 }
 
 TEST(ProxyDetection, OutpostsArnIsAskedForTheProxyInstanceAndRegion) {

@@ -6,6 +6,7 @@
 #include "backup/StagingTags.h"
 #include "disk/DiskFixture.h"
 #include "framework/MessageBase.h"
+#include "support/MockBridge.h"
 
 namespace {
 constexpr uint64_t kB = 524288;
@@ -261,5 +262,47 @@ TEST_F(ChangeTrackingTest, PostBackupHandsTheReferenceOnAndMarksThePreviousOneFo
         EXPECT_EQ(std::make_pair(marked, marked), Marked(previous)) << row.what;
         EXPECT_TRUE(Alive(previous)) << row.what;
         owner.SourceBridge()->DeleteTag(kWebServer, AmazonStaging::kAMITag, "", true);
+    }
+}
+
+namespace {
+// A bridge whose block lists come with the block size a test gives.
+class BlockListBridge : public MockBridge {
+public:
+    MOCK_METHOD(bool, GetAllocatedBlockList,
+                (const std::string&, const std::string&, VMInfoStructs::SDiskChangeInfo&, int&, long long&),
+                (override));
+    MOCK_METHOD(bool, GetChangedBlockList,
+                (const std::string&, const std::string&, const std::string&, VMInfoStructs::SDiskChangeInfo&, int&,
+                 long long&),
+                (override));
+};
+}  // namespace
+
+// With a block size of 0 every extent would have length 0, and an
+// incremental would succeed with its changes missing.
+TEST(ChangeTrackingBlockSize, BlockListsWithABlockSizeOfZeroOrLessAreRefused) {
+    using ::testing::_;
+    TestEnv env;
+    for (int blockSize : {0, -524288}) {
+        ::testing::NiceMock<BlockListBridge>* bridge = nullptr;
+        CAmazonInfo owner(kAmazonInstanceType, [&bridge] {
+            auto b = std::make_unique<::testing::NiceMock<BlockListBridge>>();
+            bridge = b.get();
+            return b;
+        });
+        auto answer = [blockSize](VMInfoStructs::SDiskChangeInfo& info, int& size) {
+            info.extents.resize(2);
+            info.extents[1].blockIndex = 5;
+            size = blockSize;
+            return true;
+        };
+        ON_CALL(*bridge, GetAllocatedBlockList(_, _, _, _, _)).WillByDefault(::testing::WithArgs<2, 3>(answer));
+        ON_CALL(*bridge, GetChangedBlockList(_, _, _, _, _, _)).WillByDefault(::testing::WithArgs<3, 4>(answer));
+        VMInfoStructs::SDiskChangeInfo info;
+        EXPECT_FALSE(owner.GetAllocatedBlocks("snap-1", "us-east-1a", info)) << blockSize;
+        EXPECT_TRUE(info.extents.empty()) << blockSize;
+        EXPECT_FALSE(owner.GetChangedBlocks("snap-0", "snap-1", "us-east-1a", info)) << blockSize;
+        EXPECT_TRUE(info.extents.empty()) << blockSize;
     }
 }

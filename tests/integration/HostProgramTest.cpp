@@ -87,7 +87,7 @@ TEST(HostProgram, BrowsePrintsTheViewsAndTheInstancesButNoTemplate) {
     EXPECT_EQ(std::string::npos, region.output.find("us-east-1a")) << region.output;
 }
 
-TEST(HostProgram, VmOperationPowersAnInstanceOffAndReportsUnknownInstances) {
+TEST(HostProgram, VmOperationsAreDoneOrFailWithTheirError) {
     TestEnv env;
     const HostRun off = RunHost("--base " + env.BaseDir() + " vm-op --op 2 --instance i-0a1b2c3d4e5f60001");
     ASSERT_EQ(0, off.exitCode) << off.output;
@@ -99,6 +99,27 @@ TEST(HostProgram, VmOperationPowersAnInstanceOffAndReportsUnknownInstances) {
 
     const HostRun missing = RunHost("--base " + env.BaseDir() + " vm-op --op 1 --instance i-0000000000000beef");
     EXPECT_EQ(1, missing.exitCode) << missing.output;
+
+    // Neither an operation it does not know nor a snapshot of no volume is done.
+    const std::string db = " --instance i-0a1b2c3d4e5f60002";
+    const HostRun unknown = RunHost("--base " + env.BaseDir() + " vm-op --op 99" + db);
+    EXPECT_EQ(1, unknown.exitCode) << unknown.output;
+    EXPECT_NE(std::string::npos, unknown.output.find("(error 242)")) << unknown.output;
+    const HostRun noVolume = RunHost("--base " + env.BaseDir() + " vm-op --op 13" + db);
+    EXPECT_EQ(1, noVolume.exitCode) << noVolume.output;
+    EXPECT_NE(std::string::npos, noVolume.output.find("no volume to snapshot")) << noVolume.output;
+
+    const HostRun snapshot = RunHost("--base " + env.BaseDir() + " vm-op --op 13 --volume vol-0a1b2c3d4e5f6b001" + db);
+    ASSERT_EQ(0, snapshot.exitCode) << snapshot.output;
+    const size_t at = snapshot.output.find("result: snap-");
+    ASSERT_NE(std::string::npos, at) << snapshot.output;
+    const std::string id = snapshot.output.substr(at + 8, snapshot.output.find('\n', at) - at - 8);
+    std::string volume;
+    cloud = cloudsim::Cloud::OpenFolder(env.BaseDir() + "/cloudsim", AMAZON_DEMO_SEED);
+    cloud->Read([&](const cloudsim::State& s) {
+        if (s.snapshots.count(id)) volume = s.snapshots.at(id).volumeId;
+    });
+    EXPECT_EQ("vol-0a1b2c3d4e5f6b001", volume) << id;
 }
 
 TEST(HostProgram, CleanupRemovesWhatAKilledJobLeftRegistered) {

@@ -92,19 +92,25 @@ TEST_F(Clone, EveryFailureAfterTheAMIRequestLeavesNoAMI) {
     struct Case {
         cloudsim::FaultRule fault;
         EVMInfoError code;
+        bool cancelled = false;   // the job is cancelled during the AMI wait
     };
     const std::vector<Case> cases = {
         {Fault("CreateAMISnapshot", kThrottled), 17},
         {Fault("CreateAMISnapshot", "", "error"), 17},
         {Fault("CreateAMISnapshot", "", "stuck"), 17},   // the wait times out
+        {Fault("CreateAMISnapshot", "", "stuck"), 4000, true},
         {Fault("CreateVirtualMachine", kThrottled), 20},
     };
     for (const auto& c : cases) {
         cloud->ClearFaults();
         cloud->AddFault(c.fault);
+        object.SetJobCancelled(c.cancelled);
         SVMInfo vm = Request();
         EXPECT_FALSE(object.CloneVM(vm)) << c.fault.operation << "/" << c.fault.kind;
         EXPECT_EQ(c.code, object.GetLastVMError()) << c.fault.operation << "/" << c.fault.kind;
+        if (c.cancelled) {
+            EXPECT_EQ("Job interrupted", object.GetLastVMErrorDetails());
+        }
         EXPECT_EQ(imagesBefore, LiveImages()) << c.fault.operation << "/" << c.fault.kind;
         EXPECT_EQ(0u, InstancesNamed("web-clone"));
     }

@@ -91,8 +91,10 @@ TEST_F(Operations, ContextFormCopiesTheSourceAndCreationFlagAndInvertsTheResult)
     EXPECT_EQ("stopped", StateAfterAWhile(ctx.outText));
 
     ctx.operation = 99;
-    EXPECT_EQ(1, object.PerformVMOperation(ctx));
+    EXPECT_EQ(0, object.PerformVMOperation(ctx));
     EXPECT_TRUE(log.Has("Unsupported VM Operation [99]"));
+    EXPECT_EQ(242, object.GetLastVMError());
+    EXPECT_EQ("[VM operation 99] is not supported by this hypervisor", object.GetLastVMErrorDetails());
 
     ctx.operation = 1;
     ctx.vm = Record("i-00000000000000bad", "ghost");
@@ -100,7 +102,7 @@ TEST_F(Operations, ContextFormCopiesTheSourceAndCreationFlagAndInvertsTheResult)
 }
 
 TEST_F(Operations, VolumeSnapshotIsTakenAndDeletedThroughTheFirstEntry) {
-    SVMInfo vm = WithSnapshotEntry(Record(kWeb, "web-server-01"), "vol-0a1b2c3d4e5f6a001", "requested");
+    SVMInfo vm = WithSnapshotEntry(Record(kWeb, "web-server-01"), "vol-0a1b2c3d4e5f6a001", "");
     ASSERT_EQ(0, Run(vm, 13));
     const std::string snapshotId = vm.disks[0].snapshots[0].snapshotId;
     ASSERT_EQ(0u, snapshotId.rfind("snap-", 0));
@@ -169,7 +171,9 @@ TEST_F(MockFixture, DefaultRegionIsSentAsEmpty) {
     EXPECT_EQ(0, object->PerformVMOperation(vm, 1, out));
 }
 
-TEST_F(MockFixture, SnapshotOperationsWithoutASnapshotMakeNoAWSChange) {
+// A snapshot request that names no volume fails and says what is missing; a
+// deletion that names no snapshot removes the integrity AMI, which has none.
+TEST_F(MockFixture, SnapshotOperationsWithoutAVolumeOrSnapshotMakeNoAWSChange) {
     EXPECT_CALL(*bridge, CreateSnapshot(_, _, _, _, _)).Times(0);
     EXPECT_CALL(*bridge, DeleteSnapshot(_, _)).Times(0);
     EXPECT_CALL(*bridge, DeleteAMISnapshot(_, _)).Times(0);
@@ -178,13 +182,28 @@ TEST_F(MockFixture, SnapshotOperationsWithoutASnapshotMakeNoAWSChange) {
         .WillRepeatedly(DoAll(SetArgReferee<2>(std::string()), Return(true)));
 
     std::string out;
-    SVMInfo noDisk = Record("i-1", "web");
+    const SVMInfo noDisk = Record("i-1", "web");
     SVMInfo noEntry = noDisk;
     noEntry.disks.resize(1);
-    SVMInfo emptyId = WithSnapshotEntry(noDisk, "vol-1", "");
-    for (SVMInfo* vm : {&noDisk, &noEntry, &emptyId}) {
-        EXPECT_EQ(0, object->PerformVMOperation(*vm, 13, out));
-        EXPECT_EQ(0, object->PerformVMOperation(*vm, 14, out));
+    const struct {
+        SVMInfo vm;
+        EVMOperation op;
+        int result;
+        const char* details;
+    } rows[] = {
+        {noDisk, 13, 1, "VM [web] has no disk: no volume to snapshot."},
+        {noEntry, 13, 1, "The first disk of VM [web] has no snapshot entry: no volume to snapshot."},
+        {WithSnapshotEntry(noDisk, "", "snap-1"), 13, 1,
+         "The snapshot entry of the first disk of VM [web] names no volume: no volume to snapshot."},
+        {noDisk, 14, 0, ""},
+        {noEntry, 14, 0, ""},
+        {WithSnapshotEntry(noDisk, "vol-1", ""), 14, 0, ""},
+    };
+    for (auto row : rows) {
+        object->SetLastVMError(0);
+        EXPECT_EQ(row.result, object->PerformVMOperation(row.vm, row.op, out)) << row.details;
+        EXPECT_EQ(row.result ? 172 : 0, object->GetLastVMError()) << row.details;
+        EXPECT_EQ(row.details, object->GetLastVMErrorDetails());
     }
 }
 

@@ -55,6 +55,7 @@ TEST_F(TaskUtilsTest, ModifyFailuresAre54WithTextOrAdvice) {
     ModifyStates(admin, {"modifying", "failed"});
     EXPECT_FALSE(tasks.ModifyVolume("vol-1", "us-east-1", "gp3", 0));
     EXPECT_EQ(54, owner.GetLastVMError());
+    EXPECT_EQ("Modification of volume [vol-1] is in state [failed]", owner.GetLastVMErrorDetails());
 
     EXPECT_CALL(admin, GetVolumeModifyTaskInfo(_, _, _)).WillOnce(Return(false));
     EXPECT_FALSE(tasks.ModifyVolume("vol-1", "us-east-1", "gp3", 0));
@@ -146,6 +147,7 @@ TEST_F(TaskUtilsTest, OneFailedSnapshotFailsTheList) {
         });
     EXPECT_FALSE(tasks.CompleteSnapshotTask({"snap-a", "snap-bad", "snap-c"}, "us-east-1", false));
     EXPECT_EQ(17, owner.GetLastVMError());
+    EXPECT_EQ("Snapshot [snap-bad] is in state [error]", owner.GetLastVMErrorDetails());
     EXPECT_EQ(120, SleptSec());
 
     EXPECT_CALL(admin, GetSnapshotInfo("snap-gone", _, _)).WillOnce(Return(false));

@@ -1,4 +1,5 @@
 // Volume requests and their waits, in virtual time, against scripted bridges.
+#include <algorithm>
 #include <stdexcept>
 
 #include "tasks/TaskUtilsFixture.h"
@@ -47,75 +48,60 @@ TEST_F(TaskUtilsTest, SleepNoticesCancelAfterOneStepOnlyWhileCheckingTheQuitFlag
 
 // ---- creating volumes ------------------------------------------------------
 
-TEST_F(TaskUtilsTest, PollingDelayIsRoundedUpToFiveSecondSteps) {
-    Set("nAmazonVolumeTaskPollingInSecs", "12");
+// The wait on the framework clock: a delay is slept in whole 5-second steps,
+// yet the time-out is what the clock shows, not the delays counted, and the
+// last sleep is cut to what is left of it. The first poll follows the first
+// delay, so a time-out below the delay still polls once; a delay of 0 or less
+// is one step, so the wait never spins.
+TEST_F(TaskUtilsTest, VolumeWaitSleepsAndPollsWithinItsTimeOut) {
+    enum Outcome { Available, Failed, TimedOut };
+    const struct {
+        const char *timeoutMin, *delaySec;
+        std::vector<std::string> states;   // one per poll, the last repeats
+        int64_t slept;
+        int polls;
+        Outcome outcome;
+    } rows[] = {
+        {"10", "10", {"creating", "available"}, 20, 2, Available},
+        {"10", "12", {"creating", "available"}, 30, 2, Available},
+        {"1", "10", {"creating"}, 60, 6, TimedOut},
+        {"2", "1", {"creating"}, 120, 24, TimedOut},
+        {"1", "25", {"creating"}, 60, 3, TimedOut},
+        {"1", "120", {"creating"}, 120, 1, TimedOut},
+        {"1", "0", {"creating"}, 60, 12, TimedOut},
+        {"1", "-10", {"creating"}, 60, 12, TimedOut},
+        {"10", "10", {"creating", "ERROR"}, 20, 2, Failed},
+    };
     CreatesEmptyVolume(admin);
-    VolumeStates(admin, {"creating", "available"});
-    SDisk disk = DiskInZone();
-    ASSERT_TRUE(tasks.CreateEmptyVolume(disk, "us-east-1", ""));
-    EXPECT_EQ(30, SleptSec());
-}
-
-TEST_F(TaskUtilsTest, EmptyVolumeTimeOutKeepsTheVolumeIdAndGivesTheAdvice) {
-    Set("nAmazonVolumeTaskTimeOutInMin", "1");
-    CreatesEmptyVolume(admin);
-    VolumeStates(admin, {"creating"});
-    EXPECT_CALL(admin, GetVolumeInfo(_, _, _, _)).Times(6);
-    SDisk disk = DiskInZone();
-    EXPECT_FALSE(tasks.CreateEmptyVolume(disk, "us-east-1", ""));
-    EXPECT_EQ(60, SleptSec());
-    EXPECT_EQ(24, owner.GetLastVMError());
-    EXPECT_EQ(kVolumeAdviceText, owner.GetLastVMErrorDetails());
-    EXPECT_EQ("vol-new", disk.newVolumeId);  // left for the caller to remove
-    EXPECT_TRUE(Logged("Volume [vol-new] Task [1] timed out."));
-    EXPECT_TRUE(Logged("Failed to create empty volume [vol-new], Error [task timed out]"));
-}
-
-TEST_F(TaskUtilsTest, TimeOutShorterThanTheDelayStillPollsOnce) {
-    Set("nAmazonVolumeTaskTimeOutInMin", "1");
-    Set("nAmazonVolumeTaskPollingInSecs", "120");
-    CreatesEmptyVolume(admin);
-    VolumeStates(admin, {"creating"});
-    EXPECT_CALL(admin, GetVolumeInfo(_, _, _, _)).Times(1);
-    SDisk disk = DiskInZone();
-    EXPECT_FALSE(tasks.CreateEmptyVolume(disk, "us-east-1", ""));
-    EXPECT_EQ(120, SleptSec());
-    EXPECT_EQ(kVolumeAdviceText, owner.GetLastVMErrorDetails());
-}
-
-// A delay of 0 would neither sleep nor count; each poll must still count one
-// step so that the wait ends at its time-out instead of spinning.
-TEST_F(TaskUtilsTest, ZeroOrNegativePollingDelayStillEndsAtTheTimeOut) {
-    for (const char* delay : {"0", "-10"}) {
-        Set("nAmazonVolumeTaskTimeOutInMin", "1");
-        Set("nAmazonVolumeTaskPollingInSecs", delay);
-        CreatesEmptyVolume(admin);
-        // Should the loop spin, the volume fails after many polls so that the
-        // test reports it instead of hanging.
+    for (const auto& row : rows) {
+        const std::string what = std::string(row.timeoutMin) + " min, every " + row.delaySec + " s";
+        Set("nAmazonVolumeTaskTimeOutInMin", row.timeoutMin);
+        Set("nAmazonVolumeTaskPollingInSecs", row.delaySec);
         int polls = 0;
-        ON_CALL(admin, GetVolumeInfo(_, _, _, _))
-            .WillByDefault([&](const std::string&, const std::string&, SDisk& d, bool&) {
-                d.state = ++polls > 1000 ? "error" : "creating";
-                return true;
-            });
+        ON_CALL(admin, GetVolumeInfo(_, _, _, _)).WillByDefault([&](const std::string&, const std::string&, SDisk& d, bool&) {
+            const size_t i = std::min<size_t>(polls++, row.states.size() - 1);
+            d.state = polls > 1000 ? "error" : row.states[i];   // a spinning loop ends the test
+            return true;
+        });
+        log.clear();
         const int64_t before = SleptSec();
         SDisk disk = DiskInZone();
-        EXPECT_FALSE(tasks.CreateEmptyVolume(disk, "us-east-1", "")) << delay;
-        EXPECT_EQ(60, SleptSec() - before) << delay;
-        EXPECT_EQ(kVolumeAdviceText, owner.GetLastVMErrorDetails()) << delay;
-        EXPECT_EQ(12, polls) << delay;
+        EXPECT_EQ(row.outcome == Available, tasks.CreateEmptyVolume(disk, "us-east-1", "")) << what;
+        EXPECT_EQ(row.slept, SleptSec() - before) << what;
+        EXPECT_EQ(row.polls, polls) << what;
+        EXPECT_EQ("vol-new", disk.newVolumeId) << what;   // a volume that failed is the caller's to remove
+        EXPECT_EQ(row.outcome == Available ? 0 : 24, owner.GetLastVMError()) << what;
+        // The bridge's last text belongs to no failed call: every poll worked.
+        if (row.outcome == Failed) {
+            EXPECT_EQ("Volume [vol-new] is in state [ERROR]", owner.GetLastVMErrorDetails()) << what;
+        }
+        if (row.outcome == TimedOut) {
+            EXPECT_EQ(kVolumeAdviceText, owner.GetLastVMErrorDetails()) << what;
+            EXPECT_TRUE(Logged("Volume [vol-new] Task [1] timed out.")) << what;
+            EXPECT_TRUE(Logged("Failed to create empty volume [vol-new], Error [task timed out]")) << what;
+        }
+        owner.SetLastVMError(0);
     }
-}
-
-TEST_F(TaskUtilsTest, VolumeInErrorStateEndsTheWaitAtOnce) {
-    CreatesEmptyVolume(admin);
-    VolumeStates(admin, {"ERROR"});
-    EXPECT_CALL(admin, GetVolumeInfo(_, _, _, _)).Times(1);
-    SDisk disk = DiskInZone();
-    EXPECT_FALSE(tasks.CreateEmptyVolume(disk, "us-east-1", ""));
-    EXPECT_EQ(10, SleptSec());
-    EXPECT_EQ(24, owner.GetLastVMError());
-    EXPECT_EQ("admin: last error", owner.GetLastVMErrorDetails());
 }
 
 TEST_F(TaskUtilsTest, RefusedCreateRequestFailsWithoutWaiting) {
@@ -170,10 +156,12 @@ TEST_F(TaskUtilsTest, CancelDuringCreationEndsWithinOneStepAndHandsBackTheVolume
             }
             return true;
         });
+    owner.SetLastVMError(54, "IncorrectState: an earlier failure");
     std::string volumeId;
     EXPECT_FALSE(CreateFromSnapshot(volumeId));
     EXPECT_LE(SleptSec() - cancelledAt, 5);
     EXPECT_EQ(4000, owner.GetLastVMError());
+    EXPECT_EQ("Job interrupted", owner.GetLastVMErrorDetails());
     EXPECT_EQ("vol-snap", volumeId);  // the caller registers and removes it
     EXPECT_TRUE(Logged("Failed to create volume [vol-snap] from snapshot [snap-1], Error [Job interrupted]"));
 }
@@ -236,6 +224,7 @@ TEST_F(TaskUtilsTest, AttachOfAVolumeThatIsGoneFailsAtOnceWith54) {
     EXPECT_CALL(admin, GetVolumeInfo(_, _, _, _)).WillOnce(DoAll(SetArgReferee<3>(true), Return(true)));
     EXPECT_FALSE(tasks.AttachVolume("vol-1", "i-1", "us-east-1a", "us-east-1", false, "", false));
     EXPECT_EQ(54, owner.GetLastVMError());
+    EXPECT_EQ("Volume [vol-1] not found in region [us-east-1]", owner.GetLastVMErrorDetails());
     EXPECT_TRUE(Logged("Volume [vol-1] not found in region [us-east-1]."));
 }
 
