@@ -1,6 +1,7 @@
 // The bridge's block operations against the demo cloud: direct reads at any
-// alignment, block lists with tokens, access preparation, permission and
-// Marketplace checks, disk metadata and zone look-ups.
+// alignment, block lists with tokens, changed blocks within a lineage,
+// access preparation, permission and Marketplace checks, disk metadata and
+// zone look-ups.
 #include <set>
 
 #include "BridgeFixture.h"
@@ -91,6 +92,40 @@ TEST_F(BridgeBlocksTest, DirectAccessListsAllocatedBlocksWithStableTokens) {
     EXPECT_TRUE(bridge.ClearSnapshotAccessInfo(kWebRootSnap));
     EXPECT_FALSE(bridge.ClearSnapshotAccessInfo(kWebRootSnap));
     EXPECT_FALSE(bridge.FillSnapshotAccessInfo("snap-0000000000000dead", ""));
+}
+
+TEST_F(BridgeBlocksTest, ChangedBlocksAreListedOnlyWithinOneVolumeLineage) {
+    auto snapshot = [&](const std::string& volume) {
+        std::string id;
+        EXPECT_TRUE(bridge.CreateSnapshot(volume, "", "", id, false)) << bridge.GetLastErrorString();
+        Advance(Timing().snapshotMs);
+        return id;
+    };
+    auto changes = [&](const std::string& previous, const std::string& current) {
+        VMInfoStructs::SDiskChangeInfo info;
+        int blockSize = 0;
+        long long unused = 0;
+        if (!bridge.GetChangedBlockList(previous, current, "", info, blockSize, unused))
+            return "error: " + bridge.GetLastErrorString();
+        std::string indexes;
+        for (const auto& extent : info.extents) indexes += std::to_string(extent.blockIndex) + " ";
+        return indexes;
+    };
+    const std::string earlier = snapshot(demo::kWebData);
+    // A volume restored from the earlier snapshot, changed, snapshotted and
+    // deleted: its snapshot still compares with the earlier one.
+    std::string restored;
+    ASSERT_TRUE(bridge.CreateVolume(earlier, "us-east-1a", "", "", 0, 0, false, "", restored, {}, false, ""))
+        << bridge.GetLastErrorString();
+    Advance(Timing().volumeCreateMs);
+    cloud->WriteVolume(restored, 7 * kBlockSize, std::string(kBlockSize, 'r'));
+    const std::string later = snapshot(restored);
+    ASSERT_TRUE(bridge.DeleteVolume(restored, false)) << bridge.GetLastErrorString();
+    Advance(Timing().deleteMs);
+    EXPECT_EQ(changes(earlier, later), "7 ");
+    // Another volume's snapshot is of another lineage, though the bridge sees both.
+    const std::string unrelated = snapshot("vol-0a1b2c3d4e5f6a001");
+    EXPECT_EQ(changes(earlier, unrelated).find("error: ValidationException: "), 0u) << changes(earlier, unrelated);
 }
 
 TEST_F(BridgeBlocksTest, PermissionsMarketplaceMetadataAndZones) {
