@@ -5,6 +5,7 @@
 #include <set>
 
 #include "BridgeFixture.h"
+#include "cloudsim/BlockToken.h"
 #include "cloudsim/SeedData.h"
 
 using cloudsim::kBlockSize;
@@ -70,21 +71,29 @@ TEST_F(BridgeBlocksTest, DirectAccessListsAllocatedBlocksWithStableTokens) {
     auto blocks = Listing(kWebRootSnap);
     std::vector<long long> indexes;
     std::set<std::string> tokens;
-    bool urlUnsafe = false;
+    bool urlUnsafe = false, padded = false;
     for (const auto& b : blocks) {
         indexes.push_back(b.blockIndex);
         tokens.insert(b.blockToken);
-        EXPECT_EQ(b.blockToken.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"),
+        EXPECT_EQ(b.blockToken.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
                   std::string::npos)
             << b.blockToken;
+        EXPECT_EQ(b.blockToken.size() % 4, 0u) << b.blockToken;
         urlUnsafe |= b.blockToken.find_first_of("+/") != std::string::npos;
+        padded |= b.blockToken.back() == '=';
+        EXPECT_EQ(cloudsim::BlockTokenIssuedMs(b.blockToken, kWebRootSnap, b.blockIndex), FwClock::NowMs());
     }
     EXPECT_EQ(indexes, (std::vector<long long>{0, 1, 2, 3, 2048, 16383}));
     EXPECT_EQ(tokens.size(), blocks.size());
     EXPECT_TRUE(urlUnsafe) << "tokens must exercise URL encoding";
+    EXPECT_TRUE(padded) << "tokens must exercise the encoding of base64 padding";
+    // Tokens name their block and the time they were issued.
     auto again = Listing(kWebRootSnap);
     ASSERT_EQ(again.size(), blocks.size());
     EXPECT_EQ(again.front().blockToken, blocks.front().blockToken);
+    EXPECT_EQ(cloudsim::BlockTokenIssuedMs(blocks[0].blockToken, kWebRootSnap, 1), -1);
+    Advance(1000);
+    EXPECT_NE(Listing(kWebRootSnap).front().blockToken, blocks.front().blockToken);
     // Twins holding the same data still hand out their own tokens.
     EXPECT_NE(Listing(kLinuxSnap).front().blockToken, Listing(kLinuxTwin, "us-west-2").front().blockToken);
 
