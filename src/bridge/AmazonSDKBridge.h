@@ -300,7 +300,7 @@ public:
     virtual bool GetDirectSnapshotAccessInfo(const std::string& snapshotId, const std::string& region, int& blockSize,
                                              std::vector<SAwsEbsBlockInfo>& blocks);
     // The allocated blocks of a snapshot, and the blocks that differ between
-    // two snapshots of one volume (EBS ListSnapshotBlocks and
+    // two snapshots of one volume lineage (EBS ListSnapshotBlocks and
     // ListChangedBlocks, every page): each extent gets its block index only;
     // blockSize is the snapshot's block size. The last argument is unused.
     virtual bool GetAllocatedBlockList(const std::string& snapshotId, const std::string& region,

@@ -3,6 +3,7 @@
 #include "bridge/BridgeImpl.h"
 #include "cloudsim/BlockStore.h"
 #include "cloudsim/BlockToken.h"
+#include "cloudsim/Lineage.h"
 
 #include <set>
 
@@ -119,7 +120,9 @@ bool CAmazonSDKBridge::GetChangedBlockList(const std::string& previousSnapshotId
             if (!previous) return false;
             const Snapshot* current = ReadableSnapshot(d, s, currentSnapshotId, region, error);
             if (!current) return false;
-            if (previous->volumeId != current->volumeId)
+            // Snapshots of a volume restored from an earlier snapshot compare
+            // with that snapshot; snapshots of unrelated volumes do not.
+            if (!cloudsim::Related(s, *previous, *current))
                 return Err(error, "ValidationException: The snapshots " + previousSnapshotId + " and " +
                                       currentSnapshotId + " are not of the same volume lineage");
             blockSize = static_cast<int>(cloudsim::kBlockSize);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "bridge/BridgeImpl.h"
+#include "cloudsim/Lineage.h"
 #include "framework/FileUtils.h"
 
 using namespace bridgeimpl;
@@ -260,6 +261,7 @@ bool CAmazonSDKBridge::CreateVirtualMachine(SVMInfo& vm, std::string& out, bool 
                 v.deleteOnTermination = root;
                 v.createdMs = now;
                 v.snapshotId = snap->id;
+                v.lineage = cloudsim::LineageOf(s, *snap);
                 v.blocks = snap->blocks;
                 s.volumes[v.id] = v;
                 inst.volumeIds.push_back(v.id);

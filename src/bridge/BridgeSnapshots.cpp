@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "bridge/BridgeImpl.h"
+#include "cloudsim/Lineage.h"
 
 using namespace bridgeimpl;
 using cloudsim::Image;
@@ -13,12 +14,14 @@ using cloudsim::Volume;
 
 namespace {
 
-Snapshot SnapshotOf(const Volume& v, const std::string& id, const std::string& description, int64_t now) {
+Snapshot SnapshotOf(const State& s, const Volume& v, const std::string& id, const std::string& description,
+                    int64_t now) {
     Snapshot snap;
     snap.id = id;
     snap.account = v.account;
     snap.region = v.region;
     snap.volumeId = v.id;
+    snap.lineage = cloudsim::LineageOf(s, v);
     snap.sizeBytes = v.sizeBytes;
     snap.volumeType = v.type;
     snap.iops = v.iops;
@@ -75,7 +78,7 @@ bool CAmazonSDKBridge::CreateSnapshot(const std::string& volumeId, const std::st
             if (!Snapshottable(*v))
                 return Err(error, "IncorrectState: The volume '" + volumeId + "' is in the '" + v->state + "' state.");
             int64_t now = d.Now();
-            Snapshot snap = SnapshotOf(*v, id = s.NewId("snap"), description, now);
+            Snapshot snap = SnapshotOf(s, *v, id = s.NewId("snap"), description, now);
             if (!name.empty() && !ApplyTag(snap.tags, "Name", name, true, error)) return false;
             snap.pending = {"completed", now + s.timing.snapshotMs, d.Effect({snap.id, volumeId})};
             s.snapshots[snap.id] = snap;
@@ -158,7 +161,7 @@ bool CAmazonSDKBridge::CreateAMISnapshot(const std::string& instanceId, const st
                 if (v.AttachmentState() != "attached" && v.AttachmentState() != "detaching") continue;
                 if (!root && std::find(excluded.begin(), excluded.end(), volId) != excluded.end()) continue;
                 if (root && !v.attachedDevice.empty()) image.rootDeviceName = v.attachedDevice;
-                Snapshot snap = SnapshotOf(v, s.NewId("snap"),
+                Snapshot snap = SnapshotOf(s, v, s.NewId("snap"),
                                            "Created by CreateImage(" + instanceId + ") for " + image.id, now);
                 snap.pending = {"completed", image.pending.readyAtMs, image.pending.fault};
                 image.snapshotIds.push_back(snap.id);

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "bridge/BridgeImpl.h"
+#include "cloudsim/Lineage.h"
 
 using namespace bridgeimpl;
 using cloudsim::Instance;
@@ -157,6 +158,7 @@ bool CAmazonSDKBridge::CreateVolume(const std::string& snapshotId, const std::st
             v.zone = zone;
             v.usedBytes = std::min(snap->sizeBytes, v.sizeBytes);
             v.snapshotId = snap->id;
+            v.lineage = cloudsim::LineageOf(s, *snap);
             v.blocks = snap->blocks;
             v.outpostArn = outpostArn;
             v.state = "creating";

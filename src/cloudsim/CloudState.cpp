@@ -356,6 +356,7 @@ Volume ParseVolume(const json& j, const std::string& where) {
     f.Get("tags", v.tags);
     f.Get("createdMs", v.createdMs);
     f.Get("snapshotId", v.snapshotId);
+    f.Get("lineage", v.lineage);
     f.Get("outpostArn", v.outpostArn);
     v.pending = ParseTransition(f, "pending");
     v.modification = ParseModification(f, "modification");
@@ -375,6 +376,7 @@ Snapshot ParseSnapshot(const json& j, const std::string& where) {
     f.Get("account", s.account);
     f.Get("region", s.region);
     f.Get("volumeId", s.volumeId);
+    f.Get("lineage", s.lineage);
     f.Get("sizeBytes", s.sizeBytes);
     f.Get("volumeType", s.volumeType);
     f.Get("iops", s.iops);
@@ -701,6 +703,7 @@ json VolumeJson(const Volume& v) {
     if (v.usedBytes >= 0) jv["usedBytes"] = v.usedBytes;
     if (!v.productCodes.empty()) jv["productCodes"] = v.productCodes;
     if (!v.devicePath.empty()) jv["devicePath"] = v.devicePath;
+    if (!v.lineage.empty()) jv["lineage"] = v.lineage;
     PutBlockData(jv, v.blocks, v.seed);
     PutTransition(jv, "pending", v.pending);
     const VolumeModification& m = v.modification;
@@ -765,6 +768,7 @@ json SnapshotJson(const Snapshot& s) {
                {"tags", s.tags},
                {"createdMs", s.createdMs},
                {"isPublic", s.isPublic}};
+    if (!s.lineage.empty()) js["lineage"] = s.lineage;
     PutBlockData(js, s.blocks, s.seed);
     PutTransition(js, "pending", s.pending);
     return js;

@@ -113,6 +113,8 @@ struct Volume {
     std::map<std::string, std::string> tags;
     int64_t createdMs = 0;
     std::string snapshotId;              // the snapshot it was created from
+    // The volume its data first lived on (see Lineage.h); empty: derived.
+    std::string lineage;
     std::string outpostArn;
     Transition pending;                  // to: available, in-use or deleted
     VolumeModification modification;
@@ -133,6 +135,8 @@ struct Snapshot {
     std::string account;                 // owner
     std::string region;
     std::string volumeId;                // source volume (may be gone)
+    // The volume its data first lived on (see Lineage.h); empty: derived.
+    std::string lineage;
     int64_t sizeBytes = 0;
     std::string volumeType = "gp2";      // of the source volume, the default for volumes made from it
     int32_t iops = 0;

@@ -1,9 +1,11 @@
 // The bridge's block operations against the demo cloud: direct reads at any
-// alignment, block lists with tokens, access preparation, permission and
-// Marketplace checks, disk metadata and zone look-ups.
+// alignment, block lists with tokens, changed blocks within a lineage,
+// access preparation, permission and Marketplace checks, disk metadata and
+// zone look-ups.
 #include <set>
 
 #include "BridgeFixture.h"
+#include "cloudsim/BlockToken.h"
 #include "cloudsim/SeedData.h"
 
 using cloudsim::kBlockSize;
@@ -69,21 +71,29 @@ TEST_F(BridgeBlocksTest, DirectAccessListsAllocatedBlocksWithStableTokens) {
     auto blocks = Listing(kWebRootSnap);
     std::vector<long long> indexes;
     std::set<std::string> tokens;
-    bool urlUnsafe = false;
+    bool urlUnsafe = false, padded = false;
     for (const auto& b : blocks) {
         indexes.push_back(b.blockIndex);
         tokens.insert(b.blockToken);
-        EXPECT_EQ(b.blockToken.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"),
+        EXPECT_EQ(b.blockToken.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
                   std::string::npos)
             << b.blockToken;
+        EXPECT_EQ(b.blockToken.size() % 4, 0u) << b.blockToken;
         urlUnsafe |= b.blockToken.find_first_of("+/") != std::string::npos;
+        padded |= b.blockToken.back() == '=';
+        EXPECT_EQ(cloudsim::BlockTokenIssuedMs(b.blockToken, kWebRootSnap, b.blockIndex), FwClock::NowMs());
     }
     EXPECT_EQ(indexes, (std::vector<long long>{0, 1, 2, 3, 2048, 16383}));
     EXPECT_EQ(tokens.size(), blocks.size());
     EXPECT_TRUE(urlUnsafe) << "tokens must exercise URL encoding";
+    EXPECT_TRUE(padded) << "tokens must exercise the encoding of base64 padding";
+    // Tokens name their block and the time they were issued.
     auto again = Listing(kWebRootSnap);
     ASSERT_EQ(again.size(), blocks.size());
     EXPECT_EQ(again.front().blockToken, blocks.front().blockToken);
+    EXPECT_EQ(cloudsim::BlockTokenIssuedMs(blocks[0].blockToken, kWebRootSnap, 1), -1);
+    Advance(1000);
+    EXPECT_NE(Listing(kWebRootSnap).front().blockToken, blocks.front().blockToken);
     // Twins holding the same data still hand out their own tokens.
     EXPECT_NE(Listing(kLinuxSnap).front().blockToken, Listing(kLinuxTwin, "us-west-2").front().blockToken);
 
@@ -91,6 +101,40 @@ TEST_F(BridgeBlocksTest, DirectAccessListsAllocatedBlocksWithStableTokens) {
     EXPECT_TRUE(bridge.ClearSnapshotAccessInfo(kWebRootSnap));
     EXPECT_FALSE(bridge.ClearSnapshotAccessInfo(kWebRootSnap));
     EXPECT_FALSE(bridge.FillSnapshotAccessInfo("snap-0000000000000dead", ""));
+}
+
+TEST_F(BridgeBlocksTest, ChangedBlocksAreListedOnlyWithinOneVolumeLineage) {
+    auto snapshot = [&](const std::string& volume) {
+        std::string id;
+        EXPECT_TRUE(bridge.CreateSnapshot(volume, "", "", id, false)) << bridge.GetLastErrorString();
+        Advance(Timing().snapshotMs);
+        return id;
+    };
+    auto changes = [&](const std::string& previous, const std::string& current) {
+        VMInfoStructs::SDiskChangeInfo info;
+        int blockSize = 0;
+        long long unused = 0;
+        if (!bridge.GetChangedBlockList(previous, current, "", info, blockSize, unused))
+            return "error: " + bridge.GetLastErrorString();
+        std::string indexes;
+        for (const auto& extent : info.extents) indexes += std::to_string(extent.blockIndex) + " ";
+        return indexes;
+    };
+    const std::string earlier = snapshot(demo::kWebData);
+    // A volume restored from the earlier snapshot, changed, snapshotted and
+    // deleted: its snapshot still compares with the earlier one.
+    std::string restored;
+    ASSERT_TRUE(bridge.CreateVolume(earlier, "us-east-1a", "", "", 0, 0, false, "", restored, {}, false, ""))
+        << bridge.GetLastErrorString();
+    Advance(Timing().volumeCreateMs);
+    cloud->WriteVolume(restored, 7 * kBlockSize, std::string(kBlockSize, 'r'));
+    const std::string later = snapshot(restored);
+    ASSERT_TRUE(bridge.DeleteVolume(restored, false)) << bridge.GetLastErrorString();
+    Advance(Timing().deleteMs);
+    EXPECT_EQ(changes(earlier, later), "7 ");
+    // Another volume's snapshot is of another lineage, though the bridge sees both.
+    const std::string unrelated = snapshot("vol-0a1b2c3d4e5f6a001");
+    EXPECT_EQ(changes(earlier, unrelated).find("error: ValidationException: "), 0u) << changes(earlier, unrelated);
 }
 
 TEST_F(BridgeBlocksTest, PermissionsMarketplaceMetadataAndZones) {

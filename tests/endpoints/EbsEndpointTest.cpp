@@ -1,10 +1,12 @@
 // The EBS direct APIs over real TLS: block bytes and checksums from the
 // simulated cloud, block listings page by page, changed blocks between
-// snapshots, and the errors for bad tokens and unknown snapshots.
+// related snapshots, and AWS's answers for bad, foreign, pending, malformed
+// and expired requests.
 #include <openssl/sha.h>
 
 #include "cloudsim/BlockToken.h"
 #include "cloudsim/endpoints/Digest.h"
+#include "cloudsim/endpoints/EbsPages.h"
 #include "endpoints/EndpointFixture.h"
 
 using namespace endpoints_test;
@@ -14,6 +16,53 @@ namespace {
 std::string TokenQuery(const std::string& snapshot, int64_t index) {
     return "blockToken=" + UriEncode(cloudsim::BlockToken(snapshot, index), true);
 }
+
+std::string BlocksPath(const std::string& snapshot) { return "/snapshots/" + snapshot + "/blocks"; }
+std::string ChangedPath(const std::string& snapshot) { return "/snapshots/" + snapshot + "/changedblocks"; }
+
+bool Padded(const std::string& token) { return !token.empty() && token.back() == '='; }
+
+class EbsListingTest : public EndpointTest {
+protected:
+    struct Listing {
+        nlohmann::json entries = nlohmann::json::array();
+        std::vector<std::string> tokens;   // NextToken of every page but the last
+        int pages = 0;
+        int shortPages = 0;                // fewer than maxResults, with a NextToken
+        int emptyPages = 0;                // none at all, with a NextToken
+    };
+
+    // Every page of a listing, in order; each must answer 200 within max.
+    Listing PageThrough(const std::string& path, const std::string& query, const char* member, size_t max) {
+        Listing out;
+        std::string next;
+        do {
+            std::string q = query + (query.empty() ? "" : "&") + "maxResults=" + std::to_string(max) +
+                            (next.empty() ? "" : "&pageToken=" + UriEncode(next, true));
+            auto res = SignedGet(path, q);
+            if (!res || res->status != 200) {
+                ADD_FAILURE() << path << "?" << q << ": " << (res ? res->body : httplib::to_string(res.error()));
+                return out;
+            }
+            nlohmann::json page = nlohmann::json::parse(res->body);
+            EXPECT_EQ(page["BlockSize"], 524288);
+            EXPECT_EQ(page["VolumeSize"], 1);
+            EXPECT_DOUBLE_EQ(page["ExpiryTime"].get<double>(),
+                             static_cast<double>(FwClock::NowMs() + cloudsim::kBlockTokenLifetimeMs) / 1000.0);
+            EXPECT_LE(page[member].size(), max);
+            for (const auto& entry : page[member]) out.entries.push_back(entry);
+            next = page.value("NextToken", "");
+            if (!next.empty()) {
+                out.tokens.push_back(next);
+                out.shortPages += page[member].size() < max;
+                out.emptyPages += page[member].empty();
+            }
+            ++out.pages;
+        } while (!next.empty() && out.pages < 100);
+        EXPECT_TRUE(next.empty()) << "the listing never ends";
+        return out;
+    }
+};
 
 }  // namespace
 
@@ -62,48 +111,46 @@ TEST_F(EndpointTest, BadTokensUnknownSnapshotsAndUntrustedClientsAreRefused) {
     EXPECT_FALSE(untrusting.Get("/snapshots/x/blocks"));
 }
 
-TEST_F(EndpointTest, ListSnapshotBlocksPagesThroughEveryBlockWithItsToken) {
-    std::vector<int64_t> seen;
-    std::string next;
-    int pages = 0;
-    do {
-        std::string query = "maxResults=100" + (next.empty() ? "" : "&pageToken=" + UriEncode(next, true));
-        auto res = SignedGet(std::string("/snapshots/") + kBigSnapshot + "/blocks", query);
-        ASSERT_TRUE(res);
-        ASSERT_EQ(res->status, 200) << res->body;
-        nlohmann::json page = nlohmann::json::parse(res->body);
-        EXPECT_EQ(page["BlockSize"], 524288);
-        EXPECT_EQ(page["VolumeSize"], 1);
-        EXPECT_LE(page["Blocks"].size(), 100u);
-        for (const auto& block : page["Blocks"]) {
+TEST_F(EbsListingTest, ListSnapshotBlocksPagesThroughEveryBlockWithItsToken) {
+    // AWS's pages may be short or empty with a NextToken, and its tokens are
+    // base64, at times padded: so are these, whatever the page size, and a
+    // client that stops at a short page or signs "=" wrongly fails on them.
+    int shortPages = 0, emptyPages = 0, paddedPageTokens = 0, paddedBlockTokens = 0;
+    for (size_t max : {100, 117, 150}) {
+        Listing listing = PageThrough(BlocksPath(kBigSnapshot), "", "Blocks", max);
+        std::vector<int64_t> seen;
+        for (const auto& block : listing.entries) {
             seen.push_back(block["BlockIndex"]);
             EXPECT_EQ(block["BlockToken"], cloudsim::BlockToken(kBigSnapshot, block["BlockIndex"]));
+            paddedBlockTokens += Padded(block["BlockToken"]);
         }
-        next = page.value("NextToken", "");
-        ++pages;
-    } while (!next.empty() && pages < 10);
-    EXPECT_EQ(pages, 3);
-    EXPECT_EQ(seen, cloud->SnapshotBlocks(kBigSnapshot));
+        EXPECT_EQ(seen, cloud->SnapshotBlocks(kBigSnapshot)) << "maxResults " << max;
+        for (const auto& token : listing.tokens) paddedPageTokens += Padded(token);
+        shortPages += listing.shortPages;
+        emptyPages += listing.emptyPages;
+    }
+    EXPECT_GT(shortPages, emptyPages) << "no short page that is not empty";
+    EXPECT_GT(emptyPages, 0);
+    EXPECT_GT(paddedPageTokens, 0);
+    EXPECT_GT(paddedBlockTokens, 0);
 
-    auto fromIndex = SignedGet(std::string("/snapshots/") + kBigSnapshot + "/blocks", "startingBlockIndex=240");
+    auto fromIndex = SignedGet(BlocksPath(kBigSnapshot), "startingBlockIndex=240");
     ASSERT_TRUE(fromIndex);
-    EXPECT_EQ(nlohmann::json::parse(fromIndex->body)["Blocks"].size(), 10u);
+    EXPECT_LE(nlohmann::json::parse(fromIndex->body)["Blocks"].size(), 10u);
 
-    auto tooSmall = SignedGet(std::string("/snapshots/") + kBigSnapshot + "/blocks", "maxResults=99");
+    auto tooSmall = SignedGet(BlocksPath(kBigSnapshot), "maxResults=99");
     ASSERT_TRUE(tooSmall);
     EXPECT_EQ(tooSmall->status, 400);
-    auto foreignPage = SignedGet(std::string("/snapshots/") + kLaterSnapshot + "/blocks",
-                                 "pageToken=" + Hex(std::string(kBigSnapshot) + "#100"));
+    const std::string foreign = cloudsim::PageToken(kBigSnapshot, {100, 0, FwClock::NowMs()});
+    auto foreignPage = SignedGet(BlocksPath(kLaterSnapshot), "pageToken=" + UriEncode(foreign, true));
     ASSERT_TRUE(foreignPage);
     EXPECT_EQ(nlohmann::json::parse(foreignPage->body)["Reason"], "INVALID_PAGE_TOKEN");
 }
 
-TEST_F(EndpointTest, ListChangedBlocksNamesOnlyBlocksWhoseContentDiffers) {
-    auto res = SignedGet(std::string("/snapshots/") + kLaterSnapshot + "/changedblocks",
-                         std::string("firstSnapshotId=") + kBigSnapshot);
-    ASSERT_TRUE(res);
-    ASSERT_EQ(res->status, 200) << res->body;
-    nlohmann::json changed = nlohmann::json::parse(res->body)["ChangedBlocks"];
+TEST_F(EbsListingTest, ListChangedBlocksNamesOnlyBlocksWhoseContentDiffers) {
+    Listing listing = PageThrough(ChangedPath(kLaterSnapshot), std::string("firstSnapshotId=") + kBigSnapshot,
+                                  "ChangedBlocks", 100);
+    const nlohmann::json& changed = listing.entries;
     ASSERT_EQ(changed.size(), 241u);   // 10..249 dropped, 260 added
     EXPECT_EQ(changed.front()["BlockIndex"], 10);
     EXPECT_EQ(changed.front()["FirstBlockToken"], cloudsim::BlockToken(kBigSnapshot, 10));
@@ -111,17 +158,152 @@ TEST_F(EndpointTest, ListChangedBlocksNamesOnlyBlocksWhoseContentDiffers) {
     EXPECT_EQ(changed.back()["BlockIndex"], 260);
     EXPECT_EQ(changed.back()["SecondBlockToken"], cloudsim::BlockToken(kLaterSnapshot, 260));
     EXPECT_FALSE(changed.back().contains("FirstBlockToken"));
+
+    // A snapshot of a volume created from kBigSnapshot is of its lineage;
+    // a snapshot of another volume is not.
+    auto restored = SignedGet(ChangedPath(kRestoredSnapshot), std::string("firstSnapshotId=") + kBigSnapshot);
+    ASSERT_TRUE(restored);
+    EXPECT_EQ(restored->status, 200) << restored->body;
+    auto unrelated = SignedGet(ChangedPath(kLaterSnapshot), "firstSnapshotId=snap-0a1b2c3d4e5fb0001");
+    ASSERT_TRUE(unrelated);
+    EXPECT_EQ(unrelated->status, 400);
+    EXPECT_EQ(unrelated->get_header_value("x-amzn-ErrorType"), "ValidationException");
+    EXPECT_EQ(nlohmann::json::parse(unrelated->body)["Reason"], "UNRELATED_SNAPSHOTS");
+}
+
+TEST(EbsPagesTest, APageCostsWhatItListsNotWhatTheSnapshotsHold) {
+    // Two large snapshots differing in a few blocks at the end, and a large
+    // snapshot listed whole: the first page's work is bounded by its size.
+    cloudsim::BlockMap same, changed;
+    for (int64_t i = 0; i < 200000; ++i) same[i] = changed[i] = "block " + std::to_string(i);
+    for (int64_t i = 199990; i < 200000; ++i) changed[i] = "new " + std::to_string(i);
+    const cloudsim::endpoints::PageLimits limits = cloudsim::endpoints::PageShape("pair", 0, 0, 100);
+    cloudsim::endpoints::BlockPage page = cloudsim::endpoints::ChangedPage(same, changed, 0, limits);
+    EXPECT_TRUE(page.more);
+    EXPECT_LE(page.visited, 4 * 100);
+    page = cloudsim::endpoints::ChangedPage({}, same, 1000, {100, 400});
+    EXPECT_EQ(page.entries.size(), 100u);
+    EXPECT_EQ(page.visited, 100);
+    EXPECT_EQ(page.next, 1100);
+
+    // Paged to the end, the pages still find exactly the changed blocks.
+    std::vector<int64_t> found;
+    int64_t next = 0;
+    int stalls = 0, pages = 0;
+    for (bool more = true; more && pages < 5000; ++pages) {
+        page = cloudsim::endpoints::ChangedPage(same, changed, next,
+                                                cloudsim::endpoints::PageShape("pair", next, stalls, 100));
+        for (const auto& entry : page.entries) found.push_back(entry.index);
+        EXPECT_LE(page.visited, 400);
+        stalls = page.next == next ? stalls + 1 : 0;
+        more = page.more;
+        next = page.next;
+    }
+    std::vector<int64_t> expected;
+    for (int64_t i = 199990; i < 200000; ++i) expected.push_back(i);
+    EXPECT_EQ(found, expected);
+}
+
+TEST_F(EbsListingTest, OnlyTheOwnersCompletedSnapshotsAreServed) {
+    cloud->Write([](cloudsim::State& s) { s.snapshots.at(kRestoredSnapshot).state = "pending"; });
+    struct Case {
+        const char* what;
+        std::string path, query, accessKey, secret;
+        int status;
+        const char* type;
+        const char* reason;
+    };
+    const std::string admin = "AKIADEMOADMIN0000001", adminSecret = "demo-admin-secret";
+    const std::string publicSnap = "snap-0c55b159cbfafe1f0";   // another account's, public
+    const Case cases[] = {
+        {"another account's block", BlockPath(kBigSnapshot, 3), TokenQuery(kBigSnapshot, 3), admin, adminSecret,
+         403, "AccessDeniedException", "UNAUTHORIZED_ACCOUNT"},
+        {"another account's listing", BlocksPath(kBigSnapshot), "", admin, adminSecret, 403, "AccessDeniedException",
+         "UNAUTHORIZED_ACCOUNT"},
+        {"another account's changes", ChangedPath(kLaterSnapshot), std::string("firstSnapshotId=") + kBigSnapshot,
+         admin, adminSecret, 403, "AccessDeniedException", "UNAUTHORIZED_ACCOUNT"},
+        {"a public snapshot", BlocksPath(publicSnap), "", kAccessKey, kSecretKey, 403, "AccessDeniedException",
+         "UNAUTHORIZED_ACCOUNT"},
+        {"a pending snapshot's block", BlockPath(kRestoredSnapshot, 0), TokenQuery(kRestoredSnapshot, 0), kAccessKey,
+         kSecretKey, 400, "ValidationException", "INVALID_SNAPSHOT_ID"},
+        {"a pending snapshot's listing", BlocksPath(kRestoredSnapshot), "", kAccessKey, kSecretKey, 400,
+         "ValidationException", "INVALID_SNAPSHOT_ID"},
+        {"changes to a pending snapshot", ChangedPath(kRestoredSnapshot),
+         std::string("firstSnapshotId=") + kBigSnapshot, kAccessKey, kSecretKey, 400, "ValidationException",
+         "INVALID_SNAPSHOT_ID"},
+    };
+    for (const Case& c : cases) {
+        auto res = SignedGet(c.path, c.query, c.accessKey, c.secret);
+        ASSERT_TRUE(res) << c.what;
+        EXPECT_EQ(res->status, c.status) << c.what << ": " << res->body;
+        EXPECT_EQ(res->get_header_value("x-amzn-ErrorType"), c.type) << c.what;
+        EXPECT_EQ(nlohmann::json::parse(res->body).value("Reason", ""), c.reason) << c.what;
+    }
+}
+
+TEST_F(EbsListingTest, MalformedIdsAndIndexesAreRefusedBeforeAnyLookUp) {
+    // 2^44: times the block size it no longer fits a signed 64-bit integer.
+    const int64_t overflowing = 17592186044416LL;
+    struct Case {
+        std::string path, query;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {BlockPath("snap-NOT-HEX", 0), TokenQuery("snap-NOT-HEX", 0), "INVALID_SNAPSHOT_ID"},
+        {BlocksPath("vol-0e0d0000000000001"), "", "INVALID_SNAPSHOT_ID"},
+        {BlocksPath("snap-" + std::string(60, 'a')), "", "INVALID_SNAPSHOT_ID"},
+        {ChangedPath(kLaterSnapshot), "firstSnapshotId=snap-", "INVALID_SNAPSHOT_ID"},
+        {ChangedPath("snap-0E0D"), std::string("firstSnapshotId=") + kBigSnapshot, "INVALID_SNAPSHOT_ID"},
+        {BlockPath(kBigSnapshot, 2048), TokenQuery(kBigSnapshot, 2048), "INVALID_BLOCK"},   // 1 GiB ends at 2047
+        {BlockPath(kBigSnapshot, overflowing), TokenQuery(kBigSnapshot, overflowing), "INVALID_BLOCK"},
+        {"/snapshots/" + std::string(kBigSnapshot) + "/blocks/x1", TokenQuery(kBigSnapshot, 1), "INVALID_BLOCK"},
+        {BlocksPath(kBigSnapshot), "startingBlockIndex=99999999999", "INVALID_PARAMETER_VALUE"},
+    };
+    for (const Case& c : cases) {
+        auto res = SignedGet(c.path, c.query);
+        ASSERT_TRUE(res) << c.path;
+        EXPECT_EQ(res->status, 400) << c.path << ": " << res->body;
+        EXPECT_EQ(res->get_header_value("x-amzn-ErrorType"), "ValidationException") << c.path;
+        EXPECT_EQ(nlohmann::json::parse(res->body).value("Reason", ""), c.reason) << c.path;
+    }
+}
+
+TEST_F(EbsListingTest, BlockTokensLastAWeekAndPageTokensAnHour) {
+    auto reason = [](const httplib::Result& res) {
+        return res && res->status == 400 ? nlohmann::json::parse(res->body).value("Reason", "") : std::string("ok");
+    };
+    const std::string blockToken = cloudsim::BlockToken(kBigSnapshot, 5);
+    auto page = SignedGet(BlocksPath(kBigSnapshot), "maxResults=100");
+    ASSERT_TRUE(page);
+    std::string pageToken = nlohmann::json::parse(page->body).value("NextToken", "");
+    ASSERT_FALSE(pageToken.empty());
+    auto read = [&] { return SignedGet(BlockPath(kBigSnapshot, 5), "blockToken=" + UriEncode(blockToken, true)); };
+    auto next = [&] { return SignedGet(BlocksPath(kBigSnapshot), "pageToken=" + UriEncode(pageToken, true)); };
+
+    env.Clock().AdvanceMs(cloudsim::kPageTokenLifetimeMs - 1000);
+    EXPECT_EQ(reason(next()), "ok");
+    env.Clock().AdvanceMs(1000);
+    EXPECT_EQ(reason(next()), "INVALID_PAGE_TOKEN");
+
+    env.Clock().AdvanceMs(cloudsim::kBlockTokenLifetimeMs - cloudsim::kPageTokenLifetimeMs - 1000);
+    EXPECT_EQ(reason(read()), "ok");
+    env.Clock().AdvanceMs(1000);
+    auto expired = read();
+    EXPECT_EQ(reason(expired), "INVALID_BLOCK_TOKEN");
+    EXPECT_EQ(expired->get_header_value("x-amzn-ErrorType"), "ValidationException");
+    // A token issued now reads the block again.
+    EXPECT_EQ(reason(SignedGet(BlockPath(kBigSnapshot, 5), TokenQuery(kBigSnapshot, 5))), "ok");
 }
 
 TEST_F(EndpointTest, SnapshotsAreServedOnlyByTheirRegionsEndpoint) {
     hostRegion = signingRegion = "us-west-2";
-    auto elsewhere = SignedGet(std::string("/snapshots/") + kBigSnapshot + "/blocks", "");
+    auto elsewhere = SignedGet(BlocksPath(kBigSnapshot), "");
     ASSERT_TRUE(elsewhere);
     EXPECT_EQ(elsewhere->status, 404);
     EXPECT_EQ(elsewhere->get_header_value("x-amzn-ErrorType"), "ResourceNotFoundException");
 
     signingRegion = "us-east-1";
-    auto misScoped = SignedGet(std::string("/snapshots/") + kBigSnapshot + "/blocks", "");
+    auto misScoped = SignedGet(BlocksPath(kBigSnapshot), "");
     ASSERT_TRUE(misScoped);
     EXPECT_EQ(misScoped->status, 403);
     EXPECT_EQ(misScoped->get_header_value("x-amzn-ErrorType"), "InvalidSignatureException");

@@ -7,14 +7,16 @@
 
 #include "cloudsim/BlockToken.h"
 #include "cloudsim/Cloud.h"
+#include "cloudsim/Lineage.h"
 #include "cloudsim/endpoints/Digest.h"
+#include "cloudsim/endpoints/EbsPages.h"
 #include "cloudsim/endpoints/HttpGlue.h"
 #include "framework/Clock.h"
 
 namespace cloudsim::endpoints {
 namespace {
 
-constexpr int64_t kTokenLifetimeMs = 7LL * 24 * 3600 * 1000;
+const int64_t kMaxInteger = 2147483647;   // the service model's "integer"
 
 AwsError Validation(const std::string& message, const std::string& reason) {
     return EbsError(400, "ValidationException", message, reason);
@@ -25,45 +27,66 @@ AwsError SnapshotNotFound(const std::string& id) {
                     "SNAPSHOT_NOT_FOUND");
 }
 
-bool ParseIndex(const std::string& text, int64_t& value) {
-    if (text.empty() || text.size() > 18 || !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
+// Decimal digits naming a value from 0 to the model's largest integer.
+bool ParseInteger(const std::string& text, int64_t& value) {
+    if (text.empty() || text.size() > 10 ||
+        !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
         return false;
     value = std::stoll(text);
-    return true;
+    return value <= kMaxInteger;
 }
 
-// Page tokens carry the snapshot pair and the next index, hex-encoded so
-// that they look opaque and cannot be confused between listings.
-std::string PageToken(const std::string& listing, int64_t next) { return Hex(listing + "#" + std::to_string(next)); }
-
-bool ParsePageToken(const std::string& token, const std::string& listing, int64_t& next) {
-    if (token.size() % 2) return false;
-    std::string text;
-    for (size_t i = 0; i < token.size(); i += 2) {
-        if (!isxdigit(static_cast<unsigned char>(token[i])) || !isxdigit(static_cast<unsigned char>(token[i + 1])))
-            return false;
-        text += static_cast<char>(std::stoi(token.substr(i, 2), nullptr, 16));
-    }
-    size_t hash = text.rfind('#');
-    return hash != std::string::npos && text.substr(0, hash) == listing && ParseIndex(text.substr(hash + 1), next);
+// The model's SnapshotId: 1 to 64 characters matching ^snap-[0-9a-f]+$.
+AwsError CheckSnapshotId(const std::string& id, const std::string& member) {
+    bool valid = id.size() > 5 && id.size() <= 64 && id.compare(0, 5, "snap-") == 0 &&
+                 std::all_of(id.begin() + 5, id.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+    if (valid) return AwsError{};
+    return Validation("1 validation error detected: Value '" + id + "' at '" + member +
+                          "' failed to satisfy constraint: Member must satisfy regular expression pattern: "
+                          "^snap-[0-9a-f]+$",
+                      "INVALID_SNAPSHOT_ID");
 }
 
-// maxResults, and the first index from pageToken or startingBlockIndex.
-AwsError PageBounds(const std::string& rawQuery, const std::string& listing, int64_t& first, int64_t& max) {
+// The snapshot, when the caller may read its blocks: in this region (else
+// it does not exist here), the caller's own (the EBS direct APIs serve
+// neither other accounts' snapshots nor public ones), and completed.
+AwsError Readable(const State& state, const std::string& id, const std::string& region, const std::string& account,
+                  const std::string& operation, const Snapshot*& out) {
+    auto it = state.snapshots.find(id);
+    if (it == state.snapshots.end() || it->second.region != region) return SnapshotNotFound(id);
+    if (it->second.account != account)
+        return EbsError(403, "AccessDeniedException",
+                        "User is not authorized to perform: ebs:" + operation + " on resource: arn:aws:ec2:" +
+                            region + "::snapshot/" + id,
+                        "UNAUTHORIZED_ACCOUNT");
+    if (it->second.state != "completed")
+        return Validation("The snapshot '" + id + "' is not in the completed state.", "INVALID_SNAPSHOT_ID");
+    out = &it->second;
+    return AwsError{};
+}
+
+// What a listing request asks for: its page size and where it starts (from
+// pageToken, else startingBlockIndex).
+struct PageRequest {
+    int64_t max = 10000;
+    PagePosition at;
+};
+
+AwsError ParsePageRequest(const std::string& rawQuery, const std::string& listing, int64_t nowMs, PageRequest& out) {
     bool present = false;
     std::string text = QueryParam(rawQuery, "maxResults", &present);
-    max = 10000;
-    if (present && (!ParseIndex(text, max) || max < 100 || max > 10000))
+    if (present && (!ParseInteger(text, out.max) || out.max < 100 || out.max > 10000))
         return Validation("maxResults must be between 100 and 10000.", "INVALID_PARAMETER_VALUE");
-    first = 0;
     std::string token = QueryParam(rawQuery, "pageToken", &present);
     if (present) {
-        if (!ParsePageToken(token, listing, first))
+        if (!ParsePageToken(token, listing, out.at))
             return Validation("The pagination token is not valid.", "INVALID_PAGE_TOKEN");
+        if (nowMs >= out.at.issuedMs + kPageTokenLifetimeMs)
+            return Validation("The pagination token has expired.", "INVALID_PAGE_TOKEN");
         return AwsError{};
     }
     text = QueryParam(rawQuery, "startingBlockIndex", &present);
-    if (present && !ParseIndex(text, first))
+    if (present && !ParseInteger(text, out.at.next))
         return Validation("startingBlockIndex is not valid.", "INVALID_PARAMETER_VALUE");
     return AwsError{};
 }
@@ -78,8 +101,19 @@ std::string RegionOfHost(std::string host) {
     return host.substr(prefix.size(), host.size() - prefix.size() - suffix.size());
 }
 
-void PageCommon(nlohmann::json& out, int64_t sizeBytes) {
-    out["ExpiryTime"] = static_cast<double>(FwClock::NowMs() + kTokenLifetimeMs) / 1000.0;
+// A listing's page: its blocks (put by entry), NextToken when it goes on,
+// and the members every listing carries. Block tokens issued now expire
+// when ExpiryTime says.
+template <class PutEntry>
+void PageJson(nlohmann::json& out, const char* member, const std::string& listing, const PageRequest& request,
+              const BlockPage& page, int64_t sizeBytes, int64_t nowMs, PutEntry put) {
+    out[member] = nlohmann::json::array();
+    for (const ChangedEntry& entry : page.entries) out[member].push_back(put(entry));
+    if (page.more) {
+        int stalls = page.next == request.at.next ? request.at.stalls + 1 : 0;
+        out["NextToken"] = PageToken(listing, PagePosition{page.next, stalls, nowMs});
+    }
+    out["ExpiryTime"] = static_cast<double>(nowMs + kBlockTokenLifetimeMs) / 1000.0;
     out["VolumeSize"] = (sizeBytes + (1LL << 30) - 1) >> 30;
     out["BlockSize"] = kBlockSize;
 }
@@ -98,7 +132,7 @@ EbsService::EbsService(httplib::Server& server, std::shared_ptr<Cloud> cloud, co
 }
 
 bool EbsService::Admit(const std::string& operation, const httplib::Request& req, httplib::Response& res,
-                       std::vector<EndpointFault>& hits, std::string& region) {
+                       Call& call) {
     Credentials caller;
     WireRequest wire = ToWire(req);
     if (AwsError error = m_verifier.Verify(wire, &caller)) {
@@ -107,6 +141,7 @@ bool EbsService::Admit(const std::string& operation, const httplib::Request& req
     }
     Authorization auth;
     ParseAuthorization(HeaderValue(wire.headers, "authorization"), auth);
+    std::string& region = call.region;
     region = RegionOfHost(HeaderValue(wire.headers, "host"));
     if (region.empty()) region = auth.region;
     if (auth.region != region) {
@@ -114,8 +149,8 @@ bool EbsService::Admit(const std::string& operation, const httplib::Request& req
                          "Credential should be scoped to a valid region, not '" + auth.region + "'. ", "", false});
         return false;
     }
-    hits = m_faults.Hits(operation);
-    if (ApplyFaultsBefore(hits, res)) return false;
+    call.hits = m_faults.Hits(operation);
+    if (ApplyFaultsBefore(call.hits, res)) return false;
     bool denied = false;
     m_cloud->Read([&](const State& state) {
         const Account* account = state.FindAccount(caller.accountId);
@@ -132,112 +167,107 @@ bool EbsService::Admit(const std::string& operation, const httplib::Request& req
                                  "User is not authorized to perform: ebs:" + operation, "UNAUTHORIZED_ACCOUNT"));
         return false;
     }
+    call.account = caller.accountId;
     return true;
 }
 
-int64_t EbsService::SnapshotSize(const std::string& id, const std::string& region) {
-    int64_t size = -1;
-    m_cloud->Read([&](const State& state) {
-        auto it = state.snapshots.find(id);
-        if (it != state.snapshots.end() && it->second.region == region) size = it->second.sizeBytes;
-    });
-    return size;
-}
-
 void EbsService::GetSnapshotBlock(const httplib::Request& req, httplib::Response& res) {
-    std::vector<EndpointFault> hits;
-    std::string region;
-    if (!Admit("GetSnapshotBlock", req, res, hits, region)) return;
-    std::string id = req.matches[1];
+    Call call;
+    if (!Admit("GetSnapshotBlock", req, res, call)) return;
+    const std::string id = req.matches[1];
+    if (AwsError error = CheckSnapshotId(id, "snapshotId")) return WriteError(res, error);
     int64_t index = 0;
-    int64_t size = SnapshotSize(id, region);
-    if (size < 0) return WriteError(res, SnapshotNotFound(id));
-    if (!ParseIndex(req.matches[2], index) || index * kBlockSize >= size)
+    if (!ParseInteger(req.matches[2], index))
+        return WriteError(res, Validation("The block index is not valid.", "INVALID_BLOCK"));
+    int64_t size = 0;
+    AwsError error;
+    m_cloud->Read([&](const State& state) {
+        const Snapshot* snap = nullptr;
+        error = Readable(state, id, call.region, call.account, "GetSnapshotBlock", snap);
+        if (!error) size = snap->sizeBytes;
+    });
+    if (error) return WriteError(res, error);
+    // Compared in blocks: an index times the block size may not fit.
+    if (index >= (size + kBlockSize - 1) / kBlockSize)
         return WriteError(res, Validation("The block index is out of range.", "INVALID_BLOCK"));
-    if (QueryParam(ToWire(req).rawQuery, "blockToken") != BlockToken(id, index))
-        return WriteError(res, Validation("The block token is not valid.", "INVALID_BLOCK_TOKEN"));
+    int64_t issued = BlockTokenIssuedMs(QueryParam(ToWire(req).rawQuery, "blockToken"), id, index);
+    if (issued < 0) return WriteError(res, Validation("The block token is not valid.", "INVALID_BLOCK_TOKEN"));
+    if (FwClock::NowMs() >= issued + kBlockTokenLifetimeMs)
+        return WriteError(res, Validation("The block token has expired.", "INVALID_BLOCK_TOKEN"));
 
     std::string data = m_cloud->ReadSnapshot(id, index * kBlockSize, std::min(kBlockSize, size - index * kBlockSize));
     res.set_header("x-amz-Data-Length", std::to_string(data.size()));
     res.set_header("x-amz-Checksum", Base64(Sha256(data)));
     res.set_header("x-amz-Checksum-Algorithm", "SHA256");
     res.set_content(std::move(data), "application/octet-stream");
-    ApplyFaultsAfter(hits, res);
+    ApplyFaultsAfter(call.hits, res);
 }
 
 void EbsService::ListSnapshotBlocks(const httplib::Request& req, httplib::Response& res) {
-    std::vector<EndpointFault> hits;
-    std::string region;
-    if (!Admit("ListSnapshotBlocks", req, res, hits, region)) return;
-    std::string id = req.matches[1];
-    int64_t first = 0, max = 0;
-    if (AwsError error = PageBounds(ToWire(req).rawQuery, id, first, max)) return WriteError(res, error);
-    bool found = false;
+    Call call;
+    if (!Admit("ListSnapshotBlocks", req, res, call)) return;
+    const std::string id = req.matches[1];
+    if (AwsError error = CheckSnapshotId(id, "snapshotId")) return WriteError(res, error);
+    const int64_t now = FwClock::NowMs();
+    PageRequest request;
+    if (AwsError error = ParsePageRequest(ToWire(req).rawQuery, id, now, request)) return WriteError(res, error);
+    AwsError error;
     nlohmann::json out;
     m_cloud->Read([&](const State& state) {
-        auto it = state.snapshots.find(id);
-        if (it == state.snapshots.end() || it->second.region != region) return;
-        found = true;
-        out["Blocks"] = nlohmann::json::array();
-        for (auto b = it->second.blocks.lower_bound(first); b != it->second.blocks.end(); ++b) {
-            if (static_cast<int64_t>(out["Blocks"].size()) == max) {
-                out["NextToken"] = PageToken(id, b->first);
-                break;
-            }
-            out["Blocks"].push_back({{"BlockIndex", b->first}, {"BlockToken", BlockToken(id, b->first)}});
-        }
-        PageCommon(out, it->second.sizeBytes);
+        const Snapshot* snap = nullptr;
+        if ((error = Readable(state, id, call.region, call.account, "ListSnapshotBlocks", snap))) return;
+        static const BlockMap none;
+        BlockPage page = ChangedPage(none, snap->blocks, request.at.next,
+                                     PageShape(id, request.at.next, request.at.stalls, request.max));
+        PageJson(out, "Blocks", id, request, page, snap->sizeBytes, now, [&](const ChangedEntry& entry) {
+            return nlohmann::json{{"BlockIndex", entry.index}, {"BlockToken", BlockToken(id, entry.index, now)}};
+        });
     });
-    if (!found) return WriteError(res, SnapshotNotFound(id));
+    if (error) return WriteError(res, error);
     res.set_content(out.dump(), "application/json");
-    ApplyFaultsAfter(hits, res);
+    ApplyFaultsAfter(call.hits, res);
 }
 
 void EbsService::ListChangedBlocks(const httplib::Request& req, httplib::Response& res) {
-    std::vector<EndpointFault> hits;
-    std::string region;
-    if (!Admit("ListChangedBlocks", req, res, hits, region)) return;
-    std::string second = req.matches[1];
-    std::string rawQuery = ToWire(req).rawQuery;
-    std::string firstId = QueryParam(rawQuery, "firstSnapshotId");
-    int64_t first = 0, max = 0;
-    if (AwsError error = PageBounds(rawQuery, firstId + "/" + second, first, max)) return WriteError(res, error);
-    std::string missing;
+    Call call;
+    if (!Admit("ListChangedBlocks", req, res, call)) return;
+    const std::string second = req.matches[1];
+    const std::string rawQuery = ToWire(req).rawQuery;
+    bool hasFirst = false;
+    const std::string firstId = QueryParam(rawQuery, "firstSnapshotId", &hasFirst);
+    if (AwsError error = CheckSnapshotId(second, "secondSnapshotId")) return WriteError(res, error);
+    if (hasFirst)
+        if (AwsError error = CheckSnapshotId(firstId, "firstSnapshotId")) return WriteError(res, error);
+    const std::string listing = firstId + "/" + second;
+    const int64_t now = FwClock::NowMs();
+    PageRequest request;
+    if (AwsError error = ParsePageRequest(rawQuery, listing, now, request)) return WriteError(res, error);
+    AwsError error;
     nlohmann::json out;
     m_cloud->Read([&](const State& state) {
-        auto later = state.snapshots.find(second);
-        auto earlier = firstId.empty() ? state.snapshots.end() : state.snapshots.find(firstId);
-        if (later == state.snapshots.end() || later->second.region != region) missing = second;
-        if (!firstId.empty() && (earlier == state.snapshots.end() || earlier->second.region != region))
-            missing = firstId;
-        if (!missing.empty()) return;
+        const Snapshot* later = nullptr;
+        const Snapshot* earlier = nullptr;
+        if ((error = Readable(state, second, call.region, call.account, "ListChangedBlocks", later))) return;
+        if (hasFirst && (error = Readable(state, firstId, call.region, call.account, "ListChangedBlocks", earlier)))
+            return;
+        if (earlier && !Related(state, *earlier, *later)) {
+            error = Validation("The snapshots '" + firstId + "' and '" + second + "' are not related.",
+                               "UNRELATED_SNAPSHOTS");
+            return;
+        }
         static const BlockMap none;
-        const BlockMap& a = earlier == state.snapshots.end() ? none : earlier->second.blocks;
-        const BlockMap& b = later->second.blocks;
-        std::map<int64_t, int> changed;   // index -> 1 in a, 2 in b, 3 both
-        for (auto it = a.lower_bound(first); it != a.end(); ++it) {
-            auto other = b.find(it->first);
-            if (other == b.end()) changed[it->first] = 1;
-            else if (other->second != it->second) changed[it->first] = 3;
-        }
-        for (auto it = b.lower_bound(first); it != b.end(); ++it)
-            if (!a.count(it->first)) changed[it->first] = 2;
-        out["ChangedBlocks"] = nlohmann::json::array();
-        for (const auto& [index, where] : changed) {
-            if (static_cast<int64_t>(out["ChangedBlocks"].size()) == max) {
-                out["NextToken"] = PageToken(firstId + "/" + second, index);
-                break;
-            }
-            nlohmann::json entry{{"BlockIndex", index}};
-            if (where & 1) entry["FirstBlockToken"] = BlockToken(firstId, index);
-            if (where & 2) entry["SecondBlockToken"] = BlockToken(second, index);
-            out["ChangedBlocks"].push_back(entry);
-        }
-        PageCommon(out, later->second.sizeBytes);
+        BlockPage page = ChangedPage(earlier ? earlier->blocks : none, later->blocks, request.at.next,
+                                     PageShape(listing, request.at.next, request.at.stalls, request.max));
+        PageJson(out, "ChangedBlocks", listing, request, page, later->sizeBytes, now, [&](const ChangedEntry& entry) {
+            nlohmann::json item{{"BlockIndex", entry.index}};
+            if (entry.inFirst) item["FirstBlockToken"] = BlockToken(firstId, entry.index, now);
+            if (entry.inSecond) item["SecondBlockToken"] = BlockToken(second, entry.index, now);
+            return item;
+        });
     });
-    if (!missing.empty()) return WriteError(res, SnapshotNotFound(missing));
+    if (error) return WriteError(res, error);
     res.set_content(out.dump(), "application/json");
-    ApplyFaultsAfter(hits, res);
+    ApplyFaultsAfter(call.hits, res);
 }
 
 }  // namespace cloudsim::endpoints

@@ -2,7 +2,10 @@
 // The EBS direct APIs a backup reads with: GetSnapshotBlock,
 // ListSnapshotBlocks and ListChangedBlocks, answering from the simulated
 // cloud's snapshots for requests signed (service "ebs") with the cloud's
-// account keys or issued session credentials.
+// account keys or issued session credentials. As strict as AWS: only the
+// owner's completed snapshots are served, parameters are checked against the
+// service model before anything is looked up, tokens expire on the framework
+// clock, and changed blocks are listed only between related snapshots.
 #include <memory>
 
 #include <httplib.h>
@@ -22,13 +25,15 @@ public:
                FaultRules& faults);
 
 private:
+    // What Admit learnt about a request.
+    struct Call {
+        std::vector<EndpointFault> hits;   // the request faults it hit
+        std::string region;                // the endpoint's (from the Host name, else the scope)
+        std::string account;               // the caller's
+    };
     // Verification, the endpoint's region, the caller's IAM denials, and the
     // request faults; false when the answer has already been written.
-    // region is the endpoint's region (from the Host name, else the scope).
-    bool Admit(const std::string& operation, const httplib::Request& req, httplib::Response& res,
-               std::vector<EndpointFault>& hits, std::string& region);
-    // The snapshot's size, or -1 when this region has no such snapshot.
-    int64_t SnapshotSize(const std::string& id, const std::string& region);
+    bool Admit(const std::string& operation, const httplib::Request& req, httplib::Response& res, Call& call);
     void GetSnapshotBlock(const httplib::Request& req, httplib::Response& res);
     void ListSnapshotBlocks(const httplib::Request& req, httplib::Response& res);
     void ListChangedBlocks(const httplib::Request& req, httplib::Response& res);
