@@ -7,27 +7,8 @@
 
 #include "framework/EvDebug.h"
 #include "framework/Hashing.h"
-#include "framework/KDLibCurl.h"
 
 namespace AmazonDirectSnapshotAccessAPI {
-
-namespace {
-
-// The encoder's form of "=", looked up once: the canonical query string has
-// to double-encode exactly what the URL carries.
-const std::string& EncodedEquals() {
-    static const std::string encoded = KDLibCurl::UrlEncode("=");
-    return encoded;
-}
-
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
-    if (from.empty()) return;
-    for (size_t pos = text.find(from); pos != std::string::npos; pos = text.find(from, pos + to.size())) {
-        text.replace(pos, from.size(), to);
-    }
-}
-
-}  // namespace
 
 std::string CAmazonRequestSigner::getAuthorizationHeaderValue(const Request& request, const AWSRequestTime& time,
                                                               const std::string& region, const std::string& service,
@@ -138,9 +119,10 @@ std::string CAmazonRequestSigner::formCanonicalQueryString(std::vector<HttpQuery
     std::sort(parameters.begin(), parameters.end(), [](const HttpQueryParameter& a, const HttpQueryParameter& b) {
         return a.name != b.name ? a.name < b.name : a.value < b.value;
     });
-    const std::string& equals = EncodedEquals();
-    const std::string equalsTwice = KDLibCurl::UrlEncode(equals);
-    for (HttpQueryParameter& parameter : parameters) ReplaceAll(parameter.value, equals, equalsTwice);
+    // The parameters arrive encoded once, as the URL carries them, and that
+    // is the form the service recomputes: encoding "%3D" again would sign a
+    // value the URL does not hold, and every token ending in "=" would be
+    // refused as a bad signature.
     return formQueryString(parameters);
 }
 

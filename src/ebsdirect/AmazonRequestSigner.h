@@ -9,8 +9,6 @@
 //  - headers are signed in the order the caller lists them, names as given
 //    (the connection lists them lower-case and already sorted);
 //  - header values are not trimmed;
-//  - in the canonical query string an encoded "=" (%3D) inside a value is
-//    encoded once more (%253D);
 //  - the session token header is sent but never signed.
 //
 // Ownership and threading: one signer per connection, used by one thread at
@@ -78,6 +76,8 @@ public:
     static std::string calculateSignature(const std::string& signingKey, const std::string& stringToSign);
     // name=value pairs joined with "&", in list order.
     static std::string formQueryString(const std::vector<HttpQueryParameter>& parameters);
+    // The pairs sorted by name, then value (bytes), each exactly as the URL
+    // carries it: an "=" in a value is "%3D" in both.
     static std::string formCanonicalQueryString(std::vector<HttpQueryParameter> parameters);
     static std::string formCanonicalHeaders(const std::vector<HttpHeader>& headers);
     static std::string formHeadersListString(const std::vector<HttpHeader>& headers);

@@ -43,14 +43,16 @@ struct ConnectionTest : DirectEndpointTest {
         return connection;
     }
 
-    bool GetBlock(RecordingConnection& connection, int64_t index, uint64_t bufferSize = kBlock) {
+    // An empty token stands for the block's own.
+    bool GetBlock(RecordingConnection& connection, int64_t index, uint64_t bufferSize = kBlock,
+                  std::string token = "") {
+        if (token.empty()) token = cloudsim::BlockToken(kBigSnapshot, index);
         AWSRequestOptions options;
         options.region = kRegion;
         options.service = "ebs";
         options.downloadBuffer = buffer.data();
         options.downloadBufferSize = bufferSize;
-        options.queryParameters = {{"blockToken", cloudsim::BlockToken(kBigSnapshot, index)},
-                                   {"Action", "GetSnapshotBlock"}, {"Version", "2020-05-11"}};
+        options.queryParameters = {{"blockToken", token}, {"Action", "GetSnapshotBlock"}, {"Version", "2020-05-11"}};
         std::string response;
         const bool ok = connection.get(BlockPath(kBigSnapshot, index), response, &options);
         received = options.bytesReceived;
@@ -86,7 +88,7 @@ TEST_F(ConnectionTest, TenRetriesWaitTheCappedBackOffAndAnEleventhFailureEndsIt)
 }
 
 TEST_F(ConnectionTest, TransientFailuresAreRetriedAndOthersEndAtOnce) {
-    enum Spoil { kFault, kRefused, kBadSecret };
+    enum Spoil { kFault, kRefused, kBadSecret, kPaddedToken };
     struct Row {
         const char* name;
         Spoil spoil;
@@ -101,6 +103,9 @@ TEST_F(ConnectionTest, TransientFailuresAreRetriedAndOthersEndAtOnce) {
         {"connection refused", kRefused, FaultKind::InternalError, 11},
         {"503", kFault, FaultKind::Unavailable, 1},
         {"signature does not match", kBadSecret, FaultKind::InternalError, 1},
+        // Signed as the URL carries "=", it passes the signature check and
+        // is refused as a token that names no block.
+        {"padded token", kPaddedToken, FaultKind::InternalError, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -110,11 +115,13 @@ TEST_F(ConnectionTest, TransientFailuresAreRetriedAndOthersEndAtOnce) {
         const int callsBefore = BlockCalls();
         const int64_t sleptBefore = env.Clock().TotalSleptMs();
         auto connection = Connect({kAccessKey, row.spoil == kBadSecret ? "not-the-secret" : kSecretKey, "", 0});
-        EXPECT_FALSE(GetBlock(*connection, 9));
+        EXPECT_FALSE(GetBlock(*connection, 9, kBlock,
+                              row.spoil == kPaddedToken ? cloudsim::BlockToken(kBigSnapshot, 9) + "=" : ""));
         EXPECT_EQ(row.requests, connection->sentAtMs.size());
         EXPECT_EQ(row.requests == 11 ? 24500 : 0, env.Clock().TotalSleptMs() - sleptBefore);
         // Requests that got past the signature check reached the fault rules.
-        EXPECT_EQ(row.spoil == kFault ? static_cast<int>(row.requests) : 0, BlockCalls() - callsBefore);
+        const bool signedWell = row.spoil == kFault || row.spoil == kPaddedToken;
+        EXPECT_EQ(signedWell ? static_cast<int>(row.requests) : 0, BlockCalls() - callsBefore);
     }
 }
 
@@ -220,32 +227,36 @@ std::string BotocoreAuthorization(const std::string& region, const std::string& 
 
 }  // namespace
 
-TEST(ConnectionSignature, AuthorizationEqualsBotocoresForTheSameRequest) {
+TEST(ConnectionSignature, AuthorizationEqualsBotocoresForTokensWithPlusSlashAndEquals) {
     TestEnv env;   // the signer logs
+    const std::string blocks = std::string("/snapshots/") + kBigSnapshot + "/blocks";
     const struct {
         const char* region;
-        const char* snapshot;
-        int64_t index;
+        std::string path;
         int64_t epoch;
+        std::vector<HttpQueryParameter> query;   // unencoded; the first holds the token
     } rows[] = {
-        {"us-east-1", kBigSnapshot, 7, 1798761600},           // 2027-01-01 00:00:00
-        {"eu-west-1", "snap-0a1b2c3d4e5fb0002", 16383, 1440979199},   // 2015-08-30 23:59:59
-        {"cn-north-1", "snap-0123456789abcdef0", 0, 1700000000},
+        {"us-east-1", blocks + "/7", 1798761600,   // 2027-01-01 00:00:00
+         {{"blockToken", "AAUBAcuWqOCnDNuKle11s7IIX6jp6FYcC/q8oT93913HhvLvA+3JRrSybp/0=="},
+          {"Action", "GetSnapshotBlock"}, {"Version", "2020-05-11"}}},
+        {"eu-west-1", "/snapshots/snap-0a1b2c3d4e5fb0002/blocks/16383", 1440979199,   // 2015-08-30 23:59:59
+         {{"blockToken", "AAUBARGC+aufCqBRZC8tEkPYGGkSv3vqvOjJ2xKDi3ljD/FiytUxBLXYgTmkid="},
+          {"Action", "GetSnapshotBlock"}, {"Version", "2020-05-11"}}},
+        {"cn-north-1", "/snapshots/snap-0123456789abcdef0/blocks", 1700000000,
+         {{"pageToken", "AAUBAZ/Jd6u+Xy9d3Nx8mzZyPqG0oVh7C1Ag3kS5tUmiW0ts/+RkYFcw=="}, {"maxResults", "100"}}},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.region);
-        const std::vector<HttpQueryParameter> raw = {{"blockToken", cloudsim::BlockToken(row.snapshot, row.index)},
-                                                     {"Action", "GetSnapshotBlock"}, {"Version", "2020-05-11"}};
-        ASSERT_NE(std::string::npos, raw[0].value.find_first_of("+/")) << "the token should need encoding";
+        SCOPED_TRACE(row.path);
+        for (char c : {'+', '/', '='}) ASSERT_NE(std::string::npos, row.query[0].value.find(c));
         std::vector<HttpQueryParameter> encoded;
-        for (const auto& p : raw) encoded.push_back({KDLibCurl::UrlEncode(p.name), KDLibCurl::UrlEncode(p.value)});
+        for (const auto& p : row.query)
+            encoded.push_back({KDLibCurl::UrlEncode(p.name), KDLibCurl::UrlEncode(p.value)});
         const std::string host = CAmazonRESTAPIConnection::getAPIEndpoint(row.region, "ebs");
-        const std::string path = "/snapshots/" + std::string(row.snapshot) + "/blocks/" + std::to_string(row.index);
 
-        const std::string expected = BotocoreAuthorization(row.region, host, path, row.epoch, raw);
+        const std::string expected = BotocoreAuthorization(row.region, host, row.path, row.epoch, row.query);
         if (expected.empty()) GTEST_SKIP() << "python3 with botocore is not available";
         CAmazonRequestSigner signer;
-        const auto headers = signer.formHttpHeaders({"GET", path, encoded, {}, ""}, host,
+        const auto headers = signer.formHttpHeaders({"GET", row.path, encoded, {}, ""}, host,
                                                     CAmazonRequestSigner::formRequestTime(row.epoch), row.region,
                                                     "ebs", {kAccessKey, kSecretKey, "", 0});
         ASSERT_GE(headers.size(), 4u);

@@ -37,17 +37,17 @@ std::string Line(const std::string& text, int index) {
 
 }  // namespace
 
-TEST(SignerQuirks, EncodedEqualsInAValueIsEncodedAgainOnlyInTheCanonicalQuery) {
+TEST(SignerQuirks, TheCanonicalQueryCarriesEachValueAsTheUrlDoes) {
     const CAmazonRequestSigner::Request request = BlockRead();
     EXPECT_EQ("blockToken=AAB%2Bcd%3D%3D&Action=GetSnapshotBlock&Version=2019-11-02",
               CAmazonRequestSigner::formQueryString(request.query));
     // Sorted by bytes, so upper-case names come first.
-    EXPECT_EQ("Action=GetSnapshotBlock&Version=2019-11-02&blockToken=AAB%2Bcd%253D%253D",
+    EXPECT_EQ("Action=GetSnapshotBlock&Version=2019-11-02&blockToken=AAB%2Bcd%3D%3D",
               Line(CAmazonRequestSigner::createCanonicalRequest(request), 2));
 }
 
-TEST(SignerQuirks, EqualNamesSortByValueAndNamesAreNotReencoded) {
-    EXPECT_EQ("a%3D=2&a%3D=x%253D&b=1",
+TEST(SignerQuirks, EqualNamesSortByValueAndNothingIsReencoded) {
+    EXPECT_EQ("a%3D=2&a%3D=x%3D&b=1",
               CAmazonRequestSigner::formCanonicalQueryString({{"b", "1"}, {"a%3D", "x%3D"}, {"a%3D", "2"}}));
     EXPECT_EQ("", CAmazonRequestSigner::formCanonicalQueryString({}));
 }
