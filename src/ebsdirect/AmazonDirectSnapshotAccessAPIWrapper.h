@@ -7,11 +7,20 @@
 // reading thread gets its own connection (keyed by the kernel thread id);
 // connections share the credentials through a refresh callback that fetches
 // at most once per expiry, the issue time serving as generation number.
+// Connections are pooled, at most maxConnections (the least recently used
+// goes first), and all are dropped when the last open snapshot is closed, so
+// the reader threads of a long job do not leave one client each behind. A
+// read holds its connection alive until it is done, even if it is dropped.
 //
 // A snapshot's block size and the tokens of its allocated blocks are fetched
 // once, when its disk is opened (FillSnapshotAccessInfo), through the bridge.
 // A read holds its entry alive until it is done, even if the disk is closed
 // meanwhile.
+//
+// The bridge given to Initialize is the wrapper's own: refreshes of an
+// assumed role run on reader threads while the job thread opens the next
+// disk, and a bridge serves one thread at a time, so the wrapper serialises
+// every call it makes and nobody else may use that bridge meanwhile.
 //
 // Thread-safe. Failures are reported as false with the cause in the log;
 // nothing throws.
@@ -57,15 +66,18 @@ public:
     static constexpr const char* kIpRangesCacheFile = "aws-public-ip-ranges.json";
     static constexpr const char* kIpRangesLockName = "aws-public-ip-ranges-cache-lock";
     static constexpr int64_t kIpRangesCacheSeconds = 86400;
+    // As many as the most reader threads a job runs at once.
+    static constexpr size_t kMaxConnections = 64;
 
-    CAmazonDirectSnapshotAccessAPIWrapper();
+    explicit CAmazonDirectSnapshotAccessAPIWrapper(size_t maxConnections = kMaxConnections);
     ~CAmazonDirectSnapshotAccessAPIWrapper();
     CAmazonDirectSnapshotAccessAPIWrapper(const CAmazonDirectSnapshotAccessAPIWrapper&) = delete;
     CAmazonDirectSnapshotAccessAPIWrapper& operator=(const CAmazonDirectSnapshotAccessAPIWrapper&) = delete;
 
     // keyOrRoleArn and secretKey: the account's access key id (or role ARN)
-    // and secret; both empty for the proxy's instance role. May be called
-    // again after a failure.
+    // and secret; both empty for the proxy's instance role. bridge: connected
+    // to the account, used by this wrapper alone and outliving it. May be
+    // called again after a failure.
     bool Initialize(const std::string& keyOrRoleArn, const std::string& secretKey, CAmazonSDKBridge* bridge);
     bool IsInitialized() const { return m_initialized.load(); }
 
@@ -101,7 +113,8 @@ private:
     static bool getIAMSessionJson(std::string& json);
     static AWSCredentials parseIAMSessionJson(const std::string& json);
 
-    CAmazonRESTAPIConnection* getRestApiConnection(uint64_t threadId);
+    std::shared_ptr<CAmazonRESTAPIConnection> getRestApiConnection(uint64_t threadId);
+    void dropAllConnections();
     std::unique_ptr<CAmazonRESTAPIConnection> createNewRestApiConnection();
 
     std::shared_ptr<const SnapshotAccessInfo> getSnapshotAccessInfo(const std::string& snapshotId);
@@ -116,7 +129,8 @@ private:
     static bool DownloadAWSIpRangesJson(const std::string& cacheFolder, const std::string& cacheFile);
     static bool ReadAWSIpRangesJsonFromCache(const std::string& cacheFile, std::string& json);
 
-    CAmazonSDKBridge* m_bridge = nullptr;
+    CAmazonSDKBridge* m_bridge = nullptr;   // calls under m_bridgeLock
+    std::mutex m_bridgeLock;
     // Read by every block read while a failed set-up may be retried.
     std::atomic<bool> m_initialized{false};
     AWSConnectionConfiguration m_config;
@@ -124,8 +138,14 @@ private:
     std::string m_roleArn;
     AWSCredentials m_credentials;
     std::mutex m_credentialsLock;
-    ReadWriteLock m_connectionsLock;
-    std::map<uint64_t, std::unique_ptr<CAmazonRESTAPIConnection>> m_connections;
+    struct PooledConnection {
+        std::shared_ptr<CAmazonRESTAPIConnection> connection;
+        uint64_t lastUse = 0;   // m_useCount when its thread last took it
+    };
+    const size_t m_maxConnections;
+    std::mutex m_connectionsLock;   // guards the two below
+    std::map<uint64_t, PooledConnection> m_connections;
+    uint64_t m_useCount = 0;
     ReadWriteLock m_snapshotLock;
     // Shared so that a read that found an entry keeps it while a close
     // removes it from the cache.
