@@ -1,7 +1,6 @@
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 
 #include <algorithm>
-#include <cstring>
 #include <new>
 #include <shared_mutex>
 
@@ -140,14 +139,14 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::fetchSnapshotAccessInfo(const std::s
     }
     info->blockSize = blockSize;
     info->blockTokens.reserve(blocks.size());
-    for (auto& block : blocks) info->blockTokens.emplace_back(block.blockIndex, std::move(block.blockToken));
-    auto byIndex = [](const auto& a, const auto& b) { return a.first < b.first; };
+    for (auto& block : blocks) info->blockTokens.push_back({block.blockIndex, std::move(block.blockToken), 0});
+    auto byIndex = [](const auto& a, const auto& b) { return a.index < b.index; };
     std::sort(info->blockTokens.begin(), info->blockTokens.end(), byIndex);
     auto twice = std::adjacent_find(info->blockTokens.begin(), info->blockTokens.end(),
-                                    [](const auto& a, const auto& b) { return a.first == b.first; });
+                                    [](const auto& a, const auto& b) { return a.index == b.index; });
     if (twice != info->blockTokens.end()) {
         EvDebug::Error(kTag, "Block token cache insert failed. Snapshot [%s] blockIndex [%lld]", snapshotId.c_str(),
-                       static_cast<long long>(twice->first));
+                       static_cast<long long>(twice->index));
         return false;
     }
     std::unique_lock<ReadWriteLock> lock(m_snapshotLock);
@@ -172,7 +171,7 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::ClearSnapshotAccessInfo(const std::s
     return true;
 }
 
-std::shared_ptr<const SnapshotAccessInfo> CAmazonDirectSnapshotAccessAPIWrapper::getSnapshotAccessInfo(
+std::shared_ptr<SnapshotAccessInfo> CAmazonDirectSnapshotAccessAPIWrapper::getSnapshotAccessInfo(
     const std::string& snapshotId) {
     std::shared_lock<ReadWriteLock> lock(m_snapshotLock);
     auto it = m_snapshots.find(snapshotId);
@@ -183,16 +182,18 @@ std::shared_ptr<const SnapshotAccessInfo> CAmazonDirectSnapshotAccessAPIWrapper:
     return it->second;
 }
 
-const std::string* CAmazonDirectSnapshotAccessAPIWrapper::getBlockToken(const SnapshotAccessInfo& info,
-                                                                        int64_t index) {
+bool CAmazonDirectSnapshotAccessAPIWrapper::getBlockToken(const SnapshotAccessInfo& info, int64_t index,
+                                                          BlockTokenEntry& entry) {
     auto it = std::lower_bound(info.blockTokens.begin(), info.blockTokens.end(), index,
-                               [](const auto& entry, int64_t wanted) { return entry.first < wanted; });
-    if (it == info.blockTokens.end() || it->first != index) {
+                               [](const BlockTokenEntry& e, int64_t wanted) { return e.index < wanted; });
+    if (it == info.blockTokens.end() || it->index != index) {
         EvDebug::DebugLvl(kTag, 2, "Could not find block token for [%s][%lld].", info.snapshotId.c_str(),
                           static_cast<long long>(index));
-        return nullptr;
+        return false;
     }
-    return &it->second;
+    std::lock_guard<std::mutex> lock(info.tokenLock);
+    entry = *it;
+    return true;
 }
 
 // ---- reads ----
@@ -202,7 +203,7 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::ReadFromSnapshot(const std::string& 
                                                              long long length, unsigned char* buffer) {
     std::shared_ptr<CAmazonRESTAPIConnection> connection = getRestApiConnection(FwThread::CurrentThreadId());
     if (!connection) return false;
-    std::shared_ptr<const SnapshotAccessInfo> info = getSnapshotAccessInfo(snapshotId);
+    std::shared_ptr<SnapshotAccessInfo> info = getSnapshotAccessInfo(snapshotId);
     if (!info) return false;
     const int64_t blockSize = info->blockSize;
     if (blockSize <= 0) {
@@ -225,13 +226,8 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::ReadFromSnapshot(const std::string& 
     for (int64_t i = 0; i < count; ++i) {
         const int64_t index = first + i;
         unsigned char* destination = buffer + i * blockSize;
-        const std::string* token = getBlockToken(*info, index);
-        if (!token) {
-            std::memset(destination, 0, static_cast<size_t>(blockSize));
-            continue;
-        }
         uint64_t received = 0;
-        if (!getSnapshotBlock(*connection, snapshotId, region, index, *token, destination, blockSize, received)) {
+        if (!readBlock(*connection, *info, region, index, destination, received)) {
             EvDebug::Error(kTag, "Failed to read block: [%lld]", static_cast<long long>(index));
             return false;
         }

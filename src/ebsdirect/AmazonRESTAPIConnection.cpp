@@ -177,7 +177,9 @@ bool CAmazonRESTAPIConnection::sendReqAndValidateCheckSum(HTTP_REQ_TYPE type, co
                                                           VSRestApiRequestOptions* options, bool& checksumFailed) {
     checksumFailed = false;
     if (!KDSRestApiConnection::sendReq(type, path, body, response, options)) return false;
-    if (type == HTTP_GET && m_config && m_config->validateChecksum && !validateCheckSum()) {
+    const AWSRequestOptions* aws = castToAWSRequestOptions(options);
+    if (type == HTTP_GET && aws && aws->checksummedBody && m_config && m_config->validateChecksum &&
+        !validateCheckSum()) {
         EvDebug::Error(kTag, "Checksum validation failed");
         checksumFailed = true;
         return false;

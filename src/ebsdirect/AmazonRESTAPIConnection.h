@@ -41,6 +41,8 @@ public:
     unsigned char* downloadBuffer = nullptr;           // caller-owned
     uint64_t downloadBufferSize = 0;
     uint64_t bytesReceived = 0;   // set when the request ends; 0 unless it succeeded
+    // Block bodies carry x-amz-Checksum; listings carry none.
+    bool checksummedBody = true;
 };
 
 // Where libcurl writes the body of the request in flight.

@@ -236,6 +236,34 @@ TEST_F(DirectClientTest, BlockListInAnyOrderServesEveryBlockAndARepeatedIndexIsR
     EXPECT_FALSE(ReadMatches(client, 0, 1));
 }
 
+TEST_F(DirectClientTest, ATokenRefusedAsInvalidOrNearItsExpiryIsListedAgainAndTheBlockReadOnceMore) {
+    ASSERT_TRUE(UseAccessKey());
+    ASSERT_TRUE(client.FillSnapshotAccessInfo(kSnap, kRegion));
+    auto listings = [this] { return Server().Faults().Calls("ListSnapshotBlocks"); };
+
+    Server().Faults().Add({"GetSnapshotBlock", FaultKind::InvalidBlockToken, 1, 0});
+    EXPECT_TRUE(ReadMatches(client, 6, 1));
+    EXPECT_EQ(1, listings());
+    EXPECT_EQ(2, BlockCalls());
+
+    // The listing's expiry stays with the token: used as it is until the
+    // clock nears it, then listed again before it is sent.
+    env.Clock().AdvanceMs(24 * 3600 * 1000);
+    EXPECT_TRUE(ReadMatches(client, 6, 1));
+    EXPECT_EQ(1, listings());
+    env.Clock().AdvanceMs(6LL * 24 * 3600 * 1000 - 30 * 1000);
+    EXPECT_TRUE(ReadMatches(client, 6, 1));
+    EXPECT_EQ(2, listings());
+    EXPECT_EQ(4, BlockCalls()) << "no block request was refused";
+
+    // Refused every time: listed once more, read once more, then given up.
+    Server().Faults().Add({"GetSnapshotBlock", FaultKind::InvalidBlockToken, 0, 0});
+    EXPECT_FALSE(ReadMatches(client, 0, 1));
+    EXPECT_EQ(3, listings());
+    EXPECT_EQ(6, BlockCalls());
+    EXPECT_EQ(0, env.Clock().TotalSleptMs());
+}
+
 TEST_F(DirectClientTest, BlockShorterThanTheReportedBlockSizeFailsTheRead) {
     bridge.reportedBlockSize = 1 << 20;
     ASSERT_TRUE(UseAccessKey());
