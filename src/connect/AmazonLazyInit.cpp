@@ -59,7 +59,14 @@ bool CAmazonInfo::InitializeDirectSnapshotAccessAPIWrapper() {
             return false;
         }
     }
-    if (m_pDirectSnapshotAccess->Initialize(m_strUser, m_strPassword, m_pSourceBridge.get())) {
+    // Its own bridge: the client calls it from reader threads while the job
+    // thread goes on with the source bridge.
+    if (!m_pDirectAccessBridge || !m_pDirectAccessBridge->IsConnected()) m_pDirectAccessBridge = NewConnectedBridge();
+    if (!m_pDirectAccessBridge) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Direct snapshot access API wrapper has no bridge");
+        return false;
+    }
+    if (m_pDirectSnapshotAccess->Initialize(m_strUser, m_strPassword, m_pDirectAccessBridge.get())) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Direct snapshot access API wrapper initialized successfully");
         return true;
     }

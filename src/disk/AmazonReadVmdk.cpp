@@ -100,14 +100,20 @@ bool CAmazonInfo::ClearSnapshotAccessInfo(const std::string& snapshotId) {
 
 CAmazonSDKBridge* CAmazonInfo::ReadBridgeLocked() {
     if (m_pReadBridge && m_pReadBridge->IsConnected()) return m_pReadBridge.get();
+    auto bridge = NewConnectedBridge();
+    if (!bridge) return nullptr;
+    m_pReadBridge = std::move(bridge);
+    return m_pReadBridge.get();
+}
+
+std::unique_ptr<CAmazonSDKBridge> CAmazonInfo::NewConnectedBridge() {
     auto bridge = NewBridge();
     if (!bridge || !bridge->initialize(KDPI_Focus::getFocus(), KDPI_Focus::getAppName(), m_jobId)) return nullptr;
     if (!m_webProxyHost.empty()) bridge->SetWebProxy(m_webProxyHost, m_webProxyUser, m_webProxyPassword, 0);
     if (!bridge->Connect(m_strURL, m_strUser, m_strPassword)) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Cannot connect the block-read bridge. Error [%s]",
+        EvDebug::Error(__PRETTY_FUNCTION__, "Cannot connect a bridge of its own. Error [%s]",
                        bridge->GetLastErrorString().c_str());
         return nullptr;
     }
-    m_pReadBridge = std::move(bridge);
-    return m_pReadBridge.get();
+    return bridge;
 }

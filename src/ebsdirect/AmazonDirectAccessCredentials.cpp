@@ -116,8 +116,14 @@ AWSCredentials CAmazonDirectSnapshotAccessAPIWrapper::getAssumeRoleSessionCreden
         return AWSCredentials{};
     }
     AWSCredentials c;
-    if (!m_bridge ||
-        !m_bridge->GenerateAssumeRoleSessionCredentials(roleArn, c.accessKeyId, c.secretAccessKey, c.sessionToken)) {
+    bool assumed = false;
+    {
+        std::lock_guard<std::mutex> lock(m_bridgeLock);
+        assumed = m_bridge &&
+                  m_bridge->GenerateAssumeRoleSessionCredentials(roleArn, c.accessKeyId, c.secretAccessKey,
+                                                                 c.sessionToken);
+    }
+    if (!assumed) {
         EvDebug::Error(kTag, "Failed to assume role: [%s]", roleArn.c_str());
         return AWSCredentials{};
     }

@@ -1,7 +1,6 @@
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 
 #include <algorithm>
-#include <cstring>
 #include <new>
 #include <shared_mutex>
 
@@ -17,20 +16,23 @@ const char* const kTag = "CAmazonDirectSnapshotAccessAPIWrapper";
 constexpr int32_t kDefaultTimeoutSeconds = 60;
 }  // namespace
 
-CAmazonDirectSnapshotAccessAPIWrapper::CAmazonDirectSnapshotAccessAPIWrapper() = default;
+CAmazonDirectSnapshotAccessAPIWrapper::CAmazonDirectSnapshotAccessAPIWrapper(size_t maxConnections)
+    : m_maxConnections(std::max<size_t>(1, maxConnections)) {}
 
 CAmazonDirectSnapshotAccessAPIWrapper::~CAmazonDirectSnapshotAccessAPIWrapper() {
     {
         std::unique_lock<ReadWriteLock> lock(m_snapshotLock);
         m_snapshots.clear();
     }
-    std::unique_lock<ReadWriteLock> lock(m_connectionsLock);
-    m_connections.clear();
+    dropAllConnections();
 }
 
 bool CAmazonDirectSnapshotAccessAPIWrapper::Initialize(const std::string& keyOrRoleArn, const std::string& secretKey,
                                                        CAmazonSDKBridge* bridge) {
-    m_bridge = bridge;
+    {
+        std::lock_guard<std::mutex> lock(m_bridgeLock);
+        m_bridge = bridge;
+    }
     const bool credentialsOk = initializeCredentials(keyOrRoleArn, secretKey);
 
     KDPlatformInfo settings;
@@ -56,30 +58,51 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::Initialize(const std::string& keyOrR
 }
 
 size_t CAmazonDirectSnapshotAccessAPIWrapper::connectionCount() {
-    std::shared_lock<ReadWriteLock> lock(m_connectionsLock);
+    std::lock_guard<std::mutex> lock(m_connectionsLock);
     return m_connections.size();
 }
 
 // ---- connections, one per reading thread ----
 
-CAmazonRESTAPIConnection* CAmazonDirectSnapshotAccessAPIWrapper::getRestApiConnection(uint64_t threadId) {
+std::shared_ptr<CAmazonRESTAPIConnection> CAmazonDirectSnapshotAccessAPIWrapper::getRestApiConnection(
+    uint64_t threadId) {
     {
-        std::shared_lock<ReadWriteLock> lock(m_connectionsLock);
+        std::lock_guard<std::mutex> lock(m_connectionsLock);
         auto it = m_connections.find(threadId);
-        if (it != m_connections.end()) return it->second.get();
+        if (it != m_connections.end()) {
+            it->second.lastUse = ++m_useCount;
+            return it->second.connection;
+        }
     }
     // Built outside the lock: setting up a client must not hold up the
     // other threads' look-ups.
-    std::unique_ptr<CAmazonRESTAPIConnection> connection = createNewRestApiConnection();
+    std::shared_ptr<CAmazonRESTAPIConnection> connection = createNewRestApiConnection();
     if (!connection) return nullptr;
-    std::unique_lock<ReadWriteLock> lock(m_connectionsLock);
-    auto inserted = m_connections.emplace(threadId, std::move(connection));
+    std::lock_guard<std::mutex> lock(m_connectionsLock);
+    if (m_connections.size() >= m_maxConnections) {
+        auto oldest = std::min_element(m_connections.begin(), m_connections.end(), [](const auto& a, const auto& b) {
+            return a.second.lastUse < b.second.lastUse;
+        });
+        EvDebug::DebugLvl(kTag, 2, "Dropping the connection of thread [%lu]: [%zu] connections are open.",
+                          static_cast<unsigned long>(oldest->first), m_connections.size());
+        m_connections.erase(oldest);
+    }
+    auto inserted = m_connections.emplace(threadId, PooledConnection{connection, ++m_useCount});
     if (!inserted.second) {
         EvDebug::Error(kTag, "Failed to insert connection object for thread [%lu] to cache.",
                        static_cast<unsigned long>(threadId));
         return nullptr;
     }
-    return inserted.first->second.get();
+    return connection;
+}
+
+void CAmazonDirectSnapshotAccessAPIWrapper::dropAllConnections() {
+    std::map<uint64_t, PooledConnection> dropped;
+    {
+        std::lock_guard<std::mutex> lock(m_connectionsLock);
+        dropped.swap(m_connections);
+    }
+    // Closed outside the lock; a read in flight keeps its own until it ends.
 }
 
 std::unique_ptr<CAmazonRESTAPIConnection> CAmazonDirectSnapshotAccessAPIWrapper::createNewRestApiConnection() {
@@ -105,20 +128,25 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::fetchSnapshotAccessInfo(const std::s
     info->snapshotId = snapshotId;
     int blockSize = 0;
     std::vector<CAmazonSDKBridge::SAwsEbsBlockInfo> blocks;
-    if (!m_bridge || !m_bridge->GetDirectSnapshotAccessInfo(snapshotId, region, blockSize, blocks)) {
+    bool listed = false;
+    {
+        std::lock_guard<std::mutex> lock(m_bridgeLock);
+        listed = m_bridge && m_bridge->GetDirectSnapshotAccessInfo(snapshotId, region, blockSize, blocks);
+    }
+    if (!listed) {
         EvDebug::Error(kTag, "Failed to get direct snasphot access info for snapshot: [%s].", snapshotId.c_str());
         return false;
     }
     info->blockSize = blockSize;
     info->blockTokens.reserve(blocks.size());
-    for (auto& block : blocks) info->blockTokens.emplace_back(block.blockIndex, std::move(block.blockToken));
-    auto byIndex = [](const auto& a, const auto& b) { return a.first < b.first; };
+    for (auto& block : blocks) info->blockTokens.push_back({block.blockIndex, std::move(block.blockToken), 0});
+    auto byIndex = [](const auto& a, const auto& b) { return a.index < b.index; };
     std::sort(info->blockTokens.begin(), info->blockTokens.end(), byIndex);
     auto twice = std::adjacent_find(info->blockTokens.begin(), info->blockTokens.end(),
-                                    [](const auto& a, const auto& b) { return a.first == b.first; });
+                                    [](const auto& a, const auto& b) { return a.index == b.index; });
     if (twice != info->blockTokens.end()) {
         EvDebug::Error(kTag, "Block token cache insert failed. Snapshot [%s] blockIndex [%lld]", snapshotId.c_str(),
-                       static_cast<long long>(twice->first));
+                       static_cast<long long>(twice->index));
         return false;
     }
     std::unique_lock<ReadWriteLock> lock(m_snapshotLock);
@@ -130,13 +158,20 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::fetchSnapshotAccessInfo(const std::s
 }
 
 bool CAmazonDirectSnapshotAccessAPIWrapper::ClearSnapshotAccessInfo(const std::string& snapshotId) {
-    std::unique_lock<ReadWriteLock> lock(m_snapshotLock);
-    if (m_snapshots.erase(snapshotId) == 0)
-        EvDebug::Error(kTag, "Could not find access info for snapshot [%s] in the cache.", snapshotId.c_str());
+    bool noneOpen = false;
+    {
+        std::unique_lock<ReadWriteLock> lock(m_snapshotLock);
+        if (m_snapshots.erase(snapshotId) == 0)
+            EvDebug::Error(kTag, "Could not find access info for snapshot [%s] in the cache.", snapshotId.c_str());
+        noneOpen = m_snapshots.empty();
+    }
+    // The next disk is read by threads of its own; the finished readers'
+    // connections would only hold sockets.
+    if (noneOpen) dropAllConnections();
     return true;
 }
 
-std::shared_ptr<const SnapshotAccessInfo> CAmazonDirectSnapshotAccessAPIWrapper::getSnapshotAccessInfo(
+std::shared_ptr<SnapshotAccessInfo> CAmazonDirectSnapshotAccessAPIWrapper::getSnapshotAccessInfo(
     const std::string& snapshotId) {
     std::shared_lock<ReadWriteLock> lock(m_snapshotLock);
     auto it = m_snapshots.find(snapshotId);
@@ -147,16 +182,18 @@ std::shared_ptr<const SnapshotAccessInfo> CAmazonDirectSnapshotAccessAPIWrapper:
     return it->second;
 }
 
-const std::string* CAmazonDirectSnapshotAccessAPIWrapper::getBlockToken(const SnapshotAccessInfo& info,
-                                                                        int64_t index) {
+bool CAmazonDirectSnapshotAccessAPIWrapper::getBlockToken(const SnapshotAccessInfo& info, int64_t index,
+                                                          BlockTokenEntry& entry) {
     auto it = std::lower_bound(info.blockTokens.begin(), info.blockTokens.end(), index,
-                               [](const auto& entry, int64_t wanted) { return entry.first < wanted; });
-    if (it == info.blockTokens.end() || it->first != index) {
+                               [](const BlockTokenEntry& e, int64_t wanted) { return e.index < wanted; });
+    if (it == info.blockTokens.end() || it->index != index) {
         EvDebug::DebugLvl(kTag, 2, "Could not find block token for [%s][%lld].", info.snapshotId.c_str(),
                           static_cast<long long>(index));
-        return nullptr;
+        return false;
     }
-    return &it->second;
+    std::lock_guard<std::mutex> lock(info.tokenLock);
+    entry = *it;
+    return true;
 }
 
 // ---- reads ----
@@ -164,9 +201,9 @@ const std::string* CAmazonDirectSnapshotAccessAPIWrapper::getBlockToken(const Sn
 bool CAmazonDirectSnapshotAccessAPIWrapper::ReadFromSnapshot(const std::string& snapshotId,
                                                              const std::string& region, long long offset,
                                                              long long length, unsigned char* buffer) {
-    CAmazonRESTAPIConnection* connection = getRestApiConnection(FwThread::CurrentThreadId());
+    std::shared_ptr<CAmazonRESTAPIConnection> connection = getRestApiConnection(FwThread::CurrentThreadId());
     if (!connection) return false;
-    std::shared_ptr<const SnapshotAccessInfo> info = getSnapshotAccessInfo(snapshotId);
+    std::shared_ptr<SnapshotAccessInfo> info = getSnapshotAccessInfo(snapshotId);
     if (!info) return false;
     const int64_t blockSize = info->blockSize;
     if (blockSize <= 0) {
@@ -189,13 +226,8 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::ReadFromSnapshot(const std::string& 
     for (int64_t i = 0; i < count; ++i) {
         const int64_t index = first + i;
         unsigned char* destination = buffer + i * blockSize;
-        const std::string* token = getBlockToken(*info, index);
-        if (!token) {
-            std::memset(destination, 0, static_cast<size_t>(blockSize));
-            continue;
-        }
         uint64_t received = 0;
-        if (!getSnapshotBlock(*connection, snapshotId, region, index, *token, destination, blockSize, received)) {
+        if (!readBlock(*connection, *info, region, index, destination, received)) {
             EvDebug::Error(kTag, "Failed to read block: [%lld]", static_cast<long long>(index));
             return false;
         }

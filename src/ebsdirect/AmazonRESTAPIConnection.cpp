@@ -3,10 +3,12 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include <boost/algorithm/string/classification.hpp>
 #include <boost/algorithm/string/trim.hpp>
+#include <nlohmann/json.hpp>
 
 #include "framework/Base64.h"
 #include "framework/Clock.h"
@@ -28,7 +30,11 @@ std::string Trim(const std::string& text) {
 }
 }  // namespace
 
-CAmazonRESTAPIConnection::CAmazonRESTAPIConnection() = default;
+// Seeded apart per connection, so that threads failing together spread out.
+CAmazonRESTAPIConnection::CAmazonRESTAPIConnection()
+    : m_jitter(static_cast<std::minstd_rand::result_type>(
+          static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+          reinterpret_cast<uintptr_t>(this))) {}
 CAmazonRESTAPIConnection::~CAmazonRESTAPIConnection() = default;
 
 bool CAmazonRESTAPIConnection::initialize(AWSCredentials credentials, RefreshCredentialsCallBackType refresh,
@@ -97,6 +103,7 @@ const AWSRequestOptions* CAmazonRESTAPIConnection::castToAWSRequestOptions(const
 bool CAmazonRESTAPIConnection::sendReq(HTTP_REQ_TYPE type, const std::string& path, const std::string& body,
                                        std::string& response, VSRestApiRequestOptions* options) {
     response.clear();
+    m_lastError = AWSErrorAnswer{};
     if (!encodeQueryParameters(options)) return false;
     uint32_t waitMs = kFirstWaitMs;
     uint32_t retries = 0;
@@ -109,6 +116,7 @@ bool CAmazonRESTAPIConnection::sendReq(HTTP_REQ_TYPE type, const std::string& pa
             success = true;
             break;
         }
+        readErrorAnswer();
         if (isTokenExpiredError()) {
             if (++refreshes > kMaxTokenRefreshes) {
                 EvDebug::Error(kTag, "Security token still expired after [%u] credential refreshes.",
@@ -127,9 +135,10 @@ bool CAmazonRESTAPIConnection::sendReq(HTTP_REQ_TYPE type, const std::string& pa
         }
         // A retryable answer ends any run of refreshes: the credentials worked.
         refreshes = 0;
+        const uint32_t sleepMs = jitteredWaitMs(waitMs);
         EvDebug::DebugLvl(kTag, 2, "Retryable error encountered. Will retry after [%lu] milli seconds",
-                          static_cast<unsigned long>(waitMs));
-        FwClock::SleepMs(waitMs);
+                          static_cast<unsigned long>(sleepMs));
+        FwClock::SleepMs(sleepMs);
         if (waitMs != kLongestWaitMs) waitMs = std::min(waitMs * kWaitFactor, kLongestWaitMs);
     }
     if (!success) LogNonRetryableError(type, path, body, options);
@@ -168,7 +177,9 @@ bool CAmazonRESTAPIConnection::sendReqAndValidateCheckSum(HTTP_REQ_TYPE type, co
                                                           VSRestApiRequestOptions* options, bool& checksumFailed) {
     checksumFailed = false;
     if (!KDSRestApiConnection::sendReq(type, path, body, response, options)) return false;
-    if (type == HTTP_GET && m_config && m_config->validateChecksum && !validateCheckSum()) {
+    const AWSRequestOptions* aws = castToAWSRequestOptions(options);
+    if (type == HTTP_GET && aws && aws->checksummedBody && m_config && m_config->validateChecksum &&
+        !validateCheckSum()) {
         EvDebug::Error(kTag, "Checksum validation failed");
         checksumFailed = true;
         return false;
@@ -234,10 +245,35 @@ bool CAmazonRESTAPIConnection::isTokenExpiredError() {
 
 bool CAmazonRESTAPIConnection::isRetryableError(bool checksumFailed) {
     if (checksumFailed) return true;
+    const long code = m_lastError.httpCode;
+    if (code >= 500 && code <= 599) return true;
+    if (code == KDLibCurl::kErrTimeout || code == KDLibCurl::kErrConnection) return true;
+    if (m_lastError.type == "ThrottlingException" || m_lastError.type == "RequestThrottledException") return true;
     const char* text = getNullTerminatedResponseBufferPtr();
-    if (text && std::strstr(text, kRateExceededText)) return true;
-    const long code = m_curl.GetHttpErrorCode();
-    return code == 500 || code == KDLibCurl::kErrTimeout || code == KDLibCurl::kErrConnection;
+    return text && std::strstr(text, kRateExceededText) != nullptr;
+}
+
+void CAmazonRESTAPIConnection::readErrorAnswer() {
+    m_lastError = AWSErrorAnswer{};
+    m_lastError.httpCode = m_curl.GetHttpErrorCode();
+    std::string line;
+    if (m_curl.GetResponseHeader(kErrorTypeHeader, line)) {
+        // "ValidationException:http://internal.amazon.com/coral/..." names
+        // its type before the colon.
+        const std::string value = Trim(line.substr(line.find(':') + 1));
+        m_lastError.type = value.substr(0, value.find(':'));
+    }
+    const char* text = getNullTerminatedResponseBufferPtr();
+    if (!text || *text != '{') return;
+    const nlohmann::json body = nlohmann::json::parse(text, nullptr, false);
+    if (!body.is_object()) return;
+    auto reason = body.find("Reason");
+    if (reason != body.end() && reason->is_string()) m_lastError.reason = reason->get<std::string>();
+}
+
+uint32_t CAmazonRESTAPIConnection::jitteredWaitMs(uint32_t nominalMs) {
+    std::uniform_int_distribution<uint32_t> spread(nominalMs / 2, nominalMs);
+    return spread(m_jitter);
 }
 
 const char* CAmazonRESTAPIConnection::getNullTerminatedResponseBufferPtr() {

@@ -2,9 +2,14 @@
 // The signed HTTPS connection over which the plug-in calls the EBS direct
 // APIs itself. Every request is signed with Signature Version 4, its body
 // lands in a buffer the caller owns, GET bodies are optionally checked
-// against the service's "x-amz-Checksum" header, and failures are retried
-// with a capped exponential back-off (500, 1000, 2000, then 3000 ms, at most
-// ten retries). When the service says the security token expired the
+// against the service's "x-amz-Checksum" header, and transient failures are
+// retried, at most ten times, after a capped exponential back-off with
+// jitter: each wait is drawn between half and all of 500, 1000, 2000, then
+// 3000 ms, so that readers throttled together do not come back together.
+// Transient are every 5xx answer, ThrottlingException and
+// RequestThrottledException (both HTTP 400), a body saying "Rate exceeded",
+// time-outs, broken connections and bodies that fail their checksum; any
+// other 4xx is final. When the service says the security token expired the
 // connection asks its owner for fresh credentials through the refresh
 // callback and retries at once; at most three such refreshes in a row.
 //
@@ -12,6 +17,7 @@
 // callback runs on the requesting thread and must serialise itself.
 #include <cstdint>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -35,6 +41,8 @@ public:
     unsigned char* downloadBuffer = nullptr;           // caller-owned
     uint64_t downloadBufferSize = 0;
     uint64_t bytesReceived = 0;   // set when the request ends; 0 unless it succeeded
+    // Block bodies carry x-amz-Checksum; listings carry none.
+    bool checksummedBody = true;
 };
 
 // Where libcurl writes the body of the request in flight.
@@ -42,6 +50,16 @@ struct CurlDownloadData {
     uint64_t received = 0;
     uint64_t capacity = 0;
     unsigned char* buffer = nullptr;
+};
+
+// How the service answered the last request that failed. type is the
+// x-amzn-ErrorType without its namespace suffix (empty when the answer
+// carried none, as a load balancer's page does); reason is the EBS "Reason"
+// member of a JSON body.
+struct AWSErrorAnswer {
+    long httpCode = 0;
+    std::string type;
+    std::string reason;
 };
 
 // Called with the owner pointer and the connection's own credentials, which
@@ -59,6 +77,7 @@ public:
     static constexpr uint32_t kMaxTokenRefreshes = 3;
     static constexpr const char* kTokenExpiredText = "The security token included in the request is expired";
     static constexpr const char* kRateExceededText = "Rate exceeded";
+    static constexpr const char* kErrorTypeHeader = "x-amzn-ErrorType";
     static constexpr const char* kChecksumHeader = "x-amz-Checksum";
 
     CAmazonRESTAPIConnection();
@@ -85,6 +104,8 @@ public:
     static size_t curl_write_callback(char* data, size_t size, size_t count, void* userdata);
 
     const AWSCredentials& credentials() const { return m_credentials; }
+    // Valid after a request returned false; cleared by the next request.
+    const AWSErrorAnswer& lastError() const { return m_lastError; }
     const CAmazonRequestSigner& signer() const { return m_signer; }
 
 protected:
@@ -114,6 +135,8 @@ private:
     bool validateCheckSum();
     void finishRequest(HTTP_REQ_TYPE type, VSRestApiRequestOptions* options, bool success);
     bool isRetryableError(bool checksumFailed);
+    void readErrorAnswer();
+    uint32_t jitteredWaitMs(uint32_t nominalMs);
     bool isTokenExpiredError();
     const char* getNullTerminatedResponseBufferPtr();
     void LogNonRetryableError(HTTP_REQ_TYPE type, const std::string& path, const std::string& body,
@@ -127,6 +150,8 @@ private:
     RefreshCredentialsCallBackType m_refresh;
     CurlDownloadData m_download;
     CAmazonRequestSigner m_signer;
+    AWSErrorAnswer m_lastError;
+    std::minstd_rand m_jitter;
 };
 
 }  // namespace AmazonDirectSnapshotAccessAPI

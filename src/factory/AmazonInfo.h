@@ -386,6 +386,9 @@ private:
     bool VolumeIsDetached(const std::string& volumeId, const std::string& region, bool useSourceAccount);
 
     std::unique_ptr<CAmazonSDKBridge> NewBridge();
+    // A new bridge connected to the source account as the job connected
+    // (web proxy included); null when it cannot connect.
+    std::unique_ptr<CAmazonSDKBridge> NewConnectedBridge();
     void StoreConnectMembers(const std::string& url, const std::string& user, const std::string& password);
 
     BridgeFactory m_bridgeFactory;
@@ -406,6 +409,9 @@ private:
     std::unique_ptr<CAmazonDiskInfo> m_pDiskInfo;
     std::unique_ptr<CAmazonTaskUtils> m_pTaskUtils;
     bool m_bUseDirectSnapshotAccess = true;
+    // The direct client's own bridge: it refreshes assumed roles on reader
+    // threads. Declared first so that it outlives the client.
+    std::unique_ptr<CAmazonSDKBridge> m_pDirectAccessBridge;
     std::unique_ptr<AmazonDirectSnapshotAccessAPI::CAmazonDirectSnapshotAccessAPIWrapper> m_pDirectSnapshotAccess;
     std::string m_strProxyInstanceId;
     std::string m_strProxyRegion;

@@ -3,6 +3,7 @@
 // refreshes, the caller's download buffer, checksums, endpoint names, and a
 // signature that an independent signer agrees with.
 #include <cstdio>
+#include <numeric>
 
 #include "ebsdirect/DirectFixture.h"
 
@@ -29,6 +30,19 @@ std::vector<int64_t> Gaps(const std::vector<int64_t>& times) {
 }
 
 const std::vector<int64_t> kBackOff{500, 1000, 2000, 3000, 3000, 3000, 3000, 3000, 3000, 3000};
+
+// Ten waits, each between half and all of its capped step, spread rather
+// than the bare steps, and nothing slept beyond them.
+void ExpectBackOff(const std::vector<int64_t>& sentAtMs, int64_t sleptMs) {
+    const std::vector<int64_t> gaps = Gaps(sentAtMs);
+    ASSERT_EQ(kBackOff.size(), gaps.size());
+    for (size_t i = 0; i < gaps.size(); ++i) {
+        EXPECT_GE(gaps[i], kBackOff[i] / 2) << "wait " << i;
+        EXPECT_LE(gaps[i], kBackOff[i]) << "wait " << i;
+    }
+    EXPECT_NE(kBackOff, gaps);
+    EXPECT_EQ(std::accumulate(gaps.begin(), gaps.end(), int64_t{0}), sleptMs) << "no wait after the last attempt";
+}
 
 struct ConnectionTest : DirectEndpointTest {
     AWSConnectionConfiguration config{10, true};
@@ -67,22 +81,21 @@ struct ConnectionTest : DirectEndpointTest {
 
 }  // namespace
 
-TEST_F(ConnectionTest, TenRetriesWaitTheCappedBackOffAndAnEleventhFailureEndsIt) {
+TEST_F(ConnectionTest, TenRetriesWaitTheCappedJitteredBackOffAndAnEleventhFailureEndsIt) {
     // Ten failures, then an answer: the tenth retry is still allowed.
     for (int nth = 1; nth <= 10; ++nth) Server().Faults().Add({"GetSnapshotBlock", FaultKind::InternalError, nth, 0});
     auto recovering = Connect();
     ASSERT_TRUE(GetBlock(*recovering, 4));
     EXPECT_TRUE(ReceivedBlock(4));
-    EXPECT_EQ(kBackOff, Gaps(recovering->sentAtMs));
-    EXPECT_EQ(24500, env.Clock().TotalSleptMs());
+    ExpectBackOff(recovering->sentAtMs, env.Clock().TotalSleptMs());
 
     Server().Faults().Clear();
     Server().Faults().Add({"GetSnapshotBlock", FaultKind::InternalError, 0, 0});
+    const int64_t sleptBefore = env.Clock().TotalSleptMs();
     auto failing = Connect();
     EXPECT_FALSE(GetBlock(*failing, 4));
     EXPECT_EQ(0u, received);
-    EXPECT_EQ(kBackOff, Gaps(failing->sentAtMs));
-    EXPECT_EQ(2 * 24500, env.Clock().TotalSleptMs()) << "no wait after the last attempt";
+    ExpectBackOff(failing->sentAtMs, env.Clock().TotalSleptMs() - sleptBefore);
     EXPECT_EQ(22, BlockCalls());
     EXPECT_EQ(1, Logged("Maximum number of retries [10] attempted."));
 }
@@ -93,19 +106,24 @@ TEST_F(ConnectionTest, TransientFailuresAreRetriedAndOthersEndAtOnce) {
         const char* name;
         Spoil spoil;
         FaultKind fault;
-        size_t requests;
+        bool retried;
+        const char* type;   // the error type the connection read from the last answer
     };
     const Row rows[] = {
-        {"500", kFault, FaultKind::InternalError, 11},
-        {"throttled", kFault, FaultKind::Throttle, 11},
-        {"wrong checksum", kFault, FaultKind::WrongChecksum, 11},
-        {"body cut short", kFault, FaultKind::ShortBody, 11},
-        {"connection refused", kRefused, FaultKind::InternalError, 11},
-        {"503", kFault, FaultKind::Unavailable, 1},
-        {"signature does not match", kBadSecret, FaultKind::InternalError, 1},
+        {"500", kFault, FaultKind::InternalError, true, "InternalServerException"},
+        {"502 from the load balancer", kFault, FaultKind::BadGateway, true, ""},
+        {"503", kFault, FaultKind::Unavailable, true, "ServiceUnavailableException"},
+        {"504 from the load balancer", kFault, FaultKind::GatewayTimeout, true, ""},
+        {"400 account throttled", kFault, FaultKind::Throttle, true, "ThrottlingException"},
+        {"400 snapshot throttled", kFault, FaultKind::RequestThrottled, true, "RequestThrottledException"},
+        {"wrong checksum", kFault, FaultKind::WrongChecksum, true, ""},
+        {"body cut short", kFault, FaultKind::ShortBody, true, ""},
+        {"connection refused", kRefused, FaultKind::InternalError, true, ""},
+        {"400 invalid block token", kFault, FaultKind::InvalidBlockToken, false, "ValidationException"},
+        {"403 signature does not match", kBadSecret, FaultKind::InternalError, false, "SignatureDoesNotMatch"},
         // Signed as the URL carries "=", it passes the signature check and
         // is refused as a token that names no block.
-        {"padded token", kPaddedToken, FaultKind::InternalError, 1},
+        {"400 padded token", kPaddedToken, FaultKind::InternalError, false, "ValidationException"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -117,11 +135,17 @@ TEST_F(ConnectionTest, TransientFailuresAreRetriedAndOthersEndAtOnce) {
         auto connection = Connect({kAccessKey, row.spoil == kBadSecret ? "not-the-secret" : kSecretKey, "", 0});
         EXPECT_FALSE(GetBlock(*connection, 9, kBlock,
                               row.spoil == kPaddedToken ? cloudsim::BlockToken(kBigSnapshot, 9) + "=" : ""));
-        EXPECT_EQ(row.requests, connection->sentAtMs.size());
-        EXPECT_EQ(row.requests == 11 ? 24500 : 0, env.Clock().TotalSleptMs() - sleptBefore);
+        EXPECT_EQ(row.type, connection->lastError().type);
+        const int64_t slept = env.Clock().TotalSleptMs() - sleptBefore;
+        if (row.retried) {
+            ExpectBackOff(connection->sentAtMs, slept);
+        } else {
+            EXPECT_EQ(1u, connection->sentAtMs.size());
+            EXPECT_EQ(0, slept);
+        }
         // Requests that got past the signature check reached the fault rules.
         const bool signedWell = row.spoil == kFault || row.spoil == kPaddedToken;
-        EXPECT_EQ(signedWell ? static_cast<int>(row.requests) : 0, BlockCalls() - callsBefore);
+        EXPECT_EQ(signedWell ? static_cast<int>(connection->sentAtMs.size()) : 0, BlockCalls() - callsBefore);
     }
 }
 
@@ -182,7 +206,8 @@ TEST_F(ConnectionTest, MissingChecksumIsRetriedWhenChecksumsAreValidated) {
     ASSERT_TRUE(GetBlock(*connection, 8));
     EXPECT_TRUE(ReceivedBlock(8));
     EXPECT_EQ(2, BlockCalls());
-    EXPECT_EQ(500, env.Clock().TotalSleptMs());
+    EXPECT_GE(env.Clock().TotalSleptMs(), 250);
+    EXPECT_LE(env.Clock().TotalSleptMs(), 500);
 }
 
 TEST(ConnectionEndpoint, ChinaRegionsGetTheirDomainAndIamHasNoRegion) {

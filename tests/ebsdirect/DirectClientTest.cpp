@@ -131,6 +131,53 @@ TEST_F(DirectClientTest, EachReadingThreadKeepsItsOwnConnection) {
     EXPECT_EQ(3u, client.connectionCount());
 }
 
+TEST_F(DirectClientTest, ReaderThreadsComeAndGoButConnectionsAreCappedAndDroppedWhenNoSnapshotIsOpen) {
+    const size_t cap = 3;
+    CAmazonDirectSnapshotAccessAPIWrapper pool(cap);
+    ASSERT_TRUE(pool.Initialize(kAccessKey, kSecretKey, &bridge));
+    ASSERT_TRUE(pool.FillSnapshotAccessInfo(kSnap, kRegion));
+    ASSERT_TRUE(pool.FillSnapshotAccessInfo(kLaterSnapshot, kRegion));
+    // Readers one after the other, as the disks of a long job bring their own.
+    for (size_t t = 0; t < cap + 4; ++t) std::thread([&] { EXPECT_TRUE(ReadMatches(pool, 0, 1)); }).join();
+    EXPECT_EQ(cap, pool.connectionCount());
+    EXPECT_TRUE(ReadMatches(pool, 1, 1));
+    EXPECT_EQ(cap, pool.connectionCount());
+
+    ASSERT_TRUE(pool.ClearSnapshotAccessInfo(kLaterSnapshot));
+    EXPECT_EQ(cap, pool.connectionCount()) << "a snapshot is still open";
+    ASSERT_TRUE(pool.ClearSnapshotAccessInfo(kSnap));
+    EXPECT_EQ(0u, pool.connectionCount());
+    ASSERT_TRUE(pool.FillSnapshotAccessInfo(kSnap, kRegion));
+    EXPECT_TRUE(ReadMatches(pool, 2, 1));
+    EXPECT_EQ(1u, pool.connectionCount());
+}
+
+TEST_F(DirectClientTest, RefreshesOnReaderThreadsAndOpeningsOnTheJobThreadTakeTheBridgeInTurn) {
+    // The real bridge and the cloud's own sessions. Some block reads are
+    // called expired, so readers assume the role again while the job thread
+    // opens and closes another disk through the same bridge.
+    ASSERT_TRUE(client.Initialize(kRole, "", &bridge));
+    ASSERT_TRUE(client.FillSnapshotAccessInfo(kSnap, kRegion));
+    for (int nth : {2, 5, 9, 14, 20}) Server().Faults().Add({"GetSnapshotBlock", FaultKind::ExpiredToken, nth, 0});
+    std::atomic<int> bad{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 2; ++t)
+        readers.emplace_back([&] {
+            for (int i = 0; i < 6; ++i)
+                if (!ReadMatches(client, 0, 3)) ++bad;
+        });
+    int opened = 0;
+    for (int i = 0; i < 10; ++i) {
+        opened += client.FillSnapshotAccessInfo(kLaterSnapshot, kRegion) ? 1 : 0;
+        client.ClearSnapshotAccessInfo(kLaterSnapshot);
+    }
+    for (auto& r : readers) r.join();
+    EXPECT_EQ(0, bad.load());
+    EXPECT_EQ(10, opened);
+    EXPECT_LE(2, bridge.assumeCalls.load()) << "the start, and refreshes";
+    EXPECT_LE(1, Logged("Assume role session access key ID"));
+}
+
 TEST_F(DirectClientTest, ReadsInFlightSurviveTheirSnapshotBeingClosedAndReopened) {
     ASSERT_TRUE(UseAccessKey());
     ASSERT_TRUE(client.FillSnapshotAccessInfo(kSnap, kRegion));
@@ -187,6 +234,34 @@ TEST_F(DirectClientTest, BlockListInAnyOrderServesEveryBlockAndARepeatedIndexIsR
     EXPECT_FALSE(client.FillSnapshotAccessInfo(kSnap, kRegion));
     EXPECT_EQ(1, Logged("Block token cache insert failed. Snapshot [" + std::string(kSnap) + "] blockIndex [0]"));
     EXPECT_FALSE(ReadMatches(client, 0, 1));
+}
+
+TEST_F(DirectClientTest, ATokenRefusedAsInvalidOrNearItsExpiryIsListedAgainAndTheBlockReadOnceMore) {
+    ASSERT_TRUE(UseAccessKey());
+    ASSERT_TRUE(client.FillSnapshotAccessInfo(kSnap, kRegion));
+    auto listings = [this] { return Server().Faults().Calls("ListSnapshotBlocks"); };
+
+    Server().Faults().Add({"GetSnapshotBlock", FaultKind::InvalidBlockToken, 1, 0});
+    EXPECT_TRUE(ReadMatches(client, 6, 1));
+    EXPECT_EQ(1, listings());
+    EXPECT_EQ(2, BlockCalls());
+
+    // The listing's expiry stays with the token: used as it is until the
+    // clock nears it, then listed again before it is sent.
+    env.Clock().AdvanceMs(24 * 3600 * 1000);
+    EXPECT_TRUE(ReadMatches(client, 6, 1));
+    EXPECT_EQ(1, listings());
+    env.Clock().AdvanceMs(6LL * 24 * 3600 * 1000 - 30 * 1000);
+    EXPECT_TRUE(ReadMatches(client, 6, 1));
+    EXPECT_EQ(2, listings());
+    EXPECT_EQ(4, BlockCalls()) << "no block request was refused";
+
+    // Refused every time: listed once more, read once more, then given up.
+    Server().Faults().Add({"GetSnapshotBlock", FaultKind::InvalidBlockToken, 0, 0});
+    EXPECT_FALSE(ReadMatches(client, 0, 1));
+    EXPECT_EQ(3, listings());
+    EXPECT_EQ(6, BlockCalls());
+    EXPECT_EQ(0, env.Clock().TotalSleptMs());
 }
 
 TEST_F(DirectClientTest, BlockShorterThanTheReportedBlockSizeFailsTheRead) {

@@ -35,18 +35,44 @@ TEST_F(FaultTest, StatusFaultsHitTheNthOrEveryCall) {
 
     Server().Faults().Clear();
     Server().Faults().Add({"*", FaultKind::Throttle, 1, 0});
-    auto throttled = GetBlock();
-    EXPECT_EQ(throttled->status, 400);
-    EXPECT_EQ(throttled->get_header_value("x-amzn-ErrorType"), "ThrottlingException");
-    EXPECT_NE(throttled->body.find("Rate exceeded"), std::string::npos);
-
+    EXPECT_EQ(GetBlock()->status, 400);
     Server().Faults().Add({"ListSnapshotBlocks", FaultKind::ExpiredToken, 1, 0});
-    auto expired = SignedGet(std::string("/snapshots/") + kBigSnapshot + "/blocks", "");
-    EXPECT_EQ(expired->status, 403);
-    EXPECT_EQ(expired->get_header_value("x-amzn-ErrorType"), "ExpiredTokenException");
+    EXPECT_EQ(SignedGet(std::string("/snapshots/") + kBigSnapshot + "/blocks", "")->status, 403);
 
     Server().Faults().Add({"IpRanges", FaultKind::InternalError, 1, 0});
     EXPECT_EQ(Client(Server().IpRangesPort())->Get("/ip-ranges.json")->status, 500);
+}
+
+// Each answer as AWS gives it: the status, the x-amzn-ErrorType header (none
+// from the load balancer in front) and the body's members.
+TEST_F(FaultTest, StatusFaultsAnswerWithAwsTypesAndTexts) {
+    const struct {
+        FaultKind kind;
+        int status;
+        const char* type;
+        const char* body;   // a part of the body
+    } rows[] = {
+        {FaultKind::InternalError, 500, "InternalServerException", R"("Message":"An internal error has occurred.")"},
+        {FaultKind::BadGateway, 502, "", "<title>502 Bad Gateway</title>"},
+        {FaultKind::Unavailable, 503, "ServiceUnavailableException", R"("Message":"Service Unavailable")"},
+        {FaultKind::GatewayTimeout, 504, "", "<title>504 Gateway Time-out</title>"},
+        {FaultKind::Throttle, 400, "ThrottlingException", R"("message":"Rate exceeded")"},
+        {FaultKind::RequestThrottled, 400, "RequestThrottledException", R"("Reason":"RESOURCE_LEVEL_THROTTLE")"},
+        {FaultKind::InvalidBlockToken, 400, "ValidationException", R"("Reason":"INVALID_BLOCK_TOKEN")"},
+        {FaultKind::ExpiredToken, 403, "ExpiredTokenException",
+         R"("message":"The security token included in the request is expired")"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.status);
+        Server().Faults().Clear();
+        Server().Faults().Add({"GetSnapshotBlock", row.kind, 1, 0});
+        auto res = GetBlock();
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, row.status);
+        EXPECT_EQ(res->has_header("x-amzn-ErrorType"), *row.type != '\0');
+        EXPECT_EQ(res->get_header_value("x-amzn-ErrorType"), row.type);
+        EXPECT_NE(res->body.find(row.body), std::string::npos) << res->body;
+    }
 }
 
 TEST_F(FaultTest, BodyAndChecksumFaultsSpoilOnlyTheirAnswer) {

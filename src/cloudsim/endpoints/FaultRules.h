@@ -14,9 +14,13 @@
 namespace cloudsim::endpoints {
 
 enum class FaultKind {
-    InternalError,     // 500
-    Unavailable,       // 503
-    Throttle,          // 400 ThrottlingException "Rate exceeded"
+    InternalError,     // 500 InternalServerException
+    Unavailable,       // 503 ServiceUnavailableException
+    Throttle,          // 400 ThrottlingException "Rate exceeded" (the account's request rate)
+    RequestThrottled,  // 400 RequestThrottledException (the snapshot's request rate)
+    BadGateway,        // 502 from the load balancer in front: an HTML page, no error type
+    GatewayTimeout,    // 504 from the load balancer in front: an HTML page, no error type
+    InvalidBlockToken, // 400 ValidationException INVALID_BLOCK_TOKEN, as for a token past its expiry
     ExpiredToken,      // 403 ExpiredTokenException
     ShortBody,         // Content-Length announces more than is sent
     WrongChecksum,     // x-amz-Checksum of other bytes

@@ -8,6 +8,19 @@
 
 namespace cloudsim::endpoints {
 
+namespace {
+
+// What the load balancer in front of a service answers when the service
+// behind it fails or is too slow: a bare page, no AWS error type.
+void WriteGatewayPage(httplib::Response& res, int status, const std::string& title) {
+    res.status = status;
+    res.set_content("<html>\r\n<head><title>" + title + "</title></head>\r\n<body>\r\n<center><h1>" + title +
+                        "</h1></center>\r\n</body>\r\n</html>\r\n",
+                    "text/html");
+}
+
+}  // namespace
+
 WireRequest ToWire(const httplib::Request& req) {
     WireRequest wire;
     wire.method = req.method;
@@ -53,6 +66,22 @@ bool ApplyFaultsBefore(const std::vector<EndpointFault>& hits, httplib::Response
             return true;
         case FaultKind::Throttle:
             WriteError(res, Throttling());
+            return true;
+        case FaultKind::RequestThrottled:
+            WriteError(res, EbsError(400, "RequestThrottledException",
+                                     "The number of API requests has exceeded the maximum allowed API request "
+                                     "throttling limit for the snapshot.",
+                                     "RESOURCE_LEVEL_THROTTLE"));
+            return true;
+        case FaultKind::BadGateway:
+            WriteGatewayPage(res, 502, "502 Bad Gateway");
+            return true;
+        case FaultKind::GatewayTimeout:
+            WriteGatewayPage(res, 504, "504 Gateway Time-out");
+            return true;
+        case FaultKind::InvalidBlockToken:
+            WriteError(res, EbsError(400, "ValidationException", "The block token is not valid.",
+                                     "INVALID_BLOCK_TOKEN"));
             return true;
         case FaultKind::ExpiredToken:
             WriteError(res, ExpiredToken());
