@@ -17,7 +17,8 @@ if [ "${SKIP_SANITIZERS:-0}" != "1" ]; then
     ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE sweep
   cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DENABLE_TSAN=ON >/dev/null
   cmake --build build-tsan -j"$jobs" --target test_disk test_ebsdirect
-  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build-tsan/bin/test_disk
+  # The disk tests read through the simulated endpoints too.
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions="$PWD/tests/tsan.supp" build-tsan/bin/test_disk
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions="$PWD/tests/tsan.supp" \
     build-tsan/bin/test_ebsdirect \
     --gtest_filter='DirectClientTest.*Thread*:DirectClientTest.ReadsInFlight*'

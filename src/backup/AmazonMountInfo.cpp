@@ -95,6 +95,9 @@ int CAmazonInfo::CollectMetadata(MountCtx&) { return 1; }
 
 int CAmazonInfo::PostBackupVM(MountCtx& ctx) {
     return AmazonGuard::Guarded(__PRETTY_FUNCTION__, 0, [&] {
+        // Its change id and cleanup string belong to the snapshot phase,
+        // whose work has not landed: nothing here may stand in for it.
+        if (IsSnapBackup(ctx)) return NotBuiltYet("Snap backup");
         if (!ctx.cbtEnabled) return 1;
         if (!_UpdateChangeBlobID(ctx)) return 0;
         if (!ctx.backupToTape && !ctx.snapBackup && !_PostBackupCBTCleanup(ctx)) return 0;

@@ -70,6 +70,9 @@ int CAmazonInfo::PreMount(MountCtx& ctx) {
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Mounting instance : [%s] GUID : [%s] Mount Path : [%s]",
                    ctx.requestedVMName.c_str(), ctx.effectiveVMGuid.c_str(), ctx.mountPath.c_str());
+    // Only the snap job's metadata names a backup copy's instance, and
+    // nothing reads that metadata yet.
+    if (ctx.backupToTape && !ctx.indexingV2) return NotBuiltYet("Backup copy");
     const bool haveVM = IsIndexingV2Copy(ctx)
                             ? PopulateVMInfoFromSnapBackupXml(ctx, ctx.vm)
                             : _InitVMInfoForBackup(ctx.requestedVMName, ctx.effectiveVMGuid, "", ctx.backupToTape, ctx.vm);

@@ -2,6 +2,8 @@
 // open, read and close paths look up.
 #include <strings.h>
 
+#include <cstdint>
+
 #include "disk/AmazonDiskInfo.h"
 #include "framework/EvDebug.h"
 
@@ -15,20 +17,43 @@ bool CAmazonDiskInfo::RegisterDisk(const VMInfoStructs::SVMInfo& vm, const VMInf
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     VMHandle* vmHandle = FindVM(vm.guid);
     if (!vmHandle) return false;
-    if (FindDisk(*vmHandle, disk.volumeId)) {
+    DiskHandle* existing = FindDisk(*vmHandle, disk.volumeId);
+    if (existing && SameStaging(*existing, disk, transportMode, restore)) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Disk [%s] is already registered", disk.volumeId.c_str());
         return true;
     }
-    auto handle = std::make_unique<DiskHandle>();
-    handle->deviceVolumeId = disk.newVolumeId;
-    handle->sourceVolumeId = disk.volumeId;
-    handle->capacity = disk.size;
-    handle->attribute = disk.diskType;
-    handle->restore = restore;
-    handle->transportMode = transportMode;
-    handle->disk = disk;
-    vmHandle->disks.push_back(std::move(handle));
+    if (existing && existing->state == AmazonDiskInfo::DiskOpen) {
+        EvDebug::Error(__PRETTY_FUNCTION__,
+                       "Disk [%s] is still open for snapshot [%s] volume [%s]; it cannot be registered again",
+                       disk.volumeId.c_str(), existing->disk.snapshotId.c_str(), existing->deviceVolumeId.c_str());
+        return false;
+    }
+    if (!existing) {
+        vmHandle->disks.push_back(std::make_unique<DiskHandle>());
+        existing = vmHandle->disks.back().get();
+    } else {
+        EvDebug::Debug(__PRETTY_FUNCTION__,
+                       "Disk [%s] of snapshot [%s] volume [%s] replaced by snapshot [%s] volume [%s]",
+                       disk.volumeId.c_str(), existing->disk.snapshotId.c_str(), existing->deviceVolumeId.c_str(),
+                       disk.snapshotId.c_str(), disk.newVolumeId.c_str());
+    }
+    DiskHandle& handle = *existing;
+    handle = DiskHandle{};
+    handle.id = NewHandleId();
+    handle.deviceVolumeId = disk.newVolumeId;
+    handle.sourceVolumeId = disk.volumeId;
+    handle.capacity = disk.size;
+    handle.attribute = disk.diskType;
+    handle.restore = restore;
+    handle.transportMode = transportMode;
+    handle.disk = disk;
     return true;
+}
+
+bool CAmazonDiskInfo::SameStaging(const DiskHandle& handle, const VMInfoStructs::SDisk& disk,
+                                  const std::string& transportMode, bool restore) {
+    return handle.deviceVolumeId == disk.newVolumeId && handle.disk.snapshotId == disk.snapshotId &&
+           handle.transportMode == transportMode && handle.restore == restore;
 }
 
 int CAmazonDiskInfo::GetDiskHandle(const std::string& vmName, const std::string& vmGuid,
@@ -41,8 +66,8 @@ int CAmazonDiskInfo::GetDiskHandle(const std::string& vmName, const std::string&
                           vmName.c_str(), vmGuid.c_str());
         return 0;
     }
-    handle.vmHandle = vm;
-    handle.diskHandle = disk;
+    handle.vmHandle = reinterpret_cast<void*>(static_cast<uintptr_t>(vm->id));
+    handle.diskHandle = reinterpret_cast<void*>(static_cast<uintptr_t>(disk->id));
     state = disk->state;
     return state;
 }
@@ -58,7 +83,7 @@ bool CAmazonDiskInfo::GetDiskInfo(const VmdkHandle& handle, VMInfoStructs::SDisk
 }
 
 bool CAmazonDiskInfo::GetDiskReadInfo(const VmdkHandle& handle, std::string& snapshotId, std::string& region,
-                                      uint32_t& sectorSize) {
+                                      uint32_t& sectorSize, int64_t& capacity) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     VMHandle* vm = nullptr;
     DiskHandle* d = nullptr;
@@ -66,6 +91,7 @@ bool CAmazonDiskInfo::GetDiskReadInfo(const VmdkHandle& handle, std::string& sna
     snapshotId = d->disk.snapshotId;
     region = vm->region;
     sectorSize = d->disk.sectorSize;
+    capacity = d->capacity;
     return true;
 }
 

@@ -6,10 +6,23 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 
 #include "framework/EvDebug.h"
 
 using AmazonDiskInfo::DiskOpen;
+
+namespace {
+uint64_t HandleId(const void* handle) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle)); }
+}  // namespace
+
+// One counter for VMs and disks of every registry in the process, so that no
+// handle of one entry can ever name another.
+uint64_t CAmazonDiskInfo::NewHandleId() {
+    static std::atomic<uint64_t> next{1};
+    return next.fetch_add(1);
+}
 
 bool CAmazonDiskInfo::Initialize(const VMInfoStructs::SVMInfo& attachTarget) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
@@ -30,6 +43,7 @@ bool CAmazonDiskInfo::Connect(const VMInfoStructs::SVMInfo& vm) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     if (FindVM(vm.guid)) return true;
     auto handle = std::make_unique<VMHandle>();
+    handle->id = NewHandleId();
     handle->name = vm.name;
     handle->guid = vm.guid;
     handle->zone = vm.zone;
@@ -117,8 +131,10 @@ CAmazonDiskInfo::VMHandle* CAmazonDiskInfo::FindVM(const std::string& vmGuid) co
 }
 
 bool CAmazonDiskInfo::ResolveVM(const VmdkHandle& handle, VMHandle*& vm) const {
+    const uint64_t id = HandleId(handle.vmHandle);
+    if (id == 0) return false;
     for (const auto& h : m_vms) {
-        if (h.get() == handle.vmHandle) {
+        if (h->id == id) {
             vm = h.get();
             return true;
         }
@@ -127,9 +143,10 @@ bool CAmazonDiskInfo::ResolveVM(const VmdkHandle& handle, VMHandle*& vm) const {
 }
 
 bool CAmazonDiskInfo::Resolve(const VmdkHandle& handle, VMHandle*& vm, DiskHandle*& disk) const {
-    if (!handle.diskHandle || !ResolveVM(handle, vm)) return false;
+    const uint64_t id = HandleId(handle.diskHandle);
+    if (id == 0 || !ResolveVM(handle, vm)) return false;
     for (const auto& d : vm->disks) {
-        if (d.get() == handle.diskHandle) {
+        if (d->id == id) {
             disk = d.get();
             return true;
         }

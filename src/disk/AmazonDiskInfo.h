@@ -2,16 +2,19 @@
 // CAmazonDiskInfo: the registry of VMs and disks behind the data mover's
 // open, read and close calls. A disk is registered (state 1) when the backup
 // or restore staged it, opened (2) when the data mover opens it and closed (3)
-// when it is done; the handles handed to the framework point at the VM and
-// disk entries kept here.
+// when it is done; the handles handed to the framework name the VM and disk
+// entries kept here.
 //
-// Handles are checked against the registry before use: a handle whose VM was
-// disconnected (or that was never handed out) is refused, never followed.
+// Handles carry the entries' ids, never their addresses, and an id is given
+// out once per process: a handle whose VM was disconnected, whose disk record
+// was replaced by a later registration, or that was never handed out is
+// refused, never followed, even when a later job's entry took its place.
 //
 // Thread-safety: one lock guards the VM list and every field of the VM and
 // disk entries, so ReadVmdk may look disks up from several reader threads
 // while another disk is opened or closed. Records are handed out as copies.
 // ConnectDisk does not hold the lock while it waits for the attachment.
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,6 +31,7 @@ namespace AmazonDiskInfo {
 enum AmazonDiskState { DiskRegistered = 1, DiskOpen = 2, DiskClosed = 3 };
 
 struct DiskHandle {
+    uint64_t id = 0;              // what a VmdkHandle carries
     AmazonDiskState state = DiskRegistered;
     std::string deviceVolumeId;   // the volume the data mover reads (the disk's new volume id)
     std::string sourceVolumeId;   // the key the disk is found by, case-insensitively
@@ -39,6 +43,7 @@ struct DiskHandle {
 };
 
 struct VMHandle {
+    uint64_t id = 0;              // what a VmdkHandle carries
     std::string name;
     std::string guid;             // instance id, compared case-insensitively
     std::string zone;
@@ -64,7 +69,11 @@ public:
     // direct-read disks that were still open, whose access the caller must
     // release.
     bool Disconnect(const VMInfoStructs::SVMInfo& vm, std::vector<std::string>* openDirectSnapshots = nullptr);
-    // A disk already registered under its source volume id counts as success.
+    // A disk already registered under its source volume id with the same
+    // staging (device volume, snapshot, transport mode, restore flag) counts
+    // as success. One staged otherwise, by an earlier job that was never
+    // unmounted, is replaced, so that nothing reads the earlier snapshot and
+    // the earlier handles are refused; false when that disk is still open.
     bool RegisterDisk(const VMInfoStructs::SVMInfo& vm, const VMInfoStructs::SDisk& disk,
                       const std::string& transportMode, bool restore);
     // Returns the disk's state (0 when not found) and fills the handle.
@@ -73,8 +82,9 @@ public:
     bool GetDiskInfo(const VmdkHandle& handle, VMInfoStructs::SDisk& disk, bool& restore);
     // vmGuid empty: the handle's own VM.
     bool GetVMInfo(const VmdkHandle& handle, const std::string& vmGuid, VMInfoStructs::SVMInfo& vm);
+    // capacity: the disk's size in bytes, where every read must end.
     bool GetDiskReadInfo(const VmdkHandle& handle, std::string& snapshotId, std::string& region,
-                         uint32_t& sectorSize);
+                         uint32_t& sectorSize, int64_t& capacity);
     // Empty for an unknown handle.
     std::string GetDiskTransportMode(const VmdkHandle& handle);
     // 0 for an unknown handle.
@@ -106,9 +116,13 @@ private:
     using VMHandle = AmazonDiskInfo::VMHandle;
     using DiskHandle = AmazonDiskInfo::DiskHandle;
 
+    // Process-wide, never 0 and never given twice.
+    static uint64_t NewHandleId();
     // All with m_lock held. Null when not found.
     VMHandle* FindVM(const std::string& vmGuid) const;
     static DiskHandle* FindDisk(const VMHandle& vm, const std::string& sourceVolumeId);
+    static bool SameStaging(const DiskHandle& handle, const VMInfoStructs::SDisk& disk,
+                            const std::string& transportMode, bool restore);
     // The entries a handle points at, only when both are still registered.
     bool Resolve(const VmdkHandle& handle, VMHandle*& vm, DiskHandle*& disk) const;
     bool ResolveVM(const VmdkHandle& handle, VMHandle*& vm) const;

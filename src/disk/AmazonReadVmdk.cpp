@@ -38,7 +38,8 @@ int CAmazonInfo::ReadVmdk(const VmdkHandle& handle, ULONGLONG startSector, unsig
         }
         std::string snapshotId, region;
         uint32_t sectorSize = 0;
-        if (!m_pDiskInfo->GetDiskReadInfo(handle, snapshotId, region, sectorSize)) {
+        int64_t capacity = 0;
+        if (!m_pDiskInfo->GetDiskReadInfo(handle, snapshotId, region, sectorSize, capacity)) {
             EvDebug::Error(fn, "Cannot read: the disk handle is not registered");
             return 1;
         }
@@ -46,6 +47,19 @@ int CAmazonInfo::ReadVmdk(const VmdkHandle& handle, ULONGLONG startSector, unsig
         if (!ByteRange(startSector, sectorCount, sectorSize, offset, length)) {
             EvDebug::Error(fn, "Cannot read [%u] sectors of [%u] bytes from sector [%llu] of snapshot [%s]: "
                            "the range cannot be addressed", sectorCount, sectorSize, startSector, snapshotId.c_str());
+            return 1;
+        }
+        // One rule for both read paths. The EBS direct APIs hand out whole
+        // blocks only, and past the disk's end a snapshot has no blocks, so
+        // either would read as zeros that the disk never held.
+        if (offset % AmazonDisk::kDirectReadBlockSize != 0 || length % AmazonDisk::kDirectReadBlockSize != 0) {
+            EvDebug::Error(fn, "Cannot read [%lld] bytes at [%lld] of snapshot [%s]: not whole blocks of [%lld] bytes",
+                           length, offset, snapshotId.c_str(), AmazonDisk::kDirectReadBlockSize);
+            return 1;
+        }
+        if (offset + length > capacity) {
+            EvDebug::Error(fn, "Cannot read [%lld] bytes at [%lld] of snapshot [%s]: the disk ends at [%lld]", length,
+                           offset, snapshotId.c_str(), static_cast<long long>(capacity));
             return 1;
         }
         return ReadSnapshotRange(snapshotId, region, offset, length, static_cast<unsigned char*>(buffer)) ? 0 : 1;

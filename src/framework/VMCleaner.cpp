@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #include "framework/EvDebug.h"
@@ -130,6 +131,11 @@ bool VMCleaner::Init(const std::string& ownerId, int) {
         return false;
     }
     sqlite3_busy_timeout(m_db, 10000);
+    // Two jobs of one process opening a new store at once: the switch to WAL
+    // takes a lock whose holder SQLite does not wait for, and one of them
+    // would fail with "database is locked".
+    static std::mutex schemaLock;
+    std::unique_lock<std::mutex> schemaGuard(schemaLock);
     const bool schema =
         Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=FULL") &&
         Exec("CREATE TABLE IF NOT EXISTS entities(seq INTEGER PRIMARY KEY AUTOINCREMENT, owner TEXT NOT NULL,"
@@ -137,6 +143,7 @@ bool VMCleaner::Init(const std::string& ownerId, int) {
              " path TEXT NOT NULL, job_key TEXT NOT NULL, job_id INTEGER NOT NULL, UNIQUE(owner, path))") &&
         Exec("CREATE TABLE IF NOT EXISTS jobs(job_key TEXT PRIMARY KEY, pid INTEGER NOT NULL,"
              " start INTEGER NOT NULL, job_id INTEGER NOT NULL, ended INTEGER NOT NULL DEFAULT 0)");
+    schemaGuard.unlock();
     if (!schema) {
         sqlite3_close(m_db);
         m_db = nullptr;

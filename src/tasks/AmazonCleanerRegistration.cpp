@@ -17,9 +17,11 @@ int CAmazonInfo::RegisterCleanerForBackup(MountCtx& ctx) {
             _CleanupAllVMs(VM_CLEANER_BACKUP, ctx.failures);
             m_bAllVMsCleaned = true;
         }
-        if (!m_cleaner.RegisterVM(VM_CLEANER_BACKUP, ctx.JobVMGuid()))
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register VM [%s]", ctx.JobVMGuid().c_str());
     }
+    // A live browse stages an AMI as a backup does, and only what is
+    // registered under the VM is ever removed again.
+    if (!m_cleaner.RegisterVM(VM_CLEANER_BACKUP, ctx.JobVMGuid()))
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register VM [%s]", ctx.JobVMGuid().c_str());
     m_bCleanerRegistered = true;
     return 1;
 }

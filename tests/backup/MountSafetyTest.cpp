@@ -133,6 +133,26 @@ TEST_F(MountFixture, UnmountReleasesTheBlockTokensOfDirectReadDisksLeftOpen) {
     EXPECT_EQ(1u, missing.size()) << "the entry outlived the unmount";
 }
 
+TEST_F(MountFixture, AMountAfterOneNeverUnmountedOpensItsOwnSnapshots) {
+    auto object = Connected();
+    ASSERT_TRUE(object);
+    MountCtx earlier = Job(kWeb, "EBS-DIRECT-API");
+    ASSERT_EQ(1, object->MountVM(earlier)) << object->GetLastVMErrorDetails();
+    MountCtx ctx = Job(kWeb, "EBS-DIRECT-API");
+    ASSERT_EQ(1, object->MountVM(ctx)) << object->GetLastVMErrorDetails();
+    ASSERT_EQ(earlier.vm.disks.size(), ctx.vm.disks.size());
+    for (size_t i = 0; i < ctx.vm.disks.size(); ++i) {
+        ASSERT_NE(earlier.vm.disks[i].snapshotId, ctx.vm.disks[i].snapshotId);
+        VmdkHandle handle;
+        ASSERT_EQ(1, object->OpenVmdk(ctx.vm.name, ctx.vm.guid, ctx.vm.disks[i].volumeId, handle));
+        VMInfoStructs::SDisk opened;
+        ASSERT_EQ(1, object->GetVmdkInfo(handle, opened));
+        EXPECT_EQ(ctx.vm.disks[i].snapshotId, opened.snapshotId) << "the earlier job's snapshot is read";
+        EXPECT_EQ(1, object->CloseVmdk(handle));
+    }
+    EXPECT_EQ(1, object->UnmountVM(ctx));
+}
+
 TEST_F(MountFixture, CleanupRemovesTheAMIOnlyTheCleanupStringKnows) {
     auto object = Connected();
     ASSERT_TRUE(object);

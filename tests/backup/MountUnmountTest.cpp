@@ -111,14 +111,58 @@ TEST_F(UnmountTest, AFailedMountUndoesWhatTheJobRegistered) {
     EXPECT_FALSE(FwFile::Exists(ConfigFile(ctx)));
 }
 
-TEST_F(UnmountTest, UnbuiltBranchesFailWithAReasonAndSnapBackupKeepsItsChangeId) {
+TEST_F(UnmountTest, UnbuiltBranchesFailWithAReasonAndKeepTheSavedCleanupString) {
+    const struct {
+        const char* what;
+        bool snap, copy, indexingV2;
+        const char* details;
+    } rows[] = {
+        {"snap backup", true, false, false, "Snap backup is not supported yet"},
+        {"backup copy", true, true, false, "Backup copy is not supported yet"},
+        {"backup copy, indexing V2", true, true, true, "Backup copy from indexing V2 metadata is not supported yet"},
+    };
+    for (const auto& row : rows) {
+        MountCtx ctx = Job(kWeb);
+        ctx.snapBackup = row.snap;
+        ctx.backupToTape = row.copy;
+        ctx.indexingV2 = row.indexingV2;
+        EXPECT_EQ(0, object->MountVM(ctx)) << row.what;
+        EXPECT_EQ(kErrNotSupported, object->GetLastVMError()) << row.what;
+        EXPECT_EQ(row.details, object->GetLastVMErrorDetails()) << row.what;
+    }
+    // The snapshot phase's post-backup step is not built either.
     MountCtx ctx = Job(kWeb);
     ctx.snapBackup = true;
-    EXPECT_EQ(0, object->MountVM(ctx));
-    EXPECT_EQ(kErrNotSupported, object->GetLastVMError());
-    EXPECT_EQ("Snap backup is not supported yet", object->GetLastVMErrorDetails());
     ctx.cbtEnabled = true;
     ctx.changeId = "the snapshot job's change id";
-    EXPECT_EQ(1, object->PostBackupVM(ctx));
+    ctx.cleanupString = ctx.amiId = "ami-0000000000000cafe";
+    EXPECT_EQ(0, object->PostBackupVM(ctx));
+    EXPECT_EQ(kErrNotSupported, object->GetLastVMError());
+    EXPECT_EQ("Snap backup is not supported yet", object->GetLastVMErrorDetails());
     EXPECT_EQ("the snapshot job's change id", ctx.changeId);
+    EXPECT_EQ("ami-0000000000000cafe", ctx.cleanupString);
+}
+
+TEST_F(UnmountTest, ADirectReadLiveBrowseMountsOpensAndLeavesNothing) {
+    MountCtx ctx = Job(kWeb, "EBS-DIRECT-API");
+    ctx.liveBrowse = ctx.proxylessLiveBrowse = true;
+    ASSERT_EQ(1, object->MountVM(ctx)) << object->GetLastVMError() << " " << object->GetLastVMErrorDetails();
+    ASSERT_FALSE(ctx.amiId.empty());
+    ASSERT_FALSE(ctx.vm.disks.empty());
+    for (const auto& disk : ctx.vm.disks) {
+        VmdkHandle handle;
+        ASSERT_EQ(1, object->OpenVmdk(ctx.vm.name, ctx.vm.guid, disk.volumeId, handle)) << disk.volumeId;
+        VMInfoStructs::SDisk opened;
+        ASSERT_EQ(1, object->GetVmdkInfo(handle, opened));
+        EXPECT_EQ(disk.snapshotId, opened.snapshotId);
+        EXPECT_EQ(1, object->CloseVmdk(handle));
+    }
+    const std::string ami = ctx.amiId;
+    ASSERT_EQ(1, object->UnmountVM(ctx));
+    EXPECT_FALSE(Registered());
+    env.Clock().AdvanceMs(60 * 1000);
+    cloud->Read([&](const cloudsim::State& s) {
+        EXPECT_TRUE(!s.images.count(ami) || s.images.at(ami).state == "deregistered") << ami;
+        for (const auto& disk : ctx.vm.disks) EXPECT_FALSE(s.snapshots.count(disk.snapshotId)) << disk.snapshotId;
+    });
 }

@@ -1,11 +1,14 @@
 // Two plug-in objects in one process, each running a whole direct-read
 // backup job of its own instance at the same time, as the framework runs
-// jobs of several instances on one proxy. Both jobs read exactly their
-// snapshots' bytes and leave nothing behind. Also run under ThreadSanitizer.
+// jobs of several instances on one proxy, on both read paths: the web server
+// in the proxy's region and the analytics instance, two disks in us-west-2.
+// Both jobs read exactly their snapshots' bytes and leave nothing behind.
+// Also run under ThreadSanitizer.
 #include <atomic>
 #include <thread>
 
 #include "backup/MountFixture.h"
+#include "disk/ReadPath.h"
 #include "framework/FileUtils.h"
 
 using namespace mount;
@@ -41,26 +44,33 @@ int RunJob(CAmazonInfo& object, MountCtx& ctx, cloudsim::Cloud& cloud) {
 }
 }  // namespace
 
-TEST_F(MountFixture, TwoObjectsRunDirectReadJobsAtOnce) {
-    // The bridge reads; the plug-in's HTTPS client has tests of its own.
-    TestEnv::SetSetting("VirtualServer", "nAmazonUseRestAPIForDirectSnapshotAccess", "false");
+struct ConcurrentJobs : MountFixture, ::testing::WithParamInterface<ReadPath> {};
+
+TEST_P(ConcurrentJobs, TwoObjectsRunDirectReadJobsAtOnce) {
+    ReadPathServer path(GetParam(), cloud, env.BaseDir());
     auto first = Connected();
     auto second = Connected();
     ASSERT_TRUE(first && second);
     MountCtx web = Job(kWeb, "EBS-DIRECT-API");
-    MountCtx win = Job(kWin, "EBS-DIRECT-API");
-    win.mountPath = env.BaseDir() + "/mount-win";
-    int webResult = -2, winResult = -2;
+    MountCtx analytics = Job(kAnalytics, "EBS-DIRECT-API");
+    analytics.mountPath = env.BaseDir() + "/mount-analytics";
+    int webResult = -2, analyticsResult = -2;
     std::thread a([&] { webResult = RunJob(*first, web, *cloud); });
-    std::thread b([&] { winResult = RunJob(*second, win, *cloud); });
+    std::thread b([&] { analyticsResult = RunJob(*second, analytics, *cloud); });
     a.join();
     b.join();
     EXPECT_EQ(0, webResult) << first->GetLastVMErrorDetails();
-    EXPECT_EQ(0, winResult) << second->GetLastVMErrorDetails();
+    EXPECT_EQ(0, analyticsResult) << second->GetLastVMErrorDetails();
+    EXPECT_EQ(2u, analytics.vm.disks.size());
+    if (GetParam() == ReadPath::Rest) {
+        EXPECT_GT(path.BlockCalls(), 0) << "the endpoints served none of it";
+    }
     cloud->Read([&](const cloudsim::State& s) {
         for (const auto& [id, im] : s.images)
-            EXPECT_TRUE(!im.tags.count("_QX_BACKUP_") || im.state == "deregistered" ||
-                        (im.sourceInstanceId != kWeb && im.sourceInstanceId != kWin))
-                << id << " left behind";
+            EXPECT_TRUE(!im.tags.count("_QX_BACKUP_") || im.state == "deregistered" || im.sourceInstanceId != kWeb)
+                << id << " of " << im.sourceInstanceId << " left behind";
     });
 }
+
+INSTANTIATE_TEST_SUITE_P(BothPaths, ConcurrentJobs, ::testing::Values(ReadPath::Rest, ReadPath::Bridge),
+                         ReadPathName);

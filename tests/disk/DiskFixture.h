@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "bridge/AmazonSDKBridge.h"
 #include "cloudsim/Cloud.h"
 #include "disk/AmazonDiskInfo.h"
+#include "disk/ReadPath.h"
 #include "factory/AmazonInfo.h"
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
@@ -27,18 +29,19 @@ constexpr char kPublicSnapshot[] = "snap-0c55b159cbfafe1f0";  // visible to the 
 struct DiskCloudTest : ::testing::Test {
     TestEnv env;
     std::shared_ptr<cloudsim::Cloud> cloud = env.InstallCloud();
+    // Set up first, stopped last: the object's open connections go before it.
+    std::unique_ptr<ReadPathServer> readPath;
     CAmazonInfo owner{kAmazonInstanceType};
     VMInfoStructs::SVMInfo vm;
     std::string devices = env.BaseDir() + "/by-id";
-    std::vector<std::string> log;
+    std::mutex logLock;
+    std::vector<std::string> log;   // read once the readers are done
 
     void SetUp() override {
         ASSERT_TRUE(FwFile::MakeDirs(devices));
         TestEnv::SetSetting("VirtualServer", "sDiskByIdFolder", MapperFolder());
         TestEnv::SetSetting("CloudSim", "sDeviceFolder", devices);
-        // These tests read through the block-read bridge; the plug-in's own
-        // HTTPS client has tests of its own.
-        TestEnv::SetSetting("VirtualServer", "nAmazonUseRestAPIForDirectSnapshotAccess", "false");
+        readPath = std::make_unique<ReadPathServer>(Path(), cloud, env.BaseDir());
         std::vector<SHostCredentials> creds{{"", "us-east-1", "AKIADEMOADMIN0000001", "demo-admin-secret", 5}};
         ASSERT_EQ(1, owner.Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret", creds));
         ASSERT_TRUE(owner._InitMount());
@@ -53,11 +56,20 @@ struct DiskCloudTest : ::testing::Test {
         proxy.zone = "us-east-1a";
         proxy.region = "us-east-1";
         owner.DiskInfo()->Initialize(proxy);
-        EvDebug::SetTap([this](int, const std::string&, const std::string& m) { log.push_back(m); });
+        // Reader threads log too.
+        EvDebug::SetTap([this](int, const std::string&, const std::string& m) {
+            std::lock_guard<std::mutex> guard(logLock);
+            log.push_back(m);
+        });
     }
+
+    // The log goes before the members it writes into.
+    void TearDown() override { EvDebug::SetTap(nullptr); }
 
     // Where the proxy's disk mapper looks for devices.
     virtual std::string MapperFolder() { return devices; }
+    // How direct-read disks are read; tests of the reads themselves take both.
+    virtual ReadPath Path() const { return ReadPath::Bridge; }
 
     // A volume the staging would have made for the source volume, registered
     // with the disk registry.
@@ -84,6 +96,7 @@ struct DiskCloudTest : ::testing::Test {
         disk.volumeId = volume;
         disk.snapshotId = snapshot;
         disk.diskType = 1;
+        disk.size = Volume(volume).sizeBytes;
         EXPECT_TRUE(owner.DiskInfo()->RegisterDisk(vm, disk, "EBS-DIRECT-API", false));
         return owner.OpenVmdk(vm.name, vm.guid, volume, handle) == 1;
     }

@@ -25,6 +25,7 @@ VMInfoStructs::SDisk Disk(const std::string& source, const std::string& staged) 
     d.newVolumeId = staged;
     d.snapshotId = "snap-" + source;
     d.sectorSize = 4096;
+    d.size = 8LL << 30;
     return d;
 }
 
@@ -37,7 +38,9 @@ TEST(DiskRegistry, RegistersFindsAndForgetsDisks) {
     ASSERT_TRUE(reg.Connect(Vm("i-1")));
     ASSERT_TRUE(reg.Connect(Vm("I-1"))) << "the same instance, connected once";
     ASSERT_TRUE(reg.RegisterDisk(Vm("i-1"), Disk("vol-a", "vol-x"), "EBS-DIRECT-API", false));
-    ASSERT_TRUE(reg.RegisterDisk(Vm("i-1"), Disk("VOL-A", "vol-other"), "HOTADD", true)) << "already there: kept";
+    VMInfoStructs::SDisk again = Disk("vol-a", "vol-x");
+    again.volumeId = "VOL-A";
+    ASSERT_TRUE(reg.RegisterDisk(Vm("i-1"), again, "EBS-DIRECT-API", false)) << "the same: kept";
 
     VmdkHandle h;
     AmazonDiskState state{};
@@ -50,10 +53,12 @@ TEST(DiskRegistry, RegistersFindsAndForgetsDisks) {
     EXPECT_EQ("EBS-DIRECT-API", reg.GetDiskTransportMode(h));
     std::string snapshot, region;
     uint32_t sector = 0;
-    ASSERT_TRUE(reg.GetDiskReadInfo(h, snapshot, region, sector));
+    int64_t capacity = 0;
+    ASSERT_TRUE(reg.GetDiskReadInfo(h, snapshot, region, sector, capacity));
     EXPECT_EQ("snap-vol-a", snapshot);
     EXPECT_EQ("us-east-1", region);
     EXPECT_EQ(4096u, sector);
+    EXPECT_EQ(8LL << 30, capacity);
 
     EXPECT_TRUE(reg.CloseDisk(Vm("i-1"), disk)) << "a disk that is not open is left as it is";
     EXPECT_EQ(DiskRegistered, reg.GetDiskState(h));
@@ -77,9 +82,58 @@ TEST(DiskRegistry, RegistersFindsAndForgetsDisks) {
 
     ASSERT_TRUE(reg.Disconnect(Vm("i-1")));
     EXPECT_FALSE(reg.GetDiskInfo(h, disk, restore)) << "a handle into a disconnected VM is refused";
-    EXPECT_FALSE(reg.GetDiskReadInfo(h, snapshot, region, sector));
+    EXPECT_FALSE(reg.GetDiskReadInfo(h, snapshot, region, sector, capacity));
     EXPECT_EQ(0, reg.GetDiskState(h));
     EXPECT_FALSE(reg.Disconnect(Vm("i-1")));
+}
+
+// A mount that was never unmounted left its records; the next mount's
+// staging of the same disk replaces them, and handles into them go stale.
+TEST(DiskRegistry, ADiskStagedAgainOtherwiseReplacesTheEarlierRecord) {
+    TestEnv env;
+    const struct {
+        const char* what;
+        const char* staged;
+        const char* snapshot;
+        const char* mode;
+        bool restore;
+    } rows[] = {
+        {"another snapshot", "vol-x", "snap-next", "EBS-DIRECT-API", false},
+        {"another staged volume", "vol-y", "snap-vol-a", "EBS-DIRECT-API", false},
+        {"another transport mode", "vol-x", "snap-vol-a", "HOTADD", false},
+        {"for a restore", "vol-x", "snap-vol-a", "EBS-DIRECT-API", true},
+    };
+    for (const auto& row : rows) {
+        CAmazonDiskInfo reg(nullptr);
+        ASSERT_TRUE(reg.Connect(Vm("i-1")));
+        ASSERT_TRUE(reg.RegisterDisk(Vm("i-1"), Disk("vol-a", "vol-x"), "EBS-DIRECT-API", false));
+        VmdkHandle earlier, later;
+        AmazonDiskState state{};
+        ASSERT_EQ(DiskRegistered, reg.GetDiskHandle("", "i-1", "vol-a", earlier, state));
+        ASSERT_TRUE(reg.SetDiskState(earlier, DiskClosed));
+
+        VMInfoStructs::SDisk next = Disk("vol-a", row.staged);
+        next.snapshotId = row.snapshot;
+        ASSERT_TRUE(reg.RegisterDisk(Vm("i-1"), next, row.mode, row.restore)) << row.what;
+        ASSERT_EQ(DiskRegistered, reg.GetDiskHandle("", "i-1", "vol-a", later, state)) << row.what;
+        VMInfoStructs::SDisk disk;
+        bool restore = false;
+        ASSERT_TRUE(reg.GetDiskInfo(later, disk, restore)) << row.what;
+        EXPECT_EQ(row.snapshot, disk.snapshotId) << row.what;
+        EXPECT_EQ(row.staged, disk.newVolumeId) << row.what;
+        EXPECT_EQ(row.mode, reg.GetDiskTransportMode(later)) << row.what;
+        EXPECT_EQ(row.restore, restore) << row.what;
+        EXPECT_FALSE(reg.GetDiskInfo(earlier, disk, restore)) << row.what << ": the earlier handle still works";
+        std::vector<VMInfoStructs::SDisk> disks;
+        ASSERT_TRUE(reg.GetDisks(Vm("i-1"), disks));
+        EXPECT_EQ(1u, disks.size()) << row.what;
+
+        // A disk the data mover still has open is not taken from under it.
+        ASSERT_TRUE(reg.SetDiskState(later, DiskOpen));
+        EXPECT_FALSE(reg.RegisterDisk(Vm("i-1"), Disk("vol-a", "vol-z"), "EBS-DIRECT-API", false)) << row.what;
+        ASSERT_TRUE(reg.GetDiskInfo(later, disk, restore)) << row.what;
+        EXPECT_EQ(row.staged, disk.newVolumeId) << row.what;
+    }
 }
 
 TEST(DiskSlots, RefuseMissingHandlesBuffersAndUnaddressableRanges) {

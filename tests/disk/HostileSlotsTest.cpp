@@ -1,8 +1,9 @@
-// Hostile input on the disk slots the framework calls: handles that were
-// never handed out, handles of a closed or disconnected disk, null buffers,
-// sector ranges that overflow, and disk names built to escape. Each call
-// fails with its failure value; none crashes or reads out of bounds (the
-// sanitizer build runs this too).
+// Hostile input on the disk slots the framework calls, on both read paths:
+// handles that were never handed out, handles of a disconnected disk or of an
+// earlier mount, null buffers, sector ranges that overflow, leave the disk or
+// split blocks, and disk names built to escape. Each call fails with its
+// failure value; none crashes or reads out of bounds (the sanitizer build
+// runs this too).
 #include <climits>
 #include <functional>
 
@@ -10,9 +11,13 @@
 
 namespace {
 
-struct HostileSlots : DiskCloudTest {
+constexpr unsigned kBlockSectors = 512 * 1024 / 512;
+
+struct HostileSlots : DiskCloudTest, ::testing::WithParamInterface<ReadPath> {
     VmdkHandle open;      // a direct-read disk, open
     std::string snapshot;
+
+    ReadPath Path() const override { return GetParam(); }
 
     void SetUp() override {
         DiskCloudTest::SetUp();
@@ -33,7 +38,10 @@ struct HostileSlots : DiskCloudTest {
                  tag.value = "v";
                  return owner.SetVmdkTagList(h, {tag}) == 0;
              }},
-            {"ReadVmdk", [this](VmdkHandle h) { std::string b(4096, '\0'); return owner.ReadVmdk(h, 0, 8, &b[0]) == 1; }},
+            {"ReadVmdk", [this](VmdkHandle h) {
+                 std::string b(512 * 1024, '\0');
+                 return owner.ReadVmdk(h, 0, kBlockSectors, &b[0]) == 1;
+             }},
             {"GetVmdkExtents",
              [this](VmdkHandle h) { VMInfoStructs::SDiskChangeInfo i; return owner.GetVmdkExtents(h, "", 0, i) == 0; }},
             {"CloseVmdk", [this](VmdkHandle h) { return owner.CloseVmdk(h) == 0; }},
@@ -43,45 +51,59 @@ struct HostileSlots : DiskCloudTest {
 
 }  // namespace
 
-TEST_F(HostileSlots, HandlesNeverHandedOutOrNoLongerValidAreRefusedBySlot) {
+TEST_P(HostileSlots, HandlesNeverHandedOutOrNoLongerValidAreRefusedBySlot) {
     int local = 0;
     const VmdkHandle forged[] = {
         VmdkHandle{},
         VmdkHandle{&local, &local},                       // addresses of something else
         VmdkHandle{open.vmHandle, &local},                // a real VM, a forged disk
         VmdkHandle{&local, open.diskHandle},              // a real disk under a forged VM
+        VmdkHandle{open.diskHandle, open.vmHandle},       // the two swapped
         VmdkHandle{reinterpret_cast<void*>(0x10), reinterpret_cast<void*>(0x20)},
     };
     for (const auto& [name, call] : Slots())
         for (const auto& h : forged) EXPECT_TRUE(call(h)) << name;
 
-    // After the VM is disconnected its handles lead nowhere.
+    // After the VM is disconnected its handles lead nowhere, also once the
+    // next mount on this object has registered and opened the same disk.
     const VmdkHandle stale = open;
     ASSERT_EQ(1, owner.CloseVmdk(open));
     ASSERT_TRUE(owner.DiskInfo()->Disconnect(vm));
     for (const auto& [name, call] : Slots()) EXPECT_TRUE(call(stale)) << name << " on a disconnected VM";
+    ASSERT_TRUE(owner.ConnectDiskInfo(vm));
+    std::string next;
+    VmdkHandle fresh;
+    ASSERT_TRUE(OpenSnapshotDisk(kRootVolume, next, fresh));
+    for (const auto& [name, call] : Slots()) EXPECT_TRUE(call(stale)) << name << " on the next mount's disk";
+    VMInfoStructs::SDisk disk;
+    ASSERT_EQ(1, owner.GetVmdkInfo(fresh, disk));
+    EXPECT_EQ(next, disk.snapshotId);
 }
 
-TEST_F(HostileSlots, ReadsWithoutABufferOrBeyondWhatCanBeAddressedFail) {
-    std::string buffer(4096, '?');
+TEST_P(HostileSlots, ReadsWithoutABufferOrOutsideTheDisksWholeBlocksFail) {
+    constexpr ULONGLONG kEnd = (8ULL << 30) / 512;   // the disk's end, in sectors
+    std::string buffer(2 * 512 * 1024, '?');
     const struct {
         const char* what;
         ULONGLONG start;
         unsigned count;
         void* out;
     } rows[] = {
-        {"no buffer", 0, 8, nullptr},
+        {"no buffer", 0, kBlockSectors, nullptr},
         {"offset past 64 bits", ULLONG_MAX, 1, &buffer[0]},
         {"offset times sector size overflows", ULLONG_MAX / 512 + 1, 8, &buffer[0]},
         {"4 GiB or more in one read", 0, UINT_MAX, &buffer[0]},
-        {"past the snapshot's end", (8LL << 30) / 512, 8, &buffer[0]},
+        {"past the disk's end", kEnd, kBlockSectors, &buffer[0]},
+        {"across the disk's end", kEnd - kBlockSectors, 2 * kBlockSectors, &buffer[0]},
+        {"part of a block", 0, 8, &buffer[0]},
+        {"off a block boundary", 8, kBlockSectors, &buffer[0]},
     };
     for (const auto& row : rows) EXPECT_EQ(1, owner.ReadVmdk(open, row.start, row.count, row.out)) << row.what;
-    EXPECT_EQ(std::string(4096, '?'), buffer) << "a refused read wrote into the buffer";
-    EXPECT_EQ(0, owner.ReadVmdk(open, 0, 8, &buffer[0])) << "the handle still works";
+    EXPECT_EQ(std::string(buffer.size(), '?'), buffer) << "a refused read wrote into the buffer";
+    EXPECT_EQ(0, owner.ReadVmdk(open, kEnd - kBlockSectors, kBlockSectors, &buffer[0])) << "the last block reads";
 }
 
-TEST_F(HostileSlots, NamesBuiltToEscapeOpenNothing) {
+TEST_P(HostileSlots, NamesBuiltToEscapeOpenNothing) {
     const std::string names[] = {"..", "../" + std::string(kRootVolume), "/", "vol-\"quoted\"", "vol-\n\x01\x7f",
                                  std::string("vol-\0hidden", 11), std::string(4096, 'v')};
     for (const auto& name : names) {
@@ -92,3 +114,5 @@ TEST_F(HostileSlots, NamesBuiltToEscapeOpenNothing) {
         EXPECT_FALSE(owner.ValidateChangeId(vm.name, vm.guid, kRootVolume, name)) << name;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(BothPaths, HostileSlots, ::testing::Values(ReadPath::Rest, ReadPath::Bridge), ReadPathName);
