@@ -182,13 +182,18 @@ bool VMCleaner::Init(const std::string& ownerId, int) {
 }
 
 // Stores written before regions were kept have no such column; their
-// entries read back with an empty region.
+// entries read back with an empty region. Another job may add it at the
+// same moment, so the column only has to be there afterwards.
 bool VMCleaner::EnsureRegionColumn() {
-    Statement st(m_db, "SELECT 1 FROM pragma_table_info('entities') WHERE name = 'region'");
-    const int rc = st.Step();
-    if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) return false;
-    return Exec("ALTER TABLE entities ADD COLUMN region TEXT NOT NULL DEFAULT ''");
+    const auto hasColumn = [this] {
+        Statement st(m_db, "SELECT 1 FROM pragma_table_info('entities') WHERE name = 'region'");
+        return st.Step() == SQLITE_ROW;
+    };
+    if (hasColumn()) return true;
+    sqlite3_exec(m_db, "ALTER TABLE entities ADD COLUMN region TEXT NOT NULL DEFAULT ''", nullptr, nullptr, nullptr);
+    if (hasColumn()) return true;
+    EvDebug::Error(kTag, "cannot add the region column: %s", sqlite3_errmsg(m_db));
+    return false;
 }
 
 void VMCleaner::PruneJobs() {
