@@ -358,8 +358,22 @@ std::string VMCleaner::JobRunName() const {
     return name;
 }
 
+// Only a name shaped as a job run's (pid, start, job id, GUID) is one: any
+// other folder a mount path holds is never taken for a job's.
 std::string VMCleaner::JobKeyOfName(const std::string& name) {
-    if (name.find(kKeySeparator) != std::string::npos) return std::string();
+    std::vector<std::string> parts;
+    std::stringstream in(name);
+    std::string part;
+    while (std::getline(in, part, kNameSeparator)) parts.push_back(part);
+    if (parts.size() != 4 || name.back() == kNameSeparator) return std::string();
+    for (int i = 0; i < 3; ++i) {
+        const std::string& number = parts[i];
+        const size_t digits = !number.empty() && number[0] == '-' ? 1 : 0;
+        if (number.size() <= digits || number.find_first_not_of("0123456789", digits) != std::string::npos)
+            return std::string();
+    }
+    if (parts[3].size() != 36 || parts[3].find_first_not_of("0123456789abcdef-") != std::string::npos)
+        return std::string();
     std::string key = name;
     std::replace(key.begin(), key.end(), kNameSeparator, kKeySeparator);
     return key;

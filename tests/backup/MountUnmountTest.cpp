@@ -149,10 +149,16 @@ TEST_F(UnmountTest, ASecondJobOfTheInstanceLeavesTheFirstOnesResourcesAndFilesAl
     EXPECT_TRUE(Registered());
     EXPECT_TRUE(FwFile::Exists(firstConfig));
 
-    // Once the first job is over, the next clean-up takes what it left.
+    // Once the first job is over, the next job takes what it left, but no
+    // folder that is not a job run's.
     object.reset();
+    const std::string stranger = first.mountPath + "/not_a_job_run";
+    ASSERT_TRUE(FwFile::MakeDirs(stranger));
     auto next = Connected();
     MountCtx later = Job(kWeb, "EBS-DIRECT-API");
-    ASSERT_EQ(1, next->CleanupVM(later));
+    ASSERT_EQ(1, next->MountVM(later)) << next->GetLastVMErrorDetails();
     EXPECT_FALSE(LeftoversExist());
+    EXPECT_FALSE(FwFile::Exists(firstConfig));
+    EXPECT_TRUE(FwFile::IsDirectory(stranger));
+    ASSERT_EQ(1, next->UnmountVM(later));
 }
