@@ -107,7 +107,7 @@ bool CAmazonInfo::LaunchBackupAMI(MountCtx& ctx, const std::string& name, const 
     SaveCleanupString(ctx, amiId);
     m_pSourceBridge->SetTag(amiId, kBackupTag, ctx.vm.guid, true);
     m_pSourceBridge->SetTag(amiId, kSubclientTag, std::to_string(ctx.subclientId), true);
-    if (!m_cleaner.RegisterTemplate(VM_CLEANER_BACKUP, ctx.JobVMGuid(), amiId)) {
+    if (!m_cleaner.RegisterTemplate(VM_CLEANER_BACKUP, ctx.JobVMGuid(), amiId, ctx.vm.region)) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register AMI [%s].", amiId.c_str());
         if (m_pSourceBridge->DeleteAMISnapshot(amiId, true)) {
             ctx.amiId.clear();

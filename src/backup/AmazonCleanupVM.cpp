@@ -3,6 +3,7 @@
 #include "bridge/AmazonSDKBridge.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
+#include "inventory/BridgeRegionScope.h"
 #include "tasks/AwsErrors.h"
 
 int CAmazonInfo::CleanupVM(MountCtx& ctx) {
@@ -11,24 +12,31 @@ int CAmazonInfo::CleanupVM(MountCtx& ctx) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Doing clean up. Cleanup string [%s]", ctx.cleanupString.c_str());
         if (!PrepareProxySide(ctx)) return 0;
         overrideSDKRegion(GetProxyRegion());
-        // The entry is usually a dead job's, or this job's own; one that a
-        // job still running elsewhere registered is that job's to clean.
-        std::string path;
-        const bool orphaned = m_cleaner.GetRegisteredVM(VM_CLEANER_BACKUP, ctx.JobVMGuid(), path, true);
-        CleanerEntity live;
-        if (!orphaned && m_cleaner.LookupEntity(VM_CLEANER_BACKUP, VM_CLEANER_VM, ctx.JobVMGuid(), live) &&
-            !m_cleaner.IsOwnEntry(live)) {
+        // Entries of this job run and of runs that are over are cleaned; one
+        // that a job still running registered is that job's to clean, and
+        // so may be the AMI the instance's cleanup string names.
+        std::vector<CleanerEntity> roots;
+        if (!m_cleaner.ListRootEntities(VM_CLEANER_BACKUP, VM_CLEANER_VM, ctx.JobVMGuid(), roots)) return 0;
+        bool othersRunning = false;
+        std::string region = ctx.vm.region;
+        for (const auto& root : roots) {
+            if (!m_cleaner.IsOwnEntry(root) && m_cleaner.IsJobKeyRunning(root.jobKey)) othersRunning = true;
+            else if (region.empty()) region = m_cleaner.RegionOf(root);
+        }
+        if (othersRunning) {
             EvDebug::Debug(__PRETTY_FUNCTION__, "VM [%s] is registered by a job that is still running; leaving it.",
                            ctx.JobVMGuid().c_str());
-            return 1;
+        } else if (!RemoveCleanupStringAMI(ctx, region.empty() ? GetProxyRegion() : region)) {
+            return 0;
         }
-        if (!RemoveCleanupStringAMI(ctx)) return 0;
-        if (!_CleanupMountedVM(ctx.JobVMGuid(), orphaned, ctx.failures)) {
+        const bool own = _CleanupMountedVM(ctx.JobVMGuid(), false, ctx.failures);
+        const bool cleaned = _CleanupMountedVM(ctx.JobVMGuid(), true, ctx.failures) && own;
+        if (!cleaned) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Cleaning up VM [%s] failed.", ctx.JobVMGuid().c_str());
             return 0;
         }
         EvDebug::Debug(__PRETTY_FUNCTION__, "Cleaning up VM [%s] succeeded.", ctx.JobVMGuid().c_str());
-        SaveCleanupString(ctx, "");
+        if (!othersRunning) SaveCleanupString(ctx, "");
         EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "<<End");
         return 1;
     } catch (const std::exception& e) {
@@ -42,7 +50,8 @@ int CAmazonInfo::CleanupVM(MountCtx& ctx) {
 // The AMI the framework kept in the job's cleanup string. The string is
 // written the moment the AMI exists, before the registry learns of it, so a
 // job that died in between left an AMI only the string knows.
-bool CAmazonInfo::RemoveCleanupStringAMI(MountCtx& ctx) {
+// region: the instance's, where its AMIs are made.
+bool CAmazonInfo::RemoveCleanupStringAMI(MountCtx& ctx, const std::string& region) {
     const std::string ami = ctx.cleanupString;
     if (ami.empty()) return true;
     if (ami.compare(0, 4, "ami-") != 0 || ami.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-") !=
@@ -50,6 +59,7 @@ bool CAmazonInfo::RemoveCleanupStringAMI(MountCtx& ctx) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Ignoring a cleanup string that names no AMI [%s]", ami.c_str());
         return true;
     }
+    const AmazonInventory::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, region);
     if (!m_pSourceBridge->DeleteAMISnapshot(ami, true) && !IsAwsNotFoundError(m_pSourceBridge->GetLastErrorString())) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete AMI [%s] of the cleanup string. Error [%s]", ami.c_str(),
                        m_pSourceBridge->GetLastErrorString().c_str());

@@ -74,7 +74,7 @@ int CAmazonInfo::GetFullMountInfoConfigFiles(const MountCtx& ctx, std::vector<VM
         return 1;
     }
     if (IsIndexingV2Copy(ctx)) return NotBuiltYet("Backup copy from indexing V2 metadata");
-    const std::string path = VMConfigFilePath(ctx.mountPath, ctx.effectiveVMGuid);
+    const std::string path = VMConfigFilePath(JobMountFolder(ctx), ctx.effectiveVMGuid);
     const int64_t size = FwFile::FileSize(path);
     if (size < 0) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Config file [%s] does not exist.", path.c_str());

@@ -22,6 +22,8 @@ bool CAmazonInfo::_InitMount() {
         return false;
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Cleaner initialized with [%s] ID", cleanerId.c_str());
+    // Entries stored without a region were all made in the proxy's.
+    m_cleaner.SetDefaultRegion(GetProxyRegion());
     EnsureTaskUtils();
     m_bMountInitialized = true;
     return true;

@@ -95,7 +95,8 @@ int CAmazonInfo::PostMount(MountCtx& ctx) {
         return 1;
     }
     if (ctx.backupToTape) return _DownloadVMConfigFile(ctx.mountPath, ctx);
-    return SaveVMConfigFile(ctx.mountPath, ctx.vm) ? 1 : 0;
+    RemoveEndedJobFolders(ctx.mountPath);
+    return SaveVMConfigFile(JobMountFolder(ctx), ctx.vm) ? 1 : 0;
 }
 
 void CAmazonInfo::StartChangeTracking(MountCtx& ctx) {

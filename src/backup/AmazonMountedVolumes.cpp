@@ -6,6 +6,7 @@
 #include "framework/DiskMapper.h"
 #include "framework/EvDebug.h"
 #include "framework/KDPlatformInfo.h"
+#include "inventory/BridgeRegionScope.h"
 #include "tasks/AmazonTaskUtils.h"
 
 namespace {
@@ -35,18 +36,33 @@ bool CAmazonInfo::VolumeIsDetached(const std::string& volumeId, const std::strin
     bool notFound = false;
     if (!BridgeFor(useSourceAccount)->GetVolumeInfo(volumeId, region, info, notFound)) return false;
     // A volume whose attachment is still under way can show "available"
-    // while it already has a device: only one with no attachment is free.
-    return notFound || (strcasecmp(info.state.c_str(), "available") == 0 && info.deviceName.empty());
+    // while it already has a device: only one with no attachment is free,
+    // whatever its state ("error", "creating" and "available" have none;
+    // AWS refuses to detach those).
+    return notFound || (strcasecmp(info.state.c_str(), "in-use") != 0 && info.deviceName.empty());
 }
 
+// One volume that cannot be removed stays registered and does not keep the
+// others of the VM from going.
 bool CAmazonInfo::_CleanUpMountedVolumes(const std::string& key, bool deleteVolumes, std::vector<SFailure>& failures,
                                          bool option) {
-    std::vector<SDisk> disks;
-    if (!m_cleaner.GetRegisteredDisks(key, disks)) return false;
-    if (disks.empty()) return true;
-    // Volumes about to be deleted stay registered until they are gone.
-    if (!DetachVolumes(disks, "", deleteVolumes ? std::string() : key, failures, option)) return false;
-    return deleteVolumes ? DeleteVolumes(disks, key, option) : true;
+    std::vector<CleanerEntity> volumes;
+    if (!m_cleaner.GetRegisteredItems(key, VM_CLEANER_DISK, volumes)) return false;
+    bool ok = true;
+    for (const auto& volume : volumes) ok = CleanUpMountedVolume(volume, key, deleteVolumes, failures, option) && ok;
+    return ok;
+}
+
+bool CAmazonInfo::CleanUpMountedVolume(const CleanerEntity& volume, const std::string& key, bool deleteVolume,
+                                       std::vector<SFailure>& failures, bool option) {
+    std::vector<SDisk> disks(1);
+    SDisk& disk = disks.front();
+    disk.name = disk.volumeId = disk.newVolumeId = volume.id;
+    disk.diskType = 1;
+    const AmazonInventory::BridgePairRegionScope inRegion(*m_pSourceBridge, *m_pAdminBridge, volume.region);
+    // A volume about to be deleted stays registered until it is gone.
+    if (!DetachVolumes(disks, volume.region, deleteVolume ? std::string() : key, failures, option)) return false;
+    return deleteVolume ? DeleteVolumes(disks, key, option) : true;
 }
 
 bool CAmazonInfo::DetachVolumes(std::vector<SDisk>& disks, const std::string& region, const std::string& key,

@@ -28,12 +28,34 @@ bool CAmazonInfo::SaveVMConfigFile(const std::string& folder, const SVMInfo& vm)
     return true;
 }
 
+// Jobs of one instance share its mount path, so each job run writes in a
+// folder of its own there and removes only that one (and those of runs that
+// are over).
+std::string CAmazonInfo::JobMountFolder(const MountCtx& ctx) const {
+    const std::string run = m_cleaner.JobRunName();
+    if (ctx.mountPath.empty() || run.empty()) return ctx.mountPath;
+    return FwFile::JoinPath(ctx.mountPath, run);
+}
+
+void CAmazonInfo::RemoveEndedJobFolders(const std::string& mountPath) {
+    std::vector<std::string> names;
+    if (mountPath.empty() || !FwFile::ListDir(mountPath, names)) return;
+    for (const auto& name : names) {
+        const std::string key = VMCleaner::JobKeyOfName(name);
+        const std::string folder = FwFile::JoinPath(mountPath, name);
+        if (key.empty() || !FwFile::IsDirectory(folder) || m_cleaner.IsJobKeyRunning(key)) continue;
+        if (!FwFile::RemoveTree(folder)) EvDebug::Error(__PRETTY_FUNCTION__, "Failed to remove [%s]", folder.c_str());
+    }
+}
+
 int CAmazonInfo::DeleteVMConfigFile(const MountCtx& ctx) {
     // Without both parts the name would point outside the job's folder.
     if (ctx.mountPath.empty() || ctx.effectiveVMGuid.empty()) return 1;
-    const std::string path = VMConfigFilePath(ctx.mountPath, ctx.effectiveVMGuid);
+    const std::string folder = JobMountFolder(ctx);
+    const std::string path = VMConfigFilePath(folder, ctx.effectiveVMGuid);
     if (path.empty()) return 1;
     if (FwFile::Exists(path) && !FwFile::RemoveFile(path))
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete config file [%s]", path.c_str());
+    if (folder != ctx.mountPath) FwFile::RemoveTree(folder);
     return 1;
 }

@@ -12,6 +12,7 @@
 #include "framework/EvDebug.h"
 #include "framework/KDPlatformInfo.h"
 #include "framework/MessageBase.h"
+#include "inventory/BridgeRegionScope.h"
 
 namespace {
 const char kReferenceInfo[] = "VirtualServer::VMReferencePointInfo";
@@ -254,7 +255,10 @@ bool CAmazonInfo::_UpdateChangeBlobID(MountCtx& ctx) {
 bool CAmazonInfo::_PostBackupCBTCleanup(const MountCtx& ctx) {
     const std::string& ami = ctx.amiId;
     const std::string& instance = ctx.vm.guid.empty() ? ctx.requestedVMGuid : ctx.vm.guid;
-    if (!m_cleaner.UnRegisterTemplate(0, ctx.requestedVMGuid, ami))
+    const AmazonInventory::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, ctx.vm.region);
+    // Staging registered the AMI under the job's VM id, which a failback
+    // job takes from the failback id.
+    if (!m_cleaner.UnRegisterTemplate(0, ctx.JobVMGuid(), ami))
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to unregister AMI : [%s]", ami.c_str());
     m_pSourceBridge->DeleteTag(instance, kAMITag, ami, true);
     m_pSourceBridge->SetTag(ami, "Name", kCbtName, true);
@@ -267,7 +271,7 @@ bool CAmazonInfo::_PostBackupCBTCleanup(const MountCtx& ctx) {
     }
     if (!previous.empty()) {
         m_pSourceBridge->SetTag(instance, kAMITag, previous, false);
-        if (m_cleaner.RegisterTemplate(0, ctx.requestedVMGuid, previous))
+        if (m_cleaner.RegisterTemplate(0, ctx.JobVMGuid(), previous, ctx.vm.region))
             EvDebug::Debug(__PRETTY_FUNCTION__, "Previously retained AMI [%s] marked for cleanup", previous.c_str());
         else
             EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register previously retained AMI [%s].", previous.c_str());

@@ -147,6 +147,11 @@ public:
     int _UnMountVMStreaming(MountCtx& ctx);
     bool SaveVMConfigFile(const std::string& folder, const SVMInfo& vm);
     int DeleteVMConfigFile(const MountCtx& ctx);
+    // This job run's folder under the mount path (the mount path itself
+    // before the cleanup store is open), and the removal of the folders of
+    // runs that are over.
+    std::string JobMountFolder(const MountCtx& ctx) const;
+    void RemoveEndedJobFolders(const std::string& mountPath);
     int GetFullMountInfoDisks(const MountCtx& ctx, std::vector<VMInfoStructs::SMountInfoFull>& items);
     int GetFullMountInfoConfigFiles(const MountCtx& ctx, std::vector<VMInfoStructs::SMountInfoFull>& items);
     const SVMInfo& ProxyVMInfo() const { return m_proxyVMInfo; }
@@ -279,11 +284,17 @@ private:
     // depth reqLevel (node itself is at currLevel).
     static bool LocateCurrentBrowseNodeInTree(const SInventoryInfo& node, const std::string& name,
                                               SInventoryInfo& found, int reqLevel, int currLevel);
-    // Operation 6. createdId: the instance this call launched, if any, so
-    // that a failure never removes an instance that existed before.
+    // Operation 6. createdId: the instance this call launched and could not
+    // delete after a failure, if any, so that a failure never removes an
+    // instance that existed before.
     bool CloneVM(SVMInfo& vm, std::string& createdId);
     bool WaitForCloneAMI(const std::string& amiId, const std::string& sourceId);
-    void DeleteCloneAMI(const std::string& amiId);
+    // Deletes the temporary AMI, and unregisters it once it is gone.
+    void DeleteCloneAMI(const std::string& amiId, const std::string& sourceId);
+    // Registers the clone's AMI (type 4) or instance (type 1) under the
+    // source instance; true when this call made the source's entry.
+    bool RegisterCloneResource(const std::string& sourceId, const std::string& region, int type,
+                               const std::string& id);
     int PerformCloneOperation(SVMInfo& vm);
     int PerformCreateSnapshot(SVMInfo& vm, EVMOperation op, std::string& out);
     int PerformDeleteSnapshot(SVMInfo& vm, EVMOperation op);
@@ -376,7 +387,14 @@ private:
     std::string m_cbtReferenceAMI;
 
     // ---- clean-up helpers (backup/) ----
-    bool RemoveCleanupStringAMI(MountCtx& ctx);
+    bool RemoveCleanupStringAMI(MountCtx& ctx, const std::string& region);
+    // Removes what one job run registered under its VM entry, for
+    // _CleanupMountedVM; the entry goes only once all of it is gone.
+    bool CleanupMountedRoot(const CleanerEntity& root, std::vector<SFailure>& failures);
+    // One registered staged volume, in its region: detached unless it has
+    // no attachment, then deleted when asked.
+    bool CleanUpMountedVolume(const CleanerEntity& volume, const std::string& key, bool deleteVolume,
+                              std::vector<SFailure>& failures, bool option);
     CAmazonSDKBridge* BridgeFor(bool useSourceAccount) const {
         return useSourceAccount ? m_pSourceBridge.get() : m_pAdminBridge;
     }

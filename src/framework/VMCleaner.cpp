@@ -1,7 +1,11 @@
 #include "framework/VMCleaner.h"
 
+#include <signal.h>
 #include <sqlite3.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 
 #include <fstream>
 #include <mutex>
@@ -10,6 +14,7 @@
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
 #include "framework/KDPI.h"
+#include "framework/KDPlatformInfo.h"
 
 namespace {
 const char kTag[] = "VMCleaner";
@@ -50,11 +55,13 @@ private:
 
 // Ids may hold any character; '/' separates path components, so it and the
 // escape character are encoded.
+// A root's path ends in "#" and its job key, so '#' is encoded as well.
 std::string EscapeId(const std::string& id) {
     std::string out;
     for (char c : id) {
         if (c == '%') out += "%25";
         else if (c == '/') out += "%2F";
+        else if (c == '#') out += "%23";
         else out += c;
     }
     return out;
@@ -65,11 +72,18 @@ std::string ChildPath(const std::string& parent, int mode, int type, const std::
     return parent.empty() ? std::to_string(mode) + "/" + leaf : parent + "/" + leaf;
 }
 
-// Start time of a process in clock ticks since boot; -1 when it is gone.
-// Together with the pid it names one process run, so a reused pid does not
-// pass for a job that died.
+// Each job run's root of a VM is an entry of its own.
+std::string RootPath(int mode, int type, const std::string& id, const std::string& jobKey) {
+    return ChildPath("", mode, type, id) + "#" + jobKey;
+}
+
+// Start time of a process in clock ticks since boot; -1 when it cannot be
+// read (gone, or hidden by hidepid). Together with the pid it names one
+// process run, so a reused pid does not pass for a job that died.
 long long ProcessStartTicks(long pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string proc = "/proc";
+    KDPlatformInfo().getString("Base", "sProcFolder", proc);
+    std::ifstream in(FwFile::JoinPath(proc, std::to_string(pid)) + "/stat");
     std::string stat;
     if (!std::getline(in, stat)) return -1;
     const size_t close = stat.rfind(')');
@@ -86,6 +100,9 @@ long long ProcessStartTicks(long pid) {
     }
 }
 
+// Whether the process exists at all; EPERM means it does, as another user's.
+bool ProcessAlive(long pid) { return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
+
 CleanerEntity Row(const Statement& st) {
     CleanerEntity e;
     e.id = st.Text(0);
@@ -95,10 +112,15 @@ CleanerEntity Row(const Statement& st) {
     e.parent = st.Text(4);
     e.jobId = st.Int(5);
     e.jobKey = st.Text(6);
+    e.region = st.Text(7);
     return e;
 }
 
-const char kColumns[] = "entity_id, type, mode, path, parent, job_id, job_key";
+const char kColumns[] = "entity_id, type, mode, path, parent, job_id, job_key, region";
+// Job keys hold ':', which names of files and folders do not; no part of a
+// key holds '_'.
+constexpr char kKeySeparator = ':';
+constexpr char kNameSeparator = '_';
 }  // namespace
 
 VMCleaner::VMCleaner() = default;
@@ -142,7 +164,8 @@ bool VMCleaner::Init(const std::string& ownerId, int) {
              " mode INTEGER NOT NULL, type INTEGER NOT NULL, entity_id TEXT NOT NULL, parent TEXT NOT NULL,"
              " path TEXT NOT NULL, job_key TEXT NOT NULL, job_id INTEGER NOT NULL, UNIQUE(owner, path))") &&
         Exec("CREATE TABLE IF NOT EXISTS jobs(job_key TEXT PRIMARY KEY, pid INTEGER NOT NULL,"
-             " start INTEGER NOT NULL, job_id INTEGER NOT NULL, ended INTEGER NOT NULL DEFAULT 0)");
+             " start INTEGER NOT NULL, job_id INTEGER NOT NULL, ended INTEGER NOT NULL DEFAULT 0)") &&
+        EnsureRegionColumn();
     schemaGuard.unlock();
     if (!schema) {
         sqlite3_close(m_db);
@@ -161,7 +184,38 @@ bool VMCleaner::Init(const std::string& ownerId, int) {
         m_db = nullptr;
         return false;
     }
+    PruneJobs();
     return true;
+}
+
+// Stores written before regions were kept have no such column; their
+// entries read back with an empty region. Another job may add it at the
+// same moment, so the column only has to be there afterwards.
+bool VMCleaner::EnsureRegionColumn() {
+    const auto hasColumn = [this] {
+        Statement st(m_db, "SELECT 1 FROM pragma_table_info('entities') WHERE name = 'region'");
+        return st.Step() == SQLITE_ROW;
+    };
+    if (hasColumn()) return true;
+    sqlite3_exec(m_db, "ALTER TABLE entities ADD COLUMN region TEXT NOT NULL DEFAULT ''", nullptr, nullptr, nullptr);
+    if (hasColumn()) return true;
+    EvDebug::Error(kTag, "cannot add the region column: %s", sqlite3_errmsg(m_db));
+    return false;
+}
+
+void VMCleaner::PruneJobs() {
+    std::vector<std::string> unused;
+    {
+        Statement st(m_db,
+                     "SELECT job_key FROM jobs WHERE job_key != ?1 AND job_key NOT IN (SELECT job_key FROM entities)");
+        st.Bind(1, m_jobKey);
+        while (st.Step() == SQLITE_ROW) unused.push_back(st.Text(0));
+    }
+    for (const auto& key : unused) {
+        if (IsJobRunning(key)) continue;
+        Statement del(m_db, "DELETE FROM jobs WHERE job_key = ?1");
+        del.Bind(1, key).Step();
+    }
 }
 
 void VMCleaner::DeInit() {
@@ -170,21 +224,26 @@ void VMCleaner::DeInit() {
         Statement st(m_db, "UPDATE jobs SET ended = 1 WHERE job_key = ?1");
         st.Bind(1, m_jobKey).Step();
     }
+    {
+        // A run that leaves nothing registered needs no record of its end.
+        Statement st(m_db, "DELETE FROM jobs WHERE job_key = ?1 AND job_key NOT IN (SELECT job_key FROM entities)");
+        st.Bind(1, m_jobKey).Step();
+    }
     // close_v2 also frees a connection whose statements are still open.
     sqlite3_close_v2(m_db);
     m_db = nullptr;
 }
 
 bool VMCleaner::RegisterEntity(int mode, const std::string& parentPath, int type, const std::string& id,
-                               std::string* path) {
+                               std::string* path, const std::string& region) {
     if (!m_db) return false;
-    const std::string p = ChildPath(parentPath, mode, type, id);
+    const std::string p = parentPath.empty() ? RootPath(mode, type, id, m_jobKey) : ChildPath(parentPath, mode, type, id);
     Statement st(m_db,
-                 "INSERT INTO entities(owner, mode, type, entity_id, parent, path, job_key, job_id)"
-                 " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) ON CONFLICT(owner, path) DO UPDATE SET"
-                 " job_key = excluded.job_key, job_id = excluded.job_id");
+                 "INSERT INTO entities(owner, mode, type, entity_id, parent, path, job_key, job_id, region)"
+                 " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) ON CONFLICT(owner, path) DO UPDATE SET"
+                 " region = excluded.region");
     st.Bind(1, m_owner).Bind(2, static_cast<int64_t>(mode)).Bind(3, static_cast<int64_t>(type)).Bind(4, id);
-    st.Bind(5, parentPath).Bind(6, p).Bind(7, m_jobKey).Bind(8, m_jobId);
+    st.Bind(5, parentPath).Bind(6, p).Bind(7, m_jobKey).Bind(8, m_jobId).Bind(9, region);
     if (st.Step() != SQLITE_DONE) {
         EvDebug::Error(kTag, "cannot register [%s]: %s", p.c_str(), sqlite3_errmsg(m_db));
         return false;
@@ -196,11 +255,25 @@ bool VMCleaner::RegisterEntity(int mode, const std::string& parentPath, int type
 bool VMCleaner::LookupEntity(int mode, int type, const std::string& id, CleanerEntity& out) {
     if (!m_db) return false;
     Statement st(m_db, (std::string("SELECT ") + kColumns +
-                        " FROM entities WHERE owner = ?1 AND path = ?2").c_str());
-    st.Bind(1, m_owner).Bind(2, ChildPath("", mode, type, id));
+                        " FROM entities WHERE owner = ?1 AND parent = '' AND mode = ?2 AND type = ?3 AND"
+                        " entity_id = ?4 AND job_key = ?5").c_str());
+    st.Bind(1, m_owner).Bind(2, static_cast<int64_t>(mode)).Bind(3, static_cast<int64_t>(type)).Bind(4, id);
+    st.Bind(5, m_jobKey);
     if (st.Step() != SQLITE_ROW) return false;
     out = Row(st);
     return true;
+}
+
+bool VMCleaner::ListRootEntities(int mode, int type, const std::string& id, std::vector<CleanerEntity>& items) {
+    items.clear();
+    if (!m_db) return false;
+    Statement st(m_db, (std::string("SELECT ") + kColumns +
+                        " FROM entities WHERE owner = ?1 AND parent = '' AND mode = ?2 AND type = ?3 AND"
+                        " entity_id = ?4 ORDER BY seq").c_str());
+    st.Bind(1, m_owner).Bind(2, static_cast<int64_t>(mode)).Bind(3, static_cast<int64_t>(type)).Bind(4, id);
+    int rc;
+    while ((rc = st.Step()) == SQLITE_ROW) items.push_back(Row(st));
+    return rc == SQLITE_DONE;
 }
 
 bool VMCleaner::UnRegisterEntity(const std::string& path, bool withChildren) {
@@ -252,8 +325,13 @@ bool VMCleaner::IsJobRunning(const std::string& jobKey) {
     st.Bind(1, jobKey);
     if (st.Step() != SQLITE_ROW) return false;
     if (st.Int(2) != 0) return false;
-    const long long start = ProcessStartTicks(static_cast<long>(st.Int(0)));
-    return start >= 0 && start == st.Int(1);
+    const long pid = static_cast<long>(st.Int(0));
+    const long long stored = st.Int(1);
+    const long long start = stored < 0 ? -1 : ProcessStartTicks(pid);
+    // Without a start time on either side only the pid can tell; a job
+    // taken for running keeps its entries until its end mark or its death.
+    if (start < 0) return ProcessAlive(pid);
+    return start == stored;
 }
 
 bool VMCleaner::GetOrphanedEntities(int mode, int type, std::vector<CleanerEntity>& items) {
@@ -279,6 +357,42 @@ bool VMCleaner::IsCleanupNeeded(int mode) {
 
 void VMCleaner::PostAllVMCleanup(int mode) {
     EvDebug::DebugLvl(kTag, 2, "Clean-up of orphaned entries of mode [%d] is over", mode);
+}
+
+std::string VMCleaner::JobRunName() const {
+    std::string name = m_db ? m_jobKey : std::string();
+    std::replace(name.begin(), name.end(), kKeySeparator, kNameSeparator);
+    return name;
+}
+
+// Only a name shaped as a job run's (pid, start, job id, GUID) is one: any
+// other folder a mount path holds is never taken for a job's.
+std::string VMCleaner::JobKeyOfName(const std::string& name) {
+    std::vector<std::string> parts;
+    std::stringstream in(name);
+    std::string part;
+    while (std::getline(in, part, kNameSeparator)) parts.push_back(part);
+    if (parts.size() != 4 || name.back() == kNameSeparator) return std::string();
+    for (int i = 0; i < 3; ++i) {
+        const std::string& number = parts[i];
+        const size_t digits = !number.empty() && number[0] == '-' ? 1 : 0;
+        if (number.size() <= digits || number.find_first_not_of("0123456789", digits) != std::string::npos)
+            return std::string();
+    }
+    if (parts[3].size() != 36 || parts[3].find_first_not_of("0123456789abcdef-") != std::string::npos)
+        return std::string();
+    std::string key = name;
+    std::replace(key.begin(), key.end(), kNameSeparator, kKeySeparator);
+    return key;
+}
+
+bool VMCleaner::ListJobKeys(std::vector<std::string>& keys) {
+    keys.clear();
+    if (!m_db) return false;
+    Statement st(m_db, "SELECT job_key FROM jobs ORDER BY job_key");
+    int rc;
+    while ((rc = st.Step()) == SQLITE_ROW) keys.push_back(st.Text(0));
+    return rc == SQLITE_DONE;
 }
 
 bool VMCleaner::ListAll(std::vector<CleanerEntity>& items) {

@@ -6,13 +6,18 @@
 //
 // Entries belong to an owner (the id given to Init, e.g. the proxy's
 // instance id) and a mode (0 backup, 1 restore). A root entry (type 1, empty
-// parent) stands for a job's VM; children hang under its path. Registering
-// the same (parent, type, id) twice keeps one entry and hands it to the
-// registering job.
+// parent) stands for one job run's VM: two jobs of one VM each have their
+// own root, and a job only ever finds its own (LookupEntity) or, through
+// GetOrphanedEntities, those of jobs no longer running. Children hang under
+// their root's path; registering the same child twice keeps one entry.
+// Each entry keeps the region its resource lives in; entries stored before
+// regions were kept read back with an empty one.
 //
 // A job is "running" from Init until DeInit or the end of its process; root
-// entries whose job is not running are orphaned. Not thread-safe: one object
-// per job thread (several objects may share the database).
+// entries whose job is not running are orphaned. Where a process's start
+// time cannot be read (a /proc mounted with hidepid), the job's end mark and
+// whether its pid is alive decide. Not thread-safe: one object per job
+// thread (several objects may share the database).
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,6 +35,7 @@ struct FW_API CleanerEntity {
     std::string parent;  // the parent's path; empty for a root entry
     int64_t jobId = 0;
     std::string jobKey;  // the job run that registered it
+    std::string region;  // where the resource lives; empty: the owner's region
 };
 
 class FW_API VMCleaner {
@@ -48,10 +54,14 @@ public:
     bool IsInitialized() const { return m_db != nullptr; }
     const std::string& OwnerId() const { return m_owner; }
 
-    // Registers (or re-owns) an entity; path receives its cleaner path.
-    bool RegisterEntity(int mode, const std::string& parentPath, int type, const std::string& id, std::string* path);
-    // The root entry (empty parent) of that type and id.
+    // Registers an entity (a root for this job run when parentPath is
+    // empty); path receives its cleaner path.
+    bool RegisterEntity(int mode, const std::string& parentPath, int type, const std::string& id, std::string* path,
+                        const std::string& region = std::string());
+    // This job run's root entry (empty parent) of that type and id.
     bool LookupEntity(int mode, int type, const std::string& id, CleanerEntity& out);
+    // Every job run's root entries of that type and id.
+    bool ListRootEntities(int mode, int type, const std::string& id, std::vector<CleanerEntity>& items);
     // Removes the entity at path. Without withChildren it is removed only
     // when nothing is registered under it any more (false otherwise), so that
     // no registered resource loses its entry by accident; withChildren drops
@@ -68,15 +78,27 @@ public:
     bool IsCleanupNeeded(int mode);
     // True when this object's job run registered the entity.
     bool IsOwnEntry(const CleanerEntity& entity) const { return entity.jobKey == m_jobKey; }
+    // This object's job run, as a name a file or folder may carry; empty
+    // before Init. JobKeyOfName gives the job key back (empty for a name no
+    // job run has).
+    std::string JobRunName() const;
+    static std::string JobKeyOfName(const std::string& name);
+    // True while that job run has not ended (this object's own always).
+    bool IsJobKeyRunning(const std::string& jobKey) { return m_db && IsJobRunning(jobKey); }
     void PostAllVMCleanup(int mode);
 
-    // Every entry of this owner, for diagnostics and tests.
+    // Every entry of this owner, and every job run the store knows of, for
+    // diagnostics and tests.
     bool ListAll(std::vector<CleanerEntity>& items);
+    bool ListJobKeys(std::vector<std::string>& keys);
     static std::string DatabasePath();
 
 private:
     bool Exec(const char* sql);
+    bool EnsureRegionColumn();
     bool IsJobRunning(const std::string& jobKey);
+    // Forgets job runs that ended (or died) and that no entry names.
+    void PruneJobs();
 
     sqlite3* m_db = nullptr;
     std::string m_owner;

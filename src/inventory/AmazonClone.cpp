@@ -1,5 +1,8 @@
 // Cloning an instance: a temporary AMI of the source, a new instance
-// launched from it, and the AMI removed again whatever the outcome.
+// launched from it, and the AMI removed again whatever the outcome. Both are
+// registered with the cleanup store under the source instance before the
+// clone waits on them, so a process that dies meanwhile leaves them to the
+// next clean-up; the instance is unregistered once it is handed over.
 #include <algorithm>
 
 #include "bridge/AmazonSDKBridge.h"
@@ -44,15 +47,9 @@ int CAmazonInfo::PerformCloneOperation(SVMInfo& vm) {
     const char* const fn = __PRETTY_FUNCTION__;
     const bool cloned = Guarded(fn, false, [&] { return CloneVM(vm, createdId); });
     if (cloned) return 0;
-    if (!createdId.empty()) {
-        // The clean-up reports its own troubles; the job must still show
-        // why the clone failed.
-        const EVMInfoError code = GetLastVMError();
-        const std::string details = GetLastVMErrorDetails();
-        if (!DeleteInstance(createdId, true, false, true, true))
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete the half-made instance [%s]", createdId.c_str());
-        SetLastVMError(code, details);
-    }
+    // It stays registered for the next clean-up.
+    if (!createdId.empty())
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete the half-made instance [%s]", createdId.c_str());
     EvDebug::Error(__PRETTY_FUNCTION__, "CloneVM failed for VM[%s]", vm.name.c_str());
     return 1;
 }
@@ -91,38 +88,80 @@ bool CAmazonInfo::CloneVM(SVMInfo& vm, std::string& createdId) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to create snapshot of Source VM [%s] : Error [%s]",
                        sourceId.c_str(), error.c_str());
         SetLastVMError(kErrAMITask, error);
-        if (!amiId.empty()) DeleteCloneAMI(amiId);
+        if (!amiId.empty()) DeleteCloneAMI(amiId, sourceId);
         return false;
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully launched create AMI task [%s].", amiId.c_str());
+    const bool ownRoot = RegisterCloneResource(sourceId, vm.region, VM_CLEANER_TEMPLATE, amiId);
+    const auto done = [&](bool result) {
+        // A resource that could not be removed keeps the entry for later.
+        if (ownRoot) m_cleaner.UnRegisterVM(VM_CLEANER_BACKUP, sourceId, false);
+        return result;
+    };
     if (!WaitForCloneAMI(amiId, sourceId)) {
-        DeleteCloneAMI(amiId);
-        return false;
+        DeleteCloneAMI(amiId, sourceId);
+        return done(false);
     }
 
     const std::string previousGuid = vm.guid;
     vm.sourceId = amiId;
     std::string launched;
-    if (!m_pSourceBridge->CreateVirtualMachine(vm, launched, m_bCreationFlag)) {
+    const bool created = m_pSourceBridge->CreateVirtualMachine(vm, launched, m_bCreationFlag);
+    const std::string newId = created ? (launched.empty() ? vm.guid : launched)
+                                      : LaunchedInstance(launched, vm.guid, previousGuid);
+    if (!newId.empty()) RegisterCloneResource(sourceId, vm.region, VM_CLEANER_VM, newId);
+    if (!created) {
         const std::string error = m_pSourceBridge->GetLastErrorString();
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to clone VM [%s] to AWS : Error  [%s]", vm.name.c_str(),
                        error.c_str());
         SetLastVMError(kErrCloneFailed, error);
-        createdId = LaunchedInstance(launched, vm.guid, previousGuid);
         vm.sourceId = sourceId;
-        DeleteCloneAMI(amiId);
-        return false;
+        DeleteCloneAMI(amiId, sourceId);
+        // The clean-up reports its own troubles; the job must still show why
+        // the clone failed. An instance that cannot be deleted stays
+        // registered and is left to the caller.
+        if (!newId.empty()) {
+            const EVMInfoError code = GetLastVMError();
+            const std::string details = GetLastVMErrorDetails();
+            if (DeleteInstance(newId, true, false, true, true))
+                m_cleaner.UnRegisterCreatedVM(VM_CLEANER_BACKUP, sourceId, newId);
+            else
+                createdId = newId;
+            SetLastVMError(code, details);
+        }
+        return done(false);
     }
-    DeleteCloneAMI(amiId);
+    DeleteCloneAMI(amiId, sourceId);
+    // The clone is the user's now.
+    m_cleaner.UnRegisterCreatedVM(VM_CLEANER_BACKUP, sourceId, newId);
 
     // By id as well as name: another instance may carry the same name.
-    const std::string newId = launched.empty() ? vm.guid : launched;
     SVMInfo refreshed;
     if (GetVMInfoForVM(vm.name, newId, "", kCloneLookupFlags, 0, refreshed))
         vm = refreshed;
     else
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to read the cloned VM [%s] back.", newId.c_str());
-    return true;
+    return done(true);
+}
+
+// True when this call made the source instance's entry (and so removes it
+// again). A store that cannot be opened or written is logged: the clone
+// goes on, as any job does when a registration fails.
+bool CAmazonInfo::RegisterCloneResource(const std::string& sourceId, const std::string& region, int type,
+                                        const std::string& id) {
+    if (!_InitMount()) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register [%s]: no cleanup store.", id.c_str());
+        return false;
+    }
+    CleanerEntity root;
+    const bool ownRoot = !m_cleaner.LookupEntity(VM_CLEANER_BACKUP, VM_CLEANER_VM, sourceId, root) &&
+                         m_cleaner.RegisterVM(VM_CLEANER_BACKUP, sourceId, region);
+    const bool registered = type == VM_CLEANER_TEMPLATE
+                                ? m_cleaner.RegisterTemplate(VM_CLEANER_BACKUP, sourceId, id, region)
+                                : m_cleaner.RegisterCreatedVM(VM_CLEANER_BACKUP, sourceId, id, region);
+    if (!registered)
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register [%s].", id.c_str());
+    return ownRoot;
 }
 
 // The AMI was made through the source account, so it is only visible there.
@@ -138,10 +177,12 @@ bool CAmazonInfo::WaitForCloneAMI(const std::string& amiId, const std::string& s
     return false;
 }
 
-void CAmazonInfo::DeleteCloneAMI(const std::string& amiId) {
-    if (m_pSourceBridge->DeleteAMISnapshot(amiId, true))
+void CAmazonInfo::DeleteCloneAMI(const std::string& amiId, const std::string& sourceId) {
+    if (m_pSourceBridge->DeleteAMISnapshot(amiId, true)) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully deleted AMI [%s]", amiId.c_str());
-    else
+        m_cleaner.UnRegisterTemplate(VM_CLEANER_BACKUP, sourceId, amiId);
+    } else {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete AMI [%s], Error [%s]", amiId.c_str(),
                        m_pSourceBridge->GetLastErrorString().c_str());
+    }
 }

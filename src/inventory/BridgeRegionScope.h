@@ -29,4 +29,16 @@ private:
     bool m_active;
 };
 
+// Both bridges of an object, the admin one being the source one unless the
+// job is cross-account.
+class BridgePairRegionScope {
+public:
+    BridgePairRegionScope(CAmazonSDKBridge& source, CAmazonSDKBridge& admin, const std::string& region)
+        : m_source(source, region), m_admin(admin, &admin == &source ? std::string() : region) {}
+
+private:
+    BridgeRegionScope m_source;
+    BridgeRegionScope m_admin;
+};
+
 }  // namespace AmazonInventory

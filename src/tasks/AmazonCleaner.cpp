@@ -15,29 +15,34 @@ std::string FromStored(std::string name) {
 
 // An empty id names no resource; registering it would only leave an entry
 // no clean-up can act on.
-bool CAmazonCleaner::RegisterVM(int mode, const std::string& vmGuid) {
+bool CAmazonCleaner::RegisterVM(int mode, const std::string& vmGuid, const std::string& region) {
     if (vmGuid.empty()) return false;
-    return RegisterEntity(mode, "", VM_CLEANER_VM, vmGuid, nullptr);
+    return RegisterEntity(mode, "", VM_CLEANER_VM, vmGuid, nullptr, region);
 }
 
-bool CAmazonCleaner::RegisterChild(int mode, const std::string& vmGuid, int type, const std::string& id) {
+bool CAmazonCleaner::RegisterChild(int mode, const std::string& vmGuid, int type, const std::string& id,
+                                   const std::string& region) {
     if (id.empty()) return false;
     CleanerEntity root;
     if (!LookupEntity(mode, VM_CLEANER_VM, vmGuid, root)) return false;
-    return RegisterEntity(mode, root.path, type, id, nullptr);
+    return RegisterEntity(mode, root.path, type, id, nullptr, region);
 }
 
-bool CAmazonCleaner::RegisterCreatedVM(int mode, const std::string& vmGuid, const std::string& id) {
-    return RegisterChild(mode, vmGuid, VM_CLEANER_VM, id);
+bool CAmazonCleaner::RegisterCreatedVM(int mode, const std::string& vmGuid, const std::string& id,
+                                       const std::string& region) {
+    return RegisterChild(mode, vmGuid, VM_CLEANER_VM, id, region);
 }
-bool CAmazonCleaner::RegisterSnapshot(int mode, const std::string& vmGuid, const std::string& id) {
-    return RegisterChild(mode, vmGuid, VM_CLEANER_SNAPSHOT, id);
+bool CAmazonCleaner::RegisterSnapshot(int mode, const std::string& vmGuid, const std::string& id,
+                                      const std::string& region) {
+    return RegisterChild(mode, vmGuid, VM_CLEANER_SNAPSHOT, id, region);
 }
+// Staged volumes are always made in the proxy's zone.
 bool CAmazonCleaner::RegisterDisk(int mode, const std::string& vmGuid, const std::string& id) {
     return RegisterChild(mode, vmGuid, VM_CLEANER_DISK, id);
 }
-bool CAmazonCleaner::RegisterTemplate(int mode, const std::string& vmGuid, const std::string& id) {
-    return RegisterChild(mode, vmGuid, VM_CLEANER_TEMPLATE, id);
+bool CAmazonCleaner::RegisterTemplate(int mode, const std::string& vmGuid, const std::string& id,
+                                      const std::string& region) {
+    return RegisterChild(mode, vmGuid, VM_CLEANER_TEMPLATE, id, region);
 }
 bool CAmazonCleaner::RegisterCloudVHD(int mode, const std::string& vmGuid, const std::string& name) {
     return RegisterChild(mode, vmGuid, VM_CLEANER_CLOUD_VHD, ToStored(name));
@@ -94,15 +99,21 @@ bool CAmazonCleaner::ChildIds(const std::string& path, int type, std::vector<std
     return true;
 }
 
+bool CAmazonCleaner::GetRegisteredItems(const std::string& path, int type, std::vector<CleanerEntity>& items) {
+    if (!FillItemsFromCleanerPath(path, type, items)) return false;
+    for (auto& item : items) item.region = RegionOf(item);
+    return true;
+}
+
 bool CAmazonCleaner::GetRegisteredDisks(const std::string& path, std::vector<VMInfoStructs::SDisk>& disks) {
     disks.clear();
-    std::vector<std::string> ids;
-    if (!ChildIds(path, VM_CLEANER_DISK, ids)) return false;
-    for (const auto& id : ids) {
+    std::vector<CleanerEntity> items;
+    if (!GetRegisteredItems(path, VM_CLEANER_DISK, items)) return false;
+    for (const auto& item : items) {
         VMInfoStructs::SDisk disk;
-        disk.name = id;
-        disk.volumeId = id;
-        disk.newVolumeId = id;
+        disk.name = item.id;
+        disk.volumeId = item.id;
+        disk.newVolumeId = item.id;
         disk.diskType = 1;
         disks.push_back(disk);
     }

@@ -2,7 +2,13 @@
 // CAmazonCleaner: the plug-in's typed front to the framework's cleanup store.
 // Every AWS resource a job creates is registered under the job's VM entry
 // (mode 0 backup, 1 restore) before the job relies on it, and unregistered
-// once it is gone. It keeps no state of its own beyond the store's.
+// once it is gone. The VM entry is this job run's own: another job of the
+// same VM has its own entry, which this object never finds as its VM.
+//
+// Each entry keeps the region its resource was made in, since AWS ids are
+// regional and a resource must be deleted (or found gone) where it lives.
+// An entry given no region, or stored before regions were kept, lives in
+// the default region: the proxy's, set once the proxy is known.
 #include <string>
 #include <vector>
 
@@ -22,12 +28,18 @@ class CAmazonCleaner : public VMCleaner {
 public:
     bool Init(const std::string& id) { return VMCleaner::Init(id, 0); }
     void DeInit() { VMCleaner::DeInit(); }
+    void SetDefaultRegion(const std::string& region) { m_defaultRegion = region; }
+    const std::string& DefaultRegion() const { return m_defaultRegion; }
 
-    bool RegisterVM(int mode, const std::string& vmGuid);
-    bool RegisterCreatedVM(int mode, const std::string& vmGuid, const std::string& id);
-    bool RegisterSnapshot(int mode, const std::string& vmGuid, const std::string& id);
+    // region: where the VM (or the resource) lives; empty for the default.
+    bool RegisterVM(int mode, const std::string& vmGuid, const std::string& region = std::string());
+    bool RegisterCreatedVM(int mode, const std::string& vmGuid, const std::string& id,
+                           const std::string& region = std::string());
+    bool RegisterSnapshot(int mode, const std::string& vmGuid, const std::string& id,
+                          const std::string& region = std::string());
     bool RegisterDisk(int mode, const std::string& vmGuid, const std::string& id);
-    bool RegisterTemplate(int mode, const std::string& vmGuid, const std::string& id);
+    bool RegisterTemplate(int mode, const std::string& vmGuid, const std::string& id,
+                          const std::string& region = std::string());
     // name: "bucket/key"; stored with every "/" as ";".
     bool RegisterCloudVHD(int mode, const std::string& vmGuid, const std::string& name);
 
@@ -45,6 +57,13 @@ public:
     // Disk records carry the volume id both as volume id and as new (mounted)
     // volume id, the field that detach and delete act on.
     bool GetRegisteredDisks(const std::string& path, std::vector<VMInfoStructs::SDisk>& disks);
+    // The children of one type under path, each with its region (the default
+    // one where none was stored).
+    bool GetRegisteredItems(const std::string& path, int type, std::vector<CleanerEntity>& items);
+    // The region an entry's resource lives in.
+    std::string RegionOf(const CleanerEntity& entity) const {
+        return entity.region.empty() ? m_defaultRegion : entity.region;
+    }
     bool GetRegisteredSnapshots(const std::string& path, std::vector<std::string>& ids);
     bool GetRegisteredCreatedVMs(const std::string& path, std::vector<std::string>& ids);
     bool GetRegisteredCloudVHDs(const std::string& path, std::vector<std::string>& names);
@@ -62,8 +81,11 @@ public:
     bool GetOrphanedVMs(int mode, std::vector<CleanerEntity>& vms) { return GetOrphanedEntities(mode, VM_CLEANER_VM, vms); }
 
 private:
-    bool RegisterChild(int mode, const std::string& vmGuid, int type, const std::string& id);
+    bool RegisterChild(int mode, const std::string& vmGuid, int type, const std::string& id,
+                       const std::string& region = std::string());
     bool UnRegisterChild(int mode, const std::string& vmGuid, int type, const std::string& id);
     bool UnRegisterChild(const std::string& path, int type, const std::string& id);
     bool ChildIds(const std::string& path, int type, std::vector<std::string>& ids);
+
+    std::string m_defaultRegion;
 };

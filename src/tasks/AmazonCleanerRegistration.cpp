@@ -4,6 +4,7 @@
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
+#include "inventory/BridgeRegionScope.h"
 
 int CAmazonInfo::RegisterCleanerForBackup(MountCtx& ctx) {
     if (m_bCleanerRegistered) return 1;
@@ -12,7 +13,11 @@ int CAmazonInfo::RegisterCleanerForBackup(MountCtx& ctx) {
     if (ctx.liveBrowse) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "It is live browse; skipping all VM cleanup.");
     } else {
-        DeleteExpiredAMISnapshot(ctx.JobVMGuid());
+        {
+            // The instance's tags and AMIs are where the instance is.
+            const AmazonInventory::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, ctx.vm.region);
+            DeleteExpiredAMISnapshot(ctx.JobVMGuid());
+        }
         if (!m_bAllVMsCleaned) {
             _CleanupAllVMs(VM_CLEANER_BACKUP, ctx.failures);
             m_bAllVMsCleaned = true;
@@ -20,7 +25,7 @@ int CAmazonInfo::RegisterCleanerForBackup(MountCtx& ctx) {
     }
     // A live browse stages an AMI as a backup does, and only what is
     // registered under the VM is ever removed again.
-    if (!m_cleaner.RegisterVM(VM_CLEANER_BACKUP, ctx.JobVMGuid()))
+    if (!m_cleaner.RegisterVM(VM_CLEANER_BACKUP, ctx.JobVMGuid(), ctx.vm.region))
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register VM [%s]", ctx.JobVMGuid().c_str());
     m_bCleanerRegistered = true;
     return 1;

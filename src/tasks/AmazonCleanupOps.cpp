@@ -4,7 +4,10 @@
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/KDPlatformInfo.h"
+#include "inventory/BridgeRegionScope.h"
 #include "tasks/AwsErrors.h"
+
+using AmazonInventory::BridgePairRegionScope;
 
 namespace {
 constexpr EVMInfoError kErrDetachFailed = 117;
@@ -35,9 +38,26 @@ bool CAmazonInfo::_CleanupMountedVM(const std::string& vmGuid, bool orphaned, st
     EvDebug::Debug(__PRETTY_FUNCTION__, "Cleaning up VM [%s].", vmGuid.c_str());
     // Without the store nothing can be known to be clean.
     if (!m_cleaner.IsInitialized()) return false;
-    std::string path;
-    if (!m_cleaner.GetRegisteredVM(VM_CLEANER_BACKUP, vmGuid, path, orphaned)) return true;
+    // Not orphaned: this job run's own entry. Orphaned: every entry of the
+    // VM whose job is over; never one of a job still running.
+    std::vector<CleanerEntity> roots;
+    if (!orphaned) {
+        CleanerEntity own;
+        if (m_cleaner.LookupEntity(VM_CLEANER_BACKUP, VM_CLEANER_VM, vmGuid, own)) roots.push_back(own);
+    } else {
+        std::vector<CleanerEntity> orphans;
+        if (!m_cleaner.GetOrphanedVMs(VM_CLEANER_BACKUP, orphans)) return false;
+        for (const auto& vm : orphans)
+            if (vm.id == vmGuid) roots.push_back(vm);
+    }
+    bool ok = true;
+    for (const auto& root : roots) ok = CleanupMountedRoot(root, failures) && ok;
+    return ok;
+}
 
+bool CAmazonInfo::CleanupMountedRoot(const CleanerEntity& root, std::vector<SFailure>& failures) {
+    std::string path;
+    if (!m_cleaner.GetCleanerPathForEntityHandle(root, path)) return true;
     bool ok = true;
     if (!_CleanUpMountedVolumes(path, true, failures, false)) {
         SetLastVMError(kErrDetachFailed);
@@ -54,9 +74,16 @@ bool CAmazonInfo::_CleanupMountedVM(const std::string& vmGuid, bool orphaned, st
         SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
         ok = false;
     }
+    // Only a clone registers instances here: one a dead clone launched.
+    if (!_CleanupCreatedVM(path)) {
+        SetLastVMError(kErrCleanupFailed);
+        SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
+        ok = false;
+    }
     if (ok) {
-        if (!m_cleaner.UnRegisterVM(path)) EvDebug::Error(__PRETTY_FUNCTION__, "Failed to unregister VM [%s]", vmGuid.c_str());
-        m_bCleanerRegistered = false;
+        if (!m_cleaner.UnRegisterVM(path))
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to unregister VM [%s]", root.id.c_str());
+        if (m_cleaner.IsOwnEntry(root)) m_bCleanerRegistered = false;
     }
     return ok;
 }
@@ -77,14 +104,17 @@ bool CAmazonInfo::_CleanupRestoreVM(const std::string& vmGuid, std::vector<SFail
     return ok;
 }
 
+// Each resource is deleted in its own region; "not found" there means it is
+// gone, while in any other region it would say nothing.
 bool CAmazonInfo::_CleanupSnapshots(const std::string& path, bool useSourceAccount) {
     CAmazonSDKBridge* bridge = BridgeFor(useSourceAccount);
-    std::vector<std::string> ids;
-    if (!m_cleaner.GetRegisteredSnapshots(path, ids)) return false;
+    std::vector<CleanerEntity> snapshots;
+    if (!m_cleaner.GetRegisteredItems(path, VM_CLEANER_SNAPSHOT, snapshots)) return false;
     bool ok = true;
-    for (const auto& id : ids) {
+    for (const auto& snapshot : snapshots) {
+        const std::string& id = snapshot.id;
         EvDebug::Debug(__PRETTY_FUNCTION__, "Deleting snapshot [%s]", id.c_str());
-        if (bridge->DeleteSnapshot(id, "") || IsAwsNotFoundError(bridge->GetLastErrorString())) {
+        if (bridge->DeleteSnapshot(id, snapshot.region) || IsAwsNotFoundError(bridge->GetLastErrorString())) {
             m_cleaner.UnRegisterSnapshot(path, id);
             EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully deleted snapshot [%s]", id.c_str());
         } else {
@@ -97,9 +127,12 @@ bool CAmazonInfo::_CleanupSnapshots(const std::string& path, bool useSourceAccou
 
 bool CAmazonInfo::_CleanupTemplate(const std::string& path, bool useSourceAccount, bool removeInstanceTags) {
     CAmazonSDKBridge* bridge = BridgeFor(useSourceAccount);
-    std::vector<std::string> amis;
-    if (!m_cleaner.GetRegisteredTemplates(path, amis)) return false;
-    for (const auto& ami : amis) {
+    std::vector<CleanerEntity> amis;
+    if (!m_cleaner.GetRegisteredItems(path, VM_CLEANER_TEMPLATE, amis)) return false;
+    for (const auto& entry : amis) {
+        const std::string& ami = entry.id;
+        // The AMI and the instance it was made from share its region.
+        const BridgePairRegionScope inRegion(*m_pSourceBridge, *m_pAdminBridge, entry.region);
         std::string instanceId;
         m_pSourceBridge->GetTag(ami, "_QX_BACKUP_", instanceId);
         if (!bridge->DeleteAMISnapshot(ami, true) && !IsAwsNotFoundError(bridge->GetLastErrorString())) {
@@ -123,11 +156,13 @@ bool CAmazonInfo::_CleanupTemplate(const std::string& path, bool useSourceAccoun
 }
 
 bool CAmazonInfo::_CleanupCreatedVM(const std::string& path) {
-    std::vector<std::string> ids;
-    if (!m_cleaner.GetRegisteredCreatedVMs(path, ids)) return false;
+    std::vector<CleanerEntity> instances;
+    if (!m_cleaner.GetRegisteredItems(path, VM_CLEANER_VM, instances)) return false;
     bool ok = true;
-    for (const auto& id : ids) {
+    for (const auto& instance : instances) {
+        const std::string& id = instance.id;
         EvDebug::Debug(__PRETTY_FUNCTION__, "Deleting created instance [%s]", id.c_str());
+        const BridgePairRegionScope inRegion(*m_pSourceBridge, *m_pAdminBridge, instance.region);
         if (!DeleteInstance(id, true, false, true, true)) {
             ok = false;
             continue;

@@ -31,15 +31,15 @@ struct UnmountTest : MountFixture {
         volume = disk.newVolumeId;
         EXPECT_TRUE(object->Cleaner().RegisterDisk(VM_CLEANER_BACKUP, kWeb, volume));
         EXPECT_TRUE(object->Cleaner().RegisterSnapshot(VM_CLEANER_BACKUP, kWeb, snapshot));
-        EXPECT_TRUE(FwFile::MakeDirs(ctx.mountPath));
+        EXPECT_TRUE(FwFile::MakeDirs(object->JobMountFolder(ctx)));
         EXPECT_TRUE(FwFile::WriteAllAtomic(ConfigFile(ctx), "{}"));
         ctx.cleanupString = "ami-0000000000000cafe";
         env.Clock().AdvanceMs(60 * 1000);
         return ctx;
     }
 
-    static std::string ConfigFile(const MountCtx& ctx) {
-        return ctx.mountPath + "/" + ctx.effectiveVMGuid + "_InstanceConfig.xml";
+    std::string ConfigFile(const MountCtx& ctx) const {
+        return object->JobMountFolder(ctx) + "/" + ctx.effectiveVMGuid + "_InstanceConfig.xml";
     }
 
     bool Registered() {
@@ -165,4 +165,44 @@ TEST_F(UnmountTest, ADirectReadLiveBrowseMountsOpensAndLeavesNothing) {
         EXPECT_TRUE(!s.images.count(ami) || s.images.at(ami).state == "deregistered") << ami;
         for (const auto& disk : ctx.vm.disks) EXPECT_FALSE(s.snapshots.count(disk.snapshotId)) << disk.snapshotId;
     });
+}
+
+// Two live jobs of one instance: the second one, refused before it mounts
+// or run to its end, removes nothing of the first one's, neither in the
+// cloud nor in the instance's mount path; the first one's clean-up is its
+// own, or that of the first job after it has ended.
+TEST_F(UnmountTest, ASecondJobOfTheInstanceLeavesTheFirstOnesResourcesAndFilesAlone) {
+    TestEnv::SetSetting("VirtualServer", "nAmazonUseRestAPIForDirectSnapshotAccess", "false");
+    MountCtx first = StageLeftovers("HOTADD");
+    const std::string firstConfig = ConfigFile(first);
+    auto second = Connected();
+    ASSERT_TRUE(second);
+    // Refused at the choice of a mode, before it registered anything.
+    TestEnv::SetSetting("VirtualServer", "bAmazonDirectReadEnabled", "true");
+    PermissionBridge::allowed = false;
+    MountCtx refused = Job(kWeb);
+    EXPECT_EQ(0, second->MountVM(refused));
+    EXPECT_EQ(287, second->GetLastVMError());
+    PermissionBridge::allowed = true;
+    MountCtx ran = Job(kWeb, "EBS-DIRECT-API");
+    ASSERT_EQ(1, second->MountVM(ran)) << second->GetLastVMErrorDetails();
+    EXPECT_TRUE(FwFile::Exists(second->JobMountFolder(ran) + "/" + kWeb + "_InstanceConfig.xml"));
+    ASSERT_EQ(1, second->UnmountVM(ran));
+    ASSERT_EQ(1, second->CleanupVM(ran));
+    EXPECT_TRUE(LeftoversExist());
+    EXPECT_TRUE(Registered());
+    EXPECT_TRUE(FwFile::Exists(firstConfig));
+
+    // Once the first job is over, the next job takes what it left, but no
+    // folder that is not a job run's.
+    object.reset();
+    const std::string stranger = first.mountPath + "/not_a_job_run";
+    ASSERT_TRUE(FwFile::MakeDirs(stranger));
+    auto next = Connected();
+    MountCtx later = Job(kWeb, "EBS-DIRECT-API");
+    ASSERT_EQ(1, next->MountVM(later)) << next->GetLastVMErrorDetails();
+    EXPECT_FALSE(LeftoversExist());
+    EXPECT_FALSE(FwFile::Exists(firstConfig));
+    EXPECT_TRUE(FwFile::IsDirectory(stranger));
+    ASSERT_EQ(1, next->UnmountVM(later));
 }

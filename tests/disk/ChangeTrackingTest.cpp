@@ -222,11 +222,13 @@ TEST_F(ChangeTrackingTest, TheAmiTheIncomingChangeIdNamesIsNeverRemoved) {
 }
 
 TEST_F(ChangeTrackingTest, PostBackupHandsTheReferenceOnAndMarksThePreviousOneForRemoval) {
-    const struct { const char* what; bool incremental, skipDelete, copy; } rows[] = {
-        {"full", false, false, false},
-        {"incremental", true, false, false},
-        {"incremental, previous kept by setting", true, true, false},
-        {"backup copy", true, false, true},
+    // A job with a failback id runs, and registers, under that id.
+    const struct { const char* what; bool incremental, skipDelete, copy, failback; } rows[] = {
+        {"full", false, false, false, false},
+        {"incremental", true, false, false, false},
+        {"incremental, previous kept by setting", true, true, false, false},
+        {"backup copy", true, false, true, false},
+        {"incremental under a failback id", true, false, false, true},
     };
     for (const auto& row : rows) {
         TestEnv::SetSetting("VirtualServer", "bSkipDeleteSnapshotsForAmazon", row.skipDelete ? "true" : "false");
@@ -234,6 +236,10 @@ TEST_F(ChangeTrackingTest, PostBackupHandsTheReferenceOnAndMarksThePreviousOneFo
         MountCtx ctx = Job(row.incremental ? ChangeId("ami-full", previous) : "");
         ASSERT_TRUE(owner.InitCBT(ctx)) << row.what;
         ctx.backupToTape = row.copy;
+        if (row.failback) {
+            ctx.requestedVMGuid = "i-0000000000000f00d";
+            ctx.failbackVMGuid = ctx.effectiveVMGuid = vm.guid;
+        }
         // What this job's staging left: its AMI, registered and on the instance.
         std::vector<std::string> snapshots;
         std::string ami;

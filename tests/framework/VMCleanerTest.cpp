@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
+#include "framework/FileUtils.h"
 #include "framework/VMCleaner.h"
 #include "support/TestEnv.h"
 
@@ -53,28 +56,148 @@ TEST(VMCleaner, RegisteringTwiceKeepsOneEntryAndChildrenComeBackInOrder) {
     EXPECT_TRUE(all.empty());
 }
 
-TEST(VMCleaner, EntriesOfAnEndedJobAreOrphanedAndAReRegistrationAdoptsThem) {
+TEST(VMCleaner, EachJobRunOwnsItsEntryOfAVMAndAnEndedRunsEntryStaysOrphaned) {
     TestEnv env;
+    VMCleaner job2;
+    job2.SetJobId(2);
     {
         VMCleaner job1;
         job1.SetJobId(1);
         ASSERT_TRUE(job1.Init("i-proxy", 0));
-        ASSERT_TRUE(job1.RegisterEntity(0, "", 1, "i-vm1", nullptr));
-        VMCleaner job2;
-        job2.SetJobId(2);
+        std::string root1, root2;
+        ASSERT_TRUE(job1.RegisterEntity(0, "", 1, "i-vm1", &root1, "us-west-2"));
+        ASSERT_TRUE(job1.RegisterEntity(0, root1, 4, "ami-1", nullptr, "us-west-2"));
         ASSERT_TRUE(job2.Init("i-proxy", 0));
+        ASSERT_TRUE(job2.RegisterEntity(0, "", 1, "i-vm1", &root2));
+        EXPECT_NE(root1, root2);
+        // Each finds its own entry, with its own children and region.
+        CleanerEntity vm;
+        ASSERT_TRUE(job2.LookupEntity(0, 1, "i-vm1", vm));
+        EXPECT_EQ(root2, vm.path);
+        std::vector<CleanerEntity> amis;
+        ASSERT_TRUE(job2.FillItemsFromCleanerPath(vm.path, 4, amis));
+        EXPECT_TRUE(amis.empty());
+        ASSERT_TRUE(job1.LookupEntity(0, 1, "i-vm1", vm));
+        EXPECT_EQ("us-west-2", vm.region);
+        ASSERT_TRUE(job1.FillItemsFromCleanerPath(vm.path, 4, amis));
+        ASSERT_EQ(1u, amis.size());
+        EXPECT_EQ("us-west-2", amis[0].region);
+        std::vector<CleanerEntity> roots;
+        ASSERT_TRUE(job2.ListRootEntities(0, 1, "i-vm1", roots));
+        EXPECT_EQ(2u, roots.size());
         // job1 still runs: nothing is orphaned for job2.
         EXPECT_FALSE(job2.IsCleanupNeeded(0));
     }
+    std::vector<CleanerEntity> orphans;
+    ASSERT_TRUE(job2.GetOrphanedEntities(0, 1, orphans));
+    ASSERT_EQ(1u, orphans.size());
+    EXPECT_EQ(1, orphans[0].jobId);
+    // Registering the VM again does not take the ended run's entry over.
     VMCleaner job3;
     job3.SetJobId(3);
     ASSERT_TRUE(job3.Init("i-proxy", 0));
-    std::vector<CleanerEntity> orphans;
+    ASSERT_TRUE(job3.RegisterEntity(0, "", 1, "i-vm1", nullptr));
     ASSERT_TRUE(job3.GetOrphanedEntities(0, 1, orphans));
     EXPECT_EQ(std::vector<std::string>{"i-vm1"}, Ids(orphans));
     EXPECT_FALSE(job3.IsCleanupNeeded(1));
-    ASSERT_TRUE(job3.RegisterEntity(0, "", 1, "i-vm1", nullptr));
-    EXPECT_FALSE(job3.IsCleanupNeeded(0));
+}
+
+// A /proc mounted with hidepid shows no other process's start time, nor,
+// to the job itself, its own: the pid and the end mark decide.
+TEST(VMCleaner, AJobWhoseStartTimeCannotBeReadIsRunningUntilItEndsOrDies) {
+    TestEnv env;
+    const std::string hidden = env.BaseDir() + "/proc-hidepid";
+    ASSERT_TRUE(FwFile::MakeDirs(hidden));
+    TestEnv::SetSetting("Base", "sProcFolder", hidden);
+    VMCleaner observer;
+    ASSERT_TRUE(observer.Init("i-proxy", 0));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        VMCleaner dying;
+        const bool ok = dying.Init("i-proxy", 0) && dying.RegisterEntity(0, "", 1, "i-killed", nullptr);
+        if (!ok) _exit(3);
+        raise(SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    std::vector<CleanerEntity> orphans;
+    {
+        VMCleaner live;
+        ASSERT_TRUE(live.Init("i-proxy", 0));
+        ASSERT_TRUE(live.RegisterEntity(0, "", 1, "i-live", nullptr));
+        ASSERT_TRUE(observer.GetOrphanedEntities(0, 1, orphans));
+        EXPECT_EQ(std::vector<std::string>{"i-killed"}, Ids(orphans));
+    }
+    ASSERT_TRUE(observer.GetOrphanedEntities(0, 1, orphans));
+    EXPECT_EQ((std::vector<std::string>{"i-killed", "i-live"}), Ids(orphans));
+}
+
+TEST(VMCleaner, JobRunsThatEndedWithNothingRegisteredAreForgotten) {
+    TestEnv env;
+    for (int job = 1; job <= 3; ++job) {
+        VMCleaner run;
+        run.SetJobId(job);
+        ASSERT_TRUE(run.Init("i-proxy", 0));
+        if (job == 2) {
+            ASSERT_TRUE(run.RegisterEntity(0, "", 1, "i-kept", nullptr));
+        }
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        VMCleaner dying;
+        if (!dying.Init("i-proxy", 0)) _exit(3);
+        raise(SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    VMCleaner next;
+    next.SetJobId(4);
+    ASSERT_TRUE(next.Init("i-proxy", 0));
+    std::vector<std::string> keys;
+    ASSERT_TRUE(next.ListJobKeys(keys));
+    ASSERT_EQ(2u, keys.size());
+    int jobs = 0;
+    for (const auto& key : keys) jobs += key.find(":2:") != std::string::npos || key.find(":4:") != std::string::npos;
+    EXPECT_EQ(2, jobs);
+}
+
+// Stores written before regions were kept: their entries read back with
+// an empty region and new ones can be added beside them.
+TEST(VMCleaner, AStoreWithoutRegionsIsReadAndExtended) {
+    TestEnv env;
+    ASSERT_TRUE(FwFile::MakeDirs(env.BaseDir() + "/Cleaner"));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(VMCleaner::DatabasePath().c_str(), &db));
+    const char* old =
+        "CREATE TABLE entities(seq INTEGER PRIMARY KEY AUTOINCREMENT, owner TEXT NOT NULL, mode INTEGER NOT NULL,"
+        " type INTEGER NOT NULL, entity_id TEXT NOT NULL, parent TEXT NOT NULL, path TEXT NOT NULL,"
+        " job_key TEXT NOT NULL, job_id INTEGER NOT NULL, UNIQUE(owner, path));"
+        "CREATE TABLE jobs(job_key TEXT PRIMARY KEY, pid INTEGER NOT NULL, start INTEGER NOT NULL,"
+        " job_id INTEGER NOT NULL, ended INTEGER NOT NULL DEFAULT 0);"
+        "INSERT INTO jobs VALUES('1:1:9:old', 1, 1, 9, 1);"
+        "INSERT INTO entities(owner, mode, type, entity_id, parent, path, job_key, job_id)"
+        " VALUES('i-proxy', 0, 1, 'i-vm', '', '0/1/i-vm', '1:1:9:old', 9),"
+        " ('i-proxy', 0, 4, 'ami-old', '0/1/i-vm', '0/1/i-vm/4/ami-old', '1:1:9:old', 9);";
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, old, nullptr, nullptr, nullptr));
+    sqlite3_close(db);
+
+    VMCleaner store;
+    ASSERT_TRUE(store.Init("i-proxy", 0));
+    std::vector<CleanerEntity> orphans, amis;
+    ASSERT_TRUE(store.GetOrphanedEntities(0, 1, orphans));
+    ASSERT_EQ(1u, orphans.size());
+    ASSERT_TRUE(store.FillItemsFromCleanerPath(orphans[0].path, 4, amis));
+    ASSERT_EQ(1u, amis.size());
+    EXPECT_EQ("ami-old", amis[0].id);
+    EXPECT_EQ("", amis[0].region);
+    ASSERT_TRUE(store.RegisterEntity(0, orphans[0].path, 2, "snap-new", nullptr, "eu-west-1"));
+    ASSERT_TRUE(store.FillItemsFromCleanerPath(orphans[0].path, 2, amis));
+    ASSERT_EQ(1u, amis.size());
+    EXPECT_EQ("eu-west-1", amis[0].region);
 }
 
 TEST(VMCleaner, AKilledProcessLeavesOrphansTheNextProcessFinds) {

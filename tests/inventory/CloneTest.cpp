@@ -53,6 +53,35 @@ TEST_F(Clone, LaunchesACopyAndRemovesItsTemporaryAMI) {
     EXPECT_EQ(1u, InstancesNamed("web-clone"));
     EXPECT_EQ(imagesBefore, LiveImages());
     EXPECT_TRUE(log.Has("Cloning VM [web-clone] from [" + kWeb + "]"));
+    // The clone is handed over: nothing of it is left to a clean-up.
+    std::vector<CleanerEntity> entries;
+    ASSERT_TRUE(object.Cleaner().ListAll(entries));
+    EXPECT_TRUE(entries.empty());
+}
+
+// The temporary AMI is registered before the clone waits for it: one the
+// clone could not delete is still known to the next job's clean-up.
+TEST_F(Clone, AnAMITheCloneCouldNotDeleteIsLeftToTheNextCleanup) {
+    for (const auto& failure : {Fault("CreateAMISnapshot", "", "stuck"), Fault("CreateVirtualMachine", kThrottled)}) {
+        cloud->ClearFaults();
+        cloud->AddFault(failure);
+        cloud->AddFault(Fault("DeleteAMISnapshot", kThrottled));
+        {
+            CAmazonInfo clone(kAmazonInstanceType);
+            ASSERT_EQ(1, clone.Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret"));
+            SVMInfo vm = Request();
+            EXPECT_FALSE(clone.CloneVM(vm));
+        }
+        EXPECT_EQ(imagesBefore + 1, LiveImages()) << failure.operation;
+        cloud->ClearFaults();
+        CAmazonInfo next(kAmazonInstanceType);
+        ASSERT_EQ(1, next.Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret"));
+        MountCtx job;
+        job.requestedVMGuid = kDb;
+        ASSERT_EQ(1, next.RegisterCleanerForBackup(job));
+        EXPECT_EQ(imagesBefore, LiveImages()) << failure.operation;
+        EXPECT_EQ(0u, InstancesNamed("web-clone")) << failure.operation;
+    }
 }
 
 TEST_F(Clone, TheAMIIsAwaitedInTheSourceAccountWhenAnAdminAccountIsSet) {

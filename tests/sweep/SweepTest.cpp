@@ -6,6 +6,10 @@
 // instance's one change-tracking reference; the cleanup store must be
 // empty, the instance's own data untouched, and the new backup must verify.
 //
+// The instances: a one-disk one in the proxy's region and account, and a
+// two-disk one in another region and account, whose resources must be found
+// and removed there.
+//
 // By default a spread of call indexes is swept (CI); SWEEP_EXHAUSTIVE=1
 // sweeps every index. Each test prints its figures as "sweep-figures:".
 #include <gtest/gtest.h>
@@ -15,6 +19,7 @@
 #include <memory>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include "cloudsim/Cloud.h"
 #include "framework/Clock.h"
@@ -23,13 +28,19 @@
 #include "support/TestEnv.h"
 
 namespace {
-const char kWorker[] = "i-0fedcba9876540002";
-const char kRoot[] = "vol-0fedcba987654b001";
+struct Instance {
+    const char* id;
+    std::vector<const char*> volumes;  // the first one's data is changed between backups
+    const char* job;                   // under demo/: the accounts the job connects to
+};
+const Instance kWorker{"i-0fedcba9876540002", {"vol-0fedcba987654b001"}, "backup-job.json"};
+const Instance kAnalytics{"i-0a1b2c3d4e5f60004", {"vol-0a1b2c3d4e5f6d001", "vol-0a1b2c3d4e5f6d002"}, "job.json"};
 
 struct Kind {
     const char* name;
     const char* mode;
     bool incremental;
+    const Instance* instance;
 };
 
 struct Figures {
@@ -53,21 +64,26 @@ std::set<std::string> Resources(cloudsim::Cloud& cloud) {
 }
 
 // The instance's data as the guest sees it.
-std::string VolumeDigest(cloudsim::Cloud& cloud) {
+std::string VolumeDigest(cloudsim::Cloud& cloud, const Instance& instance) {
     std::string all;
-    for (int64_t b : cloud.VolumeBlocks(kRoot))
-        all += std::to_string(b) + ":" + cloud.ReadVolume(kRoot, b * cloudsim::kBlockSize, cloudsim::kBlockSize);
+    for (const char* volume : instance.volumes) {
+        all += std::string(volume) + "=";
+        for (int64_t b : cloud.VolumeBlocks(volume))
+            all += std::to_string(b) + ":" + cloud.ReadVolume(volume, b * cloudsim::kBlockSize, cloudsim::kBlockSize);
+    }
     return all;
 }
 
 class Sweep : public ::testing::TestWithParam<std::tuple<Kind, bool>> {
 protected:
     Kind kind() const { return std::get<0>(GetParam()); }
+    const Instance& instance() const { return *kind().instance; }
     bool crash() const { return std::get<1>(GetParam()); }
+    std::string Job() const { return std::string(TEST_SOURCE_DIR) + "/demo/" + instance().job; }
 
     std::string Backup(const std::string& base, int& code) {
-        return RunHost("--base " + base + " backup --job " + TEST_SOURCE_DIR + "/demo/backup-job.json --instance " +
-                           kWorker + " --mode " + kind().mode + " --out " + base + "/chain",
+        return RunHost("--base " + base + " backup --job " + Job() + " --instance " + instance().id + " --mode " +
+                           kind().mode + " --out " + base + "/chain",
                        code);
     }
 
@@ -82,7 +98,8 @@ protected:
         auto endpoints = Endpoints(base);
         const std::string out = Backup(base, code);
         ASSERT_EQ(0, code) << out;
-        const std::string tool = std::string(CLOUDSIM_TOOL_PATH) + " guest-write --base " + base + " --volume " + kRoot;
+        const std::string tool =
+            std::string(CLOUDSIM_TOOL_PATH) + " guest-write --base " + base + " --volume " + instance().volumes.front();
         RunCommand(tool + " --block 1 --text " + Quote("changed before the swept job"), code);
         ASSERT_EQ(0, code);
         RunCommand(tool + " --block 2 --zero yes", code);
@@ -168,7 +185,7 @@ TEST_P(Sweep, EveryFaultLeavesNothingBehindAndTheNextBackupVerifies) {
         FwClock::Set(std::make_shared<SkipSleepClock>(base + "/clock-offset", true, 0));
         auto endpoints = Endpoints(base);
         auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
-        const std::string data = VolumeDigest(*cloud);
+        const std::string data = VolumeDigest(*cloud, instance());
         const std::set<std::string> before = Resources(*cloud);
         cloud->AddFault(FaultAt(k, crash()));
 
@@ -190,7 +207,7 @@ TEST_P(Sweep, EveryFaultLeavesNothingBehindAndTheNextBackupVerifies) {
             EXPECT_NE(std::string::npos, failed.find("error")) << "k=" << k << " failed without a reason\n" << failed;
         }
         cloud->ClearFaults();
-        if (VolumeDigest(*cloud) != data) {
+        if (VolumeDigest(*cloud, instance()) != data) {
             ++f.mismatches;
             ADD_FAILURE() << "k=" << k << ": the faulty job changed the instance's data";
         }
@@ -201,14 +218,15 @@ TEST_P(Sweep, EveryFaultLeavesNothingBehindAndTheNextBackupVerifies) {
             ADD_FAILURE() << "k=" << k << ": the next backup failed\n" << failed << "\n--- next:\n" << next;
             continue;
         }
-        // Nothing a job made is left but the instance's one reference.
+        // Nothing a job made is left, in any region, but the instance's one
+        // reference.
         std::set<std::string> reference;
         int references = 0;
         cloud->Read([&](const cloudsim::State& s) {
             for (const auto& [id, im] : s.images) {
                 if (im.state == "deregistered" || !im.tags.count("Name") || im.tags.at("Name") != "KD_CBT_Snap")
                     continue;
-                if (im.sourceInstanceId != kWorker) continue;
+                if (im.sourceInstanceId != instance().id) continue;
                 ++references;
                 reference.insert(id);
                 reference.insert(im.snapshotIds.begin(), im.snapshotIds.end());
@@ -222,13 +240,12 @@ TEST_P(Sweep, EveryFaultLeavesNothingBehindAndTheNextBackupVerifies) {
             ++f.leaks;
             ADD_FAILURE() << "k=" << k << ": left behind:" << leaked.str() << "\n" << failed << "\n--- next:\n" << next;
         }
-        const std::string store =
-            RunHost("--base " + base + " cleanup --job " + TEST_SOURCE_DIR + "/demo/backup-job.json", code);
+        const std::string store = RunHost("--base " + base + " cleanup --job " + Job(), code);
         if (store.find("orphaned backup entries: 0") == std::string::npos || store.find("  left") != std::string::npos) {
             ++f.leaks;
             ADD_FAILURE() << "k=" << k << ": the cleanup store is not empty\n" << store;
         }
-        if (VolumeDigest(*cloud) != data) {
+        if (VolumeDigest(*cloud, instance()) != data) {
             ++f.mismatches;
             ADD_FAILURE() << "k=" << k << ": the instance's data changed";
         }
@@ -247,9 +264,12 @@ TEST_P(Sweep, EveryFaultLeavesNothingBehindAndTheNextBackupVerifies) {
 
 INSTANTIATE_TEST_SUITE_P(
     Jobs, Sweep,
-    ::testing::Combine(::testing::Values(Kind{"full-hotadd", "HOTADD", false}, Kind{"full-direct", "EBS-DIRECT-API", false},
-                                         Kind{"incremental-hotadd", "HOTADD", true},
-                                         Kind{"incremental-direct", "EBS-DIRECT-API", true}),
+    ::testing::Combine(::testing::Values(Kind{"full-hotadd", "HOTADD", false, &kWorker},
+                                         Kind{"full-direct", "EBS-DIRECT-API", false, &kWorker},
+                                         Kind{"incremental-hotadd", "HOTADD", true, &kWorker},
+                                         Kind{"incremental-direct", "EBS-DIRECT-API", true, &kWorker},
+                                         // Hot-add cannot reach another account's instance.
+                                         Kind{"incremental-direct-other-region", "EBS-DIRECT-API", true, &kAnalytics}),
                        ::testing::Bool()),
     [](const auto& info) {
         std::string name = std::get<0>(info.param).name;

@@ -19,6 +19,7 @@ namespace {
 const char kWeb[] = "i-0a1b2c3d4e5f60001";     // web-server-01, us-east-1a
 const char kDb[] = "i-0a1b2c3d4e5f60002";      // db-server-01
 const char kWebRoot[] = "vol-0a1b2c3d4e5f6a001";
+const char kWest[] = "i-0a1b2c3d4e5f60004";    // two volumes, us-west-2a
 
 struct Leftovers {
     std::string volume, snapshot, ami;
@@ -35,10 +36,11 @@ struct CleanupFixture : ::testing::Test {
         FwBios::SetOverride(FwBiosValues{"Amazon EC2", "t3.large", "uuid-proxy", "1.0"});
     }
 
-    static std::unique_ptr<CAmazonInfo> Connected() {
+    // Cross-account by default: the proxy is in the admin account.
+    static std::unique_ptr<CAmazonInfo> Connected(bool crossAccount = true) {
         auto object = std::make_unique<CAmazonInfo>(kAmazonInstanceType);
-        const std::vector<SHostCredentials> admin = {
-            SHostCredentials("", "us-east-1", "AKIADEMOADMIN0000001", "demo-admin-secret", 5)};
+        std::vector<SHostCredentials> admin;
+        if (crossAccount) admin.emplace_back("", "us-east-1", "AKIADEMOADMIN0000001", "demo-admin-secret", 5);
         if (!object->Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret", admin)) return nullptr;
         return object;
     }
@@ -85,10 +87,10 @@ struct CleanupFixture : ::testing::Test {
         return volume || snapshot || ami;
     }
 
-    std::string InstanceTag(const std::string& key) {
+    std::string InstanceTag(const std::string& key, const std::string& instance = kWeb) {
         std::string value = "<none>";
         cloud->Read([&](const cloudsim::State& s) {
-            const auto& tags = s.instances.at(kWeb).tags;
+            const auto& tags = s.instances.at(instance).tags;
             auto it = tags.find(key);
             if (it != tags.end()) value = it->second;
         });
@@ -313,4 +315,82 @@ TEST_F(CleanupFixture, ACreatedInstanceIsDeletedWithItsVolumes) {
         for (const auto& v : volumes) EXPECT_EQ(0u, s.volumes.count(v)) << v;
     });
     EXPECT_TRUE(StoreEntries(*object).empty());
+}
+
+// A job that dies mid-way (its object goes without an unmount) leaves its
+// AMI in the instance's region; a hot-add job that cannot stage volumes for
+// an instance of another region undoes its AMI there. Either way nothing of
+// the job is left once the next job has started.
+TEST_F(CleanupFixture, WhatAJobMadeIsRemovedInTheRegionItWasMadeIn) {
+    TestEnv::SetSetting("VirtualServer", "nAmazonUseRestAPIForDirectSnapshotAccess", "false");
+    const struct { const char* instance; const char* mode; bool crossAccount; int mounted; } rows[] = {
+        {kWeb, "EBS-DIRECT-API", true, 1},
+        {kWest, "EBS-DIRECT-API", true, 1},
+        // Hot-add needs the proxy in the instance's account.
+        {kWest, "HOTADD", false, 0},
+    };
+    for (const auto& row : rows) {
+        const std::string what = std::string(row.instance) + " " + row.mode;
+        if (!row.crossAccount) cloud->Write([](cloudsim::State& s) { s.proxyInstanceId = kDb; });
+        {
+            auto dead = Connected(row.crossAccount);
+            ASSERT_TRUE(dead);
+            MountCtx ctx = Job(row.instance);
+            ctx.transportMode = row.mode;
+            ctx.mountPath = env.BaseDir() + "/mount";
+            EXPECT_EQ(row.mounted, dead->MountVM(ctx)) << what << ": " << dead->GetLastVMErrorDetails();
+        }
+        env.Clock().AdvanceMs(10 * 60 * 1000);
+        auto next = Connected(row.crossAccount);
+        MountCtx ctx = Job(kDb);
+        ASSERT_EQ(1, next->RegisterCleanerForBackup(ctx)) << what;
+        env.Clock().AdvanceMs(60 * 1000);
+        cloud->Read([&](const cloudsim::State& s) {
+            for (const auto& [id, im] : s.images)
+                EXPECT_FALSE(im.sourceInstanceId == row.instance && im.state != "deregistered")
+                    << what << ": " << id << " left in " << im.region;
+        });
+        EXPECT_EQ("<none>", InstanceTag("_QX_AMI_", row.instance)) << what;
+        const auto entries = StoreEntries(*next);
+        ASSERT_EQ(1u, entries.size()) << what;
+        EXPECT_EQ(kDb, entries[0].id);
+    }
+}
+
+// AWS refuses to detach a volume that has no attachment: one that ended in
+// "error", or was never attached, is deleted as it is. One that cannot be
+// deleted yet stays registered and keeps none of the others.
+TEST_F(CleanupFixture, StagedVolumesWithoutAttachmentAreDeletedOneByOne) {
+    std::vector<std::string> volumes;
+    {
+        auto dead = Connected();
+        MountCtx ctx = Job(kWeb);
+        ASSERT_EQ(1, dead->RegisterCleanerForBackup(ctx));
+        for (const char* state : {"creating", "error", "available"}) {
+            VMInfoStructs::SDisk disk;
+            disk.zone = "us-east-1a";
+            disk.size = 1LL << 30;
+            disk.volumeType = "gp3";
+            ASSERT_TRUE(dead->AdminBridge()->CreateVolume(disk, false, ""));
+            env.Clock().AdvanceMs(60 * 1000);
+            cloud->Write([&](cloudsim::State& s) { s.volumes.at(disk.newVolumeId).state = state; });
+            ASSERT_TRUE(dead->Cleaner().RegisterDisk(0, kWeb, disk.newVolumeId));
+            volumes.push_back(disk.newVolumeId);
+        }
+    }
+    auto object = Connected();
+    MountCtx ctx = Job(kDb);
+    ASSERT_EQ(1, object->RegisterCleanerForBackup(ctx));
+    env.Clock().AdvanceMs(60 * 1000);
+    cloud->Read([&](const cloudsim::State& s) {
+        EXPECT_EQ(1u, s.volumes.count(volumes[0]));
+        EXPECT_EQ(0u, s.volumes.count(volumes[1]));
+        EXPECT_EQ(0u, s.volumes.count(volumes[2]));
+    });
+    std::string path;
+    ASSERT_TRUE(object->Cleaner().GetRegisteredVM(0, kWeb, path, true));
+    std::vector<VMInfoStructs::SDisk> left;
+    ASSERT_TRUE(object->Cleaner().GetRegisteredDisks(path, left));
+    ASSERT_EQ(1u, left.size());
+    EXPECT_EQ(volumes[0], left[0].newVolumeId);
 }
