@@ -17,6 +17,8 @@ constexpr char kFormat[] = "BackupChain";
 constexpr int kVersion = 1;
 constexpr char kPartial[] = ".partial";
 
+std::string PointFolderName(int point) { return "point-" + std::to_string(point); }
+
 bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -38,9 +40,22 @@ bool BackupChain::Load(std::string& why) {
     nlohmann::json j;
     if (!ReadVersioned(path, kFormat, kVersion, j, why)) return false;
     try {
-        for (const auto& p : j.at("points"))
-            m_points.push_back({p.at("point").get<int>(), p.at("level").get<int>(), p.at("folder").get<std::string>(),
-                                p.at("changeId").get<std::string>()});
+        for (const auto& p : j.at("points")) {
+            ChainPoint point{p.at("point").get<int>(), p.at("level").get<int>(), p.at("folder").get<std::string>(),
+                             p.at("changeId").get<std::string>()};
+            // Points are numbered in order and each lives in its own folder
+            // of the chain: anything else would read, or rebuild over, files
+            // elsewhere.
+            const int expected = static_cast<int>(m_points.size()) + 1;
+            if (point.point != expected || point.folder != PointFolderName(expected)) {
+                why = path + ": point " + p["point"].dump() + " in folder " + p["folder"].dump() +
+                      " where point " + std::to_string(expected) + " in folder \"" + PointFolderName(expected) +
+                      "\" was expected";
+                m_points.clear();
+                return false;
+            }
+            m_points.push_back(std::move(point));
+        }
     } catch (const std::exception& e) {
         why = path + ": " + e.what();
         m_points.clear();
@@ -62,7 +77,7 @@ bool BackupChain::Save(std::string& why) const {
 }
 
 std::string BackupChain::NextPointFolder() const {
-    return FwFile::JoinPath(m_folder, "point-" + std::to_string(m_points.size() + 1));
+    return FwFile::JoinPath(m_folder, PointFolderName(static_cast<int>(m_points.size()) + 1));
 }
 
 bool BackupChain::BeginPoint(std::string& partialFolder, std::string& why) {
