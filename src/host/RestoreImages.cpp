@@ -34,10 +34,6 @@ bool IsWithin(const std::string& path, const std::string& folder) {
     return true;
 }
 
-bool AllZero(const char* data, size_t n) {
-    return std::all_of(data, data + n, [](char c) { return c == 0; });
-}
-
 // The data regions of a sparse image: a full point's image is the disk,
 // with holes where it holds nothing.
 std::vector<ByteRange> DataRegions(int fd, uint64_t size) {
