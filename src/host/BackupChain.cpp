@@ -1,8 +1,5 @@
 #include "host/BackupChain.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 
 #include <nlohmann/json.hpp>
@@ -21,15 +18,6 @@ std::string PointFolderName(int point) { return "point-" + std::to_string(point)
 
 bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// A rename is durable once the folder holding it is synced.
-bool SyncFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
 }
 }  // namespace
 
@@ -107,7 +95,7 @@ bool BackupChain::BeginPoint(std::string& partialFolder, std::string& why) {
 bool BackupChain::PublishPoint(const std::string& partialFolder, int level, const std::string& changeId,
                                std::string& why) {
     const std::string folder = NextPointFolder();
-    if (std::rename(partialFolder.c_str(), folder.c_str()) != 0 || !SyncFolder(m_folder)) {
+    if (std::rename(partialFolder.c_str(), folder.c_str()) != 0 || !FwFile::SyncFolder(m_folder)) {
         why = "cannot publish " + partialFolder + " as " + folder;
         return false;
     }
