@@ -177,6 +177,7 @@ TEST(ChainFiles, DamagedOrUnknownFilesAreRefusedAndNothingIsRestored) {
     const std::string golden = base + "/golden";
     int code = -1;
     RunHost("--base " + base, code);
+    ASSERT_EQ(0, code);
     std::string output = Backup(base, golden, "HOTADD", code);
     ASSERT_EQ(0, code) << output;
     EXPECT_EQ(std::string::npos,
