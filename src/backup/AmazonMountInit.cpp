@@ -1,6 +1,7 @@
 // The one-time mount machinery and the expiry clean-ups run at job start.
 #include <sstream>
 
+#include "backup/MountErrors.h"
 #include "bridge/AmazonSDKBridge.h"
 #include "factory/AmazonInfo.h"
 #include "framework/DiskMapper.h"
@@ -15,8 +16,19 @@ bool CAmazonInfo::_InitMount() {
         EvDebug::Error(__PRETTY_FUNCTION__, "Disk mapper initialization failed.");
         return false;
     }
+    // The store is keyed by the proxy's instance id, under which earlier jobs
+    // left their entries; on EC2 the BIOS UUID would hide them, so an
+    // unreachable metadata service stops the job instead. Only a proxy
+    // outside AWS has no id but its BIOS UUID.
     std::string cleanerId = GetProxyUUID();
-    if (cleanerId.empty() && !GetProxyBiosId().empty()) cleanerId = GetProxyBiosId();
+    if (cleanerId.empty()) {
+        if (IsProxyAmazonInstance()) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to reach AWS instance metadata service.");
+            SetLastVMError(AmazonMountErrors::kMetadataServiceUnreachable);
+            return false;
+        }
+        cleanerId = GetProxyBiosId();
+    }
     if (!m_cleaner.Init(cleanerId)) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Cleaner initialization failed.");
         return false;

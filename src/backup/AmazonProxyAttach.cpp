@@ -3,12 +3,13 @@
 #include "factory/AmazonInfo.h"
 #include "framework/DiskMapper.h"
 #include "framework/EvDebug.h"
+#include "tasks/AmazonTaskErrors.h"
 #include "tasks/AmazonTaskUtils.h"
 
 bool CAmazonInfo::StagingCancelled(const char* where) {
     if (!IsJobCancelled()) return false;
     EvDebug::Debug(where, "Detected Quit flag");
-    SetLastVMError(kErrJobCancelled);
+    AmazonTaskErrors::SetInterrupted(*this);
     return true;
 }
 

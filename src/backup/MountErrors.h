@@ -7,7 +7,7 @@ namespace AmazonMountErrors {
 constexpr EVMInfoError kInstanceNotFound = 1;
 constexpr EVMInfoError kTemplate = 67;
 constexpr EVMInfoError kProxyIsSource = 151;
-constexpr EVMInfoError kNoVolumes = 172;
+constexpr EVMInfoError kNoVolumes = 172;   // also a volume snapshot that names none
 constexpr EVMInfoError kRegionMismatch = 176;
 constexpr EVMInfoError kProxyNotAmazon = 179;
 constexpr EVMInfoError kLvmetadEnabled = 202;

@@ -53,7 +53,7 @@ bool CAmazonInfo::AttachVolumeToProxy(const std::string& instanceId, const SVMIn
         if (IsJobCancelled()) {
             EvDebug::Debug(__PRETTY_FUNCTION__, "Detected quit flag during attach disk [%s][%s]",
                            disk.newVolumeId.c_str(), disk.volumeId.c_str());
-            SetLastVMError(AmazonTaskErrors::kInterrupted);
+            AmazonTaskErrors::SetInterrupted(*this);
             return false;
         }
         EvDebug::Error(__PRETTY_FUNCTION__, "Detach the volume and reattempt attach.");

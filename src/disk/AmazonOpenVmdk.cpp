@@ -109,7 +109,7 @@ int CAmazonInfo::_OpenVmdk(const SVMInfo& vm, SDisk& disk, bool forWrite) {
         if (IsJobCancelled()) {
             EvDebug::Debug(__PRETTY_FUNCTION__, "Detected quit flag during attach disk [%s][%s]",
                            disk.newVolumeId.c_str(), disk.volumeId.c_str());
-            SetLastVMError(AmazonTaskErrors::kInterrupted);
+            AmazonTaskErrors::SetInterrupted(*this);
             return 0;
         }
         EvDebug::DebugLvl(__PRETTY_FUNCTION__, 1, "Attaching disk [%s][%s] of VM [%s][%s] to proxy",

@@ -98,13 +98,16 @@ bool WriteAllAtomic(const std::string& path, const std::string& data) {
         ::unlink(tmp.c_str());
         return false;
     }
-    // Make the rename itself survive a crash, not only the data.
-    int dirFd = ::open(ParentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
+    SyncFolder(ParentOf(path));
     return true;
+}
+
+bool SyncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
 }
 
 bool ListDir(const std::string& path, std::vector<std::string>& names) {

@@ -16,6 +16,9 @@ FW_API bool ReadAll(const std::string& path, std::string& out);
 // Writes through a temporary file and rename, so readers and crashes see
 // either the old or the new content.
 FW_API bool WriteAllAtomic(const std::string& path, const std::string& data);
+// Syncs the folder itself, so that a rename or creation in it survives a
+// crash, not only the data of its files.
+FW_API bool SyncFolder(const std::string& folder);
 FW_API bool ListDir(const std::string& path, std::vector<std::string>& names);
 FW_API bool RemoveTree(const std::string& path);
 FW_API bool RemoveFile(const std::string& path);

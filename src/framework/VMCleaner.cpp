@@ -143,6 +143,11 @@ bool VMCleaner::Exec(const char* sql) {
 
 bool VMCleaner::Init(const std::string& ownerId, int) {
     DeInit();
+    // Entries under no owner are found by no later job.
+    if (ownerId.empty()) {
+        EvDebug::Error(kTag, "refusing to open the cleanup store without an owner id");
+        return false;
+    }
     const std::string path = DatabasePath();
     FwFile::MakeDirs(FwFile::JoinPath(KDPI_Base::getBaseDir(), "Cleaner"));
     if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,

@@ -49,6 +49,7 @@ public:
     void SetJobId(int64_t jobId) { m_jobId = jobId; }
     int64_t GetJobId() const { return m_jobId; }
 
+    // False, with nothing opened, for an empty owner id.
     bool Init(const std::string& ownerId, int flags);
     void DeInit();
     bool IsInitialized() const { return m_db != nullptr; }

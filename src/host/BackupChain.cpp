@@ -1,8 +1,5 @@
 #include "host/BackupChain.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 
 #include <nlohmann/json.hpp>
@@ -17,17 +14,10 @@ constexpr char kFormat[] = "BackupChain";
 constexpr int kVersion = 1;
 constexpr char kPartial[] = ".partial";
 
+std::string PointFolderName(int point) { return "point-" + std::to_string(point); }
+
 bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// A rename is durable once the folder holding it is synced.
-bool SyncFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
 }
 }  // namespace
 
@@ -38,9 +28,22 @@ bool BackupChain::Load(std::string& why) {
     nlohmann::json j;
     if (!ReadVersioned(path, kFormat, kVersion, j, why)) return false;
     try {
-        for (const auto& p : j.at("points"))
-            m_points.push_back({p.at("point").get<int>(), p.at("level").get<int>(), p.at("folder").get<std::string>(),
-                                p.at("changeId").get<std::string>()});
+        for (const auto& p : j.at("points")) {
+            ChainPoint point{p.at("point").get<int>(), p.at("level").get<int>(), p.at("folder").get<std::string>(),
+                             p.at("changeId").get<std::string>()};
+            // Points are numbered in order and each lives in its own folder
+            // of the chain: anything else would read, or rebuild over, files
+            // elsewhere.
+            const int expected = static_cast<int>(m_points.size()) + 1;
+            if (point.point != expected || point.folder != PointFolderName(expected)) {
+                why = path + ": point " + p["point"].dump() + " in folder " + p["folder"].dump() +
+                      " where point " + std::to_string(expected) + " in folder \"" + PointFolderName(expected) +
+                      "\" was expected";
+                m_points.clear();
+                return false;
+            }
+            m_points.push_back(std::move(point));
+        }
     } catch (const std::exception& e) {
         why = path + ": " + e.what();
         m_points.clear();
@@ -62,7 +65,7 @@ bool BackupChain::Save(std::string& why) const {
 }
 
 std::string BackupChain::NextPointFolder() const {
-    return FwFile::JoinPath(m_folder, "point-" + std::to_string(m_points.size() + 1));
+    return FwFile::JoinPath(m_folder, PointFolderName(static_cast<int>(m_points.size()) + 1));
 }
 
 bool BackupChain::BeginPoint(std::string& partialFolder, std::string& why) {
@@ -92,7 +95,7 @@ bool BackupChain::BeginPoint(std::string& partialFolder, std::string& why) {
 bool BackupChain::PublishPoint(const std::string& partialFolder, int level, const std::string& changeId,
                                std::string& why) {
     const std::string folder = NextPointFolder();
-    if (std::rename(partialFolder.c_str(), folder.c_str()) != 0 || !SyncFolder(m_folder)) {
+    if (std::rename(partialFolder.c_str(), folder.c_str()) != 0 || !FwFile::SyncFolder(m_folder)) {
         why = "cannot publish " + partialFolder + " as " + folder;
         return false;
     }

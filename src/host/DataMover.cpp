@@ -12,12 +12,12 @@
 
 #include "framework/Hashing.h"
 
-namespace {
-constexpr uint64_t kChunk = kImageBlock;
-
 bool AllZero(const char* data, size_t n) {
     return std::all_of(data, data + n, [](char c) { return c == 0; });
 }
+
+namespace {
+constexpr uint64_t kChunk = kImageBlock;
 
 // An image file of the disk's size; chunks are written where they belong.
 class ImageFile {

@@ -22,7 +22,7 @@ void PrintUsage() {
         "                 [--admin-url U --admin-access-key K --admin-secret-key S]\n"
         "                 [--proxy-host H --proxy-user U --proxy-password P] [--job-id N]\n"
         "  browse [PATH]  print the inventory under PATH (e.g. \"\\Region View\\us-east-1\") as a tree\n"
-        "  vm-op --op N --instance ID [--region R] [--volume ID]\n"
+        "  vm-op --op N --instance ID [--region R] [--volume ID (--op 13 only)]\n"
         "                 run a VM operation (1 power on, 2 power off, 13 snapshot of the\n"
         "                 volume --volume names, 17 reboot, ...)\n"
         "  cleanup        remove what dead backup jobs left registered\n"

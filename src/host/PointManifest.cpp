@@ -8,6 +8,12 @@
 namespace {
 constexpr char kFormat[] = "BackupPoint";
 constexpr int kVersion = 1;
+
+bool IsVolumeId(const std::string& id) {
+    constexpr char kPrefix[] = "vol-";
+    return id.size() > sizeof kPrefix - 1 && id.compare(0, sizeof kPrefix - 1, kPrefix) == 0 &&
+           id.find_first_not_of("0123456789abcdef", sizeof kPrefix - 1) == std::string::npos;
+}
 }  // namespace
 
 bool SaveManifest(const std::string& path, const PointManifest& m, std::string& why) {
@@ -60,6 +66,12 @@ bool LoadManifest(const std::string& path, PointManifest& m, std::string& why) {
         for (const auto& disk : doc.at("disks")) {
             ManifestDisk d;
             d.volumeId = disk.at("volumeId").get<std::string>();
+            // The id names the rebuilt image, so it must stay a plain file
+            // name of the out folder.
+            if (!IsVolumeId(d.volumeId)) {
+                why = path + ": volume id " + disk["volumeId"].dump() + " is not an EBS volume id";
+                return false;
+            }
             d.image = disk.at("image").get<std::string>();
             if (d.image.empty() || d.image.find('/') != std::string::npos || d.image == "..") {
                 why = path + ": image " + disk["image"].dump() + " is not a file of the point's folder";

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 
 #include <nlohmann/json.hpp>
@@ -16,8 +17,21 @@
 #include "host/VersionedJson.h"
 
 namespace {
-bool AllZero(const char* data, size_t n) {
-    return std::all_of(data, data + n, [](char c) { return c == 0; });
+// Whether path is folder or lies below it, with links and ".." resolved;
+// a path that cannot be resolved counts as inside.
+bool IsWithin(const std::string& path, const std::string& folder) {
+    std::error_code error;
+    const auto inner = std::filesystem::weakly_canonical(path, error);
+    if (error) return true;
+    const auto outer = std::filesystem::weakly_canonical(folder, error);
+    if (error) return true;
+    auto parts = inner.begin();
+    for (const auto& part : outer) {
+        if (part.empty()) continue;   // a trailing separator
+        if (parts == inner.end() || *parts != part) return false;
+        ++parts;
+    }
+    return true;
 }
 
 // The data regions of a sparse image: a full point's image is the disk,
@@ -142,6 +156,13 @@ bool BackupChain::RestoreImages(int point, const std::string& outDir, std::strin
     while (first > 0 && m_points[first].level != 1) --first;
     if (m_points[first].level != 1) {
         why = "no full backup under point " + std::to_string(last + 1);
+        return false;
+    }
+    // Rebuilt images written among the backups would truncate, or on a
+    // failure remove, the very files they are rebuilt from.
+    if (IsWithin(outDir, m_folder)) {
+        why = "the out folder " + outDir + " is inside the chain folder " + m_folder +
+              "; rebuild the images into a folder outside the chain";
         return false;
     }
     if (!FwFile::MakeDirs(outDir)) {

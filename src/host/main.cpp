@@ -175,6 +175,13 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "error: vm-op needs --instance ID\n");
             return 2;
         }
+        // The volume is handed to the plug-in as a snapshot entry, which
+        // would replace the first disk's entries for any other operation.
+        constexpr int kCreateSnapshot = 13;
+        if (!value("volume").empty() && op != kCreateSnapshot) {
+            std::fprintf(stderr, "error: vm-op takes --volume only with --op %d\n", kCreateSnapshot);
+            return 2;
+        }
         return RunVmOperation(loader, job, op, value("instance"), value("region"), value("volume"));
     }
     std::fprintf(stderr, "error: unknown command %s\n", options.command.c_str());

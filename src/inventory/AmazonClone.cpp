@@ -10,6 +10,7 @@
 #include "framework/EvDebug.h"
 #include "inventory/BridgeRegionScope.h"
 #include "factory/OperationGuard.h"
+#include "tasks/AmazonTaskErrors.h"
 #include "tasks/AmazonTaskUtils.h"
 
 using AmazonGuard::Guarded;
@@ -167,8 +168,12 @@ bool CAmazonInfo::RegisterCloneResource(const std::string& sourceId, const std::
 // The AMI was made through the source account, so it is only visible there.
 bool CAmazonInfo::WaitForCloneAMI(const std::string& amiId, const std::string& sourceId) {
     if (m_pTaskUtils->CompleteAMITask(amiId, "", true)) return true;
-    // A cancelled job is reported as cancelled, not as a failed AMI.
-    if (GetLastVMError() == kErrJobCancelled) return false;
+    // A cancelled job is reported as cancelled, not as a failed AMI, even
+    // when the wait ended for another reason.
+    if (IsJobCancelled()) {
+        AmazonTaskErrors::SetInterrupted(*this);
+        return false;
+    }
     std::string error = GetLastVMErrorDetails();
     if (error.empty()) error = m_pSourceBridge->GetLastErrorString();
     EvDebug::Error(__PRETTY_FUNCTION__, "Create temporary AMI snapshot [%s] task failed on Source VM [%s] : Error [%s]",

@@ -1,6 +1,7 @@
 // Operations 13 and 14: a volume snapshot of the volume the instance's first
 // disk names, and its deletion, which for a replicated instance removes its
 // integrity AMI.
+#include "backup/MountErrors.h"
 #include "bridge/AmazonSDKBridge.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
@@ -35,7 +36,7 @@ int CAmazonInfo::PerformCreateSnapshot(SVMInfo& vm, EVMOperation op, std::string
     if (!missing.empty()) {
         const std::string message = missing + ": no volume to snapshot.";
         EvDebug::Error(__PRETTY_FUNCTION__, "%s", message.c_str());
-        SetLastVMError(kErrNoVolumeToSnapshot, message);
+        SetLastVMError(AmazonMountErrors::kNoVolumes, message);
         return 1;
     }
     VMInfoStructs::SChildDisk* entry = &vm.disks.front().snapshots.front();

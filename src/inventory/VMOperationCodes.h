@@ -16,9 +16,6 @@ constexpr EVMOperation kOpDeleteSnapshot = 14;
 constexpr EVMOperation kOpReboot = 17;
 constexpr EVMOperation kOpGetPassword = 18;
 
-// Operation 13 was given no volume to snapshot.
-constexpr EVMInfoError kErrNoVolumeToSnapshot = 172;
-
 // Tag naming the AMI kept as the integrity snapshot of a replicated instance.
 constexpr char kIntegritySnapTag[] = "KD_Integrity_Snap";
 }  // namespace AmazonInventory

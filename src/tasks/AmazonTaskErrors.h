@@ -18,6 +18,13 @@ constexpr EVMInfoError kInterrupted = 4000;
 // Details of an interrupted wait, in place of any an earlier failure left.
 constexpr const char kInterruptedText[] = "Job interrupted";
 
+// Leaves an interrupted job's error on owner: the code with its own text, so
+// that no details of an earlier failure pass for the interruption's.
+template <typename Owner>
+void SetInterrupted(Owner& owner) {
+    owner.SetLastVMError(kInterrupted, kInterruptedText);
+}
+
 constexpr const char kIopsLimitText[] = "You have exceeded your maximum io1 IOPS limit";
 
 constexpr const char kVolumeAdvice[] =

@@ -83,7 +83,7 @@ void CAmazonTaskUtils::SetOwnerError(int code, const std::string& details) {
 void CAmazonTaskUtils::SetWaitError(int code, bool timedOut, bool interrupted, const char* advice) {
     if (!m_owner) return;
     if (interrupted) {
-        m_owner->SetLastVMError(AmazonTaskErrors::kInterrupted, AmazonTaskErrors::kInterruptedText);
+        AmazonTaskErrors::SetInterrupted(*m_owner);
         return;
     }
     SetOwnerError(code, timedOut ? std::string(advice) : WaitFailure());

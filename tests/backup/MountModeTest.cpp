@@ -1,6 +1,8 @@
 // Transport mode selection and backup feasibility on the simulated cloud.
 #include "MountFixture.h"
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
+#include "framework/FileUtils.h"
+#include "framework/VMCleaner.h"
 
 using namespace mount;
 
@@ -111,6 +113,17 @@ TEST_F(MountModeTest, PreMountRefusesTemplatesAndTheProxyAndPreparesTheRest) {
     EXPECT_TRUE(object->IsCleanerRegistered());
     ASSERT_TRUE(object->DirectSnapshotAccess());
     EXPECT_TRUE(object->DirectSnapshotAccess()->IsInitialized());
+}
+
+TEST_F(MountModeTest, ADirectReadMountOnAProxyWithoutItsInstanceIdOpensNoCleanupStore) {
+    SetProxy("");   // the metadata service does not answer
+    auto object = Connected();
+    MountCtx ctx = Job(kWeb);
+    EXPECT_EQ(0, object->PreMount(ctx));
+    EXPECT_EQ("EBS-DIRECT-API", ctx.transportMode);
+    EXPECT_EQ(262, object->GetLastVMError());
+    EXPECT_FALSE(object->IsCleanerRegistered());
+    EXPECT_FALSE(FwFile::Exists(VMCleaner::DatabasePath()));
 }
 
 TEST_F(MountModeTest, FeasibilityOfRecordsTheAccountCannotProduce) {

@@ -72,9 +72,11 @@ TEST_F(StagingFixture, NoStagedVolumeIsLeftUntrackedWhenCreationFailsOrIsCancell
     EXPECT_EQ(24, object.GetLastVMError());
     EXPECT_EQ(1u, VolumesFrom(*cloud, disk.snapshotId));   // the stuck one only
 
+    ASSERT_NE("", object.GetLastVMErrorDetails());
     object.SetJobCancelled(true);
     disk.newVolumeId.clear();
     EXPECT_FALSE(object._CreateVolumesFromSnapshot(kWorker, ctx.vm.disks, VM_CLEANER_BACKUP, recreated));
     EXPECT_EQ(4000, object.GetLastVMError());
+    EXPECT_EQ("Job interrupted", object.GetLastVMErrorDetails()) << "not the earlier failure's";
     EXPECT_EQ(1u, VolumesFrom(*cloud, disk.snapshotId));
 }

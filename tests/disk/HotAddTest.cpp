@@ -75,6 +75,7 @@ TEST_F(DiskCloudTest, AttachConflictsEndWhenTheJobIsCancelled) {
     VmdkHandle handle;
     EXPECT_EQ(0, owner.OpenVmdk(vm.name, vm.guid, kRootVolume, handle));
     EXPECT_EQ(kErrJobCancelled, owner.GetLastVMError());
+    EXPECT_EQ("Job interrupted", owner.GetLastVMErrorDetails());
     EXPECT_LT(SleptSec() - before, 600) << "the retry wait stops for the cancelled job";
 }
 
@@ -100,4 +101,18 @@ TEST_F(MissingDeviceTest, FailsAfterThePostAttachAttempts) {
     ASSERT_TRUE(owner.Cleaner().GetRegisteredDisks(path, disks));
     ASSERT_EQ(1u, disks.size());
     EXPECT_EQ(staged.newVolumeId, disks[0].newVolumeId);
+}
+
+TEST_F(MissingDeviceTest, ACancelledJobIsNotAttachedAgainAndSaysSo) {
+    TestEnv::SetSetting("VirtualServer", "nDiskMapperDeviceWaitSec", "30");
+    StageDisk(kRootVolume, "HOTADD", true);
+    EvDebug::SetTap([this](int, const std::string&, const std::string& m) {
+        if (m != "Post attach disk operation failed.") return;
+        owner.SetLastVMError(54, "an earlier failure");
+        owner.SetJobCancelled(true);
+    });
+    VmdkHandle handle;
+    EXPECT_EQ(0, owner.OpenVmdk(vm.name, vm.guid, kRootVolume, handle));
+    EXPECT_EQ(4000, owner.GetLastVMError());
+    EXPECT_EQ("Job interrupted", owner.GetLastVMErrorDetails());
 }

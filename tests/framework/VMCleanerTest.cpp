@@ -232,6 +232,7 @@ TEST(VMCleaner, AKilledProcessLeavesOrphansTheNextProcessFinds) {
 TEST(VMCleaner, NothingWorksBeforeInit) {
     TestEnv env;
     VMCleaner store;
+    EXPECT_FALSE(store.Init("", 0)) << "no later job would find entries under no owner";
     std::vector<CleanerEntity> items;
     EXPECT_FALSE(store.RegisterEntity(0, "", 1, "i-vm", nullptr));
     EXPECT_FALSE(store.GetOrphanedEntities(0, 1, items));

@@ -177,6 +177,7 @@ TEST(ChainFiles, DamagedOrUnknownFilesAreRefusedAndNothingIsRestored) {
     const std::string golden = base + "/golden";
     int code = -1;
     RunHost("--base " + base, code);
+    ASSERT_EQ(0, code);
     std::string output = Backup(base, golden, "HOTADD", code);
     ASSERT_EQ(0, code) << output;
     EXPECT_EQ(std::string::npos,
@@ -203,6 +204,7 @@ TEST(ChainFiles, DamagedOrUnknownFilesAreRefusedAndNothingIsRestored) {
         const char* what;
         std::function<void(const std::string& chain)> damage;
         std::string refusal;
+        const char* out = ".restored";   // appended to the chain folder: the --out folder
     } cases[] = {
         {"a flipped byte in a full point's block",
          [&](const std::string& c) { PokeByte(c + "/point-1" + image, data * kBlock + 1000, 0); }, damaged(1, data)},
@@ -230,6 +232,19 @@ TEST(ChainFiles, DamagedOrUnknownFilesAreRefusedAndNothingIsRestored) {
              EditJson(c + "/point-2/manifest.json", [](nlohmann::json& j) { j["version"] = 7; });
          },
          "manifest.json is BackupPoint version 7; this host reads version 1 only"},
+        {"a volume id that names the point's own image",
+         [&](const std::string& c) {
+             EditJson(c + "/point-1/manifest.json", [&](nlohmann::json& j) {
+                 j["disks"][0]["volumeId"] = "../" + c.substr(c.rfind('/') + 1) + "/point-1/" + kRoot;
+             });
+         },
+         "is not an EBS volume id"},
+        {"a point folder outside the chain",
+         [&](const std::string& c) {
+             EditJson(ChainFile(c), [](nlohmann::json& j) { j["points"][1]["folder"] = "../golden/point-2"; });
+         },
+         "where point 2 in folder \"point-2\" was expected"},
+        {"an out folder inside the chain", [](const std::string&) {}, "is inside the chain folder", "/point-2/rebuilt"},
     };
     int n = 0;
     for (const auto& test : cases) {
@@ -237,12 +252,14 @@ TEST(ChainFiles, DamagedOrUnknownFilesAreRefusedAndNothingIsRestored) {
         RunCommand("cp -a " + golden + " " + chain, code);
         ASSERT_EQ(0, code);
         test.damage(chain);
-        const std::string restored = chain + ".restored";
+        const std::string restored = chain + test.out;
         output = RunHost("--base " + base + " restore-image --chain " + chain + " --out " + restored, code);
         EXPECT_EQ(1, code) << test.what << "\n" << output;
         EXPECT_NE(std::string::npos, output.find(test.refusal)) << test.what << "\n" << output;
         EXPECT_FALSE(FwFile::Exists(restored + image)) << test.what;
         EXPECT_FALSE(FwFile::Exists(restored + "/manifest.json")) << test.what;
+        // A refused rebuild leaves the backups where they were.
+        EXPECT_TRUE(FwFile::Exists(chain + "/point-1" + image)) << test.what;
     }
     // A backup does not add to a chain it cannot read either.
     output = Backup(base, base + "/case-5", "HOTADD", code);

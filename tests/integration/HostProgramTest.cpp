@@ -108,6 +108,8 @@ TEST(HostProgram, VmOperationsAreDoneOrFailWithTheirError) {
     const HostRun noVolume = RunHost("--base " + env.BaseDir() + " vm-op --op 13" + db);
     EXPECT_EQ(1, noVolume.exitCode) << noVolume.output;
     EXPECT_NE(std::string::npos, noVolume.output.find("no volume to snapshot")) << noVolume.output;
+    const HostRun stray = RunHost("--base " + env.BaseDir() + " vm-op --op 2 --volume vol-0a1b2c3d4e5f6b001" + db);
+    EXPECT_EQ(2, stray.exitCode) << stray.output;
 
     const HostRun snapshot = RunHost("--base " + env.BaseDir() + " vm-op --op 13 --volume vol-0a1b2c3d4e5f6b001" + db);
     ASSERT_EQ(0, snapshot.exitCode) << snapshot.output;

@@ -121,23 +121,28 @@ TEST_F(Clone, EveryFailureAfterTheAMIRequestLeavesNoAMI) {
     struct Case {
         cloudsim::FaultRule fault;
         EVMInfoError code;
-        bool cancelled = false;   // the job is cancelled during the AMI wait
+        const char* cancelAt = nullptr;   // the job is cancelled once a log line starts so
     };
     const std::vector<Case> cases = {
         {Fault("CreateAMISnapshot", kThrottled), 17},
         {Fault("CreateAMISnapshot", "", "error"), 17},
         {Fault("CreateAMISnapshot", "", "stuck"), 17},   // the wait times out
-        {Fault("CreateAMISnapshot", "", "stuck"), 4000, true},
+        {Fault("CreateAMISnapshot", "", "stuck"), 4000, "Waiting for completion of AMI ["},
+        {Fault("CreateAMISnapshot", "", "error"), 4000, "Create AMI task ["},   // as the wait fails
         {Fault("CreateVirtualMachine", kThrottled), 20},
     };
     for (const auto& c : cases) {
         cloud->ClearFaults();
         cloud->AddFault(c.fault);
-        object.SetJobCancelled(c.cancelled);
+        object.SetJobCancelled(false);
+        EvDebug::SetTap([&](int, const std::string&, const std::string& m) {
+            log.lines.push_back(m);
+            if (c.cancelAt && m.rfind(c.cancelAt, 0) == 0) object.SetJobCancelled(true);
+        });
         SVMInfo vm = Request();
         EXPECT_FALSE(object.CloneVM(vm)) << c.fault.operation << "/" << c.fault.kind;
         EXPECT_EQ(c.code, object.GetLastVMError()) << c.fault.operation << "/" << c.fault.kind;
-        if (c.cancelled) {
+        if (c.cancelAt) {
             EXPECT_EQ("Job interrupted", object.GetLastVMErrorDetails());
         }
         EXPECT_EQ(imagesBefore, LiveImages()) << c.fault.operation << "/" << c.fault.kind;
