@@ -17,6 +17,21 @@ std::vector<std::string> Ids(const std::vector<CleanerEntity>& items) {
     for (const auto& e : items) ids.push_back(e.id);
     return ids;
 }
+
+// Runs a job in a child process that does its work on a fresh store and is
+// then killed, as a proxy that dies mid-job; true when it died by the signal.
+template <typename Work>
+bool RunKilledJob(Work work) {
+    const pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        VMCleaner dying;
+        if (!work(dying)) _exit(3);
+        raise(SIGKILL);
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFSIGNALED(status);
+}
 }  // namespace
 
 TEST(VMCleaner, RegisteringTwiceKeepsOneEntryAndChildrenComeBackInOrder) {
@@ -111,17 +126,9 @@ TEST(VMCleaner, AJobWhoseStartTimeCannotBeReadIsRunningUntilItEndsOrDies) {
     TestEnv::SetSetting("Base", "sProcFolder", hidden);
     VMCleaner observer;
     ASSERT_TRUE(observer.Init("i-proxy", 0));
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        VMCleaner dying;
-        const bool ok = dying.Init("i-proxy", 0) && dying.RegisterEntity(0, "", 1, "i-killed", nullptr);
-        if (!ok) _exit(3);
-        raise(SIGKILL);
-    }
-    int status = 0;
-    ASSERT_EQ(child, waitpid(child, &status, 0));
-    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_TRUE(RunKilledJob([](VMCleaner& dying) {
+        return dying.Init("i-proxy", 0) && dying.RegisterEntity(0, "", 1, "i-killed", nullptr);
+    }));
 
     std::vector<CleanerEntity> orphans;
     {
@@ -145,15 +152,7 @@ TEST(VMCleaner, JobRunsThatEndedWithNothingRegisteredAreForgotten) {
             ASSERT_TRUE(run.RegisterEntity(0, "", 1, "i-kept", nullptr));
         }
     }
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        VMCleaner dying;
-        if (!dying.Init("i-proxy", 0)) _exit(3);
-        raise(SIGKILL);
-    }
-    int status = 0;
-    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(RunKilledJob([](VMCleaner& dying) { return dying.Init("i-proxy", 0); }));
     VMCleaner next;
     next.SetJobId(4);
     ASSERT_TRUE(next.Init("i-proxy", 0));
@@ -204,20 +203,12 @@ TEST(VMCleaner, AKilledProcessLeavesOrphansTheNextProcessFinds) {
     TestEnv env;
     VMCleaner survivor;
     ASSERT_TRUE(survivor.Init("i-proxy", 0));
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        VMCleaner dying;
+    ASSERT_TRUE(RunKilledJob([](VMCleaner& dying) {
         dying.SetJobId(77);
         std::string root;
-        const bool ok = dying.Init("i-proxy", 0) && dying.RegisterEntity(0, "", 1, "i-dead", &root) &&
-                        dying.RegisterEntity(0, root, 3, "vol-left", nullptr);
-        if (!ok) _exit(3);
-        raise(SIGKILL);
-    }
-    int status = 0;
-    ASSERT_EQ(child, waitpid(child, &status, 0));
-    ASSERT_TRUE(WIFSIGNALED(status));
+        return dying.Init("i-proxy", 0) && dying.RegisterEntity(0, "", 1, "i-dead", &root) &&
+               dying.RegisterEntity(0, root, 3, "vol-left", nullptr);
+    }));
 
     std::vector<CleanerEntity> orphans;
     ASSERT_TRUE(survivor.GetOrphanedEntities(0, 1, orphans));
