@@ -291,6 +291,9 @@ public:
     struct SAwsEbsBlockInfo {
         std::string blockToken;
         long long blockIndex = 0;
+        // When the token stops being accepted (the listing's ExpiryTime), in
+        // milliseconds since the epoch; 0 when the listing gave none.
+        long long expiryMs = 0;
     };
     // Reads length bytes at offset of the snapshot's data into buffer
     // (unallocated ranges read as zeros); false past the snapshot's end.
@@ -308,6 +311,15 @@ public:
     virtual bool GetChangedBlockList(const std::string& previousSnapshotId, const std::string& currentSnapshotId,
                                      const std::string& region, VMInfoStructs::SDiskChangeInfo& info, int& blockSize,
                                      long long& unused);
+    // The first page of the same lists (ListSnapshotBlocks or
+    // ListChangedBlocks once): at most maxResults blocks, AWS's largest page
+    // when maxResults is 0 or more than that. Enough to learn whether the
+    // APIs answer for the account and region without listing a whole disk.
+    virtual bool GetAllocatedBlockPage(const std::string& snapshotId, const std::string& region, int maxResults,
+                                       VMInfoStructs::SDiskChangeInfo& info, int& blockSize);
+    virtual bool GetChangedBlockPage(const std::string& previousSnapshotId, const std::string& currentSnapshotId,
+                                     const std::string& region, int maxResults, VMInfoStructs::SDiskChangeInfo& info,
+                                     int& blockSize);
     // Prepares (and releases) the bridge's own read access to a snapshot;
     // ReadFromSnapshot works without it, it only saves repeated listings.
     virtual bool FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region);

@@ -4,7 +4,9 @@
 #include "cloudsim/BlockStore.h"
 #include "cloudsim/BlockToken.h"
 #include "cloudsim/Lineage.h"
+#include "framework/Clock.h"
 
+#include <algorithm>
 #include <set>
 
 using namespace bridgeimpl;
@@ -16,16 +18,22 @@ namespace {
 
 const int64_t kGiB = 1024LL * 1024 * 1024;
 
-// A snapshot whose data can be read: visible to the account, in the region
-// the call names, and completed.
+// A snapshot whose blocks can be read or listed: in the region the call
+// names, the caller's own and completed. As the EBS direct APIs do, neither
+// another account's snapshot nor a public one is served.
 template <class Impl>  // CAmazonSDKBridge::Impl, private to the class
 const Snapshot* ReadableSnapshot(const Impl& d, const State& s, const std::string& snapshotId,
-                                 const std::string& region, std::string& error) {
+                                 const std::string& region, const char* action, std::string& error) {
     std::string where;
     if (!d.ResolveRegion(s, region, where, error)) return nullptr;
     const Snapshot* snap = FindVisible(s.snapshots, snapshotId, d.accountId, where);
     if (!snap) {
         Err(error, SnapshotNotFound(snapshotId));
+        return nullptr;
+    }
+    if (snap->account != d.accountId) {
+        Err(error, std::string("AccessDeniedException: User is not authorized to perform: ebs:") + action +
+                       " on resource: arn:aws:ec2:" + where + "::snapshot/" + snapshotId);
         return nullptr;
     }
     if (snap->state != "completed") {
@@ -56,7 +64,7 @@ bool CAmazonSDKBridge::ReadFromSnapshot(const std::string& snapshotId, const std
     return d.Run("ReadFromSnapshot", true, [&](std::string& error) {
         cloudsim::BlockMap blocks;
         bool ok = d.Look([&](const State& s) {
-            const Snapshot* snap = ReadableSnapshot(d, s, snapshotId, region, error);
+            const Snapshot* snap = ReadableSnapshot(d, s, snapshotId, region, "GetSnapshotBlock", error);
             if (!snap) return false;
             if (offset < 0 || length < 0 || offset > snap->sizeBytes || length > snap->sizeBytes - offset)
                 return Err(error, "ValidationException: The range of " + std::to_string(length) + " bytes at " +
@@ -76,49 +84,62 @@ bool CAmazonSDKBridge::GetDirectSnapshotAccessInfo(const std::string& snapshotId
     Impl& d = *m_impl;
     return d.Run("GetDirectSnapshotAccessInfo", true, [&](std::string& error) {
         return d.Look([&](const State& s) {
-            const Snapshot* snap = ReadableSnapshot(d, s, snapshotId, region, error);
+            const Snapshot* snap = ReadableSnapshot(d, s, snapshotId, region, "ListSnapshotBlocks", error);
             if (!snap) return false;
             blockSize = static_cast<int>(cloudsim::kBlockSize);
             blocks.clear();
-            for (const auto& [index, id] : snap->blocks) {
+            const int64_t issuedMs = FwClock::NowMs();
+            for (const auto& entry : snap->blocks) {
                 SAwsEbsBlockInfo info;
-                info.blockIndex = index;
-                info.blockToken = cloudsim::BlockToken(snapshotId, index);
-                blocks.push_back(info);
+                info.blockIndex = entry.first;
+                info.blockToken = cloudsim::BlockToken(snapshotId, entry.first, issuedMs);
+                info.expiryMs = issuedMs + cloudsim::kBlockTokenLifetimeMs;
+                blocks.push_back(std::move(info));
             }
             return true;
         });
     });
 }
 
-bool CAmazonSDKBridge::GetAllocatedBlockList(const std::string& snapshotId, const std::string& region,
-                                             VMInfoStructs::SDiskChangeInfo& info, int& blockSize, long long&) {
-    Impl& d = *m_impl;
-    return d.Run("GetAllocatedBlockList", true, [&](std::string& error) {
+namespace {
+
+void AddBlock(VMInfoStructs::SDiskChangeInfo& info, int64_t index) {
+    VMInfoStructs::SDiskChangeExtent extent;
+    extent.blockIndex = index;
+    info.extents.push_back(extent);
+}
+
+// The allocated blocks of a snapshot in ascending order, at most limit of
+// them (0: all).
+template <class Impl>
+bool ListAllocated(Impl& d, const char* op, const std::string& snapshotId, const std::string& region, size_t limit,
+                   VMInfoStructs::SDiskChangeInfo& info, int& blockSize) {
+    return d.Run(op, true, [&](std::string& error) {
         return d.Look([&](const State& s) {
-            const Snapshot* snap = ReadableSnapshot(d, s, snapshotId, region, error);
+            const Snapshot* snap = ReadableSnapshot(d, s, snapshotId, region, "ListSnapshotBlocks", error);
             if (!snap) return false;
             blockSize = static_cast<int>(cloudsim::kBlockSize);
             info.extents.clear();
-            for (const auto& [index, id] : snap->blocks) {
-                VMInfoStructs::SDiskChangeExtent extent;
-                extent.blockIndex = index;
-                info.extents.push_back(extent);
+            for (const auto& entry : snap->blocks) {
+                if (limit && info.extents.size() == limit) break;
+                AddBlock(info, entry.first);
             }
             return true;
         });
     });
 }
 
-bool CAmazonSDKBridge::GetChangedBlockList(const std::string& previousSnapshotId,
-                                           const std::string& currentSnapshotId, const std::string& region,
-                                           VMInfoStructs::SDiskChangeInfo& info, int& blockSize, long long&) {
-    Impl& d = *m_impl;
-    return d.Run("GetChangedBlockList", true, [&](std::string& error) {
+// The blocks that differ between two snapshots of one lineage, ascending, at
+// most limit of them (0: all).
+template <class Impl>
+bool ListChanged(Impl& d, const char* op, const std::string& previousSnapshotId,
+                 const std::string& currentSnapshotId, const std::string& region, size_t limit,
+                 VMInfoStructs::SDiskChangeInfo& info, int& blockSize) {
+    return d.Run(op, true, [&](std::string& error) {
         return d.Look([&](const State& s) {
-            const Snapshot* previous = ReadableSnapshot(d, s, previousSnapshotId, region, error);
+            const Snapshot* previous = ReadableSnapshot(d, s, previousSnapshotId, region, "ListChangedBlocks", error);
             if (!previous) return false;
-            const Snapshot* current = ReadableSnapshot(d, s, currentSnapshotId, region, error);
+            const Snapshot* current = ReadableSnapshot(d, s, currentSnapshotId, region, "ListChangedBlocks", error);
             if (!current) return false;
             // Snapshots of a volume restored from an earlier snapshot compare
             // with that snapshot; snapshots of unrelated volumes do not.
@@ -134,22 +155,55 @@ bool CAmazonSDKBridge::GetChangedBlockList(const std::string& previousSnapshotId
                 auto it = previous->blocks.find(index);
                 if (it == previous->blocks.end() || it->second != id) changed.insert(index);
             }
-            for (const auto& [index, id] : previous->blocks)
-                if (!current->blocks.count(index)) changed.insert(index);
+            for (const auto& entry : previous->blocks)
+                if (!current->blocks.count(entry.first)) changed.insert(entry.first);
             for (int64_t index : changed) {
-                VMInfoStructs::SDiskChangeExtent extent;
-                extent.blockIndex = index;
-                info.extents.push_back(extent);
+                if (limit && info.extents.size() == limit) break;
+                AddBlock(info, index);
             }
             return true;
         });
     });
 }
 
+// AWS's largest page of a block listing.
+constexpr size_t kMaxPageBlocks = 10000;
+
+size_t PageLimit(int maxResults) {
+    return maxResults <= 0 ? kMaxPageBlocks : std::min(kMaxPageBlocks, static_cast<size_t>(maxResults));
+}
+
+}  // namespace
+
+bool CAmazonSDKBridge::GetAllocatedBlockList(const std::string& snapshotId, const std::string& region,
+                                             VMInfoStructs::SDiskChangeInfo& info, int& blockSize, long long&) {
+    return ListAllocated(*m_impl, "GetAllocatedBlockList", snapshotId, region, 0, info, blockSize);
+}
+
+bool CAmazonSDKBridge::GetChangedBlockList(const std::string& previousSnapshotId,
+                                           const std::string& currentSnapshotId, const std::string& region,
+                                           VMInfoStructs::SDiskChangeInfo& info, int& blockSize, long long&) {
+    return ListChanged(*m_impl, "GetChangedBlockList", previousSnapshotId, currentSnapshotId, region, 0, info,
+                       blockSize);
+}
+
+bool CAmazonSDKBridge::GetAllocatedBlockPage(const std::string& snapshotId, const std::string& region,
+                                             int maxResults, VMInfoStructs::SDiskChangeInfo& info, int& blockSize) {
+    return ListAllocated(*m_impl, "GetAllocatedBlockPage", snapshotId, region, PageLimit(maxResults), info,
+                         blockSize);
+}
+
+bool CAmazonSDKBridge::GetChangedBlockPage(const std::string& previousSnapshotId,
+                                           const std::string& currentSnapshotId, const std::string& region,
+                                           int maxResults, VMInfoStructs::SDiskChangeInfo& info, int& blockSize) {
+    return ListChanged(*m_impl, "GetChangedBlockPage", previousSnapshotId, currentSnapshotId, region,
+                       PageLimit(maxResults), info, blockSize);
+}
+
 bool CAmazonSDKBridge::FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region) {
     Impl& d = *m_impl;
     return d.Run("FillSnapshotAccessInfo", true, [&](std::string& error) {
-        bool ok = d.Look([&](const State& s) { return ReadableSnapshot(d, s, snapshotId, region, error) != nullptr; });
+        bool ok = d.Look([&](const State& s) { return ReadableSnapshot(d, s, snapshotId, region, "ListSnapshotBlocks", error) != nullptr; });
         if (ok) d.preparedSnapshots.insert(snapshotId);
         return ok;
     });

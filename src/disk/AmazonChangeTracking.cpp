@@ -127,15 +127,17 @@ bool CAmazonInfo::ValidateCBT(const MountCtx& ctx) {
         return false;
     }
     const std::string& snapshot = CbtSnapshot(*first);
+    // One small page of each list shows that the APIs answer; listing the
+    // whole disk would cost thousands of calls on a large one.
+    constexpr int kProbeBlocks = 100;
     VMInfoStructs::SDiskChangeInfo info;
     int blockSize = 0;
-    long long unused = 0;
-    if (!m_pSourceBridge->GetAllocatedBlockList(snapshot, ctx.vm.region, info, blockSize, unused)) {
+    if (!m_pSourceBridge->GetAllocatedBlockPage(snapshot, ctx.vm.region, kProbeBlocks, info, blockSize)) {
         EvDebug::Error(__PRETTY_FUNCTION__, "GetAllocatedBlockList validation failed for [%s] - %s", snapshot.c_str(),
                        m_pSourceBridge->GetLastErrorString().c_str());
         return false;
     }
-    if (!m_pSourceBridge->GetChangedBlockList(snapshot, snapshot, ctx.vm.region, info, blockSize, unused)) {
+    if (!m_pSourceBridge->GetChangedBlockPage(snapshot, snapshot, ctx.vm.region, kProbeBlocks, info, blockSize)) {
         EvDebug::Error(__PRETTY_FUNCTION__, "GetChangedBlockList validation failed for [%s] - %s", snapshot.c_str(),
                        m_pSourceBridge->GetLastErrorString().c_str());
         return false;

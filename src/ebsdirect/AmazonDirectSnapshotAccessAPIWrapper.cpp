@@ -139,7 +139,7 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::fetchSnapshotAccessInfo(const std::s
     }
     info->blockSize = blockSize;
     info->blockTokens.reserve(blocks.size());
-    for (auto& block : blocks) info->blockTokens.push_back({block.blockIndex, std::move(block.blockToken), 0});
+    for (auto& block : blocks) info->blockTokens.push_back({block.blockIndex, std::move(block.blockToken), block.expiryMs});
     auto byIndex = [](const auto& a, const auto& b) { return a.index < b.index; };
     std::sort(info->blockTokens.begin(), info->blockTokens.end(), byIndex);
     auto twice = std::adjacent_find(info->blockTokens.begin(), info->blockTokens.end(),

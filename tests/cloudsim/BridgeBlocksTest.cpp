@@ -16,7 +16,6 @@ namespace {
 const char kWebRootSnap[] = "snap-0a1b2c3d4e5fb0001";  // blocks 0 1 2 3 2048 16383 of 8 GiB
 const char kWebRootText[] = "web-server-01 root";
 const char kLinuxSnap[] = "snap-0c55b159cbfafe1f0";   // public, blocks 0-3
-const char kLinuxTwin[] = "snap-0ceecbb0f30a902a6";   // public, the same data, in us-west-2
 
 std::string Block(int64_t index) { return cloudsim::SeedBlock(kWebRootText, index); }
 
@@ -52,8 +51,9 @@ TEST_F(BridgeBlocksTest, ReadFromSnapshotAtAnyAlignment) {
     const int64_t size = 8 * demo::kGiB;
     EXPECT_EQ(Read(kWebRootSnap, size - 1, 1), Block(16383).substr(kBlockSize - 1));
     EXPECT_EQ(Read(kWebRootSnap, size - 1, 2).find("error: ValidationException: "), 0u);
-    // A public snapshot reads as well; another account's does not exist here.
-    EXPECT_EQ(Read(kLinuxSnap, 0, 9), "Amazon Li");
+    // Only the account's own snapshots are served: a public one is refused,
+    // another account's private one does not exist for the caller.
+    EXPECT_EQ(Read(kLinuxSnap, 0, 9).find("error: AccessDeniedException: "), 0u) << Read(kLinuxSnap, 0, 9);
     ConnectAdmin();
     unsigned char byte = 0;
     EXPECT_FALSE(admin.ReadFromSnapshot(kWebRootSnap, "", 0, 1, &byte));
@@ -82,6 +82,7 @@ TEST_F(BridgeBlocksTest, DirectAccessListsAllocatedBlocksWithStableTokens) {
         urlUnsafe |= b.blockToken.find_first_of("+/") != std::string::npos;
         padded |= b.blockToken.back() == '=';
         EXPECT_EQ(cloudsim::BlockTokenIssuedMs(b.blockToken, kWebRootSnap, b.blockIndex), FwClock::NowMs());
+        EXPECT_EQ(b.expiryMs, FwClock::NowMs() + cloudsim::kBlockTokenLifetimeMs);
     }
     EXPECT_EQ(indexes, (std::vector<long long>{0, 1, 2, 3, 2048, 16383}));
     EXPECT_EQ(tokens.size(), blocks.size());
@@ -95,7 +96,10 @@ TEST_F(BridgeBlocksTest, DirectAccessListsAllocatedBlocksWithStableTokens) {
     Advance(1000);
     EXPECT_NE(Listing(kWebRootSnap).front().blockToken, blocks.front().blockToken);
     // Twins holding the same data still hand out their own tokens.
-    EXPECT_NE(Listing(kLinuxSnap).front().blockToken, Listing(kLinuxTwin, "us-west-2").front().blockToken);
+    std::string twins[2];
+    for (auto& twin : twins) ASSERT_TRUE(bridge.CreateSnapshot(demo::kWebData, "", "", twin, false));
+    Advance(Timing().snapshotMs);
+    EXPECT_NE(Listing(twins[0]).front().blockToken, Listing(twins[1]).front().blockToken);
 
     EXPECT_TRUE(bridge.FillSnapshotAccessInfo(kWebRootSnap, "us-east-1")) << bridge.GetLastErrorString();
     EXPECT_TRUE(bridge.ClearSnapshotAccessInfo(kWebRootSnap));
@@ -110,11 +114,13 @@ TEST_F(BridgeBlocksTest, ChangedBlocksAreListedOnlyWithinOneVolumeLineage) {
         Advance(Timing().snapshotMs);
         return id;
     };
-    auto changes = [&](const std::string& previous, const std::string& current) {
+    // Every changed block, or (with a page size) the first page of them.
+    auto changes = [&](const std::string& previous, const std::string& current, int page = -1) {
         VMInfoStructs::SDiskChangeInfo info;
         int blockSize = 0;
         long long unused = 0;
-        if (!bridge.GetChangedBlockList(previous, current, "", info, blockSize, unused))
+        if (page < 0 ? !bridge.GetChangedBlockList(previous, current, "", info, blockSize, unused)
+                     : !bridge.GetChangedBlockPage(previous, current, "", page, info, blockSize))
             return "error: " + bridge.GetLastErrorString();
         std::string indexes;
         for (const auto& extent : info.extents) indexes += std::to_string(extent.blockIndex) + " ";
@@ -132,6 +138,18 @@ TEST_F(BridgeBlocksTest, ChangedBlocksAreListedOnlyWithinOneVolumeLineage) {
     ASSERT_TRUE(bridge.DeleteVolume(restored, false)) << bridge.GetLastErrorString();
     Advance(Timing().deleteMs);
     EXPECT_EQ(changes(earlier, later), "7 ");
+    cloud->WriteVolume(demo::kWebData, 3 * kBlockSize, std::string(kBlockSize, 'x'));
+    cloud->WriteVolume(demo::kWebData, 9 * kBlockSize, std::string(kBlockSize, 'x'));
+    const std::string next = snapshot(demo::kWebData);
+    EXPECT_EQ(changes(earlier, next), "3 9 ");
+    EXPECT_EQ(changes(earlier, next, 1), "3 ") << "one page";
+    EXPECT_EQ(changes(earlier, next, 0), "3 9 ") << "a page as large as AWS gives";
+    // A first page of the allocated blocks, from the first.
+    VMInfoStructs::SDiskChangeInfo page;
+    int blockSize = 0;
+    ASSERT_TRUE(bridge.GetAllocatedBlockPage(kWebRootSnap, "", 4, page, blockSize)) << bridge.GetLastErrorString();
+    ASSERT_EQ(page.extents.size(), 4u);
+    EXPECT_EQ(page.extents.back().blockIndex, 3);
     // Another volume's snapshot is of another lineage, though the bridge sees both.
     const std::string unrelated = snapshot("vol-0a1b2c3d4e5f6a001");
     EXPECT_EQ(changes(earlier, unrelated).find("error: ValidationException: "), 0u) << changes(earlier, unrelated);

@@ -34,10 +34,17 @@ VMInfoStructs::SDisk Disk(const std::string& snapshot, bool filtered = false, co
 }  // namespace
 
 struct ChangeTrackingTest : DiskCloudTest {
-    MountCtx Job(const std::string& changeId, std::vector<VMInfoStructs::SDisk> disks = {Disk(kPublicSnapshot)}) {
+    std::string owned;  // a completed snapshot of the source account's own
+
+    void SetUp() override {
+        DiskCloudTest::SetUp();
+        owned = Snapshot(kRootVolume);
+    }
+    // A job of the web server whose one disk has the owned snapshot.
+    MountCtx Job(const std::string& changeId) {
         MountCtx ctx;
         ctx.vm = vm;
-        ctx.vm.disks = std::move(disks);
+        ctx.vm.disks = {Disk(owned)};
         ctx.requestedVMName = vm.name;
         ctx.requestedVMGuid = vm.guid;
         ctx.subclientId = 7;
@@ -123,15 +130,20 @@ TEST_F(ChangeTrackingTest, InitCbtReadsTheChangeIdAndForgetsThePreviousInstance)
 TEST_F(ChangeTrackingTest, ValidationUsesTheFirstDiskThatWillBeReadWithASnapshot) {
     const struct { const char* what; std::vector<VMInfoStructs::SDisk> disks; bool ok; } rows[] = {
         {"filtered and snapshot-less disks skipped",
-         {Disk(kBogusSnapshot, true), Disk(""), Disk(kPublicSnapshot), Disk(kBogusSnapshot)}, true},
+         {Disk(kBogusSnapshot, true), Disk(""), Disk(owned), Disk(kBogusSnapshot)}, true},
         {"the first usable disk decides",
-         {Disk(kPublicSnapshot, true), Disk(""), Disk(kBogusSnapshot), Disk(kPublicSnapshot)}, false},
-        {"the change-tracking copy comes first", {Disk(kBogusSnapshot, false, kPublicSnapshot)}, true},
-        {"... also when it is bad", {Disk(kPublicSnapshot, false, kBogusSnapshot)}, false},
-        {"only filtered disks", {Disk(kPublicSnapshot, true)}, false},
+         {Disk(owned, true), Disk(""), Disk(kBogusSnapshot), Disk(owned)}, false},
+        {"the change-tracking copy comes first", {Disk(kBogusSnapshot, false, owned)}, true},
+        {"... also when it is bad", {Disk(owned, false, kBogusSnapshot)}, false},
+        {"another account's public snapshot is not served", {Disk(kPublicSnapshot)}, false},
+        {"only filtered disks", {Disk(owned, true)}, false},
         {"no disks", {}, false},
     };
-    for (const auto& row : rows) EXPECT_EQ(row.ok, owner.ValidateCBT(Job("", row.disks))) << row.what;
+    for (const auto& row : rows) {
+        MountCtx ctx = Job("");
+        ctx.vm.disks = row.disks;
+        EXPECT_EQ(row.ok, owner.ValidateCBT(ctx)) << row.what;
+    }
 }
 
 // The block lists as byte extents, directly and through a registered disk,
@@ -178,7 +190,8 @@ TEST_F(ChangeTrackingTest, BlockListsBecomeByteExtentsOfAllocatedAndChangedBlock
         EXPECT_EQ(want, got) << row.previous << " " << row.current;
     }
     EXPECT_EQ(4718592000ULL, info.extents.at(0).start);
-    EXPECT_FALSE(owner.GetChangedBlocks(kPublicSnapshot, second, "us-east-1a", info)) << "another volume's snapshot";
+    EXPECT_FALSE(owner.GetChangedBlocks(owned, second, "us-east-1a", info)) << "another volume's snapshot";
+    EXPECT_FALSE(owner.GetAllocatedBlocks(kPublicSnapshot, "us-east-1a", info)) << "another account's snapshot";
     EXPECT_TRUE(owner.ValidateChangeId(vm.name, vm.guid, volume, first));
     EXPECT_FALSE(owner.ValidateChangeId(vm.name, vm.guid, volume, kBogusSnapshot));
     EXPECT_FALSE(owner.ValidateChangeId(vm.name, vm.guid, volume, ""));
@@ -246,7 +259,7 @@ TEST_F(ChangeTrackingTest, PostBackupHandsTheReferenceOnAndMarksThePreviousOneFo
         ASSERT_TRUE(owner.SourceBridge()->CreateAMISnapshot(kWebServer, "", "job", "", "", snapshots, ami));
         ASSERT_EQ(2u, snapshots.size());
         ctx.amiId = ctx.vm.amiId = ami;
-        ctx.vm.disks = {Disk(kPublicSnapshot, false, snapshots[0]), Disk(kPublicSnapshot, false, snapshots[1])};
+        ctx.vm.disks = {Disk(owned, false, snapshots[0]), Disk(owned, false, snapshots[1])};
         ctx.vm.disks[1].volumeId = kDataVolume;
         ASSERT_TRUE(owner.Cleaner().RegisterTemplate(VM_CLEANER_BACKUP, vm.guid, ami));
         ASSERT_TRUE(owner.SourceBridge()->SetTag(kWebServer, AmazonStaging::kAMITag, ami, false));
@@ -282,8 +295,45 @@ public:
                 (const std::string&, const std::string&, const std::string&, VMInfoStructs::SDiskChangeInfo&, int&,
                  long long&),
                 (override));
+    MOCK_METHOD(bool, GetAllocatedBlockPage,
+                (const std::string&, const std::string&, int, VMInfoStructs::SDiskChangeInfo&, int&), (override));
+    MOCK_METHOD(bool, GetChangedBlockPage,
+                (const std::string&, const std::string&, const std::string&, int, VMInfoStructs::SDiskChangeInfo&,
+                 int&),
+                (override));
+};
+
+struct BlockListOwner {
+    ::testing::NiceMock<BlockListBridge>* bridge = nullptr;
+    CAmazonInfo owner{kAmazonInstanceType, [this] {
+                          auto b = std::make_unique<::testing::NiceMock<BlockListBridge>>();
+                          bridge = b.get();
+                          return b;
+                      }};
 };
 }  // namespace
+
+// The job-start check must not cost a listing of the whole disk (thousands
+// of calls on a 16 TiB one): one page of each list shows the APIs answer.
+TEST(ChangeTrackingValidation, OnePageOfEachListIsAskedForAndEitherFailingFailsTheCheck) {
+    using ::testing::_;
+    TestEnv env;
+    for (const bool changedFails : {false, true}) {
+        BlockListOwner o;
+        auto& bridge = *o.bridge;
+        EXPECT_CALL(bridge, GetAllocatedBlockList(_, _, _, _, _)).Times(0);
+        EXPECT_CALL(bridge, GetChangedBlockList(_, _, _, _, _, _)).Times(0);
+        EXPECT_CALL(bridge, GetAllocatedBlockPage("snap-1", "us-east-1", ::testing::AllOf(::testing::Gt(0),
+                                                                                          ::testing::Le(10000)), _, _))
+            .WillOnce(::testing::Return(true));
+        EXPECT_CALL(bridge, GetChangedBlockPage("snap-1", "snap-1", "us-east-1", ::testing::Le(10000), _, _))
+            .WillOnce(::testing::Return(!changedFails));
+        MountCtx ctx;
+        ctx.vm.region = "us-east-1";
+        ctx.vm.disks = {Disk("snap-1")};
+        EXPECT_EQ(!changedFails, o.owner.ValidateCBT(ctx));
+    }
+}
 
 // With a block size of 0 every extent would have length 0, and an
 // incremental would succeed with its changes missing.
@@ -291,12 +341,9 @@ TEST(ChangeTrackingBlockSize, BlockListsWithABlockSizeOfZeroOrLessAreRefused) {
     using ::testing::_;
     TestEnv env;
     for (int blockSize : {0, -524288}) {
-        ::testing::NiceMock<BlockListBridge>* bridge = nullptr;
-        CAmazonInfo owner(kAmazonInstanceType, [&bridge] {
-            auto b = std::make_unique<::testing::NiceMock<BlockListBridge>>();
-            bridge = b.get();
-            return b;
-        });
+        BlockListOwner o;
+        auto* bridge = o.bridge;
+        CAmazonInfo& owner = o.owner;
         auto answer = [blockSize](VMInfoStructs::SDiskChangeInfo& info, int& size) {
             info.extents.resize(2);
             info.extents[1].blockIndex = 5;

@@ -258,10 +258,21 @@ TEST_F(DirectClientTest, ATokenRefusedAsInvalidOrNearItsExpiryIsListedAgainAndTh
 
     // Refused every time: listed once more, read once more, then given up.
     Server().Faults().Add({"GetSnapshotBlock", FaultKind::InvalidBlockToken, 0, 0});
-    EXPECT_FALSE(ReadMatches(client, 0, 1));
+    EXPECT_FALSE(ReadMatches(client, 6, 1));
     EXPECT_EQ(3, listings());
     EXPECT_EQ(6, BlockCalls());
     EXPECT_EQ(0, env.Clock().TotalSleptMs());
+}
+
+// Tokens from the opening listing expire as well: a read a week later lists
+// the range again first instead of sending a token the service will refuse.
+TEST_F(DirectClientTest, TokensOfTheOpeningListingKeepItsExpiry) {
+    ASSERT_TRUE(UseAccessKey());
+    ASSERT_TRUE(client.FillSnapshotAccessInfo(kSnap, kRegion));
+    env.Clock().AdvanceMs(7LL * 24 * 3600 * 1000 + 1000);
+    EXPECT_TRUE(ReadMatches(client, 0, 3));
+    EXPECT_EQ(1, Server().Faults().Calls("ListSnapshotBlocks")) << "one page renews all three";
+    EXPECT_EQ(3, BlockCalls()) << "no request went out with an expired token";
 }
 
 TEST_F(DirectClientTest, BlockShorterThanTheReportedBlockSizeFailsTheRead) {
