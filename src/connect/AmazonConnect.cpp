@@ -1,6 +1,7 @@
 // Connecting the plug-in object to the source account and, when the
 // credentials name one, to a separate admin (mount) account.
 #include "bridge/AmazonSDKBridge.h"
+#include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "tasks/AmazonTaskUtils.h"
@@ -20,6 +21,15 @@ void CAmazonInfo::StoreConnectMembers(const std::string& url, const std::string&
     m_pAdminBridge = m_pSourceBridge.get();
     if (m_pTaskUtils) m_pTaskUtils->SetBridges(m_pSourceBridge.get(), m_pAdminBridge);
     m_pOwnedAdminBridge.reset();
+    // The read paths hold their own connections, made with the earlier
+    // credentials: keeping them would read the earlier account's snapshots.
+    // The client goes before the bridge it uses.
+    m_pDirectSnapshotAccess.reset();
+    m_pDirectAccessBridge.reset();
+    {
+        std::lock_guard<std::mutex> guard(m_readBridgeLock);
+        m_pReadBridge.reset();
+    }
     m_strURL = url;
     m_strUser = user;
     m_strPassword = password;

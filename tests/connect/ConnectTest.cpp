@@ -180,6 +180,17 @@ TEST_F(ConnectFixture, DirectAccessClientIsRetriedAfterAFailedInitialisation) {
     EXPECT_TRUE(object.DirectSnapshotAccess()->IsInitialized());
 }
 
+// Another account on the same object: the direct client must not keep
+// signing with the keys of the account connected first.
+TEST_F(ConnectFixture, ASecondConnectToAnotherAccountGivesTheDirectClientItsKeys) {
+    ASSERT_EQ(1, object.Connect("us-east-1", kSourceKey, kSourceSecret));
+    ASSERT_TRUE(object.InitializeDirectSnapshotAccessAPIWrapper());
+    EXPECT_EQ(kSourceKey, object.DirectSnapshotAccess()->getCredentialsCopy().accessKeyId);
+    ASSERT_EQ(1, object.Connect("us-east-1", kAdminKey, kAdminSecret));
+    ASSERT_TRUE(object.InitializeDirectSnapshotAccessAPIWrapper());
+    EXPECT_EQ(kAdminKey, object.DirectSnapshotAccess()->getCredentialsCopy().accessKeyId);
+}
+
 TEST_F(ConnectFixture, DiskInfoIsCreatedOnceAndRefusesAnUnnamedVM) {
     EXPECT_TRUE(object.InitDiskInfo());
     CAmazonDiskInfo* first = object.DiskInfo();
