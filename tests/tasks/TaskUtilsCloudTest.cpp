@@ -5,17 +5,13 @@
 #include <memory>
 
 #include "bridge/AmazonSDKBridge.h"
-#include "cloudsim/Cloud.h"
-#include "factory/AmazonInfo.h"
 #include "framework/Clock.h"
 #include "framework/FileUtils.h"
-#include "support/TestEnv.h"
+#include "support/ConnectedFixture.h"
 #include "tasks/AmazonTaskUtils.h"
 
 namespace {
 
-const char kSourceAccount[] = "111122223333";
-const char kAdminAccount[] = "444455556666";
 const char kWebServer[] = "i-0a1b2c3d4e5f60001";      // running, us-east-1a
 const char kStoppedWindows[] = "i-0a1b2c3d4e5f60003";  // stopped, us-east-1c
 const char kDataVolume[] = "vol-0a1b2c3d4e5f6a002";    // attached to the web server
@@ -24,30 +20,16 @@ const char kVolumeAdvice[] =
     "Volume task has timed out. Please consider setting a higher timeout by adding the "
     "VirtualServer\\nAmazonVolumeTaskTimeOutInMin additional setting on the Ostrel proxy.";
 
-struct TaskUtilsCloudTest : ::testing::Test {
-    TestEnv env;
-    std::shared_ptr<cloudsim::Cloud> cloud = env.InstallCloud();
-    CAmazonInfo owner{kAmazonInstanceType};
+struct TaskUtilsCloudTest : ConnectedFixture {
     std::unique_ptr<CAmazonTaskUtils> tasks;
 
-    void Connect(bool withAdmin = false) {
-        std::vector<SHostCredentials> creds;
-        if (withAdmin) creds.emplace_back("", "us-east-1", "AKIADEMOADMIN0000001", "demo-admin-secret", 5);
-        ASSERT_EQ(1, owner.Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret", creds));
-        tasks = std::make_unique<CAmazonTaskUtils>(owner.SourceBridge(), owner.AdminBridge(), &owner);
+    void Connect(Accounts accounts) {
+        ConnectObject(accounts);
+        tasks = std::make_unique<CAmazonTaskUtils>(object.SourceBridge(), object.AdminBridge(), &object);
     }
-    void SetUp() override { Connect(); }
+    void SetUp() override { Connect(Accounts::Source); }
 
     int64_t SleptSec() { return env.Clock().TotalSleptMs() / 1000; }
-    // The volume as the cloud holds it; id empty when it does not exist.
-    cloudsim::Volume Volume(const std::string& id) {
-        cloudsim::Volume v;
-        cloud->Read([&](const cloudsim::State& s) {
-            auto it = s.volumes.find(id);
-            if (it != s.volumes.end()) v = it->second;
-        });
-        return v;
-    }
     VMInfoStructs::SDisk EmptyDisk(const std::string& zone = "us-east-1a") {
         VMInfoStructs::SDisk d;
         d.zone = zone;
@@ -77,7 +59,7 @@ TEST_F(TaskUtilsCloudTest, VolumeGoesThroughCreateAttachDetachDelete) {
     ASSERT_TRUE(tasks->DeleteVolume(disk, false));
     env.Clock().AdvanceMs(5000);
     EXPECT_TRUE(Volume(disk.newVolumeId).id.empty());
-    EXPECT_EQ(0, owner.GetLastVMError());
+    EXPECT_EQ(0, object.GetLastVMError());
 }
 
 TEST_F(TaskUtilsCloudTest, StuckOrFailedCreationHandsBackAVolumeThatExists) {
@@ -86,8 +68,8 @@ TEST_F(TaskUtilsCloudTest, StuckOrFailedCreationHandsBackAVolumeThatExists) {
     std::string volumeId;
     EXPECT_FALSE(FromSnapshot(volumeId));
     EXPECT_EQ(60, SleptSec());
-    EXPECT_EQ(24, owner.GetLastVMError());
-    EXPECT_EQ(kVolumeAdvice, owner.GetLastVMErrorDetails());
+    EXPECT_EQ(24, object.GetLastVMError());
+    EXPECT_EQ(kVolumeAdvice, object.GetLastVMErrorDetails());
     ASSERT_FALSE(volumeId.empty());
     EXPECT_EQ("creating", Volume(volumeId).state);
 
@@ -101,34 +83,50 @@ TEST_F(TaskUtilsCloudTest, StuckOrFailedCreationHandsBackAVolumeThatExists) {
     EXPECT_TRUE(tasks->DeleteVolume(failed, true));  // what the caller's clean-up does
 }
 
-TEST_F(TaskUtilsCloudTest, CancelledJobStopsTheCreationWaitWithinOneStep) {
-    owner.SetJobCancelled(true);
-    std::string volumeId;
-    EXPECT_FALSE(FromSnapshot(volumeId));
-    EXPECT_EQ(5, SleptSec());
-    EXPECT_EQ(4000, owner.GetLastVMError());
-    EXPECT_EQ(kSourceAccount, Volume(volumeId).account);
-}
-
-// The cloud keeps a stuck detachment stuck even when forced, so both waits
-// run out: two minutes for the normal detach, ten for the forced one.
-TEST_F(TaskUtilsCloudTest, StuckDetachIsRetriedWithForceBeforeGivingUp) {
-    // Every detach sticks, the forced one too (a forced detach alone would
-    // free a volume stuck detaching).
-    cloud->AddFault({"DetachVolume", 0, "", 0, "stuck"});
-    VMInfoStructs::SDisk disk;
-    disk.newVolumeId = kDataVolume;
-    bool wasForced = false;
-    EXPECT_FALSE(tasks->DetachVolume(disk, "us-east-1", true, wasForced, true));
-    EXPECT_TRUE(wasForced);
-    EXPECT_EQ(120 + 600, SleptSec());
-    EXPECT_EQ(117, owner.GetLastVMError());
-    EXPECT_EQ(kVolumeAdvice, owner.GetLastVMErrorDetails());
-    EXPECT_EQ(kWebServer, Volume(kDataVolume).attachedInstance);
+// AWS frees a detachment that is stuck only when the detach is forced; the
+// retry is forced only when the caller allows it, and a refused detach is no
+// stuck one. The normal wait is two minutes, the forced one ten.
+TEST_F(TaskUtilsCloudTest, StuckDetachIsRetriedWithForceWhenAllowed) {
+    const struct {
+        const char* what;
+        const char* volume;   // each row detaches a volume of its own
+        cloudsim::FaultRule fault;
+        bool allowForce, detached, forced;
+        int64_t slept;
+        int error;             // of a failed detach
+        const char* details;   // the start of them
+    } rows[] = {
+        {"first detach sticks", kDataVolume, {"DetachVolume", 1, "", 0, "stuck"}, true, true, true, 120 + 10, 0, ""},
+        {"first sticks, no force", "vol-0a1b2c3d4e5f6b002", {"DetachVolume", 1, "", 0, "stuck"}, false, false, false,
+         120, 117, kVolumeAdvice},
+        {"every detach sticks", "vol-0a1b2c3d4e5f6b003", {"DetachVolume", 0, "", 0, "stuck"}, true, false, true,
+         120 + 600, 117, kVolumeAdvice},
+        {"detach refused", "vol-0a1b2c3d4e5f6b001", {"DetachVolume", 0, "IncorrectState: busy"}, true, false, false, 0,
+         117, "IncorrectState: busy"},
+    };
+    for (const auto& row : rows) {
+        const std::string owner = Volume(row.volume).attachedInstance;
+        ASSERT_FALSE(owner.empty()) << row.what;
+        cloud->ClearFaults();
+        cloud->AddFault(row.fault);
+        VMInfoStructs::SDisk disk;
+        disk.newVolumeId = row.volume;
+        bool wasForced = !row.forced;
+        const int64_t before = SleptSec();
+        EXPECT_EQ(row.detached, tasks->DetachVolume(disk, "us-east-1", row.allowForce, wasForced, true)) << row.what;
+        EXPECT_EQ(row.forced, wasForced) << row.what;
+        EXPECT_EQ(row.slept, SleptSec() - before) << row.what;
+        if (!row.detached) {
+            EXPECT_EQ(row.error, object.GetLastVMError()) << row.what;
+            EXPECT_EQ(0u, object.GetLastVMErrorDetails().rfind(row.details, 0))
+                << row.what << ": " << object.GetLastVMErrorDetails();
+        }
+        EXPECT_EQ(row.detached ? "" : owner, Volume(row.volume).attachedInstance) << row.what;
+    }
 }
 
 TEST_F(TaskUtilsCloudTest, ModificationIsDoneOnceOptimizingOrOnRequestCompleted) {
-    ASSERT_TRUE(owner.SourceBridge() == owner.AdminBridge());
+    ASSERT_TRUE(object.SourceBridge() == object.AdminBridge());
     ASSERT_TRUE(tasks->ModifyVolume(kDataVolume, "us-east-1", "gp3", 0));
     EXPECT_EQ(30, SleptSec());
     EXPECT_EQ("gp3", Volume(kDataVolume).type);
@@ -141,7 +139,7 @@ TEST_F(TaskUtilsCloudTest, ModificationIsDoneOnceOptimizingOrOnRequestCompleted)
 
 TEST_F(TaskUtilsCloudTest, StartedInstanceValidatesAndLeavesScreenshots) {
     TestEnv::SetSetting("VirtualServer", "bSaveInstanceScreenshots", "true");
-    ASSERT_TRUE(owner.SourceBridge()->PowerOnVM("", kStoppedWindows, "us-east-1"));
+    ASSERT_TRUE(object.SourceBridge()->PowerOnVM("", kStoppedWindows, "us-east-1"));
     ASSERT_TRUE(tasks->CompleteInstanceValidationTask(kStoppedWindows, "us-east-1", true));
     EXPECT_EQ(90, SleptSec());  // 30 s to start, 60 s of status checks
     std::vector<std::string> files;
@@ -150,20 +148,20 @@ TEST_F(TaskUtilsCloudTest, StartedInstanceValidatesAndLeavesScreenshots) {
 }
 
 TEST_F(TaskUtilsCloudTest, RequestsGoToTheAdminAccountUnlessTheSourceIsAsked) {
-    Connect(true);
-    ASSERT_NE(owner.SourceBridge(), owner.AdminBridge());
+    Connect(Accounts::SourceAndAdmin);
+    ASSERT_NE(object.SourceBridge(), object.AdminBridge());
     VMInfoStructs::SDisk disk = EmptyDisk();
     ASSERT_TRUE(tasks->CreateEmptyVolume(disk, "us-east-1", ""));
-    EXPECT_EQ(kAdminAccount, Volume(disk.newVolumeId).account);
+    EXPECT_EQ(demo::kAdminAccount, Volume(disk.newVolumeId).account);
 
     std::string fromSource;
     ASSERT_TRUE(FromSnapshot(fromSource, true));
-    EXPECT_EQ(kSourceAccount, Volume(fromSource).account);
+    EXPECT_EQ(demo::kSourceAccount, Volume(fromSource).account);
     EXPECT_FALSE(tasks->UseSourceAccount());
 
     // The source's private snapshot is not the admin account's to use.
     std::string fromAdmin;
     EXPECT_FALSE(FromSnapshot(fromAdmin, false));
-    EXPECT_EQ(24, owner.GetLastVMError());
-    EXPECT_NE(std::string::npos, owner.GetLastVMErrorDetails().find("NotFound"));
+    EXPECT_EQ(24, object.GetLastVMError());
+    EXPECT_NE(std::string::npos, object.GetLastVMErrorDetails().find("NotFound"));
 }

@@ -166,24 +166,6 @@ TEST_F(TaskUtilsTest, CancelDuringCreationEndsWithinOneStepAndHandsBackTheVolume
     EXPECT_TRUE(Logged("Failed to create volume [vol-snap] from snapshot [snap-1], Error [Job interrupted]"));
 }
 
-TEST_F(TaskUtilsTest, FailedOrTimedOutWaitAfterSnapshotCreationStillHandsBackTheVolume) {
-    Set("nAmazonVolumeTaskTimeOutInMin", "1");
-    CreatesVolumeFromSnapshot(admin);
-    VolumeStates(admin, {"creating"});
-    std::string volumeId;
-    EXPECT_FALSE(CreateFromSnapshot(volumeId));
-    EXPECT_EQ("vol-snap", volumeId);
-    EXPECT_EQ(24, owner.GetLastVMError());
-    EXPECT_EQ(kVolumeAdviceText, owner.GetLastVMErrorDetails());
-
-    VolumeStates(admin, {"error"});
-    volumeId.clear();
-    EXPECT_FALSE(CreateFromSnapshot(volumeId));
-    EXPECT_EQ("vol-snap", volumeId);
-}
-
-// ---- attaching -------------------------------------------------------------
-
 TEST_F(TaskUtilsTest, AttachRequestErrorsMapToConflictIopsOrGeneric) {
     EXPECT_CALL(admin, AttachVolume("vol-1", "i-1", "us-east-1a", true, "/dev/sdf", _, false))
         .WillOnce(DoAll(SetArgReferee<5>(true), Return(false)))
@@ -256,47 +238,6 @@ TEST_F(TaskUtilsTest, DetachOfAVolumeThatIsGoneCountsAsDetached) {
     ON_CALL(admin, DetachVolume(_, _, _)).WillByDefault(Return(true));
     EXPECT_CALL(admin, GetVolumeInfo(_, _, _, _)).WillOnce(DoAll(SetArgReferee<3>(true), Return(true)));
     EXPECT_TRUE(tasks.DetachVolume(disk, "us-east-1", false));
-}
-
-TEST_F(TaskUtilsTest, DetachTimingOutIsRetriedWithForceOnlyWhenAsked) {
-    SDisk disk;
-    disk.newVolumeId = "vol-1";
-    std::string state = "in-use";
-    ON_CALL(admin, GetVolumeInfo(_, _, _, _)).WillByDefault([&](const std::string&, const std::string&, SDisk& d, bool&) {
-        d.state = state;
-        return true;
-    });
-    bool wasForced = true;
-    {
-        ::testing::InSequence order;
-        EXPECT_CALL(admin, DetachVolume("vol-1", false, false)).WillOnce(Return(true));
-        EXPECT_CALL(admin, DetachVolume("vol-1", true, false)).WillOnce([&](const std::string&, bool, bool) {
-            state = "available";
-            return true;
-        });
-    }
-    EXPECT_TRUE(tasks.DetachVolume(disk, "us-east-1", true, wasForced, false));
-    EXPECT_TRUE(wasForced);
-    EXPECT_EQ(130, SleptSec());  // two minutes for the normal detach, one poll for the forced one
-
-    state = "in-use";
-    EXPECT_CALL(admin, DetachVolume("vol-1", false, false)).WillOnce(Return(true));
-    EXPECT_FALSE(tasks.DetachVolume(disk, "us-east-1", false, wasForced, false));
-    EXPECT_FALSE(wasForced);
-    EXPECT_EQ(117, owner.GetLastVMError());
-    EXPECT_EQ(kVolumeAdviceText, owner.GetLastVMErrorDetails());
-}
-
-TEST_F(TaskUtilsTest, RefusedDetachIsNotRetriedWithForce) {
-    SDisk disk;
-    disk.newVolumeId = "vol-1";
-    EXPECT_CALL(admin, DetachVolume("vol-1", false, false)).WillOnce(Return(false));
-    EXPECT_CALL(admin, DetachVolume(_, true, _)).Times(0);
-    bool wasForced = true;
-    EXPECT_FALSE(tasks.DetachVolume(disk, "us-east-1", true, wasForced, false));
-    EXPECT_FALSE(wasForced);
-    EXPECT_EQ(117, owner.GetLastVMError());
-    EXPECT_EQ("admin: last error", owner.GetLastVMErrorDetails());
 }
 
 // ---- which account -----------------------------------------------------------
