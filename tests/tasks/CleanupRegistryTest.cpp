@@ -8,12 +8,9 @@
 #include <set>
 
 #include "bridge/AmazonSDKBridge.h"
-#include "cloudsim/Cloud.h"
-#include "factory/AmazonInfo.h"
-#include "framework/BiosInfo.h"
 #include "framework/Clock.h"
 #include "framework/FileUtils.h"
-#include "support/TestEnv.h"
+#include "support/ConnectedFixture.h"
 
 namespace {
 const char kWeb[] = "i-0a1b2c3d4e5f60001";     // web-server-01, us-east-1a
@@ -25,30 +22,31 @@ struct Leftovers {
     std::string volume, snapshot, ami;
 };
 
-struct CleanupFixture : ::testing::Test {
-    TestEnv env;
-    std::shared_ptr<cloudsim::Cloud> cloud;
-
+struct CleanupFixture : DemoCloudFixture {
     void SetUp() override {
         // A folder cloud, so that a forked job and this process share it.
         cloud = cloudsim::Cloud::OpenFolder(env.BaseDir() + "/cloudsim", AMAZON_DEMO_SEED);
         cloudsim::Cloud::SetProcessCloud(cloud);
-        FwBios::SetOverride(FwBiosValues{"Amazon EC2", "t3.large", "uuid-proxy", "1.0"});
+        OnAnEC2Proxy();
     }
 
     // Cross-account by default: the proxy is in the admin account.
-    static std::unique_ptr<CAmazonInfo> Connected(bool crossAccount = true) {
-        auto object = std::make_unique<CAmazonInfo>(kAmazonInstanceType);
-        std::vector<SHostCredentials> admin;
-        if (crossAccount) admin.emplace_back("", "us-east-1", "AKIADEMOADMIN0000001", "demo-admin-secret", 5);
-        if (!object->Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret", admin)) return nullptr;
-        return object;
+    static std::unique_ptr<CAmazonInfo> Connected(Accounts accounts = Accounts::SourceAndAdmin) {
+        return DemoCloudFixture::Connected(accounts);
     }
 
     static MountCtx Job(const std::string& instance) {
         MountCtx ctx;
         ctx.requestedVMGuid = instance;
         return ctx;
+    }
+
+    // The next job, of kDb: its registration cleans up after earlier ones.
+    std::unique_ptr<CAmazonInfo> NextJob(Accounts accounts = Accounts::SourceAndAdmin) {
+        auto object = Connected(accounts);
+        MountCtx ctx = Job(kDb);
+        if (!object || object->RegisterCleanerForBackup(ctx) != 1) return nullptr;
+        return object;
     }
 
     // What a backup job of kWeb leaves registered when it dies mid-way: a
@@ -75,32 +73,24 @@ struct CleanupFixture : ::testing::Test {
                cleaner.RegisterTemplate(0, kWeb, made.ami);
     }
 
-    // Deletions take a little virtual time to finish.
-    bool Exists(const Leftovers& m, bool& volume, bool& snapshot, bool& ami) {
+    // Which of them are still there once deletions have had time to finish.
+    std::string Left(const Leftovers& m) {
         env.Clock().AdvanceMs(60 * 1000);
-        cloud->Read([&](const cloudsim::State& s) {
-            volume = s.volumes.count(m.volume) > 0;
-            snapshot = s.snapshots.count(m.snapshot) > 0;
-            auto it = s.images.find(m.ami);
-            ami = it != s.images.end() && it->second.state != "deregistered";
-        });
-        return volume || snapshot || ami;
+        std::string left;
+        if (!Volume(m.volume).id.empty()) left += "volume ";
+        if (!Snapshot(m.snapshot).id.empty()) left += "snapshot ";
+        const cloudsim::Image image = Image(m.ami);
+        if (!image.id.empty() && image.state != "deregistered") left += "ami ";
+        return left;
     }
 
-    std::string InstanceTag(const std::string& key, const std::string& instance = kWeb) {
-        std::string value = "<none>";
-        cloud->Read([&](const cloudsim::State& s) {
-            const auto& tags = s.instances.at(instance).tags;
-            auto it = tags.find(key);
-            if (it != tags.end()) value = it->second;
-        });
-        return value;
-    }
-
-    static std::vector<CleanerEntity> StoreEntries(CAmazonInfo& object) {
+    // The VMs the cleanup store holds entries of.
+    static std::vector<std::string> StoreIds(CAmazonInfo& object) {
         std::vector<CleanerEntity> all;
         object.Cleaner().ListAll(all);
-        return all;
+        std::vector<std::string> ids;
+        for (const auto& entry : all) ids.push_back(entry.id);
+        return ids;
     }
 };
 }  // namespace
@@ -121,7 +111,8 @@ TEST_F(CleanupFixture, AJobKilledMidWayIsCleanedByTheNextProcess) {
     Leftovers made;
     cloud->Read([&](const cloudsim::State& s) {
         for (const auto& [id, v] : s.volumes)
-            if (v.account == "444455556666" && id != "vol-0fedcba987654a001" && id != "vol-0fedcba987654b001") made.volume = id;
+            if (v.account == demo::kAdminAccount && id != "vol-0fedcba987654a001" && id != "vol-0fedcba987654b001")
+                made.volume = id;
         for (const auto& [id, sn] : s.snapshots) if (sn.volumeId == kWebRoot && sn.description == "left over") made.snapshot = id;
         for (const auto& [id, im] : s.images) if (im.sourceInstanceId == kWeb) made.ami = id;
     });
@@ -129,73 +120,54 @@ TEST_F(CleanupFixture, AJobKilledMidWayIsCleanedByTheNextProcess) {
     ASSERT_FALSE(made.ami.empty());
     env.Clock().AdvanceMs(10 * 60 * 1000);
 
-    auto object = Connected();
+    auto object = NextJob();
     ASSERT_TRUE(object);
-    MountCtx next = Job(kDb);
-    ASSERT_EQ(1, object->RegisterCleanerForBackup(next));
-    bool volume, snapshot, ami;
-    EXPECT_FALSE(Exists(made, volume, snapshot, ami)) << volume << snapshot << ami;
-    EXPECT_EQ("<none>", InstanceTag("_QX_AMI_"));
+    EXPECT_EQ("", Left(made));
+    EXPECT_EQ("<none>", InstanceTag(kWeb, "_QX_AMI_"));
     // Only the new job's VM is registered now.
-    const auto entries = StoreEntries(*object);
-    ASSERT_EQ(1u, entries.size());
-    EXPECT_EQ(kDb, entries[0].id);
+    EXPECT_EQ(std::vector<std::string>{kDb}, StoreIds(*object));
 }
 
+// A resource the cloud will not delete yet stays registered, and keeps the
+// dead job's VM entry (and an AMI its instance's tag), while the others go;
+// the job after retries it.
 TEST_F(CleanupFixture, AnUndeletableResourceStaysRegisteredAndIsRetried) {
-    Leftovers made;
-    {
-        auto dead = Connected();
-        ASSERT_TRUE(dead && StageLeftovers(*dead, made));
+    const struct {
+        cloudsim::FaultRule fault;
+        const char* left;
+    } rows[] = {
+        {{"DeleteSnapshot", 0, "InternalError: snapshot service down"}, "snapshot "},
+        {{"DeleteAMISnapshot", 0, "InvalidAMIID.InUse: in use"}, "ami "},
+    };
+    for (const auto& row : rows) {
+        const std::string what = row.fault.operation;
+        Leftovers made;
+        {
+            auto dead = Connected();
+            ASSERT_TRUE(dead && StageLeftovers(*dead, made)) << what;
+        }
+        env.Clock().AdvanceMs(10 * 60 * 1000);
+        cloud->AddFault(row.fault);
+        {
+            auto object = NextJob();
+            ASSERT_TRUE(object) << what;
+            EXPECT_EQ(row.left, Left(made)) << what;
+            const bool amiLeft = std::string(row.left) == "ami ";
+            EXPECT_EQ(amiLeft ? made.ami : "<none>", InstanceTag(kWeb, "_QX_AMI_")) << what;
+            std::string path;
+            ASSERT_TRUE(object->Cleaner().GetRegisteredVM(0, kWeb, path, true)) << what;
+            std::vector<std::string> snaps, amis;
+            object->Cleaner().GetRegisteredSnapshots(path, snaps);
+            object->Cleaner().GetRegisteredTemplates(path, amis);
+            EXPECT_EQ(amiLeft ? std::vector<std::string>{} : std::vector<std::string>{made.snapshot}, snaps) << what;
+            EXPECT_EQ(amiLeft ? std::vector<std::string>{made.ami} : std::vector<std::string>{}, amis) << what;
+        }
+        cloud->ClearFaults();
+        auto object = NextJob();
+        ASSERT_TRUE(object) << what;
+        EXPECT_EQ("", Left(made)) << what;
+        EXPECT_EQ(std::vector<std::string>{kDb}, StoreIds(*object)) << what;
     }
-    env.Clock().AdvanceMs(10 * 60 * 1000);
-    cloud->AddFault({"DeleteSnapshot", 0, "InternalError: snapshot service down"});
-    {
-        auto object = Connected();
-        MountCtx ctx = Job(kDb);
-        ASSERT_EQ(1, object->RegisterCleanerForBackup(ctx));
-        bool volume, snapshot, ami;
-        Exists(made, volume, snapshot, ami);
-        EXPECT_FALSE(volume);
-        EXPECT_TRUE(snapshot);
-        EXPECT_FALSE(ami);
-        // The dead job's VM entry is kept with its snapshot only.
-        std::string path;
-        ASSERT_TRUE(object->Cleaner().GetRegisteredVM(0, kWeb, path, true));
-        std::vector<std::string> snaps, amis;
-        object->Cleaner().GetRegisteredSnapshots(path, snaps);
-        object->Cleaner().GetRegisteredTemplates(path, amis);
-        EXPECT_EQ(std::vector<std::string>{made.snapshot}, snaps);
-        EXPECT_TRUE(amis.empty());
-    }
-    cloud->ClearFaults();
-    auto object = Connected();
-    MountCtx ctx = Job(kDb);
-    ASSERT_EQ(1, object->RegisterCleanerForBackup(ctx));
-    bool volume, snapshot, ami;
-    EXPECT_FALSE(Exists(made, volume, snapshot, ami));
-    EXPECT_EQ(1u, StoreEntries(*object).size());
-}
-
-TEST_F(CleanupFixture, AnAMIThatCannotBeDeletedKeepsTheVMButSnapshotsStillGo) {
-    Leftovers made;
-    {
-        auto dead = Connected();
-        ASSERT_TRUE(dead && StageLeftovers(*dead, made));
-    }
-    env.Clock().AdvanceMs(10 * 60 * 1000);
-    cloud->AddFault({"DeleteAMISnapshot", 0, "InvalidAMIID.InUse: in use"});
-    auto object = Connected();
-    MountCtx ctx = Job(kDb);
-    ASSERT_EQ(1, object->RegisterCleanerForBackup(ctx));
-    bool volume, snapshot, ami;
-    Exists(made, volume, snapshot, ami);
-    EXPECT_FALSE(volume);
-    EXPECT_FALSE(snapshot);
-    EXPECT_TRUE(ami);
-    EXPECT_EQ(made.ami, InstanceTag("_QX_AMI_"));
-    std::string path;
-    EXPECT_TRUE(object->Cleaner().GetRegisteredVM(0, kWeb, path, true));
 }
 
 TEST_F(CleanupFixture, ResourcesAWSNoLongerKnowsAreUnregistered) {
@@ -208,12 +180,9 @@ TEST_F(CleanupFixture, ResourcesAWSNoLongerKnowsAreUnregistered) {
         ASSERT_TRUE(cleaner.RegisterSnapshot(0, kWeb, "snap-0000000000000dead"));
         ASSERT_TRUE(cleaner.RegisterTemplate(0, kWeb, "ami-0000000000000dead"));
     }
-    auto object = Connected();
-    MountCtx ctx = Job(kDb);
-    ASSERT_EQ(1, object->RegisterCleanerForBackup(ctx));
-    const auto entries = StoreEntries(*object);
-    ASSERT_EQ(1u, entries.size());
-    EXPECT_EQ(kDb, entries[0].id);
+    auto object = NextJob();
+    ASSERT_TRUE(object);
+    EXPECT_EQ(std::vector<std::string>{kDb}, StoreIds(*object));
 }
 
 TEST_F(CleanupFixture, RegistrationHappensOnceAndLiveBrowseRegistersOnlyItsVM) {
@@ -223,9 +192,7 @@ TEST_F(CleanupFixture, RegistrationHappensOnceAndLiveBrowseRegistersOnlyItsVM) {
         ASSERT_EQ(1, object->RegisterCleanerForBackup(ctx));
         MountCtx other = Job(kDb);
         ASSERT_EQ(1, object->RegisterCleanerForBackup(other));
-        const auto entries = StoreEntries(*object);
-        ASSERT_EQ(1u, entries.size());
-        EXPECT_EQ(kWeb, entries[0].id);
+        EXPECT_EQ(std::vector<std::string>{kWeb}, StoreIds(*object));
     }
     auto browse = Connected();
     MountCtx ctx = Job(kDb);
@@ -234,15 +201,14 @@ TEST_F(CleanupFixture, RegistrationHappensOnceAndLiveBrowseRegistersOnlyItsVM) {
     EXPECT_TRUE(browse->IsCleanerRegistered());
     // The orphan of the first object was left alone; the browse's own VM
     // holds what its mount will stage.
-    std::set<std::string> ids;
-    for (const auto& entry : StoreEntries(*browse)) ids.insert(entry.id);
-    EXPECT_EQ((std::set<std::string>{kWeb, kDb}), ids);
+    const std::vector<std::string> ids = StoreIds(*browse);
+    EXPECT_EQ((std::set<std::string>{kWeb, kDb}), std::set<std::string>(ids.begin(), ids.end()));
 }
 
 TEST_F(CleanupFixture, CloudVHDNamesKeepTheirSlashesAndTheObjectIsDeleted) {
     cloud->Write([](cloudsim::State& s) {
         s.buckets["restore-stage"].name = "restore-stage";
-        s.buckets["restore-stage"].account = "444455556666";
+        s.buckets["restore-stage"].account = demo::kAdminAccount;
         s.buckets["restore-stage"].region = "us-east-1";
         cloudsim::S3Object o;
         o.bucket = "restore-stage";
@@ -269,10 +235,8 @@ TEST_F(CleanupFixture, CloudVHDNamesKeepTheirSlashesAndTheObjectIsDeleted) {
 
     std::vector<SFailure> failures;
     EXPECT_TRUE(object->_CleanupRestoreVM(kWeb, failures, false));
-    size_t objects = 99;
-    cloud->Read([&](const cloudsim::State& s) { objects = s.objects.size(); });
-    EXPECT_EQ(0u, objects);
-    EXPECT_TRUE(StoreEntries(*object).empty());
+    EXPECT_EQ(0u, Peek([](const cloudsim::State& s) { return s.objects.size(); }));
+    EXPECT_TRUE(StoreIds(*object).empty());
 }
 
 TEST_F(CleanupFixture, RestoreRegistrationNeedsTheMountMachinery) {
@@ -302,19 +266,16 @@ TEST_F(CleanupFixture, ACreatedInstanceIsDeletedWithItsVolumes) {
     ASSERT_TRUE(source->CreateVirtualMachine(vm, out, false)) << source->GetLastErrorString();
     env.Clock().AdvanceMs(10 * 60 * 1000);
     ASSERT_TRUE(object->Cleaner().RegisterCreatedVM(1, rctx.registrationGuid, vm.guid));
-    std::vector<std::string> volumes;
-    cloud->Read([&](const cloudsim::State& s) { volumes = s.instances.at(vm.guid).volumeIds; });
+    const std::vector<std::string> volumes = Instance(vm.guid).volumeIds;
     ASSERT_FALSE(volumes.empty());
 
     std::vector<SFailure> failures;
     EXPECT_TRUE(object->_CleanupRestoreVM(rctx.registrationGuid, failures, false));
     env.Clock().AdvanceMs(10 * 60 * 1000);
-    cloud->Read([&](const cloudsim::State& s) {
-        auto it = s.instances.find(vm.guid);
-        EXPECT_TRUE(it == s.instances.end() || it->second.state == "terminated");
-        for (const auto& v : volumes) EXPECT_EQ(0u, s.volumes.count(v)) << v;
-    });
-    EXPECT_TRUE(StoreEntries(*object).empty());
+    const cloudsim::Instance made = Instance(vm.guid);
+    EXPECT_TRUE(made.id.empty() || made.state == "terminated");
+    for (const auto& v : volumes) EXPECT_TRUE(Volume(v).id.empty()) << v;
+    EXPECT_TRUE(StoreIds(*object).empty());
 }
 
 // A job that dies mid-way (its object goes without an unmount) leaves its
@@ -323,17 +284,17 @@ TEST_F(CleanupFixture, ACreatedInstanceIsDeletedWithItsVolumes) {
 // the job is left once the next job has started.
 TEST_F(CleanupFixture, WhatAJobMadeIsRemovedInTheRegionItWasMadeIn) {
     TestEnv::SetSetting("VirtualServer", "nAmazonUseRestAPIForDirectSnapshotAccess", "false");
-    const struct { const char* instance; const char* mode; bool crossAccount; int mounted; } rows[] = {
-        {kWeb, "EBS-DIRECT-API", true, 1},
-        {kWest, "EBS-DIRECT-API", true, 1},
+    const struct { const char* instance; const char* mode; Accounts accounts; int mounted; } rows[] = {
+        {kWeb, "EBS-DIRECT-API", Accounts::SourceAndAdmin, 1},
+        {kWest, "EBS-DIRECT-API", Accounts::SourceAndAdmin, 1},
         // Hot-add needs the proxy in the instance's account.
-        {kWest, "HOTADD", false, 0},
+        {kWest, "HOTADD", Accounts::Source, 0},
     };
     for (const auto& row : rows) {
         const std::string what = std::string(row.instance) + " " + row.mode;
-        if (!row.crossAccount) cloud->Write([](cloudsim::State& s) { s.proxyInstanceId = kDb; });
+        if (row.accounts == Accounts::Source) cloud->Write([](cloudsim::State& s) { s.proxyInstanceId = kDb; });
         {
-            auto dead = Connected(row.crossAccount);
+            auto dead = Connected(row.accounts);
             ASSERT_TRUE(dead);
             MountCtx ctx = Job(row.instance);
             ctx.transportMode = row.mode;
@@ -341,19 +302,16 @@ TEST_F(CleanupFixture, WhatAJobMadeIsRemovedInTheRegionItWasMadeIn) {
             EXPECT_EQ(row.mounted, dead->MountVM(ctx)) << what << ": " << dead->GetLastVMErrorDetails();
         }
         env.Clock().AdvanceMs(10 * 60 * 1000);
-        auto next = Connected(row.crossAccount);
-        MountCtx ctx = Job(kDb);
-        ASSERT_EQ(1, next->RegisterCleanerForBackup(ctx)) << what;
+        auto next = NextJob(row.accounts);
+        ASSERT_TRUE(next) << what;
         env.Clock().AdvanceMs(60 * 1000);
         cloud->Read([&](const cloudsim::State& s) {
             for (const auto& [id, im] : s.images)
                 EXPECT_FALSE(im.sourceInstanceId == row.instance && im.state != "deregistered")
                     << what << ": " << id << " left in " << im.region;
         });
-        EXPECT_EQ("<none>", InstanceTag("_QX_AMI_", row.instance)) << what;
-        const auto entries = StoreEntries(*next);
-        ASSERT_EQ(1u, entries.size()) << what;
-        EXPECT_EQ(kDb, entries[0].id);
+        EXPECT_EQ("<none>", InstanceTag(row.instance, "_QX_AMI_")) << what;
+        EXPECT_EQ(std::vector<std::string>{kDb}, StoreIds(*next)) << what;
     }
 }
 
@@ -378,15 +336,12 @@ TEST_F(CleanupFixture, StagedVolumesWithoutAttachmentAreDeletedOneByOne) {
             volumes.push_back(disk.newVolumeId);
         }
     }
-    auto object = Connected();
-    MountCtx ctx = Job(kDb);
-    ASSERT_EQ(1, object->RegisterCleanerForBackup(ctx));
+    auto object = NextJob();
+    ASSERT_TRUE(object);
     env.Clock().AdvanceMs(60 * 1000);
-    cloud->Read([&](const cloudsim::State& s) {
-        EXPECT_EQ(1u, s.volumes.count(volumes[0]));
-        EXPECT_EQ(0u, s.volumes.count(volumes[1]));
-        EXPECT_EQ(0u, s.volumes.count(volumes[2]));
-    });
+    EXPECT_FALSE(Volume(volumes[0]).id.empty());
+    EXPECT_TRUE(Volume(volumes[1]).id.empty());
+    EXPECT_TRUE(Volume(volumes[2]).id.empty());
     std::string path;
     ASSERT_TRUE(object->Cleaner().GetRegisteredVM(0, kWeb, path, true));
     std::vector<VMInfoStructs::SDisk> left;
