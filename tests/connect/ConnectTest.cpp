@@ -5,21 +5,19 @@
 #include <gtest/gtest.h>
 
 #include "bridge/AmazonSDKBridge.h"
-#include "cloudsim/Cloud.h"
 #include "disk/AmazonDiskInfo.h"
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-#include "support/TestEnv.h"
+#include "support/ConnectedFixture.h"
 #include "tasks/AmazonTaskUtils.h"
 
 namespace {
-const char* kSourceKey = "AKIADEMOSOURCE000001";
-const char* kSourceSecret = "demo-source-secret";
-const char* kAdminKey = "AKIADEMOADMIN0000001";
-const char* kAdminSecret = "demo-admin-secret";
+using demo::kAdminKey;
+using demo::kSourceKey;
+using demo::kSourceSecret;
 
-SHostCredentials Admin(const std::string& key = kAdminKey, const std::string& secret = kAdminSecret) {
+SHostCredentials Admin(const std::string& key, const std::string& secret) {
     return SHostCredentials("", "us-east-1", key, secret, 5);
 }
 
@@ -29,10 +27,7 @@ std::string AccountOf(CAmazonSDKBridge* bridge) {
     return id;
 }
 
-struct ConnectFixture : ::testing::Test {
-    TestEnv env;
-    std::shared_ptr<cloudsim::Cloud> cloud = env.InstallCloud();
-    CAmazonInfo object{kAmazonInstanceType};
+struct ConnectFixture : ConnectedFixture {
     std::vector<std::string> log;
 
     void SetUp() override {
@@ -70,14 +65,14 @@ TEST_F(ConnectFixture, BridgeInitialisationFailureIs48) {
 }
 
 TEST_F(ConnectFixture, AdminAccountGetsItsOwnBridgeFromTheFirstType5Entry) {
-    std::vector<SHostCredentials> creds = {SHostCredentials("", "h", "u", "p", 1), Admin(),
+    std::vector<SHostCredentials> creds = {SHostCredentials("", "h", "u", "p", 1), DemoAdmin(),
                                            Admin("AKIAUNKNOWN", "nope")};
     ASSERT_EQ(1, object.Connect("us-east-1", kSourceKey, kSourceSecret, creds));
     ASSERT_TRUE(object.IsCrossAccount());
     ASSERT_NE(object.SourceBridge(), object.AdminBridge());
-    EXPECT_EQ("111122223333", AccountOf(object.SourceBridge()));
-    EXPECT_EQ("444455556666", AccountOf(object.AdminBridge()));
-    EXPECT_TRUE(Logged("Connection Successful to admin account [444455556666]"));
+    EXPECT_EQ(demo::kSourceAccount, AccountOf(object.SourceBridge()));
+    EXPECT_EQ(demo::kAdminAccount, AccountOf(object.AdminBridge()));
+    EXPECT_TRUE(Logged("Connection Successful to admin account [" + std::string(demo::kAdminAccount) + "]"));
 }
 
 // Whichever form connects again, an admin account of the first connection
@@ -88,7 +83,7 @@ TEST_F(ConnectFixture, ASecondConnectWithoutAdminCredentialsWorksInTheSourceAcco
         [&] { return object.Connect("us-east-1", kSourceKey, kSourceSecret, {SHostCredentials("", "h", "u", "p", 3)}); },
     };
     for (const auto& reconnect : reconnects) {
-        ASSERT_EQ(1, object.Connect("us-east-1", kSourceKey, kSourceSecret, {Admin()}));
+        ConnectObject(Accounts::SourceAndAdmin);
         ASSERT_TRUE(object.InitDiskInfo());
         ASSERT_TRUE(object.IsCrossAccount());
         ASSERT_EQ(object.AdminBridge(), object.TaskUtils()->AdminBridge());
@@ -97,7 +92,7 @@ TEST_F(ConnectFixture, ASecondConnectWithoutAdminCredentialsWorksInTheSourceAcco
         EXPECT_FALSE(object.IsCrossAccount());
         EXPECT_EQ(object.SourceBridge(), object.AdminBridge());
         EXPECT_EQ(object.SourceBridge(), object.TaskUtils()->AdminBridge());
-        EXPECT_EQ("111122223333", AccountOf(object.AdminBridge()));
+        EXPECT_EQ(demo::kSourceAccount, AccountOf(object.AdminBridge()));
     }
 }
 
@@ -108,10 +103,10 @@ TEST_F(ConnectFixture, NoType5EntryKeepsOneBridge) {
 }
 
 TEST_F(ConnectFixture, FailingSourceStillTriesTheAdminAccountAndFails) {
-    EXPECT_EQ(0, object.Connect("us-east-1", kSourceKey, "wrong", {Admin()}));
+    EXPECT_EQ(0, object.Connect("us-east-1", kSourceKey, "wrong", {DemoAdmin()}));
     EXPECT_EQ(48, object.GetLastVMError());
     EXPECT_NE(std::string::npos, object.GetLastVMErrorDetails().find("SignatureDoesNotMatch"));
-    EXPECT_EQ("444455556666", AccountOf(object.AdminBridge()));
+    EXPECT_EQ(demo::kAdminAccount, AccountOf(object.AdminBridge()));
 }
 
 TEST_F(ConnectFixture, FailingAdminFailsTheConnectWithTheAdminText) {
@@ -128,14 +123,14 @@ TEST_F(ConnectFixture, WebProxyGoesToEveryBridgeAndOnlyTheFirstCounts) {
     EXPECT_EQ("proxy1:3128", object.SourceBridge()->GetWebProxyHost());
 
     CAmazonInfo cross(kAmazonInstanceType);
-    creds.push_back(Admin());
+    creds.push_back(DemoAdmin());
     ASSERT_EQ(1, cross.Connect("us-east-1", kSourceKey, kSourceSecret, creds));
     EXPECT_EQ("proxy1:3128", cross.SourceBridge()->GetWebProxyHost());
     EXPECT_EQ("proxy1:3128", cross.AdminBridge()->GetWebProxyHost());
 }
 
 TEST_F(ConnectFixture, DisconnectClearsTheErrorAndDropsBothConnections) {
-    ASSERT_EQ(1, object.Connect("us-east-1", kSourceKey, kSourceSecret, {Admin()}));
+    ConnectObject(Accounts::SourceAndAdmin);
     object.SetLastVMError(7, "old");
     EXPECT_EQ(1, object.Disconnect());
     EXPECT_EQ(0, object.GetLastVMError());
@@ -144,7 +139,7 @@ TEST_F(ConnectFixture, DisconnectClearsTheErrorAndDropsBothConnections) {
 }
 
 TEST_F(ConnectFixture, RegionCacheRefreshFillsTheCacheAndFailureDisconnects) {
-    ASSERT_EQ(1, object.Connect("us-east-1", kSourceKey, kSourceSecret));
+    ConnectObject();
     ASSERT_EQ(1, object._RefreshDCInfoCache(0x20000000000000ULL, 0));
     ASSERT_FALSE(object.GetDCInfoCache().empty());
     bool sawUsEast1 = false;
@@ -157,7 +152,7 @@ TEST_F(ConnectFixture, RegionCacheRefreshFillsTheCacheAndFailureDisconnects) {
 }
 
 TEST_F(ConnectFixture, ZoneCacheRefreshOnlyWhenNeededAndOnlyForItsInstanceType) {
-    ASSERT_EQ(1, object.Connect("us-east-1", kSourceKey, kSourceSecret));
+    ConnectObject();
     ASSERT_EQ(1, object._RefreshHostInfoCache(0, 0));
     EXPECT_FALSE(object.GetHostInfoCache().empty());
     // Valid cache: no second call reaches the bridge, so a fault is not hit.
@@ -165,7 +160,7 @@ TEST_F(ConnectFixture, ZoneCacheRefreshOnlyWhenNeededAndOnlyForItsInstanceType) 
     EXPECT_EQ(1, object._RefreshHostInfoCache(0, 0));
 
     CAmazonInfo wrongType(302);
-    ASSERT_EQ(1, wrongType.Connect("us-east-1", kSourceKey, kSourceSecret));
+    ASSERT_EQ(1, ConnectDemo(wrongType));
     EXPECT_EQ(0, wrongType._RefreshHostInfoCache(0, 0));
     EXPECT_FALSE(wrongType.SourceBridge()->IsConnected());
 }
@@ -175,7 +170,7 @@ TEST_F(ConnectFixture, DirectAccessClientIsRetriedAfterAFailedInitialisation) {
     ASSERT_EQ(0, object.Connect("us-east-1", kSourceKey, ""));
     EXPECT_FALSE(object.InitializeDirectSnapshotAccessAPIWrapper());
     EXPECT_FALSE(object.InitializeDirectSnapshotAccessAPIWrapper());
-    ASSERT_EQ(1, object.Connect("us-east-1", kSourceKey, kSourceSecret));
+    ConnectObject();
     EXPECT_TRUE(object.InitializeDirectSnapshotAccessAPIWrapper());
     EXPECT_TRUE(object.DirectSnapshotAccess()->IsInitialized());
 }
@@ -183,10 +178,10 @@ TEST_F(ConnectFixture, DirectAccessClientIsRetriedAfterAFailedInitialisation) {
 // Another account on the same object: the direct client must not keep
 // signing with the keys of the account connected first.
 TEST_F(ConnectFixture, ASecondConnectToAnotherAccountGivesTheDirectClientItsKeys) {
-    ASSERT_EQ(1, object.Connect("us-east-1", kSourceKey, kSourceSecret));
+    ConnectObject();
     ASSERT_TRUE(object.InitializeDirectSnapshotAccessAPIWrapper());
     EXPECT_EQ(kSourceKey, object.DirectSnapshotAccess()->getCredentialsCopy().accessKeyId);
-    ASSERT_EQ(1, object.Connect("us-east-1", kAdminKey, kAdminSecret));
+    ASSERT_EQ(1, ConnectDemo(object, Accounts::Admin));
     ASSERT_TRUE(object.InitializeDirectSnapshotAccessAPIWrapper());
     EXPECT_EQ(kAdminKey, object.DirectSnapshotAccess()->getCredentialsCopy().accessKeyId);
 }

@@ -5,6 +5,7 @@
 
 #include "factory/AmazonInfo.h"
 #include "framework/BiosInfo.h"
+#include "support/ConnectedFixture.h"
 #include "support/MockBridge.h"
 #include "support/TestEnv.h"
 
@@ -15,14 +16,17 @@ using ::testing::Return;
 using ::testing::SetArgReferee;
 
 TEST(ProxyDetection, BiosRules) {
-    EXPECT_TRUE(CAmazonInfo::IsAmazonBios("xen", "4.11.Amazon"));
-    EXPECT_TRUE(CAmazonInfo::IsAmazonBios("Amazon EC2", "1.0"));
-    EXPECT_TRUE(CAmazonInfo::IsAmazonBios("amazon ec2", ""));
-    EXPECT_FALSE(CAmazonInfo::IsAmazonBios("Ovm", "Amazon"));
-    EXPECT_FALSE(CAmazonInfo::IsAmazonBios("OVM", "4.2 Amazon"));
-    EXPECT_FALSE(CAmazonInfo::IsAmazonBios("oVm", "Amazon"));
-    EXPECT_FALSE(CAmazonInfo::IsAmazonBios("QEMU", "1.16.2-debian"));
-    EXPECT_FALSE(CAmazonInfo::IsAmazonBios("Amazon EC2 Nitro", "1.0"));
+    const struct {
+        const char *manufacturer, *version;
+        bool amazon;
+    } rows[] = {
+        {"xen", "4.11.Amazon", true},   {"Amazon EC2", "1.0", true},     {"amazon ec2", "", true},
+        {"Ovm", "Amazon", false},       {"OVM", "4.2 Amazon", false},    {"oVm", "Amazon", false},
+        {"QEMU", "1.16.2-debian", false}, {"Amazon EC2 Nitro", "1.0", false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.amazon, CAmazonInfo::IsAmazonBios(row.manufacturer, row.version))
+            << row.manufacturer << " / " << row.version;
 }
 
 namespace {
@@ -91,27 +95,35 @@ TEST(ProxyDetection, AFailedOrEmptyIdentityQueryIsNoDetectionAndIsRetried) {
     }
 }
 
-TEST(ProxyDetection, OutpostsArnIsAskedForTheProxyInstanceAndRegion) {
-    TestEnv env;
-    FwBios::SetOverride(FwBiosValues{"Amazon EC2", "m5.large", "uuid-1", "1.0"});
-    MockedProxy m("i-0abc", "us-east-1");
-    EXPECT_CALL(*m.bridge, GetOutpostsAccountARN("i-0abc", "us-east-1", _))
-        .WillOnce(DoAll(SetArgReferee<2>(std::string("arn:aws:outposts:us-east-1:1:outpost/op-1")), Return(true)));
-    EXPECT_EQ("us-east-1", m.object->GetProxyRegion());
-    EXPECT_EQ("arn:aws:outposts:us-east-1:1:outpost/op-1", m.object->OutpostsAccountARN());
-    // Detected once: later queries do not ask again.
-    EXPECT_EQ("i-0abc", m.object->GetProxyUUID());
-}
-
-TEST(ProxyDetection, NonAmazonMachineKeepsItsInstanceIdButNoRegion) {
-    TestEnv env;
-    FwBios::SetOverride(FwBiosValues{"OVM", "x", "uuid-2", "Amazon"});
-    MockedProxy m("i-0abc", "us-east-1");
-    EXPECT_CALL(*m.bridge, GetLocalInstanceRegion(_)).Times(0);
-    EXPECT_FALSE(m.object->IsProxyAmazonInstance());
-    EXPECT_EQ("i-0abc", m.object->GetProxyUUID());
-    EXPECT_EQ("", m.object->GetProxyRegion());
-    EXPECT_EQ("uuid-2", m.object->GetProxyBiosId());
+// Detected once: later queries ask the machine's metadata nothing again. Only
+// an EC2 machine has a region, and only one with a region an Outpost.
+TEST(ProxyDetection, TheMachinesIdentityRegionAndOutpostFollowItsBios) {
+    const struct {
+        FwBiosValues bios;
+        bool amazon;
+        const char *region, *arn;
+    } rows[] = {
+        {{"Amazon EC2", "m5.large", "uuid-1", "1.0"}, true, "us-east-1", "arn:aws:outposts:us-east-1:1:outpost/op-1"},
+        {{"OVM", "x", "uuid-2", "Amazon"}, false, "", ""},
+    };
+    for (const auto& row : rows) {
+        TestEnv env;
+        FwBios::SetOverride(row.bios);
+        MockedProxy m("i-0abc", "us-east-1");
+        EXPECT_CALL(*m.bridge, GetLocalInstanceRegion(_)).Times(row.amazon ? 1 : 0);
+        if (row.amazon)
+            EXPECT_CALL(*m.bridge, GetOutpostsAccountARN("i-0abc", "us-east-1", _))
+                .WillOnce(DoAll(SetArgReferee<2>(std::string(row.arn)), Return(true)));
+        else
+            EXPECT_CALL(*m.bridge, GetOutpostsAccountARN(_, _, _)).Times(0);
+        for (int query = 0; query < 2; ++query) {
+            EXPECT_EQ(row.amazon, m.object->IsProxyAmazonInstance()) << row.bios.manufacturer;
+            EXPECT_EQ(row.region, m.object->GetProxyRegion()) << row.bios.manufacturer;
+            EXPECT_EQ(row.arn, m.object->OutpostsAccountARN()) << row.bios.manufacturer;
+            EXPECT_EQ("i-0abc", m.object->GetProxyUUID()) << row.bios.manufacturer;
+            EXPECT_EQ(row.bios.uuid, m.object->GetProxyBiosId()) << row.bios.manufacturer;
+        }
+    }
 }
 
 TEST(ProxyDetection, BiosFailureIsRetriedOnTheNextQuery) {
@@ -134,24 +146,23 @@ TEST(ProxyDetection, AgainstTheSimulatedCloudOnAnOutpost) {
     env.InstallCloud(std::string(TEST_SOURCE_DIR) + "/tests/cloudsim/outpost-proxy-seed.json");
     FwBios::SetOverride(FwBiosValues{"Amazon EC2", "m5.large", "uuid-4", "1.0"});
     CAmazonInfo object(kAmazonInstanceType);
-    ASSERT_EQ(1, object.Connect("us-west-2", "AKIADEMOSOURCE000001", "demo-source-secret",
-                                {SHostCredentials("", "us-west-2", "AKIADEMOADMIN0000001", "demo-admin-secret", 5)}))
-        << object.GetLastVMErrorDetails();
+    ASSERT_EQ(1, ConnectDemo(object, Accounts::SourceAndAdmin, "us-west-2")) << object.GetLastVMErrorDetails();
     EXPECT_TRUE(object.IsProxyAmazonInstance());
     EXPECT_EQ("us-west-2", object.GetProxyRegion());
     EXPECT_EQ("arn:aws:outposts:us-west-2:444455556666:outpost/op-0fedcba9876543210", object.OutpostsAccountARN());
 }
 
+// Anything but a positive number is the default of 40.
 TEST(StreamLimit, DefaultSettingAndNonsense) {
     TestEnv env;
     CAmazonInfo object(kAmazonInstanceType);
     EXPECT_EQ(40, object.GetStreamLimit());
-    TestEnv::SetSetting("VirtualServer", "nAmazonProxyStreamLimit", "12");
-    EXPECT_EQ(12, object.GetStreamLimit());
-    TestEnv::SetSetting("VirtualServer", "nAmazonProxyStreamLimit", "twelve");
-    EXPECT_EQ(40, object.GetStreamLimit());
-    TestEnv::SetSetting("VirtualServer", "nAmazonProxyStreamLimit", "0");
-    EXPECT_EQ(40, object.GetStreamLimit());
-    TestEnv::SetSetting("VirtualServer", "nAmazonProxyStreamLimit", "99999999999");
-    EXPECT_EQ(40, object.GetStreamLimit());
+    const struct {
+        const char* setting;
+        int limit;
+    } rows[] = {{"12", 12}, {"twelve", 40}, {"0", 40}, {"-3", 40}, {"99999999999", 40}};
+    for (const auto& row : rows) {
+        TestEnv::SetSetting("VirtualServer", "nAmazonProxyStreamLimit", row.setting);
+        EXPECT_EQ(row.limit, object.GetStreamLimit()) << row.setting;
+    }
 }
