@@ -25,20 +25,20 @@ struct Clone : CloudFixture {
     }
     // AMIs of the account that are not deregistered.
     size_t LiveImages() {
-        size_t n = 0;
-        cloud->Read([&](const cloudsim::State& s) {
+        return Peek([](const cloudsim::State& s) {
+            size_t n = 0;
             for (const auto& [id, image] : s.images)
-                if (image.account == "111122223333" && image.state != "deregistered") ++n;
+                n += image.account == demo::kSourceAccount && image.state != "deregistered";
+            return n;
         });
-        return n;
     }
     size_t InstancesNamed(const std::string& name) {
-        size_t n = 0;
-        cloud->Read([&](const cloudsim::State& s) {
+        return Peek([&](const cloudsim::State& s) {
+            size_t n = 0;
             for (const auto& [id, inst] : s.instances)
-                if (inst.state != "terminated" && inst.tags.count("Name") && inst.tags.at("Name") == name) ++n;
+                n += inst.state != "terminated" && inst.tags.count("Name") && inst.tags.at("Name") == name;
+            return n;
         });
-        return n;
     }
 };
 }  // namespace
@@ -68,14 +68,14 @@ TEST_F(Clone, AnAMITheCloneCouldNotDeleteIsLeftToTheNextCleanup) {
         cloud->AddFault(Fault("DeleteAMISnapshot", kThrottled));
         {
             CAmazonInfo clone(kAmazonInstanceType);
-            ASSERT_EQ(1, clone.Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret"));
+            ASSERT_EQ(1, ConnectDemo(clone));
             SVMInfo vm = Request();
             EXPECT_FALSE(clone.CloneVM(vm));
         }
         EXPECT_EQ(imagesBefore + 1, LiveImages()) << failure.operation;
         cloud->ClearFaults();
         CAmazonInfo next(kAmazonInstanceType);
-        ASSERT_EQ(1, next.Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret"));
+        ASSERT_EQ(1, ConnectDemo(next));
         MountCtx job;
         job.requestedVMGuid = kDb;
         ASSERT_EQ(1, next.RegisterCleanerForBackup(job));
@@ -85,8 +85,7 @@ TEST_F(Clone, AnAMITheCloneCouldNotDeleteIsLeftToTheNextCleanup) {
 }
 
 TEST_F(Clone, TheAMIIsAwaitedInTheSourceAccountWhenAnAdminAccountIsSet) {
-    ASSERT_EQ(1, object.Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret",
-                                {SHostCredentials("", "us-east-1", "AKIADEMOADMIN0000001", "demo-admin-secret", 5)}));
+    ConnectObject(Accounts::SourceAndAdmin);
     SVMInfo vm = Request();
     EXPECT_TRUE(object.CloneVM(vm)) << object.GetLastVMErrorDetails();
     EXPECT_EQ(imagesBefore, LiveImages());
@@ -186,7 +185,7 @@ private:
 
 TEST_F(Clone, FailedCloneOperationDeletesTheInstanceItLaunched) {
     CAmazonInfo half(kAmazonInstanceType, [] { return std::make_unique<HalfLaunchBridge>(); });
-    ASSERT_EQ(1, half.Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret"));
+    ASSERT_EQ(1, ConnectDemo(half));
     SVMInfo vm = Request();
     std::string out;
     EXPECT_EQ(1, half.PerformVMOperation(vm, 6, out));

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "cloudsim/Cloud.h"
 #include "factory/AmazonInfo.h"
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
+#include "support/ConnectedFixture.h"
 #include "support/MockBridge.h"
 #include "support/TestEnv.h"
 
@@ -28,6 +28,7 @@ struct LogTap {
     LogTap() {
         EvDebug::SetTap([this](int, const std::string&, const std::string& m) { lines.push_back(m); });
     }
+    ~LogTap() { EvDebug::SetTap(nullptr); }
     bool Has(const std::string& text) const {
         for (const auto& line : lines)
             if (line == text) return true;
@@ -48,19 +49,14 @@ inline cloudsim::FaultRule Fault(const std::string& operation, const std::string
     return rule;
 }
 
-struct CloudFixture : ::testing::Test {
-    TestEnv env;
-    std::shared_ptr<cloudsim::Cloud> cloud = env.InstallCloud();
-    CAmazonInfo object{kAmazonInstanceType};
+struct CloudFixture : ConnectedFixture {
     LogTap log;
 
-    void SetUp() override {
-        ASSERT_EQ(1, object.Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret"));
-    }
-    cloudsim::Instance Instance(const std::string& id) {
-        cloudsim::Instance copy;
-        cloud->Read([&](const cloudsim::State& s) { copy = s.instances.at(id); });
-        return copy;
+    void SetUp() override { ConnectObject(); }
+    // Whether the AMI is there and not deregistered.
+    bool ImageLives(const std::string& id) {
+        const cloudsim::Image image = Image(id);
+        return !image.id.empty() && image.state != "deregistered";
     }
 };
 

@@ -156,9 +156,8 @@ TEST_F(CloudFixture, RegionListRefreshesAnEmptyCacheOnce) {
 }
 
 TEST_F(CloudFixture, LocalHostIsTheProxysZoneSeenThroughTheAdminAccount) {
-    FwBios::SetOverride(FwBiosValues{"Amazon EC2", "m5.large", "uuid-proxy", "1.0"});
-    ASSERT_EQ(1, object.Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret",
-                                {SHostCredentials("", "us-east-1", "AKIADEMOADMIN0000001", "demo-admin-secret", 5)}));
+    OnAnEC2Proxy();
+    ConnectObject(Accounts::SourceAndAdmin);
     VMInfoStructs::SHostInfo host;
     ASSERT_EQ(1, object.GetLocalHostInfo(host, 0, 0));
     EXPECT_EQ("us-east-1a", host.name);

@@ -48,14 +48,6 @@ struct Operations : CloudFixture {
         env.Clock().AdvanceMs(60 * 60 * 1000);
         return ami;
     }
-    bool ImageLives(const std::string& id) {
-        bool lives = false;
-        cloud->Read([&](const cloudsim::State& s) {
-            auto it = s.images.find(id);
-            lives = it != s.images.end() && it->second.state != "deregistered";
-        });
-        return lives;
-    }
 };
 }  // namespace
 
@@ -107,16 +99,11 @@ TEST_F(Operations, VolumeSnapshotIsTakenAndDeletedThroughTheFirstEntry) {
     const std::string snapshotId = vm.disks[0].snapshots[0].snapshotId;
     ASSERT_EQ(0u, snapshotId.rfind("snap-", 0));
     EXPECT_EQ(snapshotId, out);
-    bool exists = false;
-    cloud->Read([&](const cloudsim::State& s) {
-        exists = s.snapshots.count(snapshotId) && s.snapshots.at(snapshotId).description == "before patching";
-    });
-    EXPECT_TRUE(exists);
+    EXPECT_EQ("before patching", Snapshot(snapshotId).description);
 
     env.Clock().AdvanceMs(60 * 60 * 1000);
     ASSERT_EQ(0, Run(vm, 14));
-    cloud->Read([&](const cloudsim::State& s) { exists = s.snapshots.count(snapshotId) != 0; });
-    EXPECT_FALSE(exists);
+    EXPECT_TRUE(Snapshot(snapshotId).id.empty());
     EXPECT_EQ(1, Run(vm, 14));   // already gone
     EXPECT_TRUE(log.Has("Delete snapshot failed for snap[" + snapshotId + "]"));
 }
@@ -125,9 +112,7 @@ TEST_F(Operations, SnapshotsAreTakenInTheInstancesRegion) {
     SVMInfo vm = WithSnapshotEntry(Record("i-0a1b2c3d4e5f60004", "analytics-01", "us-west-2"),
                                    "vol-0a1b2c3d4e5f6d001", "requested");
     ASSERT_EQ(0, Run(vm, 13)) << object.GetLastVMErrorDetails();
-    std::string region;
-    cloud->Read([&](const cloudsim::State& s) { region = s.snapshots.at(out).region; });
-    EXPECT_EQ("us-west-2", region);
+    EXPECT_EQ("us-west-2", Snapshot(out).region);
     EXPECT_EQ("us-east-1", object.SourceBridge()->GetCurrentRegion());
 }
 
@@ -238,9 +223,7 @@ TEST_F(Operations, StorageOperationDeletesExpiredVolumesOfTheRegion) {
     ctx.age = 3600;
     ASSERT_EQ(0, object.PerformStorageOperation(ctx));
     env.Clock().AdvanceMs(60 * 1000);
-    bool left = true;
-    cloud->Read([&](const cloudsim::State& s) { left = s.volumes.count("vol-0000000000000e001") != 0; });
-    EXPECT_FALSE(left);
+    EXPECT_TRUE(Volume("vol-0000000000000e001").id.empty());
 
     cloud->AddFault(Fault("DeleteExpiredVolumes", kThrottled));
     EXPECT_EQ(1, object.PerformStorageOperation(ctx));
