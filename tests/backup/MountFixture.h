@@ -10,10 +10,7 @@
 #include <vector>
 
 #include "bridge/AmazonSDKBridge.h"
-#include "cloudsim/Cloud.h"
-#include "factory/AmazonInfo.h"
-#include "framework/BiosInfo.h"
-#include "support/TestEnv.h"
+#include "support/ConnectedFixture.h"
 
 namespace mount {
 
@@ -36,14 +33,10 @@ struct PermissionBridge : CAmazonSDKBridge {
     }
 };
 
-struct MountFixture : ::testing::Test {
-    TestEnv env;
-    std::shared_ptr<cloudsim::Cloud> cloud;
-
+struct MountFixture : DemoCloudFixture {
     void SetUp() override {
-        cloud = env.InstallCloud();
         SetProxy(kDb);
-        FwBios::SetOverride(FwBiosValues{"Amazon EC2", "m5.large", "uuid-proxy", "1.0"});
+        OnAnEC2Proxy();
         PermissionBridge::allowed = true;
     }
 
@@ -51,13 +44,8 @@ struct MountFixture : ::testing::Test {
         cloud->Write([&](cloudsim::State& s) { s.proxyInstanceId = id; });
     }
 
-    static std::unique_ptr<CAmazonInfo> Connected(bool crossAccount = false) {
-        auto object = std::make_unique<CAmazonInfo>(kAmazonInstanceType,
-                                                    [] { return std::make_unique<PermissionBridge>(); });
-        std::vector<SHostCredentials> admin;
-        if (crossAccount) admin.emplace_back("", "us-east-1", "AKIADEMOADMIN0000001", "demo-admin-secret", 5);
-        if (!object->Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret", admin)) return nullptr;
-        return object;
+    static std::unique_ptr<CAmazonInfo> Connected(Accounts accounts = Accounts::Source) {
+        return DemoCloudFixture::Connected(accounts, [] { return std::make_unique<PermissionBridge>(); });
     }
 
     MountCtx Job(const std::string& instance, const std::string& mode = "") {

@@ -1,6 +1,7 @@
 // Transport mode selection and backup feasibility on the simulated cloud.
 #include "MountFixture.h"
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
+#include "framework/BiosInfo.h"
 #include "framework/FileUtils.h"
 #include "framework/VMCleaner.h"
 
@@ -11,8 +12,8 @@ struct MountModeTest : MountFixture {
     // Runs the selection for instance on a new object; the mode, or "" when
     // it fails (error in *error).
     std::string Select(const std::string& instance, const std::string& mode = "", int* error = nullptr,
-                       bool crossAccount = false) {
-        auto object = Connected(crossAccount);
+                       Accounts accounts = Accounts::Source) {
+        auto object = Connected(accounts);
         MountCtx ctx = Job(instance, mode);
         WithVM(*object, ctx);
         const bool ok = object->SelectMountMode(ctx);
@@ -46,20 +47,20 @@ TEST_F(MountModeTest, ANamedModeIsKeptAndAnyOtherTextIsReplaced) {
     PermissionBridge::allowed = false;
     EXPECT_EQ("HOTADD", Select(kWeb, "hotadd"));
     int error = -1;
-    EXPECT_EQ("", Select(kWeb, "NBD", &error, true));
+    EXPECT_EQ("", Select(kWeb, "NBD", &error, Accounts::SourceAndAdmin));
     EXPECT_EQ(287, error);
 }
 
 TEST_F(MountModeTest, HotaddIsNeverChosenOrAcceptedAcrossAccounts) {
     SetProxy("i-0fedcba9876540001");
     int error = -1;
-    EXPECT_EQ("", Select(kWeb, "HOTADD", &error, true));
+    EXPECT_EQ("", Select(kWeb, "HOTADD", &error, Accounts::SourceAndAdmin));
     EXPECT_EQ(kErrNotSupported, error);
     TestEnv::SetSetting("VirtualServer", "bAmazonDirectReadEnabled", "false");
-    EXPECT_EQ("", Select(kWeb, "", &error, true));
+    EXPECT_EQ("", Select(kWeb, "", &error, Accounts::SourceAndAdmin));
     EXPECT_EQ(kErrNotSupported, error);
     TestEnv::SetSetting("VirtualServer", "bAmazonDirectReadEnabled", "true");
-    EXPECT_EQ("EBS-DIRECT-API", Select(kWeb, "", nullptr, true));
+    EXPECT_EQ("EBS-DIRECT-API", Select(kWeb, "", nullptr, Accounts::SourceAndAdmin));
 }
 
 TEST_F(MountModeTest, HotaddFailsForAnotherRegionOrWithoutAnInstanceProxy) {

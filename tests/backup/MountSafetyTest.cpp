@@ -10,17 +10,6 @@
 
 using namespace mount;
 
-namespace {
-std::string InstanceTag(cloudsim::Cloud& cloud, const std::string& instance, const std::string& key) {
-    std::string value = "<none>";
-    cloud.Read([&](const cloudsim::State& s) {
-        const auto& tags = s.instances.at(instance).tags;
-        if (tags.count(key)) value = tags.at(key);
-    });
-    return value;
-}
-}  // namespace
-
 TEST_F(MountFixture, AFailedMountReportsItsOwnErrorNotTheRollbacks) {
     auto object = Connected();
     ASSERT_TRUE(object);
@@ -42,11 +31,11 @@ TEST_F(MountFixture, OnlyAMIsThatAreGoneLeaveTheInstancesTag) {
     ASSERT_TRUE(source->SetTag(kWeb, "_QX_AMI_", young, false));
     ASSERT_TRUE(source->SetTag(kWeb, "_QX_AMI_", "ami-0000000000000dead", false));
     ASSERT_TRUE(object->DeleteExpiredAMISnapshot(kWeb));
-    EXPECT_EQ(young, InstanceTag(*cloud, kWeb, "_QX_AMI_"));
+    EXPECT_EQ(young, InstanceTag(kWeb, "_QX_AMI_"));
 
     env.Clock().AdvanceMs(25LL * 3600 * 1000);
     ASSERT_TRUE(object->DeleteExpiredAMISnapshot(kWeb));
-    EXPECT_EQ("<none>", InstanceTag(*cloud, kWeb, "_QX_AMI_"));
+    EXPECT_EQ("<none>", InstanceTag(kWeb, "_QX_AMI_"));
 }
 
 TEST_F(MountFixture, IdsAndPathsNeverSteerAFileOperation) {
@@ -168,7 +157,7 @@ TEST_F(MountFixture, CleanupRemovesTheAMIOnlyTheCleanupStringKnows) {
     later.cleanupString = CVMInfo::LoadCleanupString(kWeb);
     EXPECT_EQ(ami, later.cleanupString);
     EXPECT_EQ(1, object->CleanupVM(later));
-    cloud->Read([&](const cloudsim::State& s) { EXPECT_EQ("deregistered", s.images.at(ami).state); });
+    EXPECT_EQ("deregistered", Image(ami).state);
     EXPECT_EQ("", CVMInfo::LoadCleanupString(kWeb)) << "the string is cleared once its AMI is gone";
     // A string that names no AMI is not taken for one.
     later.cleanupString = "../../snap-1";

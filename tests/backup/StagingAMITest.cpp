@@ -50,7 +50,7 @@ TEST_F(StagingFixture, BackupAMIAndItsSnapshotsAreNamedTaggedAndRegistered) {
         }
     });
     for (const auto& disk : ctx.vm.disks) {
-        cloud->Read([&](const cloudsim::State& s) { EXPECT_EQ(disk.volumeId, s.snapshots.at(disk.snapshotId).volumeId); });
+        EXPECT_EQ(disk.volumeId, Snapshot(disk.snapshotId).volumeId);
         EXPECT_EQ(disk.snapshotId, disk.snapshotIdCbt);
     }
     const auto progress = object.GetSnapshotProgress();
@@ -129,7 +129,7 @@ TEST_F(StagingFixture, AnAMINobodyCouldCleanUpIsNeverLeftBehind) {
     EXPECT_EQ(0, object.TakeAMISnapshot(failed));
     EXPECT_EQ(17, object.GetLastVMError());
     EXPECT_EQ(std::vector<std::string>{failed.amiId}, Registered(kWeb, true));
-    cloud->Read([](const cloudsim::State& s) { EXPECT_EQ(0u, s.instances.at(kWeb).tags.count("_QX_AMI_")); });
+    EXPECT_EQ("<none>", InstanceTag(kWeb, "_QX_AMI_"));
 
     // An AMI the registry refuses is removed at once.
     ASSERT_TRUE(object.Cleaner().UnRegisterVM(VM_CLEANER_BACKUP, kWeb, true));

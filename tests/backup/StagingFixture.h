@@ -6,10 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "cloudsim/Cloud.h"
-#include "factory/AmazonInfo.h"
-#include "framework/BiosInfo.h"
-#include "support/TestEnv.h"
+#include "support/ConnectedFixture.h"
 
 namespace staging {
 
@@ -30,26 +27,15 @@ public:
     }
 };
 
-struct StagingFixture : ::testing::Test {
-    TestEnv env;
-    std::shared_ptr<cloudsim::Cloud> cloud;
+struct StagingFixture : DemoCloudFixture {
     FilteringInfo object;
 
-    void SetUp() override {
-        cloud = env.InstallCloud();
-        FwBios::SetOverride(FwBiosValues{"Amazon EC2", "m5.large", "uuid-proxy", "1.0"});
-    }
+    void SetUp() override { OnAnEC2Proxy(); }
 
     // Instances of the source account, read by a proxy in the admin account.
-    bool ConnectAcrossAccounts() {
-        const std::vector<SHostCredentials> admin = {
-            SHostCredentials("", "us-east-1", "AKIADEMOADMIN0000001", "demo-admin-secret", 5)};
-        return object.Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret", admin) != 0;
-    }
+    bool ConnectAcrossAccounts() { return ConnectDemo(object, Accounts::SourceAndAdmin) != 0; }
     // The proxy's own account holds the instance.
-    bool ConnectAdminAccount() {
-        return object.Connect("us-east-1", "AKIADEMOADMIN0000001", "demo-admin-secret") != 0;
-    }
+    bool ConnectAdminAccount() { return ConnectDemo(object, Accounts::Admin) != 0; }
 
     MountCtx Job(const std::string& instance, const std::string& mode) {
         MountCtx ctx;
@@ -78,9 +64,7 @@ struct StagingFixture : ::testing::Test {
     }
 
     size_t ImageCount() {
-        size_t n = 0;
-        cloud->Read([&](const cloudsim::State& s) { n = s.images.size(); });
-        return n;
+        return Peek([](const cloudsim::State& s) { return s.images.size(); });
     }
 };
 
