@@ -159,7 +159,7 @@ TEST_F(UnmountTest, ADirectReadLiveBrowseMountsOpensAndLeavesNothing) {
     ASSERT_EQ(1, object->UnmountVM(ctx));
     EXPECT_FALSE(Registered());
     env.Clock().AdvanceMs(60 * 1000);
-    EXPECT_TRUE(Image(ami).id.empty() || Image(ami).state == "deregistered") << ami;
+    EXPECT_FALSE(ImageLives(ami)) << ami;
     for (const auto& disk : ctx.vm.disks) EXPECT_TRUE(Snapshot(disk.snapshotId).id.empty()) << disk.snapshotId;
 }
 

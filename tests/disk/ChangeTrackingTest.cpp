@@ -63,13 +63,6 @@ struct ChangeTrackingTest : DiskCloudTest {
                     bridge->SetTag(ami, AmazonStaging::kBackupTag, instance, true));
         return ami;
     }
-    bool Alive(const std::string& ami) {
-        bool alive = false;
-        cloud->Read([&](const cloudsim::State& s) {
-            alive = s.images.count(ami) && s.images.at(ami).state != "deregistered";
-        });
-        return alive;
-    }
     std::string Tag(const std::string& resource, const std::string& key) {
         std::string value;
         EXPECT_TRUE(owner.SourceBridge()->GetTag(resource, key, value));
@@ -206,15 +199,15 @@ TEST_F(ChangeTrackingTest, StartUpCleanupKeepsTheReferenceAndExpiresOtherSubclie
     // An age setting that makes no sense keeps the default of 48 hours.
     TestEnv::SetSetting("VirtualServer", "nExpireCBTSnapshotHours", "-1");
     ASSERT_TRUE(owner.DeleteExpiredCBTSnapshot(ctx));
-    EXPECT_FALSE(Alive(stray1) || Alive(stray2));
-    EXPECT_TRUE(Alive(reference) && Alive(otherSubclient) && Alive(otherInstance));
+    EXPECT_FALSE(ImageLives(stray1) || ImageLives(stray2));
+    EXPECT_TRUE(ImageLives(reference) && ImageLives(otherSubclient) && ImageLives(otherInstance));
     env.Clock().AdvanceMs(47LL * 3600 * 1000);
     owner.DeleteExpiredCBTSnapshot(ctx);
-    EXPECT_TRUE(Alive(otherSubclient)) << "not 48 hours old yet";
+    EXPECT_TRUE(ImageLives(otherSubclient)) << "not 48 hours old yet";
     env.Clock().AdvanceMs(2LL * 3600 * 1000);
     owner.DeleteExpiredCBTSnapshot(ctx);
-    EXPECT_FALSE(Alive(otherSubclient));
-    EXPECT_TRUE(Alive(reference) && Alive(otherInstance));
+    EXPECT_FALSE(ImageLives(otherSubclient));
+    EXPECT_TRUE(ImageLives(reference) && ImageLives(otherInstance));
 }
 
 // The chain the framework holds still needs its reference when this job
@@ -227,10 +220,10 @@ TEST_F(ChangeTrackingTest, TheAmiTheIncomingChangeIdNamesIsNeverRemoved) {
         ctx.vm.disks.clear();         // nothing to validate change tracking with
         if (initFailed) { EXPECT_FALSE(owner.InitCBT(ctx)); }
         owner.DeleteExpiredCBTSnapshot(ctx);
-        EXPECT_FALSE(Alive(stray)) << initFailed;
+        EXPECT_FALSE(ImageLives(stray)) << initFailed;
         env.Clock().AdvanceMs(49LL * 3600 * 1000);
         owner.DeleteExpiredCBTSnapshot(ctx);
-        EXPECT_TRUE(Alive(reference)) << initFailed;
+        EXPECT_TRUE(ImageLives(reference)) << initFailed;
     }
 }
 
@@ -279,7 +272,7 @@ TEST_F(ChangeTrackingTest, PostBackupHandsTheReferenceOnAndMarksThePreviousOneFo
             EXPECT_EQ(handedOn, Tag(id, "Name") == kCbtName) << row.what << " " << id;
         EXPECT_EQ(std::make_pair(!handedOn, !handedOn), Marked(ami)) << row.what;
         EXPECT_EQ(std::make_pair(marked, marked), Marked(previous)) << row.what;
-        EXPECT_TRUE(Alive(previous)) << row.what;
+        EXPECT_TRUE(ImageLives(previous)) << row.what;
         owner.SourceBridge()->DeleteTag(kWebServer, AmazonStaging::kAMITag, "", true);
     }
 }

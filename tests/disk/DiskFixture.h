@@ -11,14 +11,12 @@
 #include <vector>
 
 #include "bridge/AmazonSDKBridge.h"
-#include "cloudsim/Cloud.h"
 #include "disk/AmazonDiskInfo.h"
 #include "disk/ReadPath.h"
-#include "factory/AmazonInfo.h"
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
-#include "support/TestEnv.h"
+#include "support/ConnectedFixture.h"
 
 constexpr char kProxy[] = "i-0fedcba9876540001";
 constexpr char kWebServer[] = "i-0a1b2c3d4e5f60001";
@@ -26,9 +24,7 @@ constexpr char kRootVolume[] = "vol-0a1b2c3d4e5f6a001";
 constexpr char kDataVolume[] = "vol-0a1b2c3d4e5f6a002";
 constexpr char kPublicSnapshot[] = "snap-0c55b159cbfafe1f0";  // visible to the admin account
 
-struct DiskCloudTest : ::testing::Test {
-    TestEnv env;
-    std::shared_ptr<cloudsim::Cloud> cloud = env.InstallCloud();
+struct DiskCloudTest : DemoCloudFixture {
     // Set up first, stopped last: the object's open connections go before it.
     std::unique_ptr<ReadPathServer> readPath;
     CAmazonInfo owner{kAmazonInstanceType};
@@ -42,8 +38,7 @@ struct DiskCloudTest : ::testing::Test {
         TestEnv::SetSetting("VirtualServer", "sDiskByIdFolder", MapperFolder());
         TestEnv::SetSetting("CloudSim", "sDeviceFolder", devices);
         readPath = std::make_unique<ReadPathServer>(Path(), cloud, env.BaseDir());
-        std::vector<SHostCredentials> creds{{"", "us-east-1", "AKIADEMOADMIN0000001", "demo-admin-secret", 5}};
-        ASSERT_EQ(1, owner.Connect("us-east-1", "AKIADEMOSOURCE000001", "demo-source-secret", creds));
+        ASSERT_EQ(1, ConnectDemo(owner, Accounts::SourceAndAdmin));
         ASSERT_TRUE(owner._InitMount());
         vm.name = "web-server-01";
         vm.guid = kWebServer;
@@ -99,14 +94,6 @@ struct DiskCloudTest : ::testing::Test {
         disk.size = Volume(volume).sizeBytes;
         EXPECT_TRUE(owner.DiskInfo()->RegisterDisk(vm, disk, "EBS-DIRECT-API", false));
         return owner.OpenVmdk(vm.name, vm.guid, volume, handle) == 1;
-    }
-    cloudsim::Volume Volume(const std::string& id) {
-        cloudsim::Volume v;
-        cloud->Read([&](const cloudsim::State& s) {
-            auto it = s.volumes.find(id);
-            if (it != s.volumes.end()) v = it->second;
-        });
-        return v;
     }
     std::vector<std::string> RegisteredVolumes() {
         std::string path;

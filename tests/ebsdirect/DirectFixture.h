@@ -26,7 +26,7 @@ using namespace AmazonDirectSnapshotAccessAPI;
 
 constexpr int64_t kBlock = 512 * 1024;
 constexpr const char* kRegion = "us-east-1";
-constexpr const char* kSourceAccount = "111122223333";
+constexpr const char* kSourceAccount = demo::kSourceAccount;
 
 // A bridge on the process cloud that counts what the client asks of it and
 // can misreport the block size or hand out sessions of the endpoints' own

@@ -17,14 +17,15 @@
 #include "cloudsim/endpoints/TestCertificates.h"
 #include "cloudsim/endpoints/TimeFormat.h"
 #include "framework/Clock.h"
+#include "support/DemoAccounts.h"
 #include "support/TestEnv.h"
 
 namespace endpoints_test {
 
 using namespace cloudsim::endpoints;
 
-constexpr const char* kAccessKey = "AKIADEMOSOURCE000001";
-constexpr const char* kSecretKey = "demo-source-secret";
+constexpr const char* kAccessKey = demo::kSourceKey;
+constexpr const char* kSecretKey = demo::kSourceSecret;
 // Two snapshots of one volume: 250 blocks of one text; the later one keeps
 // blocks 0-9 unchanged, drops the rest and adds block 260.
 constexpr const char* kBigSnapshot = "snap-0e0d0000000000001";
@@ -37,13 +38,13 @@ inline std::string WithBigSnapshots(const std::string& seedText) {
     nlohmann::json blocks = nlohmann::json::array();
     for (int i = 0; i < 250; ++i) blocks.push_back(i);
     auto snapshot = [](const std::string& id, const std::string& volume, const nlohmann::json& list) {
-        return nlohmann::json{{"id", id}, {"account", "111122223333"}, {"region", "us-east-1"},
+        return nlohmann::json{{"id", id}, {"account", demo::kSourceAccount}, {"region", "us-east-1"},
                               {"volumeId", volume}, {"sizeBytes", 1LL << 30}, {"state", "completed"},
                               {"data", {{"text", "endpoint pages"}, {"blocks", list}}}};
     };
     seed["snapshots"].push_back(snapshot(kBigSnapshot, "vol-0e0d0000000000001", blocks));
     seed["snapshots"].push_back(snapshot(kLaterSnapshot, "vol-0e0d0000000000001", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 260}));
-    seed["volumes"].push_back({{"id", "vol-0e0d0000000000002"}, {"account", "111122223333"}, {"region", "us-east-1"},
+    seed["volumes"].push_back({{"id", "vol-0e0d0000000000002"}, {"account", demo::kSourceAccount}, {"region", "us-east-1"},
                                {"zone", "us-east-1a"}, {"sizeBytes", 1LL << 30}, {"snapshotId", kBigSnapshot}});
     seed["snapshots"].push_back(snapshot(kRestoredSnapshot, "vol-0e0d0000000000002", {0, 1, 2}));
     return seed.dump();

@@ -53,11 +53,6 @@ struct CloudFixture : ConnectedFixture {
     LogTap log;
 
     void SetUp() override { ConnectObject(); }
-    // Whether the AMI is there and not deregistered.
-    bool ImageLives(const std::string& id) {
-        const cloudsim::Image image = Image(id);
-        return !image.id.empty() && image.state != "deregistered";
-    }
 };
 
 // The bridge calls the inventory and VM operations make, mocked on top of

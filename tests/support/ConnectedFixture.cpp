@@ -54,6 +54,20 @@ cloudsim::Instance DemoCloudFixture::Instance(const std::string& id) {
     return Peek([&](const cloudsim::State& s) { return Find(s.instances, id); });
 }
 
+bool DemoCloudFixture::ImageLives(const std::string& id) {
+    const cloudsim::Image image = Image(id);
+    return !image.id.empty() && image.state != "deregistered";
+}
+
+std::vector<std::string> DemoCloudFixture::LiveImagesOf(const std::string& instance) {
+    return Peek([&](const cloudsim::State& s) {
+        std::vector<std::string> ids;
+        for (const auto& [id, image] : s.images)
+            if (image.sourceInstanceId == instance && image.state != "deregistered") ids.push_back(id);
+        return ids;
+    });
+}
+
 std::string DemoCloudFixture::InstanceTag(const std::string& instance, const std::string& key) {
     const auto tags = Instance(instance).tags;
     auto it = tags.find(key);

@@ -53,6 +53,10 @@ protected:
     cloudsim::Snapshot Snapshot(const std::string& id);
     cloudsim::Image Image(const std::string& id);
     cloudsim::Instance Instance(const std::string& id);
+    // Whether the AMI is there and not deregistered.
+    bool ImageLives(const std::string& id);
+    // The AMIs made from the instance that are not deregistered.
+    std::vector<std::string> LiveImagesOf(const std::string& instance);
     // The value of the instance's tag; "<none>" when it has no such tag.
     std::string InstanceTag(const std::string& instance, const std::string& key);
 };

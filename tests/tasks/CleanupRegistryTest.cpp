@@ -79,8 +79,7 @@ struct CleanupFixture : DemoCloudFixture {
         std::string left;
         if (!Volume(m.volume).id.empty()) left += "volume ";
         if (!Snapshot(m.snapshot).id.empty()) left += "snapshot ";
-        const cloudsim::Image image = Image(m.ami);
-        if (!image.id.empty() && image.state != "deregistered") left += "ami ";
+        if (ImageLives(m.ami)) left += "ami ";
         return left;
     }
 
@@ -305,11 +304,7 @@ TEST_F(CleanupFixture, WhatAJobMadeIsRemovedInTheRegionItWasMadeIn) {
         auto next = NextJob(row.accounts);
         ASSERT_TRUE(next) << what;
         env.Clock().AdvanceMs(60 * 1000);
-        cloud->Read([&](const cloudsim::State& s) {
-            for (const auto& [id, im] : s.images)
-                EXPECT_FALSE(im.sourceInstanceId == row.instance && im.state != "deregistered")
-                    << what << ": " << id << " left in " << im.region;
-        });
+        EXPECT_EQ(std::vector<std::string>{}, LiveImagesOf(row.instance)) << what;
         EXPECT_EQ("<none>", InstanceTag(row.instance, "_QX_AMI_")) << what;
         EXPECT_EQ(std::vector<std::string>{kDb}, StoreIds(*next)) << what;
     }
