@@ -31,9 +31,11 @@ struct MockedObject {
         });
     }
     NiceMock<MockBridge>& source() { return *bridges.at(0); }
+    // Connects with an admin account, which gets the second bridge.
+    int ConnectWithAdmin() {
+        return object->Connect("us-east-1", "AK", "SK", {SHostCredentials("", "us-east-1", "AK", "SK", 5)});
+    }
 };
-
-std::vector<SHostCredentials> AdminCredentials() { return {SHostCredentials("", "us-east-1", "AK", "SK", 5)}; }
 
 }  // namespace
 
@@ -66,7 +68,7 @@ TEST(Init, NoJobMarkerReachesTheBridgeAsZeroOtherIdsUnchanged) {
 TEST(Init, WithoutAdminAccountNeverTouchesTheAdminBridge) {
     TestEnv env;
     MockedObject m;
-    ASSERT_EQ(1, m.object->Connect("us-east-1", "AK", "SK", AdminCredentials()));
+    ASSERT_EQ(1, m.ConnectWithAdmin());
     ASSERT_EQ(2u, m.bridges.size());
     EXPECT_CALL(*m.bridges[1], initialize(_, _, _)).Times(0);
     EXPECT_CALL(m.source(), initialize(_, _, _)).WillOnce(Return(true));
@@ -84,7 +86,7 @@ TEST(Init, FailingBridgesFailInitWithTheirErrorText) {
     }
     {
         MockedObject m;
-        ASSERT_EQ(1, m.object->Connect("us-east-1", "AK", "SK", AdminCredentials()));
+        ASSERT_EQ(1, m.ConnectWithAdmin());
         EXPECT_CALL(m.source(), initialize(_, _, _)).WillOnce(Return(true));
         EXPECT_CALL(*m.bridges[1], initialize(_, _, _)).WillOnce(Return(false));
         EXPECT_CALL(*m.bridges[1], GetLastErrorString()).WillRepeatedly(Return("InternalError: admin down"));
@@ -95,22 +97,15 @@ TEST(Init, FailingBridgesFailInitWithTheirErrorText) {
 
 TEST(Init, DirectSnapshotAccessSettingDefaultsToTrueAndIsRead) {
     TestEnv env;
-    {
+    const struct {
+        const char* setting;   // null: not set
+        bool direct;
+    } rows[] = {{nullptr, true}, {"false", false}, {"not-a-bool", true}};
+    for (const auto& row : rows) {
+        if (row.setting) TestEnv::SetSetting("VirtualServer", "nAmazonUseRestAPIForDirectSnapshotAccess", row.setting);
         MockedObject m;
         ASSERT_EQ(1, m.object->Init(false));
-        EXPECT_TRUE(m.object->UseDirectSnapshotAccess());
-    }
-    TestEnv::SetSetting("VirtualServer", "nAmazonUseRestAPIForDirectSnapshotAccess", "false");
-    {
-        MockedObject m;
-        ASSERT_EQ(1, m.object->Init(false));
-        EXPECT_FALSE(m.object->UseDirectSnapshotAccess());
-    }
-    TestEnv::SetSetting("VirtualServer", "nAmazonUseRestAPIForDirectSnapshotAccess", "not-a-bool");
-    {
-        MockedObject m;
-        ASSERT_EQ(1, m.object->Init(false));
-        EXPECT_TRUE(m.object->UseDirectSnapshotAccess());
+        EXPECT_EQ(row.direct, m.object->UseDirectSnapshotAccess()) << (row.setting ? row.setting : "not set");
     }
 }
 
@@ -132,9 +127,9 @@ TEST(Destruction, SharedBridgeIsDeletedOnceSeparateBridgesEachOnce) {
     }
     {
         MockedObject m;
-        ASSERT_EQ(1, m.object->Connect("us-east-1", "AK", "SK", AdminCredentials()));
+        ASSERT_EQ(1, m.ConnectWithAdmin());
         // A second connect with admin credentials replaces the admin bridge.
-        ASSERT_EQ(1, m.object->Connect("us-east-1", "AK", "SK", AdminCredentials()));
+        ASSERT_EQ(1, m.ConnectWithAdmin());
         EXPECT_EQ(3u, m.bridges.size());
         EXPECT_EQ(1, m.destroyed.load());
         m.object.reset();
@@ -156,7 +151,7 @@ TEST(Helpers, OverrideRegionReachesEachBridgeOnceAndIgnoresEmpty) {
     }
     {
         MockedObject m;
-        ASSERT_EQ(1, m.object->Connect("us-east-1", "AK", "SK", AdminCredentials()));
+        ASSERT_EQ(1, m.ConnectWithAdmin());
         EXPECT_CALL(m.source(), overrideRegion("eu-west-1")).Times(1);
         EXPECT_CALL(*m.bridges[1], overrideRegion("eu-west-1")).Times(1);
         m.object->overrideSDKRegion("eu-west-1");

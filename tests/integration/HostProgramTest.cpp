@@ -13,6 +13,7 @@
 #include "cloudsim/Cloud.h"
 #include "framework/FileUtils.h"
 #include "framework/VMCleaner.h"
+#include "support/DemoAccounts.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -54,7 +55,7 @@ TEST(HostProgram, DemoConnectsBothAccountsAndFindsTheProxy) {
 TEST(HostProgram, WrongCredentialsFailWithTheCloudsErrorText) {
     TestEnv env;
     const HostRun run = RunHost("--base " + env.BaseDir() +
-                            " connect --url us-east-1 --access-key AKIADEMOSOURCE000001 --secret-key wrong");
+                            " connect --url us-east-1 --access-key " + demo::kSourceKey + " --secret-key wrong");
     EXPECT_EQ(1, run.exitCode) << run.output;
     EXPECT_NE(std::string::npos, run.output.find("error 48")) << run.output;
     EXPECT_NE(std::string::npos, run.output.find("SignatureDoesNotMatch")) << run.output;
