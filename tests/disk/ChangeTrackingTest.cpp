@@ -38,7 +38,7 @@ struct ChangeTrackingTest : DiskCloudTest {
 
     void SetUp() override {
         DiskCloudTest::SetUp();
-        owned = Snapshot(kRootVolume);
+        owned = SnapshotOf(kRootVolume);
     }
     // A job of the web server whose one disk has the owned snapshot.
     MountCtx Job(const std::string& changeId) {
@@ -78,7 +78,8 @@ struct ChangeTrackingTest : DiskCloudTest {
         return {("#" + Tag(kWebServer, AmazonStaging::kAMITag) + "#").find("#" + ami + "#") != std::string::npos,
                 std::find(ids.begin(), ids.end(), ami) != ids.end()};
     }
-    std::string Snapshot(const std::string& volume) {
+    // A completed snapshot of the volume as it is now.
+    std::string SnapshotOf(const std::string& volume) {
         std::string id;
         EXPECT_TRUE(owner.SourceBridge()->CreateSnapshot(volume, "", "", id, true));
         FwClock::SleepMs(70000);
@@ -150,12 +151,12 @@ TEST_F(ChangeTrackingTest, BlockListsBecomeByteExtentsOfAllocatedAndChangedBlock
     FwClock::SleepMs(20000);
     const std::string volume = disk.newVolumeId;
     for (int64_t b : {0, 5, 9}) cloud->WriteVolume(volume, b * kB, "block " + std::to_string(b));
-    const std::string first = Snapshot(volume);
+    const std::string first = SnapshotOf(volume);
     cloud->WriteVolume(volume, 5 * kB, "block 5, rewritten");
     cloud->WriteVolume(volume, 9 * kB, std::string(kB, '\0'));
-    const std::string second = Snapshot(volume);
+    const std::string second = SnapshotOf(volume);
     cloud->WriteVolume(volume, 9000 * kB, "far out");
-    const std::string third = Snapshot(volume);
+    const std::string third = SnapshotOf(volume);
     disk.volumeId = volume;
     disk.snapshotId = first;  // the direct-read snapshot; change tracking has its own copy
     disk.snapshotIdCbt = third;

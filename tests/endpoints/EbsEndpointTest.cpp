@@ -213,7 +213,7 @@ TEST_F(EbsListingTest, OnlyTheOwnersCompletedSnapshotsAreServed) {
         const char* type;
         const char* reason;
     };
-    const std::string admin = "AKIADEMOADMIN0000001", adminSecret = "demo-admin-secret";
+    const std::string admin = demo::kAdminKey, adminSecret = demo::kAdminSecret;
     const std::string publicSnap = "snap-0c55b159cbfafe1f0";   // another account's, public
     const Case cases[] = {
         {"another account's block", BlockPath(kBigSnapshot, 3), TokenQuery(kBigSnapshot, 3), admin, adminSecret,

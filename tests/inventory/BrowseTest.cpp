@@ -82,7 +82,7 @@ TEST_F(Browse, ChildrenAreSortedIgnoringCase) {
         for (const std::string name : {"b", "C", "a"}) {
             cloudsim::Instance inst;
             inst.id = s.NewId("i");
-            inst.account = "111122223333";
+            inst.account = demo::kSourceAccount;
             inst.region = "us-east-1";
             inst.zone = "us-east-1c";
             inst.tags["Name"] = name;

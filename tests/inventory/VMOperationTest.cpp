@@ -209,7 +209,7 @@ TEST_F(Operations, StorageOperationDeletesExpiredVolumesOfTheRegion) {
     cloud->Write([&](cloudsim::State& s) {
         cloudsim::Volume v;
         v.id = "vol-0000000000000e001";
-        v.account = "111122223333";
+        v.account = demo::kSourceAccount;
         v.region = "us-east-1";
         v.zone = "us-east-1a";
         v.sizeBytes = 1 << 30;
