@@ -5,8 +5,8 @@
 #include "backup/MountFixture.h"
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 #include "framework/Clock.h"
-#include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
+#include "support/LogTap.h"
 
 using namespace mount;
 
@@ -113,13 +113,9 @@ TEST_F(MountFixture, UnmountReleasesTheBlockTokensOfDirectReadDisksLeftOpen) {
     // The open disk's entry exists: a second fill of its snapshot is refused.
     EXPECT_FALSE(client->FillSnapshotAccessInfo(disk.snapshotId, ctx.vm.region));
     EXPECT_EQ(1, object->UnmountVM(ctx));
-    std::vector<std::string> missing;
-    EvDebug::SetTap([&](int, const std::string&, const std::string& message) {
-        if (message.find("Could not find access info for snapshot") != std::string::npos) missing.push_back(message);
-    });
+    LogTap log;
     client->ClearSnapshotAccessInfo(disk.snapshotId);
-    EvDebug::SetTap(nullptr);
-    EXPECT_EQ(1u, missing.size()) << "the entry outlived the unmount";
+    EXPECT_EQ(1, log.Containing("Could not find access info for snapshot")) << "the entry outlived the unmount";
 }
 
 TEST_F(MountFixture, AMountAfterOneNeverUnmountedOpensItsOwnSnapshots) {

@@ -8,8 +8,8 @@
 #include "disk/AmazonDiskInfo.h"
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 #include "factory/AmazonInfo.h"
-#include "framework/EvDebug.h"
 #include "support/ConnectedFixture.h"
+#include "support/LogTap.h"
 #include "tasks/AmazonTaskUtils.h"
 
 namespace {
@@ -28,16 +28,8 @@ std::string AccountOf(CAmazonSDKBridge* bridge) {
 }
 
 struct ConnectFixture : ConnectedFixture {
-    std::vector<std::string> log;
-
-    void SetUp() override {
-        EvDebug::SetTap([this](int, const std::string&, const std::string& m) { log.push_back(m); });
-    }
-    bool Logged(const std::string& text) const {
-        for (const auto& line : log)
-            if (line == text) return true;
-        return false;
-    }
+    LogTap log;
+    bool Logged(const std::string& text) const { return log.Has(text); }
 };
 }  // namespace
 

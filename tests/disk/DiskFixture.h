@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,9 +13,9 @@
 #include "disk/AmazonDiskInfo.h"
 #include "disk/ReadPath.h"
 #include "framework/Clock.h"
-#include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
 #include "support/ConnectedFixture.h"
+#include "support/LogTap.h"
 
 constexpr char kProxy[] = "i-0fedcba9876540001";
 constexpr char kWebServer[] = "i-0a1b2c3d4e5f60001";
@@ -30,8 +29,7 @@ struct DiskCloudTest : DemoCloudFixture {
     CAmazonInfo owner{kAmazonInstanceType};
     VMInfoStructs::SVMInfo vm;
     std::string devices = env.BaseDir() + "/by-id";
-    std::mutex logLock;
-    std::vector<std::string> log;   // read once the readers are done
+    LogTap log;
 
     void SetUp() override {
         ASSERT_TRUE(FwFile::MakeDirs(devices));
@@ -51,15 +49,7 @@ struct DiskCloudTest : DemoCloudFixture {
         proxy.zone = "us-east-1a";
         proxy.region = "us-east-1";
         owner.DiskInfo()->Initialize(proxy);
-        // Reader threads log too.
-        EvDebug::SetTap([this](int, const std::string&, const std::string& m) {
-            std::lock_guard<std::mutex> guard(logLock);
-            log.push_back(m);
-        });
     }
-
-    // The log goes before the members it writes into.
-    void TearDown() override { EvDebug::SetTap(nullptr); }
 
     // Where the proxy's disk mapper looks for devices.
     virtual std::string MapperFolder() { return devices; }
@@ -109,10 +99,6 @@ struct DiskCloudTest : DemoCloudFixture {
         id.erase(id.find('-'), 1);
         return devices + "/nvme-Amazon_Elastic_Block_Store_" + id;
     }
-    int Count(const std::string& line) const {
-        int n = 0;
-        for (const auto& l : log) n += l == line;
-        return n;
-    }
+    int Count(const std::string& line) const { return log.Count(line); }
     int64_t SleptSec() { return env.Clock().TotalSleptMs() / 1000; }
 };

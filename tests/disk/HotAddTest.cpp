@@ -68,7 +68,7 @@ TEST_F(DiskCloudTest, AttachConflictIsRetriedAfterTheConfiguredWait) {
 TEST_F(DiskCloudTest, AttachConflictsEndWhenTheJobIsCancelled) {
     StageDisk(kRootVolume, "HOTADD", false);
     cloud->AddFault(cloudsim::FaultRule("AttachVolume", 0, "VolumeInUse: limit", 0, "conflict"));
-    EvDebug::SetTap([this](int, const std::string&, const std::string& m) {
+    log.OnLine([this](const std::string& m) {
         if (m.rfind("Proxy has reached to max limit", 0) == 0) owner.SetJobCancelled(true);
     });
     const int64_t before = SleptSec();
@@ -106,7 +106,7 @@ TEST_F(MissingDeviceTest, FailsAfterThePostAttachAttempts) {
 TEST_F(MissingDeviceTest, ACancelledJobIsNotAttachedAgainAndSaysSo) {
     TestEnv::SetSetting("VirtualServer", "nDiskMapperDeviceWaitSec", "30");
     StageDisk(kRootVolume, "HOTADD", true);
-    EvDebug::SetTap([this](int, const std::string&, const std::string& m) {
+    log.OnLine([this](const std::string& m) {
         if (m != "Post attach disk operation failed.") return;
         owner.SetLastVMError(54, "an earlier failure");
         owner.SetJobCancelled(true);

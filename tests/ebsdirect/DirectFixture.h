@@ -9,15 +9,14 @@
 
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <vector>
 
 #include "bridge/AmazonSDKBridge.h"
 #include "cloudsim/BlockToken.h"
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 #include "endpoints/EndpointFixture.h"
-#include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
+#include "support/LogTap.h"
 
 namespace ebsdirect_test {
 
@@ -63,8 +62,6 @@ public:
 class DirectEndpointTest : public EndpointTest {
 protected:
     void SetUp() override { StartDirect(MetadataOptions{}); }
-    // The log outlives no fixture member it writes into.
-    void TearDown() override { EvDebug::SetTap(nullptr); }
 
     void StartDirect(const MetadataOptions& metadata) {
         Start(metadata, false);   // the metadata service speaks plain HTTP, as the real one
@@ -72,10 +69,7 @@ protected:
         ASSERT_TRUE(FwFile::WriteAllAtomic(FwFile::JoinPath(env.BaseDir(), "curl-ca-bundle.crt"),
                                            TestEnv::ReadFile(certs.caFile)));
         Route(Server().EbsPort());
-        EvDebug::SetTap([this](int, const std::string&, const std::string& message) {
-            std::lock_guard<std::mutex> lock(m_logMutex);
-            m_log.push_back(message);
-        });
+        if (!m_log) m_log = std::make_unique<LogTap>();
         ASSERT_TRUE(bridge.initialize("Amazon", "VSA", 42));
         ASSERT_TRUE(bridge.Connect(kRegion, kAccessKey, kSecretKey)) << bridge.GetLastErrorString();
     }
@@ -104,20 +98,14 @@ protected:
     }
 
     // How many log lines contain text.
-    int Logged(const std::string& text) {
-        std::lock_guard<std::mutex> lock(m_logMutex);
-        int n = 0;
-        for (const auto& line : m_log) n += line.find(text) != std::string::npos;
-        return n;
-    }
+    int Logged(const std::string& text) { return m_log ? m_log->Containing(text) : 0; }
 
     int BlockCalls() { return Server().Faults().Calls("GetSnapshotBlock"); }
 
     CountingBridge bridge;
 
 private:
-    std::mutex m_logMutex;
-    std::vector<std::string> m_log;
+    std::unique_ptr<LogTap> m_log;   // from the start of the endpoints on
 };
 
 }  // namespace ebsdirect_test

@@ -134,8 +134,7 @@ TEST_F(Clone, EveryFailureAfterTheAMIRequestLeavesNoAMI) {
         cloud->ClearFaults();
         cloud->AddFault(c.fault);
         object.SetJobCancelled(false);
-        EvDebug::SetTap([&](int, const std::string&, const std::string& m) {
-            log.lines.push_back(m);
+        log.OnLine([&](const std::string& m) {
             if (c.cancelAt && m.rfind(c.cancelAt, 0) == 0) object.SetJobCancelled(true);
         });
         SVMInfo vm = Request();

@@ -11,8 +11,8 @@
 
 #include "factory/AmazonInfo.h"
 #include "framework/Clock.h"
-#include "framework/EvDebug.h"
 #include "support/ConnectedFixture.h"
+#include "support/LogTap.h"
 #include "support/MockBridge.h"
 #include "support/TestEnv.h"
 
@@ -21,20 +21,6 @@ namespace inventorytest {
 const std::string kSep = "#$vm-+=";   // joins the parts of tag and instance-type GUIDs
 const std::string kThrottled = "RequestLimitExceeded: Request limit exceeded.";
 const std::string kWeb = "i-0a1b2c3d4e5f60001";   // web-server-01, us-east-1a
-
-// Collects the log so that a test can look for an exact message.
-struct LogTap {
-    std::vector<std::string> lines;
-    LogTap() {
-        EvDebug::SetTap([this](int, const std::string&, const std::string& m) { lines.push_back(m); });
-    }
-    ~LogTap() { EvDebug::SetTap(nullptr); }
-    bool Has(const std::string& text) const {
-        for (const auto& line : lines)
-            if (line == text) return true;
-        return false;
-    }
-};
 
 // A fault rule of the simulated cloud: every call of operation (or only the
 // nth) fails with error, or with kind "stuck"/"error" what it starts never

@@ -12,7 +12,7 @@
 #include "bridge/AmazonSDKBridge.h"
 #include "factory/AmazonInfo.h"
 #include "framework/Clock.h"
-#include "framework/EvDebug.h"
+#include "support/LogTap.h"
 #include "support/TestEnv.h"
 #include "tasks/AmazonTaskUtils.h"
 
@@ -60,20 +60,15 @@ struct TaskUtilsTest : ::testing::Test {
     ::testing::NiceMock<TaskBridgeMock> source;
     ::testing::NiceMock<TaskBridgeMock> admin;
     CAmazonTaskUtils tasks{&source, &admin, &owner};
-    std::vector<std::string> log;
+    LogTap log;
 
     void SetUp() override {
-        EvDebug::SetTap([this](int, const std::string&, const std::string& m) { log.push_back(m); });
         ON_CALL(admin, GetLastErrorString()).WillByDefault(::testing::Return("admin: last error"));
         ON_CALL(source, GetLastErrorString()).WillByDefault(::testing::Return("source: last error"));
     }
 
     int64_t SleptSec() { return env.Clock().TotalSleptMs() / 1000; }
-    bool Logged(const std::string& text) const {
-        for (const auto& line : log)
-            if (line == text) return true;
-        return false;
-    }
+    bool Logged(const std::string& text) const { return log.Has(text); }
     static void Set(const std::string& key, const std::string& value) {
         TestEnv::SetSetting("VirtualServer", key, value);
     }

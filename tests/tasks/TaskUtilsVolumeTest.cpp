@@ -83,7 +83,7 @@ TEST_F(TaskUtilsTest, VolumeWaitSleepsAndPollsWithinItsTimeOut) {
             d.state = polls > 1000 ? "error" : row.states[i];   // a spinning loop ends the test
             return true;
         });
-        log.clear();
+        log.Clear();
         const int64_t before = SleptSec();
         SDisk disk = DiskInZone();
         EXPECT_EQ(row.outcome == Available, tasks.CreateEmptyVolume(disk, "us-east-1", "")) << what;
