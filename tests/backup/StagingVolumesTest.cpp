@@ -30,15 +30,13 @@ TEST_F(StagingFixture, HotaddStagesOneRegisteredTaggedVolumePerSnapshotInTheProx
     EXPECT_EQ(kWorkerRoot, disk.name);
     EXPECT_EQ("us-east-1a", disk.zone);
     EXPECT_EQ(std::vector<std::string>{disk.newVolumeId}, Registered(kWorker, false));
-    cloud->Read([&](const cloudsim::State& s) {
-        const auto& volume = s.volumes.at(disk.newVolumeId);
-        EXPECT_EQ("us-east-1a", volume.zone);
-        EXPECT_EQ("available", volume.state);
-        EXPECT_EQ(disk.snapshotId, volume.snapshotId);
-        EXPECT_EQ("ops", volume.tags.at("Owner"));
-        EXPECT_EQ(0u, volume.tags.count("aws:cloudformation:stack-name"));
-        EXPECT_EQ(std::string("Volume Created by Tarvex for Job 0 from ") + kProxy, volume.tags.at("_QX_BACKUP_"));
-    });
+    const cloudsim::Volume volume = Volume(disk.newVolumeId);
+    EXPECT_EQ("us-east-1a", volume.zone);
+    EXPECT_EQ("available", volume.state);
+    EXPECT_EQ(disk.snapshotId, volume.snapshotId);
+    EXPECT_EQ("ops", volume.tags.at("Owner"));
+    EXPECT_EQ(0u, volume.tags.count("aws:cloudformation:stack-name"));
+    EXPECT_EQ(std::string("Volume Created by Tarvex for Job 0 from ") + kProxy, volume.tags.at("_QX_BACKUP_"));
     std::vector<VMInfoStructs::SDisk> registered;
     ASSERT_TRUE(object.DiskInfo()->GetDisks(ctx.vm, registered));
     ASSERT_EQ(1u, registered.size());
