@@ -1,9 +1,11 @@
 // The framework's clean-up of one backed-up instance: whatever the job (or an
 // earlier, dead job) registered for it is removed.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/ErrorCodes.h"
+#include "common/RegionScope.h"
+#include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-#include "inventory/BridgeRegionScope.h"
 #include "tasks/AwsErrors.h"
 
 int CAmazonInfo::CleanupVM(MountCtx& ctx) {
@@ -59,15 +61,15 @@ bool CAmazonInfo::RemoveCleanupStringAMI(MountCtx& ctx, const std::string& regio
         EvDebug::Error(__PRETTY_FUNCTION__, "Ignoring a cleanup string that names no AMI [%s]", ami.c_str());
         return true;
     }
-    const AmazonInventory::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, region);
+    const AmazonCommon::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, region);
     if (!m_pSourceBridge->DeleteAMISnapshot(ami, true) && !IsAwsNotFoundError(m_pSourceBridge->GetLastErrorString())) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete AMI [%s] of the cleanup string. Error [%s]", ami.c_str(),
                        m_pSourceBridge->GetLastErrorString().c_str());
-        SetLastVMError(116, m_pSourceBridge->GetLastErrorString());
+        SetLastVMError(AmazonErrors::kErrCleanupFailed, m_pSourceBridge->GetLastErrorString());
         return false;
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Deleted AMI [%s] of the cleanup string", ami.c_str());
-    m_pSourceBridge->DeleteTag(ctx.JobVMGuid(), "_QX_AMI_", ami, false);
-    DeleteEmptyTag(ctx.JobVMGuid(), "_QX_AMI_");
+    m_pSourceBridge->DeleteTag(ctx.JobVMGuid(), AmazonTags::kAMITag, ami, false);
+    DeleteEmptyTag(ctx.JobVMGuid(), AmazonTags::kAMITag);
     return true;
 }

@@ -1,8 +1,8 @@
 // What the framework backs up of a mounted instance: its disks and its
 // configuration file.
 #include "backup/MountModes.h"
+#include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
-#include "factory/OperationGuard.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
 

@@ -1,6 +1,6 @@
 // The framework's backup mount: the dispatcher and the steps around staging.
-#include "backup/MountErrors.h"
 #include "backup/MountModes.h"
+#include "common/ErrorCodes.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 
@@ -25,7 +25,7 @@ int CAmazonInfo::MountVM(MountCtx& ctx) {
         // did: a failure always carries a code, and the rollback's own
         // errors do not replace it.
         if (GetLastVMError() == 0)
-            SetLastVMError(AmazonMountErrors::kMountFailed, "Instance [" + ctx.JobVMGuid() + "] failed to mount");
+            SetLastVMError(AmazonErrors::kMountFailed, "Instance [" + ctx.JobVMGuid() + "] failed to mount");
         const EVMInfoError code = GetLastVMError();
         const std::string details = GetLastVMErrorDetails();
         // Whatever staging made is undone now rather than by a later clean-up.
@@ -50,7 +50,7 @@ int CAmazonInfo::_MountVM(MountCtx& ctx) {
     if (!PreMount(ctx)) return 0;
     if (ctx.transportMode == kModeHotadd && !CheckLVMetaDDisabled()) {
         EvDebug::Error(__PRETTY_FUNCTION__, "lvmetad is enabled. Need to disable and stop lvmetad");
-        SetLastVMError(AmazonMountErrors::kLvmetadEnabled);
+        SetLastVMError(AmazonErrors::kLvmetadEnabled);
         return 0;
     }
     const int staged = ctx.backupToTape ? _MountVM_SNAP(ctx) : _MountVMStreamingBackup(ctx);

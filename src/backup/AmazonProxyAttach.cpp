@@ -9,7 +9,7 @@
 bool CAmazonInfo::StagingCancelled(const char* where) {
     if (!IsJobCancelled()) return false;
     EvDebug::Debug(where, "Detected Quit flag");
-    AmazonTaskErrors::SetInterrupted(*this);
+    AmazonErrors::SetInterrupted(*this);
     return true;
 }
 

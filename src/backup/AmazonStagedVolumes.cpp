@@ -1,13 +1,13 @@
 // Hot-add staging: one new volume in the proxy's zone from each snapshot.
-#include "backup/StagingTags.h"
 #include "bridge/AmazonSDKBridge.h"
-#include "backup/MountErrors.h"
+#include "common/ErrorCodes.h"
+#include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "tasks/AmazonTaskErrors.h"
 #include "tasks/AmazonTaskUtils.h"
 
-using namespace AmazonStaging;
+using namespace AmazonTags;
 
 namespace {
 // Volumes made for a replication are registered by their caller.
@@ -20,7 +20,7 @@ bool CAmazonInfo::_CreateVolumesFromSnapshot(const std::string& instanceId, std:
     // Without the proxy's record there is no zone or region to stage in.
     if (m_proxyVMInfo.region.empty()) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Proxy information is not available; cannot create volumes.");
-        SetLastVMError(AmazonMountErrors::kProxyRecord, "Proxy information is not available; cannot create volumes.");
+        SetLastVMError(AmazonErrors::kProxyRecord, "Proxy information is not available; cannot create volumes.");
         return false;
     }
     overrideSDKRegion(m_proxyVMInfo.region);
@@ -108,6 +108,6 @@ bool CAmazonInfo::DropUnregisteredVolume(const std::string& volumeId) {
     untracked.newVolumeId = volumeId;
     if (!m_pTaskUtils->DeleteVolume(untracked, false))
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete unregistered volume [%s].", volumeId.c_str());
-    SetLastVMError(AmazonTaskErrors::kVolumeCreate, "Failed in registering disk [" + volumeId + "].");
+    SetLastVMError(AmazonErrors::kVolumeCreate, "Failed in registering disk [" + volumeId + "].");
     return false;
 }

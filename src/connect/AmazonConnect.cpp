@@ -1,6 +1,7 @@
 // Connecting the plug-in object to the source account and, when the
 // credentials name one, to a separate admin (mount) account.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/ErrorCodes.h"
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
@@ -9,7 +10,6 @@
 namespace {
 constexpr int kCredentialAdminAccount = 5;
 constexpr int kCredentialWebProxy = 3;
-constexpr EVMInfoError kErrConnectFailed = 48;
 }  // namespace
 
 void CAmazonInfo::StoreConnectMembers(const std::string& url, const std::string& user, const std::string& password) {
@@ -41,14 +41,14 @@ void CAmazonInfo::StoreConnectMembers(const std::string& url, const std::string&
 int CAmazonInfo::Connect(const std::string& url, const std::string& user, const std::string& password) {
     try {
         if (!Init(false)) {
-            SetLastVMError(kErrConnectFailed);
+            SetLastVMError(AmazonErrors::kErrConnectFailed);
             return 0;
         }
         StoreConnectMembers(url, user, password);
         EvDebug::Debug(__PRETTY_FUNCTION__, "Connecting to Url=[%s], user name[%s]", url.c_str(), user.c_str());
         if (!m_pSourceBridge->Connect(url, user, password)) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Connect failed to source account");
-            SetLastVMError(kErrConnectFailed);
+            SetLastVMError(AmazonErrors::kErrConnectFailed);
             SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
             return 0;
         }
@@ -58,7 +58,7 @@ int CAmazonInfo::Connect(const std::string& url, const std::string& user, const 
         return 1;
     } catch (const std::exception& e) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Connect failed: %s", e.what());
-        SetLastVMError(kErrConnectFailed, e.what());
+        SetLastVMError(AmazonErrors::kErrConnectFailed, e.what());
         return 0;
     }
 }
@@ -79,7 +79,7 @@ int CAmazonInfo::Connect(const std::string& url, const std::string& user, const 
             break;
         }
         if (!Init(m_bCrossAccount)) {
-            SetLastVMError(kErrConnectFailed);
+            SetLastVMError(AmazonErrors::kErrConnectFailed);
             return 0;
         }
         EvDebug::Debug(__PRETTY_FUNCTION__, "Connecting to Url=[%s], user name[%s]", url.c_str(), user.c_str());
@@ -98,7 +98,7 @@ int CAmazonInfo::Connect(const std::string& url, const std::string& user, const 
         int result = 0;
         if (!m_pSourceBridge->Connect(url, user, password)) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Connect failed to source account");
-            SetLastVMError(kErrConnectFailed);
+            SetLastVMError(AmazonErrors::kErrConnectFailed);
             SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
         } else {
             std::string accountId;
@@ -112,7 +112,7 @@ int CAmazonInfo::Connect(const std::string& url, const std::string& user, const 
                            m_strAdminUser.c_str());
             if (!m_pAdminBridge->Connect(m_strAdminURL, m_strAdminUser, m_strAdminPassword)) {
                 EvDebug::Error(__PRETTY_FUNCTION__, "Connect failed to admin account");
-                SetLastVMError(kErrConnectFailed);
+                SetLastVMError(AmazonErrors::kErrConnectFailed);
                 SetLastVMErrorDetails(m_pAdminBridge->GetLastErrorString());
                 return 0;
             }
@@ -123,7 +123,7 @@ int CAmazonInfo::Connect(const std::string& url, const std::string& user, const 
         return result;
     } catch (const std::exception& e) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Connect failed: %s", e.what());
-        SetLastVMError(kErrConnectFailed, e.what());
+        SetLastVMError(AmazonErrors::kErrConnectFailed, e.what());
         return 0;
     }
 }

@@ -4,23 +4,24 @@
 // snapshot and its new one, and then hands the reference on.
 #include <cinttypes>
 
-#include "backup/StagingTags.h"
 #include "bridge/AmazonSDKBridge.h"
+#include "common/ErrorCodes.h"
+#include "common/RegionScope.h"
+#include "common/TagNames.h"
 #include "disk/AmazonDiskInfo.h"
 #include "disk/DiskGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/KDPlatformInfo.h"
 #include "framework/MessageBase.h"
-#include "inventory/BridgeRegionScope.h"
 
 namespace {
 const char kReferenceInfo[] = "VirtualServer::VMReferencePointInfo";
 const char kReferenceDiskInfo[] = "VirtualServer::VMReferencePointDiskInfo";
 const char kCbtName[] = "KD_CBT_Snap";
-using AmazonStaging::kAMITag;
-using AmazonStaging::kBackupTag;
-using AmazonStaging::kSubclientTag;
+using AmazonTags::kAMITag;
+using AmazonTags::kBackupTag;
+using AmazonTags::kSubclientTag;
 constexpr long long kDefaultExpireHours = 48;
 
 // The snapshot change tracking names for a disk: its own copy when staging
@@ -184,7 +185,7 @@ int CAmazonInfo::GetVmdkExtents_CBT(const VmdkHandle& handle, const std::string&
                                     VMInfoStructs::SDiskChangeInfo& info) {
     SDisk disk;
     if (GetVmdkInfo(handle, disk) != 1) {
-        SetLastVMError(AmazonDisk::kErrDiskHandle);
+        SetLastVMError(AmazonErrors::kMountFailed);
         EvDebug::Error(__PRETTY_FUNCTION__, "Unable to get disk info of the opened disk ");
         return 0;
     }
@@ -257,7 +258,7 @@ bool CAmazonInfo::_UpdateChangeBlobID(MountCtx& ctx) {
 bool CAmazonInfo::_PostBackupCBTCleanup(const MountCtx& ctx) {
     const std::string& ami = ctx.amiId;
     const std::string& instance = ctx.vm.guid.empty() ? ctx.requestedVMGuid : ctx.vm.guid;
-    const AmazonInventory::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, ctx.vm.region);
+    const AmazonCommon::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, ctx.vm.region);
     // Staging registered the AMI under the job's VM id, which a failback
     // job takes from the failback id.
     if (!m_cleaner.UnRegisterTemplate(0, ctx.JobVMGuid(), ami))

@@ -3,6 +3,8 @@
 #include <map>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/ErrorCodes.h"
+#include "common/TagNames.h"
 #include "disk/AmazonDiskInfo.h"
 #include "disk/DiskGuard.h"
 #include "factory/AmazonInfo.h"
@@ -24,7 +26,7 @@ int CAmazonInfo::GetVmdkInfo(const VmdkHandle& handle, SDisk& disk) {
         bool restore = false;
         if (m_pDiskInfo->GetDiskInfo(handle, disk, restore)) return 1;
         EvDebug::Error(fn, "Failed to get Disk Info for the vmdk handle");
-        SetLastVMError(AmazonDisk::kErrDiskHandle);
+        SetLastVMError(AmazonErrors::kMountFailed);
         return 0;
     });
 }
@@ -80,7 +82,7 @@ int CAmazonInfo::GetVmdkTagList(const VmdkHandle& handle, std::vector<SDiskMetad
             return 0;
         }
         for (const auto& [key, value] : all) {
-            if (key == "Name" || key == "_QX_BACKUP_") continue;
+            if (key == "Name" || key == AmazonTags::kBackupTag) continue;
             SDiskMetadataInfo tag;
             tag.name = key;
             tag.value = value;

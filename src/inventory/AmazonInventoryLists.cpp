@@ -1,9 +1,9 @@
 // Lists the framework asks for outside browsing: the instances under an
 // inventory object, the regions, a zone's instances as nodes, the proxy's zone.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-#include "factory/OperationGuard.h"
 #include "inventory/InventoryNodes.h"
 
 using AmazonGuard::Guarded;

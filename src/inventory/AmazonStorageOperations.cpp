@@ -1,9 +1,9 @@
 // Storage clean-up requested by the framework, and removal of tags left
 // without a value.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-#include "factory/OperationGuard.h"
 
 using AmazonGuard::Guarded;
 

@@ -1,10 +1,10 @@
 // Registering a job's VM with the cleanup store, after removing what earlier
 // jobs left behind.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/RegionScope.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
-#include "inventory/BridgeRegionScope.h"
 
 int CAmazonInfo::RegisterCleanerForBackup(MountCtx& ctx) {
     if (m_bCleanerRegistered) return 1;
@@ -15,7 +15,7 @@ int CAmazonInfo::RegisterCleanerForBackup(MountCtx& ctx) {
     } else {
         {
             // The instance's tags and AMIs are where the instance is.
-            const AmazonInventory::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, ctx.vm.region);
+            const AmazonCommon::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, ctx.vm.region);
             DeleteExpiredAMISnapshot(ctx.JobVMGuid());
         }
         if (!m_bAllVMsCleaned) {

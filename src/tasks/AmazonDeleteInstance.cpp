@@ -1,5 +1,6 @@
 // Deleting an instance the plug-in created, with its volumes.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "tasks/AmazonTaskUtils.h"
@@ -24,7 +25,7 @@ bool CAmazonInfo::DeleteInstance(const std::string& id, bool deleteVolumes, bool
     for (auto disk : vm.disks) {
         // Detach and delete act on the volume named in the new-volume field.
         disk.newVolumeId = disk.volumeId;
-        bridge->SetTag(disk.newVolumeId, "_QX_BACKUP_", "", true);
+        bridge->SetTag(disk.newVolumeId, AmazonTags::kBackupTag, "", true);
         if (!m_pTaskUtils->DetachVolume(disk, vm.region, useSourceAccount)) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Failed to detach the volume [%s], Error [%s]", disk.newVolumeId.c_str(),
                            bridge->GetLastErrorString().c_str());
