@@ -13,7 +13,7 @@ int CAmazonInfo::CleanupVM(MountCtx& ctx) {
         SetLastVMError(0);
         EvDebug::Debug(__PRETTY_FUNCTION__, "Doing clean up. Cleanup string [%s]", ctx.cleanupString.c_str());
         if (!PrepareProxySide(ctx)) return 0;
-        overrideSDKRegion(GetProxyRegion());
+        const AmazonCommon::BridgePairRegionScope inProxyRegion(*m_pSourceBridge, *m_pAdminBridge, GetProxyRegion());
         // Entries of this job run and of runs that are over are cleaned; one
         // that a job still running registered is that job's to clean, and
         // so may be the AMI the instance's cleanup string names.

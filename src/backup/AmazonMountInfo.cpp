@@ -2,6 +2,7 @@
 // configuration file.
 #include "backup/MountModes.h"
 #include "common/OperationGuard.h"
+#include "common/RegionScope.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
@@ -99,6 +100,9 @@ int CAmazonInfo::PostBackupVM(MountCtx& ctx) {
         // whose work has not landed: nothing here may stand in for it.
         if (IsSnapBackup(ctx)) return NotBuiltYet("Snap backup");
         if (!ctx.cbtEnabled) return 1;
+        // The snapshots the change id names and the reference AMI are where
+        // the instance is.
+        const AmazonCommon::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, ctx.vm.region);
         if (!_UpdateChangeBlobID(ctx)) return 0;
         if (!ctx.backupToTape && !ctx.snapBackup && !_PostBackupCBTCleanup(ctx)) return 0;
         // The AMI is the next backup's reference now: the unmount must not

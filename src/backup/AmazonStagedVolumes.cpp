@@ -1,6 +1,7 @@
 // Hot-add staging: one new volume in the proxy's zone from each snapshot.
 #include "bridge/AmazonSDKBridge.h"
 #include "common/ErrorCodes.h"
+#include "common/RegionScope.h"
 #include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
@@ -23,7 +24,8 @@ bool CAmazonInfo::_CreateVolumesFromSnapshot(const std::string& instanceId, std:
         SetLastVMError(AmazonErrors::kProxyRecord, "Proxy information is not available; cannot create volumes.");
         return false;
     }
-    overrideSDKRegion(m_proxyVMInfo.region);
+    // Hot-add stages volumes where the proxy is.
+    const AmazonCommon::BridgePairRegionScope inProxyRegion(*m_pSourceBridge, *m_pAdminBridge, m_proxyVMInfo.region);
     EnsureTaskUtils();
     const bool copySourceTags = !DoNotTagIntermediateResources() && mode == VM_CLEANER_BACKUP;
     for (auto& disk : disks) {

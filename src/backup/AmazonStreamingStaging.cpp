@@ -4,6 +4,7 @@
 
 #include "bridge/AmazonSDKBridge.h"
 #include "common/ErrorCodes.h"
+#include "common/RegionScope.h"
 #include "common/TagNames.h"
 #include "disk/AmazonDiskInfo.h"
 #include "factory/AmazonInfo.h"
@@ -28,7 +29,8 @@ size_t CountListedAMIs(const std::string& value) {
 
 int CAmazonInfo::_MountVMStreamingBackup(MountCtx& ctx) {
     if (!_PrepareMountPathDirectory(ctx.mountPath, 1)) return 0;
-    overrideSDKRegion(ctx.vm.region);
+    // The instance's tags and its AMI are where the instance is.
+    const AmazonCommon::BridgePairRegionScope inInstanceRegion(*m_pSourceBridge, *m_pAdminBridge, ctx.vm.region);
     if (!CheckSnapshotCount(ctx.vm.guid)) return 0;
     const bool hotadd = ctx.transportMode == "HOTADD";
     if (hotadd && !EnsureProxyRecordForStaging(ctx)) return 0;

@@ -2,6 +2,7 @@
 // detached and deleted, the configuration file leaves the mount path and the
 // disk registry lets the instance go.
 #include "backup/MountModes.h"
+#include "common/RegionScope.h"
 #include "disk/AmazonDiskInfo.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
@@ -58,7 +59,7 @@ int CAmazonInfo::_UnMountVM(MountCtx& ctx) {
 }
 
 int CAmazonInfo::_UnMountVMStreaming(MountCtx& ctx) {
-    overrideSDKRegion(GetProxyRegion());
+    const AmazonCommon::BridgePairRegionScope inProxyRegion(*m_pSourceBridge, *m_pAdminBridge, GetProxyRegion());
     const int result = ctx.backupToTape ? CleanupMountedVM_BackupToTape(ctx)
                                         : (_CleanupMountedVM(ctx.JobVMGuid(), false, ctx.failures) ? 1 : 0);
     DeleteVMConfigFile(ctx);

@@ -295,6 +295,8 @@ bool CAmazonInfo::CleanupCBTSnapshots(const MountCtx& ctx) {
     // or was switched off): deleting it would turn every later backup into a
     // full one.
     const std::string named = ReferenceOf(ctx.changeId);
+    // The chain's AMIs are where the instance is.
+    const AmazonCommon::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, ctx.vm.region);
     auto keep = [&](const std::string& ami) {
         return ami == m_cbtReferenceAMI || (!named.empty() && ami == named);
     };

@@ -4,6 +4,7 @@
 
 #include "bridge/AmazonSDKBridge.h"
 #include "common/ErrorCodes.h"
+#include "common/RegionScope.h"
 #include "common/TagNames.h"
 #include "disk/AmazonDiskInfo.h"
 #include "disk/DiskGuard.h"
@@ -11,6 +12,18 @@
 #include "framework/EvDebug.h"
 
 using VMInfoStructs::SDiskMetadataInfo;
+
+namespace {
+
+// The region of the instance an open disk belongs to: its volume is there,
+// while with direct reads the proxy may sit elsewhere.
+std::string VolumeRegion(CAmazonDiskInfo& diskInfo, const VmdkHandle& handle) {
+    VMInfoStructs::SVMInfo vm;
+    diskInfo.GetVMInfo(handle, "", vm);
+    return vm.region;
+}
+
+}  // namespace
 
 int CAmazonInfo::GetVmdkInfo(const VmdkHandle& handle, SDisk& disk) {
     const char* fn = __PRETTY_FUNCTION__;
@@ -53,7 +66,6 @@ int CAmazonInfo::GetDiskIdfromHandle(const VmdkHandle& handle, std::string& disk
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get VMInfo for vmdk Handle");
         return 0;
     }
-    overrideSDKRegion(vm.region);
     return 1;
 }
 
@@ -62,9 +74,7 @@ int CAmazonInfo::GetVmdkMetadata(const VmdkHandle& handle, std::vector<SDiskMeta
     return AmazonDisk::Guarded(fn, 0, [&] {
         std::string diskId;
         if (!GetDiskIdfromHandle(handle, diskId)) return 0;
-        // The volume lives in its instance's region, which GetDiskIdfromHandle
-        // made the bridges' current one; with direct reads the proxy may sit
-        // elsewhere.
+        const AmazonCommon::BridgePairRegionScope inVolumeRegion(*m_pSourceBridge, *m_pAdminBridge, VolumeRegion(*m_pDiskInfo, handle));
         if (m_pSourceBridge->GetDiskMetadata(diskId, "", metadata)) return 1;
         EvDebug::Debug(fn, "Failed to get disk metadata.");
         return 0;
@@ -76,6 +86,7 @@ int CAmazonInfo::GetVmdkTagList(const VmdkHandle& handle, std::vector<SDiskMetad
     return AmazonDisk::Guarded(fn, 0, [&] {
         std::string diskId;
         if (!GetDiskIdfromHandle(handle, diskId)) return 0;
+        const AmazonCommon::BridgePairRegionScope inVolumeRegion(*m_pSourceBridge, *m_pAdminBridge, VolumeRegion(*m_pDiskInfo, handle));
         std::map<std::string, std::string> all;
         if (!m_pSourceBridge->GetTagList(diskId, all)) {
             EvDebug::Debug(fn, "Failed to get tags of disk.");
@@ -96,6 +107,7 @@ int CAmazonInfo::SetVmdkTagList(const VmdkHandle& handle, const std::vector<SDis
     return AmazonDisk::Guarded(__PRETTY_FUNCTION__, 0, [&] {
         std::string diskId;
         if (!GetDiskIdfromHandle(handle, diskId)) return 0;
+        const AmazonCommon::BridgePairRegionScope inVolumeRegion(*m_pSourceBridge, *m_pAdminBridge, VolumeRegion(*m_pDiskInfo, handle));
         return ApplyTags(diskId, tags);
     });
 }

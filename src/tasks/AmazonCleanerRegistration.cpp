@@ -8,7 +8,9 @@
 
 int CAmazonInfo::RegisterCleanerForBackup(MountCtx& ctx) {
     if (m_bCleanerRegistered) return 1;
-    overrideSDKRegion(GetProxyRegion());
+    // The clean-up of earlier jobs and their staged volumes starts in the
+    // proxy's region; each step below that needs another says so.
+    const AmazonCommon::BridgePairRegionScope inProxyRegion(*m_pSourceBridge, *m_pAdminBridge, GetProxyRegion());
     if (!_InitMount()) return 0;
     if (ctx.liveBrowse) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "It is live browse; skipping all VM cleanup.");
