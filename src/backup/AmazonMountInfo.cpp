@@ -30,25 +30,23 @@ int CAmazonInfo::GetFileMountInfo(const MountCtx&, std::vector<VMInfoStructs::SM
 }
 
 int CAmazonInfo::GetFullMountInfo(const MountCtx& ctx, std::vector<VMInfoStructs::SMountInfoFull>& items) {
-    try {
-        SetLastVMError(0);
-        EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "<<Start");
-        if (!GetFullMountInfoDisks(ctx, items)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "GetFullMountInfoDisks failed.");
-            return 0;
-        }
-        if (!GetFullMountInfoConfigFiles(ctx, items)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "GetFullMountInfoConfigFiles failed.");
-            return 0;
-        }
-        EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "<<End");
-        return 1;
-    } catch (const std::exception& e) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Full mount information failed: %s", e.what());
-    } catch (...) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Full mount information failed");
-    }
-    return 0;
+    const char* const fn = __PRETTY_FUNCTION__;
+    return AmazonGuard::Guarded(
+        fn, "Full mount information failed", 0,
+        [&] {
+            SetLastVMError(0);
+            EvDebug::DebugLvl(fn, 2, "<<Start");
+            if (!GetFullMountInfoDisks(ctx, items)) {
+                EvDebug::Error(fn, "GetFullMountInfoDisks failed.");
+                return 0;
+            }
+            if (!GetFullMountInfoConfigFiles(ctx, items)) {
+                EvDebug::Error(fn, "GetFullMountInfoConfigFiles failed.");
+                return 0;
+            }
+            EvDebug::DebugLvl(fn, 2, "<<End");
+            return 1;
+        });
 }
 
 int CAmazonInfo::GetFullMountInfoDisks(const MountCtx& ctx, std::vector<VMInfoStructs::SMountInfoFull>& items) {

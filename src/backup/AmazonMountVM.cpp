@@ -1,6 +1,7 @@
 // The framework's backup mount: the dispatcher and the steps around staging.
 #include "backup/MountModes.h"
 #include "common/ErrorCodes.h"
+#include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 
@@ -11,14 +12,7 @@ const char* TrueFalse(bool value) { return value ? "True" : "False"; }
 }  // namespace
 
 int CAmazonInfo::MountVM(MountCtx& ctx) {
-    int result = 0;
-    try {
-        result = _MountVM(ctx);
-    } catch (const std::exception& e) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Mount failed: %s", e.what());
-    } catch (...) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Mount failed");
-    }
+    const int result = AmazonGuard::Guarded(__PRETTY_FUNCTION__, "Mount failed", 0, [&] { return _MountVM(ctx); });
     if (result == 0) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Instance [%s] failed to mount", ctx.effectiveVMGuid.c_str());
         // The framework must see why the mount failed, not what the rollback

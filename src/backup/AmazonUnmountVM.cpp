@@ -4,20 +4,15 @@
 #include "backup/MountModes.h"
 #include "common/RegionScope.h"
 #include "disk/AmazonDiskInfo.h"
+#include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 
 using namespace AmazonMount;
 
 int CAmazonInfo::UnmountVM(MountCtx& ctx) {
-    int result = 0;
-    try {
-        result = _UnMountVM(ctx);
-    } catch (const std::exception& e) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Unmount failed: %s", e.what());
-    } catch (...) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Unmount failed");
-    }
+    const int result =
+        AmazonGuard::Guarded(__PRETTY_FUNCTION__, "Unmount failed", 0, [&] { return _UnMountVM(ctx); });
     if (!result) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Instance [%s] failed to unmount.", ctx.requestedVMName.c_str());
         return 0;
