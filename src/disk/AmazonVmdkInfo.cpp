@@ -3,6 +3,7 @@
 #include <map>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/RegionScope.h"
 #include "common/TagNames.h"
@@ -117,9 +118,10 @@ int CAmazonInfo::ApplyTags(const std::string& resourceId, const std::vector<SDis
         EvDebug::Debug(__PRETTY_FUNCTION__, "Setting tag [%s] for resource [%s]", tag.name.c_str(),
                        resourceId.c_str());
         // A tag that cannot be set is not worth failing the disk over.
-        if (!m_pSourceBridge->SetTag(resourceId, tag.name, tag.value, true))
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to set tag [%s] on [%s]. Error [%s]", tag.name.c_str(),
-                           resourceId.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+        AmazonCommon::BridgeCall(
+            *m_pSourceBridge, __PRETTY_FUNCTION__,
+            [&] { return m_pSourceBridge->SetTag(resourceId, tag.name, tag.value, true); },
+            "Failed to set tag [%s] on [%s]. Error [%s]", tag.name.c_str(), resourceId.c_str());
     }
     return 1;
 }

@@ -2,6 +2,7 @@
 // disk names, and its deletion, which for a replicated instance removes its
 // integrity AMI.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
@@ -74,9 +75,10 @@ int CAmazonInfo::DeleteIntegrityAMI(const SVMInfo& vm) {
     if (!m_pSourceBridge->DeleteAMISnapshot(amiId, true))
         return VMOperationFailed(__PRETTY_FUNCTION__, "Failed to delete AMI [" + amiId + "], Error [" +
                                                           m_pSourceBridge->GetLastErrorString() + "]");
-    if (!m_pSourceBridge->DeleteTag(vm.guid, AmazonTags::kIntegritySnapTag, amiId, true))
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to remove tag [%s] from VM [%s]. Error [%s]", AmazonTags::kIntegritySnapTag,
-                       vm.guid.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+    AmazonCommon::BridgeCall(
+        *m_pSourceBridge, __PRETTY_FUNCTION__,
+        [&] { return m_pSourceBridge->DeleteTag(vm.guid, AmazonTags::kIntegritySnapTag, amiId, true); },
+        "Failed to remove tag [%s] from VM [%s]. Error [%s]", AmazonTags::kIntegritySnapTag, vm.guid.c_str());
     EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully deleted AMI [%s]", amiId.c_str());
     return 0;
 }
