@@ -5,6 +5,7 @@
 #include <cinttypes>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/RegionScope.h"
 #include "common/TagNames.h"
@@ -133,16 +134,21 @@ bool CAmazonInfo::ValidateCBT(const MountCtx& ctx) {
     constexpr int kProbeBlocks = 100;
     VMInfoStructs::SDiskChangeInfo info;
     int blockSize = 0;
-    if (!m_pSourceBridge->GetAllocatedBlockPage(snapshot, ctx.vm.region, kProbeBlocks, info, blockSize)) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "GetAllocatedBlockList validation failed for [%s] - %s", snapshot.c_str(),
-                       m_pSourceBridge->GetLastErrorString().c_str());
+    if (!AmazonCommon::BridgeCall(
+            *m_pSourceBridge, __PRETTY_FUNCTION__,
+            [&] {
+                return m_pSourceBridge->GetAllocatedBlockPage(snapshot, ctx.vm.region, kProbeBlocks, info, blockSize);
+            },
+            "GetAllocatedBlockList validation failed for [%s] - %s", snapshot.c_str()))
         return false;
-    }
-    if (!m_pSourceBridge->GetChangedBlockPage(snapshot, snapshot, ctx.vm.region, kProbeBlocks, info, blockSize)) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "GetChangedBlockList validation failed for [%s] - %s", snapshot.c_str(),
-                       m_pSourceBridge->GetLastErrorString().c_str());
+    if (!AmazonCommon::BridgeCall(
+            *m_pSourceBridge, __PRETTY_FUNCTION__,
+            [&] {
+                return m_pSourceBridge->GetChangedBlockPage(snapshot, snapshot, ctx.vm.region, kProbeBlocks, info,
+                                                            blockSize);
+            },
+            "GetChangedBlockList validation failed for [%s] - %s", snapshot.c_str()))
         return false;
-    }
     return true;
 }
 
@@ -166,11 +172,11 @@ bool CAmazonInfo::ValidateChangeId(const std::string& vmName, const std::string&
             return false;
         }
         VMInfoStructs::SChildDisk snapshot;
-        if (!m_pSourceBridge->GetSnapshotInfo(changeId, getRegionFromZone(disk.zone), snapshot)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get snapshot info [%s]. Error [%s]", changeId.c_str(),
-                           m_pSourceBridge->GetLastErrorString().c_str());
+        if (!AmazonCommon::BridgeCall(
+                *m_pSourceBridge, __PRETTY_FUNCTION__,
+                [&] { return m_pSourceBridge->GetSnapshotInfo(changeId, getRegionFromZone(disk.zone), snapshot); },
+                "Failed to get snapshot info [%s]. Error [%s]", changeId.c_str()))
             return false;
-        }
         return true;
     });
 }

@@ -1,5 +1,6 @@
 // Deleting an instance the plug-in created, with its volumes.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
@@ -52,9 +53,9 @@ bool CAmazonInfo::DeleteInstance(const std::string& id, bool deleteVolumes, bool
                            bridge->GetLastErrorString().c_str());
     }
     if (!ok) return false;
-    if (!bridge->DeleteVM("", vm.guid, vm.region, deleteOption, true)) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete the VM. Error [%s]", bridge->GetLastErrorString().c_str());
+    if (!AmazonCommon::BridgeCall(
+            *bridge, __PRETTY_FUNCTION__, [&] { return bridge->DeleteVM("", vm.guid, vm.region, deleteOption, true); },
+            "Failed to delete the VM. Error [%s]"))
         return false;
-    }
     return true;
 }
