@@ -5,20 +5,20 @@
 
 #include <cstdio>
 
-#include "backup/StagingTags.h"
 #include "bridge/AmazonSDKBridge.h"
+#include "common/ErrorCodes.h"
+#include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
 #include "framework/KDPlatformInfo.h"
 #include "tasks/AmazonTaskUtils.h"
 
-using namespace AmazonStaging;
+using namespace AmazonTags;
 
 namespace {
 
 constexpr int kBackupJobType = 1;
-constexpr EVMInfoError kErrAMI = 17;
 constexpr ULONGLONG kAMIRecordInfoMask = 16;
 
 // The AMI name must be unique in the account and region: two jobs of one
@@ -72,7 +72,7 @@ int CAmazonInfo::TakeAMISnapshot(MountCtx& ctx) {
 
     SVMInfo ami;
     if (!GetVMInfoForVM("", ctx.amiId, ctx.vm.zone, kAMIRecordInfoMask, 0, ami)) {
-        SetLastVMError(kErrAMI, m_pSourceBridge->GetLastErrorString());
+        SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, m_pSourceBridge->GetLastErrorString());
         return 0;
     }
     // Also after a failed wait: whatever snapshots exist carry their source's
@@ -94,7 +94,7 @@ bool CAmazonInfo::LaunchBackupAMI(MountCtx& ctx, const std::string& name, const 
     if (!m_pSourceBridge->CreateAMISnapshot(ctx.vm.guid, ctx.vm.zone, kBackupTag, name, description, snapshotIds,
                                             amiId)) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to launch create AMI snapshot request.");
-        SetLastVMError(kErrAMI, m_pSourceBridge->GetLastErrorString());
+        SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, m_pSourceBridge->GetLastErrorString());
         return false;
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully launched create AMI task [%s].", amiId.c_str());
@@ -117,7 +117,7 @@ bool CAmazonInfo::LaunchBackupAMI(MountCtx& ctx, const std::string& name, const 
                            m_pSourceBridge->GetLastErrorString().c_str());
             m_pSourceBridge->SetTag(ctx.vm.guid, kAMITag, amiId, false);
         }
-        SetLastVMError(kErrAMI, "Failed to register AMI [" + amiId + "].");
+        SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, "Failed to register AMI [" + amiId + "].");
         return false;
     }
     return true;

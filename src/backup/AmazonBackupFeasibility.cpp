@@ -1,11 +1,11 @@
 // Whether the instance can be backed up by this proxy at all.
 #include <algorithm>
 
-#include "backup/MountErrors.h"
+#include "common/ErrorCodes.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 
-using namespace AmazonMountErrors;
+using namespace AmazonErrors;
 
 bool CAmazonInfo::IsBackupFeasible(const SVMInfo& vm, MountCtx& ctx) {
     if (vm.isTemplate) {

@@ -3,12 +3,12 @@
 #include <cctype>
 #include <mutex>
 
-#include "backup/MountErrors.h"
 #include "bridge/AmazonSDKBridge.h"
+#include "common/ErrorCodes.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 
-using namespace AmazonMountErrors;
+using namespace AmazonErrors;
 
 namespace {
 // Info-level masks of the bridge's look-up: the source instance with its

@@ -1,50 +1,51 @@
 // The framework's clean-up of one backed-up instance: whatever the job (or an
 // earlier, dead job) registered for it is removed.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/ErrorCodes.h"
+#include "common/RegionScope.h"
+#include "common/TagNames.h"
+#include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-#include "inventory/BridgeRegionScope.h"
 #include "tasks/AwsErrors.h"
 
 int CAmazonInfo::CleanupVM(MountCtx& ctx) {
-    try {
-        SetLastVMError(0);
-        EvDebug::Debug(__PRETTY_FUNCTION__, "Doing clean up. Cleanup string [%s]", ctx.cleanupString.c_str());
-        if (!PrepareProxySide(ctx)) return 0;
-        overrideSDKRegion(GetProxyRegion());
-        // Entries of this job run and of runs that are over are cleaned; one
-        // that a job still running registered is that job's to clean, and
-        // so may be the AMI the instance's cleanup string names.
-        std::vector<CleanerEntity> roots;
-        if (!m_cleaner.ListRootEntities(VM_CLEANER_BACKUP, VM_CLEANER_VM, ctx.JobVMGuid(), roots)) return 0;
-        bool othersRunning = false;
-        std::string region = ctx.vm.region;
-        for (const auto& root : roots) {
-            if (!m_cleaner.IsOwnEntry(root) && m_cleaner.IsJobKeyRunning(root.jobKey)) othersRunning = true;
-            else if (region.empty()) region = m_cleaner.RegionOf(root);
-        }
-        if (othersRunning) {
-            EvDebug::Debug(__PRETTY_FUNCTION__, "VM [%s] is registered by a job that is still running; leaving it.",
-                           ctx.JobVMGuid().c_str());
-        } else if (!RemoveCleanupStringAMI(ctx, region.empty() ? GetProxyRegion() : region)) {
-            return 0;
-        }
-        const bool own = _CleanupMountedVM(ctx.JobVMGuid(), false, ctx.failures);
-        const bool cleaned = _CleanupMountedVM(ctx.JobVMGuid(), true, ctx.failures) && own;
-        if (!cleaned) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Cleaning up VM [%s] failed.", ctx.JobVMGuid().c_str());
-            return 0;
-        }
-        EvDebug::Debug(__PRETTY_FUNCTION__, "Cleaning up VM [%s] succeeded.", ctx.JobVMGuid().c_str());
-        if (!othersRunning) SaveCleanupString(ctx, "");
-        EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "<<End");
-        return 1;
-    } catch (const std::exception& e) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Clean-up failed: %s", e.what());
-    } catch (...) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Clean-up failed");
-    }
-    return 0;
+    const char* const fn = __PRETTY_FUNCTION__;
+    return AmazonGuard::Guarded(
+        fn, "Clean-up failed", 0,
+        [&] {
+            SetLastVMError(0);
+            EvDebug::Debug(fn, "Doing clean up. Cleanup string [%s]", ctx.cleanupString.c_str());
+            if (!PrepareProxySide(ctx)) return 0;
+            const AmazonCommon::BridgePairRegionScope inProxyRegion(*m_pSourceBridge, *m_pAdminBridge, GetProxyRegion());
+            // Entries of this job run and of runs that are over are cleaned; one
+            // that a job still running registered is that job's to clean, and
+            // so may be the AMI the instance's cleanup string names.
+            std::vector<CleanerEntity> roots;
+            if (!m_cleaner.ListRootEntities(VM_CLEANER_BACKUP, VM_CLEANER_VM, ctx.JobVMGuid(), roots)) return 0;
+            bool othersRunning = false;
+            std::string region = ctx.vm.region;
+            for (const auto& root : roots) {
+                if (!m_cleaner.IsOwnEntry(root) && m_cleaner.IsJobKeyRunning(root.jobKey)) othersRunning = true;
+                else if (region.empty()) region = m_cleaner.RegionOf(root);
+            }
+            if (othersRunning) {
+                EvDebug::Debug(fn, "VM [%s] is registered by a job that is still running; leaving it.",
+                               ctx.JobVMGuid().c_str());
+            } else if (!RemoveCleanupStringAMI(ctx, region.empty() ? GetProxyRegion() : region)) {
+                return 0;
+            }
+            const bool own = _CleanupMountedVM(ctx.JobVMGuid(), false, ctx.failures);
+            const bool cleaned = _CleanupMountedVM(ctx.JobVMGuid(), true, ctx.failures) && own;
+            if (!cleaned) {
+                EvDebug::Error(fn, "Cleaning up VM [%s] failed.", ctx.JobVMGuid().c_str());
+                return 0;
+            }
+            EvDebug::Debug(fn, "Cleaning up VM [%s] succeeded.", ctx.JobVMGuid().c_str());
+            if (!othersRunning) SaveCleanupString(ctx, "");
+            EvDebug::DebugLvl(fn, 2, "<<End");
+            return 1;
+        });
 }
 
 // The AMI the framework kept in the job's cleanup string. The string is
@@ -59,15 +60,15 @@ bool CAmazonInfo::RemoveCleanupStringAMI(MountCtx& ctx, const std::string& regio
         EvDebug::Error(__PRETTY_FUNCTION__, "Ignoring a cleanup string that names no AMI [%s]", ami.c_str());
         return true;
     }
-    const AmazonInventory::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, region);
+    const AmazonCommon::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, region);
     if (!m_pSourceBridge->DeleteAMISnapshot(ami, true) && !IsAwsNotFoundError(m_pSourceBridge->GetLastErrorString())) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete AMI [%s] of the cleanup string. Error [%s]", ami.c_str(),
                        m_pSourceBridge->GetLastErrorString().c_str());
-        SetLastVMError(116, m_pSourceBridge->GetLastErrorString());
+        SetLastVMError(AmazonErrors::kErrCleanupFailed, m_pSourceBridge->GetLastErrorString());
         return false;
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Deleted AMI [%s] of the cleanup string", ami.c_str());
-    m_pSourceBridge->DeleteTag(ctx.JobVMGuid(), "_QX_AMI_", ami, false);
-    DeleteEmptyTag(ctx.JobVMGuid(), "_QX_AMI_");
+    m_pSourceBridge->DeleteTag(ctx.JobVMGuid(), AmazonTags::kAMITag, ami, false);
+    DeleteEmptyTag(ctx.JobVMGuid(), AmazonTags::kAMITag);
     return true;
 }

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/FilterTerm.h"
@@ -63,22 +64,20 @@ bool CAmazonInfo::IsDiskFilteredByType(const SDisk& disk, int type) {
 }
 
 bool CAmazonInfo::IsDiskFilteredByTag(const SDisk& disk, const std::string& tagName, const std::string& tagValue) {
-    try {
+    const char* const fn = __PRETTY_FUNCTION__;
+    const std::string unfetched = "Unable to fetch tags for volume [" + disk.volumeId + "]";
+    return AmazonGuard::Guarded(fn, unfetched, false, [&] {
         std::map<std::string, std::string> tags;
         if (!GetTagsInRegion(disk.volumeId, RegionFromZone(disk.zone), tags)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Unable to fetch tags for volume [%s]", disk.volumeId.c_str());
+            EvDebug::Error(fn, "%s", unfetched.c_str());
             return false;
         }
         for (const auto& [key, value] : tags) {
             if (!TermMatches(tagName, key) || !TermMatches(tagValue, value)) continue;
-            EvDebug::Debug(__PRETTY_FUNCTION__, "Volume [%s] is filtered by tag [%s :: %s]", disk.volumeId.c_str(),
-                           key.c_str(), value.c_str());
+            EvDebug::Debug(fn, "Volume [%s] is filtered by tag [%s :: %s]", disk.volumeId.c_str(), key.c_str(),
+                           value.c_str());
             return true;
         }
-    } catch (const std::exception& e) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Unable to fetch tags for volume [%s]: %s", disk.volumeId.c_str(), e.what());
-    } catch (...) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Unable to fetch tags for volume [%s]", disk.volumeId.c_str());
-    }
-    return false;
+        return false;
+    });
 }

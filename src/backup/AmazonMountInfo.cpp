@@ -1,8 +1,9 @@
 // What the framework backs up of a mounted instance: its disks and its
 // configuration file.
 #include "backup/MountModes.h"
+#include "common/OperationGuard.h"
+#include "common/RegionScope.h"
 #include "factory/AmazonInfo.h"
-#include "factory/OperationGuard.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
 
@@ -29,25 +30,23 @@ int CAmazonInfo::GetFileMountInfo(const MountCtx&, std::vector<VMInfoStructs::SM
 }
 
 int CAmazonInfo::GetFullMountInfo(const MountCtx& ctx, std::vector<VMInfoStructs::SMountInfoFull>& items) {
-    try {
-        SetLastVMError(0);
-        EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "<<Start");
-        if (!GetFullMountInfoDisks(ctx, items)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "GetFullMountInfoDisks failed.");
-            return 0;
-        }
-        if (!GetFullMountInfoConfigFiles(ctx, items)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "GetFullMountInfoConfigFiles failed.");
-            return 0;
-        }
-        EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "<<End");
-        return 1;
-    } catch (const std::exception& e) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Full mount information failed: %s", e.what());
-    } catch (...) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Full mount information failed");
-    }
-    return 0;
+    const char* const fn = __PRETTY_FUNCTION__;
+    return AmazonGuard::Guarded(
+        fn, "Full mount information failed", 0,
+        [&] {
+            SetLastVMError(0);
+            EvDebug::DebugLvl(fn, 2, "<<Start");
+            if (!GetFullMountInfoDisks(ctx, items)) {
+                EvDebug::Error(fn, "GetFullMountInfoDisks failed.");
+                return 0;
+            }
+            if (!GetFullMountInfoConfigFiles(ctx, items)) {
+                EvDebug::Error(fn, "GetFullMountInfoConfigFiles failed.");
+                return 0;
+            }
+            EvDebug::DebugLvl(fn, 2, "<<End");
+            return 1;
+        });
 }
 
 int CAmazonInfo::GetFullMountInfoDisks(const MountCtx& ctx, std::vector<VMInfoStructs::SMountInfoFull>& items) {
@@ -99,6 +98,9 @@ int CAmazonInfo::PostBackupVM(MountCtx& ctx) {
         // whose work has not landed: nothing here may stand in for it.
         if (IsSnapBackup(ctx)) return NotBuiltYet("Snap backup");
         if (!ctx.cbtEnabled) return 1;
+        // The snapshots the change id names and the reference AMI are where
+        // the instance is.
+        const AmazonCommon::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, ctx.vm.region);
         if (!_UpdateChangeBlobID(ctx)) return 0;
         if (!ctx.backupToTape && !ctx.snapBackup && !_PostBackupCBTCleanup(ctx)) return 0;
         // The AMI is the next backup's reference now: the unmount must not

@@ -1,8 +1,9 @@
 // The one-time mount machinery and the expiry clean-ups run at job start.
 #include <sstream>
 
-#include "backup/MountErrors.h"
 #include "bridge/AmazonSDKBridge.h"
+#include "common/ErrorCodes.h"
+#include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
 #include "framework/DiskMapper.h"
 #include "framework/EvDebug.h"
@@ -24,7 +25,7 @@ bool CAmazonInfo::_InitMount() {
     if (cleanerId.empty()) {
         if (IsProxyAmazonInstance()) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Failed to reach AWS instance metadata service.");
-            SetLastVMError(AmazonMountErrors::kMetadataServiceUnreachable);
+            SetLastVMError(AmazonErrors::kMetadataServiceUnreachable);
             return false;
         }
         cleanerId = GetProxyBiosId();
@@ -60,7 +61,7 @@ bool CAmazonInfo::DeleteExpiredAMISnapshot(const std::string& instanceId) {
     long long hours = 24;
     KDPlatformInfo().getNumber("VirtualServer", "nExpireSnapshotHours", hours);
     for (const auto& [key, value] : tags) {
-        if (key != "_QX_AMI_" && key != "KD_Retain_Snap") continue;
+        if (key != AmazonTags::kAMITag && key != AmazonTags::kRetainSnapTag) continue;
         std::stringstream parts(value);
         std::string ami;
         while (std::getline(parts, ami, '#')) {

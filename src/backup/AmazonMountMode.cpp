@@ -2,16 +2,16 @@
 // to the proxy (hot-add) or snapshot blocks read over the EBS direct APIs.
 #include <cstdio>
 
-#include "backup/MountErrors.h"
 #include "backup/MountModes.h"
 #include "bridge/AmazonSDKBridge.h"
+#include "common/ErrorCodes.h"
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/KDPlatformInfo.h"
 
 using namespace AmazonMount;
-using namespace AmazonMountErrors;
+using namespace AmazonErrors;
 
 namespace {
 constexpr char kCrossAccountHotadd[] = "Hot-add of an instance of another account is not supported yet";

@@ -1,6 +1,7 @@
 // The framework's backup mount: the dispatcher and the steps around staging.
-#include "backup/MountErrors.h"
 #include "backup/MountModes.h"
+#include "common/ErrorCodes.h"
+#include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 
@@ -11,21 +12,14 @@ const char* TrueFalse(bool value) { return value ? "True" : "False"; }
 }  // namespace
 
 int CAmazonInfo::MountVM(MountCtx& ctx) {
-    int result = 0;
-    try {
-        result = _MountVM(ctx);
-    } catch (const std::exception& e) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Mount failed: %s", e.what());
-    } catch (...) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Mount failed");
-    }
+    const int result = AmazonGuard::Guarded(__PRETTY_FUNCTION__, "Mount failed", 0, [&] { return _MountVM(ctx); });
     if (result == 0) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Instance [%s] failed to mount", ctx.effectiveVMGuid.c_str());
         // The framework must see why the mount failed, not what the rollback
         // did: a failure always carries a code, and the rollback's own
         // errors do not replace it.
         if (GetLastVMError() == 0)
-            SetLastVMError(AmazonMountErrors::kMountFailed, "Instance [" + ctx.JobVMGuid() + "] failed to mount");
+            SetLastVMError(AmazonErrors::kMountFailed, "Instance [" + ctx.JobVMGuid() + "] failed to mount");
         const EVMInfoError code = GetLastVMError();
         const std::string details = GetLastVMErrorDetails();
         // Whatever staging made is undone now rather than by a later clean-up.
@@ -50,7 +44,7 @@ int CAmazonInfo::_MountVM(MountCtx& ctx) {
     if (!PreMount(ctx)) return 0;
     if (ctx.transportMode == kModeHotadd && !CheckLVMetaDDisabled()) {
         EvDebug::Error(__PRETTY_FUNCTION__, "lvmetad is enabled. Need to disable and stop lvmetad");
-        SetLastVMError(AmazonMountErrors::kLvmetadEnabled);
+        SetLastVMError(AmazonErrors::kLvmetadEnabled);
         return 0;
     }
     const int staged = ctx.backupToTape ? _MountVM_SNAP(ctx) : _MountVMStreamingBackup(ctx);

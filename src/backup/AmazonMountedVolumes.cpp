@@ -2,11 +2,11 @@
 #include <strings.h>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/RegionScope.h"
 #include "factory/AmazonInfo.h"
 #include "framework/DiskMapper.h"
 #include "framework/EvDebug.h"
 #include "framework/KDPlatformInfo.h"
-#include "inventory/BridgeRegionScope.h"
 #include "tasks/AmazonTaskUtils.h"
 
 namespace {
@@ -59,7 +59,7 @@ bool CAmazonInfo::CleanUpMountedVolume(const CleanerEntity& volume, const std::s
     SDisk& disk = disks.front();
     disk.name = disk.volumeId = disk.newVolumeId = volume.id;
     disk.diskType = 1;
-    const AmazonInventory::BridgePairRegionScope inRegion(*m_pSourceBridge, *m_pAdminBridge, volume.region);
+    const AmazonCommon::BridgePairRegionScope inRegion(*m_pSourceBridge, *m_pAdminBridge, volume.region);
     // A volume about to be deleted stays registered until it is gone.
     if (!DetachVolumes(disks, volume.region, deleteVolume ? std::string() : key, failures, option)) return false;
     return deleteVolume ? DeleteVolumes(disks, key, option) : true;

@@ -1,5 +1,6 @@
 // Live browse: attaching the staged volumes to this proxy or to another one.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/RegionScope.h"
 #include "factory/AmazonInfo.h"
 #include "framework/DiskMapper.h"
 #include "framework/EvDebug.h"
@@ -9,13 +10,13 @@
 bool CAmazonInfo::StagingCancelled(const char* where) {
     if (!IsJobCancelled()) return false;
     EvDebug::Debug(where, "Detected Quit flag");
-    AmazonTaskErrors::SetInterrupted(*this);
+    AmazonErrors::SetInterrupted(*this);
     return true;
 }
 
 bool CAmazonInfo::AttachVolumesToProxy(const std::string& instanceId, SVMInfo& vm, std::vector<SDisk>& disks,
                                        bool forWrite, bool takeOffline, int mode) {
-    overrideSDKRegion(m_proxyVMInfo.region);
+    const AmazonCommon::BridgePairRegionScope inProxyRegion(*m_pSourceBridge, *m_pAdminBridge, m_proxyVMInfo.region);
     bool attached = true;
     for (auto& disk : disks) {
         if (StagingCancelled(__PRETTY_FUNCTION__)) {
@@ -52,7 +53,7 @@ bool CAmazonInfo::AttachVolumesToProxy(const std::string& instanceId, SVMInfo& v
 
 bool CAmazonInfo::AttachVolumesToRemoteProxy(const std::string& instanceId, const std::string& remoteProxyId,
                                              std::vector<SDisk>& disks, int mode) {
-    overrideSDKRegion(m_proxyVMInfo.region);
+    const AmazonCommon::BridgePairRegionScope inProxyRegion(*m_pSourceBridge, *m_pAdminBridge, m_proxyVMInfo.region);
     EnsureTaskUtils();
     for (auto& disk : disks) {
         if (StagingCancelled(__PRETTY_FUNCTION__)) return false;

@@ -1,13 +1,14 @@
 // Hot-add staging: one new volume in the proxy's zone from each snapshot.
-#include "backup/StagingTags.h"
 #include "bridge/AmazonSDKBridge.h"
-#include "backup/MountErrors.h"
+#include "common/ErrorCodes.h"
+#include "common/RegionScope.h"
+#include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "tasks/AmazonTaskErrors.h"
 #include "tasks/AmazonTaskUtils.h"
 
-using namespace AmazonStaging;
+using namespace AmazonTags;
 
 namespace {
 // Volumes made for a replication are registered by their caller.
@@ -20,10 +21,11 @@ bool CAmazonInfo::_CreateVolumesFromSnapshot(const std::string& instanceId, std:
     // Without the proxy's record there is no zone or region to stage in.
     if (m_proxyVMInfo.region.empty()) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Proxy information is not available; cannot create volumes.");
-        SetLastVMError(AmazonMountErrors::kProxyRecord, "Proxy information is not available; cannot create volumes.");
+        SetLastVMError(AmazonErrors::kProxyRecord, "Proxy information is not available; cannot create volumes.");
         return false;
     }
-    overrideSDKRegion(m_proxyVMInfo.region);
+    // Hot-add stages volumes where the proxy is.
+    const AmazonCommon::BridgePairRegionScope inProxyRegion(*m_pSourceBridge, *m_pAdminBridge, m_proxyVMInfo.region);
     EnsureTaskUtils();
     const bool copySourceTags = !DoNotTagIntermediateResources() && mode == VM_CLEANER_BACKUP;
     for (auto& disk : disks) {
@@ -108,6 +110,6 @@ bool CAmazonInfo::DropUnregisteredVolume(const std::string& volumeId) {
     untracked.newVolumeId = volumeId;
     if (!m_pTaskUtils->DeleteVolume(untracked, false))
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete unregistered volume [%s].", volumeId.c_str());
-    SetLastVMError(AmazonTaskErrors::kVolumeCreate, "Failed in registering disk [" + volumeId + "].");
+    SetLastVMError(AmazonErrors::kVolumeCreate, "Failed in registering disk [" + volumeId + "].");
     return false;
 }

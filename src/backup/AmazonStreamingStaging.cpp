@@ -2,19 +2,18 @@
 // data mover reads.
 #include <sstream>
 
-#include "backup/StagingTags.h"
 #include "bridge/AmazonSDKBridge.h"
+#include "common/ErrorCodes.h"
+#include "common/RegionScope.h"
+#include "common/TagNames.h"
 #include "disk/AmazonDiskInfo.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/KDPlatformInfo.h"
 
-using namespace AmazonStaging;
+using namespace AmazonTags;
 
 namespace {
-
-constexpr EVMInfoError kErrDiskNotRegistered = 23;
-constexpr EVMInfoError kErrTooManyBackupAMIs = 73;
 
 // An empty part (an emptied tag, a stray "#") names no AMI.
 size_t CountListedAMIs(const std::string& value) {
@@ -30,7 +29,8 @@ size_t CountListedAMIs(const std::string& value) {
 
 int CAmazonInfo::_MountVMStreamingBackup(MountCtx& ctx) {
     if (!_PrepareMountPathDirectory(ctx.mountPath, 1)) return 0;
-    overrideSDKRegion(ctx.vm.region);
+    // The instance's tags and its AMI are where the instance is.
+    const AmazonCommon::BridgePairRegionScope inInstanceRegion(*m_pSourceBridge, *m_pAdminBridge, ctx.vm.region);
     if (!CheckSnapshotCount(ctx.vm.guid)) return 0;
     const bool hotadd = ctx.transportMode == "HOTADD";
     if (hotadd && !EnsureProxyRecordForStaging(ctx)) return 0;
@@ -58,7 +58,7 @@ int CAmazonInfo::CheckSnapshotCount(const std::string& instanceId) {
     if (static_cast<long long>(count) <= limit) return 1;
     EvDebug::Error(__PRETTY_FUNCTION__, "There are [%d] existing backup snapshots for VM [%s],where Limit is [%lu]",
                    static_cast<int>(count), instanceId.c_str(), static_cast<unsigned long>(limit));
-    SetLastVMError(kErrTooManyBackupAMIs, "There are [" + std::to_string(count) +
+    SetLastVMError(AmazonErrors::kErrTooManyBackupAMIs, "There are [" + std::to_string(count) +
                                               "] existing backup snapshots for VM [" + instanceId +
                                               "],where Limit is [" + std::to_string(limit) + "]");
     return 0;
@@ -77,7 +77,7 @@ bool CAmazonInfo::_RegisterDisks(SVMInfo& vm, const std::string& transportMode) 
         if (!m_pDiskInfo->RegisterDisk(vm, disk, transportMode, false)) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register disk [%s][%s] with disk info.",
                            disk.volumeId.c_str(), disk.newVolumeId.c_str());
-            SetLastVMError(kErrDiskNotRegistered, "Failed to register disk [" + disk.volumeId + "][" +
+            SetLastVMError(AmazonErrors::kMountFailed, "Failed to register disk [" + disk.volumeId + "][" +
                                                       disk.newVolumeId + "] with disk info.");
             return false;
         }

@@ -2,21 +2,17 @@
 // detached and deleted, the configuration file leaves the mount path and the
 // disk registry lets the instance go.
 #include "backup/MountModes.h"
+#include "common/RegionScope.h"
 #include "disk/AmazonDiskInfo.h"
+#include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 
 using namespace AmazonMount;
 
 int CAmazonInfo::UnmountVM(MountCtx& ctx) {
-    int result = 0;
-    try {
-        result = _UnMountVM(ctx);
-    } catch (const std::exception& e) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Unmount failed: %s", e.what());
-    } catch (...) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Unmount failed");
-    }
+    const int result =
+        AmazonGuard::Guarded(__PRETTY_FUNCTION__, "Unmount failed", 0, [&] { return _UnMountVM(ctx); });
     if (!result) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Instance [%s] failed to unmount.", ctx.requestedVMName.c_str());
         return 0;
@@ -58,7 +54,7 @@ int CAmazonInfo::_UnMountVM(MountCtx& ctx) {
 }
 
 int CAmazonInfo::_UnMountVMStreaming(MountCtx& ctx) {
-    overrideSDKRegion(GetProxyRegion());
+    const AmazonCommon::BridgePairRegionScope inProxyRegion(*m_pSourceBridge, *m_pAdminBridge, GetProxyRegion());
     const int result = ctx.backupToTape ? CleanupMountedVM_BackupToTape(ctx)
                                         : (_CleanupMountedVM(ctx.JobVMGuid(), false, ctx.failures) ? 1 : 0);
     DeleteVMConfigFile(ctx);

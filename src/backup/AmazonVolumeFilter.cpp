@@ -1,12 +1,11 @@
 // Which of the instance's volumes the backup leaves out of its AMI.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/ErrorCodes.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/KDPlatformInfo.h"
 
 namespace {
-
-constexpr EVMInfoError kErrAllDisksFiltered = 65;
 
 // A Marketplace volume cannot be attached to the proxy, so only hot-add
 // needs the check by default.
@@ -38,7 +37,7 @@ bool CAmazonInfo::GetFilteredVolumes(MountCtx& ctx, std::vector<std::string>& ex
     }
     if (allFiltered) {
         EvDebug::Error(__PRETTY_FUNCTION__, "All the disks of the instance are filtered");
-        SetLastVMError(kErrAllDisksFiltered, "All the disks of the instance are filtered");
+        SetLastVMError(AmazonErrors::kErrAllDisksFiltered, "All the disks of the instance are filtered");
         return false;
     }
     return true;

@@ -1,7 +1,9 @@
 // Connecting the plug-in object to the source account and, when the
 // credentials name one, to a separate admin (mount) account.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/ErrorCodes.h"
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
+#include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "tasks/AmazonTaskUtils.h"
@@ -9,7 +11,6 @@
 namespace {
 constexpr int kCredentialAdminAccount = 5;
 constexpr int kCredentialWebProxy = 3;
-constexpr EVMInfoError kErrConnectFailed = 48;
 }  // namespace
 
 void CAmazonInfo::StoreConnectMembers(const std::string& url, const std::string& user, const std::string& password) {
@@ -39,93 +40,93 @@ void CAmazonInfo::StoreConnectMembers(const std::string& url, const std::string&
 }
 
 int CAmazonInfo::Connect(const std::string& url, const std::string& user, const std::string& password) {
-    try {
-        if (!Init(false)) {
-            SetLastVMError(kErrConnectFailed);
-            return 0;
-        }
-        StoreConnectMembers(url, user, password);
-        EvDebug::Debug(__PRETTY_FUNCTION__, "Connecting to Url=[%s], user name[%s]", url.c_str(), user.c_str());
-        if (!m_pSourceBridge->Connect(url, user, password)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Connect failed to source account");
-            SetLastVMError(kErrConnectFailed);
-            SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
-            return 0;
-        }
-        std::string accountId;
-        m_pSourceBridge->GetAccountId(accountId);
-        EvDebug::Debug(__PRETTY_FUNCTION__, "Connection Successful to source account [%s]", accountId.c_str());
-        return 1;
-    } catch (const std::exception& e) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Connect failed: %s", e.what());
-        SetLastVMError(kErrConnectFailed, e.what());
-        return 0;
-    }
+    const char* const fn = __PRETTY_FUNCTION__;
+    return AmazonGuard::Guarded(
+        fn, "Connect failed", 0,
+        [&] {
+            if (!Init(false)) {
+                SetLastVMError(AmazonErrors::kErrConnectFailed);
+                return 0;
+            }
+            StoreConnectMembers(url, user, password);
+            EvDebug::Debug(fn, "Connecting to Url=[%s], user name[%s]", url.c_str(), user.c_str());
+            if (!m_pSourceBridge->Connect(url, user, password)) {
+                EvDebug::Error(fn, "Connect failed to source account");
+                SetLastVMError(AmazonErrors::kErrConnectFailed);
+                SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
+                return 0;
+            }
+            std::string accountId;
+            m_pSourceBridge->GetAccountId(accountId);
+            EvDebug::Debug(fn, "Connection Successful to source account [%s]", accountId.c_str());
+            return 1;
+        },
+        [&](const char* what) { SetLastVMError(AmazonErrors::kErrConnectFailed, what ? what : ""); });
 }
 
 int CAmazonInfo::Connect(const std::string& url, const std::string& user, const std::string& password,
                          const std::vector<SHostCredentials>& credentials) {
-    try {
-        StoreConnectMembers(url, user, password);
-        for (const auto& cred : credentials) {
-            if (cred.type != kCredentialAdminAccount) continue;
-            m_strAdminURL = cred.host;
-            m_strAdminUser = cred.user;
-            m_strAdminPassword = cred.password;
-            m_pOwnedAdminBridge = NewBridge();
-            m_pAdminBridge = m_pOwnedAdminBridge.get();
-            if (m_pTaskUtils) m_pTaskUtils->SetBridges(m_pSourceBridge.get(), m_pAdminBridge);
-            m_bCrossAccount = true;
-            break;
-        }
-        if (!Init(m_bCrossAccount)) {
-            SetLastVMError(kErrConnectFailed);
-            return 0;
-        }
-        EvDebug::Debug(__PRETTY_FUNCTION__, "Connecting to Url=[%s], user name[%s]", url.c_str(), user.c_str());
-
-        const bool separateAdmin = m_pAdminBridge != m_pSourceBridge.get();
-        for (const auto& cred : credentials) {
-            if (cred.type != kCredentialWebProxy) continue;
-            m_pSourceBridge->SetWebProxy(cred.host, cred.user, cred.password, 0);
-            if (separateAdmin) m_pAdminBridge->SetWebProxy(cred.host, cred.user, cred.password, 0);
-            m_webProxyHost = cred.host;
-            m_webProxyUser = cred.user;
-            m_webProxyPassword = cred.password;
-            break;
-        }
-
-        int result = 0;
-        if (!m_pSourceBridge->Connect(url, user, password)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Connect failed to source account");
-            SetLastVMError(kErrConnectFailed);
-            SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
-        } else {
-            std::string accountId;
-            m_pSourceBridge->GetAccountId(accountId);
-            EvDebug::Debug(__PRETTY_FUNCTION__, "Connection Successful to source account [%s]", accountId.c_str());
-            result = 1;
-        }
-
-        if (separateAdmin) {
-            EvDebug::Debug(__PRETTY_FUNCTION__, "Connecting to Url=[%s], user name[%s]", m_strAdminURL.c_str(),
-                           m_strAdminUser.c_str());
-            if (!m_pAdminBridge->Connect(m_strAdminURL, m_strAdminUser, m_strAdminPassword)) {
-                EvDebug::Error(__PRETTY_FUNCTION__, "Connect failed to admin account");
-                SetLastVMError(kErrConnectFailed);
-                SetLastVMErrorDetails(m_pAdminBridge->GetLastErrorString());
+    const char* const fn = __PRETTY_FUNCTION__;
+    return AmazonGuard::Guarded(
+        fn, "Connect failed", 0,
+        [&] {
+            StoreConnectMembers(url, user, password);
+            for (const auto& cred : credentials) {
+                if (cred.type != kCredentialAdminAccount) continue;
+                m_strAdminURL = cred.host;
+                m_strAdminUser = cred.user;
+                m_strAdminPassword = cred.password;
+                m_pOwnedAdminBridge = NewBridge();
+                m_pAdminBridge = m_pOwnedAdminBridge.get();
+                if (m_pTaskUtils) m_pTaskUtils->SetBridges(m_pSourceBridge.get(), m_pAdminBridge);
+                m_bCrossAccount = true;
+                break;
+            }
+            if (!Init(m_bCrossAccount)) {
+                SetLastVMError(AmazonErrors::kErrConnectFailed);
                 return 0;
             }
-            std::string accountId;
-            m_pAdminBridge->GetAccountId(accountId);
-            EvDebug::Debug(__PRETTY_FUNCTION__, "Connection Successful to admin account [%s]", accountId.c_str());
-        }
-        return result;
-    } catch (const std::exception& e) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Connect failed: %s", e.what());
-        SetLastVMError(kErrConnectFailed, e.what());
-        return 0;
-    }
+            EvDebug::Debug(fn, "Connecting to Url=[%s], user name[%s]", url.c_str(), user.c_str());
+
+            const bool separateAdmin = m_pAdminBridge != m_pSourceBridge.get();
+            for (const auto& cred : credentials) {
+                if (cred.type != kCredentialWebProxy) continue;
+                m_pSourceBridge->SetWebProxy(cred.host, cred.user, cred.password, 0);
+                if (separateAdmin) m_pAdminBridge->SetWebProxy(cred.host, cred.user, cred.password, 0);
+                m_webProxyHost = cred.host;
+                m_webProxyUser = cred.user;
+                m_webProxyPassword = cred.password;
+                break;
+            }
+
+            int result = 0;
+            if (!m_pSourceBridge->Connect(url, user, password)) {
+                EvDebug::Error(fn, "Connect failed to source account");
+                SetLastVMError(AmazonErrors::kErrConnectFailed);
+                SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
+            } else {
+                std::string accountId;
+                m_pSourceBridge->GetAccountId(accountId);
+                EvDebug::Debug(fn, "Connection Successful to source account [%s]", accountId.c_str());
+                result = 1;
+            }
+
+            if (separateAdmin) {
+                EvDebug::Debug(fn, "Connecting to Url=[%s], user name[%s]", m_strAdminURL.c_str(),
+                               m_strAdminUser.c_str());
+                if (!m_pAdminBridge->Connect(m_strAdminURL, m_strAdminUser, m_strAdminPassword)) {
+                    EvDebug::Error(fn, "Connect failed to admin account");
+                    SetLastVMError(AmazonErrors::kErrConnectFailed);
+                    SetLastVMErrorDetails(m_pAdminBridge->GetLastErrorString());
+                    return 0;
+                }
+                std::string accountId;
+                m_pAdminBridge->GetAccountId(accountId);
+                EvDebug::Debug(fn, "Connection Successful to admin account [%s]", accountId.c_str());
+            }
+            return result;
+        },
+        [&](const char* what) { SetLastVMError(AmazonErrors::kErrConnectFailed, what ? what : ""); });
 }
 
 int CAmazonInfo::Disconnect() {

@@ -2,14 +2,11 @@
 #include <new>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/ErrorCodes.h"
 #include "disk/AmazonDiskInfo.h"
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-
-namespace {
-constexpr EVMInfoError kErrDiskConnectFailed = 19;
-}
 
 // The registry attaches volumes to the proxy: it gets the proxy's record, and
 // the task utility that attaches, which must exist by then.
@@ -41,7 +38,7 @@ bool CAmazonInfo::ConnectDiskInfo(const SVMInfo& vm) {
     EvDebug::Debug(__PRETTY_FUNCTION__, "Connecting to VM [%s][%s] for disk access.", vm.name.c_str(),
                    vm.guid.c_str());
     if (!m_pDiskInfo->Connect(vm)) {
-        SetLastVMError(kErrDiskConnectFailed);
+        SetLastVMError(AmazonErrors::kErrDiskConnectFailed);
         return false;
     }
     return true;

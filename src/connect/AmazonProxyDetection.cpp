@@ -2,6 +2,7 @@
 #include <strings.h>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/KDPlatformInfo.h"
@@ -48,9 +49,13 @@ bool CAmazonInfo::DetectLocalProxyInformation() {
         m_strOutpostsAccountARN.clear();
         // Not fatal: the account asked may not see the proxy, and a proxy
         // off an Outpost is the common case.
-        if (!m_pAdminBridge->GetOutpostsAccountARN(m_strProxyInstanceId, m_strProxyRegion, m_strOutpostsAccountARN))
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get the Outposts ARN of proxy instance [%s]. Error [%s]",
-                           m_strProxyInstanceId.c_str(), m_pAdminBridge->GetLastErrorString().c_str());
+        AmazonCommon::BridgeCall(
+            *m_pAdminBridge, __PRETTY_FUNCTION__,
+            [&] {
+                return m_pAdminBridge->GetOutpostsAccountARN(m_strProxyInstanceId, m_strProxyRegion,
+                                                             m_strOutpostsAccountARN);
+            },
+            "Failed to get the Outposts ARN of proxy instance [%s]. Error [%s]", m_strProxyInstanceId.c_str());
         if (!m_strOutpostsAccountARN.empty())
             EvDebug::Debug(__PRETTY_FUNCTION__, "Proxy is Amazon EC2 Instance on Outposts [%s] ",
                            m_strOutpostsAccountARN.c_str());

@@ -47,13 +47,13 @@ bool CAmazonInfo::AttachVolumeToProxy(const std::string& instanceId, const SVMIn
         }
         EvDebug::Error(__PRETTY_FUNCTION__, "Post attach disk operation failed.");
         if (--attemptsLeft < 0) {
-            SetLastVMError(AmazonTaskErrors::kAttachOrModify);
+            SetLastVMError(AmazonErrors::kAttachOrModify);
             return false;
         }
         if (IsJobCancelled()) {
             EvDebug::Debug(__PRETTY_FUNCTION__, "Detected quit flag during attach disk [%s][%s]",
                            disk.newVolumeId.c_str(), disk.volumeId.c_str());
-            AmazonTaskErrors::SetInterrupted(*this);
+            AmazonErrors::SetInterrupted(*this);
             return false;
         }
         EvDebug::Error(__PRETTY_FUNCTION__, "Detach the volume and reattempt attach.");

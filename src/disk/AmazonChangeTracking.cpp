@@ -4,23 +4,25 @@
 // snapshot and its new one, and then hands the reference on.
 #include <cinttypes>
 
-#include "backup/StagingTags.h"
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
+#include "common/ErrorCodes.h"
+#include "common/RegionScope.h"
+#include "common/TagNames.h"
 #include "disk/AmazonDiskInfo.h"
 #include "disk/DiskGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/KDPlatformInfo.h"
 #include "framework/MessageBase.h"
-#include "inventory/BridgeRegionScope.h"
 
 namespace {
 const char kReferenceInfo[] = "VirtualServer::VMReferencePointInfo";
 const char kReferenceDiskInfo[] = "VirtualServer::VMReferencePointDiskInfo";
 const char kCbtName[] = "KD_CBT_Snap";
-using AmazonStaging::kAMITag;
-using AmazonStaging::kBackupTag;
-using AmazonStaging::kSubclientTag;
+using AmazonTags::kAMITag;
+using AmazonTags::kBackupTag;
+using AmazonTags::kSubclientTag;
 constexpr long long kDefaultExpireHours = 48;
 
 // The snapshot change tracking names for a disk: its own copy when staging
@@ -132,16 +134,21 @@ bool CAmazonInfo::ValidateCBT(const MountCtx& ctx) {
     constexpr int kProbeBlocks = 100;
     VMInfoStructs::SDiskChangeInfo info;
     int blockSize = 0;
-    if (!m_pSourceBridge->GetAllocatedBlockPage(snapshot, ctx.vm.region, kProbeBlocks, info, blockSize)) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "GetAllocatedBlockList validation failed for [%s] - %s", snapshot.c_str(),
-                       m_pSourceBridge->GetLastErrorString().c_str());
+    if (!AmazonCommon::BridgeCall(
+            *m_pSourceBridge, __PRETTY_FUNCTION__,
+            [&] {
+                return m_pSourceBridge->GetAllocatedBlockPage(snapshot, ctx.vm.region, kProbeBlocks, info, blockSize);
+            },
+            "GetAllocatedBlockList validation failed for [%s] - %s", snapshot.c_str()))
         return false;
-    }
-    if (!m_pSourceBridge->GetChangedBlockPage(snapshot, snapshot, ctx.vm.region, kProbeBlocks, info, blockSize)) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "GetChangedBlockList validation failed for [%s] - %s", snapshot.c_str(),
-                       m_pSourceBridge->GetLastErrorString().c_str());
+    if (!AmazonCommon::BridgeCall(
+            *m_pSourceBridge, __PRETTY_FUNCTION__,
+            [&] {
+                return m_pSourceBridge->GetChangedBlockPage(snapshot, snapshot, ctx.vm.region, kProbeBlocks, info,
+                                                            blockSize);
+            },
+            "GetChangedBlockList validation failed for [%s] - %s", snapshot.c_str()))
         return false;
-    }
     return true;
 }
 
@@ -165,11 +172,11 @@ bool CAmazonInfo::ValidateChangeId(const std::string& vmName, const std::string&
             return false;
         }
         VMInfoStructs::SChildDisk snapshot;
-        if (!m_pSourceBridge->GetSnapshotInfo(changeId, getRegionFromZone(disk.zone), snapshot)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get snapshot info [%s]. Error [%s]", changeId.c_str(),
-                           m_pSourceBridge->GetLastErrorString().c_str());
+        if (!AmazonCommon::BridgeCall(
+                *m_pSourceBridge, __PRETTY_FUNCTION__,
+                [&] { return m_pSourceBridge->GetSnapshotInfo(changeId, getRegionFromZone(disk.zone), snapshot); },
+                "Failed to get snapshot info [%s]. Error [%s]", changeId.c_str()))
             return false;
-        }
         return true;
     });
 }
@@ -184,7 +191,7 @@ int CAmazonInfo::GetVmdkExtents_CBT(const VmdkHandle& handle, const std::string&
                                     VMInfoStructs::SDiskChangeInfo& info) {
     SDisk disk;
     if (GetVmdkInfo(handle, disk) != 1) {
-        SetLastVMError(AmazonDisk::kErrDiskHandle);
+        SetLastVMError(AmazonErrors::kMountFailed);
         EvDebug::Error(__PRETTY_FUNCTION__, "Unable to get disk info of the opened disk ");
         return 0;
     }
@@ -257,7 +264,7 @@ bool CAmazonInfo::_UpdateChangeBlobID(MountCtx& ctx) {
 bool CAmazonInfo::_PostBackupCBTCleanup(const MountCtx& ctx) {
     const std::string& ami = ctx.amiId;
     const std::string& instance = ctx.vm.guid.empty() ? ctx.requestedVMGuid : ctx.vm.guid;
-    const AmazonInventory::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, ctx.vm.region);
+    const AmazonCommon::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, ctx.vm.region);
     // Staging registered the AMI under the job's VM id, which a failback
     // job takes from the failback id.
     if (!m_cleaner.UnRegisterTemplate(0, ctx.JobVMGuid(), ami))
@@ -294,6 +301,8 @@ bool CAmazonInfo::CleanupCBTSnapshots(const MountCtx& ctx) {
     // or was switched off): deleting it would turn every later backup into a
     // full one.
     const std::string named = ReferenceOf(ctx.changeId);
+    // The chain's AMIs are where the instance is.
+    const AmazonCommon::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, ctx.vm.region);
     auto keep = [&](const std::string& ami) {
         return ami == m_cbtReferenceAMI || (!named.empty() && ami == named);
     };

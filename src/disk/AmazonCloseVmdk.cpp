@@ -2,6 +2,7 @@
 // the volume detached from the proxy and, for a backup, deleted.
 #include <strings.h>
 
+#include "common/ErrorCodes.h"
 #include "disk/AmazonDiskInfo.h"
 #include "disk/DiskGuard.h"
 #include "factory/AmazonInfo.h"
@@ -27,14 +28,14 @@ int CAmazonInfo::CloseVmdk(VmdkHandle& handle) {
         SVMInfo vm;
         if (!m_pDiskInfo->GetVMInfo(handle, "", vm)) {
             EvDebug::Error(fn, "Failed to get VMInfo from vmdk handle for disk");
-            SetLastVMError(AmazonDisk::kErrDiskHandle);
+            SetLastVMError(AmazonErrors::kMountFailed);
             return 0;
         }
         SDisk disk;
         bool restore = false;
         if (!m_pDiskInfo->GetDiskInfo(handle, disk, restore)) {
             EvDebug::Error(fn, "Failed to get Disk Info to close disk");
-            SetLastVMError(AmazonDisk::kErrDiskHandle);
+            SetLastVMError(AmazonErrors::kMountFailed);
             return 0;
         }
         const std::string mode = m_pDiskInfo->GetDiskTransportMode(handle);

@@ -50,7 +50,7 @@ int CAmazonInfo::OpenVmdk(const std::string& vmName, const std::string& vmGuid, 
                        vmGuid.c_str());
         AmazonDiskInfo::AmazonDiskState state{};
         if (!m_pDiskInfo->GetDiskHandle(vmName, vmGuid, diskId, handle, state)) {
-            SetLastVMError(AmazonDisk::kErrDiskHandle);
+            SetLastVMError(AmazonErrors::kMountFailed);
             EvDebug::Error(fn, "Unable to get disk handle of the opened disk [%s] of VM [%s]", diskId.c_str(),
                            vmName.c_str());
             return 0;
@@ -62,14 +62,14 @@ int CAmazonInfo::OpenVmdk(const std::string& vmName, const std::string& vmGuid, 
         SDisk disk;
         bool restore = false;
         if (!m_pDiskInfo->GetDiskInfo(handle, disk, restore)) {
-            SetLastVMError(AmazonDisk::kErrDiskHandle);
+            SetLastVMError(AmazonErrors::kMountFailed);
             EvDebug::Error(fn, "Unable to get disk info of the opened disk [%s] for VM [%s] to attach",
                            diskId.c_str(), vmName.c_str());
             return 0;
         }
         SVMInfo vm;
         if (!m_pDiskInfo->GetVMInfo(handle, vmGuid, vm)) {
-            SetLastVMError(AmazonDisk::kErrDiskHandle);
+            SetLastVMError(AmazonErrors::kMountFailed);
             EvDebug::Error(fn, "Invalid vmdk handle for disk [%s] of VM [%s]", diskId.c_str(), vmName.c_str());
             return 0;
         }
@@ -82,7 +82,7 @@ int CAmazonInfo::OpenVmdk(const std::string& vmName, const std::string& vmGuid, 
             if (!FillSnapshotAccessInfo(disk.snapshotId, vm.region)) {
                 EvDebug::Error(fn, "Failed to fill snapshot access info for snapshot: [%s], vm: [%s], disk: [%s].",
                                disk.snapshotId.c_str(), vm.guid.c_str(), diskId.c_str());
-                SetLastVMError(AmazonDisk::kErrDiskHandle);
+                SetLastVMError(AmazonErrors::kMountFailed);
                 return 0;
             }
             return m_pDiskInfo->SetDiskState(handle, AmazonDiskInfo::DiskOpen) ? 1 : 0;
@@ -109,7 +109,7 @@ int CAmazonInfo::_OpenVmdk(const SVMInfo& vm, SDisk& disk, bool forWrite) {
         if (IsJobCancelled()) {
             EvDebug::Debug(__PRETTY_FUNCTION__, "Detected quit flag during attach disk [%s][%s]",
                            disk.newVolumeId.c_str(), disk.volumeId.c_str());
-            AmazonTaskErrors::SetInterrupted(*this);
+            AmazonErrors::SetInterrupted(*this);
             return 0;
         }
         EvDebug::DebugLvl(__PRETTY_FUNCTION__, 1, "Attaching disk [%s][%s] of VM [%s][%s] to proxy",
@@ -121,7 +121,7 @@ int CAmazonInfo::_OpenVmdk(const SVMInfo& vm, SDisk& disk, bool forWrite) {
                            forWrite ? "writing" : "reading");
             return 1;
         }
-        if (GetLastVMError() != AmazonTaskErrors::kAttachConflict) {
+        if (GetLastVMError() != AmazonErrors::kAttachConflict) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Failed to attach disk [%s][%s] of VM [%s] to proxy",
                            disk.newVolumeId.c_str(), disk.volumeId.c_str(), vm.name.c_str());
             return 0;

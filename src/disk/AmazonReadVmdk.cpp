@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "disk/AmazonDiskInfo.h"
 #include "disk/DiskGuard.h"
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
@@ -124,10 +125,9 @@ std::unique_ptr<CAmazonSDKBridge> CAmazonInfo::NewConnectedBridge() {
     auto bridge = NewBridge();
     if (!bridge || !bridge->initialize(KDPI_Focus::getFocus(), KDPI_Focus::getAppName(), m_jobId)) return nullptr;
     if (!m_webProxyHost.empty()) bridge->SetWebProxy(m_webProxyHost, m_webProxyUser, m_webProxyPassword, 0);
-    if (!bridge->Connect(m_strURL, m_strUser, m_strPassword)) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Cannot connect a bridge of its own. Error [%s]",
-                       bridge->GetLastErrorString().c_str());
+    if (!AmazonCommon::BridgeCall(
+            *bridge, __PRETTY_FUNCTION__, [&] { return bridge->Connect(m_strURL, m_strUser, m_strPassword); },
+            "Cannot connect a bridge of its own. Error [%s]"))
         return nullptr;
-    }
     return bridge;
 }

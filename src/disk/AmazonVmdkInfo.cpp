@@ -3,12 +3,28 @@
 #include <map>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
+#include "common/ErrorCodes.h"
+#include "common/RegionScope.h"
+#include "common/TagNames.h"
 #include "disk/AmazonDiskInfo.h"
 #include "disk/DiskGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 
 using VMInfoStructs::SDiskMetadataInfo;
+
+namespace {
+
+// The region of the instance an open disk belongs to: its volume is there,
+// while with direct reads the proxy may sit elsewhere.
+std::string VolumeRegion(CAmazonDiskInfo& diskInfo, const VmdkHandle& handle) {
+    VMInfoStructs::SVMInfo vm;
+    diskInfo.GetVMInfo(handle, "", vm);
+    return vm.region;
+}
+
+}  // namespace
 
 int CAmazonInfo::GetVmdkInfo(const VmdkHandle& handle, SDisk& disk) {
     const char* fn = __PRETTY_FUNCTION__;
@@ -24,7 +40,7 @@ int CAmazonInfo::GetVmdkInfo(const VmdkHandle& handle, SDisk& disk) {
         bool restore = false;
         if (m_pDiskInfo->GetDiskInfo(handle, disk, restore)) return 1;
         EvDebug::Error(fn, "Failed to get Disk Info for the vmdk handle");
-        SetLastVMError(AmazonDisk::kErrDiskHandle);
+        SetLastVMError(AmazonErrors::kMountFailed);
         return 0;
     });
 }
@@ -51,7 +67,6 @@ int CAmazonInfo::GetDiskIdfromHandle(const VmdkHandle& handle, std::string& disk
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get VMInfo for vmdk Handle");
         return 0;
     }
-    overrideSDKRegion(vm.region);
     return 1;
 }
 
@@ -60,9 +75,7 @@ int CAmazonInfo::GetVmdkMetadata(const VmdkHandle& handle, std::vector<SDiskMeta
     return AmazonDisk::Guarded(fn, 0, [&] {
         std::string diskId;
         if (!GetDiskIdfromHandle(handle, diskId)) return 0;
-        // The volume lives in its instance's region, which GetDiskIdfromHandle
-        // made the bridges' current one; with direct reads the proxy may sit
-        // elsewhere.
+        const AmazonCommon::BridgePairRegionScope inVolumeRegion(*m_pSourceBridge, *m_pAdminBridge, VolumeRegion(*m_pDiskInfo, handle));
         if (m_pSourceBridge->GetDiskMetadata(diskId, "", metadata)) return 1;
         EvDebug::Debug(fn, "Failed to get disk metadata.");
         return 0;
@@ -74,13 +87,14 @@ int CAmazonInfo::GetVmdkTagList(const VmdkHandle& handle, std::vector<SDiskMetad
     return AmazonDisk::Guarded(fn, 0, [&] {
         std::string diskId;
         if (!GetDiskIdfromHandle(handle, diskId)) return 0;
+        const AmazonCommon::BridgePairRegionScope inVolumeRegion(*m_pSourceBridge, *m_pAdminBridge, VolumeRegion(*m_pDiskInfo, handle));
         std::map<std::string, std::string> all;
         if (!m_pSourceBridge->GetTagList(diskId, all)) {
             EvDebug::Debug(fn, "Failed to get tags of disk.");
             return 0;
         }
         for (const auto& [key, value] : all) {
-            if (key == "Name" || key == "_QX_BACKUP_") continue;
+            if (key == "Name" || key == AmazonTags::kBackupTag) continue;
             SDiskMetadataInfo tag;
             tag.name = key;
             tag.value = value;
@@ -94,6 +108,7 @@ int CAmazonInfo::SetVmdkTagList(const VmdkHandle& handle, const std::vector<SDis
     return AmazonDisk::Guarded(__PRETTY_FUNCTION__, 0, [&] {
         std::string diskId;
         if (!GetDiskIdfromHandle(handle, diskId)) return 0;
+        const AmazonCommon::BridgePairRegionScope inVolumeRegion(*m_pSourceBridge, *m_pAdminBridge, VolumeRegion(*m_pDiskInfo, handle));
         return ApplyTags(diskId, tags);
     });
 }
@@ -103,9 +118,10 @@ int CAmazonInfo::ApplyTags(const std::string& resourceId, const std::vector<SDis
         EvDebug::Debug(__PRETTY_FUNCTION__, "Setting tag [%s] for resource [%s]", tag.name.c_str(),
                        resourceId.c_str());
         // A tag that cannot be set is not worth failing the disk over.
-        if (!m_pSourceBridge->SetTag(resourceId, tag.name, tag.value, true))
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to set tag [%s] on [%s]. Error [%s]", tag.name.c_str(),
-                           resourceId.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+        AmazonCommon::BridgeCall(
+            *m_pSourceBridge, __PRETTY_FUNCTION__,
+            [&] { return m_pSourceBridge->SetTag(resourceId, tag.name, tag.value, true); },
+            "Failed to set tag [%s] on [%s]. Error [%s]", tag.name.c_str(), resourceId.c_str());
     }
     return 1;
 }

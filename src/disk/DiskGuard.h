@@ -1,15 +1,11 @@
 #pragma once
 // Shared pieces of the disk slots: the exception guard every slot runs in,
-// and the codes and mode names they use.
-#include "factory/OperationGuard.h"
-#include "records/VMInfoStructs.h"
+// and the mode names they use.
+#include "common/OperationGuard.h"
 
 namespace AmazonDisk {
 
 using AmazonGuard::Guarded;
-
-// Error code of a disk slot that found no handle, disk or VM record.
-constexpr EVMInfoError kErrDiskHandle = 23;
 
 // The block size of EBS snapshots as the EBS direct APIs read them: a disk
 // read covers whole blocks.

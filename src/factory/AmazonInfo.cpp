@@ -1,6 +1,8 @@
 #include "factory/AmazonInfo.h"
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeSet.h"
+#include "common/PluginPaths.h"
 #include "disk/AmazonDiskInfo.h"
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 #include "framework/DiskMapper.h"
@@ -94,16 +96,10 @@ void CAmazonInfo::overrideSDKRegion(const std::string& region) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Region Name is empty");
         return;
     }
-    m_pSourceBridge->overrideRegion(region);
-    if (m_pAdminBridge != m_pSourceBridge.get()) m_pAdminBridge->overrideRegion(region);
+    AmazonCommon::PointBothAt(*m_pSourceBridge, *m_pAdminBridge, region);
 }
 
-std::string CAmazonInfo::getProxyAWSComponentsFolder() {
-    std::string base;
-    KDPlatformInfo settings;
-    if (!settings.getString("Base", "dBASEHOME", base)) base = KDPI_Base::getBaseDir();
-    return FwFile::JoinPath(base, "Amazon") + FwFile::kPathDelimiter;
-}
+std::string CAmazonInfo::getProxyAWSComponentsFolder() { return AmazonCommon::ProxyAWSComponentsFolder(); }
 
 void CAmazonInfo::LogNotPorted(const std::string& name) {
     EvDebug::Error(__PRETTY_FUNCTION__, "[%s] is not ported to linux", name.c_str());

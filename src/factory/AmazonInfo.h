@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/BridgeSet.h"
 #include "framework/Locks.h"
 #include "framework/VMInfo.h"
 #include "tasks/AmazonCleaner.h"
@@ -396,7 +397,7 @@ private:
     bool CleanUpMountedVolume(const CleanerEntity& volume, const std::string& key, bool deleteVolume,
                               std::vector<SFailure>& failures, bool option);
     CAmazonSDKBridge* BridgeFor(bool useSourceAccount) const {
-        return useSourceAccount ? m_pSourceBridge.get() : m_pAdminBridge;
+        return AmazonCommon::ChooseBridge(m_pSourceBridge.get(), m_pAdminBridge, useSourceAccount);
     }
     void EnsureTaskUtils();
     bool DeleteCloudVHD(const std::string& name);

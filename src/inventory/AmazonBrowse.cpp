@@ -3,9 +3,9 @@
 #include <array>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-#include "factory/OperationGuard.h"
 #include "inventory/InventoryNodes.h"
 
 using AmazonGuard::Guarded;

@@ -1,9 +1,9 @@
 // What a restore or clone may choose from: instance sizes, roles, images,
 // volume types and encryption keys.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-#include "factory/OperationGuard.h"
 
 using AmazonGuard::Guarded;
 

@@ -6,20 +6,18 @@
 #include <algorithm>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/ErrorCodes.h"
+#include "common/OperationGuard.h"
+#include "common/RegionScope.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-#include "inventory/BridgeRegionScope.h"
-#include "factory/OperationGuard.h"
 #include "tasks/AmazonTaskErrors.h"
 #include "tasks/AmazonTaskUtils.h"
 
 using AmazonGuard::Guarded;
-using namespace AmazonInventory;
+using AmazonCommon::BridgeRegionScope;
 
 namespace {
-constexpr EVMInfoError kErrSourceNotFound = 1;
-constexpr EVMInfoError kErrAMITask = 17;
-constexpr EVMInfoError kErrCloneFailed = 20;
 constexpr ULONGLONG kCloneLookupFlags = 24;
 constexpr char kTemporaryAMIName[] = "_QX_BACKUP_";
 
@@ -66,13 +64,13 @@ bool CAmazonInfo::CloneVM(SVMInfo& vm, std::string& createdId) {
     if (!GetVMInfoForVM("", sourceId, "", kCloneLookupFlags, 0, source)) {
         const std::string message =
             "Source virtual machine [" + sourceId + "] is not found. Please specify an existing virtual machine.";
-        SetLastVMError(kErrSourceNotFound, message);
+        SetLastVMError(AmazonErrors::kInstanceNotFound, message);
         EvDebug::Error(__PRETTY_FUNCTION__, "%s. Error: [%s].", message.c_str(),
                        m_pSourceBridge->GetLastErrorString().c_str());
         return false;
     }
     if (!HasOSDisk(source)) {
-        SetLastVMError(kErrCloneFailed, "No OS disk found.");
+        SetLastVMError(AmazonErrors::kErrCloneFailed, "No OS disk found.");
         EvDebug::Error(__PRETTY_FUNCTION__, "No OS disk found.");
         return false;
     }
@@ -88,7 +86,7 @@ bool CAmazonInfo::CloneVM(SVMInfo& vm, std::string& createdId) {
         const std::string error = m_pSourceBridge->GetLastErrorString();
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to create snapshot of Source VM [%s] : Error [%s]",
                        sourceId.c_str(), error.c_str());
-        SetLastVMError(kErrAMITask, error);
+        SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, error);
         if (!amiId.empty()) DeleteCloneAMI(amiId, sourceId);
         return false;
     }
@@ -115,7 +113,7 @@ bool CAmazonInfo::CloneVM(SVMInfo& vm, std::string& createdId) {
         const std::string error = m_pSourceBridge->GetLastErrorString();
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to clone VM [%s] to AWS : Error  [%s]", vm.name.c_str(),
                        error.c_str());
-        SetLastVMError(kErrCloneFailed, error);
+        SetLastVMError(AmazonErrors::kErrCloneFailed, error);
         vm.sourceId = sourceId;
         DeleteCloneAMI(amiId, sourceId);
         // The clean-up reports its own troubles; the job must still show why
@@ -171,14 +169,14 @@ bool CAmazonInfo::WaitForCloneAMI(const std::string& amiId, const std::string& s
     // A cancelled job is reported as cancelled, not as a failed AMI, even
     // when the wait ended for another reason.
     if (IsJobCancelled()) {
-        AmazonTaskErrors::SetInterrupted(*this);
+        AmazonErrors::SetInterrupted(*this);
         return false;
     }
     std::string error = GetLastVMErrorDetails();
     if (error.empty()) error = m_pSourceBridge->GetLastErrorString();
     EvDebug::Error(__PRETTY_FUNCTION__, "Create temporary AMI snapshot [%s] task failed on Source VM [%s] : Error [%s]",
                    amiId.c_str(), sourceId.c_str(), error.c_str());
-    SetLastVMError(kErrAMITask, error);
+    SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, error);
     return false;
 }
 

@@ -1,9 +1,10 @@
 // Lists the framework asks for outside browsing: the instances under an
 // inventory object, the regions, a zone's instances as nodes, the proxy's zone.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
+#include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-#include "factory/OperationGuard.h"
 #include "inventory/InventoryNodes.h"
 
 using AmazonGuard::Guarded;
@@ -84,11 +85,11 @@ int CAmazonInfo::GetLocalHostInfo(SHostInfo& host, ULONGLONG flags, int option) 
             return 0;
         }
         SVMInfo proxy;
-        if (!m_pAdminBridge->GetVMInfoForVM("", proxyId, "", "", flags, option, proxy)) {
-            EvDebug::Error(fn, "Failed to get VM info of the proxy [%s]. Error [%s]",
-                           proxyId.c_str(), m_pAdminBridge->GetLastErrorString().c_str());
+        if (!AmazonCommon::BridgeCall(
+                *m_pAdminBridge, fn,
+                [&] { return m_pAdminBridge->GetVMInfoForVM("", proxyId, "", "", flags, option, proxy); },
+                "Failed to get VM info of the proxy [%s]. Error [%s]", proxyId.c_str()))
             return 0;
-        }
         const int result = m_pAdminBridge->GetHostInfoForHost(proxy.zone, flags, option, host);
         if (!result)
             EvDebug::Error(fn, "GetHostInfoForHost() failed..!! Error [%s]",

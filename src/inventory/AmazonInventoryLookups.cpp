@@ -1,9 +1,9 @@
 // Look-ups of single instances, zones and regions, and of the instances
 // under a tag or an instance type, through the source account.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-#include "factory/OperationGuard.h"
 #include "inventory/InventoryNodes.h"
 
 using AmazonGuard::Guarded;

@@ -1,8 +1,8 @@
 // The isolated subnet a restore may place instances in.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-#include "factory/OperationGuard.h"
 
 using AmazonGuard::Guarded;
 

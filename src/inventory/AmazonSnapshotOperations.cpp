@@ -1,8 +1,10 @@
 // Operations 13 and 14: a volume snapshot of the volume the instance's first
 // disk names, and its deletion, which for a replicated instance removes its
 // integrity AMI.
-#include "backup/MountErrors.h"
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
+#include "common/ErrorCodes.h"
+#include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "inventory/VMOperationCodes.h"
@@ -36,7 +38,7 @@ int CAmazonInfo::PerformCreateSnapshot(SVMInfo& vm, EVMOperation op, std::string
     if (!missing.empty()) {
         const std::string message = missing + ": no volume to snapshot.";
         EvDebug::Error(__PRETTY_FUNCTION__, "%s", message.c_str());
-        SetLastVMError(AmazonMountErrors::kNoVolumes, message);
+        SetLastVMError(AmazonErrors::kNoVolumes, message);
         return 1;
     }
     VMInfoStructs::SChildDisk* entry = &vm.disks.front().snapshots.front();
@@ -63,8 +65,8 @@ int CAmazonInfo::DeleteIntegrityAMI(const SVMInfo& vm) {
     std::string amiId;
     // An unreadable tag is not an absent one: succeeding here would leave
     // the AMI behind while reporting it gone.
-    if (!m_pSourceBridge->GetTag(vm.guid, kIntegritySnapTag, amiId))
-        return VMOperationFailed(__PRETTY_FUNCTION__, "Failed to read tag [" + std::string(kIntegritySnapTag) +
+    if (!m_pSourceBridge->GetTag(vm.guid, AmazonTags::kIntegritySnapTag, amiId))
+        return VMOperationFailed(__PRETTY_FUNCTION__, "Failed to read tag [" + std::string(AmazonTags::kIntegritySnapTag) +
                                                           "] of VM [" + vm.guid + "]. Error [" +
                                                           m_pSourceBridge->GetLastErrorString() + "]");
     if (amiId.empty()) return 0;
@@ -73,9 +75,10 @@ int CAmazonInfo::DeleteIntegrityAMI(const SVMInfo& vm) {
     if (!m_pSourceBridge->DeleteAMISnapshot(amiId, true))
         return VMOperationFailed(__PRETTY_FUNCTION__, "Failed to delete AMI [" + amiId + "], Error [" +
                                                           m_pSourceBridge->GetLastErrorString() + "]");
-    if (!m_pSourceBridge->DeleteTag(vm.guid, kIntegritySnapTag, amiId, true))
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to remove tag [%s] from VM [%s]. Error [%s]", kIntegritySnapTag,
-                       vm.guid.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+    AmazonCommon::BridgeCall(
+        *m_pSourceBridge, __PRETTY_FUNCTION__,
+        [&] { return m_pSourceBridge->DeleteTag(vm.guid, AmazonTags::kIntegritySnapTag, amiId, true); },
+        "Failed to remove tag [%s] from VM [%s]. Error [%s]", AmazonTags::kIntegritySnapTag, vm.guid.c_str());
     EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully deleted AMI [%s]", amiId.c_str());
     return 0;
 }

@@ -1,10 +1,12 @@
 // Storage clean-up requested by the framework, and removal of tags left
 // without a value.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
+#include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-#include "factory/OperationGuard.h"
 
+using AmazonCommon::BridgeCall;
 using AmazonGuard::Guarded;
 
 namespace {
@@ -30,19 +32,17 @@ bool CAmazonInfo::DeleteEmptyTag(const std::string& resource, const std::string&
     return Guarded(fn, false, [&] {
         std::string value;
         // Unread is not empty: deleting then could drop a value still in use.
-        if (!m_pSourceBridge->GetTag(resource, key, value)) {
-            EvDebug::Error(fn, "Failed to read tag [%s] on resource [%s]. Error [%s]", key.c_str(),
-                           resource.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+        if (!BridgeCall(
+                *m_pSourceBridge, fn, [&] { return m_pSourceBridge->GetTag(resource, key, value); },
+                "Failed to read tag [%s] on resource [%s]. Error [%s]", key.c_str(), resource.c_str()))
             return false;
-        }
         if (!value.empty()) {
             EvDebug::Debug(fn, "Tag value [%s] is not empty for key [%s] on resource [%s]",
                            value.c_str(), key.c_str(), resource.c_str());
             return false;
         }
-        if (m_pSourceBridge->DeleteTag(resource, key, "", true)) return true;
-        EvDebug::Error(fn, "Failed to delete tag [%s] on resource [%s]. Error [%s]", key.c_str(),
-                       resource.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
-        return false;
+        return BridgeCall(
+            *m_pSourceBridge, fn, [&] { return m_pSourceBridge->DeleteTag(resource, key, "", true); },
+            "Failed to delete tag [%s] on resource [%s]. Error [%s]", key.c_str(), resource.c_str());
     });
 }

@@ -2,14 +2,15 @@
 // form returns 0 on success and 1 on failure; the context form reports the
 // framework's way round.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/OperationGuard.h"
+#include "common/RegionScope.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
-#include "inventory/BridgeRegionScope.h"
-#include "factory/OperationGuard.h"
 #include "inventory/VMOperationCodes.h"
 
 using AmazonGuard::Guarded;
 using namespace AmazonInventory;
+using AmazonCommon::BridgeRegionScope;
 
 int CAmazonInfo::PerformVMOperation(OperationCtx& ctx) {
     const char* const fn = __PRETTY_FUNCTION__;

@@ -15,7 +15,4 @@ constexpr EVMOperation kOpCreateSnapshot = 13;
 constexpr EVMOperation kOpDeleteSnapshot = 14;
 constexpr EVMOperation kOpReboot = 17;
 constexpr EVMOperation kOpGetPassword = 18;
-
-// Tag naming the AMI kept as the integrity snapshot of a replicated instance.
-constexpr char kIntegritySnapTag[] = "KD_Integrity_Snap";
 }  // namespace AmazonInventory

@@ -28,7 +28,7 @@ std::string TimeSpan(int64_t seconds) {
 bool CAmazonTaskUtils::CompleteAMITask(const std::string& amiId, const std::string& /*region*/,
                                        bool useSourceAccount, int64_t* durationSeconds) {
     if (durationSeconds) *durationSeconds = 0;
-    return RunCall(__func__, useSourceAccount, AmazonTaskErrors::kAMIOrSnapshotTask,
+    return RunCall(__func__, useSourceAccount, AmazonErrors::kAMIOrSnapshotTask,
                    [&] { return _CompleteAMITask(amiId, durationSeconds); });
 }
 
@@ -44,7 +44,7 @@ bool CAmazonTaskUtils::_CompleteAMITask(const std::string& amiId, int64_t* durat
     if (!done) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Create AMI task [%s] failed. Error [%s]", amiId.c_str(),
                        WaitFailureReason(timedOut, interrupted).c_str());
-        SetWaitError(AmazonTaskErrors::kAMIOrSnapshotTask, timedOut, interrupted, AmazonTaskErrors::kAMIAdvice);
+        SetWaitError(AmazonErrors::kAMIOrSnapshotTask, timedOut, interrupted, AmazonTaskErrors::kAMIAdvice);
         return false;
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully created AMI [%s] task.  duration [%s]", amiId.c_str(),

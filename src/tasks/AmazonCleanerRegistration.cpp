@@ -1,21 +1,23 @@
 // Registering a job's VM with the cleanup store, after removing what earlier
 // jobs left behind.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/RegionScope.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
-#include "inventory/BridgeRegionScope.h"
 
 int CAmazonInfo::RegisterCleanerForBackup(MountCtx& ctx) {
     if (m_bCleanerRegistered) return 1;
-    overrideSDKRegion(GetProxyRegion());
+    // The clean-up of earlier jobs and their staged volumes starts in the
+    // proxy's region; each step below that needs another says so.
+    const AmazonCommon::BridgePairRegionScope inProxyRegion(*m_pSourceBridge, *m_pAdminBridge, GetProxyRegion());
     if (!_InitMount()) return 0;
     if (ctx.liveBrowse) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "It is live browse; skipping all VM cleanup.");
     } else {
         {
             // The instance's tags and AMIs are where the instance is.
-            const AmazonInventory::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, ctx.vm.region);
+            const AmazonCommon::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, ctx.vm.region);
             DeleteExpiredAMISnapshot(ctx.JobVMGuid());
         }
         if (!m_bAllVMsCleaned) {

@@ -1,18 +1,15 @@
 // Removing what a job (or a dead job) registered: volumes, AMIs, snapshots,
 // created instances and S3 objects.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/ErrorCodes.h"
+#include "common/RegionScope.h"
+#include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/KDPlatformInfo.h"
-#include "inventory/BridgeRegionScope.h"
 #include "tasks/AwsErrors.h"
 
-using AmazonInventory::BridgePairRegionScope;
-
-namespace {
-constexpr EVMInfoError kErrDetachFailed = 117;
-constexpr EVMInfoError kErrCleanupFailed = 116;
-}  // namespace
+using AmazonCommon::BridgePairRegionScope;
 
 void CAmazonInfo::_CleanupAllVMs(int mode, std::vector<SFailure>& failures) {
     if (!m_cleaner.IsCleanupNeeded(mode)) return;
@@ -60,23 +57,23 @@ bool CAmazonInfo::CleanupMountedRoot(const CleanerEntity& root, std::vector<SFai
     if (!m_cleaner.GetCleanerPathForEntityHandle(root, path)) return true;
     bool ok = true;
     if (!_CleanUpMountedVolumes(path, true, failures, false)) {
-        SetLastVMError(kErrDetachFailed);
+        SetLastVMError(AmazonErrors::kErrDetachFailed);
         SetLastVMErrorDetails(m_pAdminBridge->GetLastErrorString());
         ok = false;
     }
     if (!_CleanupTemplate(path, true, true)) {
-        SetLastVMError(kErrCleanupFailed);
+        SetLastVMError(AmazonErrors::kErrCleanupFailed);
         SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
         ok = false;
     }
     if (!_CleanupSnapshots(path, true)) {
-        SetLastVMError(kErrCleanupFailed);
+        SetLastVMError(AmazonErrors::kErrCleanupFailed);
         SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
         ok = false;
     }
     // Only a clone registers instances here: one a dead clone launched.
     if (!_CleanupCreatedVM(path)) {
-        SetLastVMError(kErrCleanupFailed);
+        SetLastVMError(AmazonErrors::kErrCleanupFailed);
         SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
         ok = false;
     }
@@ -134,7 +131,7 @@ bool CAmazonInfo::_CleanupTemplate(const std::string& path, bool useSourceAccoun
         // The AMI and the instance it was made from share its region.
         const BridgePairRegionScope inRegion(*m_pSourceBridge, *m_pAdminBridge, entry.region);
         std::string instanceId;
-        m_pSourceBridge->GetTag(ami, "_QX_BACKUP_", instanceId);
+        m_pSourceBridge->GetTag(ami, AmazonTags::kBackupTag, instanceId);
         if (!bridge->DeleteAMISnapshot(ami, true) && !IsAwsNotFoundError(bridge->GetLastErrorString())) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete AMI [%s], Error [%s]", ami.c_str(),
                            bridge->GetLastErrorString().c_str());
@@ -144,7 +141,7 @@ bool CAmazonInfo::_CleanupTemplate(const std::string& path, bool useSourceAccoun
         // An AMI whose source instance is unknown has no instance tags to
         // take it off.
         if (removeInstanceTags && !instanceId.empty()) {
-            for (const char* key : {"_QX_AMI_", "KD_Retain_Snap"}) {
+            for (const char* key : {AmazonTags::kAMITag, AmazonTags::kRetainSnapTag}) {
                 m_pSourceBridge->DeleteTag(instanceId, key, ami, false);
                 DeleteEmptyTag(instanceId, key);
             }

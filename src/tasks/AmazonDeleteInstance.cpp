@@ -1,5 +1,7 @@
 // Deleting an instance the plug-in created, with its volumes.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
+#include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "tasks/AmazonTaskUtils.h"
@@ -24,7 +26,7 @@ bool CAmazonInfo::DeleteInstance(const std::string& id, bool deleteVolumes, bool
     for (auto disk : vm.disks) {
         // Detach and delete act on the volume named in the new-volume field.
         disk.newVolumeId = disk.volumeId;
-        bridge->SetTag(disk.newVolumeId, "_QX_BACKUP_", "", true);
+        bridge->SetTag(disk.newVolumeId, AmazonTags::kBackupTag, "", true);
         if (!m_pTaskUtils->DetachVolume(disk, vm.region, useSourceAccount)) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Failed to detach the volume [%s], Error [%s]", disk.newVolumeId.c_str(),
                            bridge->GetLastErrorString().c_str());
@@ -51,9 +53,9 @@ bool CAmazonInfo::DeleteInstance(const std::string& id, bool deleteVolumes, bool
                            bridge->GetLastErrorString().c_str());
     }
     if (!ok) return false;
-    if (!bridge->DeleteVM("", vm.guid, vm.region, deleteOption, true)) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete the VM. Error [%s]", bridge->GetLastErrorString().c_str());
+    if (!AmazonCommon::BridgeCall(
+            *bridge, __PRETTY_FUNCTION__, [&] { return bridge->DeleteVM("", vm.guid, vm.region, deleteOption, true); },
+            "Failed to delete the VM. Error [%s]"))
         return false;
-    }
     return true;
 }

@@ -6,7 +6,7 @@
 
 bool CAmazonTaskUtils::CompleteInstanceValidationTask(const std::string& instanceId, const std::string& /*region*/,
                                                       bool useSourceAccount) {
-    return RunCall(__func__, useSourceAccount, AmazonTaskErrors::kInstanceValidation,
+    return RunCall(__func__, useSourceAccount, AmazonErrors::kInstanceValidation,
                    [&] { return _CompleteInstanceValidationTask(instanceId); });
 }
 
@@ -23,7 +23,7 @@ bool CAmazonTaskUtils::_CompleteInstanceValidationTask(const std::string& instan
     }
     EvDebug::Error(__PRETTY_FUNCTION__, "Instance validation task [%s] failed. Error [%s]", instanceId.c_str(),
                    WaitFailureReason(timedOut, interrupted).c_str());
-    SetWaitError(AmazonTaskErrors::kInstanceValidation, timedOut, interrupted, AmazonTaskErrors::kValidationAdvice);
+    SetWaitError(AmazonErrors::kInstanceValidation, timedOut, interrupted, AmazonTaskErrors::kValidationAdvice);
     return false;
 }
 

@@ -24,7 +24,7 @@ const char* SnapshotStateText(int state) {
 
 bool CAmazonTaskUtils::CompleteSnapshotTask(const std::vector<std::string>& snapshotIds, const std::string& region,
                                             bool useSourceAccount) {
-    return RunCall(__func__, useSourceAccount, AmazonTaskErrors::kAMIOrSnapshotTask,
+    return RunCall(__func__, useSourceAccount, AmazonErrors::kAMIOrSnapshotTask,
                    [&] { return _CompleteSnapshotTask(snapshotIds, region); });
 }
 
@@ -37,7 +37,7 @@ bool CAmazonTaskUtils::_CompleteSnapshotTask(const std::vector<std::string>& sna
     if (WaitForSnapshotTask(snapshotIds, SnapshotCompleted, region, timedOut, interrupted)) return true;
     EvDebug::Error(__PRETTY_FUNCTION__, "Create snapshot task failed. Error [%s]",
                    WaitFailureReason(timedOut, interrupted).c_str());
-    SetWaitError(AmazonTaskErrors::kAMIOrSnapshotTask, timedOut, interrupted, AmazonTaskErrors::kSnapshotAdvice);
+    SetWaitError(AmazonErrors::kAMIOrSnapshotTask, timedOut, interrupted, AmazonTaskErrors::kSnapshotAdvice);
     return false;
 }
 

@@ -6,9 +6,10 @@
 #include <exception>
 
 #include "bridge/AmazonSDKBridge.h"
-#include "factory/AmazonInfo.h"
+#include "common/BridgeSet.h"
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
+#include "framework/VMInfo.h"
 #include "tasks/AmazonTaskErrors.h"
 
 namespace {
@@ -31,11 +32,11 @@ private:
 }  // namespace
 
 CAmazonTaskUtils::CAmazonTaskUtils(CAmazonSDKBridge* sourceBridge, CAmazonSDKBridge* adminBridge,
-                                   CAmazonInfo* owner)
+                                   CVMInfo* owner)
     : m_sourceBridge(sourceBridge), m_adminBridge(adminBridge), m_owner(owner) {}
 
 CAmazonSDKBridge* CAmazonTaskUtils::GetAmazonSDKBridge() const {
-    return m_useSourceAccount ? m_sourceBridge : m_adminBridge;
+    return AmazonCommon::ChooseBridge(m_sourceBridge, m_adminBridge, m_useSourceAccount);
 }
 
 bool CAmazonTaskUtils::SleepWithQuitFlagCheck(int64_t seconds) {
@@ -83,7 +84,7 @@ void CAmazonTaskUtils::SetOwnerError(int code, const std::string& details) {
 void CAmazonTaskUtils::SetWaitError(int code, bool timedOut, bool interrupted, const char* advice) {
     if (!m_owner) return;
     if (interrupted) {
-        AmazonTaskErrors::SetInterrupted(*m_owner);
+        AmazonErrors::SetInterrupted(*m_owner);
         return;
     }
     SetOwnerError(code, timedOut ? std::string(advice) : WaitFailure());
@@ -117,7 +118,7 @@ bool CAmazonTaskUtils::RunCall(const char* operation, bool useSourceAccount, int
 }
 
 std::string CAmazonTaskUtils::WaitFailureReason(bool timedOut, bool interrupted) const {
-    if (interrupted) return AmazonTaskErrors::kInterruptedText;
+    if (interrupted) return AmazonErrors::kInterruptedText;
     if (timedOut) return "task timed out";
     return WaitFailure();
 }

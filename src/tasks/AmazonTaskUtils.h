@@ -19,7 +19,7 @@
 #include "records/VMInfoStructs.h"
 
 class CAmazonSDKBridge;
-class CAmazonInfo;
+class CVMInfo;
 
 class CAmazonTaskUtils {
 public:
@@ -27,7 +27,7 @@ public:
     enum VolumeModificationState { ModCompleted = 1, ModFailed = 2, ModModifying = 3, ModOptimizing = 4 };
     enum SnapshotState { SnapshotCompleted = 0, SnapshotPending = 1 };
 
-    CAmazonTaskUtils(CAmazonSDKBridge* sourceBridge, CAmazonSDKBridge* adminBridge, CAmazonInfo* owner);
+    CAmazonTaskUtils(CAmazonSDKBridge* sourceBridge, CAmazonSDKBridge* adminBridge, CVMInfo* owner);
 
     // The owner replaced its admin bridge (a later connect with other admin
     // credentials).
@@ -37,7 +37,7 @@ public:
     }
     CAmazonSDKBridge* SourceBridge() const { return m_sourceBridge; }
     CAmazonSDKBridge* AdminBridge() const { return m_adminBridge; }
-    CAmazonInfo* Owner() const { return m_owner; }
+    CVMInfo* Owner() const { return m_owner; }
     // The bridge requests go to: source when use-source-account is set.
     CAmazonSDKBridge* GetAmazonSDKBridge() const;
 
@@ -179,7 +179,7 @@ private:
 
     CAmazonSDKBridge* m_sourceBridge;
     CAmazonSDKBridge* m_adminBridge;
-    CAmazonInfo* m_owner;
+    CVMInfo* m_owner;
     bool m_checkQuitFlag = true;
     bool m_useSourceAccount = false;
     // Set by a poll that saw its resource fail ("Volume [vol-1] is in state

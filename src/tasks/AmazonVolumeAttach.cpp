@@ -18,9 +18,9 @@ constexpr int kForcedDetachTimeoutMin = 10;
 const std::string& TargetVolume(const VMInfoStructs::SDisk& disk) { return disk.newVolumeId; }
 
 int AttachRequestError(bool conflict, const std::string& bridgeText) {
-    if (conflict) return AmazonTaskErrors::kAttachConflict;
-    if (bridgeText.find(AmazonTaskErrors::kIopsLimitText) != std::string::npos) return AmazonTaskErrors::kIopsLimit;
-    return AmazonTaskErrors::kAttachOrModify;
+    if (conflict) return AmazonErrors::kAttachConflict;
+    if (bridgeText.find(AmazonTaskErrors::kIopsLimitText) != std::string::npos) return AmazonErrors::kIopsLimit;
+    return AmazonErrors::kAttachOrModify;
 }
 
 }  // namespace
@@ -28,14 +28,14 @@ int AttachRequestError(bool conflict, const std::string& bridgeText) {
 bool CAmazonTaskUtils::AttachVolume(const std::string& volumeId, const std::string& instanceId,
                                     const std::string& zone, const std::string& region, bool flag,
                                     const std::string& device, bool useSourceAccount) {
-    return RunCall(__func__, useSourceAccount, AmazonTaskErrors::kAttachOrModify,
+    return RunCall(__func__, useSourceAccount, AmazonErrors::kAttachOrModify,
                    [&] { return _AttachVolume(volumeId, instanceId, zone, region, flag, device, false); });
 }
 
 bool CAmazonTaskUtils::AttachAsOSVolume(const std::string& volumeId, const std::string& instanceId,
                                         const std::string& zone, const std::string& region, bool flag,
                                         const std::string& device, bool useSourceAccount) {
-    return RunCall(__func__, useSourceAccount, AmazonTaskErrors::kAttachOrModify,
+    return RunCall(__func__, useSourceAccount, AmazonErrors::kAttachOrModify,
                    [&] { return _AttachVolume(volumeId, instanceId, zone, region, flag, device, true); });
 }
 
@@ -65,14 +65,14 @@ bool CAmazonTaskUtils::_AttachVolume(const std::string& volumeId, const std::str
     }
     EvDebug::Error(__PRETTY_FUNCTION__, "Failed to attach volume [%s], Error [%s]", volumeId.c_str(),
                    WaitFailureReason(timedOut, interrupted).c_str());
-    SetWaitError(AmazonTaskErrors::kAttachOrModify, timedOut, interrupted, AmazonTaskErrors::kVolumeAdvice);
+    SetWaitError(AmazonErrors::kAttachOrModify, timedOut, interrupted, AmazonTaskErrors::kVolumeAdvice);
     return false;
 }
 
 bool CAmazonTaskUtils::DetachVolume(const VMInfoStructs::SDisk& disk, const std::string& region,
                                     bool retryWithForce, bool& wasForced, bool useSourceAccount) {
     wasForced = false;
-    return RunCall(__func__, useSourceAccount, AmazonTaskErrors::kDetach, [&] {
+    return RunCall(__func__, useSourceAccount, AmazonErrors::kErrDetachFailed, [&] {
         const std::string& volumeId = TargetVolume(disk);
         bool timedOut = false;
         if (_DetachVolume(volumeId, region, false, timedOut)) return true;
@@ -98,7 +98,7 @@ bool CAmazonTaskUtils::_DetachVolume(const std::string& volumeId, const std::str
         const std::string error = volumeId.empty() ? std::string("the disk names no volume") : BridgeError();
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to detach volume [%s]. Error [%s]", volumeId.c_str(),
                        error.c_str());
-        SetOwnerError(AmazonTaskErrors::kDetach, error);
+        SetOwnerError(AmazonErrors::kErrDetachFailed, error);
         return false;
     }
     bool interrupted = false;
@@ -109,7 +109,7 @@ bool CAmazonTaskUtils::_DetachVolume(const std::string& volumeId, const std::str
     }
     EvDebug::Error(__PRETTY_FUNCTION__, "Failed to detach volume [%s], Error [%s]", volumeId.c_str(),
                    WaitFailureReason(timedOut, interrupted).c_str());
-    SetWaitError(AmazonTaskErrors::kDetach, timedOut, interrupted, AmazonTaskErrors::kVolumeAdvice);
+    SetWaitError(AmazonErrors::kErrDetachFailed, timedOut, interrupted, AmazonTaskErrors::kVolumeAdvice);
     return false;
 }
 

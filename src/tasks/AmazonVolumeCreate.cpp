@@ -20,15 +20,15 @@ std::string WithThousands(long long value) {
 }
 
 int CreateRequestError(const std::string& bridgeText) {
-    return bridgeText.find(AmazonTaskErrors::kIopsLimitText) != std::string::npos ? AmazonTaskErrors::kIopsLimit
-                                                                                  : AmazonTaskErrors::kVolumeCreate;
+    return bridgeText.find(AmazonTaskErrors::kIopsLimitText) != std::string::npos ? AmazonErrors::kIopsLimit
+                                                                                  : AmazonErrors::kVolumeCreate;
 }
 
 }  // namespace
 
 bool CAmazonTaskUtils::CreateEmptyVolume(VMInfoStructs::SDisk& disk, const std::string& region,
                                          const std::string& option) {
-    return RunCall(__func__, false, AmazonTaskErrors::kVolumeCreate,
+    return RunCall(__func__, false, AmazonErrors::kVolumeCreate,
                    [&] { return _CreateEmptyVolume(disk, region, option); });
 }
 
@@ -42,7 +42,7 @@ bool CAmazonTaskUtils::_CreateEmptyVolume(VMInfoStructs::SDisk& disk, const std:
     if (!GetAmazonSDKBridge()->CreateVolume(disk, false, option)) {
         const std::string error = BridgeError();
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to create new volume.Error [%s]", error.c_str());
-        SetOwnerError(AmazonTaskErrors::kVolumeCreate, error);
+        SetOwnerError(AmazonErrors::kVolumeCreate, error);
         return false;
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Volume [%s] created ; will wait for the completion. ",
@@ -57,7 +57,7 @@ bool CAmazonTaskUtils::_CreateEmptyVolume(VMInfoStructs::SDisk& disk, const std:
     // disk.newVolumeId stays set: the volume exists and the caller removes it.
     EvDebug::Error(__PRETTY_FUNCTION__, "Failed to create empty volume [%s], Error [%s]", disk.newVolumeId.c_str(),
                    WaitFailureReason(timedOut, interrupted).c_str());
-    SetWaitError(AmazonTaskErrors::kVolumeCreate, timedOut, interrupted, AmazonTaskErrors::kVolumeAdvice);
+    SetWaitError(AmazonErrors::kVolumeCreate, timedOut, interrupted, AmazonTaskErrors::kVolumeAdvice);
     return false;
 }
 
@@ -69,7 +69,7 @@ bool CAmazonTaskUtils::CreateVolumeFromSnapshot(const std::string& snapshotId, c
                                                 const std::map<std::string, std::string>& tags,
                                                 bool useSourceAccount, const std::string& outpostArn,
                                                 const std::function<void(const std::string&)>& onCreated) {
-    return RunCall(__func__, useSourceAccount, AmazonTaskErrors::kVolumeCreate, [&] {
+    return RunCall(__func__, useSourceAccount, AmazonErrors::kVolumeCreate, [&] {
         return _CreateVolumeFromSnapshot(snapshotId, zone, region, name, sourceType, targetType, sourceIops,
                                          targetIops, sizeBytes, encrypted, kmsKeyId, newVolumeId, tags, outpostArn,
                                          onCreated);
@@ -113,6 +113,6 @@ bool CAmazonTaskUtils::_CreateVolumeFromSnapshot(const std::string& snapshotId, 
     // and remove it rather than lose track of it.
     EvDebug::Error(__PRETTY_FUNCTION__, "Failed to create volume [%s] from snapshot [%s], Error [%s]",
                    newVolumeId.c_str(), snapshotId.c_str(), WaitFailureReason(timedOut, interrupted).c_str());
-    SetWaitError(AmazonTaskErrors::kVolumeCreate, timedOut, interrupted, AmazonTaskErrors::kVolumeAdvice);
+    SetWaitError(AmazonErrors::kVolumeCreate, timedOut, interrupted, AmazonTaskErrors::kVolumeAdvice);
     return false;
 }

@@ -6,7 +6,7 @@
 
 bool CAmazonTaskUtils::ModifyVolume(const std::string& volumeId, const std::string& region,
                                     const std::string& volumeType, int iops) {
-    return RunCall(__func__, false, AmazonTaskErrors::kAttachOrModify,
+    return RunCall(__func__, false, AmazonErrors::kAttachOrModify,
                    [&] { return _ModifyVolume(volumeId, region, volumeType, iops); });
 }
 
@@ -18,7 +18,7 @@ bool CAmazonTaskUtils::_ModifyVolume(const std::string& volumeId, const std::str
         const std::string error = BridgeError();
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to modify volume [%s]. Error [%s]", volumeId.c_str(),
                        error.c_str());
-        SetOwnerError(AmazonTaskErrors::kAttachOrModify, error);
+        SetOwnerError(AmazonErrors::kAttachOrModify, error);
         return false;
     }
     // The volume is usable with its new settings once it is optimizing;
@@ -32,6 +32,6 @@ bool CAmazonTaskUtils::_ModifyVolume(const std::string& volumeId, const std::str
     }
     EvDebug::Error(__PRETTY_FUNCTION__, "Failed to modify volume [%s], Error [%s]", volumeId.c_str(),
                    WaitFailureReason(timedOut, interrupted).c_str());
-    SetWaitError(AmazonTaskErrors::kAttachOrModify, timedOut, interrupted, AmazonTaskErrors::kVolumeModifyAdvice);
+    SetWaitError(AmazonErrors::kAttachOrModify, timedOut, interrupted, AmazonTaskErrors::kVolumeModifyAdvice);
     return false;
 }

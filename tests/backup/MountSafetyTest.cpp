@@ -159,3 +159,29 @@ TEST_F(MountFixture, CleanupRemovesTheAMIOnlyTheCleanupStringKnows) {
     later.cleanupString = "../../snap-1";
     EXPECT_EQ(1, object->CleanupVM(later));
 }
+
+// Each step that works in the instance's region points the bridges there for
+// itself only: what runs next finds what lives in the region the bridges had
+// before (the bridge looks ids up in its current region alone).
+TEST_F(MountFixture, AStepInTheInstancesRegionLeavesTheBridgesWhereTheyWere) {
+    auto object = Connected();
+    ASSERT_TRUE(object);
+    std::map<std::string, std::string> tags;
+    const auto webIsReachable = [&] {
+        return object->SourceBridge()->GetCurrentRegion() == "us-east-1" &&
+               object->SourceBridge()->GetTagList(kWeb, tags);
+    };
+    MountCtx ctx = Job(kAnalytics, "EBS-DIRECT-API");
+    ASSERT_EQ(1, object->MountVM(ctx)) << object->GetLastVMErrorDetails();
+    EXPECT_TRUE(webIsReachable()) << "after the mount";
+    ASSERT_FALSE(ctx.vm.disks.empty());
+    VmdkHandle handle;
+    ASSERT_EQ(1, object->OpenVmdk(ctx.vm.name, ctx.vm.guid, ctx.vm.disks.front().volumeId, handle));
+    EXPECT_TRUE(webIsReachable()) << "after the open";
+    std::vector<VMInfoStructs::SDiskMetadataInfo> diskTags;
+    ASSERT_EQ(1, object->GetVmdkTagList(handle, diskTags)) << "the volume is read in its own region";
+    EXPECT_TRUE(webIsReachable()) << "after reading the disk's tags";
+    EXPECT_EQ(1, object->CloseVmdk(handle));
+    EXPECT_EQ(1, object->UnmountVM(ctx));
+    EXPECT_TRUE(webIsReachable()) << "after the unmount";
+}

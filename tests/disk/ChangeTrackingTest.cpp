@@ -3,7 +3,7 @@
 // clean-up may remove and how the post-backup hands the reference on.
 #include <algorithm>
 
-#include "backup/StagingTags.h"
+#include "common/TagNames.h"
 #include "disk/DiskFixture.h"
 #include "framework/MessageBase.h"
 #include "support/MockBridge.h"
@@ -59,8 +59,8 @@ struct ChangeTrackingTest : DiskCloudTest {
         auto* bridge = owner.SourceBridge();
         EXPECT_TRUE(bridge->CreateAMISnapshot(kWebServer, "", "earlier", "", "", snapshots, ami));
         EXPECT_TRUE(bridge->SetTag(ami, "Name", kCbtName, true) &&
-                    bridge->SetTag(ami, AmazonStaging::kSubclientTag, std::to_string(subclient), true) &&
-                    bridge->SetTag(ami, AmazonStaging::kBackupTag, instance, true));
+                    bridge->SetTag(ami, AmazonTags::kSubclientTag, std::to_string(subclient), true) &&
+                    bridge->SetTag(ami, AmazonTags::kBackupTag, instance, true));
         return ami;
     }
     std::string Tag(const std::string& resource, const std::string& key) {
@@ -75,7 +75,7 @@ struct ChangeTrackingTest : DiskCloudTest {
         std::vector<std::string> ids;
         EXPECT_TRUE(owner.Cleaner().GetRegisteredVM(VM_CLEANER_BACKUP, vm.guid, path, false));
         owner.Cleaner().GetRegisteredTemplates(path, ids);
-        return {("#" + Tag(kWebServer, AmazonStaging::kAMITag) + "#").find("#" + ami + "#") != std::string::npos,
+        return {("#" + Tag(kWebServer, AmazonTags::kAMITag) + "#").find("#" + ami + "#") != std::string::npos,
                 std::find(ids.begin(), ids.end(), ami) != ids.end()};
     }
     // A completed snapshot of the volume as it is now.
@@ -256,7 +256,7 @@ TEST_F(ChangeTrackingTest, PostBackupHandsTheReferenceOnAndMarksThePreviousOneFo
         ctx.vm.disks = {Disk(owned, false, snapshots[0]), Disk(owned, false, snapshots[1])};
         ctx.vm.disks[1].volumeId = kDataVolume;
         ASSERT_TRUE(owner.Cleaner().RegisterTemplate(VM_CLEANER_BACKUP, vm.guid, ami));
-        ASSERT_TRUE(owner.SourceBridge()->SetTag(kWebServer, AmazonStaging::kAMITag, ami, false));
+        ASSERT_TRUE(owner.SourceBridge()->SetTag(kWebServer, AmazonTags::kAMITag, ami, false));
 
         ASSERT_EQ(1, owner.PostBackupVM(ctx)) << row.what;
         CNMessageBase info("VirtualServer::VMReferencePointInfo");
@@ -274,7 +274,7 @@ TEST_F(ChangeTrackingTest, PostBackupHandsTheReferenceOnAndMarksThePreviousOneFo
         EXPECT_EQ(std::make_pair(!handedOn, !handedOn), Marked(ami)) << row.what;
         EXPECT_EQ(std::make_pair(marked, marked), Marked(previous)) << row.what;
         EXPECT_TRUE(ImageLives(previous)) << row.what;
-        owner.SourceBridge()->DeleteTag(kWebServer, AmazonStaging::kAMITag, "", true);
+        owner.SourceBridge()->DeleteTag(kWebServer, AmazonTags::kAMITag, "", true);
     }
 }
 

@@ -1,12 +1,16 @@
 // The built plug-in as the framework sees it: a library loaded with dlopen
-// whose only export is the factory.
+// whose only export is the factory, built from folders whose includes point
+// one way (down the floors of doc/design.md).
 #include <dlfcn.h>
 #include <elf.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -41,7 +45,119 @@ std::set<std::string> DefinedDynamicSymbols(const std::string& path) {
     return names;
 }
 
+// The plug-in's floors: a folder may include its own headers and those of a
+// lower floor, never those of its floor's siblings or of a floor above.
+// Every subsystem implements members of the one class, so the class header
+// factory/AmazonInfo.h is open to all of them (but not to common/).
+//
+//   floor | folders
+//   ------+-----------------------------------
+//     4   | factory
+//     3   | backup, connect, snap, restore, guest
+//     2   | disk, inventory
+//     1   | tasks, ebsdirect
+//     0   | common
+const std::map<std::string, int> kFloors = {
+    {"common", 0},  {"tasks", 1},   {"ebsdirect", 1}, {"disk", 2},    {"inventory", 2}, {"backup", 3},
+    {"connect", 3}, {"snap", 3},    {"restore", 3},   {"guest", 3},   {"factory", 4},
+};
+constexpr char kClassHeader[] = "factory/AmazonInfo.h";
+
+// What common/ may include besides the standard library and itself.
+bool CommonMayInclude(const std::string& header) {
+    return header.rfind("framework/", 0) == 0 || header.rfind("records/", 0) == 0 ||
+           header == "bridge/AmazonSDKBridge.h";
+}
+
+// "file:line: reason" for every include under srcRoot's plug-in folders that
+// goes against the floors.
+std::vector<std::string> IncludesAgainstTheFloors(const std::filesystem::path& srcRoot) {
+    namespace fs = std::filesystem;
+    static const std::regex include(R"re(^\s*#\s*include\s*"([^"]+)")re");
+    std::vector<std::string> found;
+    for (const auto& [folder, floor] : kFloors) {
+        if (!fs::is_directory(srcRoot / folder)) continue;
+        for (const auto& entry : fs::recursive_directory_iterator(srcRoot / folder)) {
+            if (!entry.is_regular_file()) continue;
+            const std::string ext = entry.path().extension().string();
+            if (ext != ".h" && ext != ".cpp") continue;
+            std::ifstream in(entry.path());
+            std::string line;
+            for (int number = 1; std::getline(in, line); ++number) {
+                std::smatch m;
+                if (!std::regex_search(line, m, include)) continue;
+                const std::string header = m[1];
+                const std::string target = header.substr(0, header.find('/'));
+                const std::string where =
+                    fs::relative(entry.path(), srcRoot.parent_path()).string() + ":" + std::to_string(number) + ": ";
+                if (target == "cloudsim") {
+                    found.push_back(where + "the plug-in includes the simulated cloud (" + header + ")");
+                } else if (folder == "common") {
+                    if (target != "common" && !CommonMayInclude(header))
+                        found.push_back(where + "common/ includes " + header +
+                                        " (only framework/, records/, bridge/AmazonSDKBridge.h)");
+                } else if (target != folder && header != kClassHeader) {
+                    const auto other = kFloors.find(target);
+                    if (other != kFloors.end() && other->second >= floor)
+                        found.push_back(where + folder + " (floor " + std::to_string(floor) + ") includes " + header +
+                                        " (floor " + std::to_string(other->second) + ")");
+                }
+            }
+        }
+    }
+    return found;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) text += line + "\n";
+    return text;
+}
+
 }  // namespace
+
+TEST(PluginLibrary, IncludesPointDownTheFloors) {
+    const auto found = IncludesAgainstTheFloors(std::filesystem::path(TEST_SOURCE_DIR) / "src");
+    EXPECT_TRUE(found.empty()) << Joined(found);
+}
+
+// The check itself, on a tree of one file per case: each include against the
+// floors is named with its file and line, and the allowed ones are not.
+TEST(PluginLibrary, TheFloorCheckNamesEachIncludeAgainstTheGrain) {
+    TestEnv env;
+    const std::filesystem::path root = std::filesystem::path(env.BaseDir()) / "tree" / "src";
+    struct Case {
+        const char* file;
+        const char* include;
+        bool allowed;
+    };
+    const Case cases[] = {
+        {"disk/A.cpp", "cloudsim/Cloud.h", false},
+        {"common/B.h", "tasks/AmazonTaskUtils.h", false},
+        {"common/C.h", "factory/AmazonInfo.h", false},
+        {"common/D.h", "bridge/BridgeImpl.h", false},
+        {"disk/E.cpp", "backup/AmazonStaging.h", false},      // a floor above
+        {"disk/F.cpp", "inventory/InventoryNodes.h", false},  // a sibling
+        {"tasks/G.cpp", "ebsdirect/AmazonRequestSigner.h", false},
+        {"factory/H.cpp", "cloudsim/CloudState.h", false},
+        {"common/I.h", "framework/EvDebug.h", true},
+        {"common/J.h", "bridge/AmazonSDKBridge.h", true},
+        {"common/K.h", "common/ErrorCodes.h", true},
+        {"backup/L.cpp", "disk/AmazonDiskInfo.h", true},
+        {"tasks/M.cpp", "factory/AmazonInfo.h", true},
+        {"factory/N.cpp", "tasks/AmazonTaskUtils.h", true},
+        {"inventory/O.cpp", "common/RegionScope.h", true},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::create_directories((root / c.file).parent_path());
+        std::ofstream(root / c.file) << "// one include\n#include <string>\n#include \"" << c.include << "\"\n";
+    }
+    const std::string found = Joined(IncludesAgainstTheFloors(root));
+    for (const auto& c : cases) {
+        const std::string where = std::string("src/") + c.file + ":3: ";
+        EXPECT_EQ(!c.allowed, found.find(where) != std::string::npos) << c.file << " -> " << c.include << "\n" << found;
+    }
+}
 
 TEST(PluginLibrary, ExportsExactlyTheFactory) {
     const auto names = DefinedDynamicSymbols(AMAZON_PLUGIN_PATH);

@@ -8,7 +8,7 @@
 
 #include "bridge/AmazonSDKBridge.h"
 
-namespace AmazonInventory {
+namespace AmazonCommon {
 
 class BridgeRegionScope {
 public:
@@ -41,4 +41,4 @@ private:
     BridgeRegionScope m_admin;
 };
 
-}  // namespace AmazonInventory
+}  // namespace AmazonCommon

@@ -1,0 +1,78 @@
+#pragma once
+// The plug-in's error codes, one name per number: what a failed operation
+// leaves as the object's last VM error (GetLastVMError). The numbers are
+// the framework's and never change. Two codes keep the framework's own
+// names (src/framework/VMInfo.h) and are not repeated here:
+// kErrNotSupported (242), a slot or branch the plug-in has no answer for,
+// and kErrJobCancelled (4000), a job the framework cancelled mid-way.
+#include <string>
+
+#include "framework/VMInfo.h"
+#include "records/VMInfoStructs.h"
+
+namespace AmazonErrors {
+
+// The instance a mount or a clone names does not exist.
+constexpr EVMInfoError kInstanceNotFound = 1;
+// Creating, waiting for or deregistering an AMI or a snapshot failed
+// (backup AMI, clone AMI, snapshot waits).
+constexpr EVMInfoError kAMIOrSnapshotTask = 17;
+// The disk helper could not connect for the VM being read.
+constexpr EVMInfoError kErrDiskConnectFailed = 19;
+// Launching the clone of an instance failed.
+constexpr EVMInfoError kErrCloneFailed = 20;
+// A mount failed without a more precise reason; also a disk slot that found
+// no handle, disk or VM record, and a staged disk that could not be
+// registered with the framework.
+constexpr EVMInfoError kMountFailed = 23;
+// Creating a volume (empty or from a snapshot) failed or timed out.
+constexpr EVMInfoError kVolumeCreate = 24;
+// Connecting to the source or admin account failed.
+constexpr EVMInfoError kErrConnectFailed = 48;
+// Attaching or modifying a volume failed or timed out.
+constexpr EVMInfoError kAttachOrModify = 54;
+// The disk filters left no disk to back up.
+constexpr EVMInfoError kErrAllDisksFiltered = 65;
+// The instance is a template (an AMI), not an instance to mount.
+constexpr EVMInfoError kTemplate = 67;
+// The instance already has as many backup AMIs as a job may leave.
+constexpr EVMInfoError kErrTooManyBackupAMIs = 73;
+// A clean-up of a mounted VM or its backup AMI failed.
+constexpr EVMInfoError kErrCleanupFailed = 116;
+// Detaching a volume failed or timed out.
+constexpr EVMInfoError kErrDetachFailed = 117;
+// The proxy is the instance being backed up.
+constexpr EVMInfoError kProxyIsSource = 151;
+// The instance has no volume to back up; also a volume snapshot that names
+// none.
+constexpr EVMInfoError kNoVolumes = 172;
+// Hot-add of an instance outside the proxy's region.
+constexpr EVMInfoError kRegionMismatch = 176;
+// Hot-add needs the proxy to be an EC2 instance.
+constexpr EVMInfoError kProxyNotAmazon = 179;
+// An attach refused because the device or the volume is taken.
+constexpr EVMInfoError kAttachConflict = 189;
+// The proxy runs lvmetad, which would take the staged volumes' LVM groups.
+constexpr EVMInfoError kLvmetadEnabled = 202;
+// Validating an instance's status checks failed or timed out.
+constexpr EVMInfoError kInstanceValidation = 234;
+// The proxy's own instance record is not available.
+constexpr EVMInfoError kProxyRecord = 237;
+// AWS refused an io1 volume for the account's IOPS limit.
+constexpr EVMInfoError kIopsLimit = 243;
+// The instance metadata service cannot be reached from the proxy.
+constexpr EVMInfoError kMetadataServiceUnreachable = 262;
+// The account lacks the permissions the EBS direct APIs need.
+constexpr EVMInfoError kDirectReadPermissions = 287;
+
+// Details of an interrupted wait, in place of any an earlier failure left.
+constexpr const char kInterruptedText[] = "Job interrupted";
+
+// Leaves an interrupted job's error on owner: the code with its own text, so
+// that no details of an earlier failure pass for the interruption's.
+template <typename Owner>
+void SetInterrupted(Owner& owner) {
+    owner.SetLastVMError(kErrJobCancelled, kInterruptedText);
+}
+
+}  // namespace AmazonErrors
