@@ -112,17 +112,6 @@ bool Offered(const State& s, const std::string& region, const std::string& type,
     return Err(error, "InvalidParameterValue: Invalid value '" + type + "' for InstanceType.");
 }
 
-// Both sides of an attachment go at once (a volume deleted with its instance).
-void DropAttachment(State& s, Volume& v) {
-    auto it = s.instances.find(v.attachedInstance);
-    if (it != s.instances.end()) {
-        auto& ids = it->second.volumeIds;
-        ids.erase(std::remove(ids.begin(), ids.end(), v.id), ids.end());
-    }
-    v.attachedInstance.clear();
-    v.attachedDevice.clear();
-}
-
 }  // namespace
 
 bool CAmazonSDKBridge::PowerOnVM(const std::string& name, const std::string& id, const std::string& region) {
