@@ -3,6 +3,7 @@
 #include "cloudsim/Instances.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "cloudsim/CloudState.h"
 
@@ -184,6 +185,59 @@ const Volume* VolumeAtDevice(const State& s, const Instance& inst, const std::st
 bool IsRootVolume(const State& s, const Volume& v) {
     auto it = s.instances.find(v.attachedInstance);
     return it != s.instances.end() && !it->second.volumeIds.empty() && it->second.volumeIds.front() == v.id;
+}
+
+std::string IncorrectState(const std::string& id, const std::string& what) {
+    return "IncorrectInstanceState: The instance '" + id + what;
+}
+
+void StartInstance(State& s, Instance& inst, int64_t now, const std::string& effect) {
+    inst.state = "pending";
+    inst.pending = {"running", now + s.timing.instanceStartMs, effect == "stuck" ? "stuck" : ""};
+    inst.statusCheck = "initializing";
+    inst.statusPending = {"ok", inst.pending.readyAtMs + s.timing.statusCheckMs, effect == "error" ? "error" : ""};
+}
+
+std::string BiosUuidFor(const std::string& id) {
+    std::string hex = id.substr(id.find('-') + 1);
+    hex += hex;
+    return "ec2" + hex.substr(0, 5) + "-" + hex.substr(5, 4) + "-4" + hex.substr(9, 3) + "-8" + hex.substr(12, 3) +
+           "-" + hex.substr(15, 12);
+}
+
+std::string ConsoleFor(const Instance& inst) {
+    if (inst.platform == "windows")
+        return "Windows is Ready to use\r\nEC2 instance " + inst.id + " (" + inst.instanceType + ")\r\n";
+    return "[    0.000000] Linux version 6.1.0-aws\n[    2.113450] cloud-init: instance " + inst.id +
+           " booted\nlogin: ";
+}
+
+std::string NextPrivateIp(const State& s, const Subnet& subnet) {
+    unsigned a = 0, b = 0, c = 0, d0 = 0;
+    if (std::sscanf(subnet.cidr.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d0) != 4) return "";
+    int used = 0;
+    for (const auto& [id, inst] : s.instances)
+        for (const auto& nic : inst.networkInterfaces) used += nic.subnetId == subnet.id;
+    return std::to_string(a) + "." + std::to_string(b) + "." + std::to_string(c) + "." +
+           std::to_string(d0 + 10 + used);
+}
+
+const Subnet* DefaultSubnet(const State& s, const std::string& account, const std::string& region,
+                            const std::string& zone) {
+    const Subnet* any = nullptr;
+    for (const auto& [id, subnet] : s.subnets) {
+        if (subnet.account != account || subnet.region != region) continue;
+        if (subnet.zone == zone) return &subnet;
+        if (!any && subnet.zone.empty()) any = &subnet;
+    }
+    return any;
+}
+
+bool CheckOffered(const State& s, const std::string& region, const std::string& type, std::string& error) {
+    std::vector<std::string> offered = s.OfferedTypes(region);
+    if (std::find(offered.begin(), offered.end(), type) != offered.end()) return true;
+    error = "InvalidParameterValue: Invalid value '" + type + "' for InstanceType.";
+    return false;
 }
 
 std::string InstanceNotFound(const std::string& id) {

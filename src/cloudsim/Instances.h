@@ -121,7 +121,26 @@ const Volume* VolumeAtDevice(const State& s, const Instance& inst, const std::st
 // The volume is the first of its instance's volumes.
 bool IsRootVolume(const State& s, const Volume& v);
 
+// ---- launching and powering ----
+// Starts inst: pending, then running after the cloud's timing, with its
+// status checks initializing until statusCheckMs later. effect as
+// FaultHit::EffectFor: "stuck" holds it pending, "error" impairs its checks.
+void StartInstance(State& s, Instance& inst, int64_t nowMs, const std::string& effect);
+// The "ec2..." UUID a Xen/Nitro instance's BIOS reports, derived from its id.
+std::string BiosUuidFor(const std::string& id);
+// What a freshly booted instance prints on its console.
+std::string ConsoleFor(const Instance& inst);
+// The first of subnet's addresses not given to an interface yet (from .10 on).
+std::string NextPrivateIp(const State& s, const Subnet& subnet);
+// The account's subnet in zone, else one of the region's without a zone; null when none.
+const Subnet* DefaultSubnet(const State& s, const std::string& account, const std::string& region,
+                            const std::string& zone);
+// type is offered in region; false with the AWS text otherwise.
+bool CheckOffered(const State& s, const std::string& region, const std::string& type, std::string& error);
+
 // ---- AWS error texts ----
 std::string InstanceNotFound(const std::string& id);
+// "IncorrectInstanceState: The instance '<id>" followed by what.
+std::string IncorrectState(const std::string& id, const std::string& what);
 
 }  // namespace cloudsim
