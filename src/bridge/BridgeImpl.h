@@ -12,6 +12,7 @@
 
 #include "bridge/AmazonSDKBridge.h"
 #include "cloudsim/Cloud.h"
+#include "cloudsim/Ownership.h"
 #include "framework/EvDebug.h"
 
 #define BRIDGE_INTERNAL __attribute__((visibility("hidden")))
@@ -95,30 +96,10 @@ VMInfoStructs::SDataCenterInfo ToDataCenter(const cloudsim::State& s, const std:
 VMInfoStructs::SVMInfo ImageToVMInfo(const cloudsim::State& s, const cloudsim::Image& image);
 VMInfoStructs::SChildDisk ToChildDisk(const cloudsim::Snapshot& snap);
 
-// ---- look-ups scoped as AWS scopes them: the caller's account, one region ----
-template <class Map>
-auto FindIn(Map& map, const std::string& id) -> decltype(&map.begin()->second) {
-    auto it = map.find(id);
-    return it == map.end() ? nullptr : &it->second;
-}
-
-// A resource of account in region (any region when region is empty).
-template <class Map>
-auto FindOwned(Map& map, const std::string& id, const std::string& account, const std::string& region)
-    -> decltype(&map.begin()->second) {
-    auto* r = FindIn(map, id);
-    if (!r || r->account != account || (!region.empty() && r->region != region)) return nullptr;
-    return r;
-}
-
-// The same, also admitting public resources of other accounts.
-template <class Map>
-auto FindVisible(Map& map, const std::string& id, const std::string& account, const std::string& region)
-    -> decltype(&map.begin()->second) {
-    auto* r = FindIn(map, id);
-    if (!r || (r->account != account && !r->isPublic) || (!region.empty() && r->region != region)) return nullptr;
-    return r;
-}
+// ---- look-ups scoped as AWS scopes them (cloudsim/Ownership.h) ----
+using cloudsim::FindIn;
+using cloudsim::FindOwned;
+using cloudsim::FindVisible;
 
 }  // namespace bridgeimpl
 
