@@ -40,7 +40,7 @@ struct State {
     std::vector<KmsKey> kmsKeys;
     std::vector<Role> roles;
     std::vector<Session> sessions;
-    std::vector<InstanceTypeInfo> instanceTypes; // specs; empty: the built-in table
+    std::vector<InstanceTypeInfo> instanceTypes; // sizes of the types; empty: the built-in table
     std::map<std::string, Bucket> buckets;       // by name
     std::vector<S3Object> objects;
     std::string proxyInstanceId;         // the machine the agent runs on, if an instance

@@ -83,7 +83,7 @@ struct InstanceTypeInfo {
 };
 
 // The default instance-type offering (about ten common types) and the
-// built-in table of type specs.
+// built-in table of their sizes (CPUs, memory).
 const std::vector<InstanceTypeInfo>& BuiltinInstanceTypes();
 const std::vector<std::string>& DefaultOfferedTypes();
 
