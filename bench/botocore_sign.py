@@ -5,15 +5,13 @@ Usage: botocore_sign.py ACCESS_KEY SECRET_KEY REGION SNAPSHOT INDEX TOKEN EPOCH_
 Prints the microseconds per signature (add_auth on a fresh request, the way
 a client signs every request). Exits 3 when botocore is not installed.
 """
-import datetime
+import os
 import sys
 import time
-from unittest import mock
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
 try:
-    from botocore.auth import SigV4Auth
-    from botocore.awsrequest import AWSRequest
-    from botocore.credentials import Credentials
+    import botocore_request
 except ImportError:
     sys.exit(3)
 
@@ -21,22 +19,11 @@ except ImportError:
 def main():
     access, secret, region, snapshot, index, token, epoch, iterations = sys.argv[1:9]
     iterations = int(iterations)
-    fixed = datetime.datetime.fromtimestamp(int(epoch), tz=datetime.timezone.utc)
-
-    class FixedDateTime(datetime.datetime):
-        @classmethod
-        def utcnow(cls):
-            return fixed.replace(tzinfo=None)
-
-        @classmethod
-        def now(cls, tz=None):
-            return fixed if tz else fixed.replace(tzinfo=None)
-
-    url = "https://ebs.%s.amazonaws.com/snapshots/%s/blocks/%s" % (region, snapshot, index)
-    params = {"blockToken": token, "Action": "GetSnapshotBlock", "Version": "2020-05-11"}
-    requests = [AWSRequest(method="GET", url=url, params=params) for _ in range(iterations)]
-    signer = SigV4Auth(Credentials(access, secret), "ebs", region)
-    with mock.patch("botocore.auth.datetime.datetime", FixedDateTime):
+    extra = {"Action": "GetSnapshotBlock", "Version": "2020-05-11"}
+    requests = [botocore_request.snapshot_block_request(region, snapshot, index, token, extra)
+                for _ in range(iterations)]
+    signer = botocore_request.signer(access, secret, region)
+    with botocore_request.frozen_clock(epoch):
         start = time.perf_counter()
         for request in requests:
             signer.add_auth(request)

@@ -1,4 +1,4 @@
-// Shared helpers of the bridge: AWS error texts, URL parsing, and the
+// Shared helpers of the bridge: URL parsing, tag value lists, and the
 // conversions from the simulated cloud's records to the framework's.
 #include "bridge/BridgeImpl.h"
 
@@ -16,31 +16,7 @@ namespace bridgeimpl {
 const char kTag[] = "AwsBridge";
 const char kNotConnected[] = "InvalidClientState: not connected";
 
-std::string UnknownRegion(const std::string& region) { return "InvalidParameterValue: Unknown region " + region; }
-
-std::string InstanceNotFound(const std::string& id) {
-    return "InvalidInstanceID.NotFound: The instance ID '" + id + "' does not exist";
-}
-
-std::string VolumeNotFound(const std::string& id) {
-    return "InvalidVolume.NotFound: The volume '" + id + "' does not exist.";
-}
-
-std::string SnapshotNotFound(const std::string& id) {
-    return "InvalidSnapshot.NotFound: The snapshot '" + id + "' does not exist.";
-}
-
-std::string ImageNotFound(const std::string& id) {
-    return "InvalidAMIID.NotFound: The image id '[" + id + "]' does not exist";
-}
-
 std::string NotImplemented(const char* op) { return std::string("NotImplemented: ") + op; }
-
-std::string InvalidZone(const std::string& zone) {
-    return "InvalidParameterValue: Invalid availability zone: [" + zone + "]";
-}
-
-std::string BucketNotFound() { return "NoSuchBucket: The specified bucket does not exist"; }
 
 std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -12,6 +12,7 @@
 
 #include "bridge/AmazonSDKBridge.h"
 #include "cloudsim/Cloud.h"
+#include "cloudsim/Ownership.h"
 #include "framework/EvDebug.h"
 
 #define BRIDGE_INTERNAL __attribute__((visibility("hidden")))
@@ -21,15 +22,26 @@ namespace bridgeimpl BRIDGE_INTERNAL {
 extern const char kTag[];
 extern const char kNotConnected[];
 
-// ---- AWS error texts ----
-std::string UnknownRegion(const std::string& region);
-std::string InstanceNotFound(const std::string& id);
-std::string VolumeNotFound(const std::string& id);
-std::string SnapshotNotFound(const std::string& id);
-std::string ImageNotFound(const std::string& id);
+// ---- AWS's rules and error texts, kept by the simulated cloud ----
+using cloudsim::BucketNotFound;
+using cloudsim::DefaultKmsKey;
+using cloudsim::DropAttachment;
+using cloudsim::ImageNotFound;
+using cloudsim::InstanceNotFound;
+using cloudsim::InvalidZone;
+using cloudsim::IsRootDevice;
+using cloudsim::IsRootVolume;
+using cloudsim::NextFreeDevice;
+using cloudsim::RootDeviceOf;
+using cloudsim::SnapshotNotFound;
+using cloudsim::StartDelete;
+using cloudsim::StartDetach;
+using cloudsim::UnknownRegion;
+using cloudsim::VolumeAtDevice;
+using cloudsim::VolumeNotFound;
+
+// The bridge's own text for an operation it does not offer.
 std::string NotImplemented(const char* op);
-std::string InvalidZone(const std::string& zone);
-std::string BucketNotFound();
 
 // Sets error and returns false, so that a failing branch is one statement.
 inline bool Err(std::string& error, const std::string& text) {
@@ -68,21 +80,6 @@ void RemoveTagValue(std::map<std::string, std::string>& tags, const std::string&
 bool ApplyTag(std::map<std::string, std::string>& tags, const std::string& key, const std::string& value,
               bool replace, std::string& error);
 
-// ---- volume primitives (BridgeVolumes.cpp) ----
-// The account's default EBS key in region (its ARN).
-std::string DefaultKmsKey(const cloudsim::State& s, const std::string& account, const std::string& region);
-// "/dev/sda1" for Windows, "/dev/xvda" otherwise.
-std::string RootDeviceOf(const cloudsim::Instance& inst);
-// The first of "/dev/sdf" ... "/dev/sdz" no volume of inst uses; empty when none is left.
-std::string NextFreeDevice(const cloudsim::State& s, const cloudsim::Instance& inst);
-const cloudsim::Volume* VolumeAtDevice(const cloudsim::State& s, const cloudsim::Instance& inst,
-                                       const std::string& device);
-// Start a detachment / a deletion that completes after the cloud's timing.
-void StartDetach(cloudsim::State& s, cloudsim::Volume& v, int64_t now, const std::string& fault);
-void StartDelete(cloudsim::State& s, cloudsim::Volume& v, int64_t now, const std::string& fault);
-// The volume is the first of its instance's volumes.
-bool IsRootVolume(const cloudsim::State& s, const cloudsim::Volume& v);
-
 // ---- conversions (BridgeConvert.cpp) ----
 VMInfoStructs::SDisk ToDisk(const cloudsim::Volume& v, bool first);
 // What DescribeInstances and DescribeVolumes together tell of one instance.
@@ -99,30 +96,10 @@ VMInfoStructs::SDataCenterInfo ToDataCenter(const cloudsim::State& s, const std:
 VMInfoStructs::SVMInfo ImageToVMInfo(const cloudsim::State& s, const cloudsim::Image& image);
 VMInfoStructs::SChildDisk ToChildDisk(const cloudsim::Snapshot& snap);
 
-// ---- look-ups scoped as AWS scopes them: the caller's account, one region ----
-template <class Map>
-auto FindIn(Map& map, const std::string& id) -> decltype(&map.begin()->second) {
-    auto it = map.find(id);
-    return it == map.end() ? nullptr : &it->second;
-}
-
-// A resource of account in region (any region when region is empty).
-template <class Map>
-auto FindOwned(Map& map, const std::string& id, const std::string& account, const std::string& region)
-    -> decltype(&map.begin()->second) {
-    auto* r = FindIn(map, id);
-    if (!r || r->account != account || (!region.empty() && r->region != region)) return nullptr;
-    return r;
-}
-
-// The same, also admitting public resources of other accounts.
-template <class Map>
-auto FindVisible(Map& map, const std::string& id, const std::string& account, const std::string& region)
-    -> decltype(&map.begin()->second) {
-    auto* r = FindIn(map, id);
-    if (!r || (r->account != account && !r->isPublic) || (!region.empty() && r->region != region)) return nullptr;
-    return r;
-}
+// ---- look-ups scoped as AWS scopes them (cloudsim/Ownership.h) ----
+using cloudsim::FindIn;
+using cloudsim::FindOwned;
+using cloudsim::FindVisible;
 
 }  // namespace bridgeimpl
 

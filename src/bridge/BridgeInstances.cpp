@@ -15,6 +15,12 @@ using cloudsim::Snapshot;
 using cloudsim::State;
 using cloudsim::Volume;
 using VMInfoStructs::SVMInfo;
+using cloudsim::BiosUuidFor;
+using cloudsim::ConsoleFor;
+using cloudsim::DefaultSubnet;
+using cloudsim::IncorrectState;
+using cloudsim::NextPrivateIp;
+using cloudsim::StartInstance;
 
 namespace {
 
@@ -55,72 +61,6 @@ auto FindInstance(S& s, const std::string& name, const std::string& id, const st
             return &inst;
     error = InstanceNotFound(name);
     return nullptr;
-}
-
-std::string IncorrectState(const std::string& id, const std::string& what) {
-    return "IncorrectInstanceState: The instance '" + id + what;
-}
-
-// Start the instance: pending, then running; its status checks begin then.
-void StartInstance(State& s, Instance& inst, int64_t now, const std::string& effect) {
-    inst.state = "pending";
-    inst.pending = {"running", now + s.timing.instanceStartMs, effect == "stuck" ? "stuck" : ""};
-    inst.statusCheck = "initializing";
-    inst.statusPending = {"ok", inst.pending.readyAtMs + s.timing.statusCheckMs, effect == "error" ? "error" : ""};
-}
-
-// "ec2" UUIDs as the BIOS of a Xen/Nitro instance reports them, derived from the id.
-std::string BiosUuidFor(const std::string& id) {
-    std::string hex = id.substr(id.find('-') + 1);
-    hex += hex;
-    return "ec2" + hex.substr(0, 5) + "-" + hex.substr(5, 4) + "-4" + hex.substr(9, 3) + "-8" + hex.substr(12, 3) +
-           "-" + hex.substr(15, 12);
-}
-
-std::string ConsoleFor(const Instance& inst) {
-    if (inst.platform == "windows")
-        return "Windows is Ready to use\r\nEC2 instance " + inst.id + " (" + inst.instanceType + ")\r\n";
-    return "[    0.000000] Linux version 6.1.0-aws\n[    2.113450] cloud-init: instance " + inst.id +
-           " booted\nlogin: ";
-}
-
-// The first of subnet's addresses not given to an interface yet (from .10 on).
-std::string NextPrivateIp(const State& s, const cloudsim::Subnet& subnet) {
-    unsigned a = 0, b = 0, c = 0, d0 = 0;
-    if (std::sscanf(subnet.cidr.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d0) != 4) return "";
-    int used = 0;
-    for (const auto& [id, inst] : s.instances)
-        for (const auto& nic : inst.networkInterfaces) used += nic.subnetId == subnet.id;
-    return std::to_string(a) + "." + std::to_string(b) + "." + std::to_string(c) + "." +
-           std::to_string(d0 + 10 + used);
-}
-
-const cloudsim::Subnet* DefaultSubnet(const State& s, const std::string& account, const std::string& region,
-                                      const std::string& zone) {
-    const cloudsim::Subnet* any = nullptr;
-    for (const auto& [id, subnet] : s.subnets) {
-        if (subnet.account != account || subnet.region != region) continue;
-        if (subnet.zone == zone) return &subnet;
-        if (!any && subnet.zone.empty()) any = &subnet;
-    }
-    return any;
-}
-
-bool Offered(const State& s, const std::string& region, const std::string& type, std::string& error) {
-    std::vector<std::string> offered = s.OfferedTypes(region);
-    if (std::find(offered.begin(), offered.end(), type) != offered.end()) return true;
-    return Err(error, "InvalidParameterValue: Invalid value '" + type + "' for InstanceType.");
-}
-
-// Both sides of an attachment go at once (a volume deleted with its instance).
-void DropAttachment(State& s, Volume& v) {
-    auto it = s.instances.find(v.attachedInstance);
-    if (it != s.instances.end()) {
-        auto& ids = it->second.volumeIds;
-        ids.erase(std::remove(ids.begin(), ids.end(), v.id), ids.end());
-    }
-    v.attachedInstance.clear();
-    v.attachedDevice.clear();
 }
 
 }  // namespace
@@ -198,7 +138,7 @@ bool CAmazonSDKBridge::CreateVirtualMachine(SVMInfo& vm, std::string& out, bool 
             std::string type = !vm.instanceType.empty()      ? vm.instanceType
                                : !image->instanceType.empty() ? image->instanceType
                                                               : "t3.micro";
-            if (!Offered(s, where, type, error)) return false;
+            if (!cloudsim::CheckOffered(s, where, type, error)) return false;
             std::string keyName = vm.keyPairs.empty() ? "" : vm.keyPairs.front().name;
             if (!keyName.empty()) {
                 bool known = false;
@@ -296,7 +236,7 @@ bool CAmazonSDKBridge::EditVirtualMachine(SVMInfo& vm, std::string& out) {
             if (!vm.instanceType.empty() && vm.instanceType != inst->instanceType) {
                 if (inst->state != "stopped")
                     return Err(error, IncorrectState(inst->id, "' is not in the 'stopped' state."));
-                if (!Offered(s, where, vm.instanceType, error)) return false;
+                if (!cloudsim::CheckOffered(s, where, vm.instanceType, error)) return false;
                 inst->instanceType = vm.instanceType;
             }
             if (!vm.name.empty() && !ApplyTag(inst->tags, "Name", vm.name, true, error)) return false;

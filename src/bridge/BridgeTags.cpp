@@ -3,54 +3,13 @@
 #include <algorithm>
 
 #include "bridge/BridgeImpl.h"
+#include "cloudsim/Tags.h"
 
 using namespace bridgeimpl;
 using cloudsim::State;
 using Tags = std::map<std::string, std::string>;
-
-namespace {
-
-const size_t kMaxKey = 128;
-const size_t kMaxValue = 256;
-
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
-// The tags of one of account's resources in region; null with the AWS
-// not-found text when there is no such resource.
-template <class S>
-auto TagsOf(S& s, const std::string& id, const std::string& account, const std::string& region,
-            std::string& error) -> decltype(&s.instances.begin()->second.tags) {
-    if (StartsWith(id, "i-")) {
-        if (auto* r = FindOwned(s.instances, id, account, region)) return &r->tags;
-        error = InstanceNotFound(id);
-    } else if (StartsWith(id, "vol-")) {
-        if (auto* r = FindOwned(s.volumes, id, account, region)) return &r->tags;
-        error = VolumeNotFound(id);
-    } else if (StartsWith(id, "snap-")) {
-        if (auto* r = FindOwned(s.snapshots, id, account, region)) return &r->tags;
-        error = SnapshotNotFound(id);
-    } else if (StartsWith(id, "ami-")) {
-        auto* r = FindOwned(s.images, id, account, region);
-        if (r && r->state != "deregistered") return &r->tags;
-        error = ImageNotFound(id);
-    } else {
-        error = "InvalidID: The ID '" + id + "' is not valid";
-    }
-    return nullptr;
-}
-
-bool CheckTag(const std::string& key, const std::string& value, std::string& error) {
-    if (key.empty()) return Err(error, "InvalidParameterValue: Tag key must not be empty");
-    if (StartsWith(key, "aws:"))
-        return Err(error, "InvalidParameterValue: Tag keys starting with 'aws:' are reserved for internal use");
-    if (key.size() > kMaxKey)
-        return Err(error, "InvalidParameterValue: Tag key exceeds the maximum length of 128 characters");
-    if (value.size() > kMaxValue)
-        return Err(error, "InvalidParameterValue: Tag value exceeds the maximum length of 256 characters");
-    return true;
-}
-
-}  // namespace
+using cloudsim::CheckTag;
+using cloudsim::TagsOf;
 
 namespace bridgeimpl {
 

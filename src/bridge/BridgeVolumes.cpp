@@ -15,81 +15,19 @@ using cloudsim::Volume;
 namespace {
 
 const int64_t kGiB = 1024LL * 1024 * 1024;
+using cloudsim::RoundUpToGiB;
 const int64_t kEpochCutoffSec = 1000000000LL;   // 2001: larger "ages" are times since the epoch
 
-bool KnownVolumeType(const std::string& type) {
-    static const char* const kTypes[] = {"gp2", "gp3", "io1", "io2", "st1", "sc1", "standard"};
-    for (const char* t : kTypes)
-        if (type == t) return true;
-    return false;
-}
-
 bool CheckVolumeType(const std::string& type, std::string& error) {
-    if (KnownVolumeType(type)) return true;
-    return Err(error, "InvalidParameterValue: Value (" + type + ") for parameter volumeType is invalid");
+    if (cloudsim::KnownVolumeType(type)) return true;
+    return Err(error, cloudsim::InvalidVolumeType(type));
 }
 
-// AWS sizes volumes in whole GiB.
-int64_t RoundUpToGiB(int64_t bytes) { return (bytes + kGiB - 1) / kGiB * kGiB; }
-
-// The zone must be one of the region's the request goes to.
 bool CheckZone(const State& s, const std::string& region, const std::string& zone, std::string& error) {
-    if (zone.empty()) return Err(error, "MissingParameter: The request must contain the parameter AvailabilityZone");
-    const cloudsim::Region* r = s.RegionOfZone(zone);
-    if (!r || r->name != region) return Err(error, InvalidZone(zone));
-    return true;
+    return cloudsim::CheckRequestZone(s, region, zone, error);
 }
-
-bool IsRootDevice(const std::string& device) { return device == "/dev/xvda" || device == "/dev/sda1"; }
 
 }  // namespace
-
-namespace bridgeimpl {
-
-std::string DefaultKmsKey(const State& s, const std::string& account, const std::string& region) {
-    for (const auto& k : s.kmsKeys)
-        if (k.account == account && k.region == region && k.isDefault) return k.arn;
-    return "arn:aws:kms:" + region + ":" + account + ":alias/aws/ebs";
-}
-
-std::string RootDeviceOf(const Instance& inst) { return inst.platform == "windows" ? "/dev/sda1" : "/dev/xvda"; }
-
-std::string NextFreeDevice(const State& s, const Instance& inst) {
-    for (char c = 'f'; c <= 'z'; ++c) {
-        std::string device = std::string("/dev/sd") + c;
-        bool taken = false;
-        for (const auto& volId : inst.volumeIds) {
-            auto it = s.volumes.find(volId);
-            taken |= it != s.volumes.end() && it->second.attachedDevice == device;
-        }
-        if (!taken) return device;
-    }
-    return "";
-}
-
-const Volume* VolumeAtDevice(const State& s, const Instance& inst, const std::string& device) {
-    for (const auto& volId : inst.volumeIds) {
-        auto it = s.volumes.find(volId);
-        if (it != s.volumes.end() && it->second.attachedDevice == device) return &it->second;
-    }
-    return nullptr;
-}
-
-void StartDetach(State& s, Volume& v, int64_t now, const std::string& fault) {
-    v.pending = {"available", now + s.timing.detachMs, fault};
-}
-
-void StartDelete(State& s, Volume& v, int64_t now, const std::string& fault) {
-    v.state = "deleting";
-    v.pending = {"deleted", now + s.timing.deleteMs, fault};
-}
-
-bool IsRootVolume(const State& s, const Volume& v) {
-    auto it = s.instances.find(v.attachedInstance);
-    return it != s.instances.end() && !it->second.volumeIds.empty() && it->second.volumeIds.front() == v.id;
-}
-
-}  // namespace bridgeimpl
 
 bool CAmazonSDKBridge::CreateVolume(VMInfoStructs::SDisk& disk, bool, const std::string&) {
     Impl& d = *m_impl;

@@ -1,7 +1,7 @@
 // The simulated cloud's asynchronous resources through the bridge, in
 // virtual time: volumes, attachments, modifications, snapshots and AMIs, and
 // the fault rules that stall them, fail them or make them conflict.
-#include "BridgeFixture.h"
+#include "bridge/BridgeFixture.h"
 
 using namespace demo;
 using cloudsim::FaultRule;

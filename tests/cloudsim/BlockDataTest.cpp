@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <set>
 
-#include "BridgeFixture.h"
+#include "bridge/BridgeFixture.h"
 #include "cloudsim/DeviceFile.h"
 #include "cloudsim/SeedData.h"
 #include "framework/DiskMapper.h"

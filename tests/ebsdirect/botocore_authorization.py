@@ -5,14 +5,12 @@ Usage: botocore_authorization.py ACCESS SECRET REGION HOST PATH EPOCH [NAME=VALU
 Query parameters are given unencoded. The signed headers are accept
 (application/json), host and x-amz-date. Exits 3 when botocore is missing.
 """
-import datetime
+import os
 import sys
-from unittest import mock
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 try:
-    from botocore.auth import SigV4Auth
-    from botocore.awsrequest import AWSRequest
-    from botocore.credentials import Credentials
+    import botocore_request
 except ImportError:
     sys.exit(3)
 
@@ -20,21 +18,8 @@ except ImportError:
 def main():
     access, secret, region, host, path, epoch = sys.argv[1:7]
     params = dict(arg.split("=", 1) for arg in sys.argv[7:])
-    fixed = datetime.datetime.fromtimestamp(int(epoch), tz=datetime.timezone.utc)
-
-    class FixedDateTime(datetime.datetime):
-        @classmethod
-        def utcnow(cls):
-            return fixed.replace(tzinfo=None)
-
-        @classmethod
-        def now(cls, tz=None):
-            return fixed if tz else fixed.replace(tzinfo=None)
-
-    request = AWSRequest(method="GET", url="https://%s%s" % (host, path), params=params,
-                         headers={"Accept": "application/json"})
-    with mock.patch("botocore.auth.datetime.datetime", FixedDateTime):
-        SigV4Auth(Credentials(access, secret), "ebs", region).add_auth(request)
+    request = botocore_request.get_request(host, path, params, {"Accept": "application/json"})
+    botocore_request.sign(request, access, secret, region, epoch)
     print(request.headers["Authorization"])
 
 

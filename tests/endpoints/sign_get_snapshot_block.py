@@ -5,40 +5,23 @@ Usage: sign_get_snapshot_block.py ACCESS_KEY SECRET_KEY REGION SNAPSHOT INDEX TO
 Output: the method and the URL on the first line, then one "Name: value"
 line per header. Exits 3 when botocore is not installed.
 """
-import datetime
+import os
 import sys
-from unittest import mock
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 try:
-    from botocore.auth import SigV4Auth
-    from botocore.awsrequest import AWSRequest
-    from botocore.credentials import Credentials
+    import botocore_request
 except ImportError:
     sys.exit(3)
 
 
 def main():
     access, secret, region, snapshot, index, token, epoch = sys.argv[1:8]
-    fixed = datetime.datetime.fromtimestamp(int(epoch), tz=datetime.timezone.utc)
-
-    class FixedDateTime(datetime.datetime):
-        @classmethod
-        def utcnow(cls):
-            return fixed.replace(tzinfo=None)
-
-        @classmethod
-        def now(cls, tz=None):
-            return fixed if tz else fixed.replace(tzinfo=None)
-
-    host = "ebs.%s.amazonaws.com" % region
-    request = AWSRequest(method="GET",
-                         url="https://%s/snapshots/%s/blocks/%s" % (host, snapshot, index),
-                         params={"blockToken": token})
-    with mock.patch("botocore.auth.datetime.datetime", FixedDateTime):
-        SigV4Auth(Credentials(access, secret), "ebs", region).add_auth(request)
+    request = botocore_request.snapshot_block_request(region, snapshot, index, token)
+    botocore_request.sign(request, access, secret, region, epoch)
     prepared = request.prepare()
     print("GET " + prepared.url)
-    print("Host: " + host)
+    print("Host: " + botocore_request.ebs_host(region))
     for name, value in prepared.headers.items():
         print("%s: %s" % (name, value))
 

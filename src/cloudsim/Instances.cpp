@@ -1,0 +1,247 @@
+// EC2 instances, attachments and network: JSON, checks, settling, rules and
+// error texts.
+#include "cloudsim/Instances.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cloudsim/CloudState.h"
+
+namespace cloudsim {
+
+using namespace schema;
+
+const std::vector<InstanceTypeInfo>& BuiltinInstanceTypes() {
+    static const std::vector<InstanceTypeInfo> table = {
+        {"t2.micro", 1, 1024},    {"t3.micro", 2, 1024},     {"t3.small", 2, 2048},    {"t3.medium", 2, 4096},
+        {"t3.large", 2, 8192},    {"m5.large", 2, 8192},     {"m5.xlarge", 4, 16384},  {"m5.2xlarge", 8, 32768},
+        {"c5.large", 2, 4096},    {"c5.xlarge", 4, 8192},    {"c5.2xlarge", 8, 16384}, {"r5.large", 2, 16384},
+        {"r5.xlarge", 4, 32768},
+    };
+    return table;
+}
+
+const std::vector<std::string>& DefaultOfferedTypes() {
+    static const std::vector<std::string> offered = {"t2.micro",  "t3.micro",  "t3.small",   "t3.medium",
+                                                     "t3.large",  "m5.large",  "m5.xlarge",  "m5.2xlarge",
+                                                     "c5.large",  "c5.xlarge", "c5.2xlarge", "r5.large"};
+    return offered;
+}
+
+namespace {
+
+const Table<NetworkInterface>& NicTable() {
+    using N = NetworkInterface;
+    static const Table<N> table{{Required("id", &N::id), Member("subnetId", &N::subnetId),
+                                 Member("privateIp", &N::privateIp), Member("macAddress", &N::macAddress),
+                                 Member("deleteOnTermination", &N::deleteOnTermination)}};
+    return table;
+}
+
+}  // namespace
+
+const Table<Instance>& InstanceTable() {
+    using I = Instance;
+    static const Table<I> table{
+        {Required("id", &I::id), Member("account", &I::account), Member("region", &I::region),
+         Member("zone", &I::zone), Member("instanceType", &I::instanceType), Member("state", &I::state),
+         Member("platform", &I::platform), Member("amiId", &I::amiId), Member("biosUuid", &I::biosUuid),
+         Member("virtualizationType", &I::virtualizationType), Member("outpostArn", &I::outpostArn),
+         Member("isTemplate", &I::isTemplate), Member("volumeIds", &I::volumeIds), Member("tags", &I::tags),
+         Member("keyName", &I::keyName), Member("password", &I::password),
+         Member("consoleOutput", &I::consoleOutput),
+         Custom<I>(
+             "statusCheck",
+             [](const Fields& in, I& i) {
+                 // A seeded machine that is not running has no status checks.
+                 if (i.state != "running") i.statusCheck.clear();
+                 in.Get("statusCheck", i.statusCheck);
+             },
+             [](const I& i, json& out) { out["statusCheck"] = i.statusCheck; }),
+         ListOf("networkInterfaces", &I::networkInterfaces, NicTable()),
+         Member("launchTimeMs", &I::launchTimeMs), PendingField("pending", &I::pending),
+         PendingField("statusPending", &I::statusPending)}};
+    return table;
+}
+
+const Table<KeyPair>& KeyPairTable() {
+    using K = KeyPair;
+    static const Table<K> table{{Required("name", &K::name), Member("account", &K::account),
+                                 Member("region", &K::region), Member("fingerprint", &K::fingerprint)}};
+    return table;
+}
+
+const Table<Vpc>& VpcTable() {
+    static const Table<Vpc> table{{Required("id", &Vpc::id), Member("account", &Vpc::account),
+                                   Member("region", &Vpc::region), Member("name", &Vpc::name),
+                                   Required("cidr", &Vpc::cidr)}};
+    return table;
+}
+
+const Table<Subnet>& SubnetTable() {
+    using S = Subnet;
+    static const Table<S> table{{Required("id", &S::id), Member("account", &S::account),
+                                 Member("region", &S::region), Member("vpcId", &S::vpcId), Member("name", &S::name),
+                                 Member("cidr", &S::cidr), Member("zone", &S::zone)}};
+    return table;
+}
+
+const Table<InstanceTypeInfo>& InstanceTypeTable() {
+    using T = InstanceTypeInfo;
+    static const Table<T> table{
+        {Required("name", &T::name), Member("cpus", &T::cpus), Member("memoryMB", &T::memoryMB)}};
+    return table;
+}
+
+void CheckInstances(State& s) {
+    for (const auto& [id, inst] : s.instances) {
+        CheckPlacement(s, "instance " + id, inst.account, inst.region, inst.zone);
+        for (const auto& volId : inst.volumeIds) {
+            auto it = s.volumes.find(volId);
+            if (it == s.volumes.end()) Fail("instance " + id, "lists unknown volume " + volId);
+            Volume& v = it->second;
+            if (v.attachedInstance.empty()) {
+                v.attachedInstance = id;
+                if (v.state == "available") v.state = "in-use";
+            } else if (v.attachedInstance != id) {
+                Fail("instance " + id, "lists volume " + volId + " attached to " + v.attachedInstance);
+            }
+        }
+        // A terminated instance's interfaces may name subnets deleted since.
+        for (const auto& nic : inst.networkInterfaces)
+            if (inst.state != "terminated" && !nic.subnetId.empty() && !s.subnets.count(nic.subnetId))
+                Fail("instance " + id, "interface " + nic.id + " names unknown subnet " + nic.subnetId);
+    }
+}
+
+void CheckNetwork(State& s) {
+    for (const auto& [id, vpc] : s.vpcs) {
+        CheckAccountKnown(s, "vpc " + id, vpc.account);
+        CheckRegionKnown(s, "vpc " + id, vpc.region);
+    }
+    for (auto& [id, subnet] : s.subnets) {
+        auto vpc = s.vpcs.find(subnet.vpcId);
+        if (vpc == s.vpcs.end()) Fail("subnet " + id, "names unknown vpc '" + subnet.vpcId + "'");
+        if (subnet.account.empty()) subnet.account = vpc->second.account;
+        if (subnet.region.empty()) subnet.region = vpc->second.region;
+    }
+    for (const auto& k : s.keyPairs) {
+        CheckAccountKnown(s, "key pair " + k.name, k.account);
+        CheckRegionKnown(s, "key pair " + k.name, k.region);
+    }
+}
+
+void SettleInstances(State& s, int64_t now) {
+    for (auto& [id, inst] : s.instances) {
+        if (inst.pending.Due(now)) {
+            inst.state = inst.pending.to;
+            inst.pending = {};
+            if (inst.state != "running") {
+                inst.statusCheck.clear();
+                inst.statusPending = {};
+            }
+        }
+        if (inst.state == "running" && inst.statusPending.Due(now)) {
+            inst.statusCheck = inst.statusPending.fault == "error" ? "impaired" : "ok";
+            inst.statusPending = {};
+        }
+    }
+}
+
+void DropAttachment(State& s, Volume& v) {
+    auto it = s.instances.find(v.attachedInstance);
+    if (it != s.instances.end()) {
+        auto& ids = it->second.volumeIds;
+        ids.erase(std::remove(ids.begin(), ids.end(), v.id), ids.end());
+    }
+    v.attachedInstance.clear();
+    v.attachedDevice.clear();
+}
+
+void StartDetach(State& s, Volume& v, int64_t now, const std::string& fault) {
+    v.pending = {"available", now + s.timing.detachMs, fault};
+}
+
+std::string RootDeviceOf(const Instance& inst) { return inst.platform == "windows" ? "/dev/sda1" : "/dev/xvda"; }
+
+bool IsRootDevice(const std::string& device) { return device == "/dev/xvda" || device == "/dev/sda1"; }
+
+std::string NextFreeDevice(const State& s, const Instance& inst) {
+    for (char c = 'f'; c <= 'z'; ++c) {
+        std::string device = std::string("/dev/sd") + c;
+        if (!VolumeAtDevice(s, inst, device)) return device;
+    }
+    return "";
+}
+
+const Volume* VolumeAtDevice(const State& s, const Instance& inst, const std::string& device) {
+    for (const auto& volId : inst.volumeIds) {
+        auto it = s.volumes.find(volId);
+        if (it != s.volumes.end() && it->second.attachedDevice == device) return &it->second;
+    }
+    return nullptr;
+}
+
+bool IsRootVolume(const State& s, const Volume& v) {
+    auto it = s.instances.find(v.attachedInstance);
+    return it != s.instances.end() && !it->second.volumeIds.empty() && it->second.volumeIds.front() == v.id;
+}
+
+std::string IncorrectState(const std::string& id, const std::string& what) {
+    return "IncorrectInstanceState: The instance '" + id + what;
+}
+
+void StartInstance(State& s, Instance& inst, int64_t now, const std::string& effect) {
+    inst.state = "pending";
+    inst.pending = {"running", now + s.timing.instanceStartMs, effect == "stuck" ? "stuck" : ""};
+    inst.statusCheck = "initializing";
+    inst.statusPending = {"ok", inst.pending.readyAtMs + s.timing.statusCheckMs, effect == "error" ? "error" : ""};
+}
+
+std::string BiosUuidFor(const std::string& id) {
+    std::string hex = id.substr(id.find('-') + 1);
+    hex += hex;
+    return "ec2" + hex.substr(0, 5) + "-" + hex.substr(5, 4) + "-4" + hex.substr(9, 3) + "-8" + hex.substr(12, 3) +
+           "-" + hex.substr(15, 12);
+}
+
+std::string ConsoleFor(const Instance& inst) {
+    if (inst.platform == "windows")
+        return "Windows is Ready to use\r\nEC2 instance " + inst.id + " (" + inst.instanceType + ")\r\n";
+    return "[    0.000000] Linux version 6.1.0-aws\n[    2.113450] cloud-init: instance " + inst.id +
+           " booted\nlogin: ";
+}
+
+std::string NextPrivateIp(const State& s, const Subnet& subnet) {
+    unsigned a = 0, b = 0, c = 0, d0 = 0;
+    if (std::sscanf(subnet.cidr.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d0) != 4) return "";
+    int used = 0;
+    for (const auto& [id, inst] : s.instances)
+        for (const auto& nic : inst.networkInterfaces) used += nic.subnetId == subnet.id;
+    return std::to_string(a) + "." + std::to_string(b) + "." + std::to_string(c) + "." +
+           std::to_string(d0 + 10 + used);
+}
+
+const Subnet* DefaultSubnet(const State& s, const std::string& account, const std::string& region,
+                            const std::string& zone) {
+    const Subnet* any = nullptr;
+    for (const auto& [id, subnet] : s.subnets) {
+        if (subnet.account != account || subnet.region != region) continue;
+        if (subnet.zone == zone) return &subnet;
+        if (!any && subnet.zone.empty()) any = &subnet;
+    }
+    return any;
+}
+
+bool CheckOffered(const State& s, const std::string& region, const std::string& type, std::string& error) {
+    std::vector<std::string> offered = s.OfferedTypes(region);
+    if (std::find(offered.begin(), offered.end(), type) != offered.end()) return true;
+    error = "InvalidParameterValue: Invalid value '" + type + "' for InstanceType.";
+    return false;
+}
+
+std::string InstanceNotFound(const std::string& id) {
+    return "InvalidInstanceID.NotFound: The instance ID '" + id + "' does not exist";
+}
+
+}  // namespace cloudsim

@@ -1,0 +1,146 @@
+#pragma once
+// EC2 instances with what hangs off them: volume attachments, network
+// interfaces, the VPCs and subnets they sit in, key pairs and instance
+// types. The records, their JSON, how instances start, stop and pass their
+// status checks, AWS's attachment rules and the AWS texts of their failures.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cloudsim/Async.h"
+#include "cloudsim/Volumes.h"
+
+namespace cloudsim {
+
+struct State;
+
+struct NetworkInterface {
+    std::string id;                      // "eni-..."
+    std::string subnetId;
+    std::string privateIp;
+    std::string macAddress;
+    bool deleteOnTermination = true;
+};
+
+struct Instance {
+    std::string id;                      // "i-..."
+    std::string account;
+    std::string region;
+    std::string zone;
+    std::string instanceType = "t3.micro";
+    // pending, running, stopping, stopped, shutting-down, terminated
+    std::string state = "running";
+    std::string platform = "linux";      // or "windows"
+    std::string amiId;
+    std::string biosUuid;
+    std::string virtualizationType = "hvm";
+    std::string outpostArn;              // non-empty on an Outpost
+    bool isTemplate = false;
+    std::vector<std::string> volumeIds;  // attachment order; the first is the root
+    std::map<std::string, std::string> tags;
+    std::string keyName;                 // key pair it was launched with
+    std::string password;                // Windows administrator password; empty on Linux
+    std::string consoleOutput;
+    // Status checks of a running instance: initializing, ok, impaired; empty
+    // when not running.
+    std::string statusCheck = "ok";
+    std::vector<NetworkInterface> networkInterfaces;
+    int64_t launchTimeMs = 0;
+    Transition pending;                  // to: running, stopped or terminated
+    Transition statusPending;            // to: ok (an "error" fault gives impaired)
+};
+
+struct KeyPair {
+    std::string name;
+    std::string account;
+    std::string region;
+    std::string fingerprint;
+};
+
+struct Vpc {
+    std::string id;                      // "vpc-..."
+    std::string account;
+    std::string region;
+    std::string name;
+    std::string cidr;                    // "10.0.0.0/16"
+};
+
+struct Subnet {
+    std::string id;                      // "subnet-..."
+    std::string account;                 // seeds may leave both out: the VPC's
+    std::string region;
+    std::string vpcId;
+    std::string name;
+    std::string cidr;                    // "10.0.1.0/24"
+    std::string zone;                    // may be empty
+};
+
+struct InstanceTypeInfo {
+    std::string name;                    // "m5.large"
+    int32_t cpus = 0;
+    int64_t memoryMB = 0;
+};
+
+// The default instance-type offering (about ten common types) and the
+// built-in table of their sizes (CPUs, memory).
+const std::vector<InstanceTypeInfo>& BuiltinInstanceTypes();
+const std::vector<std::string>& DefaultOfferedTypes();
+
+const schema::Table<Instance>& InstanceTable();
+const schema::Table<KeyPair>& KeyPairTable();
+const schema::Table<Vpc>& VpcTable();
+const schema::Table<Subnet>& SubnetTable();
+const schema::Table<InstanceTypeInfo>& InstanceTypeTable();
+
+// Every instance lies in a known account, region and zone, lists only known
+// volumes not attached elsewhere, and (unless terminated) names only known
+// subnets. A hand-written seed lists a volume only under its instance; the
+// volume's side of the attachment is filled in here so that both sides
+// always agree.
+void CheckInstances(State& s);
+// VPCs, subnets and key pairs lie in known accounts and regions; a subnet
+// left without account or region takes its VPC's.
+void CheckNetwork(State& s);
+// Instances start, stop and terminate and pass their status checks.
+void SettleInstances(State& s, int64_t nowMs);
+
+// ---- attachments ----
+// Both sides of an attachment go at once.
+void DropAttachment(State& s, Volume& v);
+// Starts a detachment that completes after the cloud's timing; fault as
+// Transition::fault.
+void StartDetach(State& s, Volume& v, int64_t nowMs, const std::string& fault);
+// "/dev/sda1" for Windows, "/dev/xvda" otherwise.
+std::string RootDeviceOf(const Instance& inst);
+bool IsRootDevice(const std::string& device);
+// The first of "/dev/sdf" ... "/dev/sdz" no volume of inst uses; empty when none is left.
+std::string NextFreeDevice(const State& s, const Instance& inst);
+// The volume of inst at device; null when none is.
+const Volume* VolumeAtDevice(const State& s, const Instance& inst, const std::string& device);
+// The volume is the first of its instance's volumes.
+bool IsRootVolume(const State& s, const Volume& v);
+
+// ---- launching and powering ----
+// Starts inst: pending, then running after the cloud's timing, with its
+// status checks initializing until statusCheckMs later. effect as
+// FaultHit::EffectFor: "stuck" holds it pending, "error" impairs its checks.
+void StartInstance(State& s, Instance& inst, int64_t nowMs, const std::string& effect);
+// The "ec2..." UUID a Xen/Nitro instance's BIOS reports, derived from its id.
+std::string BiosUuidFor(const std::string& id);
+// What a freshly booted instance prints on its console.
+std::string ConsoleFor(const Instance& inst);
+// The first of subnet's addresses not given to an interface yet (from .10 on).
+std::string NextPrivateIp(const State& s, const Subnet& subnet);
+// The account's subnet in zone, else one of the region's without a zone; null when none.
+const Subnet* DefaultSubnet(const State& s, const std::string& account, const std::string& region,
+                            const std::string& zone);
+// type is offered in region; false with the AWS text otherwise.
+bool CheckOffered(const State& s, const std::string& region, const std::string& type, std::string& error);
+
+// ---- AWS error texts ----
+std::string InstanceNotFound(const std::string& id);
+// "IncorrectInstanceState: The instance '<id>" followed by what.
+std::string IncorrectState(const std::string& id, const std::string& what);
+
+}  // namespace cloudsim

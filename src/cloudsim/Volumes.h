@@ -1,0 +1,86 @@
+#pragma once
+// EBS volumes: the record, its JSON, how its changes settle, the rules a
+// request for one must meet and the AWS texts of their failures.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cloudsim/Async.h"
+#include "cloudsim/BlockData.h"
+
+namespace cloudsim {
+
+struct State;
+
+// ModifyVolume's work: modifying -> optimizing (type and IOPS applied) ->
+// completed; or failed.
+struct VolumeModification {
+    std::string state;                   // empty: never modified; modifying, optimizing, completed, failed
+    std::string targetType;
+    int32_t targetIops = 0;
+    int64_t startMs = 0;
+    int64_t optimizingAtMs = 0;
+    int64_t completedAtMs = 0;
+    std::string fault;                   // as Transition::fault
+};
+
+struct Volume {
+    std::string id;                      // "vol-..."
+    std::string account;
+    std::string region;
+    std::string zone;
+    int64_t sizeBytes = 0;
+    int64_t usedBytes = -1;              // bytes holding data; negative: the whole size
+    std::string type = "gp2";
+    int32_t iops = 0;
+    bool encrypted = false;
+    std::string kmsKeyId;
+    // creating, available, in-use, deleting, error. An attachment under way
+    // keeps "available" with attachedInstance set and pending.to "in-use"; a
+    // detachment keeps "in-use" with pending.to "available".
+    std::string state = "available";
+    std::string attachedInstance;
+    std::string attachedDevice;
+    bool deleteOnTermination = false;
+    std::map<std::string, std::string> tags;
+    int64_t createdMs = 0;
+    std::string snapshotId;              // the snapshot it was created from
+    // The volume its data first lived on (see Lineage.h); empty: derived.
+    std::string lineage;
+    std::string outpostArn;
+    Transition pending;                  // to: available, in-use or deleted
+    VolumeModification modification;
+    std::vector<std::string> productCodes;  // AWS Marketplace codes; such a volume stays with its instance
+    BlockMap blocks;                     // the volume's data, unless devicePath is set
+    SeedData seed;
+    // The device file the cloud published the volume's data as, while it is
+    // attached to the proxy; the file, not blocks, then holds the live data.
+    std::string devicePath;
+
+    int64_t UsedBytes() const { return usedBytes < 0 ? sizeBytes : usedBytes; }
+    // "attaching", "attached", "detaching" or "" (not attached).
+    std::string AttachmentState() const;
+};
+
+const schema::Table<Volume>& VolumeTable();
+// Every volume lies in a known account, region and zone.
+void CheckVolumes(const State& s);
+// Volumes finish creating, attaching, detaching and deleting (a deleted one
+// leaves the state); modifications advance.
+void SettleVolumes(State& s, int64_t nowMs);
+
+// Starts a deletion that completes after the cloud's timing; fault as
+// Transition::fault.
+void StartDelete(State& s, Volume& v, int64_t nowMs, const std::string& fault);
+
+// The volume types EC2 offers.
+bool KnownVolumeType(const std::string& type);
+// AWS sizes volumes in whole GiB.
+int64_t RoundUpToGiB(int64_t bytes);
+
+// ---- AWS error texts ----
+std::string VolumeNotFound(const std::string& id);
+std::string InvalidVolumeType(const std::string& type);
+
+}  // namespace cloudsim
