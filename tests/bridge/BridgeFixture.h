@@ -9,14 +9,11 @@
 #include "bridge/AmazonSDKBridge.h"
 #include "cloudsim/Cloud.h"
 #include "framework/Clock.h"
+#include "support/DemoAccounts.h"
 #include "support/TestEnv.h"
 
 namespace demo {
 
-const char kSourceKey[] = "AKIADEMOSOURCE000001";
-const char kSourceSecret[] = "demo-source-secret";
-const char kAdminKey[] = "AKIADEMOADMIN0000001";
-const char kAdminSecret[] = "demo-admin-secret";
 const int64_t kGiB = 1024LL * 1024 * 1024;
 
 const char kWeb[] = "i-0a1b2c3d4e5f60001";       // us-east-1a, running, Linux

@@ -4,6 +4,7 @@
 
 #include "bridge/AmazonSDKBridge.h"
 #include "cloudsim/Cloud.h"
+#include "support/DemoAccounts.h"
 #include "support/TestEnv.h"
 
 using VMInfoStructs::SDataCenterInfo;
@@ -12,8 +13,10 @@ using VMInfoStructs::SVMInfo;
 
 namespace {
 
-const char kSourceKey[] = "AKIADEMOSOURCE000001";
-const char kSourceSecret[] = "demo-source-secret";
+using demo::kAdminKey;
+using demo::kAdminSecret;
+using demo::kSourceKey;
+using demo::kSourceSecret;
 const char kNotConnected[] = "InvalidClientState: not connected";
 const int64_t kGiB = 1024LL * 1024 * 1024;
 
@@ -55,10 +58,10 @@ TEST_F(BridgeTest, ConnectChecksKeySecretAndRegion) {
         {"https://ec2.us-west-2.amazonaws.com", kSourceKey, kSourceSecret, "us-west-2", true},
         {"https://ec2.us-west-2.amazonaws.com/", kSourceKey, kSourceSecret, "us-west-2", true},
         {"https://ec2.amazonaws.com", kSourceKey, kSourceSecret, "us-east-1", true},
-        {"us-west-2", "AKIADEMOADMIN0000001", "demo-admin-secret", "us-west-2", true},
+        {"us-west-2", kAdminKey, kAdminSecret, "us-west-2", true},
         {"", "AKIANOBODY", kSourceSecret,
          "AuthFailure: AWS was not able to validate the provided access credentials", false},
-        {"", kSourceKey, "demo-admin-secret",
+        {"", kSourceKey, kAdminSecret,
          "SignatureDoesNotMatch: The request signature we calculated does not match the signature you provided. "
          "Check your AWS Secret Access Key and signing method.",
          false},
