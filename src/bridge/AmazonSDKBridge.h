@@ -267,6 +267,35 @@ public:
     // those values, oldest first.
     virtual bool GetAMIListForTags(const std::map<std::string, std::string>& tags, std::vector<std::string>& amiIds);
 
+    // ---- restore ----
+    // Makes the instance the restored volumes are attached to, in vm.zone
+    // (vm.region) with vm.name, vm.instanceType (empty or "AUTO": the AMI's
+    // type), vm.networkCards[0].subnetId (else the zone's default subnet),
+    // vm.securityGroups, vm.keyPairs[0] and tags (plus "Name" and an empty
+    // "_QX_BACKUP_", which marks it as the job's until the job removes it).
+    // Launched from vm.amiId, else from the region's base image for
+    // vm.guestOS; it is left stopped. osDiskExists: its launched root volume
+    // is detached and deleted, so that the restored OS volume can be attached
+    // at the root device. reuseExisting: nothing is launched; the instance
+    // vm.guid is stopped and, with osDiskExists, its root volume detached
+    // (kept, not deleted). Fills vm.guid. On success GetLastErrorString() may
+    // still hold warnings (a security group that was not found ...).
+    virtual bool RestoreVirtualMachine(VMInfoStructs::SVMInfo& vm, bool osDiskExists,
+                                       const std::map<std::string, std::string>& tags, bool reuseExisting);
+    // Gives (takes back) another account create-volume permission on the
+    // snapshot. Snapshots encrypted with the AWS managed key cannot be shared.
+    virtual bool ShareSnapshot(const std::string& snapshotId, const std::string& accountId);
+    virtual bool UnshareSnapshot(const std::string& snapshotId, const std::string& accountId);
+    // A KMS key of region by id, ARN or "alias/<name>": its ARN and state
+    // ("Enabled", "Disabled", "PendingDeletion", ...). notFound (and true)
+    // when the account has no such key. description is AWS's text of the key.
+    virtual bool DescribeEncryptionKey(const std::string& region, const std::string& keyId, std::string& keyArn,
+                                       bool& notFound, std::string& keyState, std::string* description = nullptr);
+    // The Outposts ARN of the subnet's Outpost; empty (and true) when the
+    // subnet is in the region itself.
+    virtual bool GetOutpostAccountARNForSubnet(const std::string& subnetId, const std::string& region,
+                                               std::string& arn);
+
     // ---- tags ----
     // See the flag conventions above. GetTag gives an empty value for a key
     // the resource does not have. AWS's limits hold: no "aws:" keys, keys up

@@ -14,12 +14,14 @@ namespace AmazonErrors {
 
 // The instance a mount or a clone names does not exist.
 constexpr EVMInfoError kInstanceNotFound = 1;
+// A restore found an instance with the restore name and may not overwrite it.
+constexpr EVMInfoError kRestoreNameTaken = 10;
 // Creating, waiting for or deregistering an AMI or a snapshot failed
 // (backup AMI, clone AMI, snapshot waits).
 constexpr EVMInfoError kAMIOrSnapshotTask = 17;
 // The disk helper could not connect for the VM being read.
 constexpr EVMInfoError kErrDiskConnectFailed = 19;
-// Launching the clone of an instance failed.
+// Launching an instance failed: a clone, or the instance a restore makes.
 constexpr EVMInfoError kErrCloneFailed = 20;
 // A mount failed without a more precise reason; also a disk slot that found
 // no handle, disk or VM record, and a staged disk that could not be
@@ -29,6 +31,8 @@ constexpr EVMInfoError kMountFailed = 23;
 constexpr EVMInfoError kVolumeCreate = 24;
 // Connecting to the source or admin account failed.
 constexpr EVMInfoError kErrConnectFailed = 48;
+// The instance a restore overwrites could not be deleted.
+constexpr EVMInfoError kRestoreOverwriteDelete = 61;
 // Attaching or modifying a volume failed or timed out.
 constexpr EVMInfoError kAttachOrModify = 54;
 // The disk filters left no disk to back up.
@@ -37,6 +41,8 @@ constexpr EVMInfoError kErrAllDisksFiltered = 65;
 constexpr EVMInfoError kTemplate = 67;
 // The instance already has as many backup AMIs as a job may leave.
 constexpr EVMInfoError kErrTooManyBackupAMIs = 73;
+// Powering a restored instance on failed.
+constexpr EVMInfoError kPowerOnFailed = 112;
 // A clean-up of a mounted VM or its backup AMI failed.
 constexpr EVMInfoError kErrCleanupFailed = 116;
 // Detaching a volume failed or timed out.
@@ -46,8 +52,12 @@ constexpr EVMInfoError kProxyIsSource = 151;
 // The instance has no volume to back up; also a volume snapshot that names
 // none.
 constexpr EVMInfoError kNoVolumes = 172;
-// Hot-add of an instance outside the proxy's region.
+// Several instances carry the restore name: which to overwrite is unclear.
+constexpr EVMInfoError kRestoreNameAmbiguous = 173;
+// Hot-add of an instance outside the proxy's region (backup or restore).
 constexpr EVMInfoError kRegionMismatch = 176;
+// A restore to another zone than the proxy's while cross-zone restores are off.
+constexpr EVMInfoError kZoneMismatch = 178;
 // Hot-add needs the proxy to be an EC2 instance.
 constexpr EVMInfoError kProxyNotAmazon = 179;
 // An attach refused because the device or the volume is taken.
@@ -56,12 +66,22 @@ constexpr EVMInfoError kAttachConflict = 189;
 constexpr EVMInfoError kLvmetadEnabled = 202;
 // Validating an instance's status checks failed or timed out.
 constexpr EVMInfoError kInstanceValidation = 234;
+// The AMI chosen for an attach disk restore to a new instance is not usable.
+constexpr EVMInfoError kRestoreTemplateInvalid = 236;
 // The proxy's own instance record is not available.
 constexpr EVMInfoError kProxyRecord = 237;
 // AWS refused an io1 volume for the account's IOPS limit.
 constexpr EVMInfoError kIopsLimit = 243;
+// The instance a restore would overwrite is termination protected.
+constexpr EVMInfoError kTerminationProtected = 245;
+// A restored disk is larger than EBS allows (16 TiB).
+constexpr EVMInfoError kDiskTooLarge = 249;
 // The instance metadata service cannot be reached from the proxy.
 constexpr EVMInfoError kMetadataServiceUnreachable = 262;
+// A converted Linux VM boots from a GPT (EFI) disk, which a restore cannot make.
+constexpr EVMInfoError kLinuxGptBoot = 264;
+// A conversion to an NVMe (Nitro) instance type while such restores are off.
+constexpr EVMInfoError kNitroTypeRefused = 267;
 // The account lacks the permissions the EBS direct APIs need.
 constexpr EVMInfoError kDirectReadPermissions = 287;
 

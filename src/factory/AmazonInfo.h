@@ -12,6 +12,7 @@
 #include "common/BridgeSet.h"
 #include "framework/Locks.h"
 #include "framework/VMInfo.h"
+#include "restore/RestoreMethods.h"
 #include "tasks/AmazonCleaner.h"
 
 class CAmazonSDKBridge;
@@ -192,6 +193,93 @@ public:
                              bool takeOffline, int mode);
     void OptimizeVolumeParams(int mode, long long& sizeBytes, std::string& volumeType, int& iops, bool force);
     bool OptimizeAndModifyDisk(SDisk& disk);
+
+    // ---- restore: phases, checks, method choice (restore/AmazonRestorePhases.cpp,
+    //      AmazonRestoreFeasibility.cpp, AmazonRestoreOverwrite.cpp) ----
+    int InitRestoreVM(const RestoreCtx& ctx) override;
+    int PreRestoreVM(const RestoreCtx& ctx) override;
+    int RestoreVM(const RestoreCtx& ctx) override;
+    int PostRestoreVM(const RestoreCtx& ctx) override;
+    int CloseRestoreVM(const RestoreCtx& ctx) override;
+    int CleanupRestoreVM(const RestoreCtx& ctx) override;
+    bool CheckRestoreFeasibility(const RestoreCtx& ctx);
+    bool IsRestorePossibleForVM(const RestoreCtx& ctx);
+    bool SelectRestoreMethod(const RestoreCtx& ctx);
+    bool IsRestoreFeasibleInHotAddMode(const RestoreCtx& ctx);
+    bool _InitProxyInfoForRestore();
+    // False for the first selected disk over 16 TiB; the caller sets 249.
+    bool CheckDiskLimit(const std::vector<SDisk>& disks);
+    bool CheckCrossAccountRestore(const RestoreCtx& ctx);
+    bool ValidateInstanceType(const RestoreCtx& ctx);
+    static bool IsNVMeInstanceType(const std::string& type);
+    void SetRestoreWithNewVMGuidFlag(const RestoreCtx& ctx);
+    // 1: go on (nothing in the way, restored in place, or the old instance
+    // deleted); 0 with the error set otherwise.
+    int HandleOverwriteOption(const RestoreCtx& ctx, const std::string& region);
+    bool ValidateTemplate(const RestoreCtx& ctx);
+    AmazonReplicationMethod ForceAnyReplicationMethod(const RestoreCtx& ctx);
+    bool UpdateSelectedReplicationMethod(const RestoreCtx& ctx, AmazonReplicationMethod method);
+    int InitRestoreVM_AmazonVMAsProxy(const RestoreCtx& ctx);
+    void PrepareDiskInfoFromRestoreCtx(const RestoreCtx& ctx);
+    void UpdateDiskNames(const RestoreCtx& ctx);
+    bool HandleFilteredDataDisks(const RestoreCtx& ctx);
+    bool IsConversionFromSnap(const RestoreCtx& ctx) const { return ctx.restoreFromSnap && ctx.conversion; }
+    bool _IsRestoreFromSnapFeasible(const MountCtx& mctx, const RestoreCtx& ctx);
+    static bool IsHotAddRestore(const std::vector<SDisk>& disks);
+    // Failback: whether the source instance still exists to restore into.
+    bool LookForSourceVM(const RestoreCtx& ctx);
+    bool IsHotAddMethodSelected() const { return m_bHotAddMethodSelected; }
+    bool IsCrossAccountRestore() const { return m_bCrossAccountRestore; }
+
+    // ---- restore: disk properties (restore/AmazonRestoreDiskProperties.cpp) ----
+    void AdjustDiskPropertiesForStreamingRestore(const RestoreCtx& ctx);
+    void AdjustVolumeSize(SDisk& disk);
+    void AdjustVolumeType(SDisk& disk, const RestoreCtx& ctx, const std::vector<VMInfoStructs::SVolumeTypeInfo>& types);
+    bool IsVolumeTypeValid(const SDisk& disk, const std::vector<VMInfoStructs::SVolumeTypeInfo>& types);
+    void AdjustVolumeEncryption(SDisk& disk, const std::string& region, const RestoreCtx& ctx);
+    bool AdjustDiskTypeForRestore(SDisk& disk);
+
+    // ---- restore: volumes through the proxy (restore/AmazonRestoreVolumes.cpp,
+    //      AmazonRestoreTransfer.cpp, AmazonRestoreAttach.cpp) ----
+    // recreated: a volume an earlier attempt made is gone and was made again.
+    bool _CreateEmptyVolumes(const RestoreCtx& ctx, const VM_Cleaner_Mode& mode, bool& recreated);
+    int PreRestoreVM_AmazonVMAsProxy(const RestoreCtx& ctx);
+    bool RestoreVolume_AmazonVMAsProxy(const RestoreCtx& ctx);
+    bool CreateAndShareSnapshotsToRestore(const RestoreCtx& ctx, bool keepVolumes);
+    bool _CreateAndShareSnapshotsToRestore(const RestoreCtx& ctx, bool keepVolumes);
+    bool IsVolumeTransferRequired(const RestoreCtx& ctx);
+    // Empty when the destination is not an Outpost.
+    std::string GetDestinationOutpostArn(const RestoreCtx& ctx);
+    bool CreateSnapshotFromVolumes(const std::string& vmKey, std::vector<SDisk>& disks, const VM_Cleaner_Mode& mode);
+    bool ShareSnapshotsToRestore(const RestoreCtx& ctx);
+    bool CreateVolumesFromSharedSnapshots(const RestoreCtx& ctx);
+    bool DeleteRegisteredSnapshots(const RestoreCtx& ctx);
+    bool AttachRestoreCtxDisksToInstance(const RestoreCtx& ctx);
+    int PostRestoreVM_AmazonVMAsProxy(const RestoreCtx& ctx);
+
+    // ---- restore: the restored instance (restore/AmazonRestoreInstance.cpp,
+    //      AmazonRestoreConfigFile.cpp) ----
+    bool RestoreVM_AmazonVMAsProxy(const RestoreCtx& ctx);
+    bool PrepareRestoreCtxVMInfo(const RestoreCtx& ctx, bool& osDiskExists);
+    bool PrepareRestoreCtxVMInfo(const RestoreCtx& ctx, bool& osDiskExists, std::map<std::string, std::string>& tags);
+    bool PrepareRestoreCtxVMInfoFromConfigFile(const RestoreCtx& ctx, std::map<std::string, std::string>& tags);
+    bool PopulateVMInfoFromVMConfigFile(const RestoreCtx& ctx, SVMInfo& vm, std::map<std::string, std::string>& tags);
+    bool FindVMConfigFile(const RestoreCtx& ctx);
+    void CheckDoNotUseSourceAMIList(const RestoreCtx& ctx);
+    void PrepareRestoreCtxVMInfoBasic(const RestoreCtx& ctx);
+    bool DoesOSDiskExist(const RestoreCtx& ctx, bool& exists);
+    bool DoesOSDiskExist(const SVMInfo& vm, bool& exists);
+    static bool ISOSDisk(const SDisk& disk) { return disk.isOSDisk; }
+    bool RestoreVirtualMachine(const RestoreCtx& ctx, bool osDiskExists, std::map<std::string, std::string> tags);
+    void UpdateDeviceNameForOSDisk(const RestoreCtx& ctx);
+    bool ValidateInstanceStatus(const std::string& instanceId, const std::string& name, const std::string& region);
+
+    // ---- replication phases (restore/AmazonInfoReplication.cpp): not built
+    //      yet; each fails with kErrNotSupported and says so ----
+    int InitRestoreVM_VMReplication_HotAdd(const RestoreCtx& ctx);
+    int PreRestoreVM_VMReplication_HotAdd(const RestoreCtx& ctx);
+    int RestoreVM_VMReplication_HotAdd(const RestoreCtx& ctx);
+    int PostRestoreVM_VMReplication_HotAdd(const RestoreCtx& ctx);
 
     // ---- change tracking (disk/) ----
     bool ValidateChangeId(const std::string& vmName, const std::string& vmGuid, const std::string& diskName,
@@ -443,4 +531,7 @@ private:
     bool m_bCreationFlag = false;
     std::string m_strOutpostsAccountARN;
     SVMInfo m_currentVM;                                 // the job's VM, once known
+    // Restore job state: valid from SelectRestoreMethod to the job's end.
+    bool m_bHotAddMethodSelected = false;
+    bool m_bCrossAccountRestore = false;                 // once set, for the object's lifetime
 };

@@ -60,12 +60,65 @@ struct MountCtx : VMInfoStructs::SRecord<MountCtx> {
     const std::string& JobVMGuid() const { return effectiveVMGuid.empty() ? requestedVMGuid : effectiveVMGuid; }
 };
 
+// A restore job. The framework hands it to every phase by constant reference
+// and reads back what the plug-in wrote between phases (method text, disk
+// fields, GUIDs, failures): it always owns the context, so Out() is how a
+// phase writes into it.
 struct RestoreCtx : VMInfoStructs::SRecord<RestoreCtx> {
-    VMInfoStructs::SVMInfo vm;
+    enum Flavour { FullInstance = 1, AttachDisk = 2, Replication = 4 };
+
+    int32_t flavour = FullInstance;
     int64_t jobId = 0;
+    // ---- what the job asks for ----
+    std::string restoreVMName;
+    std::string originalVMName;
+    std::string destZone;
+    std::string destRegion;             // empty: derived from destZone and written back
+    std::string instanceType;           // empty keeps the backed-up type; "AUTO" lets AWS choose
+    std::string guestOSName;
+    std::string sourceFirmware;         // "efi" or "bios"
     std::string sourceGuid;             // the instance the backup was taken from
-    std::string registrationGuid;       // the key the job's resources are registered under
+    std::string amiTemplateId;          // attach disk restore to a new instance: the GUI's AMI
+    std::string restorePath;            // folder holding the backup's instance configuration file
+    std::string replicationProperties;  // framework XML message (class 26)
+    bool conversion = false;            // the source VM comes from another hypervisor
+    bool attachToNewInstance = false;
+    bool powerOn = false;
+    bool overwrite = false;
+    bool restoreFromSnap = false;       // the backup is a snapshot copy, not streamed data
+    bool inPlace = false;
+    bool failback = false;
+    bool recast = false;
+    // Placement of the new instance.
+    bool terminationProtection = false;
+    bool ebsOptimized = false;
+    std::string tenancy;
+    std::string placementGroup;
+    std::string iamRole;
+    std::vector<VMInfoStructs::SVMNetworkCard> networkCards;
+    std::vector<VMInfoStructs::SSecurityGroupInfo> securityGroups;
+    std::vector<VMInfoStructs::SKeyPairInfo> keyPairs;
+    // The disks to restore: selected, filtered and OS-disk flags, size,
+    // display name, source volume id (sourceVolumeId) and restored volume id
+    // (newVolumeId, with its copy newVolumeId2).
+    std::vector<VMInfoStructs::SDisk> disks;
+
+    // ---- what the phases write ----
+    std::string registrationGuid;       // the temporary GUID: key of the job's cleanup registrations
+    std::string vmGuid;                 // destination instance id (the temporary GUID until it exists)
+    std::string createdInstanceId;
+    bool vmCreated = false;             // this job launched the destination instance
+    bool newVMGuid = true;              // restore as a new instance, not into the existing one
+    bool restartFromFirstExtent = false;
+    std::string method;                 // "HOTADD"
+    std::string configFilePath;         // the instance configuration file found in restorePath
+    std::string attachTargetInstanceId;
+    std::string attachTargetName;
+    std::string integritySnapshotId;    // replication: the integrity AMI
+    VMInfoStructs::SVMInfo vm;          // the destination instance's record
     std::vector<SFailure> failures;
+
+    RestoreCtx& Out() const { return const_cast<RestoreCtx&>(*this); }
 };
 
 struct GuestCtx : VMInfoStructs::SRecord<GuestCtx> {

@@ -49,7 +49,10 @@ struct SDisk : SRecord<SDisk> {
     std::string sourceVolumeId;    // restore: volume the backup was taken from
     std::string snapshotId;        // read by the direct-read path, set by staging
     std::string snapshotIdCbt;     // copy used by change tracking and the change id
-    std::string newVolumeId;       // volume staged from the snapshot / attached
+    std::string newVolumeId;       // volume staged from the snapshot / attached; restore: the restored volume
+    std::string newVolumeId2;      // restore: second copy of the restored volume id
+    std::string newName;           // restore: the name the user gave the disk
+    bool attachFlag = false;       // restore: handed through to the attach calls
     bool filtered = false;
     std::string volumeType;        // "gp2", "io1", ...
     int32_t iops = 0;              // 0 = not set
