@@ -35,11 +35,10 @@ bool CAmazonInfo::GetVMInfoListForInventoryObject(const std::string& guid, EInve
             return true;
         }
         if (type == kVMListRoot) {
-            if (m_pSourceBridge->RefreshVMInfoList(flags, option) == -1) {
-                EvDebug::Error(fn, "Failed to refresh VM Info list . Error [%s]",
-                               m_pSourceBridge->GetLastErrorString().c_str());
+            if (!AmazonCommon::BridgeCall(
+                    *m_pSourceBridge, fn, [&] { return m_pSourceBridge->RefreshVMInfoList(flags, option) != -1; },
+                    "Failed to refresh VM Info list . Error [%s]"))
                 return false;
-            }
             std::vector<SVMInfo> all;
             m_pSourceBridge->GetVMInfoList(all);
             vms.insert(vms.end(), all.begin(), all.end());
@@ -90,10 +89,11 @@ int CAmazonInfo::GetLocalHostInfo(SHostInfo& host, ULONGLONG flags, int option) 
                 [&] { return m_pAdminBridge->GetVMInfoForVM("", proxyId, "", "", flags, option, proxy); },
                 "Failed to get VM info of the proxy [%s]. Error [%s]", proxyId.c_str()))
             return 0;
-        const int result = m_pAdminBridge->GetHostInfoForHost(proxy.zone, flags, option, host);
-        if (!result)
-            EvDebug::Error(fn, "GetHostInfoForHost() failed..!! Error [%s]",
-                           m_pAdminBridge->GetLastErrorString().c_str());
-        return result;
+        return AmazonCommon::BridgeCall(
+                   *m_pAdminBridge, fn,
+                   [&] { return m_pAdminBridge->GetHostInfoForHost(proxy.zone, flags, option, host) != 0; },
+                   "GetHostInfoForHost() failed..!! Error [%s]")
+                   ? 1
+                   : 0;
     });
 }

@@ -1,13 +1,23 @@
 // Look-ups of single instances, zones and regions, and of the instances
 // under a tag or an instance type, through the source account.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "inventory/InventoryNodes.h"
 
+using AmazonCommon::BridgeCall;
 using AmazonGuard::Guarded;
 using namespace AmazonInventory;
+
+namespace {
+// The look-ups answer the framework 1 or 0, whatever else the bridge returns.
+template <class Call>
+int LoggedBridgeCall(const char* fn, CAmazonSDKBridge& bridge, Call call, const char* text) {
+    return BridgeCall(bridge, fn, [&] { return call() != 0; }, text) ? 1 : 0;
+}
+}  // namespace
 
 int CAmazonInfo::GetVMInfoForVM(const std::string& name, const std::string& guid, const std::string& host,
                                 ULONGLONG flags, int option, SVMInfo& vm) {
@@ -18,15 +28,13 @@ int CAmazonInfo::GetVMInfoForVM(const std::string& name, const std::string& guid
             EvDebug::DebugLvl(fn, 2, "Overwriting HubServ DB default host name");
             zone.clear();
         }
-        const int result = m_pSourceBridge->GetVMInfoForVM(name, guid, zone, "", flags, option, vm);
-        if (!result) {
-            EvDebug::Error(fn, "GetVMInfoForVM Failed for VM [%s]/[%s]. Error [%s]", name.c_str(),
-                           guid.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+        const auto lookUp = [&] { return m_pSourceBridge->GetVMInfoForVM(name, guid, zone, "", flags, option, vm) != 0; };
+        if (!BridgeCall(*m_pSourceBridge, fn, lookUp, "GetVMInfoForVM Failed for VM [%s]/[%s]. Error [%s]",
+                        name.c_str(), guid.c_str()))
             return 0;
-        }
         // Sized by what the disks hold, which is what a backup of it reads.
         vm.totalDiskSize = UsedDiskSize(vm);
-        return result;
+        return 1;
     });
 }
 
@@ -44,22 +52,18 @@ int CAmazonInfo::GetVMInfoForVMFromRegion(const std::string& name, const std::st
 int CAmazonInfo::GetHostInfoForHost(const std::string& zone, ULONGLONG flags, int option, SHostInfo& host) {
     const char* const fn = __PRETTY_FUNCTION__;
     return Guarded(fn, 0, [&] {
-        const int result = m_pSourceBridge->GetHostInfoForHost(zone, flags, option, host);
-        if (!result)
-            EvDebug::Error(fn, "GetHostInfoForHost() failed..!! Error [%s]",
-                           m_pSourceBridge->GetLastErrorString().c_str());
-        return result;
+        return LoggedBridgeCall(
+            fn, *m_pSourceBridge, [&] { return m_pSourceBridge->GetHostInfoForHost(zone, flags, option, host); },
+            "GetHostInfoForHost() failed..!! Error [%s]");
     });
 }
 
 int CAmazonInfo::GetDCInfoForDC(const std::string& region, ULONGLONG flags, int option, SDataCenterInfo& dc) {
     const char* const fn = __PRETTY_FUNCTION__;
     return Guarded(fn, 0, [&] {
-        const int result = m_pSourceBridge->GetDCInfoForDC(region, flags, option, dc);
-        if (!result)
-            EvDebug::Error(fn, "GetDCInfoForDC() failed..!! Error [%s]",
-                           m_pSourceBridge->GetLastErrorString().c_str());
-        return result;
+        return LoggedBridgeCall(
+            fn, *m_pSourceBridge, [&] { return m_pSourceBridge->GetDCInfoForDC(region, flags, option, dc); },
+            "GetDCInfoForDC() failed..!! Error [%s]");
     });
 }
 
@@ -67,11 +71,9 @@ int CAmazonInfo::GetInventoryInfoListForTag(const std::string& p0, const std::st
                                             ULONGLONG flags, int option, std::vector<SInventoryInfo>& nodes) {
     const char* const fn = __PRETTY_FUNCTION__;
     return Guarded(fn, 0, [&] {
-        const int result = m_pSourceBridge->GetInventoryInfoListForTag(p0, p1, p2, flags, option, nodes);
-        if (!result)
-            EvDebug::Error(fn, "GetInventoryInfoListForTag() failed..!! Error [%s]",
-                           m_pSourceBridge->GetLastErrorString().c_str());
-        return result;
+        return LoggedBridgeCall(
+            fn, *m_pSourceBridge, [&] { return m_pSourceBridge->GetInventoryInfoListForTag(p0, p1, p2, flags, option, nodes); },
+            "GetInventoryInfoListForTag() failed..!! Error [%s]");
     });
 }
 
@@ -79,11 +81,9 @@ int CAmazonInfo::GetVMInfoListForTag(const std::string& p0, const std::string& p
                                      ULONGLONG flags, int option, std::vector<SVMInfo>& vms) {
     const char* const fn = __PRETTY_FUNCTION__;
     return Guarded(fn, 0, [&] {
-        const int result = m_pSourceBridge->GetVMInfoListForTag(p0, p1, p2, flags, option, vms);
-        if (!result)
-            EvDebug::Error(fn, "GetVMInfoListForTag() failed..!! Error [%s]",
-                           m_pSourceBridge->GetLastErrorString().c_str());
-        return result;
+        return LoggedBridgeCall(
+            fn, *m_pSourceBridge, [&] { return m_pSourceBridge->GetVMInfoListForTag(p0, p1, p2, flags, option, vms); },
+            "GetVMInfoListForTag() failed..!! Error [%s]");
     });
 }
 
@@ -103,11 +103,9 @@ int CAmazonInfo::GetVMInfoListForInstanceSize(const std::string& guid, ULONGLONG
     return Guarded(fn, 0, [&] {
         std::string region, type;
         ParseInstanceTypeGUID(guid, region, type);
-        const int result = m_pSourceBridge->GetVMInfoListForInstanceType(region, type, flags, option, vms);
-        if (!result)
-            EvDebug::Error(fn, "GetVMInfoListForInstanceType() failed..!! Error [%s]",
-                           m_pSourceBridge->GetLastErrorString().c_str());
-        return result;
+        return LoggedBridgeCall(
+            fn, *m_pSourceBridge, [&] { return m_pSourceBridge->GetVMInfoListForInstanceType(region, type, flags, option, vms); },
+            "GetVMInfoListForInstanceType() failed..!! Error [%s]");
     });
 }
 
@@ -115,11 +113,9 @@ int CAmazonInfo::GetInstanceTypeInfoListForRegion(const std::string& region, ULO
                                                   std::vector<SInventoryInfo>& nodes, bool listAll) {
     const char* const fn = __PRETTY_FUNCTION__;
     return Guarded(fn, 0, [&] {
-        const int result = m_pSourceBridge->GetInstanceTypeInfoListForRegion(region, flags, option, nodes, listAll);
-        if (!result)
-            EvDebug::Error(fn, "GetInstanceTypeInfoListForRegion() failed..!! Error [%s]",
-                           m_pSourceBridge->GetLastErrorString().c_str());
-        return result;
+        return LoggedBridgeCall(
+            fn, *m_pSourceBridge, [&] { return m_pSourceBridge->GetInstanceTypeInfoListForRegion(region, flags, option, nodes, listAll); },
+            "GetInstanceTypeInfoListForRegion() failed..!! Error [%s]");
     });
 }
 
