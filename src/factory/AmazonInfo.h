@@ -534,4 +534,8 @@ private:
     // Restore job state: valid from SelectRestoreMethod to the job's end.
     bool m_bHotAddMethodSelected = false;
     bool m_bCrossAccountRestore = false;                 // once set, for the object's lifetime
+    // The restore phase launched the instance and attached its volumes; set
+    // by RestoreVM_AmazonVMAsProxy, so that nothing is added to an instance
+    // whose restore failed half-way.
+    bool m_bRestoredInstanceReady = false;
 };

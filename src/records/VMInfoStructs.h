@@ -46,7 +46,9 @@ struct SDisk : SRecord<SDisk> {
     int64_t size = 0;              // bytes
     int64_t usedSize = 0;          // bytes
     uint32_t sectorSize = 512;
-    std::string sourceVolumeId;    // restore: volume the backup was taken from
+    std::string sourceVolumeId;    // restore: volume the backup was taken from, until the restore's
+                                   // empty volume takes its place (the key the data mover opens it by)
+    std::string originalVolumeId;  // restore: the backed-up volume, kept once sourceVolumeId names the new one
     std::string snapshotId;        // read by the direct-read path, set by staging
     std::string snapshotIdCbt;     // copy used by change tracking and the change id
     std::string newVolumeId;       // volume staged from the snapshot / attached; restore: the restored volume
