@@ -38,6 +38,19 @@ bool AttachesAsRoot(const RestoreCtx& ctx, const VMInfoStructs::SDisk& disk) {
            (ctx.flavour == RestoreCtx::AttachDisk && ctx.attachToNewInstance);
 }
 
+// Drops the job's registrations of the instance and the volumes it made, and
+// keeps those of its snapshots.
+void HandOverAllButSnapshots(CAmazonCleaner& cleaner, const std::string& key) {
+    std::string path;
+    if (!cleaner.GetRegisteredVM(VM_CLEANER_RESTORE, key, path, false)) return;
+    std::vector<std::string> instances;
+    cleaner.GetRegisteredCreatedVMs(path, instances);
+    for (const auto& id : instances) cleaner.UnRegisterCreatedVM(path, id);
+    std::vector<VMInfoStructs::SDisk> volumes;
+    cleaner.GetRegisteredDisks(path, volumes);
+    for (const auto& volume : volumes) cleaner.UnRegisterDisk(path, volume.newVolumeId);
+}
+
 }  // namespace
 
 bool CAmazonInfo::AttachRestoreCtxDisksToInstance(const RestoreCtx& ctx) {
@@ -113,14 +126,22 @@ int CAmazonInfo::PostRestoreVM_AmazonVMAsProxy(const RestoreCtx& ctx) {
             result = 0;
         }
     }
+    bool snapshotsLeft = false;
     if (IsVolumeTransferRequired(ctx)) {
         const AmazonCommon::BridgePairRegionScope inProxyRegion(*m_pSourceBridge, *m_pAdminBridge,
                                                                 m_proxyVMInfo.region);
-        if (!DeleteRegisteredSnapshots(ctx)) EvDebug::Error(fn, "Failed to delete the temporary snapshots");
+        snapshotsLeft = !DeleteRegisteredSnapshots(ctx);
     }
-    // The instance and its volumes are the user's from here on.
-    if (!m_cleaner.UnRegisterVM(VM_CLEANER_RESTORE, ctx.registrationGuid, true))
+    // The instance and its volumes are the user's from here on. Snapshots
+    // that could not be deleted stay registered, so that the clean-up after
+    // this job removes them rather than nobody.
+    if (snapshotsLeft) {
+        EvDebug::Error(fn, "Temporary snapshots of VM [%s] were not deleted; they are left for the clean-up",
+                       ctx.registrationGuid.c_str());
+        HandOverAllButSnapshots(m_cleaner, ctx.registrationGuid);
+    } else if (!m_cleaner.UnRegisterVM(VM_CLEANER_RESTORE, ctx.registrationGuid, true)) {
         EvDebug::Error(fn, "Failed to unregister VM [%s]", ctx.registrationGuid.c_str());
+    }
     m_bCleanerRegistered = false;
     return result;
 }

@@ -195,3 +195,25 @@ const AttachFailure kAttachFailures[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Disks, RestoreAttachTest, ::testing::ValuesIn(kAttachFailures),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A transfer snapshot the post phase cannot delete stays registered for the
+// clean-up; the instance and volumes are handed over all the same.
+TEST_F(RestoreVolumesTest, AnUndeletedTransferSnapshotStaysRegistered) {
+    Start(Accounts::Source, kDbProxy, "us-east-1a");
+    ctx.disks = {Disk(kWebRoot, "/dev/xvda", true)};
+    bool recreated = false;
+    ASSERT_TRUE(object._CreateEmptyVolumes(ctx, VM_CLEANER_RESTORE, recreated));
+    ASSERT_TRUE(object.CreateAndShareSnapshotsToRestore(ctx, false));
+    const std::string snapshot = ctx.disks[0].snapshotId;
+    ASSERT_FALSE(snapshot.empty());
+    EXPECT_TRUE(Contains(RegisteredVolumes(), ctx.disks[0].newVolumeId)) << "the recreated volume";
+    cloud->AddFault(cloudsim::FaultRule("DeleteSnapshot", 0, "InternalError: refused for the test"));
+    EXPECT_EQ(1, object.PostRestoreVM_AmazonVMAsProxy(ctx));
+    EXPECT_FALSE(Snapshot(snapshot).id.empty());
+    std::string path;
+    std::vector<std::string> snapshots;
+    ASSERT_TRUE(object.Cleaner().GetRegisteredVM(VM_CLEANER_RESTORE, ctx.registrationGuid, path, false));
+    ASSERT_TRUE(object.Cleaner().GetRegisteredSnapshots(path, snapshots));
+    EXPECT_EQ(std::vector<std::string>{snapshot}, snapshots);
+    EXPECT_TRUE(RegisteredVolumes().empty());
+}
