@@ -124,6 +124,7 @@ struct SVMInfo : SRecord<SVMInfo> {
     int32_t connectionState = 99;  // node flag bit 4 when == 1
     int32_t snapErrorCode = 0;
     bool ebsOptimized = false;
+    bool terminationProtection = false;  // AWS refuses to terminate the instance
     uint64_t totalDiskSize = 0;    // sum of the disks' used sizes
     std::vector<SDisk> disks;
     std::vector<SDisk> allDisks;   // every disk, also the filtered ones

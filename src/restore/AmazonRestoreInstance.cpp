@@ -77,6 +77,7 @@ void CAmazonInfo::PrepareRestoreCtxVMInfoBasic(const RestoreCtx& ctx) {
     vm.region = ctx.destRegion;
     vm.name = ctx.restoreVMName;
     vm.firmware = ctx.sourceFirmware;
+    vm.terminationProtection = ctx.terminationProtection;
     vm.ebsOptimized = ctx.ebsOptimized;
     if (!ctx.instanceType.empty()) vm.instanceType = ctx.instanceType;
     if (!ctx.guestOSName.empty()) vm.guestOS = ctx.guestOSName;

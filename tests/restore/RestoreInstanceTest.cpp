@@ -2,13 +2,13 @@
 // the user's choices over it, the launch and the disks added to it.
 #include <algorithm>
 
-#include "restore/RestoreFixture.h"
+#include "restore/ProxyRestoreFixture.h"
 
-using namespace restore;
+using namespace proxyrestore;
 
 namespace {
 
-struct RestoreInstanceTest : RestoreFixture {
+struct RestoreInstanceTest : ProxyRestoreFixture {
     // A restore of the web server's root disk next to db-server-01.
     void StartSameZone() {
         Start(Accounts::Source, kDbProxy, "us-east-1b");
@@ -120,7 +120,7 @@ TEST_F(RestoreInstanceTest, TheOSDiskTakesTheAMIsRootDeviceOnlyWhenItNamesOne) {
 
 // An instance this run launched is the job's until the post phase; one it
 // restored into was the user's before and stays so whatever happens.
-struct RestoreLaunchTest : RestoreFixture, ::testing::WithParamInterface<bool> {};
+struct RestoreLaunchTest : ProxyRestoreFixture, ::testing::WithParamInterface<bool> {};
 
 TEST_P(RestoreLaunchTest, OnlyALaunchedInstanceIsRegisteredAsCreated) {
     const bool newInstance = GetParam();

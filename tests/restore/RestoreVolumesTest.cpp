@@ -3,9 +3,9 @@
 // to the instance the restore launched.
 #include <algorithm>
 
-#include "restore/RestoreFixture.h"
+#include "restore/ProxyRestoreFixture.h"
 
-using namespace restore;
+using namespace proxyrestore;
 
 namespace {
 
@@ -32,7 +32,7 @@ const Topology kTopologies[] = {
     {"AnotherAccount", Accounts::SourceAndAdmin, kAdminProxy, "us-east-1a", true},
 };
 
-struct RestoreTopologyTest : RestoreFixture, ::testing::WithParamInterface<Topology> {};
+struct RestoreTopologyTest : ProxyRestoreFixture, ::testing::WithParamInterface<Topology> {};
 
 }  // namespace
 
@@ -116,7 +116,7 @@ TEST_P(RestoreTopologyTest, WrittenDisksReachTheNewInstance) {
 INSTANTIATE_TEST_SUITE_P(Topologies, RestoreTopologyTest, ::testing::ValuesIn(kTopologies),
                          [](const auto& info) { return std::string(info.param.name); });
 
-struct RestoreVolumesTest : RestoreFixture {};
+struct RestoreVolumesTest : ProxyRestoreFixture {};
 
 TEST_F(RestoreVolumesTest, ARetryReusesItsVolumeAndRecreatesOneDeletedMeanwhile) {
     Start(Accounts::Source, kDbProxy, "us-east-1b");
@@ -160,7 +160,7 @@ struct AttachFailure {
     size_t failures;
 };
 
-struct RestoreAttachTest : RestoreFixture, ::testing::WithParamInterface<AttachFailure> {};
+struct RestoreAttachTest : ProxyRestoreFixture, ::testing::WithParamInterface<AttachFailure> {};
 
 TEST_P(RestoreAttachTest, FailingAttach) {
     const AttachFailure& f = GetParam();
