@@ -32,6 +32,8 @@ const Topology kTopologies[] = {
     {"AnotherAccount", Accounts::SourceAndAdmin, kAdminProxy, "us-east-1a", true},
 };
 
+void PrintTo(const Topology& t, std::ostream* os) { *os << t.name; }
+
 struct RestoreTopologyTest : ProxyRestoreFixture, ::testing::WithParamInterface<Topology> {};
 
 }  // namespace
@@ -159,6 +161,8 @@ struct AttachFailure {
     bool succeeds;
     size_t failures;
 };
+
+void PrintTo(const AttachFailure& f, std::ostream* os) { *os << f.name; }
 
 struct RestoreAttachTest : ProxyRestoreFixture, ::testing::WithParamInterface<AttachFailure> {};
 
