@@ -43,6 +43,7 @@ struct SDisk : SRecord<SDisk> {
     std::string deviceName;        // attachment device name
     std::string zone;
     std::string state;             // AWS volume state, compared case-insensitively
+    std::string attachState;       // AWS attachment state: "attaching", "attached", "detaching"; "" unattached
     int64_t size = 0;              // bytes
     int64_t usedSize = 0;          // bytes
     uint32_t sectorSize = 512;
@@ -122,6 +123,7 @@ struct SVMInfo : SRecord<SVMInfo> {
     int32_t connectionState = 99;  // node flag bit 4 when == 1
     int32_t snapErrorCode = 0;
     bool ebsOptimized = false;
+    bool terminationProtection = false;  // AWS refuses to terminate the instance
     uint64_t totalDiskSize = 0;    // sum of the disks' used sizes
     std::vector<SDisk> disks;
     std::vector<SDisk> allDisks;   // every disk, also the filtered ones
