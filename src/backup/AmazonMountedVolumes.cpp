@@ -35,11 +35,10 @@ bool CAmazonInfo::VolumeIsDetached(const std::string& volumeId, const std::strin
     SDisk info;
     bool notFound = false;
     if (!BridgeFor(useSourceAccount)->GetVolumeInfo(volumeId, region, info, notFound)) return false;
-    // A volume whose attachment is still under way can show "available"
-    // while it already has a device: only one with no attachment is free,
-    // whatever its state ("error", "creating" and "available" have none;
-    // AWS refuses to detach those).
-    return notFound || (strcasecmp(info.state.c_str(), "in-use") != 0 && info.deviceName.empty());
+    // Only an "in-use" volume has an attachment (attaching, attached or
+    // detaching); "error", "creating" and "available" have none, and AWS
+    // refuses to detach those.
+    return notFound || strcasecmp(info.state.c_str(), "in-use") != 0;
 }
 
 // One volume that cannot be removed stays registered and does not keep the

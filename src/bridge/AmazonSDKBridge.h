@@ -184,12 +184,18 @@ public:
 
     // ---- volumes ----
     // Volumes are created in a zone of the current region ("creating", then
-    // "available"), sized in whole GiB (rounded up); encrypted ones without a
-    // key get the account's default EBS key.
+    // "available"), sized in whole GiB (rounded up), within AWS's size and
+    // IOPS bounds of their type (IOPS apply to io1, io2 and gp3 only).
+    // Encrypted ones without a key get the account's default EBS key; a key
+    // given (id, ARN or alias) must exist for the account and be Enabled, and
+    // the volume takes it (re-encrypting a snapshot's data).
     // An empty volume like disk (zone, size, type, IOPS, encryption); fills
-    // disk.newVolumeId.
+    // disk.newVolumeId. option: the proxy's Outposts ARN, when it has one
+    // ("arn:aws:outposts:..."), puts the volume on that Outpost.
     virtual bool CreateVolume(VMInfoStructs::SDisk& disk, bool sourceCall, const std::string& option);
-    // A volume from a snapshot (the account's or a public one, completed);
+    // A volume from a snapshot (the account's, a public one or one shared
+    // with the account, completed; an encrypted one of another account only
+    // when its key's policy lets this account use the key);
     // size 0 keeps the snapshot's size, a smaller size fails; an empty type
     // keeps the snapshot's volume type; tags are set on it, and name as its
     // Name tag when not empty; outpostArn is kept with it.
@@ -199,10 +205,15 @@ public:
                               const std::map<std::string, std::string>& tags, bool sourceCall,
                               const std::string& outpostArn);
     // The volume must be "available", unattached and in the instance's zone
-    // (the zone argument is not used); it stays "available" while attaching
-    // and is "in-use" once attached. device empty: the next free of
-    // "/dev/sdf", "/dev/sdg", ...; AttachAsOSVolume: the root device
-    // ("/dev/xvda", "/dev/sda1" on Windows) and the instance's first volume.
+    // (the zone argument is not used), and, when it is on an Outpost, the
+    // instance on the same Outpost. As in AWS it is "in-use" from the request
+    // on, with GetVolumeInfo's attachState "attaching" and then "attached".
+    // device empty: the next free of "/dev/sdf", "/dev/sdg", ...
+    // AttachAsOSVolume: always the instance's root device (its AMI's root
+    // device name; device is not used), as its first volume; the instance
+    // must be stopped and have no root volume ("IncorrectState: The instance
+    // '<id>' is not in the 'stopped' state." / "InvalidParameterValue:
+    // Attachment point <root> is already in use").
     // conflict: the volume is attached elsewhere or the device is taken
     // ("VolumeInUse: ..." / "InvalidParameterValue: Attachment point ...").
     // flag: the attachment is read-only for the instance (not enforced).
@@ -210,7 +221,8 @@ public:
                               bool flag, const std::string& device, bool& conflict, bool sourceCall);
     virtual bool AttachAsOSVolume(const std::string& volumeId, const std::string& instanceId, const std::string& zone,
                                   bool flag, const std::string& device, bool& conflict, bool sourceCall);
-    // "in-use" while detaching, then "available"; force detaches the same way.
+    // "in-use" (attachState "detaching") while detaching, then "available";
+    // force detaches the same way.
     virtual bool DetachVolume(const std::string& volumeId, bool force, bool sourceCall);
     // "deleting", then gone; an attached volume is refused ("VolumeInUse:
     // Volume <id> is currently attached to <instance>").
@@ -278,17 +290,30 @@ public:
     // is detached and deleted, so that the restored OS volume can be attached
     // at the root device. reuseExisting: nothing is launched; the instance
     // vm.guid is stopped and, with osDiskExists, its root volume detached
-    // (kept, not deleted). Fills vm.guid. On success GetLastErrorString() may
-    // still hold warnings (a security group that was not found ...).
+    // (kept, not deleted). Fills vm.guid (as soon as an instance exists, also
+    // when a later step fails), vm.region, vm.zone, vm.instanceType and
+    // vm.amiId (the image launched from). Also sets termination protection
+    // and EBS optimisation from vm. Returns once the instance is stopped (and
+    // its root volume detached): the launch goes through AWS's states
+    // (pending, running, stopping, stopped), waited for on the framework
+    // clock. Unknown security groups (ids or names) and key pair: launched
+    // without them; on success GetLastErrorString() then holds those
+    // warnings ("; "-joined), else it is empty. Fails with AWS's texts for
+    // an unknown zone, instance type (InvalidParameterValue; Unsupported when
+    // the region does not offer it) or subnet, or one in another zone.
     virtual bool RestoreVirtualMachine(VMInfoStructs::SVMInfo& vm, bool osDiskExists,
                                        const std::map<std::string, std::string>& tags, bool reuseExisting);
     // Gives (takes back) another account create-volume permission on the
-    // snapshot. Snapshots encrypted with the AWS managed key cannot be shared.
+    // snapshot (accountId: 12 digits). Snapshots encrypted with the AWS
+    // managed key cannot be shared ("InvalidParameter: Snapshots encrypted
+    // with the AWS Managed CMK can't be shared. Specify another snapshot.").
     virtual bool ShareSnapshot(const std::string& snapshotId, const std::string& accountId);
     virtual bool UnshareSnapshot(const std::string& snapshotId, const std::string& accountId);
     // A KMS key of region by id, ARN or "alias/<name>": its ARN and state
-    // ("Enabled", "Disabled", "PendingDeletion", ...). notFound (and true)
-    // when the account has no such key. description is AWS's text of the key.
+    // ("Enabled", "Disabled", "PendingDeletion", "PendingImport", ...).
+    // notFound (and true) when the account has no such key (another
+    // account's key is found by its ARN when its policy lets this account
+    // use it). description is the key's description text.
     virtual bool DescribeEncryptionKey(const std::string& region, const std::string& keyId, std::string& keyArn,
                                        bool& notFound, std::string& keyState, std::string* description = nullptr);
     // The Outposts ARN of the subnet's Outpost; empty (and true) when the

@@ -73,6 +73,7 @@ SDisk ToDisk(const cloudsim::Volume& v, bool first) {
     d.deviceName = v.attachedDevice;
     d.zone = v.zone;
     d.state = v.state;
+    d.attachState = v.AttachmentState();
     d.size = v.sizeBytes;
     d.usedSize = v.UsedBytes();
     d.volumeType = v.type;

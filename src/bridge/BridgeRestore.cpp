@@ -1,20 +1,248 @@
-// Restore operations. Placeholder until the simulated cloud has them.
-#include "bridge/BridgeImpl.h"
+// Restore operations: the instance the restored volumes go to, snapshot
+// sharing, KMS key description and the Outpost of a subnet. AWS's rules and
+// texts live in the simulated cloud (Instances, Snapshots, Kms); here are the
+// requests, the waits a restore's launch goes through and the conversions.
+#include <strings.h>
 
-bool CAmazonSDKBridge::RestoreVirtualMachine(VMInfoStructs::SVMInfo&, bool, const std::map<std::string, std::string>&,
-                                             bool) {
-    return m_impl->NotImplemented("RestoreVirtualMachine");
+#include "bridge/BridgeImpl.h"
+#include "framework/Clock.h"
+
+using namespace bridgeimpl;
+using cloudsim::Image;
+using cloudsim::Instance;
+using cloudsim::State;
+using cloudsim::Volume;
+using VMInfoStructs::SVMInfo;
+
+namespace {
+
+const int64_t kPollMs = 2000;
+const int64_t kWaitLimitMs = 30LL * 60 * 1000;
+
+bool IsWindows(const SVMInfo& vm) {
+    return vm.guestOSInfo.isWindows || strcasestr(vm.guestOS.c_str(), "windows") != nullptr;
 }
-bool CAmazonSDKBridge::ShareSnapshot(const std::string&, const std::string&) {
-    return m_impl->NotImplemented("ShareSnapshot");
+
+// The image to launch from: vm.amiId when the account may use it in
+// region, else the region's base image for the guest OS.
+const Image* ImageFor(const State& s, const SVMInfo& vm, const std::string& account, const std::string& region,
+                      std::string& error) {
+    if (!vm.amiId.empty()) {
+        const Image* image = FindVisible(s.images, vm.amiId, account, region);
+        if (image && image->state == "available") return image;
+    }
+    const Image* base = cloudsim::BaseImageFor(s, region, IsWindows(vm) ? "windows" : "linux");
+    if (!base)
+        Err(error, vm.amiId.empty() ? "MissingParameter: The request must contain the parameter ImageId"
+                                    : ImageNotFound(vm.amiId));
+    return base;
 }
-bool CAmazonSDKBridge::UnshareSnapshot(const std::string&, const std::string&) {
-    return m_impl->NotImplemented("UnshareSnapshot");
+
+template <class Impl>  // CAmazonSDKBridge::Impl, private to the class
+bool Launch(Impl& d, const State& sIn, State& s, SVMInfo& vm, const std::map<std::string, std::string>& tags,
+            const std::string& region, std::vector<std::string>& warnings, std::string& instanceId,
+            std::string& error) {
+    (void)sIn;
+    const cloudsim::Region& r = *s.FindRegion(region);
+    cloudsim::LaunchSpec spec;
+    spec.account = d.accountId;
+    spec.region = region;
+    spec.zone = vm.zone.empty() && !r.zones.empty() ? r.zones.front() : vm.zone;
+    const Image* image = ImageFor(s, vm, d.accountId, region, error);
+    if (!image) return false;
+    spec.imageId = image->id;
+    spec.instanceType = strcasecmp(vm.instanceType.c_str(), "auto") == 0 ? "" : vm.instanceType;
+    spec.subnetId = vm.networkCards.empty() ? "" : vm.networkCards.front().subnetId;
+    for (const auto& g : vm.securityGroups) spec.securityGroups.push_back(g.id.empty() ? g.name : g.id);
+    spec.keyName = vm.keyPairs.empty() ? "" : vm.keyPairs.front().name;
+    spec.ebsOptimized = vm.ebsOptimized;
+    spec.disableApiTermination = vm.terminationProtection;
+    spec.skipUnknown = true;
+    Instance* inst = cloudsim::LaunchInstance(s, spec, d.Now(), d.Effect({image->id}), warnings, error);
+    if (!inst) return false;
+    for (const auto& [key, value] : tags)
+        if (!ApplyTag(inst->tags, key, value, true, error)) return false;
+    if (!vm.name.empty() && !ApplyTag(inst->tags, "Name", vm.name, true, error)) return false;
+    if (!ApplyTag(inst->tags, "_QX_BACKUP_", "", true, error)) return false;
+    instanceId = inst->id;
+    vm.zone = spec.zone;
+    vm.amiId = image->id;
+    vm.instanceType = inst->instanceType;
+    return true;
 }
-bool CAmazonSDKBridge::DescribeEncryptionKey(const std::string&, const std::string&, std::string&, bool&, std::string&,
-                                             std::string*) {
-    return m_impl->NotImplemented("DescribeEncryptionKey");
+
+// Polls (framework clock) until done(state) says the wait is over: true
+// when it ended in success, false with error otherwise (also on time-out).
+template <class Impl, class Done>
+bool WaitFor(Impl& d, const std::string& what, Done done, std::string& error) {
+    const int64_t end = d.Now() + kWaitLimitMs;
+    for (;;) {
+        int outcome = 0;   // 0 not yet, 1 success, -1 failure
+        d.Look([&](const State& s) {
+            outcome = done(s, error);
+            return true;
+        });
+        if (outcome != 0) return outcome > 0;
+        if (d.Now() >= end)
+            return Err(error, "RequestTimeout: " + what + " did not complete within " +
+                                  std::to_string(kWaitLimitMs / 1000) + " seconds");
+        FwClock::Get().SleepMs(kPollMs);
+    }
 }
-bool CAmazonSDKBridge::GetOutpostAccountARNForSubnet(const std::string&, const std::string&, std::string&) {
-    return m_impl->NotImplemented("GetOutpostAccountARNForSubnet");
+
+template <class Impl>
+bool WaitInstance(Impl& d, const std::string& id, const std::string& wanted, std::string& error) {
+    return WaitFor(
+        d, "instance " + id + " reaching '" + wanted + "'",
+        [&](const State& s, std::string& err) {
+            const Instance* inst = FindIn(s.instances, id);
+            if (!inst) return Err(err, InstanceNotFound(id)) ? 1 : -1;
+            if (inst->state == wanted) return 1;
+            bool heading = inst->pending.Active() || inst->state == "pending" || inst->state == "stopping";
+            if (heading) return 0;
+            Err(err, cloudsim::IncorrectState(id, "' is in the '" + inst->state + "' state."));
+            return -1;
+        },
+        error);
+}
+
+}  // namespace
+
+bool CAmazonSDKBridge::RestoreVirtualMachine(VMInfoStructs::SVMInfo& vm, bool osDiskExists,
+                                             const std::map<std::string, std::string>& tags, bool reuseExisting) {
+    Impl& d = *m_impl;
+    std::vector<std::string> warnings;
+    bool ok = d.Run("RestoreVirtualMachine", true, [&](std::string& error) {
+        std::string where, id;
+        bool started = d.Change([&](State& s) {
+            if (!d.ResolveRegion(s, vm.region, where, error)) return false;
+            if (!reuseExisting) return Launch(d, s, s, vm, tags, where, warnings, id, error);
+            Instance* inst = FindOwned(s.instances, vm.guid, d.accountId, where);
+            if (!inst || inst->state == "terminated") return Err(error, InstanceNotFound(vm.guid));
+            if (inst->state == "shutting-down")
+                return Err(error, cloudsim::IncorrectState(inst->id, "' is not in a state from which it can be stopped."));
+            if (inst->state == "running" || inst->state == "pending")
+                cloudsim::StopInstance(s, *inst, d.Now(), d.Effect({inst->id}));
+            id = inst->id;
+            return true;
+        });
+        if (!started) return false;
+        vm.guid = id;
+        vm.region = where;
+        // RunInstances, then StopInstances once it runs, as AWS needs.
+        if (!reuseExisting) {
+            if (!WaitInstance(d, id, "running", error)) return false;
+            if (!d.Change([&](State& s) {
+                    cloudsim::StopInstance(s, s.instances.at(id), d.Now(), "");
+                    return true;
+                }))
+                return false;
+        }
+        if (!WaitInstance(d, id, "stopped", error)) return false;
+        if (!osDiskExists) return true;
+        // The root volume makes way for the restored one.
+        std::string rootId;
+        d.Change([&](State& s) {
+            const Instance& inst = s.instances.at(id);
+            Volume* root = const_cast<Volume*>(cloudsim::VolumeAtDevice(s, inst, RootDeviceOf(inst)));
+            if (!root) return true;
+            rootId = root->id;
+            if (root->AttachmentState() != "detaching") StartDetach(s, *root, d.Now(), "");
+            return true;
+        });
+        if (rootId.empty()) return true;
+        bool detached = WaitFor(
+            d, "detaching volume " + rootId,
+            [&](const State& s, std::string& err) {
+                const Volume* v = FindIn(s.volumes, rootId);
+                if (!v || v->attachedInstance.empty()) return 1;
+                if (v->state == "error") return Err(err, "IncorrectState: volume " + rootId + " failed") ? 1 : -1;
+                return 0;
+            },
+            error);
+        if (!detached) return false;
+        if (reuseExisting) return true;
+        d.Change([&](State& s) {
+            Volume* v = FindIn(s.volumes, rootId);
+            if (v && v->state == "available") StartDelete(s, *v, d.Now(), "");
+            return true;
+        });
+        return true;
+    });
+    if (ok) {
+        std::string text;
+        for (const auto& w : warnings) text += (text.empty() ? "" : "; ") + w;
+        d.lastError = text;   // after Run, which clears it on success
+        EvDebug::DebugLvl(kTag, 2, "restored instance %s from %s%s%s", vm.guid.c_str(), vm.amiId.c_str(),
+                          text.empty() ? "" : "; warnings: ", text.c_str());
+    }
+    return ok;
+}
+
+bool CAmazonSDKBridge::ShareSnapshot(const std::string& snapshotId, const std::string& accountId) {
+    Impl& d = *m_impl;
+    return d.Run("ShareSnapshot", true, [&](std::string& error) {
+        return d.Change([&](State& s) {
+            if (!d.CheckRegion(s, error)) return false;
+            cloudsim::Snapshot* snap = FindOwned(s.snapshots, snapshotId, d.accountId, d.region);
+            if (!snap) return Err(error, SnapshotNotFound(snapshotId));
+            return cloudsim::ShareSnapshot(s, *snap, accountId, error);
+        });
+    });
+}
+
+bool CAmazonSDKBridge::UnshareSnapshot(const std::string& snapshotId, const std::string& accountId) {
+    Impl& d = *m_impl;
+    return d.Run("UnshareSnapshot", true, [&](std::string& error) {
+        return d.Change([&](State& s) {
+            if (!d.CheckRegion(s, error)) return false;
+            cloudsim::Snapshot* snap = FindOwned(s.snapshots, snapshotId, d.accountId, d.region);
+            if (!snap) return Err(error, SnapshotNotFound(snapshotId));
+            return cloudsim::UnshareSnapshot(*snap, accountId, error);
+        });
+    });
+}
+
+bool CAmazonSDKBridge::DescribeEncryptionKey(const std::string& region, const std::string& keyId, std::string& keyArn,
+                                             bool& notFound, std::string& keyState, std::string* description) {
+    Impl& d = *m_impl;
+    notFound = false;
+    return d.Run("DescribeEncryptionKey", true, [&](std::string& error) {
+        return d.Look([&](const State& s) {
+            std::string where;
+            if (!d.ResolveRegion(s, region, where, error)) return false;
+            if (keyId.empty()) return Err(error, "ValidationException: KeyId must not be empty");
+            const cloudsim::KmsKey* k = cloudsim::FindKmsKey(s, d.accountId, where, keyId);
+            if (k) {
+                keyArn = k->arn;
+                keyState = k->state;
+                if (description) *description = k->description;
+                return true;
+            }
+            // The managed EBS key exists for every account, held or not.
+            if (cloudsim::IsAwsManagedKey(s, d.accountId, where, keyId)) {
+                keyArn = DefaultKmsKey(s, d.accountId, where);
+                keyState = "Enabled";
+                if (description) *description = "Default key that protects my EBS volumes when no other key is defined";
+                return true;
+            }
+            notFound = true;
+            return true;
+        });
+    });
+}
+
+bool CAmazonSDKBridge::GetOutpostAccountARNForSubnet(const std::string& subnetId, const std::string& region,
+                                                     std::string& arn) {
+    Impl& d = *m_impl;
+    return d.Run("GetOutpostAccountARNForSubnet", true, [&](std::string& error) {
+        return d.Look([&](const State& s) {
+            std::string where;
+            if (!d.ResolveRegion(s, region, where, error)) return false;
+            const cloudsim::Subnet* subnet = FindOwned(s.subnets, subnetId, d.accountId, where);
+            if (!subnet) return Err(error, cloudsim::SubnetNotFound(subnetId));
+            arn = subnet->outpostArn;
+            return true;
+        });
+    });
 }

@@ -27,9 +27,23 @@ bool CheckZone(const State& s, const std::string& region, const std::string& zon
     return cloudsim::CheckRequestZone(s, region, zone, error);
 }
 
+// The key an encrypted volume is created with: the one named (which the
+// account must be able to use; stored as its ARN), else the default key.
+bool EncryptionKey(const State& s, const std::string& account, const std::string& region, const std::string& named,
+                   std::string& arn, std::string& error) {
+    if (named.empty()) {
+        arn = DefaultKmsKey(s, account, region);
+        return true;
+    }
+    if (!cloudsim::CheckKeyUsable(s, account, region, named, error)) return false;
+    const cloudsim::KmsKey* k = cloudsim::FindKmsKey(s, account, region, named);
+    arn = k ? k->arn : DefaultKmsKey(s, account, region);
+    return true;
+}
+
 }  // namespace
 
-bool CAmazonSDKBridge::CreateVolume(VMInfoStructs::SDisk& disk, bool, const std::string&) {
+bool CAmazonSDKBridge::CreateVolume(VMInfoStructs::SDisk& disk, bool, const std::string& option) {
     Impl& d = *m_impl;
     return d.Run("CreateVolume", true, [&](std::string& error) {
         std::string id;
@@ -39,15 +53,17 @@ bool CAmazonSDKBridge::CreateVolume(VMInfoStructs::SDisk& disk, bool, const std:
                 return Err(error, "MissingParameter: The request must contain the parameter size or snapshotId");
             Volume v;
             v.type = disk.volumeType.empty() ? "gp2" : disk.volumeType;
-            if (!CheckVolumeType(v.type, error)) return false;
+            v.sizeBytes = RoundUpToGiB(disk.size);
+            if (!cloudsim::CheckVolumeRequest(v.type, v.sizeBytes, disk.iops, v.iops, error)) return false;
+            v.encrypted = disk.encrypted;
+            if (v.encrypted && !EncryptionKey(s, d.accountId, d.region, disk.kmsKeyId, v.kmsKeyId, error))
+                return false;
+            // The option carries the proxy's Outposts ARN when it has one.
+            if (option.compare(0, 17, "arn:aws:outposts:") == 0) v.outpostArn = option;
             v.id = id = s.NewId("vol");
             v.account = d.accountId;
             v.region = d.region;
             v.zone = disk.zone;
-            v.sizeBytes = RoundUpToGiB(disk.size);
-            v.iops = disk.iops;
-            v.encrypted = disk.encrypted;
-            if (v.encrypted) v.kmsKeyId = disk.kmsKeyId.empty() ? DefaultKmsKey(s, d.accountId, d.region) : disk.kmsKeyId;
             v.state = "creating";
             v.createdMs = d.Now();
             v.pending = {"available", v.createdMs + s.timing.volumeCreateMs, d.Effect({v.id})};
@@ -71,6 +87,7 @@ bool CAmazonSDKBridge::CreateVolume(const std::string& snapshotId, const std::st
             if (!d.CheckRegion(s, error) || !CheckZone(s, d.region, zone, error)) return false;
             const Snapshot* snap = FindVisible(s.snapshots, snapshotId, d.accountId, d.region);
             if (!snap) return Err(error, SnapshotNotFound(snapshotId));
+            if (!cloudsim::CheckSnapshotKeyFor(s, *snap, d.accountId, error)) return false;
             if (snap->state != "completed")
                 return Err(error, "IncorrectState: Snapshot is in invalid state - " + snap->state);
             Volume v;
@@ -80,13 +97,17 @@ bool CAmazonSDKBridge::CreateVolume(const std::string& snapshotId, const std::st
                                       "GiB is smaller than snapshot '" + snapshotId + "', expect size >= " +
                                       std::to_string(RoundUpToGiB(snap->sizeBytes) / kGiB) + "GiB");
             v.type = type.empty() ? snap->volumeType : type;
-            if (!CheckVolumeType(v.type, error)) return false;
-            v.iops = iops > 0 ? iops : (type.empty() ? snap->iops : 0);
+            if (!cloudsim::CheckVolumeRequest(v.type, v.sizeBytes, iops > 0 ? iops : (type.empty() ? snap->iops : 0),
+                                              v.iops, error))
+                return false;
+            // A key given re-encrypts; else the snapshot's key, else (an
+            // unencrypted snapshot asked to be encrypted) the default key.
             v.encrypted = encrypted || snap->encrypted;
-            if (v.encrypted)
-                v.kmsKeyId = !kmsKeyId.empty()       ? kmsKeyId
-                             : !snap->kmsKeyId.empty() ? snap->kmsKeyId
-                                                       : DefaultKmsKey(s, d.accountId, d.region);
+            if (v.encrypted && !kmsKeyId.empty()) {
+                if (!EncryptionKey(s, d.accountId, d.region, kmsKeyId, v.kmsKeyId, error)) return false;
+            } else if (v.encrypted) {
+                v.kmsKeyId = !snap->kmsKeyId.empty() ? snap->kmsKeyId : DefaultKmsKey(s, d.accountId, d.region);
+            }
             for (const auto& [key, value] : tags)
                 if (!ApplyTag(v.tags, key, value, true, error)) return false;
             if (!name.empty() && !ApplyTag(v.tags, "Name", name, true, error)) return false;
@@ -140,7 +161,12 @@ bool Attach(Impl& d, const char* op, const std::string& volumeId, const std::str
             if (v->zone != inst->zone)
                 return Err(error, "InvalidVolume.ZoneMismatch: The volume '" + volumeId +
                                       "' is not in the same availability zone as instance '" + instanceId + "'");
-            std::string dev = !device.empty() ? device : asRoot ? RootDeviceOf(*inst) : NextFreeDevice(s, *inst);
+            if (!cloudsim::CheckOutpostAttach(*v, *inst, error)) return false;
+            // The root volume goes at the instance's root device, whatever
+            // device the caller names; AWS replaces a root volume only on a
+            // stopped instance whose root device is free.
+            if (asRoot && !cloudsim::CheckRootAttach(s, *inst, error)) return false;
+            std::string dev = asRoot ? RootDeviceOf(*inst) : !device.empty() ? device : NextFreeDevice(s, *inst);
             if (dev.empty())
                 return Err(error, "AttachmentLimitExceeded: Instance '" + instanceId + "' has no free device name");
             if (VolumeAtDevice(s, *inst, dev)) {
@@ -150,9 +176,10 @@ bool Attach(Impl& d, const char* op, const std::string& volumeId, const std::str
             v->attachedInstance = instanceId;
             v->attachedDevice = dev;
             v->deleteOnTermination = false;
+            v->state = "in-use";   // attachment "attaching" until pending completes
             v->pending = {"in-use", d.Now() + s.timing.attachMs, d.Effect({volumeId, instanceId})};
             auto& ids = inst->volumeIds;
-            if (asRoot || IsRootDevice(dev)) {
+            if (asRoot || dev == RootDeviceOf(*inst)) {
                 ids.insert(ids.begin(), volumeId);
             } else {
                 ids.push_back(volumeId);

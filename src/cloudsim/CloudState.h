@@ -36,6 +36,7 @@ struct State {
     std::map<std::string, Image> images;         // by id
     std::map<std::string, Vpc> vpcs;             // by id
     std::map<std::string, Subnet> subnets;       // by id
+    std::map<std::string, SecurityGroup> securityGroups;  // by id
     std::vector<KeyPair> keyPairs;
     std::vector<KmsKey> kmsKeys;
     std::vector<Role> roles;

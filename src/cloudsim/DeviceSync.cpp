@@ -22,7 +22,10 @@ bool OnProxy(const State& s, const Volume& v) {
     return !s.proxyInstanceId.empty() && v.attachedInstance == s.proxyInstanceId;
 }
 
-bool Published(const State& s, const Volume& v) { return OnProxy(s, v) && v.state == "in-use"; }
+// Published once attached (and while detaching), not while still attaching.
+bool Published(const State& s, const Volume& v) {
+    return OnProxy(s, v) && v.state == "in-use" && v.AttachmentState() != "attaching";
+}
 
 bool SnapshotDueFor(const State& s, const std::string& volumeId, int64_t now) {
     for (const auto& [id, snap] : s.snapshots)

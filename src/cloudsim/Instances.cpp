@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "cloudsim/CloudState.h"
+#include "cloudsim/Lineage.h"
 
 namespace cloudsim {
 
@@ -47,8 +48,18 @@ const Table<Instance>& InstanceTable() {
          Member("zone", &I::zone), Member("instanceType", &I::instanceType), Member("state", &I::state),
          Member("platform", &I::platform), Member("amiId", &I::amiId), Member("biosUuid", &I::biosUuid),
          Member("virtualizationType", &I::virtualizationType), Member("outpostArn", &I::outpostArn),
-         Member("isTemplate", &I::isTemplate), Member("disableApiTermination", &I::disableApiTermination),
-         Member("volumeIds", &I::volumeIds), Member("tags", &I::tags),
+         IfSet("rootDeviceName", &I::rootDeviceName), IfSet("securityGroupIds", &I::securityGroupIds),
+         Custom<I>(
+             "disableApiTermination", [](const Fields& in, I& i) { in.Get("disableApiTermination", i.disableApiTermination); },
+             [](const I& i, json& out) {
+                 if (i.disableApiTermination) out["disableApiTermination"] = true;
+             }),
+         Custom<I>(
+             "ebsOptimized", [](const Fields& in, I& i) { in.Get("ebsOptimized", i.ebsOptimized); },
+             [](const I& i, json& out) {
+                 if (i.ebsOptimized) out["ebsOptimized"] = true;
+             }),
+         Member("isTemplate", &I::isTemplate), Member("volumeIds", &I::volumeIds), Member("tags", &I::tags),
          Member("keyName", &I::keyName), Member("password", &I::password),
          Member("consoleOutput", &I::consoleOutput),
          Custom<I>(
@@ -83,7 +94,16 @@ const Table<Subnet>& SubnetTable() {
     using S = Subnet;
     static const Table<S> table{{Required("id", &S::id), Member("account", &S::account),
                                  Member("region", &S::region), Member("vpcId", &S::vpcId), Member("name", &S::name),
-                                 Member("cidr", &S::cidr), Member("zone", &S::zone)}};
+                                 Member("cidr", &S::cidr), Member("zone", &S::zone),
+                                 IfSet("outpostArn", &S::outpostArn)}};
+    return table;
+}
+
+const Table<SecurityGroup>& SecurityGroupTable() {
+    using G = SecurityGroup;
+    static const Table<G> table{{Required("id", &G::id), Member("account", &G::account),
+                                 Member("region", &G::region), Required("vpcId", &G::vpcId),
+                                 Member("name", &G::name)}};
     return table;
 }
 
@@ -126,6 +146,12 @@ void CheckNetwork(State& s) {
         if (subnet.account.empty()) subnet.account = vpc->second.account;
         if (subnet.region.empty()) subnet.region = vpc->second.region;
     }
+    for (auto& [id, group] : s.securityGroups) {
+        auto vpc = s.vpcs.find(group.vpcId);
+        if (vpc == s.vpcs.end()) Fail("security group " + id, "names unknown vpc '" + group.vpcId + "'");
+        if (group.account.empty()) group.account = vpc->second.account;
+        if (group.region.empty()) group.region = vpc->second.region;
+    }
     for (const auto& k : s.keyPairs) {
         CheckAccountKnown(s, "key pair " + k.name, k.account);
         CheckRegionKnown(s, "key pair " + k.name, k.region);
@@ -163,7 +189,10 @@ void StartDetach(State& s, Volume& v, int64_t now, const std::string& fault) {
     v.pending = {"available", now + s.timing.detachMs, fault};
 }
 
-std::string RootDeviceOf(const Instance& inst) { return inst.platform == "windows" ? "/dev/sda1" : "/dev/xvda"; }
+std::string RootDeviceOf(const Instance& inst) {
+    if (!inst.rootDeviceName.empty()) return inst.rootDeviceName;
+    return inst.platform == "windows" ? "/dev/sda1" : "/dev/xvda";
+}
 
 bool IsRootDevice(const std::string& device) { return device == "/dev/xvda" || device == "/dev/sda1"; }
 
@@ -186,6 +215,26 @@ const Volume* VolumeAtDevice(const State& s, const Instance& inst, const std::st
 bool IsRootVolume(const State& s, const Volume& v) {
     auto it = s.instances.find(v.attachedInstance);
     return it != s.instances.end() && !it->second.volumeIds.empty() && it->second.volumeIds.front() == v.id;
+}
+
+bool CheckRootAttach(const State& s, const Instance& inst, std::string& error) {
+    if (inst.state != "stopped") {
+        error = "IncorrectState: The instance '" + inst.id + "' is not in the 'stopped' state.";
+        return false;
+    }
+    std::string root = RootDeviceOf(inst);
+    if (VolumeAtDevice(s, inst, root)) {
+        error = "InvalidParameterValue: Attachment point " + root + " is already in use";
+        return false;
+    }
+    return true;
+}
+
+bool CheckOutpostAttach(const Volume& v, const Instance& inst, std::string& error) {
+    if (v.outpostArn.empty() || v.outpostArn == inst.outpostArn) return true;
+    error = "InvalidParameterValue: The volume '" + v.id + "' is on Outpost " + v.outpostArn +
+            " and can be attached only to an instance on that Outpost";
+    return false;
 }
 
 std::string IncorrectState(const std::string& id, const std::string& what) {
@@ -239,6 +288,196 @@ bool CheckOffered(const State& s, const std::string& region, const std::string& 
     if (std::find(offered.begin(), offered.end(), type) != offered.end()) return true;
     error = "InvalidParameterValue: Invalid value '" + type + "' for InstanceType.";
     return false;
+}
+
+bool CheckLaunchType(const State& s, const std::string& region, const std::string& type, std::string& error) {
+    if (!s.FindInstanceType(type)) {
+        error = "InvalidParameterValue: Invalid value '" + type + "' for InstanceType.";
+        return false;
+    }
+    std::vector<std::string> offered = s.OfferedTypes(region);
+    if (std::find(offered.begin(), offered.end(), type) != offered.end()) return true;
+    error = "Unsupported: Your requested instance type (" + type +
+            ") is not supported in your requested region (" + region + ").";
+    return false;
+}
+
+const Image* BaseImageFor(const State& s, const std::string& region, const std::string& platform) {
+    static const char* const kVendors[] = {"137112412989" /* amazon */, "801119661308" /* microsoft */};
+    const Image* best = nullptr;
+    for (const auto& [id, image] : s.images) {
+        if (!image.isPublic || image.region != region || image.state != "available" || image.platform != platform)
+            continue;
+        if (std::find(std::begin(kVendors), std::end(kVendors), image.account) == std::end(kVendors)) continue;
+        if (!best || image.createdMs < best->createdMs) best = &image;
+    }
+    return best;
+}
+
+void StopInstance(State& s, Instance& inst, int64_t now, const std::string& effect) {
+    inst.state = "stopping";
+    inst.pending = {"stopped", now + s.timing.instanceStopMs, effect == "stuck" ? "stuck" : ""};
+    inst.statusCheck.clear();
+    inst.statusPending = {};
+}
+
+namespace {
+
+std::string MacFor(const std::string& nicId) {
+    return "0e:" + nicId.substr(5, 2) + ":" + nicId.substr(7, 2) + ":" + nicId.substr(9, 2) + ":" +
+           nicId.substr(11, 2) + ":" + nicId.substr(13, 2);
+}
+
+// The group named by id or by name in vpc; null when none is.
+const SecurityGroup* FindGroup(const State& s, const std::string& account, const std::string& region,
+                               const std::string& vpcId, const std::string& idOrName) {
+    for (const auto& [id, g] : s.securityGroups)
+        if (g.account == account && g.region == region && (id == idOrName || (g.name == idOrName && g.vpcId == vpcId)))
+            return &g;
+    return nullptr;
+}
+
+}  // namespace
+
+Instance* LaunchInstance(State& s, const LaunchSpec& spec, int64_t now, const std::string& effect,
+                         std::vector<std::string>& warnings, std::string& error) {
+    const Region* zoneRegion = s.RegionOfZone(spec.zone);
+    if (!zoneRegion || zoneRegion->name != spec.region) {
+        error = InvalidZone(spec.zone);
+        return nullptr;
+    }
+    auto imageIt = s.images.find(spec.imageId);
+    const Image* image = imageIt == s.images.end() ? nullptr : &imageIt->second;
+    if (!image || image->region != spec.region || (image->account != spec.account && !image->isPublic) ||
+        image->state == "deregistered") {
+        error = ImageNotFound(spec.imageId);
+        return nullptr;
+    }
+    if (image->state != "available") {
+        error = "InvalidAMIID.Unavailable: The image id '[" + image->id + "]' is not available (" + image->state + ")";
+        return nullptr;
+    }
+    std::string type = !spec.instanceType.empty()  ? spec.instanceType
+                       : !image->instanceType.empty() ? image->instanceType
+                                                      : "t3.micro";
+    if (!CheckLaunchType(s, spec.region, type, error)) return nullptr;
+    const Subnet* subnet = nullptr;
+    if (!spec.subnetId.empty()) {
+        auto it = s.subnets.find(spec.subnetId);
+        if (it == s.subnets.end() || it->second.account != spec.account || it->second.region != spec.region) {
+            error = SubnetNotFound(spec.subnetId);
+            return nullptr;
+        }
+        subnet = &it->second;
+        if (!subnet->zone.empty() && subnet->zone != spec.zone) {
+            error = "InvalidParameterValue: Value (" + spec.zone +
+                    ") for parameter availabilityZone is invalid. Subnet '" + subnet->id +
+                    "' is in the availability zone " + subnet->zone;
+            return nullptr;
+        }
+    } else {
+        subnet = DefaultSubnet(s, spec.account, spec.region, spec.zone);
+    }
+    std::vector<std::string> groups;
+    for (const auto& wanted : spec.securityGroups) {
+        const SecurityGroup* g = FindGroup(s, spec.account, spec.region, subnet ? subnet->vpcId : "", wanted);
+        if (g && (!subnet || g->vpcId == subnet->vpcId)) {
+            if (std::find(groups.begin(), groups.end(), g->id) == groups.end()) groups.push_back(g->id);
+            continue;
+        }
+        std::string text = "InvalidGroup.NotFound: The security group '" + wanted + "' does not exist in VPC '" +
+                           (subnet ? subnet->vpcId : std::string()) + "'";
+        if (!spec.skipUnknown) {
+            error = text;
+            return nullptr;
+        }
+        warnings.push_back(text);
+    }
+    std::string keyName;
+    if (!spec.keyName.empty()) {
+        bool known = std::any_of(s.keyPairs.begin(), s.keyPairs.end(), [&](const KeyPair& k) {
+            return k.name == spec.keyName && k.account == spec.account && k.region == spec.region;
+        });
+        std::string text = "InvalidKeyPair.NotFound: The key pair '" + spec.keyName + "' does not exist";
+        if (known) {
+            keyName = spec.keyName;
+        } else if (!spec.skipUnknown) {
+            error = text;
+            return nullptr;
+        } else {
+            warnings.push_back(text);
+        }
+    }
+    for (const auto& snapId : image->snapshotIds) {
+        auto it = s.snapshots.find(snapId);
+        if (it == s.snapshots.end() || it->second.state != "completed") {
+            error = SnapshotNotFound(snapId);
+            return nullptr;
+        }
+    }
+    Instance inst;
+    inst.id = s.NewId("i");
+    inst.account = spec.account;
+    inst.region = spec.region;
+    inst.zone = spec.zone;
+    inst.instanceType = type;
+    inst.platform = image->platform;
+    inst.amiId = image->id;
+    inst.rootDeviceName = image->rootDeviceName;
+    inst.biosUuid = BiosUuidFor(inst.id);
+    inst.virtualizationType = image->virtualizationType;
+    inst.outpostArn = subnet ? subnet->outpostArn : "";
+    inst.securityGroupIds = groups;
+    inst.keyName = keyName;
+    inst.disableApiTermination = spec.disableApiTermination;
+    inst.ebsOptimized = spec.ebsOptimized;
+    if (inst.platform == "windows") inst.password = "Pw-" + inst.id.substr(2, 12) + "!";
+    inst.consoleOutput = ConsoleFor(inst);
+    inst.launchTimeMs = now;
+    NetworkInterface nic;
+    nic.id = s.NewId("eni");
+    if (subnet) {
+        nic.subnetId = subnet->id;
+        nic.privateIp = NextPrivateIp(s, *subnet);
+    }
+    nic.macAddress = MacFor(nic.id);
+    inst.networkInterfaces.push_back(nic);
+    for (const auto& snapId : image->snapshotIds) {
+        const Snapshot& snap = s.snapshots.at(snapId);
+        bool root = inst.volumeIds.empty();
+        Volume v;
+        v.id = s.NewId("vol");
+        v.account = spec.account;
+        v.region = spec.region;
+        v.zone = spec.zone;
+        v.sizeBytes = snap.sizeBytes;
+        v.type = snap.volumeType;
+        v.iops = snap.iops;
+        v.encrypted = snap.encrypted;
+        v.kmsKeyId = snap.kmsKeyId;
+        v.outpostArn = inst.outpostArn;
+        v.state = "in-use";
+        v.attachedInstance = inst.id;
+        v.attachedDevice = root ? RootDeviceOf(inst) : NextFreeDevice(s, inst);
+        v.deleteOnTermination = root;
+        v.createdMs = now;
+        v.snapshotId = snap.id;
+        v.lineage = LineageOf(s, snap);
+        v.blocks = snap.blocks;
+        s.volumes[v.id] = v;
+        inst.volumeIds.push_back(v.id);
+    }
+    StartInstance(s, inst, now, effect);
+    return &(s.instances[inst.id] = inst);
+}
+
+std::string TerminationProtected(const std::string& id) {
+    return "OperationNotPermitted: The instance '" + id +
+           "' may not be terminated. Modify its 'disableApiTermination' instance attribute and try again.";
+}
+
+std::string SubnetNotFound(const std::string& id) {
+    return "InvalidSubnetID.NotFound: The subnet ID '" + id + "' does not exist";
 }
 
 std::string InstanceNotFound(const std::string& id) {

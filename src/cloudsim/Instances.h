@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cloudsim/Async.h"
+#include "cloudsim/Images.h"
 #include "cloudsim/Volumes.h"
 
 namespace cloudsim {
@@ -36,6 +37,12 @@ struct Instance {
     std::string biosUuid;
     std::string virtualizationType = "hvm";
     std::string outpostArn;              // non-empty on an Outpost
+    // The root device name of the AMI it was launched from; empty: the
+    // platform's ("/dev/sda1" on Windows, "/dev/xvda" otherwise).
+    std::string rootDeviceName;
+    std::vector<std::string> securityGroupIds;
+    bool disableApiTermination = false;  // termination protection
+    bool ebsOptimized = false;
     bool isTemplate = false;
     // Termination protection: AWS refuses to terminate the instance.
     bool disableApiTermination = false;
@@ -76,6 +83,17 @@ struct Subnet {
     std::string name;
     std::string cidr;                    // "10.0.1.0/24"
     std::string zone;                    // may be empty
+    // The Outpost the subnet lies on ("arn:aws:outposts:<region>:<owner>:
+    // outpost/op-..."); empty: in the region itself.
+    std::string outpostArn;
+};
+
+struct SecurityGroup {
+    std::string id;                      // "sg-..."
+    std::string account;                 // seeds may leave both out: the VPC's
+    std::string region;
+    std::string vpcId;
+    std::string name;                    // group name, unique in its VPC
 };
 
 struct InstanceTypeInfo {
@@ -93,6 +111,7 @@ const schema::Table<Instance>& InstanceTable();
 const schema::Table<KeyPair>& KeyPairTable();
 const schema::Table<Vpc>& VpcTable();
 const schema::Table<Subnet>& SubnetTable();
+const schema::Table<SecurityGroup>& SecurityGroupTable();
 const schema::Table<InstanceTypeInfo>& InstanceTypeTable();
 
 // Every instance lies in a known account, region and zone, lists only known
@@ -101,8 +120,8 @@ const schema::Table<InstanceTypeInfo>& InstanceTypeTable();
 // volume's side of the attachment is filled in here so that both sides
 // always agree.
 void CheckInstances(State& s);
-// VPCs, subnets and key pairs lie in known accounts and regions; a subnet
-// left without account or region takes its VPC's.
+// VPCs, subnets, security groups and key pairs lie in known accounts and
+// regions; a subnet or group left without account or region takes its VPC's.
 void CheckNetwork(State& s);
 // Instances start, stop and terminate and pass their status checks.
 void SettleInstances(State& s, int64_t nowMs);
@@ -113,7 +132,8 @@ void DropAttachment(State& s, Volume& v);
 // Starts a detachment that completes after the cloud's timing; fault as
 // Transition::fault.
 void StartDetach(State& s, Volume& v, int64_t nowMs, const std::string& fault);
-// "/dev/sda1" for Windows, "/dev/xvda" otherwise.
+// The instance's root device name: its AMI's, else "/dev/sda1" for Windows
+// and "/dev/xvda" otherwise.
 std::string RootDeviceOf(const Instance& inst);
 bool IsRootDevice(const std::string& device);
 // The first of "/dev/sdf" ... "/dev/sdz" no volume of inst uses; empty when none is left.
@@ -123,7 +143,48 @@ const Volume* VolumeAtDevice(const State& s, const Instance& inst, const std::st
 // The volume is the first of its instance's volumes.
 bool IsRootVolume(const State& s, const Volume& v);
 
+// A volume may replace the root volume of inst only while inst is stopped
+// and has none (AWS: the root device must be free and the instance
+// stopped); false with AWS's text otherwise.
+bool CheckRootAttach(const State& s, const Instance& inst, std::string& error);
+// A volume on an Outpost attaches only to an instance on the same Outpost.
+bool CheckOutpostAttach(const Volume& v, const Instance& inst, std::string& error);
+
 // ---- launching and powering ----
+// RunInstances, as far as a restore uses it. Ids given for the subnet,
+// security groups (ids or group names) and key pair are looked up in the
+// account and region.
+struct LaunchSpec {
+    std::string account;
+    std::string region;
+    std::string zone;                    // must be one of the region's
+    std::string imageId;                 // an available AMI the account may use
+    std::string instanceType;            // empty: the AMI's, else t3.micro
+    std::string subnetId;                // empty: the zone's default subnet
+    std::vector<std::string> securityGroups;
+    std::string keyName;
+    bool disableApiTermination = false;
+    bool ebsOptimized = false;
+    // Unknown security groups and key pair: true launches without them and
+    // reports each in warnings; false fails as RunInstances does.
+    bool skipUnknown = false;
+};
+// Creates the instance "pending" (StartInstance) with one volume per
+// snapshot of the image, the root at the image's root device; effect as
+// StartInstance. Fails with AWS's text for an unknown zone, image, type
+// (InvalidParameterValue when no such type exists, Unsupported when the
+// region does not offer it), subnet (not found, or in another zone).
+Instance* LaunchInstance(State& s, const LaunchSpec& spec, int64_t nowMs, const std::string& effect,
+                         std::vector<std::string>& warnings, std::string& error);
+// The public base image of region for platform ("linux", "windows"): the
+// oldest available public AMI owned by Amazon or Microsoft, by creation
+// time and then id; null when the region has none.
+const Image* BaseImageFor(const State& s, const std::string& region, const std::string& platform);
+// StopInstances: running or pending -> stopping, then stopped after the
+// cloud's timing ("stuck" holds it stopping).
+void StopInstance(State& s, Instance& inst, int64_t nowMs, const std::string& effect);
+// type exists and region offers it (RunInstances' texts, see LaunchInstance).
+bool CheckLaunchType(const State& s, const std::string& region, const std::string& type, std::string& error);
 // Starts inst: pending, then running after the cloud's timing, with its
 // status checks initializing until statusCheckMs later. effect as
 // FaultHit::EffectFor: "stuck" holds it pending, "error" impairs its checks.
@@ -144,5 +205,8 @@ bool CheckOffered(const State& s, const std::string& region, const std::string& 
 std::string InstanceNotFound(const std::string& id);
 // "IncorrectInstanceState: The instance '<id>" followed by what.
 std::string IncorrectState(const std::string& id, const std::string& what);
+std::string SubnetNotFound(const std::string& id);
+// TerminateInstances on an instance with termination protection.
+std::string TerminationProtected(const std::string& id);
 
 }  // namespace cloudsim

@@ -1,6 +1,8 @@
 // KMS keys: JSON, checks and the default EBS key.
 #include "cloudsim/Kms.h"
 
+#include <algorithm>
+
 #include "cloudsim/CloudState.h"
 
 namespace cloudsim {
@@ -11,9 +13,17 @@ const Table<KmsKey>& KmsKeyTable() {
     using K = KmsKey;
     static const Table<K> table{
         {Required("id", &K::id), Member("account", &K::account), Member("region", &K::region),
-         Member("alias", &K::alias), Member("arn", &K::arn), Member("isDefault", &K::isDefault)},
-        [](K& k, const Fields&) {
+         Member("alias", &K::alias), Member("arn", &K::arn), Member("isDefault", &K::isDefault),
+         Member("state", &K::state), IfSet("description", &K::description),
+         IfSet("allowedAccounts", &K::allowedAccounts)},
+        [](K& k, const Fields& in) {
             if (k.arn.empty()) k.arn = "arn:aws:kms:" + k.region + ":" + k.account + ":key/" + k.id;
+            static const char* const kStates[] = {"Enabled",  "Disabled",    "PendingDeletion",
+                                                  "PendingImport", "PendingReplicaDeletion", "Unavailable",
+                                                  "Creating", "Updating"};
+            bool known = false;
+            for (const char* st : kStates) known |= k.state == st;
+            if (!known) Fail(in.Where("state"), "unknown key state '" + k.state + "'");
         }};
     return table;
 }
@@ -30,5 +40,63 @@ std::string DefaultKmsKey(const State& s, const std::string& account, const std:
         if (k.account == account && k.region == region && k.isDefault) return k.arn;
     return "arn:aws:kms:" + region + ":" + account + ":alias/aws/ebs";
 }
+
+namespace {
+
+// "arn:aws:kms:<region>:<account>:alias/<name>" -> account and "alias/<name>".
+bool SplitAliasArn(const std::string& name, std::string& region, std::string& account, std::string& alias) {
+    if (name.compare(0, 12, "arn:aws:kms:") != 0) return false;
+    size_t r = name.find(':', 12), a = r == std::string::npos ? r : name.find(':', r + 1);
+    if (a == std::string::npos || name.compare(a + 1, 6, "alias/") != 0) return false;
+    region = name.substr(12, r - 12);
+    account = name.substr(r + 1, a - r - 1);
+    alias = name.substr(a + 1);
+    return true;
+}
+
+}  // namespace
+
+const KmsKey* FindKmsKey(const State& s, const std::string& account, const std::string& region,
+                         const std::string& name) {
+    if (name.empty()) return nullptr;
+    std::string aliasRegion = region, aliasAccount = account, alias;
+    bool aliasArn = SplitAliasArn(name, aliasRegion, aliasAccount, alias);
+    if (!aliasArn && name.compare(0, 6, "alias/") == 0) alias = name;
+    for (const auto& k : s.kmsKeys) {
+        bool named = alias.empty() ? (k.id == name || k.arn == name) : k.alias == alias;
+        if (!named || k.region != (aliasArn ? aliasRegion : region)) continue;
+        if (aliasArn && k.account != aliasAccount) continue;
+        if (k.account == account) return &k;
+        // Another account's key is named by its ARN, and used only when shared.
+        bool byArn = k.arn == name || aliasArn;
+        bool shared = !k.AwsManaged() &&
+                      std::find(k.allowedAccounts.begin(), k.allowedAccounts.end(), account) != k.allowedAccounts.end();
+        if (byArn && shared) return &k;
+    }
+    return nullptr;
+}
+
+bool IsAwsManagedKey(const State& s, const std::string& account, const std::string& region, const std::string& name) {
+    if (name == "alias/aws/ebs" || name == "arn:aws:kms:" + region + ":" + account + ":alias/aws/ebs") return true;
+    const KmsKey* k = FindKmsKey(s, account, region, name);
+    return k && k->AwsManaged();
+}
+
+bool CheckKeyUsable(const State& s, const std::string& account, const std::string& region, const std::string& name,
+                    std::string& error) {
+    if (IsAwsManagedKey(s, account, region, name) && !FindKmsKey(s, account, region, name)) return true;
+    const KmsKey* k = FindKmsKey(s, account, region, name);
+    if (!k) {
+        error = "InvalidParameterValue: Invalid KMS key: " + KmsKeyNotFound(name);
+        return false;
+    }
+    if (k->state != "Enabled") {
+        error = "KMSKeyNotAccessibleFault: The KMS key " + k->arn + " is not usable: it is in state " + k->state;
+        return false;
+    }
+    return true;
+}
+
+std::string KmsKeyNotFound(const std::string& name) { return "NotFoundException: Key '" + name + "' does not exist"; }
 
 }  // namespace cloudsim

@@ -1,6 +1,8 @@
 #pragma once
-// KMS keys: the record, its JSON and the default EBS key AWS encrypts with.
+// KMS keys: the record, its JSON, the default EBS key AWS encrypts with,
+// how a key is named (id, ARN, alias) and who may use it.
 #include <string>
+#include <vector>
 
 #include "cloudsim/Schema.h"
 
@@ -15,6 +17,15 @@ struct KmsKey {
     std::string alias;                   // "alias/aws/ebs"
     std::string arn;                     // seeds may leave it out: derived from region, account and id
     bool isDefault = false;              // the account's default EBS key in the region
+    // Enabled, Disabled, PendingDeletion, PendingImport, PendingReplicaDeletion,
+    // Unavailable, Creating, Updating (KMS's KeyState).
+    std::string state = "Enabled";
+    std::string description;
+    // Other accounts the key policy or a grant lets use the key.
+    std::vector<std::string> allowedAccounts;
+
+    // An AWS managed key ("alias/aws/..."): usable only by its own account.
+    bool AwsManaged() const { return alias.compare(0, 10, "alias/aws/") == 0; }
 };
 
 const schema::Table<KmsKey>& KmsKeyTable();
@@ -23,5 +34,22 @@ void CheckKmsKeys(const State& s);
 // The account's default EBS key in region (its ARN); the AWS-managed alias
 // when the state holds none.
 std::string DefaultKmsKey(const State& s, const std::string& account, const std::string& region);
+
+// The key named by id, key ARN, "alias/<name>" or alias ARN in region, as
+// account sees it: its own keys, and another account's (by ARN only) when
+// that key's policy or a grant lets account use it. Null when none is.
+const KmsKey* FindKmsKey(const State& s, const std::string& account, const std::string& region,
+                         const std::string& name);
+// The key names an AWS managed key (the account's "alias/aws/ebs", or the
+// default key's alias ARN the state does not hold).
+bool IsAwsManagedKey(const State& s, const std::string& account, const std::string& region,
+                     const std::string& name);
+// account may encrypt and decrypt with the key name (EBS's checks when a
+// volume is created): the key exists for it and is Enabled. false with the
+// AWS text otherwise.
+bool CheckKeyUsable(const State& s, const std::string& account, const std::string& region, const std::string& name,
+                    std::string& error);
+// KMS's text for a key not found: "NotFoundException: Key '<arn>' does not exist".
+std::string KmsKeyNotFound(const std::string& name);
 
 }  // namespace cloudsim

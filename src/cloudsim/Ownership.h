@@ -20,12 +20,22 @@ auto FindOwned(Map& map, const std::string& id, const std::string& account, cons
     return r;
 }
 
-// The same, also admitting public resources of other accounts.
+// Whether another account shared the resource with account; a kind that
+// cannot be shared has none (snapshots: Snapshots.h).
+template <class R>
+bool SharedWith(const R&, const std::string&) {
+    return false;
+}
+
+// The same, also admitting public resources of other accounts and those
+// shared with account.
 template <class Map>
 auto FindVisible(Map& map, const std::string& id, const std::string& account, const std::string& region)
     -> decltype(&map.begin()->second) {
     auto* r = FindIn(map, id);
-    if (!r || (r->account != account && !r->isPublic) || (!region.empty() && r->region != region)) return nullptr;
+    if (!r || (r->account != account && !r->isPublic && !SharedWith(*r, account)) ||
+        (!region.empty() && r->region != region))
+        return nullptr;
     return r;
 }
 

@@ -1,6 +1,8 @@
 // EBS snapshots: JSON, settling and error texts.
 #include "cloudsim/Snapshots.h"
 
+#include <algorithm>
+
 #include "cloudsim/CloudState.h"
 
 namespace cloudsim {
@@ -15,6 +17,7 @@ const Table<Snapshot>& SnapshotTable() {
          Member("volumeType", &S::volumeType), Member("iops", &S::iops), Member("encrypted", &S::encrypted),
          Member("kmsKeyId", &S::kmsKeyId), Member("state", &S::state), Member("description", &S::description),
          Member("tags", &S::tags), Member("createdMs", &S::createdMs), Member("isPublic", &S::isPublic),
+         IfSet("sharedWith", &S::sharedWith),
          PendingField("pending", &S::pending), BlocksField("blocks", &S::blocks, &S::sizeBytes),
          SeedDataField("data", &S::seed, &S::sizeBytes)},
         [](S& x, const Fields& in) {
@@ -39,6 +42,60 @@ void SettleSnapshots(State& s, int64_t now) {
         auto volume = s.volumes.find(snap.volumeId);
         if (snap.state == "completed" && volume != s.volumes.end()) snap.blocks = volume->second.blocks;
     }
+}
+
+bool SharedWith(const Snapshot& snap, const std::string& account) {
+    return std::find(snap.sharedWith.begin(), snap.sharedWith.end(), account) != snap.sharedWith.end();
+}
+
+namespace {
+
+bool IsAccountId(const std::string& id) {
+    return id.size() == 12 && std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string InvalidUserId(const std::string& id) {
+    return "InvalidParameterValue: Value (" + id + ") for parameter userId is invalid. Parameter may not be null";
+}
+
+}  // namespace
+
+bool ShareSnapshot(const State& s, Snapshot& snap, const std::string& account, std::string& error) {
+    if (!IsAccountId(account)) {
+        error = InvalidUserId(account);
+        return false;
+    }
+    if (snap.encrypted && IsAwsManagedKey(s, snap.account, snap.region, snap.kmsKeyId)) {
+        error = "InvalidParameter: Snapshots encrypted with the AWS Managed CMK can't be shared. Specify another "
+                "snapshot.";
+        return false;
+    }
+    if (account != snap.account && !SharedWith(snap, account)) snap.sharedWith.push_back(account);
+    return true;
+}
+
+bool UnshareSnapshot(Snapshot& snap, const std::string& account, std::string& error) {
+    if (!IsAccountId(account)) {
+        error = InvalidUserId(account);
+        return false;
+    }
+    snap.sharedWith.erase(std::remove(snap.sharedWith.begin(), snap.sharedWith.end(), account), snap.sharedWith.end());
+    return true;
+}
+
+bool CheckSnapshotKeyFor(const State& s, const Snapshot& snap, const std::string& account, std::string& error) {
+    if (!snap.encrypted || snap.account == account) return true;
+    const KmsKey* k = FindKmsKey(s, account, snap.region, snap.kmsKeyId);
+    if (!k) {
+        error = "InvalidParameterValue: The snapshot '" + snap.id + "' is encrypted with KMS key " + snap.kmsKeyId +
+                " that account " + account + " is not permitted to use";
+        return false;
+    }
+    if (k->state != "Enabled") {
+        error = "KMSKeyNotAccessibleFault: The KMS key " + k->arn + " is not usable: it is in state " + k->state;
+        return false;
+    }
+    return true;
 }
 
 std::string SnapshotNotFound(const std::string& id) {

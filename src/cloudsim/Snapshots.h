@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "cloudsim/Async.h"
 #include "cloudsim/BlockData.h"
@@ -29,6 +30,8 @@ struct Snapshot {
     std::map<std::string, std::string> tags;
     int64_t createdMs = 0;
     bool isPublic = false;               // visible to every account
+    // Accounts given createVolumePermission (ModifySnapshotAttribute).
+    std::vector<std::string> sharedWith;
     Transition pending;                  // to: completed
     // The volume's data as it was when the snapshot completed (until then,
     // as it was when the snapshot started).
@@ -42,6 +45,18 @@ const schema::Table<Snapshot>& SnapshotTable();
 void CheckSnapshots(const State& s);
 // Snapshots complete (or fail); a completing one takes its volume's block map.
 void SettleSnapshots(State& s, int64_t nowMs);
+
+// account may see and use the snapshot: its own, public, or shared with it.
+bool SharedWith(const Snapshot& snap, const std::string& account);
+
+// ModifySnapshotAttribute createVolumePermission add / remove for account
+// (12 digits). A snapshot encrypted with the AWS managed key cannot be
+// shared; removing an account that has no permission succeeds.
+bool ShareSnapshot(const State& s, Snapshot& snap, const std::string& account, std::string& error);
+bool UnshareSnapshot(Snapshot& snap, const std::string& account, std::string& error);
+// account (not the owner) may create a volume from snap: a key that
+// encrypts it must be one account may use (its policy or a grant lets it).
+bool CheckSnapshotKeyFor(const State& s, const Snapshot& snap, const std::string& account, std::string& error);
 
 // ---- AWS error texts ----
 std::string SnapshotNotFound(const std::string& id);

@@ -46,7 +46,7 @@ const Region* State::RegionOfZone(const std::string& zone) const {
 
 bool State::IdInUse(const std::string& id) const {
     if (instances.count(id) || volumes.count(id) || snapshots.count(id) || images.count(id) || vpcs.count(id) ||
-        subnets.count(id))
+        subnets.count(id) || securityGroups.count(id))
         return true;
     for (const auto& [iid, inst] : instances)
         for (const auto& nic : inst.networkInterfaces)
@@ -166,6 +166,8 @@ const Table<State>& StateTable() {
          MapOf("images", &S::images, ImageTable(), &Image::id, "image id"),
          MapOf("vpcs", &S::vpcs, VpcTable(), &Vpc::id, "vpc id"),
          MapOf("subnets", &S::subnets, SubnetTable(), &Subnet::id, "subnet id"),
+         MapOf("securityGroups", &S::securityGroups, SecurityGroupTable(), &SecurityGroup::id,
+               "security group id"),
          UniqueListOf<KeyPair>("keyPairs", &S::keyPairs, KeyPairTable(),
                                [](const KeyPair& k) { return "key pair " + k.account + "/" + k.region + "/" + k.name; }),
          UniqueListOf<KmsKey>("kmsKeys", &S::kmsKeys, KmsKeyTable(),

@@ -1,6 +1,9 @@
 // EBS volumes: JSON, settling, request rules and error texts.
 #include "cloudsim/Volumes.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "cloudsim/CloudState.h"
 
 namespace cloudsim {
@@ -114,6 +117,77 @@ bool KnownVolumeType(const std::string& type) {
 int64_t RoundUpToGiB(int64_t bytes) {
     const int64_t kGiB = 1024LL * 1024 * 1024;
     return (bytes + kGiB - 1) / kGiB * kGiB;
+}
+
+namespace {
+
+struct VolumeLimits {
+    const char* type;
+    int64_t minGiB, maxGiB;
+    int32_t minIops, maxIops, iopsPerGiB;   // 0: IOPS cannot be given
+};
+
+const VolumeLimits kLimits[] = {
+    {"gp2", 1, 16384, 0, 0, 0},          {"gp3", 1, 16384, 3000, 16000, 500}, {"io1", 4, 16384, 100, 64000, 50},
+    {"io2", 4, 65536, 100, 256000, 1000}, {"st1", 125, 16384, 0, 0, 0},      {"sc1", 125, 16384, 0, 0, 0},
+    {"standard", 1, 1024, 0, 0, 0},
+};
+
+}  // namespace
+
+bool CheckVolumeRequest(const std::string& type, int64_t sizeBytes, int32_t iops, int32_t& out, std::string& error) {
+    const int64_t kGiB = 1024LL * 1024 * 1024;
+    const VolumeLimits* l = nullptr;
+    for (const auto& x : kLimits)
+        if (type == x.type) l = &x;
+    if (!l) {
+        error = InvalidVolumeType(type);
+        return false;
+    }
+    const int64_t gib = sizeBytes / kGiB;
+    if (gib < l->minGiB) {
+        error = "InvalidParameterValue: Volume of " + std::to_string(gib) + "GiB is too small; minimum is " +
+                std::to_string(l->minGiB) + "GiB.";
+        return false;
+    }
+    if (gib > l->maxGiB) {
+        error = "InvalidParameterValue: Volume of " + std::to_string(gib) + "GiB is too large; maximum is " +
+                std::to_string(l->maxGiB) + "GiB.";
+        return false;
+    }
+    if (l->iopsPerGiB == 0) {
+        // Baseline performance; the request's IOPS do not apply (none is recorded).
+        out = 0;
+        return true;
+    }
+    if (iops <= 0) {
+        if (type != "gp3") {
+            error = "InvalidParameterCombination: The parameter iops must be specified for " + type + " volumes.";
+            return false;
+        }
+        out = 3000;
+        return true;
+    }
+    if (iops < l->minIops) {
+        error = "InvalidParameterValue: Volume iops of " + std::to_string(iops) + " is too low; minimum is " +
+                std::to_string(l->minIops) + ".";
+        return false;
+    }
+    if (iops > l->maxIops) {
+        error = "InvalidParameterValue: Volume iops of " + std::to_string(iops) + " is too high; maximum is " +
+                std::to_string(l->maxIops) + ".";
+        return false;
+    }
+    if (iops > l->iopsPerGiB * gib) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "InvalidParameterValue: Iops to volume size ratio of %f is too high; maximum is %f", 
+                      static_cast<double>(iops) / static_cast<double>(gib), static_cast<double>(l->iopsPerGiB));
+        error = text;
+        return false;
+    }
+    out = iops;
+    return true;
 }
 
 std::string VolumeNotFound(const std::string& id) {

@@ -36,9 +36,11 @@ struct Volume {
     int32_t iops = 0;
     bool encrypted = false;
     std::string kmsKeyId;
-    // creating, available, in-use, deleting, error. An attachment under way
-    // keeps "available" with attachedInstance set and pending.to "in-use"; a
-    // detachment keeps "in-use" with pending.to "available".
+    // creating, available, in-use, deleting, error. As in AWS, a volume is
+    // "in-use" from the attach request on: while attaching it has
+    // attachedInstance set and pending.to "in-use" (attachment "attaching"),
+    // then "attached"; a detachment keeps "in-use" with pending.to
+    // "available" (attachment "detaching") until it is "available".
     std::string state = "available";
     std::string attachedInstance;
     std::string attachedDevice;
@@ -78,6 +80,15 @@ void StartDelete(State& s, Volume& v, int64_t nowMs, const std::string& fault);
 bool KnownVolumeType(const std::string& type);
 // AWS sizes volumes in whole GiB.
 int64_t RoundUpToGiB(int64_t bytes);
+// CreateVolume's rules for a volume of type and size (bytes, whole GiB):
+// the type's size bounds (gp2, gp3 1-16384 GiB; io1, io2 4-16384 (io2
+// 65536); st1, sc1 125-16384; standard 1-1024) and, for io1, io2 and gp3,
+// IOPS within the type's range and ratio to size (io1 100-64000, 50 per
+// GiB; io2 100-256000, 1000 per GiB; gp3 3000-16000, 500 per GiB; io1 and
+// io2 need IOPS). iops is what the request gave (0: none); out is what the
+// volume gets: the given IOPS, gp3's 3000 by default, 0 for other types
+// (their baseline performance, which a request cannot set).
+bool CheckVolumeRequest(const std::string& type, int64_t sizeBytes, int32_t iops, int32_t& out, std::string& error);
 
 // ---- AWS error texts ----
 std::string VolumeNotFound(const std::string& id);

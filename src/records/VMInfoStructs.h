@@ -43,6 +43,7 @@ struct SDisk : SRecord<SDisk> {
     std::string deviceName;        // attachment device name
     std::string zone;
     std::string state;             // AWS volume state, compared case-insensitively
+    std::string attachState;       // AWS attachment state: "attaching", "attached", "detaching"; "" unattached
     int64_t size = 0;              // bytes
     int64_t usedSize = 0;          // bytes
     uint32_t sectorSize = 512;

@@ -79,6 +79,13 @@ bool CAmazonTaskUtils::IsVolumeTaskCompleted(const std::string& volumeId, int st
         return true;
     }
     succeeded = iequals(disk.state, wanted);
+    // A volume is "in-use" from the attach request on; the attach is done
+    // once its attachment is "attached".
+    if (state == VolumeInUse && succeeded && !iequals(disk.attachState, "attached")) {
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Volume [%s] attachment state [%s]", volumeId.c_str(),
+                       disk.attachState.c_str());
+        succeeded = false;
+    }
     return succeeded;
 }
 

@@ -17,7 +17,7 @@ using AsyncModelTest = BridgeFixture;
 TEST_F(AsyncModelTest, VolumeIsCreatingUntilItsTimeHasCome) {
     SDisk disk;
     disk.zone = "us-east-1b";
-    disk.size = 5 * kGiB + 1;   // AWS sizes volumes in whole GiB
+    disk.size = 8 * kGiB + 1;   // AWS sizes volumes in whole GiB
     disk.volumeType = "io1";
     disk.iops = 400;
     disk.encrypted = true;
@@ -26,7 +26,7 @@ TEST_F(AsyncModelTest, VolumeIsCreatingUntilItsTimeHasCome) {
     EXPECT_EQ(id.rfind("vol-", 0), 0u);
     SDisk info;
     EXPECT_EQ(VolumeState(id, &info), "creating");
-    EXPECT_EQ(info.size, 6 * kGiB);
+    EXPECT_EQ(info.size, 9 * kGiB);
     EXPECT_EQ(info.volumeType + " " + std::to_string(info.iops) + " " + info.zone, "io1 400 us-east-1b");
     EXPECT_EQ(info.kmsKeyId, "arn:aws:kms:us-east-1:111122223333:key/0d1e2f3a-4b5c-4d6e-8f70-8192a3b4c5d6");
     Advance(Timing().volumeCreateMs - 1);
@@ -51,10 +51,15 @@ TEST_F(AsyncModelTest, AttachDetachAndDeleteGoThroughTheirStates) {
     ASSERT_TRUE(bridge.AttachVolume(vol, kWeb, "us-east-1a", false, "", conflict, false)) << bridge.GetLastErrorString();
     EXPECT_FALSE(conflict);
     SDisk info;
-    EXPECT_EQ(VolumeState(vol, &info), "available");   // attaching
+    // As AWS reports it: "in-use" from the request on, the attachment
+    // "attaching" until it completes.
+    EXPECT_EQ(VolumeState(vol, &info), "in-use");
+    EXPECT_EQ(info.attachState, "attaching");
     EXPECT_EQ(info.deviceName, "/dev/sdg");            // /dev/sdf is web-data's
-    Advance(t.attachMs);
-    EXPECT_EQ(VolumeState(vol), "in-use");
+    Advance(t.attachMs - 1);
+    EXPECT_EQ(VolumeState(vol, &info) + " " + info.attachState, "in-use attaching");
+    Advance(1);
+    EXPECT_EQ(VolumeState(vol, &info) + " " + info.attachState, "in-use attached");
     SVMInfo web;
     ASSERT_EQ(bridge.GetVMInfoForVM("", kWeb, "", "", 0, 0, web), 1);
     ASSERT_EQ(web.disks.size(), 3u);
@@ -67,10 +72,11 @@ TEST_F(AsyncModelTest, AttachDetachAndDeleteGoThroughTheirStates) {
     EXPECT_EQ(bridge.GetLastErrorString(), "VolumeInUse: " + vol + " is already attached to an instance");
 
     ASSERT_TRUE(bridge.DetachVolume(vol, false, false));
-    EXPECT_EQ(VolumeState(vol), "in-use");             // detaching
+    EXPECT_EQ(VolumeState(vol, &info) + " " + info.attachState, "in-use detaching");
     Advance(t.detachMs);
     EXPECT_EQ(VolumeState(vol, &info), "available");
     EXPECT_EQ(info.deviceName, "");
+    EXPECT_EQ(info.attachState, "");
     EXPECT_FALSE(bridge.DetachVolume(vol, true, false));
     EXPECT_EQ(bridge.GetLastErrorString(), "IncorrectState: Volume '" + vol + "' is in the 'available' state.");
 

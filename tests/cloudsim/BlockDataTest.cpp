@@ -157,6 +157,29 @@ TEST_F(DeviceTest, WritesThroughTheDeviceReturnToTheVolumeOnDetach) {
     EXPECT_FALSE(FwFile::Exists(device));
 }
 
+TEST_F(DeviceTest, SnapshotOfAWrittenEmptyVolumeHoldsExactlyTheWrittenBlocks) {
+    VMInfoStructs::SDisk disk;
+    disk.zone = "us-east-1a";
+    disk.size = 8 * demo::kGiB;
+    ASSERT_TRUE(admin.CreateVolume(disk, false, "")) << admin.GetLastErrorString();
+    Advance(Timing().volumeCreateMs);
+    const std::string vol = disk.newVolumeId;
+    ASSERT_EQ(Attached(vol, kProxy), "in-use");
+    // Written blocks 4 and 7; block 5 written all zeros; the rest never.
+    cloudsim::devicefile::Write(DeviceOf(vol), 4 * kBlockSize, "restored", 8);
+    std::string zeros(kBlockSize, '\0');
+    cloudsim::devicefile::Write(DeviceOf(vol), 5 * kBlockSize, zeros.data(), kBlockSize);
+    cloudsim::devicefile::Write(DeviceOf(vol), 7 * kBlockSize + 1, "x", 1);
+    ASSERT_TRUE(admin.DetachVolume(vol, false, false));
+    Advance(Timing().detachMs);
+    ASSERT_EQ(AdminState(vol), "available");
+    std::string snap;
+    ASSERT_TRUE(admin.CreateSnapshot(vol, "", "", snap, false));
+    Advance(Timing().snapshotMs);
+    EXPECT_EQ(cloud->SnapshotBlocks(snap), (std::vector<int64_t>{4, 7}));
+    EXPECT_EQ(cloud->ReadSnapshot(snap, 4 * kBlockSize, 8), "restored");
+}
+
 TEST_F(BlockDataTest, FolderKeepsBlockDataAcrossCloudObjects) {
     std::string folder = FwFile::JoinPath(env.BaseDir(), "sim");
     auto first = Cloud::OpenFolder(folder, AMAZON_DEMO_SEED);

@@ -132,8 +132,14 @@ TEST(CloudState, NewIdsAreAwsShapedUniqueAndRepeatable) {
 
 TEST(CloudState, SavedStateReadsBackUnchanged) {
     State s = DemoState();
-    EXPECT_EQ(s.images.size(), 4u);
-    EXPECT_EQ(s.snapshots.size(), 6u);
+    EXPECT_EQ(s.images.size(), 5u);
+    EXPECT_EQ(s.snapshots.size(), 7u);
+    EXPECT_EQ(s.securityGroups.at("sg-0a1b2c3d4e5f10002").account, "111122223333");   // its VPC's
+    EXPECT_EQ(s.subnets.at("subnet-0fedcba9876590003").outpostArn,
+              "arn:aws:outposts:us-east-1:444455556666:outpost/op-0123456789abcdef0");
+    s.snapshots.at("snap-0a1b2c3d4e5fb0003").sharedWith = {"444455556666"};
+    s.kmsKeys.at(1).state = "PendingDeletion";
+    s.instances.at("i-0a1b2c3d4e5f60003").disableApiTermination = true;
     s.generation = 41;
     s.nextId = 7;
     s.timing.attachMs = 7;
@@ -158,6 +164,9 @@ TEST(CloudState, SavedStateReadsBackUnchanged) {
     EXPECT_EQ(back.volumes.at("vol-0a1b2c3d4e5f6a002").modification.targetIops, 900);
     EXPECT_EQ(back.instances.at("i-0a1b2c3d4e5f60001").statusPending.readyAtMs, 99);
     EXPECT_EQ(back.faults.back().target, "vol-0a1b2c3d4e5f6a002");
+    EXPECT_EQ(back.snapshots.at("snap-0a1b2c3d4e5fb0003").sharedWith, std::vector<std::string>{"444455556666"});
+    EXPECT_EQ(back.kmsKeys.at(1).state, "PendingDeletion");
+    EXPECT_TRUE(back.instances.at("i-0a1b2c3d4e5f60003").disableApiTermination);
 
     EXPECT_THROW(ParseState(R"({"faults": [{"operation": "Connect", "kind": "explode"}]})"), std::runtime_error);
     EXPECT_THROW(ParseState(R"({"accounts": [{"id": "1"}], "regions": [{"name": "r"}],

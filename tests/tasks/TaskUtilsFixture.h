@@ -79,7 +79,14 @@ struct TaskUtilsTest : ::testing::Test {
         ON_CALL(bridge, GetVolumeInfo(::testing::_, ::testing::_, ::testing::_, ::testing::_))
             .WillByDefault([queue](const std::string&, const std::string&, VMInfoStructs::SDisk& d, bool& notFound) {
                 notFound = false;
-                d.state = queue->front();
+                // "in-use:attaching" gives the attachment state; a plain
+                // "in-use" is attached.
+                const std::string& text = queue->front();
+                const size_t colon = text.find(':');
+                d.state = text.substr(0, colon);
+                d.attachState = colon != std::string::npos ? text.substr(colon + 1)
+                                : d.state == "in-use"      ? "attached"
+                                                           : "";
                 if (queue->size() > 1) queue->pop_front();
                 return true;
             });

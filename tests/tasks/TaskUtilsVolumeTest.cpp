@@ -194,7 +194,9 @@ TEST_F(TaskUtilsTest, CancelDuringAttachIsNotNoticed) {
         .Times(3)
         .WillRepeatedly([&](const std::string&, const std::string&, SDisk& d, bool&) {
             owner.SetJobCancelled(true);
-            d.state = ++polls < 3 ? "available" : "in-use";
+            // AWS: "in-use" from the request on, attached only at the end.
+            d.state = "in-use";
+            d.attachState = ++polls < 3 ? "attaching" : "attached";
             return true;
         });
     EXPECT_TRUE(tasks.AttachAsOSVolume("vol-1", "i-1", "us-west-2a", "us-west-2", false, "", false));
