@@ -4,6 +4,7 @@
 // with these exact strings.
 #include <string>
 
+#include "common/InstanceConfigName.h"
 #include "records/JobContexts.h"
 
 namespace AmazonMount {
@@ -34,7 +35,7 @@ inline bool IsPathSafeId(const std::string& id) {
 // "<folder>/<instance id>_InstanceConfig.xml"; empty for an unusable id.
 inline std::string VMConfigFilePath(const std::string& folder, const std::string& instanceId) {
     if (!IsPathSafeId(instanceId)) return std::string();
-    return folder + "/" + instanceId + "_" + "InstanceConfig.xml";
+    return folder + "/" + AmazonCommon::InstanceConfigFileName(instanceId);
 }
 
 }  // namespace AmazonMount

@@ -100,6 +100,7 @@ SVMInfo ToVMInfo(const cloudsim::State& s, const cloudsim::Instance& inst) {
     vm.amiId = inst.amiId;
     vm.biosUuid = inst.biosUuid;
     vm.isTemplate = inst.isTemplate;
+    vm.terminationProtection = inst.disableApiTermination;
     vm.powerState = inst.state == "running" ? 1 : 0;
     for (const auto& volId : inst.volumeIds) {
         auto it = s.volumes.find(volId);

@@ -257,6 +257,10 @@ bool CAmazonSDKBridge::DeleteVM(const std::string& name, const std::string& id, 
             Instance* inst = FindInstance(s, name, id, d.accountId, where, true, error);
             if (!inst) return false;
             if (inst->state == "terminated" || inst->state == "shutting-down") return true;
+            if (inst->disableApiTermination)
+                return Err(error, "OperationNotPermitted: The instance '" + inst->id +
+                                      "' may not be terminated. Modify its 'disableApiTermination' instance "
+                                      "attribute and try again.");
             int64_t now = d.Now();
             std::string effect = d.Effect({inst->id});
             inst->state = "shutting-down";

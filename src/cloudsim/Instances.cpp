@@ -47,7 +47,8 @@ const Table<Instance>& InstanceTable() {
          Member("zone", &I::zone), Member("instanceType", &I::instanceType), Member("state", &I::state),
          Member("platform", &I::platform), Member("amiId", &I::amiId), Member("biosUuid", &I::biosUuid),
          Member("virtualizationType", &I::virtualizationType), Member("outpostArn", &I::outpostArn),
-         Member("isTemplate", &I::isTemplate), Member("volumeIds", &I::volumeIds), Member("tags", &I::tags),
+         Member("isTemplate", &I::isTemplate), Member("disableApiTermination", &I::disableApiTermination),
+         Member("volumeIds", &I::volumeIds), Member("tags", &I::tags),
          Member("keyName", &I::keyName), Member("password", &I::password),
          Member("consoleOutput", &I::consoleOutput),
          Custom<I>(

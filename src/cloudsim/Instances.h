@@ -37,6 +37,8 @@ struct Instance {
     std::string virtualizationType = "hvm";
     std::string outpostArn;              // non-empty on an Outpost
     bool isTemplate = false;
+    // Termination protection: AWS refuses to terminate the instance.
+    bool disableApiTermination = false;
     std::vector<std::string> volumeIds;  // attachment order; the first is the root
     std::map<std::string, std::string> tags;
     std::string keyName;                 // key pair it was launched with

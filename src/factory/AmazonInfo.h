@@ -475,6 +475,18 @@ private:
     std::string m_cbtLastFull;
     std::string m_cbtReferenceAMI;
 
+    // ---- restore helpers (restore/) ----
+    // True (error 4000 set, logged under where) once the job was cancelled.
+    bool RestoreCancelled(const char* where);
+    int NoRestoreMethod(const char* where);
+    // A warning for the restore's report: the framework's failure list and
+    // the context's, which the framework shows.
+    void AddRestoreWarning(const RestoreCtx& ctx, const std::string& name, const std::string& message, bool flag);
+    bool DetachRestoreDisksFromProxy(const RestoreCtx& ctx);
+    void KeepReusedInstance(const RestoreCtx& ctx);
+    // keeper: the instance whose integrity tag names the AMI.
+    bool IntegritySnapshotInUse(const std::string& amiId, const std::string& region, std::string& keeper);
+
     // ---- clean-up helpers (backup/) ----
     bool RemoveCleanupStringAMI(MountCtx& ctx, const std::string& region);
     // Removes what one job run registered under its VM entry, for
@@ -534,4 +546,8 @@ private:
     // Restore job state: valid from SelectRestoreMethod to the job's end.
     bool m_bHotAddMethodSelected = false;
     bool m_bCrossAccountRestore = false;                 // once set, for the object's lifetime
+    // The restore phase launched the instance and attached its volumes; set
+    // by RestoreVM_AmazonVMAsProxy, so that nothing is added to an instance
+    // whose restore failed half-way.
+    bool m_bRestoredInstanceReady = false;
 };

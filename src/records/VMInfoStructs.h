@@ -46,7 +46,9 @@ struct SDisk : SRecord<SDisk> {
     int64_t size = 0;              // bytes
     int64_t usedSize = 0;          // bytes
     uint32_t sectorSize = 512;
-    std::string sourceVolumeId;    // restore: volume the backup was taken from
+    std::string sourceVolumeId;    // restore: volume the backup was taken from, until the restore's
+                                   // empty volume takes its place (the key the data mover opens it by)
+    std::string originalVolumeId;  // restore: the backed-up volume, kept once sourceVolumeId names the new one
     std::string snapshotId;        // read by the direct-read path, set by staging
     std::string snapshotIdCbt;     // copy used by change tracking and the change id
     std::string newVolumeId;       // volume staged from the snapshot / attached; restore: the restored volume
@@ -122,6 +124,7 @@ struct SVMInfo : SRecord<SVMInfo> {
     int32_t connectionState = 99;  // node flag bit 4 when == 1
     int32_t snapErrorCode = 0;
     bool ebsOptimized = false;
+    bool terminationProtection = false;  // AWS refuses to terminate the instance
     uint64_t totalDiskSize = 0;    // sum of the disks' used sizes
     std::vector<SDisk> disks;
     std::vector<SDisk> allDisks;   // every disk, also the filtered ones

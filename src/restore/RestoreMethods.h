@@ -16,4 +16,6 @@ constexpr int kHotAddDiskType = 27;
 // Largest volume EBS makes: 16 TiB.
 constexpr unsigned long long kMaxDiskSizeBytes = 17592186044416ULL;
 constexpr const char kHotAddMethod[] = "HOTADD";
+// What a restore reads of the proxy's own instance: placement, type, disks.
+constexpr unsigned long long kProxyInstanceMask = 8240;
 }  // namespace AmazonRestore

@@ -35,15 +35,16 @@ int CAmazonInfo::RegisterCleanerForBackup(MountCtx& ctx) {
 
 int CAmazonInfo::RegisterCleanerForRestore(RestoreCtx& ctx) {
     if (m_bCleanerRegistered) return 1;
-    if (!ctx.sourceGuid.empty()) {
-        ctx.registrationGuid = ctx.sourceGuid;
+    // The key is the job's own: never an instance id, which two restores of
+    // one source would share and which would later pass for the restored
+    // instance's id. A key given with the job (a retried job's) is kept.
+    if (!ctx.registrationGuid.empty() && ctx.registrationGuid.compare(0, 2, "i-") != 0) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Using uuid [%s] for VM [%s]", ctx.registrationGuid.c_str(),
-                       ctx.vm.name.c_str());
-    }
-    if (ctx.registrationGuid.empty()) {
+                       ctx.restoreVMName.c_str());
+    } else {
         ctx.registrationGuid = FwGuid::New();
         EvDebug::Debug(__PRETTY_FUNCTION__, "Using Temporary uuid [%s] for VM [%s]", ctx.registrationGuid.c_str(),
-                       ctx.vm.name.c_str());
+                       ctx.restoreVMName.c_str());
     }
     // Without the mount machinery nothing the restore creates could be
     // registered, so the restore must not go on.

@@ -90,7 +90,10 @@ bool CAmazonInfo::_CleanupRestoreVM(const std::string& vmGuid, std::vector<SFail
     std::string path;
     if (!m_cleaner.GetRegisteredVM(VM_CLEANER_RESTORE, vmGuid, path, false)) return true;
     bool ok = _CleanupCreatedVM(path);
-    ok = _CleanUpMountedVolumes(path, false, failures, flag) && ok;
+    // A volume still registered was made by the restore and never handed to
+    // the restored instance (that unregisters it): detached alone it would
+    // be left behind with nothing to name it.
+    ok = _CleanUpMountedVolumes(path, true, failures, flag) && ok;
     ok = _DeleteCloudMergedVHD(path) && ok;
     ok = _CleanupTemplate(path, false, false) && ok;
     ok = _CleanupSnapshots(path, false) && ok;

@@ -42,8 +42,10 @@ public:
     CAmazonSDKBridge* GetAmazonSDKBridge() const;
 
     // ---- requests and waits; true on success ----
-    // disk: zone and properties in; disk.newVolumeId filled by the bridge.
-    bool CreateEmptyVolume(VMInfoStructs::SDisk& disk, const std::string& region, const std::string& option);
+    // disk: zone and properties in; disk.newVolumeId filled by the bridge,
+    // also when the wait then fails (the volume exists and is the caller's).
+    bool CreateEmptyVolume(VMInfoStructs::SDisk& disk, const std::string& region, const std::string& option,
+                           bool useSourceAccount = false);
     // newVolumeId is filled as soon as the volume exists, also when the
     // wait then fails, so that the caller can register and remove it.
     bool CreateVolumeFromSnapshot(const std::string& snapshotId, const std::string& zone, const std::string& region,

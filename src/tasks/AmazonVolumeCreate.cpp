@@ -27,8 +27,8 @@ int CreateRequestError(const std::string& bridgeText) {
 }  // namespace
 
 bool CAmazonTaskUtils::CreateEmptyVolume(VMInfoStructs::SDisk& disk, const std::string& region,
-                                         const std::string& option) {
-    return RunCall(__func__, false, AmazonErrors::kVolumeCreate,
+                                         const std::string& option, bool useSourceAccount) {
+    return RunCall(__func__, useSourceAccount, AmazonErrors::kVolumeCreate,
                    [&] { return _CreateEmptyVolume(disk, region, option); });
 }
 

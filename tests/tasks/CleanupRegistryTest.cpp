@@ -217,14 +217,13 @@ TEST_F(CleanupFixture, CloudVHDNamesKeepTheirSlashesAndTheObjectIsDeleted) {
     });
     auto object = Connected();
     RestoreCtx rctx;
-    rctx.sourceGuid = kWeb;
     ASSERT_EQ(1, object->RegisterCleanerForRestore(rctx));
-    EXPECT_EQ(kWeb, rctx.registrationGuid);
+    const std::string key = rctx.registrationGuid;
     auto& cleaner = object->Cleaner();
-    ASSERT_TRUE(cleaner.RegisterCloudVHD(1, kWeb, "restore-stage/jobs/42/disk0.vhd"));
+    ASSERT_TRUE(cleaner.RegisterCloudVHD(1, key, "restore-stage/jobs/42/disk0.vhd"));
     std::string path;
     std::vector<std::string> names;
-    ASSERT_TRUE(cleaner.GetRegisteredVM(1, kWeb, path, false));
+    ASSERT_TRUE(cleaner.GetRegisteredVM(1, key, path, false));
     ASSERT_TRUE(cleaner.GetRegisteredCloudVHDs(path, names));
     EXPECT_EQ(std::vector<std::string>{"restore-stage/jobs/42/disk0.vhd"}, names);
     std::vector<CleanerEntity> raw;
@@ -233,9 +232,38 @@ TEST_F(CleanupFixture, CloudVHDNamesKeepTheirSlashesAndTheObjectIsDeleted) {
     EXPECT_EQ("restore-stage;jobs;42;disk0.vhd", raw[0].id);
 
     std::vector<SFailure> failures;
-    EXPECT_TRUE(object->_CleanupRestoreVM(kWeb, failures, false));
+    EXPECT_TRUE(object->_CleanupRestoreVM(key, failures, false));
     EXPECT_EQ(0u, Peek([](const cloudsim::State& s) { return s.objects.size(); }));
     EXPECT_TRUE(StoreIds(*object).empty());
+}
+
+// Two restores of one source must not share a key, and the key must never
+// pass for an instance id: a job's own key (a retried job's) is kept.
+TEST_F(CleanupFixture, ARestoreIsRegisteredUnderAKeyOfItsOwn) {
+    const struct {
+        const char* source;
+        const char* given;
+        bool kept;
+    } rows[] = {{kWeb, "", false}, {kWeb, kWeb, false}, {"", "", false}, {kWeb, "job-7-key", true}};
+    std::set<std::string> keys;
+    for (const auto& row : rows) {
+        auto object = Connected();
+        ASSERT_TRUE(object);
+        RestoreCtx rctx;
+        rctx.sourceGuid = row.source;
+        rctx.registrationGuid = row.given;
+        ASSERT_EQ(1, object->RegisterCleanerForRestore(rctx));
+        const std::string& key = rctx.registrationGuid;
+        EXPECT_FALSE(key.empty());
+        EXPECT_NE(0, key.compare(0, 2, "i-")) << key;
+        if (row.kept) {
+            EXPECT_EQ(row.given, key);
+        }
+        keys.insert(key);
+        std::string path;
+        EXPECT_TRUE(object->Cleaner().GetRegisteredVM(1, key, path, false)) << key;
+    }
+    EXPECT_EQ(4u, keys.size());
 }
 
 TEST_F(CleanupFixture, RestoreRegistrationNeedsTheMountMachinery) {
