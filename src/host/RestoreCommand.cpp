@@ -151,13 +151,15 @@ bool CheckDestination(CVMInfo& plugin, const RestoreRequest& request, const Rest
 bool WriteDisk(CVMInfo& plugin, const RestoreCtx& ctx, const VMInfoStructs::SDisk& disk, const RestoreDisk& source,
                Progress& progress, WriteStats& stats) {
     VmdkHandle handle;
-    if (!plugin.CreateVmdk(ctx.restoreVMName, ctx.vmGuid, disk.sourceVolumeId, source.size, handle)) {
-        PrintError(plugin, "cannot open restore disk " + disk.sourceVolumeId + " for " + source.volumeId);
+    // The disk is found by the volume the plug-in made for it.
+    const std::string& volume = disk.newVolumeId.empty() ? disk.sourceVolumeId : disk.newVolumeId;
+    if (!plugin.CreateVmdk(ctx.restoreVMName, ctx.vmGuid, volume, source.size, handle)) {
+        PrintError(plugin, "cannot open restore disk " + volume + " for " + source.volumeId);
         return false;
     }
     VMInfoStructs::SDisk opened;
     bool ok = plugin.GetVmdkInfo(handle, opened) != 0;
-    if (!ok) PrintError(plugin, "cannot describe restore disk " + disk.sourceVolumeId);
+    if (!ok) PrintError(plugin, "cannot describe restore disk " + volume);
     std::string why;
     if (ok && !WriteImageToDevice(source.image, opened.name, source.size, stats,
                                   [&](uint64_t written) { return progress.Update(written, false); }, why)) {
@@ -166,14 +168,13 @@ bool WriteDisk(CVMInfo& plugin, const RestoreCtx& ctx, const VMInfoStructs::SDis
     }
     if (ok) progress.Update(stats.bytesWritten, true);
     if (!plugin.CloseVmdk(handle)) {
-        PrintError(plugin, "cannot close restore disk " + disk.sourceVolumeId);
+        PrintError(plugin, "cannot close restore disk " + volume);
         ok = false;
     }
     return ok;
 }
 
-// InitRestoreVM to CloseRestoreVM; false at the first failure, which the
-// caller answers with CleanupRestoreVM.
+// InitRestoreVM to PostRestoreVM; false at the first failure.
 bool RunPhases(CVMInfo& plugin, RestoreCtx& ctx, const RestorePlan& plan) {
     if (!plugin.InitRestoreVM(ctx)) {
         PrintError(plugin, "the restore cannot start");
@@ -211,10 +212,6 @@ bool RunPhases(CVMInfo& plugin, RestoreCtx& ctx, const RestorePlan& plan) {
     }
     if (!plugin.PostRestoreVM(ctx)) {
         PrintError(plugin, "the post-restore step failed");
-        return false;
-    }
-    if (!plugin.CloseRestoreVM(ctx)) {
-        PrintError(plugin, "the restore cannot be closed");
         return false;
     }
     return true;
@@ -256,10 +253,18 @@ int RunRestore(PluginLoader& loader, const ConnectJob& job, const RestoreRequest
 
     const auto started = Clock::now();
     StopSignals signals;
-    if (!RunPhases(*plugin, ctx, plan)) {
-        // The clean-up must run to its end even when the job was stopped.
-        CVMInfo::SetProcessJobCancelled(false);
-        plugin->SetJobCancelled(false);
+    bool ok = RunPhases(*plugin, ctx, plan);
+    // Every job InitRestoreVM started is closed, failed or not: the close
+    // detaches from the proxy what is still attached to it. A failed job is
+    // then cleaned up, which deletes what is still registered under it.
+    // Both must run to their end even when the job was stopped.
+    CVMInfo::SetProcessJobCancelled(false);
+    plugin->SetJobCancelled(false);
+    if (!plugin->CloseRestoreVM(ctx)) {
+        PrintError(*plugin, ok ? "the restore cannot be closed" : "the failed restore cannot be closed");
+        ok = false;
+    }
+    if (!ok) {
         if (!plugin->CleanupRestoreVM(ctx)) PrintError(*plugin, "the clean-up of the failed restore failed");
         plugin->Disconnect();
         return 1;
