@@ -51,6 +51,18 @@ for mode in HOTADD EBS-DIRECT-API; do
   check "$chain"
   round=$((round + 1))
 done
+# The last point of the hot-add chain becomes a new instance in another
+# zone of the proxy's account: the data mover writes the point's data into
+# volumes made next to the proxy, which then move to the zone asked for.
+chain="$AGENT_BASE_DIR/Backups/outpost-worker-HOTADD"
+echo "== restore the last point of outpost-worker as a new instance in us-east-1c"
+restored=$($host restore --account admin --chain "$chain" --name outpost-worker-restored --zone us-east-1c --type t3.small |
+  tee /dev/stderr | sed -n 's/.* as instance \(i-[0-9a-f]*\) .*/\1/p')
+echo "== verify the restored instance $restored against the point, block for block"
+rm -rf "$chain.restored"
+$host restore-image --chain "$chain" --out "$chain.restored"
+$tool verify-restore --base "$AGENT_BASE_DIR" --manifest "$chain.restored/manifest.json" --instance "$restored" \
+  --name outpost-worker-restored --zone us-east-1c --type t3.small
 grep -c "Creating rest api connection." "$AGENT_BASE_DIR/Log/agent.log" |
   xargs printf "== EBS direct connections opened by reader threads so far: %s\n"
 echo "== clean-up of what dead jobs left"

@@ -55,6 +55,22 @@ bool CleanupOrphans(CVMInfo& object, bool verbose) {
                         object.GetLastVMErrorDetails().c_str());
         }
     }
+    // A restore job that died leaves its volumes, snapshots and half-made
+    // instance under its temporary GUID, which the restore clean-up takes.
+    std::vector<CleanerEntity> restores;
+    store.GetOrphanedEntities(1, 1, restores);
+    if (verbose || !restores.empty()) std::printf("orphaned restore entries: %zu\n", restores.size());
+    for (const auto& vm : restores) {
+        RestoreCtx ctx;
+        ctx.registrationGuid = vm.id;
+        ctx.vmGuid = vm.id;
+        ctx.destRegion = vm.region;
+        if (!object.CleanupRestoreVM(ctx)) {
+            ++failed;
+            std::printf("  %s: restore clean-up failed (error %d): %s\n", vm.id.c_str(), object.GetLastVMError(),
+                        object.GetLastVMErrorDetails().c_str());
+        }
+    }
     const auto after = Entries(store);
     for (const auto& [path, e] : before)
         if (!after.count(path) && e.type != 1) std::printf("  removed %s %s\n", TypeName(e.type), e.id.c_str());

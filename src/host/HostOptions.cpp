@@ -25,12 +25,18 @@ void PrintUsage() {
         "  vm-op --op N --instance ID [--region R] [--volume ID (--op 13 only)]\n"
         "                 run a VM operation (1 power on, 2 power off, 13 snapshot of the\n"
         "                 volume --volume names, 17 reboot, ...)\n"
-        "  cleanup        remove what dead backup jobs left registered\n"
+        "  cleanup        remove what dead backup and restore jobs left registered\n"
         "  backup --instance ID [--mode HOTADD|EBS-DIRECT-API] [--out DIR] [--threads N] [--cbt on|off]\n"
         "                 back an instance up as the next point of the chain in DIR: full,\n"
         "                 then incrementals of the changed blocks (change tracking on)\n"
         "  restore-image --chain DIR --out DIR [--point N]\n"
         "                 rebuild the disk images of a point of a chain (default: the last)\n"
+        "  restore --chain DIR [--point N] [--name NAME] [--region R] [--zone Z] [--type T]\n"
+        "          [--account source|admin] [--power-on] [--overwrite] [--attach-to INSTANCE]\n"
+        "                 restore a point (default: the last) as a new instance (default: the\n"
+        "                 backed-up name, zone and type), or its disks onto an existing instance\n"
+        "                 (--attach-to); --account names the account restored into: the job's\n"
+        "                 source account (default) or its admin account, where the proxy runs\n"
         "The commands other than connect take the connect options too; without\n"
         "them they use the demo job.");
 }
@@ -44,6 +50,11 @@ bool ParseHostOptions(int argc, char** argv, HostOptions& out, std::string& why)
         }
         if (arg == "--real-time" && out.command.empty()) {
             out.realTime = true;
+            continue;
+        }
+        // Switches of a command take no value.
+        if (!out.command.empty() && (arg == "--power-on" || arg == "--overwrite")) {
+            out.values[arg.substr(2)] = "yes";
             continue;
         }
         if (arg.rfind("--", 0) == 0) {

@@ -16,8 +16,8 @@ int RunBrowse(PluginLoader& loader, const ConnectJob& job, const std::string& pa
 int RunVmOperation(PluginLoader& loader, const ConnectJob& job, int operation, const std::string& instanceId,
                    const std::string& region, const std::string& volumeId);
 
-// cleanup: removes what dead backup jobs left registered in the cleanup
-// store and prints what was removed and what is left.
+// cleanup: removes what dead backup and restore jobs left registered in the
+// cleanup store and prints what was removed and what is left.
 int RunCleanup(PluginLoader& loader, const ConnectJob& job);
 // The same on a connected object, as a job does at its start; prints what
 // it removed (verbose: also the counts and what is left). False when a

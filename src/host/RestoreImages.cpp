@@ -1,6 +1,7 @@
 // Rebuilding a point's disk images from the chain, checking every block
 // read back against the checksum its point recorded.
 #include <fcntl.h>
+#include <strings.h>
 #include <linux/falloc.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 
 #include "framework/FileUtils.h"
 #include "framework/Hashing.h"
+#include "framework/VMConfigFile.h"
 #include "host/BackupChain.h"
 #include "host/PointManifest.h"
 #include "host/VersionedJson.h"
@@ -57,6 +59,33 @@ std::vector<ByteRange> BlocksToApply(const ManifestDisk& disk, int image) {
     std::vector<ByteRange> ranges = disk.incremental ? disk.extents : DataRegions(image, disk.size);
     for (const auto& entry : disk.blockSha256) ranges.push_back({entry.first * kImageBlock, kImageBlock});
     return WholeBlocks(ranges, disk.size);
+}
+
+// What the point's instance configuration file says of the instance and its
+// disks, for a check of a restored instance against the point: its type,
+// zone, tags, and each disk's device. Nothing when the point holds no such
+// file.
+void DescribeInstance(const std::string& folder, const std::string& instance, nlohmann::json& doc) {
+    std::vector<std::string> names;
+    FwFile::ListDir(folder, names);
+    const std::string wanted = instance + "_InstanceConfig.xml";
+    for (const auto& name : names) {
+        if (strcasecmp(name.c_str(), wanted.c_str()) != 0) continue;
+        VMConfigFile config;
+        VMInfoStructs::SVMInfo vm;
+        if (!config.Load(FwFile::JoinPath(folder, name), vm)) return;
+        doc["instanceType"] = vm.instanceType;
+        doc["zone"] = vm.zone;
+        doc["region"] = vm.region;
+        doc["tags"] = config.GetTags();
+        for (auto& disk : doc["disks"])
+            for (const auto& d : vm.disks)
+                if (d.volumeId == disk["volumeId"].get<std::string>()) {
+                    disk["deviceName"] = d.deviceName;
+                    disk["isOSDisk"] = d.isOSDisk;
+                }
+        return;
+    }
 }
 
 class RestoredImages {
@@ -203,6 +232,7 @@ bool BackupChain::RestoreImages(int point, const std::string& outDir, std::strin
     doc["disks"] = nlohmann::json::array();
     for (const auto& disk : result.disks)
         doc["disks"].push_back({{"volumeId", disk.volumeId}, {"image", disk.volumeId + ".img"}, {"size", disk.size}});
+    DescribeInstance(FwFile::JoinPath(m_folder, m_points[last].folder), result.instance, doc);
     if (!FwFile::WriteAllAtomic(manifestPath, doc.dump(2) + "\n")) {
         why = "cannot write the manifest";
         return false;

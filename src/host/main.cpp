@@ -15,6 +15,7 @@
 #include "host/HostOptions.h"
 #include "host/InventoryCommands.h"
 #include "host/PluginLoader.h"
+#include "host/RestoreCommand.h"
 
 namespace {
 std::string DemoFile(const char* name) {
@@ -162,6 +163,28 @@ int main(int argc, char** argv) {
             return 2;
         }
         return RunBackup(loader, job, request);
+    }
+    if (options.command == "restore") {
+        RestoreRequest request;
+        if (!ParseRestoreRequest(options.values, request, why)) {
+            std::fprintf(stderr, "error: %s\n", why.c_str());
+            return 2;
+        }
+        // The admin account alone: the restore goes into the account the
+        // proxy runs in.
+        if (request.account == "admin") {
+            if (!job.hasAdmin()) {
+                std::fprintf(stderr, "error: --account admin needs a job with an admin account\n");
+                return 2;
+            }
+            job.url = job.adminUrl.empty() ? job.url : job.adminUrl;
+            job.accessKey = job.adminAccessKey;
+            job.secretKey = job.adminSecretKey;
+            job.adminUrl.clear();
+            job.adminAccessKey.clear();
+            job.adminSecretKey.clear();
+        }
+        return RunRestore(loader, job, request);
     }
     if (options.command == "vm-op") {
         int op = 0;

@@ -88,7 +88,11 @@ bool CAmazonInfo::CleanupMountedRoot(const CleanerEntity& root, std::vector<SFai
 bool CAmazonInfo::_CleanupRestoreVM(const std::string& vmGuid, std::vector<SFailure>& failures, bool flag) {
     if (!m_cleaner.IsInitialized()) return false;
     std::string path;
-    if (!m_cleaner.GetRegisteredVM(VM_CLEANER_RESTORE, vmGuid, path, false)) return true;
+    // This job run's own entry, else that of a job that is over (the start-up
+    // clean-up of dead jobs hands their keys here); never a running job's.
+    if (!m_cleaner.GetRegisteredVM(VM_CLEANER_RESTORE, vmGuid, path, false) &&
+        !m_cleaner.GetRegisteredVM(VM_CLEANER_RESTORE, vmGuid, path, true))
+        return true;
     bool ok = _CleanupCreatedVM(path);
     // A volume still registered was made by the restore and never handed to
     // the restored instance (that unregisters it): detached alone it would

@@ -7,6 +7,19 @@
 //     allocated block must match, and the image must hold no data anywhere
 //     else. Exit 0 when everything matches.
 //
+//   cloudsim-tool verify-restore --base DIR --manifest FILE --instance ID
+//                  [--name N] [--type T] [--zone Z] [--devices VOL=DEV,...] [--attach yes]
+//     checks a restored instance against the point whose images the manifest
+//     (restore-image's) names: each disk's image must equal, block for
+//     block, the instance's volume at the disk's device (the manifest's, or
+//     as --devices maps it), and no restored volume may keep the restore's
+//     "_QX_BACKUP_" tag. Unless --attach (disks restored onto an existing
+//     instance), also its Name tag (N, default the backed-up name), type (T,
+//     default the backed-up type), zone (Z, default the backed-up zone), the
+//     backed-up tags (but Name and the backup's own) and its root volume,
+//     which must be the OS disk's. Exit 0 when everything matches; 1 with
+//     each difference listed.
+//
 //   cloudsim-tool guest-write --base DIR --volume ID --block N (--text TEXT | --zero yes)
 //     the guest changing its data: writes TEXT at the start of block N (512
 //     KiB blocks) of the volume, or the whole block with zeros.
@@ -26,7 +39,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -59,6 +74,13 @@ std::set<int64_t> ImageDataBlocks(int fd, int64_t blockSize) {
 
 bool AllZero(const std::string& s) { return s.find_first_not_of('\0') == std::string::npos; }
 
+// Up to a few block indexes, for a readable difference.
+std::string FirstBlocks(const std::vector<int64_t>& blocks) {
+    std::string out;
+    for (size_t i = 0; i < blocks.size() && i < 5; ++i) out += (i ? ", " : "") + std::to_string(blocks[i]);
+    return blocks.size() > 5 ? out + ", ..." : out;
+}
+
 int VerifyDisk(cloudsim::Cloud& cloud, const std::string& volumeId, const std::string& image) {
     const int64_t bs = cloudsim::kBlockSize;
     const int fd = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
@@ -68,21 +90,23 @@ int VerifyDisk(cloudsim::Cloud& cloud, const std::string& volumeId, const std::s
     }
     const auto volumeBlocks = cloud.VolumeBlocks(volumeId);
     const std::set<int64_t> expected(volumeBlocks.begin(), volumeBlocks.end());
-    int bad = 0;
+    std::vector<int64_t> bad;
     std::string buffer(static_cast<size_t>(bs), '\0');
     for (int64_t b : expected) {
         const ssize_t got = ::pread(fd, &buffer[0], static_cast<size_t>(bs), static_cast<off_t>(b * bs));
-        if (got != bs || buffer != cloud.ReadVolume(volumeId, b * bs, bs)) ++bad;
+        if (got != bs || buffer != cloud.ReadVolume(volumeId, b * bs, bs)) bad.push_back(b);
     }
     for (int64_t b : ImageDataBlocks(fd, bs)) {
         if (expected.count(b)) continue;
         const ssize_t got = ::pread(fd, &buffer[0], static_cast<size_t>(bs), static_cast<off_t>(b * bs));
-        if (got > 0 && !AllZero(buffer.substr(0, static_cast<size_t>(got)))) ++bad;
+        if (got > 0 && !AllZero(buffer.substr(0, static_cast<size_t>(got)))) bad.push_back(b);
     }
     ::close(fd);
+    std::sort(bad.begin(), bad.end());
     std::printf("  %s: %zu blocks with data, %s\n", volumeId.c_str(), expected.size(),
-                bad ? (std::to_string(bad) + " blocks differ").c_str() : "image matches the volume");
-    return bad ? 1 : 0;
+                bad.empty() ? "image matches the volume"
+                            : (std::to_string(bad.size()) + " blocks differ (" + FirstBlocks(bad) + ")").c_str());
+    return bad.empty() ? 0 : 1;
 }
 
 int Verify(const std::string& base, const std::string& manifestFile) {
@@ -110,6 +134,107 @@ int Verify(const std::string& base, const std::string& manifestFile) {
     std::printf("%s\n", failures ? "verify FAILED" : "verify passed");
     return failures ? 1 : 0;
 }
+// "sdf" for "/dev/sdf" and "/dev/xvdf": one device, two names.
+std::string DeviceKey(std::string name) {
+    if (name.rfind("/dev/", 0) == 0) name = name.substr(5);
+    if (name.rfind("xvd", 0) == 0) name = "sd" + name.substr(3);
+    return name;
+}
+
+struct RestoreExpectations {
+    std::string instance, name, type, zone, devices;
+    bool attach = false;
+};
+
+int VerifyRestore(const std::string& base, const std::string& manifestFile, const RestoreExpectations& want) {
+    std::ifstream in(manifestFile);
+    if (!in) {
+        std::fprintf(stderr, "error: cannot read %s\n", manifestFile.c_str());
+        return 2;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    const auto manifest = nlohmann::json::parse(text.str());
+    KDPI_Base::setBaseDir(base);
+    auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
+    std::map<std::string, std::string> deviceOf;   // backed-up volume -> device on the instance
+    for (const auto& disk : manifest.at("disks"))
+        deviceOf[disk.at("volumeId").get<std::string>()] = disk.value("deviceName", "");
+    for (size_t at = 0; at < want.devices.size();) {
+        const size_t comma = std::min(want.devices.find(',', at), want.devices.size());
+        const std::string pair = want.devices.substr(at, comma - at);
+        const size_t eq = pair.find('=');
+        if (eq == std::string::npos) {
+            std::fprintf(stderr, "error: --devices takes VOLUME=DEVICE pairs\n");
+            return 2;
+        }
+        deviceOf[pair.substr(0, eq)] = pair.substr(eq + 1);
+        at = comma + 1;
+    }
+    std::vector<std::string> diffs;
+    auto expect = [&diffs](const std::string& what, const std::string& wanted, const std::string& found) {
+        if (wanted != found) diffs.push_back(what + ": expected \"" + wanted + "\", found \"" + found + "\"");
+    };
+    cloudsim::Instance instance;
+    std::map<std::string, cloudsim::Volume> attached;   // device key -> volume
+    bool found = false;
+    cloud->Read([&](const cloudsim::State& s) {
+        auto it = s.instances.find(want.instance);
+        if (it == s.instances.end()) return;
+        found = true;
+        instance = it->second;
+        for (const auto& [id, v] : s.volumes)
+            if (v.attachedInstance == want.instance && v.state != "deleting") attached[DeviceKey(v.attachedDevice)] = v;
+    });
+    std::printf("verify-restore %s against point %s of %s (%s)\n", want.instance.c_str(),
+                manifest.value("point", nlohmann::json(0)).dump().c_str(), manifest.value("instance", "").c_str(),
+                manifest.value("name", "").c_str());
+    if (!found || instance.state == "terminated" || instance.state == "shutting-down") {
+        std::printf("  instance %s: %s\nverify-restore FAILED\n", want.instance.c_str(),
+                    found ? ("is " + instance.state).c_str() : "does not exist");
+        return 1;
+    }
+    if (!want.attach) {
+        const auto tag = [&instance](const std::string& key) {
+            auto t = instance.tags.find(key);
+            return t == instance.tags.end() ? std::string("(none)") : t->second;
+        };
+        expect("Name", want.name.empty() ? manifest.value("name", "") : want.name, tag("Name"));
+        expect("instance type", want.type.empty() ? manifest.value("instanceType", "") : want.type,
+               instance.instanceType);
+        expect("zone", want.zone.empty() ? manifest.value("zone", "") : want.zone, instance.zone);
+        static const std::set<std::string> notCopied = {"Name", "_QX_BACKUP_", "_QX_AMI_", "KD_Retain_Snap"};
+        const nlohmann::json tags = manifest.contains("tags") ? manifest.at("tags") : nlohmann::json::object();
+        for (const auto& [key, value] : tags.items())
+            if (!notCopied.count(key)) expect("tag " + key, value.get<std::string>(), tag(key));
+        for (const auto& key : notCopied)
+            if (key != "Name" && instance.tags.count(key)) diffs.push_back("tag " + key + ": left on the instance");
+    }
+    int failures = 0;
+    for (const auto& disk : manifest.at("disks")) {
+        const std::string source = disk.at("volumeId").get<std::string>();
+        const std::string device = deviceOf[source];
+        auto v = attached.find(DeviceKey(device));
+        if (device.empty() || v == attached.end()) {
+            diffs.push_back("disk " + source + ": no volume of the instance at device \"" + device + "\"");
+            continue;
+        }
+        const cloudsim::Volume& volume = v->second;
+        expect("disk " + source + " (" + volume.id + ") size", disk.at("size").dump(), std::to_string(volume.sizeBytes));
+        if (volume.tags.count("_QX_BACKUP_")) diffs.push_back("disk " + source + " (" + volume.id + "): keeps the restore's _QX_BACKUP_ tag");
+        if (!want.attach && disk.value("isOSDisk", false))
+            expect("root volume", volume.id, instance.volumeIds.empty() ? std::string() : instance.volumeIds.front());
+        const std::string image = disk.at("image").get<std::string>();
+        const std::string folder =
+            manifestFile.find('/') == std::string::npos ? "." : manifestFile.substr(0, manifestFile.find_last_of('/'));
+        failures += VerifyDisk(*cloud, volume.id, image.rfind('/', 0) == 0 ? image : folder + "/" + image);
+    }
+    for (const auto& d : diffs) std::printf("  %s\n", d.c_str());
+    const bool ok = diffs.empty() && failures == 0;
+    std::printf("%s\n", ok ? "verify-restore passed" : "verify-restore FAILED");
+    return ok ? 0 : 1;
+}
+
 int GuestWrite(const std::string& base, const std::string& volume, const std::string& blockText,
                const std::string& text, bool zero) {
     size_t used = 0;
@@ -188,7 +313,8 @@ int Serve(const std::string& base, const std::string& ebsAddress) {
 
 int main(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
-    std::string base, manifest, ebsAddress = "10.0.0.25", volume, block, text, zero;
+    std::string base, manifest, ebsAddress = "10.0.0.25", volume, block, text, zero, attach;
+    RestoreExpectations expectations;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string key = argv[i];
         if (key == "--base") base = argv[i + 1];
@@ -198,18 +324,30 @@ int main(int argc, char** argv) {
         else if (key == "--block") block = argv[i + 1];
         else if (key == "--text") text = argv[i + 1];
         else if (key == "--zero") zero = argv[i + 1];
+        else if (key == "--instance") expectations.instance = argv[i + 1];
+        else if (key == "--name") expectations.name = argv[i + 1];
+        else if (key == "--type") expectations.type = argv[i + 1];
+        else if (key == "--zone") expectations.zone = argv[i + 1];
+        else if (key == "--devices") expectations.devices = argv[i + 1];
+        else if (key == "--attach") attach = argv[i + 1];
     }
     const bool verify = command == "verify" && !base.empty() && !manifest.empty();
     const bool serve = command == "serve" && !base.empty();
     const bool write = command == "guest-write" && !base.empty() && !volume.empty() && !block.empty();
-    if (!verify && !serve && !write) {
+    const bool verifyRestore =
+        command == "verify-restore" && !base.empty() && !manifest.empty() && !expectations.instance.empty();
+    expectations.attach = attach == "yes";
+    if (!verify && !serve && !write && !verifyRestore) {
         std::fprintf(stderr,
                      "usage: cloudsim-tool verify --base DIR --manifest FILE\n"
+                     "       cloudsim-tool verify-restore --base DIR --manifest FILE --instance ID [--name N]\n"
+                     "                     [--type T] [--zone Z] [--devices VOL=DEV,...] [--attach yes]\n"
                      "       cloudsim-tool guest-write --base DIR --volume ID --block N (--text TEXT | --zero yes)\n"
                      "       cloudsim-tool serve --base DIR [--ebs-address ADDRESS]\n");
         return 2;
     }
     try {
+        if (verifyRestore) return VerifyRestore(base, manifest, expectations);
         if (write) return GuestWrite(base, volume, block, text, zero == "yes");
         return verify ? Verify(base, manifest) : Serve(base, ebsAddress);
     } catch (const std::exception& e) {

@@ -1,0 +1,25 @@
+#pragma once
+// The data mover's write side of a restore: copies a rebuilt disk image onto
+// the block device of the volume the plug-in opened for writing. Only the
+// image's data regions are written. A new EBS volume reads as zeros, so a
+// hole needs no write, and writing one would allocate the whole volume (and
+// cost its full size in transfer time) for nothing.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+struct WriteStats {
+    uint64_t bytesWritten = 0;
+    uint64_t regions = 0;   // data regions of the image, each written whole
+};
+
+// Called after each chunk with the bytes written so far; returning false
+// stops the copy (a cancelled job).
+using WriteProgress = std::function<bool(uint64_t written)>;
+
+// Writes the data regions of image (which must be size bytes long) at the
+// same offsets of device (which must hold at least size bytes), then syncs
+// the device. The device is never truncated or created: it is the volume.
+// False with a reason on a size mismatch, an I/O error, or a stop.
+bool WriteImageToDevice(const std::string& image, const std::string& device, uint64_t size, WriteStats& stats,
+                        const WriteProgress& progress, std::string& why);
