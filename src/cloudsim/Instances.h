@@ -44,8 +44,6 @@ struct Instance {
     bool disableApiTermination = false;  // termination protection
     bool ebsOptimized = false;
     bool isTemplate = false;
-    // Termination protection: AWS refuses to terminate the instance.
-    bool disableApiTermination = false;
     std::vector<std::string> volumeIds;  // attachment order; the first is the root
     std::map<std::string, std::string> tags;
     std::string keyName;                 // key pair it was launched with
