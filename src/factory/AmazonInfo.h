@@ -195,7 +195,9 @@ public:
     bool OptimizeAndModifyDisk(SDisk& disk);
 
     // ---- restore: phases, checks, method choice (restore/AmazonRestorePhases.cpp,
-    //      AmazonRestoreFeasibility.cpp, AmazonRestoreOverwrite.cpp) ----
+    //      AmazonRestoreCleanup.cpp, AmazonRestoreFeasibility.cpp,
+    //      AmazonRestoreOverwrite.cpp; replication properties in
+    //      AmazonInfoReplication.cpp) ----
     int InitRestoreVM(const RestoreCtx& ctx) override;
     int PreRestoreVM(const RestoreCtx& ctx) override;
     int RestoreVM(const RestoreCtx& ctx) override;

@@ -173,3 +173,40 @@ TEST_F(RestoreFixture, ReplicationRestoresFailSayingSo) {
     EXPECT_EQ(kErrNotSupported, object->GetLastVMError());
     EXPECT_EQ("Replication restore is not supported yet", object->GetLastVMErrorDetails());
 }
+
+TEST_F(RestoreFixture, CrossAccountRestoresAreFullOrAttachDiskOnly) {
+    const struct {
+        int flavour;
+        bool ok;
+    } rows[] = {{RestoreCtx::FullInstance, true}, {RestoreCtx::AttachDisk, true}, {3, false},
+                {RestoreCtx::Replication, false}, {7, false}};
+    for (const auto& row : rows) {
+        auto object = DemoCloudFixture::Connected(Accounts::SourceAndAdmin);
+        ASSERT_TRUE(object);
+        RestoreCtx ctx = Job();
+        ctx.flavour = row.flavour;
+        EXPECT_EQ(row.ok, object->CheckCrossAccountRestore(ctx)) << row.flavour;
+        EXPECT_EQ(row.ok, object->IsCrossAccountRestore()) << row.flavour;
+    }
+}
+
+// Until the instance exists the job is known by its registration key, which
+// must never be the source instance's id.
+TEST_F(RestoreFixture, TheDestinationIsKnownByTheJobsKeyUntilItExists) {
+    auto object = Connected();
+    RestoreCtx ctx = Job();
+    ctx.sourceGuid = kWeb;
+    ctx.disks = {Disk("root", 8 * kGiB)};
+    ctx.disks[0].name = "disk-0";
+    ctx.disks[0].newName = "restored-root";
+    ctx.disks[0].sourceVolumeId = "vol-0a1b2c3d4e5f6a001";
+    ASSERT_EQ(1, object->RegisterCleanerForRestore(ctx));
+    object->PrepareDiskInfoFromRestoreCtx(ctx);
+    object->UpdateDiskNames(ctx);
+    EXPECT_EQ(ctx.registrationGuid, ctx.vmGuid);
+    EXPECT_NE(kWeb, ctx.vmGuid);
+    EXPECT_EQ(ctx.vmGuid, ctx.vm.guid);
+    EXPECT_EQ("restored-web", ctx.vm.name);
+    EXPECT_EQ("restored-root", ctx.disks[0].displayName);
+    EXPECT_EQ("vol-0a1b2c3d4e5f6a001.vhdx", ctx.disks[0].name);
+}
