@@ -339,69 +339,69 @@ const SecurityGroup* FindGroup(const State& s, const std::string& account, const
 
 }  // namespace
 
-Instance* LaunchInstance(State& s, const LaunchSpec& spec, int64_t now, const std::string& effect,
+Instance* LaunchInstance(State& s, const LaunchSpec& launch, int64_t now, const std::string& effect,
                          std::vector<std::string>& warnings, std::string& error) {
-    const Region* zoneRegion = s.RegionOfZone(spec.zone);
-    if (!zoneRegion || zoneRegion->name != spec.region) {
-        error = InvalidZone(spec.zone);
+    const Region* zoneRegion = s.RegionOfZone(launch.zone);
+    if (!zoneRegion || zoneRegion->name != launch.region) {
+        error = InvalidZone(launch.zone);
         return nullptr;
     }
-    auto imageIt = s.images.find(spec.imageId);
+    auto imageIt = s.images.find(launch.imageId);
     const Image* image = imageIt == s.images.end() ? nullptr : &imageIt->second;
-    if (!image || image->region != spec.region || (image->account != spec.account && !image->isPublic) ||
+    if (!image || image->region != launch.region || (image->account != launch.account && !image->isPublic) ||
         image->state == "deregistered") {
-        error = ImageNotFound(spec.imageId);
+        error = ImageNotFound(launch.imageId);
         return nullptr;
     }
     if (image->state != "available") {
         error = "InvalidAMIID.Unavailable: The image id '[" + image->id + "]' is not available (" + image->state + ")";
         return nullptr;
     }
-    std::string type = !spec.instanceType.empty()  ? spec.instanceType
+    std::string type = !launch.instanceType.empty()  ? launch.instanceType
                        : !image->instanceType.empty() ? image->instanceType
                                                       : "t3.micro";
-    if (!CheckLaunchType(s, spec.region, type, error)) return nullptr;
+    if (!CheckLaunchType(s, launch.region, type, error)) return nullptr;
     const Subnet* subnet = nullptr;
-    if (!spec.subnetId.empty()) {
-        auto it = s.subnets.find(spec.subnetId);
-        if (it == s.subnets.end() || it->second.account != spec.account || it->second.region != spec.region) {
-            error = SubnetNotFound(spec.subnetId);
+    if (!launch.subnetId.empty()) {
+        auto it = s.subnets.find(launch.subnetId);
+        if (it == s.subnets.end() || it->second.account != launch.account || it->second.region != launch.region) {
+            error = SubnetNotFound(launch.subnetId);
             return nullptr;
         }
         subnet = &it->second;
-        if (!subnet->zone.empty() && subnet->zone != spec.zone) {
-            error = "InvalidParameterValue: Value (" + spec.zone +
+        if (!subnet->zone.empty() && subnet->zone != launch.zone) {
+            error = "InvalidParameterValue: Value (" + launch.zone +
                     ") for parameter availabilityZone is invalid. Subnet '" + subnet->id +
                     "' is in the availability zone " + subnet->zone;
             return nullptr;
         }
     } else {
-        subnet = DefaultSubnet(s, spec.account, spec.region, spec.zone);
+        subnet = DefaultSubnet(s, launch.account, launch.region, launch.zone);
     }
     std::vector<std::string> groups;
-    for (const auto& wanted : spec.securityGroups) {
-        const SecurityGroup* g = FindGroup(s, spec.account, spec.region, subnet ? subnet->vpcId : "", wanted);
+    for (const auto& wanted : launch.securityGroups) {
+        const SecurityGroup* g = FindGroup(s, launch.account, launch.region, subnet ? subnet->vpcId : "", wanted);
         if (g && (!subnet || g->vpcId == subnet->vpcId)) {
             if (std::find(groups.begin(), groups.end(), g->id) == groups.end()) groups.push_back(g->id);
             continue;
         }
         std::string text = "InvalidGroup.NotFound: The security group '" + wanted + "' does not exist in VPC '" +
                            (subnet ? subnet->vpcId : std::string()) + "'";
-        if (!spec.skipUnknown) {
+        if (!launch.skipUnknown) {
             error = text;
             return nullptr;
         }
         warnings.push_back(text);
     }
     std::string keyName;
-    if (!spec.keyName.empty()) {
+    if (!launch.keyName.empty()) {
         bool known = std::any_of(s.keyPairs.begin(), s.keyPairs.end(), [&](const KeyPair& k) {
-            return k.name == spec.keyName && k.account == spec.account && k.region == spec.region;
+            return k.name == launch.keyName && k.account == launch.account && k.region == launch.region;
         });
-        std::string text = "InvalidKeyPair.NotFound: The key pair '" + spec.keyName + "' does not exist";
+        std::string text = "InvalidKeyPair.NotFound: The key pair '" + launch.keyName + "' does not exist";
         if (known) {
-            keyName = spec.keyName;
-        } else if (!spec.skipUnknown) {
+            keyName = launch.keyName;
+        } else if (!launch.skipUnknown) {
             error = text;
             return nullptr;
         } else {
@@ -417,9 +417,9 @@ Instance* LaunchInstance(State& s, const LaunchSpec& spec, int64_t now, const st
     }
     Instance inst;
     inst.id = s.NewId("i");
-    inst.account = spec.account;
-    inst.region = spec.region;
-    inst.zone = spec.zone;
+    inst.account = launch.account;
+    inst.region = launch.region;
+    inst.zone = launch.zone;
     inst.instanceType = type;
     inst.platform = image->platform;
     inst.amiId = image->id;
@@ -429,8 +429,8 @@ Instance* LaunchInstance(State& s, const LaunchSpec& spec, int64_t now, const st
     inst.outpostArn = subnet ? subnet->outpostArn : "";
     inst.securityGroupIds = groups;
     inst.keyName = keyName;
-    inst.disableApiTermination = spec.disableApiTermination;
-    inst.ebsOptimized = spec.ebsOptimized;
+    inst.disableApiTermination = launch.disableApiTermination;
+    inst.ebsOptimized = launch.ebsOptimized;
     if (inst.platform == "windows") inst.password = "Pw-" + inst.id.substr(2, 12) + "!";
     inst.consoleOutput = ConsoleFor(inst);
     inst.launchTimeMs = now;
@@ -447,9 +447,9 @@ Instance* LaunchInstance(State& s, const LaunchSpec& spec, int64_t now, const st
         bool root = inst.volumeIds.empty();
         Volume v;
         v.id = s.NewId("vol");
-        v.account = spec.account;
-        v.region = spec.region;
-        v.zone = spec.zone;
+        v.account = launch.account;
+        v.region = launch.region;
+        v.zone = launch.zone;
         v.sizeBytes = snap.sizeBytes;
         v.type = snap.volumeType;
         v.iops = snap.iops;

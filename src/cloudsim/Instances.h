@@ -172,7 +172,7 @@ struct LaunchSpec {
 // StartInstance. Fails with AWS's text for an unknown zone, image, type
 // (InvalidParameterValue when no such type exists, Unsupported when the
 // region does not offer it), subnet (not found, or in another zone).
-Instance* LaunchInstance(State& s, const LaunchSpec& spec, int64_t nowMs, const std::string& effect,
+Instance* LaunchInstance(State& s, const LaunchSpec& launch, int64_t nowMs, const std::string& effect,
                          std::vector<std::string>& warnings, std::string& error);
 // The public base image of region for platform ("linux", "windows"): the
 // oldest available public AMI owned by Amazon or Microsoft, by creation

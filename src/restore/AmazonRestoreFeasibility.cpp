@@ -112,25 +112,25 @@ bool CAmazonInfo::IsRestoreFeasibleInHotAddMode(const RestoreCtx& ctx) {
     if (m_proxyVMInfo.zone == ctx.destZone) return true;
     bool allowCrossZone = true;
     KDPlatformInfo().getBoolean("VirtualServer", "bAllowCrossZoneRestore", allowCrossZone);
-    char text[512];
-    if (!allowCrossZone) {
-        snprintf(text, sizeof text,
-                 "Proxy zone [%s] and restore VM destination zone [%s] is different. Hotadd restores across zones "
-                 "is not allwed.",
-                 m_proxyVMInfo.zone.c_str(), ctx.destZone.c_str());
-        SetLastVMError(kZoneMismatch, text);
+    // Both refusals name the two sides, so that the user sees what to move.
+    const auto refuse = [&](EVMInfoError code, const char* format, const std::string& proxy,
+                            const std::string& destination) {
+        char text[512];
+        snprintf(text, sizeof text, format, proxy.c_str(), destination.c_str());
+        SetLastVMError(code, text);
         EvDebug::Error(fn, "%s", text);
         return false;
-    }
-    if (m_proxyVMInfo.region != ctx.destRegion) {
-        snprintf(text, sizeof text,
-                 "Proxy region [%s] and restore VM destination region [%s] is different. Hotadd restores across "
-                 "regions is not allwed.",
-                 m_proxyVMInfo.region.c_str(), ctx.destRegion.c_str());
-        SetLastVMError(kRegionMismatch, text);
-        EvDebug::Error(fn, "%s", text);
-        return false;
-    }
+    };
+    if (!allowCrossZone)
+        return refuse(kZoneMismatch,
+                      "Proxy zone [%s] and restore VM destination zone [%s] is different. Hotadd restores across "
+                      "zones is not allwed.",
+                      m_proxyVMInfo.zone, ctx.destZone);
+    if (m_proxyVMInfo.region != ctx.destRegion)
+        return refuse(kRegionMismatch,
+                      "Proxy region [%s] and restore VM destination region [%s] is different. Hotadd restores "
+                      "across regions is not allwed.",
+                      m_proxyVMInfo.region, ctx.destRegion);
     return true;
 }
 
