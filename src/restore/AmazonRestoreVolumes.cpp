@@ -96,7 +96,13 @@ bool CAmazonInfo::_CreateEmptyVolumes(const RestoreCtx& ctx, const VM_Cleaner_Mo
             request.encrypted = false;
             request.kmsKeyId.clear();
         }
-        const bool created = m_pTaskUtils->CreateEmptyVolume(request, m_proxyVMInfo.region, m_strOutpostsAccountARN);
+        // Registered the moment it exists, before the wait for it.
+        const auto record = [&](const std::string& made) {
+            if (static_cast<int>(mode) != kModeUnregistered && !m_cleaner.RegisterDisk(mode, ctx.registrationGuid, made))
+                EvDebug::Error(fn, "Failed in registering disk [%s].", made.c_str());
+        };
+        const bool created =
+            m_pTaskUtils->CreateEmptyVolume(request, m_proxyVMInfo.region, m_strOutpostsAccountARN, false, record);
         const std::string id = request.newVolumeId;
         if (id.empty()) return false;
         if (strcasecmp(id.c_str(), disk.sourceVolumeId.c_str()) == 0) {
@@ -105,10 +111,6 @@ bool CAmazonInfo::_CreateEmptyVolumes(const RestoreCtx& ctx, const VM_Cleaner_Mo
                                                             id + "]");
             return false;
         }
-        // Registered also when the wait for it failed: the volume exists.
-        if (static_cast<int>(mode) != kModeUnregistered &&
-            !m_cleaner.RegisterDisk(mode, ctx.registrationGuid, id))
-            EvDebug::Error(fn, "Failed in registering disk [%s].", id.c_str());
         disk.sourceVolumeId = disk.volumeId = disk.newVolumeId = disk.newVolumeId2 = id;
         if (!created) return false;
         disk.name = id;

@@ -44,8 +44,11 @@ public:
     // ---- requests and waits; true on success ----
     // disk: zone and properties in; disk.newVolumeId filled by the bridge,
     // also when the wait then fails (the volume exists and is the caller's).
+    // onCreated hears of the volume before the wait, so that a job killed
+    // while it waits has registered it.
     bool CreateEmptyVolume(VMInfoStructs::SDisk& disk, const std::string& region, const std::string& option,
-                           bool useSourceAccount = false);
+                           bool useSourceAccount = false,
+                           const std::function<void(const std::string&)>& onCreated = nullptr);
     // newVolumeId is filled as soon as the volume exists, also when the
     // wait then fails, so that the caller can register and remove it.
     bool CreateVolumeFromSnapshot(const std::string& snapshotId, const std::string& zone, const std::string& region,
@@ -143,7 +146,8 @@ private:
     bool IsInstanceValidationTaskCompleted(const std::string& instanceId, bool& succeeded);
 
     // ---- inner forms of the requests ----
-    bool _CreateEmptyVolume(VMInfoStructs::SDisk& disk, const std::string& region, const std::string& option);
+    bool _CreateEmptyVolume(VMInfoStructs::SDisk& disk, const std::string& region, const std::string& option,
+                            const std::function<void(const std::string&)>& onCreated);
     bool _CreateVolumeFromSnapshot(const std::string& snapshotId, const std::string& zone, const std::string& region,
                                    const std::string& name, const std::string& sourceType,
                                    const std::string& targetType, int sourceIops, int targetIops, long long sizeBytes,

@@ -23,6 +23,11 @@ int AttachRequestError(bool conflict, const std::string& bridgeText) {
     return AmazonErrors::kAttachOrModify;
 }
 
+// AWS's refusal to delete a volume whose create has not ended.
+bool IsStillCreating(const std::string& bridgeText) {
+    return bridgeText.find("IncorrectState") != std::string::npos && bridgeText.find("'creating'") != std::string::npos;
+}
+
 }  // namespace
 
 bool CAmazonTaskUtils::AttachVolume(const std::string& volumeId, const std::string& instanceId,
@@ -120,7 +125,18 @@ bool CAmazonTaskUtils::DeleteVolume(const VMInfoStructs::SDisk& disk, bool useSo
 bool CAmazonTaskUtils::_DeleteVolume(const std::string& volumeId) {
     m_checkQuitFlag = false;
     EvDebug::Debug(__PRETTY_FUNCTION__, "Deleting volume [%s]", volumeId.c_str());
-    if (volumeId.empty() || !GetAmazonSDKBridge()->DeleteVolume(volumeId, true)) {
+    bool deleted = !volumeId.empty() && GetAmazonSDKBridge()->DeleteVolume(volumeId, true);
+    // A job that died (or failed) right after asking for a volume leaves it
+    // "creating", and AWS refuses to delete it until it is available: wait
+    // for the create to end, then delete it.
+    if (!deleted && !volumeId.empty() && IsStillCreating(BridgeError())) {
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Volume [%s] is still being created; waiting to delete it.",
+                       volumeId.c_str());
+        bool timedOut = false, interrupted = false;
+        if (WaitForVolumeTask(volumeId, VolumeAvailable, "", 0, timedOut, interrupted))
+            deleted = GetAmazonSDKBridge()->DeleteVolume(volumeId, true);
+    }
+    if (!deleted) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete Volume [%s]", volumeId.c_str());
         return false;
     }

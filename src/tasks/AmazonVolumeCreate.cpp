@@ -27,13 +27,15 @@ int CreateRequestError(const std::string& bridgeText) {
 }  // namespace
 
 bool CAmazonTaskUtils::CreateEmptyVolume(VMInfoStructs::SDisk& disk, const std::string& region,
-                                         const std::string& option, bool useSourceAccount) {
+                                         const std::string& option, bool useSourceAccount,
+                                         const std::function<void(const std::string&)>& onCreated) {
     return RunCall(__func__, useSourceAccount, AmazonErrors::kVolumeCreate,
-                   [&] { return _CreateEmptyVolume(disk, region, option); });
+                   [&] { return _CreateEmptyVolume(disk, region, option, onCreated); });
 }
 
 bool CAmazonTaskUtils::_CreateEmptyVolume(VMInfoStructs::SDisk& disk, const std::string& region,
-                                          const std::string& option) {
+                                          const std::string& option,
+                                          const std::function<void(const std::string&)>& onCreated) {
     m_checkQuitFlag = true;
     EvDebug::Debug(__PRETTY_FUNCTION__, "Creating new volume in zone [%s]/ region [%s]", disk.zone.c_str(),
                    region.c_str());
@@ -47,6 +49,7 @@ bool CAmazonTaskUtils::_CreateEmptyVolume(VMInfoStructs::SDisk& disk, const std:
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Volume [%s] created ; will wait for the completion. ",
                    disk.newVolumeId.c_str());
+    if (onCreated) onCreated(disk.newVolumeId);
     bool timedOut = false;
     bool interrupted = false;
     if (WaitForVolumeTask(disk.newVolumeId, VolumeAvailable, region, 0, timedOut, interrupted)) {

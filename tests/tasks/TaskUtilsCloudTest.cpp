@@ -83,6 +83,38 @@ TEST_F(TaskUtilsCloudTest, StuckOrFailedCreationHandsBackAVolumeThatExists) {
     EXPECT_TRUE(tasks->DeleteVolume(failed, true));  // what the caller's clean-up does
 }
 
+// A job that fails (or dies) while its new volume is still being made must
+// have registered it first, and its clean-up must still be able to delete
+// it: AWS refuses to delete a volume that is "creating".
+TEST_F(TaskUtilsCloudTest, AVolumeIsHeardOfBeforeTheWaitAndDeletedOnceItsCreateEnds) {
+    cloud->AddFault({"GetVolumeInfo", 1, "InternalError: An internal error has occurred."});
+    VMInfoStructs::SDisk disk = EmptyDisk();
+    std::string heard, stateWhenHeard;
+    EXPECT_FALSE(tasks->CreateEmptyVolume(disk, "us-east-1", "", false, [&](const std::string& id) {
+        heard = id;
+        stateWhenHeard = Volume(id).state;
+    }));
+    ASSERT_FALSE(disk.newVolumeId.empty());
+    EXPECT_EQ(disk.newVolumeId, heard);
+    EXPECT_EQ("creating", stateWhenHeard);
+    EXPECT_EQ("creating", Volume(disk.newVolumeId).state);  // the failed poll came before its end
+
+    const int64_t before = SleptSec();
+    ASSERT_TRUE(tasks->DeleteVolume(disk, false));
+    EXPECT_GT(SleptSec(), before);  // it waited for the volume to be available
+    env.Clock().AdvanceMs(5000);
+    EXPECT_TRUE(Volume(disk.newVolumeId).id.empty());
+
+    // One that stays "creating" cannot be deleted: the delete fails, and the
+    // caller keeps it registered.
+    TestEnv::SetSetting("VirtualServer", "nAmazonVolumeTaskTimeOutInMin", "1");
+    cloud->AddFault({"CreateVolume", 1, "", 0, "stuck"});
+    VMInfoStructs::SDisk stuck = EmptyDisk();
+    EXPECT_FALSE(tasks->CreateEmptyVolume(stuck, "us-east-1", ""));
+    EXPECT_FALSE(tasks->DeleteVolume(stuck, false));
+    EXPECT_EQ("creating", Volume(stuck.newVolumeId).state);
+}
+
 // AWS frees a detachment that is stuck only when the detach is forced; the
 // retry is forced only when the caller allows it, and a refused detach is not
 // retried. The normal wait is two minutes, the forced one ten; a detach that
