@@ -54,6 +54,7 @@ bool CAmazonInfo::_CleanUpMountedVolumes(const std::string& key, bool deleteVolu
 
 bool CAmazonInfo::CleanUpMountedVolume(const CleanerEntity& volume, const std::string& key, bool deleteVolume,
                                        std::vector<SFailure>& failures, bool option) {
+    if (!BridgeForEntry(volume, option, option)) return false;
     std::vector<SDisk> disks(1);
     SDisk& disk = disks.front();
     disk.name = disk.volumeId = disk.newVolumeId = volume.id;

@@ -56,9 +56,9 @@ int CAmazonInfo::Connect(const std::string& url, const std::string& user, const 
                 SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
                 return 0;
             }
-            std::string accountId;
-            m_pSourceBridge->GetAccountId(accountId);
-            EvDebug::Debug(fn, "Connection Successful to source account [%s]", accountId.c_str());
+            m_pSourceBridge->GetAccountId(m_sourceAccountId);
+            m_adminAccountId = m_sourceAccountId;
+            EvDebug::Debug(fn, "Connection Successful to source account [%s]", m_sourceAccountId.c_str());
             return 1;
         },
         [&](const char* what) { SetLastVMError(AmazonErrors::kErrConnectFailed, what ? what : ""); });
@@ -105,9 +105,9 @@ int CAmazonInfo::Connect(const std::string& url, const std::string& user, const 
                 SetLastVMError(AmazonErrors::kErrConnectFailed);
                 SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
             } else {
-                std::string accountId;
-                m_pSourceBridge->GetAccountId(accountId);
-                EvDebug::Debug(fn, "Connection Successful to source account [%s]", accountId.c_str());
+                m_pSourceBridge->GetAccountId(m_sourceAccountId);
+                m_adminAccountId = m_sourceAccountId;
+                EvDebug::Debug(fn, "Connection Successful to source account [%s]", m_sourceAccountId.c_str());
                 result = 1;
             }
 
@@ -120,9 +120,8 @@ int CAmazonInfo::Connect(const std::string& url, const std::string& user, const 
                     SetLastVMErrorDetails(m_pAdminBridge->GetLastErrorString());
                     return 0;
                 }
-                std::string accountId;
-                m_pAdminBridge->GetAccountId(accountId);
-                EvDebug::Debug(fn, "Connection Successful to admin account [%s]", accountId.c_str());
+                m_pAdminBridge->GetAccountId(m_adminAccountId);
+                EvDebug::Debug(fn, "Connection Successful to admin account [%s]", m_adminAccountId.c_str());
             }
             return result;
         },

@@ -501,6 +501,13 @@ private:
     CAmazonSDKBridge* BridgeFor(bool useSourceAccount) const {
         return AmazonCommon::ChooseBridge(m_pSourceBridge.get(), m_pAdminBridge, useSourceAccount);
     }
+    // The account a resource made through the source bridge is registered
+    // under: its id when that is not the proxy's account, else empty.
+    std::string SourceAccountForCleaner() const;
+    // Which bridge reaches the account that holds an entry's resource; an
+    // entry that names no account takes fallbackToSource. False when this
+    // job is connected to neither account: the entry must be kept.
+    bool BridgeForEntry(const CleanerEntity& entry, bool fallbackToSource, bool& useSourceAccount) const;
     void EnsureTaskUtils();
     bool DeleteCloudVHD(const std::string& name);
     bool VolumeIsGone(const std::string& volumeId, const std::string& region, bool useSourceAccount);
@@ -544,6 +551,8 @@ private:
     std::unique_ptr<CVMSnapUtil> m_pSnapUtil;
     bool m_bCreationFlag = false;
     std::string m_strOutpostsAccountARN;
+    std::string m_sourceAccountId;                       // read at connect; empty if unknown
+    std::string m_adminAccountId;
     SVMInfo m_currentVM;                                 // the job's VM, once known
     // Restore job state: valid from SelectRestoreMethod to the job's end.
     bool m_bHotAddMethodSelected = false;

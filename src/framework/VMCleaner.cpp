@@ -113,10 +113,11 @@ CleanerEntity Row(const Statement& st) {
     e.jobId = st.Int(5);
     e.jobKey = st.Text(6);
     e.region = st.Text(7);
+    e.account = st.Text(8);
     return e;
 }
 
-const char kColumns[] = "entity_id, type, mode, path, parent, job_id, job_key, region";
+const char kColumns[] = "entity_id, type, mode, path, parent, job_id, job_key, region, account";
 // Job keys hold ':', which names of files and folders do not; no part of a
 // key holds '_'.
 constexpr char kKeySeparator = ':';
@@ -170,7 +171,7 @@ bool VMCleaner::Init(const std::string& ownerId, int) {
              " path TEXT NOT NULL, job_key TEXT NOT NULL, job_id INTEGER NOT NULL, UNIQUE(owner, path))") &&
         Exec("CREATE TABLE IF NOT EXISTS jobs(job_key TEXT PRIMARY KEY, pid INTEGER NOT NULL,"
              " start INTEGER NOT NULL, job_id INTEGER NOT NULL, ended INTEGER NOT NULL DEFAULT 0)") &&
-        EnsureRegionColumn();
+        EnsureColumn("region") && EnsureColumn("account");
     schemaGuard.unlock();
     if (!schema) {
         sqlite3_close(m_db);
@@ -193,18 +194,20 @@ bool VMCleaner::Init(const std::string& ownerId, int) {
     return true;
 }
 
-// Stores written before regions were kept have no such column; their
-// entries read back with an empty region. Another job may add it at the
+// Stores written before regions (accounts) were kept have no such column;
+// their entries read back with an empty one. Another job may add it at the
 // same moment, so the column only has to be there afterwards.
-bool VMCleaner::EnsureRegionColumn() {
-    const auto hasColumn = [this] {
-        Statement st(m_db, "SELECT 1 FROM pragma_table_info('entities') WHERE name = 'region'");
+bool VMCleaner::EnsureColumn(const char* name) {
+    const auto hasColumn = [this, name] {
+        Statement st(m_db, "SELECT 1 FROM pragma_table_info('entities') WHERE name = ?1");
+        st.Bind(1, std::string(name));
         return st.Step() == SQLITE_ROW;
     };
     if (hasColumn()) return true;
-    sqlite3_exec(m_db, "ALTER TABLE entities ADD COLUMN region TEXT NOT NULL DEFAULT ''", nullptr, nullptr, nullptr);
+    const std::string alter = std::string("ALTER TABLE entities ADD COLUMN ") + name + " TEXT NOT NULL DEFAULT ''";
+    sqlite3_exec(m_db, alter.c_str(), nullptr, nullptr, nullptr);
     if (hasColumn()) return true;
-    EvDebug::Error(kTag, "cannot add the region column: %s", sqlite3_errmsg(m_db));
+    EvDebug::Error(kTag, "cannot add the %s column: %s", name, sqlite3_errmsg(m_db));
     return false;
 }
 
@@ -240,15 +243,15 @@ void VMCleaner::DeInit() {
 }
 
 bool VMCleaner::RegisterEntity(int mode, const std::string& parentPath, int type, const std::string& id,
-                               std::string* path, const std::string& region) {
+                               std::string* path, const std::string& region, const std::string& account) {
     if (!m_db) return false;
     const std::string p = parentPath.empty() ? RootPath(mode, type, id, m_jobKey) : ChildPath(parentPath, mode, type, id);
     Statement st(m_db,
-                 "INSERT INTO entities(owner, mode, type, entity_id, parent, path, job_key, job_id, region)"
-                 " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) ON CONFLICT(owner, path) DO UPDATE SET"
-                 " region = excluded.region");
+                 "INSERT INTO entities(owner, mode, type, entity_id, parent, path, job_key, job_id, region, account)"
+                 " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) ON CONFLICT(owner, path) DO UPDATE SET"
+                 " region = excluded.region, account = excluded.account");
     st.Bind(1, m_owner).Bind(2, static_cast<int64_t>(mode)).Bind(3, static_cast<int64_t>(type)).Bind(4, id);
-    st.Bind(5, parentPath).Bind(6, p).Bind(7, m_jobKey).Bind(8, m_jobId).Bind(9, region);
+    st.Bind(5, parentPath).Bind(6, p).Bind(7, m_jobKey).Bind(8, m_jobId).Bind(9, region).Bind(10, account);
     if (st.Step() != SQLITE_DONE) {
         EvDebug::Error(kTag, "cannot register [%s]: %s", p.c_str(), sqlite3_errmsg(m_db));
         return false;

@@ -10,8 +10,8 @@
 // own root, and a job only ever finds its own (LookupEntity) or, through
 // GetOrphanedEntities, those of jobs no longer running. Children hang under
 // their root's path; registering the same child twice keeps one entry.
-// Each entry keeps the region its resource lives in; entries stored before
-// regions were kept read back with an empty one.
+// Each entry keeps the region and the account its resource lives in;
+// entries stored before these were kept read back with empty ones.
 //
 // A job is "running" from Init until DeInit or the end of its process; root
 // entries whose job is not running are orphaned. Where a process's start
@@ -36,6 +36,7 @@ struct FW_API CleanerEntity {
     int64_t jobId = 0;
     std::string jobKey;  // the job run that registered it
     std::string region;  // where the resource lives; empty: the owner's region
+    std::string account; // the account that holds it; empty: the owner's account
 };
 
 class FW_API VMCleaner {
@@ -58,7 +59,7 @@ public:
     // Registers an entity (a root for this job run when parentPath is
     // empty); path receives its cleaner path.
     bool RegisterEntity(int mode, const std::string& parentPath, int type, const std::string& id, std::string* path,
-                        const std::string& region = std::string());
+                        const std::string& region = std::string(), const std::string& account = std::string());
     // This job run's root entry (empty parent) of that type and id.
     bool LookupEntity(int mode, int type, const std::string& id, CleanerEntity& out);
     // Every job run's root entries of that type and id.
@@ -96,7 +97,7 @@ public:
 
 private:
     bool Exec(const char* sql);
-    bool EnsureRegionColumn();
+    bool EnsureColumn(const char* name);
     bool IsJobRunning(const std::string& jobKey);
     // Forgets job runs that ended (or died) and that no entry names.
     void PruneJobs();

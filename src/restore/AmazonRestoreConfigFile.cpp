@@ -140,15 +140,18 @@ bool CAmazonInfo::HandleFilteredDataDisks(const RestoreCtx& ctx) {
         disk.volumeType = "gp2";
         disk.iops = 100;
         // Made in the destination account, where the instance is.
-        const bool created = m_pTaskUtils->CreateEmptyVolume(disk, ctx.destRegion, "", true);
+        // Registered, from the moment it exists, until the instance holds
+        // it, so that a failed or killed job does not leave it behind.
+        const auto record = [&](const std::string& made) {
+            if (!m_cleaner.RegisterDisk(VM_CLEANER_RESTORE, ctx.registrationGuid, made, ctx.destRegion,
+                                        SourceAccountForCleaner()))
+                EvDebug::Error(fn, "Failed in registering disk [%s].", made.c_str());
+        };
+        const bool created = m_pTaskUtils->CreateEmptyVolume(disk, ctx.destRegion, "", true, record);
         if (disk.newVolumeId.empty()) {
             result = false;
             continue;
         }
-        // Registered until the instance holds it, so that a failed job does
-        // not leave it behind.
-        if (!m_cleaner.RegisterDisk(VM_CLEANER_RESTORE, ctx.registrationGuid, disk.newVolumeId))
-            EvDebug::Error(fn, "Failed in registering disk [%s].", disk.newVolumeId.c_str());
         if (created && m_pTaskUtils->AttachVolume(disk.newVolumeId, ctx.vmGuid, ctx.vm.zone, ctx.destRegion, false,
                                                   source.deviceName, true)) {
             if (!m_cleaner.UnRegisterDisk(VM_CLEANER_RESTORE, ctx.registrationGuid, disk.newVolumeId))

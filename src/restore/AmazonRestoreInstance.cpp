@@ -124,7 +124,7 @@ bool CAmazonInfo::RestoreVirtualMachine(const RestoreCtx& ctx, bool osDiskExists
         // failure; an instance restored into was there before the job.
         out.vmCreated = !reuse;
         if (!reuse && !m_cleaner.RegisterCreatedVM(VM_CLEANER_RESTORE, ctx.registrationGuid, out.vm.guid,
-                                                   ctx.destRegion))
+                                                   ctx.destRegion, SourceAccountForCleaner()))
             EvDebug::Error(fn, "Failed to register created VM [%s]", out.vm.guid.c_str());
         if (!m_pSourceBridge->DeleteTag(out.vm.guid, AmazonTags::kBackupTag, "", true))
             EvDebug::Error(fn, "Failed to delete tag [%s] of [%s]. Error [%s]", AmazonTags::kBackupTag,

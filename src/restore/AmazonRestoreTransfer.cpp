@@ -156,7 +156,7 @@ bool CAmazonInfo::CreateVolumesFromSharedSnapshots(const RestoreCtx& ctx) {
         }
         // Registered the moment it exists, before the wait for it.
         auto record = [&](const std::string& id) {
-            if (!m_cleaner.RegisterDisk(VM_CLEANER_RESTORE, ctx.registrationGuid, id))
+            if (!m_cleaner.RegisterDisk(VM_CLEANER_RESTORE, ctx.registrationGuid, id, "", SourceAccountForCleaner()))
                 EvDebug::Error(fn, "Failed to register volume [%s].", id.c_str());
         };
         std::string id;

@@ -21,24 +21,25 @@ bool CAmazonCleaner::RegisterVM(int mode, const std::string& vmGuid, const std::
 }
 
 bool CAmazonCleaner::RegisterChild(int mode, const std::string& vmGuid, int type, const std::string& id,
-                                   const std::string& region) {
+                                   const std::string& region, const std::string& account) {
     if (id.empty()) return false;
     CleanerEntity root;
     if (!LookupEntity(mode, VM_CLEANER_VM, vmGuid, root)) return false;
-    return RegisterEntity(mode, root.path, type, id, nullptr, region);
+    return RegisterEntity(mode, root.path, type, id, nullptr, region, account);
 }
 
 bool CAmazonCleaner::RegisterCreatedVM(int mode, const std::string& vmGuid, const std::string& id,
-                                       const std::string& region) {
-    return RegisterChild(mode, vmGuid, VM_CLEANER_VM, id, region);
+                                       const std::string& region, const std::string& account) {
+    return RegisterChild(mode, vmGuid, VM_CLEANER_VM, id, region, account);
 }
 bool CAmazonCleaner::RegisterSnapshot(int mode, const std::string& vmGuid, const std::string& id,
-                                      const std::string& region) {
-    return RegisterChild(mode, vmGuid, VM_CLEANER_SNAPSHOT, id, region);
+                                      const std::string& region, const std::string& account) {
+    return RegisterChild(mode, vmGuid, VM_CLEANER_SNAPSHOT, id, region, account);
 }
 // Staged volumes are always made in the proxy's zone.
-bool CAmazonCleaner::RegisterDisk(int mode, const std::string& vmGuid, const std::string& id) {
-    return RegisterChild(mode, vmGuid, VM_CLEANER_DISK, id);
+bool CAmazonCleaner::RegisterDisk(int mode, const std::string& vmGuid, const std::string& id,
+                                  const std::string& region, const std::string& account) {
+    return RegisterChild(mode, vmGuid, VM_CLEANER_DISK, id, region, account);
 }
 bool CAmazonCleaner::RegisterTemplate(int mode, const std::string& vmGuid, const std::string& id,
                                       const std::string& region) {

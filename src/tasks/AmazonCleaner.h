@@ -8,7 +8,9 @@
 // Each entry keeps the region its resource was made in, since AWS ids are
 // regional and a resource must be deleted (or found gone) where it lives.
 // An entry given no region, or stored before regions were kept, lives in
-// the default region: the proxy's, set once the proxy is known.
+// the default region: the proxy's, set once the proxy is known. It keeps
+// the account too where that is not the proxy's (a restore into another
+// account), so that the clean-up asks the account that holds it.
 #include <string>
 #include <vector>
 
@@ -32,12 +34,15 @@ public:
     const std::string& DefaultRegion() const { return m_defaultRegion; }
 
     // region: where the VM (or the resource) lives; empty for the default.
+    // account: the id of the account that holds the resource; empty for the
+    // proxy's.
     bool RegisterVM(int mode, const std::string& vmGuid, const std::string& region = std::string());
     bool RegisterCreatedVM(int mode, const std::string& vmGuid, const std::string& id,
-                           const std::string& region = std::string());
+                           const std::string& region = std::string(), const std::string& account = std::string());
     bool RegisterSnapshot(int mode, const std::string& vmGuid, const std::string& id,
-                          const std::string& region = std::string());
-    bool RegisterDisk(int mode, const std::string& vmGuid, const std::string& id);
+                          const std::string& region = std::string(), const std::string& account = std::string());
+    bool RegisterDisk(int mode, const std::string& vmGuid, const std::string& id,
+                      const std::string& region = std::string(), const std::string& account = std::string());
     bool RegisterTemplate(int mode, const std::string& vmGuid, const std::string& id,
                           const std::string& region = std::string());
     // name: "bucket/key"; stored with every "/" as ";".
@@ -82,7 +87,7 @@ public:
 
 private:
     bool RegisterChild(int mode, const std::string& vmGuid, int type, const std::string& id,
-                       const std::string& region = std::string());
+                       const std::string& region = std::string(), const std::string& account = std::string());
     bool UnRegisterChild(int mode, const std::string& vmGuid, int type, const std::string& id);
     bool UnRegisterChild(const std::string& path, int type, const std::string& id);
     bool ChildIds(const std::string& path, int type, std::vector<std::string>& ids);

@@ -11,6 +11,29 @@
 
 using AmazonCommon::BridgePairRegionScope;
 
+std::string CAmazonInfo::SourceAccountForCleaner() const {
+    return m_pSourceBridge.get() != m_pAdminBridge && m_sourceAccountId != m_adminAccountId ? m_sourceAccountId
+                                                                                           : std::string();
+}
+
+bool CAmazonInfo::BridgeForEntry(const CleanerEntity& entry, bool fallbackToSource, bool& useSourceAccount) const {
+    useSourceAccount = fallbackToSource;
+    if (entry.account.empty()) return true;
+    if (entry.account == m_sourceAccountId) {
+        useSourceAccount = true;
+        return true;
+    }
+    if (entry.account == m_adminAccountId) {
+        useSourceAccount = false;
+        return true;
+    }
+    // Asked in an account that does not hold it, the resource would be "not
+    // found" and its entry dropped while it lives on.
+    EvDebug::Error(__PRETTY_FUNCTION__, "[%s] is in account [%s], which this job is not connected to; keeping it "
+                   "registered for a job that is.", entry.id.c_str(), entry.account.c_str());
+    return false;
+}
+
 void CAmazonInfo::_CleanupAllVMs(int mode, std::vector<SFailure>& failures) {
     if (!m_cleaner.IsCleanupNeeded(mode)) return;
     std::vector<CleanerEntity> vms;
@@ -104,6 +127,14 @@ bool CAmazonInfo::_CleanupRestoreVM(const std::string& vmGuid, std::vector<SFail
     if (ok) {
         if (!m_cleaner.UnRegisterVM(path)) EvDebug::Error(__PRETTY_FUNCTION__, "Failed to unregister VM [%s]", vmGuid.c_str());
         m_bCleanerRegistered = false;
+    } else {
+        // Says why this clean-up failed rather than leaving the job's own
+        // error standing for it.
+        const std::string sourceText = m_pSourceBridge->GetLastErrorString();
+        const std::string adminText = m_pAdminBridge->GetLastErrorString();
+        SetLastVMError(AmazonErrors::kErrCleanupFailed,
+                       "Not everything restore [" + vmGuid + "] made could be removed; what is left stays registered "
+                       "for the next clean-up. " + (sourceText.empty() ? adminText : sourceText));
     }
     return ok;
 }
@@ -111,12 +142,17 @@ bool CAmazonInfo::_CleanupRestoreVM(const std::string& vmGuid, std::vector<SFail
 // Each resource is deleted in its own region; "not found" there means it is
 // gone, while in any other region it would say nothing.
 bool CAmazonInfo::_CleanupSnapshots(const std::string& path, bool useSourceAccount) {
-    CAmazonSDKBridge* bridge = BridgeFor(useSourceAccount);
     std::vector<CleanerEntity> snapshots;
     if (!m_cleaner.GetRegisteredItems(path, VM_CLEANER_SNAPSHOT, snapshots)) return false;
     bool ok = true;
     for (const auto& snapshot : snapshots) {
         const std::string& id = snapshot.id;
+        bool inSource = useSourceAccount;
+        if (!BridgeForEntry(snapshot, useSourceAccount, inSource)) {
+            ok = false;
+            continue;
+        }
+        CAmazonSDKBridge* bridge = BridgeFor(inSource);
         EvDebug::Debug(__PRETTY_FUNCTION__, "Deleting snapshot [%s]", id.c_str());
         if (bridge->DeleteSnapshot(id, snapshot.region) || IsAwsNotFoundError(bridge->GetLastErrorString())) {
             m_cleaner.UnRegisterSnapshot(path, id);
@@ -166,8 +202,13 @@ bool CAmazonInfo::_CleanupCreatedVM(const std::string& path) {
     for (const auto& instance : instances) {
         const std::string& id = instance.id;
         EvDebug::Debug(__PRETTY_FUNCTION__, "Deleting created instance [%s]", id.c_str());
+        bool inSource = true;
+        if (!BridgeForEntry(instance, true, inSource)) {
+            ok = false;
+            continue;
+        }
         const BridgePairRegionScope inRegion(*m_pSourceBridge, *m_pAdminBridge, instance.region);
-        if (!DeleteInstance(id, true, false, true, true)) {
+        if (!DeleteInstance(id, true, false, true, inSource)) {
             ok = false;
             continue;
         }

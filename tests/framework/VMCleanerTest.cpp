@@ -164,9 +164,9 @@ TEST(VMCleaner, JobRunsThatEndedWithNothingRegisteredAreForgotten) {
     EXPECT_EQ(2, jobs);
 }
 
-// Stores written before regions were kept: their entries read back with
-// an empty region and new ones can be added beside them.
-TEST(VMCleaner, AStoreWithoutRegionsIsReadAndExtended) {
+// Stores written before regions and accounts were kept: their entries read
+// back with empty ones and new ones can be added beside them.
+TEST(VMCleaner, AStoreWithoutRegionsOrAccountsIsReadAndExtended) {
     TestEnv env;
     ASSERT_TRUE(FwFile::MakeDirs(env.BaseDir() + "/Cleaner"));
     sqlite3* db = nullptr;
@@ -193,10 +193,16 @@ TEST(VMCleaner, AStoreWithoutRegionsIsReadAndExtended) {
     ASSERT_EQ(1u, amis.size());
     EXPECT_EQ("ami-old", amis[0].id);
     EXPECT_EQ("", amis[0].region);
-    ASSERT_TRUE(store.RegisterEntity(0, orphans[0].path, 2, "snap-new", nullptr, "eu-west-1"));
+    EXPECT_EQ("", amis[0].account);
+    ASSERT_TRUE(store.RegisterEntity(0, orphans[0].path, 2, "snap-new", nullptr, "eu-west-1", "210987654321"));
     ASSERT_TRUE(store.FillItemsFromCleanerPath(orphans[0].path, 2, amis));
     ASSERT_EQ(1u, amis.size());
     EXPECT_EQ("eu-west-1", amis[0].region);
+    EXPECT_EQ("210987654321", amis[0].account);
+    // A second registration of the entry says where it lives now.
+    ASSERT_TRUE(store.RegisterEntity(0, orphans[0].path, 2, "snap-new", nullptr, "eu-west-1", ""));
+    ASSERT_TRUE(store.FillItemsFromCleanerPath(orphans[0].path, 2, amis));
+    EXPECT_EQ("", amis[0].account);
 }
 
 TEST(VMCleaner, AKilledProcessLeavesOrphansTheNextProcessFinds) {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <set>
 
 #include "bridge/AmazonSDKBridge.h"
@@ -303,6 +304,55 @@ TEST_F(CleanupFixture, ACreatedInstanceIsDeletedWithItsVolumes) {
     EXPECT_TRUE(made.id.empty() || made.state == "terminated");
     for (const auto& v : volumes) EXPECT_TRUE(Volume(v).id.empty()) << v;
     EXPECT_TRUE(StoreIds(*object).empty());
+}
+
+// A restore into another account makes volumes there. Its entries name that
+// account, so a later clean-up asks the account that holds each volume; one
+// of an account the job is not connected to is kept, never taken as gone.
+TEST_F(CleanupFixture, AVolumeIsCleanedUpInTheAccountThatHoldsIt) {
+    std::string key, inSource, inAdmin;
+    {
+        auto dead = Connected();
+        ASSERT_TRUE(dead);
+        RestoreCtx rctx;
+        ASSERT_EQ(1, dead->RegisterCleanerForRestore(rctx));
+        key = rctx.registrationGuid;
+        VMInfoStructs::SDisk a, b;
+        a.zone = b.zone = "us-east-1a";
+        a.size = b.size = 1LL << 30;
+        ASSERT_TRUE(dead->SourceBridge()->CreateVolume(a, false, ""));
+        ASSERT_TRUE(dead->AdminBridge()->CreateVolume(b, false, ""));
+        inSource = a.newVolumeId;
+        inAdmin = b.newVolumeId;
+        ASSERT_TRUE(dead->Cleaner().RegisterDisk(1, key, inSource, "", demo::kSourceAccount));
+        ASSERT_TRUE(dead->Cleaner().RegisterDisk(1, key, inAdmin));
+    }
+    env.Clock().AdvanceMs(60 * 1000);
+    {
+        // The proxy's account alone: the admin volume goes, the other stays
+        // registered.
+        auto next = Connected(Accounts::Admin);
+        ASSERT_TRUE(next);
+        RestoreCtx rctx;
+        ASSERT_EQ(1, next->RegisterCleanerForRestore(rctx));
+        env.Clock().AdvanceMs(60 * 1000);
+        EXPECT_TRUE(Volume(inAdmin).id.empty());
+        EXPECT_EQ("available", Volume(inSource).state);
+        std::vector<CleanerEntity> all;
+        next->Cleaner().ListAll(all);
+        EXPECT_TRUE(std::any_of(all.begin(), all.end(), [&](const CleanerEntity& e) { return e.id == inSource; }));
+    }
+    {
+        auto next = Connected(Accounts::SourceAndAdmin);
+        ASSERT_TRUE(next);
+        RestoreCtx rctx;
+        ASSERT_EQ(1, next->RegisterCleanerForRestore(rctx));
+        env.Clock().AdvanceMs(60 * 1000);
+        EXPECT_TRUE(Volume(inSource).id.empty());
+        std::vector<CleanerEntity> all;
+        next->Cleaner().ListAll(all);
+        EXPECT_TRUE(std::none_of(all.begin(), all.end(), [&](const CleanerEntity& e) { return e.id == inSource; }));
+    }
 }
 
 // A job that dies mid-way (its object goes without an unmount) leaves its
