@@ -57,11 +57,16 @@ bool CAmazonInfo::AttachRestoreCtxDisksToInstance(const RestoreCtx& ctx) {
     const char* const fn = __PRETTY_FUNCTION__;
     EnsureTaskUtils();
     CAmazonSDKBridge& bridge = *m_pSourceBridge;
+    // A tag left on a restored volume misnames it (the restore's marks say
+    // it is the job's staging volume): a failed removal is tried once more,
+    // then reported with the job's result.
     auto deleteTag = [&](const std::string& id, const char* key) {
         EvDebug::Debug(fn, "Deleting tag [%s] for resource id [%s]", key, id.c_str());
-        if (!bridge.DeleteTag(id, key, "", true))
-            EvDebug::Error(fn, "Failed to delete tag [%s] of [%s]. Error [%s]", key, id.c_str(),
-                           bridge.GetLastErrorString().c_str());
+        if (bridge.DeleteTag(id, key, "", true) || bridge.DeleteTag(id, key, "", true)) return;
+        EvDebug::Error(fn, "Failed to delete tag [%s] of [%s]. Error [%s]", key, id.c_str(),
+                       bridge.GetLastErrorString().c_str());
+        AddRestoreFailureEntry(ctx, "Failed to delete tag [" + std::string(key) + "] of [" + id + "]",
+                               bridge.GetLastErrorString());
     };
     for (const auto& disk : ctx.disks) {
         if (!disk.selected || disk.newVolumeId.empty()) continue;

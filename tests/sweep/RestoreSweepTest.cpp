@@ -11,7 +11,8 @@
 // Kinds: a full restore into the proxy's zone, into another zone, into the
 // other account, and the disks onto an existing instance. By default a
 // spread of six call indexes per kind is swept (CI); SWEEP_EXHAUSTIVE=1
-// sweeps every index. Each test prints its figures as "sweep-figures:".
+// sweeps every index; SWEEP_K=k sweeps index k alone and keeps its folder
+// (with KEEP_TEST_BASE=1). Each test prints "sweep-figures:".
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -188,8 +189,13 @@ protected:
         }
     }
 
+    static void Unstick(cloudsim::Transition& t) {
+        if (t.fault == "stuck") t.fault.clear();
+    }
+
     static std::vector<int> Indexes(int calls) {
         std::vector<int> ks;
+        if (const char* one = std::getenv("SWEEP_K")) return {std::atoi(one)};
         const char* all = std::getenv("SWEEP_EXHAUSTIVE");
         const int stride = all && std::string(all) == "1" ? 1 : std::max(1, calls / 6);
         for (int k = 1; k <= calls; k += stride) ks.push_back(k);
@@ -263,10 +269,36 @@ TEST_P(RestoreSweep, EveryFaultLeavesNothingBehindAndTheNextRestoreVerifies) {
         }
         // What the next restore made: its instance and the volumes on it.
         std::set<std::string> made{Instance(next)};
+        // A job killed after its post phase had finished leaves a complete
+        // instance, which the user keeps; anything less of it is a leak.
+        std::string finished;
         cloud->Read([&](const cloudsim::State& s) {
             for (const auto& [id, v] : s.volumes)
                 if (v.attachedInstance == Instance(next)) made.insert(id);
+            for (const auto& [id, i] : s.instances) {
+                const auto name = i.tags.find("Name");
+                if (crash() && i.state != "terminated" && name != i.tags.end() && name->second == "sweep-faulted")
+                    finished = id;
+            }
         });
+        if (!finished.empty() && Verifies(base, finished, "sweep-faulted", why)) {
+            kept.insert(finished);
+            cloud->Read([&](const cloudsim::State& s) {
+                for (const auto& [id, v] : s.volumes)
+                    if (v.attachedInstance == finished) kept.insert(id);
+            });
+        }
+        // A create the fault left "stuck" ends some time later on AWS; what
+        // it made must still be registered, and go at the next clean-up.
+        if (!crash() && FaultAt(k, false).kind == "stuck") {
+            cloud->Write([](cloudsim::State& s) {
+                for (auto& [id, v] : s.volumes) Unstick(v.pending);
+                for (auto& [id, snap] : s.snapshots) Unstick(snap.pending);
+                for (auto& [id, im] : s.images) Unstick(im.pending);
+                for (auto& [id, i] : s.instances) Unstick(i.pending);
+            });
+            RunHost("--base " + base + " cleanup --job " + kDemo + "job.json", code);
+        }
         std::ostringstream leaked;
         for (const auto& id : Made(*cloud))
             if (!before.count(id) && !kept.count(id) && !made.count(id)) leaked << " " << id;
@@ -297,7 +329,7 @@ TEST_P(RestoreSweep, EveryFaultLeavesNothingBehindAndTheNextRestoreVerifies) {
             ++f.changed;
             ADD_FAILURE() << "k=" << k << ": the backup chain changed";
         }
-        RunCommand("rm -rf " + Quote(base), code);
+        if (!std::getenv("SWEEP_K")) RunCommand("rm -rf " + Quote(base), code);
     }
     std::printf("sweep-figures: %s %s calls=%d runs=%d tolerated=%d leaks=%d changed=%d failed-next-jobs=%d\n",
                 kind().name, crash() ? "crash" : "fault", calls, f.runs, f.tolerated, f.leaks, f.changed,
@@ -318,15 +350,6 @@ std::string SweepName(const ::testing::TestParamInfo<std::tuple<Kind, bool>>& in
 }
 
 INSTANTIATE_TEST_SUITE_P(Jobs, RestoreSweep,
-                         ::testing::Values(std::make_tuple(kOtherZone, false), std::make_tuple(kAttachDisk, false),
-                                           std::make_tuple(kAttachDisk, true)),
-                         SweepName);
-// These still find leaks (a volume left after a failed start-up whose
-// clean-up fails too; an instance a run killed after its post phase had
-// finished counted as left behind; a volume left after a failed launch in
-// the other account). Kept visible, not run, until they are mended.
-INSTANTIATE_TEST_SUITE_P(DISABLED_Leaking, RestoreSweep,
-                         ::testing::Values(std::make_tuple(kProxyZone, false), std::make_tuple(kProxyZone, true),
-                                           std::make_tuple(kOtherZone, true), std::make_tuple(kOtherAccount, false),
-                                           std::make_tuple(kOtherAccount, true)),
+                         ::testing::Combine(::testing::Values(kProxyZone, kOtherZone, kOtherAccount, kAttachDisk),
+                                            ::testing::Bool()),
                          SweepName);
