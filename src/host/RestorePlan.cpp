@@ -68,7 +68,7 @@ bool ParseRestoreRequest(const std::map<std::string, std::string>& values, Resto
         return it == values.end() ? std::string() : it->second;
     };
     static const std::set<std::string> known = {"chain", "point", "name", "region", "zone", "type", "account",
-                                                "power-on", "overwrite", "attach-to", "job", "url", "access-key",
+                                                "power-on", "overwrite", "attach-to", "template", "job", "url", "access-key",
                                                 "secret-key", "admin-url", "admin-access-key", "admin-secret-key",
                                                 "proxy-host", "proxy-user", "proxy-password", "job-id"};
     for (const auto& [key, v] : values) {
@@ -104,6 +104,16 @@ bool ParseRestoreRequest(const std::map<std::string, std::string>& values, Resto
     request.powerOn = values.count("power-on") != 0;
     request.overwrite = values.count("overwrite") != 0;
     request.attachTo = value("attach-to");
+    request.amiTemplate = value("template");
+    if (values.count("template") && (request.amiTemplate.rfind("ami-", 0) != 0 || request.amiTemplate.size() == 4 ||
+                                     request.amiTemplate.find_first_not_of("0123456789abcdef", 4) != std::string::npos)) {
+        why = "--template takes an AMI id (ami- and hex digits)";
+        return false;
+    }
+    if (!request.amiTemplate.empty() && !request.attachTo.empty()) {
+        why = "--template launches a new instance; it cannot go with --attach-to";
+        return false;
+    }
     if (!request.attachTo.empty()) {
         if (request.attachTo.rfind("i-", 0) != 0 ||
             request.attachTo.find_first_not_of("0123456789abcdef", 2) != std::string::npos) {
@@ -196,7 +206,11 @@ std::string FreeDeviceName(const std::string& wanted, const std::vector<std::str
 void FillRestoreContext(const RestorePlan& plan, const RestoreRequest& request, int64_t jobId,
                         const VMInfoStructs::SVMInfo* target, RestoreCtx& ctx) {
     ctx = RestoreCtx();
-    ctx.flavour = target ? RestoreCtx::AttachDisk : RestoreCtx::FullInstance;
+    ctx.flavour = target || !request.amiTemplate.empty() ? RestoreCtx::AttachDisk : RestoreCtx::FullInstance;
+    // The new instance takes the template's settings; the point's disks
+    // (its OS disk as the root) go onto it.
+    ctx.attachToNewInstance = !target && !request.amiTemplate.empty();
+    ctx.amiTemplateId = request.amiTemplate;
     ctx.jobId = jobId;
     ctx.originalVMName = plan.vm.name;
     ctx.sourceGuid = plan.vm.guid;

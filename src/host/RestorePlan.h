@@ -26,6 +26,7 @@ struct RestoreRequest {
     bool powerOn = false;
     bool overwrite = false;
     std::string attachTo;        // an existing instance: attach-disk restore
+    std::string amiTemplate;     // an AMI: attach-disk restore to a new instance launched from it
 };
 
 // The command's --options. False with a reason on a malformed value (a

@@ -66,7 +66,9 @@ int CAmazonInfo::InitRestoreVM(const RestoreCtx& ctx) {
             case RestoreCtx::AttachDisk: {
                 if (ctx.attachToNewInstance) {
                     if (!ValidateTemplate(ctx)) {
-                        SetLastVMError(AmazonErrors::kRestoreTemplateInvalid);
+                        SetLastVMError(AmazonErrors::kRestoreTemplateInvalid,
+                                       "The AMI [" + ctx.amiTemplateId + "] to launch the instance from is not "
+                                       "available to the account in " + region + ".");
                         return 0;
                     }
                     if (!HandleOverwriteOption(ctx, region)) return 0;

@@ -96,6 +96,44 @@ TEST_P(Restore, APointRestoredToAnotherZoneIsTheBackupBlockForBlock) {
     EXPECT_FALSE(FwFile::Exists(base + "/Restore/staging-" + std::to_string(::getpid())));
 }
 
+// An attach-disk restore to a new instance: launched from a public AMI, it
+// takes the point's disks, its OS disk as the root in place of the AMI's.
+TEST(RestoreFromTemplate, TheNewInstanceComesFromTheAMIAndHoldsThePoint) {
+    TestEnv env;
+    const std::string base = env.BaseDir(), chain = base + "/chain";
+    BackUp(base, "HOTADD", chain);
+    if (HasFatalFailure()) return;
+    const char kTemplate[] = "ami-0c55b159cbfafe1f0";   // Amazon Linux 2, public, us-east-1
+    int code = -1;
+    const std::string out = RunHost("--base " + base + " restore --job " + kJob + " --account admin --chain " + chain +
+                                        " --template " + kTemplate + " --name worker-templated --zone us-east-1c"
+                                        " --type t3.small",
+                                    code);
+    ASSERT_EQ(0, code) << out;
+    const std::string instance = RestoredInstance(out);
+    ASSERT_EQ(0u, instance.rfind("i-", 0)) << out;
+    // The instance is the template's, not the backed-up one's: its disks
+    // are what the point holds.
+    std::string root;
+    auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
+    cloud->Read([&](const cloudsim::State& s) {
+        const auto& made = s.instances.at(instance);
+        EXPECT_EQ(kTemplate, made.amiId);
+        EXPECT_EQ("t3.small", made.instanceType);
+        EXPECT_EQ("us-east-1c", made.zone);
+        ASSERT_EQ(1u, made.volumeIds.size());
+        root = made.volumeIds.front();
+    });
+    const std::string verify =
+        VerifyRestore(base, Rebuild(base, chain, base + "/rebuilt"),
+                      "--instance " + instance + " --attach yes --devices " + kWorkerRoot + "=/dev/xvda", code);
+    EXPECT_EQ(0, code) << out << verify;
+    EXPECT_NE(std::string::npos, verify.find(root + ": 7 blocks with data, image matches the volume")) << verify;
+    const std::string store = RunHost("--base " + base + " cleanup --job " + kAdminJob, code);
+    EXPECT_NE(std::string::npos, store.find("orphaned restore entries: 0")) << store;
+    EXPECT_EQ(std::string::npos, store.find("  left")) << store;
+}
+
 INSTANTIATE_TEST_SUITE_P(ReadPaths, Restore, ::testing::Values("HOTADD", "EBS-DIRECT-API"),
                          [](const auto& info) { return std::string(info.param) == "HOTADD" ? "HotAdd" : "Direct"; });
 
@@ -127,6 +165,8 @@ TEST(RestoreInput, BadInputIsRefusedBeforeAnythingIsMade) {
         {"--chain " + chain + " --name " + Quote("web\"01"), 2, "quotes or control characters"},
         {"--chain " + chain + " --name \"$(printf 'web\\t01')\"", 2, "quotes or control characters"},
         {"--chain " + chain + " --account other", 2, "--account takes source or admin"},
+        {"--chain " + chain + " --template ami-00000000000000bad", 1, "(error 236): The AMI [ami-00000000000000bad]"},
+        {"--chain " + chain + " --template snap-01", 2, "--template takes an AMI id"},
     };
     const std::set<std::string> before = Everything(base);
     for (const auto& c : cases) {
