@@ -11,8 +11,8 @@
 // Kinds: a full restore into the proxy's zone, into another zone, into the
 // other account, and the disks onto an existing instance. By default a
 // spread of six call indexes per kind is swept (CI); SWEEP_EXHAUSTIVE=1
-// sweeps every index; SWEEP_K=k sweeps index k alone and keeps its folder
-// (with KEEP_TEST_BASE=1). Each test prints "sweep-figures:".
+// sweeps every index, SWEEP_K=k index k alone. Each test prints its figures
+// as "sweep-figures:".
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -31,6 +31,7 @@
 #include "framework/FileUtils.h"
 #include "integration/HostRun.h"
 #include "support/TestEnv.h"
+#include "sweep/SweepSupport.h"
 
 namespace {
 const char kWorker[] = "i-0fedcba9876540002";   // outpost-worker: admin account, us-east-1b
@@ -47,7 +48,7 @@ struct Figures {
     int runs = 0, tolerated = 0, leaks = 0, changed = 0, failedNextJobs = 0;
 };
 
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
+using sweep::Quote;
 
 // What a restore may make and must not leave: live volumes, snapshots, AMIs
 // and instances, by id.
@@ -173,35 +174,14 @@ protected:
     }
 
     static std::string Copy(const std::string& from, const std::string& to) {
-        int code = -1;
-        RunCommand("rm -rf " + Quote(to) + " && cp -a --sparse=always " + Quote(from) + " " + Quote(to), code);
-        EXPECT_EQ(0, code);
+        EXPECT_TRUE(sweep::CopyBase(from, to));
         return to;
-    }
-
-    static cloudsim::FaultRule FaultAt(int k, bool crash) {
-        if (crash) return cloudsim::FaultRule("*", k, "", 0, "kill");
-        switch (k % 4) {
-            case 0: return cloudsim::FaultRule("*", k, "RequestLimitExceeded: Request limit exceeded.");
-            case 1: return cloudsim::FaultRule("*", k, "InternalError: An internal error has occurred.");
-            case 2: return cloudsim::FaultRule("*", k, "", 0, "stuck");
-            default: return cloudsim::FaultRule("*", k, "IncorrectState: injected conflict", 0, "conflict");
-        }
     }
 
     static void Unstick(cloudsim::Transition& t) {
         if (t.fault == "stuck") t.fault.clear();
     }
 
-    static std::vector<int> Indexes(int calls) {
-        std::vector<int> ks;
-        if (const char* one = std::getenv("SWEEP_K")) return {std::atoi(one)};
-        const char* all = std::getenv("SWEEP_EXHAUSTIVE");
-        const int stride = all && std::string(all) == "1" ? 1 : std::max(1, calls / 6);
-        for (int k = 1; k <= calls; k += stride) ks.push_back(k);
-        if (ks.back() != calls) ks.push_back(calls);
-        return ks;
-    }
 };
 }  // namespace
 
@@ -233,14 +213,14 @@ TEST_P(RestoreSweep, EveryFaultLeavesNothingBehindAndTheNextRestoreVerifies) {
     }
 
     Figures f;
-    for (int k : Indexes(calls)) {
+    for (int k : sweep::Indexes(calls, 6)) {
         const std::string base = Copy(golden, env.BaseDir() + "/k" + std::to_string(k));
         FwClock::Set(std::make_shared<SkipSleepClock>(base + "/clock-offset", true, 0));
         auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
         const std::set<std::string> before = Made(*cloud);
         const std::string existing = Existing(*cloud);
         const std::string chain = ChainDigest(base + "/chain");
-        cloud->AddFault(FaultAt(k, crash()));
+        cloud->AddFault(sweep::FaultAt(k, crash()));
 
         const std::string failed = Restore(base, "sweep-faulted", code);
         ++f.runs;
@@ -290,7 +270,7 @@ TEST_P(RestoreSweep, EveryFaultLeavesNothingBehindAndTheNextRestoreVerifies) {
         }
         // A create the fault left "stuck" ends some time later on AWS; what
         // it made must still be registered, and go at the next clean-up.
-        if (!crash() && FaultAt(k, false).kind == "stuck") {
+        if (!crash() && sweep::FaultAt(k, false).kind == "stuck") {
             cloud->Write([](cloudsim::State& s) {
                 for (auto& [id, v] : s.volumes) Unstick(v.pending);
                 for (auto& [id, snap] : s.snapshots) Unstick(snap.pending);
@@ -329,7 +309,7 @@ TEST_P(RestoreSweep, EveryFaultLeavesNothingBehindAndTheNextRestoreVerifies) {
             ++f.changed;
             ADD_FAILURE() << "k=" << k << ": the backup chain changed";
         }
-        if (!std::getenv("SWEEP_K")) RunCommand("rm -rf " + Quote(base), code);
+        if (!sweep::KeepsFolders()) RunCommand("rm -rf " + Quote(base), code);
     }
     std::printf("sweep-figures: %s %s calls=%d runs=%d tolerated=%d leaks=%d changed=%d failed-next-jobs=%d\n",
                 kind().name, crash() ? "crash" : "fault", calls, f.runs, f.tolerated, f.leaks, f.changed,

@@ -11,7 +11,8 @@
 // and removed there.
 //
 // By default a spread of call indexes is swept (CI); SWEEP_EXHAUSTIVE=1
-// sweeps every index. Each test prints its figures as "sweep-figures:".
+// sweeps every index, SWEEP_K=k index k alone. Each test prints its figures
+// as "sweep-figures:".
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -26,6 +27,7 @@
 #include "framework/FileUtils.h"
 #include "integration/HostRun.h"
 #include "support/TestEnv.h"
+#include "sweep/SweepSupport.h"
 
 namespace {
 struct Instance {
@@ -47,7 +49,7 @@ struct Figures {
     int runs = 0, faults = 0, crashes = 0, tolerated = 0, leaks = 0, mismatches = 0, failedNextJobs = 0;
 };
 
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
+using sweep::Quote;
 
 // Everything a job may create, by id (deregistered AMIs and volumes AWS is
 // deleting count as gone).
@@ -114,23 +116,8 @@ protected:
     }
 
     static std::string Copy(const std::string& from, const std::string& to) {
-        int code = -1;
-        RunCommand("rm -rf " + Quote(to) + " && cp -a " + Quote(from) + " " + Quote(to), code);
-        EXPECT_EQ(0, code);
+        EXPECT_TRUE(sweep::CopyBase(from, to));
         return to;
-    }
-
-    // The fault for call k: plain errors, throttling, stuck and conflicting
-    // outcomes in turn (an outcome that does not apply to the call leaves it
-    // alone, and the job must then simply succeed).
-    static cloudsim::FaultRule FaultAt(int k, bool crash) {
-        if (crash) return cloudsim::FaultRule("*", k, "", 0, "kill");
-        switch (k % 4) {
-            case 0: return cloudsim::FaultRule("*", k, "RequestLimitExceeded: Request limit exceeded.");
-            case 1: return cloudsim::FaultRule("*", k, "InternalError: An internal error has occurred.");
-            case 2: return cloudsim::FaultRule("*", k, "", 0, "stuck");
-            default: return cloudsim::FaultRule("*", k, "IncorrectState: injected conflict", 0, "conflict");
-        }
     }
 
     // The chain's last point rebuilds to the instance's volume as it is now.
@@ -146,14 +133,6 @@ protected:
         return code == 0 && verify.find("verify passed") != std::string::npos;
     }
 
-    static std::vector<int> Indexes(int calls) {
-        std::vector<int> ks;
-        const char* all = std::getenv("SWEEP_EXHAUSTIVE");
-        const int stride = all && std::string(all) == "1" ? 1 : std::max(1, calls / 10);
-        for (int k = 1; k <= calls; k += stride) ks.push_back(k);
-        if (ks.back() != calls) ks.push_back(calls);
-        return ks;
-    }
 };
 }  // namespace
 
@@ -179,7 +158,7 @@ TEST_P(Sweep, EveryFaultLeavesNothingBehindAndTheNextBackupVerifies) {
     }
 
     Figures f;
-    for (int k : Indexes(calls)) {
+    for (int k : sweep::Indexes(calls, 10)) {
         const std::string base = Copy(golden, env.BaseDir() + "/k" + std::to_string(k));
         // The endpoints and this process read the cloud on the host's clock.
         FwClock::Set(std::make_shared<SkipSleepClock>(base + "/clock-offset", true, 0));
@@ -187,7 +166,7 @@ TEST_P(Sweep, EveryFaultLeavesNothingBehindAndTheNextBackupVerifies) {
         auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
         const std::string data = VolumeDigest(*cloud, instance());
         const std::set<std::string> before = Resources(*cloud);
-        cloud->AddFault(FaultAt(k, crash()));
+        cloud->AddFault(sweep::FaultAt(k, crash()));
 
         int code = -1;
         const std::string failed = Backup(base, code);
@@ -254,7 +233,7 @@ TEST_P(Sweep, EveryFaultLeavesNothingBehindAndTheNextBackupVerifies) {
             ADD_FAILURE() << "k=" << k << ": the next backup does not verify";
         }
         endpoints.reset();
-        RunCommand("rm -rf " + Quote(base), code);
+        if (!sweep::KeepsFolders()) RunCommand("rm -rf " + Quote(base), code);
     }
     std::printf("sweep-figures: %s %s calls=%d runs=%d faults=%d crashes=%d tolerated=%d leaks=%d mismatches=%d "
                 "failed-next-jobs=%d\n",

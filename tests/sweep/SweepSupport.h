@@ -1,0 +1,52 @@
+#pragma once
+// What the fault and crash sweeps share: the fault for each call index, the
+// indexes a run sweeps, and the copying of a base folder for each run.
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cloudsim/Cloud.h"
+#include "integration/HostRun.h"
+
+namespace sweep {
+
+inline std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+// A fresh copy of a prepared base folder; its images stay sparse.
+inline bool CopyBase(const std::string& from, const std::string& to) {
+    int code = -1;
+    RunCommand("rm -rf " + Quote(to) + " && cp -a --sparse=always " + Quote(from) + " " + Quote(to), code);
+    return code == 0;
+}
+
+// The fault for call k: plain errors, throttling, stuck and conflicting
+// outcomes in turn (an outcome that does not apply to the call leaves it
+// alone, and the job must then simply succeed), or a SIGKILL.
+inline cloudsim::FaultRule FaultAt(int k, bool crash) {
+    if (crash) return cloudsim::FaultRule("*", k, "", 0, "kill");
+    switch (k % 4) {
+        case 0: return cloudsim::FaultRule("*", k, "RequestLimitExceeded: Request limit exceeded.");
+        case 1: return cloudsim::FaultRule("*", k, "InternalError: An internal error has occurred.");
+        case 2: return cloudsim::FaultRule("*", k, "", 0, "stuck");
+        default: return cloudsim::FaultRule("*", k, "IncorrectState: injected conflict", 0, "conflict");
+    }
+}
+
+// The call indexes of a run: about spread of them from 1 to calls (CI);
+// SWEEP_EXHAUSTIVE=1 gives every index, SWEEP_K=k index k alone (whose
+// folder the sweep then keeps, for a look at its logs).
+inline std::vector<int> Indexes(int calls, int spread) {
+    if (const char* one = std::getenv("SWEEP_K")) return {std::atoi(one)};
+    std::vector<int> ks;
+    const char* all = std::getenv("SWEEP_EXHAUSTIVE");
+    const int stride = all && std::string(all) == "1" ? 1 : std::max(1, calls / spread);
+    for (int k = 1; k <= calls; k += stride) ks.push_back(k);
+    if (ks.back() != calls) ks.push_back(calls);
+    return ks;
+}
+
+// Whether the run's folder goes once it is checked.
+inline bool KeepsFolders() { return std::getenv("SWEEP_K") != nullptr; }
+
+}  // namespace sweep
