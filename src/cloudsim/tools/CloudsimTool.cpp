@@ -109,28 +109,43 @@ int VerifyDisk(cloudsim::Cloud& cloud, const std::string& volumeId, const std::s
     return bad.empty() ? 0 : 1;
 }
 
-int Verify(const std::string& base, const std::string& manifestFile) {
+// A point's manifest as the host wrote it; false, said on stderr, when it
+// cannot be read.
+bool ReadManifest(const std::string& manifestFile, nlohmann::json& manifest) {
     std::ifstream in(manifestFile);
     if (!in) {
         std::fprintf(stderr, "error: cannot read %s\n", manifestFile.c_str());
-        return 2;
+        return false;
     }
     std::stringstream text;
     text << in.rdbuf();
-    KDPI_Base::setBaseDir(base);
-    auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
-    const auto manifest = nlohmann::json::parse(text.str());
-    std::printf("verify %s (%s, %s)\n", manifest.value("instance", "").c_str(), manifest.value("name", "").c_str(),
-                manifest.value("mode", "").c_str());
-    // Images are named relative to the manifest's folder.
+    manifest = nlohmann::json::parse(text.str(), nullptr, false);
+    if (manifest.is_discarded()) {
+        std::fprintf(stderr, "error: %s is not JSON\n", manifestFile.c_str());
+        return false;
+    }
+    return true;
+}
+
+// A disk's image, named relative to the manifest's folder unless absolute.
+std::string ImagePath(const std::string& manifestFile, const std::string& image) {
+    if (image.rfind('/', 0) == 0) return image;
     const std::string folder =
         manifestFile.find('/') == std::string::npos ? "." : manifestFile.substr(0, manifestFile.find_last_of('/'));
+    return folder + "/" + image;
+}
+
+int Verify(const std::string& base, const std::string& manifestFile) {
+    nlohmann::json manifest;
+    if (!ReadManifest(manifestFile, manifest)) return 2;
+    KDPI_Base::setBaseDir(base);
+    auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
+    std::printf("verify %s (%s, %s)\n", manifest.value("instance", "").c_str(), manifest.value("name", "").c_str(),
+                manifest.value("mode", "").c_str());
     int failures = 0;
-    for (const auto& disk : manifest.at("disks")) {
-        const std::string image = disk.at("image").get<std::string>();
+    for (const auto& disk : manifest.at("disks"))
         failures += VerifyDisk(*cloud, disk.at("volumeId").get<std::string>(),
-                               image.rfind('/', 0) == 0 ? image : folder + "/" + image);
-    }
+                               ImagePath(manifestFile, disk.at("image").get<std::string>()));
     std::printf("%s\n", failures ? "verify FAILED" : "verify passed");
     return failures ? 1 : 0;
 }
@@ -147,14 +162,8 @@ struct RestoreExpectations {
 };
 
 int VerifyRestore(const std::string& base, const std::string& manifestFile, const RestoreExpectations& want) {
-    std::ifstream in(manifestFile);
-    if (!in) {
-        std::fprintf(stderr, "error: cannot read %s\n", manifestFile.c_str());
-        return 2;
-    }
-    std::stringstream text;
-    text << in.rdbuf();
-    const auto manifest = nlohmann::json::parse(text.str());
+    nlohmann::json manifest;
+    if (!ReadManifest(manifestFile, manifest)) return 2;
     KDPI_Base::setBaseDir(base);
     auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
     std::map<std::string, std::string> deviceOf;   // backed-up volume -> device on the instance
@@ -224,10 +233,7 @@ int VerifyRestore(const std::string& base, const std::string& manifestFile, cons
         if (volume.tags.count("_QX_BACKUP_")) diffs.push_back("disk " + source + " (" + volume.id + "): keeps the restore's _QX_BACKUP_ tag");
         if (!want.attach && disk.value("isOSDisk", false))
             expect("root volume", volume.id, instance.volumeIds.empty() ? std::string() : instance.volumeIds.front());
-        const std::string image = disk.at("image").get<std::string>();
-        const std::string folder =
-            manifestFile.find('/') == std::string::npos ? "." : manifestFile.substr(0, manifestFile.find_last_of('/'));
-        failures += VerifyDisk(*cloud, volume.id, image.rfind('/', 0) == 0 ? image : folder + "/" + image);
+        failures += VerifyDisk(*cloud, volume.id, ImagePath(manifestFile, disk.at("image").get<std::string>()));
     }
     for (const auto& d : diffs) std::printf("  %s\n", d.c_str());
     const bool ok = diffs.empty() && failures == 0;
