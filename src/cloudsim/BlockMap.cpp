@@ -1,6 +1,8 @@
 // Copy on write for block maps.
 #include "cloudsim/BlockMap.h"
 
+#include <atomic>
+
 namespace cloudsim {
 
 BlockMap::BlockMap(Entries entries) {
@@ -23,6 +25,10 @@ BlockMap::Entries& BlockMap::Mutable() {
         m_node = std::make_shared<Node>();
     } else if (m_node.use_count() > 1) {
         m_node = std::make_shared<Node>(Node{m_node->entries, {}});
+    } else {
+        // The count is read relaxed; the fence orders this write after the
+        // reads of a thread whose copy just let go of the entries.
+        std::atomic_thread_fence(std::memory_order_acquire);
     }
     m_node->storedAt.clear();
     return m_node->entries;

@@ -1,6 +1,8 @@
 // Block map files: a binary list of (index, content id) entries.
 #include "cloudsim/MapFiles.h"
 
+#include <unistd.h>
+
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -95,10 +97,12 @@ std::string MapFiles::Store(const BlockMap& map, int64_t generation) {
         m_held.emplace(name, map);
         return name;
     }
-    // Unique within the generation being committed; a writer killed before
-    // its commit leaves files of that generation no state names, which the
-    // next commit may overwrite and then removes.
-    std::string name = std::to_string(generation) + "-" + std::to_string(++m_counter) + ".map";
+    // Unique to this process within the generation being committed: a
+    // commit that failed after its map files leaves files whose names the
+    // maps still carry, which no other process may then fill differently.
+    // Files no state names are removed by a later commit.
+    std::string name = std::to_string(generation) + "-" + std::to_string(getpid()) + "-" +
+                       std::to_string(++m_counter) + ".map";
     std::string path = FwFile::JoinPath(m_folder, name);
     if (!FwFile::MakeDirs(m_folder)) throw std::runtime_error("cannot create " + m_folder);
     if (!FwFile::WriteAllAtomic(path, Encode(map))) throw std::runtime_error("cannot write block map " + path);
@@ -133,7 +137,6 @@ void MapFiles::Collect() {
     if (!FwFile::ListDir(m_folder, names)) return;
     for (const auto& name : names)
         if (!m_named.count(name)) FwFile::RemoveFile(FwFile::JoinPath(m_folder, name));
-    m_counter = 0;
 }
 
 MapFiles::Scope::Scope(MapFiles& files, int64_t generation) {

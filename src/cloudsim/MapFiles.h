@@ -12,6 +12,7 @@
 //
 // Used by one Cloud object under its transaction lock; the exclusive lock
 // for Store and Collect.
+#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
@@ -55,7 +56,7 @@ private:
     std::string m_folder;
     std::map<std::string, BlockMap> m_held;   // by name: maps the latest state names
     std::set<std::string> m_named;            // names the state being written or read uses
-    int m_counter = 0;
+    int64_t m_counter = 0;   // names handed out by this object
 };
 
 }  // namespace cloudsim
