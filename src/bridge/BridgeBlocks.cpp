@@ -7,7 +7,6 @@
 #include "framework/Clock.h"
 
 #include <algorithm>
-#include <set>
 
 using namespace bridgeimpl;
 using cloudsim::Snapshot;
@@ -149,17 +148,24 @@ bool ListChanged(Impl& d, const char* op, const std::string& previousSnapshotId,
             blockSize = static_cast<int>(cloudsim::kBlockSize);
             info.extents.clear();
             // A block written with zeros leaves the map; it has changed all
-            // the same and must be read (as zeros).
-            std::set<int64_t> changed;
-            for (const auto& [index, id] : current->blocks) {
-                auto it = previous->blocks.find(index);
-                if (it == previous->blocks.end() || it->second != id) changed.insert(index);
-            }
-            for (const auto& entry : previous->blocks)
-                if (!current->blocks.count(entry.first)) changed.insert(entry.first);
-            for (int64_t index : changed) {
-                if (limit && info.extents.size() == limit) break;
-                AddBlock(info, index);
+            // the same and must be read (as zeros). Both maps are walked in
+            // step, so a page costs what it lists, not what the maps hold.
+            auto a = previous->blocks.begin(), b = current->blocks.begin();
+            const auto aEnd = previous->blocks.end(), bEnd = current->blocks.end();
+            // A snapshot taken of an unchanged volume shares the map itself.
+            if (previous->blocks.Shares(current->blocks)) a = aEnd, b = bEnd;
+            while ((a != aEnd || b != bEnd) && !(limit && info.extents.size() == limit)) {
+                const bool takeA = b == bEnd || (a != aEnd && a->first < b->first);
+                const bool takeB = a == aEnd || (b != bEnd && b->first < a->first);
+                if (takeA) {
+                    AddBlock(info, (a++)->first);
+                } else if (takeB) {
+                    AddBlock(info, (b++)->first);
+                } else {
+                    if (a->second != b->second) AddBlock(info, a->first);
+                    ++a;
+                    ++b;
+                }
             }
             return true;
         });

@@ -2,6 +2,9 @@
 #include "cloudsim/BlockData.h"
 
 #include <cctype>
+#include <stdexcept>
+
+#include "cloudsim/MapFiles.h"
 
 namespace cloudsim {
 
@@ -23,8 +26,27 @@ bool IsContentId(const std::string& id) {
 
 }  // namespace
 
+namespace {
+
+// The key naming a block map's file instead of holding its entries.
+std::string FileKey(const char* key) { return std::string(key) == "blocks" ? "blockMap" : std::string(key) + "File"; }
+
+}  // namespace
+
 BlockMap ReadBlockMap(const Fields& in, const char* key, int64_t sizeBytes) {
-    BlockMap map;
+    const std::string fileKey = FileKey(key);
+    if (const json* ref = in.Find(fileKey)) {
+        MapFiles* files = MapFiles::Current();
+        if (!ref->is_string()) Fail(in.Where(fileKey), "expected the name of a block map file");
+        if (!files) Fail(in.Where(fileKey), "block map files are only read by a folder cloud");
+        // Stored by a commit that checked its entries, and never changed since.
+        try {
+            return files->Load(ref->get<std::string>());
+        } catch (const std::exception& e) {
+            Fail(in.Where(fileKey), e.what());
+        }
+    }
+    BlockMap::Entries map;
     const json* j = in.Find(key);
     if (!j) return map;
     std::string where = in.Where(key);
@@ -44,6 +66,11 @@ BlockMap ReadBlockMap(const Fields& in, const char* key, int64_t sizeBytes) {
 
 void WriteBlockMap(const BlockMap& blocks, const char* key, json& out) {
     if (blocks.empty()) return;
+    int64_t generation = 0;
+    if (MapFiles* files = MapFiles::Current(&generation)) {
+        out[FileKey(key)] = files->Store(blocks, generation);
+        return;
+    }
     json jb = json::object();
     for (const auto& [index, id] : blocks) jb[std::to_string(index)] = id;
     out[key] = std::move(jb);

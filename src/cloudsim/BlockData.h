@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cloudsim/BlockMap.h"
 #include "cloudsim/Schema.h"
 
 namespace cloudsim {
@@ -14,11 +15,6 @@ namespace cloudsim {
 // Volumes and snapshots hold their data in blocks of this size, the block
 // size of the EBS direct APIs.
 constexpr int64_t kBlockSize = 524288;
-
-// Block index -> id of the block's content in the cloud's block store (see
-// BlockStore.h). An index missing from the map reads as zeros, so a large
-// volume holding little data costs little.
-using BlockMap = std::map<int64_t, std::string>;
 
 // Seed shorthand for block data: the listed blocks hold a recognisable
 // pattern made of text and the block index (see SeedData.h). A cloud turns it
@@ -32,7 +28,9 @@ struct SeedData {
 
 // "blocks": {"<index>": "<64 hex digits>", ...}, and "data": {"text", "blocks"}.
 // Both are read after the record's size is checked, since every block must
-// lie within it, and written only when the record has any.
+// lie within it, and written only when the record has any. Inside a map
+// files scope (MapFiles.h) a block map is written as "blockMap": "<file>"
+// instead, and either form is read.
 BlockMap ReadBlockMap(const schema::Fields& in, const char* key, int64_t sizeBytes);
 void WriteBlockMap(const BlockMap& blocks, const char* key, schema::json& out);
 SeedData ReadSeedData(const schema::Fields& in, const char* key, int64_t sizeBytes);

@@ -28,6 +28,7 @@ const char kTag[] = "CloudSim";
 const char kStateFile[] = "state.json";
 const char kLockFile[] = "state.lock";
 const char kBlocksFolder[] = "blocks";
+const char kMapsFolder[] = "maps";
 // The generation marker is written at a fixed width so that a longer number
 // never leaves digits of a shorter one behind.
 constexpr size_t kMarkerWidth = 20;
@@ -124,6 +125,7 @@ std::shared_ptr<Cloud> Cloud::OpenFolder(const std::string& folder, const std::s
     std::shared_ptr<Cloud> cloud(new Cloud());
     cloud->m_folder = folder;
     cloud->m_store = std::make_unique<BlockStore>(FwFile::JoinPath(folder, kBlocksFolder));
+    cloud->m_maps = std::make_unique<MapFiles>(FwFile::JoinPath(folder, kMapsFolder));
     {
         std::lock_guard<std::recursive_mutex> guard(cloud->m_mutex);
         Transaction::FileLock lock(*cloud, true);
@@ -131,6 +133,8 @@ std::shared_ptr<Cloud> Cloud::OpenFolder(const std::string& folder, const std::s
         cloud->m_store->SweepTemporaries();
         if (FwFile::Exists(StatePath(folder))) {
             cloud->LoadLocked();
+            // Map files a killed writer left, named by no committed state.
+            cloud->m_maps->Collect();
         } else {
             std::string text;
             if (seedFile.empty()) throw std::runtime_error("no state in " + folder + " and no seed file configured");
@@ -175,7 +179,11 @@ void Cloud::LoadLocked() {
     std::string text;
     std::string path = StatePath(m_folder);
     if (!FwFile::ReadAll(path, text)) throw std::runtime_error("cannot read cloud state " + path);
-    m_state = ParseState(text);
+    {
+        MapFiles::Scope maps(*m_maps, 0);
+        m_state = ParseState(text);
+    }
+    m_maps->Forget();
     // A hand-written state may still use the seed shorthand.
     MaterializeSeedData(m_state, *m_store);
     // The state file's own generation, not the marker's: after a writer died
@@ -191,9 +199,15 @@ void Cloud::LoadLocked() {
 void Cloud::SaveLocked() {
     WriteDiskGenerationLocked(m_state.generation);
     std::string path = StatePath(m_folder);
-    if (!FwFile::WriteAllAtomic(path, SerializeState(m_state)))
-        throw std::runtime_error("cannot write cloud state " + path);
+    std::string text;
+    {
+        // Map files first: the state must never name one that is not stored.
+        MapFiles::Scope maps(*m_maps, m_state.generation);
+        text = SerializeState(m_state);
+    }
+    if (!FwFile::WriteAllAtomic(path, text)) throw std::runtime_error("cannot write cloud state " + path);
     m_loadedGeneration = m_state.generation;
+    m_maps->Collect();
 }
 
 // Settling in a reader only changes this object's copy: it is what any later

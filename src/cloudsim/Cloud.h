@@ -7,8 +7,10 @@
 // process killed mid-write leaves the previous state readable.
 //
 // Block contents live outside the state, in a content-addressed store (in
-// memory, or <folder>/blocks); the state holds block maps of ids. Seed data
-// shorthand is turned into blocks when a seed or state is loaded.
+// memory, or <folder>/blocks); the state holds block maps of ids, which a
+// folder cloud keeps in files of their own (<folder>/maps, see MapFiles.h) so
+// that a transaction's cost does not grow with the blocks volumes hold. Seed
+// data shorthand is turned into blocks when a seed or state is loaded.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,6 +20,7 @@
 
 #include "cloudsim/BlockStore.h"
 #include "cloudsim/CloudState.h"
+#include "cloudsim/MapFiles.h"
 
 namespace cloudsim {
 
@@ -91,6 +94,7 @@ private:
     int m_depth = 0;               // open transactions of the owning thread (they must not nest)
     State m_state;
     std::unique_ptr<BlockStore> m_store;
+    std::unique_ptr<MapFiles> m_maps;   // folder clouds only
 };
 
 // Seed and state JSON conversion.

@@ -178,7 +178,7 @@ TEST_F(CloudTest, WriterKilledMidCommitNeverCorruptsTheState) {
         std::vector<std::string> names;
         ASSERT_TRUE(FwFile::ListDir(folder, names));
         for (const auto& name : names)
-            EXPECT_TRUE(name == "state.json" || name == "state.lock" || name == "blocks") << name;
+            EXPECT_TRUE(name == "state.json" || name == "state.lock" || name == "blocks" || name == "maps") << name;
     }
     close(lockFd);
 }
