@@ -87,3 +87,35 @@ TEST(ConcurrentBackups, EightProcessesOfEightInstancesFinishVerifyAndLeaveNothin
                     volume["state"] == "deleting")
             << volume["id"];
 }
+
+// Two chains of one instance backed up at the same time, round after round:
+// neither job's start-up clean-up takes the other's reference AMI, so every
+// incremental reads only what changed (nothing here), and no stale entry on
+// the instance's AMI list turns a later round away.
+TEST(ConcurrentBackups, TwoChainsOfOneInstanceKeepEachOthersReference) {
+    TestEnv env;
+    const std::string base = env.BaseDir();
+    int code = -1;
+    RunHost("--base " + base, code);
+    ASSERT_EQ(0, code);
+    for (int round = 1; round <= 3; ++round) {
+        std::string outputs[2];
+        int codes[2] = {-1, -1};
+        std::vector<std::thread> jobs;
+        for (int chain = 0; chain < 2; ++chain)
+            jobs.emplace_back([&, chain] {
+                outputs[chain] = RunHost("--base " + base + " backup --job " + TEST_SOURCE_DIR +
+                                             "/demo/backup-job.json --instance i-0fedcba9876540002 --mode HOTADD --out " +
+                                             base + "/chain" + std::to_string(chain),
+                                         codes[chain]);
+            });
+        for (auto& job : jobs) job.join();
+        for (int chain = 0; chain < 2; ++chain) {
+            ASSERT_EQ(0, codes[chain]) << "round " << round << ": " << outputs[chain];
+            if (round > 1) {
+                EXPECT_NE(std::string::npos, outputs[chain].find("incremental, 1 disks, 0.0 MiB read (0 blocks)"))
+                    << "round " << round << ": " << outputs[chain];
+            }
+        }
+    }
+}
