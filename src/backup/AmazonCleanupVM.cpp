@@ -60,6 +60,9 @@ bool CAmazonInfo::RemoveCleanupStringAMI(MountCtx& ctx, const std::string& regio
         EvDebug::Error(__PRETTY_FUNCTION__, "Ignoring a cleanup string that names no AMI [%s]", ami.c_str());
         return true;
     }
+    // The string is kept per instance, so it may name the AMI of another
+    // job of the instance that is still running.
+    if (IsAMIOfAnotherLiveJob(ami, __PRETTY_FUNCTION__)) return true;
     const AmazonCommon::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, region);
     if (!m_pSourceBridge->DeleteAMISnapshot(ami, true) && !IsAwsNotFoundError(m_pSourceBridge->GetLastErrorString())) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete AMI [%s] of the cleanup string. Error [%s]", ami.c_str(),

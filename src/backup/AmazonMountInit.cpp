@@ -66,6 +66,8 @@ bool CAmazonInfo::DeleteExpiredAMISnapshot(const std::string& instanceId) {
         std::string ami;
         while (std::getline(parts, ami, '#')) {
             if (ami.empty()) continue;
+            // Listed by a job still running: not expired, whatever its age.
+            if (IsAMIOfAnotherLiveJob(ami, __PRETTY_FUNCTION__)) continue;
             // Only an AMI that is really gone leaves the tag; one that has not
             // expired yet (or could not be deleted) stays listed for later.
             if (m_pSourceBridge->DeleteExpiredAMISnapshot(ami, true, hours)) {

@@ -247,8 +247,10 @@ bool CAmazonSDKBridge::DeleteAMISnapshot(const std::string& amiId, bool) {
     return d.Run("DeleteAMISnapshot", true, [&](std::string& error) {
         return d.Change([&](State& s) {
             if (!d.CheckRegion(s, error)) return false;
+            // AWS no longer knows a deregistered AMI: a second deregistration
+            // is refused as for an id that never existed.
             Image* image = FindOwned(s.images, amiId, d.accountId, d.region);
-            if (!image) return Err(error, ImageNotFound(amiId));
+            if (!image || image->state == "deregistered") return Err(error, ImageNotFound(amiId));
             Deregister(s, *image);
             return true;
         });
@@ -261,7 +263,7 @@ bool CAmazonSDKBridge::DeleteExpiredAMISnapshot(const std::string& amiId, bool, 
         return d.Change([&](State& s) {
             if (!d.CheckRegion(s, error)) return false;
             Image* image = FindOwned(s.images, amiId, d.accountId, d.region);
-            if (!image) return Err(error, ImageNotFound(amiId));
+            if (!image || image->state == "deregistered") return Err(error, ImageNotFound(amiId));
             if (d.Now() - image->createdMs < hours * 3600 * 1000)
                 return Err(error, "AMIExpiry: AMI " + amiId + " has not expired");
             Deregister(s, *image);

@@ -288,6 +288,14 @@ bool CAmazonInfo::_PostBackupCBTCleanup(const MountCtx& ctx) {
     return true;
 }
 
+void CAmazonInfo::HoldChainReference(const MountCtx& ctx) {
+    if (!ctx.cbtEnabled) return;
+    const std::string reference = ReferenceOf(ctx.changeId);
+    if (reference.empty()) return;
+    if (!m_cleaner.RegisterHeldTemplate(VM_CLEANER_BACKUP, ctx.JobVMGuid(), reference, ctx.vm.region))
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register reference AMI [%s] as in use.", reference.c_str());
+}
+
 bool CAmazonInfo::DeleteExpiredCBTSnapshot(const MountCtx& ctx) {
     EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2,
                       "<<Start : Cleaning up left over snapshots/AMIs from previous CBT backup jobs");
@@ -303,8 +311,11 @@ bool CAmazonInfo::CleanupCBTSnapshots(const MountCtx& ctx) {
     const std::string named = ReferenceOf(ctx.changeId);
     // The chain's AMIs are where the instance is.
     const AmazonCommon::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, ctx.vm.region);
+    // Another live job's reference (another chain of the instance) is that
+    // job's to let go once its backup has landed.
     auto keep = [&](const std::string& ami) {
-        return ami == m_cbtReferenceAMI || (!named.empty() && ami == named);
+        return ami == m_cbtReferenceAMI || (!named.empty() && ami == named) ||
+               IsAMIOfAnotherLiveJob(ami, __PRETTY_FUNCTION__);
     };
     std::vector<std::string> amis;
     const std::string subclient = std::to_string(ctx.subclientId);

@@ -491,6 +491,16 @@ private:
 
     // ---- clean-up helpers (backup/) ----
     bool RemoveCleanupStringAMI(MountCtx& ctx, const std::string& region);
+    // True (and logged under where) when a job run of this proxy that is
+    // still running, other than this one (or than the run whose entry is
+    // being cleaned, exceptJobKey), registered the AMI: made it, or reads
+    // it as its change-tracking reference. Whatever its age or name, it is
+    // not this job's to delete. backup/AmazonLiveJobAMIs.cpp
+    bool IsAMIOfAnotherLiveJob(const std::string& amiId, const char* where,
+                               const std::string& exceptJobKey = std::string());
+    // Registers the AMI the incoming change id names as held by this job,
+    // before any clean-up of this job or another could take it.
+    void HoldChainReference(const MountCtx& ctx);
     // Removes what one job run registered under its VM entry, for
     // _CleanupMountedVM; the entry goes only once all of it is gone.
     bool CleanupMountedRoot(const CleanerEntity& root, std::vector<SFailure>& failures);

@@ -342,6 +342,26 @@ bool VMCleaner::IsJobRunning(const std::string& jobKey) {
     return start == stored;
 }
 
+bool VMCleaner::IsHeldByRunningJob(const std::string& id, const std::string& exceptJobKey) {
+    if (!m_db) return false;
+    std::vector<std::string> keys;
+    {
+        Statement st(m_db, "SELECT DISTINCT job_key FROM entities WHERE owner = ?1 AND entity_id = ?2 AND parent != ''"
+                           " AND job_key != ?3");
+        st.Bind(1, m_owner).Bind(2, id).Bind(3, exceptJobKey);
+        int rc;
+        while ((rc = st.Step()) == SQLITE_ROW) keys.push_back(st.Text(0));
+        // A store that cannot answer must not let a live job's resource go.
+        if (rc != SQLITE_DONE) {
+            EvDebug::Error(kTag, "cannot tell whether [%s] is held: %s", id.c_str(), sqlite3_errmsg(m_db));
+            return true;
+        }
+    }
+    for (const auto& key : keys)
+        if (IsJobRunning(key)) return true;
+    return false;
+}
+
 bool VMCleaner::GetOrphanedEntities(int mode, int type, std::vector<CleanerEntity>& items) {
     items.clear();
     if (!m_db) return false;

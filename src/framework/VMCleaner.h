@@ -87,6 +87,13 @@ public:
     static std::string JobKeyOfName(const std::string& name);
     // True while that job run has not ended (this object's own always).
     bool IsJobKeyRunning(const std::string& jobKey) { return m_db && IsJobRunning(jobKey); }
+    // True when a job run other than exceptJobKey (by default this
+    // object's), and still running, has a resource of that id registered
+    // under one of its roots: two jobs of one instance each have their own
+    // AMIs, which neither may take for the other's leftovers. Also true
+    // when the store cannot answer.
+    bool IsHeldByRunningJob(const std::string& id, const std::string& exceptJobKey);
+    bool IsHeldByAnotherRunningJob(const std::string& id) { return IsHeldByRunningJob(id, m_jobKey); }
     void PostAllVMCleanup(int mode);
 
     // Every entry of this owner, and every job run the store knows of, for

@@ -13,6 +13,7 @@ const char* TypeName(int type) {
         case 3: return "volume";
         case 4: return "AMI";
         case 5: return "S3 object";
+        case 6: return "AMI in use";
         default: return "entity";
     }
 }

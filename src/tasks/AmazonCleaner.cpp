@@ -45,6 +45,10 @@ bool CAmazonCleaner::RegisterTemplate(int mode, const std::string& vmGuid, const
                                       const std::string& region) {
     return RegisterChild(mode, vmGuid, VM_CLEANER_TEMPLATE, id, region);
 }
+bool CAmazonCleaner::RegisterHeldTemplate(int mode, const std::string& vmGuid, const std::string& id,
+                                          const std::string& region) {
+    return RegisterChild(mode, vmGuid, VM_CLEANER_HELD_TEMPLATE, id, region);
+}
 bool CAmazonCleaner::RegisterCloudVHD(int mode, const std::string& vmGuid, const std::string& name) {
     return RegisterChild(mode, vmGuid, VM_CLEANER_CLOUD_VHD, ToStored(name));
 }
@@ -163,4 +167,12 @@ bool CAmazonCleaner::UnRegisterCloudVHD(const std::string& path, const std::stri
 }
 bool CAmazonCleaner::UnRegisterTemplate(const std::string& path, const std::string& id) {
     return UnRegisterChild(path, VM_CLEANER_TEMPLATE, id);
+}
+
+bool CAmazonCleaner::ReleaseHeldTemplates(const std::string& path) {
+    std::vector<CleanerEntity> items;
+    if (!FillItemsFromCleanerPath(path, VM_CLEANER_HELD_TEMPLATE, items)) return false;
+    bool ok = true;
+    for (const auto& item : items) ok = UnRegisterEntity(item.path, false) && ok;
+    return ok;
 }

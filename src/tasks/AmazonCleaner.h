@@ -24,6 +24,10 @@ enum VM_Cleaner_EntityType {
     VM_CLEANER_DISK = 3,        // an EBS volume
     VM_CLEANER_TEMPLATE = 4,    // an AMI
     VM_CLEANER_CLOUD_VHD = 5,   // an S3 object "bucket/key"
+    // An AMI the job reads but did not make (its change-tracking reference):
+    // registered so that no other job deletes it meanwhile; a clean-up lets
+    // it go and never deletes it.
+    VM_CLEANER_HELD_TEMPLATE = 6,
 };
 
 class CAmazonCleaner : public VMCleaner {
@@ -45,6 +49,8 @@ public:
                       const std::string& region = std::string(), const std::string& account = std::string());
     bool RegisterTemplate(int mode, const std::string& vmGuid, const std::string& id,
                           const std::string& region = std::string());
+    bool RegisterHeldTemplate(int mode, const std::string& vmGuid, const std::string& id,
+                              const std::string& region = std::string());
     // name: "bucket/key"; stored with every "/" as ";".
     bool RegisterCloudVHD(int mode, const std::string& vmGuid, const std::string& name);
 
@@ -81,6 +87,8 @@ public:
     bool UnRegisterCreatedVM(const std::string& path, const std::string& id);
     bool UnRegisterCloudVHD(const std::string& path, const std::string& name);
     bool UnRegisterTemplate(const std::string& path, const std::string& id);
+    // Lets go of every held AMI under path (the AMIs stay).
+    bool ReleaseHeldTemplates(const std::string& path);
 
     // The orphaned VM entries (type 1) of the mode.
     bool GetOrphanedVMs(int mode, std::vector<CleanerEntity>& vms) { return GetOrphanedEntities(mode, VM_CLEANER_VM, vms); }

@@ -12,6 +12,13 @@ int CAmazonInfo::RegisterCleanerForBackup(MountCtx& ctx) {
     // proxy's region; each step below that needs another says so.
     const AmazonCommon::BridgePairRegionScope inProxyRegion(*m_pSourceBridge, *m_pAdminBridge, GetProxyRegion());
     if (!_InitMount()) return 0;
+    // This job's VM entry and the reference it reads are registered before
+    // any clean-up runs, so that a job of the same instance starting now
+    // finds them held; a live browse stages an AMI as a backup does, and
+    // only what is registered under the VM is ever removed again.
+    if (!m_cleaner.RegisterVM(VM_CLEANER_BACKUP, ctx.JobVMGuid(), ctx.vm.region))
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register VM [%s]", ctx.JobVMGuid().c_str());
+    HoldChainReference(ctx);
     if (ctx.liveBrowse) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "It is live browse; skipping all VM cleanup.");
     } else {
@@ -25,10 +32,6 @@ int CAmazonInfo::RegisterCleanerForBackup(MountCtx& ctx) {
             m_bAllVMsCleaned = true;
         }
     }
-    // A live browse stages an AMI as a backup does, and only what is
-    // registered under the VM is ever removed again.
-    if (!m_cleaner.RegisterVM(VM_CLEANER_BACKUP, ctx.JobVMGuid(), ctx.vm.region))
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register VM [%s]", ctx.JobVMGuid().c_str());
     m_bCleanerRegistered = true;
     return 1;
 }

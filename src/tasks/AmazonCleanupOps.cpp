@@ -78,7 +78,8 @@ bool CAmazonInfo::_CleanupMountedVM(const std::string& vmGuid, bool orphaned, st
 bool CAmazonInfo::CleanupMountedRoot(const CleanerEntity& root, std::vector<SFailure>& failures) {
     std::string path;
     if (!m_cleaner.GetCleanerPathForEntityHandle(root, path)) return true;
-    bool ok = true;
+    // A held AMI is not the job's: the entry goes, the AMI stays.
+    bool ok = m_cleaner.ReleaseHeldTemplates(path);
     if (!_CleanUpMountedVolumes(path, true, failures, false)) {
         SetLastVMError(AmazonErrors::kErrDetachFailed);
         SetLastVMErrorDetails(m_pAdminBridge->GetLastErrorString());
@@ -173,6 +174,13 @@ bool CAmazonInfo::_CleanupTemplate(const std::string& path, bool useSourceAccoun
         const std::string& ami = entry.id;
         // The AMI and the instance it was made from share its region.
         const BridgePairRegionScope inRegion(*m_pSourceBridge, *m_pAdminBridge, entry.region);
+        // A dead job's entry may name what a live job, this one included,
+        // now reads (a chain reference it had marked for deletion): the
+        // entry goes, the AMI stays with the live job.
+        if (IsAMIOfAnotherLiveJob(ami, __PRETTY_FUNCTION__, entry.jobKey)) {
+            m_cleaner.UnRegisterTemplate(path, ami);
+            continue;
+        }
         std::string instanceId;
         m_pSourceBridge->GetTag(ami, AmazonTags::kBackupTag, instanceId);
         if (!bridge->DeleteAMISnapshot(ami, true) && !IsAwsNotFoundError(bridge->GetLastErrorString())) {
