@@ -77,6 +77,7 @@ bool BlockTokenWindows::find(std::unique_lock<std::mutex>& lock, Reading& readin
             const bool old = expiring(*window);
             if (!old && window->generation != stale) {
                 handOut(*window, index, token);
+                listAhead(lock, number, index, list);
                 return true;
             }
             EvDebug::Debug(kTag, "Block tokens of [%s] from block [%lld] %s; listing them again.", m_name.c_str(),
@@ -89,44 +90,62 @@ bool BlockTokenWindows::find(std::unique_lock<std::mutex>& lock, Reading& readin
             m_windows.emplace(number, window);
         }
 
-        // This reader lists the window; the lock is not held meanwhile.
-        const int64_t first = number * m_shape.windowBlocks;
-        std::vector<BlockTokenEntry> blocks;
-        int64_t expiryMs = 0;
-        lock.unlock();
-        bool listed = false;
-        try {
-            listed = list(first, first + m_shape.windowBlocks, blocks, expiryMs);
-        } catch (const std::exception& e) {
-            EvDebug::Error(kTag, "Listing the block tokens of [%s] failed: %s", m_name.c_str(), e.what());
-        }
-        blocks.shrink_to_fit();
-        const size_t incoming = listed ? BlocksBytes(blocks) : 0;
-        lock.lock();
-        ++m_listings;
-        // Counted with the tokens it replaces: both were held a moment.
-        m_peakBytes = std::max(m_peakBytes, m_bytes + incoming);
-        // A window being listed is never dropped, so it is still held here.
-        m_bytes -= window->bytes;
-        if (!listed) {
-            window->failed = true;
-            m_windows.erase(number);
-            m_listed.notify_all();
-            return false;
-        }
-        window->blocks.swap(blocks);
-        window->expiryMs = expiryMs;
-        window->bytes = incoming;
-        window->generation = ++m_generations;
-        m_bytes += window->bytes;
-        trim(number);
-        m_listed.notify_all();
+        if (!listInto(lock, number, window, list)) return false;
         // Handed out at once, even from a listing already near its expiry:
         // listing it again would give no later one.
         handOut(*window, index, token);
         token.renewed = renewing;
         return true;
     }
+}
+
+void BlockTokenWindows::listAhead(std::unique_lock<std::mutex>& lock, int64_t number, int64_t index,
+                                  const Lister& list) {
+    const int64_t offset = index - number * m_shape.windowBlocks;
+    if (offset * 4 < 3 * m_shape.windowBlocks || m_windows.size() >= m_shape.maxWindows ||
+        m_windows.count(number + 1))
+        return;
+    auto window = std::make_shared<Window>();
+    m_windows.emplace(number + 1, window);
+    listInto(lock, number + 1, window, list);
+}
+
+bool BlockTokenWindows::listInto(std::unique_lock<std::mutex>& lock, int64_t number,
+                                 const std::shared_ptr<Window>& window, const Lister& list) {
+    // The lock is not held while listing; the window, marked as being
+    // listed, makes the others wait for it.
+    const int64_t first = number * m_shape.windowBlocks;
+    std::vector<BlockTokenEntry> blocks;
+    int64_t expiryMs = 0;
+    lock.unlock();
+    bool listed = false;
+    try {
+        listed = list(first, first + m_shape.windowBlocks, blocks, expiryMs);
+    } catch (const std::exception& e) {
+        EvDebug::Error(kTag, "Listing the block tokens of [%s] failed: %s", m_name.c_str(), e.what());
+    }
+    blocks.shrink_to_fit();
+    const size_t incoming = listed ? BlocksBytes(blocks) : 0;
+    lock.lock();
+    ++m_listings;
+    // Counted with the tokens it replaces: both were held a moment.
+    m_peakBytes = std::max(m_peakBytes, m_bytes + incoming);
+    // A window being listed is never dropped, so it is still held here.
+    m_bytes -= window->bytes;
+    if (!listed) {
+        window->failed = true;
+        m_windows.erase(number);
+        m_listed.notify_all();
+        return false;
+    }
+    window->blocks.swap(blocks);
+    window->expiryMs = expiryMs;
+    window->bytes = incoming;
+    window->generation = ++m_generations;
+    m_bytes += window->bytes;
+    trim(number);
+    m_listed.notify_all();
+    return true;
 }
 
 void BlockTokenWindows::handOut(Window& window, int64_t index, Token& token) {

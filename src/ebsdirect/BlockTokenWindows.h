@@ -9,10 +9,11 @@
 // on its own connection). Readers say where they are (Reading); a window
 // that every reader in flight has passed is dropped when the next one is
 // listed, and at most maxWindows stay held (the least recently used go
-// first), so scattered readers cost no more. A window whose listing expires
-// within the margin is listed again before its tokens are handed out, and
-// one whose token the service refused is listed again unless a later
-// listing has already replaced it.
+// first), so scattered readers cost no more. A reader well into its window
+// lists the next one ahead of the others, while that evicts nothing. A
+// window whose listing expires within the margin is listed again before its
+// tokens are handed out, and one whose token the service refused is listed
+// again unless a later listing has already replaced it.
 //
 // One reader lists a window while the others that need it wait for that
 // listing; when it fails, they fail with it rather than list again each.
@@ -111,6 +112,13 @@ private:
     // when absent, expiring or (stale != 0) from listing stale.
     bool find(std::unique_lock<std::mutex>& lock, Reading& reading, int64_t index, uint64_t stale,
               const Lister& list, Token& token);
+    // Lists window number with the lock released meanwhile; false, the
+    // window gone and its waiters failed, when the listing fails.
+    bool listInto(std::unique_lock<std::mutex>& lock, int64_t number, const std::shared_ptr<Window>& window,
+                  const Lister& list);
+    // A reader three quarters into its window lists the next one, when
+    // that evicts nothing, so that the others do not all wait for it there.
+    void listAhead(std::unique_lock<std::mutex>& lock, int64_t number, int64_t index, const Lister& list);
     bool expiring(const Window& window) const;
     void handOut(Window& window, int64_t index, Token& token);
     void trim(int64_t keep);

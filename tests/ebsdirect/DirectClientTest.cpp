@@ -305,7 +305,8 @@ TEST_F(DirectClientTest, WindowsListedAcrossPagesLoseNoBlockAndFollowTheReader) 
         }
         EXPECT_EQ(250, BlockCalls() - blocksBefore) << "each allocated block once, no other";
         const int windows = static_cast<int>((reads + shape.windowBlocks - 1) / shape.windowBlocks);
-        EXPECT_EQ(static_cast<uint64_t>(windows), stats.listings);
+        EXPECT_LE(static_cast<uint64_t>(windows), stats.listings);
+        EXPECT_GE(static_cast<uint64_t>(windows) + 1, stats.listings) << "at most one listed ahead";
         EXPECT_LE(windows, Server().Faults().Calls("ListSnapshotBlocks") - pagesBefore);
         EXPECT_LE(mostHeld, std::min<size_t>(2, shape.maxWindows));
         ASSERT_TRUE(windowed.ClearSnapshotAccessInfo(kBigSnapshot));
