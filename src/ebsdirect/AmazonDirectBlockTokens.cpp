@@ -1,6 +1,6 @@
-// Block tokens that expire: a block read renews its token, by listing that
-// range of the snapshot again, before the token's expiry or when the service
-// refuses it as invalid.
+// Block tokens on the read path: a block read takes its token from the
+// window that holds it, which the reader lists on its own connection when it
+// is not held, about to expire or refused as invalid.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -15,20 +15,38 @@ namespace AmazonDirectSnapshotAccessAPI {
 
 namespace {
 const char* const kTag = "CAmazonDirectSnapshotAccessAPIWrapper";
-// The fewest a page may ask for; a renewal needs the one token it read.
-constexpr int kListPageBlocks = 100;
-// Pages may come back short or empty with a NextToken; a range that has not
-// turned up after this many is given up.
-constexpr int kMaxListPages = 16;
-// A page of 100 blocks is about 15 KiB of JSON.
-constexpr size_t kListBodyBytes = 256 * 1024;
+// What a page may ask for, as the service model bounds maxResults.
+constexpr int64_t kMinPageBlocks = 100;
+constexpr int64_t kMaxPageBlocks = 10000;
+// Pages may come back short or empty with a NextToken; a window whose end
+// has not turned up after this many is given up.
+constexpr int kMaxListPages = 64;
+// A page of 100 blocks is about 15 KiB of JSON, so 10000 about 1.5 MiB.
+constexpr size_t kListBodyBytes = 4 * 1024 * 1024;
+
+// A listed block index: a JSON integer, or its decimal digits quoted, as
+// some services that mimic EBS write it.
+bool BlockIndex(const nlohmann::json& value, int64_t& index) {
+    if (value.is_number_integer()) {
+        index = value.get<int64_t>();
+        return index >= 0;
+    }
+    if (!value.is_string()) return false;
+    const std::string& text = value.get_ref<const std::string&>();
+    if (text.empty() || text.size() > 18 || !std::all_of(text.begin(), text.end(), [](unsigned char c) {
+            return c >= '0' && c <= '9';
+        }))
+        return false;
+    index = std::stoll(text);
+    return true;
+}
 
 // The blocks of one ListSnapshotBlocks page; false when the body is not one.
-bool ParsePage(const unsigned char* body, uint64_t size, std::vector<BlockTokenEntry>& blocks,
+bool ParsePage(const unsigned char* body, uint64_t size, std::vector<BlockTokenEntry>& blocks, int64_t& expiryMs,
                std::string& nextToken) {
     const nlohmann::json page = nlohmann::json::parse(body, body + size, nullptr, false);
     if (!page.is_object()) return false;
-    int64_t expiryMs = 0;
+    expiryMs = 0;
     auto expiry = page.find("ExpiryTime");
     if (expiry != page.end() && expiry->is_number()) expiryMs = std::llround(expiry->get<double>() * 1000.0);
     auto list = page.find("Blocks");
@@ -36,9 +54,10 @@ bool ParsePage(const unsigned char* body, uint64_t size, std::vector<BlockTokenE
         for (const auto& block : *list) {
             auto index = block.find("BlockIndex");
             auto token = block.find("BlockToken");
-            if (index == block.end() || !index->is_number_integer() || token == block.end() || !token->is_string())
+            int64_t at = 0;
+            if (index == block.end() || !BlockIndex(*index, at) || token == block.end() || !token->is_string())
                 return false;
-            blocks.push_back({index->get<int64_t>(), token->get<std::string>(), expiryMs});
+            blocks.push_back({at, token->get<std::string>()});
         }
     }
     auto next = page.find("NextToken");
@@ -49,73 +68,100 @@ bool ParsePage(const unsigned char* body, uint64_t size, std::vector<BlockTokenE
 }  // namespace
 
 bool CAmazonDirectSnapshotAccessAPIWrapper::readBlock(CAmazonRESTAPIConnection& connection, SnapshotAccessInfo& info,
-                                                      const std::string& region, int64_t index,
-                                                      unsigned char* destination, uint64_t& received) {
-    BlockTokenEntry entry;
-    if (!getBlockToken(info, index, entry)) {
+                                                      BlockTokenWindows::Reading& reading, const std::string& region,
+                                                      int64_t index, unsigned char* destination, uint64_t& received) {
+    const BlockTokenWindows::Lister list = [&](int64_t first, int64_t end, std::vector<BlockTokenEntry>& blocks,
+                                               int64_t& expiryMs) {
+        return listBlockTokens(connection, info.snapshotId, region, first, end, blocks, expiryMs);
+    };
+    BlockTokenWindows::Token token;
+    if (!info.tokens.Find(reading, index, list, token)) return false;
+    if (!token.allocated) {
         std::memset(destination, 0, static_cast<size_t>(info.blockSize));
         received = static_cast<uint64_t>(info.blockSize);
         return true;
     }
-    const long long shown = static_cast<long long>(index);
-    bool renewed = false;
-    if (entry.expiryMs != 0 && FwClock::NowMs() >= entry.expiryMs - kTokenExpiryMarginMs) {
-        EvDebug::Debug(kTag, "Block token of [%s][%lld] is about to expire; listing it again.",
-                       info.snapshotId.c_str(), shown);
-        if (!refreshBlockTokens(connection, info, region, index) || !getBlockToken(info, index, entry)) return false;
-        renewed = true;
-    }
-    if (getSnapshotBlock(connection, info.snapshotId, region, index, entry.token, destination, info.blockSize,
+    if (getSnapshotBlock(connection, info.snapshotId, region, index, token.token, destination, info.blockSize,
                          received))
         return true;
-    if (renewed || connection.lastError().reason != kInvalidBlockTokenReason) return false;
+    // A token renewed for this very read and refused is not renewed again.
+    if (token.renewed || connection.lastError().reason != kInvalidBlockTokenReason) return false;
     EvDebug::Debug(kTag, "Block token of [%s][%lld] was refused as invalid; listing it again.",
-                   info.snapshotId.c_str(), shown);
-    if (!refreshBlockTokens(connection, info, region, index) || !getBlockToken(info, index, entry)) return false;
-    return getSnapshotBlock(connection, info.snapshotId, region, index, entry.token, destination, info.blockSize,
+                   info.snapshotId.c_str(), static_cast<long long>(index));
+    if (!info.tokens.Renew(reading, index, list, token)) return false;
+    if (!token.allocated) {
+        EvDebug::Error(kTag, "Block [%lld] of [%s] is no longer listed.", static_cast<long long>(index),
+                       info.snapshotId.c_str());
+        return false;
+    }
+    return getSnapshotBlock(connection, info.snapshotId, region, index, token.token, destination, info.blockSize,
                             received);
 }
 
-bool CAmazonDirectSnapshotAccessAPIWrapper::refreshBlockTokens(CAmazonRESTAPIConnection& connection,
-                                                               SnapshotAccessInfo& info, const std::string& region,
-                                                               int64_t index) {
+bool CAmazonDirectSnapshotAccessAPIWrapper::listBlockTokens(CAmazonRESTAPIConnection& connection,
+                                                            const std::string& snapshotId, const std::string& region,
+                                                            int64_t first, int64_t end,
+                                                            std::vector<BlockTokenEntry>& blocks, int64_t& expiryMs) {
     std::vector<unsigned char> body(kListBodyBytes);
     std::vector<BlockTokenEntry> listed;
+    const std::string pageBlocks = std::to_string(std::min(kMaxPageBlocks, std::max(kMinPageBlocks, end - first)));
     std::string pageToken;
-    bool reached = false;
-    for (int page = 0; page < kMaxListPages && !reached; ++page) {
+    expiryMs = 0;
+    blocks.clear();
+    // A window wider than a page takes a page per maxResults blocks besides.
+    const int64_t maxPages = kMaxListPages + (end - first) / kMaxPageBlocks;
+    for (int64_t page = 0; page < maxPages; ++page) {
         AWSRequestOptions options;
         options.region = region;
         options.service = "ebs";
         options.downloadBuffer = body.data();
         options.downloadBufferSize = body.size();
         options.checksummedBody = false;
-        options.queryParameters = {{"maxResults", std::to_string(kListPageBlocks)}};
+        options.queryParameters = {{"maxResults", pageBlocks}};
         if (pageToken.empty())
-            options.queryParameters.push_back({"startingBlockIndex", std::to_string(index)});
+            options.queryParameters.push_back({"startingBlockIndex", std::to_string(first)});
         else
             options.queryParameters.push_back({"pageToken", pageToken});
         std::string response;
-        if (!connection.get("/snapshots/" + info.snapshotId + "/blocks", response, &options)) {
-            EvDebug::Error(kTag, "Failed to list the block tokens of [%s] from block [%lld].",
-                           info.snapshotId.c_str(), static_cast<long long>(index));
+        if (!connection.get("/snapshots/" + snapshotId + "/blocks", response, &options)) {
+            EvDebug::Error(kTag, "Failed to list the block tokens of [%s] from block [%lld].", snapshotId.c_str(),
+                           static_cast<long long>(first));
             return false;
         }
-        const size_t before = listed.size();
-        if (!ParsePage(body.data(), options.bytesReceived, listed, pageToken)) {
-            EvDebug::Error(kTag, "The block list of [%s] could not be read.", info.snapshotId.c_str());
+        listed.clear();
+        int64_t pageExpiryMs = 0;
+        if (!ParsePage(body.data(), options.bytesReceived, listed, pageExpiryMs, pageToken)) {
+            EvDebug::Error(kTag, "The block list of [%s] could not be read.", snapshotId.c_str());
             return false;
         }
-        for (size_t i = before; i < listed.size(); ++i) reached = reached || listed[i].index >= index;
-        if (pageToken.empty()) break;
+        // The window's tokens are as good as its earliest page's.
+        if (pageExpiryMs != 0 && (expiryMs == 0 || pageExpiryMs < expiryMs)) expiryMs = pageExpiryMs;
+        // AWS lists from startingBlockIndex on, ascending; a server that
+        // lists more or in another order still yields the window's blocks.
+        bool passed = false;
+        for (BlockTokenEntry& entry : listed) {
+            if (entry.index >= end) passed = true;
+            if (entry.index >= first && entry.index < end) blocks.push_back(std::move(entry));
+        }
+        if (passed || pageToken.empty()) {
+            auto byIndex = [](const BlockTokenEntry& a, const BlockTokenEntry& b) { return a.index < b.index; };
+            if (!std::is_sorted(blocks.begin(), blocks.end(), byIndex)) std::sort(blocks.begin(), blocks.end(), byIndex);
+            // A block listed twice would leave one of its tokens unchecked.
+            auto twice = std::adjacent_find(blocks.begin(), blocks.end(),
+                                            [](const BlockTokenEntry& a, const BlockTokenEntry& b) {
+                                                return a.index == b.index;
+                                            });
+            if (twice != blocks.end()) {
+                EvDebug::Error(kTag, "Block token cache insert failed. Snapshot [%s] blockIndex [%lld]",
+                               snapshotId.c_str(), static_cast<long long>(twice->index));
+                return false;
+            }
+            return true;
+        }
     }
-    std::lock_guard<std::mutex> lock(info.tokenLock);
-    for (BlockTokenEntry& fresh : listed) {
-        auto it = std::lower_bound(info.blockTokens.begin(), info.blockTokens.end(), fresh.index,
-                                   [](const BlockTokenEntry& e, int64_t wanted) { return e.index < wanted; });
-        if (it != info.blockTokens.end() && it->index == fresh.index) *it = std::move(fresh);
-    }
-    return true;
+    EvDebug::Error(kTag, "The block list of [%s] did not pass block [%lld] in [%lld] pages.", snapshotId.c_str(),
+                   static_cast<long long>(end), static_cast<long long>(maxPages));
+    return false;
 }
 
 }  // namespace AmazonDirectSnapshotAccessAPI

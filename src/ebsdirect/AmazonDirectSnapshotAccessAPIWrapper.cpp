@@ -5,6 +5,7 @@
 #include <shared_mutex>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
 #include "framework/KDPlatformInfo.h"
@@ -14,10 +15,13 @@ namespace AmazonDirectSnapshotAccessAPI {
 namespace {
 const char* const kTag = "CAmazonDirectSnapshotAccessAPIWrapper";
 constexpr int32_t kDefaultTimeoutSeconds = 60;
+// The fewest blocks a listing page may ask for.
+constexpr int kFirstPageBlocks = 100;
 }  // namespace
 
-CAmazonDirectSnapshotAccessAPIWrapper::CAmazonDirectSnapshotAccessAPIWrapper(size_t maxConnections)
-    : m_maxConnections(std::max<size_t>(1, maxConnections)) {}
+CAmazonDirectSnapshotAccessAPIWrapper::CAmazonDirectSnapshotAccessAPIWrapper(size_t maxConnections,
+                                                                             TokenWindowShape shape)
+    : m_maxConnections(std::max<size_t>(1, maxConnections)), m_tokenShape(shape) {}
 
 CAmazonDirectSnapshotAccessAPIWrapper::~CAmazonDirectSnapshotAccessAPIWrapper() {
     {
@@ -124,31 +128,27 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::FillSnapshotAccessInfo(const std::st
 
 bool CAmazonDirectSnapshotAccessAPIWrapper::fetchSnapshotAccessInfo(const std::string& snapshotId,
                                                                     const std::string& region) {
-    auto info = std::make_shared<SnapshotAccessInfo>();
-    info->snapshotId = snapshotId;
+    // One short page: the block size, and the word that the snapshot may be
+    // listed at all, without holding any of its tokens yet.
     int blockSize = 0;
-    std::vector<CAmazonSDKBridge::SAwsEbsBlockInfo> blocks;
+    VMInfoStructs::SDiskChangeInfo firstPage;
     bool listed = false;
     {
         std::lock_guard<std::mutex> lock(m_bridgeLock);
-        listed = m_bridge && m_bridge->GetDirectSnapshotAccessInfo(snapshotId, region, blockSize, blocks);
+        listed = m_bridge && AmazonCommon::BridgeCall(
+                                 *m_bridge, kTag,
+                                 [&] {
+                                     return m_bridge->GetAllocatedBlockPage(snapshotId, region, kFirstPageBlocks,
+                                                                            firstPage, blockSize);
+                                 },
+                                 "Failed to get direct snasphot access info for snapshot: [%s]: %s",
+                                 snapshotId.c_str());
     }
     if (!listed) {
-        EvDebug::Error(kTag, "Failed to get direct snasphot access info for snapshot: [%s].", snapshotId.c_str());
+        if (!m_bridge) EvDebug::Error(kTag, "No bridge to open snapshot [%s] with.", snapshotId.c_str());
         return false;
     }
-    info->blockSize = blockSize;
-    info->blockTokens.reserve(blocks.size());
-    for (auto& block : blocks) info->blockTokens.push_back({block.blockIndex, std::move(block.blockToken), block.expiryMs});
-    auto byIndex = [](const auto& a, const auto& b) { return a.index < b.index; };
-    std::sort(info->blockTokens.begin(), info->blockTokens.end(), byIndex);
-    auto twice = std::adjacent_find(info->blockTokens.begin(), info->blockTokens.end(),
-                                    [](const auto& a, const auto& b) { return a.index == b.index; });
-    if (twice != info->blockTokens.end()) {
-        EvDebug::Error(kTag, "Block token cache insert failed. Snapshot [%s] blockIndex [%lld]", snapshotId.c_str(),
-                       static_cast<long long>(twice->index));
-        return false;
-    }
+    auto info = std::make_shared<SnapshotAccessInfo>(snapshotId, blockSize, m_tokenShape, kTokenExpiryMarginMs);
     std::unique_lock<ReadWriteLock> lock(m_snapshotLock);
     if (!m_snapshots.emplace(snapshotId, std::move(info)).second) {
         EvDebug::Error(kTag, "Failed to insert access info for snapshot [%s] to cache.", snapshotId.c_str());
@@ -182,17 +182,10 @@ std::shared_ptr<SnapshotAccessInfo> CAmazonDirectSnapshotAccessAPIWrapper::getSn
     return it->second;
 }
 
-bool CAmazonDirectSnapshotAccessAPIWrapper::getBlockToken(const SnapshotAccessInfo& info, int64_t index,
-                                                          BlockTokenEntry& entry) {
-    auto it = std::lower_bound(info.blockTokens.begin(), info.blockTokens.end(), index,
-                               [](const BlockTokenEntry& e, int64_t wanted) { return e.index < wanted; });
-    if (it == info.blockTokens.end() || it->index != index) {
-        EvDebug::DebugLvl(kTag, 2, "Could not find block token for [%s][%lld].", info.snapshotId.c_str(),
-                          static_cast<long long>(index));
-        return false;
-    }
-    std::lock_guard<std::mutex> lock(info.tokenLock);
-    entry = *it;
+bool CAmazonDirectSnapshotAccessAPIWrapper::tokenStats(const std::string& snapshotId, TokenWindowStats& stats) {
+    std::shared_ptr<SnapshotAccessInfo> info = getSnapshotAccessInfo(snapshotId);
+    if (!info) return false;
+    stats = info->tokens.Stats();
     return true;
 }
 
@@ -223,11 +216,12 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::ReadFromSnapshot(const std::string& 
     }
     const int64_t first = offset / blockSize;
     const int64_t count = length / blockSize;
+    BlockTokenWindows::Reading reading(info->tokens, first);
     for (int64_t i = 0; i < count; ++i) {
         const int64_t index = first + i;
         unsigned char* destination = buffer + i * blockSize;
         uint64_t received = 0;
-        if (!readBlock(*connection, *info, region, index, destination, received)) {
+        if (!readBlock(*connection, *info, reading, region, index, destination, received)) {
             EvDebug::Error(kTag, "Failed to read block: [%lld]", static_cast<long long>(index));
             return false;
         }

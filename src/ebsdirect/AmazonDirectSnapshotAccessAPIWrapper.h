@@ -12,15 +12,17 @@
 // the reader threads of a long job do not leave one client each behind. A
 // read holds its connection alive until it is done, even if it is dropped.
 //
-// A snapshot's block size and the tokens of its allocated blocks are fetched
-// once, when its disk is opened (FillSnapshotAccessInfo), through the bridge.
-// A read holds its entry alive until it is done, even if the disk is closed
-// meanwhile. Block tokens expire: when a token's known expiry is near (by
-// the framework clock), or the service calls it invalid, the reader lists
-// that range's tokens once more on its own connection (ListSnapshotBlocks
-// from the block on), keeps them with the listing's ExpiryTime, and reads
-// the block once more. The bridge's listing carries no expiry, so its
-// tokens are renewed on the service's word alone.
+// A snapshot's block size is learnt when its disk is opened
+// (FillSnapshotAccessInfo, one short listing through the bridge); its block
+// tokens are listed by the readers, a window of indexes at a time, on their
+// own connections (ListSnapshotBlocks from the window's first block, paged
+// on with NextToken), and dropped once every reader has passed them
+// (BlockTokenWindows), so an open disk holds a bounded number of tokens
+// however large it is. A read holds its entry alive until it is done, even
+// if the disk is closed meanwhile. Block tokens expire: a window whose
+// listing's ExpiryTime is near (by the framework clock) is listed again
+// before its tokens are used, and so is one whose token the service calls
+// invalid, after which the block is read once more.
 //
 // The bridge given to Initialize is the wrapper's own: refreshes of an
 // assumed role run on reader threads while the job thread opens the next
@@ -40,6 +42,7 @@
 
 #include "ebsdirect/AmazonRESTAPIConnection.h"
 #include "ebsdirect/AmazonRequestSigning.h"
+#include "ebsdirect/BlockTokenWindows.h"
 #include "framework/Locks.h"
 
 class CAmazonSDKBridge;
@@ -53,22 +56,12 @@ enum AWSCredentialType {
     AWSCredentialInvalid = 3,
 };
 
-struct BlockTokenEntry {
-    int64_t index = 0;
-    std::string token;
-    int64_t expiryMs = 0;   // framework-clock milliseconds; 0 when the listing gave none
-};
-
 struct SnapshotAccessInfo {
-    std::string snapshotId;
-    int64_t blockSize = 0;
-    // Allocated blocks only, by ascending index, each index once. A sorted
-    // array rather than a map: a map's node costs as much as the token in
-    // it, and a fully allocated 64 GiB disk holds 131072 tokens. The set of
-    // indexes is fixed once filled; tokens and expiries change under
-    // tokenLock when a range is listed again.
-    std::vector<BlockTokenEntry> blockTokens;
-    mutable std::mutex tokenLock;
+    SnapshotAccessInfo(const std::string& id, int64_t size, const TokenWindowShape& shape, int64_t marginMs)
+        : snapshotId(id), blockSize(size), tokens(id, shape, marginMs) {}
+    const std::string snapshotId;
+    const int64_t blockSize;
+    BlockTokenWindows tokens;
 };
 
 class CAmazonDirectSnapshotAccessAPIWrapper {
@@ -86,7 +79,9 @@ public:
     static constexpr int64_t kTokenExpiryMarginMs = 60 * 1000;
     static constexpr const char* kInvalidBlockTokenReason = "INVALID_BLOCK_TOKEN";
 
-    explicit CAmazonDirectSnapshotAccessAPIWrapper(size_t maxConnections = kMaxConnections);
+    // shape: how the block tokens of an open snapshot are held.
+    explicit CAmazonDirectSnapshotAccessAPIWrapper(size_t maxConnections = kMaxConnections,
+                                                   TokenWindowShape shape = TokenWindowShape{});
     ~CAmazonDirectSnapshotAccessAPIWrapper();
     CAmazonDirectSnapshotAccessAPIWrapper(const CAmazonDirectSnapshotAccessAPIWrapper&) = delete;
     CAmazonDirectSnapshotAccessAPIWrapper& operator=(const CAmazonDirectSnapshotAccessAPIWrapper&) = delete;
@@ -116,6 +111,8 @@ public:
     AWSCredentials getCredentialsCopy();
     size_t connectionCount();
     const AWSConnectionConfiguration& configuration() const { return m_config; }
+    // What the open snapshot's tokens take now; false when it is not open.
+    bool tokenStats(const std::string& snapshotId, TokenWindowStats& stats);
 
     // The address-range pieces, public so that they can be checked alone.
     static bool GetAWSIpRangesJson(const std::string& cacheFolder, std::string& json);
@@ -136,19 +133,19 @@ private:
 
     std::shared_ptr<SnapshotAccessInfo> getSnapshotAccessInfo(const std::string& snapshotId);
     bool fetchSnapshotAccessInfo(const std::string& snapshotId, const std::string& region);
-    // False, quietly, for an unallocated block.
-    static bool getBlockToken(const SnapshotAccessInfo& info, int64_t index, BlockTokenEntry& entry);
     static bool getSnapshotBlock(CAmazonRESTAPIConnection& connection, const std::string& snapshotId,
                                  const std::string& region, int64_t index, const std::string& token,
                                  unsigned char* destination, int64_t blockSize, uint64_t& received);
-    // One block, its token renewed first when it is about to expire and once
-    // more when the service refuses it as invalid.
-    static bool readBlock(CAmazonRESTAPIConnection& connection, SnapshotAccessInfo& info, const std::string& region,
-                          int64_t index, unsigned char* destination, uint64_t& received);
-    // Lists the snapshot's tokens again from index on, until a page reaches
-    // index, and stores those the cache holds with the listing's expiry.
-    static bool refreshBlockTokens(CAmazonRESTAPIConnection& connection, SnapshotAccessInfo& info,
-                                   const std::string& region, int64_t index);
+    // One block, its token's window listed first when it is not held or
+    // about to expire, and once more when the service refuses it as invalid.
+    static bool readBlock(CAmazonRESTAPIConnection& connection, SnapshotAccessInfo& info,
+                          BlockTokenWindows::Reading& reading, const std::string& region, int64_t index,
+                          unsigned char* destination, uint64_t& received);
+    // The allocated blocks in [first, end) with their tokens, paged from
+    // first until the listing passes end or ends.
+    static bool listBlockTokens(CAmazonRESTAPIConnection& connection, const std::string& snapshotId,
+                                const std::string& region, int64_t first, int64_t end,
+                                std::vector<BlockTokenEntry>& blocks, int64_t& expiryMs);
 
     static bool GetEbsEndpointIpAddress(const std::string& region, std::string& ip);
     static bool IsAwsPublicIpAddress(const std::string& ip, const std::string& cacheFolder, bool& isPublic);
@@ -169,6 +166,7 @@ private:
         uint64_t lastUse = 0;   // m_useCount when its thread last took it
     };
     const size_t m_maxConnections;
+    const TokenWindowShape m_tokenShape;
     std::mutex m_connectionsLock;   // guards the two below
     std::map<uint64_t, PooledConnection> m_connections;
     uint64_t m_useCount = 0;

@@ -218,61 +218,100 @@ TEST_F(DirectClientTest, SnapshotAccessIsFilledOnceUntilCleared) {
     EXPECT_EQ(4, bridge.accessInfoCalls.load());
 }
 
-TEST_F(DirectClientTest, BlockListInAnyOrderServesEveryBlockAndARepeatedIndexIsRefused) {
-    bridge.bendBlocks = [](std::vector<CAmazonSDKBridge::SAwsEbsBlockInfo>& blocks) {
-        std::reverse(blocks.begin(), blocks.end());
-    };
-    ASSERT_TRUE(UseAccessKey());
-    ASSERT_TRUE(client.FillSnapshotAccessInfo(kSnap, kRegion));
-    EXPECT_TRUE(ReadMatches(client, 0, 7));
-    EXPECT_EQ(4, BlockCalls());
-    ASSERT_TRUE(client.ClearSnapshotAccessInfo(kSnap));
-
-    bridge.bendBlocks = [](std::vector<CAmazonSDKBridge::SAwsEbsBlockInfo>& blocks) {
-        blocks.push_back(blocks.front());
-    };
-    EXPECT_FALSE(client.FillSnapshotAccessInfo(kSnap, kRegion));
-    EXPECT_EQ(1, Logged("Block token cache insert failed. Snapshot [" + std::string(kSnap) + "] blockIndex [0]"));
-    EXPECT_FALSE(ReadMatches(client, 0, 1));
-}
-
 TEST_F(DirectClientTest, ATokenRefusedAsInvalidOrNearItsExpiryIsListedAgainAndTheBlockReadOnceMore) {
     ASSERT_TRUE(UseAccessKey());
     ASSERT_TRUE(client.FillSnapshotAccessInfo(kSnap, kRegion));
-    auto listings = [this] { return Server().Faults().Calls("ListSnapshotBlocks"); };
+    auto listings = [this] {
+        TokenWindowStats stats;
+        EXPECT_TRUE(client.tokenStats(kSnap, stats));
+        return static_cast<int>(stats.listings);
+    };
 
+    // The window is listed for the first read, and again when its token is
+    // refused.
     Server().Faults().Add({"GetSnapshotBlock", FaultKind::InvalidBlockToken, 1, 0});
     EXPECT_TRUE(ReadMatches(client, 6, 1));
-    EXPECT_EQ(1, listings());
+    EXPECT_EQ(2, listings());
     EXPECT_EQ(2, BlockCalls());
 
-    // The listing's expiry stays with the token: used as it is until the
-    // clock nears it, then listed again before it is sent.
+    // The listing's expiry stays with its tokens: used as they are until the
+    // clock nears it, then listed again before one is sent.
     env.Clock().AdvanceMs(24 * 3600 * 1000);
     EXPECT_TRUE(ReadMatches(client, 6, 1));
-    EXPECT_EQ(1, listings());
+    EXPECT_EQ(2, listings());
     env.Clock().AdvanceMs(6LL * 24 * 3600 * 1000 - 30 * 1000);
     EXPECT_TRUE(ReadMatches(client, 6, 1));
-    EXPECT_EQ(2, listings());
+    EXPECT_EQ(3, listings());
     EXPECT_EQ(4, BlockCalls()) << "no block request was refused";
 
     // Refused every time: listed once more, read once more, then given up.
     Server().Faults().Add({"GetSnapshotBlock", FaultKind::InvalidBlockToken, 0, 0});
     EXPECT_FALSE(ReadMatches(client, 6, 1));
-    EXPECT_EQ(3, listings());
+    EXPECT_EQ(4, listings());
     EXPECT_EQ(6, BlockCalls());
+
+    // Renewed for its expiry and then refused: not renewed twice in one read.
+    env.Clock().AdvanceMs(7LL * 24 * 3600 * 1000);
+    EXPECT_FALSE(ReadMatches(client, 6, 1));
+    EXPECT_EQ(5, listings());
+    EXPECT_EQ(7, BlockCalls());
     EXPECT_EQ(0, env.Clock().TotalSleptMs());
 }
 
-// Tokens from the opening listing expire as well: a read a week later lists
-// the range again first instead of sending a token the service will refuse.
-TEST_F(DirectClientTest, TokensOfTheOpeningListingKeepItsExpiry) {
+// A window listed a week ago is listed again before its tokens go out,
+// instead of sending tokens the service will refuse.
+TEST_F(DirectClientTest, AWindowPastItsExpiryIsListedAgainBeforeItsTokensAreSent) {
     ASSERT_TRUE(UseAccessKey());
     ASSERT_TRUE(client.FillSnapshotAccessInfo(kSnap, kRegion));
+    EXPECT_TRUE(ReadMatches(client, 0, 1));
     env.Clock().AdvanceMs(7LL * 24 * 3600 * 1000 + 1000);
     EXPECT_TRUE(ReadMatches(client, 0, 3));
-    EXPECT_EQ(1, Server().Faults().Calls("ListSnapshotBlocks")) << "one page renews all three";
-    EXPECT_EQ(3, BlockCalls()) << "no request went out with an expired token";
+    TokenWindowStats stats;
+    ASSERT_TRUE(client.tokenStats(kSnap, stats));
+    EXPECT_EQ(2u, stats.listings) << "one listing renews all three";
+    EXPECT_EQ(4, BlockCalls()) << "no request went out with an expired token";
+}
+
+// Windows narrower and wider than a listing page, over a snapshot whose 250
+// blocks the endpoint pages short, empty and across NextToken boundaries:
+// every allocated block is read once with its own token, none is lost or
+// listed twice, and only the windows around the reader stay held.
+TEST_F(DirectClientTest, WindowsListedAcrossPagesLoseNoBlockAndFollowTheReader) {
+    const struct {
+        int64_t windowBlocks;
+        size_t maxWindows;
+    } shapes[] = {{7, 1}, {32, 2}, {1000, 4}};
+    for (const auto& shape : shapes) {
+        SCOPED_TRACE(shape.windowBlocks);
+        CAmazonDirectSnapshotAccessAPIWrapper windowed(CAmazonDirectSnapshotAccessAPIWrapper::kMaxConnections,
+                                                       TokenWindowShape{shape.windowBlocks, shape.maxWindows});
+        ASSERT_TRUE(windowed.Initialize(kAccessKey, kSecretKey, &bridge));
+        ASSERT_TRUE(windowed.FillSnapshotAccessInfo(kBigSnapshot, kRegion));
+        TokenWindowStats stats;
+        ASSERT_TRUE(windowed.tokenStats(kBigSnapshot, stats));
+        EXPECT_EQ(0u, stats.listings) << "opening lists no window";
+        const int blocksBefore = BlockCalls();
+        const int pagesBefore = Server().Faults().Calls("ListSnapshotBlocks");
+        const int64_t reads = 300, chunk = 4;   // beyond the 250 allocated
+        size_t mostHeld = 0;
+        for (int64_t first = 0; first < reads; first += chunk) {
+            std::vector<unsigned char> out(chunk * kBlock);
+            ASSERT_TRUE(windowed.ReadFromSnapshot(kBigSnapshot, kRegion, first * kBlock, chunk * kBlock, out.data()));
+            ASSERT_EQ(cloud->ReadSnapshot(kBigSnapshot, first * kBlock, chunk * kBlock),
+                      std::string(out.begin(), out.end()))
+                << "blocks from " << first;
+            ASSERT_TRUE(windowed.tokenStats(kBigSnapshot, stats));
+            mostHeld = std::max(mostHeld, stats.windows);
+        }
+        EXPECT_EQ(250, BlockCalls() - blocksBefore) << "each allocated block once, no other";
+        const int windows = static_cast<int>((reads + shape.windowBlocks - 1) / shape.windowBlocks);
+        EXPECT_LE(static_cast<uint64_t>(windows), stats.listings);
+        EXPECT_GE(static_cast<uint64_t>(windows) + 1, stats.listings) << "at most one listed ahead";
+        EXPECT_LE(windows, Server().Faults().Calls("ListSnapshotBlocks") - pagesBefore);
+        EXPECT_LE(mostHeld, std::min<size_t>(2, shape.maxWindows));
+        ASSERT_TRUE(windowed.ClearSnapshotAccessInfo(kBigSnapshot));
+    }
+    EXPECT_EQ(0, Logged("Block token cache insert failed"));
 }
 
 TEST_F(DirectClientTest, BlockShorterThanTheReportedBlockSizeFailsTheRead) {

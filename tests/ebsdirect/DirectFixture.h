@@ -32,12 +32,11 @@ constexpr const char* kSourceAccount = demo::kSourceAccount;
 // credential store (whose lifetime the test chooses).
 class CountingBridge : public CAmazonSDKBridge {
 public:
-    bool GetDirectSnapshotAccessInfo(const std::string& snapshotId, const std::string& region, int& blockSize,
-                                     std::vector<SAwsEbsBlockInfo>& blocks) override {
+    bool GetAllocatedBlockPage(const std::string& snapshotId, const std::string& region, int maxResults,
+                               VMInfoStructs::SDiskChangeInfo& info, int& blockSize) override {
         ++accessInfoCalls;
-        if (!CAmazonSDKBridge::GetDirectSnapshotAccessInfo(snapshotId, region, blockSize, blocks)) return false;
+        if (!CAmazonSDKBridge::GetAllocatedBlockPage(snapshotId, region, maxResults, info, blockSize)) return false;
         if (reportedBlockSize) blockSize = reportedBlockSize;
-        if (bendBlocks) bendBlocks(blocks);
         return true;
     }
     bool GenerateAssumeRoleSessionCredentials(const std::string& roleArn, std::string& accessKeyId,
@@ -55,7 +54,6 @@ public:
     std::atomic<int> accessInfoCalls{0};
     std::atomic<int> assumeCalls{0};
     int reportedBlockSize = 0;   // 0: as the cloud says
-    std::function<void(std::vector<SAwsEbsBlockInfo>&)> bendBlocks;   // null: the list as the cloud gives it
     std::function<cloudsim::endpoints::Credentials(int call)> issue;   // null: the cloud's own sessions
 };
 

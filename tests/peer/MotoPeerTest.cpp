@@ -163,23 +163,22 @@ private:
     std::thread m_drain;
 };
 
-// Hands out what moto listed, with EBS's block size.
+// Opens the snapshot moto holds with EBS's block size (moto reports 512);
+// the client lists the tokens from moto itself.
 class ListedBlocksBridge : public CAmazonSDKBridge {
 public:
-    ListedBlocksBridge(std::string snapshotId, std::vector<SAwsEbsBlockInfo> blocks)
-        : m_snapshotId(std::move(snapshotId)), m_blocks(std::move(blocks)) {}
+    explicit ListedBlocksBridge(std::string snapshotId) : m_snapshotId(std::move(snapshotId)) {}
 
-    bool GetDirectSnapshotAccessInfo(const std::string& snapshotId, const std::string& region, int& blockSize,
-                                     std::vector<SAwsEbsBlockInfo>& blocks) override {
+    bool GetAllocatedBlockPage(const std::string& snapshotId, const std::string& region, int,
+                               VMInfoStructs::SDiskChangeInfo& info, int& blockSize) override {
         if (snapshotId != m_snapshotId || region != kRegion) return false;
         blockSize = static_cast<int>(kBlockSize);
-        blocks = m_blocks;
+        info.extents.clear();
         return true;
     }
 
 private:
     std::string m_snapshotId;
-    std::vector<SAwsEbsBlockInfo> m_blocks;
 };
 
 std::string RunCommand(const std::string& command, int& status) {
@@ -231,15 +230,8 @@ protected:
         m_snapshotId = seeded.at("snapshotId").get<std::string>();
         m_badIndex = seeded.at("badIndex").get<int64_t>();
         m_listedBlockSize = seeded.at("blockSize").get<int64_t>();
-        std::vector<CAmazonSDKBridge::SAwsEbsBlockInfo> blocks;
-        for (const auto& b : seeded.at("blocks")) {
-            CAmazonSDKBridge::SAwsEbsBlockInfo info;
-            info.blockIndex = b.at("index").get<long long>();
-            info.blockToken = b.at("token").get<std::string>();
-            blocks.push_back(info);
-        }
-        ASSERT_FALSE(blocks.empty()) << out;
-        m_bridge = std::make_unique<ListedBlocksBridge>(m_snapshotId, blocks);
+        ASSERT_FALSE(seeded.at("blocks").empty()) << out;
+        m_bridge = std::make_unique<ListedBlocksBridge>(m_snapshotId);
 
         TestEnv::SetSetting("Base", "sCurlConnectTo", std::string(kEbsHost) + ":443:127.0.0.1:" + port);
         ASSERT_TRUE(m_wrapper.Initialize("AKIAMOTOPEER00000001", "moto-peer-secret", m_bridge.get()));
