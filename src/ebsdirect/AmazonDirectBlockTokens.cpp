@@ -50,7 +50,8 @@ bool ParsePage(const unsigned char* body, uint64_t size, std::vector<BlockTokenE
 
 bool CAmazonDirectSnapshotAccessAPIWrapper::readBlock(CAmazonRESTAPIConnection& connection, SnapshotAccessInfo& info,
                                                       const std::string& region, int64_t index,
-                                                      unsigned char* destination, uint64_t& received) {
+                                                      unsigned char* destination, uint64_t& received,
+                                                      std::string& why) {
     BlockTokenEntry entry;
     if (!getBlockToken(info, index, entry)) {
         std::memset(destination, 0, static_cast<size_t>(info.blockSize));
@@ -62,23 +63,38 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::readBlock(CAmazonRESTAPIConnection& 
     if (entry.expiryMs != 0 && FwClock::NowMs() >= entry.expiryMs - kTokenExpiryMarginMs) {
         EvDebug::Debug(kTag, "Block token of [%s][%lld] is about to expire; listing it again.",
                        info.snapshotId.c_str(), shown);
-        if (!refreshBlockTokens(connection, info, region, index) || !getBlockToken(info, index, entry)) return false;
+        if (!renewToken(connection, info, region, index, entry, why)) return false;
         renewed = true;
     }
     if (getSnapshotBlock(connection, info.snapshotId, region, index, entry.token, destination, info.blockSize,
                          received))
         return true;
-    if (renewed || connection.lastError().reason != kInvalidBlockTokenReason) return false;
+    if (renewed || connection.lastError().reason != kInvalidBlockTokenReason) {
+        why = connection.lastFailure();
+        return false;
+    }
     EvDebug::Debug(kTag, "Block token of [%s][%lld] was refused as invalid; listing it again.",
                    info.snapshotId.c_str(), shown);
-    if (!refreshBlockTokens(connection, info, region, index) || !getBlockToken(info, index, entry)) return false;
-    return getSnapshotBlock(connection, info.snapshotId, region, index, entry.token, destination, info.blockSize,
-                            received);
+    if (!renewToken(connection, info, region, index, entry, why)) return false;
+    if (getSnapshotBlock(connection, info.snapshotId, region, index, entry.token, destination, info.blockSize,
+                         received))
+        return true;
+    why = connection.lastFailure();
+    return false;
+}
+
+bool CAmazonDirectSnapshotAccessAPIWrapper::renewToken(CAmazonRESTAPIConnection& connection, SnapshotAccessInfo& info,
+                                                       const std::string& region, int64_t index,
+                                                       BlockTokenEntry& entry, std::string& why) {
+    if (!refreshBlockTokens(connection, info, region, index, why)) return false;
+    if (getBlockToken(info, index, entry)) return true;
+    why = "the listing of " + info.snapshotId + " no longer holds block " + std::to_string(index);
+    return false;
 }
 
 bool CAmazonDirectSnapshotAccessAPIWrapper::refreshBlockTokens(CAmazonRESTAPIConnection& connection,
                                                                SnapshotAccessInfo& info, const std::string& region,
-                                                               int64_t index) {
+                                                               int64_t index, std::string& why) {
     std::vector<unsigned char> body(kListBodyBytes);
     std::vector<BlockTokenEntry> listed;
     std::string pageToken;
@@ -99,11 +115,13 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::refreshBlockTokens(CAmazonRESTAPICon
         if (!connection.get("/snapshots/" + info.snapshotId + "/blocks", response, &options)) {
             EvDebug::Error(kTag, "Failed to list the block tokens of [%s] from block [%lld].",
                            info.snapshotId.c_str(), static_cast<long long>(index));
+            why = "the block tokens of " + info.snapshotId + " cannot be listed again: " + connection.lastFailure();
             return false;
         }
         const size_t before = listed.size();
         if (!ParsePage(body.data(), options.bytesReceived, listed, pageToken)) {
             EvDebug::Error(kTag, "The block list of [%s] could not be read.", info.snapshotId.c_str());
+            why = "the block list of " + info.snapshotId + " could not be read";
             return false;
         }
         for (size_t i = before; i < listed.size(); ++i) reached = reached || listed[i].index >= index;
