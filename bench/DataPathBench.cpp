@@ -523,7 +523,7 @@ void RunHotAdd() {
         CopyStats stats;
         std::string why;
         start = std::chrono::steady_clock::now();
-        if (!CopyDevice(device, size, nullptr, imageName, stats, why)) throw std::runtime_error(why);
+        if (!CopyDevice(device, size, nullptr, imageName, stats, nullptr, why)) throw std::runtime_error(why);
         bestMover = std::max(bestMover, static_cast<double>(size) / kMiB / Seconds(start));
         start = std::chrono::steady_clock::now();
         if (!plainCopy()) throw std::runtime_error("plain copy failed");

@@ -9,7 +9,7 @@ using namespace AmazonErrors;
 
 bool CAmazonInfo::IsBackupFeasible(const SVMInfo& vm, MountCtx& ctx) {
     if (vm.isTemplate) {
-        SetLastVMError(kTemplate);
+        SetLastVMError(kTemplate, "instance " + vm.guid + " is a template; templates are not backed up");
         EvDebug::Error(__PRETTY_FUNCTION__, "Template VM is not supported for Amazon backup job.");
         return false;
     }
@@ -17,14 +17,14 @@ bool CAmazonInfo::IsBackupFeasible(const SVMInfo& vm, MountCtx& ctx) {
         const std::string proxyId = GetProxyUUID();
         if (!proxyId.empty() && proxyId == vm.guid) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Proxy VM can't backup itself.");
-            SetLastVMError(kProxyIsSource);
+            SetLastVMError(kProxyIsSource, "instance " + vm.guid + " is the proxy itself, which cannot back itself up");
             return false;
         }
     } else {
         EvDebug::Error(__PRETTY_FUNCTION__, "Proxy is eligible for snap backup or live browse");
     }
     if (vm.disks.empty()) {
-        SetLastVMError(kNoVolumes);
+        SetLastVMError(kNoVolumes, "instance " + vm.guid + " has no EBS volumes to back up");
         EvDebug::Error(__PRETTY_FUNCTION__, "Empty volume list for instance: [%s]. nothing to backup", vm.guid.c_str());
         return false;
     }

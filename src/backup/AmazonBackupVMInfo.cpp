@@ -44,7 +44,7 @@ bool CAmazonInfo::_InitVMInfoForBackup(const std::string& name, const std::strin
     if (fromSnapJob) {
         auto it = id.empty() ? c_InstanceInfoMapFromSnapXML.end() : c_InstanceInfoMapFromSnapXML.find(id);
         if (it == c_InstanceInfoMapFromSnapXML.end()) {
-            SetLastVMError(kInstanceNotFound);
+            SetLastVMError(kInstanceNotFound, "the snap job's metadata has no instance " + id);
             EvDebug::Error(__PRETTY_FUNCTION__, "Source instance [%s] information is not found in snap job XML.",
                            id.c_str());
             return false;
@@ -59,7 +59,11 @@ bool CAmazonInfo::_InitVMInfoForBackup(const std::string& name, const std::strin
         for (auto& disk : vm.disks) disk.zone = vm.zone;
         LogDiskMetadata(vm);
     } else if (!GetVMInfoForVM(name, id, third, kSourceInstanceMask, 0, vm)) {
-        SetLastVMError(kInstanceNotFound);
+        // The look-up's own words say whether the instance is gone or the
+        // cloud could not be asked.
+        const std::string cause = m_pSourceBridge ? m_pSourceBridge->GetLastErrorString() : std::string();
+        SetLastVMError(kInstanceNotFound, "the source instance " + id + " is not found" +
+                                              (cause.empty() ? std::string() : ": " + cause));
         EvDebug::Error(__PRETTY_FUNCTION__, "Source instance [%s] is not found.", id.c_str());
         return false;
     }
@@ -72,10 +76,11 @@ bool CAmazonInfo::_InitProxyInfoForBackup(const MountCtx& ctx) {
     if (proxyId.empty()) {
         if (IsProxyAmazonInstance()) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Failed to reach AWS instance metadata service.");
-            SetLastVMError(kMetadataServiceUnreachable);
+            SetLastVMError(kMetadataServiceUnreachable,
+                           "the instance metadata service cannot be reached to learn the proxy's instance");
         } else {
             EvDebug::Error(__PRETTY_FUNCTION__, "Proxy is not Amazon Instance.");
-            SetLastVMError(kProxyNotAmazon);
+            SetLastVMError(kProxyNotAmazon, "the proxy is not an EC2 instance");
         }
         return false;
     }

@@ -44,7 +44,8 @@ int CAmazonInfo::_MountVM(MountCtx& ctx) {
     if (!PreMount(ctx)) return 0;
     if (ctx.transportMode == kModeHotadd && !CheckLVMetaDDisabled()) {
         EvDebug::Error(__PRETTY_FUNCTION__, "lvmetad is enabled. Need to disable and stop lvmetad");
-        SetLastVMError(AmazonErrors::kLvmetadEnabled);
+        SetLastVMError(AmazonErrors::kLvmetadEnabled,
+                       "LVM's metadata daemon (lvmetad) runs on the proxy; stop and disable it for hot-add");
         return 0;
     }
     const int staged = ctx.backupToTape ? _MountVM_SNAP(ctx) : _MountVMStreamingBackup(ctx);

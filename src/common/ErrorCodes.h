@@ -24,8 +24,8 @@ constexpr EVMInfoError kErrDiskConnectFailed = 19;
 // Launching an instance failed: a clone, or the instance a restore makes.
 constexpr EVMInfoError kErrCloneFailed = 20;
 // A mount failed without a more precise reason; also a disk slot that found
-// no handle, disk or VM record, and a staged disk that could not be
-// registered with the framework.
+// no handle, disk or VM record, a disk read that failed, and a staged disk
+// that could not be registered with the framework.
 constexpr EVMInfoError kMountFailed = 23;
 // Creating a volume (empty or from a snapshot) failed or timed out.
 constexpr EVMInfoError kVolumeCreate = 24;

@@ -2,9 +2,11 @@
 // Reader threads of the data mover call ReadVmdk concurrently.
 #include <cstdint>
 #include <limits>
+#include <string>
 
 #include "bridge/AmazonSDKBridge.h"
 #include "common/BridgeCall.h"
+#include "common/ErrorCodes.h"
 #include "disk/AmazonDiskInfo.h"
 #include "disk/DiskGuard.h"
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
@@ -32,38 +34,37 @@ bool ByteRange(ULONGLONG startSector, unsigned int sectorCount, uint32_t sectorS
 int CAmazonInfo::ReadVmdk(const VmdkHandle& handle, ULONGLONG startSector, unsigned int sectorCount, void* buffer) {
     const char* fn = __PRETTY_FUNCTION__;
     return AmazonDisk::Guarded(fn, 1, [&] {
-        if (!handle.vmHandle || !handle.diskHandle || !buffer || !m_pDiskInfo) {
-            EvDebug::Error(fn, "Cannot read: %s",
-                           !buffer ? "no buffer" : !m_pDiskInfo ? "Disk Info is null." : "invalid handle");
+        // Reader threads fail concurrently: a failure sets its own code and
+        // text, and a read that succeeds leaves another thread's alone.
+        const auto fail = [&](const std::string& text) {
+            EvDebug::Error(fn, "Cannot read [%u] sectors from sector [%llu]: %s", sectorCount, startSector,
+                           text.c_str());
+            SetLastVMError(AmazonErrors::kMountFailed, text);
             return 1;
-        }
+        };
+        if (!handle.vmHandle || !handle.diskHandle || !buffer || !m_pDiskInfo)
+            return fail(!buffer ? "no buffer" : !m_pDiskInfo ? "the disk helper is not connected" : "invalid handle");
         std::string snapshotId, region;
         uint32_t sectorSize = 0;
         int64_t capacity = 0;
-        if (!m_pDiskInfo->GetDiskReadInfo(handle, snapshotId, region, sectorSize, capacity)) {
-            EvDebug::Error(fn, "Cannot read: the disk handle is not registered");
-            return 1;
-        }
+        if (!m_pDiskInfo->GetDiskReadInfo(handle, snapshotId, region, sectorSize, capacity))
+            return fail("the disk handle is not registered");
         long long offset = 0, length = 0;
-        if (!ByteRange(startSector, sectorCount, sectorSize, offset, length)) {
-            EvDebug::Error(fn, "Cannot read [%u] sectors of [%u] bytes from sector [%llu] of snapshot [%s]: "
-                           "the range cannot be addressed", sectorCount, sectorSize, startSector, snapshotId.c_str());
-            return 1;
-        }
+        if (!ByteRange(startSector, sectorCount, sectorSize, offset, length))
+            return fail("the range of snapshot " + snapshotId + " cannot be addressed");
         // One rule for both read paths. The EBS direct APIs hand out whole
         // blocks only, and past the disk's end a snapshot has no blocks, so
         // either would read as zeros that the disk never held.
-        if (offset % AmazonDisk::kDirectReadBlockSize != 0 || length % AmazonDisk::kDirectReadBlockSize != 0) {
-            EvDebug::Error(fn, "Cannot read [%lld] bytes at [%lld] of snapshot [%s]: not whole blocks of [%lld] bytes",
-                           length, offset, snapshotId.c_str(), AmazonDisk::kDirectReadBlockSize);
-            return 1;
-        }
-        if (offset + length > capacity) {
-            EvDebug::Error(fn, "Cannot read [%lld] bytes at [%lld] of snapshot [%s]: the disk ends at [%lld]", length,
-                           offset, snapshotId.c_str(), static_cast<long long>(capacity));
-            return 1;
-        }
-        return ReadSnapshotRange(snapshotId, region, offset, length, static_cast<unsigned char*>(buffer)) ? 0 : 1;
+        if (offset % AmazonDisk::kDirectReadBlockSize != 0 || length % AmazonDisk::kDirectReadBlockSize != 0)
+            return fail(std::to_string(length) + " bytes at " + std::to_string(offset) + " of snapshot " + snapshotId +
+                        " are not whole blocks of " + std::to_string(AmazonDisk::kDirectReadBlockSize) + " bytes");
+        if (offset + length > capacity)
+            return fail(std::to_string(length) + " bytes at " + std::to_string(offset) + " of snapshot " + snapshotId +
+                        " reach past the disk's end at " + std::to_string(capacity));
+        std::string why;
+        if (!ReadSnapshotRange(snapshotId, region, offset, length, static_cast<unsigned char*>(buffer), why))
+            return fail(why);
+        return 0;
     });
 }
 
@@ -71,18 +72,24 @@ int CAmazonInfo::ReadVmdk(const VmdkHandle& handle, ULONGLONG startSector, unsig
 // default); otherwise the block-read bridge, which serves one thread at a
 // time, does.
 bool CAmazonInfo::ReadSnapshotRange(const std::string& snapshotId, const std::string& region, long long offset,
-                                    long long length, unsigned char* buffer) {
+                                    long long length, unsigned char* buffer, std::string& why) {
     if (m_bUseDirectSnapshotAccess) {
         auto* client = DirectSnapshotAccess();
         if (!client || !client->IsInitialized()) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Direct snapshot access client is not initialized");
+            why = "the EBS direct API client is not initialized";
             return false;
         }
-        return client->ReadFromSnapshot(snapshotId, region, offset, length, buffer);
+        return client->ReadFromSnapshot(snapshotId, region, offset, length, buffer, why);
     }
     std::lock_guard<std::mutex> guard(m_readBridgeLock);
     CAmazonSDKBridge* bridge = ReadBridgeLocked();
-    return bridge && bridge->ReadFromSnapshot(snapshotId, region, offset, length, buffer);
+    if (!bridge) {
+        why = "no bridge to read snapshot " + snapshotId + " through";
+        return false;
+    }
+    if (bridge->ReadFromSnapshot(snapshotId, region, offset, length, buffer)) return true;
+    why = "snapshot " + snapshotId + ": " + bridge->GetLastErrorString();
+    return false;
 }
 
 bool CAmazonInfo::FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region) {

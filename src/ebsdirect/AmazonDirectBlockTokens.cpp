@@ -69,13 +69,23 @@ bool ParsePage(const unsigned char* body, uint64_t size, std::vector<BlockTokenE
 
 bool CAmazonDirectSnapshotAccessAPIWrapper::readBlock(CAmazonRESTAPIConnection& connection, SnapshotAccessInfo& info,
                                                       BlockTokenWindows::Reading& reading, const std::string& region,
-                                                      int64_t index, unsigned char* destination, uint64_t& received) {
+                                                      int64_t index, unsigned char* destination, uint64_t& received,
+                                                      std::string& why) {
+    // A window another reader failed to list fails this one too, without
+    // its listing's words.
+    std::string listFailure;
     const BlockTokenWindows::Lister list = [&](int64_t first, int64_t end, std::vector<BlockTokenEntry>& blocks,
                                                int64_t& expiryMs) {
-        return listBlockTokens(connection, info.snapshotId, region, first, end, blocks, expiryMs);
+        return listBlockTokens(connection, info.snapshotId, region, first, end, blocks, expiryMs, listFailure);
+    };
+    const auto listingFailed = [&] {
+        why = listFailure.empty() ? "the block tokens of " + info.snapshotId + " around block " +
+                                        std::to_string(index) + " could not be listed"
+                                  : listFailure;
+        return false;
     };
     BlockTokenWindows::Token token;
-    if (!info.tokens.Find(reading, index, list, token)) return false;
+    if (!info.tokens.Find(reading, index, list, token)) return listingFailed();
     if (!token.allocated) {
         std::memset(destination, 0, static_cast<size_t>(info.blockSize));
         received = static_cast<uint64_t>(info.blockSize);
@@ -85,23 +95,31 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::readBlock(CAmazonRESTAPIConnection& 
                          received))
         return true;
     // A token renewed for this very read and refused is not renewed again.
-    if (token.renewed || connection.lastError().reason != kInvalidBlockTokenReason) return false;
+    if (token.renewed || connection.lastError().reason != kInvalidBlockTokenReason) {
+        why = connection.lastFailure();
+        return false;
+    }
     EvDebug::Debug(kTag, "Block token of [%s][%lld] was refused as invalid; listing it again.",
                    info.snapshotId.c_str(), static_cast<long long>(index));
-    if (!info.tokens.Renew(reading, index, list, token)) return false;
+    if (!info.tokens.Renew(reading, index, list, token)) return listingFailed();
     if (!token.allocated) {
         EvDebug::Error(kTag, "Block [%lld] of [%s] is no longer listed.", static_cast<long long>(index),
                        info.snapshotId.c_str());
+        why = "the listing of " + info.snapshotId + " no longer holds block " + std::to_string(index);
         return false;
     }
-    return getSnapshotBlock(connection, info.snapshotId, region, index, token.token, destination, info.blockSize,
-                            received);
+    if (getSnapshotBlock(connection, info.snapshotId, region, index, token.token, destination, info.blockSize,
+                         received))
+        return true;
+    why = connection.lastFailure();
+    return false;
 }
 
 bool CAmazonDirectSnapshotAccessAPIWrapper::listBlockTokens(CAmazonRESTAPIConnection& connection,
                                                             const std::string& snapshotId, const std::string& region,
                                                             int64_t first, int64_t end,
-                                                            std::vector<BlockTokenEntry>& blocks, int64_t& expiryMs) {
+                                                            std::vector<BlockTokenEntry>& blocks, int64_t& expiryMs,
+                                                            std::string& why) {
     std::vector<unsigned char> body(kListBodyBytes);
     std::vector<BlockTokenEntry> listed;
     const std::string pageBlocks = std::to_string(std::min(kMaxPageBlocks, std::max(kMinPageBlocks, end - first)));
@@ -126,12 +144,14 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::listBlockTokens(CAmazonRESTAPIConnec
         if (!connection.get("/snapshots/" + snapshotId + "/blocks", response, &options)) {
             EvDebug::Error(kTag, "Failed to list the block tokens of [%s] from block [%lld].", snapshotId.c_str(),
                            static_cast<long long>(first));
+            why = "the block tokens of " + snapshotId + " cannot be listed: " + connection.lastFailure();
             return false;
         }
         listed.clear();
         int64_t pageExpiryMs = 0;
         if (!ParsePage(body.data(), options.bytesReceived, listed, pageExpiryMs, pageToken)) {
             EvDebug::Error(kTag, "The block list of [%s] could not be read.", snapshotId.c_str());
+            why = "the block list of " + snapshotId + " could not be read";
             return false;
         }
         // The window's tokens are as good as its earliest page's.
@@ -154,6 +174,7 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::listBlockTokens(CAmazonRESTAPIConnec
             if (twice != blocks.end()) {
                 EvDebug::Error(kTag, "Block token cache insert failed. Snapshot [%s] blockIndex [%lld]",
                                snapshotId.c_str(), static_cast<long long>(twice->index));
+                why = "the block list of " + snapshotId + " names block " + std::to_string(twice->index) + " twice";
                 return false;
             }
             return true;
@@ -161,6 +182,8 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::listBlockTokens(CAmazonRESTAPIConnec
     }
     EvDebug::Error(kTag, "The block list of [%s] did not pass block [%lld] in [%lld] pages.", snapshotId.c_str(),
                    static_cast<long long>(end), static_cast<long long>(maxPages));
+    why = "the block list of " + snapshotId + " did not reach block " + std::to_string(end) + " in " +
+          std::to_string(maxPages) + " pages";
     return false;
 }
 

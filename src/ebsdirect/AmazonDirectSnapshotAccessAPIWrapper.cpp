@@ -193,27 +193,26 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::tokenStats(const std::string& snapsh
 
 bool CAmazonDirectSnapshotAccessAPIWrapper::ReadFromSnapshot(const std::string& snapshotId,
                                                              const std::string& region, long long offset,
-                                                             long long length, unsigned char* buffer) {
-    std::shared_ptr<CAmazonRESTAPIConnection> connection = getRestApiConnection(FwThread::CurrentThreadId());
-    if (!connection) return false;
-    std::shared_ptr<SnapshotAccessInfo> info = getSnapshotAccessInfo(snapshotId);
-    if (!info) return false;
-    const int64_t blockSize = info->blockSize;
-    if (blockSize <= 0) {
-        EvDebug::Error(kTag, "Error: BlockSize for snapshot: [%s] is zero.", snapshotId.c_str());
+                                                             long long length, unsigned char* buffer,
+                                                             std::string& why) {
+    // Every failure is logged and told to the caller in the same words.
+    auto fail = [&](const std::string& text) {
+        EvDebug::Error(kTag, "Cannot read [%lld] bytes at [%lld] of snapshot [%s]: %s", length, offset,
+                       snapshotId.c_str(), text.c_str());
+        why = text;
         return false;
-    }
+    };
+    std::shared_ptr<CAmazonRESTAPIConnection> connection = getRestApiConnection(FwThread::CurrentThreadId());
+    if (!connection) return fail("no HTTPS client for the EBS direct APIs could be set up");
+    std::shared_ptr<SnapshotAccessInfo> info = getSnapshotAccessInfo(snapshotId);
+    if (!info) return fail("snapshot " + snapshotId + " was not opened for reading");
+    const int64_t blockSize = info->blockSize;
+    if (blockSize <= 0) return fail("snapshot " + snapshotId + " has no block size");
     // A range that does not fall on block boundaries would be read shorter
     // or shifted, handing the caller other bytes than it asked for.
-    if (offset < 0 || length < 0 || offset % blockSize != 0 || length % blockSize != 0) {
-        EvDebug::Error(kTag, "Range offset [%lld] length [%lld] of snapshot [%s] is not a whole number of blocks of "
-                       "[%lld] bytes.", offset, length, snapshotId.c_str(), static_cast<long long>(blockSize));
-        return false;
-    }
-    if (length > 0 && !buffer) {
-        EvDebug::Error(kTag, "No buffer to read snapshot [%s] into.", snapshotId.c_str());
-        return false;
-    }
+    if (offset < 0 || length < 0 || offset % blockSize != 0 || length % blockSize != 0)
+        return fail("the range is not a whole number of blocks of " + std::to_string(blockSize) + " bytes");
+    if (length > 0 && !buffer) return fail("no buffer to read into");
     const int64_t first = offset / blockSize;
     const int64_t count = length / blockSize;
     BlockTokenWindows::Reading reading(info->tokens, first);
@@ -221,15 +220,12 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::ReadFromSnapshot(const std::string& 
         const int64_t index = first + i;
         unsigned char* destination = buffer + i * blockSize;
         uint64_t received = 0;
-        if (!readBlock(*connection, *info, reading, region, index, destination, received)) {
-            EvDebug::Error(kTag, "Failed to read block: [%lld]", static_cast<long long>(index));
-            return false;
-        }
-        if (received != static_cast<uint64_t>(blockSize)) {
-            EvDebug::Error(kTag, "Error: Size of the block [%zu] is not equal to block size [%lld].",
-                           static_cast<size_t>(received), static_cast<long long>(blockSize));
-            return false;
-        }
+        std::string cause;
+        if (!readBlock(*connection, *info, reading, region, index, destination, received, cause))
+            return fail("block " + std::to_string(index) + " of " + snapshotId + ": " + cause);
+        if (received != static_cast<uint64_t>(blockSize))
+            return fail("block " + std::to_string(index) + " of " + snapshotId + " came with " +
+                        std::to_string(received) + " bytes, not " + std::to_string(blockSize));
     }
     return true;
 }

@@ -29,8 +29,8 @@
 // disk, and a bridge serves one thread at a time, so the wrapper serialises
 // every call it makes and nobody else may use that bridge meanwhile.
 //
-// Thread-safe. Failures are reported as false with the cause in the log;
-// nothing throws.
+// Thread-safe. Failures are reported as false with the cause in the log
+// (and, for reads, in the caller's why); nothing throws.
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -96,9 +96,18 @@ public:
     bool FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region);
     bool ClearSnapshotAccessInfo(const std::string& snapshotId);
     // Offset and length in bytes, multiples of the snapshot's block size;
-    // unallocated blocks read as zeros without a request.
+    // unallocated blocks read as zeros without a request. On failure why
+    // says what failed, for a person: the block and the service's (or the
+    // network's) answer, e.g. "block 3 of snap-1: cannot connect to
+    // https://ebs.us-east-1.amazonaws.com: ... Connection refused".
     bool ReadFromSnapshot(const std::string& snapshotId, const std::string& region, long long offset,
-                          long long length, unsigned char* buffer);
+                          long long length, unsigned char* buffer, std::string& why);
+    // The same, for a caller that needs no reason.
+    bool ReadFromSnapshot(const std::string& snapshotId, const std::string& region, long long offset,
+                          long long length, unsigned char* buffer) {
+        std::string why;
+        return ReadFromSnapshot(snapshotId, region, offset, length, buffer, why);
+    }
 
     // Whether the proxy reaches EBS through an interface VPC endpoint: the
     // regional EBS endpoint resolves outside the published AMAZON ranges.
@@ -138,14 +147,15 @@ private:
                                  unsigned char* destination, int64_t blockSize, uint64_t& received);
     // One block, its token's window listed first when it is not held or
     // about to expire, and once more when the service refuses it as invalid.
+    // why on failure.
     static bool readBlock(CAmazonRESTAPIConnection& connection, SnapshotAccessInfo& info,
                           BlockTokenWindows::Reading& reading, const std::string& region, int64_t index,
-                          unsigned char* destination, uint64_t& received);
+                          unsigned char* destination, uint64_t& received, std::string& why);
     // The allocated blocks in [first, end) with their tokens, paged from
-    // first until the listing passes end or ends.
+    // first until the listing passes end or ends. why on failure.
     static bool listBlockTokens(CAmazonRESTAPIConnection& connection, const std::string& snapshotId,
                                 const std::string& region, int64_t first, int64_t end,
-                                std::vector<BlockTokenEntry>& blocks, int64_t& expiryMs);
+                                std::vector<BlockTokenEntry>& blocks, int64_t& expiryMs, std::string& why);
 
     static bool GetEbsEndpointIpAddress(const std::string& region, std::string& ip);
     static bool IsAwsPublicIpAddress(const std::string& ip, const std::string& cacheFolder, bool& isPublic);

@@ -104,13 +104,23 @@ bool CAmazonRESTAPIConnection::sendReq(HTTP_REQ_TYPE type, const std::string& pa
                                        std::string& response, VSRestApiRequestOptions* options) {
     response.clear();
     m_lastError = AWSErrorAnswer{};
-    if (!encodeQueryParameters(options)) return false;
+    m_failure.clear();
+    if (!encodeQueryParameters(options)) {
+        m_failure = describeFailure(type, path, options, 0, "invalid request options");
+        return false;
+    }
     uint32_t waitMs = kFirstWaitMs;
     uint32_t retries = 0;
     uint32_t refreshes = 0;
+    uint32_t tries = 0;
     bool success = false;
+    std::string cause;   // set where the failure is not the last answer's
     for (;;) {
-        if (!prepareForRequest(type, options)) break;
+        if (!prepareForRequest(type, options)) {
+            cause = "invalid request options";
+            break;
+        }
+        ++tries;
         bool checksumFailed = false;
         if (sendReqAndValidateCheckSum(type, path, body, response, options, checksumFailed)) {
             success = true;
@@ -121,9 +131,14 @@ bool CAmazonRESTAPIConnection::sendReq(HTTP_REQ_TYPE type, const std::string& pa
             if (++refreshes > kMaxTokenRefreshes) {
                 EvDebug::Error(kTag, "Security token still expired after [%u] credential refreshes.",
                                kMaxTokenRefreshes);
+                cause = "the security token is still expired after " + std::to_string(kMaxTokenRefreshes) +
+                        " credential refreshes";
                 break;
             }
-            if (!m_refresh || !m_refresh(m_owner, m_credentials)) break;
+            if (!m_refresh || !m_refresh(m_owner, m_credentials)) {
+                cause = "the security token expired and no fresh credentials could be had";
+                break;
+            }
             waitMs = kFirstWaitMs;
             retries = 0;
             continue;
@@ -131,6 +146,7 @@ bool CAmazonRESTAPIConnection::sendReq(HTTP_REQ_TYPE type, const std::string& pa
         if (!isRetryableError(checksumFailed)) break;
         if (++retries > kMaxRetries) {
             EvDebug::Error(kTag, "Maximum number of retries [%u] attempted.", kMaxRetries);
+            if (checksumFailed) cause = "the body of " + path + " did not match its checksum";
             break;
         }
         // A retryable answer ends any run of refreshes: the credentials worked.
@@ -141,7 +157,10 @@ bool CAmazonRESTAPIConnection::sendReq(HTTP_REQ_TYPE type, const std::string& pa
         FwClock::SleepMs(sleepMs);
         if (waitMs != kLongestWaitMs) waitMs = std::min(waitMs * kWaitFactor, kLongestWaitMs);
     }
-    if (!success) LogNonRetryableError(type, path, body, options);
+    if (!success) {
+        LogNonRetryableError(type, path, body, options);
+        m_failure = describeFailure(type, path, options, tries, cause);
+    }
     finishRequest(type, options, success);
     return success;
 }
@@ -269,6 +288,32 @@ void CAmazonRESTAPIConnection::readErrorAnswer() {
     if (!body.is_object()) return;
     auto reason = body.find("Reason");
     if (reason != body.end() && reason->is_string()) m_lastError.reason = reason->get<std::string>();
+    for (const char* key : {"Message", "message"}) {
+        auto message = body.find(key);
+        if (message != body.end() && message->is_string()) m_lastError.message = message->get<std::string>();
+    }
+}
+
+std::string CAmazonRESTAPIConnection::describeFailure(HTTP_REQ_TYPE type, const std::string& path,
+                                                      const VSRestApiRequestOptions* options, uint32_t tries,
+                                                      const std::string& cause) {
+    const AWSRequestOptions* aws = castToAWSRequestOptions(options);
+    const std::string endpoint = aws ? "https://" + getAPIEndpoint(aws->region, aws->service) : std::string("EBS");
+    const std::string after = tries > 1 ? " (after " + std::to_string(tries) + " tries)" : std::string();
+    if (!cause.empty()) return endpoint + ": " + cause + after;
+    const long code = m_lastError.httpCode;
+    // The query is left out: it carries block tokens.
+    if (code == KDLibCurl::kErrConnection) return "cannot connect to " + endpoint + ": " + getLastCurlError() + after;
+    if (code == KDLibCurl::kErrTimeout) return "no answer in time from " + endpoint + ": " + getLastCurlError() + after;
+    if (code == KDLibCurl::kErrTransport || code <= 0)
+        return "the request to " + endpoint + " failed: " +
+               (getLastCurlError().empty() ? std::string("no answer") : getLastCurlError()) + after;
+    std::string text = std::string(KDLibCurl::GetHttpReqTypeString(type)) + " " + endpoint + path + ": HTTP " +
+                       std::to_string(code);
+    if (!m_lastError.type.empty()) text += " " + m_lastError.type;
+    if (!m_lastError.reason.empty()) text += " (" + m_lastError.reason + ")";
+    if (!m_lastError.message.empty()) text += ": " + m_lastError.message;
+    return text + after;
 }
 
 uint32_t CAmazonRESTAPIConnection::jitteredWaitMs(uint32_t nominalMs) {

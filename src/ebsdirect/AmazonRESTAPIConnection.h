@@ -60,6 +60,7 @@ struct AWSErrorAnswer {
     long httpCode = 0;
     std::string type;
     std::string reason;
+    std::string message;   // the JSON body's "Message" (or "message")
 };
 
 // Called with the owner pointer and the connection's own credentials, which
@@ -106,6 +107,11 @@ public:
     const AWSCredentials& credentials() const { return m_credentials; }
     // Valid after a request returned false; cleared by the next request.
     const AWSErrorAnswer& lastError() const { return m_lastError; }
+    // Why the last request failed, for a person, naming the endpoint and
+    // what it (or the network) said: "cannot connect to
+    // https://ebs.us-east-1.amazonaws.com: ... Connection refused". Never
+    // empty after a request returned false; cleared by the next request.
+    const std::string& lastFailure() const { return m_failure; }
     const CAmazonRequestSigner& signer() const { return m_signer; }
 
 protected:
@@ -141,6 +147,10 @@ private:
     const char* getNullTerminatedResponseBufferPtr();
     void LogNonRetryableError(HTTP_REQ_TYPE type, const std::string& path, const std::string& body,
                               VSRestApiRequestOptions* options);
+    // The text of lastFailure(): cause when one is given, else from the last
+    // answer (or transfer error); tries counts the requests sent.
+    std::string describeFailure(HTTP_REQ_TYPE type, const std::string& path, const VSRestApiRequestOptions* options,
+                                uint32_t tries, const std::string& cause);
     bool getResponseHeaderValue(const char* name, std::string& value);
     std::string computeCheckSum(const void* data, size_t length);
 
@@ -151,6 +161,7 @@ private:
     CurlDownloadData m_download;
     CAmazonRequestSigner m_signer;
     AWSErrorAnswer m_lastError;
+    std::string m_failure;
     std::minstd_rand m_jitter;
 };
 

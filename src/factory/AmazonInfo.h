@@ -457,8 +457,9 @@ private:
     bool FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region);
     bool ClearSnapshotAccessInfo(const std::string& snapshotId);
     // Every block read goes through here (several reader threads at once).
+    // why: what failed, naming the block and the service's or network's answer.
     bool ReadSnapshotRange(const std::string& snapshotId, const std::string& region, long long offset,
-                           long long length, unsigned char* buffer);
+                           long long length, unsigned char* buffer, std::string& why);
     // The bridge of block reads and snapshot access: its own connection to
     // the source account, since a bridge serves one thread at a time and the
     // job thread keeps using the others. Created on first use; only with

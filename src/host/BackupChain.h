@@ -59,7 +59,10 @@ public:
     // manifest.json that cloudsim-tool verify reads. Every block read back
     // is checked against its point's checksum; a mismatch fails the rebuild
     // with the disk, the point and the block, and leaves no image behind.
-    bool RestoreImages(int point, const std::string& outDir, std::string& why) const;
+    // With a job name, the rebuild's progress goes to stderr under it (see
+    // Progress.h), one disk of one point at a time.
+    bool RestoreImages(int point, const std::string& outDir, std::string& why,
+                       const std::string& progressJob = std::string()) const;
 
 private:
     bool Save(std::string& why) const;

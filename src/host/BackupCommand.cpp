@@ -1,5 +1,6 @@
 #include "host/BackupCommand.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -12,6 +13,7 @@
 #include "host/DataMover.h"
 #include "host/InventoryCommands.h"
 #include "host/PointManifest.h"
+#include "host/Progress.h"
 
 namespace {
 struct DiskResult {
@@ -52,7 +54,7 @@ void PrintError(CVMInfo& plugin, const char* what) {
 // Opens, reads and closes one disk the way the data mover does.
 bool BackupDisk(CVMInfo& plugin, const MountCtx& ctx, const VMInfoStructs::SDisk& item,
                 const std::string& previousSnapshot, const BackupRequest& request, const std::string& pointFolder,
-                DiskResult& result) {
+                CopyProgress& progress, DiskResult& result) {
     VmdkHandle handle;
     if (!plugin.OpenVmdk(ctx.vm.name, ctx.vm.guid, item.volumeId, handle)) {
         PrintError(plugin, ("cannot open disk " + item.volumeId).c_str());
@@ -83,9 +85,12 @@ bool BackupDisk(CVMInfo& plugin, const MountCtx& ctx, const VMInfoStructs::SDisk
         const bool device = ctx.transportMode == "HOTADD";
         const std::vector<ByteRange>* ranges = haveExtents ? &result.extents : nullptr;
         const std::string image = FwFile::JoinPath(pointFolder, result.image);
-        ok = device ? CopyDevice(disk.name, result.size, ranges, image, result.stats, why)
+        const CopiedFn copied = [&progress](uint64_t bytes) { progress.Add(bytes); };
+        progress.StartDisk(item.volumeId, BytesToCopy(result.size, ranges));
+        ok = device ? CopyDevice(disk.name, result.size, ranges, image, result.stats, copied, why)
                     : CopyThroughPlugin(plugin, handle, result.size, disk.sectorSize ? disk.sectorSize : 512,
-                                        request.threads, ranges, image, result.stats, why);
+                                        request.threads, ranges, image, result.stats, copied, why);
+        progress.EndDisk();
         if (!ok) std::fprintf(stderr, "error: disk %s: %s\n", item.volumeId.c_str(), why.c_str());
     }
     if (!plugin.CloseVmdk(handle)) {
@@ -154,6 +159,10 @@ int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& 
     bool ok = plugin->GetFullMountInfo(ctx, items) != 0;
     if (!ok) PrintError(*plugin, "cannot list what to back up");
     std::vector<DiskResult> disks;
+    CopyProgress progress("backup", static_cast<size_t>(std::count_if(
+                                        items.begin(), items.end(), [](const VMInfoStructs::SMountInfoFull& item) {
+                                            return item.kind != 0 && !item.disks.empty();
+                                        })));
     for (const auto& item : items) {
         if (!ok) break;
         if (item.disks.empty()) continue;
@@ -171,9 +180,10 @@ int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& 
         const auto before = previous.find(item.disks.front().volumeId);
         ok = BackupDisk(*plugin, ctx, item.disks.front(),
                         incremental && before != previous.end() ? before->second : std::string(), request,
-                        pointFolder, result);
+                        pointFolder, progress, result);
         if (ok) disks.push_back(result);
     }
+    if (ok) progress.Finish();
 
     // The data is safe once every disk is read: only then does the backup
     // become the next one's reference.

@@ -91,8 +91,14 @@ std::vector<ByteRange> WholeBlocks(const std::vector<ByteRange>& ranges, uint64_
     return out;
 }
 
+uint64_t BytesToCopy(uint64_t size, const std::vector<ByteRange>* ranges) {
+    uint64_t bytes = 0;
+    for (const auto& r : ranges ? WholeBlocks(*ranges, size) : WholeBlocks({{0, size}}, size)) bytes += r.length;
+    return bytes;
+}
+
 bool CopyDevice(const std::string& device, uint64_t size, const std::vector<ByteRange>* ranges,
-                const std::string& image, CopyStats& stats, std::string& why) {
+                const std::string& image, CopyStats& stats, const CopiedFn& copied, std::string& why) {
     const int in = ::open(device.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         why = "cannot open device " + device;
@@ -112,8 +118,14 @@ bool CopyDevice(const std::string& device, uint64_t size, const std::vector<Byte
         // data, so it is read whole).
         if (!ranges) {
             const off_t data = ::lseek(in, static_cast<off_t>(chunk.offset), SEEK_DATA);
-            if (data < 0 && errno == ENXIO) break;
-            if (data >= static_cast<off_t>(chunk.offset + chunk.length)) continue;
+            if (data < 0 && errno == ENXIO) {
+                if (copied) copied(size - chunk.offset);   // only holes from here on
+                break;
+            }
+            if (data >= static_cast<off_t>(chunk.offset + chunk.length)) {
+                if (copied) copied(chunk.length);
+                continue;
+            }
         }
         const size_t want = static_cast<size_t>(chunk.length);
         size_t got = 0;
@@ -134,6 +146,7 @@ bool CopyDevice(const std::string& device, uint64_t size, const std::vector<Byte
             ok = false;
             break;
         }
+        if (copied) copied(want);
     }
     ::close(in);
     return out.Finish() && ok;
@@ -141,7 +154,7 @@ bool CopyDevice(const std::string& device, uint64_t size, const std::vector<Byte
 
 bool CopyThroughPlugin(CVMInfo& plugin, const VmdkHandle& handle, uint64_t size, uint32_t sectorSize, int threads,
                        const std::vector<ByteRange>* ranges, const std::string& image, CopyStats& stats,
-                       std::string& why) {
+                       const CopiedFn& copied, std::string& why) {
     if (sectorSize == 0 || kChunk % sectorSize != 0) {
         why = "unusable sector size " + std::to_string(sectorSize);
         return false;
@@ -167,7 +180,8 @@ bool CopyThroughPlugin(CVMInfo& plugin, const VmdkHandle& handle, uint64_t size,
             const unsigned sectors = static_cast<unsigned>((n + sectorSize - 1) / sectorSize);
             if (plugin.ReadVmdk(handle, offset / sectorSize, sectors, buffer.data()) != 0) {
                 std::lock_guard<std::mutex> guard(whyLock);
-                why = "read failed at offset " + std::to_string(offset) + ": " + plugin.GetLastVMErrorDetails();
+                why = "read failed at offset " + std::to_string(offset) + " (error " +
+                      std::to_string(plugin.GetLastVMError()) + "): " + plugin.GetLastVMErrorDetails();
                 failed = true;
                 return;
             }
@@ -179,6 +193,7 @@ bool CopyThroughPlugin(CVMInfo& plugin, const VmdkHandle& handle, uint64_t size,
                 failed = true;
                 return;
             }
+            if (copied) copied(n);
         }
     };
     std::vector<std::thread> pool;

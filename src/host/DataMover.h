@@ -5,6 +5,7 @@
 // it passes, so that a later reader can tell the image still holds what the
 // disk gave.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -38,14 +39,23 @@ struct CopyStats {
     std::map<uint64_t, std::string> blockSha256;
 };
 
+// Told the bytes of each chunk as it is done (holes skipped included), from
+// whichever thread did it.
+using CopiedFn = std::function<void(uint64_t bytes)>;
+
+// How many bytes a copy of the ranges (or, when null, of the whole disk of
+// size) goes through: what its progress counts up to.
+uint64_t BytesToCopy(uint64_t size, const std::vector<ByteRange>* ranges);
+
 // Reads the attached volume's block device (hot-add): the given ranges
 // (whole blocks, see WholeBlocks), or when there are none (null) the whole
 // device.
 bool CopyDevice(const std::string& device, uint64_t size, const std::vector<ByteRange>* ranges,
-                const std::string& image, CopyStats& stats, std::string& why);
+                const std::string& image, CopyStats& stats, const CopiedFn& copied, std::string& why);
 
 // Reads the disk through the plug-in's ReadVmdk on several threads: the
-// given ranges (whole blocks), or the whole disk.
+// given ranges (whole blocks), or the whole disk. A failed read's reason
+// carries the plug-in's error details.
 bool CopyThroughPlugin(CVMInfo& plugin, const VmdkHandle& handle, uint64_t size, uint32_t sectorSize, int threads,
                        const std::vector<ByteRange>* ranges, const std::string& image, CopyStats& stats,
-                       std::string& why);
+                       const CopiedFn& copied, std::string& why);

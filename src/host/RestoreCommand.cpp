@@ -14,6 +14,7 @@
 #include "framework/KDPI.h"
 #include "host/BackupChain.h"
 #include "host/ConnectCommand.h"
+#include "host/Progress.h"
 #include "host/RestoreWriter.h"
 
 namespace {
@@ -79,35 +80,6 @@ private:
     std::string m_path;
 };
 
-// Bytes, rate and disks of the copy on stderr, at most once a second.
-class Progress {
-public:
-    Progress(size_t disks) : m_disks(disks), m_start(Clock::now()), m_last(m_start) {}
-    void Disk(size_t index, const std::string& volume) {
-        m_index = index;
-        m_volume = volume;
-        m_base = m_total;
-    }
-    bool Update(uint64_t written, bool final) {
-        m_total = m_base + written;
-        const auto now = Clock::now();
-        if (final || now - m_last >= std::chrono::seconds(1)) {
-            m_last = now;
-            const double seconds = std::chrono::duration<double>(now - m_start).count();
-            std::fprintf(stderr, "restore: disk %zu of %zu (%s): %.1f MiB written, %.1f MiB/s\n", m_index + 1, m_disks,
-                         m_volume.c_str(), m_total / 1048576.0, seconds > 0 ? m_total / 1048576.0 / seconds : 0.0);
-        }
-        return !g_stopped;
-    }
-    uint64_t Total() const { return m_total; }
-
-private:
-    size_t m_disks, m_index = 0;
-    std::string m_volume;
-    uint64_t m_base = 0, m_total = 0;
-    Clock::time_point m_start, m_last;
-};
-
 bool IsAuto(const std::string& type) { return strcasecmp(type.c_str(), "AUTO") == 0; }
 
 // The destination as the account's inventory knows it: the instance to
@@ -149,7 +121,7 @@ bool CheckDestination(CVMInfo& plugin, const RestoreRequest& request, const Rest
 // Writes one restore disk the way the data mover does: open the volume the
 // plug-in staged, learn its device, write the image's data, close.
 bool WriteDisk(CVMInfo& plugin, const RestoreCtx& ctx, const VMInfoStructs::SDisk& disk, const RestoreDisk& source,
-               Progress& progress, WriteStats& stats) {
+               CopyProgress& progress, WriteStats& stats) {
     VmdkHandle handle;
     // The disk is found by the volume the plug-in made for it.
     const std::string& volume = disk.newVolumeId.empty() ? disk.sourceVolumeId : disk.newVolumeId;
@@ -161,12 +133,18 @@ bool WriteDisk(CVMInfo& plugin, const RestoreCtx& ctx, const VMInfoStructs::SDis
     bool ok = plugin.GetVmdkInfo(handle, opened) != 0;
     if (!ok) PrintError(plugin, "cannot describe restore disk " + volume);
     std::string why;
-    if (ok && !WriteImageToDevice(source.image, opened.name, source.size, stats,
-                                  [&](uint64_t written) { return progress.Update(written, false); }, why)) {
-        std::fprintf(stderr, "error: disk %s: %s\n", source.volumeId.c_str(), why.c_str());
-        ok = false;
+    if (ok) {
+        progress.StartDisk(source.volumeId, ImageDataBytes(source.image, source.size));
+        uint64_t reported = 0;
+        const auto written = [&](uint64_t total) {
+            progress.Add(total - reported);
+            reported = total;
+            return !g_stopped;
+        };
+        ok = WriteImageToDevice(source.image, opened.name, source.size, stats, written, why);
+        progress.EndDisk();
+        if (!ok) std::fprintf(stderr, "error: disk %s: %s\n", source.volumeId.c_str(), why.c_str());
     }
-    if (ok) progress.Update(stats.bytesWritten, true);
     if (!plugin.CloseVmdk(handle)) {
         PrintError(plugin, "cannot close restore disk " + volume);
         ok = false;
@@ -192,8 +170,7 @@ bool RunPhases(CVMInfo& plugin, RestoreCtx& ctx, const RestorePlan& plan) {
     std::vector<size_t> selected;
     for (size_t i = 0; i < ctx.disks.size(); ++i)
         if (ctx.disks[i].selected) selected.push_back(i);
-    Progress progress(selected.size());
-    size_t n = 0;
+    CopyProgress progress("restore", selected.size());
     for (size_t i : selected) {
         const auto& disk = ctx.disks[i];
         const auto source = std::find_if(plan.disks.begin(), plan.disks.end(),
@@ -202,10 +179,10 @@ bool RunPhases(CVMInfo& plugin, RestoreCtx& ctx, const RestorePlan& plan) {
             std::fprintf(stderr, "error: disk %zu of the restore is not one of the point's\n", i);
             return false;
         }
-        progress.Disk(n++, source->volumeId);
         WriteStats stats;
         if (!WriteDisk(plugin, ctx, disk, *source, progress, stats)) return false;
     }
+    progress.Finish();
     if (!plugin.RestoreVM(ctx)) {
         PrintError(plugin, "the instance cannot be restored");
         return false;
@@ -245,7 +222,7 @@ int RunRestore(PluginLoader& loader, const ConnectJob& job, const RestoreRequest
     // The images are rebuilt (and every block checked) before the cloud is
     // touched: a damaged point must not leave a half-made instance.
     StagingFolder staging;
-    if (!chain.RestoreImages(plan.point, staging.Path(), why)) {
+    if (!chain.RestoreImages(plan.point, staging.Path(), why, "rebuild")) {
         std::fprintf(stderr, "error: %s\n", why.c_str());
         return 1;
     }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <set>
 
 #include <nlohmann/json.hpp>
@@ -16,6 +17,7 @@
 #include "framework/VMConfigFile.h"
 #include "host/BackupChain.h"
 #include "host/PointManifest.h"
+#include "host/Progress.h"
 #include "host/VersionedJson.h"
 
 namespace {
@@ -122,7 +124,8 @@ private:
 // Applies one disk of one point to its rebuilt image, block by block: each
 // block is checked, then written, or punched as a hole when it is zeros, so
 // the rebuilt image stays as sparse as the disk.
-bool ApplyDisk(const ManifestDisk& disk, int point, const std::string& folder, int out, std::string& why) {
+bool ApplyDisk(const ManifestDisk& disk, int point, const std::string& folder, int out, CopyProgress* progress,
+               std::string& why) {
     const std::string source = FwFile::JoinPath(folder, disk.image);
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
@@ -135,7 +138,13 @@ bool ApplyDisk(const ManifestDisk& disk, int point, const std::string& folder, i
               (::ftruncate(out, 0) == 0 && ::ftruncate(out, static_cast<off_t>(disk.size)) == 0);
     if (!ok) why = "cannot reset the image of " + disk.volumeId;
     std::vector<char> buffer(kImageBlock);
-    for (const auto& range : ok ? BlocksToApply(disk, in) : std::vector<ByteRange>()) {
+    const std::vector<ByteRange> blocks = ok ? BlocksToApply(disk, in) : std::vector<ByteRange>();
+    if (progress) {
+        uint64_t bytes = 0;
+        for (const auto& range : blocks) bytes += range.length;
+        progress->StartDisk(disk.volumeId + " of point " + std::to_string(point), bytes);
+    }
+    for (const auto& range : blocks) {
         for (uint64_t at = range.offset; ok && at < range.offset + range.length; at += kImageBlock) {
             const size_t want = static_cast<size_t>(std::min<uint64_t>(kImageBlock, disk.size - at));
             const ssize_t r = ::pread(in, buffer.data(), want, static_cast<off_t>(at));
@@ -163,15 +172,18 @@ bool ApplyDisk(const ManifestDisk& disk, int point, const std::string& folder, i
                 ok = ::pwrite(out, buffer.data(), want, static_cast<off_t>(at)) == static_cast<ssize_t>(want);
             }
             if (!ok) why = "cannot write the image of " + disk.volumeId;
+            if (ok && progress) progress->Add(want);
         }
         if (!ok) break;
     }
+    if (progress) progress->EndDisk();
     ::close(in);
     return ok;
 }
 }  // namespace
 
-bool BackupChain::RestoreImages(int point, const std::string& outDir, std::string& why) const {
+bool BackupChain::RestoreImages(int point, const std::string& outDir, std::string& why,
+                                const std::string& progressJob) const {
     if (m_points.empty()) {
         why = "the chain in " + m_folder + " has no backups";
         return false;
@@ -205,22 +217,30 @@ bool BackupChain::RestoreImages(int point, const std::string& outDir, std::strin
         why = "cannot replace " + manifestPath;
         return false;
     }
-    RestoredImages images(outDir);
-    PointManifest result;
+    // Every manifest first: the progress counts the disks of all of them.
+    std::vector<PointManifest> manifests(last - first + 1);
+    size_t diskCount = 0;
     for (size_t i = first; i <= last; ++i) {
         const std::string folder = FwFile::JoinPath(m_folder, m_points[i].folder);
-        PointManifest manifest;
-        if (!LoadManifest(FwFile::JoinPath(folder, "manifest.json"), manifest, why)) return false;
-        for (const auto& disk : manifest.disks) {
+        if (!LoadManifest(FwFile::JoinPath(folder, "manifest.json"), manifests[i - first], why)) return false;
+        diskCount += manifests[i - first].disks.size();
+    }
+    std::unique_ptr<CopyProgress> progress;
+    if (!progressJob.empty()) progress = std::make_unique<CopyProgress>(progressJob, diskCount);
+    RestoredImages images(outDir);
+    for (size_t i = first; i <= last; ++i) {
+        const std::string folder = FwFile::JoinPath(m_folder, m_points[i].folder);
+        for (const auto& disk : manifests[i - first].disks) {
             const int out = images.Open(disk.volumeId, disk.size);
             if (out < 0) {
                 why = "cannot create the image of " + disk.volumeId;
                 return false;
             }
-            if (!ApplyDisk(disk, m_points[i].point, folder, out, why)) return false;
+            if (!ApplyDisk(disk, m_points[i].point, folder, out, progress.get(), why)) return false;
         }
-        if (i == last) result = std::move(manifest);
     }
+    if (progress) progress->Finish();
+    const PointManifest& result = manifests.back();
     // What cloudsim-tool verify reads: the rebuilt images, named relative to
     // the manifest's folder.
     nlohmann::json doc = VersionedDocument("RestoredImages", 1);

@@ -122,3 +122,17 @@ bool WriteImageToDevice(const std::string& image, const std::string& device, uin
     }
     return true;
 }
+
+uint64_t ImageDataBytes(const std::string& image, uint64_t size) {
+    Fd in(image, O_RDONLY);
+    uint64_t bytes = 0;
+    for (off_t at = 0; in.ok() && static_cast<uint64_t>(at) < size;) {
+        const off_t data = ::lseek(in.get(), at, SEEK_DATA);
+        if (data < 0 || static_cast<uint64_t>(data) >= size) break;
+        off_t hole = ::lseek(in.get(), data, SEEK_HOLE);
+        if (hole < 0 || static_cast<uint64_t>(hole) > size) hole = static_cast<off_t>(size);
+        bytes += static_cast<uint64_t>(hole - data);
+        at = hole;
+    }
+    return bytes;
+}

@@ -23,3 +23,7 @@ using WriteProgress = std::function<bool(uint64_t written)>;
 // False with a reason on a size mismatch, an I/O error, or a stop.
 bool WriteImageToDevice(const std::string& image, const std::string& device, uint64_t size, WriteStats& stats,
                         const WriteProgress& progress, std::string& why);
+
+// The bytes of the image's data regions within its first size bytes: what
+// WriteImageToDevice writes. 0 when the image cannot be read.
+uint64_t ImageDataBytes(const std::string& image, uint64_t size);

@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
             return 2;
         }
         BackupChain chain(it->second);
-        if (!chain.Load(why) || !chain.RestoreImages(point, out->second, why)) {
+        if (!chain.Load(why) || !chain.RestoreImages(point, out->second, why, "restore-image")) {
             std::fprintf(stderr, "error: %s\n", why.c_str());
             return 1;
         }
@@ -145,6 +145,13 @@ int main(int argc, char** argv) {
         BackupRequest request;
         request.instanceId = value("instance");
         request.mode = value("mode");
+        // The plug-in would take a mode it does not know for its default, and
+        // the job would run in a mode nobody asked for.
+        if (options.values.count("mode") && request.mode != "HOTADD" && request.mode != "EBS-DIRECT-API") {
+            std::fprintf(stderr, "error: --mode \"%s\" is not a transport mode; use HOTADD or EBS-DIRECT-API\n",
+                         request.mode.c_str());
+            return 2;
+        }
         request.outDir = value("out");
         if (request.outDir.empty()) request.outDir = FwFile::JoinPath(KDPI_Base::getBaseDir(), "Backups/" + request.instanceId);
         const std::string cbt = value("cbt");

@@ -156,13 +156,15 @@ TEST(DiskSlots, RefuseMissingHandlesBuffersAndUnaddressableRanges) {
     AmazonDiskState state{};
     ASSERT_TRUE(info.DiskInfo()->GetDiskHandle("vm", "i-1", "vol-a", h, state));
     EXPECT_EQ(1, info.ReadVmdk(h, 0, 1, nullptr));
-    const std::string& err = "the range cannot be addressed";
+    const std::string& err = "the range of snapshot snap-vol-a cannot be addressed";
     std::vector<std::string> log;
     EvDebug::SetTap([&](int, const std::string&, const std::string& m) { log.push_back(m); });
     EXPECT_EQ(1, info.ReadVmdk(h, 1ULL << 52, 1, buffer)) << "offset beyond 64 bits";
     EXPECT_EQ(1, info.ReadVmdk(h, 0, 1u << 20, buffer)) << "4 GiB in one read";
     ASSERT_EQ(2u, log.size());
     for (const auto& line : log) EXPECT_NE(std::string::npos, line.find(err)) << line;
+    EXPECT_EQ(23, info.GetLastVMError());
+    EXPECT_EQ(err, info.GetLastVMErrorDetails()) << "the framework is told what the log says";
 
     const VmdkHandle stale = h;
     ASSERT_TRUE(info.DiskInfo()->Disconnect(Vm("i-1")));

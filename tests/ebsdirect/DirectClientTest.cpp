@@ -319,8 +319,9 @@ TEST_F(DirectClientTest, BlockShorterThanTheReportedBlockSizeFailsTheRead) {
     ASSERT_TRUE(UseAccessKey());
     ASSERT_TRUE(client.FillSnapshotAccessInfo(kSnap, kRegion));
     std::vector<unsigned char> out(1 << 20);
-    EXPECT_FALSE(client.ReadFromSnapshot(kSnap, kRegion, 0, 1 << 20, out.data()));
-    EXPECT_EQ(1, Logged("Error: Size of the block [524288] is not equal to block size [1048576]."));
+    std::string why;
+    EXPECT_FALSE(client.ReadFromSnapshot(kSnap, kRegion, 0, 1 << 20, out.data(), why));
+    EXPECT_EQ(std::string("block 0 of ") + kSnap + " came with 524288 bytes, not 1048576", why);
     EXPECT_EQ(1, BlockCalls());
 }
 
