@@ -21,5 +21,5 @@ if [ "${SKIP_SANITIZERS:-0}" != "1" ]; then
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions="$PWD/tests/tsan.supp" build-tsan/bin/test_disk
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions="$PWD/tests/tsan.supp" \
     build-tsan/bin/test_ebsdirect \
-    --gtest_filter='DirectClientTest.*Thread*:DirectClientTest.ReadsInFlight*'
+    --gtest_filter='DirectClientTest.*Thread*:DirectClientTest.ReadsInFlight*:TokenWindows.*'
 fi
