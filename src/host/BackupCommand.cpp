@@ -14,6 +14,7 @@
 #include "host/InventoryCommands.h"
 #include "host/PointManifest.h"
 #include "host/Progress.h"
+#include "host/StreamSlot.h"
 
 namespace {
 struct DiskResult {
@@ -78,6 +79,12 @@ bool BackupDisk(CVMInfo& plugin, const MountCtx& ctx, const VMInfoStructs::SDisk
         // The data mover copies and checksums whole blocks; the point then
         // holds exactly what it read.
         if (haveExtents) result.extents = WholeBlocks(result.extents, result.size);
+    }
+    StreamSlot stream;
+    if (ok && !TakeStream(stream, plugin.GetStreamLimit(), "disk " + item.volumeId,
+                          [&plugin] { return plugin.IsJobCancelled(); }, why)) {
+        std::fprintf(stderr, "error: disk %s: %s\n", item.volumeId.c_str(), why.c_str());
+        ok = false;
     }
     if (ok) {
         // Hot-add hands the data mover a block device; otherwise it reads

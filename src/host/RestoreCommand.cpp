@@ -16,6 +16,7 @@
 #include "host/ConnectCommand.h"
 #include "host/Progress.h"
 #include "host/RestoreWriter.h"
+#include "host/StreamSlot.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -133,6 +134,12 @@ bool WriteDisk(CVMInfo& plugin, const RestoreCtx& ctx, const VMInfoStructs::SDis
     bool ok = plugin.GetVmdkInfo(handle, opened) != 0;
     if (!ok) PrintError(plugin, "cannot describe restore disk " + volume);
     std::string why;
+    StreamSlot stream;
+    if (ok && !TakeStream(stream, plugin.GetStreamLimit(), "disk " + source.volumeId, [] { return g_stopped != 0; },
+                          why)) {
+        std::fprintf(stderr, "error: disk %s: %s\n", source.volumeId.c_str(), why.c_str());
+        ok = false;
+    }
     if (ok) {
         progress.StartDisk(source.volumeId, ImageDataBytes(source.image, source.size));
         uint64_t reported = 0;
