@@ -5,7 +5,11 @@
 // Both jobs read exactly their snapshots' bytes and leave nothing behind.
 // Also run under ThreadSanitizer.
 #include <atomic>
+#include <map>
+#include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "backup/MountFixture.h"
 #include "disk/ReadPath.h"
@@ -67,6 +71,38 @@ TEST_P(ConcurrentJobs, TwoObjectsRunDirectReadJobsAtOnce) {
     }
     EXPECT_EQ(std::vector<std::string>{}, LiveImagesOf(kWeb));
     EXPECT_EQ(std::vector<std::string>{}, LiveImagesOf(kAnalytics));
+}
+
+// Eight objects at once: four jobs of the web server, two of the stopped
+// Windows instance and two of the analytics one in another region. Each
+// instance gets at least one good backup; a job its instance's backup AMI
+// limit turns away says so; no job reads a wrong byte (as it would from an
+// AMI another job took away), and nothing is left once all are done.
+TEST_P(ConcurrentJobs, EightObjectsSeveralJobsOfEachInstanceAtOnce) {
+    ReadPathServer path(GetParam(), cloud, env.BaseDir());
+    const std::vector<std::string> instances = {kWeb, kWin, kAnalytics, kWeb};
+    std::vector<std::unique_ptr<CAmazonInfo>> objects;
+    std::vector<MountCtx> jobs;
+    for (int i = 0; i < 8; ++i) {
+        objects.push_back(Connected());
+        ASSERT_TRUE(objects.back());
+        jobs.push_back(Job(instances[i % 4], "EBS-DIRECT-API"));
+        jobs.back().mountPath = env.BaseDir() + "/mount-" + std::to_string(i);
+    }
+    std::vector<int> results(8, -2);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i) threads.emplace_back([&, i] { results[i] = RunJob(*objects[i], jobs[i], *cloud); });
+    for (auto& t : threads) t.join();
+    std::map<std::string, int> good;
+    for (int i = 0; i < 8; ++i) {
+        const std::string why = objects[i]->GetLastVMErrorDetails();
+        if (results[i] == 0) ++good[instances[i % 4]];
+        else
+            EXPECT_TRUE(results[i] == -1 && why.find("existing backup snapshots") != std::string::npos)
+                << instances[i % 4] << ": " << results[i] << " " << why;
+    }
+    for (const auto& instance : {kWeb, kWin, kAnalytics}) EXPECT_GE(good[instance], 1) << instance;
+    for (const auto& instance : {kWeb, kWin, kAnalytics}) EXPECT_EQ(std::vector<std::string>{}, LiveImagesOf(instance)) << instance;
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPaths, ConcurrentJobs, ::testing::Values(ReadPath::Rest, ReadPath::Bridge),
