@@ -71,17 +71,20 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::readBlock(CAmazonRESTAPIConnection& 
                                                       BlockTokenWindows::Reading& reading, const std::string& region,
                                                       int64_t index, unsigned char* destination, uint64_t& received,
                                                       std::string& why) {
-    // A window another reader failed to list fails this one too, without
-    // its listing's words.
-    std::string listFailure;
+    // A window another reader failed to list fails this one too, with the
+    // words of that listing.
     const BlockTokenWindows::Lister list = [&](int64_t first, int64_t end, std::vector<BlockTokenEntry>& blocks,
                                                int64_t& expiryMs) {
-        return listBlockTokens(connection, info.snapshotId, region, first, end, blocks, expiryMs, listFailure);
+        std::string failure;
+        if (listBlockTokens(connection, info.snapshotId, region, first, end, blocks, expiryMs, failure)) return true;
+        info.SetListFailure(failure);
+        return false;
     };
     const auto listingFailed = [&] {
-        why = listFailure.empty() ? "the block tokens of " + info.snapshotId + " around block " +
-                                        std::to_string(index) + " could not be listed"
-                                  : listFailure;
+        why = info.ListFailure();
+        if (why.empty())
+            why = "the block tokens of " + info.snapshotId + " around block " + std::to_string(index) +
+                  " could not be listed";
         return false;
     };
     BlockTokenWindows::Token token;

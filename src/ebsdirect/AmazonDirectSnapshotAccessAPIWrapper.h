@@ -62,6 +62,21 @@ struct SnapshotAccessInfo {
     const std::string snapshotId;
     const int64_t blockSize;
     BlockTokenWindows tokens;
+
+    // Why the last listing failed: a reader that waited on another's
+    // listing fails with its words.
+    void SetListFailure(const std::string& why) {
+        std::lock_guard<std::mutex> hold(failureLock);
+        listFailure = why;
+    }
+    std::string ListFailure() const {
+        std::lock_guard<std::mutex> hold(failureLock);
+        return listFailure;
+    }
+
+private:
+    mutable std::mutex failureLock;
+    std::string listFailure;
 };
 
 class CAmazonDirectSnapshotAccessAPIWrapper {
