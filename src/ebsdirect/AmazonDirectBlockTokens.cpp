@@ -67,19 +67,25 @@ bool ParsePage(const unsigned char* body, uint64_t size, std::vector<BlockTokenE
 
 }  // namespace
 
-bool CAmazonDirectSnapshotAccessAPIWrapper::readBlock(CAmazonRESTAPIConnection& connection, SnapshotAccessInfo& info,
-                                                      BlockTokenWindows::Reading& reading, const std::string& region,
-                                                      int64_t index, unsigned char* destination, uint64_t& received,
-                                                      std::string& why) {
-    // A window another reader failed to list fails this one too, with the
-    // words of that listing.
-    const BlockTokenWindows::Lister list = [&](int64_t first, int64_t end, std::vector<BlockTokenEntry>& blocks,
-                                               int64_t& expiryMs) {
+BlockTokenWindows::Lister CAmazonDirectSnapshotAccessAPIWrapper::windowLister(CAmazonRESTAPIConnection& connection,
+                                                                               SnapshotAccessInfo& info,
+                                                                               const std::string& region) {
+    // A window another reader failed to list fails that reader too, with
+    // the words of this listing.
+    return [&connection, &info, &region](int64_t first, int64_t end, std::vector<BlockTokenEntry>& blocks,
+                                          int64_t& expiryMs) {
         std::string failure;
         if (listBlockTokens(connection, info.snapshotId, region, first, end, blocks, expiryMs, failure)) return true;
         info.SetListFailure(failure);
         return false;
     };
+}
+
+bool CAmazonDirectSnapshotAccessAPIWrapper::readBlock(CAmazonRESTAPIConnection& connection, SnapshotAccessInfo& info,
+                                                      BlockTokenWindows::Reading& reading,
+                                                      const BlockTokenWindows::Lister& list, const std::string& region,
+                                                      int64_t index, unsigned char* destination, uint64_t& received,
+                                                      std::string& why) {
     const auto listingFailed = [&] {
         why = info.ListFailure();
         if (why.empty())

@@ -216,12 +216,13 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::ReadFromSnapshot(const std::string& 
     const int64_t first = offset / blockSize;
     const int64_t count = length / blockSize;
     BlockTokenWindows::Reading reading(info->tokens, first);
+    const BlockTokenWindows::Lister list = windowLister(*connection, *info, region);
     for (int64_t i = 0; i < count; ++i) {
         const int64_t index = first + i;
         unsigned char* destination = buffer + i * blockSize;
         uint64_t received = 0;
         std::string cause;
-        if (!readBlock(*connection, *info, reading, region, index, destination, received, cause))
+        if (!readBlock(*connection, *info, reading, list, region, index, destination, received, cause))
             return fail("block " + std::to_string(index) + " of " + snapshotId + ": " + cause);
         if (received != static_cast<uint64_t>(blockSize))
             return fail("block " + std::to_string(index) + " of " + snapshotId + " came with " +

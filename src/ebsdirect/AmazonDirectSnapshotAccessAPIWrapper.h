@@ -164,8 +164,13 @@ private:
     // about to expire, and once more when the service refuses it as invalid.
     // why on failure.
     static bool readBlock(CAmazonRESTAPIConnection& connection, SnapshotAccessInfo& info,
-                          BlockTokenWindows::Reading& reading, const std::string& region, int64_t index,
-                          unsigned char* destination, uint64_t& received, std::string& why);
+                          BlockTokenWindows::Reading& reading, const BlockTokenWindows::Lister& list,
+                          const std::string& region, int64_t index, unsigned char* destination, uint64_t& received,
+                          std::string& why);
+    // How a read lists its snapshot's windows, made once per read rather
+    // than per block: on its connection, in region.
+    static BlockTokenWindows::Lister windowLister(CAmazonRESTAPIConnection& connection, SnapshotAccessInfo& info,
+                                                  const std::string& region);
     // The allocated blocks in [first, end) with their tokens, paged from
     // first until the listing passes end or ends. why on failure.
     static bool listBlockTokens(CAmazonRESTAPIConnection& connection, const std::string& snapshotId,
