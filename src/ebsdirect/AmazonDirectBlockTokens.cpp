@@ -43,10 +43,16 @@ bool BlockIndex(const nlohmann::json& value, int64_t& index) {
 
 // The blocks of one ListSnapshotBlocks page; false when the body is not one.
 bool ParsePage(const unsigned char* body, uint64_t size, std::vector<BlockTokenEntry>& blocks, int64_t& expiryMs,
-               std::string& nextToken) {
+               int64_t& volumeBlocks, std::string& nextToken) {
     const nlohmann::json page = nlohmann::json::parse(body, body + size, nullptr, false);
     if (!page.is_object()) return false;
     expiryMs = 0;
+    // VolumeSize is in GiB, so a whole number of blocks of any block size.
+    auto gib = page.find("VolumeSize");
+    auto blockSize = page.find("BlockSize");
+    if (gib != page.end() && gib->is_number_integer() && blockSize != page.end() &&
+        blockSize->is_number_integer() && blockSize->get<int64_t>() > 0 && gib->get<int64_t>() > 0)
+        volumeBlocks = (gib->get<int64_t>() << 30) / blockSize->get<int64_t>();
     auto expiry = page.find("ExpiryTime");
     if (expiry != page.end() && expiry->is_number()) expiryMs = std::llround(expiry->get<double>() * 1000.0);
     auto list = page.find("Blocks");
@@ -75,7 +81,12 @@ BlockTokenWindows::Lister CAmazonDirectSnapshotAccessAPIWrapper::windowLister(CA
     return [&connection, &info, &region](int64_t first, int64_t end, std::vector<BlockTokenEntry>& blocks,
                                           int64_t& expiryMs) {
         std::string failure;
-        if (listBlockTokens(connection, info.snapshotId, region, first, end, blocks, expiryMs, failure)) return true;
+        int64_t volumeBlocks = 0;
+        if (listBlockTokens(connection, info.snapshotId, region, first, end, blocks, expiryMs, volumeBlocks,
+                            failure)) {
+            if (volumeBlocks > 0) info.tokens.SetBlockCount(volumeBlocks);
+            return true;
+        }
         info.SetListFailure(failure);
         return false;
     };
@@ -128,12 +139,13 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::listBlockTokens(CAmazonRESTAPIConnec
                                                             const std::string& snapshotId, const std::string& region,
                                                             int64_t first, int64_t end,
                                                             std::vector<BlockTokenEntry>& blocks, int64_t& expiryMs,
-                                                            std::string& why) {
+                                                            int64_t& volumeBlocks, std::string& why) {
     std::vector<unsigned char> body(kListBodyBytes);
     std::vector<BlockTokenEntry> listed;
     const std::string pageBlocks = std::to_string(std::min(kMaxPageBlocks, std::max(kMinPageBlocks, end - first)));
     std::string pageToken;
     expiryMs = 0;
+    volumeBlocks = 0;
     blocks.clear();
     // A window wider than a page takes a page per maxResults blocks besides.
     const int64_t maxPages = kMaxListPages + (end - first) / kMaxPageBlocks;
@@ -158,7 +170,7 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::listBlockTokens(CAmazonRESTAPIConnec
         }
         listed.clear();
         int64_t pageExpiryMs = 0;
-        if (!ParsePage(body.data(), options.bytesReceived, listed, pageExpiryMs, pageToken)) {
+        if (!ParsePage(body.data(), options.bytesReceived, listed, pageExpiryMs, volumeBlocks, pageToken)) {
             EvDebug::Error(kTag, "The block list of [%s] could not be read.", snapshotId.c_str());
             why = "the block list of " + snapshotId + " could not be read";
             return false;
@@ -167,9 +179,13 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::listBlockTokens(CAmazonRESTAPIConnec
         if (pageExpiryMs != 0 && (expiryMs == 0 || pageExpiryMs < expiryMs)) expiryMs = pageExpiryMs;
         // AWS lists from startingBlockIndex on, ascending; a server that
         // lists more or in another order still yields the window's blocks.
+        // So is a window whose last block, or the volume's, has been listed:
+        // no later page can hold one of its blocks, and a fully allocated
+        // window would otherwise cost an empty page after its full one.
+        const int64_t last = (volumeBlocks > 0 ? std::min(end, volumeBlocks) : end) - 1;
         bool passed = false;
         for (BlockTokenEntry& entry : listed) {
-            if (entry.index >= end) passed = true;
+            if (entry.index >= last) passed = true;
             if (entry.index >= first && entry.index < end) blocks.push_back(std::move(entry));
         }
         if (passed || pageToken.empty()) {

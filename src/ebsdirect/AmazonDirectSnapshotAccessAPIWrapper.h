@@ -175,7 +175,8 @@ private:
     // first until the listing passes end or ends. why on failure.
     static bool listBlockTokens(CAmazonRESTAPIConnection& connection, const std::string& snapshotId,
                                 const std::string& region, int64_t first, int64_t end,
-                                std::vector<BlockTokenEntry>& blocks, int64_t& expiryMs, std::string& why);
+                                std::vector<BlockTokenEntry>& blocks, int64_t& expiryMs, int64_t& volumeBlocks,
+                                std::string& why);
 
     static bool GetEbsEndpointIpAddress(const std::string& region, std::string& ip);
     static bool IsAwsPublicIpAddress(const std::string& ip, const std::string& cacheFolder, bool& isPublic);

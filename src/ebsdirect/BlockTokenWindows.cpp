@@ -102,8 +102,8 @@ bool BlockTokenWindows::find(std::unique_lock<std::mutex>& lock, Reading& readin
 void BlockTokenWindows::listAhead(std::unique_lock<std::mutex>& lock, int64_t number, int64_t index,
                                   const Lister& list) {
     const int64_t offset = index - number * m_shape.windowBlocks;
-    if (offset * 4 < 3 * m_shape.windowBlocks || m_windows.size() >= m_shape.maxWindows ||
-        m_windows.count(number + 1))
+    if (offset * 4 < m_shape.windowBlocks || m_windows.size() >= m_shape.maxWindows ||
+        m_windows.count(number + 1) || (m_blockCount > 0 && (number + 1) * m_shape.windowBlocks >= m_blockCount))
         return;
     auto window = std::make_shared<Window>();
     m_windows.emplace(number + 1, window);
@@ -190,6 +190,11 @@ size_t BlockTokenWindows::BlocksBytes(const std::vector<BlockTokenEntry>& blocks
     for (const BlockTokenEntry& entry : blocks)
         if (!Inline(entry.token)) bytes += HeapBytes(entry.token.capacity() + 1);
     return bytes;
+}
+
+void BlockTokenWindows::SetBlockCount(int64_t blocks) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_blockCount = blocks;
 }
 
 TokenWindowStats BlockTokenWindows::Stats() const {

@@ -10,7 +10,8 @@
 // that every reader in flight has passed is dropped when the next one is
 // listed, and at most maxWindows stay held (the least recently used go
 // first), so scattered readers cost no more. A reader well into its window
-// lists the next one ahead of the others, while that evicts nothing. A
+// lists the next one ahead of the others (never past the snapshot's end,
+// once a listing has told it), while that evicts nothing. A
 // window whose listing expires within the margin is listed again before its
 // tokens are handed out, and one whose token the service refused is listed
 // again unless a later listing has already replaced it.
@@ -95,6 +96,10 @@ public:
     // listing replaced the one token came from, and token is replaced.
     bool Renew(Reading& reading, int64_t index, const Lister& list, Token& token);
 
+    // The snapshot's size in blocks, once a listing has said it: nothing
+    // is listed ahead past it.
+    void SetBlockCount(int64_t blocks);
+
     TokenWindowStats Stats() const;
     const TokenWindowShape& Shape() const { return m_shape; }
 
@@ -116,7 +121,7 @@ private:
     // window gone and its waiters failed, when the listing fails.
     bool listInto(std::unique_lock<std::mutex>& lock, int64_t number, const std::shared_ptr<Window>& window,
                   const Lister& list);
-    // A reader three quarters into its window lists the next one, when
+    // A reader a quarter into its window lists the next one, when
     // that evicts nothing, so that the others do not all wait for it there.
     void listAhead(std::unique_lock<std::mutex>& lock, int64_t number, int64_t index, const Lister& list);
     bool expiring(const Window& window) const;
@@ -138,6 +143,7 @@ private:
     size_t m_bytes = 0;
     size_t m_peakBytes = 0;
     uint64_t m_listings = 0;
+    int64_t m_blockCount = 0;   // 0 until known
 };
 
 }  // namespace AmazonDirectSnapshotAccessAPI
