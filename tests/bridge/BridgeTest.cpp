@@ -137,7 +137,7 @@ TEST_F(BridgeTest, LocalInstanceAndOutposts) {
     ASSERT_TRUE(bridge.GetLocalInstanceRegion(region));
     EXPECT_EQ(id + region, "");
 
-    env.InstallCloud(TEST_SOURCE_DIR "/tests/cloudsim/outpost-proxy-seed.json");
+    env.InstallCloud(std::string(TEST_SOURCE_DIR) + "/tests/cloudsim/outpost-proxy-seed.json");
     CAmazonSDKBridge onOutpost;
     ASSERT_TRUE(onOutpost.initialize("Amazon", "VSA", 42));
     ASSERT_TRUE(onOutpost.Connect("", kSourceKey, kSourceSecret));

@@ -2,6 +2,7 @@
 // virtual time: volumes, attachments, modifications, snapshots and AMIs, and
 // the fault rules that stall them, fail them or make them conflict.
 #include "bridge/BridgeFixture.h"
+#include "support/TestPaths.h"
 
 using namespace demo;
 using cloudsim::FaultRule;

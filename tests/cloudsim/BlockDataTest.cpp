@@ -14,6 +14,7 @@
 #include "cloudsim/SeedData.h"
 #include "framework/DiskMapper.h"
 #include "framework/FileUtils.h"
+#include "support/TestPaths.h"
 
 using cloudsim::Cloud;
 using cloudsim::kBlockSize;

@@ -136,7 +136,7 @@ TEST_F(CloudTest, FolderStateIsSharedBetweenCloudObjects) {
     EXPECT_EQ(error, "RequestLimitExceeded: slow down");
 
     // A folder that has a state ignores the seed it is opened with.
-    auto c = Cloud::OpenFolder(folder, TEST_SOURCE_DIR "/tests/cloudsim/outpost-proxy-seed.json");
+    auto c = Cloud::OpenFolder(folder, std::string(TEST_SOURCE_DIR) + "/tests/cloudsim/outpost-proxy-seed.json");
     EXPECT_EQ(Tag(*c, "Owner"), "bob");
 }
 

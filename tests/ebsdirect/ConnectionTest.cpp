@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "ebsdirect/DirectFixture.h"
+#include "support/TestPaths.h"
 
 using namespace ebsdirect_test;
 
@@ -236,7 +237,7 @@ namespace {
 // botocore is missing.
 std::string BotocoreAuthorization(const std::string& region, const std::string& host, const std::string& path,
                                   int64_t epoch, const std::vector<HttpQueryParameter>& query) {
-    std::string command = "python3 " TEST_SOURCE_DIR "/tests/ebsdirect/botocore_authorization.py " +
+    std::string command = std::string("python3 ") + TEST_SOURCE_DIR + "/tests/ebsdirect/botocore_authorization.py " +
                           std::string(kAccessKey) + " " + kSecretKey + " " + region + " " + host + " " + path + " " +
                           std::to_string(epoch);
     for (const auto& p : query) command += " '" + p.name + "=" + p.value + "'";

@@ -6,6 +6,7 @@
 
 #include "cloudsim/BlockToken.h"
 #include "endpoints/EndpointFixture.h"
+#include "support/TestPaths.h"
 
 using namespace endpoints_test;
 
@@ -18,7 +19,7 @@ struct SignedByBotocore {
 
 // Empty target when python3 or botocore is missing.
 SignedByBotocore SignWithBotocore(const std::string& snapshot, int64_t index, int64_t epochSeconds) {
-    std::string command = "python3 " TEST_SOURCE_DIR "/tests/endpoints/sign_get_snapshot_block.py " +
+    std::string command = std::string("python3 ") + TEST_SOURCE_DIR + "/tests/endpoints/sign_get_snapshot_block.py " +
                           std::string(kAccessKey) + " " + kSecretKey + " us-east-1 " + snapshot + " " +
                           std::to_string(index) + " '" + cloudsim::BlockToken(snapshot, index) + "' " +
                           std::to_string(epochSeconds) + " 2>/dev/null";

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <string>
+#include "support/TestPaths.h"
 
 // Runs a command line, returning its output (stdout and stderr).
 inline std::string RunCommand(const std::string& command, int& exitCode) {

@@ -221,7 +221,7 @@ protected:
 
         int status = 0;
         const std::string errFile = FwFile::JoinPath(m_seedFolder, "seed.err");
-        std::string out = RunCommand("python3 '" TEST_SOURCE_DIR "/tests/peer/seed_moto_snapshot.py' https://127.0.0.1:" +
+        std::string out = RunCommand(std::string("python3 '") + TEST_SOURCE_DIR + "/tests/peer/seed_moto_snapshot.py' https://127.0.0.1:" +
                                          port + " '" + certs.caFile + "' '" + m_seedFolder + "' 2>'" + errFile + "'",
                                      status);
         if (WIFEXITED(status) && WEXITSTATUS(status) == 3) GTEST_SKIP() << "python3 cannot import boto3";

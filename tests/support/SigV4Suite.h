@@ -8,10 +8,11 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include "support/TestPaths.h"
 
 namespace sigv4_suite {
 
-inline const std::string kSuite = TEST_SOURCE_DIR "/tests/data/sigv4/v4";
+inline const std::string kSuite = std::string(TEST_SOURCE_DIR) + "/tests/data/sigv4/v4";
 
 // A case's file, whole; empty when missing.
 inline std::string Slurp(const std::string& path) {

@@ -4,6 +4,7 @@
 // process. Everything is undone when the object goes out of scope.
 #include <memory>
 #include <string>
+#include "support/TestPaths.h"
 
 class VirtualClock;
 namespace cloudsim { class Cloud; }

@@ -12,6 +12,7 @@
 #include "framework/Clock.h"
 #include "framework/FileUtils.h"
 #include "support/ConnectedFixture.h"
+#include "support/TestPaths.h"
 
 namespace {
 const char kWeb[] = "i-0a1b2c3d4e5f60001";     // web-server-01, us-east-1a
