@@ -175,6 +175,11 @@ public:
     // GetLastErrorString.
     virtual bool IsInstanceValidationtaskCompleted(const std::string& instanceId, bool& succeeded);
     virtual bool ModifyNetworkInterface(const std::string& interfaceId, bool deleteOnTermination);
+    // Deletes an interface that is attached to no running instance: one
+    // left behind by a terminated instance because it was not to be
+    // deleted on termination. An interface in use is refused
+    // ("InvalidNetworkInterface.InUse: ...").
+    virtual bool DeleteNetworkInterface(const std::string& interfaceId);
     // Subnet named name in the VPC named network (its Name or id) of the
     // current region: the next /24 block of the VPC's CIDR that no subnet
     // uses; cidr like "10.0.3.0/24". option is not used.
@@ -245,6 +250,7 @@ public:
     // ---- snapshots and AMIs ----
     // Snapshots are "pending", then "completed" (or "error"); name becomes
     // the Name tag when not empty. GetSnapshotInfo fills the SChildDisk's
+    // size (and used size) in KiB, and its
     // state with that text.
     virtual bool CreateSnapshot(const std::string& volumeId, const std::string& name, const std::string& description,
                                 std::string& snapshotId, bool sourceCall);

@@ -58,6 +58,31 @@ bool CAmazonSDKBridge::ModifyNetworkInterface(const std::string& interfaceId, bo
     });
 }
 
+bool CAmazonSDKBridge::DeleteNetworkInterface(const std::string& interfaceId) {
+    Impl& d = *m_impl;
+    return d.Run("DeleteNetworkInterface", true, [&](std::string& error) {
+        return d.Change([&](State& s) {
+            if (!d.CheckRegion(s, error)) return false;
+            for (auto& [id, inst] : s.instances) {
+                if (inst.account != d.accountId || inst.region != d.region) continue;
+                auto& nics = inst.networkInterfaces;
+                for (auto it = nics.begin(); it != nics.end(); ++it) {
+                    if (it->id != interfaceId) continue;
+                    // An interface of a terminated instance outlives it only
+                    // when it was not to be deleted with it.
+                    if (inst.state == "terminated" && it->deleteOnTermination) break;
+                    if (inst.state != "terminated")
+                        return Err(error, "InvalidNetworkInterface.InUse: Interface: [" + interfaceId + "] in use.");
+                    nics.erase(it);
+                    return true;
+                }
+            }
+            return Err(error, "InvalidNetworkInterfaceID.NotFound: The networkInterface ID '" + interfaceId +
+                                  "' does not exist");
+        });
+    });
+}
+
 bool CAmazonSDKBridge::CreateIsolatedSubnet(const std::string& name, const std::string& network,
                                             std::string& subnetId, std::string& cidr, const std::string&) {
     Impl& d = *m_impl;

@@ -115,6 +115,9 @@ bool CAmazonSDKBridge::GetSnapshotInfo(const std::string& snapshotId, const std:
             const Snapshot* snap = FindVisible(s.snapshots, snapshotId, d.accountId, where);
             if (!snap) return Err(error, SnapshotNotFound(snapshotId));
             snapshot = ToChildDisk(*snap);
+            // This call reports sizes in KiB.
+            snapshot.size /= 1024;
+            snapshot.usedSize /= 1024;
             return true;
         });
     });

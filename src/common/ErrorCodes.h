@@ -84,6 +84,12 @@ constexpr EVMInfoError kLinuxGptBoot = 264;
 constexpr EVMInfoError kNitroTypeRefused = 267;
 // The account lacks the permissions the EBS direct APIs need.
 constexpr EVMInfoError kDirectReadPermissions = 287;
+// Replication: the replica exists and is running, so it cannot be replaced.
+constexpr EVMInfoError kReplicaPoweredOn = 7002;
+// Replication: the restore name is taken by an instance that is not the replica.
+constexpr EVMInfoError kReplicaOverwrite = 7003;
+// Replication: the replica failed its status checks after the run.
+constexpr EVMInfoError kReplicaValidation = 7007;
 
 // Details of an interrupted wait, in place of any an earlier failure left.
 constexpr const char kInterruptedText[] = "Job interrupted";

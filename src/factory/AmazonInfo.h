@@ -276,12 +276,48 @@ public:
     void UpdateDeviceNameForOSDisk(const RestoreCtx& ctx);
     bool ValidateInstanceStatus(const std::string& instanceId, const std::string& name, const std::string& region);
 
-    // ---- replication phases (restore/AmazonInfoReplication.cpp): not built
-    //      yet; each fails with kErrNotSupported and says so ----
+    // ---- replication (restore/AmazonInfoReplication*.cpp): phases in
+    //      AmazonInfoReplicationPhases.cpp, volumes in ...Disks.cpp, the
+    //      integrity AMI in ...Integrity.cpp, the previous replica in
+    //      ...Replica.cpp, a conversion's temporary instance in ...TempVM.cpp,
+    //      recast in ...Recast.cpp. Phases return 1 or 0 with the last error
+    //      set (4000 cancelled, 7002 replica running, 7003 name taken, 17
+    //      integrity AMI not launched, 23 disk registry, 7007 validation). ----
     int InitRestoreVM_VMReplication_HotAdd(const RestoreCtx& ctx);
     int PreRestoreVM_VMReplication_HotAdd(const RestoreCtx& ctx);
     int RestoreVM_VMReplication_HotAdd(const RestoreCtx& ctx);
     int PostRestoreVM_VMReplication_HotAdd(const RestoreCtx& ctx);
+    bool InitRestoreVM_VMReplication_HotAdd_Inc(const RestoreCtx& ctx);
+    bool InitRestoreVM_VMReplication_HotAdd_Full(const RestoreCtx& ctx);
+    bool HandleDiskAdditions(const RestoreCtx& ctx);
+    // A disk smaller than its integrity snapshot keeps the snapshot's size:
+    // a volume made from a snapshot cannot be smaller than it.
+    bool HandleDiskSizeChange(const RestoreCtx& ctx);
+    bool CreateDisksFromIntegritySnapshot(const RestoreCtx& ctx);
+    // Sets ctx.replicatedVMExists; false (7002) when the replica is running,
+    // (7003) when the overwrite check fails.
+    bool LookForReplicatedVM(const RestoreCtx& ctx);
+    // True only when the replica's integrity AMI and every selected disk's
+    // snapshot of it still exist: only then may a run be incremental.
+    bool VerifyIntegritySnapshot(const RestoreCtx& ctx);
+    // amiId: the instance's "KD_Integrity_Snap" tag, empty when untagged.
+    bool GetIntegritySnapshotId(const std::string& instanceId, std::string& amiId);
+    bool GetIntegritySnapshotDesc(std::string& description);
+    // Makes, waits for and tags the AMI of instanceId; stores its id in
+    // ctx.integritySnapshotId (registered for the job's clean-up until the
+    // run ends). Error 17 when not launched.
+    bool TakeIntegritySnapshot(const RestoreCtx& ctx, const std::string& instanceId);
+    bool DeleteOldIntegritySnapshot(const RestoreCtx& ctx);
+    bool PreIntegritySnapshot(const RestoreCtx& ctx, std::string& tempVmId);
+    bool CreateTempVM(const RestoreCtx& ctx, std::string& tempVmId);
+    bool PrepareRestoreCtxVMInfoForTempVM(const RestoreCtx& ctx, RestoreCtx& tempCtx, bool& osDiskExists);
+    bool PostIntegritySnapshot(const RestoreCtx& ctx, const std::string& tempVmId);
+    // Removes the previous replica (ctx.vmGuid), keeping the interfaces the
+    // context's network cards reuse.
+    bool DeconfigureNetwork(const RestoreCtx& ctx);
+    int InitRecast(const RestoreCtx& ctx) override;
+    int FinalizeRecast(const RestoreCtx& ctx) override;
+    int CleanupRecast(const RestoreCtx& ctx) override;
 
     // ---- change tracking (disk/) ----
     bool ValidateChangeId(const std::string& vmName, const std::string& vmGuid, const std::string& diskName,
@@ -489,6 +525,23 @@ private:
     void KeepReusedInstance(const RestoreCtx& ctx);
     // keeper: the instance whose integrity tag names the AMI.
     bool IntegritySnapshotInUse(const std::string& amiId, const std::string& region, std::string& keeper);
+    // ---- replication helpers (restore/AmazonInfoReplication*.cpp) ----
+    // The replica's instance id: ctx.vmGuid once it names an instance, never
+    // the job's cleanup key that stands in for it before one exists.
+    static std::string ReplicaIdOf(const RestoreCtx& ctx);
+    // Deletes an integrity AMI with its snapshots; when that fails, the
+    // snapshots the disks record one by one. Logs, never fails.
+    void _DeleteIntegrityAMI(const RestoreCtx& ctx, const std::string& amiId, const std::string& replicaId);
+    // Removes the replica oldId; a failed delete leaves it registered under
+    // a new cleanup key for a later clean-up.
+    bool _RemoveReplica(const RestoreCtx& ctx, const std::string& oldId);
+    // After a failed creation: deletes the instance only if this run
+    // launched it, and forgets it.
+    void _DropHalfMadeReplica(const RestoreCtx& ctx);
+    // Each selected disk's snapshotId := the snapshot of amiId made from its
+    // restored volume, for the next run to verify and restore from.
+    bool _RecordIntegritySnapshotIds(const RestoreCtx& ctx, const SVMInfo& ami);
+    bool _TakeConversionIntegritySnapshot(const RestoreCtx& ctx);
 
     // ---- clean-up helpers (backup/) ----
     bool RemoveCleanupStringAMI(MountCtx& ctx, const std::string& region);

@@ -89,6 +89,12 @@ struct RestoreCtx : VMInfoStructs::SRecord<RestoreCtx> {
     bool inPlace = false;
     bool failback = false;
     bool recast = false;
+    // Replication: the replica is found by vmGuid; the disks' snapshotId
+    // fields name the previous run's integrity snapshots.
+    bool overwriteCheck = false;        // check the restore name as a full restore does
+    bool validateAfterReplication = false;
+    bool resume = false;                // a re-attempt of an interrupted run
+    std::string networkPlatform;        // "EC2": the replica's interfaces go with it
     // Placement of the new instance.
     bool terminationProtection = false;
     bool ebsOptimized = false;
@@ -115,6 +121,12 @@ struct RestoreCtx : VMInfoStructs::SRecord<RestoreCtx> {
     std::string attachTargetInstanceId;
     std::string attachTargetName;
     std::string integritySnapshotId;    // replication: the integrity AMI
+    enum ReplicationMode { FullReplication = 1, IncrementalReplication = 2 };
+    int32_t replicationMode = FullReplication;
+    bool forceFull = false;             // an incremental could not be trusted
+    bool replicatedVMExists = false;
+    // 1 succeeded, 2 failed, 6 not requested; 0 until the post phase ran.
+    int32_t validationStatus = 0;
     VMInfoStructs::SVMInfo vm;          // the destination instance's record
     std::vector<SFailure> failures;
 

@@ -1,6 +1,5 @@
 // Replication restores: the method a replica is kept up to date with, as its
-// replication properties record it, and the replication phases, which are
-// not built yet and fail saying so rather than pretend a replica.
+// replication properties record it.
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/MessageBase.h"
@@ -53,10 +52,3 @@ bool CAmazonInfo::UpdateSelectedReplicationMethod(const RestoreCtx& ctx, AmazonR
     EvDebug::Debug(__PRETTY_FUNCTION__, "Serialized xml [%s].", out.c_str());
     return true;
 }
-
-int CAmazonInfo::InitRestoreVM_VMReplication_HotAdd(const RestoreCtx&) {
-    return NotBuiltYet("Replication restore");
-}
-int CAmazonInfo::PreRestoreVM_VMReplication_HotAdd(const RestoreCtx&) { return NotBuiltYet("Replication restore"); }
-int CAmazonInfo::RestoreVM_VMReplication_HotAdd(const RestoreCtx&) { return NotBuiltYet("Replication restore"); }
-int CAmazonInfo::PostRestoreVM_VMReplication_HotAdd(const RestoreCtx&) { return NotBuiltYet("Replication restore"); }

@@ -21,7 +21,7 @@ constexpr int kModeUnregistered = 2;
 // An incremental replication writes only the changes, into volumes made from
 // the replica's snapshots.
 bool IsIncrementalReplication(const RestoreCtx& ctx) {
-    return ctx.flavour == RestoreCtx::Replication && !ctx.failback;
+    return ctx.flavour == RestoreCtx::Replication && !ctx.forceFull && !ctx.failback;
 }
 
 }  // namespace

@@ -387,3 +387,18 @@ TEST_F(BridgeOpsTest, RolesImagesAndKeys) {
     EXPECT_EQ(keys[0].name, "alias/aws/ebs");
     EXPECT_EQ(keys[1].arn, "arn:aws:kms:us-east-1:111122223333:key/1a2b3c4d-5e6f-4a7b-8c9d-0e1f2a3b4c5d");
 }
+
+// An interface outlives its terminated instance only when it was not to be
+// deleted with it, and only such a left-over one can be deleted.
+TEST_F(BridgeOpsTest, AnInterfaceIsDeletedOnlyOnceItsInstanceLeftItBehind) {
+    const std::string nic = "eni-0a1b2c3d4e5f70001";
+    EXPECT_FALSE(bridge.DeleteNetworkInterface(nic));
+    EXPECT_EQ(bridge.GetLastErrorString(), "InvalidNetworkInterface.InUse: Interface: [" + nic + "] in use.");
+    ASSERT_TRUE(bridge.ModifyNetworkInterface(nic, false));
+    ASSERT_TRUE(bridge.DeleteVM("", "i-0a1b2c3d4e5f60001", "us-east-1", true, true));
+    FwClock::SleepMs(600 * 1000);
+    EXPECT_TRUE(bridge.DeleteNetworkInterface(nic)) << bridge.GetLastErrorString();
+    EXPECT_FALSE(bridge.DeleteNetworkInterface(nic));
+    EXPECT_EQ(bridge.GetLastErrorString(),
+              "InvalidNetworkInterfaceID.NotFound: The networkInterface ID '" + nic + "' does not exist");
+}

@@ -176,7 +176,7 @@ TEST_F(AsyncModelTest, SnapshotIsPendingThenCompleted) {
     VMInfoStructs::SChildDisk info;
     ASSERT_TRUE(bridge.GetSnapshotInfo(snap, "us-east-1", info));
     EXPECT_EQ(info.state + " " + info.volumeId + " " + info.description, std::string("pending ") + kWebData + " before upgrade");
-    EXPECT_EQ(info.size, 20 * kGiB);
+    EXPECT_EQ(info.size, 20 * kGiB / 1024) << "snapshot sizes are reported in KiB";
     Advance(Timing().snapshotMs - 1);
     EXPECT_EQ(SnapshotState(snap), "pending");
     Advance(1);

@@ -165,15 +165,6 @@ TEST_F(RestoreFixture, ACancelledJobStopsAtOnce) {
     EXPECT_FALSE(object->IsCleanerRegistered());
 }
 
-TEST_F(RestoreFixture, ReplicationRestoresFailSayingSo) {
-    auto object = Connected();
-    RestoreCtx ctx = Job();
-    ctx.flavour = RestoreCtx::Replication;
-    EXPECT_EQ(0, object->InitRestoreVM(ctx));
-    EXPECT_EQ(kErrNotSupported, object->GetLastVMError());
-    EXPECT_EQ("Replication restore is not supported yet", object->GetLastVMErrorDetails());
-}
-
 TEST_F(RestoreFixture, CrossAccountRestoresAreFullOrAttachDiskOnly) {
     const struct {
         int flavour;
