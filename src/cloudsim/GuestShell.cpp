@@ -80,7 +80,7 @@ std::vector<std::string> SplitStatements(const std::string& script) {
 
 // Words of a command: bare text and quoted strings run together until
 // unquoted white space, as command-mode arguments do.
-std::vector<Word> Words(const std::string& text) {
+std::vector<Word> Words(const std::string& text, bool powershell = true) {
     std::vector<Word> words;
     size_t i = 0;
     while (i < text.size()) {
@@ -95,7 +95,7 @@ std::vector<Word> Words(const std::string& text) {
                 for (;;) {
                     if (i >= text.size()) throw ParseError(std::string("The string is missing the terminator: ") + c + ".");
                     if (text[i] == c) {
-                        if (i + 1 < text.size() && text[i + 1] == c) {  // doubled: one quote
+                        if (powershell && i + 1 < text.size() && text[i + 1] == c) {  // doubled: one quote
                             w.text += c;
                             i += 2;
                             continue;
@@ -139,7 +139,7 @@ public:
         try {
             for (const auto& raw : SplitStatements(script)) {
                 Statement st{raw, {}};
-                if (Lower(raw).rfind("foreach", 0) != 0 && raw.find('|') == std::string::npos) st.words = Words(raw);
+                if (Lower(raw).rfind("foreach", 0) != 0 && raw.find('|') == std::string::npos) st.words = Words(raw, m_ps);
                 parsed.push_back(st);
             }
         } catch (const ParseError& e) {
