@@ -344,6 +344,52 @@ public:
     // not exist"; another account's bucket: "AccessDenied: Access Denied".
     virtual bool DeleteFolder(const std::string& bucket, const std::string& region, const std::string& folder,
                               bool recursive);
+    // The bucket's region (GetBucketLocation); false when it does not exist
+    // or this account may not use it ("AccessDenied: Access Denied").
+    virtual bool GetBucketLocation(const std::string& bucket, std::string& location);
+    // The canonical id of the bucket's owner (GetBucketAcl). Bucket names are
+    // global: a name may be taken by any account.
+    virtual bool GetBucketOwner(const std::string& bucket, std::string& ownerCanonicalId);
+    // A new bucket of this account in region; a name taken by another
+    // account: "BucketAlreadyExists: The requested bucket name is not
+    // available. ...", by this one: "BucketAlreadyOwnedByYou: ...".
+    virtual bool CreateBucket(const std::string& bucket, const std::string& region);
+    // Grants full control of an owned bucket to canonicalId (the middle text
+    // is unused).
+    virtual bool ShareBucket(const std::string& bucket, const std::string& unused, const std::string& canonicalId);
+    // Puts the local file's bytes at key; DoesS3FileExist tells whether key
+    // is there. bucketRegion is not used (S3 names are global).
+    virtual bool UploadFileToS3(const std::string& bucket, const std::string& bucketRegion, const std::string& key,
+                                const std::string& localFile);
+    virtual bool DoesS3FileExist(const std::string& bucket, const std::string& bucketRegion, const std::string& key,
+                                 bool& exists);
+
+    // ---- SSM run-command: int results, 0 is failure ----
+    // Sends script to the instance in region, as AWS-RunShellScript when
+    // nonWindows, else AWS-RunPowerShellScript; its output goes to bucket
+    // under folder + "/RunCommandDir" (no output when bucket is empty).
+    // extra becomes the command's comment. error holds the AWS text.
+    virtual int RunScriptOnGuest(const std::string& region, const std::string& bucket, const std::string& folder,
+                                 const std::string& instanceId, const std::string& script, const std::string& extra,
+                                 std::string& commandId, std::string& error, bool nonWindows);
+    // Non-zero once the command finished (Success, Failed, Cancelled,
+    // TimedOut, given in status); success only for Success. Zero while it
+    // runs, and when the call fails.
+    virtual int isCommandComplete(const std::string& region, const std::string& commandId, std::string& status,
+                                  bool& success);
+    // Cancelling a finished command changes nothing and succeeds.
+    virtual bool CancelCommand(const std::string& region, const std::string& commandId, std::string& error);
+    // The command's stdout (output) and stderr (error, empty when none) as
+    // the agent left them under folder + "/RunCommandDir".
+    virtual bool GetRunCommandResult(const std::string& bucket, const std::string& bucketRegion,
+                                     const std::string& folder, const std::string& instanceId,
+                                     const std::string& commandId, std::string& output, std::string& error);
+    // A PowerShell Read-S3Object on the instance that writes the object at
+    // key to destination (folders made as needed); output as for
+    // RunScriptOnGuest under folder. Both texts go as data, quoted.
+    virtual int DownloadS3FileOnGuest(const std::string& region, const std::string& bucket, const std::string& folder,
+                                      const std::string& key, const std::string& instanceId,
+                                      const std::string& destination, bool nonWindows, std::string& commandId);
 
 
     // ---- block data and direct reads ----

@@ -18,6 +18,7 @@ const Table<Timing>& TimingTable() {
          Member("snapshotMs", &Timing::snapshotMs), Member("amiMs", &Timing::amiMs),
          Member("modifyMs", &Timing::modifyMs), Member("optimizeMs", &Timing::optimizeMs),
          Member("instanceStartMs", &Timing::instanceStartMs), Member("instanceStopMs", &Timing::instanceStopMs),
+         Member("commandMs", &Timing::commandMs),
          Member("statusCheckMs", &Timing::statusCheckMs)},
         [](Timing& t, const Fields& in) {
             for (int64_t v : {t.volumeCreateMs, t.attachMs, t.detachMs, t.deleteMs, t.snapshotMs, t.amiMs,

@@ -23,6 +23,7 @@ struct Timing {
     int64_t instanceStartMs = 30000;     // pending -> running
     int64_t instanceStopMs = 20000;      // stopping -> stopped, shutting-down -> terminated
     int64_t statusCheckMs = 60000;       // initializing -> ok, counted from running
+    int64_t commandMs = 4000;            // a run-command invocation, sent to done
 };
 
 // A change under way. Fault kinds: "stuck" never completes; "error" ends in

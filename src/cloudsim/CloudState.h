@@ -16,9 +16,11 @@
 #include "cloudsim/Async.h"
 #include "cloudsim/BlockData.h"
 #include "cloudsim/Faults.h"
+#include "cloudsim/Guest.h"
 #include "cloudsim/Images.h"
 #include "cloudsim/Instances.h"
 #include "cloudsim/Kms.h"
+#include "cloudsim/RunCommand.h"
 #include "cloudsim/S3.h"
 #include "cloudsim/Snapshots.h"
 #include "cloudsim/Volumes.h"
@@ -44,6 +46,8 @@ struct State {
     std::vector<InstanceTypeInfo> instanceTypes; // sizes of the types; empty: the built-in table
     std::map<std::string, Bucket> buckets;       // by name
     std::vector<S3Object> objects;
+    std::map<std::string, Guest> guests;         // by instance id
+    std::map<std::string, Command> commands;     // run-command invocations by command id
     std::string proxyInstanceId;         // the machine the agent runs on, if an instance
     std::vector<FaultRule> faults;
     int64_t nextId = 1;                  // seeds generated resource ids

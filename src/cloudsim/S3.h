@@ -3,6 +3,7 @@
 // bucket the caller cannot reach.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cloudsim/Schema.h"
 
@@ -14,12 +15,15 @@ struct Bucket {
     std::string name;
     std::string account;
     std::string region;
+    // Canonical ids of other accounts granted full control (ShareBucket).
+    std::vector<std::string> grants;
 };
 
 struct S3Object {
     std::string bucket;
     std::string key;
     int64_t size = 0;
+    std::string data;                    // the object's bytes (base64 in JSON)
 };
 
 const schema::Table<Bucket>& BucketTable();
@@ -27,7 +31,17 @@ const schema::Table<S3Object>& S3ObjectTable();
 // Buckets lie in known accounts and regions; objects in known buckets.
 void CheckS3(const State& s);
 
+// Whether account may read and write the bucket's objects: it owns the
+// bucket or the owner granted the account's canonical id.
+bool CanUseBucket(const State& s, const Bucket& b, const std::string& account);
+// Stores (replaces) an object; the bucket must exist.
+void PutObject(State& s, const std::string& bucket, const std::string& key, const std::string& data);
+// The object, or null.
+const S3Object* FindObject(const State& s, const std::string& bucket, const std::string& key);
+
 // ---- AWS error texts ----
 std::string BucketNotFound();
+std::string AccessDenied();
+std::string NoSuchKey();
 
 }  // namespace cloudsim

@@ -96,6 +96,7 @@ void Settle(State& s, int64_t now) {
     SettleVolumes(s, now);
     SettleSnapshots(s, now);
     SettleImages(s, now);
+    SettleCommands(s, now);
 }
 
 namespace {
@@ -146,6 +147,8 @@ void CheckReferences(State& s) {
     CheckKmsKeys(s);
     CheckRoles(s);
     CheckS3(s);
+    CheckGuests(s);
+    CheckCommands(s);
     if (!s.proxyInstanceId.empty() && !s.instances.count(s.proxyInstanceId))
         Fail("proxyInstanceId", "unknown instance '" + s.proxyInstanceId + "'");
 }
@@ -180,6 +183,8 @@ const Table<State>& StateTable() {
          MapOf("buckets", &S::buckets, BucketTable(), &Bucket::name, "bucket"),
          UniqueListOf<S3Object>("objects", &S::objects, S3ObjectTable(),
                                 [](const S3Object& o) { return "object " + o.bucket + "/" + o.key; }),
+         MapOf("guests", &S::guests, GuestTable(), &Guest::instanceId, "guest"),
+         MapOf("commands", &S::commands, CommandTable(), &Command::id, "command id"),
          ListOf("faults", &S::faults, FaultRuleTable())},
         [](S& s, const Fields&) { CheckReferences(s); }};
     return table;

@@ -91,6 +91,14 @@ constexpr EVMInfoError kReplicaOverwrite = 7003;
 // Replication: the replica failed its status checks after the run.
 constexpr EVMInfoError kReplicaValidation = 7007;
 
+// Guest files: no usable S3 bucket, or it could not be shared to the
+// instance's account.
+constexpr EVMInfoError kGuestNoBucket = 164;
+// Guest files: a file copy into the guest failed.
+constexpr EVMInfoError kGuestFileCopy = 165;
+// Guest files: PowerShell or the AWS module is missing in the guest.
+constexpr EVMInfoError kGuestToolsMissing = 220;
+
 // Details of an interrupted wait, in place of any an earlier failure left.
 constexpr const char kInterruptedText[] = "Job interrupted";
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/BridgeSet.h"
+#include "guest/GuestState.h"
 #include "framework/Locks.h"
 #include "framework/VMInfo.h"
 #include "restore/RestoreMethods.h"
@@ -341,6 +342,23 @@ public:
     const std::string& CbtLastFull() const { return m_cbtLastFull; }
     const std::string& CbtReferenceAMI() const { return m_cbtReferenceAMI; }
 
+    // ---- guest files (guest/): non-zero on success ----
+    int PrepareGuestForFileCopy(const GuestCtx& ctx) override;
+    int BrowseGuest(const GuestCtx& ctx, const std::string& path, std::vector<VMInfoStructs::SGuestFile>& files) override;
+    // Does nothing: the download makes the folders it needs.
+    int CreateGuestFolder(const GuestCtx& ctx, const std::string& folder) override;
+    // The bool is not used. Error 165 with the message when the copy fails.
+    int CopyFileToGuest(const GuestCtx& ctx, const std::string& source, const std::string& destination,
+                        bool unused) override;
+    // Runs the script file's text with parameters; with a time-out above 0
+    // waits for it (exitCode 0 on success), otherwise does not wait and sets
+    // exitCode to -1 (not known). The unnamed texts are not used.
+    int ExecuteScriptInGuest(const GuestCtx& ctx, const std::string& scriptFile, const std::string& unusedA,
+                             const std::string& parameters, int timeoutSeconds, const std::string& unusedB,
+                             int& exitCode) override;
+    int ExecuteScriptInGuest(const GuestCtx& ctx, const std::string& scriptText, int timeoutSeconds) override;
+    const AmazonGuest::GuestState& GuestFileState() const { return m_guest; }
+
     // ---- the plug-in's own virtual operations ----
     virtual int Init(bool hasAdminAccount);
     virtual int DeInit();
@@ -576,6 +594,40 @@ private:
     bool DeleteCloudVHD(const std::string& name);
     bool VolumeIsGone(const std::string& volumeId, const std::string& region, bool useSourceAccount);
     bool VolumeIsDetached(const std::string& volumeId, const std::string& region, bool useSourceAccount);
+
+    // ---- guest file helpers (guest/): true on success ----
+    bool InitAgentlessRestoreS3Bucket();
+    bool InitAgentlessRestoreRegistryS3Bucket();
+    bool InitAgentlessRestoreDefaultS3Bucket();
+    void GenerateS3FolderNameForGuestFileRestore(std::string& folder);
+    bool CheckCrossAccountAgentless();
+    bool CanInstancePerformGuestFileRestore(const GuestCtx& ctx);
+    bool IsPowershellInstalledOnGuest(const std::string& instanceId);
+    bool IsAWSModuleInstalledOnGuest(const std::string& instanceId);
+    bool BrowseGuestRoot(std::vector<VMInfoStructs::SGuestFile>& files);
+    bool BrowseGuestFolder(const std::string& path, std::vector<VMInfoStructs::SGuestFile>& files);
+    bool RunBrowseQuery(const std::string& instanceId, const std::string& extra, const std::string& region,
+                        const std::string& bucket, const std::string& folder, const std::string& command,
+                        std::string& output, std::string& error);
+    static bool ParseBrowseResponseWinRoot(const std::string& output, std::vector<VMInfoStructs::SGuestFile>& files);
+    static bool ParseBrowseResponseUnixRoot(std::vector<VMInfoStructs::SGuestFile>& files);
+    static bool ParseBrowseResponseFolder(const std::string& output, std::vector<VMInfoStructs::SGuestFile>& files);
+    // Waits for the command, reads its output and, when it wrote no error,
+    // deletes the output folder. error: what the command wrote to stderr.
+    bool VerifyRemoteCmdResult(const std::string& region, const std::string& bucket, const std::string& folder,
+                               const std::string& instanceId, const std::string& commandId, std::string& output,
+                               std::string& error);
+    // 0 waits a day. Cancellation: error 4000 and the command cancelled.
+    bool WaitForCommand(const std::string& region, const std::string& commandId, long timeoutSeconds);
+    bool CopyFileToGuest(const std::string& bucket, const std::string& region, const std::string& instanceId,
+                         const std::string& source, const std::string& destination, const std::string& folder);
+    void HandleGuestFileCopyError(const char* where, const std::string& message);
+    // Deletes the folder and what lies under it; failures are only logged.
+    bool CleanUpGuestFolderOnS3(const std::string& bucketRegion, const std::string& bucket, const std::string& folder);
+    // Steps 2-4 of both script forms; exitCode null for the text form.
+    int RunGuestScript(const char* where, const GuestCtx& ctx, const std::string& script,
+                       const std::string& parameters, int timeoutSeconds, int* exitCode);
+    AmazonGuest::GuestState m_guest;
 
     std::unique_ptr<CAmazonSDKBridge> NewBridge();
     // A new bridge connected to the source account as the job connected

@@ -1,0 +1,125 @@
+// SSM run-command: sending scripts, following and cancelling them, and
+// reading the output the agent leaves in S3.
+#include "bridge/BridgeImpl.h"
+
+using namespace bridgeimpl;
+using cloudsim::State;
+
+namespace {
+
+// A PowerShell single-quoted literal: inside, only a quote is special, and
+// two of them stand for one.
+std::string PsQuote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        out += c;
+        if (c == '\'') out += '\'';
+    }
+    return out + "'";
+}
+
+std::string OutputPrefix(const std::string& folder) { return folder.empty() ? folder : folder + "/RunCommandDir"; }
+
+}  // namespace
+
+int CAmazonSDKBridge::RunScriptOnGuest(const std::string& region, const std::string& bucket, const std::string& folder,
+                                       const std::string& instanceId, const std::string& script,
+                                       const std::string& extra, std::string& commandId, std::string& error,
+                                       bool nonWindows) {
+    Impl& d = *m_impl;
+    commandId.clear();
+    bool ok = d.Run("RunScriptOnGuest", true, [&](std::string& why) {
+        if (extra.size() > 100) return Err(why, "ValidationException: Comment must be at most 100 characters");
+        return d.Change([&](State& s) {
+            cloudsim::Command c;
+            c.account = d.accountId;
+            if (!d.ResolveRegion(s, region, c.region, why)) return false;
+            c.instanceId = instanceId;
+            c.document = nonWindows ? "AWS-RunShellScript" : "AWS-RunPowerShellScript";
+            c.script = script;
+            c.outputBucket = bucket;
+            c.outputPrefix = bucket.empty() ? std::string() : OutputPrefix(folder);
+            if (!cloudsim::SendCommand(s, c, d.Now(), why)) return false;
+            commandId = c.id;
+            return true;
+        });
+    });
+    error = ok ? std::string() : d.lastError;
+    return ok ? 1 : 0;
+}
+
+int CAmazonSDKBridge::isCommandComplete(const std::string& region, const std::string& commandId, std::string& status,
+                                        bool& success) {
+    Impl& d = *m_impl;
+    bool finished = false;
+    success = false;
+    d.Run("isCommandComplete", true, [&](std::string& error) {
+        return d.Look([&](const State& s) {
+            std::string where;
+            if (!d.ResolveRegion(s, region, where, error)) return false;
+            auto it = s.commands.find(commandId);
+            if (it == s.commands.end() || it->second.account != d.accountId || it->second.region != where)
+                return Err(error, "InvocationDoesNotExist: ");
+            status = it->second.status;
+            finished = cloudsim::IsFinalCommandStatus(status);
+            success = status == "Success";
+            return true;
+        });
+    });
+    return finished ? 1 : 0;
+}
+
+bool CAmazonSDKBridge::CancelCommand(const std::string& region, const std::string& commandId, std::string& error) {
+    Impl& d = *m_impl;
+    bool ok = d.Run("CancelCommand", true, [&](std::string& why) {
+        return d.Change([&](State& s) {
+            std::string where;
+            if (!d.ResolveRegion(s, region, where, why)) return false;
+            return cloudsim::CancelCommand(s, d.accountId, where, commandId, why);
+        });
+    });
+    error = ok ? std::string() : d.lastError;
+    return ok;
+}
+
+bool CAmazonSDKBridge::GetRunCommandResult(const std::string& bucket, const std::string&, const std::string& folder,
+                                           const std::string& instanceId, const std::string& commandId,
+                                           std::string& output, std::string& error) {
+    Impl& d = *m_impl;
+    output.clear();
+    error.clear();
+    return d.Run("GetRunCommandResult", true, [&](std::string& why) {
+        return d.Look([&](const State& s) {
+            auto b = s.buckets.find(bucket);
+            if (b == s.buckets.end()) return Err(why, BucketNotFound());
+            if (!cloudsim::CanUseBucket(s, b->second, d.accountId)) return Err(why, cloudsim::AccessDenied());
+            for (const char* document : {"AWS-RunPowerShellScript", "AWS-RunShellScript"}) {
+                cloudsim::Command c;
+                c.id = commandId;
+                c.instanceId = instanceId;
+                c.document = document;
+                c.outputPrefix = OutputPrefix(folder);
+                const cloudsim::S3Object* out = cloudsim::FindObject(s, bucket, CommandOutputKey(c, "stdout"));
+                if (!out) continue;
+                output = out->data;
+                if (const cloudsim::S3Object* err = cloudsim::FindObject(s, bucket, CommandOutputKey(c, "stderr")))
+                    error = err->data;
+                return true;
+            }
+            return Err(why, cloudsim::NoSuchKey());
+        });
+    });
+}
+
+int CAmazonSDKBridge::DownloadS3FileOnGuest(const std::string& region, const std::string& bucket,
+                                            const std::string& folder, const std::string& key,
+                                            const std::string& instanceId, const std::string& destination,
+                                            bool nonWindows, std::string& commandId) {
+    // PowerShell on every platform: the guest was checked for it and for the
+    // AWS module, and Read-S3Object makes the destination's folders.
+    std::string module = nonWindows ? "AWSPowerShell.NetCore" : "AWSPowerShell";
+    std::string script = "Import-Module " + module + "; Read-S3Object -BucketName " + PsQuote(bucket) + " -Key " +
+                         PsQuote(key) + " -File " + PsQuote(destination);
+    std::string error;
+    return RunScriptOnGuest(region, bucket, folder, instanceId, script, std::string(), commandId, error, false);
+}
