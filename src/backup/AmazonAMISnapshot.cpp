@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
@@ -71,8 +72,11 @@ int CAmazonInfo::TakeAMISnapshot(MountCtx& ctx) {
     NotifySnapshotCreate(ctx.vm.name, ctx.requestedVMGuid, 100, built ? 0 : static_cast<int>(GetLastVMError()));
 
     SVMInfo ami;
-    if (!GetVMInfoForVM("", ctx.amiId, ctx.vm.zone, kAMIRecordInfoMask, 0, ami)) {
-        SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, m_pSourceBridge->GetLastErrorString());
+    std::string error;
+    if (!AmazonCommon::QuietBridgeCall(
+            *m_pSourceBridge, [&] { return GetVMInfoForVM("", ctx.amiId, ctx.vm.zone, kAMIRecordInfoMask, 0, ami) != 0; },
+            error)) {
+        SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, error);
         return 0;
     }
     // Also after a failed wait: whatever snapshots exist carry their source's
@@ -81,9 +85,9 @@ int CAmazonInfo::TakeAMISnapshot(MountCtx& ctx) {
     if (!built) return 0;
 
     ctx.vm.amiId = ctx.amiId;
-    if (!m_pSourceBridge->SetTag(ctx.vm.guid, kAMITag, ctx.amiId, false))
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to tag instance [%s] with AMI [%s]. Error [%s]",
-                       ctx.vm.guid.c_str(), ctx.amiId.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+    AmazonCommon::BridgeCall(
+        *m_pSourceBridge, __PRETTY_FUNCTION__, [&] { return m_pSourceBridge->SetTag(ctx.vm.guid, kAMITag, ctx.amiId, false); },
+        "Failed to tag instance [%s] with AMI [%s]. Error [%s]", ctx.vm.guid.c_str(), ctx.amiId.c_str());
     return PrepareSnapshotInfoToBackup(ami, ctx, description) ? 1 : 0;
 }
 
@@ -91,10 +95,16 @@ bool CAmazonInfo::LaunchBackupAMI(MountCtx& ctx, const std::string& name, const 
                                   const std::vector<std::string>& excludedVolumeIds) {
     std::vector<std::string> snapshotIds = excludedVolumeIds;
     std::string amiId;
-    if (!m_pSourceBridge->CreateAMISnapshot(ctx.vm.guid, ctx.vm.zone, kBackupTag, name, description, snapshotIds,
-                                            amiId)) {
+    std::string error;
+    if (!AmazonCommon::QuietBridgeCall(
+            *m_pSourceBridge,
+            [&] {
+                return m_pSourceBridge->CreateAMISnapshot(ctx.vm.guid, ctx.vm.zone, kBackupTag, name, description,
+                                                          snapshotIds, amiId);
+            },
+            error)) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to launch create AMI snapshot request.");
-        SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, m_pSourceBridge->GetLastErrorString());
+        SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, error);
         return false;
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully launched create AMI task [%s].", amiId.c_str());
@@ -109,12 +119,12 @@ bool CAmazonInfo::LaunchBackupAMI(MountCtx& ctx, const std::string& name, const 
     m_pSourceBridge->SetTag(amiId, kSubclientTag, std::to_string(ctx.subclientId), true);
     if (!m_cleaner.RegisterTemplate(VM_CLEANER_BACKUP, ctx.JobVMGuid(), amiId, ctx.vm.region)) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to register AMI [%s].", amiId.c_str());
-        if (m_pSourceBridge->DeleteAMISnapshot(amiId, true)) {
+        if (AmazonCommon::BridgeCall(
+                *m_pSourceBridge, __PRETTY_FUNCTION__, [&] { return m_pSourceBridge->DeleteAMISnapshot(amiId, true); },
+                "Failed to delete unregistered AMI [%s]. Error [%s]", amiId.c_str())) {
             ctx.amiId.clear();
             SaveCleanupString(ctx, "");
         } else {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete unregistered AMI [%s]. Error [%s]", amiId.c_str(),
-                           m_pSourceBridge->GetLastErrorString().c_str());
             m_pSourceBridge->SetTag(ctx.vm.guid, kAMITag, amiId, false);
         }
         SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, "Failed to register AMI [" + amiId + "].");
@@ -128,9 +138,10 @@ void CAmazonInfo::TagAMISnapshots(const SVMInfo& ami) {
     for (const auto& disk : ami.disks) {
         if (disk.filtered || disk.diskType != 1 || disk.snapshotId.empty()) continue;
         std::map<std::string, std::string> tags;
-        if (!onlyBackupTag && !m_pSourceBridge->GetTagList(disk.volumeId, tags))
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get tags of volume [%s]. Error [%s]",
-                           disk.volumeId.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+        if (!onlyBackupTag)
+            AmazonCommon::BridgeCall(
+                *m_pSourceBridge, __PRETTY_FUNCTION__, [&] { return m_pSourceBridge->GetTagList(disk.volumeId, tags); },
+                "Failed to get tags of volume [%s]. Error [%s]", disk.volumeId.c_str());
         tags.emplace(kBackupTag, "");
         EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "setting tags on snapshotcreated");
         for (const auto& [key, value] : tags) {

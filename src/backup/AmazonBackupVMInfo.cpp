@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
@@ -61,7 +62,7 @@ bool CAmazonInfo::_InitVMInfoForBackup(const std::string& name, const std::strin
     } else if (!GetVMInfoForVM(name, id, third, kSourceInstanceMask, 0, vm)) {
         // The look-up's own words say whether the instance is gone or the
         // cloud could not be asked.
-        const std::string cause = m_pSourceBridge ? m_pSourceBridge->GetLastErrorString() : std::string();
+        const std::string cause = AmazonCommon::BridgeError(m_pSourceBridge.get());
         SetLastVMError(kInstanceNotFound, "the source instance " + id + " is not found" +
                                               (cause.empty() ? std::string() : ": " + cause));
         EvDebug::Error(__PRETTY_FUNCTION__, "Source instance [%s] is not found.", id.c_str());
@@ -93,10 +94,12 @@ bool CAmazonInfo::_InitProxyInfoForBackup(const MountCtx& ctx) {
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Proxy instance ID : [%s]", proxyId.c_str());
     SVMInfo proxy;
-    if (!m_pAdminBridge->GetVMInfoForVM("", proxyId, "", "", kProxyInstanceMask, 0, proxy)) {
-        const std::string error = m_pAdminBridge->GetLastErrorString();
+    std::string error;
+    if (!AmazonCommon::BridgeCall(
+            *m_pAdminBridge, __PRETTY_FUNCTION__,
+            [&] { return m_pAdminBridge->GetVMInfoForVM("", proxyId, "", "", kProxyInstanceMask, 0, proxy) != 0; }, error,
+            "Failed to get the proxy VM Info. Error [%s]")) {
         SetLastVMError(kProxyRecord, error);
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get the proxy VM Info. Error [%s]", error.c_str());
         return false;
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Zone : [%s], Instance Type : [%s], EBS optimized : [%s], disk count : [%ld]",

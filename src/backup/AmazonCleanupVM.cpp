@@ -1,6 +1,7 @@
 // The framework's clean-up of one backed-up instance: whatever the job (or an
 // earlier, dead job) registered for it is removed.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/RegionScope.h"
 #include "common/TagNames.h"
@@ -64,10 +65,13 @@ bool CAmazonInfo::RemoveCleanupStringAMI(MountCtx& ctx, const std::string& regio
     // job of the instance that is still running.
     if (IsAMIOfAnotherLiveJob(ami, __PRETTY_FUNCTION__)) return true;
     const AmazonCommon::BridgeRegionScope inInstanceRegion(*m_pSourceBridge, region);
-    if (!m_pSourceBridge->DeleteAMISnapshot(ami, true) && !IsAwsNotFoundError(m_pSourceBridge->GetLastErrorString())) {
+    std::string error;
+    if (!AmazonCommon::QuietBridgeCall(*m_pSourceBridge, [&] { return m_pSourceBridge->DeleteAMISnapshot(ami, true); },
+                                       error) &&
+        !IsAwsNotFoundError(error)) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete AMI [%s] of the cleanup string. Error [%s]", ami.c_str(),
-                       m_pSourceBridge->GetLastErrorString().c_str());
-        SetLastVMError(AmazonErrors::kErrCleanupFailed, m_pSourceBridge->GetLastErrorString());
+                       error.c_str());
+        SetLastVMError(AmazonErrors::kErrCleanupFailed, error);
         return false;
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Deleted AMI [%s] of the cleanup string", ami.c_str());

@@ -2,6 +2,7 @@
 #include <sstream>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
@@ -43,11 +44,10 @@ bool CAmazonInfo::_InitMount() {
 }
 
 bool CAmazonInfo::DeleteExpiredVolumes(const std::string& region, long long ageSeconds) {
-    const bool ok = m_pSourceBridge->DeleteExpiredVolumes(region, ageSeconds);
-    if (!ok)
-        EvDebug::Error(__PRETTY_FUNCTION__, "DeleteExpiredVolumes failed for region [%s]. Error [%s]", region.c_str(),
-                       m_pSourceBridge->GetLastErrorString().c_str());
-    return ok;
+    return AmazonCommon::BridgeCall(
+        *m_pSourceBridge, __PRETTY_FUNCTION__,
+        [&] { return m_pSourceBridge->DeleteExpiredVolumes(region, ageSeconds); },
+        "DeleteExpiredVolumes failed for region [%s]. Error [%s]", region.c_str());
 }
 
 bool CAmazonInfo::DeleteExpiredAMISnapshot(const std::string& instanceId) {
@@ -70,9 +70,12 @@ bool CAmazonInfo::DeleteExpiredAMISnapshot(const std::string& instanceId) {
             if (IsAMIOfAnotherLiveJob(ami, __PRETTY_FUNCTION__)) continue;
             // Only an AMI that is really gone leaves the tag; one that has not
             // expired yet (or could not be deleted) stays listed for later.
-            if (m_pSourceBridge->DeleteExpiredAMISnapshot(ami, true, hours)) {
+            std::string error;
+            if (AmazonCommon::QuietBridgeCall(
+                    *m_pSourceBridge, [&] { return m_pSourceBridge->DeleteExpiredAMISnapshot(ami, true, hours); },
+                    error)) {
                 EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully deleted AMI Snapshot [%s].", ami.c_str());
-            } else if (IsAwsNotFoundError(m_pSourceBridge->GetLastErrorString())) {
+            } else if (IsAwsNotFoundError(error)) {
                 EvDebug::Debug(__PRETTY_FUNCTION__, "AMI [%s] no longer exists.", ami.c_str());
             } else {
                 EvDebug::Debug(__PRETTY_FUNCTION__, "Failed to delete AMI [%s], Ignorable error.", ami.c_str());

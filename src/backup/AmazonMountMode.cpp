@@ -4,6 +4,7 @@
 
 #include "backup/MountModes.h"
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 #include "factory/AmazonInfo.h"
@@ -87,12 +88,20 @@ bool CAmazonInfo::CheckDirectReadPermissions() {
         return true;
     }
     bool allowed = false;
-    if (m_pSourceBridge->CheckPermissions({"ebs:ListSnapshotBlocks", "ebs:GetSnapshotBlock"}, allowed) && allowed) {
+    std::string error;
+    if (AmazonCommon::QuietBridgeCall(
+            *m_pSourceBridge,
+            [&] { return m_pSourceBridge->CheckPermissions({"ebs:ListSnapshotBlocks", "ebs:GetSnapshotBlock"}, allowed); },
+            error) &&
+        allowed) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Direct read permission check success");
         return true;
     }
     EvDebug::Error(__PRETTY_FUNCTION__, "Insufficient permissions for EBS direct read");
-    SetLastVMError(kDirectReadPermissions, m_pSourceBridge->GetLastErrorString());
+    // A refusal leaves the bridge's error as it was: its text is still what
+    // the job reports.
+    if (error.empty()) error = AmazonCommon::BridgeError(m_pSourceBridge.get());
+    SetLastVMError(kDirectReadPermissions, error);
     return false;
 }
 

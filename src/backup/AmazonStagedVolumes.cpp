@@ -1,5 +1,6 @@
 // Hot-add staging: one new volume in the proxy's zone from each snapshot.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/RegionScope.h"
 #include "common/TagNames.h"
@@ -81,21 +82,27 @@ bool CAmazonInfo::StageVolumeFromSnapshot(const std::string& instanceId, SDisk& 
 bool CAmazonInfo::StagedVolumeExists(const std::string& volumeId, bool& recreated) {
     SDisk info;
     bool notFound = false;
-    if (m_pAdminBridge->GetVolumeInfo(volumeId, m_proxyVMInfo.region, info, notFound) && !notFound) {
+    std::string error;
+    if (AmazonCommon::QuietBridgeCall(
+            *m_pAdminBridge, [&] { return m_pAdminBridge->GetVolumeInfo(volumeId, m_proxyVMInfo.region, info, notFound); },
+            error) &&
+        !notFound) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Found the volume [%s], will be reusing it.", volumeId.c_str());
         return true;
     }
+    if (error.empty()) error = AmazonCommon::BridgeError(m_pAdminBridge);
     EvDebug::Debug(__PRETTY_FUNCTION__, "Failed to get information of volume [%s]. will re-create new volume. Error [%s] ",
-                   volumeId.c_str(), m_pAdminBridge->GetLastErrorString().c_str());
+                   volumeId.c_str(), error.c_str());
     recreated = true;
     return false;
 }
 
 std::map<std::string, std::string> CAmazonInfo::StagedVolumeTags(const SDisk& disk, bool copySourceTags) {
     std::map<std::string, std::string> tags;
-    if (copySourceTags && !m_pSourceBridge->GetTagList(disk.volumeId, tags))
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get tags of volume [%s]. Error [%s]", disk.volumeId.c_str(),
-                       m_pSourceBridge->GetLastErrorString().c_str());
+    if (copySourceTags)
+        AmazonCommon::BridgeCall(
+            *m_pSourceBridge, __PRETTY_FUNCTION__, [&] { return m_pSourceBridge->GetTagList(disk.volumeId, tags); },
+            "Failed to get tags of volume [%s]. Error [%s]", disk.volumeId.c_str());
     // AWS refuses to create a volume carrying a key it reserves.
     for (auto it = tags.begin(); it != tags.end();) it = IsAwsReservedKey(it->first) ? tags.erase(it) : std::next(it);
     tags.emplace(kBackupTag, "Volume Created by Tarvex for Job " + std::to_string(m_jobId) + " from " +

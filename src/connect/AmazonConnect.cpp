@@ -1,6 +1,7 @@
 // Connecting the plug-in object to the source account and, when the
 // credentials name one, to a separate admin (mount) account.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 #include "common/OperationGuard.h"
@@ -50,10 +51,12 @@ int CAmazonInfo::Connect(const std::string& url, const std::string& user, const 
             }
             StoreConnectMembers(url, user, password);
             EvDebug::Debug(fn, "Connecting to Url=[%s], user name[%s]", url.c_str(), user.c_str());
-            if (!m_pSourceBridge->Connect(url, user, password)) {
+            std::string error;
+            if (!AmazonCommon::QuietBridgeCall(
+                    *m_pSourceBridge, [&] { return m_pSourceBridge->Connect(url, user, password); }, error)) {
                 EvDebug::Error(fn, "Connect failed to source account");
                 SetLastVMError(AmazonErrors::kErrConnectFailed);
-                SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
+                SetLastVMErrorDetails(error);
                 return 0;
             }
             m_pSourceBridge->GetAccountId(m_sourceAccountId);
@@ -100,10 +103,12 @@ int CAmazonInfo::Connect(const std::string& url, const std::string& user, const 
             }
 
             int result = 0;
-            if (!m_pSourceBridge->Connect(url, user, password)) {
+            std::string error;
+            if (!AmazonCommon::QuietBridgeCall(
+                    *m_pSourceBridge, [&] { return m_pSourceBridge->Connect(url, user, password); }, error)) {
                 EvDebug::Error(fn, "Connect failed to source account");
                 SetLastVMError(AmazonErrors::kErrConnectFailed);
-                SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
+                SetLastVMErrorDetails(error);
             } else {
                 m_pSourceBridge->GetAccountId(m_sourceAccountId);
                 m_adminAccountId = m_sourceAccountId;
@@ -114,10 +119,14 @@ int CAmazonInfo::Connect(const std::string& url, const std::string& user, const 
             if (separateAdmin) {
                 EvDebug::Debug(fn, "Connecting to Url=[%s], user name[%s]", m_strAdminURL.c_str(),
                                m_strAdminUser.c_str());
-                if (!m_pAdminBridge->Connect(m_strAdminURL, m_strAdminUser, m_strAdminPassword)) {
+                std::string adminError;
+                if (!AmazonCommon::QuietBridgeCall(
+                        *m_pAdminBridge,
+                        [&] { return m_pAdminBridge->Connect(m_strAdminURL, m_strAdminUser, m_strAdminPassword); },
+                        adminError)) {
                     EvDebug::Error(fn, "Connect failed to admin account");
                     SetLastVMError(AmazonErrors::kErrConnectFailed);
-                    SetLastVMErrorDetails(m_pAdminBridge->GetLastErrorString());
+                    SetLastVMErrorDetails(adminError);
                     return 0;
                 }
                 m_pAdminBridge->GetAccountId(m_adminAccountId);

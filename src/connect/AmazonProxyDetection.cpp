@@ -34,17 +34,16 @@ bool CAmazonInfo::DetectLocalProxyInformation() {
         // The BIOS alone tells an EC2 machine, so that a caller can tell an
         // unreachable metadata service from a proxy outside AWS.
         m_bProxyIsAWS = true;
-        if (!idRead) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get the proxy's instance id. Error [%s]",
-                           m_pSourceBridge->GetLastErrorString().c_str());
+        if (!AmazonCommon::BridgeCall(
+                *m_pSourceBridge, __PRETTY_FUNCTION__, [&] { return idRead; },
+                "Failed to get the proxy's instance id. Error [%s]"))
             return false;
-        }
         std::string region;
-        if (!m_pSourceBridge->GetLocalInstanceRegion(region) || region.empty()) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get the region of proxy instance [%s]. Error [%s]",
-                           m_strProxyInstanceId.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+        if (!AmazonCommon::BridgeCall(
+                *m_pSourceBridge, __PRETTY_FUNCTION__,
+                [&] { return m_pSourceBridge->GetLocalInstanceRegion(region) && !region.empty(); },
+                "Failed to get the region of proxy instance [%s]. Error [%s]", m_strProxyInstanceId.c_str()))
             return false;
-        }
         m_strProxyRegion = region;
         m_strOutpostsAccountARN.clear();
         // Not fatal: the account asked may not see the proxy, and a proxy

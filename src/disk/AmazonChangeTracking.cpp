@@ -75,7 +75,7 @@ bool CAmazonInfo::InitCBT(MountCtx& ctx) {
     EvDebug::Debug(__PRETTY_FUNCTION__, "Initializing CBT...");
     if (!ValidateCBT(ctx)) {
         ctx.cbtStatus = "Failed";
-        const std::string error = m_pSourceBridge ? m_pSourceBridge->GetLastErrorString() : std::string();
+        const std::string error = AmazonCommon::BridgeError(m_pSourceBridge.get());
         if (!error.empty()) ctx.cbtStatus += " (" + error + ")";
         return false;
     }

@@ -87,8 +87,11 @@ bool CAmazonInfo::ReadSnapshotRange(const std::string& snapshotId, const std::st
         why = "no bridge to read snapshot " + snapshotId + " through";
         return false;
     }
-    if (bridge->ReadFromSnapshot(snapshotId, region, offset, length, buffer)) return true;
-    why = "snapshot " + snapshotId + ": " + bridge->GetLastErrorString();
+    std::string error;
+    if (AmazonCommon::QuietBridgeCall(
+            *bridge, [&] { return bridge->ReadFromSnapshot(snapshotId, region, offset, length, buffer); }, error))
+        return true;
+    why = "snapshot " + snapshotId + ": " + error;
     return false;
 }
 
@@ -103,10 +106,9 @@ bool CAmazonInfo::FillSnapshotAccessInfo(const std::string& snapshotId, const st
     }
     std::lock_guard<std::mutex> guard(m_readBridgeLock);
     CAmazonSDKBridge* bridge = ReadBridgeLocked();
-    if (bridge && bridge->FillSnapshotAccessInfo(snapshotId, region)) return true;
-    if (bridge)
-        EvDebug::Error(__PRETTY_FUNCTION__, "Error [%s]", bridge->GetLastErrorString().c_str());
-    return false;
+    return bridge && AmazonCommon::BridgeCall(
+                         *bridge, __PRETTY_FUNCTION__,
+                         [&] { return bridge->FillSnapshotAccessInfo(snapshotId, region); }, "Error [%s]");
 }
 
 bool CAmazonInfo::ClearSnapshotAccessInfo(const std::string& snapshotId) {

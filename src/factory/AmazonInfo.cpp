@@ -1,6 +1,7 @@
 #include "factory/AmazonInfo.h"
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/BridgeSet.h"
 #include "common/PluginPaths.h"
 #include "disk/AmazonDiskInfo.h"
@@ -59,14 +60,14 @@ int CAmazonInfo::Init(bool hasAdminAccount) {
     m_cleaner.SetJobId(m_jobId);
 
     if (!m_pSourceBridge || !m_pSourceBridge->initialize(focus, app, m_jobId)) {
-        const std::string err = m_pSourceBridge ? m_pSourceBridge->GetLastErrorString() : "no bridge";
+        const std::string err = m_pSourceBridge ? AmazonCommon::BridgeError(m_pSourceBridge.get()) : "no bridge";
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to initialize the Amazon SDK bridge. Error [%s]", err.c_str());
         SetLastVMErrorDetails(err);
         return 0;
     }
     if (hasAdminAccount) {
         if (!m_pAdminBridge || !m_pAdminBridge->initialize(focus, app, m_jobId)) {
-            const std::string err = m_pAdminBridge ? m_pAdminBridge->GetLastErrorString() : "no bridge";
+            const std::string err = m_pAdminBridge ? AmazonCommon::BridgeError(m_pAdminBridge) : "no bridge";
             EvDebug::Error(__PRETTY_FUNCTION__,
                            "Failed to initialize the Amazon SDK bridge for the mount account. Error [%s]",
                            err.c_str());

@@ -74,7 +74,8 @@ public:
                                    ULONGLONG flags, int option) override;
     int GetRolesForHost(const std::string& region, std::vector<VMInfoStructs::SRoleInfo>& roles, ULONGLONG flags,
                         int option) override;
-    int GetImageList(const std::string& a, const std::string& b, const std::string& c,
+    // Filters (where non-empty): name substring, platform, state.
+    int GetImageList(const std::string& nameContains, const std::string& platform, const std::string& state,
                      std::vector<VMInfoStructs::SImageInfo>& images) override;
     int GetVolumeTypeListForHost(const std::string& region, std::vector<VMInfoStructs::SVolumeTypeInfo>& types) override;
     int GetVolumeEncryptionKeyListForHost(const std::string& region,
@@ -104,7 +105,7 @@ public:
     int RegisterCleanerForRestore(RestoreCtx& ctx);
     void _CleanupAllVMs(int mode, std::vector<SFailure>& failures);
     bool _CleanupMountedVM(const std::string& vmGuid, bool orphaned, std::vector<SFailure>& failures);
-    bool _CleanupRestoreVM(const std::string& vmGuid, std::vector<SFailure>& failures, bool flag);
+    bool _CleanupRestoreVM(const std::string& vmGuid, std::vector<SFailure>& failures, bool useSourceAccount);
     bool _CleanupSnapshots(const std::string& path, bool useSourceAccount);
     bool _CleanupTemplate(const std::string& path, bool useSourceAccount, bool removeInstanceTags);
     bool _CleanupCreatedVM(const std::string& path);
@@ -117,10 +118,10 @@ public:
     bool DeleteExpiredVolumes(const std::string& region, long long ageSeconds);
     bool DeleteExpiredAMISnapshot(const std::string& instanceId);
     bool _CleanUpMountedVolumes(const std::string& key, bool deleteVolumes, std::vector<SFailure>& failures,
-                                bool option);
+                                bool useSourceAccount);
     bool DetachVolumes(std::vector<SDisk>& disks, const std::string& region, const std::string& key,
-                       std::vector<SFailure>& failures, bool option);
-    bool DeleteVolumes(std::vector<SDisk>& disks, const std::string& key, bool option);
+                       std::vector<SFailure>& failures, bool useSourceAccount);
+    bool DeleteVolumes(std::vector<SDisk>& disks, const std::string& key, bool useSourceAccount);
 
     // ---- backup mount: feasibility, mode, unmount (backup/) ----
     int MountVM(MountCtx& ctx) override;

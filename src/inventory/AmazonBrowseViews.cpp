@@ -1,4 +1,5 @@
 // The levels below a region: what each of the four views shows there.
+#include "common/BridgeCall.h"
 #include "bridge/AmazonSDKBridge.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
@@ -14,11 +15,13 @@ int CAmazonInfo::GetDataCenterView(const std::string& view, const SInventoryInfo
 
     const bool instanceView = view == "Instance View";
     SDataCenterInfo region;
-    if (!GetDCInfoForDC(node.guid, flags | (instanceView ? kInstanceDiscovery : kRegionDiscovery), option, region)) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get Datacenter info for datacenter [%s]/[%s]. Error [%s]",
-                       node.name.c_str(), node.guid.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+    const ULONGLONG discovery = flags | (instanceView ? kInstanceDiscovery : kRegionDiscovery);
+    if (!AmazonCommon::BridgeCall(
+            *m_pSourceBridge, __PRETTY_FUNCTION__,
+            [&] { return GetDCInfoForDC(node.guid, discovery, option, region) != 0; },
+            "Failed to get Datacenter info for datacenter [%s]/[%s]. Error [%s]", node.name.c_str(),
+            node.guid.c_str()))
         return 0;
-    }
     if (instanceView) {
         AppendInstanceNodes(region.vms, out);
     } else {
@@ -30,11 +33,11 @@ int CAmazonInfo::GetDataCenterView(const std::string& view, const SInventoryInfo
 int CAmazonInfo::GetHostView(const SInventoryInfo& node, std::vector<SInventoryInfo>& out, ULONGLONG flags,
                              int option) {
     SHostInfo zone;
-    if (!GetHostInfoForHost(node.guid, flags | kInstanceDiscovery, option, zone)) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get host info for host [%s]/[%s]. Error [%s]",
-                       node.name.c_str(), node.guid.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+    if (!AmazonCommon::BridgeCall(
+            *m_pSourceBridge, __PRETTY_FUNCTION__,
+            [&] { return GetHostInfoForHost(node.guid, flags | kInstanceDiscovery, option, zone) != 0; },
+            "Failed to get host info for host [%s]/[%s]. Error [%s]", node.name.c_str(), node.guid.c_str()))
         return 0;
-    }
     AppendInstanceNodes(zone.vms, out);
     return 1;
 }
@@ -44,16 +47,16 @@ int CAmazonInfo::GetTagView(const SInventoryInfo& node, std::vector<SInventoryIn
     std::string p0, p1, p2;
     ParseTagGUD(node.guid, p0, p1, p2);
     int result = 0;
-    if (node.type == kTagValueNode) {
+    const auto list = [&] {
+        if (node.type != kTagValueNode) return (result = GetInventoryInfoListForTag(p0, p1, p2, flags, option, out)) != 0;
         std::vector<SVMInfo> vms;
         result = GetVMInfoListForTag(p0, p1, p2, flags, option, vms);
         if (result) AppendInstanceNodes(vms, out);
-    } else {
-        result = GetInventoryInfoListForTag(p0, p1, p2, flags, option, out);
-    }
-    if (!result)
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get VM info for tag [%s]/[%s]. Error [%s]", node.name.c_str(),
-                       node.guid.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+        return result != 0;
+    };
+    AmazonCommon::BridgeCall(*m_pSourceBridge, __PRETTY_FUNCTION__, list,
+                             "Failed to get VM info for tag [%s]/[%s]. Error [%s]", node.name.c_str(),
+                             node.guid.c_str());
     return result;
 }
 
@@ -61,12 +64,12 @@ int CAmazonInfo::GetInstanceTypeView(const SInventoryInfo& node, std::vector<SIn
                                      int option) {
     if (node.type == kInstanceTypeNode) {
         std::vector<SVMInfo> vms;
-        const int result = GetVMInfoListForInstanceSize(node.guid, flags, option, vms);
-        if (!result) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get VM info for InstanceType [%s]. Error [%s]",
-                           node.name.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+        int result = 0;
+        if (!AmazonCommon::BridgeCall(
+                *m_pSourceBridge, __PRETTY_FUNCTION__,
+                [&] { return (result = GetVMInfoListForInstanceSize(node.guid, flags, option, vms)) != 0; },
+                "Failed to get VM info for InstanceType [%s]. Error [%s]", node.name.c_str()))
             return 0;
-        }
         AppendInstanceNodes(vms, out);
         return result;
     }
@@ -75,9 +78,10 @@ int CAmazonInfo::GetInstanceTypeView(const SInventoryInfo& node, std::vector<SIn
     ParseInstanceTypeGUID(node.guid, region, type);
     int listAll = 0;
     KDPlatformInfo().getNumber("VirtualServer", "nListAllInstanceTypesAmazon", listAll);
-    const int result = GetInstanceTypeInfoListForRegion(region, flags, option, out, listAll == 1);
-    if (!result)
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get InstanceTypes for Region [%s]. Error [%s]", region.c_str(),
-                       m_pSourceBridge->GetLastErrorString().c_str());
+    int result = 0;
+    AmazonCommon::BridgeCall(
+        *m_pSourceBridge, __PRETTY_FUNCTION__,
+        [&] { return (result = GetInstanceTypeInfoListForRegion(region, flags, option, out, listAll == 1)) != 0; },
+        "Failed to get InstanceTypes for Region [%s]. Error [%s]", region.c_str());
     return result;
 }

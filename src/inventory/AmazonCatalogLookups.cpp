@@ -1,5 +1,6 @@
 // What a restore or clone may choose from: instance sizes, roles, images,
 // volume types and encryption keys.
+#include "common/BridgeCall.h"
 #include "bridge/AmazonSDKBridge.h"
 #include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
@@ -48,8 +49,11 @@ int CAmazonInfo::GetImageList(const std::string& a, const std::string& b, const 
                               std::vector<VMInfoStructs::SImageInfo>& images) {
     const char* const fn = __PRETTY_FUNCTION__;
     return Guarded(fn, 0, [&] {
-        if (m_pSourceBridge->GetFilteredAmis(a, b, c, images)) return 1;
-        SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
+        std::string error;
+        if (AmazonCommon::QuietBridgeCall(
+                *m_pSourceBridge, [&] { return m_pSourceBridge->GetFilteredAmis(a, b, c, images); }, error))
+            return 1;
+        SetLastVMErrorDetails(error);
         return 0;
     });
 }

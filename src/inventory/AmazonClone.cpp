@@ -5,6 +5,7 @@
 // next clean-up; the instance is unregistered once it is handed over.
 #include <algorithm>
 
+#include "common/BridgeCall.h"
 #include "bridge/AmazonSDKBridge.h"
 #include "common/ErrorCodes.h"
 #include "common/OperationGuard.h"
@@ -61,12 +62,13 @@ bool CAmazonInfo::CloneVM(SVMInfo& vm, std::string& createdId) {
     EvDebug::Debug(__PRETTY_FUNCTION__, "Cloning VM [%s] from [%s]", vm.name.c_str(), sourceId.c_str());
 
     SVMInfo source;
-    if (!GetVMInfoForVM("", sourceId, "", kCloneLookupFlags, 0, source)) {
-        const std::string message =
-            "Source virtual machine [" + sourceId + "] is not found. Please specify an existing virtual machine.";
-        SetLastVMError(AmazonErrors::kInstanceNotFound, message);
-        EvDebug::Error(__PRETTY_FUNCTION__, "%s. Error: [%s].", message.c_str(),
-                       m_pSourceBridge->GetLastErrorString().c_str());
+    const std::string notFound =
+        "Source virtual machine [" + sourceId + "] is not found. Please specify an existing virtual machine.";
+    if (!AmazonCommon::BridgeCall(
+            *m_pSourceBridge, __PRETTY_FUNCTION__,
+            [&] { return GetVMInfoForVM("", sourceId, "", kCloneLookupFlags, 0, source) != 0; }, "%s. Error: [%s].",
+            notFound.c_str())) {
+        SetLastVMError(AmazonErrors::kInstanceNotFound, notFound);
         return false;
     }
     if (!HasOSDisk(source)) {
@@ -81,11 +83,14 @@ bool CAmazonInfo::CloneVM(SVMInfo& vm, std::string& createdId) {
     EvDebug::Debug(__PRETTY_FUNCTION__, "Creating temporary AMI snapshot");
     std::vector<std::string> snapshotIds;
     std::string amiId;
-    if (!m_pSourceBridge->CreateAMISnapshot(sourceId, vm.region, kTemporaryAMIName, "", description, snapshotIds,
-                                            amiId)) {
-        const std::string error = m_pSourceBridge->GetLastErrorString();
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to create snapshot of Source VM [%s] : Error [%s]",
-                       sourceId.c_str(), error.c_str());
+    std::string error;
+    if (!AmazonCommon::BridgeCall(
+            *m_pSourceBridge, __PRETTY_FUNCTION__,
+            [&] {
+                return m_pSourceBridge->CreateAMISnapshot(sourceId, vm.region, kTemporaryAMIName, "", description,
+                                                          snapshotIds, amiId);
+            },
+            error, "Failed to create snapshot of Source VM [%s] : Error [%s]", sourceId.c_str())) {
         SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, error);
         if (!amiId.empty()) DeleteCloneAMI(amiId, sourceId);
         return false;
@@ -105,14 +110,14 @@ bool CAmazonInfo::CloneVM(SVMInfo& vm, std::string& createdId) {
     const std::string previousGuid = vm.guid;
     vm.sourceId = amiId;
     std::string launched;
-    const bool created = m_pSourceBridge->CreateVirtualMachine(vm, launched, m_bCreationFlag);
+    const bool created = AmazonCommon::BridgeCall(
+        *m_pSourceBridge, __PRETTY_FUNCTION__,
+        [&] { return m_pSourceBridge->CreateVirtualMachine(vm, launched, m_bCreationFlag); }, error,
+        "Failed to clone VM [%s] to AWS : Error  [%s]", vm.name.c_str());
     const std::string newId = created ? (launched.empty() ? vm.guid : launched)
                                       : LaunchedInstance(launched, vm.guid, previousGuid);
     if (!newId.empty()) RegisterCloneResource(sourceId, vm.region, VM_CLEANER_VM, newId);
     if (!created) {
-        const std::string error = m_pSourceBridge->GetLastErrorString();
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to clone VM [%s] to AWS : Error  [%s]", vm.name.c_str(),
-                       error.c_str());
         SetLastVMError(AmazonErrors::kErrCloneFailed, error);
         vm.sourceId = sourceId;
         DeleteCloneAMI(amiId, sourceId);
@@ -173,7 +178,7 @@ bool CAmazonInfo::WaitForCloneAMI(const std::string& amiId, const std::string& s
         return false;
     }
     std::string error = GetLastVMErrorDetails();
-    if (error.empty()) error = m_pSourceBridge->GetLastErrorString();
+    if (error.empty()) error = AmazonCommon::BridgeError(m_pSourceBridge.get());
     EvDebug::Error(__PRETTY_FUNCTION__, "Create temporary AMI snapshot [%s] task failed on Source VM [%s] : Error [%s]",
                    amiId.c_str(), sourceId.c_str(), error.c_str());
     SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, error);
@@ -181,11 +186,10 @@ bool CAmazonInfo::WaitForCloneAMI(const std::string& amiId, const std::string& s
 }
 
 void CAmazonInfo::DeleteCloneAMI(const std::string& amiId, const std::string& sourceId) {
-    if (m_pSourceBridge->DeleteAMISnapshot(amiId, true)) {
+    if (AmazonCommon::BridgeCall(
+            *m_pSourceBridge, __PRETTY_FUNCTION__, [&] { return m_pSourceBridge->DeleteAMISnapshot(amiId, true); },
+            "Failed to delete AMI [%s], Error [%s]", amiId.c_str())) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully deleted AMI [%s]", amiId.c_str());
         m_cleaner.UnRegisterTemplate(VM_CLEANER_BACKUP, sourceId, amiId);
-    } else {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete AMI [%s], Error [%s]", amiId.c_str(),
-                       m_pSourceBridge->GetLastErrorString().c_str());
     }
 }

@@ -16,21 +16,19 @@ bool CAmazonInfo::GetVMInfoListForInventoryObject(const std::string& guid, EInve
     return Guarded(fn, false, [&] {
         if (type == kZoneNode) {
             SHostInfo zone;
-            if (!GetHostInfoForHost(guid, flags, option, zone)) {
-                EvDebug::Error(fn, "Failed to get Host info for Host [%s]. Error [%s]", guid.c_str(),
-                               m_pSourceBridge->GetLastErrorString().c_str());
+            if (!AmazonCommon::BridgeCall(
+                    *m_pSourceBridge, fn, [&] { return GetHostInfoForHost(guid, flags, option, zone) != 0; },
+                    "Failed to get Host info for Host [%s]. Error [%s]", guid.c_str()))
                 return false;
-            }
             vms.insert(vms.end(), zone.vms.begin(), zone.vms.end());
             return true;
         }
         if (type == kRegionNode) {
             SDataCenterInfo region;
-            if (!GetDCInfoForDC(guid, flags, option, region)) {
-                EvDebug::Error(fn, "Failed to get Datacenter info for Datacenter [%s]. Error [%s]",
-                               guid.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+            if (!AmazonCommon::BridgeCall(
+                    *m_pSourceBridge, fn, [&] { return GetDCInfoForDC(guid, flags, option, region) != 0; },
+                    "Failed to get Datacenter info for Datacenter [%s]. Error [%s]", guid.c_str()))
                 return false;
-            }
             vms.insert(vms.end(), region.vms.begin(), region.vms.end());
             return true;
         }

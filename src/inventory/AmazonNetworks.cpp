@@ -1,4 +1,5 @@
 // The isolated subnet a restore may place instances in.
+#include "common/BridgeCall.h"
 #include "bridge/AmazonSDKBridge.h"
 #include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
@@ -25,10 +26,12 @@ bool CAmazonInfo::CreateNetwork(VMInfoStructs::SNetworkInfo& net, std::string op
         if (!HasSubnetEntry(*this, net, fn)) return false;
         VMInfoStructs::SSubnetEntry& subnet = net.subnets.front();
         std::string subnetId, cidr;
-        if (!m_pSourceBridge->CreateIsolatedSubnet(subnet.name, net.name, subnetId, cidr, option)) {
-            const std::string error = m_pSourceBridge->GetLastErrorString();
+        std::string error;
+        if (!AmazonCommon::BridgeCall(
+                *m_pSourceBridge, fn,
+                [&] { return m_pSourceBridge->CreateIsolatedSubnet(subnet.name, net.name, subnetId, cidr, option); },
+                error, "Failed to Create Amazon Subnet. Error [%s]")) {
             SetLastVMErrorDetails(error);
-            EvDebug::Error(fn, "Failed to Create Amazon Subnet. Error [%s]", error.c_str());
             return false;
         }
         subnet.id = subnetId;
@@ -43,11 +46,12 @@ bool CAmazonInfo::DeleteNetwork(VMInfoStructs::SNetworkInfo& net, std::string,
     return Guarded(fn, false, [&] {
         if (!HasSubnetEntry(*this, net, fn)) return false;
         const std::string& subnetId = net.subnets.front().id;
-        if (m_pSourceBridge->DeleteIsolatedSubnet(subnetId)) return true;
-        const std::string error = m_pSourceBridge->GetLastErrorString();
+        std::string error;
+        if (AmazonCommon::BridgeCall(
+                *m_pSourceBridge, fn, [&] { return m_pSourceBridge->DeleteIsolatedSubnet(subnetId); }, error,
+                "Failed to delete Amazon Subnet [%s]. Error [%s]", subnetId.c_str()))
+            return true;
         SetLastVMErrorDetails(error);
-        EvDebug::Error(fn, "Failed to delete Amazon Subnet [%s]. Error [%s]", subnetId.c_str(),
-                       error.c_str());
         return false;
     });
 }

@@ -65,16 +65,18 @@ int CAmazonInfo::DeleteIntegrityAMI(const SVMInfo& vm) {
     std::string amiId;
     // An unreadable tag is not an absent one: succeeding here would leave
     // the AMI behind while reporting it gone.
-    if (!m_pSourceBridge->GetTag(vm.guid, AmazonTags::kIntegritySnapTag, amiId))
+    std::string error;
+    if (!AmazonCommon::QuietBridgeCall(
+            *m_pSourceBridge, [&] { return m_pSourceBridge->GetTag(vm.guid, AmazonTags::kIntegritySnapTag, amiId); },
+            error))
         return VMOperationFailed(__PRETTY_FUNCTION__, "Failed to read tag [" + std::string(AmazonTags::kIntegritySnapTag) +
-                                                          "] of VM [" + vm.guid + "]. Error [" +
-                                                          m_pSourceBridge->GetLastErrorString() + "]");
+                                                          "] of VM [" + vm.guid + "]. Error [" + error + "]");
     if (amiId.empty()) return 0;
 
     EvDebug::Debug(__PRETTY_FUNCTION__, "Deleting AMI [%s]", amiId.c_str());
-    if (!m_pSourceBridge->DeleteAMISnapshot(amiId, true))
-        return VMOperationFailed(__PRETTY_FUNCTION__, "Failed to delete AMI [" + amiId + "], Error [" +
-                                                          m_pSourceBridge->GetLastErrorString() + "]");
+    if (!AmazonCommon::QuietBridgeCall(
+            *m_pSourceBridge, [&] { return m_pSourceBridge->DeleteAMISnapshot(amiId, true); }, error))
+        return VMOperationFailed(__PRETTY_FUNCTION__, "Failed to delete AMI [" + amiId + "], Error [" + error + "]");
     AmazonCommon::BridgeCall(
         *m_pSourceBridge, __PRETTY_FUNCTION__,
         [&] { return m_pSourceBridge->DeleteTag(vm.guid, AmazonTags::kIntegritySnapTag, amiId, true); },

@@ -21,8 +21,9 @@ int CAmazonInfo::PerformStorageOperation(StorageOperationCtx& ctx) {
             ctx.errorText = "Invalid operation type.";
             return 1;
         }
-        if (DeleteExpiredVolumes(ctx.region, ctx.age)) return 0;
-        ctx.errorText = m_pSourceBridge->GetLastErrorString();
+        if (AmazonCommon::QuietBridgeCall(
+                *m_pSourceBridge, [&] { return DeleteExpiredVolumes(ctx.region, ctx.age); }, ctx.errorText))
+            return 0;
         return 1;
     });
 }

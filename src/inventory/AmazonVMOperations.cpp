@@ -2,6 +2,7 @@
 // form returns 0 on success and 1 on failure; the context form reports the
 // framework's way round.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/OperationGuard.h"
 #include "common/RegionScope.h"
 #include "factory/AmazonInfo.h"
@@ -23,7 +24,7 @@ int CAmazonInfo::PerformVMOperation(OperationCtx& ctx) {
 
 int CAmazonInfo::VMOperationFailed(const char* where, const std::string& message) {
     EvDebug::Error(where, "%s", message.c_str());
-    SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
+    SetLastVMErrorDetails(AmazonCommon::BridgeError(m_pSourceBridge.get()));
     return 1;
 }
 

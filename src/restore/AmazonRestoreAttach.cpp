@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/RegionScope.h"
 #include "common/TagNames.h"
@@ -62,11 +63,12 @@ bool CAmazonInfo::AttachRestoreCtxDisksToInstance(const RestoreCtx& ctx) {
     // then reported with the job's result.
     auto deleteTag = [&](const std::string& id, const char* key) {
         EvDebug::Debug(fn, "Deleting tag [%s] for resource id [%s]", key, id.c_str());
-        if (bridge.DeleteTag(id, key, "", true) || bridge.DeleteTag(id, key, "", true)) return;
-        EvDebug::Error(fn, "Failed to delete tag [%s] of [%s]. Error [%s]", key, id.c_str(),
-                       bridge.GetLastErrorString().c_str());
-        AddRestoreFailureEntry(ctx, "Failed to delete tag [" + std::string(key) + "] of [" + id + "]",
-                               bridge.GetLastErrorString());
+        std::string error;
+        if (AmazonCommon::BridgeCall(
+                bridge, fn, [&] { return bridge.DeleteTag(id, key, "", true) || bridge.DeleteTag(id, key, "", true); },
+                error, "Failed to delete tag [%s] of [%s]. Error [%s]", key, id.c_str()))
+            return;
+        AddRestoreFailureEntry(ctx, "Failed to delete tag [" + std::string(key) + "] of [" + id + "]", error);
     };
     for (const auto& disk : ctx.disks) {
         if (!disk.selected || disk.newVolumeId.empty()) continue;
@@ -76,9 +78,9 @@ bool CAmazonInfo::AttachRestoreCtxDisksToInstance(const RestoreCtx& ctx) {
             deleteTag(id, "Name");
             deleteTag(id, "Description");
         }
-        if (!bridge.SetTag(id, "Name", disk.displayName, true))
-            EvDebug::Error(fn, "Failed to set tag [Name] on volume [%s]. Error [%s]", id.c_str(),
-                           bridge.GetLastErrorString().c_str());
+        AmazonCommon::BridgeCall(
+            bridge, fn, [&] { return bridge.SetTag(id, "Name", disk.displayName, true); },
+            "Failed to set tag [Name] on volume [%s]. Error [%s]", id.c_str());
         const bool root = AttachesAsRoot(ctx, disk);
         const bool attached =
             root ? m_pTaskUtils->AttachAsOSVolume(id, ctx.vmGuid, ctx.vm.zone, ctx.vm.region, disk.attachFlag,
@@ -123,11 +125,14 @@ int CAmazonInfo::PostRestoreVM_AmazonVMAsProxy(const RestoreCtx& ctx) {
         }
     }
     if (ctx.powerOn) {
-        if (m_pSourceBridge->PowerOnVM(ctx.restoreVMName, ctx.vmGuid, ctx.destRegion)) {
+        std::string error;
+        if (AmazonCommon::QuietBridgeCall(
+                *m_pSourceBridge, [&] { return m_pSourceBridge->PowerOnVM(ctx.restoreVMName, ctx.vmGuid, ctx.destRegion); },
+                error)) {
             EvDebug::Debug(fn, "Power on of VM successful!");
         } else {
             EvDebug::Error(fn, "PowerOnVM Failed for VM[%s]", ctx.restoreVMName.c_str());
-            SetLastVMError(AmazonErrors::kPowerOnFailed, m_pSourceBridge->GetLastErrorString());
+            SetLastVMError(AmazonErrors::kPowerOnFailed, error);
             result = 0;
         }
     }

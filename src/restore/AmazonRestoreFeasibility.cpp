@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/RegionScope.h"
 #include "factory/AmazonInfo.h"
@@ -144,8 +145,12 @@ bool CAmazonInfo::_InitProxyInfoForRestore() {
     EvDebug::Debug(fn, "Instance id of proxy [%s]", proxyId.c_str());
     std::lock_guard<CriticalSection> guard(c_ProxyInfoLock);
     SVMInfo proxy;
-    if (!m_pAdminBridge->GetVMInfoForVM("", proxyId, "", "", AmazonRestore::kProxyInstanceMask, 0, proxy)) {
-        SetLastVMError(kProxyRecord, m_pAdminBridge->GetLastErrorString());
+    std::string error;
+    if (!AmazonCommon::QuietBridgeCall(
+            *m_pAdminBridge,
+            [&] { return m_pAdminBridge->GetVMInfoForVM("", proxyId, "", "", AmazonRestore::kProxyInstanceMask, 0, proxy) != 0; },
+            error)) {
+        SetLastVMError(kProxyRecord, error);
         EvDebug::Error(fn, "Failed to get proxy VM Info.");
         return false;
     }

@@ -1,6 +1,7 @@
 // The restored instance: its description, its launch, its root device and
 // the volumes attached to it.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/RegionScope.h"
 #include "common/TagNames.h"
@@ -33,9 +34,10 @@ bool CAmazonInfo::RestoreVM_AmazonVMAsProxy(const RestoreCtx& ctx) {
     if (!RestoreVirtualMachine(ctx, osDiskExists, tags)) return false;
     UpdateDeviceNameForOSDisk(ctx);
     if (!AttachRestoreCtxDisksToInstance(ctx)) return false;
-    if (!m_pSourceBridge->DeleteTag(ctx.vmGuid, AmazonTags::kBackupTag, "", true))
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete tag [%s] of [%s]. Error [%s]", AmazonTags::kBackupTag,
-                       ctx.vmGuid.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+    AmazonCommon::BridgeCall(
+        *m_pSourceBridge, __PRETTY_FUNCTION__,
+        [&] { return m_pSourceBridge->DeleteTag(ctx.vmGuid, AmazonTags::kBackupTag, "", true); },
+        "Failed to delete tag [%s] of [%s]. Error [%s]", AmazonTags::kBackupTag, ctx.vmGuid.c_str());
     m_bRestoredInstanceReady = true;
     return true;
 }
@@ -114,7 +116,8 @@ bool CAmazonInfo::RestoreVirtualMachine(const RestoreCtx& ctx, bool osDiskExists
     RestoreCtx& out = ctx.Out();
     const bool reuse = !ctx.newVMGuid;
     const bool result = m_pSourceBridge->RestoreVirtualMachine(out.vm, osDiskExists, tags, reuse);
-    const std::string bridgeText = m_pSourceBridge->GetLastErrorString();
+    // Also on success: the bridge's text then names what it could not do.
+    const std::string bridgeText = AmazonCommon::BridgeError(m_pSourceBridge.get());
     if (!result) EvDebug::Error(fn, "Creation of VM Failed.");
     if (result && !bridgeText.empty()) AmazonRestore::AddRestoreFailureEntry(ctx, "", bridgeText);
     if (!out.vm.guid.empty()) {
@@ -126,9 +129,9 @@ bool CAmazonInfo::RestoreVirtualMachine(const RestoreCtx& ctx, bool osDiskExists
         if (!reuse && !m_cleaner.RegisterCreatedVM(VM_CLEANER_RESTORE, ctx.registrationGuid, out.vm.guid,
                                                    ctx.destRegion, SourceAccountForCleaner()))
             EvDebug::Error(fn, "Failed to register created VM [%s]", out.vm.guid.c_str());
-        if (!m_pSourceBridge->DeleteTag(out.vm.guid, AmazonTags::kBackupTag, "", true))
-            EvDebug::Error(fn, "Failed to delete tag [%s] of [%s]. Error [%s]", AmazonTags::kBackupTag,
-                           out.vm.guid.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+        AmazonCommon::BridgeCall(
+            *m_pSourceBridge, fn, [&] { return m_pSourceBridge->DeleteTag(out.vm.guid, AmazonTags::kBackupTag, "", true); },
+            "Failed to delete tag [%s] of [%s]. Error [%s]", AmazonTags::kBackupTag, out.vm.guid.c_str());
     }
     if (!result) SetLastVMError(AmazonErrors::kErrCloneFailed, bridgeText);
     return result;
@@ -168,9 +171,11 @@ void CAmazonInfo::UpdateDeviceNameForOSDisk(const RestoreCtx& ctx) {
 bool CAmazonInfo::ValidateInstanceStatus(const std::string& instanceId, const std::string& name,
                                          const std::string& region) {
     const char* const fn = __PRETTY_FUNCTION__;
-    if (!m_pSourceBridge->PowerOnVM(name, instanceId, region)) {
+    std::string error;
+    if (!AmazonCommon::QuietBridgeCall(
+            *m_pSourceBridge, [&] { return m_pSourceBridge->PowerOnVM(name, instanceId, region); }, error)) {
         EvDebug::Error(fn, "PowerOnVM Failed for VM [%s]", name.c_str());
-        SetLastVMError(AmazonErrors::kPowerOnFailed, m_pSourceBridge->GetLastErrorString());
+        SetLastVMError(AmazonErrors::kPowerOnFailed, error);
         return false;
     }
     EvDebug::Debug(fn, "PowerOnVM successful!");

@@ -4,6 +4,7 @@
 #include <boost/algorithm/string/trim.hpp>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
@@ -101,9 +102,11 @@ int CAmazonInfo::HandleOverwriteOption(const RestoreCtx& ctx, const std::string&
     // The job's mark goes on first, so that a job dying half-way through the
     // deletion leaves an instance that reads as a restore's leftover.
     m_pSourceBridge->SetTag(existing.guid, AmazonTags::kBackupTag, "", false);
-    if (!DeleteInstance(existing.guid, true, true, false, true)) {
+    std::string error;
+    if (!AmazonCommon::QuietBridgeCall(
+            *m_pSourceBridge, [&] { return DeleteInstance(existing.guid, true, true, false, true); }, error)) {
         EvDebug::Debug(fn, "Failed to delete the existing Instance [%s]. Aborting restore.!", existing.guid.c_str());
-        SetLastVMError(kRestoreOverwriteDelete, m_pSourceBridge->GetLastErrorString());
+        SetLastVMError(kRestoreOverwriteDelete, error);
         return 0;
     }
     EvDebug::Debug(fn, "Successfully deleted the Instance [%s] in region [%s].", existing.guid.c_str(),

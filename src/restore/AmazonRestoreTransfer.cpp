@@ -93,10 +93,13 @@ bool CAmazonInfo::CreateSnapshotFromVolumes(const std::string& vmKey, std::vecto
         if (!IsWrittenDisk(disk) || disk.newVolumeId.empty()) continue;
         EvDebug::Debug(fn, "Creating snapshot for volume [%s]", disk.newVolumeId.c_str());
         disk.snapshotId.clear();
-        if (!m_pAdminBridge->CreateSnapshot(disk.newVolumeId, "", "", disk.snapshotId, false)) {
+        std::string error;
+        if (!AmazonCommon::QuietBridgeCall(
+                *m_pAdminBridge, [&] { return m_pAdminBridge->CreateSnapshot(disk.newVolumeId, "", "", disk.snapshotId, false); },
+                error)) {
             EvDebug::Debug(fn, "Failed to create snapshot for volume [%s]. Error [%s]", disk.newVolumeId.c_str(),
-                           m_pAdminBridge->GetLastErrorString().c_str());
-            SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, m_pAdminBridge->GetLastErrorString());
+                           error.c_str());
+            SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, error);
             return false;
         }
         ids.push_back(disk.snapshotId);
@@ -105,9 +108,9 @@ bool CAmazonInfo::CreateSnapshotFromVolumes(const std::string& vmKey, std::vecto
         // Registered before anything else can fail, so that a clean-up finds it.
         if (!m_cleaner.RegisterSnapshot(mode, vmKey, disk.snapshotId, m_pAdminBridge->GetCurrentRegion()))
             EvDebug::Error(fn, "Failed to register snapshot [%s]", disk.snapshotId.c_str());
-        if (!m_pAdminBridge->SetTag(disk.snapshotId, AmazonTags::kBackupTag, "", true))
-            EvDebug::Error(fn, "Failed to set tag [%s] on snapshot [%s]. Error [%s]", AmazonTags::kBackupTag,
-                           disk.snapshotId.c_str(), m_pAdminBridge->GetLastErrorString().c_str());
+        AmazonCommon::BridgeCall(
+            *m_pAdminBridge, fn, [&] { return m_pAdminBridge->SetTag(disk.snapshotId, AmazonTags::kBackupTag, "", true); },
+            "Failed to set tag [%s] on snapshot [%s]. Error [%s]", AmazonTags::kBackupTag, disk.snapshotId.c_str());
     }
     if (ids.empty()) return true;
     return m_pTaskUtils->CompleteSnapshotTask(ids, "", false);
@@ -116,9 +119,11 @@ bool CAmazonInfo::CreateSnapshotFromVolumes(const std::string& vmKey, std::vecto
 bool CAmazonInfo::ShareSnapshotsToRestore(const RestoreCtx& ctx) {
     const char* const fn = __PRETTY_FUNCTION__;
     std::string account;
-    if (!m_pSourceBridge->GetAccountId(account) || account.empty()) {
-        EvDebug::Debug(fn, "Failed to get account id. Error [%s]", m_pSourceBridge->GetLastErrorString().c_str());
-        SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, m_pSourceBridge->GetLastErrorString());
+    std::string error;
+    if (!AmazonCommon::QuietBridgeCall(
+            *m_pSourceBridge, [&] { return m_pSourceBridge->GetAccountId(account) && !account.empty(); }, error)) {
+        EvDebug::Debug(fn, "Failed to get account id. Error [%s]", error.c_str());
+        SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, error);
         return false;
     }
     for (const auto& disk : ctx.disks) {
@@ -127,10 +132,11 @@ bool CAmazonInfo::ShareSnapshotsToRestore(const RestoreCtx& ctx) {
             EvDebug::Debug(fn, "Snapshot is empty for volume [%s].", disk.newVolumeId.c_str());
             continue;
         }
-        if (!m_pAdminBridge->ShareSnapshot(disk.snapshotId, account)) {
+        if (!AmazonCommon::QuietBridgeCall(
+                *m_pAdminBridge, [&] { return m_pAdminBridge->ShareSnapshot(disk.snapshotId, account); }, error)) {
             EvDebug::Debug(fn, "Failed to share snapshot [%s] to account [%s] . Error [%s]", disk.snapshotId.c_str(),
-                           account.c_str(), m_pAdminBridge->GetLastErrorString().c_str());
-            SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, m_pAdminBridge->GetLastErrorString());
+                           account.c_str(), error.c_str());
+            SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, error);
             return false;
         }
         EvDebug::Debug(fn, "Successfully shared snapshot [%s] to account [%s]", disk.snapshotId.c_str(),

@@ -2,6 +2,7 @@
 #include <strings.h>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/RegionScope.h"
 #include "common/TagNames.h"
@@ -84,7 +85,7 @@ bool CAmazonInfo::_CreateEmptyVolumes(const RestoreCtx& ctx, const VM_Cleaner_Mo
                 continue;
             }
             EvDebug::Debug(fn, "Failed to get information of volume [%s]. will re-create new volume. Error [%s] ",
-                           disk.newVolumeId.c_str(), m_pAdminBridge->GetLastErrorString().c_str());
+                           disk.newVolumeId.c_str(), AmazonCommon::BridgeError(m_pAdminBridge).c_str());
             recreated = true;
         }
         SDisk request = disk;
@@ -115,9 +116,9 @@ bool CAmazonInfo::_CreateEmptyVolumes(const RestoreCtx& ctx, const VM_Cleaner_Mo
         if (!created) return false;
         disk.name = id;
         if (!registerWithDiskInfo(disk)) return false;
-        if (!m_pAdminBridge->SetTag(id, AmazonTags::kBackupTag, tagText, true))
-            EvDebug::Error(fn, "Failed to set tag [%s] on volume [%s]. Error [%s]", AmazonTags::kBackupTag,
-                           id.c_str(), m_pAdminBridge->GetLastErrorString().c_str());
+        AmazonCommon::BridgeCall(
+            *m_pAdminBridge, fn, [&] { return m_pAdminBridge->SetTag(id, AmazonTags::kBackupTag, tagText, true); },
+            "Failed to set tag [%s] on volume [%s]. Error [%s]", AmazonTags::kBackupTag, id.c_str());
         EvDebug::DebugLvl(fn, 2, "Setting tag [%s] [%s] for resource id [%s]", AmazonTags::kBackupTag,
                           tagText.c_str(), id.c_str());
     }

@@ -1,6 +1,7 @@
 // Removing what a job (or a dead job) registered: volumes, AMIs, snapshots,
 // created instances and S3 objects.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/RegionScope.h"
 #include "common/TagNames.h"
@@ -80,25 +81,27 @@ bool CAmazonInfo::CleanupMountedRoot(const CleanerEntity& root, std::vector<SFai
     if (!m_cleaner.GetCleanerPathForEntityHandle(root, path)) return true;
     // A held AMI is not the job's: the entry goes, the AMI stays.
     bool ok = m_cleaner.ReleaseHeldTemplates(path);
-    if (!_CleanUpMountedVolumes(path, true, failures, false)) {
+    std::string error;
+    if (!AmazonCommon::QuietBridgeCall(
+            *m_pAdminBridge, [&] { return _CleanUpMountedVolumes(path, true, failures, false); }, error)) {
         SetLastVMError(AmazonErrors::kErrDetachFailed);
-        SetLastVMErrorDetails(m_pAdminBridge->GetLastErrorString());
+        SetLastVMErrorDetails(error);
         ok = false;
     }
-    if (!_CleanupTemplate(path, true, true)) {
+    if (!AmazonCommon::QuietBridgeCall(*m_pSourceBridge, [&] { return _CleanupTemplate(path, true, true); }, error)) {
         SetLastVMError(AmazonErrors::kErrCleanupFailed);
-        SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
+        SetLastVMErrorDetails(error);
         ok = false;
     }
-    if (!_CleanupSnapshots(path, true)) {
+    if (!AmazonCommon::QuietBridgeCall(*m_pSourceBridge, [&] { return _CleanupSnapshots(path, true); }, error)) {
         SetLastVMError(AmazonErrors::kErrCleanupFailed);
-        SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
+        SetLastVMErrorDetails(error);
         ok = false;
     }
     // Only a clone registers instances here: one a dead clone launched.
-    if (!_CleanupCreatedVM(path)) {
+    if (!AmazonCommon::QuietBridgeCall(*m_pSourceBridge, [&] { return _CleanupCreatedVM(path); }, error)) {
         SetLastVMError(AmazonErrors::kErrCleanupFailed);
-        SetLastVMErrorDetails(m_pSourceBridge->GetLastErrorString());
+        SetLastVMErrorDetails(error);
         ok = false;
     }
     if (ok) {
@@ -131,8 +134,8 @@ bool CAmazonInfo::_CleanupRestoreVM(const std::string& vmGuid, std::vector<SFail
     } else {
         // Says why this clean-up failed rather than leaving the job's own
         // error standing for it.
-        const std::string sourceText = m_pSourceBridge->GetLastErrorString();
-        const std::string adminText = m_pAdminBridge->GetLastErrorString();
+        const std::string sourceText = AmazonCommon::BridgeError(m_pSourceBridge.get());
+        const std::string adminText = AmazonCommon::BridgeError(m_pAdminBridge);
         SetLastVMError(AmazonErrors::kErrCleanupFailed,
                        "Not everything restore [" + vmGuid + "] made could be removed; what is left stays registered "
                        "for the next clean-up. " + (sourceText.empty() ? adminText : sourceText));
@@ -155,7 +158,10 @@ bool CAmazonInfo::_CleanupSnapshots(const std::string& path, bool useSourceAccou
         }
         CAmazonSDKBridge* bridge = BridgeFor(inSource);
         EvDebug::Debug(__PRETTY_FUNCTION__, "Deleting snapshot [%s]", id.c_str());
-        if (bridge->DeleteSnapshot(id, snapshot.region) || IsAwsNotFoundError(bridge->GetLastErrorString())) {
+        std::string error;
+        if (AmazonCommon::QuietBridgeCall(*bridge, [&] { return bridge->DeleteSnapshot(id, snapshot.region); },
+                                          error) ||
+            IsAwsNotFoundError(error)) {
             m_cleaner.UnRegisterSnapshot(path, id);
             EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully deleted snapshot [%s]", id.c_str());
         } else {
@@ -183,9 +189,10 @@ bool CAmazonInfo::_CleanupTemplate(const std::string& path, bool useSourceAccoun
         }
         std::string instanceId;
         m_pSourceBridge->GetTag(ami, AmazonTags::kBackupTag, instanceId);
-        if (!bridge->DeleteAMISnapshot(ami, true) && !IsAwsNotFoundError(bridge->GetLastErrorString())) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete AMI [%s], Error [%s]", ami.c_str(),
-                           bridge->GetLastErrorString().c_str());
+        std::string error;
+        if (!AmazonCommon::QuietBridgeCall(*bridge, [&] { return bridge->DeleteAMISnapshot(ami, true); }, error) &&
+            !IsAwsNotFoundError(error)) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete AMI [%s], Error [%s]", ami.c_str(), error.c_str());
             return false;
         }
         EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully deleted AMI [%s]", ami.c_str());

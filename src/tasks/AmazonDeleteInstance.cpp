@@ -11,9 +11,11 @@ bool CAmazonInfo::DeleteInstance(const std::string& id, bool deleteVolumes, bool
                                  bool deleteOption, bool useSourceAccount) {
     CAmazonSDKBridge* bridge = BridgeFor(useSourceAccount);
     SVMInfo vm;
-    if (!bridge->GetVMInfoForVM("", id, "", "", 48, 0, vm)) {
+    std::string error;
+    if (!AmazonCommon::QuietBridgeCall(*bridge, [&] { return bridge->GetVMInfoForVM("", id, "", "", 48, 0, vm) != 0; },
+                                       error)) {
         // Already gone: nothing is left to delete.
-        if (IsAwsNotFoundError(bridge->GetLastErrorString())) {
+        if (IsAwsNotFoundError(error)) {
             EvDebug::Debug(__PRETTY_FUNCTION__, "Instance [%s] no longer exists.", id.c_str());
             return true;
         }
@@ -27,30 +29,30 @@ bool CAmazonInfo::DeleteInstance(const std::string& id, bool deleteVolumes, bool
         // Detach and delete act on the volume named in the new-volume field.
         disk.newVolumeId = disk.volumeId;
         bridge->SetTag(disk.newVolumeId, AmazonTags::kBackupTag, "", true);
-        if (!m_pTaskUtils->DetachVolume(disk, vm.region, useSourceAccount)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to detach the volume [%s], Error [%s]", disk.newVolumeId.c_str(),
-                           bridge->GetLastErrorString().c_str());
+        if (!AmazonCommon::BridgeCall(
+                *bridge, __PRETTY_FUNCTION__,
+                [&] { return m_pTaskUtils->DetachVolume(disk, vm.region, useSourceAccount); },
+                "Failed to detach the volume [%s], Error [%s]", disk.newVolumeId.c_str())) {
             ok = false;
             continue;
         }
         if (!deleteVolumes) continue;
-        if (m_pTaskUtils->DeleteVolume(disk, useSourceAccount)) {
+        if (AmazonCommon::BridgeCall(
+                *bridge, __PRETTY_FUNCTION__, [&] { return m_pTaskUtils->DeleteVolume(disk, useSourceAccount); },
+                "Failed to delete volume [%s], Error [%s]", disk.newVolumeId.c_str())) {
             EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully deleted volume [%s]", disk.newVolumeId.c_str());
         } else {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete volume [%s], Error [%s]", disk.newVolumeId.c_str(),
-                           bridge->GetLastErrorString().c_str());
             ok = false;
         }
     }
     for (const auto& nic : vm.networkCards) {
-        if (bridge->ModifyNetworkInterface(nic.id, nicDeleteOnTermination))
+        if (AmazonCommon::BridgeCall(
+                *bridge, __PRETTY_FUNCTION__,
+                [&] { return bridge->ModifyNetworkInterface(nic.id, nicDeleteOnTermination); },
+                "Failed to modify network interface [%s] delete on termination property to [%s], Error [%s]",
+                nic.id.c_str(), nicDeleteOnTermination ? "True" : "False"))
             EvDebug::Debug(__PRETTY_FUNCTION__,
                            "Successfuly modify network interface [%s] delete on termination property", nic.id.c_str());
-        else
-            EvDebug::Error(__PRETTY_FUNCTION__,
-                           "Failed to modify network interface [%s] delete on termination property to [%s], Error [%s]",
-                           nic.id.c_str(), nicDeleteOnTermination ? "True" : "False",
-                           bridge->GetLastErrorString().c_str());
     }
     if (!ok) return false;
     if (!AmazonCommon::BridgeCall(

@@ -2,9 +2,9 @@
 // screenshots kept there.
 #include <cerrno>
 #include <cstring>
-#include <exception>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/OperationGuard.h"
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
@@ -22,55 +22,53 @@ bool UsableAsFolderName(const std::string& id) {
 }  // namespace
 
 void CAmazonTaskUtils::SaveInstanceScreenshot(const std::string& instanceId, const std::string& folder) {
-    try {
+    const char* const fn = __PRETTY_FUNCTION__;
+    AmazonGuard::Guarded(fn, "Failed to save screenshot", false, [&] {
         if (instanceId.empty()) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Instance ID is empty");
-            return;
+            EvDebug::Error(fn, "Instance ID is empty");
+            return false;
         }
         if (!FwFile::IsDirectory(folder)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Folder [%s] does not exist", folder.c_str());
-            return;
+            EvDebug::Error(fn, "Folder [%s] does not exist", folder.c_str());
+            return false;
         }
         const std::string file = FwFile::JoinPath(folder, std::to_string(FwClock::NowSec()) + ".jpg");
         CAmazonSDKBridge* bridge = GetAmazonSDKBridge();
         if (!bridge || !bridge->SaveInstanceScreenshot(instanceId, file)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to save screenshot of instance [%s]. Error [%s]",
-                           instanceId.c_str(), BridgeError().c_str());
-            return;
+            EvDebug::Error(fn, "Failed to save screenshot of instance [%s]. Error [%s]", instanceId.c_str(),
+                           BridgeError().c_str());
+            return false;
         }
-        EvDebug::DebugLvl(__PRETTY_FUNCTION__, 3, "Saved to: [%s]", file.c_str());
-    } catch (const std::exception& e) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to save screenshot: %s", e.what());
-    }
+        EvDebug::DebugLvl(fn, 3, "Saved to: [%s]", file.c_str());
+        return true;
+    });
 }
 
 bool CAmazonTaskUtils::GetTempDirectoryForInstance(const std::string& instanceId, std::string& path) {
     path.clear();
-    try {
+    const char* const fn = __PRETTY_FUNCTION__;
+    return AmazonGuard::Guarded(fn, "Cannot get temp directory", false, [&] {
         if (instanceId.empty()) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Instance ID is empty");
+            EvDebug::Error(fn, "Instance ID is empty");
             return false;
         }
         if (!UsableAsFolderName(instanceId)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Instance ID [%s] is not usable as a folder name",
+            EvDebug::Error(fn, "Instance ID [%s] is not usable as a folder name",
                            instanceId.c_str());
             return false;
         }
         const std::string temp = KDPI_Base::getTempDir();
         if (temp.empty()) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Cannot get temp directory path");
+            EvDebug::Error(fn, "Cannot get temp directory path");
             return false;
         }
         const std::string dir = FwFile::JoinPath(temp, instanceId);
         if (!FwFile::IsDirectory(dir) && !FwFile::MakeDirs(dir)) {
-            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to create folder: [%s], error: [%s]", dir.c_str(),
+            EvDebug::Error(fn, "Failed to create folder: [%s], error: [%s]", dir.c_str(),
                            std::strerror(errno));
             return false;
         }
         path = dir;
         return true;
-    } catch (const std::exception& e) {
-        EvDebug::Error(__PRETTY_FUNCTION__, "Cannot get temp directory: %s", e.what());
-        return false;
-    }
+    });
 }

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/BridgeSet.h"
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
@@ -93,8 +94,7 @@ void CAmazonTaskUtils::SetWaitError(int code, bool timedOut, bool interrupted, c
 std::string CAmazonTaskUtils::WaitFailure() const { return m_waitFailure.empty() ? BridgeError() : m_waitFailure; }
 
 std::string CAmazonTaskUtils::BridgeError() const {
-    const CAmazonSDKBridge* bridge = GetAmazonSDKBridge();
-    return bridge ? bridge->GetLastErrorString() : std::string();
+    return AmazonCommon::BridgeError(GetAmazonSDKBridge());
 }
 
 bool CAmazonTaskUtils::RunCall(const char* operation, bool useSourceAccount, int code,
