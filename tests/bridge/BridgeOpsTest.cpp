@@ -258,7 +258,7 @@ TEST_F(BridgeOpsTest, DeleteFolderRemovesTheObjectOrEverythingUnderThePrefix) {
     cloud->Write([&](cloudsim::State& s) {
         for (const char* key : {"vhd/job-41/web-server-01/disk0.vhd", "vhd/job-41/web-server-01/disk1.vhd",
                                 "vhd/job-41/web-server-01/meta/config.xml", "RunCommandDir/cmd-0a1b2c3d/stdout"})
-            s.objects.push_back({bucket, key, 512});
+            s.objects.push_back({bucket, key, 512, std::string(512, 'x')});
     });
     auto keys = [&] {
         std::set<std::string> k;
