@@ -147,6 +147,7 @@ int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& 
     MountCtx ctx;
     ctx.requestedVMGuid = request.instanceId;
     ctx.jobId = job.jobId;
+    ctx.subclientId = request.subclientId;
     ctx.transportMode = request.mode;
     ctx.cbtEnabled = request.changeTracking;
     ctx.changeId = request.changeTracking ? chain.LastChangeId() : std::string();

@@ -10,6 +10,7 @@ struct BackupRequest {
     std::string outDir;      // where the images, the configuration file and the manifest go
     int threads = 4;         // reader threads for reads through the plug-in
     bool changeTracking = true;   // incrementals from the chain's last change id
+    int subclientId = 0;     // the framework's subclient: each chain of an instance is its own
 };
 
 // A streaming backup of one instance, the way the framework runs one: mount,

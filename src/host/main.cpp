@@ -162,11 +162,13 @@ int main(int argc, char** argv) {
         request.changeTracking = cbt != "off";
         try {
             if (!value("threads").empty()) request.threads = std::stoi(value("threads"));
+            if (!value("subclient").empty()) request.subclientId = std::stoi(value("subclient"));
         } catch (const std::exception&) {
             request.threads = 0;
         }
-        if (request.instanceId.empty() || request.threads < 1 || request.threads > 64) {
-            std::fprintf(stderr, "error: backup needs --instance ID (and --threads between 1 and 64)\n");
+        if (request.instanceId.empty() || request.threads < 1 || request.threads > 64 || request.subclientId < 0) {
+            std::fprintf(stderr, "error: backup needs --instance ID (and --threads between 1 and 64, "
+                                 "--subclient a number)\n");
             return 2;
         }
         return RunBackup(loader, job, request);

@@ -88,8 +88,10 @@ TEST(ConcurrentBackups, EightProcessesOfEightInstancesFinishVerifyAndLeaveNothin
             << volume["id"];
 }
 
-// Two chains of one instance backed up at the same time, round after round:
-// neither job's start-up clean-up takes the other's reference AMI, so every
+// Two chains of one instance (two subclients, as the framework keeps two
+// chains) backed up at the same time, round after round: neither job's
+// clean-up takes the other's reference AMI, even while the other chain is
+// between jobs, so every
 // incremental reads only what changed (nothing here), and no stale entry on
 // the instance's AMI list turns a later round away.
 TEST(ConcurrentBackups, TwoChainsOfOneInstanceKeepEachOthersReference) {
@@ -106,7 +108,8 @@ TEST(ConcurrentBackups, TwoChainsOfOneInstanceKeepEachOthersReference) {
             jobs.emplace_back([&, chain] {
                 outputs[chain] = RunHost("--base " + base + " backup --job " + TEST_SOURCE_DIR +
                                              "/demo/backup-job.json --instance i-0fedcba9876540002 --mode HOTADD --out " +
-                                             base + "/chain" + std::to_string(chain),
+                                             base + "/chain" + std::to_string(chain) + " --subclient " +
+                                             std::to_string(chain + 1),
                                          codes[chain]);
             });
         for (auto& job : jobs) job.join();
