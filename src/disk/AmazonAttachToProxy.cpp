@@ -1,4 +1,5 @@
 // Attaching a registered disk's volume to the proxy and finding its device.
+#include "common/RegionScope.h"
 #include "disk/AmazonDiskInfo.h"
 #include "factory/AmazonInfo.h"
 #include "framework/DiskMapper.h"
@@ -20,6 +21,9 @@ bool CAmazonInfo::AttachVolumeToProxy(const std::string& instanceId, const SVMIn
         EvDebug::Error(__PRETTY_FUNCTION__, "Disk Info is null.");
         return false;
     }
+    // Staged volumes live beside the proxy, whatever region the job's
+    // instance is in or the bridges were last pointed at.
+    const AmazonCommon::BridgePairRegionScope inProxyRegion(*m_pSourceBridge, *m_pAdminBridge, m_proxyVMInfo.region);
     int attemptsLeft = 1;
     KDPlatformInfo().getNumber("VirtualServer", "nAWSPostAttachAttempts", attemptsLeft);
     for (;;) {

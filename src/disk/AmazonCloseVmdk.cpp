@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include "common/ErrorCodes.h"
+#include "common/RegionScope.h"
 #include "disk/AmazonDiskInfo.h"
 #include "disk/DiskGuard.h"
 #include "factory/AmazonInfo.h"
@@ -61,6 +62,7 @@ int CAmazonInfo::CloseHotAddDisk(const SVMInfo& vm, SDisk& disk, bool restore) {
     // A volume being written is never torn off the proxy: data in flight
     // would be lost. The close fails instead and the volume is kept.
     if (restore) allowForce = false;
+    const AmazonCommon::BridgePairRegionScope inProxyRegion(*m_pSourceBridge, *m_pAdminBridge, m_proxyVMInfo.region);
     EnsureTaskUtils();
     bool forced = false;
     if (!m_pTaskUtils->DetachVolume(disk, "", allowForce, forced, false)) return 0;

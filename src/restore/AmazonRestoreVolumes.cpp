@@ -127,9 +127,9 @@ bool CAmazonInfo::_CreateEmptyVolumes(const RestoreCtx& ctx, const VM_Cleaner_Mo
 
 int CAmazonInfo::PreRestoreVM_AmazonVMAsProxy(const RestoreCtx& ctx) {
     if (ctx.restoreFromSnap && !ctx.conversion) return 1;
-    // Left pointed on purpose: between this phase and the next the data
-    // mover opens, attaches and closes the volumes through both bridges, and
-    // all of that happens where the proxy is.
-    overrideSDKRegion(m_proxyVMInfo.region);
+    // Nothing to point: the data mover's opens and closes between this phase
+    // and the next attach and detach where the proxy is, each call scoping
+    // the bridges itself. A bridge left pointed here would still be pointed
+    // for whatever the object does next, in another job's region.
     return 1;
 }

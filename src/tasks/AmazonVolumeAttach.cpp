@@ -2,6 +2,7 @@
 // cancelled job: leaving a volume half attached or half detached would leave
 // the proxy in a state the clean-up cannot rely on.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/RegionScope.h"
 #include "framework/EvDebug.h"
 #include "tasks/AmazonTaskErrors.h"
 #include "tasks/AmazonTaskUtils.h"
@@ -51,6 +52,9 @@ bool CAmazonTaskUtils::_AttachVolume(const std::string& volumeId, const std::str
     EvDebug::Debug(__PRETTY_FUNCTION__, "Attaching volume [%s] to instance id [%s]", volumeId.c_str(),
                    instanceId.c_str());
     CAmazonSDKBridge* bridge = GetAmazonSDKBridge();
+    // The request goes where the wait looks, not wherever the bridge was
+    // last pointed.
+    const AmazonCommon::BridgeRegionScope inRegion(*bridge, region);
     bool conflict = false;
     const bool requested = asOSVolume ? bridge->AttachAsOSVolume(volumeId, instanceId, zone, flag, device, conflict, false)
                                       : bridge->AttachVolume(volumeId, instanceId, zone, flag, device, conflict, false);
@@ -99,6 +103,7 @@ bool CAmazonTaskUtils::_DetachVolume(const std::string& volumeId, const std::str
     timedOut = false;
     EvDebug::Debug(__PRETTY_FUNCTION__, "Detaching volume [%s] Force [%s]", volumeId.c_str(),
                    force ? "true" : "false");
+    const AmazonCommon::BridgeRegionScope inRegion(*GetAmazonSDKBridge(), region);
     if (volumeId.empty() || !GetAmazonSDKBridge()->DetachVolume(volumeId, force, false)) {
         const std::string error = volumeId.empty() ? std::string("the disk names no volume") : BridgeError();
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to detach volume [%s]. Error [%s]", volumeId.c_str(),

@@ -142,6 +142,23 @@ TEST_F(RestoreVolumesTest, ARetryReusesItsVolumeAndRecreatesOneDeletedMeanwhile)
     EXPECT_TRUE(Contains(RegisteredVolumes(), second));
 }
 
+// The data mover's opens and closes come between phases, whatever the
+// object did last: they attach and detach beside the proxy on their own and
+// leave the bridges where they found them.
+TEST_F(RestoreVolumesTest, TheDataMoverReachesTheProxyWhereverTheBridgesPoint) {
+    Start(Accounts::Source, kDbProxy, "us-east-1b");
+    ctx.disks = {Disk(kWebRoot, "/dev/xvda", true)};
+    bool recreated = true;
+    ASSERT_TRUE(object._CreateEmptyVolumes(ctx, VM_CLEANER_RESTORE, recreated));
+    ASSERT_EQ(1, object.PreRestoreVM_AmazonVMAsProxy(ctx));
+    object.SourceBridge()->overrideRegion("us-west-2");
+    const std::string data = "written after another region's job";
+    WriteThroughProxy(ctx.disks[0], 0, data);
+    EXPECT_EQ(data, cloud->ReadVolume(ctx.disks[0].newVolumeId, 0, data.size()));
+    EXPECT_EQ("available", Volume(ctx.disks[0].newVolumeId).state) << "closed means detached from the proxy";
+    EXPECT_EQ("us-west-2", object.SourceBridge()->GetCurrentRegion());
+}
+
 TEST_F(RestoreVolumesTest, ADiskWithoutSnapshotIsReportedAndNotRecreated) {
     Start(Accounts::Source, kDbProxy, "us-east-1a");
     ctx.disks = {Disk(kWebRoot, "/dev/xvda", true)};
