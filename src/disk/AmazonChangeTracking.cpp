@@ -191,7 +191,7 @@ int CAmazonInfo::GetVmdkExtents_CBT(const VmdkHandle& handle, const std::string&
                                     VMInfoStructs::SDiskChangeInfo& info) {
     SDisk disk;
     if (GetVmdkInfo(handle, disk) != 1) {
-        SetLastVMError(AmazonErrors::kMountFailed);
+        SetLastVMError(AmazonErrors::kMountFailed, "the disk handle names no open disk to list changes of");
         EvDebug::Error(__PRETTY_FUNCTION__, "Unable to get disk info of the opened disk ");
         return 0;
     }

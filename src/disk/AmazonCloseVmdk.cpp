@@ -29,14 +29,14 @@ int CAmazonInfo::CloseVmdk(VmdkHandle& handle) {
         SVMInfo vm;
         if (!m_pDiskInfo->GetVMInfo(handle, "", vm)) {
             EvDebug::Error(fn, "Failed to get VMInfo from vmdk handle for disk");
-            SetLastVMError(AmazonErrors::kMountFailed);
+            SetLastVMError(AmazonErrors::kMountFailed, "the disk to close belongs to no mounted VM");
             return 0;
         }
         SDisk disk;
         bool restore = false;
         if (!m_pDiskInfo->GetDiskInfo(handle, disk, restore)) {
             EvDebug::Error(fn, "Failed to get Disk Info to close disk");
-            SetLastVMError(AmazonErrors::kMountFailed);
+            SetLastVMError(AmazonErrors::kMountFailed, "the disk to close has no record");
             return 0;
         }
         const std::string mode = m_pDiskInfo->GetDiskTransportMode(handle);

@@ -50,7 +50,8 @@ int CAmazonInfo::OpenVmdk(const std::string& vmName, const std::string& vmGuid, 
                        vmGuid.c_str());
         AmazonDiskInfo::AmazonDiskState state{};
         if (!m_pDiskInfo->GetDiskHandle(vmName, vmGuid, diskId, handle, state)) {
-            SetLastVMError(AmazonErrors::kMountFailed);
+            SetLastVMError(AmazonErrors::kMountFailed,
+                           "disk [" + diskId + "] of VM [" + vmName + "] is not mounted for this job");
             EvDebug::Error(fn, "Unable to get disk handle of the opened disk [%s] of VM [%s]", diskId.c_str(),
                            vmName.c_str());
             return 0;
@@ -62,14 +63,14 @@ int CAmazonInfo::OpenVmdk(const std::string& vmName, const std::string& vmGuid, 
         SDisk disk;
         bool restore = false;
         if (!m_pDiskInfo->GetDiskInfo(handle, disk, restore)) {
-            SetLastVMError(AmazonErrors::kMountFailed);
+            SetLastVMError(AmazonErrors::kMountFailed, "disk [" + diskId + "] has no record to open it by");
             EvDebug::Error(fn, "Unable to get disk info of the opened disk [%s] for VM [%s] to attach",
                            diskId.c_str(), vmName.c_str());
             return 0;
         }
         SVMInfo vm;
         if (!m_pDiskInfo->GetVMInfo(handle, vmGuid, vm)) {
-            SetLastVMError(AmazonErrors::kMountFailed);
+            SetLastVMError(AmazonErrors::kMountFailed, "VM [" + vmName + "] of disk [" + diskId + "] is not mounted");
             EvDebug::Error(fn, "Invalid vmdk handle for disk [%s] of VM [%s]", diskId.c_str(), vmName.c_str());
             return 0;
         }
@@ -79,10 +80,12 @@ int CAmazonInfo::OpenVmdk(const std::string& vmName, const std::string& vmGuid, 
             return 0;
         }
         if (strcasecmp(mode.c_str(), AmazonDisk::kTransportDirect) == 0) {
-            if (!FillSnapshotAccessInfo(disk.snapshotId, vm.region)) {
+            std::string why;
+            if (!FillSnapshotAccessInfo(disk.snapshotId, vm.region, why)) {
                 EvDebug::Error(fn, "Failed to fill snapshot access info for snapshot: [%s], vm: [%s], disk: [%s].",
                                disk.snapshotId.c_str(), vm.guid.c_str(), diskId.c_str());
-                SetLastVMError(AmazonErrors::kMountFailed);
+                SetLastVMError(AmazonErrors::kMountFailed, "cannot open snapshot [" + disk.snapshotId + "] of disk [" +
+                                                               diskId + "] for direct reads: " + why);
                 return 0;
             }
             return m_pDiskInfo->SetDiskState(handle, AmazonDiskInfo::DiskOpen) ? 1 : 0;

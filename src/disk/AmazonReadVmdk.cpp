@@ -96,19 +96,32 @@ bool CAmazonInfo::ReadSnapshotRange(const std::string& snapshotId, const std::st
 }
 
 bool CAmazonInfo::FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region) {
+    std::string why;
+    return FillSnapshotAccessInfo(snapshotId, region, why);
+}
+
+bool CAmazonInfo::FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region,
+                                         std::string& why) {
     EvDebug::Debug(__PRETTY_FUNCTION__, "Filling access info for SnapshotId: [%s], region: [%s]", snapshotId.c_str(),
                    region.c_str());
     if (m_bUseDirectSnapshotAccess) {
         // Opening a disk needs a ready client; a failed set-up is tried again.
         std::lock_guard<std::mutex> guard(m_readBridgeLock);
-        if (!InitializeDirectSnapshotAccessAPIWrapper()) return false;
-        return DirectSnapshotAccess()->FillSnapshotAccessInfo(snapshotId, region);
+        if (!InitializeDirectSnapshotAccessAPIWrapper()) {
+            why = "the direct snapshot access client could not be set up";
+            return false;
+        }
+        return DirectSnapshotAccess()->FillSnapshotAccessInfo(snapshotId, region, why);
     }
     std::lock_guard<std::mutex> guard(m_readBridgeLock);
     CAmazonSDKBridge* bridge = ReadBridgeLocked();
-    return bridge && AmazonCommon::BridgeCall(
-                         *bridge, __PRETTY_FUNCTION__,
-                         [&] { return bridge->FillSnapshotAccessInfo(snapshotId, region); }, "Error [%s]");
+    if (!bridge) {
+        why = "no connection to read it through";
+        return false;
+    }
+    return AmazonCommon::BridgeCall(
+        *bridge, __PRETTY_FUNCTION__, [&] { return bridge->FillSnapshotAccessInfo(snapshotId, region); }, why,
+        "Error [%s]");
 }
 
 bool CAmazonInfo::ClearSnapshotAccessInfo(const std::string& snapshotId) {

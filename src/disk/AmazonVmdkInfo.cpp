@@ -40,7 +40,7 @@ int CAmazonInfo::GetVmdkInfo(const VmdkHandle& handle, SDisk& disk) {
         bool restore = false;
         if (m_pDiskInfo->GetDiskInfo(handle, disk, restore)) return 1;
         EvDebug::Error(fn, "Failed to get Disk Info for the vmdk handle");
-        SetLastVMError(AmazonErrors::kMountFailed);
+        SetLastVMError(AmazonErrors::kMountFailed, "the disk handle names no open disk");
         return 0;
     });
 }

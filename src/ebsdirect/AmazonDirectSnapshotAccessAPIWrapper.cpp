@@ -122,17 +122,18 @@ std::unique_ptr<CAmazonRESTAPIConnection> CAmazonDirectSnapshotAccessAPIWrapper:
 // ---- snapshot access cache ----
 
 bool CAmazonDirectSnapshotAccessAPIWrapper::FillSnapshotAccessInfo(const std::string& snapshotId,
-                                                                   const std::string& region) {
-    return fetchSnapshotAccessInfo(snapshotId, region);
+                                                                   const std::string& region, std::string& why) {
+    return fetchSnapshotAccessInfo(snapshotId, region, why);
 }
 
 bool CAmazonDirectSnapshotAccessAPIWrapper::fetchSnapshotAccessInfo(const std::string& snapshotId,
-                                                                    const std::string& region) {
+                                                                    const std::string& region, std::string& why) {
     // One short page: the block size, and the word that the snapshot may be
     // listed at all, without holding any of its tokens yet.
     int blockSize = 0;
     VMInfoStructs::SDiskChangeInfo firstPage;
     bool listed = false;
+    std::string error;
     {
         std::lock_guard<std::mutex> lock(m_bridgeLock);
         listed = m_bridge && AmazonCommon::BridgeCall(
@@ -141,17 +142,19 @@ bool CAmazonDirectSnapshotAccessAPIWrapper::fetchSnapshotAccessInfo(const std::s
                                      return m_bridge->GetAllocatedBlockPage(snapshotId, region, kFirstPageBlocks,
                                                                             firstPage, blockSize);
                                  },
-                                 "Failed to get direct snasphot access info for snapshot: [%s]: %s",
+                                 error, "Failed to get direct snasphot access info for snapshot: [%s]: %s",
                                  snapshotId.c_str());
     }
     if (!listed) {
         if (!m_bridge) EvDebug::Error(kTag, "No bridge to open snapshot [%s] with.", snapshotId.c_str());
+        why = m_bridge ? "listing its blocks failed: " + error : std::string("no connection to list its blocks");
         return false;
     }
     auto info = std::make_shared<SnapshotAccessInfo>(snapshotId, blockSize, m_tokenShape, kTokenExpiryMarginMs);
     std::unique_lock<ReadWriteLock> lock(m_snapshotLock);
     if (!m_snapshots.emplace(snapshotId, std::move(info)).second) {
         EvDebug::Error(kTag, "Failed to insert access info for snapshot [%s] to cache.", snapshotId.c_str());
+        why = "it is open already";
         return false;
     }
     return true;

@@ -108,7 +108,12 @@ public:
     bool Initialize(const std::string& keyOrRoleArn, const std::string& secretKey, CAmazonSDKBridge* bridge);
     bool IsInitialized() const { return m_initialized.load(); }
 
-    bool FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region);
+    bool FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region) {
+        std::string why;
+        return FillSnapshotAccessInfo(snapshotId, region, why);
+    }
+    // why: on failure, what stopped the snapshot from being opened.
+    bool FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region, std::string& why);
     bool ClearSnapshotAccessInfo(const std::string& snapshotId);
     // Offset and length in bytes, multiples of the snapshot's block size;
     // unallocated blocks read as zeros without a request. On failure why
@@ -156,7 +161,7 @@ private:
     std::unique_ptr<CAmazonRESTAPIConnection> createNewRestApiConnection();
 
     std::shared_ptr<SnapshotAccessInfo> getSnapshotAccessInfo(const std::string& snapshotId);
-    bool fetchSnapshotAccessInfo(const std::string& snapshotId, const std::string& region);
+    bool fetchSnapshotAccessInfo(const std::string& snapshotId, const std::string& region, std::string& why);
     static bool getSnapshotBlock(CAmazonRESTAPIConnection& connection, const std::string& snapshotId,
                                  const std::string& region, int64_t index, const std::string& token,
                                  unsigned char* destination, int64_t blockSize, uint64_t& received);

@@ -510,6 +510,8 @@ private:
     // Snapshot access for "EBS-DIRECT-API" disks, prepared at open and
     // released at close.
     bool FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region);
+    // why: on failure, the cause, for the job's error text.
+    bool FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region, std::string& why);
     bool ClearSnapshotAccessInfo(const std::string& snapshotId);
     // Every block read goes through here (several reader threads at once).
     // why: what failed, naming the block and the service's or network's answer.

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <thread>
 
+#include "common/ErrorCodes.h"
 #include "disk/DiskFixture.h"
 
 namespace {
@@ -72,6 +73,31 @@ TEST_P(DirectReadTest, EightReadersOnTwoDisksWhileAThirdCloses) {
     for (auto& r : readers) r.join();
     EXPECT_EQ(0, bad.load());
     EXPECT_EQ(AmazonDiskInfo::DiskClosed, owner.DiskInfo()->GetDiskState(other));
+}
+
+// A disk whose snapshot went away before the open: the job's error says
+// which snapshot and what the service answered, on either path.
+TEST_P(DirectReadTest, AnOpenThatCannotListTheSnapshotSaysWhy) {
+    std::string gone;
+    ASSERT_TRUE(owner.SourceBridge()->CreateSnapshot(kDataVolume, "", "", gone, true));
+    FwClock::SleepMs(70000);
+    VMInfoStructs::SDisk disk;
+    disk.volumeId = kDataVolume;
+    disk.snapshotId = gone;
+    disk.diskType = 1;
+    disk.size = Volume(kDataVolume).sizeBytes;
+    ASSERT_TRUE(owner.DiskInfo()->RegisterDisk(vm, disk, "EBS-DIRECT-API", false));
+    ASSERT_TRUE(owner.SourceBridge()->DeleteSnapshot(gone, "us-east-1"));
+    VmdkHandle closed;
+    EXPECT_EQ(0, owner.OpenVmdk(vm.name, vm.guid, kDataVolume, closed));
+    EXPECT_EQ(AmazonErrors::kMountFailed, owner.GetLastVMError());
+    const std::string details = owner.GetLastVMErrorDetails();
+    EXPECT_NE(std::string::npos, details.find("cannot open snapshot [" + gone + "] of disk [")) << details;
+    EXPECT_NE(std::string::npos, details.find("NotFound")) << details;
+
+    EXPECT_EQ(0, owner.OpenVmdk(vm.name, vm.guid, "vol-0a1b2c3d4e5f6a0ee", closed));
+    EXPECT_NE(std::string::npos, owner.GetLastVMErrorDetails().find("disk [vol-0a1b2c3d4e5f6a0ee] of VM ["))
+        << owner.GetLastVMErrorDetails();
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPaths, DirectReadTest, ::testing::Values(ReadPath::Rest, ReadPath::Bridge),
