@@ -124,15 +124,18 @@ int CAmazonInfo::RestoreVM_VMReplication_HotAdd(const RestoreCtx& ctx) {
         return 0;
     }
     _RecordIntegritySnapshotIds(ctx, ami);
-    // The new replica carries its AMI now: both are the user's, not the
-    // job's to clean up.
-    m_cleaner.UnRegisterTemplate(VM_CLEANER_RESTORE, ctx.registrationGuid, ctx.integritySnapshotId);
-    m_cleaner.UnRegisterCreatedVM(VM_CLEANER_RESTORE, ctx.registrationGuid, replica);
     if (!previous.empty()) {
         if (!previousAMI.empty() && previousAMI != ctx.integritySnapshotId)
             _DeleteIntegrityAMI(ctx, previousAMI, previous);
         _RemoveReplica(ctx, previous);
     }
+    // The new replica carries its AMI and the previous one is gone: both are
+    // the user's now, not the job's to clean up. Handed over only here, so
+    // that a job killed while it removed the previous replica leaves the new
+    // one registered for the next job's clean-up rather than a second
+    // replica that nothing names.
+    m_cleaner.UnRegisterTemplate(VM_CLEANER_RESTORE, ctx.registrationGuid, ctx.integritySnapshotId);
+    m_cleaner.UnRegisterCreatedVM(VM_CLEANER_RESTORE, ctx.registrationGuid, replica);
     return 1;
 }
 
