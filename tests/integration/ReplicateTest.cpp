@@ -53,17 +53,22 @@ struct Footprint {
     std::vector<std::string> replicas, amis;
     std::map<std::string, std::string> replicaTags;   // of the one replica, when there is one
     std::set<std::string> integritySnapshots;
+    std::set<std::string> strandedInterfaces;   // kept past their instance's end
 };
 
 Footprint Look(const std::string& base) {
     auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
     Footprint f;
     cloud->Read([&](const cloudsim::State& s) {
-        for (const auto& [id, i] : s.instances)
-            if (i.tags.count(kIntegrityTag) && i.state != "terminated" && i.state != "shutting-down") {
+        for (const auto& [id, i] : s.instances) {
+            const bool gone = i.state == "terminated" || i.state == "shutting-down";
+            if (i.tags.count(kIntegrityTag) && !gone) {
                 f.replicas.push_back(id);
                 f.replicaTags = i.tags;
             }
+            for (const auto& nic : i.networkInterfaces)
+                if (gone && !nic.deleteOnTermination) f.strandedInterfaces.insert(nic.id);
+        }
         for (const auto& [id, im] : s.images) {
             const auto name = im.tags.find("Name");
             if (im.state != "deregistered" && name != im.tags.end() && name->second == kJobTag) f.amis.push_back(id);
@@ -151,6 +156,7 @@ void ExpectOneReplica(const std::string& base, const Cycle& cycle) {
         for (const auto& id : s.images.at(cycle.ami).snapshotIds) EXPECT_TRUE(ofAmi.count(id)) << id;
     });
     EXPECT_EQ(ofAmi, f.integritySnapshots) << "an integrity snapshot of an older AMI is left";
+    EXPECT_TRUE(f.strandedInterfaces.empty()) << "the replaced replica's interface outlives it, used by nothing";
 }
 }  // namespace
 
