@@ -31,6 +31,22 @@ check() {  # chain-folder: rebuild the last point and compare it with the volume
   $host restore-image --chain "$1" --out "$1.restored"
   $tool verify --base "$AGENT_BASE_DIR" --manifest "$1.restored/manifest.json"
 }
+# The hot-add chain is replicated after each of its backups: the replica
+# lives in the proxy's account, in a zone that is neither the proxy's nor
+# the instance's; the second cycle writes only the changed blocks.
+replicate() {  # chain-folder expected-mode expected-blocks
+  local out replica
+  out=$($host replicate --account admin --instance "$instance" --chain "$1" --name outpost-worker-replica \
+    --zone us-east-1c | tee /dev/stderr)
+  replica=$(sed -n 's/.* as replica \(i-[0-9a-f]*\) .*/\1/p' <<<"$out")
+  grep -q ": $2 cycle, $3 blocks written" <<<"$out" ||
+    { echo "expected a $2 cycle writing $3 blocks" >&2; exit 1; }
+  echo "== verify the replica $replica against the chain's last point, block for block"
+  rm -rf "$1.restored"
+  $host restore-image --chain "$1" --out "$1.restored"
+  $tool verify-restore --base "$AGENT_BASE_DIR" --manifest "$1.restored/manifest.json" --instance "$replica" \
+    --name outpost-worker-replica --zone us-east-1c
+}
 # Each mode changes blocks of its own: edit, allocate, zero (an allocated one).
 changes=("1 200 2" "3 202 200")
 round=0
@@ -41,6 +57,10 @@ for mode in HOTADD EBS-DIRECT-API; do
   echo "== $mode: full backup of outpost-worker (reads every allocated block)"
   backup "$mode" "$chain"
   check "$chain"
+  if [ "$mode" = HOTADD ]; then
+    echo "== replicate the full point of outpost-worker: the first cycle writes every block with data"
+    replicate "$chain" full 7
+  fi
   echo "== the guest changes one block, allocates another and zeroes a third"
   $tool guest-write --base "$AGENT_BASE_DIR" --volume "$volume" --block "$edit" --text "edited in the $mode demo"
   $tool guest-write --base "$AGENT_BASE_DIR" --volume "$volume" --block "$allocate" --text "new data, $mode demo"
@@ -49,6 +69,10 @@ for mode in HOTADD EBS-DIRECT-API; do
   backup "$mode" "$chain"
   echo "== rebuild the incremental's image from the chain and verify it against the changed volume"
   check "$chain"
+  if [ "$mode" = HOTADD ]; then
+    echo "== replicate again: only the 3 changed blocks go onto volumes made from the integrity snapshot"
+    replicate "$chain" incremental 3
+  fi
   round=$((round + 1))
 done
 # The last point of the hot-add chain becomes a new instance in another

@@ -13,8 +13,9 @@ ChainLock::~ChainLock() {
     if (m_fd >= 0) ::close(m_fd);
 }
 
-bool ChainLock::TryLock(const std::string& folder, std::string& why) {
-    const std::string path = FwFile::JoinPath(folder, "chain.lock");
+bool ChainLock::TryLock(const std::string& folder, std::string& why, const std::string& file,
+                        const std::string& job) {
+    const std::string path = FwFile::JoinPath(folder, file);
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         why = "cannot open " + path + ": " + std::strerror(errno);
@@ -31,9 +32,9 @@ bool ChainLock::TryLock(const std::string& folder, std::string& why) {
         }
         std::string holder = n > 0 ? std::string(pid, static_cast<size_t>(n)) : std::string();
         while (!holder.empty() && (holder.back() == '\n' || holder.back() == ' ')) holder.pop_back();
-        why = "the chain folder " + folder + " is in use by another backup" +
+        why = "the chain folder " + folder + " is in use by another " + job +
               (holder.empty() ? std::string() : " (process " + holder + ")") +
-              "; run this one when that backup has ended";
+              "; run this one when that " + job + " has ended";
         return false;
     }
     // Who holds it, for the refusal text of the next one.

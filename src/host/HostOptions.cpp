@@ -39,6 +39,11 @@ void PrintUsage() {
         "                 (--attach-to), or onto a new instance launched from an AMI\n"
         "                 (--template); --account names the account restored into: the job's\n"
         "                 source account (default) or its admin account, where the proxy runs\n"
+        "  replicate --instance ID --chain DIR [--name NAME] [--zone Z] [--account source|admin]\n"
+        "          [--power-on]\n"
+        "                 one replication cycle from the chain's last point: the first makes the\n"
+        "                 replica in full, later ones write only the blocks changed since the\n"
+        "                 point the replica holds (kept in DIR/replica.json) and replace it\n"
         "The commands other than connect take the connect options too; without\n"
         "them they use the demo job.");
 }

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "host/DataMover.h"
+
 namespace {
 // Large enough that a sequential device write is not bounded by syscalls.
 constexpr size_t kChunk = 4 * 1024 * 1024;
@@ -58,11 +60,10 @@ bool ReadAll(int fd, char* data, size_t n, uint64_t offset) {
     }
     return true;
 }
-}  // namespace
 
-bool WriteImageToDevice(const std::string& image, const std::string& device, uint64_t size, WriteStats& stats,
-                        const WriteProgress& progress, std::string& why) {
-    Fd in(image, O_RDONLY);
+// The image of size bytes and a device that holds at least as much, open.
+bool OpenPair(const std::string& image, const std::string& device, uint64_t size, Fd& in, Fd& out,
+              std::string& why) {
     if (!in.ok()) {
         why = "cannot read the image " + image;
         return false;
@@ -73,7 +74,6 @@ bool WriteImageToDevice(const std::string& image, const std::string& device, uin
               std::to_string(size);
         return false;
     }
-    Fd out(device, O_WRONLY);
     if (!out.ok()) {
         why = "cannot open the device " + device + " for writing";
         return false;
@@ -84,6 +84,23 @@ bool WriteImageToDevice(const std::string& image, const std::string& device, uin
               std::to_string(size);
         return false;
     }
+    return true;
+}
+
+// The volume is handed on (snapshotted, detached) right after a write: what
+// is written must be on it, not in the page cache.
+bool Sync(int fd, const std::string& device, std::string& why) {
+    if (::fsync(fd) == 0) return true;
+    why = "cannot sync the device " + device;
+    return false;
+}
+}  // namespace
+
+bool WriteImageToDevice(const std::string& image, const std::string& device, uint64_t size, WriteStats& stats,
+                        const WriteProgress& progress, std::string& why) {
+    Fd in(image, O_RDONLY);
+    Fd out(device, O_WRONLY);
+    if (!OpenPair(image, device, size, in, out, why)) return false;
     std::vector<char> buffer(kChunk);
     for (off_t at = 0; static_cast<uint64_t>(at) < size;) {
         const off_t data = ::lseek(in.get(), at, SEEK_DATA);
@@ -114,13 +131,7 @@ bool WriteImageToDevice(const std::string& image, const std::string& device, uin
         }
         at = hole;
     }
-    // The volume is handed on (snapshotted, detached) right after this: what
-    // is written must be on it, not in the page cache.
-    if (::fsync(out.get()) != 0) {
-        why = "cannot sync the device " + device;
-        return false;
-    }
-    return true;
+    return Sync(out.get(), device, why);
 }
 
 uint64_t ImageDataBytes(const std::string& image, uint64_t size) {
@@ -134,5 +145,44 @@ uint64_t ImageDataBytes(const std::string& image, uint64_t size) {
         bytes += static_cast<uint64_t>(hole - data);
         at = hole;
     }
+    return bytes;
+}
+
+bool WriteBlocksToDevice(const std::string& image, const std::string& device, uint64_t size,
+                         const std::vector<uint64_t>& blocks, WriteStats& stats, const WriteProgress& progress,
+                         std::string& why) {
+    Fd in(image, O_RDONLY);
+    Fd out(device, O_WRONLY);
+    if (!OpenPair(image, device, size, in, out, why)) return false;
+    std::vector<char> buffer(kImageBlock);
+    for (const uint64_t block : blocks) {
+        const uint64_t at = block * kImageBlock;
+        if (at >= size) {
+            why = "block " + std::to_string(block) + " lies past the disk's end";
+            return false;
+        }
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kImageBlock, size - at));
+        if (!ReadAll(in.get(), buffer.data(), n, at)) {
+            why = "cannot read the image " + image + " at offset " + std::to_string(at);
+            return false;
+        }
+        if (!WriteAll(out.get(), buffer.data(), n, at)) {
+            why = "cannot write the device " + device + " at offset " + std::to_string(at);
+            return false;
+        }
+        ++stats.regions;
+        stats.bytesWritten += n;
+        if (progress && !progress(stats.bytesWritten)) {
+            why = "the job was cancelled while writing " + device;
+            return false;
+        }
+    }
+    return Sync(out.get(), device, why);
+}
+
+uint64_t BlockBytes(const std::vector<uint64_t>& blocks, uint64_t size) {
+    uint64_t bytes = 0;
+    for (const uint64_t block : blocks)
+        if (block * kImageBlock < size) bytes += std::min<uint64_t>(kImageBlock, size - block * kImageBlock);
     return bytes;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 struct WriteStats {
     uint64_t bytesWritten = 0;
@@ -27,3 +28,15 @@ bool WriteImageToDevice(const std::string& image, const std::string& device, uin
 // The bytes of the image's data regions within its first size bytes: what
 // WriteImageToDevice writes. 0 when the image cannot be read.
 uint64_t ImageDataBytes(const std::string& image, uint64_t size);
+
+// Writes exactly the given blocks (indexes of kImageBlock bytes, the last one
+// cut at size) of image onto device, zeros included, then syncs the device:
+// what an incremental replication writes onto a volume made from the
+// replica's snapshot, which holds the previous point's data there. The same
+// checks and stops as WriteImageToDevice.
+bool WriteBlocksToDevice(const std::string& image, const std::string& device, uint64_t size,
+                         const std::vector<uint64_t>& blocks, WriteStats& stats, const WriteProgress& progress,
+                         std::string& why);
+
+// The bytes WriteBlocksToDevice writes for blocks of a disk of size bytes.
+uint64_t BlockBytes(const std::vector<uint64_t>& blocks, uint64_t size);

@@ -15,6 +15,8 @@
 #include "host/HostOptions.h"
 #include "host/InventoryCommands.h"
 #include "host/PluginLoader.h"
+#include "host/ReplicaState.h"
+#include "host/ReplicateCommand.h"
 #include "host/RestoreCommand.h"
 
 namespace {
@@ -58,6 +60,19 @@ bool PrepareBase(const HostOptions& options, std::string& why) {
             return false;
         }
     }
+    return true;
+}
+
+// The job's admin account alone: a job that restores into the account the
+// proxy runs in. False when the job has no admin account.
+bool UseAdminAccount(ConnectJob& job) {
+    if (!job.hasAdmin()) return false;
+    job.url = job.adminUrl.empty() ? job.url : job.adminUrl;
+    job.accessKey = job.adminAccessKey;
+    job.secretKey = job.adminSecretKey;
+    job.adminUrl.clear();
+    job.adminAccessKey.clear();
+    job.adminSecretKey.clear();
     return true;
 }
 }  // namespace
@@ -181,19 +196,30 @@ int main(int argc, char** argv) {
         }
         // The admin account alone: the restore goes into the account the
         // proxy runs in.
-        if (request.account == "admin") {
-            if (!job.hasAdmin()) {
-                std::fprintf(stderr, "error: --account admin needs a job with an admin account\n");
-                return 2;
-            }
-            job.url = job.adminUrl.empty() ? job.url : job.adminUrl;
-            job.accessKey = job.adminAccessKey;
-            job.secretKey = job.adminSecretKey;
-            job.adminUrl.clear();
-            job.adminAccessKey.clear();
-            job.adminSecretKey.clear();
+        if (request.account == "admin" && !UseAdminAccount(job)) {
+            std::fprintf(stderr, "error: --account admin needs a job with an admin account\n");
+            return 2;
         }
         return RunRestore(loader, job, request);
+    }
+    if (options.command == "replicate") {
+        ReplicateRequest request;
+        if (!ParseReplicateRequest(options.values, request, why)) {
+            std::fprintf(stderr, "error: %s\n", why.c_str());
+            return 2;
+        }
+        // A later cycle runs in the account its replica lives in.
+        if (!request.accountGiven) {
+            ReplicaState state;
+            std::string unused;
+            if (LoadReplicaState(ReplicaStatePath(request.chain), state, unused) && !state.replica.empty())
+                request.account = state.account;
+        }
+        if (request.account == "admin" && !UseAdminAccount(job)) {
+            std::fprintf(stderr, "error: --account admin needs a job with an admin account\n");
+            return 2;
+        }
+        return RunReplicate(loader, job, request);
     }
     if (options.command == "vm-op") {
         int op = 0;

@@ -11,6 +11,7 @@
 #include "factory/AmazonInfo.h"
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
+#include "framework/FileUtils.h"
 #include "tasks/AmazonTaskUtils.h"
 
 using AmazonTags::kBackupTag;
@@ -144,11 +145,26 @@ bool CAmazonInfo::DeleteOldIntegritySnapshot(const RestoreCtx& ctx) {
 void CAmazonInfo::_DeleteIntegrityAMI(const RestoreCtx& ctx, const std::string& amiId, const std::string& replicaId) {
     const char* const fn = __PRETTY_FUNCTION__;
     const AmazonCommon::BridgeRegionScope inDestination(*m_pSourceBridge, ctx.destRegion);
+    // Nothing else names the old AMI once the replica that carried its tag
+    // is gone: until it is deleted it is held for a later clean-up, which a
+    // failed or killed deletion then leaves to do.
+    SVMInfo old;
+    GetVMInfoForVM("", amiId, "", kAMISnapshotMask, 0, old);
+    const std::string guid = FwGuid::New();
+    if (!m_cleaner.RegisterVM(VM_CLEANER_RESTORE, guid, ctx.destRegion) ||
+        !m_cleaner.RegisterTemplate(VM_CLEANER_RESTORE, guid, amiId, ctx.destRegion))
+        EvDebug::Error(fn, "Failed to register AMI [%s] for cleanup.", amiId.c_str());
+    for (const auto& disk : old.disks)
+        if (!disk.snapshotId.empty())
+            m_cleaner.RegisterSnapshot(VM_CLEANER_RESTORE, guid, disk.snapshotId, ctx.destRegion,
+                                       SourceAccountForCleaner());
     if (m_pSourceBridge->DeleteAMISnapshot(amiId, true)) {
         EvDebug::Debug(fn, "Successfully deleted integrity snapshot [%s] of VM [%s]", amiId.c_str(),
                        replicaId.c_str());
+        m_cleaner.UnRegisterVM(VM_CLEANER_RESTORE, guid, true);
         return;
     }
+    EvDebug::Debug(fn, "Registered a temporary GUID with the cleaner: [%s]", guid.c_str());
     EvDebug::Error(fn, "Failed to delete integrity snapshot [%s] of VM [%s]", amiId.c_str(), replicaId.c_str());
     // The disks record the new AMI's snapshots once a run succeeded; only a
     // snapshot that is not of the new AMI is the old one's.

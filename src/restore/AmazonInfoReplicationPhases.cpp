@@ -68,8 +68,12 @@ void CAmazonInfo::_DropHalfMadeReplica(const RestoreCtx& ctx) {
     // Only an instance this run launched is its to delete: on a failback or
     // a reuse the instance was there before the job, and it stays.
     const std::string made = ReplicaIdOf(ctx);
+    // Its volumes and interfaces go with it: every one is this run's (the
+    // launch's own root and the volumes the run wrote, which no longer stay
+    // registered once attached), and kept alone they would be left with
+    // nothing to name them.
     if (out.vmCreated && !made.empty()) {
-        if (DeleteInstance(made, false, false, true, true))
+        if (DeleteInstance(made, true, true, true, true))
             m_cleaner.UnRegisterCreatedVM(VM_CLEANER_RESTORE, ctx.registrationGuid, made);
         else
             EvDebug::Error(__PRETTY_FUNCTION__, "Failed to delete the half-made replica [%s]; it stays registered.",
@@ -124,15 +128,18 @@ int CAmazonInfo::RestoreVM_VMReplication_HotAdd(const RestoreCtx& ctx) {
         return 0;
     }
     _RecordIntegritySnapshotIds(ctx, ami);
-    // The new replica carries its AMI now: both are the user's, not the
-    // job's to clean up.
-    m_cleaner.UnRegisterTemplate(VM_CLEANER_RESTORE, ctx.registrationGuid, ctx.integritySnapshotId);
-    m_cleaner.UnRegisterCreatedVM(VM_CLEANER_RESTORE, ctx.registrationGuid, replica);
     if (!previous.empty()) {
         if (!previousAMI.empty() && previousAMI != ctx.integritySnapshotId)
             _DeleteIntegrityAMI(ctx, previousAMI, previous);
         _RemoveReplica(ctx, previous);
     }
+    // The new replica carries its AMI and the previous one is gone: both are
+    // the user's now, not the job's to clean up. Handed over only here, so
+    // that a job killed while it removed the previous replica leaves the new
+    // one registered for the next job's clean-up rather than a second
+    // replica that nothing names.
+    m_cleaner.UnRegisterTemplate(VM_CLEANER_RESTORE, ctx.registrationGuid, ctx.integritySnapshotId);
+    m_cleaner.UnRegisterCreatedVM(VM_CLEANER_RESTORE, ctx.registrationGuid, replica);
     return 1;
 }
 
@@ -166,8 +173,13 @@ bool CAmazonInfo::_RecordIntegritySnapshotIds(const RestoreCtx& ctx, const SVMIn
 int CAmazonInfo::PostRestoreVM_VMReplication_HotAdd(const RestoreCtx& ctx) {
     const char* const fn = __PRETTY_FUNCTION__;
     RestoreCtx& out = ctx.Out();
-    if (IsVolumeTransferRequired(ctx)) DeleteRegisteredSnapshots(ctx);
-    if (!m_cleaner.UnRegisterVM(VM_CLEANER_RESTORE, ctx.registrationGuid, true))
+    // A transfer snapshot that could not be deleted stays registered under
+    // the job's key for the next job's clean-up: dropping the key would
+    // leave it with nothing to name it.
+    const bool transferGone = !IsVolumeTransferRequired(ctx) || DeleteRegisteredSnapshots(ctx);
+    if (!transferGone)
+        EvDebug::Error(fn, "Transfer snapshots of VM [%s] are left registered for cleanup", ctx.registrationGuid.c_str());
+    else if (!m_cleaner.UnRegisterVM(VM_CLEANER_RESTORE, ctx.registrationGuid, true))
         EvDebug::Debug(fn, "Failed to unregister VM [%s]", ctx.registrationGuid.c_str());
     if (ctx.powerOn && ctx.validateAfterReplication) {
         if (ValidateInstanceStatus(ctx.vmGuid, ctx.restoreVMName, ctx.destRegion)) {

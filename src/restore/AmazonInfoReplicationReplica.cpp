@@ -69,25 +69,25 @@ bool CAmazonInfo::_RemoveReplica(const RestoreCtx& ctx, const std::string& oldId
     // Never the instance this run restored into or launched.
     if (oldId.empty() || oldId == ctx.vmGuid) return true;
     const AmazonCommon::BridgeRegionScope inDestination(*m_pSourceBridge, ctx.destRegion);
-    if (ctx.networkPlatform == kEC2NetworkPlatform) {
-        DeleteInstance(oldId, true, true, true, true);
-        return true;
-    }
     SVMInfo old;
     GetVMInfoForVM("", oldId, "", kReplicaNetworkMask, 0, old);
-    // The interfaces outlive the instance, so that the new replica's cards
-    // can keep them.
-    for (const auto& nic : old.networkCards) m_pSourceBridge->ModifyNetworkInterface(nic.id, false);
-    if (!DeleteInstance(oldId, true, false, true, true)) {
-        const std::string guid = FwGuid::New();
-        if (!m_cleaner.RegisterVM(VM_CLEANER_RESTORE, guid, ctx.destRegion))
-            EvDebug::Error(fn, "Failed to register temp cleaner [%s]", guid.c_str());
-        EvDebug::Debug(fn, "Registered a temporary GUID with the cleaner: [%s]", guid.c_str());
-        if (!m_cleaner.RegisterCreatedVM(VM_CLEANER_RESTORE, guid, oldId, ctx.destRegion, SourceAccountForCleaner()))
-            EvDebug::Error(fn, "Failed to register instance: [%s] with the temp cleaner", oldId.c_str());
-        // Its interfaces are still attached to it; they go with it later.
-        return true;
-    }
+    // The deletion detaches and deletes the volumes one by one before the
+    // instance goes: a job that dies or fails half-way must leave the rest
+    // registered, or a detached volume is left with nothing to name it.
+    const std::string guid = FwGuid::New();
+    const std::string account = SourceAccountForCleaner();
+    if (!m_cleaner.RegisterVM(VM_CLEANER_RESTORE, guid, ctx.destRegion))
+        EvDebug::Error(fn, "Failed to register temp cleaner [%s]", guid.c_str());
+    if (!m_cleaner.RegisterCreatedVM(VM_CLEANER_RESTORE, guid, oldId, ctx.destRegion, account))
+        EvDebug::Error(fn, "Failed to register instance: [%s] with the temp cleaner", oldId.c_str());
+    for (const auto& disk : old.disks)
+        if (!disk.volumeId.empty()) m_cleaner.RegisterDisk(VM_CLEANER_RESTORE, guid, disk.volumeId, ctx.destRegion, account);
+    // An interface a card of the new replica reuses outlives the instance;
+    // when none is reused they all go with it. One kept and deleted
+    // afterwards would still be in use while the instance shuts down, and
+    // the deletion refused would leave it for good.
+    const bool ec2 = ctx.networkPlatform == kEC2NetworkPlatform;
+    std::vector<std::string> unused;
     for (const auto& nic : old.networkCards) {
         bool reused = false;
         for (const auto& card : ctx.networkCards) {
@@ -95,11 +95,21 @@ bool CAmazonInfo::_RemoveReplica(const RestoreCtx& ctx, const std::string& oldId
                            card.id.c_str());
             reused = reused || card.id == nic.id;
         }
-        if (reused) continue;
-        if (m_pSourceBridge->DeleteNetworkInterface(nic.id))
-            EvDebug::Debug(fn, "Successfuly deleted network interface [%s]", nic.id.c_str());
+        if (!reused) unused.push_back(nic.id);
+    }
+    const bool allGo = ec2 || unused.size() == old.networkCards.size();
+    if (!DeleteInstance(oldId, true, allGo, true, true)) {
+        EvDebug::Debug(fn, "Registered a temporary GUID with the cleaner: [%s]", guid.c_str());
+        // Its interfaces are still attached to it; they go with it later.
+        return true;
+    }
+    m_cleaner.UnRegisterVM(VM_CLEANER_RESTORE, guid, true);
+    if (allGo) return true;
+    for (const auto& id : unused) {
+        if (m_pSourceBridge->DeleteNetworkInterface(id))
+            EvDebug::Debug(fn, "Successfuly deleted network interface [%s]", id.c_str());
         else
-            EvDebug::Error(fn, "Failed to delete network interface [%s], Error [%s]", nic.id.c_str(),
+            EvDebug::Error(fn, "Failed to delete network interface [%s], Error [%s]", id.c_str(),
                            m_pSourceBridge->GetLastErrorString().c_str());
     }
     return true;

@@ -195,9 +195,14 @@ bool CAmazonInfo::CheckCrossAccountRestore(const RestoreCtx& ctx) {
         case 3:
         case RestoreCtx::Replication:
             EvDebug::Debug(fn, "Cross account restore is not supported for flavor [%d]", ctx.flavour);
+            // A refusal the job stops on must say why, not leave the last
+            // error at the 0 the phase started with.
+            SetLastVMError(kErrNotSupported, "Cross account restore is not supported for flavor [" +
+                                                 std::to_string(ctx.flavour) + "]");
             return false;
         default:
             EvDebug::Debug(fn, "Restore flavor [%d] not implemented.", ctx.flavour);
+            SetLastVMError(kErrNotSupported, "Restore flavor [" + std::to_string(ctx.flavour) + "] not implemented.");
             return false;
     }
 }

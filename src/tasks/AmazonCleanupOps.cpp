@@ -223,7 +223,10 @@ bool CAmazonInfo::_CleanupCreatedVM(const std::string& path) {
             continue;
         }
         const BridgePairRegionScope inRegion(*m_pSourceBridge, *m_pAdminBridge, instance.region);
-        if (!DeleteInstance(id, true, false, true, inSource)) {
+        // The instance a job launched takes its network interfaces with it:
+        // kept past its end they would be in use by nothing, and named by
+        // nothing either.
+        if (!DeleteInstance(id, true, true, true, inSource)) {
             ok = false;
             continue;
         }

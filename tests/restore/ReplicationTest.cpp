@@ -3,6 +3,7 @@
 // framework drives them, the data mover writing through the proxy.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -218,3 +219,86 @@ TEST_F(ReplicationTest, AFailbackIntoTheSourceNeverDeletesItWhenItsRestoreFails)
 }
 
 }  // namespace
+
+namespace {
+// The cleanup key a line "Registered a temporary GUID with the cleaner: [K]"
+// names, once the run logged it.
+struct HeldKey {
+    std::string key;
+    void Watch(LogTap& log) {
+        log.OnLine([this](const std::string& line) {
+            const std::string lead = "Registered a temporary GUID with the cleaner: [";
+            if (line.rfind(lead, 0) == 0) key = line.substr(lead.size(), line.size() - lead.size() - 1);
+        });
+    }
+};
+}  // namespace
+
+TEST_F(ReplicationTest, APreviousIntegrityAMIThatCannotBeDeletedIsHeldForALaterCleanup) {
+    ASSERT_EQ(0, Run({"root-v1", "data-v1"}));
+    const std::string oldAMI = ctx.integritySnapshotId;
+    const std::vector<std::string> oldSnapshots = Image(oldAMI).snapshotIds;
+    NextJob();
+    HeldKey held;
+    held.Watch(log);
+    cloud->AddFault(cloudsim::FaultRule("DeleteAMISnapshot", 1, "RequestLimitExceeded: Request limit exceeded."));
+    ASSERT_EQ(0, Run({"", "data-v2"})) << object.GetLastVMErrorDetails();
+    EXPECT_EQ("available", Image(oldAMI).state) << "the fault kept it";
+    ASSERT_FALSE(held.key.empty());
+    std::string path;
+    ASSERT_TRUE(object.Cleaner().GetRegisteredVM(VM_CLEANER_RESTORE, held.key, path, false));
+    std::vector<CleanerEntity> amis, snapshots;
+    object.Cleaner().GetRegisteredItems(path, VM_CLEANER_TEMPLATE, amis);
+    object.Cleaner().GetRegisteredItems(path, VM_CLEANER_SNAPSHOT, snapshots);
+    ASSERT_EQ(1u, amis.size());
+    EXPECT_EQ(oldAMI, amis[0].id);
+    EXPECT_EQ(oldSnapshots.size(), snapshots.size()) << "its snapshots too";
+    // The clean-up of that key removes the AMI with its snapshots.
+    std::vector<SFailure> failures;
+    EXPECT_TRUE(object._CleanupRestoreVM(held.key, failures, false)) << object.GetLastVMErrorDetails();
+    EXPECT_EQ("deregistered", Image(oldAMI).state);
+    EXPECT_EQ(1, LiveIntegrityAMIs());
+}
+
+// The replaced replica's interfaces that no card of the new one reuses go
+// with it instead of outliving it in use by nothing.
+TEST_F(ReplicationTest, TheReplacedReplicasInterfacesGoWithIt) {
+    ASSERT_EQ(0, Run({"root-v1", "data-v1"}));
+    const std::string oldReplica = ctx.vmGuid;
+    ASSERT_FALSE(Instance(oldReplica).networkInterfaces.empty());
+    NextJob();
+    ASSERT_EQ(0, Run({"", "data-v2"}));
+    Settle(300);
+    const cloudsim::Instance old = Instance(oldReplica);
+    EXPECT_EQ("terminated", old.state);
+    for (const auto& nic : old.networkInterfaces) EXPECT_TRUE(nic.deleteOnTermination) << nic.id;
+    EXPECT_EQ(0, log.Containing("Failed to delete network interface"));
+}
+
+// A run that is not a re-attempt builds on the integrity snapshots only:
+// the volume ids the previous run left in the context are the replica's,
+// and writing them would change the instance the next run falls back on.
+TEST_F(ReplicationTest, ARunThatIsNotAResumeNeverWritesThePreviousRunsVolumes) {
+    ASSERT_EQ(0, Run({"root-v1", "data-v1"}));
+    std::vector<std::string> previous;
+    for (const auto& disk : ctx.disks) previous.push_back(disk.newVolumeId);
+    NextJob();
+    for (auto& disk : ctx.disks) disk.snapshotId.clear();   // a full run onto empty volumes
+    ASSERT_EQ(0, Run({"root-v2", "data-v2"})) << object.GetLastVMErrorDetails();
+    for (size_t i = 0; i < ctx.disks.size(); ++i) EXPECT_NE(previous[i], ctx.disks[i].newVolumeId) << i;
+    EXPECT_EQ("root-v2", OnReplica(0, 7));
+}
+
+// A conversion's integrity snapshot holds what the data mover wrote: the
+// next run builds its unchanged disk from it.
+TEST_F(ReplicationTest, AConversionsIntegritySnapshotHoldsTheWrittenData) {
+    ctx.conversion = true;
+    ASSERT_EQ(0, Run({"root-v1", "data-v1"})) << object.GetLastVMErrorDetails();
+    ASSERT_FALSE(ctx.integritySnapshotId.empty());
+    const std::vector<std::string> snapshots = Image(ctx.integritySnapshotId).snapshotIds;
+    ASSERT_FALSE(snapshots.empty());
+    std::set<std::string> held;
+    for (const auto& id : snapshots) held.insert(cloud->ReadSnapshot(id, 0, 7));
+    EXPECT_TRUE(held.count("root-v1")) << "the AMI was taken before the data was written";
+    EXPECT_TRUE(held.count("data-v1"));
+}

@@ -178,6 +178,11 @@ TEST_F(RestoreFixture, CrossAccountRestoresAreFullOrAttachDiskOnly) {
         ctx.flavour = row.flavour;
         EXPECT_EQ(row.ok, object->CheckCrossAccountRestore(ctx)) << row.flavour;
         EXPECT_EQ(row.ok, object->IsCrossAccountRestore()) << row.flavour;
+        // A refused job says so: the framework shows the code and text.
+        if (!row.ok) {
+            EXPECT_EQ(kErrNotSupported, object->GetLastVMError()) << row.flavour;
+            EXPECT_NE("", object->GetLastVMErrorDetails()) << row.flavour;
+        }
     }
 }
 

@@ -48,23 +48,8 @@ struct Figures {
     int runs = 0, tolerated = 0, leaks = 0, changed = 0, failedNextJobs = 0;
 };
 
+using sweep::Made;
 using sweep::Quote;
-
-// What a restore may make and must not leave: live volumes, snapshots, AMIs
-// and instances, by id.
-std::set<std::string> Made(cloudsim::Cloud& cloud) {
-    std::set<std::string> ids;
-    cloud.Read([&](const cloudsim::State& s) {
-        for (const auto& [id, v] : s.volumes)
-            if (v.state != "deleting") ids.insert(id);
-        for (const auto& [id, snap] : s.snapshots) ids.insert(id);
-        for (const auto& [id, im] : s.images)
-            if (im.state != "deregistered") ids.insert(id);
-        for (const auto& [id, i] : s.instances)
-            if (i.state != "terminated" && i.state != "shutting-down") ids.insert(id);
-    });
-    return ids;
-}
 
 // The instances and volumes that exist now, as a job might change them.
 std::string Existing(cloudsim::Cloud& cloud) {

@@ -3,6 +3,7 @@
 // indexes a run sweeps, and the copying of a base folder for each run.
 #include <algorithm>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,22 @@ inline std::vector<int> Indexes(int calls, int spread) {
     for (int k = 1; k <= calls; k += stride) ks.push_back(k);
     if (ks.back() != calls) ks.push_back(calls);
     return ks;
+}
+
+// What a restore or replication may make and must not leave: live volumes,
+// snapshots, AMIs and instances, by id.
+inline std::set<std::string> Made(cloudsim::Cloud& cloud) {
+    std::set<std::string> ids;
+    cloud.Read([&](const cloudsim::State& s) {
+        for (const auto& [id, v] : s.volumes)
+            if (v.state != "deleting") ids.insert(id);
+        for (const auto& [id, snap] : s.snapshots) ids.insert(id);
+        for (const auto& [id, im] : s.images)
+            if (im.state != "deregistered") ids.insert(id);
+        for (const auto& [id, i] : s.instances)
+            if (i.state != "terminated" && i.state != "shutting-down") ids.insert(id);
+    });
+    return ids;
 }
 
 // Whether the run's folder goes once it is checked.
