@@ -39,6 +39,13 @@ void PrintUsage() {
         "                 (--attach-to), or onto a new instance launched from an AMI\n"
         "                 (--template); --account names the account restored into: the job's\n"
         "                 source account (default) or its admin account, where the proxy runs\n"
+        "  guest-browse --instance ID [PATH]\n"
+        "                 list a folder of a running instance's guest (without PATH, its root)\n"
+        "  guest-restore --instance ID --file LOCAL --to GUEST-PATH\n"
+        "                 copy a local file into a running instance's guest\n"
+        "  guest-run --instance ID --script FILE [--timeout SECONDS]\n"
+        "                 run a script in a running instance's guest and wait for it\n"
+        "                 (default 3600 s); prints its exit code\n"
         "The commands other than connect take the connect options too; without\n"
         "them they use the demo job.");
 }

@@ -16,6 +16,7 @@
 #include "host/ConnectCommand.h"
 #include "host/Progress.h"
 #include "host/RestoreWriter.h"
+#include "host/StopSignals.h"
 #include "host/StreamSlot.h"
 
 namespace {
@@ -25,35 +26,6 @@ void PrintError(CVMInfo& plugin, const std::string& what) {
     std::fprintf(stderr, "error: %s (error %d): %s\n", what.c_str(), plugin.GetLastVMError(),
                  plugin.GetLastVMErrorDetails().c_str());
 }
-
-volatile sig_atomic_t g_stopped = 0;
-
-void OnStop(int) {
-    g_stopped = 1;
-    CVMInfo::SetProcessJobCancelled(true);
-}
-
-// SIGTERM and SIGINT cancel the job, as the framework's kill of a job does:
-// the plug-in's waits see the flag and the job cleans up after itself.
-class StopSignals {
-public:
-    StopSignals() {
-        struct sigaction action {};
-        action.sa_handler = OnStop;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGTERM, &action, &m_term);
-        ::sigaction(SIGINT, &action, &m_int);
-    }
-    ~StopSignals() {
-        ::sigaction(SIGTERM, &m_term, nullptr);
-        ::sigaction(SIGINT, &m_int, nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-private:
-    struct sigaction m_term {}, m_int {};
-};
 
 // The rebuilt images of this job, under the base folder, removed when the
 // job ends. Folders of jobs whose process is gone are removed at the start.
@@ -135,7 +107,7 @@ bool WriteDisk(CVMInfo& plugin, const RestoreCtx& ctx, const VMInfoStructs::SDis
     if (!ok) PrintError(plugin, "cannot describe restore disk " + volume);
     std::string why;
     StreamSlot stream;
-    if (ok && !TakeStream(stream, plugin.GetStreamLimit(), "disk " + source.volumeId, [] { return g_stopped != 0; },
+    if (ok && !TakeStream(stream, plugin.GetStreamLimit(), "disk " + source.volumeId, [] { return StopSignals::Stopped(); },
                           why)) {
         std::fprintf(stderr, "error: disk %s: %s\n", source.volumeId.c_str(), why.c_str());
         ok = false;
@@ -146,7 +118,7 @@ bool WriteDisk(CVMInfo& plugin, const RestoreCtx& ctx, const VMInfoStructs::SDis
         const auto written = [&](uint64_t total) {
             progress.Add(total - reported);
             reported = total;
-            return !g_stopped;
+            return !StopSignals::Stopped();
         };
         ok = WriteImageToDevice(source.image, opened.name, source.size, stats, written, why);
         progress.EndDisk();
