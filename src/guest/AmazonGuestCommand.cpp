@@ -85,7 +85,7 @@ bool CAmazonInfo::WaitForCommand(const std::string& region, const std::string& c
         }
     }
     // Finished, or timed out: a time-out leaves the command running on the
-    // instance, as Part 10.1 has it, and it is no longer the job's to stop.
+    // instance by design (a caller's long script), no longer the job's to stop.
     ReleaseGuestCommand(commandId);
     if (!success) {
         const std::string details = timedOut ? std::string("Command execution has timed out.")

@@ -78,8 +78,8 @@ int Run(CVMInfo& plugin, const GuestCtx& ctx, const std::string& script, int tim
     }
     std::printf("ran %s in %s (%s): exit code %d\n", script.c_str(), ctx.vm.guid.c_str(), Name(ctx).c_str(),
                 exitCode);
-    // Part 10.1 sends scripts with no S3 output location, in both forms of
-    // ExecuteScriptInGuest: what a script writes never reaches the proxy.
+    // Both forms of ExecuteScriptInGuest send scripts with no S3 output
+    // location: what a script writes never reaches the proxy.
     std::printf("output: not returned (scripts run without an output location; exit code 0 is a success)\n");
     return 0;
 }

@@ -265,8 +265,9 @@ bool CAmazonInfo::_CleanupGuestCommands(const std::string& path) {
         CAmazonSDKBridge* bridge = BridgeFor(inSource);
         EvDebug::Debug(__PRETTY_FUNCTION__, "Cancelling command [%s] in region [%s]", command.id.c_str(),
                        command.region.c_str());
-        std::string error;
-        if (!bridge->CancelCommand(command.region, command.id, error) &&
+        std::string error, why;
+        if (!AmazonCommon::QuietBridgeCall(
+                *bridge, [&] { return bridge->CancelCommand(command.region, command.id, why); }, error) &&
             error.rfind("InvalidCommandId", 0) != 0) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Failed to cancel command [%s]. Error [%s]", command.id.c_str(),
                            error.c_str());
