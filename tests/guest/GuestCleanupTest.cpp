@@ -41,7 +41,8 @@ TEST_F(GuestFixture, AJobThatNeverEndedIsCleanedByTheNextOne) {
     ASSERT_EQ(1, object.CopyFileToGuest(Linux(), LocalFile("new.txt", "new"), "/home/ec2-user/n.txt", false));
     env.Clock().SleepMs(600000);
     for (const auto& c : Commands()) {
-        if (c.id == stuck.id) EXPECT_EQ("Cancelled", c.status);
+        if (c.id != stuck.id) continue;
+        EXPECT_EQ("Cancelled", c.status);
     }
     EXPECT_EQ("new", GuestFile(kLinux, "/home/ec2-user/n.txt"));
     EXPECT_TRUE(Keys(kDefaultBucket).empty());
