@@ -8,7 +8,10 @@ using cloudsim::State;
 namespace {
 
 // A PowerShell single-quoted literal: inside, only a quote is special, and
-// two of them stand for one.
+// two of them stand for one. The download's script is the bridge's own,
+// composed from plain arguments (as the SDK-side helper composes its
+// Read-S3Object line), so quoting them is this side's job; the plug-in
+// quotes only the paths it puts into its own commands.
 std::string PsQuote(const std::string& text) {
     std::string out = "'";
     for (char c : text) {

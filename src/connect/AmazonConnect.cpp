@@ -138,6 +138,9 @@ int CAmazonInfo::Connect(const std::string& url, const std::string& user, const 
 }
 
 int CAmazonInfo::Disconnect() {
+    // A guest job ends with the connection: what it still has registered
+    // goes while the bridges can reach it.
+    FinishGuestJob();
     SetLastVMError(0);
     m_pSourceBridge->Disconnect();
     if (m_pAdminBridge != m_pSourceBridge.get()) m_pAdminBridge->Disconnect();

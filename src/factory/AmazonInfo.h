@@ -110,6 +110,8 @@ public:
     bool _CleanupTemplate(const std::string& path, bool useSourceAccount, bool removeInstanceTags);
     bool _CleanupCreatedVM(const std::string& path);
     bool _DeleteCloudMergedVHD(const std::string& path);
+    // Cancels the run-commands registered under path (a guest job's).
+    bool _CleanupGuestCommands(const std::string& path);
     bool DeleteInstance(const std::string& id, bool deleteVolumes, bool nicDeleteOnTermination, bool deleteOption,
                         bool useSourceAccount);
 
@@ -630,7 +632,22 @@ private:
     // Steps 2-4 of both script forms; exitCode null for the text form.
     int RunGuestScript(const char* where, const GuestCtx& ctx, const std::string& script,
                        const std::string& parameters, int timeoutSeconds, int* exitCode);
+    // The guest job's cleanup entries (guest/AmazonGuestCleanup.cpp). False
+    // when the store cannot be opened: nothing could be registered.
+    bool RegisterGuestJob(const std::string& region);
+    // Before anything goes under the staging folder; once its removal
+    // succeeded, the entry goes.
+    void RegisterGuestStaging();
+    void ReleaseGuestStaging(const std::string& bucket, const std::string& folder);
+    // From submission until the wait on it ends (in any way but the
+    // process's death, or a cancel that failed).
+    void RegisterGuestCommand(const std::string& commandId, const std::string& region);
+    void ReleaseGuestCommand(const std::string& commandId);
+    // At the job's end: stops what is still registered, removes the staging
+    // folder, and the root entry once nothing is left under it.
+    void FinishGuestJob();
     AmazonGuest::GuestState m_guest;
+    AmazonGuest::GuestCleanup m_guestCleanup;
 
     std::unique_ptr<CAmazonSDKBridge> NewBridge();
     // A new bridge connected to the source account as the job connected

@@ -85,6 +85,7 @@ bool CAmazonInfo::CleanUpGuestFolderOnS3(const std::string& bucketRegion, const 
                        m_pAdminBridge->GetLastErrorString().c_str());
     } else {
         EvDebug::DebugLvl(fn, 2, "Deleted s3 folder [%s]", folder.c_str());
+        ReleaseGuestStaging(bucket, folder);
     }
     return true;
 }

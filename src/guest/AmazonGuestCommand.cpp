@@ -13,12 +13,15 @@ bool CAmazonInfo::RunBrowseQuery(const std::string& instanceId, const std::strin
                                  std::string& output, std::string& error) {
     const char* const fn = __PRETTY_FUNCTION__;
     std::string commandId;
+    // The command's output goes under the staging folder.
+    RegisterGuestStaging();
     // Browse commands always go as PowerShell, on every platform.
     if (!m_pSourceBridge->RunScriptOnGuest(region, bucket, folder, instanceId, command, extra, commandId, error,
                                            false)) {
         EvDebug::Error(fn, "Failed to submit command [%s]. [%s]", command.c_str(), error.c_str());
         return false;
     }
+    RegisterGuestCommand(commandId, region);
     return VerifyRemoteCmdResult(region, bucket, folder, instanceId, commandId, output, error);
 }
 
@@ -61,6 +64,8 @@ bool CAmazonInfo::WaitForCommand(const std::string& region, const std::string& c
             std::string error;
             if (!m_pSourceBridge->CancelCommand(region, commandId, error) || !error.empty())
                 EvDebug::Debug(fn, "Error [%s] during cancelling command [%s].", error.c_str(), commandId.c_str());
+            else
+                ReleaseGuestCommand(commandId);   // else the next clean-up cancels it
             return false;
         }
         FwClock::SleepMs(kCommandPollSec * 1000);
@@ -79,6 +84,9 @@ bool CAmazonInfo::WaitForCommand(const std::string& region, const std::string& c
             break;
         }
     }
+    // Finished, or timed out: a time-out leaves the command running on the
+    // instance by design (a caller's long script), no longer the job's to stop.
+    ReleaseGuestCommand(commandId);
     if (!success) {
         const std::string details = timedOut ? std::string("Command execution has timed out.")
                                              : m_pSourceBridge->GetLastErrorString();

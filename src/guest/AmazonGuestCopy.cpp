@@ -50,6 +50,7 @@ bool CAmazonInfo::CopyFileToGuest(const std::string& bucket, const std::string& 
         return false;
     }
     const std::string key = folder + "/" + fileName;
+    RegisterGuestStaging();
     EvDebug::DebugLvl(fn, 2, "Uploading [%s] to bucket [%s] as key [%s]", source.c_str(), bucket.c_str(), key.c_str());
     if (!m_pAdminBridge->UploadFileToS3(bucket, m_guest.bucketRegion, key, source)) {
         HandleGuestFileCopyError(fn, Format("Upload failed : [%s]", m_pAdminBridge->GetLastErrorString()));
@@ -69,6 +70,7 @@ bool CAmazonInfo::CopyFileToGuest(const std::string& bucket, const std::string& 
                                             key, instanceId, m_pSourceBridge->GetLastErrorString()));
         return false;
     }
+    RegisterGuestCommand(commandId, region);
     std::string output, error;
     if (!VerifyRemoteCmdResult(region, bucket, folder, instanceId, commandId, output, error)) {
         // A cancelled job keeps its own code.

@@ -52,6 +52,12 @@ int CAmazonInfo::PrepareGuestForFileCopy(const GuestCtx& ctx) {
             return 0;
         }
         EvDebug::Debug(fn, "Using region [%s] for SSM ", m_guest.ssmRegion.c_str());
+        // What the job stages and the commands it waits on are registered
+        // under the job's own entry, after the clean-up of dead jobs.
+        if (!RegisterGuestJob(m_guest.ssmRegion)) {
+            m_guest = next;
+            return 0;
+        }
         if (!InitAgentlessRestoreS3Bucket() || !CheckCrossAccountAgentless()) {
             SetLastVMError(AmazonErrors::kGuestNoBucket);
             m_guest = next;

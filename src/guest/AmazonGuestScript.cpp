@@ -50,6 +50,9 @@ int CAmazonInfo::RunGuestScript(const char* where, const GuestCtx& ctx, const st
     EvDebug::DebugLvl(where, 2, "Destination instance is running [%s]", vm.guestOS.c_str());
     const std::string region = !ctx.vm.region.empty() ? ctx.vm.region : !vm.region.empty() ? vm.region
                                                                                           : getRegionFromZone(vm.zone);
+    // A command the job waits on is registered while it waits; one that is
+    // not awaited is the caller's to leave running.
+    if (timeoutSeconds > 0 && !RegisterGuestJob(region)) return 0;
     std::string commandId, error;
     if (!m_pSourceBridge->RunScriptOnGuest(region, "", "", instanceId, script, parameters, commandId, error,
                                            nonWindows)) {
@@ -57,6 +60,7 @@ int CAmazonInfo::RunGuestScript(const char* where, const GuestCtx& ctx, const st
         SetLastVMErrorDetails(error);
         return 0;
     }
+    if (timeoutSeconds > 0) RegisterGuestCommand(commandId, region);
     if (timeoutSeconds > 0) {
         if (!WaitForCommand(region, commandId, timeoutSeconds)) return 0;
         if (exitCode) *exitCode = 0;

@@ -16,6 +16,16 @@ struct GuestState {
     std::string stagingFolder;           // "__QX_RESTORE__<job>_<pid>_<thread>"
 };
 
+// What a guest job has in the cleanup store (restore mode): its own root
+// entry, the staging folder while anything may lie under it, and each
+// command while the job waits on it. Kept apart from GuestState, which a
+// failed preparation puts back as it was, while the store keeps what the
+// attempt registered.
+struct GuestCleanup {
+    std::string key;                     // the root entry's id; empty: none yet
+    std::string stagedFolder;            // "bucket/folder" registered; empty: none
+};
+
 // Texts sent to the guest as they are.
 constexpr const char kPowershellVersion[] = "$PSVersionTable.PSVersion";
 constexpr const char kImportModuleWindows[] = "Import-Module AWSPowerShell";

@@ -14,6 +14,7 @@ const char* TypeName(int type) {
         case 4: return "AMI";
         case 5: return "S3 object";
         case 6: return "AMI in use";
+        case 7: return "run command";
         default: return "entity";
     }
 }

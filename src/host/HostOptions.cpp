@@ -44,6 +44,13 @@ void PrintUsage() {
         "                 one replication cycle from the chain's last point: the first makes the\n"
         "                 replica in full, later ones write only the blocks changed since the\n"
         "                 point the replica holds (kept in DIR/replica.json) and replace it\n"
+        "  guest-browse --instance ID [PATH]\n"
+        "                 list a folder of a running instance's guest (without PATH, its root)\n"
+        "  guest-restore --instance ID --file LOCAL --to GUEST-PATH\n"
+        "                 copy a local file into a running instance's guest\n"
+        "  guest-run --instance ID --script FILE [--timeout SECONDS]\n"
+        "                 run a script in a running instance's guest and wait for it\n"
+        "                 (default 3600 s); prints its exit code\n"
         "The commands other than connect take the connect options too; without\n"
         "them they use the demo job.");
 }

@@ -2,7 +2,6 @@
 #include "host/RestoreJob.h"
 
 #include <errno.h>
-#include <signal.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -16,39 +15,12 @@
 #include "host/StreamSlot.h"
 
 namespace {
-volatile sig_atomic_t g_stopped = 0;
-
-void OnStop(int) {
-    g_stopped = 1;
-    CVMInfo::SetProcessJobCancelled(true);
-}
-
 bool IsAuto(const std::string& type) { return strcasecmp(type.c_str(), "AUTO") == 0; }
 }  // namespace
 
 void PrintPluginError(CVMInfo& plugin, const std::string& what) {
     std::fprintf(stderr, "error: %s (error %d): %s\n", what.c_str(), plugin.GetLastVMError(),
                  plugin.GetLastVMErrorDetails().c_str());
-}
-
-bool JobStopped() { return g_stopped != 0; }
-
-struct StopSignals::Saved {
-    struct sigaction term {}, interrupt {};
-};
-
-StopSignals::StopSignals() : m_saved(new Saved) {
-    struct sigaction action {};
-    action.sa_handler = OnStop;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGTERM, &action, &m_saved->term);
-    ::sigaction(SIGINT, &action, &m_saved->interrupt);
-}
-
-StopSignals::~StopSignals() {
-    ::sigaction(SIGTERM, &m_saved->term, nullptr);
-    ::sigaction(SIGINT, &m_saved->interrupt, nullptr);
-    delete m_saved;
 }
 
 StagingFolder::StagingFolder() {
@@ -115,7 +87,7 @@ bool WriteRestoreDisk(CVMInfo& plugin, const RestoreCtx& ctx, const VMInfoStruct
     if (!ok) PrintPluginError(plugin, "cannot describe restore disk " + volume);
     std::string why;
     StreamSlot stream;
-    if (ok && !TakeStream(stream, plugin.GetStreamLimit(), "disk " + source.volumeId, [] { return JobStopped(); },
+    if (ok && !TakeStream(stream, plugin.GetStreamLimit(), "disk " + source.volumeId, [] { return StopSignals::Stopped(); },
                           why)) {
         std::fprintf(stderr, "error: disk %s: %s\n", source.volumeId.c_str(), why.c_str());
         ok = false;
@@ -127,7 +99,7 @@ bool WriteRestoreDisk(CVMInfo& plugin, const RestoreCtx& ctx, const VMInfoStruct
         const auto written = [&](uint64_t total) {
             progress.Add(total - reported);
             reported = total;
-            return !JobStopped();
+            return !StopSignals::Stopped();
         };
         ok = blocks ? WriteBlocksToDevice(source.image, opened.name, source.size, *blocks, stats, written, why)
                     : WriteImageToDevice(source.image, opened.name, source.size, stats, written, why);

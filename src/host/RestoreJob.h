@@ -12,28 +12,13 @@
 #include "framework/VMInfo.h"
 #include "host/RestorePlan.h"
 #include "host/RestoreWriter.h"
+#include "host/StopSignals.h"
 
 class CopyProgress;
 
 // The plug-in's last error, as "error: WHAT (error N): TEXT" on stderr.
 void PrintPluginError(CVMInfo& plugin, const std::string& what);
 
-// Whether SIGTERM or SIGINT stopped the job (while StopSignals is held).
-bool JobStopped();
-
-// SIGTERM and SIGINT cancel the job, as the framework's kill of a job does:
-// the plug-in's waits see the flag and the job cleans up after itself.
-class StopSignals {
-public:
-    StopSignals();
-    ~StopSignals();
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-private:
-    struct Saved;
-    Saved* m_saved;
-};
 
 // The rebuilt images of this job, under the base folder, removed when the
 // job ends. Folders of jobs whose process is gone are removed at the start.

@@ -12,6 +12,7 @@
 #include "host/BackupChain.h"
 #include "host/BackupCommand.h"
 #include "host/ConnectCommand.h"
+#include "host/GuestCommands.h"
 #include "host/HostOptions.h"
 #include "host/InventoryCommands.h"
 #include "host/PluginLoader.h"
@@ -133,6 +134,14 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // Guest commands' lines are checked before the plug-in is loaded.
+    GuestRequest guest;
+    if (IsGuestCommand(options.command) &&
+        !ParseGuestRequest(options.command, options.values, options.positional, guest, why)) {
+        std::fprintf(stderr, "error: %s\n", why.c_str());
+        return 2;
+    }
+
     PluginLoader loader;
     const std::string plugin = options.pluginPath.empty() ? AMAZON_PLUGIN_PATH : options.pluginPath;
     if (!loader.Load(plugin, why)) {
@@ -156,6 +165,7 @@ int main(int argc, char** argv) {
     if (options.command == "browse")
         return RunBrowse(loader, job, options.positional.empty() ? std::string() : options.positional.front());
     if (options.command == "cleanup") return RunCleanup(loader, job);
+    if (IsGuestCommand(options.command)) return RunGuestCommand(loader, job, guest);
     if (options.command == "backup") {
         BackupRequest request;
         request.instanceId = value("instance");

@@ -53,6 +53,11 @@ bool CAmazonCleaner::RegisterCloudVHD(int mode, const std::string& vmGuid, const
     return RegisterChild(mode, vmGuid, VM_CLEANER_CLOUD_VHD, ToStored(name));
 }
 
+bool CAmazonCleaner::RegisterGuestCommand(int mode, const std::string& vmGuid, const std::string& commandId,
+                                          const std::string& region, const std::string& account) {
+    return RegisterChild(mode, vmGuid, VM_CLEANER_GUEST_COMMAND, commandId, region, account);
+}
+
 bool CAmazonCleaner::UnRegisterVM(int mode, const std::string& vmGuid, bool flag) {
     CleanerEntity root;
     if (!LookupEntity(mode, VM_CLEANER_VM, vmGuid, root)) return false;
@@ -79,6 +84,9 @@ bool CAmazonCleaner::UnRegisterTemplate(int mode, const std::string& vmGuid, con
 }
 bool CAmazonCleaner::UnRegisterCloudVHD(int mode, const std::string& vmGuid, const std::string& name) {
     return UnRegisterChild(mode, vmGuid, VM_CLEANER_CLOUD_VHD, ToStored(name));
+}
+bool CAmazonCleaner::UnRegisterGuestCommand(int mode, const std::string& vmGuid, const std::string& commandId) {
+    return UnRegisterChild(mode, vmGuid, VM_CLEANER_GUEST_COMMAND, commandId);
 }
 
 bool CAmazonCleaner::GetRegisteredVM(int mode, const std::string& vmGuid, std::string& path, bool orphaned) {
@@ -167,6 +175,9 @@ bool CAmazonCleaner::UnRegisterCloudVHD(const std::string& path, const std::stri
 }
 bool CAmazonCleaner::UnRegisterTemplate(const std::string& path, const std::string& id) {
     return UnRegisterChild(path, VM_CLEANER_TEMPLATE, id);
+}
+bool CAmazonCleaner::UnRegisterGuestCommand(const std::string& path, const std::string& commandId) {
+    return UnRegisterChild(path, VM_CLEANER_GUEST_COMMAND, commandId);
 }
 
 bool CAmazonCleaner::ReleaseHeldTemplates(const std::string& path) {

@@ -28,6 +28,10 @@ enum VM_Cleaner_EntityType {
     // registered so that no other job deletes it meanwhile; a clean-up lets
     // it go and never deletes it.
     VM_CLEANER_HELD_TEMPLATE = 6,
+    // A run-command invocation a guest job waits on (its command id, in its
+    // region and account): a job that dies while waiting leaves it for the
+    // clean-up to cancel, since nobody will read its result.
+    VM_CLEANER_GUEST_COMMAND = 7,
 };
 
 class CAmazonCleaner : public VMCleaner {
@@ -53,6 +57,8 @@ public:
                               const std::string& region = std::string());
     // name: "bucket/key"; stored with every "/" as ";".
     bool RegisterCloudVHD(int mode, const std::string& vmGuid, const std::string& name);
+    bool RegisterGuestCommand(int mode, const std::string& vmGuid, const std::string& commandId,
+                              const std::string& region, const std::string& account = std::string());
 
     // flag true drops the VM's remaining entries too.
     bool UnRegisterVM(int mode, const std::string& vmGuid, bool flag);
@@ -61,6 +67,7 @@ public:
     bool UnRegisterCreatedVM(int mode, const std::string& vmGuid, const std::string& id);
     bool UnRegisterTemplate(int mode, const std::string& vmGuid, const std::string& id);
     bool UnRegisterCloudVHD(int mode, const std::string& vmGuid, const std::string& name);
+    bool UnRegisterGuestCommand(int mode, const std::string& vmGuid, const std::string& commandId);
 
     // The VM's cleaner path: its live entry, or with orphaned the entry of
     // a job that is no longer running.
@@ -87,6 +94,7 @@ public:
     bool UnRegisterCreatedVM(const std::string& path, const std::string& id);
     bool UnRegisterCloudVHD(const std::string& path, const std::string& name);
     bool UnRegisterTemplate(const std::string& path, const std::string& id);
+    bool UnRegisterGuestCommand(const std::string& path, const std::string& commandId);
     // Lets go of every held AMI under path (the AMIs stay).
     bool ReleaseHeldTemplates(const std::string& path);
 

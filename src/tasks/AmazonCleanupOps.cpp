@@ -125,6 +125,9 @@ bool CAmazonInfo::_CleanupRestoreVM(const std::string& vmGuid, std::vector<SFail
     // the restored instance (that unregisters it): detached alone it would
     // be left behind with nothing to name it.
     ok = _CleanUpMountedVolumes(path, true, failures, flag) && ok;
+    // A guest job's commands are stopped before its staging folder goes, so
+    // that none of them writes into the bucket after the folder's removal.
+    ok = _CleanupGuestCommands(path) && ok;
     ok = _DeleteCloudMergedVHD(path) && ok;
     ok = _CleanupTemplate(path, false, false) && ok;
     ok = _CleanupSnapshots(path, false) && ok;
@@ -246,6 +249,36 @@ bool CAmazonInfo::_DeleteCloudMergedVHD(const std::string& path) {
         }
         if (!m_cleaner.UnRegisterCloudVHD(path, name))
             EvDebug::Error(__PRETTY_FUNCTION__, "Failed to unregister cloud VHD [%s]", name.c_str());
+    }
+    return ok;
+}
+
+// Each command in its own region and account; one that finished, or that
+// the region no longer knows, has nothing left to stop.
+bool CAmazonInfo::_CleanupGuestCommands(const std::string& path) {
+    std::vector<CleanerEntity> commands;
+    if (!m_cleaner.GetRegisteredItems(path, VM_CLEANER_GUEST_COMMAND, commands)) return false;
+    bool ok = true;
+    for (const auto& command : commands) {
+        bool inSource = true;
+        if (!BridgeForEntry(command, true, inSource)) {
+            ok = false;
+            continue;
+        }
+        CAmazonSDKBridge* bridge = BridgeFor(inSource);
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Cancelling command [%s] in region [%s]", command.id.c_str(),
+                       command.region.c_str());
+        std::string error, why;
+        if (!AmazonCommon::QuietBridgeCall(
+                *bridge, [&] { return bridge->CancelCommand(command.region, command.id, why); }, error) &&
+            error.rfind("InvalidCommandId", 0) != 0) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to cancel command [%s]. Error [%s]", command.id.c_str(),
+                           error.c_str());
+            ok = false;
+            continue;
+        }
+        if (!m_cleaner.UnRegisterGuestCommand(path, command.id))
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to unregister command [%s]", command.id.c_str());
     }
     return ok;
 }
