@@ -87,6 +87,16 @@ rm -rf "$chain.restored"
 $host restore-image --chain "$chain" --out "$chain.restored"
 $tool verify-restore --base "$AGENT_BASE_DIR" --manifest "$chain.restored/manifest.json" --instance "$restored" \
   --name outpost-worker-restored --zone us-east-1c --type t3.small
+# A file of the backup goes back into the running instance through SSM
+# run-command and the S3 staging bucket (the simulated disks hold blocks,
+# not a file system, so the "file" is the image's first block).
+echo "== restore a file from the backup into the running outpost-worker, then list it and run a script there"
+dd if="$chain.restored/$volume.img" of="$AGENT_BASE_DIR/block0.bin" bs=512K count=1 status=none
+$host guest-restore --job demo/backup-job.json --instance "$instance" \
+  --file "$AGENT_BASE_DIR/block0.bin" --to /srv/restored/block0.bin
+$host guest-browse --job demo/backup-job.json --instance "$instance" /srv/restored
+printf 'echo restored block0.bin\n' >"$AGENT_BASE_DIR/list.sh"
+$host guest-run --job demo/backup-job.json --instance "$instance" --script "$AGENT_BASE_DIR/list.sh"
 grep -c "Creating rest api connection." "$AGENT_BASE_DIR/Log/agent.log" |
   xargs printf "== EBS direct connections opened by reader threads so far: %s\n"
 echo "== clean-up of what dead jobs left"
