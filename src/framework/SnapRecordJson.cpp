@@ -81,7 +81,7 @@ std::string SnapRecordJson::Write(const SMVolSnapInfo& r) {
     json j = {{"format", kFormat},       {"version", kVersion},         {"jobId", r.jobId},
               {"actionFlags", r.actionFlags}, {"snapActionFlags", r.snapActionFlags}, {"arrayNumber", r.arrayNumber},
               {"mountHostId", r.mountHostId}, {"ostrelMountMode", r.ostrelMountMode}, {"errorCode", r.errorCode},
-              {"errorText", r.errorText}};
+              {"errorText", r.errorText}, {"loadMode", r.loadMode}};
     j["volumes"] = json::array();
     for (const auto& v : r.volumes) j["volumes"].push_back(VolumeJson(v));
     j["snaps"] = json::array();
@@ -109,6 +109,7 @@ bool SnapRecordJson::Read(const std::string& text, SMVolSnapInfo& record, std::s
         r.ostrelMountMode = j.at("ostrelMountMode").get<int>();
         r.errorCode = j.at("errorCode").get<int>();
         r.errorText = j.at("errorText").get<std::string>();
+        r.loadMode = j.at("loadMode").get<int>();
         for (const auto& v : j.at("volumes")) r.volumes.push_back(VolumeFrom(v));
         for (const auto& s : j.at("snaps")) r.snaps.push_back(SnapFrom(s));
         for (const auto& m : j.at("volSnapMaps")) r.AddVolSnapMap(m.at("volumeId").get<uint32_t>(), m.at("snapId").get<uint32_t>());

@@ -137,8 +137,20 @@ int CVMSnapUtil::CreateHWSnapshot(MountCtx& ctx, SMVolSnapInfo& record) {
     return ok ? 1 : 0;
 }
 
-int CVMSnapUtil::GetVOLSNAPInfo(const MountCtx& ctx, SMVolSnapInfo& record, int) {
-    return CSnapStore::LoadJobRecord(ctx.snapJobId, record) ? 1 : 0;
+int CVMSnapUtil::GetVOLSNAPInfo(const MountCtx& ctx, SMVolSnapInfo& record, int mode) {
+    if (mode != 0 && mode != 1) return 0;
+    SMVolSnapInfo loaded;
+    if (!CSnapStore::LoadJobRecord(ctx.snapJobId, loaded)) return 0;
+    loaded.loadMode = mode;
+    if (mode == 1) {
+        for (auto& v : loaded.volumes) {
+            v.mountDevice.clear();
+            v.mountPath.clear();
+            v.mountHostId = 0;
+        }
+    }
+    record = std::move(loaded);
+    return 1;
 }
 
 void CVMSnapUtil::DumpVolSnapInfo(const SMVolSnapInfo& record) const {

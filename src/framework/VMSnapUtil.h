@@ -48,8 +48,11 @@ public:
     // snapped, or, with action flag 0x400000000 (partial success allowed),
     // the request was carried out whatever each volume's status.
     int CreateHWSnapshot(MountCtx& ctx, SMVolSnapInfo& record);
-    // Loads the stored record of the context's snapshot job (mode 0 a mount,
-    // 1 a revert: the same record). 0 when the job has none.
+    // Loads the stored record of the context's snapshot job for a mount
+    // (mode 0) or a revert (mode 1) and notes the mode in record.loadMode; a
+    // revert starts with no mount records (mount device, path and host
+    // cleared), as its volumes are new ones. 0 when the job has no record or
+    // the mode is neither.
     int GetVOLSNAPInfo(const MountCtx& ctx, SMVolSnapInfo& record, int mode);
     void DumpVolSnapInfo(const SMVolSnapInfo& record) const;
 

@@ -76,6 +76,10 @@ struct SMVolSnapInfo : VMInfoStructs::SRecord<SMVolSnapInfo> {
     int ostrelMountMode = 0;
     int errorCode = 0;
     std::string errorText;
+    // How the record was loaded (CVMSnapUtil::GetVOLSNAPInfo): 0 for a mount,
+    // whose volumes the manager's unmount deletes; 1 for a revert, whose
+    // volumes are handed to the restored instance and only unrecorded.
+    int loadMode = 0;
     std::vector<SMVolumeInfo> volumes;
     std::vector<SMSnapInfo> snaps;
     std::vector<SMVolSnapMapInfo> volSnapMaps;

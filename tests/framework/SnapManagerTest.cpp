@@ -91,6 +91,13 @@ TEST_F(SnapManagerTest, EveryVolumeIsSnappedAndTheRecordOutlivesTheJob) {
     EXPECT_EQ(loaded.jobId, ctx.snapJobId);
     EXPECT_EQ(Created(loaded), created);
     EXPECT_TRUE(FwFile::Exists(CSnapStore::DatabasePath()));
+    EXPECT_EQ(loaded.loadMode, 0);
+    loaded.volumes[0].mountDevice = "/dev/xvdf";
+    ASSERT_TRUE(CSnapStore::SaveJobRecord(loaded));
+    ASSERT_EQ(later.GetVOLSNAPInfo(ctx, loaded, 1), 1);
+    EXPECT_EQ(loaded.loadMode, 1);
+    EXPECT_TRUE(loaded.volumes[0].mountDevice.empty()) << "a revert starts without mount records";
+    EXPECT_EQ(later.GetVOLSNAPInfo(ctx, loaded, 2), 0);
     MountCtx other;
     other.snapJobId = ctx.snapJobId & 0xFFFFFFFF;   // the low 32 bits name another job
     EXPECT_EQ(later.GetVOLSNAPInfo(other, loaded, 0), 0);
