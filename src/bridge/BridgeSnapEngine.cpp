@@ -65,8 +65,12 @@ private:
     }
 };
 
-const bool kInstalled = [] {
-    FwSnapEngine::Install(std::make_shared<BridgeSnapEngine>());
-    return true;
-}();
+// Installed while this library is loaded: the engine's code leaves with
+// the library, so it must not outlive it in the framework (a plug-in that
+// is dlclosed takes the bridge with it).
+struct Registrar {
+    Registrar() { FwSnapEngine::Install(std::make_shared<BridgeSnapEngine>()); }
+    ~Registrar() { FwSnapEngine::Install(nullptr); }
+};
+const Registrar kRegistrar;
 }  // namespace

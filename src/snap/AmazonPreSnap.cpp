@@ -100,7 +100,15 @@ int CAmazonInfo::MountVM_Snap_Backup(const MountCtx& ctx) {
     MountCtx& job = const_cast<MountCtx&>(ctx);   // the framework owns the context
     UpdateMountCtxReferenceTimeWIthCurrentTime(job);
     auto known = ctx.snapVMs.find(ctx.requestedVMGuid);
-    if (known != ctx.snapVMs.end() && known->second.snapErrorCode != 0) {
+    // An instance the snapshot phase never took has nothing to report as
+    // done.
+    if (known == ctx.snapVMs.end()) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Instance [%s] is not an instance of the snapshot job",
+                       ctx.requestedVMGuid.c_str());
+        SetLastVMError(kSnapVolumeRecords, "instance " + ctx.requestedVMGuid + " has no snapshots in this snap job");
+        return 0;
+    }
+    if (known->second.snapErrorCode != 0) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Instance: [%s] with GUID: [%s] failed with error code: [%d]",
                        known->second.name.c_str(), known->second.guid.c_str(), known->second.snapErrorCode);
         SetLastVMError(known->second.snapErrorCode);

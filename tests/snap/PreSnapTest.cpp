@@ -106,6 +106,9 @@ TEST_F(PreSnapTest, EveryVolumeIsSnappedAndAnInstanceThatCannotBeReadReportsAtIt
     EXPECT_EQ(object.GetLastVMError(), 1);
     mount.requestedVMGuid = kWeb;
     EXPECT_EQ(object.MountVM(mount), 1);
+    mount.requestedVMGuid = "i-0a1b2c3d4e5f60003";
+    EXPECT_EQ(object.MountVM(mount), 0) << "an instance the snapshot phase never took";
+    EXPECT_EQ(object.GetLastVMError(), 29);
     EXPECT_EQ(object.PostSnap(ctx), 1);
 }
 
