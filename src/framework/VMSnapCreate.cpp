@@ -92,6 +92,10 @@ bool SnapOne(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSnapInfo
     // must be found by whoever cleans up after the job.
     ReportCreated(record, snap.snapId, snapshotId, region, volumeId);
     snap.snapDevice = "/" + region + "/" + snapshotId;
+    // Stored at once, so a job that dies during the wait leaves the
+    // snapshot recorded with its job rather than unknown to everyone.
+    if (!CSnapStore::SaveJobRecord(record))
+        EvDebug::Error(kTag, "snapshot [%s] could not be recorded yet", snapshotId.c_str());
     const std::string state = AwaitSnapshot(engine, account, region, snapshotId);
     if (state == "completed") {
         volume.mountStatus = kSMVolumeSnapped;

@@ -1,6 +1,8 @@
 // The snapshot manager stand-in against the simulated cloud: snapshots of a
 // job record, what it reports when some fail, and its store between jobs.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "bridge/AmazonSDKBridge.h"
 #include "cloudsim/Cloud.h"
@@ -114,6 +116,25 @@ TEST_F(SnapManagerTest, AFailedCallStillReportsEachVolumeAndTheSnapshotsItMade) 
     SMVolSnapInfo stored;
     ASSERT_EQ(util.GetVOLSNAPInfo(ctx, stored, 1), 1);
     EXPECT_EQ(stored.volumes[1].mountStatus, kSMVolumeSnapFailed);
+}
+
+TEST_F(SnapManagerTest, AJobKilledWhileASnapshotCompletesLeavesItRecorded) {
+    cloud->AddFault({"GetSnapshotInfo", 1, "", 0, "kill"});
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        SMVolSnapInfo record = Record({kWebRoot});
+        CVMSnapUtil util(&event);
+        util.CreateHWSnapshot(ctx, record);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the job was to die in its wait";
+    SMVolSnapInfo stored;
+    CVMSnapUtil later(&event);
+    ASSERT_EQ(later.GetVOLSNAPInfo(ctx, stored, 0), 1);
+    EXPECT_EQ(Created(stored).size(), 1u) << "the snapshot it made is known to the next job";
 }
 
 TEST_F(SnapManagerTest, PartialSuccessIsAllowedOnlyWhenTheRecordSaysSo) {
