@@ -418,6 +418,12 @@ public:
     static std::string _getSnapshotNameForSnapJob(int32_t hubCellId, int64_t jobId, uint32_t archiveFileId,
                                                   int64_t time);
     static std::string _getSnapshotDescriptionForSnapJob(int64_t jobId, const std::string& volumeId, int64_t time);
+    // The metadata files the job produced; type 1 adds the requested
+    // instance's configuration file and instance-level snap metadata file
+    // where they exist. A backup copy first fetches the job-level snap
+    // metadata file into the job results folder (0 when it cannot) and
+    // rebuilds the context's volume list from what was read (error 31).
+    int GetMetadataFiles(const MountCtx& ctx, std::vector<std::string>& files, int type) override;
     const AmazonSnap::SnapState& SnapState() const { return m_snap; }
 
     // ---- small helpers ----

@@ -112,6 +112,29 @@ TEST_F(PreSnapTest, EveryVolumeIsSnappedAndAnInstanceThatCannotBeReadReportsAtIt
     EXPECT_EQ(object.PostSnap(ctx), 1);
 }
 
+TEST_F(PreSnapTest, TheJobsFilesAreHandedOverAndABackupCopyGetsThemBack) {
+    ASSERT_EQ(object.PreSnap(ctx), 1) << object.GetLastVMErrorDetails();
+    std::vector<std::string> files;
+    ASSERT_EQ(object.GetMetadataFiles(ctx, files, 0), 1);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0], SnapMetadataPaths::JobSnapMetadataFile(ctx));
+    ASSERT_TRUE(CVMSnapUtil::UploadMetadataFiles(ctx.snapJobId, files));
+
+    // A backup copy in another process: the file comes back into its results folder.
+    auto copy = Connected();
+    ASSERT_TRUE(copy);
+    MountCtx copyCtx;
+    copyCtx.jobId = 99;
+    copyCtx.snapJobId = ctx.snapJobId;
+    copyCtx.backupToTape = copyCtx.snapBackup = true;
+    copyCtx.jobResultsFolder = FwFile::JoinPath(env.BaseDir(), "CopyResults");
+    EXPECT_EQ(copy->GetMetadataFiles(copyCtx, files, 0), 0) << "no volume list was read yet";
+    EXPECT_EQ(copy->GetLastVMError(), 31);
+    EXPECT_TRUE(FwFile::Exists(FwFile::JoinPath(copyCtx.jobResultsFolder, "backup_8589934597.xml")));
+    copyCtx.snapJobId = 5;
+    EXPECT_EQ(copy->GetMetadataFiles(copyCtx, files, 0), 0) << "another job's file is not there";
+}
+
 TEST_F(PreSnapTest, AFailedSnapshotRequestDeletesWhatTheManagerMade) {
     TestEnv::SetSetting("VirtualServer", "bAllowPartialHWSnapshot", "false");
     cloud->AddFault({"CreateSnapshot", 2, "", 0, "error"});
