@@ -5,7 +5,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build ccache pkg-config binutils
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libsqlite3-dev libssl-dev libcurl4-openssl-dev nlohmann-json3-dev libboost-dev libcpp-httplib-dev
+  libsqlite3-dev libssl-dev libcurl4-openssl-dev nlohmann-json3-dev libboost-dev libcpp-httplib-dev libpugixml-dev
   python3 python3-botocore
 )
 SUDO=""

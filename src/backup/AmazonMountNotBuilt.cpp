@@ -13,8 +13,6 @@ int CAmazonInfo::NotBuiltYet(const char* branch) {
     return 0;
 }
 
-int CAmazonInfo::MountVM_Snap_Backup(const MountCtx&) { return NotBuiltYet("Snap backup"); }
-
 int CAmazonInfo::_MountVMLiveBrowsePseudoMount(const MountCtx&) {
     return NotBuiltYet("Live browse without a proxy mount");
 }

@@ -99,6 +99,23 @@ constexpr EVMInfoError kGuestFileCopy = 165;
 // Guest files: PowerShell or the AWS module is missing in the guest.
 constexpr EVMInfoError kGuestToolsMissing = 220;
 
+// Snap backups: the snap metadata names no instance, or more than one, for a
+// volume, or cannot be read; also a snap metadata text refused as malformed.
+constexpr EVMInfoError kSnapMetadataUnreadable = 28;
+// Snap backups: preparing the volume records for the snapshot manager failed,
+// or the manager holds no snapshots of the job; also a failed archive file
+// reservation.
+constexpr EVMInfoError kSnapVolumeRecords = 29;
+// Snap backups: the volume list could not be rebuilt from the snap metadata.
+constexpr EVMInfoError kSnapVolumeListRebuild = 31;
+// Snap backups: building the list of volumes to snapshot failed.
+constexpr EVMInfoError kSnapVolumeList = 32;
+// Snap backups: the snapshot manager's snapshots failed, or recording which
+// instances they failed for did.
+constexpr EVMInfoError kSnapCreate = 33;
+// Snap backups: an instance whose volumes failed to snapshot.
+constexpr EVMInfoError kSnapInstanceVolumesFailed = 272;
+
 // Details of an interrupted wait, in place of any an earlier failure left.
 constexpr const char kInterruptedText[] = "Job interrupted";
 

@@ -13,7 +13,9 @@
 #include "guest/GuestState.h"
 #include "framework/Locks.h"
 #include "framework/VMInfo.h"
+#include "records/AmazonSnapTransMeta.h"
 #include "restore/RestoreMethods.h"
+#include "snap/SnapState.h"
 #include "tasks/AmazonCleaner.h"
 
 class CAmazonSDKBridge;
@@ -383,6 +385,49 @@ public:
     bool ConnectDiskInfo(const SVMInfo& vm);
     bool InitializeDirectSnapshotAccessAPIWrapper();
 
+    // ---- snap backups, job-level flow (snap/: AmazonPreSnap.cpp, AmazonSnapVolumeList.cpp,
+    //      AmazonSnapVolumeRecords.cpp, AmazonSnapPartial.cpp, AmazonSnapNames.cpp) ----
+    // 1 on success; error 4000 cancelled, 32 no volume list, 29 the volume
+    // records (an archive file, the metadata XML, a transient metadata
+    // text) could not be prepared, 33 the snapshots failed. Once the
+    // manager was asked for snapshots, every failure deletes those it
+    // reported as made.
+    int PreSnap(MountCtx& ctx) override;
+    int PostSnap(MountCtx& ctx) override;
+    int _PreSnap(MountCtx& ctx);
+    int PreSnapAfterReservingArchiveFiles(MountCtx& ctx, std::vector<SVolSnap>& list);
+    // Marks the instances of failed volumes (error code 272 in the job's
+    // instance map and the job's snap metadata) and invalidates their
+    // archive files; false when every volume failed or either step did.
+    bool HandlePartialSnapshotCase(MountCtx& ctx, const std::vector<SVolSnap>& list);
+    void GetVolumesThatFailedForSnap(std::vector<SMVolumeInfo>& volumes) const;
+    // Deletes every snapshot the manager reported as made (type-6 entries).
+    // Always true; failures are logged.
+    bool DeletePartialSnapshots();
+    bool _BuildVolListForSnapshot(MountCtx& ctx);
+    bool _GetVolumeList(const MountCtx& ctx, std::vector<SVolSnap>& list);
+    bool _UpdateVolSnapInfo(MountCtx& ctx, std::vector<SVolSnap>& list);
+    bool GetTransientMetadataForSnapBackup(const MountCtx& ctx, const VMInfoStructs::SDatastoreInfo& datastore,
+                                           AmazonSnapTransMetaInfo& meta);
+    // Adds the metadata entry (type 93) of snapshot snapId; false, with
+    // nothing added, when a value cannot be written.
+    bool _FormatAndAddAmazonSnapTransMeta(uint32_t snapId, AmazonSnapTransMetaInfo& meta, SMVolSnapInfo& record);
+    std::string _GetSnapMetadataFolderForSnapJob(const MountCtx& ctx);
+    // Empty for an instance id that cannot name a folder.
+    std::string _GetSnapMetadataFolderForVM(const MountCtx& ctx, const std::string& instanceId);
+    void _SetSnapMetadataFile(const MountCtx& ctx);
+    int getAmazonSnapControlHostID(const MountCtx& ctx);
+    static std::string _getSnapshotNameForSnapJob(int32_t hubCellId, int64_t jobId, uint32_t archiveFileId,
+                                                  int64_t time);
+    static std::string _getSnapshotDescriptionForSnapJob(int64_t jobId, const std::string& volumeId, int64_t time);
+    // The metadata files the job produced; type 1 adds the requested
+    // instance's configuration file and instance-level snap metadata file
+    // where they exist. A backup copy first fetches the job-level snap
+    // metadata file into the job results folder (0 when it cannot) and
+    // rebuilds the context's volume list from what was read (error 31).
+    int GetMetadataFiles(const MountCtx& ctx, std::vector<std::string>& files, int type) override;
+    const AmazonSnap::SnapState& SnapState() const { return m_snap; }
+
     // ---- small helpers ----
     void overrideSDKRegion(const std::string& region);
     std::string getProxyAWSComponentsFolder();
@@ -685,6 +730,7 @@ private:
     bool m_bProxyDetected = false;
     bool m_bProxyIsAWS = false;
     std::unique_ptr<CVMSnapUtil> m_pSnapUtil;
+    AmazonSnap::SnapState m_snap;
     bool m_bCreationFlag = false;
     std::string m_strOutpostsAccountARN;
     std::string m_sourceAccountId;                       // read at connect; empty if unknown

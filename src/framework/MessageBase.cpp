@@ -88,6 +88,17 @@ std::vector<CNMessageBase> CNMessageBase::GetMessages(int field) const {
     return it == m_fields.end() || !it->second.isList ? std::vector<CNMessageBase>() : it->second.list;
 }
 
+std::vector<int> CNMessageBase::FieldNumbers() const {
+    std::vector<int> numbers;
+    for (const auto& entry : m_fields) numbers.push_back(entry.first);
+    return numbers;
+}
+
+bool CNMessageBase::IsList(int field) const {
+    auto it = m_fields.find(field);
+    return it != m_fields.end() && it->second.isList;
+}
+
 int CNMessageBase::Serialize(std::string& out) const {
     out.clear();
     std::string payload;

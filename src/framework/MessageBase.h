@@ -32,6 +32,9 @@ public:
     std::string GetString(int field) const;
     void AddMessage(int field, const CNMessageBase& message);
     std::vector<CNMessageBase> GetMessages(int field) const;
+    // The numbers of the fields set, ascending; whether one holds a list.
+    std::vector<int> FieldNumbers() const;
+    bool IsList(int field) const;
 
     int Serialize(std::string& out) const;
     // Replaces this message's fields; on failure they are left empty.

@@ -15,42 +15,15 @@
 #include "framework/FileUtils.h"
 #include "framework/KDPI.h"
 #include "framework/KDPlatformInfo.h"
+#include "framework/SqliteStatement.h"
 
 namespace {
 const char kTag[] = "VMCleaner";
 
 // Prepared statement owned for one call.
-class Statement {
+class Statement : public SqliteStatement {
 public:
-    Statement(sqlite3* db, const char* sql) {
-        if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
-            EvDebug::Error(kTag, "cannot prepare [%s]: %s", sql, sqlite3_errmsg(db));
-            m_stmt = nullptr;
-        }
-    }
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    bool ok() const { return m_stmt != nullptr; }
-    Statement& Bind(int i, const std::string& v) {
-        if (m_stmt) sqlite3_bind_text(m_stmt, i, v.c_str(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    Statement& Bind(int i, int64_t v) {
-        if (m_stmt) sqlite3_bind_int64(m_stmt, i, v);
-        return *this;
-    }
-    // SQLITE_ROW, SQLITE_DONE or an error code.
-    int Step() { return m_stmt ? sqlite3_step(m_stmt) : SQLITE_ERROR; }
-    std::string Text(int col) const {
-        const unsigned char* t = sqlite3_column_text(m_stmt, col);
-        return t ? reinterpret_cast<const char*>(t) : "";
-    }
-    int64_t Int(int col) const { return sqlite3_column_int64(m_stmt, col); }
-
-private:
-    sqlite3_stmt* m_stmt = nullptr;
+    Statement(sqlite3* db, const char* sql) : SqliteStatement(db, sql, kTag) {}
 };
 
 // Ids may hold any character; '/' separates path components, so it and the

@@ -200,6 +200,18 @@ public:
     static int ParseRawGuestOSName(const std::string& raw, VMInfoStructs::SGuestOSInfo& info);
     void UpdateMountCtxReferenceTimeWIthCurrentTime(MountCtx& ctx);
 
+    // ---- snap backups: archive files of the framework's job ----
+    // Reserves one archive file (per volume, or per instance) of the snap
+    // backup; 1 with its id set, 0 when the framework cannot.
+    virtual int CreateArchiveFileForSnapBackup(MountCtx& ctx, uint32_t& archiveFileId, const std::string& name);
+    // Tells the framework not to wait for these archive files; false when
+    // it cannot.
+    virtual bool InvalidateArchiveFiles(int64_t jobId, int32_t hubCellId, const std::vector<uint32_t>& ids);
+    const std::vector<uint32_t>& GetInvalidatedArchiveFiles() const { return m_invalidatedArchiveFiles; }
+    // The snapshot phase's progress for the job's report.
+    void NotifyProgressUpdate(const MountCtx& ctx);
+    int GetProgressUpdates() const { return m_progressUpdates; }
+
     // Refresh of the region and zone caches; the plug-in overrides both.
     virtual int _RefreshHostInfoCache(ULONGLONG flags, int option);
     virtual int _RefreshDCInfoCache(ULONGLONG flags, int option);
@@ -232,4 +244,6 @@ private:
     std::atomic<bool> m_cancelled{false};
     std::vector<SFailure> m_failures;
     std::vector<SnapshotProgress> m_snapshotProgress;
+    std::vector<uint32_t> m_invalidatedArchiveFiles;
+    int m_progressUpdates = 0;
 };

@@ -1,16 +1,100 @@
 #pragma once
-// The snapshot-manager metadata utility, built on a plug-in object's event
-// context. Its metadata operations arrive with the snapshot-backup work.
+// CVMSnapUtil: the plug-in's front to the snapshot manager for one job,
+// built on the plug-in object's event context. It takes a job's snapshots
+// (through the process's snapshot engine, SnapEngine.h), keeps the job
+// record in the manager's store (SnapStore.h), writes and reads the snap
+// metadata XML (SnapMetadataXml.h) and hands back the metadata files a job
+// left with the manager.
+//
+// File names. The job-level snap metadata file is GetSnapMetadataFileName
+// ("backup_<job id>.xml", the id in full 64-bit decimal); the VM-centric
+// flow's per-instance file is GetVMSnapMetadataFileName. GenerateMetadataXML
+// writes, into the context's snap metadata folder, the per-instance file
+// when the context is VM-centric and the job-level file otherwise.
+// ReadSnapMetadataXML reads exactly the path it is given.
+//
+// Not thread-safe: one object per job thread.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
 #include "framework/FrameworkApi.h"
+#include "records/AmazonRecords.h"
+#include "records/JobContexts.h"
+#include "records/SnapManagerRecords.h"
+#include "records/VMInfoStructs.h"
 
 class EvEvent;
 
 class FW_API CVMSnapUtil {
 public:
+    // A snapshot not completed this long after it was requested has failed.
+    static constexpr int64_t kSnapshotTimeoutMs = 4LL * 3600 * 1000;
+    static constexpr int64_t kSnapshotPollMs = 15 * 1000;
+
     explicit CVMSnapUtil(EvEvent* event) : m_event(event) {}
     virtual ~CVMSnapUtil();
     EvEvent* GetEventContext() const { return m_event; }
 
+    // ---- snapshots ----
+    // Snapshots every volume of the record in the account of its array
+    // (record.arrayNumber, FwSnapEngine::RegisterArray) and waits for each to
+    // complete. Each volume's mountStatus tells how it went (kSMVolumeSnapped,
+    // kSMVolumeRefused, kSMVolumeSnapFailed); every snapshot that exists in
+    // the cloud afterwards, also of a failed call, is listed as a type-6
+    // metadata entry (snapUUID, sourceRegion, targetRegion, sourceInstance).
+    // The record is stored in either case. Non-zero on success: every volume
+    // snapped, or, with action flag 0x400000000 (partial success allowed),
+    // the request was carried out whatever each volume's status.
+    int CreateHWSnapshot(MountCtx& ctx, SMVolSnapInfo& record);
+    // Loads the stored record of the context's snapshot job for a mount
+    // (mode 0) or a revert (mode 1) and notes the mode in record.loadMode; a
+    // revert starts with no mount records (mount device, path and host
+    // cleared), as its volumes are new ones. 0 when the job has no record or
+    // the mode is neither.
+    int GetVOLSNAPInfo(const MountCtx& ctx, SMVolSnapInfo& record, int mode);
+    void DumpVolSnapInfo(const SMVolSnapInfo& record) const;
+
+    // ---- snap metadata XML ----
+    void SetTagMap(const std::string& volumeId, const std::map<std::string, std::string>& tags);
+    bool GetTagMap(const std::string& volumeId, std::map<std::string, std::string>& tags) const;
+    void SetAdditionalDiskMetadata(const std::string& volumeId,
+                                   const std::vector<VMInfoStructs::SDiskMetadataInfo>& entries);
+    // Writes every volume of the list (and the datastore, when the list
+    // lacks it) with its tags and disk metadata; each instance record with
+    // the error code the context's instance map holds for it. Non-zero on
+    // success.
+    int GenerateMetadataXML(const MountCtx& ctx, const VMInfoStructs::SDatastoreInfo& datastore,
+                            const std::vector<SVolSnap>& list);
+    // Reads the file into the datastore list (and the tag maps); false with
+    // nothing changed when the file is missing or not snap metadata.
+    bool ReadSnapMetadataXML(const std::string& path, std::vector<VMInfoStructs::SDatastoreInfo>& datastores);
+    const std::vector<VMInfoStructs::SDatastoreInfo>& GetDatastores() const { return m_datastores; }
+    // Rewrites each instance's error code in the file from the context's
+    // instance map.
+    bool PatchBackupXMLWithVMErrorCode(const MountCtx& ctx, const std::string& path);
+    // One SVolSnap per datastore read last.
+    bool UpdateVMList(std::vector<SVolSnap>& list) const;
+    static std::string GetSnapMetadataFileName(int64_t jobId);
+    static std::string GetVMSnapMetadataFileName(int64_t jobId, const std::string& instanceId);
+
+    // ---- metadata files handed over ----
+    // The framework keeps each file with the snapshot job (by its name).
+    static bool UploadMetadataFiles(int64_t snapJobId, const std::vector<std::string>& paths);
+    // Writes the named file of the context's snapshot job into folder.
+    // Non-zero on success.
+    int DownloadMetadataFiles(const MountCtx& ctx, const std::string& fileName, const std::string& folder);
+    // Every file of the snapshot job that belongs to the instance: its
+    // configuration file and its snap metadata file.
+    int DownloadVMMetadataFiles(const MountCtx& ctx, const std::string& instanceId, const std::string& folder);
+
+    // A metadata text for the log: the value of "targetSecretKey" masked.
+    static std::string MaskSecrets(const std::string& metadata);
+
 private:
     EvEvent* m_event;
+    std::map<std::string, std::map<std::string, std::string>> m_tags;   // volume id -> tags
+    std::map<std::string, std::vector<VMInfoStructs::SDiskMetadataInfo>> m_diskMetadata;
+    std::vector<VMInfoStructs::SDatastoreInfo> m_datastores;            // read last
 };

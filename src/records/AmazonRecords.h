@@ -34,23 +34,31 @@ struct SFailure : VMInfoStructs::SRecord<SFailure> {
         : item(std::move(i)), reason(std::move(r)), extra1(std::move(e1)), extra2(std::move(e2)), flag(f) {}
 };
 
-// Volume/snapshot pairing of a snapshot-manager job.
+// One volume of a snap backup as the plug-in hands it to the snapshot
+// manager: the volume, its archive file, and its datastore record (which
+// names the owning instance).
 struct SVolSnap : VMInfoStructs::SRecord<SVolSnap> {
-    std::string volumeId;
+    std::string volumeId;       // volume GUID
+    std::string volumeName;
+    std::string zone;
     std::string snapshotId;
     std::string deviceName;
-    int32_t value = 0;
-    std::vector<std::string> list1;
-    std::vector<std::string> list2;
+    uint32_t archiveFileId = 0;
     VMInfoStructs::SDatastoreInfo datastore;
 };
 
-// Compact instance description carried inside job contexts.
+// Compact instance description carried inside job contexts: an instance of
+// a snap backup job with the job identifiers the framework gave it.
 struct SVMBasicInfo : VMInfoStructs::SRecord<SVMBasicInfo> {
     std::string name;
-    std::string guid;
+    std::string guid;           // instance id
     std::string region;
     std::string zone;
+    int64_t clientId = 0;
+    int64_t vmJobId = 0;
+    int64_t vmAppId = 0;
+    std::string backupSetGuid;
+    std::string subclientGuid;
     std::vector<VMInfoStructs::SDisk> disks;
     std::vector<std::string> strings;
     bool flag1 = false;

@@ -2,6 +2,7 @@
 // Job context records the framework hands to the plug-in's job operations.
 // Each job family adds the fields it reads as it is built; all start empty.
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,23 @@ struct MountCtx : VMInfoStructs::SRecord<MountCtx> {
     int64_t referenceTime = 0;          // stamped when the snapshots are taken
     std::vector<SFailure> failures;
     std::vector<SFailure> mountFailures;
+
+    // ---- snap backups: the job's identity with the snapshot manager ----
+    int32_t hubCellId = 0;
+    int32_t appTypeId = 0;
+    int32_t originClientId = 0;
+    int32_t sourceClientId = 0;
+    int32_t snapEngineId = 0;
+    int32_t snapControlHostId = 0;      // 0: the setting decides
+    bool appAware = false;
+    bool snapJobIdFromRecord = false;   // a mount takes the snapshot job id from the manager's record
+    bool vmLevelSnapMetadata = false;   // the instance-level snap metadata file was the one found
+    uint32_t archiveFileId = 0;         // the VM's archive file (VM-centric)
+    std::string jobResultsFolder;
+    std::string snapMetadataFolder;
+    std::vector<SVMBasicInfo> snapInstances;                  // the job's instances
+    std::map<std::string, VMInfoStructs::SVMInfo> snapVMs;    // instance id -> its record, per-instance error code
+    std::vector<SVolSnap> volSnaps;
 
     // The one key the job's cleanup registrations go under.
     const std::string& JobVMGuid() const { return effectiveVMGuid.empty() ? requestedVMGuid : effectiveVMGuid; }

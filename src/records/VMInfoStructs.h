@@ -253,11 +253,18 @@ struct SMountInfoFull : SRecord<SMountInfoFull> {
     std::vector<SDisk> disks;
 };
 
+// A volume as the snapshot manager records it: one entry of a snap
+// backup's metadata, with the instances that own the volume.
 struct SDatastoreInfo : SRecord<SDatastoreInfo> {
-    std::string name;
-    std::string guid;
-    int64_t size = 0;
-    int64_t freeSize = 0;
+    std::string name;              // volume name (its display name, else its id)
+    std::string guid;              // volume id
+    std::string deviceName;
+    std::string zone;
+    std::string region;
+    int64_t size = 0;              // bytes
+    int64_t freeSize = 0;          // bytes: size minus used size
+    uint32_t archiveFileId = 0;
+    std::vector<SVMInfo> vms;      // owning instances; a volume has one
 };
 
 struct SImageInfo : SRecord<SImageInfo> {

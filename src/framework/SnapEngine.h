@@ -1,0 +1,46 @@
+#pragma once
+// The snapshot manager's engine: how it reaches the cloud that holds the
+// volumes. The framework knows no cloud; the library that does (the AWS
+// bridge) installs an engine when it is loaded. Without one every snapshot
+// request is refused.
+//
+// An engine is called from the job threads of the process at once, so it
+// must be thread-safe. Each call takes the account to act in; on failure it
+// returns false with an error text that holds no secret.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "framework/FrameworkApi.h"
+
+// The account a snapshot array stands for.
+struct FW_API SnapArrayAccount {
+    std::string url;         // region or endpoint
+    std::string accessKey;
+    std::string secretKey;
+};
+
+class FW_API ISnapEngine {
+public:
+    virtual ~ISnapEngine();
+    // Starts a snapshot of the volume; snapshotId is set on success.
+    virtual bool CreateSnapshot(const SnapArrayAccount& account, const std::string& region, const std::string& volumeId,
+                                const std::string& name, const std::string& description, std::string& snapshotId,
+                                std::string& error) = 0;
+    // state: the cloud's text ("pending", "completed", "error").
+    virtual bool GetSnapshotState(const SnapArrayAccount& account, const std::string& region,
+                                  const std::string& snapshotId, std::string& state, std::string& error) = 0;
+    virtual bool DeleteSnapshot(const SnapArrayAccount& account, const std::string& region,
+                                const std::string& snapshotId, std::string& error) = 0;
+};
+
+namespace FwSnapEngine {
+// Installs the process's engine; null removes it.
+FW_API void Install(std::shared_ptr<ISnapEngine> engine);
+FW_API std::shared_ptr<ISnapEngine> Get();
+// The account each snap control host (array number) stands for. Kept in
+// memory only: a secret key is never written to the manager's store.
+FW_API void RegisterArray(uint32_t arrayNumber, const SnapArrayAccount& account);
+FW_API void UnregisterArray(uint32_t arrayNumber);
+FW_API bool LookupArray(uint32_t arrayNumber, SnapArrayAccount& account);
+}  // namespace FwSnapEngine

@@ -1,0 +1,29 @@
+#pragma once
+// The snapshot manager's store: its job records and the metadata files
+// jobs handed over, kept between jobs and processes in SQLite under
+// <base>/SnapManager/snapmanager.db (WAL, synchronous writes). A record or
+// file saved again replaces the one before; each save is one transaction,
+// so a process killed mid-way leaves the previous one.
+//
+// Every call opens the database for itself, so any thread may call;
+// several processes share the database.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "framework/FrameworkApi.h"
+#include "records/SnapManagerRecords.h"
+
+class FW_API CSnapStore {
+public:
+    static std::string DatabasePath();
+    static bool SaveJobRecord(const SMVolSnapInfo& record);
+    // False when the job has no record (or it cannot be read).
+    static bool LoadJobRecord(int64_t jobId, SMVolSnapInfo& record);
+    static bool DeleteJobRecord(int64_t jobId);
+    // name: a plain file name (no folder); a name with "/" or ".." is refused.
+    static bool SaveMetadataFile(int64_t jobId, const std::string& name, const std::string& bytes);
+    static bool LoadMetadataFile(int64_t jobId, const std::string& name, std::string& bytes);
+    static bool ListMetadataFiles(int64_t jobId, std::vector<std::string>& names);
+    static bool IsPlainFileName(const std::string& name);
+};

@@ -1,0 +1,60 @@
+// Names, folders and the control host of snap backup jobs.
+#include <atomic>
+
+#include "factory/AmazonInfo.h"
+#include "framework/EvDebug.h"
+#include "framework/KDPI.h"
+#include "framework/KDPlatformInfo.h"
+#include "snap/SnapMetadataPaths.h"
+
+std::string CAmazonInfo::_getSnapshotNameForSnapJob(int32_t hubCellId, int64_t jobId, uint32_t archiveFileId,
+                                                    int64_t time) {
+    return "ZR_" + std::to_string(hubCellId) + "_" + std::to_string(jobId) + "_" + std::to_string(archiveFileId) +
+           "_" + std::to_string(time);
+}
+
+std::string CAmazonInfo::_getSnapshotDescriptionForSnapJob(int64_t jobId, const std::string& volumeId, int64_t time) {
+    return "Snapshot_created_by_Keldor_for_job_" + std::to_string(jobId) + "_at_" + std::to_string(time) +
+           "._Source_Volume_" + volumeId + "_from_" + KDPI_Focus::getClientName();
+}
+
+std::string CAmazonInfo::_GetSnapMetadataFolderForSnapJob(const MountCtx& ctx) {
+    const std::string folder = SnapMetadataPaths::SnapJobFolder(ctx);
+    EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "Generated Metadata Folder: [%s]", folder.c_str());
+    return folder;
+}
+
+std::string CAmazonInfo::_GetSnapMetadataFolderForVM(const MountCtx& ctx, const std::string& instanceId) {
+    std::string folder;
+    if (!SnapMetadataPaths::VMFolder(ctx, instanceId, folder)) {
+        EvDebug::Error(__PRETTY_FUNCTION__, "Instance id [%s] cannot name a metadata folder", instanceId.c_str());
+        return std::string();
+    }
+    if (!ctx.snapMetadataFolder.empty())
+        EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "MountCtx Snap Metadata folder: [%s]", folder.c_str());
+    else
+        EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "Generated Metadata Folder: [%s]", folder.c_str());
+    return folder;
+}
+
+void CAmazonInfo::_SetSnapMetadataFile(const MountCtx& ctx) {
+    const std::string path = SnapMetadataPaths::JobSnapMetadataFile(ctx);
+    m_snap.metadataFiles.push_back(path);
+    EvDebug::Debug(__PRETTY_FUNCTION__, "Snap metadata File Path:[%s]", path.c_str());
+}
+
+int CAmazonInfo::getAmazonSnapControlHostID(const MountCtx& ctx) {
+    // Process-wide once known; read without a lock, as the value only ever
+    // goes from 0 to one non-zero value.
+    static std::atomic<int> cached{0};
+    if (cached.load() != 0) return cached.load();
+    int id = ctx.snapControlHostId;
+    if (id != 0) {
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Amazon snap control host from DB: [%lu]", static_cast<unsigned long>(id));
+    } else if (KDPlatformInfo().getNumber("VirtualServer", "nAmazonSnapControlHostID", id) && id != 0) {
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Amazon snap control host from registry [%s\\%s]: [%lu]", "VirtualServer",
+                       "nAmazonSnapControlHostID", static_cast<unsigned long>(id));
+    }
+    if (id != 0) cached = id;
+    return id;
+}
