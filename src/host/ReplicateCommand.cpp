@@ -163,13 +163,8 @@ int RunReplicate(PluginLoader& loader, const ConnectJob& job, const ReplicateReq
             onSnapshot[i] = true;
         }
     }
-    // The point's images, rebuilt and checked before the cloud is touched.
     StagingFolder staging;
-    if (!chain.RestoreImages(plan.point, staging.Path(), why, "rebuild")) {
-        std::fprintf(stderr, "error: %s\n", why.c_str());
-        return 1;
-    }
-    for (auto& disk : plan.disks) disk.image = FwFile::JoinPath(staging.Path(), disk.volumeId + ".img");
+    if (!RebuildPlanImages(chain, staging, plan)) return 1;
 
     const auto started = Clock::now();
     StopSignals signals;

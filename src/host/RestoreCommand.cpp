@@ -37,14 +37,8 @@ int RunRestore(PluginLoader& loader, const ConnectJob& job, const RestoreRequest
             return 1;
         }
     }
-    // The images are rebuilt (and every block checked) before the cloud is
-    // touched: a damaged point must not leave a half-made instance.
     StagingFolder staging;
-    if (!chain.RestoreImages(plan.point, staging.Path(), why, "rebuild")) {
-        std::fprintf(stderr, "error: %s\n", why.c_str());
-        return 1;
-    }
-    for (auto& disk : plan.disks) disk.image = FwFile::JoinPath(staging.Path(), disk.volumeId + ".img");
+    if (!RebuildPlanImages(chain, staging, plan)) return 1;
 
     const auto started = Clock::now();
     StopSignals signals;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "framework/FileUtils.h"
+#include "host/BackupChain.h"
 #include "framework/KDPI.h"
 #include "host/Progress.h"
 #include "host/StreamSlot.h"
@@ -177,4 +178,14 @@ void EndRestoreJob(CVMInfo& plugin, RestoreCtx& ctx, bool ok, const std::string&
     }
     if (!ok && !plugin.CleanupRestoreVM(ctx)) PrintPluginError(plugin, "the clean-up of the failed " + what + " failed");
     plugin.Disconnect();
+}
+
+bool RebuildPlanImages(BackupChain& chain, const StagingFolder& staging, RestorePlan& plan) {
+    std::string why;
+    if (!chain.RestoreImages(plan.point, staging.Path(), why, "rebuild")) {
+        std::fprintf(stderr, "error: %s\n", why.c_str());
+        return false;
+    }
+    for (auto& disk : plan.disks) disk.image = FwFile::JoinPath(staging.Path(), disk.volumeId + ".img");
+    return true;
 }

@@ -19,7 +19,6 @@ class CopyProgress;
 // The plug-in's last error, as "error: WHAT (error N): TEXT" on stderr.
 void PrintPluginError(CVMInfo& plugin, const std::string& what);
 
-
 // The rebuilt images of this job, under the base folder, removed when the
 // job ends. Folders of jobs whose process is gone are removed at the start.
 class StagingFolder {
@@ -33,6 +32,13 @@ public:
 private:
     std::string m_path;
 };
+
+class BackupChain;
+// The plan's point rebuilt (every block checked) into the staging folder,
+// each disk of the plan pointed at its image: done before the cloud is
+// touched, so a damaged point never leaves a half-made instance. False with
+// the cause printed.
+bool RebuildPlanImages(BackupChain& chain, const StagingFolder& staging, RestorePlan& plan);
 
 // The destination as the account's inventory knows it: the instance to
 // attach to, the zone and its region, the instance type. False with a reason

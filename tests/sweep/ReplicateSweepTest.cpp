@@ -84,10 +84,6 @@ std::string Source(cloudsim::Cloud& cloud) {
     return out.str();
 }
 
-void Unstick(cloudsim::Transition& t) {
-    if (t.fault == "stuck") t.fault.clear();
-}
-
 class ReplicateSweep : public ::testing::TestWithParam<bool> {
 protected:
     bool crash() const { return GetParam(); }
@@ -163,12 +159,7 @@ TEST_P(ReplicateSweep, AfterAnyFaultOneCleanCycleLeavesOneReplicaThatVerifiesAnd
         // A create the fault left "stuck" ends some time later on AWS; what
         // it made must still be registered, and go at the next clean-up.
         if (!crash() && sweep::FaultAt(k, false).kind == "stuck") {
-            cloud->Write([](cloudsim::State& s) {
-                for (auto& [id, v] : s.volumes) Unstick(v.pending);
-                for (auto& [id, snap] : s.snapshots) Unstick(snap.pending);
-                for (auto& [id, im] : s.images) Unstick(im.pending);
-                for (auto& [id, i] : s.instances) Unstick(i.pending);
-            });
+            sweep::UnstickAll(*cloud);
         }
 
         const std::string next = Replicate(base, code);

@@ -163,10 +163,6 @@ protected:
         return to;
     }
 
-    static void Unstick(cloudsim::Transition& t) {
-        if (t.fault == "stuck") t.fault.clear();
-    }
-
 };
 }  // namespace
 
@@ -256,12 +252,7 @@ TEST_P(RestoreSweep, EveryFaultLeavesNothingBehindAndTheNextRestoreVerifies) {
         // A create the fault left "stuck" ends some time later on AWS; what
         // it made must still be registered, and go at the next clean-up.
         if (!crash() && sweep::FaultAt(k, false).kind == "stuck") {
-            cloud->Write([](cloudsim::State& s) {
-                for (auto& [id, v] : s.volumes) Unstick(v.pending);
-                for (auto& [id, snap] : s.snapshots) Unstick(snap.pending);
-                for (auto& [id, im] : s.images) Unstick(im.pending);
-                for (auto& [id, i] : s.instances) Unstick(i.pending);
-            });
+            sweep::UnstickAll(*cloud);
             RunHost("--base " + base + " cleanup --job " + kDemo + "job.json", code);
         }
         std::ostringstream leaked;

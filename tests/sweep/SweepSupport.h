@@ -63,6 +63,20 @@ inline std::set<std::string> Made(cloudsim::Cloud& cloud) {
     return ids;
 }
 
+// What a "stuck" fault held up ends some time later on AWS: every pending
+// change of the cloud completes as it would have.
+inline void UnstickAll(cloudsim::Cloud& cloud) {
+    const auto unstick = [](cloudsim::Transition& t) {
+        if (t.fault == "stuck") t.fault.clear();
+    };
+    cloud.Write([&](cloudsim::State& s) {
+        for (auto& [id, v] : s.volumes) unstick(v.pending);
+        for (auto& [id, snap] : s.snapshots) unstick(snap.pending);
+        for (auto& [id, im] : s.images) unstick(im.pending);
+        for (auto& [id, i] : s.instances) unstick(i.pending);
+    });
+}
+
 // Whether the run's folder goes once it is checked.
 inline bool KeepsFolders() { return std::getenv("SWEEP_K") != nullptr; }
 
