@@ -53,6 +53,10 @@ bool Launch(Impl& d, const State& sIn, State& s, SVMInfo& vm, const std::map<std
     launch.imageId = image->id;
     launch.instanceType = strcasecmp(vm.instanceType.c_str(), "auto") == 0 ? "" : vm.instanceType;
     launch.subnetId = vm.networkCards.empty() ? "" : vm.networkCards.front().subnetId;
+    // A card that names an interface asks for that one, as RunInstances'
+    // NetworkInterfaceId does.
+    if (!vm.networkCards.empty() && vm.networkCards.front().id.rfind("eni-", 0) == 0)
+        launch.interfaceId = vm.networkCards.front().id;
     for (const auto& g : vm.securityGroups) launch.securityGroups.push_back(g.id.empty() ? g.name : g.id);
     launch.keyName = vm.keyPairs.empty() ? "" : vm.keyPairs.front().name;
     launch.ebsOptimized = vm.ebsOptimized;

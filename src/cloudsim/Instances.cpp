@@ -339,6 +339,38 @@ const SecurityGroup* FindGroup(const State& s, const std::string& account, const
 
 }  // namespace
 
+namespace {
+
+// An interface lives on the instance it is attached to; one whose instance
+// terminated without taking it is available, and moves to a launch that
+// names it. Anything else is refused as RunInstances refuses it.
+bool MoveInterface(State& s, const LaunchSpec& launch, Instance& to, std::string& error) {
+    const std::string& id = launch.interfaceId;
+    for (auto& [owner, inst] : s.instances) {
+        if (inst.account != launch.account || inst.region != launch.region) continue;
+        auto& nics = inst.networkInterfaces;
+        auto it = std::find_if(nics.begin(), nics.end(), [&](const NetworkInterface& n) { return n.id == id; });
+        if (it == nics.end()) continue;
+        if (inst.state != "terminated") {
+            error = "InvalidNetworkInterface.InUse: Interface: [" + id + "] in use.";
+            return false;
+        }
+        if (it->deleteOnTermination) break;   // went with its instance
+        if (inst.zone != launch.zone) {
+            error = "InvalidParameterValue: The network interface '" + id + "' is in the availability zone " +
+                    inst.zone + ", not " + launch.zone;
+            return false;
+        }
+        to.networkInterfaces.push_back(*it);
+        nics.erase(it);
+        return true;
+    }
+    error = "InvalidNetworkInterfaceID.NotFound: The networkInterface ID '" + id + "' does not exist";
+    return false;
+}
+
+}  // namespace
+
 Instance* LaunchInstance(State& s, const LaunchSpec& launch, int64_t now, const std::string& effect,
                          std::vector<std::string>& warnings, std::string& error) {
     const Region* zoneRegion = s.RegionOfZone(launch.zone);
@@ -434,14 +466,18 @@ Instance* LaunchInstance(State& s, const LaunchSpec& launch, int64_t now, const 
     if (inst.platform == "windows") inst.password = "Pw-" + inst.id.substr(2, 12) + "!";
     inst.consoleOutput = ConsoleFor(inst);
     inst.launchTimeMs = now;
-    NetworkInterface nic;
-    nic.id = s.NewId("eni");
-    if (subnet) {
-        nic.subnetId = subnet->id;
-        nic.privateIp = NextPrivateIp(s, *subnet);
+    if (!launch.interfaceId.empty()) {
+        if (!MoveInterface(s, launch, inst, error)) return nullptr;
+    } else {
+        NetworkInterface nic;
+        nic.id = s.NewId("eni");
+        if (subnet) {
+            nic.subnetId = subnet->id;
+            nic.privateIp = NextPrivateIp(s, *subnet);
+        }
+        nic.macAddress = MacFor(nic.id);
+        inst.networkInterfaces.push_back(nic);
     }
-    nic.macAddress = MacFor(nic.id);
-    inst.networkInterfaces.push_back(nic);
     for (const auto& snapId : image->snapshotIds) {
         const Snapshot& snap = s.snapshots.at(snapId);
         bool root = inst.volumeIds.empty();

@@ -159,6 +159,10 @@ struct LaunchSpec {
     std::string imageId;                 // an available AMI the account may use
     std::string instanceType;            // empty: the AMI's, else t3.micro
     std::string subnetId;                // empty: the zone's default subnet
+    // An existing interface as device 0 instead of a new one: it must be
+    // available (its instance terminated and the interface kept) and in the
+    // launch's zone; it moves to the new instance.
+    std::string interfaceId;
     std::vector<std::string> securityGroups;
     std::string keyName;
     bool disableApiTermination = false;

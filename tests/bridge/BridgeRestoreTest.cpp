@@ -141,6 +141,30 @@ TEST_F(BridgeRestoreTest, LaunchGeometryFollowsTheDestinationRegion) {
     cloud->Read([&](const cloudsim::State& s) { EXPECT_EQ(s.instances.size(), before); });
 }
 
+// A card naming an interface asks for that one: refused while another
+// instance holds it or when it does not exist, moved once its instance
+// terminated without it.
+TEST_F(BridgeRestoreTest, ALaunchTakesANamedInterfaceOnlyWhenItIsAvailable) {
+    SVMInfo first = Wanted("us-east-1b", kSubnetB);
+    ASSERT_TRUE(bridge.RestoreVirtualMachine(first, false, {}, false)) << bridge.GetLastErrorString();
+    const std::string eni = Instance(first.guid).networkInterfaces.at(0).id;
+    ASSERT_TRUE(bridge.ModifyNetworkInterface(eni, false));
+    SVMInfo second = Wanted("us-east-1b", kSubnetB);
+    second.networkCards.at(0).id = eni;
+    EXPECT_FALSE(bridge.RestoreVirtualMachine(second, false, {}, false));
+    EXPECT_EQ(bridge.GetLastErrorString(), "InvalidNetworkInterface.InUse: Interface: [" + eni + "] in use.");
+    second.networkCards.at(0).id = "eni-0000000000000beef";
+    EXPECT_FALSE(bridge.RestoreVirtualMachine(second, false, {}, false));
+    EXPECT_EQ(bridge.GetLastErrorString(),
+              "InvalidNetworkInterfaceID.NotFound: The networkInterface ID 'eni-0000000000000beef' does not exist");
+
+    cloud->Write([&](cloudsim::State& s) { s.instances.at(first.guid).state = "terminated"; });
+    second.networkCards.at(0).id = eni;
+    ASSERT_TRUE(bridge.RestoreVirtualMachine(second, false, {}, false)) << bridge.GetLastErrorString();
+    EXPECT_EQ(eni, Instance(second.guid).networkInterfaces.at(0).id);
+    EXPECT_TRUE(Instance(first.guid).networkInterfaces.empty()) << "an interface is on one instance at a time";
+}
+
 TEST_F(BridgeRestoreTest, ReusedInstanceIsStoppedAndKeepsItsRootVolume) {
     std::string os = NewVolume("us-east-1a");
     bool conflict = false;

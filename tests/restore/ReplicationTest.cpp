@@ -275,6 +275,31 @@ TEST_F(ReplicationTest, TheReplacedReplicasInterfacesGoWithIt) {
     EXPECT_EQ(0, log.Containing("Failed to delete network interface"));
 }
 
+// Asked to keep the replica's interface on its successor, the launch meets
+// it still attached to the previous replica (which goes only once the new
+// one exists) and is refused as RunInstances refuses it: the run fails and
+// the previous replica, its interface and its integrity AMI stay usable.
+TEST_F(ReplicationTest, AnInterfaceStillInUseFailsTheRunAndKeepsThePreviousReplica) {
+    ASSERT_EQ(0, Run({"root-v1", "data-v1"}));
+    const std::string previous = ctx.vmGuid;
+    const auto kept = Instance(previous).networkInterfaces;
+    ASSERT_FALSE(kept.empty());
+    NextJob();
+    VMInfoStructs::SVMNetworkCard card;
+    card.id = kept.front().id;
+    card.subnetId = kept.front().subnetId;
+    ctx.networkCards = {card};
+    EXPECT_NE(0, Run({"", "data-v2"}));
+    EXPECT_NE(std::string::npos, object.GetLastVMErrorDetails().find("InvalidNetworkInterface.InUse"))
+        << object.GetLastVMErrorDetails();
+    std::vector<SFailure> failures;
+    object._CleanupRestoreVM(ctx.registrationGuid, failures, false);
+    Settle(300);
+    EXPECT_NE("terminated", Instance(previous).state);
+    EXPECT_EQ(kept.front().id, Instance(previous).networkInterfaces.front().id);
+    EXPECT_EQ(1, LiveIntegrityAMIs());
+}
+
 // A run that is not a re-attempt builds on the integrity snapshots only:
 // the volume ids the previous run left in the context are the replica's,
 // and writing them would change the instance the next run falls back on.
