@@ -7,7 +7,8 @@ using namespace schema;
 
 void CheckFaultKind(const std::string& kind, const std::string& where, bool ruleKinds) {
     if (kind.empty() || kind == "stuck" || kind == "error") return;
-    if (ruleKinds && (kind == "fail" || kind == "conflict" || kind == "count" || kind == "kill")) return;
+    if (ruleKinds && (kind == "fail" || kind == "conflict" || kind == "count" || kind == "kill" ||
+                      kind == "term")) return;
     Fail(where, "unknown fault kind '" + kind + "'");
 }
 

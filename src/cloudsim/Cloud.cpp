@@ -260,16 +260,18 @@ FaultHit Cloud::CheckFaults(const std::string& operation) {
     });
     FaultHit hit;
     if (!ruled) return hit;
-    bool kill = false;
+    bool kill = false, term = false;
     Write([&](State& s) {
         hit = FaultHit();
-        kill = false;
+        kill = term = false;
         for (auto& r : s.faults) {
             if (r.operation != operation && r.operation != "*") continue;
             ++r.seen;
             if (r.kind == "count" || (r.nth != 0 && r.seen != r.nth)) continue;
             if (r.kind == "kill") {
                 kill = true;
+            } else if (r.kind == "term") {
+                term = true;
             } else if (r.kind == "conflict") {
                 if (!hit.conflict) hit.conflictError = r.error;
                 hit.conflict = true;
@@ -286,6 +288,12 @@ FaultHit Cloud::CheckFaults(const std::string& operation) {
         // would: the count that chose this call is committed, nothing else.
         EvDebug::Debug(kTag, "killing the process at %s", operation.c_str());
         ::kill(::getpid(), SIGKILL);
+    }
+    if (term) {
+        // A stop request (the framework's kill of a job, a user's Ctrl-C)
+        // arrives while the call is on its way: the call itself goes ahead.
+        EvDebug::Debug(kTag, "sending SIGTERM to the process at %s", operation.c_str());
+        ::kill(::getpid(), SIGTERM);
     }
     if (hit.fail) EvDebug::Debug(kTag, "injected fault in %s: %s", operation.c_str(), hit.error.c_str());
     if (hit.conflict) EvDebug::Debug(kTag, "injected attach conflict in %s", operation.c_str());

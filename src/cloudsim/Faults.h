@@ -27,7 +27,8 @@ struct FaultRule {
     // conflict flag and fails. stuck: what the call creates or changes never
     // leaves its transitional state. error: it ends in error/failed.
     // count: only counts calls (in seen). kill: the process is killed
-    // (SIGKILL) just before the call, once the count is committed.
+    // (SIGKILL) just before the call, once the count is committed. term:
+    // the process is sent SIGTERM just before the call, which goes ahead.
     std::string kind = "fail";
     std::string target;                  // stuck/error: only when the call names or creates this id
 };

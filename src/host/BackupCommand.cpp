@@ -14,6 +14,7 @@
 #include "host/InventoryCommands.h"
 #include "host/PointManifest.h"
 #include "host/Progress.h"
+#include "host/StopSignals.h"
 #include "host/StreamSlot.h"
 
 namespace {
@@ -92,7 +93,10 @@ bool BackupDisk(CVMInfo& plugin, const MountCtx& ctx, const VMInfoStructs::SDisk
         const bool device = ctx.transportMode == "HOTADD";
         const std::vector<ByteRange>* ranges = haveExtents ? &result.extents : nullptr;
         const std::string image = FwFile::JoinPath(pointFolder, result.image);
-        const CopiedFn copied = [&progress](uint64_t bytes) { progress.Add(bytes); };
+        const CopiedFn copied = [&progress](uint64_t bytes) {
+            progress.Add(bytes);
+            return !StopSignals::Stopped();
+        };
         progress.StartDisk(item.volumeId, BytesToCopy(result.size, ranges));
         ok = device ? CopyDevice(disk.name, result.size, ranges, image, result.stats, copied, why)
                     : CopyThroughPlugin(plugin, handle, result.size, disk.sectorSize ? disk.sectorSize : 512,
@@ -137,6 +141,9 @@ int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& 
         std::fprintf(stderr, "error: %s\n", why.c_str());
         return 1;
     }
+    // A stop request (SIGTERM, Ctrl-C) cancels the job, which then unmounts
+    // and removes what it made, rather than leaving it to the next job.
+    StopSignals signals;
     auto plugin = ConnectObject(loader, job);
     if (!plugin) return 1;
     const auto started = std::chrono::steady_clock::now();

@@ -123,7 +123,11 @@ bool CopyDevice(const std::string& device, uint64_t size, const std::vector<Byte
                 break;
             }
             if (data >= static_cast<off_t>(chunk.offset + chunk.length)) {
-                if (copied) copied(chunk.length);
+                if (copied && !copied(chunk.length)) {
+                    why = "the job was cancelled while reading " + device;
+                    ok = false;
+                    break;
+                }
                 continue;
             }
         }
@@ -146,7 +150,11 @@ bool CopyDevice(const std::string& device, uint64_t size, const std::vector<Byte
             ok = false;
             break;
         }
-        if (copied) copied(want);
+        if (copied && !copied(want)) {
+            why = "the job was cancelled while reading " + device;
+            ok = false;
+            break;
+        }
     }
     ::close(in);
     return out.Finish() && ok;
@@ -193,7 +201,12 @@ bool CopyThroughPlugin(CVMInfo& plugin, const VmdkHandle& handle, uint64_t size,
                 failed = true;
                 return;
             }
-            if (copied) copied(n);
+            if (copied && !copied(n)) {
+                std::lock_guard<std::mutex> guard(whyLock);
+                if (!failed) why = "the job was cancelled while reading the disk";
+                failed = true;
+                return;
+            }
         }
     };
     std::vector<std::thread> pool;

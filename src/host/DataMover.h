@@ -40,8 +40,9 @@ struct CopyStats {
 };
 
 // Told the bytes of each chunk as it is done (holes skipped included), from
-// whichever thread did it.
-using CopiedFn = std::function<void(uint64_t bytes)>;
+// whichever thread did it; false stops the copy, which then fails as
+// cancelled (a stop request must not wait for the rest of a large disk).
+using CopiedFn = std::function<bool(uint64_t bytes)>;
 
 // How many bytes a copy of the ranges (or, when null, of the whole disk of
 // size) goes through: what its progress counts up to.

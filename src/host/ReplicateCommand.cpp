@@ -138,6 +138,9 @@ int RunReplicate(PluginLoader& loader, const ConnectJob& job, const ReplicateReq
     restore.zone = later ? state.zone : request.zone;
     restore.account = later ? state.account : request.account;
     restore.powerOn = request.powerOn;
+    // From the first call to the cloud on, a stop request ends the cycle by
+    // its own path, which leaves the previous replica in place.
+    StopSignals signals;
     auto plugin = ConnectObject(loader, job);
     if (!plugin) return 1;
     VMInfoStructs::SVMInfo target;
@@ -167,7 +170,6 @@ int RunReplicate(PluginLoader& loader, const ConnectJob& job, const ReplicateReq
     if (!RebuildPlanImages(chain, staging, plan)) return 1;
 
     const auto started = Clock::now();
-    StopSignals signals;
     Written written;
     const auto write = [&](const RestoreCtx& c, size_t i, const RestoreDisk& source, CopyProgress& progress) {
         // Onto a volume made from the replica's snapshot only what changed;

@@ -21,6 +21,9 @@ int RunRestore(PluginLoader& loader, const ConnectJob& job, const RestoreRequest
         std::fprintf(stderr, "error: %s\n", why.c_str());
         return 1;
     }
+    // From the first call to the cloud on, a stop request ends the job by
+    // its own path, which removes what it made.
+    StopSignals signals;
     auto plugin = ConnectObject(loader, job);
     if (!plugin) return 1;
     VMInfoStructs::SVMInfo target;
@@ -41,7 +44,6 @@ int RunRestore(PluginLoader& loader, const ConnectJob& job, const RestoreRequest
     if (!RebuildPlanImages(chain, staging, plan)) return 1;
 
     const auto started = Clock::now();
-    StopSignals signals;
     const auto write = [&](const RestoreCtx& c, size_t i, const RestoreDisk& source, CopyProgress& progress) {
         WriteStats stats;
         return WriteRestoreDisk(*plugin, c, c.disks[i], source, nullptr, progress, stats);

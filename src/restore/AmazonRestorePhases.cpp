@@ -25,7 +25,8 @@ bool IsProxyMethodFlavour(int flavour) {
 bool CAmazonInfo::RestoreCancelled(const char* where) {
     if (!IsJobCancelled()) return false;
     EvDebug::Debug(where, "Quit flag set, terminating JobWait");
-    SetLastVMError(kErrJobCancelled);
+    // Without the text the job would show "error 4000" and no reason.
+    AmazonErrors::SetInterrupted(*this);
     return true;
 }
 

@@ -2,8 +2,9 @@
 // the built host program against a folder cloud that holds outpost-worker's
 // hot-add chain (a full point and an incremental one after a guest change)
 // and a replica of its full point in us-east-1c. A clean cycle's bridge
-// calls are counted; the cycle is then rerun with a fault (or a SIGKILL) at
-// call k, followed by one clean cycle. After it there must be exactly one
+// calls are counted; the cycle is then rerun with a fault, a SIGKILL or a
+// SIGTERM (a stop request: the cycle must end on its own, with a usable
+// replica left) at call k, followed by one clean cycle. After it there must be exactly one
 // replica and one live integrity AMI, the replica must hold the chain's last
 // point block for block, nothing else a cycle made may be left (no volume,
 // snapshot, AMI or instance, the first replica and its AMI included), the
@@ -84,9 +85,12 @@ std::string Source(cloudsim::Cloud& cloud) {
     return out.str();
 }
 
-class ReplicateSweep : public ::testing::TestWithParam<bool> {
+using sweep::Upset;
+
+class ReplicateSweep : public ::testing::TestWithParam<Upset> {
 protected:
-    bool crash() const { return GetParam(); }
+    bool crash() const { return GetParam() == Upset::Crash; }
+    bool stop() const { return GetParam() == Upset::Stop; }
 };
 }  // namespace
 
@@ -144,12 +148,19 @@ TEST_P(ReplicateSweep, AfterAnyFaultOneCleanCycleLeavesOneReplicaThatVerifiesAnd
         const std::set<std::string> before = sweep::Made(*cloud);
         const Replication first = Look(*cloud);
         const std::string source = Source(*cloud);
-        cloud->AddFault(sweep::FaultAt(k, crash()));
+        cloud->AddFault(sweep::UpsetAt(k, GetParam()));
 
         const std::string failed = Replicate(base, code);
         ++f.runs;
         if (crash()) {
             EXPECT_EQ(137, code) << "k=" << k << " the cycle was not killed\n" << failed;
+        } else if (stop() && code != 0) {
+            const bool said = failed.find("interrupted") != std::string::npos ||
+                              failed.find("cancelled") != std::string::npos;
+            EXPECT_TRUE(said) << "k=" << k << " not stopped as asked\n" << failed;
+            // A stopped cycle may leave its own leftovers for the next job,
+            // but never the user without a replica to fail over to.
+            EXPECT_GE(Look(*cloud).replicas.size(), 1u) << "k=" << k << " no replica left\n" << failed;
         } else if (code == 0) {
             ++f.tolerated;
         } else {
@@ -158,7 +169,7 @@ TEST_P(ReplicateSweep, AfterAnyFaultOneCleanCycleLeavesOneReplicaThatVerifiesAnd
         cloud->ClearFaults();
         // A create the fault left "stuck" ends some time later on AWS; what
         // it made must still be registered, and go at the next clean-up.
-        if (!crash() && sweep::FaultAt(k, false).kind == "stuck") {
+        if (!crash() && !stop() && sweep::FaultAt(k, false).kind == "stuck") {
             sweep::UnstickAll(*cloud);
         }
 
@@ -202,8 +213,8 @@ TEST_P(ReplicateSweep, AfterAnyFaultOneCleanCycleLeavesOneReplicaThatVerifiesAnd
         if (!sweep::KeepsFolders()) RunCommand("rm -rf " + sweep::Quote(base), code);
     }
     std::printf("sweep-figures: replicate %s calls=%d runs=%d tolerated=%d leaks=%d wrong=%d failed-next-cycles=%d\n",
-                crash() ? "crash" : "fault", calls, f.runs, f.tolerated, f.leaks, f.wrong, f.failedNextCycles);
+                sweep::UpsetName(GetParam()), calls, f.runs, f.tolerated, f.leaks, f.wrong, f.failedNextCycles);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cycles, ReplicateSweep, ::testing::Bool(),
-                         [](const auto& info) { return std::string(info.param ? "replicate_crash" : "replicate_fault"); });
+INSTANTIATE_TEST_SUITE_P(Cycles, ReplicateSweep, ::testing::Values(Upset::Fault, Upset::Crash, Upset::Stop),
+                         [](const auto& info) { return std::string("replicate_") + sweep::UpsetName(info.param); });

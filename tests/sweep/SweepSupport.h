@@ -34,6 +34,19 @@ inline cloudsim::FaultRule FaultAt(int k, bool crash) {
     }
 }
 
+// What upsets the swept job at call k: a fault, a SIGKILL, or a SIGTERM
+// (a stop request the job must end on by its own path).
+enum class Upset { Fault, Crash, Stop };
+
+inline cloudsim::FaultRule UpsetAt(int k, Upset upset) {
+    if (upset == Upset::Stop) return cloudsim::FaultRule("*", k, "", 0, "term");
+    return FaultAt(k, upset == Upset::Crash);
+}
+
+inline const char* UpsetName(Upset upset) {
+    return upset == Upset::Crash ? "crash" : upset == Upset::Stop ? "stop" : "fault";
+}
+
 // The call indexes of a run: about spread of them from 1 to calls (CI);
 // SWEEP_EXHAUSTIVE=1 gives every index, SWEEP_K=k index k alone (whose
 // folder the sweep then keeps, for a look at its logs).

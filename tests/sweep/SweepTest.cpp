@@ -76,11 +76,15 @@ std::string VolumeDigest(cloudsim::Cloud& cloud, const Instance& instance) {
     return all;
 }
 
-class Sweep : public ::testing::TestWithParam<std::tuple<Kind, bool>> {
+using sweep::Upset;
+
+class Sweep : public ::testing::TestWithParam<std::tuple<Kind, Upset>> {
 protected:
     Kind kind() const { return std::get<0>(GetParam()); }
     const Instance& instance() const { return *kind().instance; }
-    bool crash() const { return std::get<1>(GetParam()); }
+    Upset upset() const { return std::get<1>(GetParam()); }
+    bool crash() const { return upset() == Upset::Crash; }
+    bool stop() const { return upset() == Upset::Stop; }
     std::string Job() const { return std::string(TEST_SOURCE_DIR) + "/demo/" + instance().job; }
 
     std::string Backup(const std::string& base, int& code) {
@@ -136,6 +140,13 @@ protected:
 };
 }  // namespace
 
+std::string SweepName(const ::testing::TestParamInfo<std::tuple<Kind, Upset>>& info) {
+    std::string name = std::get<0>(info.param).name;
+    for (auto& c : name)
+        if (c == '-') c = '_';
+    return name + "_" + sweep::UpsetName(std::get<1>(info.param));
+}
+
 TEST_P(Sweep, EveryFaultLeavesNothingBehindAndTheNextBackupVerifies) {
     TestEnv env;
     const std::string golden = env.BaseDir() + "/golden";
@@ -166,7 +177,7 @@ TEST_P(Sweep, EveryFaultLeavesNothingBehindAndTheNextBackupVerifies) {
         auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
         const std::string data = VolumeDigest(*cloud, instance());
         const std::set<std::string> before = Resources(*cloud);
-        cloud->AddFault(sweep::FaultAt(k, crash()));
+        cloud->AddFault(sweep::UpsetAt(k, upset()));
 
         int code = -1;
         const std::string failed = Backup(base, code);
@@ -175,6 +186,18 @@ TEST_P(Sweep, EveryFaultLeavesNothingBehindAndTheNextBackupVerifies) {
         if (crash()) {
             // The shell that ran the host reports its death by SIGKILL as 128 + 9.
             EXPECT_EQ(137, code) << "k=" << k << " the job was not killed\n" << failed;
+        } else if (stop() && code != 0) {
+            const bool said = failed.find("interrupted") != std::string::npos ||
+                              failed.find("cancelled") != std::string::npos;
+            EXPECT_TRUE(said) << "k=" << k << " not stopped as asked\n" << failed;
+            // A stopped job removes what it made itself, as it unmounts.
+            std::ostringstream left;
+            for (const auto& id : Resources(*cloud))
+                if (!before.count(id)) left << " " << id;
+            if (!left.str().empty()) {
+                ++f.leaks;
+                ADD_FAILURE() << "k=" << k << ": the stopped job left:" << left.str() << "\n" << failed;
+            }
         } else if (code == 0) {
             // A fault the job rode out: its backup must be as good as any.
             ++f.tolerated;
@@ -237,7 +260,7 @@ TEST_P(Sweep, EveryFaultLeavesNothingBehindAndTheNextBackupVerifies) {
     }
     std::printf("sweep-figures: %s %s calls=%d runs=%d faults=%d crashes=%d tolerated=%d leaks=%d mismatches=%d "
                 "failed-next-jobs=%d\n",
-                kind().name, crash() ? "crash" : "fault", calls, f.runs, f.faults, f.crashes, f.tolerated, f.leaks,
+                kind().name, sweep::UpsetName(upset()), calls, f.runs, f.faults, f.crashes, f.tolerated, f.leaks,
                 f.mismatches, f.failedNextJobs);
 }
 
@@ -249,10 +272,12 @@ INSTANTIATE_TEST_SUITE_P(
                                          Kind{"incremental-direct", "EBS-DIRECT-API", true, &kWorker},
                                          // Hot-add cannot reach another account's instance.
                                          Kind{"incremental-direct-other-region", "EBS-DIRECT-API", true, &kAnalytics}),
-                       ::testing::Bool()),
-    [](const auto& info) {
-        std::string name = std::get<0>(info.param).name;
-        for (auto& c : name)
-            if (c == '-') c = '_';
-        return name + (std::get<1>(info.param) ? "_crash" : "_fault");
-    });
+                       ::testing::Values(Upset::Fault, Upset::Crash)),
+    SweepName);
+
+// A stop request in each read path.
+INSTANTIATE_TEST_SUITE_P(Stops, Sweep,
+                         ::testing::Values(std::make_tuple(Kind{"full-hotadd", "HOTADD", false, &kWorker}, Upset::Stop),
+                                           std::make_tuple(Kind{"incremental-direct", "EBS-DIRECT-API", true, &kWorker},
+                                                           Upset::Stop)),
+                         SweepName);
