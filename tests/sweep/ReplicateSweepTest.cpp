@@ -158,9 +158,16 @@ TEST_P(ReplicateSweep, AfterAnyFaultOneCleanCycleLeavesOneReplicaThatVerifiesAnd
             const bool said = failed.find("interrupted") != std::string::npos ||
                               failed.find("cancelled") != std::string::npos;
             EXPECT_TRUE(said) << "k=" << k << " not stopped as asked\n" << failed;
-            // A stopped cycle may leave its own leftovers for the next job,
-            // but never the user without a replica to fail over to.
+            // A stopped cycle removes what it made itself, and never leaves
+            // the user without a replica to fail over to.
             EXPECT_GE(Look(*cloud).replicas.size(), 1u) << "k=" << k << " no replica left\n" << failed;
+            std::ostringstream left;
+            for (const auto& id : sweep::Made(*cloud))
+                if (!before.count(id)) left << " " << id;
+            if (!left.str().empty()) {
+                ++f.leaks;
+                ADD_FAILURE() << "k=" << k << ": the stopped cycle left:" << left.str() << "\n" << failed;
+            }
         } else if (code == 0) {
             ++f.tolerated;
         } else {

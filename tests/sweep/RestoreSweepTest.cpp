@@ -104,10 +104,14 @@ std::string ChainDigest(const std::string& folder) {
     return out.str();
 }
 
-class RestoreSweep : public ::testing::TestWithParam<std::tuple<Kind, bool>> {
+using sweep::Upset;
+
+class RestoreSweep : public ::testing::TestWithParam<std::tuple<Kind, Upset>> {
 protected:
     const Kind& kind() const { return std::get<0>(GetParam()); }
-    bool crash() const { return std::get<1>(GetParam()); }
+    Upset upset() const { return std::get<1>(GetParam()); }
+    bool crash() const { return upset() == Upset::Crash; }
+    bool stop() const { return upset() == Upset::Stop; }
 
     std::string Restore(const std::string& base, const std::string& name, int& code) {
         std::string args = kind().args;
@@ -201,13 +205,25 @@ TEST_P(RestoreSweep, EveryFaultLeavesNothingBehindAndTheNextRestoreVerifies) {
         const std::set<std::string> before = Made(*cloud);
         const std::string existing = Existing(*cloud);
         const std::string chain = ChainDigest(base + "/chain");
-        cloud->AddFault(sweep::FaultAt(k, crash()));
+        cloud->AddFault(sweep::UpsetAt(k, upset()));
 
         const std::string failed = Restore(base, "sweep-faulted", code);
         ++f.runs;
         std::set<std::string> kept;   // what a job that succeeded made
         if (crash()) {
             EXPECT_EQ(137, code) << "k=" << k << " the job was not killed\n" << failed;
+        } else if (stop() && code != 0) {
+            const bool said = failed.find("interrupted") != std::string::npos ||
+                              failed.find("cancelled") != std::string::npos;
+            EXPECT_TRUE(said) << "k=" << k << " not stopped as asked\n" << failed;
+            // A stopped restore removes what it made itself, at its close.
+            std::ostringstream left;
+            for (const auto& id : Made(*cloud))
+                if (!before.count(id)) left << " " << id;
+            if (!left.str().empty()) {
+                ++f.leaks;
+                ADD_FAILURE() << "k=" << k << ": the stopped restore left:" << left.str() << "\n" << failed;
+            }
         } else if (code == 0) {
             ++f.tolerated;
             std::string why;
@@ -251,7 +267,7 @@ TEST_P(RestoreSweep, EveryFaultLeavesNothingBehindAndTheNextRestoreVerifies) {
         }
         // A create the fault left "stuck" ends some time later on AWS; what
         // it made must still be registered, and go at the next clean-up.
-        if (!crash() && sweep::FaultAt(k, false).kind == "stuck") {
+        if (upset() == Upset::Fault && sweep::FaultAt(k, false).kind == "stuck") {
             sweep::UnstickAll(*cloud);
             RunHost("--base " + base + " cleanup --job " + kDemo + "job.json", code);
         }
@@ -288,7 +304,7 @@ TEST_P(RestoreSweep, EveryFaultLeavesNothingBehindAndTheNextRestoreVerifies) {
         if (!sweep::KeepsFolders()) RunCommand("rm -rf " + Quote(base), code);
     }
     std::printf("sweep-figures: %s %s calls=%d runs=%d tolerated=%d leaks=%d changed=%d failed-next-jobs=%d\n",
-                kind().name, crash() ? "crash" : "fault", calls, f.runs, f.tolerated, f.leaks, f.changed,
+                kind().name, sweep::UpsetName(upset()), calls, f.runs, f.tolerated, f.leaks, f.changed,
                 f.failedNextJobs);
 }
 
@@ -298,14 +314,16 @@ const Kind kOtherZone{"restore-other-zone", "--account admin --zone us-east-1c",
 const Kind kOtherAccount{"restore-other-account", "--account source --zone us-east-1b", "us-east-1b", false};
 const Kind kAttachDisk{"restore-attach-disk", "--account admin --attach-to i-0fedcba9876540002", "", true};
 
-std::string SweepName(const ::testing::TestParamInfo<std::tuple<Kind, bool>>& info) {
+std::string SweepName(const ::testing::TestParamInfo<std::tuple<Kind, Upset>>& info) {
     std::string name = std::get<0>(info.param).name;
     for (auto& c : name)
         if (c == '-') c = '_';
-    return name + (std::get<1>(info.param) ? "_crash" : "_fault");
+    return name + "_" + sweep::UpsetName(std::get<1>(info.param));
 }
 
 INSTANTIATE_TEST_SUITE_P(Jobs, RestoreSweep,
                          ::testing::Combine(::testing::Values(kProxyZone, kOtherZone, kOtherAccount, kAttachDisk),
-                                            ::testing::Bool()),
+                                            ::testing::Values(Upset::Fault, Upset::Crash)),
                          SweepName);
+// A stop request, on the restore that moves its volumes to another zone.
+INSTANTIATE_TEST_SUITE_P(Stops, RestoreSweep, ::testing::Values(std::make_tuple(kOtherZone, Upset::Stop)), SweepName);
