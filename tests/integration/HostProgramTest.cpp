@@ -1,18 +1,13 @@
 // The host program end to end: a fresh base folder, the shipped demo seed,
 // the plug-in loaded with dlopen.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <string>
-
-#include <signal.h>
-#include <unistd.h>
 
 #include "cloudsim/Cloud.h"
 #include "framework/FileUtils.h"
 #include "framework/VMCleaner.h"
+#include "integration/HostRun.h"
 #include "support/DemoAccounts.h"
 #include "support/TestEnv.h"
 
@@ -24,14 +19,7 @@ struct HostRun {
 
 HostRun RunHost(const std::string& args) {
     HostRun run;
-    const std::string cmd = std::string(AMAZON_HOST_PATH) + " " + args + " 2>&1";
-    FILE* pipe = popen(cmd.c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 4096> buf{};
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) run.output.append(buf.data(), n);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.output = ::RunHost(args, run.exitCode);
     return run;
 }
 }  // namespace
