@@ -109,6 +109,17 @@ private:
     std::unique_ptr<EndpointServer> m_server;
 };
 
+// An answer as "status type reason": the x-amzn-ErrorType header and the
+// body's Reason member where there are any.
+inline std::string Answer(const httplib::Result& res) {
+    if (!res) return "no answer: " + httplib::to_string(res.error());
+    std::string out = std::to_string(res->status);
+    if (res->has_header("x-amzn-ErrorType")) out += " " + res->get_header_value("x-amzn-ErrorType");
+    const nlohmann::json body = nlohmann::json::parse(res->body, nullptr, false);
+    if (body.is_object() && body.contains("Reason")) out += " " + body["Reason"].get<std::string>();
+    return out;
+}
+
 inline std::string BlockPath(const std::string& snapshot, int64_t index) {
     return "/snapshots/" + snapshot + "/blocks/" + std::to_string(index);
 }

@@ -68,6 +68,17 @@ std::string MakeChain(const std::string& base, const std::string& configName = s
     return folder;
 }
 
+// The plan of a chain MakeChain made, for its point (0: the last).
+struct PlannedChain : ::testing::Test {
+    void Plan(int point) {
+        std::string why;
+        ASSERT_TRUE(chain.Load(why) && PlanRestore(chain, point, plan, why)) << why;
+    }
+    TestEnv env;
+    BackupChain chain{MakeChain(env.BaseDir())};
+    RestorePlan plan;
+};
+
 std::map<std::string, std::string> Options(std::initializer_list<std::pair<const std::string, std::string>> extra) {
     std::map<std::string, std::string> values{{"chain", "/backups/chain"}};
     for (const auto& e : extra) values[e.first] = e.second;
@@ -166,12 +177,8 @@ TEST(RestorePlan, DamagedOrMissingPartsOfAPointAreRefused) {
     }
 }
 
-TEST(RestoreContext, AFullRestoreTakesTheBackupsInstanceUnderTheRequestsChoices) {
-    TestEnv env;
-    BackupChain chain(MakeChain(env.BaseDir()));
-    std::string why;
-    RestorePlan plan;
-    ASSERT_TRUE(chain.Load(why) && PlanRestore(chain, 1, plan, why)) << why;
+TEST_F(PlannedChain, AFullRestoreTakesTheBackupsInstanceUnderTheRequestsChoices) {
+    ASSERT_NO_FATAL_FAILURE(Plan(1));
 
     RestoreRequest defaults;
     RestoreCtx ctx;
@@ -206,12 +213,8 @@ TEST(RestoreContext, AFullRestoreTakesTheBackupsInstanceUnderTheRequestsChoices)
     EXPECT_TRUE(ctx.powerOn);
 }
 
-TEST(RestoreContext, AnAttachDiskRestoreGoesToTheTargetAtDevicesItDoesNotUse) {
-    TestEnv env;
-    BackupChain chain(MakeChain(env.BaseDir()));
-    std::string why;
-    RestorePlan plan;
-    ASSERT_TRUE(chain.Load(why) && PlanRestore(chain, 0, plan, why)) << why;
+TEST_F(PlannedChain, AnAttachDiskRestoreGoesToTheTargetAtDevicesItDoesNotUse) {
+    ASSERT_NO_FATAL_FAILURE(Plan(0));
     VMInfoStructs::SVMInfo target;
     target.guid = "i-0fedcba9876540001";
     target.name = "backup-proxy";

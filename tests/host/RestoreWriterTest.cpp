@@ -35,18 +35,20 @@ std::string Bytes(const std::string& path, uint64_t at, uint64_t n) {
     std::string all = TestEnv::ReadFile(path);
     return all.substr(static_cast<size_t>(at), static_cast<size_t>(n));
 }
-}  // namespace
 
-TEST(RestoreWriter, WritesTheDataRegionsAndLeavesTheHolesUnwritten) {
+struct RestoreWriter : ::testing::Test {
     TestEnv env;
     const std::string image = env.BaseDir() + "/disk.img", device = env.BaseDir() + "/device";
+    WriteStats stats;
+    std::string why;
+};
+}  // namespace
+
+TEST_F(RestoreWriter, WritesTheDataRegionsAndLeavesTheHolesUnwritten) {
     const std::string first(512 * 1024, 'D'), second = "tail of the disk";
     MakeImage(image, kSize, {{1 * kMiB, first}, {6 * kMiB, second}});
     MakeDevice(device, kSize);
-    WriteStats stats;
-    std::string why;
     ASSERT_TRUE(WriteImageToDevice(image, device, kSize, stats, nullptr, why)) << why;
-
     EXPECT_EQ(first, Bytes(device, 1 * kMiB, first.size()));
     EXPECT_EQ(second, Bytes(device, 6 * kMiB, second.size()));
     // Holes are not written: the device's own bytes are still there.
@@ -59,19 +61,15 @@ TEST(RestoreWriter, WritesTheDataRegionsAndLeavesTheHolesUnwritten) {
     EXPECT_LE(stats.bytesWritten, first.size() + 64 * 1024);
 }
 
-TEST(RestoreWriter, AnImageOfHolesWritesNothing) {
-    TestEnv env;
-    const std::string image = env.BaseDir() + "/empty.img", device = env.BaseDir() + "/device";
+TEST_F(RestoreWriter, AnImageOfHolesWritesNothing) {
     MakeImage(image, kSize, {});
     MakeDevice(device, kSize);
-    WriteStats stats;
-    std::string why;
     ASSERT_TRUE(WriteImageToDevice(image, device, kSize, stats, nullptr, why)) << why;
     EXPECT_EQ(0u, stats.bytesWritten);
     EXPECT_EQ(std::string(kSize, '\xAA'), TestEnv::ReadFile(device));
 }
 
-TEST(RestoreWriter, ImagesAndDevicesThatDoNotFitAreRefusedBeforeAnyWrite) {
+TEST(RestoreWriterFit, ImagesAndDevicesThatDoNotFitAreRefusedBeforeAnyWrite) {
     struct Case {
         const char* name;
         uint64_t imageSize, deviceSize, diskSize;
@@ -103,13 +101,9 @@ TEST(RestoreWriter, ImagesAndDevicesThatDoNotFitAreRefusedBeforeAnyWrite) {
     }
 }
 
-TEST(RestoreWriter, AStopFromTheProgressEndsTheCopy) {
-    TestEnv env;
-    const std::string image = env.BaseDir() + "/disk.img", device = env.BaseDir() + "/device";
+TEST_F(RestoreWriter, AStopFromTheProgressEndsTheCopy) {
     MakeImage(image, kSize, {{0, std::string(kSize, 'x')}});
     MakeDevice(device, kSize);
-    WriteStats stats;
-    std::string why;
     int calls = 0;
     EXPECT_FALSE(WriteImageToDevice(image, device, kSize, stats, [&](uint64_t) { return ++calls < 1; }, why));
     EXPECT_NE(std::string::npos, why.find("cancelled")) << why;

@@ -31,15 +31,22 @@ const char kRoot[] = "vol-0fedcba987654b001";
 constexpr int64_t kBlock = 512 * 1024;
 
 std::string Backup(const std::string& base, const std::string& out, const std::string& mode, int& code) {
-    return RunHost("--base " + base + " backup --job " + TEST_SOURCE_DIR + "/demo/backup-job.json --instance " +
-                       kWorker + " --mode " + mode + " --out " + out,
-                   code);
+    return RunBackup(base, kWorker, mode, out, code);
 }
 
 std::string Tool(const std::string& args) {
     int code = -1;
-    std::string out = RunCommand(std::string(CLOUDSIM_TOOL_PATH) + " " + args, code);
+    std::string out = RunTool(args, code);
     return code == 0 ? out : "exit " + std::to_string(code) + ": " + out;
+}
+
+// The guest writes text into the root volume's block (zeroes it when text is
+// empty); what the tool said when it could not.
+std::string GuestWrite(const std::string& base, int block, const std::string& text) {
+    const std::string what = text.empty() ? "--zero yes" : "--text '" + text + "'";
+    const std::string out =
+        Tool("guest-write --base " + base + " --volume " + kRoot + " --block " + std::to_string(block) + " " + what);
+    return out.rfind("exit ", 0) == 0 ? out : std::string();
 }
 
 // The volume's blocks, by index, as the guest sees them now.
@@ -70,12 +77,7 @@ TEST_P(Chain, IncrementalsReadOnlyChangedBlocksAndEveryPointRebuilds) {
         const std::string output = Backup(base, out, GetParam(), code);
         EXPECT_EQ(0, code) << output;
     };
-    auto write = [&](int block, const std::string& what) {
-        const std::string flag = what.empty() ? "--zero yes" : "--text '" + what + "'";
-        EXPECT_EQ(std::string::npos,
-                  Tool("guest-write --base " + base + " --volume " + kRoot + " --block " + std::to_string(block) +
-                       " " + flag).find("exit"));
-    };
+    auto write = [&](int block, const std::string& what) { EXPECT_EQ("", GuestWrite(base, block, what)); };
 
     std::vector<std::map<int64_t, std::string>> truth;
     backup();
@@ -135,9 +137,7 @@ TEST_P(Chain, IncrementalsReadOnlyChangedBlocksAndEveryPointRebuilds) {
                 << id;
     });
     EXPECT_EQ(1, references);
-    const std::string cleanup =
-        RunHost("--base " + base + " cleanup --job " + TEST_SOURCE_DIR + "/demo/backup-job.json", code);
-    EXPECT_NE(std::string::npos, cleanup.find("orphaned backup entries: 0")) << cleanup;
+    EXPECT_EQ("", CleanStoreProblem(base, "backup"));
 }
 
 INSTANTIATE_TEST_SUITE_P(TransportModes, Chain, ::testing::Values("HOTADD", "EBS-DIRECT-API"),
@@ -180,8 +180,7 @@ TEST(ChainFiles, DamagedOrUnknownFilesAreRefusedAndNothingIsRestored) {
     ASSERT_EQ(0, code);
     std::string output = Backup(base, golden, "HOTADD", code);
     ASSERT_EQ(0, code) << output;
-    EXPECT_EQ(std::string::npos,
-              Tool("guest-write --base " + base + " --volume " + kRoot + " --block 3 --text 'changed'").find("exit"));
+    EXPECT_EQ("", GuestWrite(base, 3, "changed"));
     output = Backup(base, golden, "HOTADD", code);
     ASSERT_EQ(0, code) << output;
     const auto chainDoc = nlohmann::json::parse(TestEnv::ReadFile(ChainFile(golden)));
@@ -296,8 +295,7 @@ protected:
 TEST_F(ChainFolder, AKilledBackupLeavesNoPointAndTheNextBackupTakesItsPlace) {
     std::string output = Backup(base, chain, "HOTADD", code);
     ASSERT_EQ(0, code) << output;
-    EXPECT_EQ(std::string::npos,
-              Tool("guest-write --base " + base + " --volume " + kRoot + " --block 3 --text 'changed'").find("exit"));
+    EXPECT_EQ("", GuestWrite(base, 3, "changed"));
     // Killed once its disk is read, as the staged volume is detached.
     cloud->AddFault(cloudsim::FaultRule("DetachVolume", 1, "", 0, "kill"));
     output = Backup(base, chain, "HOTADD", code);

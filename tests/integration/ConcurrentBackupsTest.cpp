@@ -56,10 +56,8 @@ TEST(ConcurrentBackups, EightProcessesOfEightInstancesFinishVerifyAndLeaveNothin
     std::vector<std::thread> jobs;
     for (int n = 1; n <= kJobs; ++n)
         jobs.emplace_back([&, n] {
-            outputs[n - 1] = RunHost("--base " + base + " backup --job " + TEST_SOURCE_DIR +
-                                         "/demo/backup-job.json --instance " + Worker(n) + " --mode HOTADD --out " +
-                                         base + "/out" + std::to_string(n) + " --cbt off",
-                                     codes[n - 1]);
+            outputs[n - 1] =
+                RunBackup(base, Worker(n), "HOTADD", base + "/out" + std::to_string(n), codes[n - 1], " --cbt off");
         });
     for (auto& job : jobs) job.join();
     for (int n = 1; n <= kJobs; ++n) {
@@ -68,15 +66,10 @@ TEST(ConcurrentBackups, EightProcessesOfEightInstancesFinishVerifyAndLeaveNothin
         const std::string images = base + "/images" + std::to_string(n);
         RunHost("--base " + base + " restore-image --chain " + out + " --out " + images, code);
         ASSERT_EQ(0, code) << Worker(n);
-        const std::string verified = RunCommand(std::string(CLOUDSIM_TOOL_PATH) + " verify --base " + base +
-                                                    " --manifest " + images + "/manifest.json",
-                                                code);
+        const std::string verified = RunTool("verify --base " + base + " --manifest " + images + "/manifest.json", code);
         EXPECT_NE(std::string::npos, verified.find("verify passed")) << Worker(n) << ": " << verified;
     }
-    const std::string left = RunHost("--base " + base + " cleanup --job " + TEST_SOURCE_DIR + "/demo/backup-job.json",
-                                     code);
-    EXPECT_NE(std::string::npos, left.find("orphaned backup entries: 0")) << left;
-    EXPECT_EQ(std::string::npos, left.find("left")) << left;
+    EXPECT_EQ("", CleanStoreProblem(base, "backup"));
     const auto state = nlohmann::json::parse(TestEnv::ReadFile(base + "/cloudsim/state.json"));
     for (const auto& image : state["images"])
         EXPECT_TRUE(image["state"] == "deregistered" ||
@@ -106,11 +99,8 @@ TEST(ConcurrentBackups, TwoChainsOfOneInstanceKeepEachOthersReference) {
         std::vector<std::thread> jobs;
         for (int chain = 0; chain < 2; ++chain)
             jobs.emplace_back([&, chain] {
-                outputs[chain] = RunHost("--base " + base + " backup --job " + TEST_SOURCE_DIR +
-                                             "/demo/backup-job.json --instance i-0fedcba9876540002 --mode HOTADD --out " +
-                                             base + "/chain" + std::to_string(chain) + " --subclient " +
-                                             std::to_string(chain + 1),
-                                         codes[chain]);
+                outputs[chain] = RunBackup(base, "i-0fedcba9876540002", "HOTADD", base + "/chain" + std::to_string(chain),
+                                           codes[chain], " --subclient " + std::to_string(chain + 1));
             });
         for (auto& job : jobs) job.join();
         for (int chain = 0; chain < 2; ++chain) {

@@ -83,10 +83,9 @@ TEST(HostFailure, EveryFailedBackupNamesItsCause) {
                                         "$1" + std::to_string(closed.port()));
             TestEnv::SetSetting("Base", "sCurlConnectTo", routes);
         }
-        const std::string output = RunHost("--base " + env.BaseDir() + " backup --job " + TEST_SOURCE_DIR +
-                                               "/demo/backup-job.json --cbt off --out " + env.BaseDir() + "/out" +
-                                               c.args,
-                                           code);
+        const std::string output = RunHost(
+            "--base " + env.BaseDir() + " backup --job " + kDemoBackupJob + " --cbt off --out " + env.BaseDir() + "/out" + c.args,
+            code);
         EXPECT_EQ(c.code, code) << output;
         EXPECT_NE(std::string::npos, output.find(c.says)) << output;
         EXPECT_FALSE(LastReason(output).empty()) << output;

@@ -27,6 +27,35 @@ inline std::string RunHost(const std::string& args, int& exitCode) {
     return RunCommand(std::string(AMAZON_HOST_PATH) + " " + args, exitCode);
 }
 
+inline std::string RunTool(const std::string& args, int& exitCode) {
+    return RunCommand(std::string(CLOUDSIM_TOOL_PATH) + " " + args, exitCode);
+}
+
+// The demo's jobs: the source account's keys with the admin account beside
+// them, and the admin account's (the proxy's) alone.
+inline const std::string kDemoJob = std::string(TEST_SOURCE_DIR) + "/demo/job.json";
+inline const std::string kDemoBackupJob = std::string(TEST_SOURCE_DIR) + "/demo/backup-job.json";
+
+// A backup of instance into the chain folder out; extra is appended as is.
+inline std::string RunBackup(const std::string& base, const std::string& instance, const std::string& mode,
+                             const std::string& out, int& exitCode, const std::string& extra = "",
+                             const std::string& job = kDemoBackupJob) {
+    return RunHost("--base " + base + " backup --job " + job + " --instance " + instance + " --mode " + mode +
+                       " --out " + out + extra,
+                   exitCode);
+}
+
+// The clean-up after the jobs of a test finds no entry of kind ("backup" or
+// "restore") orphaned and leaves nothing registered: empty, or what it printed.
+inline std::string CleanStoreProblem(const std::string& base, const std::string& kind,
+                                     const std::string& job = kDemoBackupJob) {
+    int code = -1;
+    const std::string out = RunHost("--base " + base + " cleanup --job " + job, code);
+    const bool clean = code == 0 && out.find("orphaned " + kind + " entries: 0") != std::string::npos &&
+                       out.find("  left") == std::string::npos;
+    return clean ? std::string() : out;
+}
+
 // The simulated HTTPS endpoints in a process of their own, as a direct-read
 // job meets them: started on a base folder whose cloud exists, ready once it
 // says so on its output, stopped (and its routing removed) on destruction.

@@ -51,14 +51,9 @@ TEST_P(LargeVolume, EveryAllocatedBlockIsBackedUpAndVerified) {
         ASSERT_TRUE(endpoints->Ready());
     }
     const std::string out = base + "/out";
-    const std::string output = RunHost("--base " + base + " backup --job " + TEST_SOURCE_DIR +
-                                           "/demo/backup-job.json --instance " + kWorker + " --mode " + GetParam() +
-                                           " --out " + out + " --cbt off",
-                                       code);
+    const std::string output = RunBackup(base, kWorker, GetParam(), out, code, " --cbt off");
     ASSERT_EQ(0, code) << output;
-    const std::string verify = RunCommand(std::string(CLOUDSIM_TOOL_PATH) + " verify --base " + base +
-                                              " --manifest " + out + "/point-1/manifest.json",
-                                          code);
+    const std::string verify = RunTool("verify --base " + base + " --manifest " + out + "/point-1/manifest.json", code);
     EXPECT_EQ(0, code) << verify;
     EXPECT_NE(std::string::npos, verify.find("verify passed")) << verify;
     EXPECT_NE(std::string::npos, verify.find(std::to_string(kBlocks) + " blocks with data")) << verify;

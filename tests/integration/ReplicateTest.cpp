@@ -18,7 +18,6 @@
 #include "support/TestEnv.h"
 
 namespace {
-const std::string kDemo = std::string(TEST_SOURCE_DIR) + "/demo/";
 const char kIntegrityTag[] = "KD_Integrity_Snap";
 const char kJobTag[] = "_QX_BACKUP_";
 
@@ -94,14 +93,12 @@ public:
         std::unique_ptr<EndpointProcess> endpoints;
         if (m_mode == "EBS-DIRECT-API") endpoints = std::make_unique<EndpointProcess>(m_base);
         int code = -1;
-        const std::string out = RunHost("--base " + m_base + " backup --job " + m_backupJob + " --instance " +
-                                            m_instance + " --mode " + m_mode + " --out " + Chain(),
-                                        code);
+        const std::string out = RunBackup(m_base, m_instance, m_mode, Chain(), code, "", m_backupJob);
         ASSERT_EQ(0, code) << out;
     }
 
     std::string Replicate(const std::string& args, int& code) {
-        return RunHost("--base " + m_base + " replicate --job " + kDemo + "job.json --instance " + m_instance +
+        return RunHost("--base " + m_base + " replicate --job " + kDemoJob + " --instance " + m_instance +
                            " --chain " + Chain() + " " + args,
                        code);
     }
@@ -114,27 +111,19 @@ public:
         std::string out =
             RunHost("--base " + m_base + " restore-image --chain " + Chain() + " --out " + m_base + "/rebuilt", code);
         ASSERT_EQ(0, code) << out;
-        out = RunCommand(std::string(CLOUDSIM_TOOL_PATH) + " verify-restore --base " + m_base + " --manifest " +
-                             m_base + "/rebuilt/manifest.json --instance " + replica + " " + nameAndZone,
-                         code);
+        out = RunTool("verify-restore --base " + m_base + " --manifest " + m_base + "/rebuilt/manifest.json --instance " +
+                          replica + " " + nameAndZone,
+                      code);
         EXPECT_EQ(0, code) << out;
         EXPECT_NE(std::string::npos, out.find("verify-restore passed")) << out;
     }
 
     void GuestWrite(const std::string& volume, int block, const std::string& what) {
         int code = -1;
-        const std::string out = RunCommand(std::string(CLOUDSIM_TOOL_PATH) + " guest-write --base " + m_base +
-                                               " --volume " + volume + " --block " + std::to_string(block) + " " + what,
-                                           code);
+        const std::string out =
+            RunTool("guest-write --base " + m_base + " --volume " + volume + " --block " + std::to_string(block) + " " + what,
+                    code);
         ASSERT_EQ(0, code) << out;
-    }
-
-    // Nothing of any job is left registered for clean-up.
-    void ExpectNothingRegistered() {
-        int code = -1;
-        const std::string store = RunHost("--base " + m_base + " cleanup --job " + kDemo + "job.json", code);
-        EXPECT_NE(std::string::npos, store.find("orphaned restore entries: 0")) << store;
-        EXPECT_EQ(std::string::npos, store.find("  left")) << store;
     }
 
 private:
@@ -158,156 +147,137 @@ void ExpectOneReplica(const std::string& base, const Cycle& cycle) {
     EXPECT_EQ(ofAmi, f.integritySnapshots) << "an integrity snapshot of an older AMI is left";
     EXPECT_TRUE(f.strandedInterfaces.empty()) << "the replaced replica's interface outlives it, used by nothing";
 }
+
+// A fresh base folder whose chain backs up one instance in one mode.
+class Replicate : public ::testing::Test {
+protected:
+    void Start(const std::string& backupJob, const std::string& instance, const std::string& mode) {
+        RunHost("--base " + base, code);
+        ASSERT_EQ(0, code);
+        chain = std::make_unique<ReplicateChain>(base, backupJob, instance, mode);
+        chain->Backup();
+    }
+    // A cycle that must succeed, as it printed itself.
+    Cycle Succeeds(const std::string& args) {
+        const std::string out = chain->Replicate(args, code);
+        EXPECT_EQ(0, code) << out;
+        const Cycle c = Parse(out);
+        EXPECT_FALSE(c.replica.empty()) << out;
+        return c;
+    }
+
+    TestEnv env;
+    const std::string base = env.BaseDir();
+    std::unique_ptr<ReplicateChain> chain;
+    int code = -1;
+};
 }  // namespace
 
 // outpost-worker's hot-add chain replicated into the proxy's account, in a
 // zone other than the proxy's: the guest edits a block, allocates another
 // and zeroes a third, and the second cycle writes exactly those three.
-TEST(Replicate, ASecondCycleWritesOnlyTheChangedBlocksAndReplacesTheReplica) {
-    TestEnv env;
-    const std::string base = env.BaseDir();
-    int code = -1;
-    RunHost("--base " + base, code);
-    ASSERT_EQ(0, code);
-    ReplicateChain chain(base, kDemo + "backup-job.json", "i-0fedcba9876540002", "HOTADD");
-    chain.Backup();
-    if (HasFatalFailure()) return;
-    std::string out = chain.Replicate("--account admin --name worker-replica --zone us-east-1c", code);
-    ASSERT_EQ(0, code) << out;
-    const Cycle first = Parse(out);
-    EXPECT_EQ("full", first.mode) << out;
-    EXPECT_EQ(7, first.blocks) << "every block of the point with data\n" << out;
-    chain.Verify(first.replica, "--name worker-replica --zone us-east-1c");
+TEST_F(Replicate, ASecondCycleWritesOnlyTheChangedBlocksAndReplacesTheReplica) {
+    ASSERT_NO_FATAL_FAILURE(Start(kDemoBackupJob, "i-0fedcba9876540002", "HOTADD"));
+    const Cycle first = Succeeds("--account admin --name worker-replica --zone us-east-1c");
+    EXPECT_EQ("full", first.mode);
+    EXPECT_EQ(7, first.blocks) << "every block of the point with data";
+    chain->Verify(first.replica, "--name worker-replica --zone us-east-1c");
     ExpectOneReplica(base, first);
 
-    chain.GuestWrite("vol-0fedcba987654b001", 1, "--text 'edited since the first cycle'");
-    chain.GuestWrite("vol-0fedcba987654b001", 300, "--text 'allocated since the first cycle'");
-    chain.GuestWrite("vol-0fedcba987654b001", 2, "--zero yes");
-    chain.Backup();
-    if (HasFatalFailure()) return;
+    chain->GuestWrite("vol-0fedcba987654b001", 1, "--text 'edited since the first cycle'");
+    chain->GuestWrite("vol-0fedcba987654b001", 300, "--text 'allocated since the first cycle'");
+    chain->GuestWrite("vol-0fedcba987654b001", 2, "--zero yes");
+    ASSERT_NO_FATAL_FAILURE(chain->Backup());
     // A later cycle keeps the replica where it is; one asking to move it is
     // refused before anything is made.
     const Footprint kept = Look(base);
-    out = chain.Replicate("--zone us-east-1a", code);
+    const std::string out = chain->Replicate("--zone us-east-1a", code);
     EXPECT_EQ(1, code) << out;
     EXPECT_NE(std::string::npos, out.find("the replica lives with the zone \"us-east-1c\"")) << out;
     EXPECT_EQ(kept.replicas, Look(base).replicas);
 
-    out = chain.Replicate("", code);   // the account, name and zone are the replica's
-    ASSERT_EQ(0, code) << out;
-    const Cycle second = Parse(out);
-    EXPECT_EQ("incremental", second.mode) << out;
-    EXPECT_EQ(3, second.blocks) << "the edited, the allocated and the zeroed block\n" << out;
+    const Cycle second = Succeeds("");   // the account, name and zone are the replica's
+    EXPECT_EQ("incremental", second.mode);
+    EXPECT_EQ(3, second.blocks) << "the edited, the allocated and the zeroed block";
     EXPECT_NE(first.replica, second.replica);
-    chain.Verify(second.replica, "--name worker-replica --zone us-east-1c");
+    chain->Verify(second.replica, "--name worker-replica --zone us-east-1c");
     ExpectOneReplica(base, second);
     auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
     cloud->Read([&](const cloudsim::State& s) { EXPECT_EQ("deregistered", s.images.at(first.ami).state); });
-    chain.ExpectNothingRegistered();
+    EXPECT_EQ("", CleanStoreProblem(base, "restore", kDemoJob));
 }
 
 // web-server-01's two disks, read over the EBS direct APIs from the source
 // account, replicated into the proxy's account (a replica lives where the
 // proxy is: the plug-in refuses one across accounts, with its reason) in a
 // zone other than the proxy's; each disk's change reaches the replica.
-TEST(Replicate, TwoDisksOfAnotherAccountsInstanceFollowTheirChanges) {
-    TestEnv env;
-    const std::string base = env.BaseDir();
-    int code = -1;
-    RunHost("--base " + base, code);
-    ASSERT_EQ(0, code);
-    ReplicateChain chain(base, kDemo + "job.json", "i-0a1b2c3d4e5f60001", "EBS-DIRECT-API");
-    chain.Backup();
-    if (HasFatalFailure()) return;
-    std::string out = chain.Replicate("--account source --zone us-east-1b", code);
+TEST_F(Replicate, TwoDisksOfAnotherAccountsInstanceFollowTheirChanges) {
+    ASSERT_NO_FATAL_FAILURE(Start(kDemoJob, "i-0a1b2c3d4e5f60001", "EBS-DIRECT-API"));
+    const std::string out = chain->Replicate("--account source --zone us-east-1b", code);
     EXPECT_EQ(1, code) << out;
     EXPECT_NE(std::string::npos, out.find("(error 242): Cross account restore is not supported for flavor [4]")) << out;
     EXPECT_TRUE(Look(base).replicas.empty());
-    out = chain.Replicate("--account admin --zone us-east-1b", code);
-    ASSERT_EQ(0, code) << out;
-    const Cycle first = Parse(out);
-    EXPECT_EQ("full", first.mode) << out;
-    chain.Verify(first.replica, "--name web-server-01 --zone us-east-1b");
+    const Cycle first = Succeeds("--account admin --zone us-east-1b");
+    EXPECT_EQ("full", first.mode);
+    chain->Verify(first.replica, "--name web-server-01 --zone us-east-1b");
     ExpectOneReplica(base, first);
 
-    chain.GuestWrite("vol-0a1b2c3d4e5f6a001", 5, "--zero yes");
-    chain.GuestWrite("vol-0a1b2c3d4e5f6a002", 100, "--text 'a new block of web-data'");
-    chain.Backup();
-    if (HasFatalFailure()) return;
-    out = chain.Replicate("", code);
-    ASSERT_EQ(0, code) << out;
-    const Cycle second = Parse(out);
-    EXPECT_EQ("incremental", second.mode) << out;
-    EXPECT_EQ(2, second.blocks) << out;
-    chain.Verify(second.replica, "--name web-server-01 --zone us-east-1b");
+    chain->GuestWrite("vol-0a1b2c3d4e5f6a001", 5, "--zero yes");
+    chain->GuestWrite("vol-0a1b2c3d4e5f6a002", 100, "--text 'a new block of web-data'");
+    ASSERT_NO_FATAL_FAILURE(chain->Backup());
+    const Cycle second = Succeeds("");
+    EXPECT_EQ("incremental", second.mode);
+    EXPECT_EQ(2, second.blocks);
+    chain->Verify(second.replica, "--name web-server-01 --zone us-east-1b");
     ExpectOneReplica(base, second);
-    chain.ExpectNothingRegistered();
+    EXPECT_EQ("", CleanStoreProblem(base, "restore", kDemoJob));
 }
 
 // A replica whose integrity AMI was deleted by hand cannot be built on: the
 // cycle writes every block onto empty volumes, and still leaves one replica.
-TEST(Replicate, ALostIntegrityAMIMakesTheNextCycleFull) {
-    TestEnv env;
-    const std::string base = env.BaseDir();
-    int code = -1;
-    RunHost("--base " + base, code);
-    ASSERT_EQ(0, code);
-    ReplicateChain chain(base, kDemo + "backup-job.json", "i-0fedcba9876540002", "HOTADD");
-    chain.Backup();
-    if (HasFatalFailure()) return;
-    std::string out = chain.Replicate("--account admin --name worker-replica --zone us-east-1a", code);
-    ASSERT_EQ(0, code) << out;
-    const Cycle first = Parse(out);
+TEST_F(Replicate, ALostIntegrityAMIMakesTheNextCycleFull) {
+    ASSERT_NO_FATAL_FAILURE(Start(kDemoBackupJob, "i-0fedcba9876540002", "HOTADD"));
+    const Cycle first = Succeeds("--account admin --name worker-replica --zone us-east-1a");
+    ASSERT_FALSE(first.ami.empty());
     auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
     cloud->Write([&](cloudsim::State& s) {
         s.images.at(first.ami).state = "deregistered";
         for (const auto& id : s.images.at(first.ami).snapshotIds) s.snapshots.erase(id);
     });
-    chain.GuestWrite("vol-0fedcba987654b001", 3, "--text 'edited'");
-    chain.Backup();
-    if (HasFatalFailure()) return;
-    out = chain.Replicate("", code);
-    ASSERT_EQ(0, code) << out;
-    const Cycle second = Parse(out);
-    EXPECT_EQ("full", second.mode) << out;
-    EXPECT_EQ(7, second.blocks) << out;
-    chain.Verify(second.replica, "--name worker-replica --zone us-east-1a");
+    chain->GuestWrite("vol-0fedcba987654b001", 3, "--text 'edited'");
+    ASSERT_NO_FATAL_FAILURE(chain->Backup());
+    const Cycle second = Succeeds("");
+    EXPECT_EQ("full", second.mode);
+    EXPECT_EQ(7, second.blocks);
+    chain->Verify(second.replica, "--name worker-replica --zone us-east-1a");
     ExpectOneReplica(base, second);
 }
 
 // What cannot be replicated is refused before the cloud is touched.
-TEST(Replicate, BadInputIsRefused) {
-    TestEnv env;
-    const std::string base = env.BaseDir();
-    int code = -1;
-    RunHost("--base " + base, code);
-    ASSERT_EQ(0, code);
-    ReplicateChain chain(base, kDemo + "backup-job.json", "i-0fedcba9876540002", "HOTADD");
-    chain.Backup();
-    if (HasFatalFailure()) return;
+TEST_F(Replicate, BadInputIsRefused) {
+    ASSERT_NO_FATAL_FAILURE(Start(kDemoBackupJob, "i-0fedcba9876540002", "HOTADD"));
+    const std::string dir = chain->Chain();
     // A chain whose replica file is of a layout this host does not read.
-    RunCommand("cp -a " + chain.Chain() + " " + base + "/newer", code);
+    RunCommand("cp -a " + dir + " " + base + "/newer", code);
     ASSERT_TRUE(FwFile::WriteAllAtomic(base + "/newer/replica.json", "{\"format\": \"Replica\", \"version\": 2}\n"));
     struct Case {
         std::string args;
         int exitCode;
         const char* reason;
     } const cases[] = {
-        {"--instance i-0a1b2c3d4e5f60001 --chain " + chain.Chain(), 1, "holds backups of i-0fedcba9876540002"},
+        {"--instance i-0a1b2c3d4e5f60001 --chain " + dir, 1, "holds backups of i-0fedcba9876540002"},
         {"--instance i-0fedcba9876540002 --chain " + base + "/nothing", 1, "has no backups"},
-        {"--instance i-0fedcba9876540002 --chain " + chain.Chain() + " --zone us-east-1z", 1,
-         "no availability zone \"us-east-1z\""},
-        {"--instance i-0fedcba9876540002 --chain " + chain.Chain() + " --point 1", 2, "does not take --point"},
-        {"--chain " + chain.Chain(), 2, "needs --instance ID and --chain DIR"},
+        {"--instance i-0fedcba9876540002 --chain " + dir + " --zone us-east-1z", 1, "no availability zone \"us-east-1z\""},
+        {"--instance i-0fedcba9876540002 --chain " + dir + " --point 1", 2, "does not take --point"},
+        {"--chain " + dir, 2, "needs --instance ID and --chain DIR"},
         {"--instance i-0fedcba9876540002 --chain " + base + "/newer", 1, "this host reads version 1 only"},
     };
     for (const auto& c : cases) {
-        const std::string out = RunHost("--base " + base + " replicate --job " + kDemo + "job.json --account admin " +
-                                            c.args,
-                                        code);
+        const std::string out =
+            RunHost("--base " + base + " replicate --job " + kDemoJob + " --account admin " + c.args, code);
         EXPECT_EQ(c.exitCode, code) << c.args << "\n" << out;
         EXPECT_NE(std::string::npos, out.find(c.reason)) << c.args << "\n" << out;
         EXPECT_TRUE(Look(base).replicas.empty()) << c.args;
     }
-    EXPECT_FALSE(FwFile::Exists(chain.Chain() + "/replica.json"));
+    EXPECT_FALSE(FwFile::Exists(dir + "/replica.json"));
 }

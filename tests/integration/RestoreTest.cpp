@@ -17,8 +17,6 @@
 namespace {
 const char kWorker[] = "i-0fedcba9876540002";   // outpost-worker, admin account, us-east-1b, proxy's account
 const char kWorkerRoot[] = "vol-0fedcba987654b001";
-const std::string kJob = std::string(TEST_SOURCE_DIR) + "/demo/job.json";
-const std::string kAdminJob = std::string(TEST_SOURCE_DIR) + "/demo/backup-job.json";
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
@@ -42,9 +40,7 @@ void BackUp(const std::string& base, const std::string& mode, const std::string&
     ASSERT_EQ(0, code);
     std::unique_ptr<EndpointProcess> endpoints;
     if (mode == "EBS-DIRECT-API") endpoints = std::make_unique<EndpointProcess>(base);
-    const std::string out = RunHost("--base " + base + " backup --job " + kAdminJob + " --instance " + kWorker +
-                                        " --mode " + mode + " --out " + chain,
-                                    code);
+    const std::string out = RunBackup(base, kWorker, mode, chain, code);
     ASSERT_EQ(0, code) << out;
 }
 
@@ -57,9 +53,7 @@ std::string Rebuild(const std::string& base, const std::string& chain, const std
 }
 
 std::string VerifyRestore(const std::string& base, const std::string& manifest, const std::string& args, int& code) {
-    return RunCommand(std::string(CLOUDSIM_TOOL_PATH) + " verify-restore --base " + base + " --manifest " + manifest +
-                          " " + args,
-                      code);
+    return RunTool("verify-restore --base " + base + " --manifest " + manifest + " " + args, code);
 }
 
 // The instance id the restore printed ("... as instance i-... (name) ...").
@@ -70,6 +64,16 @@ std::string RestoredInstance(const std::string& output) {
 }
 
 class Restore : public ::testing::TestWithParam<const char*> {};
+
+// A base folder whose chain holds a hot-add backup.
+class BackedUp : public ::testing::Test {
+protected:
+    void SetUp() override { BackUp(base, "HOTADD", chain); }
+
+    TestEnv env;
+    const std::string base = env.BaseDir(), chain = base + "/chain";
+    int code = -1;
+};
 }  // namespace
 
 TEST_P(Restore, APointRestoredToAnotherZoneIsTheBackupBlockForBlock) {
@@ -78,7 +82,7 @@ TEST_P(Restore, APointRestoredToAnotherZoneIsTheBackupBlockForBlock) {
     BackUp(base, GetParam(), chain);
     if (HasFatalFailure()) return;
     int code = -1;
-    const std::string out = RunHost("--base " + base + " restore --job " + kJob + " --account admin --chain " + chain +
+    const std::string out = RunHost("--base " + base + " restore --job " + kDemoJob + " --account admin --chain " + chain +
                                         " --name worker-restored --zone us-east-1c --type t3.small",
                                     code);
     ASSERT_EQ(0, code) << out;
@@ -90,22 +94,15 @@ TEST_P(Restore, APointRestoredToAnotherZoneIsTheBackupBlockForBlock) {
     EXPECT_EQ(0, code) << out << verify;
     EXPECT_NE(std::string::npos, verify.find("verify-restore passed")) << verify;
     // Nothing of the job is left registered, and the staging folder is gone.
-    const std::string store = RunHost("--base " + base + " cleanup --job " + kAdminJob, code);
-    EXPECT_NE(std::string::npos, store.find("orphaned restore entries: 0")) << store;
-    EXPECT_EQ(std::string::npos, store.find("  left")) << store;
+    EXPECT_EQ("", CleanStoreProblem(base, "restore"));
     EXPECT_FALSE(FwFile::Exists(base + "/Restore/staging-" + std::to_string(::getpid())));
 }
 
 // An attach-disk restore to a new instance: launched from a public AMI, it
 // takes the point's disks, its OS disk as the root in place of the AMI's.
-TEST(RestoreFromTemplate, TheNewInstanceComesFromTheAMIAndHoldsThePoint) {
-    TestEnv env;
-    const std::string base = env.BaseDir(), chain = base + "/chain";
-    BackUp(base, "HOTADD", chain);
-    if (HasFatalFailure()) return;
+TEST_F(BackedUp, TheNewInstanceComesFromTheAMIAndHoldsThePoint) {
     const char kTemplate[] = "ami-0c55b159cbfafe1f0";   // Amazon Linux 2, public, us-east-1
-    int code = -1;
-    const std::string out = RunHost("--base " + base + " restore --job " + kJob + " --account admin --chain " + chain +
+    const std::string out = RunHost("--base " + base + " restore --job " + kDemoJob + " --account admin --chain " + chain +
                                         " --template " + kTemplate + " --name worker-templated --zone us-east-1c"
                                         " --type t3.small",
                                     code);
@@ -129,21 +126,14 @@ TEST(RestoreFromTemplate, TheNewInstanceComesFromTheAMIAndHoldsThePoint) {
                       "--instance " + instance + " --attach yes --devices " + kWorkerRoot + "=/dev/xvda", code);
     EXPECT_EQ(0, code) << out << verify;
     EXPECT_NE(std::string::npos, verify.find(root + ": 7 blocks with data, image matches the volume")) << verify;
-    const std::string store = RunHost("--base " + base + " cleanup --job " + kAdminJob, code);
-    EXPECT_NE(std::string::npos, store.find("orphaned restore entries: 0")) << store;
-    EXPECT_EQ(std::string::npos, store.find("  left")) << store;
+    EXPECT_EQ("", CleanStoreProblem(base, "restore"));
 }
 
 INSTANTIATE_TEST_SUITE_P(ReadPaths, Restore, ::testing::Values("HOTADD", "EBS-DIRECT-API"),
                          [](const auto& info) { return std::string(info.param) == "HOTADD" ? "HotAdd" : "Direct"; });
 
-TEST(RestoreInput, BadInputIsRefusedBeforeAnythingIsMade) {
-    TestEnv env;
-    const std::string base = env.BaseDir(), chain = base + "/chain";
-    BackUp(base, "HOTADD", chain);
-    if (HasFatalFailure()) return;
+TEST_F(BackedUp, BadInputIsRefusedBeforeAnythingIsMade) {
     // A copy of the chain whose image was cut short.
-    int code = -1;
     RunCommand("cp -a " + chain + " " + base + "/cut && truncate -s 1M " + base + "/cut/point-1/" + kWorkerRoot +
                    ".img",
                code);
@@ -170,20 +160,15 @@ TEST(RestoreInput, BadInputIsRefusedBeforeAnythingIsMade) {
     };
     const std::set<std::string> before = Everything(base);
     for (const auto& c : cases) {
-        const std::string out = RunHost("--base " + base + " restore --job " + kJob + " --account admin " + c.args, code);
+        const std::string out = RunHost("--base " + base + " restore --job " + kDemoJob + " --account admin " + c.args, code);
         EXPECT_EQ(c.exitCode, code) << c.args << "\n" << out;
         EXPECT_NE(std::string::npos, out.find(c.reason)) << c.args << "\n" << out;
         EXPECT_EQ(before, Everything(base)) << c.args << " changed the cloud\n" << out;
     }
-    const std::string store = RunHost("--base " + base + " cleanup --job " + kAdminJob, code);
-    EXPECT_NE(std::string::npos, store.find("orphaned restore entries: 0")) << store;
+    EXPECT_EQ("", CleanStoreProblem(base, "restore"));
 }
 
-TEST(VerifyRestore, EveryDifferenceFromThePointIsReported) {
-    TestEnv env;
-    const std::string base = env.BaseDir(), chain = base + "/chain";
-    BackUp(base, "HOTADD", chain);
-    if (HasFatalFailure()) return;
+TEST_F(BackedUp, EveryDifferenceFromThePointIsReported) {
     const std::string manifest = Rebuild(base, chain, base + "/rebuilt");
     const std::string image = base + "/rebuilt/" + kWorkerRoot + ".img";
     // The backed-up instance itself is what its point describes, once the
@@ -191,7 +176,6 @@ TEST(VerifyRestore, EveryDifferenceFromThePointIsReported) {
     auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
     cloud->Write([](cloudsim::State& s) { s.instances.at(kWorker).tags.erase("_QX_AMI_"); });
     const std::string args = std::string("--instance ") + kWorker;
-    int code = -1;
     std::string out = VerifyRestore(base, manifest, args, code);
     ASSERT_EQ(0, code) << out;
 

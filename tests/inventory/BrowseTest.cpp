@@ -17,6 +17,9 @@ SInventoryInfo Node(const std::string& name, const std::string& guid = "", EInve
     return n;
 }
 
+SInventoryInfo Region(const std::string& name) { return Node(name, name, 2); }
+SInventoryInfo Zone(const std::string& name) { return Node(name, name, 5); }
+
 // The framework's parent argument: each node the only child of the one before.
 SInventoryInfo Chain(std::vector<SInventoryInfo> nodes) {
     for (size_t i = nodes.size() - 1; i > 0; --i) nodes[i - 1].children = {nodes[i]};
@@ -56,12 +59,12 @@ TEST_F(Browse, EachViewRootListsTheRegions) {
 }
 
 TEST_F(Browse, RegionViewGoesFromRegionToZoneToInstances) {
-    ASSERT_EQ(1, Run("\\Region View\\us-east-1", Chain({Node("Region View"), Node("us-east-1", "us-east-1", 2)})));
+    ASSERT_EQ(1, Run("\\Region View\\us-east-1", Chain({Node("Region View"), Region("us-east-1")})));
     EXPECT_THAT(Names(out), ElementsAre("us-east-1a", "us-east-1b", "us-east-1c"));
     EXPECT_EQ(5, out[0].type);
 
     ASSERT_EQ(1, Run("\\Region View\\us-east-1\\us-east-1a",
-                     Chain({Node("Region View"), Node("us-east-1", "us-east-1", 2), out[0]})));
+                     Chain({Node("Region View"), Region("us-east-1"), out[0]})));
     ASSERT_EQ(1u, out.size());
     EXPECT_EQ("web-server-01", out[0].name);
     EXPECT_EQ("i-0a1b2c3d4e5f60001", out[0].guid);
@@ -70,10 +73,10 @@ TEST_F(Browse, RegionViewGoesFromRegionToZoneToInstances) {
 }
 
 TEST_F(Browse, TemplatesAreNeverListedAsInstances) {
-    ASSERT_EQ(1, Run("\\Instance View\\us-west-2", Chain({Node("Instance View"), Node("us-west-2", "us-west-2", 2)})));
+    ASSERT_EQ(1, Run("\\Instance View\\us-west-2", Chain({Node("Instance View"), Region("us-west-2")})));
     EXPECT_THAT(Names(out), ElementsAre("analytics-01"));
     ASSERT_EQ(1, Run("\\Region View\\us-west-2\\us-west-2b",
-                     Chain({Node("Region View"), Node("us-west-2", "us-west-2", 2), Node("us-west-2b", "us-west-2b", 5)})));
+                     Chain({Node("Region View"), Region("us-west-2"), Zone("us-west-2b")})));
     EXPECT_TRUE(out.empty());
 }
 
@@ -90,13 +93,13 @@ TEST_F(Browse, ChildrenAreSortedIgnoringCase) {
         }
     });
     ASSERT_EQ(1, Run("\\Region View\\us-east-1\\us-east-1c",
-                     Chain({Node("Region View"), Node("us-east-1", "us-east-1", 2), Node("us-east-1c", "us-east-1c", 5)})));
+                     Chain({Node("Region View"), Region("us-east-1"), Zone("us-east-1c")})));
     EXPECT_THAT(Names(out), ElementsAre("a", "b", "C", "win-app-01"));
     EXPECT_EQ(0, out[3].flags);   // stopped
 }
 
 TEST_F(Browse, TagsViewWalksKeysValuesAndInstances) {
-    const SInventoryInfo region = Node("us-east-1", "us-east-1", 2);
+    const SInventoryInfo region = Region("us-east-1");
     ASSERT_EQ(1, Run("\\Tags View\\us-east-1", Chain({Node("Tags View"), region})));
     auto key = std::find_if(out.begin(), out.end(), [](const auto& n) { return n.name == "Department"; });
     ASSERT_NE(out.end(), key);
@@ -115,7 +118,7 @@ TEST_F(Browse, TagsViewWalksKeysValuesAndInstances) {
 }
 
 TEST_F(Browse, InstanceTypeViewListsTypesInUseOrAllByTheSetting) {
-    const SInventoryInfo region = Node("us-east-1", "us-east-1", 2);
+    const SInventoryInfo region = Region("us-east-1");
     ASSERT_EQ(1, Run("\\InstanceType View\\us-east-1", Chain({Node("InstanceType View"), region})));
     EXPECT_THAT(Names(out), ElementsAre("m5.xlarge", "r5.large", "t3.medium"));
     EXPECT_EQ(28, out[0].type);
@@ -132,7 +135,7 @@ TEST_F(Browse, InstanceTypeViewListsTypesInUseOrAllByTheSetting) {
 TEST_F(Browse, TrailingSeparatorLocatesTheEmptyNodeInTheParentChain) {
     // A tag whose value is empty shows as a node without a name.
     cloud->Write([](cloudsim::State& s) { s.instances.at("i-0a1b2c3d4e5f60003").tags["Owner"] = ""; });
-    const SInventoryInfo region = Node("us-east-1", "us-east-1", 2);
+    const SInventoryInfo region = Region("us-east-1");
     const SInventoryInfo emptyValue = Node("", "us-east-1" + kSep + "Owner" + kSep, 24);
     ASSERT_EQ(1, Run("\\Tags View\\us-east-1\\Owner\\",
                      Chain({Node("Tags View"), region, Node("Owner", "us-east-1" + kSep + "Owner", 25), emptyValue})));
@@ -145,17 +148,16 @@ TEST_F(Browse, TrailingSeparatorLocatesTheEmptyNodeInTheParentChain) {
 }
 
 TEST_F(Browse, PathsTheParentChainDoesNotHoldAreRejected) {
-    const SInventoryInfo region = Node("us-east-1", "us-east-1", 2);
+    const SInventoryInfo region = Region("us-east-1");
     EXPECT_EQ(0, Run("\\Region View\\eu-west-9", Chain({Node("Region View"), region})));
     EXPECT_TRUE(log.Has("Failed to locate the browse node for [eu-west-9]"));
 
     // The right name at the wrong depth.
-    EXPECT_EQ(0, Run("\\Region View\\us-east-1a",
-                     Chain({Node("Region View"), region, Node("us-east-1a", "us-east-1a", 5)})));
+    EXPECT_EQ(0, Run("\\Region View\\us-east-1a", Chain({Node("Region View"), region, Zone("us-east-1a")})));
 
     // A branching chain cannot be followed.
     SInventoryInfo branching = Node("Region View");
-    branching.children = {region, Node("us-west-2", "us-west-2", 2)};
+    branching.children = {region, Region("us-west-2")};
     EXPECT_EQ(0, Run("\\Region View\\us-east-1", branching));
 
     // An instance node has no children to browse.
@@ -164,14 +166,14 @@ TEST_F(Browse, PathsTheParentChainDoesNotHoldAreRejected) {
 }
 
 TEST_F(Browse, UnknownViewIsRejected) {
-    EXPECT_EQ(0, Run("\\Bogus View\\us-east-1", Chain({Node("Bogus View"), Node("us-east-1", "us-east-1", 2)})));
+    EXPECT_EQ(0, Run("\\Bogus View\\us-east-1", Chain({Node("Bogus View"), Region("us-east-1")})));
     EXPECT_TRUE(log.Has("Unrecognized browse type [\\Bogus View\\us-east-1]"));
     EXPECT_TRUE(out.empty());
 }
 
 TEST_F(Browse, BridgeFailuresFailTheLevel) {
     cloud->AddFault(Fault("GetDCInfoForDC", kThrottled));
-    EXPECT_EQ(0, Run("\\Region View\\us-east-1", Chain({Node("Region View"), Node("us-east-1", "us-east-1", 2)})));
+    EXPECT_EQ(0, Run("\\Region View\\us-east-1", Chain({Node("Region View"), Region("us-east-1")})));
     EXPECT_TRUE(log.Has("Failed to get Datacenter info for datacenter [us-east-1]/[us-east-1]. "
                         "Error [RequestLimitExceeded: Request limit exceeded.]"));
 
@@ -184,7 +186,7 @@ TEST_F(Browse, BridgeFailuresFailTheLevel) {
 // lists.
 TEST_F(MockFixture, BrowseAsksTheBridgeWithTheLevelsOwnDiscoveryFlags) {
     std::vector<SInventoryInfo> out;
-    const auto region = Node("us-east-1", "us-east-1", 2);
+    const auto region = Region("us-east-1");
     EXPECT_CALL(*bridge, GetDCInfoForDC("us-east-1", 0x20000000ULL, _, _)).WillOnce(Return(1));
     EXPECT_EQ(1, object->BrowseInventory("\\Instance View\\us-east-1", Chain({Node("Instance View"), region}), out,
                                          0xFF, 0));

@@ -78,6 +78,14 @@ struct ProxyRestoreFixture : DemoCloudFixture {
         return d;
     }
 
+    // The disks' empty volumes, made next to the proxy as the first phase
+    // makes them.
+    void CreateEmptyVolumes() {
+        bool recreated = true;
+        ASSERT_TRUE(object._CreateEmptyVolumes(ctx, VM_CLEANER_RESTORE, recreated)) << object.GetLastVMErrorDetails();
+        EXPECT_FALSE(recreated) << "nothing was there to recreate";
+    }
+
     // The configuration file a backup of the web server stored, with tags.
     void WriteConfigFile(const std::string& fileName, const std::map<std::string, std::string>& tags,
                          const std::string& instanceType = "t3.medium", const std::string& ami = kLinuxAMI) {

@@ -14,6 +14,18 @@ using namespace proxyrestore;
 
 namespace {
 
+// The cleanup key a line "Registered a temporary GUID with the cleaner: [K]"
+// names, once the run logged it.
+struct HeldKey {
+    std::string key;
+    void Watch(LogTap& log) {
+        log.OnLine([this](const std::string& line) {
+            const std::string lead = "Registered a temporary GUID with the cleaner: [";
+            if (line.rfind(lead, 0) == 0) key = line.substr(lead.size(), line.size() - lead.size() - 1);
+        });
+    }
+};
+
 struct ReplicationTest : ProxyRestoreFixture {
     void SetUp() override {
         Start(Accounts::Source, kDbProxy, "us-east-1a");
@@ -71,6 +83,7 @@ struct ReplicationTest : ProxyRestoreFixture {
         });
     }
 };
+}  // namespace
 
 TEST_F(ReplicationTest, TheFirstRunIsFullAndLeavesAReplicaCarryingItsIntegrityAMI) {
     ASSERT_EQ(0, Run({"root-v1", "data-v1"})) << object.GetLastVMErrorDetails();
@@ -128,16 +141,6 @@ TEST_F(ReplicationTest, AMissingIntegritySnapshotMakesTheRunFull) {
     EXPECT_EQ(1, LiveIntegrityAMIs());
 }
 
-TEST_F(ReplicationTest, WithoutAnySnapshotIdTheRunIsFull) {
-    ASSERT_EQ(0, Run({"root-v1", "data-v1"}));
-    NextJob();
-    for (auto& disk : ctx.disks) disk.snapshotId.clear();
-    ASSERT_EQ(0, Run({"root-v2", "data-v2"}));
-    EXPECT_EQ(RestoreCtx::FullReplication, ctx.replicationMode);
-    EXPECT_EQ(0, log.Containing("Skipping empty volume creation")) << "every disk got an empty volume";
-    EXPECT_EQ("root-v2", OnReplica(0, 7));
-}
-
 TEST_F(ReplicationTest, AnAddedDiskGetsAnEmptyVolumeAndAShrunkOneKeepsTheReplicasSize) {
     ASSERT_EQ(0, Run({"root-v1", "data-v1"}));
     NextJob();
@@ -190,20 +193,17 @@ TEST_F(ReplicationTest, AReplicaThatCannotBeDeletedIsLeftRegisteredForALaterClea
     ASSERT_EQ(0, Run({"root-v1", "data-v1"}));
     const std::string oldReplica = ctx.vmGuid;
     NextJob();
-    std::string key;
-    log.OnLine([&](const std::string& line) {
-        const std::string lead = "Registered a temporary GUID with the cleaner: [";
-        if (line.rfind(lead, 0) == 0) key = line.substr(lead.size(), line.size() - lead.size() - 1);
-    });
+    HeldKey held;
+    held.Watch(log);
     cloud->AddFault(cloudsim::FaultRule("DeleteVM", 1, "InternalError: delete refused for the test"));
     ASSERT_EQ(0, Run({"", "data-v2"})) << object.GetLastVMErrorDetails();
-    ASSERT_FALSE(key.empty());
+    ASSERT_FALSE(held.key.empty());
     std::string path;
     std::vector<std::string> ids;
-    ASSERT_TRUE(object.Cleaner().GetRegisteredVM(VM_CLEANER_RESTORE, key, path, false));
+    ASSERT_TRUE(object.Cleaner().GetRegisteredVM(VM_CLEANER_RESTORE, held.key, path, false));
     object.Cleaner().GetRegisteredCreatedVMs(path, ids);
     EXPECT_EQ(std::vector<std::string>{oldReplica}, ids);
-    EXPECT_NE(key, ctx.registrationGuid);
+    EXPECT_NE(held.key, ctx.registrationGuid);
 }
 
 TEST_F(ReplicationTest, AFailbackIntoTheSourceNeverDeletesItWhenItsRestoreFails) {
@@ -217,22 +217,6 @@ TEST_F(ReplicationTest, AFailbackIntoTheSourceNeverDeletesItWhenItsRestoreFails)
     Settle(300);
     EXPECT_NE("terminated", Instance(kWeb).state);
 }
-
-}  // namespace
-
-namespace {
-// The cleanup key a line "Registered a temporary GUID with the cleaner: [K]"
-// names, once the run logged it.
-struct HeldKey {
-    std::string key;
-    void Watch(LogTap& log) {
-        log.OnLine([this](const std::string& line) {
-            const std::string lead = "Registered a temporary GUID with the cleaner: [";
-            if (line.rfind(lead, 0) == 0) key = line.substr(lead.size(), line.size() - lead.size() - 1);
-        });
-    }
-};
-}  // namespace
 
 TEST_F(ReplicationTest, APreviousIntegrityAMIThatCannotBeDeletedIsHeldForALaterCleanup) {
     ASSERT_EQ(0, Run({"root-v1", "data-v1"}));
@@ -300,9 +284,10 @@ TEST_F(ReplicationTest, AnInterfaceStillInUseFailsTheRunAndKeepsThePreviousRepli
     EXPECT_EQ(1, LiveIntegrityAMIs());
 }
 
-// A run that is not a re-attempt builds on the integrity snapshots only:
-// the volume ids the previous run left in the context are the replica's,
-// and writing them would change the instance the next run falls back on.
+// Without snapshot ids the run is full, onto empty volumes. A run that is
+// not a re-attempt builds on the integrity snapshots only: the volume ids
+// the previous run left in the context are the replica's, and writing them
+// would change the instance the next run falls back on.
 TEST_F(ReplicationTest, ARunThatIsNotAResumeNeverWritesThePreviousRunsVolumes) {
     ASSERT_EQ(0, Run({"root-v1", "data-v1"}));
     std::vector<std::string> previous;
@@ -310,6 +295,8 @@ TEST_F(ReplicationTest, ARunThatIsNotAResumeNeverWritesThePreviousRunsVolumes) {
     NextJob();
     for (auto& disk : ctx.disks) disk.snapshotId.clear();   // a full run onto empty volumes
     ASSERT_EQ(0, Run({"root-v2", "data-v2"})) << object.GetLastVMErrorDetails();
+    EXPECT_EQ(RestoreCtx::FullReplication, ctx.replicationMode);
+    EXPECT_EQ(0, log.Containing("Skipping empty volume creation")) << "every disk got an empty volume";
     for (size_t i = 0; i < ctx.disks.size(); ++i) EXPECT_NE(previous[i], ctx.disks[i].newVolumeId) << i;
     EXPECT_EQ("root-v2", OnReplica(0, 7));
 }

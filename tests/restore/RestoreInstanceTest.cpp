@@ -153,8 +153,7 @@ TEST_F(RestoreInstanceTest, LeftOutDataDisksAreAddedEmptyToTheRestoredInstance) 
     EXPECT_FALSE(object.HandleFilteredDataDisks(ctx)) << "nothing is added before the instance is restored";
     EXPECT_EQ(before, Peek([](const cloudsim::State& s) { return s.volumes.size(); }));
 
-    bool recreated = false;
-    ASSERT_TRUE(object._CreateEmptyVolumes(ctx, VM_CLEANER_RESTORE, recreated));
+    ASSERT_NO_FATAL_FAILURE(CreateEmptyVolumes());
     ASSERT_TRUE(object.RestoreVM_AmazonVMAsProxy(ctx)) << object.GetLastVMErrorDetails();
     ASSERT_TRUE(object.HandleFilteredDataDisks(ctx));
     const cloudsim::Instance made = Instance(ctx.vmGuid);
@@ -172,8 +171,7 @@ TEST_F(RestoreInstanceTest, RestoredDataDisksAreNotAddedAgainAsEmptyOnes) {
     StartSameZone();
     ctx.disks.push_back(Disk(kWebData, "/dev/sdf", false));
     WriteConfigFile(std::string(kWeb) + "_InstanceConfig.xml", {});
-    bool recreated = false;
-    ASSERT_TRUE(object._CreateEmptyVolumes(ctx, VM_CLEANER_RESTORE, recreated));
+    ASSERT_NO_FATAL_FAILURE(CreateEmptyVolumes());
     ASSERT_TRUE(object.RestoreVM_AmazonVMAsProxy(ctx)) << object.GetLastVMErrorDetails();
     ASSERT_TRUE(object.HandleFilteredDataDisks(ctx));
     EXPECT_EQ(2u, Instance(ctx.vmGuid).volumeIds.size());

@@ -55,9 +55,7 @@ TEST_P(RestoreTopologyTest, WrittenDisksReachTheNewInstance) {
                      {"_QX_AMI_", "ami-0123"}, {"KD_Retain_Snap", "ami-0456"}});
     const std::string proxyAccount = Instance(t.proxy).account;
 
-    bool recreated = true;
-    ASSERT_TRUE(object._CreateEmptyVolumes(ctx, VM_CLEANER_RESTORE, recreated)) << object.GetLastVMErrorDetails();
-    EXPECT_FALSE(recreated);
+    ASSERT_NO_FATAL_FAILURE(CreateEmptyVolumes());
     std::vector<std::string> proxySide;
     for (const auto& d : ctx.disks) {
         const cloudsim::Volume v = Volume(d.newVolumeId);
@@ -148,8 +146,7 @@ TEST_F(RestoreVolumesTest, ARetryReusesItsVolumeAndRecreatesOneDeletedMeanwhile)
 TEST_F(RestoreVolumesTest, TheDataMoverReachesTheProxyWhereverTheBridgesPoint) {
     Start(Accounts::Source, kDbProxy, "us-east-1b");
     ctx.disks = {Disk(kWebRoot, "/dev/xvda", true)};
-    bool recreated = true;
-    ASSERT_TRUE(object._CreateEmptyVolumes(ctx, VM_CLEANER_RESTORE, recreated));
+    ASSERT_NO_FATAL_FAILURE(CreateEmptyVolumes());
     ASSERT_EQ(1, object.PreRestoreVM_AmazonVMAsProxy(ctx));
     object.SourceBridge()->overrideRegion("us-west-2");
     const std::string data = "written after another region's job";
@@ -189,8 +186,7 @@ TEST_P(RestoreAttachTest, FailingAttach) {
     ctx.disks = {Disk(kWebRoot, "/dev/xvda", true), Disk(kWebData, "/dev/sdf", false),
                  Disk("vol-0a1b2c3d4e5f6a003", "/dev/sdg", false), Disk("vol-0a1b2c3d4e5f6a004", "/dev/sdh", false)};
     WriteConfigFile(std::string(kWeb) + "_InstanceConfig.xml", {});
-    bool recreated = false;
-    ASSERT_TRUE(object._CreateEmptyVolumes(ctx, VM_CLEANER_RESTORE, recreated));
+    ASSERT_NO_FATAL_FAILURE(CreateEmptyVolumes());
     bool osDisk = false;
     std::map<std::string, std::string> tags;
     ASSERT_TRUE(object.PrepareRestoreCtxVMInfo(ctx, osDisk, tags));
@@ -222,8 +218,7 @@ INSTANTIATE_TEST_SUITE_P(Disks, RestoreAttachTest, ::testing::ValuesIn(kAttachFa
 TEST_F(RestoreVolumesTest, AnUndeletedTransferSnapshotStaysRegistered) {
     Start(Accounts::Source, kDbProxy, "us-east-1a");
     ctx.disks = {Disk(kWebRoot, "/dev/xvda", true)};
-    bool recreated = false;
-    ASSERT_TRUE(object._CreateEmptyVolumes(ctx, VM_CLEANER_RESTORE, recreated));
+    ASSERT_NO_FATAL_FAILURE(CreateEmptyVolumes());
     ASSERT_TRUE(object.CreateAndShareSnapshotsToRestore(ctx, false));
     const std::string snapshot = ctx.disks[0].snapshotId;
     ASSERT_FALSE(snapshot.empty());
