@@ -428,6 +428,33 @@ public:
     int GetMetadataFiles(const MountCtx& ctx, std::vector<std::string>& files, int type) override;
     const AmazonSnap::SnapState& SnapState() const { return m_snap; }
 
+    // ---- snap backups, VM-centric flow (snap/: AmazonSnapVMCentric.cpp,
+    //      AmazonSnapVMCentricVolumes.cpp, AmazonSnapCatalog.cpp) ----
+    // The mount of one instance does the whole snap backup of it. 1 on
+    // success; 4000 cancelled, 65 every disk filtered, 17 the snapshots
+    // failed (those the manager made are deleted). A failure invalidates
+    // the instance's archive file. Only an instance whose snapshots were
+    // taken joins the job's catalogue, with its final record.
+    int _MountVM_Snap_Backup_VMCentric(MountCtx& ctx);
+    // Job-level: reports the instance's finding of PreSnap.
+    int _MountVM_Snap_Backup(MountCtx& ctx);
+    int _MountVM_Snap_Backup_VMCentric_Internal(MountCtx& ctx);
+    bool _GetVMBasicInfoForVM(const MountCtx& ctx, const std::string& instanceId, SVMBasicInfo& info);
+    bool _PrepareMountCtxVmInfoForVMSnapBackup(MountCtx& ctx);
+    bool _PrepareMountCtxVmInfoDisklistForVMSnapBackup(MountCtx& ctx);
+    bool _WriteVMConfigFile_SnapBackup(MountCtx& ctx);
+    bool PopulateVolSnapAndTransientMetadata(MountCtx& ctx);
+    bool _WriteVMSnapBackupMetadataXML(MountCtx& ctx);
+    bool _CreateBackupSnapsForVM(MountCtx& ctx);
+    void _PopulateSMVolumeInfoForVM(const MountCtx& ctx, SMVolSnapInfo& record);
+    // The volume's tags for the snap metadata: all but "Name" and the
+    // staging mark; false (tags empty) when they cannot be read.
+    bool _GetTagListForVolume(const std::string& volumeId, const std::string& region,
+                              std::map<std::string, std::string>& tags);
+    // Writes the job's catalogue from the instances of this job that were
+    // snapshotted, and lets go of them. False: nothing listed as produced.
+    bool _GenerateSnapBackupCatalogXml(const MountCtx& ctx);
+
     // ---- small helpers ----
     void overrideSDKRegion(const std::string& region);
     std::string getProxyAWSComponentsFolder();
@@ -450,7 +477,10 @@ public:
     }
 
     // ---- process-wide state shared by every object of the library ----
-    static std::map<std::string, SVMInfo> c_InstanceGuidToVMInfoMap;
+    // Job id -> instance id -> the record of an instance the job
+    // snapshotted: keyed by job, so that no job's catalogue lists another
+    // job's instances.
+    static std::map<int64_t, std::map<std::string, SVMInfo>> c_InstanceGuidToVMInfoMap;
     static CriticalSection c_InstanceGuidToVMInfoMapLock;
     static std::map<std::string, SVMInfo> c_InstanceInfoMapFromSnapXML;
     static std::map<std::string, std::string> c_SourceVolumesToMountedVolumes;
