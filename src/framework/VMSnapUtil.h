@@ -89,6 +89,15 @@ public:
     // configuration file and its snap metadata file.
     int DownloadVMMetadataFiles(const MountCtx& ctx, const std::string& instanceId, const std::string& folder);
 
+    // ---- jobs that never completed ----
+    // Deletes, through the engine, every snapshot of each stored job the
+    // framework never committed (CSnapStore::MarkJobCommitted), then its
+    // record. A job whose snapshots cannot all be deleted (or whose array is
+    // not registered) keeps its record for the next clean-up; false then.
+    // Only for a moment when no snapshot job of the store runs: a running
+    // job is not committed yet either. deleted: the snapshot ids removed.
+    static bool DeleteUncommittedJobs(std::vector<std::string>& deleted, std::string& error);
+
     // A metadata text for the log: the value of "targetSecretKey" masked.
     static std::string MaskSecrets(const std::string& metadata);
 
