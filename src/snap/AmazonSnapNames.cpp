@@ -1,5 +1,6 @@
 // Names, folders and the control host of snap backup jobs.
 #include <atomic>
+#include <mutex>
 
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
@@ -44,10 +45,16 @@ void CAmazonInfo::_SetSnapMetadataFile(const MountCtx& ctx) {
 }
 
 int CAmazonInfo::getAmazonSnapControlHostID(const MountCtx& ctx) {
-    // Process-wide once known; read without a lock, as the value only ever
-    // goes from 0 to one non-zero value.
-    static std::atomic<int> cached{0};
-    if (cached.load() != 0) return cached.load();
+    // Known once per job: another job (of this object or another one of
+    // the process) may name another control host, so the value is kept
+    // with the job it was found for.
+    static std::mutex lock;
+    static int64_t cachedJob = 0;
+    static int cached = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (cached != 0 && cachedJob == ctx.jobId) return cached;
+    }
     int id = ctx.snapControlHostId;
     if (id != 0) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Amazon snap control host from DB: [%lu]", static_cast<unsigned long>(id));
@@ -55,6 +62,10 @@ int CAmazonInfo::getAmazonSnapControlHostID(const MountCtx& ctx) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Amazon snap control host from registry [%s\\%s]: [%lu]", "VirtualServer",
                        "nAmazonSnapControlHostID", static_cast<unsigned long>(id));
     }
-    if (id != 0) cached = id;
+    if (id != 0) {
+        std::lock_guard<std::mutex> guard(lock);
+        cachedJob = ctx.jobId;
+        cached = id;
+    }
     return id;
 }
