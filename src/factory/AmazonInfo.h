@@ -420,6 +420,12 @@ public:
     static std::string _getSnapshotNameForSnapJob(int32_t hubCellId, int64_t jobId, uint32_t archiveFileId,
                                                   int64_t time);
     static std::string _getSnapshotDescriptionForSnapJob(int64_t jobId, const std::string& volumeId, int64_t time);
+    // Names of the volumes made from a snap job's snapshots; path: the
+    // snapshot's device path, whose last part names the volume.
+    static std::string _getVolumeNameForSnapJob(int64_t snapJobId, const std::string& path);
+    static std::string _getVolumeDescriptionForSnapJob(int64_t jobId, int64_t time);
+    // VM-centric: the instance's own archive file; otherwise the framework's.
+    int GetAFileID(const MountCtx& ctx, const std::string& name, DiskType_t type, unsigned int& id) override;
     // The metadata files the job produced; type 1 adds the requested
     // instance's configuration file and instance-level snap metadata file
     // where they exist. A backup copy first fetches the job-level snap
@@ -427,6 +433,19 @@ public:
     // rebuilds the context's volume list from what was read (error 31).
     int GetMetadataFiles(const MountCtx& ctx, std::vector<std::string>& files, int type) override;
     const AmazonSnap::SnapState& SnapState() const { return m_snap; }
+    // ---- snap backup metadata fetched back (snap/AmazonSnapDownloads.cpp) ----
+    // Each true when the file is in the folder afterwards (a file already
+    // there is not fetched again). _DownloadSnapBackupMetadataFile fetches
+    // into the context's snap metadata folder (the mount path when unset)
+    // the instance-level file, else the job-level one, and notes which in
+    // the context's VM-level flag.
+    bool _DownloadVMMetadataFile(const MountCtx& ctx, const std::string& folder, const std::string& fileName);
+    bool _DownloadSnapBackupMetadataFile(const MountCtx& ctx);
+    bool _DownloadVMLevelSnapBackupMetadataFile(const MountCtx& ctx);
+    bool _DownloadJobLevelSnapBackupMetadataFile(const MountCtx& ctx);
+    // Adds to c_InstanceInfoMapFromSnapXML the instances of the snap
+    // metadata read last; error 28 when a volume has none or several.
+    bool _PopulateVMInfoFromDSInfo();
 
     // ---- snap backups, VM-centric flow (snap/: AmazonSnapVMCentric.cpp,
     //      AmazonSnapVMCentricVolumes.cpp, AmazonSnapCatalog.cpp) ----

@@ -2,6 +2,8 @@
 #include <atomic>
 #include <mutex>
 
+#include "common/OperationGuard.h"
+#include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/KDPI.h"
@@ -17,6 +19,32 @@ std::string CAmazonInfo::_getSnapshotNameForSnapJob(int32_t hubCellId, int64_t j
 std::string CAmazonInfo::_getSnapshotDescriptionForSnapJob(int64_t jobId, const std::string& volumeId, int64_t time) {
     return "Snapshot_created_by_Keldor_for_job_" + std::to_string(jobId) + "_at_" + std::to_string(time) +
            "._Source_Volume_" + volumeId + "_from_" + KDPI_Focus::getClientName();
+}
+
+std::string CAmazonInfo::_getVolumeNameForSnapJob(int64_t snapJobId, const std::string& path) {
+    std::string name = std::string(AmazonTags::kBackupTag) + "SnapJob_" + std::to_string(snapJobId);
+    if (path.empty()) return name;
+    const size_t slash = path.rfind('/');
+    return name + "_" + (slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+std::string CAmazonInfo::_getVolumeDescriptionForSnapJob(int64_t jobId, int64_t time) {
+    return "Volume_created_by_Keldor_for_job_" + std::to_string(jobId) + "_at_" + std::to_string(time) + "_from_" +
+           KDPI_Focus::getClientName();
+}
+
+int CAmazonInfo::GetAFileID(const MountCtx& ctx, const std::string& name, DiskType_t type, unsigned int& id) {
+    return AmazonGuard::Guarded(__PRETTY_FUNCTION__, 0, [&] {
+        if (!ctx.indexingV2) return CVMInfo::GetAFileID(ctx, name, type, id);
+        if (ctx.archiveFileId == 0) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get snap Afile Id for VM[%s]", ctx.requestedVMGuid.c_str());
+            return 0;
+        }
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Using VM snap AFile Id [%d] of VM[%s] for [%s]",
+                       static_cast<int>(ctx.archiveFileId), ctx.requestedVMGuid.c_str(), name.c_str());
+        id = ctx.archiveFileId;
+        return 1;
+    });
 }
 
 std::string CAmazonInfo::_GetSnapMetadataFolderForSnapJob(const MountCtx& ctx) {
