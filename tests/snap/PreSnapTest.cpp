@@ -190,5 +190,11 @@ TEST_F(PreSnapTest, NamesOfSnapshotJobs) {
     EXPECT_EQ(CAmazonInfo::_getSnapshotNameForSnapJob(2, 1234, 77, 1700000000), "ZR_2_1234_77_1700000000");
     EXPECT_EQ(CAmazonInfo::_getSnapshotNameForSnapJob(2, 8589934597LL, 77, 1700000000),
               "ZR_2_8589934597_77_1700000000");
+    EXPECT_EQ(CAmazonInfo::_getVolumeNameForSnapJob(55, "/a/b/vol-1"), "_QX_BACKUP_SnapJob_55_vol-1");
+    EXPECT_EQ(CAmazonInfo::_getVolumeNameForSnapJob(55, ""), "_QX_BACKUP_SnapJob_55");
+    EXPECT_EQ(CAmazonInfo::_getVolumeNameForSnapJob(55, "vol-2"), "_QX_BACKUP_SnapJob_55_vol-2");
+    EXPECT_EQ(CAmazonInfo::_getVolumeDescriptionForSnapJob(9, 1700000000).rfind(
+                  "Volume_created_by_Keldor_for_job_9_at_1700000000_from_", 0),
+              0u);
 }
 }  // namespace

@@ -180,3 +180,43 @@ TEST_F(VMCentricSnapTest, AJobNeverCommittedLosesItsSnapshotsAtTheNextCleanUp) {
     for (const auto& id : Made(db.snapJobId)) EXPECT_EQ(Snapshot(id).state, "completed") << "a committed job's";
 }
 }  // namespace
+
+namespace {
+TEST_F(VMCentricSnapTest, TheInstancesFilesComeBackFromTheManagerAndReadBack) {
+    MountCtx web;
+    ASSERT_EQ(Mount(object, job, kWeb, web), 1) << object.GetLastVMErrorDetails();
+    unsigned int afile = 0;
+    ASSERT_EQ(object.GetAFileID(web, "disk", 0, afile), 1);
+    EXPECT_EQ(afile, web.archiveFileId);
+    MountCtx none = web;
+    none.archiveFileId = 0;
+    EXPECT_EQ(object.GetAFileID(none, "disk", 0, afile), 0);
+    std::vector<std::string> files;
+    ASSERT_EQ(object.GetMetadataFiles(web, files, 1), 1);
+    ASSERT_TRUE(CVMSnapUtil::UploadMetadataFiles(web.snapJobId, files));
+
+    // A later job of another process fetches them into its mount path.
+    auto reader = Connected();
+    ASSERT_TRUE(reader);
+    MountCtx later;
+    later.requestedVMGuid = kWeb;
+    later.snapJobId = web.snapJobId;
+    later.mountPath = FwFile::JoinPath(env.BaseDir(), "LaterMount");
+    ASSERT_TRUE(reader->_DownloadSnapBackupMetadataFile(later));
+    EXPECT_TRUE(later.vmLevelSnapMetadata);
+    EXPECT_EQ(later.snapMetadataFolder, later.mountPath);
+    const std::string path =
+        FwFile::JoinPath(later.mountPath, CVMSnapUtil::GetVMSnapMetadataFileName(web.snapJobId, kWeb));
+    CVMSnapUtil util(&reader->GetEventContext());
+    std::vector<VMInfoStructs::SDatastoreInfo> stores;
+    ASSERT_TRUE(util.ReadSnapMetadataXML(path, stores));
+    ASSERT_EQ(stores.size(), 2u);
+
+    // Another snapshot job holds nothing of the instance: neither file comes.
+    MountCtx other = later;
+    other.snapJobId = web.snapJobId + 1;
+    other.snapMetadataFolder = FwFile::JoinPath(env.BaseDir(), "OtherMount");
+    EXPECT_FALSE(reader->_DownloadSnapBackupMetadataFile(other));
+    EXPECT_FALSE(FwFile::Exists(other.snapMetadataFolder + "/backup_" + std::to_string(other.snapJobId) + ".xml"));
+}
+}  // namespace
