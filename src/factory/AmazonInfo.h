@@ -433,6 +433,13 @@ public:
     // rebuilds the context's volume list from what was read (error 31).
     int GetMetadataFiles(const MountCtx& ctx, std::vector<std::string>& files, int type) override;
     const AmazonSnap::SnapState& SnapState() const { return m_snap; }
+    // ---- live-browse mount hand-over (snap/AmazonSnapMountInfo.cpp) ----
+    // The connection (secrets sealed) and the disk registry's live-browse
+    // mount; empty when it cannot be written.
+    std::string GetSnapMountInfo() override;
+    // Connects as the text says and registers its instance and disks for
+    // direct reads; false at the first step that fails.
+    bool SetSnapMountInfo(const std::string& text) override;
     // ---- snap backup metadata fetched back (snap/AmazonSnapDownloads.cpp) ----
     // Each true when the file is in the folder afterwards (a file already
     // there is not fetched again). _DownloadSnapBackupMetadataFile fetches
