@@ -29,10 +29,12 @@ bool CAmazonInfo::_GenerateSnapBackupCatalogXml(const MountCtx& ctx) {
                           vm.name.c_str(), vm.guid.c_str(), static_cast<long long>(vm.clientId),
                           static_cast<long long>(vm.vmJobId), static_cast<long long>(vm.vmAppId),
                           vm.backupSetGuid.c_str(), vm.subclientGuid.c_str());
-    std::vector<std::string> warnings;
+    std::vector<SnapBackupCatalog::IndexFailure> warnings;
     std::string error;
     const bool saved = SnapBackupCatalog::Save(path, catalog, warnings, error);
-    for (const auto& warning : warnings) EvDebug::Error(__PRETTY_FUNCTION__, "%s", warning.c_str());
+    for (const auto& w : warnings)
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to serialize index metadata for instance: [%s], ret: [%d]",
+                       w.instanceId.c_str(), w.code);
     if (!saved) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to save snap backup metadata XML file. [%s]", path.c_str());
         SetLastVMError(AmazonErrors::kSnapVolumeRecords, error);
