@@ -5,6 +5,7 @@
 // declared at the end of the class.
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -404,6 +405,8 @@ public:
     // Deletes every snapshot the manager reported as made (type-6 entries).
     // Always true; failures are logged.
     bool DeletePartialSnapshots();
+    // The same for the snapshot entries named (all when null).
+    void _DeleteReportedSnapshots(const std::set<uint32_t>* onlySnaps);
     bool _BuildVolListForSnapshot(MountCtx& ctx);
     bool _GetVolumeList(const MountCtx& ctx, std::vector<SVolSnap>& list);
     bool _UpdateVolSnapInfo(MountCtx& ctx, std::vector<SVolSnap>& list);

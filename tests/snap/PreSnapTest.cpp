@@ -168,6 +168,25 @@ TEST_F(PreSnapTest, SomeVolumesFailingMarksTheirInstanceAndKeepsTheRest) {
     for (const auto& id : Made(object)) EXPECT_EQ(Snapshot(id).state, "completed");
 }
 
+TEST_F(PreSnapTest, ASnapshotThatEndsInErrorIsDeletedWhenItsInstanceIsGivenUp) {
+    ctx.snapInstances.pop_back();
+    SVMBasicInfo db;
+    db.guid = db.name = "i-0a1b2c3d4e5f60002";
+    ctx.snapInstances.push_back(db);
+    cloud->AddFault({"CreateSnapshot", 3, "", 0, "error"});
+    ASSERT_EQ(object.PreSnap(ctx), 1) << object.GetLastVMErrorDetails();
+    EXPECT_EQ(ctx.snapVMs[db.guid].snapErrorCode, 272);
+    const auto made = Made(object);
+    ASSERT_GE(made.size(), 3u);
+    size_t kept = 0;
+    for (const auto& id : made) {
+        const auto snap = Snapshot(id);
+        EXPECT_NE(snap.state, "error") << id << " belongs to no backup and was left";
+        kept += snap.state == "completed" ? 1 : 0;
+    }
+    EXPECT_EQ(kept, made.size() - 1) << "the others stay with the backup";
+}
+
 TEST_F(PreSnapTest, EveryVolumeFailingStopsTheJobAndDeletesWhatWasMade) {
     ctx.snapInstances.pop_back();
     cloud->AddFault({"CreateSnapshot", 0, "", 0, "error"});
