@@ -181,8 +181,9 @@ TEST_F(PreSnapTest, ASnapshotThatEndsInErrorIsDeletedWhenItsInstanceIsGivenUp) {
     size_t kept = 0;
     for (const auto& id : made) {
         const auto snap = Snapshot(id);
-        EXPECT_NE(snap.state, "error") << id << " belongs to no backup and was left";
-        kept += snap.state == "completed" ? 1 : 0;
+        if (snap.id.empty()) continue;
+        EXPECT_EQ(snap.state, "completed") << id << " belongs to no backup and was left";
+        ++kept;
     }
     EXPECT_EQ(kept, made.size() - 1) << "the others stay with the backup";
 }
