@@ -51,7 +51,12 @@ std::string AwaitSnapshot(ISnapEngine& engine, const SnapArrayAccount& account, 
     const int64_t deadline = FwClock::NowMs() + CVMSnapUtil::kSnapshotTimeoutMs;
     for (;;) {
         std::string state, error;
-        if (!engine.GetSnapshotState(account, region, snapshotId, state, error)) return error;
+        if (!engine.GetSnapshotState(account, region, snapshotId, state, error)) {
+            // A throttled or failed look is tried again at the next poll;
+            // only a snapshot that is gone has ended.
+            if (error.find("NotFound") != std::string::npos) return error;
+            state = "unknown: " + error;
+        }
         if (state == "completed" || state == "error") return state;
         if (FwClock::NowMs() >= deadline) return "not completed in time (" + state + ")";
         FwClock::SleepMs(CVMSnapUtil::kSnapshotPollMs);

@@ -161,7 +161,10 @@ int RunSnapBackup(PluginLoader& loader, const ConnectJob& job, const SnapBackupR
                 continue;
             }
             results.push_back(MountInstance(*plugin, mount, printed, kept));
-            snapJobs.push_back(mount.snapJobId);
+            // An instance that failed is no backup: its snapshot job stays
+            // uncommitted, for the next clean-up.
+            if (results.back().error == 0) snapJobs.push_back(mount.snapJobId);
+            else PrintSnapshots(mount.snapJobId);
         }
     }
     if (jobOk && !plugin->PostSnap(ctx)) {
