@@ -9,6 +9,7 @@
 
 #include "framework/FileUtils.h"
 #include "framework/KDPI.h"
+#include "framework/Locks.h"
 #include "framework/SnapEngine.h"
 #include "framework/SnapStore.h"
 #include "framework/VMInfo.h"
@@ -118,6 +119,13 @@ int RunSnapBackup(PluginLoader& loader, const ConnectJob& job, const SnapBackupR
     if (job.jobId <= 0 || job.jobId > std::numeric_limits<int64_t>::max() / kInstanceJobIds - 1) {
         std::fprintf(stderr, "error: a snap backup needs a positive --job-id\n");
         return 2;
+    }
+    // The clean-up below takes every uncommitted snap job for a dead one:
+    // only one snap backup may run at a time.
+    NamedMutex running("snap-backup");
+    if (!running.TryLock()) {
+        std::fprintf(stderr, "error: another snap backup is running\n");
+        return 1;
     }
     StopSignals signals;
     auto plugin = ConnectObject(loader, job);
