@@ -1,29 +1,13 @@
 // The snapshot manager's clean-up of snapshot jobs that failed or died:
 // their snapshots belong to no backup.
-#include <strings.h>
-
 #include "framework/EvDebug.h"
 #include "framework/SnapEngine.h"
+#include "framework/SnapPairText.h"
 #include "framework/SnapStore.h"
 #include "framework/VMSnapUtil.h"
 
 namespace {
 const char kTag[] = "CVMSnapUtil::DeleteUncommittedJobs";
-
-// The value of key in the manager's "key:value;" text; empty when absent.
-std::string Pair(const std::string& text, const char* key) {
-    size_t begin = 0;
-    while (begin < text.size()) {
-        size_t end = text.find(';', begin);
-        if (end == std::string::npos) end = text.size();
-        const std::string token = text.substr(begin, end - begin);
-        const size_t colon = token.find(':');
-        if (colon != std::string::npos && strcasecmp(token.substr(0, colon).c_str(), key) == 0)
-            return token.substr(colon + 1);
-        begin = end + 1;
-    }
-    return std::string();
-}
 
 bool DeleteJobSnapshots(ISnapEngine& engine, const SMVolSnapInfo& record, std::vector<std::string>& deleted,
                         std::string& error) {
@@ -35,7 +19,8 @@ bool DeleteJobSnapshots(ISnapEngine& engine, const SMVolSnapInfo& record, std::v
     bool ok = true;
     for (const auto& m : record.metadata) {
         if (m.type != kSMMetaSnapshotPairs) continue;
-        const std::string id = Pair(m.metadata, "snapUUID"), region = Pair(m.metadata, "sourceRegion");
+        const std::string id = FwSnapPairs::Value(m.metadata, "snapUUID");
+        const std::string region = FwSnapPairs::Value(m.metadata, "sourceRegion");
         if (id.empty() || region.empty()) continue;
         std::string why;
         if (!engine.DeleteSnapshot(account, region, id, why)) {

@@ -1,43 +1,17 @@
 // The snapshot manager's snapshot requests: each volume of a job record
 // snapshotted through the engine, awaited, and reported in the record.
-#include <strings.h>
-
 #include <map>
 
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
 #include "framework/SnapEngine.h"
+#include "framework/SnapPairText.h"
 #include "framework/SnapStore.h"
 #include "framework/VMSnapUtil.h"
 
 namespace {
 const char kTag[] = "CVMSnapUtil::CreateHWSnapshot";
 constexpr uint64_t kAllowPartial = 0x400000000ULL;
-
-// "/region/volume": false for any other shape.
-bool SplitSourcePath(const std::string& path, std::string& region, std::string& volumeId) {
-    if (path.size() < 4 || path[0] != '/') return false;
-    const size_t slash = path.find('/', 1);
-    if (slash == std::string::npos || slash == 1 || path.find('/', slash + 1) != std::string::npos) return false;
-    region = path.substr(1, slash - 1);
-    volumeId = path.substr(slash + 1);
-    return !volumeId.empty();
-}
-
-// The value of key in a "key:value;" text; empty when absent.
-std::string PairValue(const std::string& text, const char* key) {
-    size_t begin = 0;
-    while (begin < text.size()) {
-        size_t end = text.find(';', begin);
-        if (end == std::string::npos) end = text.size();
-        const std::string token = text.substr(begin, end - begin);
-        const size_t colon = token.find(':');
-        if (colon != std::string::npos && strcasecmp(token.substr(0, colon).c_str(), key) == 0)
-            return token.substr(colon + 1);
-        begin = end + 1;
-    }
-    return std::string();
-}
 
 const SMMetaDataInfo* TransientOf(const SMVolSnapInfo& record, uint32_t snapId) {
     for (const auto& m : record.metadata)
@@ -114,11 +88,11 @@ bool Refuse(SMVolumeInfo& volume, SMSnapInfo& snap, const std::string& why) {
 bool SnapOne(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSnapInfo& record, SMVolumeInfo& volume,
              SMSnapInfo& snap) {
     std::string region, volumeId;
-    if (!SplitSourcePath(volume.sourcePath, region, volumeId))
+    if (!FwSnapPairs::SplitPath(volume.sourcePath, region, volumeId))
         return Refuse(volume, snap, "source path [" + volume.sourcePath + "] is not /<region>/<volume id>");
     const SMMetaDataInfo* meta = TransientOf(record, snap.snapId);
-    const std::string name = meta ? PairValue(meta->metadata, "nameTag") : std::string();
-    const std::string description = meta ? PairValue(meta->metadata, "description") : std::string();
+    const std::string name = meta ? FwSnapPairs::Value(meta->metadata, "nameTag") : std::string();
+    const std::string description = meta ? FwSnapPairs::Value(meta->metadata, "description") : std::string();
     volume.mountStatus = SnapVolume(engine, account, record, region, volumeId, name, description, snap);
     return volume.mountStatus == kSMVolumeSnapped;
 }
@@ -133,7 +107,7 @@ bool SnapInstance(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSna
                   std::string& error) {
     std::string region, instanceId;
     const std::string path = record.volumes[index].sourcePath;
-    if (!SplitSourcePath(path, region, instanceId) || instanceId != ctx.vm.guid) {
+    if (!FwSnapPairs::SplitPath(path, region, instanceId) || instanceId != ctx.vm.guid) {
         record.volumes[index].mountStatus = kSMVolumeRefused;
         error = "source path [" + path + "] does not name the job's instance";
         return false;
@@ -147,8 +121,8 @@ bool SnapInstance(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSna
         if (meta != disks.end())
             for (const auto& entry : meta->second)
                 if (entry.name == "AmazonTransientMetadata") {
-                    name = PairValue(entry.value, "nameTag");
-                    description = PairValue(entry.value, "description");
+                    name = FwSnapPairs::Value(entry.value, "nameTag");
+                    description = FwSnapPairs::Value(entry.value, "description");
                 }
         SMSnapInfo snap;
         snap.sourceDevice = "/" + region + "/" + disk.volumeId;

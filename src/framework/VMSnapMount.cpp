@@ -1,38 +1,13 @@
 // The snapshot manager's mounts: volumes made from a job's snapshots,
 // attached to the proxy, and taken away again.
-#include <strings.h>
-
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
 #include "framework/SnapEngine.h"
+#include "framework/SnapPairText.h"
 #include "framework/VMSnapUtil.h"
 
 namespace {
 const char kTag[] = "CVMSnapUtil::mountVolumes";
-
-// "/region/id" split; false for any other shape.
-bool SplitPath(const std::string& path, std::string& region, std::string& id) {
-    if (path.size() < 4 || path[0] != '/') return false;
-    const size_t slash = path.find('/', 1);
-    if (slash == std::string::npos || slash == 1 || path.find('/', slash + 1) != std::string::npos) return false;
-    region = path.substr(1, slash - 1);
-    id = path.substr(slash + 1);
-    return !id.empty();
-}
-
-std::string PairValue(const std::string& text, const char* key) {
-    size_t begin = 0;
-    while (begin < text.size()) {
-        size_t end = text.find(';', begin);
-        if (end == std::string::npos) end = text.size();
-        const std::string token = text.substr(begin, end - begin);
-        const size_t colon = token.find(':');
-        if (colon != std::string::npos && strcasecmp(token.substr(0, colon).c_str(), key) == 0)
-            return token.substr(colon + 1);
-        begin = end + 1;
-    }
-    return std::string();
-}
 
 // The newest transient metadata of the snapshot: a mount adds its own
 // after the backup's.
@@ -75,7 +50,8 @@ bool Fail(SMSnapInfo& snap, int code, const std::string& why) {
 std::string SnapshotPath(const SMVolSnapInfo& record, const SMSnapInfo& snap) {
     for (const auto& m : record.metadata)
         if (m.type == kSMMetaSnapshotPairs && m.referenceId == snap.snapId) {
-            const std::string id = PairValue(m.metadata, "snapUUID"), region = PairValue(m.metadata, "sourceRegion");
+            const std::string id = FwSnapPairs::Value(m.metadata, "snapUUID");
+            const std::string region = FwSnapPairs::Value(m.metadata, "sourceRegion");
             if (!id.empty() && !region.empty()) return "/" + region + "/" + id;
         }
     return snap.snapDevice;
@@ -85,20 +61,20 @@ std::string SnapshotPath(const SMVolSnapInfo& record, const SMSnapInfo& snap) {
 bool MountOne(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSnapInfo& record, SMSnapInfo& snap,
               const std::string& attachInstanceId) {
     std::string region, snapshotId, volumeId, why;
-    if (!SplitPath(SnapshotPath(record, snap), region, snapshotId) || snapshotId.rfind("snap-", 0) != 0)
+    if (!FwSnapPairs::SplitPath(SnapshotPath(record, snap), region, snapshotId) || snapshotId.rfind("snap-", 0) != 0)
         return Fail(snap, kSMMountRefused, "[" + snap.snapDevice + "] names no snapshot");
     const std::string meta = MountParameters(record, snap.snapId);
-    const std::string zone = PairValue(meta, "targetAvailibilityZone");
+    const std::string zone = FwSnapPairs::Value(meta, "targetAvailibilityZone");
     if (zone.empty()) return Fail(snap, kSMMountRefused, "no zone for the volume of " + snapshotId);
     int iops = 0;
     try {
-        const std::string text = PairValue(meta, "iops");
+        const std::string text = FwSnapPairs::Value(meta, "iops");
         iops = text.empty() ? 0 : std::stoi(text);
     } catch (const std::exception&) {
         return Fail(snap, kSMMountRefused, "the IOPS of the volume of " + snapshotId + " do not parse");
     }
-    if (!engine.CreateVolume(account, region, snapshotId, zone, PairValue(meta, "nameTag"),
-                             PairValue(meta, "volumeType"), iops, volumeId, why))
+    if (!engine.CreateVolume(account, region, snapshotId, zone, FwSnapPairs::Value(meta, "nameTag"),
+                             FwSnapPairs::Value(meta, "volumeType"), iops, volumeId, why))
         return Fail(snap, kSMMountFailed, why);
     snap.snapDevice = "/" + region + "/" + volumeId;
     auto available = [](const std::string& s, const std::string&) { return s == "available"; };
@@ -160,7 +136,7 @@ int CVMSnapUtil::unmountVolumes(SMVolSnapInfo& record, bool keep) {
     int failed = 0;
     for (auto& snap : record.snaps) {
         std::string region, volumeId, why;
-        if (!SplitPath(snap.snapDevice, region, volumeId) || volumeId.rfind("vol-", 0) != 0) continue;
+        if (!FwSnapPairs::SplitPath(snap.snapDevice, region, volumeId) || volumeId.rfind("vol-", 0) != 0) continue;
         if (!keep) {
             std::string state, attachState;
             auto detached = [](const std::string& s, const std::string&) { return s == "available" || s == "gone"; };

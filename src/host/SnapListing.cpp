@@ -1,28 +1,13 @@
 // Lines of snap-backup and snap-list.
 #include "host/SnapListing.h"
 
-#include <strings.h>
-
 #include "framework/MessageBase.h"
 #include "framework/SnapMessages.h"
 #include "framework/SnapMetadataXml.h"
+#include "framework/SnapPairText.h"
 #include "framework/XMLFile.h"
 
 namespace {
-std::string Pair(const std::string& text, const char* key) {
-    size_t begin = 0;
-    while (begin < text.size()) {
-        size_t end = text.find(';', begin);
-        if (end == std::string::npos) end = text.size();
-        const std::string token = text.substr(begin, end - begin);
-        const size_t colon = token.find(':');
-        if (colon != std::string::npos && strcasecmp(token.substr(0, colon).c_str(), key) == 0)
-            return token.substr(colon + 1);
-        begin = end + 1;
-    }
-    return std::string();
-}
-
 bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -52,8 +37,9 @@ std::vector<std::string> SnapListing::Snapshots(const SMVolSnapInfo& record) {
     std::vector<std::string> lines;
     for (const auto& m : record.metadata) {
         if (m.type != kSMMetaSnapshotPairs) continue;
-        lines.push_back(Pair(m.metadata, "snapUUID") + " of " + Pair(m.metadata, "sourceInstance") + " in " +
-                        Pair(m.metadata, "sourceRegion"));
+        lines.push_back(FwSnapPairs::Value(m.metadata, "snapUUID") + " of " +
+                        FwSnapPairs::Value(m.metadata, "sourceInstance") + " in " +
+                        FwSnapPairs::Value(m.metadata, "sourceRegion"));
     }
     return lines;
 }
