@@ -558,10 +558,12 @@ private:
     int VMOperationFailed(const char* where, const std::string& message);
 
     // ---- backup mount helpers (backup/: feasibility, mode, unmount) ----
+    // A snap backup's mount (snap/AmazonSnapVMCentric.cpp): the whole
+    // backup of the instance when VM-centric, else PreSnap's finding.
+    int MountVM_Snap_Backup(const MountCtx& ctx);
     // Branches whose work has not landed: each fails with kErrNotSupported
     // and a text naming the branch, so that a job never reports a mount or
     // an unmount it did not do.
-    int MountVM_Snap_Backup(const MountCtx& ctx);
     int _MountVMLiveBrowsePseudoMount(const MountCtx& ctx);
     int _MountVM_SNAP(MountCtx& ctx);
     int CleanupMountedVM_BackupToTape(MountCtx& ctx);
