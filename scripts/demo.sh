@@ -99,5 +99,15 @@ printf 'echo restored block0.bin\n' >"$AGENT_BASE_DIR/list.sh"
 $host guest-run --job demo/backup-job.json --instance "$instance" --script "$AGENT_BASE_DIR/list.sh"
 grep -c "Creating rest api connection." "$AGENT_BASE_DIR/Log/agent.log" |
   xargs printf "== EBS direct connections opened by reader threads so far: %s\n"
+# A snap backup leaves the data in EBS snapshots that the snapshot manager
+# takes and records; the plug-in writes the metadata that a later backup
+# copy, browse or revert reads back.
+echo "== snap backup of outpost-worker through the snapshot manager"
+$host snap-backup --job demo/backup-job.json --instance "$instance" --job-id 3001 | tee /dev/stderr |
+  grep -q "snap backup of job 3001 (job-level) done" || { echo "the snap backup did not complete" >&2; exit 1; }
+echo "== what the snapshot manager holds, each metadata file read back"
+listing=$($host snap-list | tee /dev/stderr)
+grep -q "file backup_3001.xml: snap metadata of job 3001: $volume ($instance, error code 0)" <<<"$listing" ||
+  { echo "the snap backup's metadata did not read back" >&2; exit 1; }
 echo "== clean-up of what dead jobs left"
 $host cleanup

@@ -49,6 +49,59 @@ public:
         return false;
     }
 
+    bool CreateVolume(const SnapArrayAccount& account, const std::string& region, const std::string& snapshotId,
+                      const std::string& zone, const std::string& name, const std::string& type, int iops,
+                      std::string& volumeId, std::string& error) override {
+        auto bridge = Connect(account, region, error);
+        if (!bridge) return false;
+        if (bridge->CreateVolume(snapshotId, zone, name, type, iops, 0, false, "", volumeId, {}, true, "")) return true;
+        error = bridge->GetLastErrorString();
+        return false;
+    }
+
+    bool GetVolumeState(const SnapArrayAccount& account, const std::string& region, const std::string& volumeId,
+                        std::string& state, std::string& attachState, std::string& error) override {
+        auto bridge = Connect(account, region, error);
+        if (!bridge) return false;
+        VMInfoStructs::SDisk disk;
+        bool notFound = false;
+        if (!bridge->GetVolumeInfo(volumeId, region, disk, notFound)) {
+            error = bridge->GetLastErrorString();
+            return false;
+        }
+        state = notFound ? "gone" : disk.state;
+        attachState = notFound ? std::string() : disk.attachState;
+        return true;
+    }
+
+    bool AttachVolume(const SnapArrayAccount& account, const std::string& region, const std::string& volumeId,
+                      const std::string& instanceId, std::string& error) override {
+        auto bridge = Connect(account, region, error);
+        if (!bridge) return false;
+        bool conflict = false;
+        if (bridge->AttachVolume(volumeId, instanceId, "", false, "", conflict, true)) return true;
+        error = bridge->GetLastErrorString();
+        return false;
+    }
+
+    bool DetachVolume(const SnapArrayAccount& account, const std::string& region, const std::string& volumeId,
+                      std::string& error) override {
+        auto bridge = Connect(account, region, error);
+        if (!bridge) return false;
+        if (bridge->DetachVolume(volumeId, false, true)) return true;
+        error = bridge->GetLastErrorString();
+        return false;
+    }
+
+    bool DeleteVolume(const SnapArrayAccount& account, const std::string& region, const std::string& volumeId,
+                      std::string& error) override {
+        auto bridge = Connect(account, region, error);
+        if (!bridge) return false;
+        if (bridge->DeleteVolume(volumeId, true)) return true;
+        error = bridge->GetLastErrorString();
+        return false;
+    }
+
 private:
     // One connection per request: requests come from any job thread.
     static std::unique_ptr<CAmazonSDKBridge> Connect(const SnapArrayAccount& account, const std::string& region,

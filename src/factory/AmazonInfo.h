@@ -5,6 +5,7 @@
 // declared at the end of the class.
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -404,6 +405,8 @@ public:
     // Deletes every snapshot the manager reported as made (type-6 entries).
     // Always true; failures are logged.
     bool DeletePartialSnapshots();
+    // The same for the snapshot entries named (all when null).
+    void _DeleteReportedSnapshots(const std::set<uint32_t>* onlySnaps);
     bool _BuildVolListForSnapshot(MountCtx& ctx);
     bool _GetVolumeList(const MountCtx& ctx, std::vector<SVolSnap>& list);
     bool _UpdateVolSnapInfo(MountCtx& ctx, std::vector<SVolSnap>& list);
@@ -420,6 +423,12 @@ public:
     static std::string _getSnapshotNameForSnapJob(int32_t hubCellId, int64_t jobId, uint32_t archiveFileId,
                                                   int64_t time);
     static std::string _getSnapshotDescriptionForSnapJob(int64_t jobId, const std::string& volumeId, int64_t time);
+    // Names of the volumes made from a snap job's snapshots; path: the
+    // snapshot's device path, whose last part names the volume.
+    static std::string _getVolumeNameForSnapJob(int64_t snapJobId, const std::string& path);
+    static std::string _getVolumeDescriptionForSnapJob(int64_t jobId, int64_t time);
+    // VM-centric: the instance's own archive file; otherwise the framework's.
+    int GetAFileID(const MountCtx& ctx, const std::string& name, DiskType_t type, unsigned int& id) override;
     // The metadata files the job produced; type 1 adds the requested
     // instance's configuration file and instance-level snap metadata file
     // where they exist. A backup copy first fetches the job-level snap
@@ -427,6 +436,53 @@ public:
     // rebuilds the context's volume list from what was read (error 31).
     int GetMetadataFiles(const MountCtx& ctx, std::vector<std::string>& files, int type) override;
     const AmazonSnap::SnapState& SnapState() const { return m_snap; }
+    // ---- live-browse mount hand-over (snap/AmazonSnapMountInfo.cpp) ----
+    // The connection (secrets sealed) and the disk registry's live-browse
+    // mount; empty when it cannot be written.
+    std::string GetSnapMountInfo() override;
+    // Connects as the text says and registers its instance and disks for
+    // direct reads; false at the first step that fails.
+    bool SetSnapMountInfo(const std::string& text) override;
+    // ---- snap backup metadata fetched back (snap/AmazonSnapDownloads.cpp) ----
+    // Each true when the file is in the folder afterwards (a file already
+    // there is not fetched again). _DownloadSnapBackupMetadataFile fetches
+    // into the context's snap metadata folder (the mount path when unset)
+    // the instance-level file, else the job-level one, and notes which in
+    // the context's VM-level flag.
+    bool _DownloadVMMetadataFile(const MountCtx& ctx, const std::string& folder, const std::string& fileName);
+    bool _DownloadSnapBackupMetadataFile(const MountCtx& ctx);
+    bool _DownloadVMLevelSnapBackupMetadataFile(const MountCtx& ctx);
+    bool _DownloadJobLevelSnapBackupMetadataFile(const MountCtx& ctx);
+    // Adds to c_InstanceInfoMapFromSnapXML the instances of the snap
+    // metadata read last; error 28 when a volume has none or several.
+    bool _PopulateVMInfoFromDSInfo();
+
+    // ---- snap backups, VM-centric flow (snap/: AmazonSnapVMCentric.cpp,
+    //      AmazonSnapVMCentricVolumes.cpp, AmazonSnapCatalog.cpp) ----
+    // The mount of one instance does the whole snap backup of it. 1 on
+    // success; 4000 cancelled, 65 every disk filtered, 17 the snapshots
+    // failed (those the manager made are deleted). A failure invalidates
+    // the instance's archive file. Only an instance whose snapshots were
+    // taken joins the job's catalogue, with its final record.
+    int _MountVM_Snap_Backup_VMCentric(MountCtx& ctx);
+    // Job-level: reports the instance's finding of PreSnap.
+    int _MountVM_Snap_Backup(MountCtx& ctx);
+    int _MountVM_Snap_Backup_VMCentric_Internal(MountCtx& ctx);
+    bool _GetVMBasicInfoForVM(const MountCtx& ctx, const std::string& instanceId, SVMBasicInfo& info);
+    bool _PrepareMountCtxVmInfoForVMSnapBackup(MountCtx& ctx);
+    bool _PrepareMountCtxVmInfoDisklistForVMSnapBackup(MountCtx& ctx);
+    bool _WriteVMConfigFile_SnapBackup(MountCtx& ctx);
+    bool PopulateVolSnapAndTransientMetadata(MountCtx& ctx);
+    bool _WriteVMSnapBackupMetadataXML(MountCtx& ctx);
+    bool _CreateBackupSnapsForVM(MountCtx& ctx);
+    void _PopulateSMVolumeInfoForVM(const MountCtx& ctx, SMVolSnapInfo& record);
+    // The volume's tags for the snap metadata: all but "Name" and the
+    // staging mark; false (tags empty) when they cannot be read.
+    bool _GetTagListForVolume(const std::string& volumeId, const std::string& region,
+                              std::map<std::string, std::string>& tags);
+    // Writes the job's catalogue from the instances of this job that were
+    // snapshotted, and lets go of them. False: nothing listed as produced.
+    bool _GenerateSnapBackupCatalogXml(const MountCtx& ctx);
 
     // ---- small helpers ----
     void overrideSDKRegion(const std::string& region);
@@ -450,7 +506,10 @@ public:
     }
 
     // ---- process-wide state shared by every object of the library ----
-    static std::map<std::string, SVMInfo> c_InstanceGuidToVMInfoMap;
+    // Job id -> instance id -> the record of an instance the job
+    // snapshotted: keyed by job, so that no job's catalogue lists another
+    // job's instances.
+    static std::map<int64_t, std::map<std::string, SVMInfo>> c_InstanceGuidToVMInfoMap;
     static CriticalSection c_InstanceGuidToVMInfoMapLock;
     static std::map<std::string, SVMInfo> c_InstanceInfoMapFromSnapXML;
     static std::map<std::string, std::string> c_SourceVolumesToMountedVolumes;
@@ -499,10 +558,12 @@ private:
     int VMOperationFailed(const char* where, const std::string& message);
 
     // ---- backup mount helpers (backup/: feasibility, mode, unmount) ----
+    // A snap backup's mount (snap/AmazonSnapVMCentric.cpp): the whole
+    // backup of the instance when VM-centric, else PreSnap's finding.
+    int MountVM_Snap_Backup(const MountCtx& ctx);
     // Branches whose work has not landed: each fails with kErrNotSupported
     // and a text naming the branch, so that a job never reports a mount or
     // an unmount it did not do.
-    int MountVM_Snap_Backup(const MountCtx& ctx);
     int _MountVMLiveBrowsePseudoMount(const MountCtx& ctx);
     int _MountVM_SNAP(MountCtx& ctx);
     int CleanupMountedVM_BackupToTape(MountCtx& ctx);

@@ -2,7 +2,7 @@
 // is loaded and destroyed when it is unloaded.
 #include "factory/AmazonInfo.h"
 
-std::map<std::string, VMInfoStructs::SVMInfo> CAmazonInfo::c_InstanceGuidToVMInfoMap;
+std::map<int64_t, std::map<std::string, VMInfoStructs::SVMInfo>> CAmazonInfo::c_InstanceGuidToVMInfoMap;
 CriticalSection CAmazonInfo::c_InstanceGuidToVMInfoMapLock;
 std::map<std::string, VMInfoStructs::SVMInfo> CAmazonInfo::c_InstanceInfoMapFromSnapXML;
 std::map<std::string, std::string> CAmazonInfo::c_SourceVolumesToMountedVolumes;

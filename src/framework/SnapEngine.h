@@ -32,6 +32,26 @@ public:
                                   const std::string& snapshotId, std::string& state, std::string& error) = 0;
     virtual bool DeleteSnapshot(const SnapArrayAccount& account, const std::string& region,
                                 const std::string& snapshotId, std::string& error) = 0;
+
+    // ---- volumes made from snapshots ----
+    // Starts a volume from the snapshot in zone (type empty: the snapshot's;
+    // iops 0: the type's default); volumeId is set on success.
+    virtual bool CreateVolume(const SnapArrayAccount& account, const std::string& region,
+                              const std::string& snapshotId, const std::string& zone, const std::string& name,
+                              const std::string& type, int iops, std::string& volumeId, std::string& error) = 0;
+    // state: the cloud's text ("creating", "available", "in-use", "error",
+    // "gone" once it no longer exists); attachState: "attaching",
+    // "attached", "detaching" or empty.
+    virtual bool GetVolumeState(const SnapArrayAccount& account, const std::string& region,
+                                const std::string& volumeId, std::string& state, std::string& attachState,
+                                std::string& error) = 0;
+    // device: the attachment's device name on the instance once requested.
+    virtual bool AttachVolume(const SnapArrayAccount& account, const std::string& region, const std::string& volumeId,
+                              const std::string& instanceId, std::string& error) = 0;
+    virtual bool DetachVolume(const SnapArrayAccount& account, const std::string& region, const std::string& volumeId,
+                              std::string& error) = 0;
+    virtual bool DeleteVolume(const SnapArrayAccount& account, const std::string& region, const std::string& volumeId,
+                              std::string& error) = 0;
 };
 
 namespace FwSnapEngine {

@@ -45,7 +45,8 @@ Db Open() {
     if (!Exec(db.get(), "PRAGMA journal_mode=WAL") || !Exec(db.get(), "PRAGMA synchronous=FULL") ||
         !Exec(db.get(), "CREATE TABLE IF NOT EXISTS jobs(job_id INTEGER PRIMARY KEY, record TEXT NOT NULL)") ||
         !Exec(db.get(), "CREATE TABLE IF NOT EXISTS files(job_id INTEGER NOT NULL, name TEXT NOT NULL,"
-                        " bytes BLOB NOT NULL, PRIMARY KEY(job_id, name))"))
+                        " bytes BLOB NOT NULL, PRIMARY KEY(job_id, name))") ||
+        !Exec(db.get(), "CREATE TABLE IF NOT EXISTS committed(job_id INTEGER PRIMARY KEY)"))
         return Db(nullptr, sqlite3_close_v2);
     return db;
 }
@@ -86,6 +87,10 @@ bool CSnapStore::LoadJobRecord(int64_t jobId, SMVolSnapInfo& record) {
 bool CSnapStore::DeleteJobRecord(int64_t jobId) {
     Db db = Open();
     if (!db) return false;
+    // The job's files go with it: nothing names them any more.
+    SqliteStatement files(db.get(), "DELETE FROM files WHERE job_id = ?1", kTag);
+    files.Bind(1, jobId);
+    if (files.Step() != SQLITE_DONE) return false;
     SqliteStatement st(db.get(), "DELETE FROM jobs WHERE job_id = ?1", kTag);
     st.Bind(1, jobId);
     return st.Step() == SQLITE_DONE;
@@ -122,4 +127,29 @@ bool CSnapStore::ListMetadataFiles(int64_t jobId, std::vector<std::string>& name
     names.clear();
     while (st.Step() == SQLITE_ROW) names.push_back(st.Text(0));
     return true;
+}
+
+bool CSnapStore::ListJobs(std::vector<int64_t>& jobIds) {
+    Db db = Open();
+    if (!db) return false;
+    SqliteStatement st(db.get(), "SELECT job_id FROM jobs UNION SELECT job_id FROM files ORDER BY 1", kTag);
+    jobIds.clear();
+    while (st.Step() == SQLITE_ROW) jobIds.push_back(st.Int(0));
+    return true;
+}
+
+bool CSnapStore::MarkJobCommitted(int64_t jobId) {
+    Db db = Open();
+    if (!db) return false;
+    SqliteStatement st(db.get(), "INSERT OR REPLACE INTO committed(job_id) VALUES(?1)", kTag);
+    st.Bind(1, jobId);
+    return st.Step() == SQLITE_DONE;
+}
+
+bool CSnapStore::IsJobCommitted(int64_t jobId) {
+    Db db = Open();
+    if (!db) return false;
+    SqliteStatement st(db.get(), "SELECT job_id FROM committed WHERE job_id = ?1", kTag);
+    st.Bind(1, jobId);
+    return st.Step() == SQLITE_ROW;
 }

@@ -20,7 +20,15 @@ public:
     static bool SaveJobRecord(const SMVolSnapInfo& record);
     // False when the job has no record (or it cannot be read).
     static bool LoadJobRecord(int64_t jobId, SMVolSnapInfo& record);
+    // The record and the job's metadata files.
     static bool DeleteJobRecord(int64_t jobId);
+    // Every job the manager holds a record or a file of, in id order.
+    static bool ListJobs(std::vector<int64_t>& jobIds);
+    // A job the framework completed: its snapshots belong to a backup. A
+    // job never committed is one that failed or died, whose snapshots no
+    // backup names (CVMSnapUtil::DeleteUncommittedJobs).
+    static bool MarkJobCommitted(int64_t jobId);
+    static bool IsJobCommitted(int64_t jobId);
     // name: a plain file name (no folder); a name with "/" or ".." is refused.
     static bool SaveMetadataFile(int64_t jobId, const std::string& name, const std::string& bytes);
     static bool LoadMetadataFile(int64_t jobId, const std::string& name, std::string& bytes);

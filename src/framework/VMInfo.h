@@ -211,6 +211,12 @@ public:
     // The snapshot phase's progress for the job's report.
     void NotifyProgressUpdate(const MountCtx& ctx);
     int GetProgressUpdates() const { return m_progressUpdates; }
+    // Starts the application-aware part of a snap backup for one instance
+    // (the agent's in-guest quiescing); the job goes on whatever it does,
+    // so it reports nothing back. The instances it was started for are kept
+    // for the job's report.
+    virtual void StartAppawareWorkflow(MountCtx& ctx, const SVMBasicInfo& vm);
+    const std::vector<std::string>& GetAppawareInstances() const { return m_appawareInstances; }
 
     // Refresh of the region and zone caches; the plug-in overrides both.
     virtual int _RefreshHostInfoCache(ULONGLONG flags, int option);
@@ -245,5 +251,6 @@ private:
     std::vector<SFailure> m_failures;
     std::vector<SnapshotProgress> m_snapshotProgress;
     std::vector<uint32_t> m_invalidatedArchiveFiles;
+    std::vector<std::string> m_appawareInstances;
     int m_progressUpdates = 0;
 };

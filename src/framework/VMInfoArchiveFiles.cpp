@@ -23,3 +23,9 @@ bool CVMInfo::InvalidateArchiveFiles(int64_t jobId, int32_t hubCellId, const std
 }
 
 void CVMInfo::NotifyProgressUpdate(const MountCtx&) { ++m_progressUpdates; }
+
+void CVMInfo::StartAppawareWorkflow(MountCtx& ctx, const SVMBasicInfo& vm) {
+    EvDebug::DebugLvl("CVMInfo::StartAppawareWorkflow", 2, "application-aware workflow of job [%lld] for [%s]",
+                      static_cast<long long>(ctx.jobId), vm.guid.c_str());
+    m_appawareInstances.push_back(vm.guid);
+}

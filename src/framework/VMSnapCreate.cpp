@@ -1,43 +1,17 @@
 // The snapshot manager's snapshot requests: each volume of a job record
 // snapshotted through the engine, awaited, and reported in the record.
-#include <strings.h>
-
 #include <map>
 
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
 #include "framework/SnapEngine.h"
+#include "framework/SnapPairText.h"
 #include "framework/SnapStore.h"
 #include "framework/VMSnapUtil.h"
 
 namespace {
 const char kTag[] = "CVMSnapUtil::CreateHWSnapshot";
 constexpr uint64_t kAllowPartial = 0x400000000ULL;
-
-// "/region/volume": false for any other shape.
-bool SplitSourcePath(const std::string& path, std::string& region, std::string& volumeId) {
-    if (path.size() < 4 || path[0] != '/') return false;
-    const size_t slash = path.find('/', 1);
-    if (slash == std::string::npos || slash == 1 || path.find('/', slash + 1) != std::string::npos) return false;
-    region = path.substr(1, slash - 1);
-    volumeId = path.substr(slash + 1);
-    return !volumeId.empty();
-}
-
-// The value of key in a "key:value;" text; empty when absent.
-std::string PairValue(const std::string& text, const char* key) {
-    size_t begin = 0;
-    while (begin < text.size()) {
-        size_t end = text.find(';', begin);
-        if (end == std::string::npos) end = text.size();
-        const std::string token = text.substr(begin, end - begin);
-        const size_t colon = token.find(':');
-        if (colon != std::string::npos && strcasecmp(token.substr(0, colon).c_str(), key) == 0)
-            return token.substr(colon + 1);
-        begin = end + 1;
-    }
-    return std::string();
-}
 
 const SMMetaDataInfo* TransientOf(const SMVolSnapInfo& record, uint32_t snapId) {
     for (const auto& m : record.metadata)
@@ -51,7 +25,12 @@ std::string AwaitSnapshot(ISnapEngine& engine, const SnapArrayAccount& account, 
     const int64_t deadline = FwClock::NowMs() + CVMSnapUtil::kSnapshotTimeoutMs;
     for (;;) {
         std::string state, error;
-        if (!engine.GetSnapshotState(account, region, snapshotId, state, error)) return error;
+        if (!engine.GetSnapshotState(account, region, snapshotId, state, error)) {
+            // A throttled or failed look is tried again at the next poll;
+            // only a snapshot that is gone has ended.
+            if (error.find("NotFound") != std::string::npos) return error;
+            state = "unknown: " + error;
+        }
         if (state == "completed" || state == "error") return state;
         if (FwClock::NowMs() >= deadline) return "not completed in time (" + state + ")";
         FwClock::SleepMs(CVMSnapUtil::kSnapshotPollMs);
@@ -69,24 +48,16 @@ void ReportCreated(SMVolSnapInfo& record, uint32_t snapId, const std::string& sn
     record.AddMetadata(entry);
 }
 
-// Snapshots one volume; false when it did not end completed.
-bool SnapOne(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSnapInfo& record, SMVolumeInfo& volume,
-             SMSnapInfo& snap) {
-    std::string region, volumeId, snapshotId, error;
-    if (!SplitSourcePath(volume.sourcePath, region, volumeId)) {
-        volume.mountStatus = kSMVolumeRefused;
-        snap.errorCode = kSMVolumeRefused;
-        snap.errorText = "source path [" + volume.sourcePath + "] is not /<region>/<volume id>";
-        return false;
-    }
-    const SMMetaDataInfo* meta = TransientOf(record, snap.snapId);
-    const std::string name = meta ? PairValue(meta->metadata, "nameTag") : std::string();
-    const std::string description = meta ? PairValue(meta->metadata, "description") : std::string();
+// Snapshots one volume for the snapshot entry snap; the volume's mount
+// status it would earn (kSMVolumeSnapped when it ended completed).
+int SnapVolume(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSnapInfo& record, const std::string& region,
+               const std::string& volumeId, const std::string& name, const std::string& description,
+               SMSnapInfo& snap) {
+    std::string snapshotId, error;
     if (!engine.CreateSnapshot(account, region, volumeId, name, description, snapshotId, error)) {
-        volume.mountStatus = kSMVolumeRefused;
         snap.errorCode = kSMVolumeRefused;
         snap.errorText = error;
-        return false;
+        return kSMVolumeRefused;
     }
     // Listed before the wait: a snapshot that then fails still exists and
     // must be found by whoever cleans up after the job.
@@ -98,14 +69,80 @@ bool SnapOne(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSnapInfo
         EvDebug::Error(kTag, "snapshot [%s] could not be recorded yet", snapshotId.c_str());
     const std::string state = AwaitSnapshot(engine, account, region, snapshotId);
     if (state == "completed") {
-        volume.mountStatus = kSMVolumeSnapped;
         snap.status = 0;
-        return true;
+        return kSMVolumeSnapped;
     }
-    volume.mountStatus = kSMVolumeSnapFailed;
     snap.errorCode = kSMVolumeSnapFailed;
     snap.errorText = "snapshot " + snapshotId + ": " + state;
+    return kSMVolumeSnapFailed;
+}
+
+bool Refuse(SMVolumeInfo& volume, SMSnapInfo& snap, const std::string& why) {
+    volume.mountStatus = kSMVolumeRefused;
+    snap.errorCode = kSMVolumeRefused;
+    snap.errorText = why;
     return false;
+}
+
+// Snapshots one volume; false when it did not end completed.
+bool SnapOne(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSnapInfo& record, SMVolumeInfo& volume,
+             SMSnapInfo& snap) {
+    std::string region, volumeId;
+    if (!FwSnapPairs::SplitPath(volume.sourcePath, region, volumeId))
+        return Refuse(volume, snap, "source path [" + volume.sourcePath + "] is not /<region>/<volume id>");
+    const SMMetaDataInfo* meta = TransientOf(record, snap.snapId);
+    const std::string name = meta ? FwSnapPairs::Value(meta->metadata, "nameTag") : std::string();
+    const std::string description = meta ? FwSnapPairs::Value(meta->metadata, "description") : std::string();
+    volume.mountStatus = SnapVolume(engine, account, record, region, volumeId, name, description, snap);
+    return volume.mountStatus == kSMVolumeSnapped;
+}
+
+// The instance-level volume (at index) of a VM-centric request: every
+// unfiltered disk of the context's instance, each named from the transient
+// metadata the plug-in attached to it, gets a snapshot entry of its own.
+// False when any failed; the volume's status is then the worst of its
+// disks'.
+bool SnapInstance(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSnapInfo& record, size_t index,
+                  const MountCtx& ctx, const std::map<std::string, std::vector<VMInfoStructs::SDiskMetadataInfo>>& disks,
+                  std::string& error) {
+    std::string region, instanceId;
+    const std::string path = record.volumes[index].sourcePath;
+    if (!FwSnapPairs::SplitPath(path, region, instanceId) || instanceId != ctx.vm.guid) {
+        record.volumes[index].mountStatus = kSMVolumeRefused;
+        error = "source path [" + path + "] does not name the job's instance";
+        return false;
+    }
+    int worst = kSMVolumeSnapped;
+    size_t taken = 0;
+    for (const auto& disk : ctx.vm.disks) {
+        if (disk.filtered) continue;
+        std::string name, description;
+        auto meta = disks.find(disk.volumeId);
+        if (meta != disks.end())
+            for (const auto& entry : meta->second)
+                if (entry.name == "AmazonTransientMetadata") {
+                    name = FwSnapPairs::Value(entry.value, "nameTag");
+                    description = FwSnapPairs::Value(entry.value, "description");
+                }
+        SMSnapInfo snap;
+        snap.sourceDevice = "/" + region + "/" + disk.volumeId;
+        snap.snapFlags = 0x100000000ULL;
+        snap.controlHostId = record.arrayNumber;
+        const uint32_t snapId = record.AddSnap(snap);
+        record.AddVolSnapMap(record.volumes[index].volumeId, snapId);
+        ++taken;
+        const int status =
+            SnapVolume(engine, account, record, region, disk.volumeId, name, description, record.snaps.back());
+        if (status == kSMVolumeSnapped) continue;
+        error = "volume [" + disk.volumeId + "]: " + record.snaps[snapId - 1].errorText;
+        if (worst != kSMVolumeSnapFailed) worst = status;
+    }
+    if (taken == 0) {
+        worst = kSMVolumeRefused;
+        error = "instance [" + instanceId + "] has no unfiltered volume";
+    }
+    record.volumes[index].mountStatus = worst;
+    return worst == kSMVolumeSnapped;
 }
 }  // namespace
 
@@ -120,9 +157,20 @@ int CVMSnapUtil::CreateHWSnapshot(MountCtx& ctx, SMVolSnapInfo& record) {
         EvDebug::Error(kTag, "%s", record.errorText.c_str());
         return 0;
     }
-    std::map<uint32_t, SMVolumeInfo*> volumes;
-    for (auto& v : record.volumes) volumes[v.volumeId] = &v;
     int failed = 0;
+    // The instance-level volumes first: they add snapshot entries of their
+    // own, so the pairs below are taken from the lists as they then stand.
+    for (size_t i = 0; i < record.volumes.size(); ++i) {
+        if ((record.volumes[i].volumeFlags & kInstanceLevelVolume) != kInstanceLevelVolume) continue;
+        std::string error;
+        if (!SnapInstance(*engine, account, record, i, ctx, m_diskMetadata, error)) {
+            ++failed;
+            EvDebug::Error(kTag, "instance volume [%s]: %s", record.volumes[i].sourcePath.c_str(), error.c_str());
+        }
+    }
+    std::map<uint32_t, SMVolumeInfo*> volumes;
+    for (auto& v : record.volumes)
+        if ((v.volumeFlags & kInstanceLevelVolume) != kInstanceLevelVolume) volumes[v.volumeId] = &v;
     for (const auto& map : record.volSnapMaps) {
         SMSnapInfo* snap = nullptr;
         for (auto& s : record.snaps)

@@ -56,6 +56,26 @@ public:
     int GetVOLSNAPInfo(const MountCtx& ctx, SMVolSnapInfo& record, int mode);
     void DumpVolSnapInfo(const SMVolSnapInfo& record) const;
 
+    // ---- volumes from a job's snapshots (mount and revert) ----
+    static constexpr int64_t kVolumeTimeoutMs = 30LL * 60 * 1000;
+    static constexpr int64_t kVolumePollMs = 5 * 1000;
+    // Makes one volume from each snapshot entry of the record, with the
+    // zone, name, type and IOPS of the entry's newest transient metadata
+    // (type 93), and, when attachInstanceId is not empty, attaches it there
+    // and waits for the attachment. Each volume is in the record the moment
+    // it exists (its entry's snapDevice "/<region>/<volume id>", its
+    // volume's mountDevice), also when the call then fails, so the caller
+    // can register or remove what was made. Per entry: status and errorCode
+    // 0 or kSMMountRefused / kSMMountFailed, with errorText. Non-zero when
+    // every volume was made (and attached).
+    int mountVolumes(SMVolSnapInfo& record, const std::string& attachInstanceId);
+    // Drops the record's mount records, each entry naming its snapshot
+    // again. keep false: each volume made is detached and deleted first
+    // (an entry whose volume cannot be removed keeps naming it, and the call
+    // fails with kSMUnmountFailed); keep true: the volumes stay as they are,
+    // for a revert that hands them to the restored instance.
+    int unmountVolumes(SMVolSnapInfo& record, bool keep);
+
     // ---- snap metadata XML ----
     void SetTagMap(const std::string& volumeId, const std::map<std::string, std::string>& tags);
     bool GetTagMap(const std::string& volumeId, std::map<std::string, std::string>& tags) const;
@@ -88,6 +108,15 @@ public:
     // Every file of the snapshot job that belongs to the instance: its
     // configuration file and its snap metadata file.
     int DownloadVMMetadataFiles(const MountCtx& ctx, const std::string& instanceId, const std::string& folder);
+
+    // ---- jobs that never completed ----
+    // Deletes, through the engine, every snapshot of each stored job the
+    // framework never committed (CSnapStore::MarkJobCommitted), then its
+    // record. A job whose snapshots cannot all be deleted (or whose array is
+    // not registered) keeps its record for the next clean-up; false then.
+    // Only for a moment when no snapshot job of the store runs: a running
+    // job is not committed yet either. deleted: the snapshot ids removed.
+    static bool DeleteUncommittedJobs(std::vector<std::string>& deleted, std::string& error);
 
     // A metadata text for the log: the value of "targetSecretKey" masked.
     static std::string MaskSecrets(const std::string& metadata);

@@ -51,6 +51,10 @@ void PrintUsage() {
         "  guest-run --instance ID --script FILE [--timeout SECONDS]\n"
         "                 run a script in a running instance's guest and wait for it\n"
         "                 (default 3600 s); prints its exit code\n"
+        "  snap-backup --instance ID[,ID...] [--vm-centric] [--job-id N]\n"
+        "                 snap backup through the snapshot manager: prints the snapshots taken,\n"
+        "                 the metadata files written and each instance's result\n"
+        "  snap-list      the snapshot manager's snap jobs, snapshots and files, read back\n"
         "The commands other than connect take the connect options too; without\n"
         "them they use the demo job.");
 }
@@ -67,7 +71,7 @@ bool ParseHostOptions(int argc, char** argv, HostOptions& out, std::string& why)
             continue;
         }
         // Switches of a command take no value.
-        if (!out.command.empty() && (arg == "--power-on" || arg == "--overwrite")) {
+        if (!out.command.empty() && (arg == "--power-on" || arg == "--overwrite" || arg == "--vm-centric")) {
             out.values[arg.substr(2)] = "yes";
             continue;
         }

@@ -19,6 +19,7 @@
 #include "host/ReplicaState.h"
 #include "host/ReplicateCommand.h"
 #include "host/RestoreCommand.h"
+#include "host/SnapCommand.h"
 
 namespace {
 std::string DemoFile(const char* name) {
@@ -134,6 +135,14 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // The snapshot manager's side alone.
+    if (options.command == "snap-list") return RunSnapList();
+    SnapBackupRequest snap;
+    if (options.command == "snap-backup" && !ParseSnapBackupRequest(options.values, snap, why)) {
+        std::fprintf(stderr, "error: %s\n", why.c_str());
+        return 2;
+    }
+
     // Guest commands' lines are checked before the plug-in is loaded.
     GuestRequest guest;
     if (IsGuestCommand(options.command) &&
@@ -165,6 +174,7 @@ int main(int argc, char** argv) {
     if (options.command == "browse")
         return RunBrowse(loader, job, options.positional.empty() ? std::string() : options.positional.front());
     if (options.command == "cleanup") return RunCleanup(loader, job);
+    if (options.command == "snap-backup") return RunSnapBackup(loader, job, snap);
     if (IsGuestCommand(options.command)) return RunGuestCommand(loader, job, guest);
     if (options.command == "backup") {
         BackupRequest request;

@@ -15,6 +15,15 @@ constexpr int kSMVolumeSnapped = 0;
 constexpr int kSMVolumeRefused = 18;      // the cloud refused to snapshot the volume
 constexpr int kSMVolumeSnapFailed = 38;   // the snapshot ended in error or never completed
 
+// Error codes of the manager's mounts (record, snapshot entry).
+constexpr int kSMMountRefused = 60100;    // the request cannot be carried out as given
+constexpr int kSMMountFailed = 60101;     // the cloud refused a volume, or it never became ready
+constexpr int kSMUnmountFailed = 60102;   // a volume could not be detached or deleted
+
+// Volume flags of the VM-centric flow's one volume per instance: the
+// manager snapshots every unfiltered volume of the instance it names.
+constexpr uint64_t kInstanceLevelVolume = 0x120000000ULL;
+
 // Metadata entry types.
 constexpr int kSMMetaSnapshotPairs = 6;   // the manager's key/value text of a snapshot it made
 constexpr int kSMMetaTransient = 93;      // the plug-in's transient metadata of a snapshot

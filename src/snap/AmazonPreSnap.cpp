@@ -16,6 +16,13 @@ int CAmazonInfo::PreSnap(MountCtx& ctx) {
 
 int CAmazonInfo::_PreSnap(MountCtx& ctx) {
     EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "PreSnap >> Start");
+    if (ctx.appAware && ctx.snapBackup) {
+        for (const auto& entry : ctx.snapInstances) StartAppawareWorkflow(ctx, entry);
+        if (IsJobCancelled()) {
+            SetInterrupted(*this);
+            return 0;
+        }
+    }
     ctx.snapJobId = ctx.jobId;
     m_snap = AmazonSnap::SnapState();
     m_snap.record.jobId = ctx.snapJobId;
@@ -87,18 +94,23 @@ int CAmazonInfo::PreSnapAfterReservingArchiveFiles(MountCtx& ctx, std::vector<SV
 int CAmazonInfo::PostSnap(MountCtx& ctx) {
     return AmazonGuard::Guarded(__PRETTY_FUNCTION__, 0, [&] {
         EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, ">>>Beginning");
-        if (ctx.snapBackup && ctx.indexingV2) return NotBuiltYet("The catalogue of a VM-centric snap backup");
-        EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "Skipping post snap. Required only for VMCentric snap backup jobs");
+        if (!ctx.snapBackup || !ctx.indexingV2) {
+            EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "Skipping post snap. Required only for VMCentric snap backup jobs");
+            return 1;
+        }
+        if (!_GenerateSnapBackupCatalogXml(ctx)) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to generate backup catalog XML");
+            return 0;
+        }
+        EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, ">>>End");
         return 1;
     });
 }
 
 // Job-level: the snapshots were taken by PreSnap; the mount of each instance
 // reports what PreSnap found for it.
-int CAmazonInfo::MountVM_Snap_Backup(const MountCtx& ctx) {
-    if (ctx.indexingV2) return NotBuiltYet("VM-centric snap backup");
-    MountCtx& job = const_cast<MountCtx&>(ctx);   // the framework owns the context
-    UpdateMountCtxReferenceTimeWIthCurrentTime(job);
+int CAmazonInfo::_MountVM_Snap_Backup(MountCtx& ctx) {
+    UpdateMountCtxReferenceTimeWIthCurrentTime(ctx);
     auto known = ctx.snapVMs.find(ctx.requestedVMGuid);
     // An instance the snapshot phase never took has nothing to report as
     // done.

@@ -1,6 +1,9 @@
 // Names, folders and the control host of snap backup jobs.
 #include <atomic>
+#include <mutex>
 
+#include "common/OperationGuard.h"
+#include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/KDPI.h"
@@ -16,6 +19,32 @@ std::string CAmazonInfo::_getSnapshotNameForSnapJob(int32_t hubCellId, int64_t j
 std::string CAmazonInfo::_getSnapshotDescriptionForSnapJob(int64_t jobId, const std::string& volumeId, int64_t time) {
     return "Snapshot_created_by_Keldor_for_job_" + std::to_string(jobId) + "_at_" + std::to_string(time) +
            "._Source_Volume_" + volumeId + "_from_" + KDPI_Focus::getClientName();
+}
+
+std::string CAmazonInfo::_getVolumeNameForSnapJob(int64_t snapJobId, const std::string& path) {
+    std::string name = std::string(AmazonTags::kBackupTag) + "SnapJob_" + std::to_string(snapJobId);
+    if (path.empty()) return name;
+    const size_t slash = path.rfind('/');
+    return name + "_" + (slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+std::string CAmazonInfo::_getVolumeDescriptionForSnapJob(int64_t jobId, int64_t time) {
+    return "Volume_created_by_Keldor_for_job_" + std::to_string(jobId) + "_at_" + std::to_string(time) + "_from_" +
+           KDPI_Focus::getClientName();
+}
+
+int CAmazonInfo::GetAFileID(const MountCtx& ctx, const std::string& name, DiskType_t type, unsigned int& id) {
+    return AmazonGuard::Guarded(__PRETTY_FUNCTION__, 0, [&] {
+        if (!ctx.indexingV2) return CVMInfo::GetAFileID(ctx, name, type, id);
+        if (ctx.archiveFileId == 0) {
+            EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get snap Afile Id for VM[%s]", ctx.requestedVMGuid.c_str());
+            return 0;
+        }
+        EvDebug::Debug(__PRETTY_FUNCTION__, "Using VM snap AFile Id [%d] of VM[%s] for [%s]",
+                       static_cast<int>(ctx.archiveFileId), ctx.requestedVMGuid.c_str(), name.c_str());
+        id = ctx.archiveFileId;
+        return 1;
+    });
 }
 
 std::string CAmazonInfo::_GetSnapMetadataFolderForSnapJob(const MountCtx& ctx) {
@@ -44,10 +73,16 @@ void CAmazonInfo::_SetSnapMetadataFile(const MountCtx& ctx) {
 }
 
 int CAmazonInfo::getAmazonSnapControlHostID(const MountCtx& ctx) {
-    // Process-wide once known; read without a lock, as the value only ever
-    // goes from 0 to one non-zero value.
-    static std::atomic<int> cached{0};
-    if (cached.load() != 0) return cached.load();
+    // Known once per job: another job (of this object or another one of
+    // the process) may name another control host, so the value is kept
+    // with the job it was found for.
+    static std::mutex lock;
+    static int64_t cachedJob = 0;
+    static int cached = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (cached != 0 && cachedJob == ctx.jobId) return cached;
+    }
     int id = ctx.snapControlHostId;
     if (id != 0) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Amazon snap control host from DB: [%lu]", static_cast<unsigned long>(id));
@@ -55,6 +90,10 @@ int CAmazonInfo::getAmazonSnapControlHostID(const MountCtx& ctx) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Amazon snap control host from registry [%s\\%s]: [%lu]", "VirtualServer",
                        "nAmazonSnapControlHostID", static_cast<unsigned long>(id));
     }
-    if (id != 0) cached = id;
+    if (id != 0) {
+        std::lock_guard<std::mutex> guard(lock);
+        cachedJob = ctx.jobId;
+        cached = id;
+    }
     return id;
 }

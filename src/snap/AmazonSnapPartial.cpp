@@ -45,14 +45,27 @@ bool CAmazonInfo::HandlePartialSnapshotCase(MountCtx& ctx, const std::vector<SVo
     if (!m_pSnapUtil->PatchBackupXMLWithVMErrorCode(ctx, xml) ||
         !InvalidateArchiveFiles(ctx.jobId, ctx.hubCellId, archiveFiles))
         return false;
+    // A failed volume's snapshot (one that ended in error or never
+    // completed) belongs to no backup once its archive file is given up.
+    std::set<uint32_t> failedSnaps;
+    for (const auto& volume : failed)
+        for (const auto& map : m_snap.record.volSnapMaps)
+            if (map.volumeId == volume.volumeId) failedSnaps.insert(map.snapId);
+    _DeleteReportedSnapshots(&failedSnaps);
     EvDebug::Debug(__PRETTY_FUNCTION__, "Handling successful for failed instances");
     return true;
 }
 
 bool CAmazonInfo::DeletePartialSnapshots() {
+    _DeleteReportedSnapshots(nullptr);
+    return true;
+}
+
+void CAmazonInfo::_DeleteReportedSnapshots(const std::set<uint32_t>* onlySnaps) {
     std::set<std::string> deleted;
     for (const auto& entry : m_snap.record.metadata) {
         if (entry.type != kSMMetaSnapshotPairs) continue;
+        if (onlySnaps && !onlySnaps->count(entry.referenceId)) continue;
         if (entry.metadata.empty()) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Snap metadata is empty");
             continue;
@@ -76,5 +89,4 @@ bool CAmazonInfo::DeletePartialSnapshots() {
             EvDebug::Debug(__PRETTY_FUNCTION__, "Deleted snapshot: [%s] from region: [%s]", snapshotId.c_str(),
                            region.c_str());
     }
-    return true;
 }

@@ -7,6 +7,7 @@
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
 #include "snap/SnapInstanceMap.h"
+#include "snap/SnapJobIdentifiers.h"
 
 using namespace AmazonErrors;
 using VMInfoStructs::SDatastoreInfo;
@@ -19,14 +20,6 @@ VMInfoStructs::SVMInfo Failed(const SVMBasicInfo& entry, int code) {
     vm.guid = entry.guid;
     vm.snapErrorCode = code;
     return vm;
-}
-
-void CopyJobIdentifiers(const SVMBasicInfo& entry, VMInfoStructs::SVMInfo& vm) {
-    vm.clientId = entry.clientId;
-    vm.vmJobId = entry.vmJobId;
-    vm.vmAppId = entry.vmAppId;
-    vm.backupSetGuid = entry.backupSetGuid;
-    vm.subclientGuid = entry.subclientGuid;
 }
 }  // namespace
 
@@ -51,7 +44,7 @@ bool CAmazonInfo::_BuildVolListForSnapshot(MountCtx& ctx) {
         }
         EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "Instance Name:[%s] with GUID:[%s]", vm.name.c_str(),
                           vm.guid.c_str());
-        CopyJobIdentifiers(entry, vm);
+        AmazonSnap::CopyJobIdentifiers(entry, vm);
         vm.allDisks = vm.disks;
         size_t added = 0;
         for (size_t i = 0; i < vm.disks.size(); ++i) {

@@ -68,6 +68,22 @@ bool CAmazonInfo::_FormatAndAddAmazonSnapTransMeta(uint32_t snapId, AmazonSnapTr
     return true;
 }
 
+bool CAmazonInfo::_GetTagListForVolume(const std::string& volumeId, const std::string& region,
+                                       std::map<std::string, std::string>& tags) {
+    std::map<std::string, std::string> all;
+    tags.clear();
+    {
+        AmazonCommon::BridgeRegionScope scope(*m_pSourceBridge, region);
+        if (!AmazonCommon::BridgeCall(
+                *m_pSourceBridge, __PRETTY_FUNCTION__, [&] { return m_pSourceBridge->GetTagList(volumeId, all); },
+                "Failed to get tags of disk [%s]. %s", volumeId.c_str()))
+            return false;
+    }
+    for (const auto& [key, value] : all)
+        if (key != "Name" && key != AmazonTags::kBackupTag) tags[key] = value;
+    return true;
+}
+
 bool CAmazonInfo::_UpdateVolSnapInfo(MountCtx& ctx, std::vector<SVolSnap>& list) {
     ctx.snapMetadataFolder = _GetSnapMetadataFolderForSnapJob(ctx);
     uint64_t snapFlags = kSnapFlagsBase;
@@ -99,17 +115,9 @@ bool CAmazonInfo::_UpdateVolSnapInfo(MountCtx& ctx, std::vector<SVolSnap>& list)
         }
         volume.archiveFileId = v.archiveFileId = v.datastore.archiveFileId = archiveFileId;
 
-        std::map<std::string, std::string> tags, kept;
-        {
-            AmazonCommon::BridgeRegionScope scope(*m_pSourceBridge, region);
-            if (!AmazonCommon::BridgeCall(
-                    *m_pSourceBridge, __PRETTY_FUNCTION__, [&] { return m_pSourceBridge->GetTagList(v.volumeId, tags); },
-                    "Failed to get tags of disk [%s]. %s", v.volumeId.c_str()))
-                tags.clear();
-        }
-        for (const auto& [key, value] : tags)
-            if (key != "Name" && key != AmazonTags::kBackupTag) kept[key] = value;
-        m_pSnapUtil->SetTagMap(v.volumeId, kept);
+        std::map<std::string, std::string> tags;
+        _GetTagListForVolume(v.volumeId, region, tags);
+        m_pSnapUtil->SetTagMap(v.volumeId, tags);
         if (!m_pSnapUtil->GenerateMetadataXML(ctx, v.datastore, list)) {
             EvDebug::Error(__PRETTY_FUNCTION__, "GenerateMetadataXML Failed");
             return false;

@@ -30,7 +30,7 @@ CNMessageBase DiskMessage(const SDisk& d) {
     return m;
 }
 
-CNMessageBase VMMessage(const SVMInfo& vm, std::vector<std::string>& warnings) {
+CNMessageBase VMMessage(const SVMInfo& vm, std::vector<SnapBackupCatalog::IndexFailure>& warnings) {
     CNMessageBase m(VS::VMInfo::kType);
     m.SetString(VS::VMInfo::kName, vm.name);
     m.SetString(VS::VMInfo::kInstanceId, vm.guid);
@@ -52,8 +52,7 @@ CNMessageBase VMMessage(const SVMInfo& vm, std::vector<std::string>& warnings) {
     if (rc == CNMessageBase::kOk)
         m.SetString(VS::VMInfo::kIndexMetadata, text);
     else
-        warnings.push_back("Failed to serialize index metadata for instance: [" + vm.guid + "], ret: [" +
-                           std::to_string(rc) + "]");
+        warnings.push_back({vm.guid, rc});
     return m;
 }
 
@@ -116,7 +115,7 @@ bool ReadVM(const CNMessageBase& m, SVMInfo& vm, std::string& error) {
 }
 }  // namespace
 
-CNMessageBase SnapBackupCatalog::Build(const Catalog& catalog, std::vector<std::string>& warnings) {
+CNMessageBase SnapBackupCatalog::Build(const Catalog& catalog, std::vector<IndexFailure>& warnings) {
     std::map<std::string, const SVMInfo*> byId;
     for (const auto& vm : catalog.vms) byId.emplace(vm.guid, &vm);
     CNMessageBase datastore(VS::VMDatastoreInfo::kType);
@@ -130,7 +129,7 @@ CNMessageBase SnapBackupCatalog::Build(const Catalog& catalog, std::vector<std::
     return top;
 }
 
-bool SnapBackupCatalog::Save(const std::string& path, const Catalog& catalog, std::vector<std::string>& warnings,
+bool SnapBackupCatalog::Save(const std::string& path, const Catalog& catalog, std::vector<IndexFailure>& warnings,
                              std::string& error) {
     return vsXMLFile::Save(path, Build(catalog, warnings), error);
 }

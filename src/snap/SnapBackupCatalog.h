@@ -20,10 +20,17 @@ struct Catalog {
     std::vector<VMInfoStructs::SVMInfo> vms;   // name, guid, guest OS, ids, zone, region, disks
 };
 
+// An instance whose index metadata could not be serialised, and the
+// serialiser's code.
+struct IndexFailure {
+    std::string instanceId;
+    int code = 0;
+};
+
 // Instances whose index metadata cannot be serialised are still added,
-// with the reason in warnings.
-CNMessageBase Build(const Catalog& catalog, std::vector<std::string>& warnings);
-bool Save(const std::string& path, const Catalog& catalog, std::vector<std::string>& warnings, std::string& error);
+// each listed in warnings.
+CNMessageBase Build(const Catalog& catalog, std::vector<IndexFailure>& warnings);
+bool Save(const std::string& path, const Catalog& catalog, std::vector<IndexFailure>& warnings, std::string& error);
 // Refuses (catalog untouched) a file that is not a catalogue of this form,
 // a number that does not parse, and an instance without an id.
 bool Load(const std::string& path, Catalog& catalog, std::string& error);

@@ -23,16 +23,13 @@ size_t SnapInstanceMap::DistinctInstanceCount(const SDatastoreInfo& datastore) {
 }
 
 bool SnapInstanceMap::PopulateFromDatastores(const std::vector<SDatastoreInfo>& datastores,
-                                             std::map<std::string, SVMInfo>& map, std::string& error) {
+                                             std::map<std::string, SVMInfo>& map, Problem& problem) {
     std::map<std::string, SVMInfo> added;
     for (const auto& ds : datastores) {
         const size_t count = DistinctInstanceCount(ds);
-        if (count == 0) {
-            error = "VM list for volume [" + ds.guid + "] is empty, error";
-            return false;
-        }
-        if (count > 1) {
-            error = "More than one vm mapped to volume [" + ds.guid + "], error";
+        if (count != 1) {
+            problem.kind = count == 0 ? Problem::kNoInstance : Problem::kSeveralInstances;
+            problem.volumeId = ds.guid;
             return false;
         }
         SVMInfo vm = ds.vms.front();

@@ -15,12 +15,18 @@ namespace SnapInstanceMap {
 void AppendInstanceOnce(VMInfoStructs::SDatastoreInfo& datastore, const VMInfoStructs::SVMInfo& vm);
 size_t DistinctInstanceCount(const VMInfoStructs::SDatastoreInfo& datastore);
 
+// Why a volume's instances cannot be mapped.
+struct Problem {
+    enum Kind { kNone, kNoInstance, kSeveralInstances };
+    Kind kind = kNone;
+    std::string volumeId;
+};
+
 // Adds to map (instance id -> record) the instance of each datastore that
 // map lacks, its disk list replaced by its complete one: the first volume
-// naming an instance decides its record. False, with the volume named in
-// error ("VM list for volume [%s] is empty, error" or "More than one vm
-// mapped to volume [%s], error"), when a volume has no instance or more
-// than one; map is then unchanged.
+// naming an instance decides its record. False, with the volume and why in
+// problem, when a volume has no instance or more than one; map is then
+// unchanged.
 bool PopulateFromDatastores(const std::vector<VMInfoStructs::SDatastoreInfo>& datastores,
-                            std::map<std::string, VMInfoStructs::SVMInfo>& map, std::string& error);
+                            std::map<std::string, VMInfoStructs::SVMInfo>& map, Problem& problem);
 }  // namespace SnapInstanceMap

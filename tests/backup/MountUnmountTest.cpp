@@ -115,7 +115,6 @@ TEST_F(UnmountTest, UnbuiltBranchesFailWithAReasonAndKeepTheSavedCleanupString) 
         bool snap, copy, indexingV2;
         const char* details;
     } rows[] = {
-        {"VM-centric snap backup", true, false, true, "VM-centric snap backup is not supported yet"},
         {"backup copy", true, true, false, "Backup copy is not supported yet"},
         {"backup copy, indexing V2", true, true, true, "Backup copy from indexing V2 metadata is not supported yet"},
     };

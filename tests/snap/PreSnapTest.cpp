@@ -168,6 +168,26 @@ TEST_F(PreSnapTest, SomeVolumesFailingMarksTheirInstanceAndKeepsTheRest) {
     for (const auto& id : Made(object)) EXPECT_EQ(Snapshot(id).state, "completed");
 }
 
+TEST_F(PreSnapTest, ASnapshotThatEndsInErrorIsDeletedWhenItsInstanceIsGivenUp) {
+    ctx.snapInstances.pop_back();
+    SVMBasicInfo db;
+    db.guid = db.name = "i-0a1b2c3d4e5f60002";
+    ctx.snapInstances.push_back(db);
+    cloud->AddFault({"CreateSnapshot", 3, "", 0, "error"});
+    ASSERT_EQ(object.PreSnap(ctx), 1) << object.GetLastVMErrorDetails();
+    EXPECT_EQ(ctx.snapVMs[db.guid].snapErrorCode, 272);
+    const auto made = Made(object);
+    ASSERT_GE(made.size(), 3u);
+    size_t kept = 0;
+    for (const auto& id : made) {
+        const auto snap = Snapshot(id);
+        if (snap.id.empty()) continue;
+        EXPECT_EQ(snap.state, "completed") << id << " belongs to no backup and was left";
+        ++kept;
+    }
+    EXPECT_EQ(kept, made.size() - 1) << "the others stay with the backup";
+}
+
 TEST_F(PreSnapTest, EveryVolumeFailingStopsTheJobAndDeletesWhatWasMade) {
     ctx.snapInstances.pop_back();
     cloud->AddFault({"CreateSnapshot", 0, "", 0, "error"});
@@ -190,5 +210,11 @@ TEST_F(PreSnapTest, NamesOfSnapshotJobs) {
     EXPECT_EQ(CAmazonInfo::_getSnapshotNameForSnapJob(2, 1234, 77, 1700000000), "ZR_2_1234_77_1700000000");
     EXPECT_EQ(CAmazonInfo::_getSnapshotNameForSnapJob(2, 8589934597LL, 77, 1700000000),
               "ZR_2_8589934597_77_1700000000");
+    EXPECT_EQ(CAmazonInfo::_getVolumeNameForSnapJob(55, "/a/b/vol-1"), "_QX_BACKUP_SnapJob_55_vol-1");
+    EXPECT_EQ(CAmazonInfo::_getVolumeNameForSnapJob(55, ""), "_QX_BACKUP_SnapJob_55");
+    EXPECT_EQ(CAmazonInfo::_getVolumeNameForSnapJob(55, "vol-2"), "_QX_BACKUP_SnapJob_55_vol-2");
+    EXPECT_EQ(CAmazonInfo::_getVolumeDescriptionForSnapJob(9, 1700000000).rfind(
+                  "Volume_created_by_Keldor_for_job_9_at_1700000000_from_", 0),
+              0u);
 }
 }  // namespace

@@ -51,9 +51,9 @@ TEST(SnapInstanceMapTest, AnInstanceAddedTwiceIsListedOnce) {
     ASSERT_EQ(ds.vms.size(), 1u);
     EXPECT_EQ(ds.vms[0].name, "after");
     std::map<std::string, SVMInfo> map;
-    std::string error;
+    SnapInstanceMap::Problem problem;
     ds.vms.push_back(Vm("i-1"));   // a metadata file written with the duplicate
-    ASSERT_TRUE(SnapInstanceMap::PopulateFromDatastores({ds}, map, error)) << error;
+    ASSERT_TRUE(SnapInstanceMap::PopulateFromDatastores({ds}, map, problem)) << problem.volumeId;
     ASSERT_EQ(map.count("i-1"), 1u);
     EXPECT_EQ(map["i-1"].disks.size(), 2u) << "the complete disk list";
 }
@@ -66,18 +66,20 @@ TEST(SnapInstanceMapTest, AVolumeOfNoneOrTwoInstancesFailsAndMapsNothing) {
     shared.vms = {Vm("i-1"), Vm("i-2")};
     orphan.guid = "vol-2";
     std::map<std::string, SVMInfo> map;
-    std::string error;
-    EXPECT_FALSE(SnapInstanceMap::PopulateFromDatastores({first, shared}, map, error));
-    EXPECT_EQ(error, "More than one vm mapped to volume [vol-1], error");
-    EXPECT_FALSE(SnapInstanceMap::PopulateFromDatastores({first, orphan}, map, error));
-    EXPECT_EQ(error, "VM list for volume [vol-2] is empty, error");
+    SnapInstanceMap::Problem problem;
+    EXPECT_FALSE(SnapInstanceMap::PopulateFromDatastores({first, shared}, map, problem));
+    EXPECT_EQ(problem.kind, SnapInstanceMap::Problem::kSeveralInstances);
+    EXPECT_EQ(problem.volumeId, "vol-1");
+    EXPECT_FALSE(SnapInstanceMap::PopulateFromDatastores({first, orphan}, map, problem));
+    EXPECT_EQ(problem.kind, SnapInstanceMap::Problem::kNoInstance);
+    EXPECT_EQ(problem.volumeId, "vol-2");
     EXPECT_TRUE(map.empty());
 
     map["i-0"] = Vm("i-0", "known");
     SDatastoreInfo second = first;
     second.guid = "vol-3";
     second.vms[0].name = "later";
-    ASSERT_TRUE(SnapInstanceMap::PopulateFromDatastores({first, second}, map, error));
+    ASSERT_TRUE(SnapInstanceMap::PopulateFromDatastores({first, second}, map, problem));
     EXPECT_EQ(map["i-0"].name, "known") << "the record first seen is kept";
 }
 }  // namespace

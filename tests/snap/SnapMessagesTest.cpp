@@ -40,7 +40,7 @@ TEST(SnapBackupCatalogTest, InstancesComeBackInIdOrderWithTheirIds) {
     catalog.vmLevelMetadata = true;
     catalog.vms = {Vm("i-2"), Vm("i-1")};
     const std::string path = FwFile::JoinPath(env.BaseDir(), "backup_8589934599.xml");
-    std::vector<std::string> warnings;
+    std::vector<SnapBackupCatalog::IndexFailure> warnings;
     std::string error;
     ASSERT_TRUE(SnapBackupCatalog::Save(path, catalog, warnings, error)) << error;
     EXPECT_TRUE(warnings.empty());
@@ -62,7 +62,7 @@ TEST(SnapBackupCatalogTest, InstancesComeBackInIdOrderWithTheirIds) {
 TEST(SnapBackupCatalogTest, FilesThatAreNotACatalogueAreRefused) {
     TestEnv env;
     const std::string path = FwFile::JoinPath(env.BaseDir(), "c.xml");
-    std::vector<std::string> warnings;
+    std::vector<SnapBackupCatalog::IndexFailure> warnings;
     std::string error;
     SnapBackupCatalog::Catalog catalog;
     catalog.vms = {Vm("i-1")};

@@ -1,0 +1,168 @@
+// The snapshot manager's mounts: volumes made from a job's snapshots,
+// attached to the proxy, and taken away again.
+#include "framework/Clock.h"
+#include "framework/EvDebug.h"
+#include "framework/SnapEngine.h"
+#include "framework/SnapPairText.h"
+#include "framework/VMSnapUtil.h"
+
+namespace {
+const char kTag[] = "CVMSnapUtil::mountVolumes";
+
+// The newest transient metadata of the snapshot: a mount adds its own
+// after the backup's.
+std::string MountParameters(const SMVolSnapInfo& record, uint32_t snapId) {
+    std::string text;
+    for (const auto& m : record.metadata)
+        if (m.type == kSMMetaTransient && m.referenceId == snapId) text = m.metadata;
+    return text;
+}
+
+// Polls until done(state, attachState) holds; the last state, or the
+// reason the wait ended otherwise.
+template <class Done>
+bool AwaitVolume(ISnapEngine& engine, const SnapArrayAccount& account, const std::string& region,
+                 const std::string& volumeId, Done done, std::string& why) {
+    const int64_t deadline = FwClock::NowMs() + CVMSnapUtil::kVolumeTimeoutMs;
+    for (;;) {
+        std::string state, attachState;
+        if (!engine.GetVolumeState(account, region, volumeId, state, attachState, why)) return false;
+        if (done(state, attachState)) return true;
+        if (state == "error") {
+            why = "volume " + volumeId + " is in state error";
+            return false;
+        }
+        if (FwClock::NowMs() >= deadline) {
+            why = "volume " + volumeId + " stayed " + state + (attachState.empty() ? "" : "/" + attachState);
+            return false;
+        }
+        FwClock::SleepMs(CVMSnapUtil::kVolumePollMs);
+    }
+}
+
+bool Fail(SMSnapInfo& snap, int code, const std::string& why) {
+    snap.status = snap.errorCode = code;
+    snap.errorText = why;
+    return false;
+}
+
+// The snapshot the manager made for the entry, from its own pairs.
+std::string SnapshotPath(const SMVolSnapInfo& record, const SMSnapInfo& snap) {
+    for (const auto& m : record.metadata)
+        if (m.type == kSMMetaSnapshotPairs && m.referenceId == snap.snapId) {
+            const std::string id = FwSnapPairs::Value(m.metadata, "snapUUID");
+            const std::string region = FwSnapPairs::Value(m.metadata, "sourceRegion");
+            if (!id.empty() && !region.empty()) return "/" + region + "/" + id;
+        }
+    return snap.snapDevice;
+}
+
+// One snapshot's volume; its path goes into the record as soon as it exists.
+bool MountOne(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSnapInfo& record, SMSnapInfo& snap,
+              const std::string& attachInstanceId) {
+    std::string region, snapshotId, volumeId, why;
+    if (!FwSnapPairs::SplitPath(SnapshotPath(record, snap), region, snapshotId) || snapshotId.rfind("snap-", 0) != 0)
+        return Fail(snap, kSMMountRefused, "[" + snap.snapDevice + "] names no snapshot");
+    const std::string meta = MountParameters(record, snap.snapId);
+    const std::string zone = FwSnapPairs::Value(meta, "targetAvailibilityZone");
+    if (zone.empty()) return Fail(snap, kSMMountRefused, "no zone for the volume of " + snapshotId);
+    int iops = 0;
+    try {
+        const std::string text = FwSnapPairs::Value(meta, "iops");
+        iops = text.empty() ? 0 : std::stoi(text);
+    } catch (const std::exception&) {
+        return Fail(snap, kSMMountRefused, "the IOPS of the volume of " + snapshotId + " do not parse");
+    }
+    if (!engine.CreateVolume(account, region, snapshotId, zone, FwSnapPairs::Value(meta, "nameTag"),
+                             FwSnapPairs::Value(meta, "volumeType"), iops, volumeId, why))
+        return Fail(snap, kSMMountFailed, why);
+    snap.snapDevice = "/" + region + "/" + volumeId;
+    auto available = [](const std::string& s, const std::string&) { return s == "available"; };
+    if (!AwaitVolume(engine, account, region, volumeId, available, why)) return Fail(snap, kSMMountFailed, why);
+    if (!attachInstanceId.empty()) {
+        auto attached = [](const std::string& s, const std::string& a) { return s == "in-use" && a == "attached"; };
+        if (!engine.AttachVolume(account, region, volumeId, attachInstanceId, why) ||
+            !AwaitVolume(engine, account, region, volumeId, attached, why))
+            return Fail(snap, kSMMountFailed, why);
+    }
+    snap.status = snap.errorCode = 0;
+    snap.errorText.clear();
+    return true;
+}
+
+SMVolumeInfo* VolumeOf(SMVolSnapInfo& record, uint32_t snapId) {
+    for (const auto& map : record.volSnapMaps)
+        if (map.snapId == snapId)
+            for (auto& v : record.volumes)
+                if (v.volumeId == map.volumeId) return &v;
+    return nullptr;
+}
+}  // namespace
+
+int CVMSnapUtil::mountVolumes(SMVolSnapInfo& record, const std::string& attachInstanceId) {
+    std::shared_ptr<ISnapEngine> engine = FwSnapEngine::Get();
+    SnapArrayAccount account;
+    if (!engine || !FwSnapEngine::LookupArray(record.arrayNumber, account)) {
+        record.errorCode = kSMMountRefused;
+        record.errorText = "no account is registered for snap control host " + std::to_string(record.arrayNumber);
+        return 0;
+    }
+    int failed = 0;
+    for (auto& v : record.volumes) v.mountStatus = 0;
+    for (auto& snap : record.snaps) {
+        const bool ok = MountOne(*engine, account, record, snap, attachInstanceId);
+        SMVolumeInfo* volume = VolumeOf(record, snap.snapId);
+        if (volume && volume->mountStatus == 0) {
+            volume->mountStatus = snap.status;
+            volume->mountDevice = snap.snapDevice;
+        }
+        if (ok) continue;
+        ++failed;
+        EvDebug::Error(kTag, "snapshot [%u] [%s]: %s", snap.snapId, snap.snapDevice.c_str(), snap.errorText.c_str());
+    }
+    record.errorCode = failed ? kSMMountFailed : 0;
+    record.errorText = failed ? std::to_string(failed) + " volume(s) failed to mount" : std::string();
+    return failed ? 0 : 1;
+}
+
+int CVMSnapUtil::unmountVolumes(SMVolSnapInfo& record, bool keep) {
+    std::shared_ptr<ISnapEngine> engine = FwSnapEngine::Get();
+    SnapArrayAccount account;
+    if (!keep && (!engine || !FwSnapEngine::LookupArray(record.arrayNumber, account))) {
+        record.errorCode = kSMMountRefused;
+        record.errorText = "no account is registered for snap control host " + std::to_string(record.arrayNumber);
+        return 0;
+    }
+    int failed = 0;
+    for (auto& snap : record.snaps) {
+        std::string region, volumeId, why;
+        if (!FwSnapPairs::SplitPath(snap.snapDevice, region, volumeId) || volumeId.rfind("vol-", 0) != 0) continue;
+        if (!keep) {
+            std::string state, attachState;
+            auto detached = [](const std::string& s, const std::string&) { return s == "available" || s == "gone"; };
+            auto gone = [](const std::string& s, const std::string&) { return s == "gone"; };
+            const bool ok = engine->GetVolumeState(account, region, volumeId, state, attachState, why) &&
+                            (state == "gone" || state == "available" ||
+                             (engine->DetachVolume(account, region, volumeId, why) &&
+                              AwaitVolume(*engine, account, region, volumeId, detached, why))) &&
+                            (state == "gone" || engine->DeleteVolume(account, region, volumeId, why)) &&
+                            AwaitVolume(*engine, account, region, volumeId, gone, why);
+            if (!ok) {
+                // Kept in the record: a later unmount tries again.
+                ++failed;
+                EvDebug::Error("CVMSnapUtil::unmountVolumes", "volume [%s]: %s", volumeId.c_str(), why.c_str());
+                continue;
+            }
+        }
+        // The entry names its snapshot again, ready for the next mount.
+        snap.snapDevice = SnapshotPath(record, snap);
+    }
+    for (auto& v : record.volumes) {
+        v.mountDevice.clear();
+        v.mountPath.clear();
+        v.mountHostId = 0;
+    }
+    record.errorCode = failed ? kSMUnmountFailed : 0;
+    record.errorText = failed ? std::to_string(failed) + " volume(s) could not be removed" : std::string();
+    return failed ? 0 : 1;
+}

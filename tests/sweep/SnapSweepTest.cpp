@@ -1,0 +1,145 @@
+// Fault and crash sweeps over snap backups, run through the built host
+// program against a folder cloud (a one-account job: outpost-worker in the
+// admin account). A clean run's bridge calls are counted; the job is then
+// rerun with a fault (or a SIGKILL) at call k, and the next snap backup,
+// whose start deletes the snapshots of snap jobs never committed, must
+// succeed. After it every snapshot a snap job made must be a snapshot of a
+// committed job in the snapshot manager's store, and every committed job's
+// snapshot must still exist.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "cloudsim/Cloud.h"
+#include "framework/Clock.h"
+#include "framework/FileUtils.h"
+#include "integration/HostRun.h"
+#include "support/TestEnv.h"
+#include "sweep/SweepSupport.h"
+
+namespace {
+const char kWorker[] = "i-0fedcba9876540002";
+const std::string kJob = std::string(TEST_SOURCE_DIR) + "/demo/backup-job.json";
+
+struct Figures {
+    int runs = 0, tolerated = 0, leaks = 0, lost = 0, failedNextJobs = 0;
+};
+
+struct Param {
+    bool crash;
+    bool vmCentric;
+};
+
+class SnapSweep : public ::testing::TestWithParam<Param> {
+protected:
+    static std::string SnapBackup(const std::string& base, int jobId, bool vmCentric, int& code) {
+        return RunHost("--base " + base + " snap-backup --job " + kJob + " --instance " + kWorker + " --job-id " +
+                           std::to_string(jobId) + (vmCentric ? " --vm-centric" : ""),
+                       code);
+    }
+    static std::set<std::string> Snapshots(cloudsim::Cloud& cloud) {
+        std::set<std::string> ids;
+        cloud.Read([&](const cloudsim::State& s) {
+            for (const auto& [id, snap] : s.snapshots) ids.insert(id);
+        });
+        return ids;
+    }
+    // The snapshots of committed jobs, as snap-list shows them.
+    static std::set<std::string> Committed(const std::string& listing) {
+        std::set<std::string> ids;
+        std::istringstream in(listing);
+        std::string line;
+        bool committed = false;
+        while (std::getline(in, line)) {
+            if (line.rfind("snap job ", 0) == 0) committed = line.find(": committed") != std::string::npos;
+            if (committed && line.rfind("  snapshot ", 0) == 0) ids.insert(line.substr(11, line.find(' ', 11) - 11));
+        }
+        return ids;
+    }
+};
+}  // namespace
+
+TEST_P(SnapSweep, EverySnapshotBelongsToACommittedJobOrIsGone) {
+    const Param p = GetParam();
+    TestEnv env;
+    const std::string golden = env.BaseDir() + "/golden";
+    ASSERT_TRUE(FwFile::MakeDirs(golden));
+    int code = -1;
+    RunHost("--base " + golden, code);
+    ASSERT_EQ(0, code);
+    std::set<std::string> before;
+    {
+        auto cloud = cloudsim::Cloud::OpenFolder(golden + "/cloudsim", "");
+        before = Snapshots(*cloud);
+    }
+
+    int calls = 0;
+    {
+        const std::string base = env.BaseDir() + "/count";
+        ASSERT_TRUE(sweep::CopyBase(golden, base));
+        auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
+        cloud->AddFault(cloudsim::FaultRule("*", 0, "", 0, "count"));
+        const std::string out = SnapBackup(base, 501, p.vmCentric, code);
+        ASSERT_EQ(0, code) << out;
+        cloud->Read([&](const cloudsim::State& s) { calls = s.faults.front().seen; });
+        ASSERT_GT(calls, 3);
+    }
+
+    Figures f;
+    for (int k : sweep::Indexes(calls, 5)) {
+        const std::string base = env.BaseDir() + "/k" + std::to_string(k);
+        ASSERT_TRUE(sweep::CopyBase(golden, base));
+        FwClock::Set(std::make_shared<SkipSleepClock>(base + "/clock-offset", true, 0));
+        auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
+        cloud->AddFault(sweep::FaultAt(k, p.crash));
+        const std::string failed = SnapBackup(base, 501, p.vmCentric, code);
+        ++f.runs;
+        if (p.crash) {
+            EXPECT_EQ(137, code) << "k=" << k << " the job was not killed\n" << failed;
+        } else if (code == 0) {
+            ++f.tolerated;
+        } else {
+            EXPECT_NE(std::string::npos, failed.find("fail")) << "k=" << k << " failed without a reason\n" << failed;
+        }
+        cloud->ClearFaults();
+        sweep::UnstickAll(*cloud);
+
+        const std::string again = SnapBackup(base, 502, p.vmCentric, code);
+        if (code != 0) {
+            ++f.failedNextJobs;
+            ADD_FAILURE() << "k=" << k << ": the next snap backup failed\n" << failed << "\n--- next:\n" << again;
+            continue;
+        }
+        const std::string listing = RunHost("--base " + base + " snap-list", code);
+        EXPECT_EQ(0, code) << "k=" << k << ": a file does not read back\n" << listing;
+        const std::set<std::string> committed = Committed(listing);
+        for (const auto& id : Snapshots(*cloud)) {
+            if (before.count(id) || committed.count(id)) continue;
+            ++f.leaks;
+            ADD_FAILURE() << "k=" << k << ": snapshot " << id << " belongs to no committed job\n"
+                          << failed << "\n--- next:\n" << again << "\n--- list:\n" << listing;
+        }
+        const std::set<std::string> now = Snapshots(*cloud);
+        for (const auto& id : committed) {
+            if (now.count(id)) continue;
+            ++f.lost;
+            ADD_FAILURE() << "k=" << k << ": snapshot " << id << " of a committed job is gone\n" << listing;
+        }
+        if (!sweep::KeepsFolders()) RunCommand("rm -rf " + sweep::Quote(base), code);
+    }
+    std::printf("sweep-figures: snap-backup %s %s calls=%d runs=%d tolerated=%d leaks=%d lost=%d "
+                "failed-next-jobs=%d\n",
+                p.vmCentric ? "vm-centric" : "job-level", p.crash ? "crash" : "fault", calls, f.runs, f.tolerated,
+                f.leaks, f.lost, f.failedNextJobs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, SnapSweep,
+                         ::testing::Values(Param{false, false}, Param{true, false}, Param{false, true},
+                                           Param{true, true}),
+                         [](const ::testing::TestParamInfo<Param>& info) {
+                             return std::string("snap_") + (info.param.vmCentric ? "vm_centric_" : "job_level_") +
+                                    (info.param.crash ? "crash" : "fault");
+                         });
