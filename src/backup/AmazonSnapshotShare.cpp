@@ -54,7 +54,9 @@ bool CAmazonInfo::ShareEncryptionKey(const std::string& keyArn, const std::strin
                        AmazonCommon::BridgeError(m_pAdminBridge).c_str());
         return false;
     }
-    if (KeyGrantedTo(keyArn, region, admin)) return true;
+    bool granted = false;
+    if (!KeyGrantedTo(keyArn, region, admin, granted)) return false;
+    if (granted) return true;
     if (!AmazonCommon::BridgeCall(
             *m_pSourceBridge, __PRETTY_FUNCTION__,
             [&] { return m_pSourceBridge->CreateEncryptionKeyGrant(region, keyArn, admin); },
@@ -65,25 +67,24 @@ bool CAmazonInfo::ShareEncryptionKey(const std::string& keyArn, const std::strin
 }
 
 // Every job would otherwise add one more grant to the same key, until KMS's
-// quota of grants per key refuses the next one. A listing that fails only
-// costs one grant more.
-bool CAmazonInfo::KeyGrantedTo(const std::string& keyArn, const std::string& region, const std::string& principal) {
+// quota of grants per key refuses the next one; so a key whose grants cannot
+// be listed is not granted again either.
+bool CAmazonInfo::KeyGrantedTo(const std::string& keyArn, const std::string& region, const std::string& principal,
+                               bool& granted) {
     std::vector<std::string> grantees;
-    std::string error;
-    if (!AmazonCommon::QuietBridgeCall(
-            *m_pSourceBridge, [&] { return m_pSourceBridge->ListEncryptionKeyGrantees(region, keyArn, grantees); },
-            error)) {
-        EvDebug::Debug(__PRETTY_FUNCTION__, "Failed to list the grants of key [%s]. Error [%s]", keyArn.c_str(),
-                       error.c_str());
+    granted = false;
+    if (!AmazonCommon::BridgeCall(
+            *m_pSourceBridge, __PRETTY_FUNCTION__,
+            [&] { return m_pSourceBridge->ListEncryptionKeyGrantees(region, keyArn, grantees); },
+            "Failed to share the key [%s]. Error [%s]", keyArn.c_str()))
         return false;
-    }
     for (const auto& grantee : grantees)
         if (grantee == principal) {
             EvDebug::Debug(__PRETTY_FUNCTION__, "Custom key [%s] is already shared to admin account",
                            keyArn.c_str());
-            return true;
+            granted = true;
         }
-    return false;
+    return true;
 }
 
 bool CAmazonInfo::AdminAccountId(std::string& accountId, std::string& error) {

@@ -530,7 +530,8 @@ private:
     bool InitCustomKDEncryptionKey(const std::string& region, std::string& keyArn, std::string& error);
     bool CopyOneSnapshot(MountCtx& ctx, const SDisk& disk, const std::string& target, const std::string& keyArn,
                          std::string& copyId);
-    bool KeyGrantedTo(const std::string& keyArn, const std::string& region, const std::string& principal);
+    bool KeyGrantedTo(const std::string& keyArn, const std::string& region, const std::string& principal,
+                      bool& granted);
     bool AdminAccountId(std::string& accountId, std::string& error);
     bool ShareOneSnapshot(const SDisk& disk, const std::string& region, const std::string& adminAccount);
     // Hot-add of another account's instance: its snapshots are shared or

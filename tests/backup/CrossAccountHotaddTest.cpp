@@ -168,6 +168,9 @@ TEST_F(CrossAccountHotadd, AKeyThatCannotBePreparedStopsTheJobBeforeAnyCopy) {
         {"the grant is refused",
          [&] { cloud->AddFault({"CreateEncryptionKeyGrant", 0, "LimitExceededException: grant quota reached"}); },
          "LimitExceededException: grant quota reached"},
+        {"its grants cannot be listed",
+         [&] { cloud->AddFault({"ListEncryptionKeyGrantees", 0, "KMSInternalException: try again"}); },
+         "KMSInternalException: try again"},
         // Last: the key the row before made stays without its ARN.
         {"the key has no ARN",
          [&] {
