@@ -85,7 +85,7 @@ for mode in HOTADD EBS-DIRECT-API; do
   chain="$AGENT_BASE_DIR/Backups/analytics-01-$mode"
   rm -rf "$chain" "$chain.restored"
   echo "== $mode: backup of analytics-01 (source account, us-west-2) through the admin account's proxy"
-  $host backup --job demo/job.json --instance i-0a1b2c3d4e5f60004 --mode "$mode" --out "$chain" --cbt off
+  $host backup --job demo/job.json --instance i-0a1b2c3d4e5f60004 --mode "$mode" --out "$chain"
   check "$chain"
 done
 # The last point of the hot-add chain becomes a new instance in another
