@@ -75,6 +75,19 @@ for mode in HOTADD EBS-DIRECT-API; do
   fi
   round=$((round + 1))
 done
+# An instance of the source account, in another region than the proxy,
+# backed up through the proxy in the admin account: by hot-add its snapshots
+# are copied to the proxy's region under the source account's custom key
+# "alias/keld-ec2" and shared with the admin account, whose volumes are read;
+# by direct read the snapshots are read where they are. Neither leaves a
+# share, a copy or a volume behind.
+for mode in HOTADD EBS-DIRECT-API; do
+  chain="$AGENT_BASE_DIR/Backups/analytics-01-$mode"
+  rm -rf "$chain" "$chain.restored"
+  echo "== $mode: backup of analytics-01 (source account, us-west-2) through the admin account's proxy"
+  $host backup --job demo/job.json --instance i-0a1b2c3d4e5f60004 --mode "$mode" --out "$chain"
+  check "$chain"
+done
 # The last point of the hot-add chain becomes a new instance in another
 # zone of the proxy's account: the data mover writes the point's data into
 # volumes made next to the proxy, which then move to the zone asked for.

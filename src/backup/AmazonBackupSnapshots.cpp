@@ -1,5 +1,6 @@
 // Hands the AMI's snapshots to the job's disks.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/RegionScope.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 
@@ -22,18 +23,18 @@ bool CAmazonInfo::PrepareSnapshotInfoToBackup(const SVMInfo& ami, MountCtx& ctx,
         }
         if (hotadd) disk.zone = m_proxyVMInfo.zone;
     }
-    // The proxy's account cannot make volumes of another account's snapshots
-    // until they are copied and shared to it; no volume would ever appear.
-    if (hotadd && (m_bCrossAccountBackup || m_bCrossAccount)) {
-        const char text[] = "Cross-account snapshot copy is not supported yet";
-        EvDebug::Error(__PRETTY_FUNCTION__, "%s", text);
-        SetLastVMError(kErrNotSupported, text);
-        return false;
+    // The proxy's account makes volumes only of snapshots it may use.
+    const bool acrossAccounts = CrossAccountHotadd(ctx);
+    if (acrossAccounts && !CopySnapshotsToBackup(ctx)) return false;
+    {
+        // Copies live where the proxy's volumes are made.
+        const AmazonCommon::BridgeRegionScope inRegion(
+            *m_pSourceBridge, acrossAccounts ? CrossAccountSnapshotRegion(ctx) : std::string());
+        for (const auto& disk : ctx.vm.disks) {
+            EvDebug::Debug(__PRETTY_FUNCTION__, "Snapshot [%s]  for volume [%s].", disk.snapshotId.c_str(),
+                           disk.volumeId.c_str());
+            if (!disk.snapshotId.empty()) m_pSourceBridge->SetTag(disk.snapshotId, "Description", description, true);
+        }
     }
-    for (const auto& disk : ctx.vm.disks) {
-        EvDebug::Debug(__PRETTY_FUNCTION__, "Snapshot [%s]  for volume [%s].", disk.snapshotId.c_str(),
-                       disk.volumeId.c_str());
-        if (!disk.snapshotId.empty()) m_pSourceBridge->SetTag(disk.snapshotId, "Description", description, true);
-    }
-    return true;
+    return !acrossAccounts || ShareSnapshotToBackup(ctx);
 }

@@ -69,7 +69,7 @@ bool CAmazonInfo::IsDiskFilteredByTag(const SDisk& disk, const std::string& tagN
     return AmazonGuard::Guarded(fn, unfetched, false, [&] {
         std::map<std::string, std::string> tags;
         if (!GetTagsInRegion(disk.volumeId, RegionFromZone(disk.zone), tags)) {
-            EvDebug::Error(fn, "%s", unfetched.c_str());
+            EvDebug::Error(fn, "Unable to fetch tags for volume [%s]", disk.volumeId.c_str());
             return false;
         }
         for (const auto& [key, value] : tags) {

@@ -14,18 +14,8 @@
 using namespace AmazonMount;
 using namespace AmazonErrors;
 
-namespace {
-constexpr char kCrossAccountHotadd[] = "Hot-add of an instance of another account is not supported yet";
-}
-
 bool CAmazonInfo::SelectMountMode(MountCtx& ctx) {
-    if (ctx.transportMode == kModeDirectRead) return true;
-    if (ctx.transportMode == kModeHotadd) {
-        if (!HotaddBlockedAcrossAccounts()) return true;
-        EvDebug::Error(__PRETTY_FUNCTION__, "%s", kCrossAccountHotadd);
-        SetLastVMError(kErrNotSupported, kCrossAccountHotadd);
-        return false;
-    }
+    if (ctx.transportMode == kModeDirectRead || ctx.transportMode == kModeHotadd) return true;
     if (!ctx.transportMode.empty()) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Invalid transport mode: [%s]", ctx.transportMode.c_str());
         ctx.transportMode.clear();
@@ -36,11 +26,6 @@ bool CAmazonInfo::SelectMountMode(MountCtx& ctx) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Read additional setting [%s]: [%s]", "bAmazonDirectReadEnabled",
                        preferDirectRead ? "True" : "False");
         (preferDirectRead ? hotadd : directRead) = false;
-    }
-    if (hotadd && HotaddBlockedAcrossAccounts()) {
-        EvDebug::Debug(__PRETTY_FUNCTION__, "%s", kCrossAccountHotadd);
-        SetLastVMError(kErrNotSupported, kCrossAccountHotadd);
-        hotadd = false;
     }
     hotadd = hotadd && IsHotaddMountFeasible(ctx);
     directRead = directRead && IsDirectReadMountFeasible(ctx);

@@ -55,6 +55,11 @@ int CAmazonInfo::_UnMountVM(MountCtx& ctx) {
 
 int CAmazonInfo::_UnMountVMStreaming(MountCtx& ctx) {
     const AmazonCommon::BridgePairRegionScope inProxyRegion(*m_pSourceBridge, *m_pAdminBridge, GetProxyRegion());
+    // Shares go before what they share: a snapshot the clean-up fails to
+    // delete is at least no longer the admin account's to use.
+    if (!ctx.backupToTape && CrossAccountHotadd(ctx) && !UnshareSnapshotBackupCopy(ctx.vm.disks))
+        EvDebug::Error(__PRETTY_FUNCTION__, "Failed to withdraw the sharing of the snapshots of [%s].",
+                       ctx.JobVMGuid().c_str());
     const int result = ctx.backupToTape ? CleanupMountedVM_BackupToTape(ctx)
                                         : (_CleanupMountedVM(ctx.JobVMGuid(), false, ctx.failures) ? 1 : 0);
     DeleteVMConfigFile(ctx);

@@ -322,6 +322,31 @@ public:
     // use it). description is the key's description text.
     virtual bool DescribeEncryptionKey(const std::string& region, const std::string& keyId, std::string& keyArn,
                                        bool& notFound, std::string& keyState, std::string* description = nullptr);
+    // A customer managed key of region named "alias/" + name; its ARN in
+    // keyArn. An alias in use fails ("AlreadyExistsException: ...").
+    virtual bool CreateEncryptionKey(const std::string& region, const std::string& name, std::string& keyArn);
+    // A grant on the account's own customer managed key letting principal
+    // ("arn:aws:iam::<account>:root") use it. Each call makes a new grant,
+    // up to KMS's quota of 50,000 grants per key ("LimitExceededException: ...").
+    virtual bool CreateEncryptionKeyGrant(const std::string& region, const std::string& keyArn,
+                                          const std::string& principal);
+    // The grantee principal of every grant on the account's own key.
+    virtual bool ListEncryptionKeyGrantees(const std::string& region, const std::string& keyArn,
+                                           std::vector<std::string>& principals);
+    // The key (id, ARN or alias) is the account's default EBS key of region
+    // (the AWS managed "alias/aws/ebs"); false also when it cannot be told.
+    virtual bool IsDefaultEncryptKey(const std::string& keyId, const std::string& region);
+    // The account's volume is encrypted with its default EBS key; false also
+    // when it cannot be told (the reason in GetLastErrorString).
+    virtual bool IsVolumeDefaultEncrypted(const std::string& volumeId, const std::string& region);
+    // CopySnapshot of a completed snapshot the account may see in
+    // sourceRegion, sent to destinationRegion: a new "pending" snapshot of the
+    // account that completes later. The copy is encrypted when the source is
+    // or encrypted is set: with kmsKeyId when given (a key the account may
+    // use), else the source's key within its region, else the default key.
+    virtual bool CopySnapshot(const std::string& snapshotId, const std::string& sourceRegion,
+                              const std::string& destinationRegion, bool encrypted, const std::string& kmsKeyId,
+                              std::string& newSnapshotId);
     // The Outposts ARN of the subnet's Outpost; empty (and true) when the
     // subnet is in the region itself.
     virtual bool GetOutpostAccountARNForSubnet(const std::string& subnetId, const std::string& region,

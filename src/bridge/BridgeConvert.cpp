@@ -184,6 +184,8 @@ VMInfoStructs::SChildDisk ToChildDisk(const cloudsim::Snapshot& snap) {
     c.state = snap.state;
     c.size = snap.sizeBytes;
     c.usedSize = snap.sizeBytes;
+    c.encrypted = snap.encrypted;
+    c.kmsKeyId = snap.kmsKeyId;
     return c;
 }
 

@@ -15,7 +15,7 @@ const Table<KmsKey>& KmsKeyTable() {
         {Required("id", &K::id), Member("account", &K::account), Member("region", &K::region),
          Member("alias", &K::alias), Member("arn", &K::arn), Member("isDefault", &K::isDefault),
          Member("state", &K::state), IfSet("description", &K::description),
-         IfSet("allowedAccounts", &K::allowedAccounts)},
+         IfSet("allowedAccounts", &K::allowedAccounts), IfSet("grantees", &K::grantees)},
         [](K& k, const Fields& in) {
             if (k.arn.empty()) k.arn = "arn:aws:kms:" + k.region + ":" + k.account + ":key/" + k.id;
             static const char* const kStates[] = {"Enabled",  "Disabled",    "PendingDeletion",
@@ -54,7 +54,86 @@ bool SplitAliasArn(const std::string& name, std::string& region, std::string& ac
     return true;
 }
 
+bool UsableByOther(const KmsKey& k, const std::string& account) {
+    if (std::find(k.allowedAccounts.begin(), k.allowedAccounts.end(), account) != k.allowedAccounts.end()) return true;
+    return std::any_of(k.grantees.begin(), k.grantees.end(),
+                       [&](const std::string& p) { return PrincipalAccount(p) == account; });
+}
+
+// Key ids are GUIDs; two of the state's ids give the digits.
+std::string NewKeyId(State& s) {
+    std::string hex = s.NewId("k").substr(3) + s.NewId("k").substr(3);
+    hex[12] = '4';
+    hex[16] = '8';
+    return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) + "-" +
+           hex.substr(20, 12);
+}
+
 }  // namespace
+
+std::string PrincipalAccount(const std::string& principal) {
+    // arn:<partition>:iam::<12 digits>:root
+    if (principal.compare(0, 4, "arn:") != 0) return "";
+    const size_t iam = principal.find(":iam::");
+    if (iam == std::string::npos) return "";
+    const size_t end = principal.find(':', iam + 6);
+    if (end == std::string::npos || end - (iam + 6) != 12) return "";
+    return principal.substr(iam + 6, 12);
+}
+
+bool CreateKmsKey(State& s, const std::string& account, const std::string& region, const std::string& name,
+                  std::string& arn, std::string& error) {
+    const std::string alias = "alias/" + name;
+    if (name.empty() || name.compare(0, 4, "aws/") == 0) {
+        error = "NotAuthorizedException: Alias names starting with 'alias/aws/' are reserved for AWS managed keys";
+        if (name.empty()) error = "ValidationException: Alias must not be empty";
+        return false;
+    }
+    for (const auto& k : s.kmsKeys)
+        if (k.account == account && k.region == region && k.alias == alias) {
+            error = "AlreadyExistsException: An alias with the name arn:aws:kms:" + region + ":" + account + ":" +
+                    alias + " already exists";
+            return false;
+        }
+    KmsKey k;
+    k.id = NewKeyId(s);
+    k.account = account;
+    k.region = region;
+    k.alias = alias;
+    k.arn = arn = "arn:aws:kms:" + region + ":" + account + ":key/" + k.id;
+    s.kmsKeys.push_back(k);
+    return true;
+}
+
+bool CreateKmsGrant(State& s, const std::string& account, const std::string& region, const std::string& keyId,
+                    const std::string& principal, std::string& error) {
+    if (PrincipalAccount(principal).empty()) {
+        error = "MalformedPolicyDocumentException: Invalid principal: " + principal;
+        return false;
+    }
+    const KmsKey* found = FindKmsKey(s, account, region, keyId);
+    // Another account's key takes grants only from its own account here.
+    if (!found || found->account != account) {
+        error = KmsKeyNotFound(keyId);
+        return false;
+    }
+    KmsKey& k = *std::find_if(s.kmsKeys.begin(), s.kmsKeys.end(), [&](const KmsKey& x) { return &x == found; });
+    if (k.AwsManaged()) {
+        error = "AccessDeniedException: You cannot create grants on the AWS managed key " + k.arn;
+        return false;
+    }
+    if (k.state != "Enabled" && k.state != "Disabled") {
+        error = "KMSInvalidStateException: " + k.arn + " is " + k.state;
+        return false;
+    }
+    if (k.grantees.size() >= kGrantsPerKey) {
+        error = "LimitExceededException: The grant quota of " + std::to_string(kGrantsPerKey) + " for " + k.arn +
+                " has been reached";
+        return false;
+    }
+    k.grantees.push_back(principal);
+    return true;
+}
 
 const KmsKey* FindKmsKey(const State& s, const std::string& account, const std::string& region,
                          const std::string& name) {
@@ -69,8 +148,7 @@ const KmsKey* FindKmsKey(const State& s, const std::string& account, const std::
         if (k.account == account) return &k;
         // Another account's key is named by its ARN, and used only when shared.
         bool byArn = k.arn == name || aliasArn;
-        bool shared = !k.AwsManaged() &&
-                      std::find(k.allowedAccounts.begin(), k.allowedAccounts.end(), account) != k.allowedAccounts.end();
+        bool shared = !k.AwsManaged() && UsableByOther(k, account);
         if (byArn && shared) return &k;
     }
     return nullptr;

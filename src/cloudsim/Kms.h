@@ -21,8 +21,11 @@ struct KmsKey {
     // Unavailable, Creating, Updating (KMS's KeyState).
     std::string state = "Enabled";
     std::string description;
-    // Other accounts the key policy or a grant lets use the key.
+    // Other accounts the key policy lets use the key.
     std::vector<std::string> allowedAccounts;
+    // The grantee principal of each grant on the key ("arn:aws:iam::<account>:root"),
+    // one entry per grant: KMS makes a new grant for every CreateGrant.
+    std::vector<std::string> grantees;
 
     // An AWS managed key ("alias/aws/..."): usable only by its own account.
     bool AwsManaged() const { return alias.compare(0, 10, "alias/aws/") == 0; }
@@ -49,6 +52,20 @@ bool IsAwsManagedKey(const State& s, const std::string& account, const std::stri
 // AWS text otherwise.
 bool CheckKeyUsable(const State& s, const std::string& account, const std::string& region, const std::string& name,
                     std::string& error);
+// KMS's quota of grants on one key.
+constexpr size_t kGrantsPerKey = 50000;
+
+// CreateKey and CreateAlias: a customer managed key of account in region
+// under "alias/<name>"; its ARN in arn. An alias in use fails as KMS does.
+bool CreateKmsKey(State& s, const std::string& account, const std::string& region, const std::string& name,
+                  std::string& arn, std::string& error);
+// CreateGrant: principal may use the account's own customer managed key;
+// refused for AWS managed keys and once the key holds kGrantsPerKey grants.
+bool CreateKmsGrant(State& s, const std::string& account, const std::string& region, const std::string& keyId,
+                    const std::string& principal, std::string& error);
+// The account of an IAM principal ARN ("arn:<partition>:iam::<account>:root"); empty when it is none.
+std::string PrincipalAccount(const std::string& principal);
+
 // KMS's text for a key not found: "NotFoundException: Key '<arn>' does not exist".
 std::string KmsKeyNotFound(const std::string& name);
 

@@ -196,14 +196,19 @@ int CAmazonInfo::GetVmdkExtents_CBT(const VmdkHandle& handle, const std::string&
         return 0;
     }
     const std::string& snapshot = CbtSnapshot(disk);
+    // The change-tracking snapshots are the instance's, where the instance
+    // is; a hot-add disk's zone is the proxy's, which may be another region.
+    SVMInfo vm;
+    const std::string zone =
+        m_pDiskInfo && m_pDiskInfo->GetVMInfo(handle, "", vm) && !vm.zone.empty() ? vm.zone : disk.zone;
     if (!changeId.empty()) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Getting changed blocks for snapshot [%s] and changeId [%s]",
                        snapshot.c_str(), changeId.c_str());
-        return GetChangedBlocks(changeId, snapshot, disk.zone, info) ? 1 : 0;
+        return GetChangedBlocks(changeId, snapshot, zone, info) ? 1 : 0;
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Getting All blocks of snapshot [%s] of disk [%s] in zone [%s]",
-                   snapshot.c_str(), disk.volumeId.c_str(), disk.zone.c_str());
-    return GetAllocatedBlocks(snapshot, disk.zone, info) ? 1 : 0;
+                   snapshot.c_str(), disk.volumeId.c_str(), zone.c_str());
+    return GetAllocatedBlocks(snapshot, zone, info) ? 1 : 0;
 }
 
 bool CAmazonInfo::GetChangedBlocks(const std::string& previousSnapshot, const std::string& currentSnapshot,

@@ -182,6 +182,18 @@ public:
     bool AttachVolumesToRemoteProxy(const std::string& instanceId, const std::string& remoteProxyId,
                                     std::vector<SDisk>& disks, int mode);
 
+    // ---- cross-account snapshots: copies, shares, keys (backup/) ----
+    bool CopySnapshotsToBackup(MountCtx& ctx);
+    bool ShareSnapshotToBackup(MountCtx& ctx);
+    bool UnshareSnapshotBackupCopy(const std::vector<SDisk>& disks);
+    bool InitCustomKDEncryptionKey(const std::string& region, std::string& keyArn);
+    bool ShareEncryptionKey(const std::string& keyArn, const std::string& region);
+    std::string getARNForAdminAccount();
+    void GetAccountIdFromKeyARN(const std::string& keyArn, std::string& accountId);
+    // Where the snapshots a cross-account hot-add shares live: the proxy's
+    // region, where its volumes are made.
+    std::string CrossAccountSnapshotRegion(const MountCtx& ctx) const;
+
     // ---- disk access (disk/) ----
     int OpenVmdk(const std::string& vmName, const std::string& vmGuid, const std::string& diskId,
                  VmdkHandle& handle) override;
@@ -574,9 +586,20 @@ private:
     // The steps of _MountVM after staging.
     void StartChangeTracking(MountCtx& ctx);
     int FinishLiveBrowseMount(MountCtx& ctx);
-    // Hot-add of another account's instance needs its snapshots copied or
-    // shared with the proxy's account, which is not available yet.
-    bool HotaddBlockedAcrossAccounts() const { return m_bCrossAccount; }
+    // Steps of the cross-account snapshot copy and share. error: the text
+    // the job reports when the custom key is not ready.
+    bool InitCustomKDEncryptionKey(const std::string& region, std::string& keyArn, std::string& error);
+    bool CopyOneSnapshot(MountCtx& ctx, const SDisk& disk, const std::string& target, const std::string& keyArn,
+                         std::string& copyId);
+    bool KeyGrantedTo(const std::string& keyArn, const std::string& region, const std::string& principal,
+                      bool& granted);
+    bool AdminAccountId(std::string& accountId, std::string& error);
+    bool ShareOneSnapshot(const SDisk& disk, const std::string& region, const std::string& adminAccount);
+    // Hot-add of another account's instance: its snapshots are shared or
+    // copied to the proxy's account.
+    bool CrossAccountHotadd(const MountCtx& ctx) const {
+        return m_bCrossAccountBackup && ctx.transportMode == "HOTADD";
+    }
     // Unmount and clean-up need the proxy record (unless direct read) and
     // the mount machinery.
     bool PrepareProxySide(const MountCtx& ctx);

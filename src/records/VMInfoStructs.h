@@ -34,6 +34,8 @@ struct SChildDisk : SRecord<SChildDisk> {
     int64_t size = 0;
     int64_t usedSize = 0;
     bool flag = false;
+    bool encrypted = false;
+    std::string kmsKeyId;        // the key's ARN (or id) when encrypted
 };
 
 struct SDisk : SRecord<SDisk> {

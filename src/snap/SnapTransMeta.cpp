@@ -1,6 +1,7 @@
 // Transient metadata text: writer and reader of the "key:value;" pairs.
 #include "snap/SnapTransMeta.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
@@ -132,6 +133,18 @@ bool SnapTransMeta::Parse(const std::string& text, AmazonSnapTransMetaInfo& meta
     }
     meta = std::move(read);
     return true;
+}
+
+std::string SnapTransMeta::KeyArnForMetadata(const std::string& keyArn) {
+    std::string value = keyArn;
+    std::replace(value.begin(), value.end(), ':', '$');
+    return value;
+}
+
+std::string SnapTransMeta::KeyArnFromMetadata(const std::string& value) {
+    std::string arn = value;
+    std::replace(arn.begin(), arn.end(), '$', ':');
+    return arn;
 }
 
 std::string SnapTransMeta::ForLog(const std::string& text) { return CVMSnapUtil::MaskSecrets(text); }

@@ -25,6 +25,10 @@ bool Serialize(const AmazonSnapTransMetaInfo& meta, std::string& out, std::strin
 // key, a number that is not a 32-bit decimal, a value over kMaxValue and a
 // text over kMaxText. targetSecretKey comes back sealed as written.
 bool Parse(const std::string& text, AmazonSnapTransMetaInfo& meta, std::string& error);
+// A KMS key ARN as "targetEncryptionKey" carries it: every ":" as "$", so
+// that the ARN's own separators never read as the pair's; and back.
+std::string KeyArnForMetadata(const std::string& keyArn);
+std::string KeyArnFromMetadata(const std::string& value);
 // The text as it may be logged: the secret key's value masked.
 std::string ForLog(const std::string& text);
 }  // namespace SnapTransMeta

@@ -51,14 +51,11 @@ TEST_F(MountModeTest, ANamedModeIsKeptAndAnyOtherTextIsReplaced) {
     EXPECT_EQ(287, error);
 }
 
-TEST_F(MountModeTest, HotaddIsNeverChosenOrAcceptedAcrossAccounts) {
+TEST_F(MountModeTest, HotaddIsChosenAndAcceptedAcrossAccounts) {
     SetProxy("i-0fedcba9876540001");
-    int error = -1;
-    EXPECT_EQ("", Select(kWeb, "HOTADD", &error, Accounts::SourceAndAdmin));
-    EXPECT_EQ(kErrNotSupported, error);
+    EXPECT_EQ("HOTADD", Select(kWeb, "HOTADD", nullptr, Accounts::SourceAndAdmin));
     TestEnv::SetSetting("VirtualServer", "bAmazonDirectReadEnabled", "false");
-    EXPECT_EQ("", Select(kWeb, "", &error, Accounts::SourceAndAdmin));
-    EXPECT_EQ(kErrNotSupported, error);
+    EXPECT_EQ("HOTADD", Select(kWeb, "", nullptr, Accounts::SourceAndAdmin));
     TestEnv::SetSetting("VirtualServer", "bAmazonDirectReadEnabled", "true");
     EXPECT_EQ("EBS-DIRECT-API", Select(kWeb, "", nullptr, Accounts::SourceAndAdmin));
 }

@@ -75,6 +75,20 @@ TEST(SnapTransMetaTest, ValuesThatWouldInjectPairsAreRefused) {
     }
 }
 
+TEST(SnapTransMetaTest, AKeyArnTravelsWithDollarsForItsColonsAndReadsBack) {
+    TestEnv env;
+    const std::string arn = "arn:aws:kms:us-east-1:111122223333:key/1a2b3c4d-5e6f-4a7b-8c9d-0e1f2a3b4c5d";
+    AmazonSnapTransMetaInfo meta;
+    meta.targetEncryptionKey = SnapTransMeta::KeyArnForMetadata(arn);
+    EXPECT_EQ("arn$aws$kms$us-east-1$111122223333$key/1a2b3c4d-5e6f-4a7b-8c9d-0e1f2a3b4c5d", meta.targetEncryptionKey);
+    std::string text, error;
+    ASSERT_TRUE(SnapTransMeta::Serialize(meta, text, error)) << error;
+    EXPECT_EQ(Pairs(text), 26u);
+    AmazonSnapTransMetaInfo back;
+    ASSERT_TRUE(SnapTransMeta::Parse(text, back, error)) << error;
+    EXPECT_EQ(arn, SnapTransMeta::KeyArnFromMetadata(back.targetEncryptionKey));
+}
+
 TEST(SnapTransMetaTest, MalformedTextsAreRefusedWithTheRecordUntouched) {
     const std::vector<std::pair<const char*, std::string>> cases = {
         {"empty", ""},

@@ -8,7 +8,9 @@
 //
 // The instances: a one-disk one in the proxy's region and account, and a
 // two-disk one in another region and account, whose resources must be found
-// and removed there.
+// and removed there; backed up by hot-add its snapshots are copied to the
+// proxy's region and shared with the proxy's account, and neither copy nor
+// share may outlive the next job.
 //
 // By default a spread of call indexes is swept (CI); SWEEP_EXHAUSTIVE=1
 // sweeps every index, SWEEP_K=k index k alone. Each test prints its figures
@@ -74,6 +76,19 @@ std::string VolumeDigest(cloudsim::Cloud& cloud, const Instance& instance) {
             all += std::to_string(b) + ":" + cloud.ReadVolume(volume, b * cloudsim::kBlockSize, cloudsim::kBlockSize);
     }
     return all;
+}
+
+// What a cross-account hot-add must not leave: a snapshot still shared
+// with the admin account, or a key granted to it more than once.
+std::string SharedOrRegranted(cloudsim::Cloud& cloud) {
+    std::ostringstream left;
+    cloud.Read([&](const cloudsim::State& s) {
+        for (const auto& [id, snap] : s.snapshots)
+            if (!snap.sharedWith.empty()) left << " shared:" << id;
+        for (const auto& k : s.kmsKeys)
+            if (k.grantees.size() > 1) left << " grants:" << k.arn << "=" << k.grantees.size();
+    });
+    return left.str();
 }
 
 using sweep::Upset;
@@ -238,6 +253,7 @@ TEST_P(Sweep, EveryFaultLeavesNothingBehindAndTheNextBackupVerifies) {
         std::ostringstream leaked;
         for (const auto& id : Resources(*cloud))
             if (!before.count(id) && !reference.count(id)) leaked << " " << id;
+        leaked << SharedOrRegranted(*cloud);
         if (!leaked.str().empty()) {
             ++f.leaks;
             ADD_FAILURE() << "k=" << k << ": left behind:" << leaked.str() << "\n" << failed << "\n--- next:\n" << next;
@@ -270,8 +286,9 @@ INSTANTIATE_TEST_SUITE_P(
                                          Kind{"full-direct", "EBS-DIRECT-API", false, &kWorker},
                                          Kind{"incremental-hotadd", "HOTADD", true, &kWorker},
                                          Kind{"incremental-direct", "EBS-DIRECT-API", true, &kWorker},
-                                         // Hot-add cannot reach another account's instance.
-                                         Kind{"incremental-direct-other-region", "EBS-DIRECT-API", true, &kAnalytics}),
+                                         Kind{"incremental-direct-other-region", "EBS-DIRECT-API", true, &kAnalytics},
+                                         // Snapshots copied to the proxy's region and account, and shared.
+                                         Kind{"incremental-hotadd-other-account", "HOTADD", true, &kAnalytics}),
                        ::testing::Values(Upset::Fault, Upset::Crash)),
     SweepName);
 
