@@ -174,10 +174,12 @@ int WireBackend::GetHostInfoForHost(const std::string& zone, ULONGLONG, int, SHo
             error = "InvalidParameterValue: Invalid availability zone: [" + zone + "]";
             return false;
         }
-        QueryParams filters;
-        AddFilter(filters, "availability-zone", zone);
+        std::vector<SVMInfo> all;
+        if (!ListInstances(host.region, {}, all, error)) return false;
         host.vms.clear();
-        return ListInstances(host.region, filters, host.vms, error);
+        for (auto& vm : all)
+            if (vm.zone == zone) host.vms.push_back(std::move(vm));
+        return true;
     }) ? 1 : 0;
 }
 

@@ -117,7 +117,13 @@ bool WireBackend::AttachAsOSVolume(const std::string& volumeId, const std::strin
 
 bool WireBackend::DetachVolume(const std::string& volumeId, bool force, bool) {
     return Run("DetachVolume", true, [&](std::string& error) {
+        // EC2 finds the attachment from the volume alone; naming it as well
+        // keeps a detach from reaching an attachment made since.
+        Ec2Volume v;
+        if (!DescribeVolume(volumeId, "", v, error)) return false;
         QueryParams params{{"VolumeId", volumeId}};
+        if (!v.instanceId.empty()) params.emplace_back("InstanceId", v.instanceId);
+        if (!v.device.empty()) params.emplace_back("Device", v.device);
         if (force) params.emplace_back("Force", "true");
         pugi::xml_document doc;
         return Ec2("DetachVolume", params, doc, error);
