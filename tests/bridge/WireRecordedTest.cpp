@@ -23,6 +23,7 @@ namespace {
 
 const char kEc2Host[] = "ec2.us-east-1.amazonaws.com";
 const char kStsHost[] = "sts.us-east-1.amazonaws.com";
+const char kEbsHost[] = "ebs.us-east-1.amazonaws.com";
 
 const char kIdentity[] =
     "<GetCallerIdentityResponse xmlns=\"https://sts.amazonaws.com/doc/2011-06-15/\"><GetCallerIdentityResult>"
@@ -54,6 +55,7 @@ std::string InstancesPage(const std::string& items, const std::string& nextToken
 struct Recorded {
     int status;
     std::string body;
+    std::string errorType;  // the x-amzn-ErrorType header of a REST-JSON error
 };
 
 struct Seen {
@@ -67,17 +69,21 @@ struct Seen {
 class RecordedAws {
 public:
     RecordedAws(const std::string& cert, const std::string& key) : m_server(cert.c_str(), key.c_str()) {
-        m_server.Post("/", [this](const httplib::Request& req, httplib::Response& res) {
+        auto play = [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_seen.push_back({req.get_header_value("Host"), req.body, req.get_header_value("Authorization")});
-            Recorded next{500, Ec2Error("InternalError", "no recorded answer left")};
+            m_seen.push_back({req.get_header_value("Host"), req.target + "\n" + req.body,
+                              req.get_header_value("Authorization")});
+            Recorded next{500, Ec2Error("InternalError", "no recorded answer left"), ""};
             if (!m_answers.empty()) {
                 next = m_answers.front();
                 m_answers.pop_front();
             }
             res.status = next.status;
+            if (!next.errorType.empty()) res.set_header("x-amzn-ErrorType", next.errorType);
             res.set_content(next.body, "text/xml;charset=UTF-8");
-        });
+        };
+        m_server.Post("/", play);
+        m_server.Get(".*", play);
         m_port = m_server.bind_to_any_port("127.0.0.1");
         m_thread = std::thread([this] { m_server.listen_after_bind(); });
         while (!m_server.is_running()) std::this_thread::yield();
@@ -87,9 +93,9 @@ public:
         m_thread.join();
     }
     int Port() const { return m_port; }
-    void Answer(int status, const std::string& body) {
+    void Answer(int status, const std::string& body, const std::string& errorType = std::string()) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_answers.push_back({status, body});
+        m_answers.push_back({status, body, errorType});
     }
     std::vector<Seen> Asked() {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -110,13 +116,15 @@ protected:
     void SetUp() override {
         const std::string certs = FwFile::JoinPath(m_env.BaseDir(), "certs");
         ASSERT_TRUE(FwFile::MakeDirs(certs));
-        auto files = cloudsim::endpoints::WriteTestCertificates(certs, {kEc2Host, kStsHost}, {"127.0.0.1"});
+        auto files = cloudsim::endpoints::WriteTestCertificates(certs, {kEc2Host, kStsHost, kEbsHost}, {"127.0.0.1"});
         ASSERT_TRUE(FwFile::WriteAllAtomic(FwFile::JoinPath(m_env.BaseDir(), "curl-ca-bundle.crt"),
                                            TestEnv::ReadFile(files.caFile)));
         m_aws = std::make_unique<RecordedAws>(files.certFile, files.keyFile);
         const std::string port = std::to_string(m_aws->Port());
-        TestEnv::SetSetting("Base", "sCurlConnectTo", std::string(kEc2Host) + ":443:127.0.0.1:" + port + "," +
-                                                          kStsHost + ":443:127.0.0.1:" + port);
+        std::string connectTo;
+        for (const char* host : {kEc2Host, kStsHost, kEbsHost})
+            connectTo += (connectTo.empty() ? "" : ",") + std::string(host) + ":443:127.0.0.1:" + port;
+        TestEnv::SetSetting("Base", "sCurlConnectTo", connectTo);
         TestEnv::SetSetting("Bridge", "sBackend", "aws");
         m_bridge = std::make_unique<CAmazonSDKBridge>();
         ASSERT_TRUE(m_bridge->initialize("focus", "test", 1));
@@ -207,6 +215,34 @@ TEST_F(WireRecorded, ATruncatedPageIsFollowedWithItsToken) {
     EXPECT_EQ(std::string::npos, seen[1].body.find("NextToken"));
     EXPECT_NE(std::string::npos, seen[2].body.find("NextToken=page-two-token"));
     EXPECT_NE(std::string::npos, seen[2].body.find("Filter.1.Name=instance-type"));
+}
+
+// The EBS direct APIs answer in JSON, the code in a header; a listing runs
+// over every page and keeps EBS's block size.
+TEST_F(WireRecorded, BlockListingsFollowTheirPagesAndReportTheJsonErrorShape) {
+    Connect();
+    m_aws->Answer(200, R"({"Blocks":[{"BlockIndex":0,"BlockToken":"t0"},{"BlockIndex":7,"BlockToken":"t7"}],)"
+                       R"("BlockSize":524288,"NextToken":"more","VolumeSize":1})");
+    m_aws->Answer(200, R"({"Blocks":[{"BlockIndex":9,"BlockToken":"t9"}],"BlockSize":524288,"VolumeSize":1})");
+    m_aws->Answer(400, R"({"Message":"The snapshot 'snap-2' does not exist.","Reason":"SNAPSHOT_NOT_FOUND"})",
+                  "ResourceNotFoundException:http://internal.amazon.com/coral/com.amazon.zeppelindataservice/");
+    VMInfoStructs::SDiskChangeInfo info;
+    int blockSize = 0;
+    long long unused = 0;
+    ASSERT_TRUE(m_bridge->GetAllocatedBlockList("snap-1", "us-east-1", info, blockSize, unused))
+        << m_bridge->GetLastErrorString();
+    EXPECT_EQ(524288, blockSize);
+    ASSERT_EQ(3u, info.extents.size());
+    EXPECT_EQ(9, info.extents[2].blockIndex);
+    EXPECT_FALSE(m_bridge->GetChangedBlockList("snap-2", "snap-1", "us-east-1", info, blockSize, unused));
+    EXPECT_EQ("ResourceNotFoundException: The snapshot 'snap-2' does not exist.", m_bridge->GetLastErrorString());
+    const auto seen = m_aws->Asked();
+    ASSERT_EQ(4u, seen.size());
+    EXPECT_EQ(kEbsHost, seen[1].host);
+    EXPECT_EQ(0u, seen[1].body.find("/snapshots/snap-1/blocks?maxResults=10000"));
+    EXPECT_NE(std::string::npos, seen[2].body.find("pageToken=more"));
+    EXPECT_EQ(0u, seen[3].body.find("/snapshots/snap-1/changedblocks?firstSnapshotId=snap-2"));
+    EXPECT_NE(std::string::npos, seen[3].authorization.find("/us-east-1/ebs/aws4_request"));
 }
 
 TEST_F(WireRecorded, AnOperationTheBackendLacksFailsNamingItAndCallsNoOne) {

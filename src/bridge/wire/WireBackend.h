@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "bridge/RefusingBackend.h"
 #include "bridge/wire/WireQuery.h"
 
@@ -116,6 +118,20 @@ public:
     bool DeleteAMISnapshot(const std::string& amiId, bool sourceCall) override;
     bool GetAMIListForTags(const std::map<std::string, std::string>& tags, std::vector<std::string>& amiIds) override;
 
+    // ---- EBS direct block listings (WireBlocks.cpp) ----
+    bool GetAllocatedBlockList(const std::string& snapshotId, const std::string& region,
+                               VMInfoStructs::SDiskChangeInfo& info, int& blockSize, long long& unused) override;
+    bool GetChangedBlockList(const std::string& previousSnapshotId, const std::string& currentSnapshotId,
+                             const std::string& region, VMInfoStructs::SDiskChangeInfo& info, int& blockSize,
+                             long long& unused) override;
+    bool GetAllocatedBlockPage(const std::string& snapshotId, const std::string& region, int maxResults,
+                               VMInfoStructs::SDiskChangeInfo& info, int& blockSize) override;
+    bool GetChangedBlockPage(const std::string& previousSnapshotId, const std::string& currentSnapshotId,
+                             const std::string& region, int maxResults, VMInfoStructs::SDiskChangeInfo& info,
+                             int& blockSize) override;
+    bool GetDirectSnapshotAccessInfo(const std::string& snapshotId, const std::string& region, int& blockSize,
+                                     std::vector<CAmazonSDKBridge::SAwsEbsBlockInfo>& blocks) override;
+
     // ---- tags (WireTags.cpp) ----
     bool SetTag(const std::string& resource, const std::string& key, const std::string& value, bool replace) override;
     bool GetTag(const std::string& resource, const std::string& key, std::string& value) override;
@@ -164,6 +180,13 @@ private:
     bool TagsOf(const std::string& resource, std::map<std::string, std::string>& tags, std::string& error);
     bool PutTags(const std::string& resource, const std::map<std::string, std::string>& tags, std::string& error);
     bool SweepRegions(std::string& error);
+    // ListSnapshotBlocks (previous empty) or ListChangedBlocks, every page
+    // or only the first (maxResults blocks at most); onBlock gets each
+    // listed block's JSON.
+    bool ListBlocks(const std::string& previous, const std::string& current, const std::string& region,
+                    bool firstPageOnly, int maxResults, int& blockSize,
+                    const std::function<void(const nlohmann::json& block, const nlohmann::json& page)>& onBlock,
+                    std::string& error);
 
     wire::QueryClient m_client;
     bool m_initialized = false;

@@ -40,6 +40,13 @@ public:
             }
             out.status = code;
             out.body.assign(m_curl.GetResponseData(), m_curl.GetResponseLength());
+            std::string line;
+            if (code >= 400 && m_curl.GetResponseHeader("x-amzn-ErrorType", line)) {
+                line = line.substr(line.find(':') + 1);
+                const size_t first = line.find_first_not_of(" \t");
+                const size_t last = line.find_last_not_of(" \t\r\n");
+                out.errorType = first == std::string::npos ? "" : line.substr(first, last - first + 1);
+            }
         } catch (const std::exception& e) {
             out.status = 0;
             out.transportError = e.what();

@@ -30,6 +30,7 @@ struct HttpResponse {
     long status = 0;
     std::string body;
     std::string transportError;
+    std::string errorType;  // the x-amzn-ErrorType header of a REST-JSON error
     // A fault of the connection rather than of the request: worth another try.
     bool connectionFault = false;
 };

@@ -193,6 +193,7 @@ std::string WireBackend::GetRegionFromZone(const std::string& zone) {
         bool found = false;
         if (!Ec2Items("DescribeAvailabilityZones", {{"ZoneName.1", zone}}, "availabilityZoneInfo/item",
                       [&](const pugi::xml_node& item) {
+                          if (zone != item.child_value("zoneName")) return;
                           region = item.child_value("regionName");
                           found = true;
                       },

@@ -163,6 +163,8 @@ int WireBackend::GetHostInfoForHost(const std::string& zone, ULONGLONG, int, SHo
         bool found = false;
         if (!Ec2Items("DescribeAvailabilityZones", {{"ZoneName.1", zone}}, "availabilityZoneInfo/item",
                       [&](const pugi::xml_node& item) {
+                          // Only the zone asked for, whatever else comes back.
+                          if (zone != item.child_value("zoneName")) return;
                           host.name = host.guid = item.child_value("zoneName");
                           host.region = item.child_value("regionName");
                           host.state = item.child_value("zoneState");

@@ -1,6 +1,7 @@
 #pragma once
 // Private to the wire backend: AWS's Query protocol (EC2, STS): a signed
-// form POST of Action, Version and the parameters, answered in XML. Every
+// form POST of Action, Version and the parameters, answered in XML; and the
+// signed GETs of the REST-JSON EBS direct APIs. Every
 // call is retried as WireRetry.h says; after the last attempt it fails with
 // AWS's own "<Code>: <Message>" from the error body, unchanged.
 //
@@ -23,10 +24,12 @@ namespace wire {
 
 using QueryParams = std::vector<std::pair<std::string, std::string>>;
 
-// The "<Code>: <Message>" of an AWS error body (EC2's <Response><Errors> and
-// the <ErrorResponse> of STS and IAM alike); for a body that is neither,
-// "HTTP<status>: " and the start of the body.
-std::string ErrorText(long status, const std::string& body, std::string* code = nullptr);
+// The "<Code>: <Message>" of an AWS error body: EC2's <Response><Errors>,
+// the <ErrorResponse> of STS and IAM, and the JSON of the REST services
+// (the code from their x-amzn-ErrorType header, errorType, when given); for
+// a body that is none of them, "HTTP<status>: " and the start of the body.
+std::string ErrorText(long status, const std::string& body, std::string* code = nullptr,
+                      const std::string& errorType = std::string());
 
 // The endpoint host of a service in a region ("ec2.us-east-1.amazonaws.com").
 std::string EndpointHost(const std::string& service, const std::string& region);
@@ -51,10 +54,18 @@ public:
                       const std::string& action, const QueryParams& params, int maxResults, const PageFn& onPage,
                       std::string& error);
 
+    // A signed GET of a REST-JSON service (the EBS direct APIs); the body of
+    // the answer in body.
+    bool Get(const std::string& service, const std::string& region, const std::string& path,
+             const QueryParams& query, std::string& body, std::string& error);
+
     // HTTP exchanges made, retries included.
     int64_t Exchanges() const { return m_exchanges; }
 
 private:
+    // One request with retries: make builds (and signs) each attempt.
+    bool Send(const std::string& what, const std::function<HttpRequest()>& make, std::string& body,
+              std::string& error);
     HttpRequest Signed(const std::string& service, const std::string& region, const std::string& body) const;
 
     std::unique_ptr<Transport> m_transport;
