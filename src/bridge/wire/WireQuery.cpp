@@ -79,14 +79,15 @@ bool QueryClient::Send(const std::string& what, const std::function<HttpRequest(
                        std::string& error) {
     for (int attempt = 0;; ++attempt) {
         // Signed again each time: the date is part of the signature.
-        const HttpResponse response = m_transport->Send(make());
+        const HttpRequest request = make();
+        const HttpResponse response = m_transport->Send(request);
         ++m_exchanges;
         std::string code;
         if (response.status >= 200 && response.status < 300) {
             body = response.body;
             return true;
         }
-        error = response.status == 0 ? "RequestError: " + what + " failed: " + response.transportError
+        error = response.status == 0 ? "RequestError: " + what + " to " + request.host + " failed: " + response.transportError
                                      : ErrorText(response.status, response.body, &code, response.errorType);
         if (attempt + 1 >= m_policy.maxAttempts || !IsRetryable(response.status, code, response.connectionFault))
             return false;
