@@ -47,7 +47,7 @@
 #include "cloudsim/endpoints/EndpointServer.h"
 #include "cloudsim/endpoints/TestCertificates.h"
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
-#include "ebsdirect/AmazonRequestSigner.h"
+#include "aws/AmazonRequestSigner.h"
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"

@@ -10,9 +10,11 @@
 // call that failed. Integer results follow
 // each operation's comment. An object is used from one thread at a time.
 //
-// This implementation forwards to the simulated cloud of the process (see
-// cloudsim/Cloud.h); which cloud that is, the bridge learns from the agent's
-// settings (section "CloudSim") unless a test installed one.
+// Two backends stand behind this class, chosen when the object is made by
+// the setting Bridge/sBackend: the simulated cloud of the process (empty or
+// "cloudsim", the default; see cloudsim/Cloud.h) or AWS itself over its wire
+// protocols ("aws"). Both keep the contract written here; an operation a
+// backend does not offer yet fails with a text that names it.
 #include <map>
 #include <memory>
 #include <string>
@@ -21,6 +23,10 @@
 #include "records/VMInfoStructs.h"
 
 #define BRIDGE_API __attribute__((visibility("default")))
+
+namespace bridgeimpl {
+class Backend;
+}
 
 class BRIDGE_API CAmazonSDKBridge {
 public:
@@ -473,6 +479,5 @@ public:
     bool IsConnected() const;
 
 private:
-    struct Impl;
-    std::unique_ptr<Impl> m_impl;
+    std::unique_ptr<bridgeimpl::Backend> m_backend;
 };

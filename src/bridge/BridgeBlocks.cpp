@@ -20,7 +20,7 @@ const int64_t kGiB = 1024LL * 1024 * 1024;
 // A snapshot whose blocks can be read or listed: in the region the call
 // names, the caller's own and completed. As the EBS direct APIs do, neither
 // another account's snapshot nor a public one is served.
-template <class Impl>  // CAmazonSDKBridge::Impl, private to the class
+template <class Impl>  // SimBackend::Impl, private to the backend
 const Snapshot* ReadableSnapshot(const Impl& d, const State& s, const std::string& snapshotId,
                                  const std::string& region, const char* action, std::string& error) {
     std::string where;
@@ -57,7 +57,7 @@ bool Denied(const std::vector<std::string>& denied, const std::string& action) {
 
 }  // namespace
 
-bool CAmazonSDKBridge::ReadFromSnapshot(const std::string& snapshotId, const std::string& region, long long offset,
+bool SimBackend::ReadFromSnapshot(const std::string& snapshotId, const std::string& region, long long offset,
                                         long long length, unsigned char* buffer) {
     Impl& d = *m_impl;
     return d.Run("ReadFromSnapshot", true, [&](std::string& error) {
@@ -78,7 +78,7 @@ bool CAmazonSDKBridge::ReadFromSnapshot(const std::string& snapshotId, const std
     });
 }
 
-bool CAmazonSDKBridge::GetDirectSnapshotAccessInfo(const std::string& snapshotId, const std::string& region,
+bool SimBackend::GetDirectSnapshotAccessInfo(const std::string& snapshotId, const std::string& region,
                                                    int& blockSize, std::vector<SAwsEbsBlockInfo>& blocks) {
     Impl& d = *m_impl;
     return d.Run("GetDirectSnapshotAccessInfo", true, [&](std::string& error) {
@@ -181,32 +181,32 @@ size_t PageLimit(int maxResults) {
 
 }  // namespace
 
-bool CAmazonSDKBridge::GetAllocatedBlockList(const std::string& snapshotId, const std::string& region,
+bool SimBackend::GetAllocatedBlockList(const std::string& snapshotId, const std::string& region,
                                              VMInfoStructs::SDiskChangeInfo& info, int& blockSize, long long&) {
     return ListAllocated(*m_impl, "GetAllocatedBlockList", snapshotId, region, 0, info, blockSize);
 }
 
-bool CAmazonSDKBridge::GetChangedBlockList(const std::string& previousSnapshotId,
+bool SimBackend::GetChangedBlockList(const std::string& previousSnapshotId,
                                            const std::string& currentSnapshotId, const std::string& region,
                                            VMInfoStructs::SDiskChangeInfo& info, int& blockSize, long long&) {
     return ListChanged(*m_impl, "GetChangedBlockList", previousSnapshotId, currentSnapshotId, region, 0, info,
                        blockSize);
 }
 
-bool CAmazonSDKBridge::GetAllocatedBlockPage(const std::string& snapshotId, const std::string& region,
+bool SimBackend::GetAllocatedBlockPage(const std::string& snapshotId, const std::string& region,
                                              int maxResults, VMInfoStructs::SDiskChangeInfo& info, int& blockSize) {
     return ListAllocated(*m_impl, "GetAllocatedBlockPage", snapshotId, region, PageLimit(maxResults), info,
                          blockSize);
 }
 
-bool CAmazonSDKBridge::GetChangedBlockPage(const std::string& previousSnapshotId,
+bool SimBackend::GetChangedBlockPage(const std::string& previousSnapshotId,
                                            const std::string& currentSnapshotId, const std::string& region,
                                            int maxResults, VMInfoStructs::SDiskChangeInfo& info, int& blockSize) {
     return ListChanged(*m_impl, "GetChangedBlockPage", previousSnapshotId, currentSnapshotId, region,
                        PageLimit(maxResults), info, blockSize);
 }
 
-bool CAmazonSDKBridge::FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region) {
+bool SimBackend::FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region) {
     Impl& d = *m_impl;
     return d.Run("FillSnapshotAccessInfo", true, [&](std::string& error) {
         bool ok = d.Look([&](const State& s) { return ReadableSnapshot(d, s, snapshotId, region, "ListSnapshotBlocks", error) != nullptr; });
@@ -215,7 +215,7 @@ bool CAmazonSDKBridge::FillSnapshotAccessInfo(const std::string& snapshotId, con
     });
 }
 
-bool CAmazonSDKBridge::ClearSnapshotAccessInfo(const std::string& snapshotId) {
+bool SimBackend::ClearSnapshotAccessInfo(const std::string& snapshotId) {
     Impl& d = *m_impl;
     return d.Run("ClearSnapshotAccessInfo", false, [&](std::string& error) {
         if (d.preparedSnapshots.erase(snapshotId)) return true;
@@ -223,7 +223,7 @@ bool CAmazonSDKBridge::ClearSnapshotAccessInfo(const std::string& snapshotId) {
     });
 }
 
-bool CAmazonSDKBridge::CheckPermissions(const std::vector<std::string>& actions, bool& allowed) {
+bool SimBackend::CheckPermissions(const std::vector<std::string>& actions, bool& allowed) {
     Impl& d = *m_impl;
     allowed = false;
     return d.Run("CheckPermissions", true, [&](std::string& error) {
@@ -238,7 +238,7 @@ bool CAmazonSDKBridge::CheckPermissions(const std::vector<std::string>& actions,
     });
 }
 
-bool CAmazonSDKBridge::IsMarketPlaceVolume(const std::string& volumeId, const std::string& region) {
+bool SimBackend::IsMarketPlaceVolume(const std::string& volumeId, const std::string& region) {
     Impl& d = *m_impl;
     bool marketplace = false;
     bool ok = d.Run("IsMarketPlaceVolume", true, [&](std::string& error) {
@@ -254,7 +254,7 @@ bool CAmazonSDKBridge::IsMarketPlaceVolume(const std::string& volumeId, const st
     return ok && marketplace;
 }
 
-bool CAmazonSDKBridge::GetDiskMetadata(const std::string& volumeId, const std::string& region,
+bool SimBackend::GetDiskMetadata(const std::string& volumeId, const std::string& region,
                                        std::vector<VMInfoStructs::SDiskMetadataInfo>& metadata) {
     Impl& d = *m_impl;
     return d.Run("GetDiskMetadata", true, [&](std::string& error) {
@@ -285,7 +285,7 @@ bool CAmazonSDKBridge::GetDiskMetadata(const std::string& volumeId, const std::s
     });
 }
 
-std::string CAmazonSDKBridge::GetRegionFromZone(const std::string& zone) {
+std::string SimBackend::GetRegionFromZone(const std::string& zone) {
     Impl& d = *m_impl;
     std::string region;
     d.Run("GetRegionFromZone", false, [&](std::string& error) {

@@ -218,4 +218,4 @@ SDataCenterInfo ToDataCenter(const cloudsim::State& s, const std::string& accoun
 
 }  // namespace bridgeimpl
 
-int64_t CAmazonSDKBridge::Impl::Now() const { return FwClock::NowMs(); }
+int64_t bridgeimpl::SimBackend::Impl::Now() const { return FwClock::NowMs(); }

@@ -1,5 +1,5 @@
 #pragma once
-// Private to the bridge: the state of one CAmazonSDKBridge object, the
+// Private to the bridge: the state of one simulated backend (SimBackend), the
 // helpers every family of operations shares, and the conversions from the
 // simulated cloud's records to the framework's. Not installed, not included
 // outside src/bridge.
@@ -10,12 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "bridge/AmazonSDKBridge.h"
+#include "bridge/BridgeText.h"
+#include "bridge/SimBackend.h"
 #include "cloudsim/Cloud.h"
 #include "cloudsim/Ownership.h"
 #include "framework/EvDebug.h"
 
+#ifndef BRIDGE_INTERNAL
 #define BRIDGE_INTERNAL __attribute__((visibility("hidden")))
+#endif
 
 namespace bridgeimpl BRIDGE_INTERNAL {
 
@@ -54,27 +57,6 @@ inline bool IsAttachOp(const char* op) {
     return std::string(op) == "AttachVolume" || std::string(op) == "AttachAsOSVolume";
 }
 
-// Lower-case text ("Completed" -> "completed").
-std::string Lower(std::string text);
-// Splits a "#"-joined tag value; an empty value has no parts.
-std::vector<std::string> SplitValues(const std::string& value);
-std::string JoinValues(const std::vector<std::string>& values);
-
-// ---- small helpers ----
-std::string TagOr(const std::map<std::string, std::string>& tags, const std::string& key,
-                  const std::string& fallback);
-// The region an endpoint URL names ("https://ec2.us-west-2.amazonaws.com");
-// a plain region name is returned as it is.
-std::string RegionOfUrl(const std::string& url);
-
-// ---- tag semantics (BridgeTags.cpp) ----
-// The value SetTag(key, value, replace) leaves: replace sets it; otherwise
-// value joins the "#"-list once (an empty value only creates the key).
-std::string CombinedTagValue(const std::map<std::string, std::string>& tags, const std::string& key,
-                             const std::string& value, bool replace);
-// DeleteTag's effect (see the header).
-void RemoveTagValue(std::map<std::string, std::string>& tags, const std::string& key, const std::string& value,
-                    bool dropEmpty);
 // Sets a tag as SetTag does, within AWS's limits (key 128, value 256
 // characters, no "aws:" keys); false with the AWS text otherwise.
 bool ApplyTag(std::map<std::string, std::string>& tags, const std::string& key, const std::string& value,
@@ -105,7 +87,7 @@ using cloudsim::FindVisible;
 
 // One bridge object's state, owned by it and used from one thread at a time
 // (as the bridge object is). The cloud is shared and does its own locking.
-struct CAmazonSDKBridge::Impl {
+struct bridgeimpl::SimBackend::Impl {
     std::shared_ptr<cloudsim::Cloud> cloud;
     std::string focus;
     std::string appName;

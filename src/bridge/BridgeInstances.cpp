@@ -65,7 +65,7 @@ auto FindInstance(S& s, const std::string& name, const std::string& id, const st
 
 }  // namespace
 
-bool CAmazonSDKBridge::PowerOnVM(const std::string& name, const std::string& id, const std::string& region) {
+bool SimBackend::PowerOnVM(const std::string& name, const std::string& id, const std::string& region) {
     Impl& d = *m_impl;
     return d.Run("PowerOnVM", true, [&](std::string& error) {
         return d.Change([&](State& s) {
@@ -81,7 +81,7 @@ bool CAmazonSDKBridge::PowerOnVM(const std::string& name, const std::string& id,
     });
 }
 
-bool CAmazonSDKBridge::PowerOffVM(const std::string& name, const std::string& id, const std::string& region) {
+bool SimBackend::PowerOffVM(const std::string& name, const std::string& id, const std::string& region) {
     Impl& d = *m_impl;
     return d.Run("PowerOffVM", true, [&](std::string& error) {
         return d.Change([&](State& s) {
@@ -102,7 +102,7 @@ bool CAmazonSDKBridge::PowerOffVM(const std::string& name, const std::string& id
     });
 }
 
-bool CAmazonSDKBridge::RebootVM(const std::string& name, const std::string& id, const std::string& region) {
+bool SimBackend::RebootVM(const std::string& name, const std::string& id, const std::string& region) {
     Impl& d = *m_impl;
     return d.Run("RebootVM", true, [&](std::string& error) {
         return d.Look([&](const State& s) {
@@ -117,7 +117,7 @@ bool CAmazonSDKBridge::RebootVM(const std::string& name, const std::string& id, 
     });
 }
 
-bool CAmazonSDKBridge::CreateVirtualMachine(SVMInfo& vm, std::string& out, bool creationFlag) {
+bool SimBackend::CreateVirtualMachine(SVMInfo& vm, std::string& out, bool creationFlag) {
     Impl& d = *m_impl;
     return d.Run("CreateVirtualMachine", true, [&](std::string& error) {
         Instance inst;
@@ -225,7 +225,7 @@ bool CAmazonSDKBridge::CreateVirtualMachine(SVMInfo& vm, std::string& out, bool 
     });
 }
 
-bool CAmazonSDKBridge::EditVirtualMachine(SVMInfo& vm, std::string& out) {
+bool SimBackend::EditVirtualMachine(SVMInfo& vm, std::string& out) {
     Impl& d = *m_impl;
     return d.Run("EditVirtualMachine", true, [&](std::string& error) {
         bool ok = d.Change([&](State& s) {
@@ -247,7 +247,7 @@ bool CAmazonSDKBridge::EditVirtualMachine(SVMInfo& vm, std::string& out) {
     });
 }
 
-bool CAmazonSDKBridge::DeleteVM(const std::string& name, const std::string& id, const std::string& region,
+bool SimBackend::DeleteVM(const std::string& name, const std::string& id, const std::string& region,
                                 bool deleteVolumes, bool) {
     Impl& d = *m_impl;
     return d.Run("DeleteVM", true, [&](std::string& error) {
@@ -280,7 +280,7 @@ bool CAmazonSDKBridge::DeleteVM(const std::string& name, const std::string& id, 
     });
 }
 
-bool CAmazonSDKBridge::GetPassword(const std::string& name, const std::string& id, const std::string& keyName,
+bool SimBackend::GetPassword(const std::string& name, const std::string& id, const std::string& keyName,
                                    std::string& password) {
     Impl& d = *m_impl;
     return d.Run("GetPassword", true, [&](std::string& error) {
@@ -297,7 +297,7 @@ bool CAmazonSDKBridge::GetPassword(const std::string& name, const std::string& i
     });
 }
 
-bool CAmazonSDKBridge::LogConsoleOutput(const std::string& instanceId) {
+bool SimBackend::LogConsoleOutput(const std::string& instanceId) {
     Impl& d = *m_impl;
     return d.Run("LogConsoleOutput", true, [&](std::string& error) {
         std::string text;
@@ -315,7 +315,7 @@ bool CAmazonSDKBridge::LogConsoleOutput(const std::string& instanceId) {
     });
 }
 
-bool CAmazonSDKBridge::SaveInstanceScreenshot(const std::string& instanceId, const std::string& file) {
+bool SimBackend::SaveInstanceScreenshot(const std::string& instanceId, const std::string& file) {
     Impl& d = *m_impl;
     return d.Run("SaveInstanceScreenshot", true, [&](std::string& error) {
         bool ok = d.Look([&](const State& s) {
@@ -333,7 +333,7 @@ bool CAmazonSDKBridge::SaveInstanceScreenshot(const std::string& instanceId, con
     });
 }
 
-bool CAmazonSDKBridge::IsInstanceValidationtaskCompleted(const std::string& instanceId, bool& succeeded) {
+bool SimBackend::IsInstanceValidationtaskCompleted(const std::string& instanceId, bool& succeeded) {
     Impl& d = *m_impl;
     succeeded = false;
     bool done = false;

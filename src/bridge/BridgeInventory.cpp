@@ -23,7 +23,7 @@ const int kTagValueNode = 24;
 const int kInstanceTypeNode = 28;
 
 // The region a listing addresses: the argument or the current region.
-template <class Impl>  // CAmazonSDKBridge::Impl, private to the class
+template <class Impl>  // SimBackend::Impl, private to the backend
 bool ListingRegion(const Impl& d, const State& s, const std::string& given, std::string& out, std::string& error) {
     out = given.empty() || given == "default" ? d.region : given;
     if (s.FindRegion(out)) return true;
@@ -48,7 +48,7 @@ SInventoryInfo Node(const std::string& name, const std::string& guid, int type) 
 
 }  // namespace
 
-int CAmazonSDKBridge::RefreshDCInfoList(ULONGLONG, int) {
+int SimBackend::RefreshDCInfoList(ULONGLONG, int) {
     Impl& d = *m_impl;
     std::vector<SDataCenterInfo> list;
     bool ok = d.Run("RefreshDCInfoList", true, [&](std::string& error) {
@@ -64,9 +64,9 @@ int CAmazonSDKBridge::RefreshDCInfoList(ULONGLONG, int) {
     return static_cast<int>(d.dcList.size());
 }
 
-void CAmazonSDKBridge::GetDCInfoList(std::vector<SDataCenterInfo>& regions) { regions = m_impl->dcList; }
+void SimBackend::GetDCInfoList(std::vector<SDataCenterInfo>& regions) { regions = m_impl->dcList; }
 
-int CAmazonSDKBridge::RefreshHostInfoList(ULONGLONG, int) {
+int SimBackend::RefreshHostInfoList(ULONGLONG, int) {
     Impl& d = *m_impl;
     std::vector<SHostInfo> list;
     bool ok = d.Run("RefreshHostInfoList", true, [&](std::string& error) {
@@ -83,9 +83,9 @@ int CAmazonSDKBridge::RefreshHostInfoList(ULONGLONG, int) {
     return static_cast<int>(d.hostList.size());
 }
 
-void CAmazonSDKBridge::GetHostInfoList(std::vector<SHostInfo>& zones) { zones = m_impl->hostList; }
+void SimBackend::GetHostInfoList(std::vector<SHostInfo>& zones) { zones = m_impl->hostList; }
 
-int CAmazonSDKBridge::RefreshVMInfoList(ULONGLONG, int) {
+int SimBackend::RefreshVMInfoList(ULONGLONG, int) {
     Impl& d = *m_impl;
     std::vector<SVMInfo> list;
     bool ok = d.Run("RefreshVMInfoList", true, [&](std::string& error) {
@@ -101,9 +101,9 @@ int CAmazonSDKBridge::RefreshVMInfoList(ULONGLONG, int) {
     return static_cast<int>(d.vmList.size());
 }
 
-void CAmazonSDKBridge::GetVMInfoList(std::vector<SVMInfo>& vms) { vms = m_impl->vmList; }
+void SimBackend::GetVMInfoList(std::vector<SVMInfo>& vms) { vms = m_impl->vmList; }
 
-int CAmazonSDKBridge::GetVMInfoForVM(const std::string& name, const std::string& guid, const std::string& host,
+int SimBackend::GetVMInfoForVM(const std::string& name, const std::string& guid, const std::string& host,
                                      const std::string& region, ULONGLONG, int, SVMInfo& vm) {
     Impl& d = *m_impl;
     return d.Run("GetVMInfoForVM", true, [&](std::string& error) {
@@ -137,7 +137,7 @@ int CAmazonSDKBridge::GetVMInfoForVM(const std::string& name, const std::string&
     }) ? 1 : 0;
 }
 
-int CAmazonSDKBridge::GetHostInfoForHost(const std::string& zone, ULONGLONG, int, SHostInfo& host) {
+int SimBackend::GetHostInfoForHost(const std::string& zone, ULONGLONG, int, SHostInfo& host) {
     Impl& d = *m_impl;
     return d.Run("GetHostInfoForHost", true, [&](std::string& error) {
         return d.Look([&](const State& s) {
@@ -149,7 +149,7 @@ int CAmazonSDKBridge::GetHostInfoForHost(const std::string& zone, ULONGLONG, int
     }) ? 1 : 0;
 }
 
-int CAmazonSDKBridge::GetDCInfoForDC(const std::string& region, ULONGLONG, int, SDataCenterInfo& dc) {
+int SimBackend::GetDCInfoForDC(const std::string& region, ULONGLONG, int, SDataCenterInfo& dc) {
     Impl& d = *m_impl;
     return d.Run("GetDCInfoForDC", true, [&](std::string& error) {
         return d.Look([&](const State& s) {
@@ -161,7 +161,7 @@ int CAmazonSDKBridge::GetDCInfoForDC(const std::string& region, ULONGLONG, int, 
     }) ? 1 : 0;
 }
 
-int CAmazonSDKBridge::GetInventoryInfoListForTag(const std::string& region, const std::string& key,
+int SimBackend::GetInventoryInfoListForTag(const std::string& region, const std::string& key,
                                                  const std::string& value, ULONGLONG, int,
                                                  std::vector<SInventoryInfo>& nodes) {
     Impl& d = *m_impl;
@@ -192,7 +192,7 @@ int CAmazonSDKBridge::GetInventoryInfoListForTag(const std::string& region, cons
     }) ? 1 : 0;
 }
 
-int CAmazonSDKBridge::GetVMInfoListForTag(const std::string& region, const std::string& key, const std::string& value,
+int SimBackend::GetVMInfoListForTag(const std::string& region, const std::string& key, const std::string& value,
                                           ULONGLONG, int, std::vector<SVMInfo>& vms) {
     Impl& d = *m_impl;
     return d.Run("GetVMInfoListForTag", true, [&](std::string& error) {
@@ -209,7 +209,7 @@ int CAmazonSDKBridge::GetVMInfoListForTag(const std::string& region, const std::
     }) ? 1 : 0;
 }
 
-int CAmazonSDKBridge::GetVMInfoListForInstanceType(const std::string& region, const std::string& type, ULONGLONG,
+int SimBackend::GetVMInfoListForInstanceType(const std::string& region, const std::string& type, ULONGLONG,
                                                    int, std::vector<SVMInfo>& vms) {
     Impl& d = *m_impl;
     return d.Run("GetVMInfoListForInstanceType", true, [&](std::string& error) {
@@ -225,7 +225,7 @@ int CAmazonSDKBridge::GetVMInfoListForInstanceType(const std::string& region, co
     }) ? 1 : 0;
 }
 
-int CAmazonSDKBridge::GetInstanceTypeInfoListForRegion(const std::string& region, ULONGLONG, int,
+int SimBackend::GetInstanceTypeInfoListForRegion(const std::string& region, ULONGLONG, int,
                                                        std::vector<SInventoryInfo>& nodes, bool listAll) {
     Impl& d = *m_impl;
     return d.Run("GetInstanceTypeInfoListForRegion", true, [&](std::string& error) {
@@ -247,7 +247,7 @@ int CAmazonSDKBridge::GetInstanceTypeInfoListForRegion(const std::string& region
     }) ? 1 : 0;
 }
 
-int CAmazonSDKBridge::GetAllInstanceTypeList(const std::string& region, std::vector<VMInfoStructs::SVMSizeInfo>& sizes) {
+int SimBackend::GetAllInstanceTypeList(const std::string& region, std::vector<VMInfoStructs::SVMSizeInfo>& sizes) {
     Impl& d = *m_impl;
     return d.Run("GetAllInstanceTypeList", true, [&](std::string& error) {
         return d.Look([&](const State& s) {
@@ -268,7 +268,7 @@ int CAmazonSDKBridge::GetAllInstanceTypeList(const std::string& region, std::vec
     }) ? 1 : 0;
 }
 
-int CAmazonSDKBridge::GetRoleInfoList(std::vector<VMInfoStructs::SRoleInfo>& roles) {
+int SimBackend::GetRoleInfoList(std::vector<VMInfoStructs::SRoleInfo>& roles) {
     Impl& d = *m_impl;
     return d.Run("GetRoleInfoList", true, [&](std::string&) {
         return d.Look([&](const State& s) {
@@ -285,7 +285,7 @@ int CAmazonSDKBridge::GetRoleInfoList(std::vector<VMInfoStructs::SRoleInfo>& rol
     }) ? 1 : 0;
 }
 
-bool CAmazonSDKBridge::GetFilteredAmis(const std::string& a, const std::string& b, const std::string& c,
+bool SimBackend::GetFilteredAmis(const std::string& a, const std::string& b, const std::string& c,
                                        std::vector<VMInfoStructs::SImageInfo>& images) {
     Impl& d = *m_impl;
     return d.Run("GetFilteredAmis", true, [&](std::string& error) {
@@ -311,7 +311,7 @@ bool CAmazonSDKBridge::GetFilteredAmis(const std::string& a, const std::string& 
     });
 }
 
-bool CAmazonSDKBridge::GetVolumeEncryptionKeyList(const std::string& region,
+bool SimBackend::GetVolumeEncryptionKeyList(const std::string& region,
                                                   std::vector<VMInfoStructs::SVolumeEncryptionKeyInfo>& keys) {
     Impl& d = *m_impl;
     return d.Run("GetVolumeEncryptionKeyList", true, [&](std::string& error) {
@@ -343,7 +343,7 @@ bool CAmazonSDKBridge::GetVolumeEncryptionKeyList(const std::string& region,
     });
 }
 
-int CAmazonSDKBridge::DoesVMExist(const std::string& guid, const std::string& name, const std::string& zone,
+int SimBackend::DoesVMExist(const std::string& guid, const std::string& name, const std::string& zone,
                                   bool& exists, std::vector<SVMInfo>& vms) {
     Impl& d = *m_impl;
     exists = false;

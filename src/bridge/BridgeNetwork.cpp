@@ -39,7 +39,7 @@ bool Overlap(const Range& a, const Range& b) {
 
 }  // namespace
 
-bool CAmazonSDKBridge::ModifyNetworkInterface(const std::string& interfaceId, bool deleteOnTermination) {
+bool SimBackend::ModifyNetworkInterface(const std::string& interfaceId, bool deleteOnTermination) {
     Impl& d = *m_impl;
     return d.Run("ModifyNetworkInterface", true, [&](std::string& error) {
         return d.Change([&](State& s) {
@@ -58,7 +58,7 @@ bool CAmazonSDKBridge::ModifyNetworkInterface(const std::string& interfaceId, bo
     });
 }
 
-bool CAmazonSDKBridge::DeleteNetworkInterface(const std::string& interfaceId) {
+bool SimBackend::DeleteNetworkInterface(const std::string& interfaceId) {
     Impl& d = *m_impl;
     return d.Run("DeleteNetworkInterface", true, [&](std::string& error) {
         return d.Change([&](State& s) {
@@ -83,7 +83,7 @@ bool CAmazonSDKBridge::DeleteNetworkInterface(const std::string& interfaceId) {
     });
 }
 
-bool CAmazonSDKBridge::CreateIsolatedSubnet(const std::string& name, const std::string& network,
+bool SimBackend::CreateIsolatedSubnet(const std::string& name, const std::string& network,
                                             std::string& subnetId, std::string& cidr, const std::string&) {
     Impl& d = *m_impl;
     return d.Run("CreateIsolatedSubnet", true, [&](std::string& error) {
@@ -127,7 +127,7 @@ bool CAmazonSDKBridge::CreateIsolatedSubnet(const std::string& name, const std::
     });
 }
 
-bool CAmazonSDKBridge::DeleteIsolatedSubnet(const std::string& subnetId) {
+bool SimBackend::DeleteIsolatedSubnet(const std::string& subnetId) {
     Impl& d = *m_impl;
     return d.Run("DeleteIsolatedSubnet", true, [&](std::string& error) {
         return d.Change([&](State& s) {

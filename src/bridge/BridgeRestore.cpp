@@ -38,7 +38,7 @@ const Image* ImageFor(const State& s, const SVMInfo& vm, const std::string& acco
     return base;
 }
 
-template <class Impl>  // CAmazonSDKBridge::Impl, private to the class
+template <class Impl>  // SimBackend::Impl, private to the backend
 bool Launch(Impl& d, const State& sIn, State& s, SVMInfo& vm, const std::map<std::string, std::string>& tags,
             const std::string& region, std::vector<std::string>& warnings, std::string& instanceId,
             std::string& error) {
@@ -112,7 +112,7 @@ bool WaitInstance(Impl& d, const std::string& id, const std::string& wanted, std
 
 }  // namespace
 
-bool CAmazonSDKBridge::RestoreVirtualMachine(VMInfoStructs::SVMInfo& vm, bool osDiskExists,
+bool SimBackend::RestoreVirtualMachine(VMInfoStructs::SVMInfo& vm, bool osDiskExists,
                                              const std::map<std::string, std::string>& tags, bool reuseExisting) {
     Impl& d = *m_impl;
     std::vector<std::string> warnings;
@@ -183,7 +183,7 @@ bool CAmazonSDKBridge::RestoreVirtualMachine(VMInfoStructs::SVMInfo& vm, bool os
     return ok;
 }
 
-bool CAmazonSDKBridge::ShareSnapshot(const std::string& snapshotId, const std::string& accountId) {
+bool SimBackend::ShareSnapshot(const std::string& snapshotId, const std::string& accountId) {
     Impl& d = *m_impl;
     return d.Run("ShareSnapshot", true, [&](std::string& error) {
         return d.Change([&](State& s) {
@@ -195,7 +195,7 @@ bool CAmazonSDKBridge::ShareSnapshot(const std::string& snapshotId, const std::s
     });
 }
 
-bool CAmazonSDKBridge::UnshareSnapshot(const std::string& snapshotId, const std::string& accountId) {
+bool SimBackend::UnshareSnapshot(const std::string& snapshotId, const std::string& accountId) {
     Impl& d = *m_impl;
     return d.Run("UnshareSnapshot", true, [&](std::string& error) {
         return d.Change([&](State& s) {
@@ -207,7 +207,7 @@ bool CAmazonSDKBridge::UnshareSnapshot(const std::string& snapshotId, const std:
     });
 }
 
-bool CAmazonSDKBridge::DescribeEncryptionKey(const std::string& region, const std::string& keyId, std::string& keyArn,
+bool SimBackend::DescribeEncryptionKey(const std::string& region, const std::string& keyId, std::string& keyArn,
                                              bool& notFound, std::string& keyState, std::string* description) {
     Impl& d = *m_impl;
     notFound = false;
@@ -236,7 +236,7 @@ bool CAmazonSDKBridge::DescribeEncryptionKey(const std::string& region, const st
     });
 }
 
-bool CAmazonSDKBridge::GetOutpostAccountARNForSubnet(const std::string& subnetId, const std::string& region,
+bool SimBackend::GetOutpostAccountARNForSubnet(const std::string& subnetId, const std::string& region,
                                                      std::string& arn) {
     Impl& d = *m_impl;
     return d.Run("GetOutpostAccountARNForSubnet", true, [&](std::string& error) {

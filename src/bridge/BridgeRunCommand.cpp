@@ -25,7 +25,7 @@ std::string OutputPrefix(const std::string& folder) { return folder.empty() ? fo
 
 }  // namespace
 
-int CAmazonSDKBridge::RunScriptOnGuest(const std::string& region, const std::string& bucket, const std::string& folder,
+int SimBackend::RunScriptOnGuest(const std::string& region, const std::string& bucket, const std::string& folder,
                                        const std::string& instanceId, const std::string& script,
                                        const std::string& extra, std::string& commandId, std::string& error,
                                        bool nonWindows) {
@@ -51,7 +51,7 @@ int CAmazonSDKBridge::RunScriptOnGuest(const std::string& region, const std::str
     return ok ? 1 : 0;
 }
 
-int CAmazonSDKBridge::isCommandComplete(const std::string& region, const std::string& commandId, std::string& status,
+int SimBackend::isCommandComplete(const std::string& region, const std::string& commandId, std::string& status,
                                         bool& success) {
     Impl& d = *m_impl;
     bool finished = false;
@@ -72,7 +72,7 @@ int CAmazonSDKBridge::isCommandComplete(const std::string& region, const std::st
     return finished ? 1 : 0;
 }
 
-bool CAmazonSDKBridge::CancelCommand(const std::string& region, const std::string& commandId, std::string& error) {
+bool SimBackend::CancelCommand(const std::string& region, const std::string& commandId, std::string& error) {
     Impl& d = *m_impl;
     bool ok = d.Run("CancelCommand", true, [&](std::string& why) {
         return d.Change([&](State& s) {
@@ -85,7 +85,7 @@ bool CAmazonSDKBridge::CancelCommand(const std::string& region, const std::strin
     return ok;
 }
 
-bool CAmazonSDKBridge::GetRunCommandResult(const std::string& bucket, const std::string&, const std::string& folder,
+bool SimBackend::GetRunCommandResult(const std::string& bucket, const std::string&, const std::string& folder,
                                            const std::string& instanceId, const std::string& commandId,
                                            std::string& output, std::string& error) {
     Impl& d = *m_impl;
@@ -114,7 +114,7 @@ bool CAmazonSDKBridge::GetRunCommandResult(const std::string& bucket, const std:
     });
 }
 
-int CAmazonSDKBridge::DownloadS3FileOnGuest(const std::string& region, const std::string& bucket,
+int SimBackend::DownloadS3FileOnGuest(const std::string& region, const std::string& bucket,
                                             const std::string& folder, const std::string& key,
                                             const std::string& instanceId, const std::string& destination,
                                             bool nonWindows, std::string& commandId) {

@@ -9,7 +9,7 @@
 using namespace bridgeimpl;
 using cloudsim::State;
 
-bool CAmazonSDKBridge::DeleteFolder(const std::string& bucket, const std::string&, const std::string& folder,
+bool SimBackend::DeleteFolder(const std::string& bucket, const std::string&, const std::string& folder,
                                     bool recursive) {
     Impl& d = *m_impl;
     return d.Run("DeleteFolder", true, [&](std::string& error) {
@@ -42,7 +42,7 @@ bool CAmazonSDKBridge::DeleteFolder(const std::string& bucket, const std::string
     });
 }
 
-bool CAmazonSDKBridge::GetBucketLocation(const std::string& bucket, std::string& location) {
+bool SimBackend::GetBucketLocation(const std::string& bucket, std::string& location) {
     Impl& d = *m_impl;
     return d.Run("GetBucketLocation", true, [&](std::string& error) {
         return d.Look([&](const State& s) {
@@ -55,7 +55,7 @@ bool CAmazonSDKBridge::GetBucketLocation(const std::string& bucket, std::string&
     });
 }
 
-bool CAmazonSDKBridge::GetBucketOwner(const std::string& bucket, std::string& ownerCanonicalId) {
+bool SimBackend::GetBucketOwner(const std::string& bucket, std::string& ownerCanonicalId) {
     Impl& d = *m_impl;
     return d.Run("GetBucketOwner", true, [&](std::string& error) {
         return d.Look([&](const State& s) {
@@ -69,7 +69,7 @@ bool CAmazonSDKBridge::GetBucketOwner(const std::string& bucket, std::string& ow
     });
 }
 
-bool CAmazonSDKBridge::CreateBucket(const std::string& bucket, const std::string& region) {
+bool SimBackend::CreateBucket(const std::string& bucket, const std::string& region) {
     Impl& d = *m_impl;
     return d.Run("CreateBucket", true, [&](std::string& error) {
         return d.Change([&](State& s) {
@@ -94,7 +94,7 @@ bool CAmazonSDKBridge::CreateBucket(const std::string& bucket, const std::string
     });
 }
 
-bool CAmazonSDKBridge::ShareBucket(const std::string& bucket, const std::string&, const std::string& canonicalId) {
+bool SimBackend::ShareBucket(const std::string& bucket, const std::string&, const std::string& canonicalId) {
     Impl& d = *m_impl;
     return d.Run("ShareBucket", true, [&](std::string& error) {
         return d.Change([&](State& s) {
@@ -112,7 +112,7 @@ bool CAmazonSDKBridge::ShareBucket(const std::string& bucket, const std::string&
     });
 }
 
-bool CAmazonSDKBridge::UploadFileToS3(const std::string& bucket, const std::string&, const std::string& key,
+bool SimBackend::UploadFileToS3(const std::string& bucket, const std::string&, const std::string& key,
                                       const std::string& localFile) {
     Impl& d = *m_impl;
     return d.Run("UploadFileToS3", true, [&](std::string& error) {
@@ -132,7 +132,7 @@ bool CAmazonSDKBridge::UploadFileToS3(const std::string& bucket, const std::stri
     });
 }
 
-bool CAmazonSDKBridge::DoesS3FileExist(const std::string& bucket, const std::string&, const std::string& key,
+bool SimBackend::DoesS3FileExist(const std::string& bucket, const std::string&, const std::string& key,
                                        bool& exists) {
     Impl& d = *m_impl;
     exists = false;

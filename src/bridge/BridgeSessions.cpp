@@ -20,7 +20,7 @@ std::string Alnum(const std::string& text) {
 }
 }  // namespace
 
-bool CAmazonSDKBridge::GenerateAssumeRoleSessionCredentials(const std::string& roleArn, std::string& accessKeyId,
+bool SimBackend::GenerateAssumeRoleSessionCredentials(const std::string& roleArn, std::string& accessKeyId,
                                                             std::string& secretAccessKey, std::string& sessionToken) {
     Impl& d = *m_impl;
     return d.Run("GenerateAssumeRoleSessionCredentials", true, [&](std::string& error) {

@@ -66,7 +66,7 @@ std::string UniqueImageConflict(const State& s, const std::string& account, cons
 
 }  // namespace
 
-bool CAmazonSDKBridge::CreateSnapshot(const std::string& volumeId, const std::string& name,
+bool SimBackend::CreateSnapshot(const std::string& volumeId, const std::string& name,
                                       const std::string& description, std::string& snapshotId, bool) {
     Impl& d = *m_impl;
     return d.Run("CreateSnapshot", true, [&](std::string& error) {
@@ -89,7 +89,7 @@ bool CAmazonSDKBridge::CreateSnapshot(const std::string& volumeId, const std::st
     });
 }
 
-bool CAmazonSDKBridge::DeleteSnapshot(const std::string& snapshotId, const std::string& region) {
+bool SimBackend::DeleteSnapshot(const std::string& snapshotId, const std::string& region) {
     Impl& d = *m_impl;
     return d.Run("DeleteSnapshot", true, [&](std::string& error) {
         return d.Change([&](State& s) {
@@ -105,7 +105,7 @@ bool CAmazonSDKBridge::DeleteSnapshot(const std::string& snapshotId, const std::
     });
 }
 
-bool CAmazonSDKBridge::GetSnapshotInfo(const std::string& snapshotId, const std::string& region,
+bool SimBackend::GetSnapshotInfo(const std::string& snapshotId, const std::string& region,
                                        VMInfoStructs::SChildDisk& snapshot) {
     Impl& d = *m_impl;
     return d.Run("GetSnapshotInfo", true, [&](std::string& error) {
@@ -123,7 +123,7 @@ bool CAmazonSDKBridge::GetSnapshotInfo(const std::string& snapshotId, const std:
     });
 }
 
-bool CAmazonSDKBridge::CreateAMISnapshot(const std::string& instanceId, const std::string& region,
+bool SimBackend::CreateAMISnapshot(const std::string& instanceId, const std::string& region,
                                          const std::string& name, const std::string& option,
                                          const std::string& description, std::vector<std::string>& snapshotIds,
                                          std::string& amiId) {
@@ -183,7 +183,7 @@ bool CAmazonSDKBridge::CreateAMISnapshot(const std::string& instanceId, const st
     });
 }
 
-bool CAmazonSDKBridge::IsAMITaskCompleted(const std::string& amiId, bool& succeeded) {
+bool SimBackend::IsAMITaskCompleted(const std::string& amiId, bool& succeeded) {
     Impl& d = *m_impl;
     succeeded = false;
     bool done = false;
@@ -205,7 +205,7 @@ bool CAmazonSDKBridge::IsAMITaskCompleted(const std::string& amiId, bool& succee
     return done;
 }
 
-bool CAmazonSDKBridge::CancelAMITask(const std::string& amiId) {
+bool SimBackend::CancelAMITask(const std::string& amiId) {
     Impl& d = *m_impl;
     return d.Run("CancelAMITask", true, [&](std::string& error) {
         return d.Change([&](State& s) {
@@ -228,7 +228,7 @@ bool CAmazonSDKBridge::CancelAMITask(const std::string& amiId) {
     });
 }
 
-bool CAmazonSDKBridge::TagEBSSnapshotsForAMI(const std::string& amiId, const std::string& key,
+bool SimBackend::TagEBSSnapshotsForAMI(const std::string& amiId, const std::string& key,
                                              const std::string& value) {
     Impl& d = *m_impl;
     return d.Run("TagEBSSnapshotsForAMI", true, [&](std::string& error) {
@@ -245,7 +245,7 @@ bool CAmazonSDKBridge::TagEBSSnapshotsForAMI(const std::string& amiId, const std
     });
 }
 
-bool CAmazonSDKBridge::DeleteAMISnapshot(const std::string& amiId, bool) {
+bool SimBackend::DeleteAMISnapshot(const std::string& amiId, bool) {
     Impl& d = *m_impl;
     return d.Run("DeleteAMISnapshot", true, [&](std::string& error) {
         return d.Change([&](State& s) {
@@ -260,7 +260,7 @@ bool CAmazonSDKBridge::DeleteAMISnapshot(const std::string& amiId, bool) {
     });
 }
 
-bool CAmazonSDKBridge::DeleteExpiredAMISnapshot(const std::string& amiId, bool, long long hours) {
+bool SimBackend::DeleteExpiredAMISnapshot(const std::string& amiId, bool, long long hours) {
     Impl& d = *m_impl;
     return d.Run("DeleteExpiredAMISnapshot", true, [&](std::string& error) {
         return d.Change([&](State& s) {
@@ -275,7 +275,7 @@ bool CAmazonSDKBridge::DeleteExpiredAMISnapshot(const std::string& amiId, bool, 
     });
 }
 
-bool CAmazonSDKBridge::GetAMIListForTags(const std::map<std::string, std::string>& tags,
+bool SimBackend::GetAMIListForTags(const std::map<std::string, std::string>& tags,
                                          std::vector<std::string>& amiIds) {
     Impl& d = *m_impl;
     return d.Run("GetAMIListForTags", true, [&](std::string& error) {

@@ -48,7 +48,7 @@ bool ApplyTag(Tags& tags, const std::string& key, const std::string& value, bool
 
 }  // namespace bridgeimpl
 
-bool CAmazonSDKBridge::SetTag(const std::string& resource, const std::string& key, const std::string& value,
+bool SimBackend::SetTag(const std::string& resource, const std::string& key, const std::string& value,
                               bool replace) {
     Impl& d = *m_impl;
     return d.Run("SetTag", true, [&](std::string& error) {
@@ -60,7 +60,7 @@ bool CAmazonSDKBridge::SetTag(const std::string& resource, const std::string& ke
     });
 }
 
-bool CAmazonSDKBridge::GetTag(const std::string& resource, const std::string& key, std::string& value) {
+bool SimBackend::GetTag(const std::string& resource, const std::string& key, std::string& value) {
     Impl& d = *m_impl;
     return d.Run("GetTag", true, [&](std::string& error) {
         return d.Look([&](const State& s) {
@@ -73,7 +73,7 @@ bool CAmazonSDKBridge::GetTag(const std::string& resource, const std::string& ke
     });
 }
 
-bool CAmazonSDKBridge::DeleteTag(const std::string& resource, const std::string& key, const std::string& value,
+bool SimBackend::DeleteTag(const std::string& resource, const std::string& key, const std::string& value,
                                  bool dropEmpty) {
     Impl& d = *m_impl;
     return d.Run("DeleteTag", true, [&](std::string& error) {
@@ -87,7 +87,7 @@ bool CAmazonSDKBridge::DeleteTag(const std::string& resource, const std::string&
     });
 }
 
-bool CAmazonSDKBridge::GetTagList(const std::string& resource, std::map<std::string, std::string>& tags) {
+bool SimBackend::GetTagList(const std::string& resource, std::map<std::string, std::string>& tags) {
     Impl& d = *m_impl;
     return d.Run("GetTagList", true, [&](std::string& error) {
         return d.Look([&](const State& s) {

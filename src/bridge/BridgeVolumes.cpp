@@ -43,7 +43,7 @@ bool EncryptionKey(const State& s, const std::string& account, const std::string
 
 }  // namespace
 
-bool CAmazonSDKBridge::CreateVolume(VMInfoStructs::SDisk& disk, bool, const std::string& option) {
+bool SimBackend::CreateVolume(VMInfoStructs::SDisk& disk, bool, const std::string& option) {
     Impl& d = *m_impl;
     return d.Run("CreateVolume", true, [&](std::string& error) {
         std::string id;
@@ -75,7 +75,7 @@ bool CAmazonSDKBridge::CreateVolume(VMInfoStructs::SDisk& disk, bool, const std:
     });
 }
 
-bool CAmazonSDKBridge::CreateVolume(const std::string& snapshotId, const std::string& zone, const std::string& name,
+bool SimBackend::CreateVolume(const std::string& snapshotId, const std::string& zone, const std::string& name,
                                     const std::string& type, int iops, long long size, bool encrypted,
                                     const std::string& kmsKeyId, std::string& volumeId,
                                     const std::map<std::string, std::string>& tags, bool,
@@ -133,7 +133,7 @@ bool CAmazonSDKBridge::CreateVolume(const std::string& snapshotId, const std::st
 
 namespace {
 
-template <class Impl>  // CAmazonSDKBridge::Impl, private to the class
+template <class Impl>  // SimBackend::Impl, private to the backend
 bool Attach(Impl& d, const char* op, const std::string& volumeId, const std::string& instanceId,
             const std::string& device, bool asRoot, bool& conflict) {
     conflict = false;
@@ -191,17 +191,17 @@ bool Attach(Impl& d, const char* op, const std::string& volumeId, const std::str
 
 }  // namespace
 
-bool CAmazonSDKBridge::AttachVolume(const std::string& volumeId, const std::string& instanceId, const std::string&,
+bool SimBackend::AttachVolume(const std::string& volumeId, const std::string& instanceId, const std::string&,
                                     bool, const std::string& device, bool& conflict, bool) {
     return Attach(*m_impl, "AttachVolume", volumeId, instanceId, device, false, conflict);
 }
 
-bool CAmazonSDKBridge::AttachAsOSVolume(const std::string& volumeId, const std::string& instanceId,
+bool SimBackend::AttachAsOSVolume(const std::string& volumeId, const std::string& instanceId,
                                         const std::string&, bool, const std::string& device, bool& conflict, bool) {
     return Attach(*m_impl, "AttachAsOSVolume", volumeId, instanceId, device, true, conflict);
 }
 
-bool CAmazonSDKBridge::DetachVolume(const std::string& volumeId, bool force, bool) {
+bool SimBackend::DetachVolume(const std::string& volumeId, bool force, bool) {
     Impl& d = *m_impl;
     return d.Run("DetachVolume", true, [&](std::string& error) {
         return d.Change([&](State& s) {
@@ -219,7 +219,7 @@ bool CAmazonSDKBridge::DetachVolume(const std::string& volumeId, bool force, boo
     });
 }
 
-bool CAmazonSDKBridge::DeleteVolume(const std::string& volumeId, bool) {
+bool SimBackend::DeleteVolume(const std::string& volumeId, bool) {
     Impl& d = *m_impl;
     return d.Run("DeleteVolume", true, [&](std::string& error) {
         return d.Change([&](State& s) {
@@ -237,7 +237,7 @@ bool CAmazonSDKBridge::DeleteVolume(const std::string& volumeId, bool) {
     });
 }
 
-bool CAmazonSDKBridge::ModifyVolume(const std::string& volumeId, const std::string& region, const std::string& type,
+bool SimBackend::ModifyVolume(const std::string& volumeId, const std::string& region, const std::string& type,
                                     int iops) {
     Impl& d = *m_impl;
     return d.Run("ModifyVolume", true, [&](std::string& error) {
@@ -270,7 +270,7 @@ bool CAmazonSDKBridge::ModifyVolume(const std::string& volumeId, const std::stri
     });
 }
 
-bool CAmazonSDKBridge::GetVolumeInfo(const std::string& volumeId, const std::string& region,
+bool SimBackend::GetVolumeInfo(const std::string& volumeId, const std::string& region,
                                      VMInfoStructs::SDisk& disk, bool& notFound) {
     Impl& d = *m_impl;
     notFound = false;
@@ -289,7 +289,7 @@ bool CAmazonSDKBridge::GetVolumeInfo(const std::string& volumeId, const std::str
     });
 }
 
-bool CAmazonSDKBridge::GetVolumeModifyTaskInfo(const std::string& volumeId, const std::string& region,
+bool SimBackend::GetVolumeModifyTaskInfo(const std::string& volumeId, const std::string& region,
                                                std::string& state) {
     Impl& d = *m_impl;
     return d.Run("GetVolumeModifyTaskInfo", true, [&](std::string& error) {
@@ -307,7 +307,7 @@ bool CAmazonSDKBridge::GetVolumeModifyTaskInfo(const std::string& volumeId, cons
     });
 }
 
-bool CAmazonSDKBridge::DeleteExpiredVolumes(const std::string& region, long long ageSeconds) {
+bool SimBackend::DeleteExpiredVolumes(const std::string& region, long long ageSeconds) {
     Impl& d = *m_impl;
     return d.Run("DeleteExpiredVolumes", true, [&](std::string& error) {
         int deleted = 0;

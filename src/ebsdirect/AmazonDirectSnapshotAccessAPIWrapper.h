@@ -41,7 +41,7 @@
 #include <vector>
 
 #include "ebsdirect/AmazonRESTAPIConnection.h"
-#include "ebsdirect/AmazonRequestSigning.h"
+#include "aws/AmazonRequestSigning.h"
 #include "ebsdirect/BlockTokenWindows.h"
 #include "framework/Locks.h"
 

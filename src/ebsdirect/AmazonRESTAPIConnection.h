@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "ebsdirect/AmazonRequestSigner.h"
-#include "ebsdirect/AmazonRequestSigning.h"
+#include "aws/AmazonRequestSigner.h"
+#include "aws/AmazonRequestSigning.h"
 #include "framework/KDSRestApiConnection.h"
 
 namespace AmazonDirectSnapshotAccessAPI {

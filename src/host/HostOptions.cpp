@@ -8,11 +8,15 @@
 
 void PrintUsage() {
     std::puts(
-        "usage: amazon-host [--base DIR] [--seed FILE] [--plugin LIB] [--real-time] [COMMAND [OPTIONS]]\n"
+        "usage: amazon-host [--base DIR] [--seed FILE] [--plugin LIB] [--backend aws|cloudsim] [--real-time]\n"
+        "                   [COMMAND [OPTIONS]]\n"
         "\n"
         "  --base DIR     agent base folder (default: $AGENT_BASE_DIR, else ./agent-base)\n"
         "  --seed FILE    seed of the simulated cloud when its state folder is new\n"
         "  --plugin LIB   plug-in library to load\n"
+        "  --backend B    the bridge's backend, kept in the settings: cloudsim (the\n"
+        "                 simulated cloud, the default) or aws (AWS itself; with\n"
+        "                 --real-time, as AWS's waits are real)\n"
         "  --real-time    let waits take wall time (by default a wait returns at once\n"
         "                 and moves the clock ahead: the cloud is simulated)\n"
         "\n"
@@ -84,6 +88,13 @@ bool ParseHostOptions(int argc, char** argv, HostOptions& out, std::string& why)
             if (out.command.empty() && arg == "--base") out.baseDir = value;
             else if (out.command.empty() && arg == "--seed") out.seedFile = value;
             else if (out.command.empty() && arg == "--plugin") out.pluginPath = value;
+            else if (out.command.empty() && arg == "--backend") {
+                if (value != "aws" && value != "cloudsim") {
+                    why = "--backend takes aws or cloudsim";
+                    return false;
+                }
+                out.backend = value;
+            }
             else if (out.command.empty()) {
                 why = "unknown option " + arg;
                 return false;

@@ -8,6 +8,7 @@ struct HostOptions {
     std::string baseDir;
     std::string seedFile;
     std::string pluginPath;
+    std::string backend;                       // "aws" or "cloudsim"; empty keeps the setting
     bool realTime = false;                     // waits cost wall time (default: skipped)
     std::string command;                       // "connect", ...
     std::map<std::string, std::string> values; // --key value pairs after the command

@@ -54,6 +54,11 @@ bool PrepareBase(const HostOptions& options, std::string& why) {
             return false;
         }
     }
+    // The bridge reads its backend from the settings when the plug-in makes it.
+    if (!options.backend.empty() && !KDPlatformInfo::setValue("Bridge", "sBackend", options.backend)) {
+        why = "cannot write the settings file " + KDPlatformInfo::settingsFilePath();
+        return false;
+    }
     std::string seed;
     if (!options.seedFile.empty() || !settings.getString("CloudSim", "sSeedFile", seed)) {
         seed = options.seedFile.empty() ? AMAZON_DEMO_SEED : options.seedFile;

@@ -2,7 +2,7 @@
 // the EBS direct requests depend on them.
 #include <gtest/gtest.h>
 
-#include "ebsdirect/AmazonRequestSigner.h"
+#include "aws/AmazonRequestSigner.h"
 #include "framework/Hashing.h"
 
 using namespace AmazonDirectSnapshotAccessAPI;

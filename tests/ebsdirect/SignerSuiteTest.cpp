@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "ebsdirect/AmazonRequestSigner.h"
+#include "aws/AmazonRequestSigner.h"
 #include "support/SigV4Suite.h"
 
 using namespace sigv4_suite;

@@ -7,15 +7,8 @@
 // so the bridge hands out EBS's size with moto's block tokens. moto returns
 // the checksum the uploader stated without checking it, which lets a block
 // carry a checksum of other bytes.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
@@ -33,9 +26,8 @@
 #include "ebsdirect/AmazonDirectSnapshotAccessAPIWrapper.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
+#include "support/MotoServer.h"
 #include "support/TestEnv.h"
-
-extern char** environ;
 
 namespace {
 
@@ -44,124 +36,6 @@ using AmazonDirectSnapshotAccessAPI::CAmazonDirectSnapshotAccessAPIWrapper;
 constexpr const char* kRegion = "us-east-1";
 constexpr const char* kEbsHost = "ebs.us-east-1.amazonaws.com";
 constexpr int64_t kBlockSize = 524288;   // EBS's, not moto's listed 512
-// Process start-up only: importing moto takes a second or two.
-constexpr int kStartupBoundMs = 20000;
-
-bool OnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        std::string candidate = FwFile::JoinPath(dirs.substr(start, end - start), program);
-        if (end > start && access(candidate.c_str(), X_OK) == 0) return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-// moto_server on a port the kernel picks, in a process group of its own so
-// that whatever the launcher execs is ended with it.
-class MotoServer {
-public:
-    MotoServer(const std::string& certFile, const std::string& keyFile) {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) {
-            m_output = "pipe2 failed";
-            return;
-        }
-        m_fd = fds[0];
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-        posix_spawnattr_setpgroup(&attributes, 0);
-        std::vector<std::string> args{"moto_server", "-H", "127.0.0.1", "-p", "0", "-c", certFile, "-k", keyFile};
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawnp(&m_pid, "moto_server", &actions, &attributes, argv.data(), environ) != 0) {
-            m_pid = -1;
-            m_output = "cannot start moto_server";
-        }
-        posix_spawnattr_destroy(&attributes);
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        if (m_pid > 0) WaitUntilListening();
-        m_drain = std::thread([this] { Drain(); });
-    }
-
-    ~MotoServer() {
-        if (m_pid > 0) {
-            kill(-m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-        if (m_drain.joinable()) m_drain.join();
-        if (m_fd >= 0) close(m_fd);
-    }
-
-    MotoServer(const MotoServer&) = delete;
-    MotoServer& operator=(const MotoServer&) = delete;
-
-    int Port() const { return m_port; }
-    std::string Output() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_output;
-    }
-
-private:
-    // werkzeug announces the bound port once the socket listens.
-    void WaitUntilListening() {
-        const std::string marker = "Running on https://127.0.0.1:";
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartupBoundMs);
-        for (;;) {
-            size_t at = m_output.find(marker);
-            size_t end = at == std::string::npos ? at : m_output.find('\n', at);
-            if (end != std::string::npos) {
-                m_port = std::atoi(m_output.c_str() + at + marker.size());
-                return;
-            }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
-                m_output += "\n[moto_server did not listen within the start-up bound]";
-                return;
-            }
-            pollfd p{m_fd, POLLIN, 0};
-            int ready = poll(&p, 1, static_cast<int>(left.count()));
-            if (ready < 0 && errno != EINTR) return;
-            if (ready > 0 && !ReadSome()) return;
-        }
-    }
-
-    bool ReadSome() {
-        char buf[4096];
-        ssize_t n = read(m_fd, buf, sizeof buf);
-        if (n <= 0) return n < 0 && errno == EINTR;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_output.append(buf, static_cast<size_t>(n));
-        return true;
-    }
-
-    // Keeps the request log flowing so that the server never blocks on a
-    // full pipe; ends when the process group is gone.
-    void Drain() {
-        if (m_fd < 0) return;
-        while (ReadSome()) {
-        }
-    }
-
-    pid_t m_pid = -1;
-    int m_fd = -1;
-    int m_port = 0;
-    std::mutex m_mutex;
-    std::string m_output;
-    std::thread m_drain;
-};
 
 // Opens the snapshot moto holds with EBS's block size (moto reports 512);
 // the client lists the tokens from moto itself.
@@ -180,19 +54,6 @@ public:
 private:
     std::string m_snapshotId;
 };
-
-std::string RunCommand(const std::string& command, int& status) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        status = -1;
-        return out;
-    }
-    char buf[4096];
-    while (size_t n = fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
-    status = pclose(pipe);
-    return out;
-}
 
 // Empty when equal; else where the first difference is.
 std::string FirstDifference(const std::string& got, const std::string& want, int64_t firstBlock) {

@@ -1,11 +1,13 @@
 #pragma once
-// AWS Signature Version 4 ("AWS4-HMAC-SHA256") for the plug-in's own EBS
-// direct connection. The connection builds the header list and asks for the
+// AWS Signature Version 4 ("AWS4-HMAC-SHA256"), the project's one signer:
+// the plug-in's own EBS direct connection and the bridge's wire backend both
+// sign with it. A caller builds the header list and asks for the
 // Authorization value; everything that shapes the signature lives here so it
 // can be checked against published signing vectors without a network.
 //
 // Deliberate behaviour the EBS direct endpoints have always been sent, kept
-// so that requests stay byte-identical:
+// so that requests stay byte-identical (a caller that wants AWS's canonical
+// form lists its headers lower-case, sorted and trimmed itself):
 //  - headers are signed in the order the caller lists them, names as given
 //    (the connection lists them lower-case and already sorted);
 //  - header values are not trimmed;
@@ -18,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "ebsdirect/AmazonRequestSigning.h"
+#include "aws/AmazonRequestSigning.h"
 
 namespace AmazonDirectSnapshotAccessAPI {
 

@@ -1,4 +1,4 @@
-#include "ebsdirect/AmazonRequestSigner.h"
+#include "aws/AmazonRequestSigner.h"
 
 #include <algorithm>
 #include <cstdio>

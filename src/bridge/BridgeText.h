@@ -1,0 +1,36 @@
+#pragma once
+// Private to the bridge: texts both backends read and write the same way:
+// "#"-joined tag values and their SetTag/DeleteTag semantics, and the region
+// an endpoint URL names. Defined in BridgeConvert.cpp and BridgeTags.cpp.
+#include <map>
+#include <string>
+#include <vector>
+
+#ifndef BRIDGE_INTERNAL
+#define BRIDGE_INTERNAL __attribute__((visibility("hidden")))
+#endif
+
+namespace bridgeimpl BRIDGE_INTERNAL {
+
+// Lower-case text ("Completed" -> "completed").
+std::string Lower(std::string text);
+// Splits a "#"-joined tag value; an empty value has no parts.
+std::vector<std::string> SplitValues(const std::string& value);
+std::string JoinValues(const std::vector<std::string>& values);
+
+std::string TagOr(const std::map<std::string, std::string>& tags, const std::string& key,
+                  const std::string& fallback);
+// The region an endpoint URL names ("https://ec2.us-west-2.amazonaws.com");
+// a plain region name is returned as it is.
+std::string RegionOfUrl(const std::string& url);
+
+// ---- tag semantics (BridgeTags.cpp) ----
+// The value SetTag(key, value, replace) leaves: replace sets it; otherwise
+// value joins the "#"-list once (an empty value only creates the key).
+std::string CombinedTagValue(const std::map<std::string, std::string>& tags, const std::string& key,
+                             const std::string& value, bool replace);
+// DeleteTag's effect (see the header).
+void RemoveTagValue(std::map<std::string, std::string>& tags, const std::string& key, const std::string& value,
+                    bool dropEmpty);
+
+}  // namespace bridgeimpl

@@ -1,0 +1,204 @@
+#pragma once
+// Private to the bridge: the backend that speaks AWS's own wire protocols
+// (EC2 and STS over the Query API), signed with the project's one SigV4
+// signer and sent through the framework's libcurl wrapper. Chosen with
+// Bridge/sBackend=aws (bridge/BackendChoice.h).
+//
+// What it offers is what it overrides below, one family per file
+// (WireIdentity, WireInventory, WireInstances, WireVolumes, WireSnapshots,
+// WireTags); every other operation is refused by RefusingBackend with
+// "NotImplemented: <op> is not offered by the AWS wire backend yet".
+//
+// Settings (section "Bridge"): nWirePageSize, the MaxResults of every paged
+// listing (default 1000, AWS's largest for most; 5 is AWS's smallest);
+// nWireMaxAttempts, attempts per call, the first included (default 3).
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "bridge/RefusingBackend.h"
+#include "bridge/wire/WireQuery.h"
+
+namespace bridgeimpl BRIDGE_INTERNAL {
+namespace wire {
+struct Ec2Instance;
+struct Ec2Volume;
+}  // namespace wire
+
+class WireBackend final : public RefusingBackend {
+public:
+    WireBackend();
+    // Tests hand in the transport (recorded responses) and the retry policy.
+    WireBackend(std::unique_ptr<wire::Transport> transport, wire::RetryPolicy policy);
+    ~WireBackend() override;
+
+    bool Refuse(const char* op) override;
+
+    // ---- set-up and identity (WireIdentity.cpp) ----
+    bool initialize(const std::string& focus, const std::string& appName, long long jobId) override;
+    void SetWebProxy(const std::string& host, const std::string& user, const std::string& password,
+                     int flags) override;
+    bool Connect(const std::string& url, const std::string& accessKey, const std::string& secretKey) override;
+    void Disconnect() override;
+    void overrideRegion(const std::string& region) override;
+    std::string GetLastErrorString() const override;
+    std::string GetCurrentRegion() const override;
+    std::string GetWebProxyHost() const override;
+    bool IsInitialized() const override;
+    bool IsConnected() const override;
+    bool GetAccountId(std::string& accountId) override;
+    bool GetAwsArnPartition(std::string& partition) override;
+    std::string GetRegionFromZone(const std::string& zone) override;
+
+    // ---- inventory (WireInventory.cpp) ----
+    int RefreshDCInfoList(ULONGLONG flags, int option) override;
+    void GetDCInfoList(std::vector<VMInfoStructs::SDataCenterInfo>& regions) override;
+    int RefreshHostInfoList(ULONGLONG flags, int option) override;
+    void GetHostInfoList(std::vector<VMInfoStructs::SHostInfo>& zones) override;
+    int RefreshVMInfoList(ULONGLONG flags, int option) override;
+    void GetVMInfoList(std::vector<VMInfoStructs::SVMInfo>& vms) override;
+    int GetVMInfoForVM(const std::string& name, const std::string& guid, const std::string& host,
+                       const std::string& region, ULONGLONG flags, int option, VMInfoStructs::SVMInfo& vm) override;
+    int GetHostInfoForHost(const std::string& zone, ULONGLONG flags, int option,
+                           VMInfoStructs::SHostInfo& host) override;
+    int GetDCInfoForDC(const std::string& region, ULONGLONG flags, int option,
+                       VMInfoStructs::SDataCenterInfo& dc) override;
+    int GetInventoryInfoListForTag(const std::string& region, const std::string& key, const std::string& value,
+                                   ULONGLONG flags, int option,
+                                   std::vector<VMInfoStructs::SInventoryInfo>& nodes) override;
+    int GetVMInfoListForTag(const std::string& region, const std::string& key, const std::string& value,
+                            ULONGLONG flags, int option, std::vector<VMInfoStructs::SVMInfo>& vms) override;
+    int GetVMInfoListForInstanceType(const std::string& region, const std::string& type, ULONGLONG flags, int option,
+                                     std::vector<VMInfoStructs::SVMInfo>& vms) override;
+    int GetInstanceTypeInfoListForRegion(const std::string& region, ULONGLONG flags, int option,
+                                         std::vector<VMInfoStructs::SInventoryInfo>& nodes, bool listAll) override;
+    int GetAllInstanceTypeList(const std::string& region, std::vector<VMInfoStructs::SVMSizeInfo>& sizes) override;
+    bool GetFilteredAmis(const std::string& a, const std::string& b, const std::string& c,
+                         std::vector<VMInfoStructs::SImageInfo>& images) override;
+    int DoesVMExist(const std::string& guid, const std::string& name, const std::string& zone, bool& exists,
+                    std::vector<VMInfoStructs::SVMInfo>& vms) override;
+
+    // ---- instances (WireInstances.cpp) ----
+    bool PowerOnVM(const std::string& name, const std::string& id, const std::string& region) override;
+    bool PowerOffVM(const std::string& name, const std::string& id, const std::string& region) override;
+    bool RebootVM(const std::string& name, const std::string& id, const std::string& region) override;
+    bool DeleteVM(const std::string& name, const std::string& id, const std::string& region, bool deleteVolumes,
+                  bool sourceCall) override;
+
+    // ---- volumes (WireVolumes.cpp) ----
+    bool CreateVolume(VMInfoStructs::SDisk& disk, bool sourceCall, const std::string& option) override;
+    bool CreateVolume(const std::string& snapshotId, const std::string& zone, const std::string& name,
+                      const std::string& type, int iops, long long size, bool encrypted, const std::string& kmsKeyId,
+                      std::string& volumeId, const std::map<std::string, std::string>& tags, bool sourceCall,
+                      const std::string& outpostArn) override;
+    bool AttachVolume(const std::string& volumeId, const std::string& instanceId, const std::string& zone, bool flag,
+                      const std::string& device, bool& conflict, bool sourceCall) override;
+    bool AttachAsOSVolume(const std::string& volumeId, const std::string& instanceId, const std::string& zone,
+                          bool flag, const std::string& device, bool& conflict, bool sourceCall) override;
+    bool DetachVolume(const std::string& volumeId, bool force, bool sourceCall) override;
+    bool DeleteVolume(const std::string& volumeId, bool sourceCall) override;
+    bool GetVolumeInfo(const std::string& volumeId, const std::string& region, VMInfoStructs::SDisk& disk,
+                       bool& notFound) override;
+
+    // ---- snapshots and AMIs (WireSnapshots.cpp) ----
+    bool CreateSnapshot(const std::string& volumeId, const std::string& name, const std::string& description,
+                        std::string& snapshotId, bool sourceCall) override;
+    bool DeleteSnapshot(const std::string& snapshotId, const std::string& region) override;
+    bool GetSnapshotInfo(const std::string& snapshotId, const std::string& region,
+                         VMInfoStructs::SChildDisk& snapshot) override;
+    bool CreateAMISnapshot(const std::string& instanceId, const std::string& region, const std::string& name,
+                           const std::string& option, const std::string& description,
+                           std::vector<std::string>& snapshotIds, std::string& amiId) override;
+    bool IsAMITaskCompleted(const std::string& amiId, bool& succeeded) override;
+    bool TagEBSSnapshotsForAMI(const std::string& amiId, const std::string& key, const std::string& value) override;
+    bool DeleteAMISnapshot(const std::string& amiId, bool sourceCall) override;
+    bool GetAMIListForTags(const std::map<std::string, std::string>& tags, std::vector<std::string>& amiIds) override;
+
+    // ---- EBS direct block listings (WireBlocks.cpp) ----
+    bool GetAllocatedBlockList(const std::string& snapshotId, const std::string& region,
+                               VMInfoStructs::SDiskChangeInfo& info, int& blockSize, long long& unused) override;
+    bool GetChangedBlockList(const std::string& previousSnapshotId, const std::string& currentSnapshotId,
+                             const std::string& region, VMInfoStructs::SDiskChangeInfo& info, int& blockSize,
+                             long long& unused) override;
+    bool GetAllocatedBlockPage(const std::string& snapshotId, const std::string& region, int maxResults,
+                               VMInfoStructs::SDiskChangeInfo& info, int& blockSize) override;
+    bool GetChangedBlockPage(const std::string& previousSnapshotId, const std::string& currentSnapshotId,
+                             const std::string& region, int maxResults, VMInfoStructs::SDiskChangeInfo& info,
+                             int& blockSize) override;
+    bool GetDirectSnapshotAccessInfo(const std::string& snapshotId, const std::string& region, int& blockSize,
+                                     std::vector<CAmazonSDKBridge::SAwsEbsBlockInfo>& blocks) override;
+
+    // ---- tags (WireTags.cpp) ----
+    bool SetTag(const std::string& resource, const std::string& key, const std::string& value, bool replace) override;
+    bool GetTag(const std::string& resource, const std::string& key, std::string& value) override;
+    bool DeleteTag(const std::string& resource, const std::string& key, const std::string& value,
+                   bool dropEmpty) override;
+    bool GetTagList(const std::string& resource, std::map<std::string, std::string>& tags) override;
+
+    // HTTP exchanges made so far, retries included.
+    int64_t Exchanges() const { return m_client.Exchanges(); }
+
+private:
+    // Runs one operation: checks the connection when it needs one, keeps
+    // every exception inside, logs and stores a failure's text and clears
+    // the text on success.
+    bool Run(const char* op, bool needsConnection, const std::function<bool(std::string& error)>& body);
+    // One EC2 action in region (empty: the current one).
+    bool Ec2(const std::string& action, const wire::QueryParams& params, pugi::xml_document& out,
+             std::string& error, const std::string& region = std::string());
+    // Every page of an EC2 listing; onItem gets each element under itemsPath
+    // ("reservationSet/item"). pageCap: AWS's largest MaxResults for the
+    // action (pages are the smaller of it and nWirePageSize); 0 for an action
+    // that does not page.
+    bool Ec2Items(const std::string& action, const wire::QueryParams& params, const char* itemsPath,
+                  const std::function<void(const pugi::xml_node& item)>& onItem, std::string& error,
+                  const std::string& region = std::string(), int pageCap = 1000);
+    // The region an operation addresses: its argument, or else the current
+    // region; a zone names its region.
+    std::string RegionFor(const std::string& given) const;
+
+    // Instances of region matching the filters, terminated ones left out,
+    // with their volumes' details (WireInventory.cpp).
+    bool ListInstances(const std::string& region, const wire::QueryParams& filters,
+                       std::vector<VMInfoStructs::SVMInfo>& vms, std::string& error);
+    // The instance by id, else by its Name tag, in region.
+    bool FindInstance(const std::string& name, const std::string& id, const std::string& region,
+                      wire::Ec2Instance& out, std::string& error);
+    // One of StartInstances, StopInstances, RebootInstances.
+    bool Power(const char* op, const char* action, const std::string& name, const std::string& id,
+               const std::string& region);
+    bool DescribeVolume(const std::string& volumeId, const std::string& region, wire::Ec2Volume& out,
+                        std::string& error);
+    bool Attach(const char* op, const std::string& volumeId, const std::string& instanceId,
+                const std::string& device, bool asRoot, bool& conflict);
+    bool ImageSnapshots(const std::string& amiId, std::vector<std::string>& snapshotIds, std::string& state,
+                        std::string& error);
+    bool TagsOf(const std::string& resource, std::map<std::string, std::string>& tags, std::string& error);
+    bool PutTags(const std::string& resource, const std::map<std::string, std::string>& tags, std::string& error);
+    bool SweepRegions(std::string& error);
+    // ListSnapshotBlocks (previous empty) or ListChangedBlocks, every page
+    // or only the first (maxResults blocks at most); onBlock gets each
+    // listed block's JSON.
+    bool ListBlocks(const std::string& previous, const std::string& current, const std::string& region,
+                    bool firstPageOnly, int maxResults, int& blockSize,
+                    const std::function<void(const nlohmann::json& block, const nlohmann::json& page)>& onBlock,
+                    std::string& error);
+
+    wire::QueryClient m_client;
+    bool m_initialized = false;
+    std::string m_accountId;   // empty: not connected
+    std::string m_arn;
+    std::string m_region;
+    std::string m_proxyHost;
+    std::string m_lastError;
+    int m_pageSize = 1000;
+    std::vector<VMInfoStructs::SDataCenterInfo> m_dcList;
+    std::vector<VMInfoStructs::SHostInfo> m_hostList;
+    std::vector<VMInfoStructs::SVMInfo> m_vmList;
+};
+
+}  // namespace bridgeimpl

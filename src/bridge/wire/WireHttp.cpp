@@ -1,0 +1,74 @@
+// The wire backend's HTTPS exchanges through the framework's libcurl wrapper.
+#include "bridge/wire/WireHttp.h"
+
+#include <exception>
+
+#include "framework/KDLibCurl.h"
+
+namespace bridgeimpl {
+namespace wire {
+
+namespace {
+
+// AWS answers within seconds; a stalled exchange counts as a connection fault.
+constexpr long kTransferTimeoutSec = 120;
+constexpr long kConnectTimeoutSec = 20;
+
+class CurlTransport final : public Transport {
+public:
+    HttpResponse Send(const HttpRequest& request) override {
+        HttpResponse out;
+        try {
+            if (!m_curl.Init()) {
+                out.transportError = "cannot set up libcurl: " + m_curl.GetLastError();
+                return out;
+            }
+            m_curl.SetOption(CURLOPT_TIMEOUT, kTransferTimeoutSec);
+            m_curl.SetOption(CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSec);
+            m_curl.SetOption(CURLOPT_NOSIGNAL, 1L);
+            m_curl.ClearHeaders();
+            for (const auto& line : request.headers) m_curl.AppendHeader(line);
+            const std::string url =
+                "https://" + request.host + request.path + (request.query.empty() ? "" : "?" + request.query);
+            m_curl.SendRequest(Type(request.method), url, request.body);
+            const long code = m_curl.GetHttpErrorCode();
+            if (code == KDLibCurl::kErrTimeout || code == KDLibCurl::kErrConnection ||
+                code == KDLibCurl::kErrTransport || code == 0) {
+                out.transportError = m_curl.GetLastError().empty() ? "no response" : m_curl.GetLastError();
+                out.connectionFault = code == KDLibCurl::kErrTimeout || code == KDLibCurl::kErrConnection;
+                return out;
+            }
+            out.status = code;
+            out.body.assign(m_curl.GetResponseData(), m_curl.GetResponseLength());
+            std::string line;
+            if (code >= 400 && m_curl.GetResponseHeader("x-amzn-ErrorType", line)) {
+                line = line.substr(line.find(':') + 1);
+                const size_t first = line.find_first_not_of(" \t");
+                const size_t last = line.find_last_not_of(" \t\r\n");
+                out.errorType = first == std::string::npos ? "" : line.substr(first, last - first + 1);
+            }
+        } catch (const std::exception& e) {
+            out.status = 0;
+            out.transportError = e.what();
+        }
+        return out;
+    }
+
+private:
+    static HTTP_REQ_TYPE Type(const std::string& method) {
+        if (method == "POST") return HTTP_POST;
+        if (method == "PUT") return HTTP_PUT;
+        if (method == "DELETE") return HTTP_DELETE;
+        if (method == "HEAD") return HTTP_HEAD;
+        return HTTP_GET;
+    }
+
+    KDLibCurl m_curl;
+};
+
+}  // namespace
+
+std::unique_ptr<Transport> MakeCurlTransport() { return std::make_unique<CurlTransport>(); }
+
+}  // namespace wire
+}  // namespace bridgeimpl

@@ -1,0 +1,49 @@
+#pragma once
+// Private to the wire backend: one HTTPS exchange with an AWS endpoint, and
+// the seam tests replace to play recorded responses. The production
+// transport is the framework's libcurl wrapper (framework/KDLibCurl.h): TLS
+// always verified, the connect-to table of Base/sCurlConnectTo applied, so
+// the real AWS host names can be routed to a local server.
+#include <memory>
+#include <string>
+#include <vector>
+
+#ifndef BRIDGE_INTERNAL
+#define BRIDGE_INTERNAL __attribute__((visibility("hidden")))
+#endif
+
+namespace bridgeimpl BRIDGE_INTERNAL {
+namespace wire {
+
+struct HttpRequest {
+    std::string method;                // "POST", "GET"
+    std::string host;                  // "ec2.us-east-1.amazonaws.com"
+    std::string path = "/";
+    std::string query;                 // already encoded, without "?"
+    std::vector<std::string> headers;  // "Name: value" lines
+    std::string body;
+};
+
+struct HttpResponse {
+    // The HTTP status when the exchange completed, else 0 with the reason in
+    // transportError (no connection, reset, time-out, TLS refused ...).
+    long status = 0;
+    std::string body;
+    std::string transportError;
+    std::string errorType;  // the x-amzn-ErrorType header of a REST-JSON error
+    // A fault of the connection rather than of the request: worth another try.
+    bool connectionFault = false;
+};
+
+class Transport {
+public:
+    virtual ~Transport() = default;
+    // Never throws; every outcome is in the response.
+    virtual HttpResponse Send(const HttpRequest& request) = 0;
+};
+
+// The libcurl transport; one per backend object (one thread at a time).
+std::unique_ptr<Transport> MakeCurlTransport();
+
+}  // namespace wire
+}  // namespace bridgeimpl

@@ -1,0 +1,163 @@
+// The Query protocol: form bodies, Signature Version 4, retries, AWS's error
+// shapes and NextToken paging.
+#include "bridge/wire/WireQuery.h"
+
+#include <nlohmann/json.hpp>
+
+#include "aws/AmazonRequestSigner.h"
+#include "framework/Clock.h"
+#include "framework/EvDebug.h"
+#include "framework/KDLibCurl.h"
+
+namespace bridgeimpl {
+namespace wire {
+
+using AmazonDirectSnapshotAccessAPI::CAmazonRequestSigner;
+
+namespace {
+const char kTag[] = "AwsBridge";
+constexpr size_t kBodyExcerpt = 200;
+}  // namespace
+
+std::string ErrorText(long status, const std::string& body, std::string* code, const std::string& errorType) {
+    // The REST-JSON services (EBS direct, ...) name the error in a header or
+    // in "__type", with the text in "message" or "Message".
+    const nlohmann::json json = nlohmann::json::parse(body, nullptr, false);
+    if (json.is_object() && (!errorType.empty() || json.contains("__type") || json.contains("code"))) {
+        std::string c = errorType.empty() ? json.value("__type", json.value("code", std::string())) : errorType;
+        c = c.substr(0, c.find(':'));
+        if (c.find('#') != std::string::npos) c = c.substr(c.find('#') + 1);
+        if (code) *code = c;
+        return c + ": " + json.value("message", json.value("Message", std::string()));
+    }
+    pugi::xml_document doc;
+    if (doc.load_buffer(body.data(), body.size())) {
+        pugi::xpath_node error = doc.select_node("//Error[Code]");
+        if (error) {
+            const std::string c = error.node().child_value("Code");
+            if (code) *code = c;
+            return c + ": " + error.node().child_value("Message");
+        }
+    }
+    if (code) code->clear();
+    std::string excerpt = body.substr(0, kBodyExcerpt);
+    for (char& ch : excerpt)
+        if (ch == '\n' || ch == '\r') ch = ' ';
+    return "HTTP" + std::to_string(status) + ": " + excerpt;
+}
+
+std::string EndpointHost(const std::string& service, const std::string& region) {
+    const bool china = region.rfind("cn-", 0) == 0;
+    return service + "." + region + (china ? ".amazonaws.com.cn" : ".amazonaws.com");
+}
+
+QueryClient::QueryClient(std::unique_ptr<Transport> transport, RetryPolicy policy)
+    : m_transport(std::move(transport)), m_policy(std::move(policy)) {}
+
+HttpRequest QueryClient::Signed(const std::string& service, const std::string& region,
+                                const std::string& body) const {
+    HttpRequest request;
+    request.method = "POST";
+    request.host = EndpointHost(service, region);
+    request.body = body;
+    const auto time = CAmazonRequestSigner::formRequestTime(FwClock::NowSec());
+    // Lower-case, sorted and trimmed: AWS's canonical form.
+    CAmazonRequestSigner::Request toSign{"POST", "/", {}, {}, body};
+    toSign.headers = {{"content-type", "application/x-www-form-urlencoded; charset=utf-8"},
+                      {"host", request.host},
+                      {"x-amz-date", time.requestDateTime}};
+    if (!m_credentials.sessionToken.empty()) toSign.headers.push_back({"x-amz-security-token", m_credentials.sessionToken});
+    CAmazonRequestSigner signer;
+    const std::string authorization = signer.getAuthorizationHeaderValue(toSign, time, region, service, m_credentials);
+    for (const auto& h : toSign.headers)
+        if (h.name != "host") request.headers.push_back(h.name + ": " + h.value);
+    request.headers.push_back("authorization: " + authorization);
+    return request;
+}
+
+bool QueryClient::Send(const std::string& what, const std::function<HttpRequest()>& make, std::string& body,
+                       std::string& error) {
+    for (int attempt = 0;; ++attempt) {
+        // Signed again each time: the date is part of the signature.
+        const HttpRequest request = make();
+        const HttpResponse response = m_transport->Send(request);
+        ++m_exchanges;
+        std::string code;
+        if (response.status >= 200 && response.status < 300) {
+            body = response.body;
+            return true;
+        }
+        error = response.status == 0 ? "RequestError: " + what + " to " + request.host + " failed: " + response.transportError
+                                     : ErrorText(response.status, response.body, &code, response.errorType);
+        if (attempt + 1 >= m_policy.maxAttempts || !IsRetryable(response.status, code, response.connectionFault))
+            return false;
+        const int64_t wait = m_policy.BackoffMs(attempt);
+        EvDebug::DebugLvl(kTag, 2, "%s attempt %d failed (%s); again in %lld ms", what.c_str(), attempt + 1,
+                          error.c_str(), static_cast<long long>(wait));
+        FwClock::SleepMs(wait);
+    }
+}
+
+bool QueryClient::Call(const std::string& service, const std::string& version, const std::string& region,
+                       const std::string& action, const QueryParams& params, pugi::xml_document& out,
+                       std::string& error) {
+    std::string form = "Action=" + KDLibCurl::UrlEncode(action) + "&Version=" + KDLibCurl::UrlEncode(version);
+    for (const auto& [name, value] : params) form += "&" + KDLibCurl::UrlEncode(name) + "=" + KDLibCurl::UrlEncode(value);
+    std::string body;
+    if (!Send(action, [&] { return Signed(service, region, form); }, body, error)) return false;
+    pugi::xml_parse_result parsed = out.load_buffer(body.data(), body.size());
+    if (parsed) return true;
+    error = "InternalError: " + action + " answered with XML that does not parse (" + parsed.description() + ")";
+    return false;
+}
+
+bool QueryClient::Get(const std::string& service, const std::string& region, const std::string& path,
+                      const QueryParams& query, std::string& body, std::string& error) {
+    auto make = [&] {
+        HttpRequest request;
+        request.method = "GET";
+        request.host = EndpointHost(service, region);
+        request.path = path;
+        CAmazonRequestSigner::Request toSign{"GET", path, {}, {}, ""};
+        for (const auto& [name, value] : query) {
+            toSign.query.push_back({KDLibCurl::UrlEncode(name), KDLibCurl::UrlEncode(value)});
+            request.query += (request.query.empty() ? "" : "&") + toSign.query.back().name + "=" +
+                             toSign.query.back().value;
+        }
+        const auto time = CAmazonRequestSigner::formRequestTime(FwClock::NowSec());
+        toSign.headers = {{"host", request.host}, {"x-amz-date", time.requestDateTime}};
+        if (!m_credentials.sessionToken.empty())
+            toSign.headers.push_back({"x-amz-security-token", m_credentials.sessionToken});
+        CAmazonRequestSigner signer;
+        const std::string authorization =
+            signer.getAuthorizationHeaderValue(toSign, time, region, service, m_credentials);
+        for (const auto& h : toSign.headers)
+            if (h.name != "host") request.headers.push_back(h.name + ": " + h.value);
+        request.headers.push_back("authorization: " + authorization);
+        return request;
+    };
+    return Send("GET " + path, make, body, error);
+}
+
+bool QueryClient::CallAllPages(const std::string& service, const std::string& version, const std::string& region,
+                               const std::string& action, const QueryParams& params, int maxResults,
+                               const PageFn& onPage, std::string& error) {
+    std::string token;
+    for (;;) {
+        QueryParams page = params;
+        if (maxResults > 0) page.emplace_back("MaxResults", std::to_string(maxResults));
+        if (!token.empty()) page.emplace_back("NextToken", token);
+        pugi::xml_document doc;
+        if (!Call(service, version, region, action, page, doc, error)) return false;
+        pugi::xml_node root = doc.document_element();
+        if (!onPage(root, error)) return false;
+        std::string next = root.child_value("nextToken");
+        if (next.empty()) next = root.child_value("NextToken");
+        // A token that does not move would page for ever.
+        if (next.empty() || next == token) return true;
+        token = next;
+    }
+}
+
+}  // namespace wire
+}  // namespace bridgeimpl

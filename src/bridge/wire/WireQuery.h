@@ -1,0 +1,78 @@
+#pragma once
+// Private to the wire backend: AWS's Query protocol (EC2, STS): a signed
+// form POST of Action, Version and the parameters, answered in XML; and the
+// signed GETs of the REST-JSON EBS direct APIs. Every
+// call is retried as WireRetry.h says; after the last attempt it fails with
+// AWS's own "<Code>: <Message>" from the error body, unchanged.
+//
+// Not thread-safe: a client serves one backend object.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "aws/AmazonRequestSigning.h"
+#include "bridge/wire/WireHttp.h"
+#include "bridge/wire/WireRetry.h"
+
+namespace bridgeimpl BRIDGE_INTERNAL {
+namespace wire {
+
+using QueryParams = std::vector<std::pair<std::string, std::string>>;
+
+// The "<Code>: <Message>" of an AWS error body: EC2's <Response><Errors>,
+// the <ErrorResponse> of STS and IAM, and the JSON of the REST services
+// (the code from their x-amzn-ErrorType header, errorType, when given); for
+// a body that is none of them, "HTTP<status>: " and the start of the body.
+std::string ErrorText(long status, const std::string& body, std::string* code = nullptr,
+                      const std::string& errorType = std::string());
+
+// The endpoint host of a service in a region ("ec2.us-east-1.amazonaws.com").
+std::string EndpointHost(const std::string& service, const std::string& region);
+
+class QueryClient {
+public:
+    QueryClient(std::unique_ptr<Transport> transport, RetryPolicy policy);
+
+    void SetCredentials(const AmazonDirectSnapshotAccessAPI::AWSCredentials& credentials) { m_credentials = credentials; }
+    const AmazonDirectSnapshotAccessAPI::AWSCredentials& Credentials() const { return m_credentials; }
+
+    // One action; the parsed answer in out. version: the API version
+    // ("2016-11-15" for EC2, "2011-06-15" for STS).
+    bool Call(const std::string& service, const std::string& version, const std::string& region,
+              const std::string& action, const QueryParams& params, pugi::xml_document& out, std::string& error);
+
+    // Every page of a listing: the action again with NextToken while the
+    // answer carries one, each answer's root element handed to onPage (which
+    // may fail the listing). maxResults > 0 asks for pages of that size.
+    using PageFn = std::function<bool(const pugi::xml_node& response, std::string& error)>;
+    bool CallAllPages(const std::string& service, const std::string& version, const std::string& region,
+                      const std::string& action, const QueryParams& params, int maxResults, const PageFn& onPage,
+                      std::string& error);
+
+    // A signed GET of a REST-JSON service (the EBS direct APIs); the body of
+    // the answer in body.
+    bool Get(const std::string& service, const std::string& region, const std::string& path,
+             const QueryParams& query, std::string& body, std::string& error);
+
+    // HTTP exchanges made, retries included.
+    int64_t Exchanges() const { return m_exchanges; }
+
+private:
+    // One request with retries: make builds (and signs) each attempt.
+    bool Send(const std::string& what, const std::function<HttpRequest()>& make, std::string& body,
+              std::string& error);
+    HttpRequest Signed(const std::string& service, const std::string& region, const std::string& body) const;
+
+    std::unique_ptr<Transport> m_transport;
+    RetryPolicy m_policy;
+    AmazonDirectSnapshotAccessAPI::AWSCredentials m_credentials;
+    int64_t m_exchanges = 0;
+};
+
+}  // namespace wire
+}  // namespace bridgeimpl
