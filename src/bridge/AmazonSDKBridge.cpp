@@ -230,6 +230,24 @@ bool CAmazonSDKBridge::ShareSnapshot(const std::string& snapshotId, const std::s
 bool CAmazonSDKBridge::UnshareSnapshot(const std::string& snapshotId, const std::string& accountId) {
     return m_backend->UnshareSnapshot(snapshotId, accountId);
 }
+bool CAmazonSDKBridge::CreateEncryptionKey(const std::string& region, const std::string& name, std::string& keyArn) {
+    return m_backend->CreateEncryptionKey(region, name, keyArn);
+}
+bool CAmazonSDKBridge::CreateEncryptionKeyGrant(const std::string& region, const std::string& keyArn, const std::string& principal) {
+    return m_backend->CreateEncryptionKeyGrant(region, keyArn, principal);
+}
+bool CAmazonSDKBridge::ListEncryptionKeyGrantees(const std::string& region, const std::string& keyArn, std::vector<std::string>& principals) {
+    return m_backend->ListEncryptionKeyGrantees(region, keyArn, principals);
+}
+bool CAmazonSDKBridge::IsDefaultEncryptKey(const std::string& keyId, const std::string& region) {
+    return m_backend->IsDefaultEncryptKey(keyId, region);
+}
+bool CAmazonSDKBridge::IsVolumeDefaultEncrypted(const std::string& volumeId, const std::string& region) {
+    return m_backend->IsVolumeDefaultEncrypted(volumeId, region);
+}
+bool CAmazonSDKBridge::CopySnapshot(const std::string& snapshotId, const std::string& sourceRegion, const std::string& destinationRegion, bool encrypted, const std::string& kmsKeyId, std::string& newSnapshotId) {
+    return m_backend->CopySnapshot(snapshotId, sourceRegion, destinationRegion, encrypted, kmsKeyId, newSnapshotId);
+}
 bool CAmazonSDKBridge::DescribeEncryptionKey(const std::string& region, const std::string& keyId, std::string& keyArn,
                                              bool& notFound, std::string& keyState, std::string* description) {
     return m_backend->DescribeEncryptionKey(region, keyId, keyArn, notFound, keyState, description);

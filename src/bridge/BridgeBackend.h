@@ -126,6 +126,12 @@ public:
     virtual bool UnshareSnapshot(const std::string& snapshotId, const std::string& accountId) = 0;
     virtual bool DescribeEncryptionKey(const std::string& region, const std::string& keyId, std::string& keyArn,
             bool& notFound, std::string& keyState, std::string* description) = 0;
+    virtual bool CreateEncryptionKey(const std::string& region, const std::string& name, std::string& keyArn) = 0;
+    virtual bool CreateEncryptionKeyGrant(const std::string& region, const std::string& keyArn, const std::string& principal) = 0;
+    virtual bool ListEncryptionKeyGrantees(const std::string& region, const std::string& keyArn, std::vector<std::string>& principals) = 0;
+    virtual bool IsDefaultEncryptKey(const std::string& keyId, const std::string& region) = 0;
+    virtual bool IsVolumeDefaultEncrypted(const std::string& volumeId, const std::string& region) = 0;
+    virtual bool CopySnapshot(const std::string& snapshotId, const std::string& sourceRegion, const std::string& destinationRegion, bool encrypted, const std::string& kmsKeyId, std::string& newSnapshotId) = 0;
     virtual bool GetOutpostAccountARNForSubnet(const std::string& subnetId, const std::string& region,
             std::string& arn) = 0;
     virtual bool SetTag(const std::string& resource, const std::string& key, const std::string& value,

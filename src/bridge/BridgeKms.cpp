@@ -7,7 +7,7 @@ using namespace bridgeimpl;
 using cloudsim::Snapshot;
 using cloudsim::State;
 
-bool CAmazonSDKBridge::CreateEncryptionKey(const std::string& region, const std::string& name, std::string& keyArn) {
+bool SimBackend::CreateEncryptionKey(const std::string& region, const std::string& name, std::string& keyArn) {
     Impl& d = *m_impl;
     return d.Run("CreateEncryptionKey", true, [&](std::string& error) {
         std::string arn;
@@ -21,7 +21,7 @@ bool CAmazonSDKBridge::CreateEncryptionKey(const std::string& region, const std:
     });
 }
 
-bool CAmazonSDKBridge::CreateEncryptionKeyGrant(const std::string& region, const std::string& keyArn,
+bool SimBackend::CreateEncryptionKeyGrant(const std::string& region, const std::string& keyArn,
                                                 const std::string& principal) {
     Impl& d = *m_impl;
     return d.Run("CreateEncryptionKeyGrant", true, [&](std::string& error) {
@@ -33,7 +33,7 @@ bool CAmazonSDKBridge::CreateEncryptionKeyGrant(const std::string& region, const
     });
 }
 
-bool CAmazonSDKBridge::ListEncryptionKeyGrantees(const std::string& region, const std::string& keyArn,
+bool SimBackend::ListEncryptionKeyGrantees(const std::string& region, const std::string& keyArn,
                                                  std::vector<std::string>& principals) {
     Impl& d = *m_impl;
     return d.Run("ListEncryptionKeyGrantees", true, [&](std::string& error) {
@@ -51,7 +51,7 @@ bool CAmazonSDKBridge::ListEncryptionKeyGrantees(const std::string& region, cons
     });
 }
 
-bool CAmazonSDKBridge::IsDefaultEncryptKey(const std::string& keyId, const std::string& region) {
+bool SimBackend::IsDefaultEncryptKey(const std::string& keyId, const std::string& region) {
     Impl& d = *m_impl;
     bool isDefault = false;
     d.Run("IsDefaultEncryptKey", true, [&](std::string& error) {
@@ -66,7 +66,7 @@ bool CAmazonSDKBridge::IsDefaultEncryptKey(const std::string& keyId, const std::
     return isDefault;
 }
 
-bool CAmazonSDKBridge::IsVolumeDefaultEncrypted(const std::string& volumeId, const std::string& region) {
+bool SimBackend::IsVolumeDefaultEncrypted(const std::string& volumeId, const std::string& region) {
     Impl& d = *m_impl;
     bool isDefault = false;
     d.Run("IsVolumeDefaultEncrypted", true, [&](std::string& error) {
@@ -84,7 +84,7 @@ bool CAmazonSDKBridge::IsVolumeDefaultEncrypted(const std::string& volumeId, con
     return isDefault;
 }
 
-bool CAmazonSDKBridge::CopySnapshot(const std::string& snapshotId, const std::string& sourceRegion,
+bool SimBackend::CopySnapshot(const std::string& snapshotId, const std::string& sourceRegion,
                                     const std::string& destinationRegion, bool encrypted, const std::string& kmsKeyId,
                                     std::string& newSnapshotId) {
     Impl& d = *m_impl;

@@ -234,6 +234,13 @@ bool RefusingBackend::RestoreVirtualMachine(VMInfoStructs::SVMInfo&, bool, const
 bool RefusingBackend::ShareSnapshot(const std::string&, const std::string&) { return Refuse("ShareSnapshot"); }
 bool RefusingBackend::UnshareSnapshot(const std::string&, const std::string&) { return Refuse("UnshareSnapshot"); }
 
+bool RefusingBackend::CreateEncryptionKey(const std::string&, const std::string&, std::string&) { return Refuse("CreateEncryptionKey"); }
+bool RefusingBackend::CreateEncryptionKeyGrant(const std::string&, const std::string&, const std::string&) { return Refuse("CreateEncryptionKeyGrant"); }
+bool RefusingBackend::ListEncryptionKeyGrantees(const std::string&, const std::string&, std::vector<std::string>&) { return Refuse("ListEncryptionKeyGrantees"); }
+bool RefusingBackend::IsDefaultEncryptKey(const std::string&, const std::string&) { return Refuse("IsDefaultEncryptKey"); }
+bool RefusingBackend::IsVolumeDefaultEncrypted(const std::string&, const std::string&) { return Refuse("IsVolumeDefaultEncrypted"); }
+bool RefusingBackend::CopySnapshot(const std::string&, const std::string&, const std::string&, bool, const std::string&, std::string&) { return Refuse("CopySnapshot"); }
+
 bool RefusingBackend::DescribeEncryptionKey(const std::string&, const std::string&, std::string&, bool&, std::string&,
         std::string*) {
     return Refuse("DescribeEncryptionKey");

@@ -117,6 +117,12 @@ public:
     bool UnshareSnapshot(const std::string& snapshotId, const std::string& accountId) override;
     bool DescribeEncryptionKey(const std::string& region, const std::string& keyId, std::string& keyArn,
             bool& notFound, std::string& keyState, std::string* description) override;
+    bool CreateEncryptionKey(const std::string& region, const std::string& name, std::string& keyArn) override;
+    bool CreateEncryptionKeyGrant(const std::string& region, const std::string& keyArn, const std::string& principal) override;
+    bool ListEncryptionKeyGrantees(const std::string& region, const std::string& keyArn, std::vector<std::string>& principals) override;
+    bool IsDefaultEncryptKey(const std::string& keyId, const std::string& region) override;
+    bool IsVolumeDefaultEncrypted(const std::string& volumeId, const std::string& region) override;
+    bool CopySnapshot(const std::string& snapshotId, const std::string& sourceRegion, const std::string& destinationRegion, bool encrypted, const std::string& kmsKeyId, std::string& newSnapshotId) override;
     bool GetOutpostAccountARNForSubnet(const std::string& subnetId, const std::string& region,
             std::string& arn) override;
     bool SetTag(const std::string& resource, const std::string& key, const std::string& value, bool replace) override;
