@@ -5,6 +5,7 @@
 #include <set>
 
 #include "bridge/BridgeImpl.h"
+#include "bridge/BridgeText.h"
 
 using namespace bridgeimpl;
 using cloudsim::Image;
@@ -17,10 +18,6 @@ using VMInfoStructs::SVMInfo;
 
 namespace {
 
-const char kSep[] = "#$vm-+=";
-const int kTagKeyNode = 25;
-const int kTagValueNode = 24;
-const int kInstanceTypeNode = 28;
 
 // The region a listing addresses: the argument or the current region.
 template <class Impl>  // SimBackend::Impl, private to the backend
@@ -182,9 +179,9 @@ int SimBackend::GetInventoryInfoListForTag(const std::string& region, const std:
             nodes.clear();
             for (const auto& n : names) {
                 if (key.empty()) {
-                    nodes.push_back(Node(n, where + kSep + n, kTagKeyNode));
+                    nodes.push_back(Node(n, where + kNodeSeparator + n, kTagKeyNode));
                 } else {
-                    nodes.push_back(Node(n, where + kSep + key + kSep + n, kTagValueNode));
+                    nodes.push_back(Node(n, where + kNodeSeparator + key + kNodeSeparator + n, kTagValueNode));
                 }
             }
             return true;
@@ -241,7 +238,7 @@ int SimBackend::GetInstanceTypeInfoListForRegion(const std::string& region, ULON
                         types.insert(inst.instanceType);
             }
             nodes.clear();
-            for (const auto& t : types) nodes.push_back(Node(t, where + kSep + t, kInstanceTypeNode));
+            for (const auto& t : types) nodes.push_back(Node(t, where + kNodeSeparator + t, kInstanceTypeNode));
             return true;
         });
     }) ? 1 : 0;

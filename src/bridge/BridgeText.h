@@ -12,6 +12,14 @@
 
 namespace bridgeimpl BRIDGE_INTERNAL {
 
+// How the inventory nodes both backends build are named and typed: a tag
+// node's GUID joins its parts with kNodeSeparator, an instance-type node's
+// joins region and type.
+constexpr char kNodeSeparator[] = "#$vm-+=";
+constexpr int kTagKeyNode = 25;
+constexpr int kTagValueNode = 24;
+constexpr int kInstanceTypeNode = 28;
+
 // Lower-case text ("Completed" -> "completed").
 std::string Lower(std::string text);
 // Splits a "#"-joined tag value; an empty value has no parts.

@@ -155,9 +155,7 @@ TEST_P(ReplicateSweep, AfterAnyFaultOneCleanCycleLeavesOneReplicaThatVerifiesAnd
         if (crash()) {
             EXPECT_EQ(137, code) << "k=" << k << " the cycle was not killed\n" << failed;
         } else if (stop() && code != 0) {
-            const bool said = failed.find("interrupted") != std::string::npos ||
-                              failed.find("cancelled") != std::string::npos;
-            EXPECT_TRUE(said) << "k=" << k << " not stopped as asked\n" << failed;
+            EXPECT_TRUE(sweep::SaysStopped(failed)) << "k=" << k << " not stopped as asked\n" << failed;
             // A stopped cycle removes what it made itself, and never leaves
             // the user without a replica to fail over to.
             EXPECT_GE(Look(*cloud).replicas.size(), 1u) << "k=" << k << " no replica left\n" << failed;

@@ -213,9 +213,7 @@ TEST_P(RestoreSweep, EveryFaultLeavesNothingBehindAndTheNextRestoreVerifies) {
         if (crash()) {
             EXPECT_EQ(137, code) << "k=" << k << " the job was not killed\n" << failed;
         } else if (stop() && code != 0) {
-            const bool said = failed.find("interrupted") != std::string::npos ||
-                              failed.find("cancelled") != std::string::npos;
-            EXPECT_TRUE(said) << "k=" << k << " not stopped as asked\n" << failed;
+            EXPECT_TRUE(sweep::SaysStopped(failed)) << "k=" << k << " not stopped as asked\n" << failed;
             // A stopped restore removes what it made itself, at its close.
             std::ostringstream left;
             for (const auto& id : Made(*cloud))

@@ -47,6 +47,12 @@ inline const char* UpsetName(Upset upset) {
     return upset == Upset::Crash ? "crash" : upset == Upset::Stop ? "stop" : "fault";
 }
 
+// A job stopped by a stop request says so: the plug-in's "Job interrupted"
+// or the data mover's "cancelled".
+inline bool SaysStopped(const std::string& output) {
+    return output.find("interrupted") != std::string::npos || output.find("cancelled") != std::string::npos;
+}
+
 // The call indexes of a run: about spread of them from 1 to calls (CI);
 // SWEEP_EXHAUSTIVE=1 gives every index, SWEEP_K=k index k alone (whose
 // folder the sweep then keeps, for a look at its logs).

@@ -202,9 +202,7 @@ TEST_P(Sweep, EveryFaultLeavesNothingBehindAndTheNextBackupVerifies) {
             // The shell that ran the host reports its death by SIGKILL as 128 + 9.
             EXPECT_EQ(137, code) << "k=" << k << " the job was not killed\n" << failed;
         } else if (stop() && code != 0) {
-            const bool said = failed.find("interrupted") != std::string::npos ||
-                              failed.find("cancelled") != std::string::npos;
-            EXPECT_TRUE(said) << "k=" << k << " not stopped as asked\n" << failed;
+            EXPECT_TRUE(sweep::SaysStopped(failed)) << "k=" << k << " not stopped as asked\n" << failed;
             // A stopped job removes what it made itself, as it unmounts.
             std::ostringstream left;
             for (const auto& id : Resources(*cloud))

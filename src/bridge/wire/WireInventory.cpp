@@ -17,10 +17,6 @@ using VMInfoStructs::SVMInfo;
 
 namespace {
 
-const char kSep[] = "#$vm-+=";
-const int kTagKeyNode = 25;
-const int kTagValueNode = 24;
-const int kInstanceTypeNode = 28;
 // AWS's largest pages where they are not 1000.
 const int kVolumesPage = 500;
 const int kInstanceTypesPage = 100;
@@ -221,12 +217,12 @@ int WireBackend::GetInventoryInfoListForTag(const std::string& region, const std
                             const std::string k = item.child_value("key");
                             if (key.empty()) {
                                 if (seen.insert(k).second)
-                                    nodes.push_back(Node(k, name + kSep + k, kTagKeyNode));
+                                    nodes.push_back(Node(k, name + kNodeSeparator + k, kTagKeyNode));
                                 return;
                             }
                             for (const auto& v : SplitValues(item.child_value("value")))
                                 if ((value.empty() || v == value) && seen.insert(v).second)
-                                    nodes.push_back(Node(v, name + kSep + key + kSep + v, kTagValueNode));
+                                    nodes.push_back(Node(v, name + kNodeSeparator + key + kNodeSeparator + v, kTagValueNode));
                         },
                         error, name);
     }) ? 1 : 0;
@@ -278,7 +274,7 @@ int WireBackend::GetInstanceTypeInfoListForRegion(const std::string& region, ULO
             for (const auto& vm : vms) types.insert(vm.instanceType);
         }
         nodes.clear();
-        for (const auto& t : types) nodes.push_back(Node(t, name + kSep + t, kInstanceTypeNode));
+        for (const auto& t : types) nodes.push_back(Node(t, name + kNodeSeparator + t, kInstanceTypeNode));
         return true;
     }) ? 1 : 0;
 }
