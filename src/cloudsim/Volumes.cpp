@@ -178,7 +178,11 @@ bool CheckVolumeRequest(const std::string& type, int64_t sizeBytes, int32_t iops
                 std::to_string(l->maxIops) + ".";
         return false;
     }
-    if (iops > l->iopsPerGiB * gib) {
+    // gp3 gives every volume its 3,000 IOPS baseline whatever its size; the
+    // ratio bounds only what is provisioned above it.
+    const int64_t ratioCap = static_cast<int64_t>(l->iopsPerGiB) * gib;
+    const int64_t cap = type == "gp3" ? std::max<int64_t>(ratioCap, l->minIops) : ratioCap;
+    if (iops > cap) {
         char text[160];
         std::snprintf(text, sizeof text,
                       "InvalidParameterValue: Iops to volume size ratio of %f is too high; maximum is %f", 
