@@ -73,9 +73,9 @@ void CAmazonInfo::_DeleteReportedSnapshots(const std::set<uint32_t>* onlySnaps) 
         if (entry.metadata.find(';') == std::string::npos && entry.metadata.find(':') == std::string::npos)
             EvDebug::Error(__PRETTY_FUNCTION__, "No key-value tokens found for metadata: [%s]", entry.metadata.c_str());
         std::string snapshotId, region;
-        std::vector<std::string> complaints;
-        const bool found = SnapMetadataPairs::FindSnapshotAndRegion(entry.metadata, snapshotId, region, complaints);
-        for (const auto& complaint : complaints) EvDebug::Error(__PRETTY_FUNCTION__, "%s", complaint.c_str());
+        std::vector<std::string> invalid;
+        const bool found = SnapMetadataPairs::FindSnapshotAndRegion(entry.metadata, snapshotId, region, invalid);
+        for (const auto& token : invalid) EvDebug::Error(__PRETTY_FUNCTION__, "Invalid keyvalue: [%s]", token.c_str());
         if (!found) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Unable to get snapshot identifier or region from metadata: [%s]",
                            entry.metadata.c_str());

@@ -4,7 +4,7 @@
 #include <strings.h>
 
 bool SnapMetadataPairs::FindSnapshotAndRegion(const std::string& text, std::string& snapshotId, std::string& region,
-                                              std::vector<std::string>& complaints) {
+                                              std::vector<std::string>& invalid) {
     std::string id, where;
     size_t begin = 0;
     while (begin < text.size() && (id.empty() || where.empty())) {
@@ -15,7 +15,7 @@ bool SnapMetadataPairs::FindSnapshotAndRegion(const std::string& text, std::stri
         if (token.empty()) continue;
         const size_t colon = token.find(':');
         if (colon == std::string::npos || token.find(':', colon + 1) != std::string::npos) {
-            complaints.push_back("Invalid keyvalue: [" + token + "]");
+            if (invalid.size() < kMaxInvalidTokens) invalid.push_back(token.substr(0, kMaxInvalidTokenChars));
             continue;
         }
         const std::string key = token.substr(0, colon), value = token.substr(colon + 1);

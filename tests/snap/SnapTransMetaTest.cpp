@@ -126,7 +126,21 @@ TEST(SnapMetadataPairsTest, TheSnapshotAndRegionOfTheManagersText) {
     EXPECT_EQ(id, "snap-2") << "the first one counts";
     EXPECT_EQ(region, "eu-west-1");
     ASSERT_EQ(complaints.size(), 1u);
-    EXPECT_EQ(complaints[0], "Invalid keyvalue: [bogus]");
+    EXPECT_EQ(complaints[0], "bogus");
+
+    // A runaway text is reported in bounds.
+    std::string runaway;
+    for (int i = 0; i < 100; ++i) runaway += "a:b:c;";
+    runaway += std::string(5000, 'x') + ";snapUUID:snap-9;sourceRegion:us-east-1;";
+    complaints.clear();
+    EXPECT_TRUE(SnapMetadataPairs::FindSnapshotAndRegion(runaway, id, region, complaints));
+    EXPECT_EQ(id, "snap-9");
+    ASSERT_EQ(complaints.size(), SnapMetadataPairs::kMaxInvalidTokens);
+    EXPECT_EQ(complaints[0], "a:b:c") << "a token with two \":\" is not a pair";
+    complaints.clear();
+    SnapMetadataPairs::FindSnapshotAndRegion(std::string(5000, 'x'), id, region, complaints);
+    ASSERT_EQ(complaints.size(), 1u);
+    EXPECT_EQ(complaints[0].size(), SnapMetadataPairs::kMaxInvalidTokenChars);
 
     id = region = "kept";
     EXPECT_FALSE(SnapMetadataPairs::FindSnapshotAndRegion("snapUUID:snap-4;", id, region, complaints));
