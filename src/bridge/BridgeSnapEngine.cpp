@@ -49,6 +49,23 @@ public:
         return false;
     }
 
+    bool CopySnapshot(const SnapArrayAccount& account, const std::string& region, const std::string& snapshotId,
+                      const std::string& kmsKeyId, const std::string& name, std::string& copyId,
+                      std::string& error) override {
+        auto bridge = Connect(account, region, error);
+        if (!bridge) return false;
+        if (!bridge->CopySnapshot(snapshotId, region, region, true, kmsKeyId, copyId)) {
+            error = bridge->GetLastErrorString();
+            return false;
+        }
+        // The name only helps a reader of the console: a copy without it is
+        // still the backup's snapshot.
+        if (!name.empty() && !bridge->SetTag(copyId, "Name", name, true))
+            EvDebug::Error(kTag, "snapshot copy [%s] was not named: %s", copyId.c_str(),
+                           bridge->GetLastErrorString().c_str());
+        return true;
+    }
+
     bool CreateVolume(const SnapArrayAccount& account, const std::string& region, const std::string& snapshotId,
                       const std::string& zone, const std::string& name, const std::string& type, int iops,
                       std::string& volumeId, std::string& error) override {

@@ -16,6 +16,7 @@
 #include "framework/VMInfo.h"
 #include "records/AmazonSnapTransMeta.h"
 #include "restore/RestoreMethods.h"
+#include "snap/SnapCrossAccountKeys.h"
 #include "snap/SnapState.h"
 #include "tasks/AmazonCleaner.h"
 
@@ -402,7 +403,8 @@ public:
     //      AmazonSnapVolumeRecords.cpp, AmazonSnapPartial.cpp, AmazonSnapNames.cpp) ----
     // 1 on success; error 4000 cancelled, 32 no volume list, 29 the volume
     // records (an archive file, the metadata XML, a transient metadata
-    // text) could not be prepared, 33 the snapshots failed. Once the
+    // text) could not be prepared, 17 a cross-account job's custom key (or
+    // a volume's key) could not be prepared, 33 the snapshots failed. Once the
     // manager was asked for snapshots, every failure deletes those it
     // reported as made.
     int PreSnap(MountCtx& ctx) override;
@@ -422,8 +424,22 @@ public:
     bool _BuildVolListForSnapshot(MountCtx& ctx);
     bool _GetVolumeList(const MountCtx& ctx, std::vector<SVolSnap>& list);
     bool _UpdateVolSnapInfo(MountCtx& ctx, std::vector<SVolSnap>& list);
+    // False, with the last VM error set, when the record cannot be filled:
+    // error 17 with the bridge's text when a cross-account job cannot tell
+    // the volume's key or prepare the custom key its copy needs.
     bool GetTransientMetadataForSnapBackup(const MountCtx& ctx, const VMInfoStructs::SDatastoreInfo& datastore,
                                            AmazonSnapTransMetaInfo& meta);
+    // Cross-account (snap/AmazonSnapCustomKey.cpp): a volume encrypted with
+    // the source account's default key gets the custom key its snapshot is
+    // copied under (targetEncryptionKey, ":" written as "$", and the
+    // custom-key flag), unless "bAmazonDisableSnapshotCopy" is set. False,
+    // error 17, when the volume or the key cannot be read.
+    bool _AddSnapTargetEncryptionKey(const VMInfoStructs::SDatastoreInfo& datastore, AmazonSnapTransMetaInfo& meta);
+    // "bAmazonDisableSnapshotCopy", read once per process.
+    bool _SnapshotCopyDisabled();
+    // The custom key of the job's accounts in region, prepared and granted
+    // once per process for each; error: the bridge's text on failure.
+    bool _CustomKeyForSnapCopy(const std::string& region, std::string& keyArn, std::string& error);
     // Adds the metadata entry (type 93) of snapshot snapId; false, with
     // nothing added, when a value cannot be written.
     bool _FormatAndAddAmazonSnapTransMeta(uint32_t snapId, AmazonSnapTransMetaInfo& meta, SMVolSnapInfo& record);
@@ -528,6 +544,9 @@ public:
     static std::map<std::string, int> c_snapVMRestoreProcessedMap;
     static CriticalSection c_ProxyInfoLock;
     static CriticalSection c_getTransientMetadataLock;
+    // Cross-account snap backups' setting and custom keys; keys are obtained
+    // under c_getTransientMetadataLock.
+    static AmazonSnap::SnapCrossAccountKeys c_snapCrossAccountKeys;
     // An instance type containing any of these uses NVMe devices.
     static const std::vector<std::string> _kvmInstanceTypes;
 

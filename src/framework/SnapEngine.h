@@ -32,6 +32,13 @@ public:
                                   const std::string& snapshotId, std::string& state, std::string& error) = 0;
     virtual bool DeleteSnapshot(const SnapArrayAccount& account, const std::string& region,
                                 const std::string& snapshotId, std::string& error) = 0;
+    // Starts a copy of the completed snapshot within its region, encrypted
+    // under kmsKeyId (a key ARN the account may use) and named name. copyId
+    // is set as soon as the cloud gave the copy an id, also when the call
+    // then reports failure, so that the caller can record what exists.
+    virtual bool CopySnapshot(const SnapArrayAccount& account, const std::string& region,
+                              const std::string& snapshotId, const std::string& kmsKeyId, const std::string& name,
+                              std::string& copyId, std::string& error) = 0;
 
     // ---- volumes made from snapshots ----
     // Starts a volume from the snapshot in zone (type empty: the snapshot's;

@@ -1,5 +1,6 @@
 // The snapshot manager's snapshot requests: each volume of a job record
 // snapshotted through the engine, awaited, and reported in the record.
+#include <algorithm>
 #include <map>
 
 #include "framework/Clock.h"
@@ -48,11 +49,74 @@ void ReportCreated(SMVolSnapInfo& record, uint32_t snapId, const std::string& sn
     record.AddMetadata(entry);
 }
 
+// What the plug-in's transient metadata asks of one snapshot.
+struct SnapRequest {
+    std::string name;
+    std::string description;
+    // The key ARN the snapshot must end encrypted under (the plug-in writes
+    // its ":" as "$"); empty: the snapshot stays as the cloud made it.
+    std::string targetKey;
+};
+
+SnapRequest RequestOf(const std::string& metadata) {
+    SnapRequest r;
+    r.name = FwSnapPairs::Value(metadata, "nameTag");
+    r.description = FwSnapPairs::Value(metadata, "description");
+    r.targetKey = FwSnapPairs::Value(metadata, "targetEncryptionKey");
+    std::replace(r.targetKey.begin(), r.targetKey.end(), '$', ':');
+    return r;
+}
+
+int SnapFailed(SMSnapInfo& snap, const std::string& why) {
+    snap.errorCode = kSMVolumeSnapFailed;
+    snap.errorText = why;
+    return kSMVolumeSnapFailed;
+}
+
+// The completed snapshot original re-made as a copy under the target key,
+// which then takes its place: the copy is listed the moment it has an id,
+// and the original's entry goes only once the original itself is gone, so
+// that at every point each snapshot that exists is listed, and afterwards
+// the entry names the snapshot a backup copy or revert will use. A failure
+// leaves both listed, for the caller's clean-up.
+int ReplaceWithCopy(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSnapInfo& record,
+                    const std::string& region, const std::string& volumeId, const SnapRequest& request,
+                    const std::string& original, SMSnapInfo& snap) {
+    std::string copyId, error;
+    const bool copied = engine.CopySnapshot(account, region, original, request.targetKey, request.name, copyId, error);
+    if (!copyId.empty()) {
+        ReportCreated(record, snap.snapId, copyId, region, volumeId);
+        if (!CSnapStore::SaveJobRecord(record))
+            EvDebug::Error(kTag, "snapshot copy [%s] could not be recorded yet", copyId.c_str());
+    }
+    if (!copied || copyId.empty())
+        return SnapFailed(snap, "copy of snapshot " + original + " under the target key: " + error);
+    const std::string state = AwaitSnapshot(engine, account, region, copyId);
+    if (state != "completed") return SnapFailed(snap, "snapshot copy " + copyId + ": " + state);
+    if (!engine.DeleteSnapshot(account, region, original, error) &&
+        error.find("InvalidSnapshot.NotFound") == std::string::npos)
+        return SnapFailed(snap, "snapshot " + original + " was copied but could not be deleted: " + error);
+    auto& entries = record.metadata;
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [&](const SMMetaDataInfo& m) {
+                                     return m.type == kSMMetaSnapshotPairs && m.referenceId == snap.snapId &&
+                                            FwSnapPairs::Value(m.metadata, "snapUUID") == original;
+                                 }),
+                  entries.end());
+    snap.snapDevice = "/" + region + "/" + copyId;
+    if (!CSnapStore::SaveJobRecord(record))
+        EvDebug::Error(kTag, "snapshot [%s] in place of [%s] could not be recorded yet", copyId.c_str(),
+                       original.c_str());
+    return kSMVolumeSnapped;
+}
+
 // Snapshots one volume for the snapshot entry snap; the volume's mount
-// status it would earn (kSMVolumeSnapped when it ended completed).
+// status it would earn (kSMVolumeSnapped when it ended completed, under
+// the target key when one is asked for).
 int SnapVolume(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSnapInfo& record, const std::string& region,
-               const std::string& volumeId, const std::string& name, const std::string& description,
-               SMSnapInfo& snap) {
+               const std::string& volumeId, const SnapRequest& request, SMSnapInfo& snap) {
+    const std::string& name = request.name;
+    const std::string& description = request.description;
     std::string snapshotId, error;
     if (!engine.CreateSnapshot(account, region, volumeId, name, description, snapshotId, error)) {
         snap.errorCode = kSMVolumeRefused;
@@ -68,13 +132,13 @@ int SnapVolume(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSnapIn
     if (!CSnapStore::SaveJobRecord(record))
         EvDebug::Error(kTag, "snapshot [%s] could not be recorded yet", snapshotId.c_str());
     const std::string state = AwaitSnapshot(engine, account, region, snapshotId);
-    if (state == "completed") {
-        snap.status = 0;
-        return kSMVolumeSnapped;
+    if (state != "completed") return SnapFailed(snap, "snapshot " + snapshotId + ": " + state);
+    if (!request.targetKey.empty()) {
+        const int status = ReplaceWithCopy(engine, account, record, region, volumeId, request, snapshotId, snap);
+        if (status != kSMVolumeSnapped) return status;
     }
-    snap.errorCode = kSMVolumeSnapFailed;
-    snap.errorText = "snapshot " + snapshotId + ": " + state;
-    return kSMVolumeSnapFailed;
+    snap.status = 0;
+    return kSMVolumeSnapped;
 }
 
 bool Refuse(SMVolumeInfo& volume, SMSnapInfo& snap, const std::string& why) {
@@ -91,9 +155,8 @@ bool SnapOne(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSnapInfo
     if (!FwSnapPairs::SplitPath(volume.sourcePath, region, volumeId))
         return Refuse(volume, snap, "source path [" + volume.sourcePath + "] is not /<region>/<volume id>");
     const SMMetaDataInfo* meta = TransientOf(record, snap.snapId);
-    const std::string name = meta ? FwSnapPairs::Value(meta->metadata, "nameTag") : std::string();
-    const std::string description = meta ? FwSnapPairs::Value(meta->metadata, "description") : std::string();
-    volume.mountStatus = SnapVolume(engine, account, record, region, volumeId, name, description, snap);
+    const SnapRequest request = meta ? RequestOf(meta->metadata) : SnapRequest();
+    volume.mountStatus = SnapVolume(engine, account, record, region, volumeId, request, snap);
     return volume.mountStatus == kSMVolumeSnapped;
 }
 
@@ -116,14 +179,11 @@ bool SnapInstance(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSna
     size_t taken = 0;
     for (const auto& disk : ctx.vm.disks) {
         if (disk.filtered) continue;
-        std::string name, description;
+        SnapRequest request;
         auto meta = disks.find(disk.volumeId);
         if (meta != disks.end())
             for (const auto& entry : meta->second)
-                if (entry.name == "AmazonTransientMetadata") {
-                    name = FwSnapPairs::Value(entry.value, "nameTag");
-                    description = FwSnapPairs::Value(entry.value, "description");
-                }
+                if (entry.name == "AmazonTransientMetadata") request = RequestOf(entry.value);
         SMSnapInfo snap;
         snap.sourceDevice = "/" + region + "/" + disk.volumeId;
         snap.snapFlags = 0x100000000ULL;
@@ -132,7 +192,7 @@ bool SnapInstance(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSna
         record.AddVolSnapMap(record.volumes[index].volumeId, snapId);
         ++taken;
         const int status =
-            SnapVolume(engine, account, record, region, disk.volumeId, name, description, record.snaps.back());
+            SnapVolume(engine, account, record, region, disk.volumeId, request, record.snaps.back());
         if (status == kSMVolumeSnapped) continue;
         error = "volume [" + disk.volumeId + "]: " + record.snaps[snapId - 1].errorText;
         if (worst != kSMVolumeSnapFailed) worst = status;

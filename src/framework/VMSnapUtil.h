@@ -44,6 +44,11 @@ public:
     // kSMVolumeRefused, kSMVolumeSnapFailed); every snapshot that exists in
     // the cloud afterwards, also of a failed call, is listed as a type-6
     // metadata entry (snapUUID, sourceRegion, targetRegion, sourceInstance).
+    // A snapshot whose transient metadata names a "targetEncryptionKey"
+    // (its ":" written as "$") is copied, once completed, under that key in
+    // its region, and the copy takes its place (entry, snapDevice); the
+    // original is deleted. A volume whose copy fails is kSMVolumeSnapFailed,
+    // with the original and the copy, if one exists, still listed.
     // The record is stored in either case. Non-zero on success: every volume
     // snapped, or, with action flag 0x400000000 (partial success allowed),
     // the request was carried out whatever each volume's status.

@@ -56,9 +56,12 @@ int CAmazonInfo::_PreSnap(MountCtx& ctx) {
 }
 
 int CAmazonInfo::PreSnapAfterReservingArchiveFiles(MountCtx& ctx, std::vector<SVolSnap>& list) {
+    SetLastVMError(0);
     if (!_UpdateVolSnapInfo(ctx, list)) {
         EvDebug::Error(__PRETTY_FUNCTION__, "_UpdateVolSnapInfo FAILED");
-        SetLastVMError(kSnapVolumeRecords);
+        // A custom key that could not be prepared keeps its own code and the
+        // bridge's reason.
+        if (GetLastVMError() != kAMIOrSnapshotTask) SetLastVMError(kSnapVolumeRecords);
         return 0;
     }
     if (IsJobCancelled()) {

@@ -41,12 +41,7 @@ bool CAmazonInfo::GetTransientMetadataForSnapBackup(const MountCtx& ctx, const S
     meta.ec2Instance = datastore.vms.empty() ? std::string() : datastore.vms.front().guid;
     meta.crossAccountOp = m_bCrossAccountBackup ? 1 : 0;
     if (!m_bCrossAccountBackup) return true;
-    // The custom key a cross-account copy of a default-key snapshot needs is
-    // not obtained yet: such a job is refused rather than snapshotted
-    // without the key its copy will need.
-    EvDebug::Error(__PRETTY_FUNCTION__, "Cross-account snap backup of volume [%s] is not supported yet",
-                   datastore.guid.c_str());
-    return false;
+    return _AddSnapTargetEncryptionKey(datastore, meta);
 }
 
 bool CAmazonInfo::_FormatAndAddAmazonSnapTransMeta(uint32_t snapId, AmazonSnapTransMetaInfo& meta,
