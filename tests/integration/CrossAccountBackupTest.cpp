@@ -124,3 +124,45 @@ INSTANTIATE_TEST_SUITE_P(TransportModes, CrossAccountBackup, ::testing::Values("
                          [](const auto& info) { return std::string(info.param) == "HOTADD" ? "HotAdd" : "DirectRead"; });
 INSTANTIATE_TEST_SUITE_P(TransportModes, CrossAccountHotaddBackup, ::testing::Values("HOTADD"),
                          [](const auto&) { return std::string("HotAdd"); });
+
+// A snap backup of the source account's instance for the admin account's
+// proxy: its default-key volume's snapshot is kept only as a copy under the
+// custom key granted to the admin account, which a backup copy can share.
+TEST(CrossAccountSnapBackup, ADefaultKeyVolumesSnapshotIsKeptAsACopyTheAdminAccountCanUse) {
+    TestEnv env;
+    int code = -1;
+    RunHost("--base " + env.BaseDir(), code);
+    ASSERT_EQ(0, code);
+    auto cloud = cloudsim::Cloud::OpenFolder(env.BaseDir() + "/cloudsim", AMAZON_DEMO_SEED);
+    const std::string root = "vol-0a1b2c3d4e5f6d001";
+    cloud->Write([&](cloudsim::State& s) {
+        s.volumes.at(root).encrypted = true;
+        s.volumes.at(root).kmsKeyId = cloudsim::DefaultKmsKey(s, kSource, "us-west-2");
+    });
+    const std::string out = RunHost("--base " + env.BaseDir() + " snap-backup --job " + kDemoJob +
+                                        " --instance i-0a1b2c3d4e5f60004 --job-id 31",
+                                    code);
+    ASSERT_EQ(0, code) << out;
+    EXPECT_NE(std::string::npos, out.find("snap backup of job 31 (job-level) done")) << out;
+    const std::string listing = RunHost("--base " + env.BaseDir() + " snap-list", code);
+    ASSERT_EQ(0, code) << listing;
+    cloud->Read([&](const cloudsim::State& s) {
+        const cloudsim::KmsKey* custom = nullptr;
+        for (const auto& k : s.kmsKeys)
+            if (k.alias == "alias/keld-ec2" && k.region == "us-west-2") custom = &k;
+        ASSERT_NE(nullptr, custom);
+        EXPECT_EQ(std::vector<std::string>{"arn:aws:iam::444455556666:root"}, custom->grantees);
+        size_t listed = 0, rootCopies = 0;
+        for (const auto& [id, snap] : s.snapshots) {
+            if (snap.region != "us-west-2" || snap.account != kSource) continue;
+            EXPECT_NE(root, snap.volumeId) << id << ": the default-key original is left";
+            if (listing.find("snapshot " + id + " of ") == std::string::npos) continue;
+            ++listed;
+            if (listing.find(id + " of " + root) == std::string::npos) continue;
+            ++rootCopies;
+            EXPECT_EQ(custom->arn, snap.kmsKeyId) << id;
+        }
+        EXPECT_EQ(2u, listed) << listing;
+        EXPECT_EQ(1u, rootCopies) << listing;
+    });
+}
