@@ -50,20 +50,21 @@ public:
     }
 
     bool CopySnapshot(const SnapArrayAccount& account, const std::string& region, const std::string& snapshotId,
-                      const std::string& kmsKeyId, const std::string& name, std::string& copyId,
-                      std::string& error) override {
+                      const std::string& kmsKeyId, std::string& copyId, std::string& error) override {
         auto bridge = Connect(account, region, error);
         if (!bridge) return false;
-        if (!bridge->CopySnapshot(snapshotId, region, region, true, kmsKeyId, copyId)) {
-            error = bridge->GetLastErrorString();
-            return false;
-        }
-        // The name only helps a reader of the console: a copy without it is
-        // still the backup's snapshot.
-        if (!name.empty() && !bridge->SetTag(copyId, "Name", name, true))
-            EvDebug::Error(kTag, "snapshot copy [%s] was not named: %s", copyId.c_str(),
-                           bridge->GetLastErrorString().c_str());
-        return true;
+        if (bridge->CopySnapshot(snapshotId, region, region, true, kmsKeyId, copyId)) return true;
+        error = bridge->GetLastErrorString();
+        return false;
+    }
+
+    bool NameSnapshot(const SnapArrayAccount& account, const std::string& region, const std::string& snapshotId,
+                      const std::string& name, std::string& error) override {
+        auto bridge = Connect(account, region, error);
+        if (!bridge) return false;
+        if (bridge->SetTag(snapshotId, "Name", name, true)) return true;
+        error = bridge->GetLastErrorString();
+        return false;
     }
 
     bool CreateVolume(const SnapArrayAccount& account, const std::string& region, const std::string& snapshotId,

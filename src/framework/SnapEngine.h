@@ -33,12 +33,15 @@ public:
     virtual bool DeleteSnapshot(const SnapArrayAccount& account, const std::string& region,
                                 const std::string& snapshotId, std::string& error) = 0;
     // Starts a copy of the completed snapshot within its region, encrypted
-    // under kmsKeyId (a key ARN the account may use) and named name. copyId
-    // is set as soon as the cloud gave the copy an id, also when the call
-    // then reports failure, so that the caller can record what exists.
+    // under kmsKeyId (a key ARN the account may use); copyId is set on
+    // success. Nothing else happens in the call, so that the caller can
+    // record the copy before anything more can fail or stop the process.
     virtual bool CopySnapshot(const SnapArrayAccount& account, const std::string& region,
-                              const std::string& snapshotId, const std::string& kmsKeyId, const std::string& name,
-                              std::string& copyId, std::string& error) = 0;
+                              const std::string& snapshotId, const std::string& kmsKeyId, std::string& copyId,
+                              std::string& error) = 0;
+    // Sets the snapshot's Name tag.
+    virtual bool NameSnapshot(const SnapArrayAccount& account, const std::string& region,
+                              const std::string& snapshotId, const std::string& name, std::string& error) = 0;
 
     // ---- volumes made from snapshots ----
     // Starts a volume from the snapshot in zone (type empty: the snapshot's;

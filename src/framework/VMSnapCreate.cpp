@@ -83,14 +83,15 @@ int ReplaceWithCopy(ISnapEngine& engine, const SnapArrayAccount& account, SMVolS
                     const std::string& region, const std::string& volumeId, const SnapRequest& request,
                     const std::string& original, SMSnapInfo& snap) {
     std::string copyId, error;
-    const bool copied = engine.CopySnapshot(account, region, original, request.targetKey, request.name, copyId, error);
-    if (!copyId.empty()) {
-        ReportCreated(record, snap.snapId, copyId, region, volumeId);
-        if (!CSnapStore::SaveJobRecord(record))
-            EvDebug::Error(kTag, "snapshot copy [%s] could not be recorded yet", copyId.c_str());
-    }
-    if (!copied || copyId.empty())
+    if (!engine.CopySnapshot(account, region, original, request.targetKey, copyId, error) || copyId.empty())
         return SnapFailed(snap, "copy of snapshot " + original + " under the target key: " + error);
+    ReportCreated(record, snap.snapId, copyId, region, volumeId);
+    if (!CSnapStore::SaveJobRecord(record))
+        EvDebug::Error(kTag, "snapshot copy [%s] could not be recorded yet", copyId.c_str());
+    // The name only helps a reader of the console: a copy without it is
+    // still the volume's snapshot.
+    if (!request.name.empty() && !engine.NameSnapshot(account, region, copyId, request.name, error))
+        EvDebug::Error(kTag, "snapshot copy [%s] was not named: %s", copyId.c_str(), error.c_str());
     const std::string state = AwaitSnapshot(engine, account, region, copyId);
     if (state != "completed") return SnapFailed(snap, "snapshot copy " + copyId + ": " + state);
     if (!engine.DeleteSnapshot(account, region, original, error) &&

@@ -37,9 +37,11 @@ std::vector<std::string> SnapListing::Snapshots(const SMVolSnapInfo& record) {
     std::vector<std::string> lines;
     for (const auto& m : record.metadata) {
         if (m.type != kSMMetaSnapshotPairs) continue;
+        const bool failed = m.referenceId >= 1 && m.referenceId <= record.snaps.size() &&
+                            record.snaps[m.referenceId - 1].errorCode != 0;
         lines.push_back(FwSnapPairs::Value(m.metadata, "snapUUID") + " of " +
                         FwSnapPairs::Value(m.metadata, "sourceInstance") + " in " +
-                        FwSnapPairs::Value(m.metadata, "sourceRegion"));
+                        FwSnapPairs::Value(m.metadata, "sourceRegion") + (failed ? " (failed)" : ""));
     }
     return lines;
 }
