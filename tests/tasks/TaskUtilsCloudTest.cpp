@@ -8,6 +8,7 @@
 #include "framework/Clock.h"
 #include "framework/FileUtils.h"
 #include "support/ConnectedFixture.h"
+#include "support/LogTap.h"
 #include "tasks/AmazonTaskUtils.h"
 
 namespace {
@@ -78,6 +79,9 @@ TEST_F(TaskUtilsCloudTest, StuckOrFailedCreationHandsBackAVolumeThatExists) {
     EXPECT_FALSE(FromSnapshot(failedId));
     EXPECT_EQ(60 + 20, SleptSec());  // the error shows at the first poll after 15 s
     EXPECT_EQ("error", Volume(failedId).state);
+    EXPECT_EQ(24, object.GetLastVMError());
+    // Not the bridge's last text: every poll worked.
+    EXPECT_EQ("Volume [" + failedId + "] is in state [error]", object.GetLastVMErrorDetails());
     VMInfoStructs::SDisk failed;
     failed.newVolumeId = failedId;
     EXPECT_TRUE(tasks->DeleteVolume(failed, true));  // what the caller's clean-up does
@@ -169,14 +173,22 @@ TEST_F(TaskUtilsCloudTest, ModificationIsDoneOnceOptimizingOrOnRequestCompleted)
     EXPECT_EQ("completed", Volume("vol-0a1b2c3d4e5f6a001").modification.state);
 }
 
-TEST_F(TaskUtilsCloudTest, StartedInstanceValidatesAndLeavesScreenshots) {
+// Polls every 30 s; a screenshot at every second one. The instance is the
+// source account's, so polls and screenshots through the admin bridge would
+// find nothing.
+TEST_F(TaskUtilsCloudTest, StartedInstanceValidatesAndLeavesAScreenshotEverySecondPoll) {
+    Connect(Accounts::SourceAndAdmin);
     TestEnv::SetSetting("VirtualServer", "bSaveInstanceScreenshots", "true");
+    LogTap log;
     ASSERT_TRUE(object.SourceBridge()->PowerOnVM("", kStoppedWindows, "us-east-1"));
+    const int64_t start = env.Clock().NowMs() / 1000;
     ASSERT_TRUE(tasks->CompleteInstanceValidationTask(kStoppedWindows, "us-east-1", true));
     EXPECT_EQ(90, SleptSec());  // 30 s to start, 60 s of status checks
+    const std::string folder = env.BaseDir() + "/Temp/" + kStoppedWindows;
+    EXPECT_TRUE(log.Has("Screenshots will be saved to: [" + folder + "]"));
     std::vector<std::string> files;
-    ASSERT_TRUE(FwFile::ListDir(env.BaseDir() + "/Temp/" + kStoppedWindows, files));
-    EXPECT_EQ(1u, files.size());  // the poll at 60 s; the one at 120 s never came
+    ASSERT_TRUE(FwFile::ListDir(folder, files));
+    EXPECT_EQ(std::vector<std::string>{std::to_string(start + 60) + ".jpg"}, files);  // none at 30 s or 90 s
 }
 
 TEST_F(TaskUtilsCloudTest, RequestsGoToTheAdminAccountUnlessTheSourceIsAsked) {
