@@ -118,6 +118,7 @@ TEST_F(ConnectionTest, TransientFailuresAreRetriedAndOthersEndAtOnce) {
         {"400 account throttled", kFault, FaultKind::Throttle, true, "ThrottlingException"},
         {"400 snapshot throttled", kFault, FaultKind::RequestThrottled, true, "RequestThrottledException"},
         {"wrong checksum", kFault, FaultKind::WrongChecksum, true, ""},
+        {"missing checksum, checksums validated", kFault, FaultKind::MissingChecksum, true, ""},
         {"body cut short", kFault, FaultKind::ShortBody, true, ""},
         {"connection refused", kRefused, FaultKind::InternalError, true, ""},
         {"400 invalid block token", kFault, FaultKind::InvalidBlockToken, false, "ValidationException"},
@@ -199,16 +200,6 @@ TEST_F(ConnectionTest, BodyLargerThanTheBufferFailsWithoutRetry) {
     EXPECT_EQ(1, BlockCalls());
     EXPECT_EQ(0, env.Clock().TotalSleptMs());
     EXPECT_EQ(1, Logged("Dowload buffer overflow. BufferSize: [4096]"));
-}
-
-TEST_F(ConnectionTest, MissingChecksumIsRetriedWhenChecksumsAreValidated) {
-    Server().Faults().Add({"GetSnapshotBlock", FaultKind::MissingChecksum, 1, 0});
-    auto connection = Connect();
-    ASSERT_TRUE(GetBlock(*connection, 8));
-    EXPECT_TRUE(ReceivedBlock(8));
-    EXPECT_EQ(2, BlockCalls());
-    EXPECT_GE(env.Clock().TotalSleptMs(), 250);
-    EXPECT_LE(env.Clock().TotalSleptMs(), 500);
 }
 
 TEST(ConnectionEndpoint, ChinaRegionsGetTheirDomainAndIamHasNoRegion) {
