@@ -4,12 +4,9 @@
 
 #include <memory>
 
-#include "bridge/AmazonSDKBridge.h"
-#include "framework/Clock.h"
 #include "framework/FileUtils.h"
 #include "support/ConnectedFixture.h"
-#include "support/LogTap.h"
-#include "tasks/AmazonTaskUtils.h"
+#include "tasks/TaskUtilsFixture.h"
 
 namespace {
 
@@ -17,9 +14,6 @@ const char kWebServer[] = "i-0a1b2c3d4e5f60001";      // running, us-east-1a
 const char kStoppedWindows[] = "i-0a1b2c3d4e5f60003";  // stopped, us-east-1c
 const char kDataVolume[] = "vol-0a1b2c3d4e5f6a002";    // attached to the web server
 const char kSourceSnapshot[] = "snap-0a1b2c3d4e5fb0001";
-const char kVolumeAdvice[] =
-    "Volume task has timed out. Please consider setting a higher timeout by adding the "
-    "VirtualServer\\nAmazonVolumeTaskTimeOutInMin additional setting on the Ostrel proxy.";
 
 struct TaskUtilsCloudTest : ConnectedFixture {
     std::unique_ptr<CAmazonTaskUtils> tasks;
@@ -70,7 +64,7 @@ TEST_F(TaskUtilsCloudTest, StuckOrFailedCreationHandsBackAVolumeThatExists) {
     EXPECT_FALSE(FromSnapshot(volumeId));
     EXPECT_EQ(60, SleptSec());
     EXPECT_EQ(24, object.GetLastVMError());
-    EXPECT_EQ(kVolumeAdvice, object.GetLastVMErrorDetails());
+    EXPECT_EQ(kVolumeAdviceText, object.GetLastVMErrorDetails());
     ASSERT_FALSE(volumeId.empty());
     EXPECT_EQ("creating", Volume(volumeId).state);
 
@@ -134,9 +128,9 @@ TEST_F(TaskUtilsCloudTest, StuckDetachIsRetriedWithForceWhenAllowed) {
     } rows[] = {
         {"first detach sticks", kDataVolume, {"DetachVolume", 1, "", 0, "stuck"}, true, true, true, 120 + 10, ""},
         {"first sticks, no force", "vol-0a1b2c3d4e5f6b002", {"DetachVolume", 1, "", 0, "stuck"}, false, false, false,
-         120, kVolumeAdvice},
+         120, kVolumeAdviceText},
         {"every detach sticks", "vol-0a1b2c3d4e5f6b003", {"DetachVolume", 0, "", 0, "stuck"}, true, false, true,
-         120 + 600, kVolumeAdvice},
+         120 + 600, kVolumeAdviceText},
         {"detach refused", "vol-0a1b2c3d4e5f6b001", {"DetachVolume", 0, "IncorrectState: busy"}, true, false, false, 0,
          "IncorrectState: busy"},
     };
