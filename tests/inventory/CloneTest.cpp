@@ -62,7 +62,8 @@ TEST_F(Clone, LaunchesACopyAndRemovesItsTemporaryAMI) {
 // The temporary AMI is registered before the clone waits for it: one the
 // clone could not delete is still known to the next job's clean-up.
 TEST_F(Clone, AnAMITheCloneCouldNotDeleteIsLeftToTheNextCleanup) {
-    const cloudsim::FaultRule failures[] = {{"CreateAMISnapshot", 0, "", 0, "stuck"}, {"CreateVirtualMachine", 0, kThrottled}};
+    const cloudsim::FaultRule failures[] = {{"CreateAMISnapshot", 0, "", 0, "stuck"},
+                                            {"CreateVirtualMachine", 0, kThrottled}};
     for (const auto& failure : failures) {
         cloud->ClearFaults();
         cloud->AddFault(failure);

@@ -16,10 +16,11 @@ TEST(GuidParsing, TagAndTypeGuidsSplitOnTheSeparatorElseOn0x12) {
         P tag, type;   // the parts as a tag GUID and as an instance-type GUID
     } rows[] = {
         // Multi-valued tag values hold "#", which must not split them.
-        {"us-east-1" + kSep + "Environment" + kSep + "Production#Staging", {"us-east-1", "Environment",
-                                                                             "Production#Staging"}, {"us-east-1", "Environment"}},
+        {"us-east-1" + kSep + "Environment" + kSep + "Production#Staging",
+         {"us-east-1", "Environment", "Production#Staging"}, {"us-east-1", "Environment"}},
         {"us-east-1" + kSep + kSep + "v", {"us-east-1", "", "v"}, {"us-east-1", ""}},
-        {"us-west-2\x12" "Department\x12" "Research", {"us-west-2", "Department", "Research"}, {"us-west-2", "Department"}},
+        {"us-west-2\x12" "Department\x12" "Research", {"us-west-2", "Department", "Research"},
+         {"us-west-2", "Department"}},
         {"a\x12" "b" + kSep + "c", {"a\x12" "b", "c", ""}, {"a\x12" "b", "c"}},
         {"us-east-1", {"us-east-1", "", ""}, {"us-east-1", ""}},
         {"", {"", "", ""}, {"", ""}},
