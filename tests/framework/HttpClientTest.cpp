@@ -9,10 +9,11 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <stdexcept>
 #include <mutex>
 #include <thread>
 
-#include "TestCerts.h"
+#include "cloudsim/endpoints/TestCertificates.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
 #include "framework/KDLibCurl.h"
@@ -29,7 +30,8 @@ struct Seen {
 
 class LoopbackServer {
 public:
-    explicit LoopbackServer(const TestCert& cert) : m_server(cert.cert.get(), cert.key.get()) {
+    explicit LoopbackServer(const cloudsim::endpoints::CertificateFiles& certs)
+        : m_server(certs.certFile.c_str(), certs.keyFile.c_str()) {
         m_server.set_keep_alive_timeout(1);
         m_server.Get("/snapshots/snap-1/blocks/0", [this](const httplib::Request& req, httplib::Response& res) {
             Record(req);
@@ -105,11 +107,11 @@ private:
 class HttpClient : public ::testing::Test {
 protected:
     void SetUp() override {
-        WriteBundle(m_ca);
+        WriteBundle();
         RouteEbsTo(m_server.Port());
     }
-    void WriteBundle(const TestCert& ca) {
-        ASSERT_TRUE(FwFile::WriteAllAtomic(FwFile::JoinPath(m_env.BaseDir(), "curl-ca-bundle.crt"), ca.Pem()));
+    void WriteBundle() {
+        ASSERT_TRUE(FwFile::WriteAllAtomic(FwFile::JoinPath(m_env.BaseDir(), "curl-ca-bundle.crt"), CaPem()));
     }
     static void RouteEbsTo(int port) {
         TestEnv::SetSetting("Base", "sCurlConnectTo",
@@ -119,10 +121,17 @@ protected:
     static std::string EbsUrl(const std::string& path) { return std::string("https://") + kEbsHost + path; }
     static std::string Body(const KDLibCurl& c) { return std::string(c.GetResponseData(), c.GetResponseLength()); }
 
+    // A throwaway CA and a server certificate it signed, in a folder of their own.
+    static cloudsim::endpoints::CertificateFiles Certificates(const std::string& folder,
+                                                              const std::vector<std::string>& names) {
+        if (!FwFile::MakeDirs(folder)) throw std::runtime_error("cannot make " + folder);
+        return cloudsim::endpoints::WriteTestCertificates(folder, names, {"127.0.0.1"});
+    }
+    std::string CaPem() const { return TestEnv::ReadFile(m_certs.caFile); }
+
     TestEnv m_env;
-    TestCert m_ca = MakeTestCa("Throwaway Test CA");
-    TestCert m_serverCert = MakeTestServerCert(m_ca, {kEbsHost, "localhost"});
-    LoopbackServer m_server{m_serverCert};
+    cloudsim::endpoints::CertificateFiles m_certs = Certificates(m_env.BaseDir() + "/certs", {kEbsHost, "localhost"});
+    LoopbackServer m_server{m_certs};
 };
 }  // namespace
 
@@ -179,9 +188,7 @@ TEST_F(HttpClient, ErrorStatusFailsButKeepsItsBody) {
 }
 
 TEST_F(HttpClient, CertificatesAreAlwaysVerified) {
-    TestCert otherCa = MakeTestCa("Someone Else's CA");
-    TestCert untrusted = MakeTestServerCert(otherCa, {kEbsHost});
-    LoopbackServer impostor(untrusted);
+    LoopbackServer impostor(Certificates(m_env.BaseDir() + "/someone-elses-ca", {kEbsHost}));
     RouteEbsTo(impostor.Port());
 
     KDLibCurl curl;
@@ -206,7 +213,7 @@ TEST_F(HttpClient, CertificatesAreAlwaysVerified) {
 
     // A bundle named by the caller works where the default does not.
     std::string bundle = FwFile::JoinPath(m_env.BaseDir(), "elsewhere.pem");
-    ASSERT_TRUE(FwFile::WriteAllAtomic(bundle, m_ca.Pem()));
+    ASSERT_TRUE(FwFile::WriteAllAtomic(bundle, CaPem()));
     KDSRestApiConnection named;
     EXPECT_FALSE(named.connect("", false, bundle + ".missing"));
     ASSERT_TRUE(named.connect("", false, bundle));
