@@ -1,15 +1,10 @@
 // The HTTP client and the REST base against loopback HTTPS servers with
 // certificates made at test time. Real AWS host names reach the servers
 // through the connect-to setting, as they do in the demo.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <stdexcept>
 #include <mutex>
 #include <thread>
 
@@ -18,6 +13,7 @@
 #include "framework/FileUtils.h"
 #include "framework/KDLibCurl.h"
 #include "framework/KDSRestApiConnection.h"
+#include "support/LoopbackSockets.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -75,33 +71,6 @@ private:
     std::thread m_thread;
     std::mutex m_mutex;
     Seen m_seen;
-};
-
-// A socket that listens but never accepts: the kernel completes the TCP
-// handshake, the TLS handshake never gets an answer.
-class SilentListener {
-public:
-    SilentListener() {
-        m_fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(m_fd, 4) != 0 ||
-            getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-            throw std::runtime_error("listener set-up failed");
-        m_port = ntohs(a.sin_port);
-    }
-    ~SilentListener() { Close(); }
-    void Close() {
-        if (m_fd >= 0) close(m_fd);
-        m_fd = -1;
-    }
-    int Port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    int m_port = 0;
 };
 
 class HttpClient : public ::testing::Test {
@@ -221,12 +190,7 @@ TEST_F(HttpClient, CertificatesAreAlwaysVerified) {
 }
 
 TEST_F(HttpClient, TransportFailuresGetRetryableCodes) {
-    int closedPort;
-    {
-        SilentListener gone;
-        closedPort = gone.Port();
-    }
-    RouteEbsTo(closedPort);
+    RouteEbsTo(ClosedPort());
     KDLibCurl refused;
     ASSERT_TRUE(refused.Init());
     EXPECT_FALSE(refused.SendRequest(HTTP_GET, EbsUrl("/snapshots/snap-1/blocks/0"), ""));
