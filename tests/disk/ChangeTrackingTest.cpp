@@ -78,13 +78,6 @@ struct ChangeTrackingTest : DiskCloudTest {
         return {("#" + Tag(kWebServer, AmazonTags::kAMITag) + "#").find("#" + ami + "#") != std::string::npos,
                 std::find(ids.begin(), ids.end(), ami) != ids.end()};
     }
-    // A completed snapshot of the volume as it is now.
-    std::string SnapshotOf(const std::string& volume) {
-        std::string id;
-        EXPECT_TRUE(owner.SourceBridge()->CreateSnapshot(volume, "", "", id, true));
-        FwClock::SleepMs(70000);
-        return id;
-    }
 };
 
 // Every row starts on an object that has just read instance A's chain: no

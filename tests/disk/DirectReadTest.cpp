@@ -79,14 +79,7 @@ TEST_P(DirectReadTest, EightReadersOnTwoDisksWhileAThirdCloses) {
 // which snapshot and what the service answered, on either path.
 TEST_P(DirectReadTest, AnOpenThatCannotListTheSnapshotSaysWhy) {
     std::string gone;
-    ASSERT_TRUE(owner.SourceBridge()->CreateSnapshot(kDataVolume, "", "", gone, true));
-    FwClock::SleepMs(70000);
-    VMInfoStructs::SDisk disk;
-    disk.volumeId = kDataVolume;
-    disk.snapshotId = gone;
-    disk.diskType = 1;
-    disk.size = Volume(kDataVolume).sizeBytes;
-    ASSERT_TRUE(owner.DiskInfo()->RegisterDisk(vm, disk, "EBS-DIRECT-API", false));
+    ASSERT_TRUE(RegisterSnapshotDisk(kDataVolume, gone));
     ASSERT_TRUE(owner.SourceBridge()->DeleteSnapshot(gone, "us-east-1"));
     VmdkHandle closed;
     EXPECT_EQ(0, owner.OpenVmdk(vm.name, vm.guid, kDataVolume, closed));

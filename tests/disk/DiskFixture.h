@@ -72,17 +72,27 @@ struct DiskCloudTest : DemoCloudFixture {
         EXPECT_TRUE(owner.DiskInfo()->RegisterDisk(vm, disk, mode, restore));
         return disk;
     }
-    // A snapshot of the volume as it is now, registered for direct reads and
-    // opened; false (with a test failure) when a step fails.
-    bool OpenSnapshotDisk(const std::string& volume, std::string& snapshot, VmdkHandle& handle) {
-        if (!owner.SourceBridge()->CreateSnapshot(volume, "", "", snapshot, true)) return false;
+    // A completed snapshot of the volume as it is now.
+    std::string SnapshotOf(const std::string& volume) {
+        std::string id;
+        EXPECT_TRUE(owner.SourceBridge()->CreateSnapshot(volume, "", "", id, true));
         FwClock::SleepMs(70000);
+        return id;
+    }
+    // The same, registered for direct reads; false (with a test failure)
+    // when a step fails.
+    bool RegisterSnapshotDisk(const std::string& volume, std::string& snapshot) {
+        if ((snapshot = SnapshotOf(volume)).empty()) return false;
         VMInfoStructs::SDisk disk;
         disk.volumeId = volume;
         disk.snapshotId = snapshot;
         disk.diskType = 1;
         disk.size = Volume(volume).sizeBytes;
-        EXPECT_TRUE(owner.DiskInfo()->RegisterDisk(vm, disk, "EBS-DIRECT-API", false));
+        return owner.DiskInfo()->RegisterDisk(vm, disk, "EBS-DIRECT-API", false);
+    }
+    // The same, opened.
+    bool OpenSnapshotDisk(const std::string& volume, std::string& snapshot, VmdkHandle& handle) {
+        EXPECT_TRUE(RegisterSnapshotDisk(volume, snapshot));
         return owner.OpenVmdk(vm.name, vm.guid, volume, handle) == 1;
     }
     std::vector<std::string> RegisteredVolumes() {

@@ -136,7 +136,10 @@ TEST(DiskRegistry, ADiskStagedAgainOtherwiseReplacesTheEarlierRecord) {
     }
 }
 
-TEST(DiskSlots, RefuseMissingHandlesBuffersAndUnaddressableRanges) {
+// Forged and stale handles, null buffers and ranges past the disk are
+// HostileSlotsTest's, on a connected object; here the object has never
+// connected, and an unaddressable range says why.
+TEST(DiskSlots, OpensWithoutARegistryOrVolumeFailAndUnaddressableRangesSayWhy) {
     TestEnv env;
     CAmazonInfo info(kAmazonInstanceType);
     VmdkHandle none;
@@ -146,16 +149,11 @@ TEST(DiskSlots, RefuseMissingHandlesBuffersAndUnaddressableRanges) {
     EXPECT_EQ(0, info.OpenVmdk("vm", "i-1", "", none));
     EXPECT_EQ(0, info.OpenVmdk("vm", "i-1", "vol-a", none));
     EXPECT_EQ(23, info.GetLastVMError());
-    EXPECT_EQ(1, info.ReadVmdk(none, 0, 1, buffer));
-    EXPECT_EQ(0, info.CloseVmdk(none));
-    VMInfoStructs::SDisk disk;
-    EXPECT_EQ(0, info.GetVmdkInfo(none, disk));
 
     ASSERT_TRUE(info.DiskInfo()->RegisterDisk(Vm("i-1"), Disk("vol-a", "vol-x"), "EBS-DIRECT-API", false));
     VmdkHandle h;
     AmazonDiskState state{};
     ASSERT_TRUE(info.DiskInfo()->GetDiskHandle("vm", "i-1", "vol-a", h, state));
-    EXPECT_EQ(1, info.ReadVmdk(h, 0, 1, nullptr));
     const std::string& err = "the range of snapshot snap-vol-a cannot be addressed";
     std::vector<std::string> log;
     EvDebug::SetTap([&](int, const std::string&, const std::string& m) { log.push_back(m); });
@@ -165,11 +163,6 @@ TEST(DiskSlots, RefuseMissingHandlesBuffersAndUnaddressableRanges) {
     for (const auto& line : log) EXPECT_NE(std::string::npos, line.find(err)) << line;
     EXPECT_EQ(23, info.GetLastVMError());
     EXPECT_EQ(err, info.GetLastVMErrorDetails()) << "the framework is told what the log says";
-
-    const VmdkHandle stale = h;
-    ASSERT_TRUE(info.DiskInfo()->Disconnect(Vm("i-1")));
-    EXPECT_EQ(1, info.ReadVmdk(stale, 0, 1, buffer));
-    EXPECT_EQ(0, info.CloseVmdk(h));
 }
 
 TEST(OptimizeVolumeParams, SizesIntermediateVolumes) {

@@ -19,6 +19,8 @@ struct DirectClientTest : DirectEndpointTest {
     CAmazonDirectSnapshotAccessAPIWrapper client;
 
     bool UseAccessKey() { return client.Initialize(kAccessKey, kSecretKey, &bridge); }
+    // The client on the typed-in keys, with kSnap open.
+    bool OpenWithAccessKey() { return UseAccessKey() && client.FillSnapshotAccessInfo(kSnap, kRegion); }
 
     // Reads whole blocks of kSnap and compares them with the cloud's bytes.
     bool ReadMatches(CAmazonDirectSnapshotAccessAPIWrapper& reader, int64_t first, int64_t count) {
@@ -110,8 +112,7 @@ TEST_F(DirectClientTest, ReadsWholeBlocksAndUnallocatedOnesCostNoRequest) {
 }
 
 TEST_F(DirectClientTest, EachReadingThreadKeepsItsOwnConnection) {
-    ASSERT_TRUE(UseAccessKey());
-    ASSERT_TRUE(client.FillSnapshotAccessInfo(kSnap, kRegion));
+    ASSERT_TRUE(OpenWithAccessKey());
     std::atomic<int> done{0};
     std::atomic<int> bad{0};
     auto reader = [&](int64_t index) {
@@ -179,8 +180,7 @@ TEST_F(DirectClientTest, RefreshesOnReaderThreadsAndOpeningsOnTheJobThreadTakeTh
 }
 
 TEST_F(DirectClientTest, ReadsInFlightSurviveTheirSnapshotBeingClosedAndReopened) {
-    ASSERT_TRUE(UseAccessKey());
-    ASSERT_TRUE(client.FillSnapshotAccessInfo(kSnap, kRegion));
+    ASSERT_TRUE(OpenWithAccessKey());
     const std::string expected = cloud->ReadSnapshot(kSnap, 0, 3 * kBlock);
     std::atomic<int> wrong{0};
     std::vector<std::thread> readers;
@@ -219,8 +219,7 @@ TEST_F(DirectClientTest, SnapshotAccessIsFilledOnceUntilCleared) {
 }
 
 TEST_F(DirectClientTest, ATokenRefusedAsInvalidOrNearItsExpiryIsListedAgainAndTheBlockReadOnceMore) {
-    ASSERT_TRUE(UseAccessKey());
-    ASSERT_TRUE(client.FillSnapshotAccessInfo(kSnap, kRegion));
+    ASSERT_TRUE(OpenWithAccessKey());
     auto listings = [this] {
         TokenWindowStats stats;
         EXPECT_TRUE(client.tokenStats(kSnap, stats));
@@ -261,8 +260,7 @@ TEST_F(DirectClientTest, ATokenRefusedAsInvalidOrNearItsExpiryIsListedAgainAndTh
 // A window listed a week ago is listed again before its tokens go out,
 // instead of sending tokens the service will refuse.
 TEST_F(DirectClientTest, AWindowPastItsExpiryIsListedAgainBeforeItsTokensAreSent) {
-    ASSERT_TRUE(UseAccessKey());
-    ASSERT_TRUE(client.FillSnapshotAccessInfo(kSnap, kRegion));
+    ASSERT_TRUE(OpenWithAccessKey());
     EXPECT_TRUE(ReadMatches(client, 0, 1));
     env.Clock().AdvanceMs(7LL * 24 * 3600 * 1000 + 1000);
     EXPECT_TRUE(ReadMatches(client, 0, 3));
@@ -345,8 +343,7 @@ TEST_F(DirectClientTest, WindowsListedAcrossPagesLoseNoBlockAndFollowTheReader) 
 
 TEST_F(DirectClientTest, BlockShorterThanTheReportedBlockSizeFailsTheRead) {
     bridge.reportedBlockSize = 1 << 20;
-    ASSERT_TRUE(UseAccessKey());
-    ASSERT_TRUE(client.FillSnapshotAccessInfo(kSnap, kRegion));
+    ASSERT_TRUE(OpenWithAccessKey());
     std::vector<unsigned char> out(1 << 20);
     std::string why;
     EXPECT_FALSE(client.ReadFromSnapshot(kSnap, kRegion, 0, 1 << 20, out.data(), why));

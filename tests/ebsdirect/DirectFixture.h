@@ -3,10 +3,6 @@
 // reached by the plug-in's own HTTPS client under their real host names
 // (connect-to table, agent CA bundle), a bridge on the same cloud whose
 // calls are counted or bent, and the log lines the client writes.
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <functional>
 #include <vector>
@@ -17,6 +13,7 @@
 #include "endpoints/EndpointFixture.h"
 #include "framework/FileUtils.h"
 #include "support/LogTap.h"
+#include "support/LoopbackSockets.h"
 
 namespace ebsdirect_test {
 
@@ -78,21 +75,6 @@ protected:
                             "ebs.us-east-1.amazonaws.com:443:127.0.0.1:" + std::to_string(ebsPort) +
                                 ",169.254.169.254:80:127.0.0.1:" + std::to_string(Server().MetadataPort()) +
                                 ",ip-ranges.amazonaws.com:443:127.0.0.1:" + std::to_string(Server().IpRangesPort()));
-    }
-
-    // A loopback port nobody listens on.
-    static int ClosedPort() {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        int port = 0;
-        if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port = ntohs(address.sin_port);
-        if (fd >= 0) close(fd);
-        return port;
     }
 
     // How many log lines contain text.

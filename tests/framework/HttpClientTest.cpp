@@ -1,22 +1,19 @@
 // The HTTP client and the REST base against loopback HTTPS servers with
 // certificates made at test time. Real AWS host names reach the servers
 // through the connect-to setting, as they do in the demo.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <mutex>
 #include <thread>
 
-#include "TestCerts.h"
+#include "cloudsim/endpoints/TestCertificates.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
 #include "framework/KDLibCurl.h"
 #include "framework/KDSRestApiConnection.h"
+#include "support/LoopbackSockets.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -29,7 +26,8 @@ struct Seen {
 
 class LoopbackServer {
 public:
-    explicit LoopbackServer(const TestCert& cert) : m_server(cert.cert.get(), cert.key.get()) {
+    explicit LoopbackServer(const cloudsim::endpoints::CertificateFiles& certs)
+        : m_server(certs.certFile.c_str(), certs.keyFile.c_str()) {
         m_server.set_keep_alive_timeout(1);
         m_server.Get("/snapshots/snap-1/blocks/0", [this](const httplib::Request& req, httplib::Response& res) {
             Record(req);
@@ -75,41 +73,14 @@ private:
     Seen m_seen;
 };
 
-// A socket that listens but never accepts: the kernel completes the TCP
-// handshake, the TLS handshake never gets an answer.
-class SilentListener {
-public:
-    SilentListener() {
-        m_fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(m_fd, 4) != 0 ||
-            getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-            throw std::runtime_error("listener set-up failed");
-        m_port = ntohs(a.sin_port);
-    }
-    ~SilentListener() { Close(); }
-    void Close() {
-        if (m_fd >= 0) close(m_fd);
-        m_fd = -1;
-    }
-    int Port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    int m_port = 0;
-};
-
 class HttpClient : public ::testing::Test {
 protected:
     void SetUp() override {
-        WriteBundle(m_ca);
+        WriteBundle();
         RouteEbsTo(m_server.Port());
     }
-    void WriteBundle(const TestCert& ca) {
-        ASSERT_TRUE(FwFile::WriteAllAtomic(FwFile::JoinPath(m_env.BaseDir(), "curl-ca-bundle.crt"), ca.Pem()));
+    void WriteBundle() {
+        ASSERT_TRUE(FwFile::WriteAllAtomic(FwFile::JoinPath(m_env.BaseDir(), "curl-ca-bundle.crt"), CaPem()));
     }
     static void RouteEbsTo(int port) {
         TestEnv::SetSetting("Base", "sCurlConnectTo",
@@ -119,10 +90,17 @@ protected:
     static std::string EbsUrl(const std::string& path) { return std::string("https://") + kEbsHost + path; }
     static std::string Body(const KDLibCurl& c) { return std::string(c.GetResponseData(), c.GetResponseLength()); }
 
+    // A throwaway CA and a server certificate it signed, in a folder of their own.
+    static cloudsim::endpoints::CertificateFiles Certificates(const std::string& folder,
+                                                              const std::vector<std::string>& names) {
+        if (!FwFile::MakeDirs(folder)) throw std::runtime_error("cannot make " + folder);
+        return cloudsim::endpoints::WriteTestCertificates(folder, names, {"127.0.0.1"});
+    }
+    std::string CaPem() const { return TestEnv::ReadFile(m_certs.caFile); }
+
     TestEnv m_env;
-    TestCert m_ca = MakeTestCa("Throwaway Test CA");
-    TestCert m_serverCert = MakeTestServerCert(m_ca, {kEbsHost, "localhost"});
-    LoopbackServer m_server{m_serverCert};
+    cloudsim::endpoints::CertificateFiles m_certs = Certificates(m_env.BaseDir() + "/certs", {kEbsHost, "localhost"});
+    LoopbackServer m_server{m_certs};
 };
 }  // namespace
 
@@ -179,9 +157,7 @@ TEST_F(HttpClient, ErrorStatusFailsButKeepsItsBody) {
 }
 
 TEST_F(HttpClient, CertificatesAreAlwaysVerified) {
-    TestCert otherCa = MakeTestCa("Someone Else's CA");
-    TestCert untrusted = MakeTestServerCert(otherCa, {kEbsHost});
-    LoopbackServer impostor(untrusted);
+    LoopbackServer impostor(Certificates(m_env.BaseDir() + "/someone-elses-ca", {kEbsHost}));
     RouteEbsTo(impostor.Port());
 
     KDLibCurl curl;
@@ -206,7 +182,7 @@ TEST_F(HttpClient, CertificatesAreAlwaysVerified) {
 
     // A bundle named by the caller works where the default does not.
     std::string bundle = FwFile::JoinPath(m_env.BaseDir(), "elsewhere.pem");
-    ASSERT_TRUE(FwFile::WriteAllAtomic(bundle, m_ca.Pem()));
+    ASSERT_TRUE(FwFile::WriteAllAtomic(bundle, CaPem()));
     KDSRestApiConnection named;
     EXPECT_FALSE(named.connect("", false, bundle + ".missing"));
     ASSERT_TRUE(named.connect("", false, bundle));
@@ -214,12 +190,7 @@ TEST_F(HttpClient, CertificatesAreAlwaysVerified) {
 }
 
 TEST_F(HttpClient, TransportFailuresGetRetryableCodes) {
-    int closedPort;
-    {
-        SilentListener gone;
-        closedPort = gone.Port();
-    }
-    RouteEbsTo(closedPort);
+    RouteEbsTo(ClosedPort());
     KDLibCurl refused;
     ASSERT_TRUE(refused.Init());
     EXPECT_FALSE(refused.SendRequest(HTTP_GET, EbsUrl("/snapshots/snap-1/blocks/0"), ""));

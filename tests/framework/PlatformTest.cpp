@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include "framework/BiosInfo.h"
+#include "framework/Clock.h"
 #include "framework/DiskMapper.h"
 #include "framework/FileUtils.h"
 #include "framework/KDPI.h"
@@ -43,21 +44,33 @@ TEST(Bios, OverrideWinsAndCanFail) {
     EXPECT_FALSE(FwBios::Read(v)) << "back to the (missing) DMI folder";
 }
 
-TEST(DiskMapper, NamesAndFindsNitroDevices) {
+TEST(DiskMapper, NamesFindsAndWaitsForNitroDevicesInVirtualTime) {
     TestEnv env;
     EXPECT_EQ("nvme-Amazon_Elastic_Block_Store_vol0abc", CDiskMapperLinux::DeviceNameForVolume("vol-0abc"));
     std::string dir = env.BaseDir() + "/by-id";
+    const std::string nitro = dir + "/nvme-Amazon_Elastic_Block_Store_vol0abc";
     ASSERT_TRUE(FwFile::MakeDirs(dir + "/nvme-Amazon_Elastic_Block_Store_vol.."));
     ASSERT_TRUE(FwFile::WriteAllAtomic(dir + "/nvme-Amazon_Elastic_Block_Store_vol../x", ""));
-    ASSERT_TRUE(FwFile::WriteAllAtomic(dir + "/nvme-Amazon_Elastic_Block_Store_vol0abc", ""));
     TestEnv::SetSetting("VirtualServer", "sDiskByIdFolder", dir);
+    TestEnv::SetSetting("VirtualServer", "nDiskMapperDeviceWaitSec", "45");
     CDiskMapperLinux mapper;
     std::string device = "unset";
+    int64_t size = -1;
     EXPECT_FALSE(mapper.GetDeviceForVolume("vol-0def", device));
     EXPECT_FALSE(mapper.GetDeviceForVolume("vol-../x", device)) << "exists, but outside the naming scheme";
+    const int64_t before = env.Clock().TotalSleptMs();
+    EXPECT_FALSE(mapper.PostAttachDisk("vol-0abc", device, size, false));
+    EXPECT_EQ(45000, env.Clock().TotalSleptMs() - before);
     EXPECT_EQ("unset", device);
+    EXPECT_TRUE(mapper.PostAttachDisk("vol-0abc", device, size, true)) << "nothing to find after a failed attach";
+
+    ASSERT_TRUE(FwFile::WriteAllAtomic(nitro, std::string(4096, 'x')));
     ASSERT_TRUE(mapper.GetDeviceForVolume("vol-0abc", device));
-    EXPECT_EQ(dir + "/nvme-Amazon_Elastic_Block_Store_vol0abc", device);
+    EXPECT_EQ(nitro, device);
+    device = "unset";
+    ASSERT_TRUE(mapper.PostAttachDisk("vol-0abc", device, size, false));
+    EXPECT_EQ(nitro, device);
+    EXPECT_EQ(4096, size);
 }
 
 TEST(Identity, BaseFolderTempAndNames) {

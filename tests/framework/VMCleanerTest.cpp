@@ -117,29 +117,41 @@ TEST(VMCleaner, EachJobRunOwnsItsEntryOfAVMAndAnEndedRunsEntryStaysOrphaned) {
     EXPECT_FALSE(job3.IsCleanupNeeded(1));
 }
 
-// A /proc mounted with hidepid shows no other process's start time, nor,
-// to the job itself, its own: the pid and the end mark decide.
-TEST(VMCleaner, AJobWhoseStartTimeCannotBeReadIsRunningUntilItEndsOrDies) {
-    TestEnv env;
-    const std::string hidden = env.BaseDir() + "/proc-hidepid";
-    ASSERT_TRUE(FwFile::MakeDirs(hidden));
-    TestEnv::SetSetting("Base", "sProcFolder", hidden);
-    VMCleaner observer;
-    ASSERT_TRUE(observer.Init("i-proxy", 0));
-    ASSERT_TRUE(RunKilledJob([](VMCleaner& dying) {
-        return dying.Init("i-proxy", 0) && dying.RegisterEntity(0, "", 1, "i-killed", nullptr);
-    }));
+// A killed job's entry, with what it registered under it, is an orphan to
+// the next process, while a live job's is not; also where /proc is mounted
+// with hidepid and shows no other process's start time, nor, to the job
+// itself, its own: then the pid and the end mark decide.
+TEST(VMCleaner, AKilledJobLeavesOrphansTheNextProcessFindsAndALiveJobDoesNot) {
+    for (const bool hidepid : {false, true}) {
+        SCOPED_TRACE(hidepid ? "hidepid" : "plain /proc");
+        TestEnv env;
+        if (hidepid) {
+            ASSERT_TRUE(FwFile::MakeDirs(env.BaseDir() + "/proc-hidepid"));
+            TestEnv::SetSetting("Base", "sProcFolder", env.BaseDir() + "/proc-hidepid");
+        }
+        VMCleaner observer;
+        ASSERT_TRUE(observer.Init("i-proxy", 0));
+        ASSERT_TRUE(RunKilledJob([](VMCleaner& dying) {
+            dying.SetJobId(77);
+            std::string root;
+            return dying.Init("i-proxy", 0) && dying.RegisterEntity(0, "", 1, "i-killed", &root) &&
+                   dying.RegisterEntity(0, root, 3, "vol-left", nullptr);
+        }));
 
-    std::vector<CleanerEntity> orphans;
-    {
-        VMCleaner live;
-        ASSERT_TRUE(live.Init("i-proxy", 0));
-        ASSERT_TRUE(live.RegisterEntity(0, "", 1, "i-live", nullptr));
+        std::vector<CleanerEntity> orphans, disks;
+        {
+            VMCleaner live;
+            ASSERT_TRUE(live.Init("i-proxy", 0));
+            ASSERT_TRUE(live.RegisterEntity(0, "", 1, "i-live", nullptr));
+            ASSERT_TRUE(observer.GetOrphanedEntities(0, 1, orphans));
+            ASSERT_EQ(std::vector<std::string>{"i-killed"}, Ids(orphans));
+        }
+        EXPECT_EQ(77, orphans[0].jobId);
+        ASSERT_TRUE(observer.FillItemsFromCleanerPath(orphans[0].path, 3, disks));
+        EXPECT_EQ(std::vector<std::string>{"vol-left"}, Ids(disks));
         ASSERT_TRUE(observer.GetOrphanedEntities(0, 1, orphans));
-        EXPECT_EQ(std::vector<std::string>{"i-killed"}, Ids(orphans));
+        EXPECT_EQ((std::vector<std::string>{"i-killed", "i-live"}), Ids(orphans));
     }
-    ASSERT_TRUE(observer.GetOrphanedEntities(0, 1, orphans));
-    EXPECT_EQ((std::vector<std::string>{"i-killed", "i-live"}), Ids(orphans));
 }
 
 TEST(VMCleaner, JobRunsThatEndedWithNothingRegisteredAreForgotten) {
@@ -203,27 +215,6 @@ TEST(VMCleaner, AStoreWithoutRegionsOrAccountsIsReadAndExtended) {
     ASSERT_TRUE(store.RegisterEntity(0, orphans[0].path, 2, "snap-new", nullptr, "eu-west-1", ""));
     ASSERT_TRUE(store.FillItemsFromCleanerPath(orphans[0].path, 2, amis));
     EXPECT_EQ("", amis[0].account);
-}
-
-TEST(VMCleaner, AKilledProcessLeavesOrphansTheNextProcessFinds) {
-    TestEnv env;
-    VMCleaner survivor;
-    ASSERT_TRUE(survivor.Init("i-proxy", 0));
-    ASSERT_TRUE(RunKilledJob([](VMCleaner& dying) {
-        dying.SetJobId(77);
-        std::string root;
-        return dying.Init("i-proxy", 0) && dying.RegisterEntity(0, "", 1, "i-dead", &root) &&
-               dying.RegisterEntity(0, root, 3, "vol-left", nullptr);
-    }));
-
-    std::vector<CleanerEntity> orphans;
-    ASSERT_TRUE(survivor.GetOrphanedEntities(0, 1, orphans));
-    ASSERT_EQ(1u, orphans.size());
-    EXPECT_EQ("i-dead", orphans[0].id);
-    EXPECT_EQ(77, orphans[0].jobId);
-    std::vector<CleanerEntity> disks;
-    ASSERT_TRUE(survivor.FillItemsFromCleanerPath(orphans[0].path, 3, disks));
-    EXPECT_EQ(std::vector<std::string>{"vol-left"}, Ids(disks));
 }
 
 TEST(VMCleaner, NothingWorksBeforeInit) {

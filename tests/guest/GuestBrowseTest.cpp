@@ -77,12 +77,14 @@ TEST_F(GuestFixture, AFolderListingSkipsNamesWithCommas) {
     EXPECT_TRUE(Keys(kDefaultBucket).empty());
 }
 
-TEST_F(GuestFixture, AMissingFolderFailsAndKeepsItsOutput) {
+TEST_F(GuestFixture, AMissingFolderFailsAndKeepsItsOutputOnlyUntilTheJobEnds) {
     std::vector<VMInfoStructs::SGuestFile> files;
     EXPECT_EQ(0, object.BrowseGuest(Windows(), "C:\\nowhere", files));
     EXPECT_THAT(Commands().back().stderrText, HasSubstr("Cannot find path 'C:\\nowhere' because it does not exist."));
     EXPECT_EQ("Failed", Commands().back().status);
     EXPECT_FALSE(Keys(kDefaultBucket).empty());
+    ASSERT_EQ(1, object.Disconnect());
+    EXPECT_TRUE(Keys(kDefaultBucket).empty());
 }
 
 TEST_F(GuestFixture, AQuotedPathIsDataNeverCode) {

@@ -1,4 +1,5 @@
-// Copying files into guests, running scripts, and the waits behind both.
+// Copying files into guests, running scripts, the waits behind both, and
+// what a job leaves when it ends or never does.
 #include <unistd.h>
 
 #include "guest/GuestFixture.h"
@@ -79,10 +80,12 @@ TEST_F(GuestFixture, CancellingWhileWaitingGives4000AndCancelsTheCommand) {
     EXPECT_TRUE(Keys(kDefaultBucket).empty());
 }
 
-TEST_F(GuestFixture, ATimeOutGivesItsTextAndLeavesTheCommandRunning) {
+TEST_F(GuestFixture, ATimeOutGivesItsTextAndLeavesTheCommandRunningAlsoWhenTheJobEnds) {
     EXPECT_EQ(0, object.ExecuteScriptInGuest(Linux(), "Start-Sleep -Seconds 600", 10));
     EXPECT_EQ("Command execution has timed out.", object.GetLastVMErrorDetails());
     EXPECT_TRUE(log.Has("Command timed out."));
+    EXPECT_EQ("InProgress", Commands().back().status);
+    ASSERT_EQ(1, object.Disconnect());
     EXPECT_EQ("InProgress", Commands().back().status);
 }
 
@@ -146,4 +149,33 @@ TEST_F(GuestFixture, CrossAccountSharesTheAdminBucketWithTheSource) {
     ASSERT_EQ(1, cross.CopyFileToGuest(Linux(), LocalFile("x.txt", "cross"), "/home/ec2-user/x.txt", false))
         << cross.GetLastVMErrorDetails();
     EXPECT_EQ("cross", GuestFile(kLinux, "/home/ec2-user/x.txt"));
+}
+
+TEST_F(GuestFixture, AJobThatNeverEndedIsCleanedByTheNextOne) {
+    // The first job is stopped while its download runs, cannot cancel it,
+    // and goes without ending: the command stays registered.
+    {
+        CAmazonInfo first{kAmazonInstanceType};
+        ASSERT_EQ(1, ConnectDemo(first));
+        ASSERT_EQ(1, first.PrepareGuestForFileCopy(Linux()));
+        cloud->AddFault(cloudsim::FaultRule("CancelCommand", 0, "InternalError: injected"));
+        log.OnLine([&](const std::string& line) {
+            if (line.find("] : [InProgress].") != std::string::npos) first.SetJobCancelled(true);
+        });
+        EXPECT_EQ(0, first.CopyFileToGuest(Linux(), LocalFile("old.txt", "old"), "/home/ec2-user/n.txt", false));
+        log.OnLine(nullptr);
+        cloud->ClearFaults();
+    }
+    const cloudsim::Command stuck = Commands().back();
+    ASSERT_EQ("InProgress", stuck.status);
+    ASSERT_EQ(1, object.PrepareGuestForFileCopy(Linux())) << object.GetLastVMErrorDetails();
+    EXPECT_TRUE(log.Has("Cancelling command [" + stuck.id + "] in region [us-east-1]"));
+    ASSERT_EQ(1, object.CopyFileToGuest(Linux(), LocalFile("new.txt", "new"), "/home/ec2-user/n.txt", false));
+    env.Clock().SleepMs(600000);
+    for (const auto& c : Commands()) {
+        if (c.id != stuck.id) continue;
+        EXPECT_EQ("Cancelled", c.status);
+    }
+    EXPECT_EQ("new", GuestFile(kLinux, "/home/ec2-user/n.txt"));
+    EXPECT_TRUE(Keys(kDefaultBucket).empty());
 }

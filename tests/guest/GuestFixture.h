@@ -63,17 +63,7 @@ struct GuestFixture : ConnectedFixture {
     void ChangeGuest(const std::string& id, const std::function<void(cloudsim::Guest&)>& f) {
         cloud->Write([&](cloudsim::State& s) { f(s.guests.at(id)); });
     }
-    // Every script sent, in the order sent.
-    std::vector<std::string> Scripts() {
-        return Peek([](const cloudsim::State& s) {
-            std::vector<std::pair<int64_t, std::string>> sent;
-            for (const auto& [id, c] : s.commands) sent.push_back({c.sentAtMs, c.script});
-            std::sort(sent.begin(), sent.end());
-            std::vector<std::string> out;
-            for (const auto& p : sent) out.push_back(p.second);
-            return out;
-        });
-    }
+    // Every command sent, in the order sent.
     std::vector<cloudsim::Command> Commands() {
         return Peek([](const cloudsim::State& s) {
             std::vector<cloudsim::Command> out;
@@ -82,6 +72,11 @@ struct GuestFixture : ConnectedFixture {
                              [](const auto& a, const auto& b) { return a.sentAtMs < b.sentAtMs; });
             return out;
         });
+    }
+    std::vector<std::string> Scripts() {
+        std::vector<std::string> out;
+        for (const auto& c : Commands()) out.push_back(c.script);
+        return out;
     }
     // The guest file's bytes; "<none>" when the guest has no such file.
     std::string GuestFile(const std::string& id, const std::string& path) {

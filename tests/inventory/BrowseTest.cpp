@@ -172,12 +172,12 @@ TEST_F(Browse, UnknownViewIsRejected) {
 }
 
 TEST_F(Browse, BridgeFailuresFailTheLevel) {
-    cloud->AddFault(Fault("GetDCInfoForDC", kThrottled));
+    cloud->AddFault({"GetDCInfoForDC", 0, kThrottled});
     EXPECT_EQ(0, Run("\\Region View\\us-east-1", Chain({Node("Region View"), Region("us-east-1")})));
     EXPECT_TRUE(log.Has("Failed to get Datacenter info for datacenter [us-east-1]/[us-east-1]. "
                         "Error [RequestLimitExceeded: Request limit exceeded.]"));
 
-    cloud->AddFault(Fault("RefreshDCInfoList", kThrottled));
+    cloud->AddFault({"RefreshDCInfoList", 0, kThrottled});
     EXPECT_EQ(0, Run("\\Region View"));
     EXPECT_TRUE(log.Has("Failed to refresh Datacenter info cache."));
 }

@@ -62,10 +62,12 @@ TEST_F(Clone, LaunchesACopyAndRemovesItsTemporaryAMI) {
 // The temporary AMI is registered before the clone waits for it: one the
 // clone could not delete is still known to the next job's clean-up.
 TEST_F(Clone, AnAMITheCloneCouldNotDeleteIsLeftToTheNextCleanup) {
-    for (const auto& failure : {Fault("CreateAMISnapshot", "", "stuck"), Fault("CreateVirtualMachine", kThrottled)}) {
+    const cloudsim::FaultRule failures[] = {{"CreateAMISnapshot", 0, "", 0, "stuck"},
+                                            {"CreateVirtualMachine", 0, kThrottled}};
+    for (const auto& failure : failures) {
         cloud->ClearFaults();
         cloud->AddFault(failure);
-        cloud->AddFault(Fault("DeleteAMISnapshot", kThrottled));
+        cloud->AddFault({"DeleteAMISnapshot", 0, kThrottled});
         {
             CAmazonInfo clone(kAmazonInstanceType);
             ASSERT_EQ(1, ConnectDemo(clone));
@@ -123,12 +125,12 @@ TEST_F(Clone, EveryFailureAfterTheAMIRequestLeavesNoAMI) {
         const char* cancelAt = nullptr;   // the job is cancelled once a log line starts so
     };
     const std::vector<Case> cases = {
-        {Fault("CreateAMISnapshot", kThrottled), 17},
-        {Fault("CreateAMISnapshot", "", "error"), 17},
-        {Fault("CreateAMISnapshot", "", "stuck"), 17},   // the wait times out
-        {Fault("CreateAMISnapshot", "", "stuck"), 4000, "Waiting for completion of AMI ["},
-        {Fault("CreateAMISnapshot", "", "error"), 4000, "Create AMI task ["},   // as the wait fails
-        {Fault("CreateVirtualMachine", kThrottled), 20},
+        {{"CreateAMISnapshot", 0, kThrottled}, 17},
+        {{"CreateAMISnapshot", 0, "", 0, "error"}, 17},
+        {{"CreateAMISnapshot", 0, "", 0, "stuck"}, 17},   // the wait times out
+        {{"CreateAMISnapshot", 0, "", 0, "stuck"}, 4000, "Waiting for completion of AMI ["},
+        {{"CreateAMISnapshot", 0, "", 0, "error"}, 4000, "Create AMI task ["},   // as the wait fails
+        {{"CreateVirtualMachine", 0, kThrottled}, 20},
     };
     for (const auto& c : cases) {
         cloud->ClearFaults();
@@ -150,7 +152,7 @@ TEST_F(Clone, EveryFailureAfterTheAMIRequestLeavesNoAMI) {
 }
 
 TEST_F(Clone, FailedCloneOperationKeepsAnInstanceItDidNotMakeAndItsOwnError) {
-    cloud->AddFault(Fault("CreateVirtualMachine", kThrottled));
+    cloud->AddFault({"CreateVirtualMachine", 0, kThrottled});
     SVMInfo vm = Request();
     vm.guid = kDb;   // the record names an existing instance
     std::string out;

@@ -22,19 +22,6 @@ const std::string kSep = "#$vm-+=";   // joins the parts of tag and instance-typ
 const std::string kThrottled = "RequestLimitExceeded: Request limit exceeded.";
 const std::string kWeb = "i-0a1b2c3d4e5f60001";   // web-server-01, us-east-1a
 
-// A fault rule of the simulated cloud: every call of operation (or only the
-// nth) fails with error, or with kind "stuck"/"error" what it starts never
-// completes / ends failed.
-inline cloudsim::FaultRule Fault(const std::string& operation, const std::string& error,
-                                 const std::string& kind = "fail", int nth = 0) {
-    cloudsim::FaultRule rule;
-    rule.operation = operation;
-    rule.error = error;
-    rule.kind = kind;
-    rule.nth = nth;
-    return rule;
-}
-
 struct CloudFixture : ConnectedFixture {
     LogTap log;
 

@@ -90,7 +90,7 @@ TEST_F(CloudFixture, LookUpFailuresAreLoggedAndReturnZero) {
     for (const auto& c : cases) {
         cloud->ClearFaults();
         EXPECT_NE(0, c.call()) << c.operation;
-        cloud->AddFault(Fault(c.operation, kThrottled));
+        cloud->AddFault({c.operation, 0, kThrottled});
         EXPECT_EQ(0, c.call()) << c.operation;
         EXPECT_TRUE(log.Has(c.logged)) << c.logged;
     }
@@ -118,10 +118,10 @@ TEST_F(CloudFixture, InstancesOfAnInventoryObjectByItsType) {
     EXPECT_EQ(5u, vms.size());   // the source account's instances only
     EXPECT_FALSE(object.GetVMInfoListForInventoryObject("i-0a1b2c3d4e5f60001", 8, 0, 0, vms));
 
-    cloud->AddFault(Fault("GetHostInfoForHost", kThrottled));
+    cloud->AddFault({"GetHostInfoForHost", 0, kThrottled});
     EXPECT_FALSE(object.GetVMInfoListForInventoryObject("us-east-1b", 5, 0, 0, vms));
     EXPECT_TRUE(log.Has("Failed to get Host info for Host [us-east-1b]. Error [" + kThrottled + "]"));
-    cloud->AddFault(Fault("RefreshVMInfoList", kThrottled));
+    cloud->AddFault({"RefreshVMInfoList", 0, kThrottled});
     EXPECT_FALSE(object.GetVMInfoListForInventoryObject("", 1, 0, 0, vms));
     EXPECT_TRUE(log.Has("Failed to refresh VM Info list . Error [" + kThrottled + "]"));
 }
@@ -149,7 +149,7 @@ TEST_F(CloudFixture, RegionListRefreshesAnEmptyCacheOnce) {
     ASSERT_EQ(2u, nodes.size());
     EXPECT_EQ(2, nodes[0].type);
     // Filled cache: the bridge is not asked again.
-    cloud->AddFault(Fault("RefreshDCInfoList", kThrottled));
+    cloud->AddFault({"RefreshDCInfoList", 0, kThrottled});
     nodes.clear();
     EXPECT_EQ(1, object.GetInventoryInfoList(nodes, 0, 0));
     EXPECT_EQ(2u, nodes.size());
@@ -173,7 +173,7 @@ TEST_F(CloudFixture, CatalogsForRestoreChoices) {
     EXPECT_EQ("Throughput Optimized HDD (st1)", types[4].displayName);
 
     std::vector<VMInfoStructs::SImageInfo> images;
-    cloud->AddFault(Fault("GetFilteredAmis", kThrottled));
+    cloud->AddFault({"GetFilteredAmis", 0, kThrottled});
     EXPECT_EQ(0, object.GetImageList("", "", "", images));
     EXPECT_EQ(kThrottled, object.GetLastVMErrorDetails());
 }

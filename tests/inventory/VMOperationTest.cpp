@@ -62,7 +62,7 @@ TEST_F(Operations, PowerOperationsChangeTheInstancesState) {
 }
 
 TEST_F(Operations, ABridgeFailureFailsWithTheBridgesText) {
-    cloud->AddFault(Fault("PowerOnVM", kThrottled));
+    cloud->AddFault({"PowerOnVM", 0, kThrottled});
     SVMInfo vm = Record(kWin, "win-app-01");
     EXPECT_EQ(1, Run(vm, 1));
     EXPECT_EQ(kThrottled, object.GetLastVMErrorDetails());
@@ -121,7 +121,7 @@ TEST_F(Operations, SnapshotDeletionWithoutEntryRemovesTheIntegrityAMI) {
     ASSERT_TRUE(object.SourceBridge()->SetTag(kWeb, "KD_Integrity_Snap", ami, true));
     SVMInfo vm = Record(kWeb, "web-server-01");
 
-    cloud->AddFault(Fault("DeleteAMISnapshot", kThrottled, "fail", 1));
+    cloud->AddFault({"DeleteAMISnapshot", 1, kThrottled});
     EXPECT_EQ(1, Run(vm, 14));
     EXPECT_TRUE(log.Has("Failed to delete AMI [" + ami + "], Error [" + kThrottled + "]"));
     EXPECT_TRUE(ImageLives(ami));
@@ -225,7 +225,7 @@ TEST_F(Operations, StorageOperationDeletesExpiredVolumesOfTheRegion) {
     env.Clock().AdvanceMs(60 * 1000);
     EXPECT_TRUE(Volume("vol-0000000000000e001").id.empty());
 
-    cloud->AddFault(Fault("DeleteExpiredVolumes", kThrottled));
+    cloud->AddFault({"DeleteExpiredVolumes", 0, kThrottled});
     EXPECT_EQ(1, object.PerformStorageOperation(ctx));
     EXPECT_EQ(kThrottled, ctx.errorText);
 }
@@ -238,7 +238,7 @@ TEST_F(Operations, EmptyTagIsDeletedOnlyWhenReadAndEmpty) {
     EXPECT_EQ(1u, Instance(kWeb).tags.count("_QX_AMI_"));
 
     ASSERT_TRUE(bridge.DeleteTag(kWeb, "_QX_AMI_", "ami-0123", false));
-    cloud->AddFault(Fault("GetTag", kThrottled, "fail", 1));
+    cloud->AddFault({"GetTag", 1, kThrottled});
     EXPECT_FALSE(object.DeleteEmptyTag(kWeb, "_QX_AMI_"));
     EXPECT_EQ(1u, Instance(kWeb).tags.count("_QX_AMI_"));
 

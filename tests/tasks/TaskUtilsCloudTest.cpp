@@ -4,11 +4,9 @@
 
 #include <memory>
 
-#include "bridge/AmazonSDKBridge.h"
-#include "framework/Clock.h"
 #include "framework/FileUtils.h"
 #include "support/ConnectedFixture.h"
-#include "tasks/AmazonTaskUtils.h"
+#include "tasks/TaskUtilsFixture.h"
 
 namespace {
 
@@ -16,9 +14,6 @@ const char kWebServer[] = "i-0a1b2c3d4e5f60001";      // running, us-east-1a
 const char kStoppedWindows[] = "i-0a1b2c3d4e5f60003";  // stopped, us-east-1c
 const char kDataVolume[] = "vol-0a1b2c3d4e5f6a002";    // attached to the web server
 const char kSourceSnapshot[] = "snap-0a1b2c3d4e5fb0001";
-const char kVolumeAdvice[] =
-    "Volume task has timed out. Please consider setting a higher timeout by adding the "
-    "VirtualServer\\nAmazonVolumeTaskTimeOutInMin additional setting on the Ostrel proxy.";
 
 struct TaskUtilsCloudTest : ConnectedFixture {
     std::unique_ptr<CAmazonTaskUtils> tasks;
@@ -69,7 +64,7 @@ TEST_F(TaskUtilsCloudTest, StuckOrFailedCreationHandsBackAVolumeThatExists) {
     EXPECT_FALSE(FromSnapshot(volumeId));
     EXPECT_EQ(60, SleptSec());
     EXPECT_EQ(24, object.GetLastVMError());
-    EXPECT_EQ(kVolumeAdvice, object.GetLastVMErrorDetails());
+    EXPECT_EQ(kVolumeAdviceText, object.GetLastVMErrorDetails());
     ASSERT_FALSE(volumeId.empty());
     EXPECT_EQ("creating", Volume(volumeId).state);
 
@@ -78,6 +73,9 @@ TEST_F(TaskUtilsCloudTest, StuckOrFailedCreationHandsBackAVolumeThatExists) {
     EXPECT_FALSE(FromSnapshot(failedId));
     EXPECT_EQ(60 + 20, SleptSec());  // the error shows at the first poll after 15 s
     EXPECT_EQ("error", Volume(failedId).state);
+    EXPECT_EQ(24, object.GetLastVMError());
+    // Not the bridge's last text: every poll worked.
+    EXPECT_EQ("Volume [" + failedId + "] is in state [error]", object.GetLastVMErrorDetails());
     VMInfoStructs::SDisk failed;
     failed.newVolumeId = failedId;
     EXPECT_TRUE(tasks->DeleteVolume(failed, true));  // what the caller's clean-up does
@@ -130,9 +128,9 @@ TEST_F(TaskUtilsCloudTest, StuckDetachIsRetriedWithForceWhenAllowed) {
     } rows[] = {
         {"first detach sticks", kDataVolume, {"DetachVolume", 1, "", 0, "stuck"}, true, true, true, 120 + 10, ""},
         {"first sticks, no force", "vol-0a1b2c3d4e5f6b002", {"DetachVolume", 1, "", 0, "stuck"}, false, false, false,
-         120, kVolumeAdvice},
+         120, kVolumeAdviceText},
         {"every detach sticks", "vol-0a1b2c3d4e5f6b003", {"DetachVolume", 0, "", 0, "stuck"}, true, false, true,
-         120 + 600, kVolumeAdvice},
+         120 + 600, kVolumeAdviceText},
         {"detach refused", "vol-0a1b2c3d4e5f6b001", {"DetachVolume", 0, "IncorrectState: busy"}, true, false, false, 0,
          "IncorrectState: busy"},
     };
@@ -169,14 +167,22 @@ TEST_F(TaskUtilsCloudTest, ModificationIsDoneOnceOptimizingOrOnRequestCompleted)
     EXPECT_EQ("completed", Volume("vol-0a1b2c3d4e5f6a001").modification.state);
 }
 
-TEST_F(TaskUtilsCloudTest, StartedInstanceValidatesAndLeavesScreenshots) {
+// Polls every 30 s; a screenshot at every second one. The instance is the
+// source account's, so polls and screenshots through the admin bridge would
+// find nothing.
+TEST_F(TaskUtilsCloudTest, StartedInstanceValidatesAndLeavesAScreenshotEverySecondPoll) {
+    Connect(Accounts::SourceAndAdmin);
     TestEnv::SetSetting("VirtualServer", "bSaveInstanceScreenshots", "true");
+    LogTap log;
     ASSERT_TRUE(object.SourceBridge()->PowerOnVM("", kStoppedWindows, "us-east-1"));
+    const int64_t start = env.Clock().NowMs() / 1000;
     ASSERT_TRUE(tasks->CompleteInstanceValidationTask(kStoppedWindows, "us-east-1", true));
     EXPECT_EQ(90, SleptSec());  // 30 s to start, 60 s of status checks
+    const std::string folder = env.BaseDir() + "/Temp/" + kStoppedWindows;
+    EXPECT_TRUE(log.Has("Screenshots will be saved to: [" + folder + "]"));
     std::vector<std::string> files;
-    ASSERT_TRUE(FwFile::ListDir(env.BaseDir() + "/Temp/" + kStoppedWindows, files));
-    EXPECT_EQ(1u, files.size());  // the poll at 60 s; the one at 120 s never came
+    ASSERT_TRUE(FwFile::ListDir(folder, files));
+    EXPECT_EQ(std::vector<std::string>{std::to_string(start + 60) + ".jpg"}, files);  // none at 30 s or 90 s
 }
 
 TEST_F(TaskUtilsCloudTest, RequestsGoToTheAdminAccountUnlessTheSourceIsAsked) {

@@ -189,22 +189,3 @@ TEST_F(TaskUtilsTest, FailedOrTimedOutValidationLogsTheConsoleButACancelDoesNot)
     EXPECT_FALSE(tasks.CompleteInstanceValidationTask("i-1", "us-east-1", false));
     EXPECT_EQ(4000, owner.GetLastVMError());
 }
-
-TEST_F(TaskUtilsTest, ScreenshotsAreSavedEverySecondPollWhenAsked) {
-    TestEnv::SetSetting("VirtualServer", "bSaveInstanceScreenshots", "true");
-    EXPECT_CALL(source, IsInstanceValidationtaskCompleted(_, _)).Times(5).WillRepeatedly(DoneAfter(5, true));
-    std::vector<std::string> files;
-    EXPECT_CALL(source, SaveInstanceScreenshot("i-7", _))
-        .Times(2)
-        .WillRepeatedly([&](const std::string&, const std::string& file) {
-            files.push_back(file);
-            return true;
-        });
-    EXPECT_TRUE(tasks.CompleteInstanceValidationTask("i-7", "us-east-1", true));
-    const std::string folder = env.BaseDir() + "/Temp/i-7";
-    EXPECT_TRUE(Logged("Screenshots will be saved to: [" + folder + "]"));
-    const int64_t start = env.Clock().NowMs() / 1000 - 150;
-    ASSERT_EQ(2u, files.size());
-    EXPECT_EQ(folder + "/" + std::to_string(start + 60) + ".jpg", files[0]);
-    EXPECT_EQ(folder + "/" + std::to_string(start + 120) + ".jpg", files[1]);
-}
