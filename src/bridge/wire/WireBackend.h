@@ -5,8 +5,8 @@
 // Bridge/sBackend=aws (bridge/BackendChoice.h).
 //
 // What it offers is what it overrides below, one family per file
-// (WireIdentity, WireInventory, WireInstances, WireVolumes, WireSnapshots,
-// WireTags); every other operation is refused by RefusingBackend with
+// (WireIdentity, WireMetadata, WireInventory, WireInstances, WireVolumes,
+// WireSnapshots, WireTags, WireBlocks); every other operation is refused by RefusingBackend with
 // "NotImplemented: <op> is not offered by the AWS wire backend yet".
 //
 // Settings (section "Bridge"): nWirePageSize, the MaxResults of every paged
@@ -51,6 +51,10 @@ public:
     bool IsInitialized() const override;
     bool IsConnected() const override;
     bool GetAccountId(std::string& accountId) override;
+    // The proxy's own identity, from the instance metadata service
+    // (WireMetadata.cpp); neither needs a connection.
+    bool GetLocalInstanceId(std::string& instanceId) override;
+    bool GetLocalInstanceRegion(std::string& region) override;
     bool GetAwsArnPartition(std::string& partition) override;
     std::string GetRegionFromZone(const std::string& zone) override;
 
@@ -157,6 +161,9 @@ private:
     bool Ec2Items(const std::string& action, const wire::QueryParams& params, const char* itemsPath,
                   const std::function<void(const pugi::xml_node& item)>& onItem, std::string& error,
                   const std::string& region = std::string(), int pageCap = 1000);
+    // One value of the instance metadata service (path under
+    // http://169.254.169.254), IMDSv2 first (WireMetadata.cpp).
+    bool MetadataGet(const std::string& path, std::string& value, std::string& error);
     // The region an operation addresses: its argument, or else the current
     // region; a zone names its region.
     std::string RegionFor(const std::string& given) const;

@@ -23,13 +23,15 @@ public:
                 out.transportError = "cannot set up libcurl: " + m_curl.GetLastError();
                 return out;
             }
-            m_curl.SetOption(CURLOPT_TIMEOUT, kTransferTimeoutSec);
-            m_curl.SetOption(CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSec);
+            // The handle is reused: every exchange sets its own bounds.
+            m_curl.SetOption(CURLOPT_TIMEOUT_MS, request.timeoutMs > 0 ? request.timeoutMs : kTransferTimeoutSec * 1000);
+            m_curl.SetOption(CURLOPT_CONNECTTIMEOUT_MS,
+                             request.connectTimeoutMs > 0 ? request.connectTimeoutMs : kConnectTimeoutSec * 1000);
             m_curl.SetOption(CURLOPT_NOSIGNAL, 1L);
             m_curl.ClearHeaders();
             for (const auto& line : request.headers) m_curl.AppendHeader(line);
             const std::string url =
-                "https://" + request.host + request.path + (request.query.empty() ? "" : "?" + request.query);
+                (request.plainHttp ? "http://" : "https://") + request.host + request.path + (request.query.empty() ? "" : "?" + request.query);
             m_curl.SendRequest(Type(request.method), url, request.body);
             const long code = m_curl.GetHttpErrorCode();
             if (code == KDLibCurl::kErrTimeout || code == KDLibCurl::kErrConnection ||

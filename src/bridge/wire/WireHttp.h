@@ -22,6 +22,13 @@ struct HttpRequest {
     std::string query;                 // already encoded, without "?"
     std::vector<std::string> headers;  // "Name: value" lines
     std::string body;
+    // The instance metadata service only: a link-local address served over
+    // plain HTTP on every EC2 instance, never through a web proxy.
+    bool plainHttp = false;
+    // Bounds of this exchange; 0 keeps the transport's own (AWS answers
+    // within seconds; the metadata service at once or not at all).
+    long timeoutMs = 0;
+    long connectTimeoutMs = 0;
 };
 
 struct HttpResponse {
