@@ -182,6 +182,9 @@ private:
                         std::string& error);
     bool Attach(const char* op, const std::string& volumeId, const std::string& instanceId,
                 const std::string& device, bool asRoot, bool& conflict);
+    // The AMI as GetVMInfoForVM's template record (WireImages.cpp).
+    bool ImageRecord(const std::string& amiId, const std::string& region, VMInfoStructs::SVMInfo& vm,
+                     std::string& error);
     bool ImageSnapshots(const std::string& amiId, std::vector<std::string>& snapshotIds, std::string& state,
                         std::string& error);
     bool TagsOf(const std::string& resource, std::map<std::string, std::string>& tags, std::string& error);

@@ -1,0 +1,32 @@
+#!/usr/bin/env python3
+"""What the account holds in moto, as one sorted JSON object, so that a test
+can tell what a job left: the account's own images, snapshots, volumes and
+every tag.
+
+Usage: moto_state.py ENDPOINT_URL CA_FILE
+Exits 3 when boto3 is not installed.
+"""
+import json
+import sys
+
+try:
+    import boto3
+except ImportError:
+    sys.exit(3)
+
+
+def main():
+    endpoint, ca_file = sys.argv[1:3]
+    ec2 = boto3.client("ec2", region_name="us-east-1", endpoint_url=endpoint, verify=ca_file,
+                       aws_access_key_id="AKIAMOTOSTATE0000001", aws_secret_access_key="moto-state-secret")
+    state = {
+        "images": sorted(i["ImageId"] for i in ec2.describe_images(Owners=["self"])["Images"]),
+        "snapshots": sorted(s["SnapshotId"] for s in ec2.describe_snapshots(OwnerIds=["self"])["Snapshots"]),
+        "volumes": sorted(v["VolumeId"] for v in ec2.describe_volumes()["Volumes"]),
+        "tags": sorted("%s %s=%s" % (t["ResourceId"], t["Key"], t["Value"]) for t in ec2.describe_tags()["Tags"]),
+    }
+    print(json.dumps(state, indent=1, sort_keys=True))
+
+
+if __name__ == "__main__":
+    main()
