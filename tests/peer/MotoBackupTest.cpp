@@ -168,6 +168,56 @@ TEST_F(MotoJob, EbsDirectFullBackupRebuildsTheSeededVolumeAndAnIncrementalReadsN
     EXPECT_EQ("", RebuiltImageProblem());
 }
 
+TEST_F(MotoJob, AJobKilledMidWayLeavesNothingInMotoAfterTheNextJobsCleanUp) {
+    // The first block read is held, so the job is killed with its AMI and
+    // snapshot made and registered, and its data half copied.
+    FaultProxy proxy(m_certs.certFile, m_certs.keyFile, m_certs.caFile, m_moto->Port(),
+                     {"--hold", "GET /snapshots/[^ ]+/blocks/[0-9]"});
+    ASSERT_GT(proxy.Port(), 0) << proxy.Output();
+    RouteTo(proxy.Port());
+    const std::string log = Path("killed.log");
+    const std::string command = "exec " + HostCommand(BackupCommand()) + " >'" + log + "' 2>&1";
+    const pid_t job = fork();
+    ASSERT_GE(job, 0);
+    if (job == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const bool held = proxy.WaitForOutput("holding", kPeerBoundMs);
+    kill(job, SIGKILL);
+    waitpid(job, nullptr, 0);
+    ASSERT_TRUE(held) << TestEnv::ReadFile(log) << proxy.Output();
+    ASSERT_NE(m_baseline, State()) << "the killed job made nothing\n" << TestEnv::ReadFile(log);
+
+    std::string out;
+    ASSERT_EQ(0, Host("cleanup", out)) << out;
+    EXPECT_NE(std::string::npos, out.find("orphaned backup entries: 1")) << out;
+    EXPECT_EQ("[]", nlohmann::json::diff(m_baseline, State()).dump()) << out;
+}
+
+TEST_F(MotoJob, ABackupThroughFaultsFinishesAndPermanentFaultsFailItWithAwsTextLeavingNothing) {
+    {
+        FaultProxy faults(m_certs.certFile, m_certs.keyFile, m_certs.caFile, m_moto->Port(),
+                          {"--random", "0.3", "--seed", "7"});
+        ASSERT_GT(faults.Port(), 0) << faults.Output();
+        RouteTo(faults.Port());
+        std::string out;
+        ASSERT_EQ(0, Host(BackupCommand(), out)) << out << faults.Output();
+        for (const char* kind : {"fault throttle", "fault error", "fault reset"})
+            EXPECT_NE(std::string::npos, faults.Output().find(kind)) << kind << "\n" << faults.Output();
+        EXPECT_EQ("", RebuiltImageProblem());
+    }
+    const nlohmann::json before = State();
+    FaultProxy permanent(m_certs.certFile, m_certs.keyFile, m_certs.caFile, m_moto->Port(),
+                         {"--always", "throttle", "--match", "^ebs[.]"});
+    ASSERT_GT(permanent.Port(), 0) << permanent.Output();
+    RouteTo(permanent.Port());
+    std::string out;
+    EXPECT_NE(0, Host(BackupCommand(), out)) << out;
+    EXPECT_NE(std::string::npos, out.find("RequestThrottledException: Rate exceeded")) << out;
+    EXPECT_EQ("[]", nlohmann::json::diff(before, State()).dump()) << out;
+}
+
 TEST(MotoJobModes, HotAddBackup) {
     GTEST_SKIP() << "HOTADD cannot run against moto: a volume moto attaches to the proxy gets no block device "
                     "on this machine";
