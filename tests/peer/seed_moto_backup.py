@@ -53,7 +53,11 @@ def main():
             image.write(data)
     ebs.complete_snapshot(SnapshotId=snapshot, ChangedBlocksCount=len(blocks))
 
-    image_id = ec2.describe_images(Owners=["amazon"])["Images"][0]["ImageId"]
+    # An image of the account's own to launch from: the server may run
+    # without moto's built-in public ones.
+    image_id = ec2.register_image(Name="moto-backup-base", RootDeviceName="/dev/sda1",
+                                  BlockDeviceMappings=[{"DeviceName": "/dev/sda1",
+                                                        "Ebs": {"SnapshotId": snapshot}}])["ImageId"]
 
     def launch(name, mappings):
         kwargs = dict(ImageId=image_id, InstanceType="t3.micro", MinCount=1, MaxCount=1,

@@ -52,10 +52,10 @@ std::string RunCommand(const std::string& command, int& status) {
     return out;
 }
 
-MotoServer::MotoServer(const std::string& certFile, const std::string& keyFile)
+MotoServer::MotoServer(const std::string& certFile, const std::string& keyFile, bool defaultImages)
     : PeerProcess({"python3", std::string(TEST_SOURCE_DIR) + "/tests/peer/moto_launcher.py", "-H", "127.0.0.1", "-p",
                    "0", "-c", certFile, "-k", keyFile},
-                  "https") {}
+                  "https", {defaultImages ? "MOTO_EC2_LOAD_DEFAULT_AMIS=true" : "MOTO_EC2_LOAD_DEFAULT_AMIS=false"}) {}
 
 ProxyMetadata::ProxyMetadata(const std::string& instanceId, const std::string& zone)
     : PeerProcess({"python3", std::string(TEST_SOURCE_DIR) + "/tests/peer/proxy_metadata.py", instanceId, zone},
@@ -76,7 +76,8 @@ FaultProxy::FaultProxy(const std::string& certFile, const std::string& keyFile, 
                        int motoPort, const std::vector<std::string>& options)
     : PeerProcess(FaultProxyArgs(certFile, keyFile, caFile, motoPort, options), "https") {}
 
-PeerProcess::PeerProcess(std::vector<std::string> args, const std::string& scheme) {
+PeerProcess::PeerProcess(std::vector<std::string> args, const std::string& scheme,
+                         const std::vector<std::string>& environment) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         m_output = "pipe2 failed";
@@ -97,7 +98,12 @@ PeerProcess::PeerProcess(std::vector<std::string> args, const std::string& schem
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (posix_spawnp(&m_pid, argv[0], &actions, &attributes, argv.data(), environ) != 0) {
+    std::vector<std::string> added = environment;
+    std::vector<char*> envp;
+    for (auto& e : added) envp.push_back(e.data());
+    for (char** e = environ; *e; ++e) envp.push_back(*e);
+    envp.push_back(nullptr);
+    if (posix_spawnp(&m_pid, argv[0], &actions, &attributes, argv.data(), envp.data()) != 0) {
         m_pid = -1;
         m_output = "cannot start " + args[1];
     }

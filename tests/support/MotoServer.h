@@ -40,7 +40,9 @@ public:
     bool WaitForOutput(const std::string& text, int boundMs);
 
 protected:
-    PeerProcess(std::vector<std::string> args, const std::string& scheme);
+    // environment: "NAME=value" entries added to this process's.
+    PeerProcess(std::vector<std::string> args, const std::string& scheme,
+                const std::vector<std::string>& environment = {});
 
 private:
     void WaitUntilListening(const std::string& marker);
@@ -58,7 +60,9 @@ private:
 
 class MotoServer : public PeerProcess {
 public:
-    MotoServer(const std::string& certFile, const std::string& keyFile);
+    // defaultImages false: without moto's built-in public AMIs (and their
+    // thousand snapshots), which make every listing of the account slow.
+    MotoServer(const std::string& certFile, const std::string& keyFile, bool defaultImages = true);
 };
 
 class ProxyMetadata : public PeerProcess {
