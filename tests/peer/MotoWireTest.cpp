@@ -115,6 +115,10 @@ TEST_F(MotoWire, BrowsesInstancesByTagTypeNameAndZoneAcrossPages) {
     ASSERT_FALSE(vm.disks.empty());
     EXPECT_TRUE(vm.disks[0].isOSDisk);
     EXPECT_GT(vm.disks[0].size, 0);
+    std::string outpost = "stale";
+    ASSERT_TRUE(m_bridge->GetOutpostsAccountARN(first, kRegion, outpost)) << m_bridge->GetLastErrorString();
+    EXPECT_EQ("", outpost);  // not on an Outpost
+    EXPECT_FALSE(m_bridge->GetOutpostsAccountARN("i-00000000000000000", kRegion, outpost));
     VMInfoStructs::SVMInfo byName;
     ASSERT_EQ(1, m_bridge->GetVMInfoForVM("prod-3", "", "", kRegion, 0, 0, byName));
     EXPECT_EQ("prod-3", byName.name);

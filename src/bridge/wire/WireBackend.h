@@ -87,6 +87,8 @@ public:
                     std::vector<VMInfoStructs::SVMInfo>& vms) override;
 
     // ---- instances (WireInstances.cpp) ----
+    // An instance off an Outpost has an empty ARN.
+    bool GetOutpostsAccountARN(const std::string& instanceId, const std::string& region, std::string& arn) override;
     bool PowerOnVM(const std::string& name, const std::string& id, const std::string& region) override;
     bool PowerOffVM(const std::string& name, const std::string& id, const std::string& region) override;
     bool RebootVM(const std::string& name, const std::string& id, const std::string& region) override;
