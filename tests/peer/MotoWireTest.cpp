@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <set>
@@ -98,6 +99,23 @@ TEST_F(MotoWire, BrowsesInstancesByTagTypeNameAndZoneAcrossPages) {
     std::string account;
     ASSERT_TRUE(m_bridge->GetAccountId(account));
     EXPECT_EQ("123456789012", account);  // moto's account
+
+    // An assumed role's session signs requests of its own.
+    std::string key, secret, token;
+    ASSERT_TRUE(m_bridge->GenerateAssumeRoleSessionCredentials("arn:aws:iam::123456789012:role/backup", key, secret,
+                                                               token))
+        << m_bridge->GetLastErrorString();
+    EXPECT_FALSE(secret.empty());
+    EXPECT_FALSE(token.empty());
+    CAmazonSDKBridge assumed;
+    ASSERT_TRUE(assumed.initialize("focus", "moto", 1));
+    // The session's three values, as an SDK takes them from the environment.
+    ::setenv("AWS_ACCESS_KEY_ID", key.c_str(), 1);
+    ::setenv("AWS_SECRET_ACCESS_KEY", secret.c_str(), 1);
+    ::setenv("AWS_SESSION_TOKEN", token.c_str(), 1);
+    const bool connected = assumed.Connect("https://ec2.us-east-1.amazonaws.com", "", "");
+    for (const char* name : {"AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY", "AWS_SESSION_TOKEN"}) ::unsetenv(name);
+    ASSERT_TRUE(connected) << assumed.GetLastErrorString();
 
     std::vector<VMInfoStructs::SVMInfo> vms;
     ASSERT_EQ(1, m_bridge->GetVMInfoListForTag(kRegion, "Env", "prod", 0, 0, vms)) << m_bridge->GetLastErrorString();

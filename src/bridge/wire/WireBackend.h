@@ -5,7 +5,7 @@
 // Bridge/sBackend=aws (bridge/BackendChoice.h).
 //
 // What it offers is what it overrides below, one family per file
-// (WireIdentity, WireMetadata, WireInventory, WireInstances, WireVolumes,
+// (WireIdentity, WireMetadata, WireSessions, WireInventory, WireInstances, WireVolumes,
 // WireSnapshots, WireTags, WireBlocks); every other operation is refused by RefusingBackend with
 // "NotImplemented: <op> is not offered by the AWS wire backend yet".
 //
@@ -57,6 +57,10 @@ public:
     bool GetLocalInstanceRegion(std::string& region) override;
     bool GetAwsArnPartition(std::string& partition) override;
     std::string GetRegionFromZone(const std::string& zone) override;
+
+    // STS AssumeRole, an hour's session (WireSessions.cpp).
+    bool GenerateAssumeRoleSessionCredentials(const std::string& roleArn, std::string& accessKeyId,
+                                              std::string& secretAccessKey, std::string& sessionToken) override;
 
     // ---- inventory (WireInventory.cpp) ----
     int RefreshDCInfoList(ULONGLONG flags, int option) override;
