@@ -261,6 +261,31 @@ TEST_F(MotoWire, SnapshotsAndAmisAreMadeTaggedFoundAndDeleted) {
     EXPECT_TRUE(m_bridge->DeleteVM("", id, kRegion, true, true)) << m_bridge->GetLastErrorString();
 }
 
+// A job's web proxy carries every call to AWS, with its credentials; wrong
+// ones fail the connection with the proxy's refusal.
+TEST_F(MotoWire, CallsGoThroughTheJobsWebProxy) {
+    WebProxy proxy("agent", "proxy-secret", m_server->Port());
+    ASSERT_GT(proxy.Port(), 0) << proxy.Output();
+    for (const bool right : {true, false}) {
+        SCOPED_TRACE(right ? "right password" : "wrong password");
+        CAmazonSDKBridge bridge;
+        ASSERT_TRUE(bridge.initialize("focus", "moto", 1));
+        bridge.SetWebProxy("127.0.0.1:" + std::to_string(proxy.Port()), "agent", right ? "proxy-secret" : "wrong", 0);
+        EXPECT_EQ(right, bridge.Connect("https://ec2.us-east-1.amazonaws.com", "AKIAMOTOWIRE00000001",
+                                        "moto-wire-secret"))
+            << bridge.GetLastErrorString();
+        if (!right) continue;
+        std::vector<VMInfoStructs::SVMInfo> vms;
+        EXPECT_EQ(1, bridge.GetVMInfoListForTag(kRegion, "Env", "prod", 0, 0, vms)) << bridge.GetLastErrorString();
+        EXPECT_EQ(Seeded("prod"), Ids(vms));
+    }
+    // The connect-to table names the tunnels' far end, as it names the
+    // server without a proxy.
+    const std::string target = "127.0.0.1:" + std::to_string(m_server->Port());
+    EXPECT_NE(std::string::npos, proxy.Output().find("CONNECT " + target + " as agent")) << proxy.Output();
+    EXPECT_NE(std::string::npos, proxy.Output().find("refused " + target)) << proxy.Output();
+}
+
 // The block listings the streaming backup reads, of a snapshot boto3 wrote
 // through the EBS direct APIs.
 TEST_F(MotoWire, ListsAnEbsDirectSnapshotsBlocksWithTheirTokens) {

@@ -61,6 +61,11 @@ ProxyMetadata::ProxyMetadata(const std::string& instanceId, const std::string& z
     : PeerProcess({"python3", std::string(TEST_SOURCE_DIR) + "/tests/peer/proxy_metadata.py", instanceId, zone},
                   "http") {}
 
+WebProxy::WebProxy(const std::string& user, const std::string& password, int targetPort)
+    : PeerProcess({"python3", std::string(TEST_SOURCE_DIR) + "/tests/peer/connect_proxy.py", user, password,
+                   std::to_string(targetPort)},
+                  "http") {}
+
 namespace {
 std::vector<std::string> FaultProxyArgs(const std::string& certFile, const std::string& keyFile,
                                         const std::string& caFile, int motoPort,

@@ -70,6 +70,13 @@ public:
     ProxyMetadata(const std::string& instanceId, const std::string& zone);
 };
 
+// tests/peer/connect_proxy.py: a web proxy with basic authentication whose
+// tunnels all lead to targetPort on loopback.
+class WebProxy : public PeerProcess {
+public:
+    WebProxy(const std::string& user, const std::string& password, int targetPort);
+};
+
 // tests/peer/fault_proxy.py in front of moto at motoPort; options as the
 // script takes them ("--random", "0.2", ...).
 class FaultProxy : public PeerProcess {

@@ -47,6 +47,12 @@ public:
     virtual ~Transport() = default;
     // Never throws; every outcome is in the response.
     virtual HttpResponse Send(const HttpRequest& request) = 0;
+    // The web proxy of every exchange but the metadata service's (host
+    // empty: the environment's, as libcurl has it). Recorded transports
+    // have none.
+    virtual void SetWebProxy(const std::string& host, const std::string& user, const std::string& password) {
+        (void)host, (void)user, (void)password;
+    }
 };
 
 // The libcurl transport; one per backend object (one thread at a time).
