@@ -123,6 +123,21 @@ void KDLibCurl::ClearHeaders() {
     m_headers = nullptr;
 }
 
+bool KDLibCurl::SetProxy(const std::string& proxy, const std::string& user, const std::string& password) {
+    if (!m_curl && !Init()) return false;
+    const char* name = user.empty() ? nullptr : user.c_str();
+    const char* secret = user.empty() ? nullptr : password.c_str();
+    return curl_easy_setopt(m_curl, CURLOPT_PROXY, proxy.empty() ? nullptr : proxy.c_str()) == CURLE_OK &&
+           curl_easy_setopt(m_curl, CURLOPT_PROXYUSERNAME, name) == CURLE_OK &&
+           curl_easy_setopt(m_curl, CURLOPT_PROXYPASSWORD, secret) == CURLE_OK;
+}
+
+bool KDLibCurl::BypassProxy() {
+    if (!m_curl && !Init()) return false;
+    // "" is libcurl's "no proxy", which the environment cannot override.
+    return curl_easy_setopt(m_curl, CURLOPT_PROXY, "") == CURLE_OK;
+}
+
 bool KDLibCurl::SetOption(CURLoption option, long value) {
     if (!m_curl) return false;
     if (option == CURLOPT_SSL_VERIFYPEER || option == CURLOPT_SSL_VERIFYHOST ||

@@ -63,6 +63,15 @@ public:
     bool AppendHeader(const std::string& line);
     void ClearHeaders();
 
+    // A web proxy for the requests that follow: "host:port" or a URL, with
+    // basic authentication when user is not empty. An empty proxy restores
+    // libcurl's default (the environment's https_proxy and its kin). The
+    // servers behind it are verified as without it, and so is an https://
+    // proxy's own certificate.
+    bool SetProxy(const std::string& proxy, const std::string& user, const std::string& password);
+    // No proxy at all, whatever the environment says, until SetProxy.
+    bool BypassProxy();
+
     // Any integer option, e.g. CURLOPT_TIMEOUT (whole transfer, seconds),
     // CURLOPT_TIMEOUT_MS, CURLOPT_NOSIGNAL. Options that would switch
     // certificate checks off are refused.

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <set>
@@ -99,6 +100,23 @@ TEST_F(MotoWire, BrowsesInstancesByTagTypeNameAndZoneAcrossPages) {
     ASSERT_TRUE(m_bridge->GetAccountId(account));
     EXPECT_EQ("123456789012", account);  // moto's account
 
+    // An assumed role's session signs requests of its own.
+    std::string key, secret, token;
+    ASSERT_TRUE(m_bridge->GenerateAssumeRoleSessionCredentials("arn:aws:iam::123456789012:role/backup", key, secret,
+                                                               token))
+        << m_bridge->GetLastErrorString();
+    EXPECT_FALSE(secret.empty());
+    EXPECT_FALSE(token.empty());
+    CAmazonSDKBridge assumed;
+    ASSERT_TRUE(assumed.initialize("focus", "moto", 1));
+    // The session's three values, as an SDK takes them from the environment.
+    ::setenv("AWS_ACCESS_KEY_ID", key.c_str(), 1);
+    ::setenv("AWS_SECRET_ACCESS_KEY", secret.c_str(), 1);
+    ::setenv("AWS_SESSION_TOKEN", token.c_str(), 1);
+    const bool connected = assumed.Connect("https://ec2.us-east-1.amazonaws.com", "", "");
+    for (const char* name : {"AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY", "AWS_SESSION_TOKEN"}) ::unsetenv(name);
+    ASSERT_TRUE(connected) << assumed.GetLastErrorString();
+
     std::vector<VMInfoStructs::SVMInfo> vms;
     ASSERT_EQ(1, m_bridge->GetVMInfoListForTag(kRegion, "Env", "prod", 0, 0, vms)) << m_bridge->GetLastErrorString();
     EXPECT_EQ(Seeded("prod"), Ids(vms));  // 7: two pages of 5
@@ -115,6 +133,10 @@ TEST_F(MotoWire, BrowsesInstancesByTagTypeNameAndZoneAcrossPages) {
     ASSERT_FALSE(vm.disks.empty());
     EXPECT_TRUE(vm.disks[0].isOSDisk);
     EXPECT_GT(vm.disks[0].size, 0);
+    std::string outpost = "stale";
+    ASSERT_TRUE(m_bridge->GetOutpostsAccountARN(first, kRegion, outpost)) << m_bridge->GetLastErrorString();
+    EXPECT_EQ("", outpost);  // not on an Outpost
+    EXPECT_FALSE(m_bridge->GetOutpostsAccountARN("i-00000000000000000", kRegion, outpost));
     VMInfoStructs::SVMInfo byName;
     ASSERT_EQ(1, m_bridge->GetVMInfoForVM("prod-3", "", "", kRegion, 0, 0, byName));
     EXPECT_EQ("prod-3", byName.name);
@@ -237,6 +259,31 @@ TEST_F(MotoWire, SnapshotsAndAmisAreMadeTaggedFoundAndDeleted) {
     VMInfoStructs::SVMInfo gone;
     EXPECT_EQ(0, m_bridge->GetVMInfoForVM("", id, "", kRegion, 0, 0, gone));
     EXPECT_TRUE(m_bridge->DeleteVM("", id, kRegion, true, true)) << m_bridge->GetLastErrorString();
+}
+
+// A job's web proxy carries every call to AWS, with its credentials; wrong
+// ones fail the connection with the proxy's refusal.
+TEST_F(MotoWire, CallsGoThroughTheJobsWebProxy) {
+    WebProxy proxy("agent", "proxy-secret", m_server->Port());
+    ASSERT_GT(proxy.Port(), 0) << proxy.Output();
+    for (const bool right : {true, false}) {
+        SCOPED_TRACE(right ? "right password" : "wrong password");
+        CAmazonSDKBridge bridge;
+        ASSERT_TRUE(bridge.initialize("focus", "moto", 1));
+        bridge.SetWebProxy("127.0.0.1:" + std::to_string(proxy.Port()), "agent", right ? "proxy-secret" : "wrong", 0);
+        EXPECT_EQ(right, bridge.Connect("https://ec2.us-east-1.amazonaws.com", "AKIAMOTOWIRE00000001",
+                                        "moto-wire-secret"))
+            << bridge.GetLastErrorString();
+        if (!right) continue;
+        std::vector<VMInfoStructs::SVMInfo> vms;
+        EXPECT_EQ(1, bridge.GetVMInfoListForTag(kRegion, "Env", "prod", 0, 0, vms)) << bridge.GetLastErrorString();
+        EXPECT_EQ(Seeded("prod"), Ids(vms));
+    }
+    // The connect-to table names the tunnels' far end, as it names the
+    // server without a proxy.
+    const std::string target = "127.0.0.1:" + std::to_string(m_server->Port());
+    EXPECT_NE(std::string::npos, proxy.Output().find("CONNECT " + target + " as agent")) << proxy.Output();
+    EXPECT_NE(std::string::npos, proxy.Output().find("refused " + target)) << proxy.Output();
 }
 
 // The block listings the streaming backup reads, of a snapshot boto3 wrote

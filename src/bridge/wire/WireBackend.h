@@ -5,8 +5,8 @@
 // Bridge/sBackend=aws (bridge/BackendChoice.h).
 //
 // What it offers is what it overrides below, one family per file
-// (WireIdentity, WireInventory, WireInstances, WireVolumes, WireSnapshots,
-// WireTags); every other operation is refused by RefusingBackend with
+// (WireIdentity, WireMetadata, WireSessions, WireInventory, WireInstances, WireVolumes,
+// WireSnapshots, WireTags, WireBlocks); every other operation is refused by RefusingBackend with
 // "NotImplemented: <op> is not offered by the AWS wire backend yet".
 //
 // Settings (section "Bridge"): nWirePageSize, the MaxResults of every paged
@@ -51,8 +51,16 @@ public:
     bool IsInitialized() const override;
     bool IsConnected() const override;
     bool GetAccountId(std::string& accountId) override;
+    // The proxy's own identity, from the instance metadata service
+    // (WireMetadata.cpp); neither needs a connection.
+    bool GetLocalInstanceId(std::string& instanceId) override;
+    bool GetLocalInstanceRegion(std::string& region) override;
     bool GetAwsArnPartition(std::string& partition) override;
     std::string GetRegionFromZone(const std::string& zone) override;
+
+    // STS AssumeRole, an hour's session (WireSessions.cpp).
+    bool GenerateAssumeRoleSessionCredentials(const std::string& roleArn, std::string& accessKeyId,
+                                              std::string& secretAccessKey, std::string& sessionToken) override;
 
     // ---- inventory (WireInventory.cpp) ----
     int RefreshDCInfoList(ULONGLONG flags, int option) override;
@@ -83,6 +91,8 @@ public:
                     std::vector<VMInfoStructs::SVMInfo>& vms) override;
 
     // ---- instances (WireInstances.cpp) ----
+    // An instance off an Outpost has an empty ARN.
+    bool GetOutpostsAccountARN(const std::string& instanceId, const std::string& region, std::string& arn) override;
     bool PowerOnVM(const std::string& name, const std::string& id, const std::string& region) override;
     bool PowerOffVM(const std::string& name, const std::string& id, const std::string& region) override;
     bool RebootVM(const std::string& name, const std::string& id, const std::string& region) override;
@@ -157,6 +167,9 @@ private:
     bool Ec2Items(const std::string& action, const wire::QueryParams& params, const char* itemsPath,
                   const std::function<void(const pugi::xml_node& item)>& onItem, std::string& error,
                   const std::string& region = std::string(), int pageCap = 1000);
+    // One value of the instance metadata service (path under
+    // http://169.254.169.254), IMDSv2 first (WireMetadata.cpp).
+    bool MetadataGet(const std::string& path, std::string& value, std::string& error);
     // The region an operation addresses: its argument, or else the current
     // region; a zone names its region.
     std::string RegionFor(const std::string& given) const;
@@ -175,6 +188,9 @@ private:
                         std::string& error);
     bool Attach(const char* op, const std::string& volumeId, const std::string& instanceId,
                 const std::string& device, bool asRoot, bool& conflict);
+    // The AMI as GetVMInfoForVM's template record (WireImages.cpp).
+    bool ImageRecord(const std::string& amiId, const std::string& region, VMInfoStructs::SVMInfo& vm,
+                     std::string& error);
     bool ImageSnapshots(const std::string& amiId, std::vector<std::string>& snapshotIds, std::string& state,
                         std::string& error);
     bool TagsOf(const std::string& resource, std::map<std::string, std::string>& tags, std::string& error);

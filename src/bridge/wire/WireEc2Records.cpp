@@ -56,6 +56,7 @@ Ec2Instance ParseInstance(const pugi::xml_node& item) {
     i.imageId = Text(item, "imageId");
     i.rootDeviceName = Text(item, "rootDeviceName");
     i.keyName = Text(item, "keyName");
+    i.outpostArn = Text(item, "outpostArn");
     i.tags = ParseTags(item.child("tagSet"));
     for (pugi::xml_node d : item.child("blockDeviceMapping").children("item"))
         i.devices.push_back({Text(d, "deviceName"), Text(d, "ebs/volumeId"), Bool(d, "ebs/deleteOnTermination")});

@@ -27,6 +27,7 @@ struct Ec2Attachment {
 
 struct Ec2Instance {
     std::string id, instanceType, zone, state, platform, virtualizationType, imageId, rootDeviceName, keyName;
+    std::string outpostArn;  // empty off an Outpost
     std::map<std::string, std::string> tags;
     std::vector<Ec2Attachment> devices;  // blockDeviceMapping, as listed
     std::vector<VMInfoStructs::SVMNetworkCard> networkCards;

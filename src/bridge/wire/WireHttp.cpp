@@ -23,13 +23,20 @@ public:
                 out.transportError = "cannot set up libcurl: " + m_curl.GetLastError();
                 return out;
             }
-            m_curl.SetOption(CURLOPT_TIMEOUT, kTransferTimeoutSec);
-            m_curl.SetOption(CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSec);
+            // The handle is reused: every exchange sets its own bounds.
+            m_curl.SetOption(CURLOPT_TIMEOUT_MS, request.timeoutMs > 0 ? request.timeoutMs : kTransferTimeoutSec * 1000);
+            m_curl.SetOption(CURLOPT_CONNECTTIMEOUT_MS,
+                             request.connectTimeoutMs > 0 ? request.connectTimeoutMs : kConnectTimeoutSec * 1000);
             m_curl.SetOption(CURLOPT_NOSIGNAL, 1L);
+            // A link-local address is never reached through a proxy.
+            if (!(request.plainHttp ? m_curl.BypassProxy() : m_curl.SetProxy(m_proxy, m_proxyUser, m_proxyPassword))) {
+                out.transportError = "cannot set the web proxy up: " + m_curl.GetLastError();
+                return out;
+            }
             m_curl.ClearHeaders();
             for (const auto& line : request.headers) m_curl.AppendHeader(line);
             const std::string url =
-                "https://" + request.host + request.path + (request.query.empty() ? "" : "?" + request.query);
+                (request.plainHttp ? "http://" : "https://") + request.host + request.path + (request.query.empty() ? "" : "?" + request.query);
             m_curl.SendRequest(Type(request.method), url, request.body);
             const long code = m_curl.GetHttpErrorCode();
             if (code == KDLibCurl::kErrTimeout || code == KDLibCurl::kErrConnection ||
@@ -54,6 +61,12 @@ public:
         return out;
     }
 
+    void SetWebProxy(const std::string& host, const std::string& user, const std::string& password) override {
+        m_proxy = host;
+        m_proxyUser = user;
+        m_proxyPassword = password;
+    }
+
 private:
     static HTTP_REQ_TYPE Type(const std::string& method) {
         if (method == "POST") return HTTP_POST;
@@ -64,6 +77,7 @@ private:
     }
 
     KDLibCurl m_curl;
+    std::string m_proxy, m_proxyUser, m_proxyPassword;
 };
 
 }  // namespace

@@ -22,6 +22,13 @@ struct HttpRequest {
     std::string query;                 // already encoded, without "?"
     std::vector<std::string> headers;  // "Name: value" lines
     std::string body;
+    // The instance metadata service only: a link-local address served over
+    // plain HTTP on every EC2 instance, never through a web proxy.
+    bool plainHttp = false;
+    // Bounds of this exchange; 0 keeps the transport's own (AWS answers
+    // within seconds; the metadata service at once or not at all).
+    long timeoutMs = 0;
+    long connectTimeoutMs = 0;
 };
 
 struct HttpResponse {
@@ -40,6 +47,12 @@ public:
     virtual ~Transport() = default;
     // Never throws; every outcome is in the response.
     virtual HttpResponse Send(const HttpRequest& request) = 0;
+    // The web proxy of every exchange but the metadata service's (host
+    // empty: the environment's, as libcurl has it). Recorded transports
+    // have none.
+    virtual void SetWebProxy(const std::string& host, const std::string& user, const std::string& password) {
+        (void)host, (void)user, (void)password;
+    }
 };
 
 // The libcurl transport; one per backend object (one thread at a time).

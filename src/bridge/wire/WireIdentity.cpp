@@ -123,8 +123,9 @@ bool WireBackend::initialize(const std::string&, const std::string&, long long) 
     return true;
 }
 
-void WireBackend::SetWebProxy(const std::string& host, const std::string&, const std::string&, int) {
+void WireBackend::SetWebProxy(const std::string& host, const std::string& user, const std::string& password, int) {
     m_proxyHost = host;
+    m_client.SetWebProxy(host, user, password);
 }
 
 bool WireBackend::Connect(const std::string& url, const std::string& accessKey, const std::string& secretKey) {

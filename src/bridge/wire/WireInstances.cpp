@@ -27,6 +27,16 @@ bool WireBackend::FindInstance(const std::string& name, const std::string& id, c
     return found;
 }
 
+bool WireBackend::GetOutpostsAccountARN(const std::string& instanceId, const std::string& region, std::string& arn) {
+    arn.clear();
+    return Run("GetOutpostsAccountARN", true, [&](std::string& error) {
+        Ec2Instance inst;
+        if (!FindInstance("", instanceId, region, inst, error)) return false;
+        arn = inst.outpostArn;
+        return true;
+    });
+}
+
 bool WireBackend::Power(const char* op, const char* action, const std::string& name, const std::string& id,
                         const std::string& region) {
     return Run(op, true, [&](std::string& error) {

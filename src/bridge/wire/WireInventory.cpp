@@ -135,8 +135,9 @@ int WireBackend::GetVMInfoForVM(const std::string& name, const std::string& guid
                                 const std::string& region, ULONGLONG, int, SVMInfo& vm) {
     return Run("GetVMInfoForVM", true, [&](std::string& error) {
         if (guid.rfind("ami-", 0) == 0) {
-            error = "NotImplemented: GetVMInfoForVM of an AMI is not offered by the AWS wire backend yet";
-            return false;
+            if (!ImageRecord(guid, region.empty() ? host : region, vm, error)) return false;
+            vm.zone = host == "default" ? "" : host;
+            return true;
         }
         QueryParams filters;
         if (!guid.empty()) AddFilter(filters, "instance-id", guid);

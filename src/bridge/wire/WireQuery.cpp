@@ -98,6 +98,11 @@ bool QueryClient::Send(const std::string& what, const std::function<HttpRequest(
     }
 }
 
+HttpResponse QueryClient::SendUnsigned(const HttpRequest& request) {
+    ++m_exchanges;
+    return m_transport->Send(request);
+}
+
 bool QueryClient::Call(const std::string& service, const std::string& version, const std::string& region,
                        const std::string& action, const QueryParams& params, pugi::xml_document& out,
                        std::string& error) {

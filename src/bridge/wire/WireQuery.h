@@ -59,6 +59,14 @@ public:
     bool Get(const std::string& service, const std::string& region, const std::string& path,
              const QueryParams& query, std::string& body, std::string& error);
 
+    void SetWebProxy(const std::string& host, const std::string& user, const std::string& password) {
+        m_transport->SetWebProxy(host, user, password);
+    }
+
+    // One exchange as it is: no signature, no retry (the instance metadata
+    // service). Counted with the others.
+    HttpResponse SendUnsigned(const HttpRequest& request);
+
     // HTTP exchanges made, retries included.
     int64_t Exchanges() const { return m_exchanges; }
 

@@ -40,7 +40,7 @@ EndpointServer::EndpointServer(std::shared_ptr<Cloud> cloud, const EndpointOptio
         m_servers.push_back(std::move(server));
     }
     m_ebs = std::make_unique<EbsService>(*m_servers[0], cloud, m_store, m_faults);
-    m_metadata = std::make_unique<MetadataService>(*m_servers[1], m_store, m_faults, options.metadata,
+    m_metadata = std::make_unique<MetadataService>(*m_servers[1], cloud, m_store, m_faults, options.metadata,
                                                    FirstAccount(cloud));
     m_ipRanges = std::make_unique<IpRangesService>(*m_servers[2], cloud, m_faults);
 

@@ -2,9 +2,10 @@
 // Faults the simulated endpoints inject into their answers, for testing a
 // client's retries and checks. A rule names an operation ("GetSnapshotBlock",
 // "ListSnapshotBlocks", "ListChangedBlocks", "MetadataToken",
-// "MetadataCredentials", "IpRanges", or "*" for any) and hits its nth
-// matching call (1-based) or every one (nth 0). Calls are counted per rule,
-// so two rules on one operation count independently. Thread-safe.
+// "MetadataCredentials", "MetadataIdentity", "IpRanges", or "*" for any)
+// and hits its nth matching call (1-based) or every one (nth 0). Calls are
+// counted per rule, so two rules on one operation count independently.
+// Thread-safe.
 #include <cstdint>
 #include <map>
 #include <mutex>

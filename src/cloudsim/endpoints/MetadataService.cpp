@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cloudsim/Cloud.h"
 #include "cloudsim/endpoints/Digest.h"
 #include "cloudsim/endpoints/HttpGlue.h"
 #include "cloudsim/endpoints/TimeFormat.h"
@@ -22,13 +23,21 @@ void Plain(httplib::Response& res, int status, const std::string& text) {
 
 }  // namespace
 
-MetadataService::MetadataService(httplib::Server& server, CredentialStore& store, FaultRules& faults,
-                                 MetadataOptions options, std::string defaultAccountId)
-    : m_store(store), m_faults(faults), m_options(std::move(options)), m_refuseTokens(m_options.refuseTokens),
+MetadataService::MetadataService(httplib::Server& server, std::shared_ptr<Cloud> cloud, CredentialStore& store,
+                                 FaultRules& faults, MetadataOptions options, std::string defaultAccountId)
+    : m_cloud(std::move(cloud)), m_store(store), m_faults(faults), m_options(std::move(options)), m_refuseTokens(m_options.refuseTokens),
       m_requireTokens(m_options.requireTokens) {
     if (m_options.accountId.empty()) m_options.accountId = std::move(defaultAccountId);
     server.Put("/latest/api/token",
                [this](const httplib::Request& req, httplib::Response& res) { IssueToken(req, res); });
+    // The SDKs ask for the zone with a trailing slash, the CLI's examples
+    // without; the service answers both.
+    server.Get("/latest/meta-data/instance-id",
+               [this](const httplib::Request& req, httplib::Response& res) { Identity(req, res, "id"); });
+    server.Get(R"(/latest/meta-data/placement/region/?)",
+               [this](const httplib::Request& req, httplib::Response& res) { Identity(req, res, "region"); });
+    server.Get(R"(/latest/meta-data/placement/availability-zone/?)",
+               [this](const httplib::Request& req, httplib::Response& res) { Identity(req, res, "zone"); });
     server.Get("/latest/meta-data/iam/security-credentials/",
                [this](const httplib::Request& req, httplib::Response& res) { RoleName(req, res); });
     server.Get(R"(/latest/meta-data/iam/security-credentials/([^/]+))",
@@ -78,6 +87,22 @@ void MetadataService::RoleName(const httplib::Request& req, httplib::Response& r
     if (!CheckToken(req, res)) return;
     if (ApplyFaultsBefore(m_faults.Hits("MetadataCredentials"), res)) return;
     Plain(res, 200, m_options.roleName);
+}
+
+void MetadataService::Identity(const httplib::Request& req, httplib::Response& res, const char* field) {
+    if (!CheckToken(req, res)) return;
+    std::vector<EndpointFault> hits = m_faults.Hits("MetadataIdentity");
+    if (ApplyFaultsBefore(hits, res)) return;
+    const std::string which = field;
+    std::string value;
+    m_cloud->Read([&](const State& s) {
+        auto it = s.instances.find(s.proxyInstanceId);
+        if (s.proxyInstanceId.empty() || it == s.instances.end()) return;
+        value = which == "id" ? it->second.id : which == "region" ? it->second.region : it->second.zone;
+    });
+    if (value.empty()) return Plain(res, 404, "Not Found");
+    Plain(res, 200, value);
+    ApplyFaultsAfter(hits, res);
 }
 
 void MetadataService::RoleCredentials(const httplib::Request& req, httplib::Response& res) {

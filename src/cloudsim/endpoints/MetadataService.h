@@ -1,12 +1,16 @@
 #pragma once
 // The instance metadata service of the proxy instance, as far as a client
-// needs it for credentials: IMDSv2 session tokens, the instance role's name,
-// and the role's session credentials (issued into the credential store, so
-// the EBS endpoint accepts them until they expire on the framework clock).
-// Thread-safe.
+// needs it: IMDSv2 session tokens, the instance's identity (instance-id,
+// placement/region, placement/availability-zone, read from the cloud's
+// proxy instance at each request), the instance role's name, and the role's
+// session credentials (issued into the credential store, so the EBS
+// endpoint accepts them until they expire on the framework clock). A cloud
+// without a proxy instance answers the identity paths 404, as the paths of
+// anything the service does not know. Thread-safe.
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -14,6 +18,8 @@
 
 #include "cloudsim/endpoints/CredentialStore.h"
 #include "cloudsim/endpoints/FaultRules.h"
+
+namespace cloudsim { class Cloud; }
 
 namespace cloudsim::endpoints {
 
@@ -27,8 +33,8 @@ struct MetadataOptions {
 
 class MetadataService {
 public:
-    MetadataService(httplib::Server& server, CredentialStore& store, FaultRules& faults, MetadataOptions options,
-                    std::string defaultAccountId);
+    MetadataService(httplib::Server& server, std::shared_ptr<Cloud> cloud, CredentialStore& store,
+                    FaultRules& faults, MetadataOptions options, std::string defaultAccountId);
 
     void SetRefuseTokens(bool refuse) { m_refuseTokens = refuse; }
     void SetRequireTokens(bool require) { m_requireTokens = require; }
@@ -41,8 +47,11 @@ private:
     // False when the answer (401) has been written.
     bool CheckToken(const httplib::Request& req, httplib::Response& res);
     void RoleName(const httplib::Request& req, httplib::Response& res);
+    // One field of the proxy instance's record ("id", "region", "zone").
+    void Identity(const httplib::Request& req, httplib::Response& res, const char* field);
     void RoleCredentials(const httplib::Request& req, httplib::Response& res);
 
+    std::shared_ptr<Cloud> m_cloud;
     CredentialStore& m_store;
     FaultRules& m_faults;
     MetadataOptions m_options;

@@ -1,0 +1,72 @@
+// The wire backend's view of the machine it runs on: the proxy instance's
+// id and region from the instance metadata service, IMDSv2 first.
+#include "bridge/wire/WireBackend.h"
+
+using namespace bridgeimpl;
+using namespace bridgeimpl::wire;
+
+namespace {
+const char kMetadataHost[] = "169.254.169.254";
+// The SDKs' defaults: the service answers at once on an instance, and a
+// machine outside EC2 must not stall a job for long on each question.
+constexpr long kMetadataTimeoutMs = 2000;
+constexpr long kMetadataConnectTimeoutMs = 1000;
+
+HttpRequest MetadataRequest(const char* method, const std::string& path) {
+    HttpRequest request;
+    request.method = method;
+    request.host = kMetadataHost;
+    request.path = path;
+    request.plainHttp = true;
+    request.timeoutMs = kMetadataTimeoutMs;
+    request.connectTimeoutMs = kMetadataConnectTimeoutMs;
+    return request;
+}
+
+std::string Trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return std::string();
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+}  // namespace
+
+bool WireBackend::MetadataGet(const std::string& path, std::string& value, std::string& error) {
+    // A session token keeps the answers out of reach of a request forged
+    // through the proxy; a service that refuses tokens (403, or 404/405
+    // where IMDSv2 is not offered) is asked without one, as the SDKs do.
+    HttpRequest put = MetadataRequest("PUT", "/latest/api/token");
+    put.headers.push_back("X-aws-ec2-metadata-token-ttl-seconds: 21600");
+    const HttpResponse token = m_client.SendUnsigned(put);
+    if (token.status == 400) {
+        error = "InstanceMetadataError: the instance metadata service refused a session token request (HTTP 400)";
+        return false;
+    }
+    HttpRequest get = MetadataRequest("GET", path);
+    if (token.status == 200 && !Trimmed(token.body).empty())
+        get.headers.push_back("X-aws-ec2-metadata-token: " + Trimmed(token.body));
+    const HttpResponse answer = m_client.SendUnsigned(get);
+    value = Trimmed(answer.body);
+    if (answer.status == 200 && !value.empty()) return true;
+    value.clear();
+    error = answer.status == 0
+                ? "InstanceMetadataUnavailable: the instance metadata service at " + std::string(kMetadataHost) +
+                      " cannot be reached (" + answer.transportError + "); is this machine an EC2 instance?"
+                : "InstanceMetadataError: " + path + " answered HTTP " + std::to_string(answer.status);
+    return false;
+}
+
+bool WireBackend::GetLocalInstanceId(std::string& instanceId) {
+    instanceId.clear();
+    return Run("GetLocalInstanceId", false, [&](std::string& error) {
+        return MetadataGet("/latest/meta-data/instance-id", instanceId, error);
+    });
+}
+
+bool WireBackend::GetLocalInstanceRegion(std::string& region) {
+    region.clear();
+    return Run("GetLocalInstanceRegion", false, [&](std::string& error) {
+        // The region itself, not the zone less its letter: a Local Zone's
+        // name ("us-west-2-lax-1a") is no region with a letter appended.
+        return MetadataGet("/latest/meta-data/placement/region", region, error);
+    });
+}
