@@ -132,7 +132,7 @@ copy="$AGENT_BASE_DIR/Backups/outpost-worker-copy-3001"
 rm -rf "$copy" "$copy.restored"
 echo "== backup copy of snap job 3001 (hot-add)"
 $host backup --job demo/backup-job.json --copy-of 3001 --mode HOTADD --out "$copy" | tee /dev/stderr |
-  grep -q "copy of snap job 3001" || { echo "the backup copy did not complete" >&2; exit 1; }
+  grep "done: full copy of snap job 3001" >/dev/null || { echo "the backup copy did not complete" >&2; exit 1; }
 echo "== verify the copy against the snapshots snap job 3001 took, block for block"
 $host restore-image --chain "$copy" --out "$copy.restored"
 $tool verify --base "$AGENT_BASE_DIR" --manifest "$copy.restored/manifest.json" --snap-job 3001

@@ -182,11 +182,14 @@ int CVMSnapUtil::unmountVolumes(SMVolSnapInfo& record, bool keep) {
             if (!MountAccount(MountParameters(record, snap.snapId), account, owner)) owner = account;
             auto detached = [](const std::string& s, const std::string&) { return s == "available" || s == "gone"; };
             auto gone = [](const std::string& s, const std::string&) { return s == "gone"; };
+            // A volume already being deleted (its reader closed it) only
+            // needs to be gone.
             const bool ok = engine->GetVolumeState(owner, region, volumeId, state, attachState, why) &&
-                            (state == "gone" || state == "available" ||
+                            (state == "gone" || state == "available" || state == "deleting" ||
                              (engine->DetachVolume(owner, region, volumeId, why) &&
                               AwaitVolume(*engine, owner, region, volumeId, detached, why))) &&
-                            (state == "gone" || engine->DeleteVolume(owner, region, volumeId, why)) &&
+                            (state == "gone" || state == "deleting" ||
+                             engine->DeleteVolume(owner, region, volumeId, why)) &&
                             AwaitVolume(*engine, owner, region, volumeId, gone, why);
             if (!ok) {
                 // Kept in the record: a later unmount tries again. A
