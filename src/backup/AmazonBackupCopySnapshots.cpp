@@ -27,6 +27,7 @@ bool CAmazonInfo::_PrepareSnapshotInfoForBackupCopy(MountCtx& ctx) {
             return false;
         }
         disk->snapshotId = disk->snapshotIdCbt = snapshotId;
+        disk->diskType = 1;   // a snapshot of it exists: it is an EBS volume
         EvDebug::Debug(__PRETTY_FUNCTION__, "Snapshot id [%s] for volume [%s]", snapshotId.c_str(),
                        sourceVolume.c_str());
     }

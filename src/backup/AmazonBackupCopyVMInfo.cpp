@@ -25,6 +25,7 @@ bool CAmazonInfo::PopulateVMInfoFromSnapBackupXml(MountCtx& ctx, SVMInfo& vm) {
         SetLastVMError(kSnapMetadataUnreadable, "ReadSnapMetadataXML Failed");
         return false;
     }
+    ForgetSnapXmlInstances(datastores);
     if (!_PopulateVMInfoFromDSInfo()) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "_PopulateVMInfoFromDSInfo Failed");
         return false;

@@ -233,6 +233,9 @@ public:
     // unmount deletes the fetched file and always returns 1.
     int MountSnap(const MountCtx& ctx) override;
     int UnmountSnap(MountCtx& ctx) override;
+    // Drops the instances of datastores from c_InstanceInfoMapFromSnapXML,
+    // so that the snap metadata just read decides their records.
+    static void ForgetSnapXmlInstances(const std::vector<VMInfoStructs::SDatastoreInfo>& datastores);
     int _DownloadVMConfigFile(const std::string& mountPath, const MountCtx& ctx);
     bool DeleteSnapBackupXml(const MountCtx& ctx);
     bool PopulateVMInfoFromSnapBackupXml(MountCtx& ctx, SVMInfo& vm);

@@ -60,8 +60,16 @@ int CAmazonInfo::MountSnap(const MountCtx& constCtx) {
             return 0;
         }
         ctx.volSnaps = list;
+        ForgetSnapXmlInstances(datastores);
         return _PopulateVMInfoFromDSInfo() ? 1 : 0;
     });
+}
+
+void CAmazonInfo::ForgetSnapXmlInstances(const std::vector<VMInfoStructs::SDatastoreInfo>& datastores) {
+    // The instance as this snap job recorded it, not as an earlier snap job
+    // read in this process did: its disks, keys and errors may differ.
+    for (const auto& ds : datastores)
+        for (const auto& vm : ds.vms) c_InstanceInfoMapFromSnapXML.erase(vm.guid);
 }
 
 int CAmazonInfo::UnmountSnap(MountCtx& ctx) {
