@@ -1,11 +1,11 @@
 // The instance record of a backup copy, read back from the metadata its snap
 // backup wrote.
+#include "backup/MountModes.h"
 #include "common/ErrorCodes.h"
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
 #include "framework/VMSnapUtil.h"
-#include "snap/SnapMetadataPaths.h"
 
 using namespace AmazonErrors;
 
@@ -17,9 +17,9 @@ bool CAmazonInfo::PopulateVMInfoFromSnapBackupXml(MountCtx& ctx, SVMInfo& vm) {
     if (ctx.liveBrowse) ctx.snapJobId = ctx.vmJobId;
     // The instance-level file the snap backup left in the folder the job
     // names for its metadata.
-    std::string name;
+    const std::string name = CVMSnapUtil::GetVMSnapMetadataFileName(ctx.snapJobId, ctx.requestedVMGuid);
     std::vector<VMInfoStructs::SDatastoreInfo> datastores;
-    if (!SnapMetadataPaths::VMLevelFileName(ctx, name) ||
+    if (!AmazonMount::IsPathSafeId(ctx.requestedVMGuid) ||
         !m_pSnapUtil->ReadSnapMetadataXML(FwFile::JoinPath(ctx.snapMetadataFolder, name), datastores)) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "ReadSnapMetadataXML Failed");
         SetLastVMError(kSnapMetadataUnreadable, "ReadSnapMetadataXML Failed");

@@ -10,7 +10,6 @@
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
 #include "framework/VMSnapUtil.h"
-#include "snap/SnapTransMeta.h"
 
 using namespace AmazonErrors;
 
@@ -21,6 +20,14 @@ constexpr char kIopsLimitText[] = "You have exceeded your maximum io1 IOPS limit
 std::string LastPart(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A KMS key ARN as a "key:value;" text carries it: its own ":" would end
+// the pair early, so each travels as "$".
+std::string KeyArnForMetadata(std::string arn) {
+    for (char& c : arn)
+        if (c == ':') c = '$';
+    return arn;
 }
 
 bool SameId(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
@@ -102,8 +109,7 @@ bool CAmazonInfo::_GetAdditionalVolumeParams(AmazonSnapTransMetaInfo& meta, cons
     if (ctx.keepSourceEncryption && !ctx.liveBrowse) {
         meta.encrypt = disk->encrypted ? 1 : 0;
         if (disk->encrypted && !disk->kmsKeyId.empty()) {
-            // The ARN's own ":" would end the pair early.
-            meta.targetEncryptionKey = SnapTransMeta::KeyArnForMetadata(disk->kmsKeyId);
+            meta.targetEncryptionKey = KeyArnForMetadata(disk->kmsKeyId);
             meta.customKey = true;
         }
     }
