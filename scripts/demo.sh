@@ -122,5 +122,19 @@ echo "== what the snapshot manager holds, each metadata file read back"
 listing=$($host snap-list | tee /dev/stderr)
 grep -q "file backup_3001.xml: snap metadata of job 3001: $volume ($instance, error code 0)" <<<"$listing" ||
   { echo "the snap backup's metadata did not read back" >&2; exit 1; }
+# A backup copy of that snap backup: the snapshot manager makes volumes of
+# its snapshots for the proxy, the data mover reads them, and the copy is a
+# backup point like any other. A block written after the snapshots were
+# taken must not be in it.
+echo "== write a block of outpost-worker after its snap backup"
+$tool guest-write --base "$AGENT_BASE_DIR" --volume "$volume" --block 7 --text "written after the snap backup"
+copy="$AGENT_BASE_DIR/Backups/outpost-worker-copy-3001"
+rm -rf "$copy" "$copy.restored"
+echo "== backup copy of snap job 3001 (hot-add)"
+$host backup --job demo/backup-job.json --copy-of 3001 --mode HOTADD --out "$copy" | tee /dev/stderr |
+  grep "done: full copy of snap job 3001" >/dev/null || { echo "the backup copy did not complete" >&2; exit 1; }
+echo "== verify the copy against the snapshots snap job 3001 took, block for block"
+$host restore-image --chain "$copy" --out "$copy.restored"
+$tool verify --base "$AGENT_BASE_DIR" --manifest "$copy.restored/manifest.json" --snap-job 3001
 echo "== clean-up of what dead jobs left"
 $host cleanup

@@ -27,6 +27,7 @@ Snapshot SnapshotOf(const State& s, const Volume& v, const std::string& id, cons
     snap.iops = v.iops;
     snap.encrypted = v.encrypted;
     snap.kmsKeyId = v.kmsKeyId;
+    snap.productCodes = v.productCodes;
     snap.state = "pending";
     snap.description = description;
     snap.createdMs = now;

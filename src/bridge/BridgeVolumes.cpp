@@ -108,6 +108,7 @@ bool SimBackend::CreateVolume(const std::string& snapshotId, const std::string& 
             } else if (v.encrypted) {
                 v.kmsKeyId = !snap->kmsKeyId.empty() ? snap->kmsKeyId : DefaultKmsKey(s, d.accountId, d.region);
             }
+            v.productCodes = snap->productCodes;
             for (const auto& [key, value] : tags)
                 if (!ApplyTag(v.tags, key, value, true, error)) return false;
             if (!name.empty() && !ApplyTag(v.tags, "Name", name, true, error)) return false;

@@ -17,7 +17,7 @@ const Table<Snapshot>& SnapshotTable() {
          Member("volumeType", &S::volumeType), Member("iops", &S::iops), Member("encrypted", &S::encrypted),
          Member("kmsKeyId", &S::kmsKeyId), Member("state", &S::state), Member("description", &S::description),
          Member("tags", &S::tags), Member("createdMs", &S::createdMs), Member("isPublic", &S::isPublic),
-         IfSet("sharedWith", &S::sharedWith),
+         IfSet("sharedWith", &S::sharedWith), IfSet("productCodes", &S::productCodes),
          PendingField("pending", &S::pending), BlocksField("blocks", &S::blocks, &S::sizeBytes),
          SeedDataField("data", &S::seed, &S::sizeBytes)},
         [](S& x, const Fields& in) {

@@ -32,6 +32,9 @@ struct Snapshot {
     bool isPublic = false;               // visible to every account
     // Accounts given createVolumePermission (ModifySnapshotAttribute).
     std::vector<std::string> sharedWith;
+    // AWS Marketplace codes of the source volume: they stay with the
+    // snapshot and every volume made from it.
+    std::vector<std::string> productCodes;
     Transition pending;                  // to: completed
     // The volume's data as it was when the snapshot completed (until then,
     // as it was when the snapshot started).

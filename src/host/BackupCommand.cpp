@@ -8,6 +8,7 @@
 #include "framework/FileUtils.h"
 #include "framework/KDPI.h"
 #include "host/BackupChain.h"
+#include "host/BackupCopy.h"
 #include "host/ChainLock.h"
 #include "host/ConnectCommand.h"
 #include "host/DataMover.h"
@@ -160,11 +161,27 @@ int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& 
     ctx.changeId = request.changeTracking ? chain.LastChangeId() : std::string();
     const std::map<std::string, std::string> previous = BackupChain::PreviousSnapshots(ctx.changeId);
     ctx.mountPath = FwFile::JoinPath(FwFile::JoinPath(KDPI_Base::getTempDir(), "Mount"), request.instanceId);
+    BackupCopyJob copy;
+    if (request.copyOf) {
+        // A copy holds what the snap backup took: no change tracking.
+        ctx.cbtEnabled = false;
+        ctx.changeId.clear();
+        if (!copy.Begin(*plugin, job, request.copyOf, ctx, why)) {
+            std::fprintf(stderr, "error: %s\n", why.c_str());
+            copy.End(*plugin, ctx);
+            return 1;
+        }
+    }
     if (!plugin->MountVM(ctx)) {
         PrintError(*plugin, ("cannot mount instance " + request.instanceId).c_str());
+        if (request.copyOf) copy.End(*plugin, ctx);
         return 1;
     }
     const bool incremental = ctx.cbtEnabled && ctx.backupLevel == 2;
+    if (request.copyOf)
+        std::printf("mounted %s (%s) in mode %s, backup copy of snap job %lld\n", ctx.vm.guid.c_str(),
+                    ctx.vm.name.c_str(), ctx.transportMode.c_str(), static_cast<long long>(request.copyOf));
+    else
     std::printf("mounted %s (%s) in mode %s, AMI %s, %s backup (change tracking: %s)\n", ctx.vm.guid.c_str(),
                 ctx.vm.name.c_str(), ctx.transportMode.c_str(), ctx.amiId.c_str(), incremental ? "incremental" : "full",
                 ctx.cbtStatus.c_str());
@@ -215,6 +232,7 @@ int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& 
         PrintError(*plugin, "cannot unmount");
         ok = false;
     }
+    if (request.copyOf) copy.End(*plugin, ctx);
     plugin->Disconnect();
     if (!ok) return 1;
     const std::string published = chain.NextPointFolder();
@@ -231,8 +249,9 @@ int RunBackup(PluginLoader& loader, const ConnectJob& job, const BackupRequest& 
                     FwFile::JoinPath(published, d.image).c_str());
         total += d.stats.bytesRead;
     }
-    std::printf("backup %s of %s done: %s, %zu disks, %.1f MiB read (%llu blocks) in %.2f s\n",
-                published.c_str(), request.instanceId.c_str(), incremental ? "incremental" : "full", disks.size(),
+    std::printf("backup %s of %s done: %s%s, %zu disks, %.1f MiB read (%llu blocks) in %.2f s\n",
+                published.c_str(), request.instanceId.c_str(), incremental ? "incremental" : "full",
+                request.copyOf ? (" copy of snap job " + std::to_string(request.copyOf)).c_str() : "", disks.size(),
                 total / 1048576.0, static_cast<unsigned long long>(total / (512 * 1024)), seconds);
     return 0;
 }

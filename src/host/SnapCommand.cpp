@@ -15,12 +15,11 @@
 #include "framework/VMInfo.h"
 #include "framework/VMSnapUtil.h"
 #include "host/ConnectCommand.h"
+#include "host/SnapArray.h"
 #include "host/SnapListing.h"
 #include "host/StopSignals.h"
 
 namespace {
-// The snap control host the host program registers its account under.
-constexpr uint32_t kHostSnapArray = 1;
 constexpr int32_t kHostHubCell = 1;
 // Instance job ids are the job id times this, plus the instance's place.
 constexpr int64_t kInstanceJobIds = 1000;
@@ -29,16 +28,6 @@ struct InstanceResult {
     std::string id;
     int error = 0;
     std::string details;
-};
-
-// Holds the host's account as the manager's array for the job's run.
-struct ArrayRegistration {
-    explicit ArrayRegistration(const ConnectJob& job) {
-        FwSnapEngine::RegisterArray(kHostSnapArray, {job.url, job.accessKey, job.secretKey});
-    }
-    ~ArrayRegistration() { FwSnapEngine::UnregisterArray(kHostSnapArray); }
-    ArrayRegistration(const ArrayRegistration&) = delete;
-    ArrayRegistration& operator=(const ArrayRegistration&) = delete;
 };
 
 MountCtx JobContext(const ConnectJob& job, const SnapBackupRequest& request) {
@@ -130,7 +119,7 @@ int RunSnapBackup(PluginLoader& loader, const ConnectJob& job, const SnapBackupR
     StopSignals signals;
     auto plugin = ConnectObject(loader, job);
     if (!plugin) return 1;
-    ArrayRegistration array(job);
+    SnapArrayRegistration array(job);
     // Snapshots of snap jobs that failed or died belong to no backup: they
     // go first, as the manager's own job start does.
     std::vector<std::string> removed;

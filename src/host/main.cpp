@@ -10,6 +10,7 @@
 #include "framework/KDPlatformInfo.h"
 #include "framework/Clock.h"
 #include "host/BackupChain.h"
+#include "host/BackupCopy.h"
 #include "host/BackupCommand.h"
 #include "host/ConnectCommand.h"
 #include "host/GuestCommands.h"
@@ -191,6 +192,21 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "error: --mode \"%s\" is not a transport mode; use HOTADD or EBS-DIRECT-API\n",
                          request.mode.c_str());
             return 2;
+        }
+        if (!value("copy-of").empty()) {
+            try {
+                request.copyOf = std::stoll(value("copy-of"));
+            } catch (const std::exception&) {
+                request.copyOf = -1;
+            }
+            if (request.copyOf <= 0) {
+                std::fprintf(stderr, "error: --copy-of takes the snap job's id\n");
+                return 2;
+            }
+            if (!BackupCopyJob::ResolveInstance(request.copyOf, request.instanceId, why)) {
+                std::fprintf(stderr, "error: %s\n", why.c_str());
+                return 1;
+            }
         }
         request.outDir = value("out");
         if (request.outDir.empty()) request.outDir = FwFile::JoinPath(KDPI_Base::getBaseDir(), "Backups/" + request.instanceId);

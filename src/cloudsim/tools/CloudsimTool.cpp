@@ -56,6 +56,8 @@
 #include "framework/FileUtils.h"
 #include "framework/KDPI.h"
 #include "framework/KDPlatformInfo.h"
+#include "framework/SnapPairText.h"
+#include "framework/SnapStore.h"
 
 namespace {
 // Block indexes that hold data in a sparse image.
@@ -81,20 +83,27 @@ std::string FirstBlocks(const std::vector<int64_t>& blocks) {
     return blocks.size() > 5 ? out + ", ..." : out;
 }
 
-int VerifyDisk(cloudsim::Cloud& cloud, const std::string& volumeId, const std::string& image) {
+// snapshotId empty: the image against the volume as it is now; else against
+// that snapshot of it.
+int VerifyDisk(cloudsim::Cloud& cloud, const std::string& volumeId, const std::string& image,
+               const std::string& snapshotId = std::string()) {
     const int64_t bs = cloudsim::kBlockSize;
     const int fd = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         std::printf("  %s: cannot open image %s\n", volumeId.c_str(), image.c_str());
         return 1;
     }
-    const auto volumeBlocks = cloud.VolumeBlocks(volumeId);
+    const bool ofSnapshot = !snapshotId.empty();
+    auto read = [&](int64_t offset) {
+        return ofSnapshot ? cloud.ReadSnapshot(snapshotId, offset, bs) : cloud.ReadVolume(volumeId, offset, bs);
+    };
+    const auto volumeBlocks = ofSnapshot ? cloud.SnapshotBlocks(snapshotId) : cloud.VolumeBlocks(volumeId);
     const std::set<int64_t> expected(volumeBlocks.begin(), volumeBlocks.end());
     std::vector<int64_t> bad;
     std::string buffer(static_cast<size_t>(bs), '\0');
     for (int64_t b : expected) {
         const ssize_t got = ::pread(fd, &buffer[0], static_cast<size_t>(bs), static_cast<off_t>(b * bs));
-        if (got != bs || buffer != cloud.ReadVolume(volumeId, b * bs, bs)) bad.push_back(b);
+        if (got != bs || buffer != read(b * bs)) bad.push_back(b);
     }
     for (int64_t b : ImageDataBlocks(fd, bs)) {
         if (expected.count(b)) continue;
@@ -104,7 +113,7 @@ int VerifyDisk(cloudsim::Cloud& cloud, const std::string& volumeId, const std::s
     ::close(fd);
     std::sort(bad.begin(), bad.end());
     std::printf("  %s: %zu blocks with data, %s\n", volumeId.c_str(), expected.size(),
-                bad.empty() ? "image matches the volume"
+                bad.empty() ? (ofSnapshot ? ("image matches snapshot " + snapshotId).c_str() : "image matches the volume")
                             : (std::to_string(bad.size()) + " blocks differ (" + FirstBlocks(bad) + ")").c_str());
     return bad.empty() ? 0 : 1;
 }
@@ -135,17 +144,44 @@ std::string ImagePath(const std::string& manifestFile, const std::string& image)
     return folder + "/" + image;
 }
 
-int Verify(const std::string& base, const std::string& manifestFile) {
+// Volume id -> the snapshot the snap job took of it, from the snapshot
+// manager's record of the job.
+bool SnapJobSnapshots(int64_t snapJob, std::map<std::string, std::string>& snapshots) {
+    SMVolSnapInfo record;
+    if (!CSnapStore::LoadJobRecord(snapJob, record)) {
+        std::fprintf(stderr, "error: the snapshot manager holds no snap job %lld\n", static_cast<long long>(snapJob));
+        return false;
+    }
+    for (const auto& m : record.metadata)
+        if (m.type == kSMMetaSnapshotPairs)
+            snapshots[FwSnapPairs::Value(m.metadata, "sourceInstance")] = FwSnapPairs::Value(m.metadata, "snapUUID");
+    return true;
+}
+
+int Verify(const std::string& base, const std::string& manifestFile, int64_t snapJob) {
     nlohmann::json manifest;
     if (!ReadManifest(manifestFile, manifest)) return 2;
     KDPI_Base::setBaseDir(base);
+    std::map<std::string, std::string> snapshots;
+    if (snapJob && !SnapJobSnapshots(snapJob, snapshots)) return 2;
     auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
     std::printf("verify %s (%s, %s)\n", manifest.value("instance", "").c_str(), manifest.value("name", "").c_str(),
                 manifest.value("mode", "").c_str());
     int failures = 0;
-    for (const auto& disk : manifest.at("disks"))
-        failures += VerifyDisk(*cloud, disk.at("volumeId").get<std::string>(),
-                               ImagePath(manifestFile, disk.at("image").get<std::string>()));
+    for (const auto& disk : manifest.at("disks")) {
+        const std::string volumeId = disk.at("volumeId").get<std::string>();
+        std::string snapshot;
+        if (snapJob) {
+            snapshot = snapshots[volumeId];
+            if (snapshot.empty()) {
+                std::printf("  %s: snap job %lld took no snapshot of it\n", volumeId.c_str(),
+                            static_cast<long long>(snapJob));
+                ++failures;
+                continue;
+            }
+        }
+        failures += VerifyDisk(*cloud, volumeId, ImagePath(manifestFile, disk.at("image").get<std::string>()), snapshot);
+    }
     std::printf("%s\n", failures ? "verify FAILED" : "verify passed");
     return failures ? 1 : 0;
 }
@@ -319,7 +355,7 @@ int Serve(const std::string& base, const std::string& ebsAddress) {
 
 int main(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
-    std::string base, manifest, ebsAddress = "10.0.0.25", volume, block, text, zero, attach;
+    std::string base, manifest, ebsAddress = "10.0.0.25", volume, block, text, zero, attach, snapJob;
     RestoreExpectations expectations;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string key = argv[i];
@@ -336,6 +372,7 @@ int main(int argc, char** argv) {
         else if (key == "--zone") expectations.zone = argv[i + 1];
         else if (key == "--devices") expectations.devices = argv[i + 1];
         else if (key == "--attach") attach = argv[i + 1];
+        else if (key == "--snap-job") snapJob = argv[i + 1];
     }
     const bool verify = command == "verify" && !base.empty() && !manifest.empty();
     const bool serve = command == "serve" && !base.empty();
@@ -345,7 +382,8 @@ int main(int argc, char** argv) {
     expectations.attach = attach == "yes";
     if (!verify && !serve && !write && !verifyRestore) {
         std::fprintf(stderr,
-                     "usage: cloudsim-tool verify --base DIR --manifest FILE\n"
+                     "usage: cloudsim-tool verify --base DIR --manifest FILE [--snap-job N]\n"
+                     "                     (against the volumes now, or the snapshots snap job N took)\n"
                      "       cloudsim-tool verify-restore --base DIR --manifest FILE --instance ID [--name N]\n"
                      "                     [--type T] [--zone Z] [--devices VOL=DEV,...] [--attach yes]\n"
                      "       cloudsim-tool guest-write --base DIR --volume ID --block N (--text TEXT | --zero yes)\n"
@@ -355,7 +393,7 @@ int main(int argc, char** argv) {
     try {
         if (verifyRestore) return VerifyRestore(base, manifest, expectations);
         if (write) return GuestWrite(base, volume, block, text, zero == "yes");
-        return verify ? Verify(base, manifest) : Serve(base, ebsAddress);
+        return verify ? Verify(base, manifest, snapJob.empty() ? 0 : std::stoll(snapJob)) : Serve(base, ebsAddress);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
         return 2;
