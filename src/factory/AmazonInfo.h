@@ -156,6 +156,7 @@ public:
     int _UnMountVMStreaming(MountCtx& ctx);
     bool SaveVMConfigFile(const std::string& folder, const SVMInfo& vm);
     int DeleteVMConfigFile(const MountCtx& ctx);
+    void DeleteSnapBackupXml(const MountCtx& ctx);
     // This job run's folder under the mount path (the mount path itself
     // before the cleanup store is open), and the removal of the folders of
     // runs that are over.
@@ -469,6 +470,29 @@ public:
     // metadata read last; error 28 when a volume has none or several.
     bool _PopulateVMInfoFromDSInfo();
 
+    // ---- snap backups mounted and reverted (snap/: AmazonSnapMount.cpp,
+    //      AmazonSnapRevert.cpp, AmazonSnapRevertDisks.cpp) ----
+    // Fetches and reads the snapshot job's metadata (a live browse keeps a
+    // file it already has): 1, else 0 with error 29 (no snapshots), 28 (the
+    // metadata cannot be fetched or read) or 31 (no volume list from it).
+    int MountSnap(const MountCtx& ctx) override;
+    // Always 1: a backup copy's fetched snap backup XML is deleted, a live
+    // browse's kept for the browse.
+    int UnmountSnap(MountCtx& ctx) override;
+    // Puts the instance's disks back from the snap backup: volumes made
+    // from its snapshots are handed to the in-cloud-proxy restore. Runs once
+    // per instance per restore job; a second call returns that job's result.
+    // Errors: 29, 5002, 197, 5001 as each step fails.
+    bool RestoreVM_FromSnap(const RestoreCtx& rctx);
+    bool _PrepareForFileRevert(const MountCtx& mctx, const RestoreCtx& rctx);
+    // Fills the VM record's disk lists with the instance's disks from the
+    // snap metadata; false (with a restore failure entry) when the instance
+    // or a selected disk is missing from it.
+    bool _GetFileListForRevertFromSnapXML(const MountCtx& mctx, const RestoreCtx& rctx);
+    bool AdjustDiskPropertiesForSnapRestore(const RestoreCtx& rctx, const MountCtx& mctx);
+    bool _PerformFileLevelRevert(const MountCtx& mctx, const RestoreCtx& rctx, std::vector<FileInfo_t>& files);
+    bool _DeleteDisksNotSelectedForAttachDiskRestore(const MountCtx& mctx, const RestoreCtx& rctx);
+
     // ---- snap backups, VM-centric flow (snap/: AmazonSnapVMCentric.cpp,
     //      AmazonSnapVMCentricVolumes.cpp, AmazonSnapCatalog.cpp) ----
     // The mount of one instance does the whole snap backup of it. 1 on
@@ -525,7 +549,9 @@ public:
     static CriticalSection c_InstanceGuidToVMInfoMapLock;
     static std::map<std::string, SVMInfo> c_InstanceInfoMapFromSnapXML;
     static std::map<std::string, std::string> c_SourceVolumesToMountedVolumes;
-    static std::map<std::string, int> c_snapVMRestoreProcessedMap;
+    // Restore job id -> instance id -> result (0 or 1) of its revert: keyed
+    // by job, so that no job takes another job's result for its own.
+    static std::map<int64_t, std::map<std::string, int>> c_snapVMRestoreProcessedMap;
     static CriticalSection c_ProxyInfoLock;
     static CriticalSection c_getTransientMetadataLock;
     // An instance type containing any of these uses NVMe devices.
