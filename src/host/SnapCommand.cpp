@@ -15,13 +15,14 @@
 #include "framework/VMInfo.h"
 #include "framework/VMSnapUtil.h"
 #include "host/ConnectCommand.h"
+#include "host/SnapArray.h"
 #include "host/SnapListing.h"
 #include "host/StopSignals.h"
 
 namespace {
-// The snap control host the host program registers its account under.
-constexpr uint32_t kHostSnapArray = 1;
-constexpr int32_t kHostHubCell = 1;
+using HostSnap::ArrayRegistration;
+constexpr uint32_t kHostSnapArray = HostSnap::kArray;
+constexpr int32_t kHostHubCell = HostSnap::kHubCell;
 // Instance job ids are the job id times this, plus the instance's place.
 constexpr int64_t kInstanceJobIds = 1000;
 
@@ -29,16 +30,6 @@ struct InstanceResult {
     std::string id;
     int error = 0;
     std::string details;
-};
-
-// Holds the host's account as the manager's array for the job's run.
-struct ArrayRegistration {
-    explicit ArrayRegistration(const ConnectJob& job) {
-        FwSnapEngine::RegisterArray(kHostSnapArray, {job.url, job.accessKey, job.secretKey});
-    }
-    ~ArrayRegistration() { FwSnapEngine::UnregisterArray(kHostSnapArray); }
-    ArrayRegistration(const ArrayRegistration&) = delete;
-    ArrayRegistration& operator=(const ArrayRegistration&) = delete;
 };
 
 MountCtx JobContext(const ConnectJob& job, const SnapBackupRequest& request) {
