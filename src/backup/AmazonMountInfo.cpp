@@ -72,8 +72,8 @@ int CAmazonInfo::GetFullMountInfoConfigFiles(const MountCtx& ctx, std::vector<VM
         EvDebug::Debug(__PRETTY_FUNCTION__, "For snap job, configuration file is put in index. No need to backup.");
         return 1;
     }
-    if (IsIndexingV2Copy(ctx)) return NotBuiltYet("Backup copy from indexing V2 metadata");
-    const std::string path = VMConfigFilePath(JobMountFolder(ctx), ctx.effectiveVMGuid);
+    const std::string folder = IsIndexingV2Copy(ctx) ? ctx.snapMetadataFolder : JobMountFolder(ctx);
+    const std::string path = VMConfigFilePath(folder, ctx.effectiveVMGuid);
     const int64_t size = FwFile::FileSize(path);
     if (size < 0) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Config file [%s] does not exist.", path.c_str());

@@ -1,5 +1,4 @@
-// Branches of the backup mount whose work has not landed (snap backup, backup
-// copy, live browse). Each fails the job with a clear reason instead of
+// Branches of the backup mount whose work has not landed (live browse). Each fails the job with a clear reason instead of
 // reporting work it did not do.
 #include <string>
 
@@ -11,22 +10,6 @@ int CAmazonInfo::NotBuiltYet(const char* branch) {
     EvDebug::Error("CAmazonInfo", "%s", text.c_str());
     SetLastVMError(kErrNotSupported, text);
     return 0;
-}
-
-int CAmazonInfo::_MountVMLiveBrowsePseudoMount(const MountCtx&) {
-    return NotBuiltYet("Live browse without a proxy mount");
-}
-
-int CAmazonInfo::_MountVM_SNAP(MountCtx&) { return NotBuiltYet("Backup copy"); }
-
-int CAmazonInfo::CleanupMountedVM_BackupToTape(MountCtx&) { return NotBuiltYet("Backup copy unmount"); }
-
-int CAmazonInfo::_DownloadVMConfigFile(const std::string&, const MountCtx&) {
-    return NotBuiltYet("Backup copy configuration file download");
-}
-
-bool CAmazonInfo::PopulateVMInfoFromSnapBackupXml(MountCtx&, SVMInfo&) {
-    return NotBuiltYet("Backup copy from indexing V2 metadata") != 0;
 }
 
 int CAmazonInfo::AttachVolumesForLiveBrowse(MountCtx&) { return NotBuiltYet("Live browse volume attach"); }

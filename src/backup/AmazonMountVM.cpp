@@ -65,9 +65,6 @@ int CAmazonInfo::PreMount(MountCtx& ctx) {
     }
     EvDebug::Debug(__PRETTY_FUNCTION__, "Mounting instance : [%s] GUID : [%s] Mount Path : [%s]",
                    ctx.requestedVMName.c_str(), ctx.effectiveVMGuid.c_str(), ctx.mountPath.c_str());
-    // Only the snap job's metadata names a backup copy's instance, and
-    // nothing reads that metadata yet.
-    if (ctx.backupToTape && !ctx.indexingV2) return NotBuiltYet("Backup copy");
     const bool haveVM = IsIndexingV2Copy(ctx)
                             ? PopulateVMInfoFromSnapBackupXml(ctx, ctx.vm)
                             : _InitVMInfoForBackup(ctx.requestedVMName, ctx.effectiveVMGuid, "", ctx.backupToTape, ctx.vm);
@@ -89,8 +86,9 @@ int CAmazonInfo::PostMount(MountCtx& ctx) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "IndexingV2 backup copy. Skipping download of VmConfigFile");
         return 1;
     }
-    if (ctx.backupToTape) return _DownloadVMConfigFile(ctx.mountPath, ctx);
     RemoveEndedJobFolders(ctx.mountPath);
+    // Into this run's folder, where the full mount information finds it.
+    if (ctx.backupToTape) return _DownloadVMConfigFile(JobMountFolder(ctx), ctx);
     return SaveVMConfigFile(JobMountFolder(ctx), ctx.vm) ? 1 : 0;
 }
 

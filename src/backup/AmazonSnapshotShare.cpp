@@ -106,6 +106,14 @@ bool CAmazonInfo::ShareSnapshotToBackup(MountCtx& ctx) {
     const AmazonCommon::BridgeRegionScope inRegion(*m_pSourceBridge, region);
     for (const auto& disk : ctx.vm.disks) {
         if (disk.diskType != 1 || disk.filtered) continue;
+        // Registered before the share: a job that dies after it leaves the
+        // sharing for the next clean-up to withdraw.
+        if (!disk.snapshotId.empty() &&
+            !m_cleaner.RegisterSharedSnapshot(VM_CLEANER_BACKUP, ctx.JobVMGuid(), disk.snapshotId, region,
+                                              SourceAccountForCleaner())) {
+            SetLastVMError(kAMIOrSnapshotTask, "Failed to register the sharing of snapshot [" + disk.snapshotId + "]");
+            return false;
+        }
         if (ShareOneSnapshot(disk, region, adminAccount)) continue;
         error = AmazonCommon::BridgeError(m_pSourceBridge.get());
         SetLastVMError(kAMIOrSnapshotTask, error.empty() ? "Snapshot is empty for volume [" + disk.volumeId + "]."
@@ -154,7 +162,7 @@ bool CAmazonInfo::UnshareSnapshotBackupCopy(const std::vector<SDisk>& disks) {
                 [&] { return m_pSourceBridge->UnshareSnapshot(disk.snapshotId, adminAccount); },
                 "Failed to unshare snapshot [%s] to account [%s] . Error [%s]", disk.snapshotId.c_str(),
                 adminAccount.c_str()))
-            return false;
+            return false;   // the registered sharing is withdrawn by the clean-up
         EvDebug::Debug(__PRETTY_FUNCTION__, "Successfully unshared snapshot [%s] to account [%s]",
                        disk.snapshotId.c_str(), adminAccount.c_str());
     }

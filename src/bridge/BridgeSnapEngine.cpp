@@ -51,10 +51,12 @@ public:
 
     bool CreateVolume(const SnapArrayAccount& account, const std::string& region, const std::string& snapshotId,
                       const std::string& zone, const std::string& name, const std::string& type, int iops,
-                      std::string& volumeId, std::string& error) override {
+                      bool encrypt, const std::string& kmsKeyId, std::string& volumeId,
+                      std::string& error) override {
         auto bridge = Connect(account, region, error);
         if (!bridge) return false;
-        if (bridge->CreateVolume(snapshotId, zone, name, type, iops, 0, false, "", volumeId, {}, true, "")) return true;
+        if (bridge->CreateVolume(snapshotId, zone, name, type, iops, 0, encrypt, kmsKeyId, volumeId, {}, true, ""))
+            return true;
         error = bridge->GetLastErrorString();
         return false;
     }

@@ -113,11 +113,17 @@ constexpr EVMInfoError kSnapVolumeList = 32;
 // Snap backups: the snapshot manager's snapshots failed, or recording which
 // instances they failed for did.
 constexpr EVMInfoError kSnapCreate = 33;
+// Backup copies: a hot-add copy of snapshots outside the proxy's region.
+constexpr EVMInfoError kSnapRegionMismatch = 177;
+// Backup copies: a snapshot of the snap backup no longer exists.
+constexpr EVMInfoError kSnapCopySnapshotMissing = 2003;
+// Backup copies: the account may make no more volumes.
+constexpr EVMInfoError kSnapCopyVolumeLimit = 268;
 // Snap backups: an instance whose volumes failed to snapshot.
 constexpr EVMInfoError kSnapInstanceVolumesFailed = 272;
 // Snap revert: a snapshot of the job is in another region than the one the
 // instance is restored to.
-constexpr EVMInfoError kSnapRegionMismatch = 197;
+constexpr EVMInfoError kSnapRevertRegionMismatch = 197;
 // Snap revert: making, recording or handing over the volumes from the
 // snapshots failed; those made so far are removed.
 constexpr EVMInfoError kSnapRevertVolumes = 5001;

@@ -110,6 +110,8 @@ public:
     bool _CleanupMountedVM(const std::string& vmGuid, bool orphaned, std::vector<SFailure>& failures);
     bool _CleanupRestoreVM(const std::string& vmGuid, std::vector<SFailure>& failures, bool useSourceAccount);
     bool _CleanupSnapshots(const std::string& path, bool useSourceAccount);
+    // Withdraws each sharing registered under path (tasks/AmazonCleanupShares.cpp).
+    bool _CleanupSharedSnapshots(const std::string& path);
     bool _CleanupTemplate(const std::string& path, bool useSourceAccount, bool removeInstanceTags);
     bool _CleanupCreatedVM(const std::string& path);
     bool _DeleteCloudMergedVHD(const std::string& path);
@@ -156,7 +158,6 @@ public:
     int _UnMountVMStreaming(MountCtx& ctx);
     bool SaveVMConfigFile(const std::string& folder, const SVMInfo& vm);
     int DeleteVMConfigFile(const MountCtx& ctx);
-    void DeleteSnapBackupXml(const MountCtx& ctx);
     // This job run's folder under the mount path (the mount path itself
     // before the cleanup store is open), and the removal of the folders of
     // runs that are over.
@@ -182,6 +183,59 @@ public:
                               bool takeOffline, int mode);
     bool AttachVolumesToRemoteProxy(const std::string& instanceId, const std::string& remoteProxyId,
                                     std::vector<SDisk>& disks, int mode);
+
+    // ---- backup copy through the snapshot manager (backup/AmazonMountSnap.cpp,
+    //      AmazonSnapVolumeMount.cpp, AmazonSnapMetadataValue.cpp,
+    //      AmazonBackupCopySnapshots.cpp) ----
+    // The job's record of the snapshot manager is m_snap.record. Mount: 1,
+    // or 0 with 29 (no snapshots), 177 (hot-add outside the proxy's region),
+    // 24 (snapshots not prepared, volumes not made), 243, 2003, 268, 65 or 23.
+    int _MountVM_SNAP(MountCtx& ctx);
+    // 0 with 117 when the manager could not remove the volumes.
+    int _UnMountVM_SNAP(MountCtx& ctx);
+    // value: the text after "key:" of the pair that starts with exactly key,
+    // up to its ";". False (value empty) when no pair starts so, or the
+    // pair has no ";".
+    static bool GetValueFromSnapMetadata(const std::string& text, const std::string& key, std::string& value);
+    enum SnapMountAccount { kSnapMountNoAccount = 0, kSnapMountSourceAccount = 1, kSnapMountAdminAccount = 2 };
+    // Adds to each snapshot a transient metadata entry: what its volume
+    // should be (zone, name, type, IOPS, encryption) and, for accountType 1
+    // or 2, the credentials of the account it is made in.
+    bool _PrepareVolSnapInfoForMount(const MountCtx& ctx, const std::string& zone, int accountType,
+                                     VM_Cleaner_Mode mode, const std::string& outpostsArn);
+    bool _GetAdditionalVolumeParams(AmazonSnapTransMetaInfo& meta, const MountCtx& ctx,
+                                    const std::string& snapSourceDevice, VM_Cleaner_Mode mode,
+                                    const std::string& outpostsArn);
+    // The manager makes a volume of each snapshot (the data mover's open
+    // attaches it). Error 24, 243, 2003 or 268 on failure; the record names
+    // what was made either way.
+    bool _CreateVolumesFromSnap();
+    // Keeps only the volumes (and their snapshots) of ctx.vm.
+    bool _FilterVMSpecificVolumeSnaps(const MountCtx& ctx);
+    // Each mounted volume becomes its source disk's new volume id: by the
+    // record's volumes, or (V2) by its snapshots, matched exactly.
+    bool _PopulateVolumeMountInfoFromMountedSnap(MountCtx& ctx);
+    bool _PopulateVolumeMountInfoFromMountedSnapV2(MountCtx& ctx);
+    bool _PrepareVolSnapInfoForUnMount(const MountCtx& ctx);
+    bool _PrepareVolSnapInfoForUnMountDelete(const MountCtx& ctx);
+    // The manager's unmount: deletes the volumes of a mount, keeps those of
+    // a revert. Error 117 on failure.
+    bool _UnmountVolumesFromSnapJob(const MountCtx& ctx);
+    // Snapshot ids from the snap job's metadata onto the disks; shared with
+    // the admin account for a cross-account hot-add.
+    bool _PrepareSnapshotInfoForBackupCopy(MountCtx& ctx);
+    // Error 65 when every disk is a Marketplace volume.
+    bool _FilterMarketplaceVolumeFromBackupCopy(MountCtx& ctx);
+    int CleanupMountedVM_BackupToTape(MountCtx& ctx);
+    // Before a job-level backup copy's mounts: the snap job's metadata
+    // fetched into the job results folder and read (c_InstanceInfoMapFromSnapXML,
+    // the context's volume list); 29, 28 or 31 when it cannot be. The
+    // unmount deletes the fetched file and always returns 1.
+    int MountSnap(const MountCtx& ctx) override;
+    int UnmountSnap(MountCtx& ctx) override;
+    int _DownloadVMConfigFile(const std::string& mountPath, const MountCtx& ctx);
+    bool DeleteSnapBackupXml(const MountCtx& ctx);
+    bool PopulateVMInfoFromSnapBackupXml(MountCtx& ctx, SVMInfo& vm);
 
     // ---- cross-account snapshots: copies, shares, keys (backup/) ----
     bool CopySnapshotsToBackup(MountCtx& ctx);
@@ -470,19 +524,13 @@ public:
     // metadata read last; error 28 when a volume has none or several.
     bool _PopulateVMInfoFromDSInfo();
 
-    // ---- snap backups mounted and reverted (snap/: AmazonSnapMount.cpp,
-    //      AmazonSnapRevert.cpp, AmazonSnapRevertDisks.cpp) ----
-    // Fetches and reads the snapshot job's metadata (a live browse keeps a
-    // file it already has): 1, else 0 with error 29 (no snapshots), 28 (the
-    // metadata cannot be fetched or read) or 31 (no volume list from it).
-    int MountSnap(const MountCtx& ctx) override;
-    // Always 1: a backup copy's fetched snap backup XML is deleted, a live
-    // browse's kept for the browse.
-    int UnmountSnap(MountCtx& ctx) override;
+    // ---- snap backups reverted (snap/: AmazonSnapRevert.cpp,
+    //      AmazonSnapRevertDisks.cpp; the mount is above) ----
     // Puts the instance's disks back from the snap backup: volumes made
     // from its snapshots are handed to the in-cloud-proxy restore. Runs once
     // per instance per restore job; a second call returns that job's result.
     // Errors: 29, 5002, 197, 5001 as each step fails.
+    int RevertSnap(MountCtx& mctx, const RestoreCtx& rctx) override;
     bool RestoreVM_FromSnap(const RestoreCtx& rctx);
     bool _PrepareForFileRevert(const MountCtx& mctx, const RestoreCtx& rctx);
     // Fills the VM record's disk lists with the instance's disks from the
@@ -548,7 +596,10 @@ public:
     static std::map<int64_t, std::map<std::string, SVMInfo>> c_InstanceGuidToVMInfoMap;
     static CriticalSection c_InstanceGuidToVMInfoMapLock;
     static std::map<std::string, SVMInfo> c_InstanceInfoMapFromSnapXML;
+    // Mounted device -> source device of every backup-copy mount in the
+    // process; guarded by c_SourceVolumesToMountedVolumesLock.
     static std::map<std::string, std::string> c_SourceVolumesToMountedVolumes;
+    static CriticalSection c_SourceVolumesToMountedVolumesLock;
     // Restore job id -> instance id -> result (0 or 1) of its revert: keyed
     // by job, so that no job takes another job's result for its own.
     static std::map<int64_t, std::map<std::string, int>> c_snapVMRestoreProcessedMap;
@@ -603,12 +654,15 @@ private:
     // and a text naming the branch, so that a job never reports a mount or
     // an unmount it did not do.
     int _MountVMLiveBrowsePseudoMount(const MountCtx& ctx);
-    int _MountVM_SNAP(MountCtx& ctx);
-    int CleanupMountedVM_BackupToTape(MountCtx& ctx);
-    int _DownloadVMConfigFile(const std::string& mountPath, const MountCtx& ctx);
-    bool PopulateVMInfoFromSnapBackupXml(MountCtx& ctx, SVMInfo& vm);
     int AttachVolumesForLiveBrowse(MountCtx& ctx);
     int NotBuiltYet(const char* branch);
+    // Steps of the backup-copy mount (backup/AmazonMountSnap.cpp,
+    // AmazonSnapVolumeMount.cpp).
+    bool SnapsInProxyRegion();
+    bool FinishSnapMount(MountCtx& ctx);
+    bool RegisterSnapMountedVolumes(const MountCtx& ctx);
+    bool AddUnmountEntries(bool withAdminCredentials);
+    static void RememberMountedDevice(const std::string& mounted, const std::string& source);
     // The steps of _MountVM after staging.
     void StartChangeTracking(MountCtx& ctx);
     int FinishLiveBrowseMount(MountCtx& ctx);

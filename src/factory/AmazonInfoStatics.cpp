@@ -7,6 +7,7 @@ CriticalSection CAmazonInfo::c_InstanceGuidToVMInfoMapLock;
 std::map<std::string, VMInfoStructs::SVMInfo> CAmazonInfo::c_InstanceInfoMapFromSnapXML;
 std::map<std::string, std::string> CAmazonInfo::c_SourceVolumesToMountedVolumes;
 std::map<int64_t, std::map<std::string, int>> CAmazonInfo::c_snapVMRestoreProcessedMap;
+CriticalSection CAmazonInfo::c_SourceVolumesToMountedVolumesLock;
 CriticalSection CAmazonInfo::c_ProxyInfoLock;
 CriticalSection CAmazonInfo::c_getTransientMetadataLock;
 const std::vector<std::string> CAmazonInfo::_kvmInstanceTypes = {

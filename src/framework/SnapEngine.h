@@ -35,10 +35,13 @@ public:
 
     // ---- volumes made from snapshots ----
     // Starts a volume from the snapshot in zone (type empty: the snapshot's;
-    // iops 0: the type's default); volumeId is set on success.
+    // iops 0: the type's default; kmsKeyId empty: the snapshot's key, or
+    // the account's default one when encrypt asks for encryption of an
+    // unencrypted snapshot); volumeId is set on success.
     virtual bool CreateVolume(const SnapArrayAccount& account, const std::string& region,
                               const std::string& snapshotId, const std::string& zone, const std::string& name,
-                              const std::string& type, int iops, std::string& volumeId, std::string& error) = 0;
+                              const std::string& type, int iops, bool encrypt, const std::string& kmsKeyId,
+                              std::string& volumeId, std::string& error) = 0;
     // state: the cloud's text ("creating", "available", "in-use", "error",
     // "gone" once it no longer exists); attachState: "attaching",
     // "attached", "detaching" or empty.

@@ -2,6 +2,7 @@
 // attached to the proxy, and taken away again.
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
+#include "framework/ProtectedString.h"
 #include "framework/SnapEngine.h"
 #include "framework/SnapPairText.h"
 #include "framework/VMSnapUtil.h"
@@ -40,6 +41,32 @@ bool AwaitVolume(ISnapEngine& engine, const SnapArrayAccount& account, const std
     }
 }
 
+// The cloud's refusals the manager's callers act on have codes of their own.
+int MountErrorCode(const std::string& why) {
+    if (why.find("InvalidSnapshot.NotFound") != std::string::npos) return kSMSnapshotMissing;
+    if (why.find("VolumeLimitExceeded") != std::string::npos) return kSMVolumeLimit;
+    return kSMMountFailed;
+}
+
+int UnmountErrorCode(const std::string& why) {
+    if (why.find("InvalidVolume.NotFound") != std::string::npos) return kSMVolumeMissing;
+    if (why.find("IncorrectState") != std::string::npos) return kSMNotMounted;
+    return kSMUnmountFailed;
+}
+
+// The account a mount acts in: the one the entry's credentials name (a
+// volume made in the admin account from a shared snapshot), else the array's.
+bool MountAccount(const std::string& meta, const SnapArrayAccount& array, SnapArrayAccount& account) {
+    account = array;
+    const std::string accessKey = FwSnapPairs::Value(meta, "targetAccessKey");
+    if (accessKey.empty()) return true;
+    std::string secret;
+    if (!FwProtected::Open(FwSnapPairs::Value(meta, "targetSecretKey"), secret)) return false;
+    account.accessKey = accessKey;
+    account.secretKey = secret;
+    return true;
+}
+
 bool Fail(SMSnapInfo& snap, int code, const std::string& why) {
     snap.status = snap.errorCode = code;
     snap.errorText = why;
@@ -58,12 +85,15 @@ std::string SnapshotPath(const SMVolSnapInfo& record, const SMSnapInfo& snap) {
 }
 
 // One snapshot's volume; its path goes into the record as soon as it exists.
-bool MountOne(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSnapInfo& record, SMSnapInfo& snap,
+bool MountOne(ISnapEngine& engine, const SnapArrayAccount& array, SMVolSnapInfo& record, SMSnapInfo& snap,
               const std::string& attachInstanceId) {
     std::string region, snapshotId, volumeId, why;
     if (!FwSnapPairs::SplitPath(SnapshotPath(record, snap), region, snapshotId) || snapshotId.rfind("snap-", 0) != 0)
         return Fail(snap, kSMMountRefused, "[" + snap.snapDevice + "] names no snapshot");
     const std::string meta = MountParameters(record, snap.snapId);
+    SnapArrayAccount account;
+    if (!MountAccount(meta, array, account))
+        return Fail(snap, kSMMountRefused, "the credentials for the volume of " + snapshotId + " do not open");
     const std::string zone = FwSnapPairs::Value(meta, "targetAvailibilityZone");
     if (zone.empty()) return Fail(snap, kSMMountRefused, "no zone for the volume of " + snapshotId);
     int iops = 0;
@@ -73,17 +103,22 @@ bool MountOne(ISnapEngine& engine, const SnapArrayAccount& account, SMVolSnapInf
     } catch (const std::exception&) {
         return Fail(snap, kSMMountRefused, "the IOPS of the volume of " + snapshotId + " do not parse");
     }
+    // The key travels with "$" for its ":".
+    std::string key = FwSnapPairs::Value(meta, "targetEncryptionKey");
+    for (char& c : key)
+        if (c == '$') c = ':';
+    const bool encrypt = FwSnapPairs::Value(meta, "encrypt") == "1" || !key.empty();
     if (!engine.CreateVolume(account, region, snapshotId, zone, FwSnapPairs::Value(meta, "nameTag"),
-                             FwSnapPairs::Value(meta, "volumeType"), iops, volumeId, why))
-        return Fail(snap, kSMMountFailed, why);
+                             FwSnapPairs::Value(meta, "volumeType"), iops, encrypt, key, volumeId, why))
+        return Fail(snap, MountErrorCode(why), why);
     snap.snapDevice = "/" + region + "/" + volumeId;
     auto available = [](const std::string& s, const std::string&) { return s == "available"; };
-    if (!AwaitVolume(engine, account, region, volumeId, available, why)) return Fail(snap, kSMMountFailed, why);
+    if (!AwaitVolume(engine, account, region, volumeId, available, why)) return Fail(snap, MountErrorCode(why), why);
     if (!attachInstanceId.empty()) {
         auto attached = [](const std::string& s, const std::string& a) { return s == "in-use" && a == "attached"; };
         if (!engine.AttachVolume(account, region, volumeId, attachInstanceId, why) ||
             !AwaitVolume(engine, account, region, volumeId, attached, why))
-            return Fail(snap, kSMMountFailed, why);
+            return Fail(snap, MountErrorCode(why), why);
     }
     snap.status = snap.errorCode = 0;
     snap.errorText.clear();
@@ -108,6 +143,7 @@ int CVMSnapUtil::mountVolumes(SMVolSnapInfo& record, const std::string& attachIn
         return 0;
     }
     int failed = 0;
+    const SMSnapInfo* first = nullptr;
     for (auto& v : record.volumes) v.mountStatus = 0;
     for (auto& snap : record.snaps) {
         const bool ok = MountOne(*engine, account, record, snap, attachInstanceId);
@@ -117,11 +153,12 @@ int CVMSnapUtil::mountVolumes(SMVolSnapInfo& record, const std::string& attachIn
             volume->mountDevice = snap.snapDevice;
         }
         if (ok) continue;
-        ++failed;
+        if (!failed++) first = &snap;
         EvDebug::Error(kTag, "snapshot [%u] [%s]: %s", snap.snapId, snap.snapDevice.c_str(), snap.errorText.c_str());
     }
-    record.errorCode = failed ? kSMMountFailed : 0;
-    record.errorText = failed ? std::to_string(failed) + " volume(s) failed to mount" : std::string();
+    // The first failure's code and words tell the caller why.
+    record.errorCode = failed ? first->errorCode : 0;
+    record.errorText = failed ? std::to_string(failed) + " volume(s) failed to mount: " + first->errorText : std::string();
     return failed ? 0 : 1;
 }
 
@@ -134,22 +171,30 @@ int CVMSnapUtil::unmountVolumes(SMVolSnapInfo& record, bool keep) {
         return 0;
     }
     int failed = 0;
+    int code = 0;
+    std::string firstWhy;
     for (auto& snap : record.snaps) {
         std::string region, volumeId, why;
         if (!FwSnapPairs::SplitPath(snap.snapDevice, region, volumeId) || volumeId.rfind("vol-", 0) != 0) continue;
         if (!keep) {
             std::string state, attachState;
+            SnapArrayAccount owner;
+            if (!MountAccount(MountParameters(record, snap.snapId), account, owner)) owner = account;
             auto detached = [](const std::string& s, const std::string&) { return s == "available" || s == "gone"; };
             auto gone = [](const std::string& s, const std::string&) { return s == "gone"; };
-            const bool ok = engine->GetVolumeState(account, region, volumeId, state, attachState, why) &&
+            const bool ok = engine->GetVolumeState(owner, region, volumeId, state, attachState, why) &&
                             (state == "gone" || state == "available" ||
-                             (engine->DetachVolume(account, region, volumeId, why) &&
-                              AwaitVolume(*engine, account, region, volumeId, detached, why))) &&
-                            (state == "gone" || engine->DeleteVolume(account, region, volumeId, why)) &&
-                            AwaitVolume(*engine, account, region, volumeId, gone, why);
+                             (engine->DetachVolume(owner, region, volumeId, why) &&
+                              AwaitVolume(*engine, owner, region, volumeId, detached, why))) &&
+                            (state == "gone" || engine->DeleteVolume(owner, region, volumeId, why)) &&
+                            AwaitVolume(*engine, owner, region, volumeId, gone, why);
             if (!ok) {
-                // Kept in the record: a later unmount tries again.
-                ++failed;
+                // Kept in the record: a later unmount tries again. A
+                // volume already gone or no longer attached has its own
+                // code, unless another one failed outright.
+                const int entryCode = UnmountErrorCode(why);
+                code = (!failed++ || code == entryCode) ? entryCode : kSMUnmountFailed;
+                if (firstWhy.empty()) firstWhy = why;
                 EvDebug::Error("CVMSnapUtil::unmountVolumes", "volume [%s]: %s", volumeId.c_str(), why.c_str());
                 continue;
             }
@@ -162,7 +207,7 @@ int CVMSnapUtil::unmountVolumes(SMVolSnapInfo& record, bool keep) {
         v.mountPath.clear();
         v.mountHostId = 0;
     }
-    record.errorCode = failed ? kSMUnmountFailed : 0;
-    record.errorText = failed ? std::to_string(failed) + " volume(s) could not be removed" : std::string();
+    record.errorCode = failed ? code : 0;
+    record.errorText = failed ? std::to_string(failed) + " volume(s) could not be removed: " + firstWhy : std::string();
     return failed ? 0 : 1;
 }

@@ -64,9 +64,13 @@ struct MountCtx : VMInfoStructs::SRecord<MountCtx> {
     int32_t sourceClientId = 0;
     int32_t snapEngineId = 0;
     int32_t snapControlHostId = 0;      // 0: the setting decides
+    uint32_t mountHostId = 0;           // the client a mount of the job's snapshots is for
     bool appAware = false;
     bool snapJobIdFromRecord = false;   // a mount takes the snapshot job id from the manager's record
-    bool vmLevelSnapMetadata = false;   // the instance-level snap metadata file was the one found
+    bool vmLevelSnapMetadata = false;
+    // Volumes made from a snap backup's snapshots keep the source volume's
+    // encryption key rather than the snapshot's (outside a live browse).
+    bool keepSourceEncryption = false;   // the instance-level snap metadata file was the one found
     uint32_t archiveFileId = 0;         // the VM's archive file (VM-centric)
     std::string jobResultsFolder;
     std::string snapMetadataFolder;

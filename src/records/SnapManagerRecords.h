@@ -19,6 +19,18 @@ constexpr int kSMVolumeSnapFailed = 38;   // the snapshot ended in error or neve
 constexpr int kSMMountRefused = 60100;    // the request cannot be carried out as given
 constexpr int kSMMountFailed = 60101;     // the cloud refused a volume, or it never became ready
 constexpr int kSMUnmountFailed = 60102;   // a volume could not be detached or deleted
+// Codes of the manager's that name a cause its callers act on.
+constexpr int kSMSnapshotMissing = 60207;  // mount: the snapshot no longer exists
+constexpr int kSMVolumeLimit = 60014;      // mount: the account's volume quota is used up
+constexpr int kSMVolumeMissing = 60214;    // unmount: the volume no longer exists
+constexpr int kSMNotMounted = 60126;       // unmount: the volume is not attached where recorded
+
+// Snap action flags of a mount.
+constexpr uint32_t kSnapActionLiveBrowse = 0x20;
+constexpr uint32_t kSnapActionDirectRead = 0x10001080;
+// ostrelMountMode: the manager makes no volume; the snapshots are read where
+// they are (EBS direct APIs).
+constexpr int kOstrelMountDirect = 1;
 
 // Volume flags of the VM-centric flow's one volume per instance: the
 // manager snapshots every unfiltered volume of the instance it names.

@@ -32,7 +32,12 @@ int CAmazonInfo::GetMetadataFiles(const MountCtx& ctx, std::vector<std::string>&
             const_cast<MountCtx&>(ctx).volSnaps = list;   // the framework owns the context
         }
         if (type == 1) {
-            const std::string folder = _GetSnapMetadataFolderForVM(ctx, ctx.requestedVMGuid);
+            // A job-level job's snap metadata folder is the job's own; each
+            // instance's files are in the instance's folder below it, where
+            // the volume list wrote them.
+            MountCtx instance = ctx;
+            if (!ctx.indexingV2) instance.snapMetadataFolder.clear();
+            const std::string folder = _GetSnapMetadataFolderForVM(instance, ctx.requestedVMGuid);
             std::string vmFile;
             if (!folder.empty()) {
                 const std::string config = FwFile::JoinPath(folder, ctx.requestedVMGuid + "_InstanceConfig.xml");

@@ -17,5 +17,8 @@ struct SnapState {
     std::map<std::string, VMInfoStructs::SDatastoreInfo> volumes;
     // Metadata files the job produced, for GetMetadataFiles.
     std::vector<std::string> metadataFiles;
+    // Copies of the records whose snapshots the manager mounted for this
+    // object (a backup copy, a revert), as they were right after the mount.
+    std::vector<SMVolSnapInfo> mounted;
 };
 }  // namespace AmazonSnap

@@ -70,6 +70,16 @@ bool CAmazonCleaner::UnRegisterChild(int mode, const std::string& vmGuid, int ty
     return UnRegisterEntity(ConstructHandle(root, type, id), false);
 }
 
+bool CAmazonCleaner::RegisterSharedSnapshot(int mode, const std::string& vmGuid, const std::string& id,
+                                            const std::string& region, const std::string& account) {
+    return RegisterChild(mode, vmGuid, VM_CLEANER_SHARED_SNAPSHOT, id, region, account);
+}
+bool CAmazonCleaner::UnRegisterSharedSnapshot(int mode, const std::string& vmGuid, const std::string& id) {
+    return UnRegisterChild(mode, vmGuid, VM_CLEANER_SHARED_SNAPSHOT, id);
+}
+bool CAmazonCleaner::UnRegisterSharedSnapshot(const std::string& path, const std::string& id) {
+    return UnRegisterChild(path, VM_CLEANER_SHARED_SNAPSHOT, id);
+}
 bool CAmazonCleaner::UnRegisterSnapshot(int mode, const std::string& vmGuid, const std::string& id) {
     return UnRegisterChild(mode, vmGuid, VM_CLEANER_SNAPSHOT, id);
 }

@@ -32,6 +32,11 @@ enum VM_Cleaner_EntityType {
     // region and account): a job that dies while waiting leaves it for the
     // clean-up to cancel, since nobody will read its result.
     VM_CLEANER_GUEST_COMMAND = 7,
+    // A snapshot of another account shared with the proxy's account for the
+    // job (id, region, the account that holds it): registered before the
+    // share, so that a job that dies leaves the sharing for the clean-up to
+    // withdraw.
+    VM_CLEANER_SHARED_SNAPSHOT = 8,
 };
 
 class CAmazonCleaner : public VMCleaner {
@@ -59,6 +64,8 @@ public:
     bool RegisterCloudVHD(int mode, const std::string& vmGuid, const std::string& name);
     bool RegisterGuestCommand(int mode, const std::string& vmGuid, const std::string& commandId,
                               const std::string& region, const std::string& account = std::string());
+    bool RegisterSharedSnapshot(int mode, const std::string& vmGuid, const std::string& id,
+                                const std::string& region, const std::string& account);
 
     // flag true drops the VM's remaining entries too.
     bool UnRegisterVM(int mode, const std::string& vmGuid, bool flag);
@@ -68,6 +75,7 @@ public:
     bool UnRegisterTemplate(int mode, const std::string& vmGuid, const std::string& id);
     bool UnRegisterCloudVHD(int mode, const std::string& vmGuid, const std::string& name);
     bool UnRegisterGuestCommand(int mode, const std::string& vmGuid, const std::string& commandId);
+    bool UnRegisterSharedSnapshot(int mode, const std::string& vmGuid, const std::string& id);
 
     // The VM's cleaner path: its live entry, or with orphaned the entry of
     // a job that is no longer running.
@@ -95,6 +103,7 @@ public:
     bool UnRegisterCloudVHD(const std::string& path, const std::string& name);
     bool UnRegisterTemplate(const std::string& path, const std::string& id);
     bool UnRegisterGuestCommand(const std::string& path, const std::string& commandId);
+    bool UnRegisterSharedSnapshot(const std::string& path, const std::string& id);
     // Lets go of every held AMI under path (the AMIs stay).
     bool ReleaseHeldTemplates(const std::string& path);
 

@@ -82,6 +82,12 @@ bool CAmazonInfo::CleanupMountedRoot(const CleanerEntity& root, std::vector<SFai
     // A held AMI is not the job's: the entry goes, the AMI stays.
     bool ok = m_cleaner.ReleaseHeldTemplates(path);
     std::string error;
+    // Sharing goes before what was shared: a snapshot the clean-up fails to
+    // delete is at least no longer another account's to use.
+    if (!_CleanupSharedSnapshots(path)) {
+        SetLastVMError(AmazonErrors::kErrCleanupFailed);
+        ok = false;
+    }
     if (!AmazonCommon::QuietBridgeCall(
             *m_pAdminBridge, [&] { return _CleanUpMountedVolumes(path, true, failures, false); }, error)) {
         SetLastVMError(AmazonErrors::kErrDetachFailed);

@@ -109,23 +109,21 @@ TEST_F(UnmountTest, AFailedMountUndoesWhatTheJobRegistered) {
     EXPECT_FALSE(FwFile::Exists(ConfigFile(ctx)));
 }
 
-TEST_F(UnmountTest, UnbuiltBranchesFailWithAReasonAndKeepTheSavedCleanupString) {
+TEST_F(UnmountTest, ABackupCopyWithoutItsSnapMetadataFailsAndThePostBackupStepIsNotBuilt) {
     const struct {
         const char* what;
-        bool snap, copy, indexingV2;
-        const char* details;
+        bool indexingV2;
+        int code;
     } rows[] = {
-        {"backup copy", true, true, false, "Backup copy is not supported yet"},
-        {"backup copy, indexing V2", true, true, true, "Backup copy from indexing V2 metadata is not supported yet"},
+        {"backup copy: the snap job was never mounted", false, 1},
+        {"backup copy, indexing V2: no snap metadata file", true, 28},
     };
     for (const auto& row : rows) {
         MountCtx ctx = Job(kWeb);
-        ctx.snapBackup = row.snap;
-        ctx.backupToTape = row.copy;
+        ctx.snapBackup = ctx.backupToTape = true;
         ctx.indexingV2 = row.indexingV2;
         EXPECT_EQ(0, object->MountVM(ctx)) << row.what;
-        EXPECT_EQ(kErrNotSupported, object->GetLastVMError()) << row.what;
-        EXPECT_EQ(row.details, object->GetLastVMErrorDetails()) << row.what;
+        EXPECT_EQ(row.code, object->GetLastVMError()) << row.what;
     }
     // The snapshot phase's post-backup step is not built either.
     MountCtx ctx = Job(kWeb);

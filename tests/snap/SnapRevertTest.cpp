@@ -3,6 +3,10 @@
 // from it, and the volumes of disks nobody selected removed again.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <memory>
+#include <set>
+
 #include "framework/FileUtils.h"
 #include "framework/SnapEngine.h"
 #include "framework/VMSnapUtil.h"
@@ -14,6 +18,7 @@ using VMInfoStructs::SDisk;
 const char kWeb[] = "i-0a1b2c3d4e5f60001";   // us-east-1a, root a001, data a002
 const char kRoot[] = "vol-0a1b2c3d4e5f6a001";
 const char kData[] = "vol-0a1b2c3d4e5f6a002";
+const char kWest[] = "i-0a1b2c3d4e5f60004";  // us-west-2a
 constexpr int kArray = 12;
 
 class SnapRevertTest : public ConnectedFixture {
@@ -26,10 +31,12 @@ protected:
         backup.hubCellId = 3;
         backup.snapControlHostId = kArray;
         backup.jobResultsFolder = FwFile::JoinPath(env.BaseDir(), "JobResults");
-        SVMBasicInfo entry;
-        entry.guid = kWeb;
-        entry.name = "web-server-01";
-        backup.snapInstances.push_back(entry);
+        // One job over two regions.
+        for (const char* id : {kWeb, kWest}) {
+            SVMBasicInfo entry;
+            entry.guid = entry.name = id;
+            backup.snapInstances.push_back(entry);
+        }
         ASSERT_EQ(object.PreSnap(backup), 1) << object.GetLastVMErrorDetails();
         ASSERT_TRUE(object.GetMetadataFiles(backup, files, 0));
         ASSERT_FALSE(files.empty());
@@ -44,6 +51,7 @@ protected:
         ctx.requestedVMGuid = instance;
         ctx.requestedVMName = "web-server-01";
         ctx.transportMode = "EBS-DIRECT-API";
+        ctx.snapControlHostId = kArray;
         ctx.jobResultsFolder = FwFile::JoinPath(env.BaseDir(), "Later");
         ctx.snapMetadataFolder = FwFile::JoinPath(env.BaseDir(), "LaterMeta");
         return ctx;
@@ -53,6 +61,39 @@ protected:
         disk.sourceVolumeId = disk.volumeId = source;
         disk.selected = true;
         return disk;
+    }
+    // A full restore of kWeb from the snap job as a new instance, by job.
+    RestoreCtx NewInstance(int64_t job, const std::string& region = demo::kRegion) const {
+        RestoreCtx rctx;
+        rctx.jobId = job;
+        rctx.restoreFromSnap = true;
+        rctx.restoreVMName = "web-copy";
+        rctx.originalVMName = "web-server-01";
+        rctx.sourceGuid = kWeb;
+        rctx.destZone = region == demo::kRegion ? "us-east-1a" : "us-west-2a";
+        rctx.destRegion = region;
+        rctx.restorePath = Later().snapMetadataFolder + "/";
+        for (const char* id : {kRoot, kData}) rctx.disks.push_back(RestoreDisk(id));
+        rctx.disks[0].isOSDisk = true;
+        return rctx;
+    }
+    size_t Instances() {
+        return Peek([](const cloudsim::State& s) { return s.instances.size(); });
+    }
+    // Volumes made from the snap job's snapshots that still exist.
+    std::vector<std::string> VolumesFromTheJob() {
+        std::set<std::string> snaps;
+        for (const auto& m : object.SnapState().record.metadata)
+            if (m.type == kSMMetaSnapshotPairs) {
+                const size_t at = m.metadata.find("snapUUID:") + 9;
+                snaps.insert(m.metadata.substr(at, m.metadata.find(';', at) - at));
+            }
+        return Peek([&](const cloudsim::State& s) {
+            std::vector<std::string> ids;
+            for (const auto& [id, v] : s.volumes)
+                if (snaps.count(v.snapshotId) && v.state != "deleting") ids.push_back(id);
+            return ids;
+        });
     }
     MountCtx backup;
     std::vector<std::string> files;
@@ -179,5 +220,81 @@ TEST_F(SnapRevertTest, AnAttachDiskRestoreDeletesTheVolumesOfDisksNobodySelected
     ASSERT_TRUE(object.Cleaner().GetRegisteredDisks(path, registered));
     ASSERT_EQ(registered.size(), 1u);
     EXPECT_EQ(registered[0].newVolumeId, selected);
+}
+
+TEST_F(SnapRevertTest, TheRegionCheckReadsOnlyTheInstancesOwnSnapshots) {
+    ASSERT_TRUE(CVMSnapUtil::UploadMetadataFiles(backup.snapJobId, files));
+    struct Case {
+        const char* instance;
+        const char* destination;
+        bool result;
+        const char* details;
+    } cases[] = {
+        {kWeb, "us-east-1", true, ""},
+        {kWest, "us-west-2", true, ""},
+        {kWest, "us-east-1", false, "New instance region [us-east-1] and snap region [us-west-2] is different."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.instance) + " to " + c.destination);
+        CAmazonInfo other(kAmazonInstanceType);
+        ASSERT_EQ(1, ConnectDemo(other));
+        MountCtx mctx = Later(c.instance);
+        RestoreCtx rctx;
+        rctx.destRegion = c.destination;
+        EXPECT_EQ(other._PrepareForFileRevert(mctx, rctx), c.result);
+        EXPECT_EQ(other.GetLastVMError(), c.result ? 0 : 197);
+        EXPECT_EQ(other.GetLastVMErrorDetails(), c.details);
+    }
+}
+
+TEST_F(SnapRevertTest, ASecondRevertInAJobReturnsThatJobsResultAndNoOtherJobs) {
+    ASSERT_TRUE(CVMSnapUtil::UploadMetadataFiles(backup.snapJobId, files));
+    struct Case {
+        int64_t job;
+        const char* region;
+        int result;
+        size_t newInstances;   // launched by this call
+    } cases[] = {
+        {1, "us-west-2", 0, 0},   // the snapshots are in us-east-1
+        {1, "us-east-1", 0, 0},   // the same job: its recorded result
+        {2, "us-east-1", 1, 1},   // another job runs again
+        {2, "us-east-1", 1, 0},
+    };
+    // Each restore job has an object of its own, as the framework gives it.
+    std::map<int64_t, std::unique_ptr<CAmazonInfo>> objects;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.job) + " to " + c.region);
+        auto& job = objects[c.job];
+        if (!job) job = Connected();
+        ASSERT_TRUE(job);
+        MountCtx mctx = Later();
+        const RestoreCtx rctx = NewInstance(c.job, c.region);
+        const size_t before = Instances();
+        EXPECT_EQ(job->RevertSnap(mctx, rctx), c.result) << job->GetLastVMErrorDetails();
+        EXPECT_EQ(Instances() - before, c.newInstances);
+        if (c.newInstances) {
+            job->CloseRestoreVM(rctx);
+            // The restored instance has the snapshots' volumes and keeps them.
+            EXPECT_EQ(VolumesFromTheJob().size(), 2u);
+            for (const auto& disk : rctx.disks) EXPECT_EQ(Volume(disk.newVolumeId).attachedInstance, rctx.vmGuid);
+        }
+    }
+}
+
+TEST_F(SnapRevertTest, AFailedVolumeCreationRemovesWhatWasMadeAndSets5001) {
+    ASSERT_TRUE(CVMSnapUtil::UploadMetadataFiles(backup.snapJobId, files));
+    cloud->AddFault({"CreateVolume", 2, "InsufficientVolumeCapacity: no capacity in us-east-1a", 0});
+    MountCtx mctx = Later();
+    const RestoreCtx rctx = NewInstance(3);
+    EXPECT_EQ(object.RevertSnap(mctx, rctx), 0);
+    EXPECT_EQ(object.GetLastVMError(), 5001);
+    EXPECT_NE(object.GetLastVMErrorDetails().find("InsufficientVolumeCapacity"), std::string::npos)
+        << object.GetLastVMErrorDetails();
+    EXPECT_TRUE(VolumesFromTheJob().empty());
+    std::string path;
+    ASSERT_TRUE(object.Cleaner().GetRegisteredVM(VM_CLEANER_RESTORE, rctx.registrationGuid, path, false));
+    std::vector<SDisk> registered;
+    ASSERT_TRUE(object.Cleaner().GetRegisteredDisks(path, registered));
+    EXPECT_TRUE(registered.empty());
 }
 }  // namespace
