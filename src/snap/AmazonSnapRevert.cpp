@@ -12,7 +12,6 @@
 #include "factory/AmazonInfo.h"
 #include "framework/EvDebug.h"
 #include "framework/VMSnapUtil.h"
-#include "restore/RestoreDisks.h"
 
 namespace {
 constexpr int kRevertLoadMode = 1;
@@ -132,8 +131,7 @@ bool CAmazonInfo::_PerformFileLevelRevert(const MountCtx& mctx, const RestoreCtx
     if (!_PrepareVolSnapInfoForUnMount(job) || !_UnmountVolumesFromSnapJob(job)) return false;
     EvDebug::Error(fn, "Successfully cleared volume mount records from DB");
 
-    if (rctx.flavour == RestoreCtx::AttachDisk && mctx.indexingV2 &&
-        !_DeleteDisksNotSelectedForAttachDiskRestore(mctx, rctx))
+    if (mctx.indexingV2 && !_DeleteDisksNotSelectedForAttachDiskRestore(mctx, rctx))
         return false;
     for (const auto& disk : mctx.vm.disks) {
         SDisk* wanted = nullptr;

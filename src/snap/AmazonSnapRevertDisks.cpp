@@ -9,12 +9,14 @@
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
 #include "framework/VMSnapUtil.h"
-#include "restore/RestoreDisks.h"
 #include "snap/SnapMetadataPaths.h"
 
-using AmazonRestore::AddRestoreFailureEntry;
-
 namespace {
+// A per-item problem shown with the restore's result.
+void AddRestoreFailureEntry(const RestoreCtx& rctx, const std::string& reason, const std::string& message) {
+    rctx.Out().failures.emplace_back(rctx.restoreVMName, reason, rctx.vmGuid, message);
+}
+
 VMInfoStructs::SDisk* RestoreDiskFor(const RestoreCtx& rctx, const std::string& sourceVolumeId) {
     for (auto& disk : rctx.Out().disks)
         if (strcasecmp(disk.sourceVolumeId.c_str(), sourceVolumeId.c_str()) == 0) return &disk;
@@ -56,7 +58,10 @@ bool CAmazonInfo::_GetFileListForRevertFromSnapXML(const MountCtx& mctx, const R
 
     job.vm.disks.clear();
     job.vm.allDisks.clear();
-    const bool onlySelected = rctx.flavour == RestoreCtx::AttachDisk && !mctx.indexingV2;
+    // A job-level backup's record lists each volume: only those the restore
+    // names get a volume (a VM-centric one gets all, and the others go again
+    // once they exist). A full revert of some disks leaves the others alone.
+    const bool onlySelected = !mctx.indexingV2;
     for (const auto& disk : found->second.allDisks) {
         if (disk.filtered) {
             EvDebug::Debug(fn, "Volume [%s][%s] is filtered, not restoring it", disk.name.c_str(),
@@ -74,7 +79,7 @@ bool CAmazonInfo::_GetFileListForRevertFromSnapXML(const MountCtx& mctx, const R
     // dropped without a word and the revert reported as complete.
     bool complete = true;
     for (const auto& wanted : rctx.disks) {
-        if (!AmazonRestore::IsWrittenDisk(wanted)) continue;
+        if (!wanted.selected || wanted.filtered) continue;
         bool held = false;
         for (const auto& disk : job.vm.disks)
             held = held || strcasecmp(disk.volumeId.c_str(), wanted.sourceVolumeId.c_str()) == 0;

@@ -3,6 +3,7 @@
 // from it, and the volumes of disks nobody selected removed again.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -40,6 +41,15 @@ protected:
         ASSERT_EQ(object.PreSnap(backup), 1) << object.GetLastVMErrorDetails();
         ASSERT_TRUE(object.GetMetadataFiles(backup, files, 0));
         ASSERT_FALSE(files.empty());
+        // And each instance's own, its configuration file with them.
+        for (const auto& entry : backup.snapInstances) {
+            MountCtx mount = backup;
+            mount.requestedVMGuid = entry.guid;
+            std::vector<std::string> own;
+            ASSERT_TRUE(object.GetMetadataFiles(mount, own, 1));
+            for (const auto& f : own)
+                if (std::find(files.begin(), files.end(), f) == files.end()) files.push_back(f);
+        }
     }
     void TearDown() override { FwSnapEngine::UnregisterArray(kArray); }
 
@@ -167,7 +177,8 @@ TEST_F(SnapRevertTest, TheRevertsDiskListComesFromTheBackupAndNamesWhatItLacks) 
     } cases[] = {
         {"every disk of a full revert", kWeb, RestoreCtx::FullInstance, {kRoot, kData}, true, 2, 0},
         {"a job-level attach disk restore takes only its own", kWeb, RestoreCtx::AttachDisk, {kData}, true, 1, 0},
-        {"a disk the backup lacks", kWeb, RestoreCtx::FullInstance, {kRoot, "vol-0000000000000dead"}, false, 2, 1},
+        {"a disk the backup lacks", kWeb, RestoreCtx::FullInstance, {kRoot, "vol-0000000000000dead"}, false, 1, 1},
+        {"a full revert of some disks", kWeb, RestoreCtx::FullInstance, {kData}, true, 1, 0},
         {"an instance the backup lacks", "i-0a1b2c3d4e5f60002", RestoreCtx::FullInstance, {kRoot}, false, 0, 1},
     };
     for (const auto& c : cases) {
@@ -226,13 +237,15 @@ TEST_F(SnapRevertTest, TheRegionCheckReadsOnlyTheInstancesOwnSnapshots) {
     ASSERT_TRUE(CVMSnapUtil::UploadMetadataFiles(backup.snapJobId, files));
     struct Case {
         const char* instance;
+        const char* volume;
         const char* destination;
         bool result;
         const char* details;
     } cases[] = {
-        {kWeb, "us-east-1", true, ""},
-        {kWest, "us-west-2", true, ""},
-        {kWest, "us-east-1", false, "New instance region [us-east-1] and snap region [us-west-2] is different."},
+        {kWeb, kRoot, "us-east-1", true, ""},
+        {kWest, "vol-0a1b2c3d4e5f6d001", "us-west-2", true, ""},
+        {kWest, "vol-0a1b2c3d4e5f6d001", "us-east-1", false,
+         "New instance region [us-east-1] and snap region [us-west-2] is different."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.instance) + " to " + c.destination);
@@ -241,6 +254,7 @@ TEST_F(SnapRevertTest, TheRegionCheckReadsOnlyTheInstancesOwnSnapshots) {
         MountCtx mctx = Later(c.instance);
         RestoreCtx rctx;
         rctx.destRegion = c.destination;
+        rctx.disks.push_back(RestoreDisk(c.volume));
         EXPECT_EQ(other._PrepareForFileRevert(mctx, rctx), c.result);
         EXPECT_EQ(other.GetLastVMError(), c.result ? 0 : 197);
         EXPECT_EQ(other.GetLastVMErrorDetails(), c.details);
