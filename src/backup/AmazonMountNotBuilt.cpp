@@ -12,8 +12,4 @@ int CAmazonInfo::NotBuiltYet(const char* branch) {
     return 0;
 }
 
-int CAmazonInfo::_MountVMLiveBrowsePseudoMount(const MountCtx&) {
-    return NotBuiltYet("Live browse without a proxy mount");
-}
-
 int CAmazonInfo::AttachVolumesForLiveBrowse(MountCtx&) { return NotBuiltYet("Live browse volume attach"); }

@@ -143,29 +143,39 @@ bool SimBackend::RestoreVirtualMachine(VMInfoStructs::SVMInfo& vm, bool osDiskEx
                 return false;
         }
         if (!WaitInstance(d, id, "stopped", error)) return false;
-        if (!osDiskExists) return true;
-        // The root volume makes way for the restored one.
-        std::string rootId;
+        // The root volume makes way for the restored one; restoring into an
+        // instance, so does every volume at a device a restored disk takes.
+        // Those are detached and kept: they are the instance's data.
+        std::vector<std::string> moving;
         d.Change([&](State& s) {
             const Instance& inst = s.instances.at(id);
-            Volume* root = const_cast<Volume*>(cloudsim::VolumeAtDevice(s, inst, RootDeviceOf(inst)));
-            if (!root) return true;
-            rootId = root->id;
-            if (root->AttachmentState() != "detaching") StartDetach(s, *root, d.Now(), "");
+            std::vector<std::string> devices;
+            if (osDiskExists) devices.push_back(RootDeviceOf(inst));
+            if (reuseExisting)
+                for (const auto& disk : vm.disks)
+                    if (!disk.isOSDisk && !disk.deviceName.empty()) devices.push_back(disk.deviceName);
+            for (const auto& device : devices) {
+                Volume* v = const_cast<Volume*>(cloudsim::VolumeAtDevice(s, inst, device));
+                if (!v) continue;
+                moving.push_back(v->id);
+                if (v->AttachmentState() != "detaching") StartDetach(s, *v, d.Now(), "");
+            }
             return true;
         });
-        if (rootId.empty()) return true;
-        bool detached = WaitFor(
-            d, "detaching volume " + rootId,
-            [&](const State& s, std::string& err) {
-                const Volume* v = FindIn(s.volumes, rootId);
-                if (!v || v->attachedInstance.empty()) return 1;
-                if (v->state == "error") return Err(err, "IncorrectState: volume " + rootId + " failed") ? 1 : -1;
-                return 0;
-            },
-            error);
-        if (!detached) return false;
-        if (reuseExisting) return true;
+        for (const auto& volumeId : moving) {
+            bool detached = WaitFor(
+                d, "detaching volume " + volumeId,
+                [&](const State& s, std::string& err) {
+                    const Volume* v = FindIn(s.volumes, volumeId);
+                    if (!v || v->attachedInstance.empty()) return 1;
+                    if (v->state == "error") return Err(err, "IncorrectState: volume " + volumeId + " failed") ? 1 : -1;
+                    return 0;
+                },
+                error);
+            if (!detached) return false;
+        }
+        if (reuseExisting || moving.empty()) return true;
+        const std::string rootId = moving.front();
         d.Change([&](State& s) {
             Volume* v = FindIn(s.volumes, rootId);
             if (v && v->state == "available") StartDelete(s, *v, d.Now(), "");

@@ -121,6 +121,14 @@ constexpr EVMInfoError kSnapCopySnapshotMissing = 2003;
 constexpr EVMInfoError kSnapCopyVolumeLimit = 268;
 // Snap backups: an instance whose volumes failed to snapshot.
 constexpr EVMInfoError kSnapInstanceVolumesFailed = 272;
+// Snap revert: a snapshot of the job is in another region than the one the
+// instance is restored to.
+constexpr EVMInfoError kSnapRevertRegionMismatch = 197;
+// Snap revert: making, recording or handing over the volumes from the
+// snapshots failed; those made so far are removed.
+constexpr EVMInfoError kSnapRevertVolumes = 5001;
+// Snap revert: the snap metadata gives no disk list for the instance.
+constexpr EVMInfoError kSnapRevertFileList = 5002;
 
 // Details of an interrupted wait, in place of any an earlier failure left.
 constexpr const char kInterruptedText[] = "Job interrupted";

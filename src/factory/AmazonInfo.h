@@ -543,6 +543,23 @@ public:
     // metadata read last; error 28 when a volume has none or several.
     bool _PopulateVMInfoFromDSInfo();
 
+    // ---- snap backups reverted (snap/: AmazonSnapRevert.cpp,
+    //      AmazonSnapRevertDisks.cpp; the mount is above) ----
+    // Puts the instance's disks back from the snap backup: volumes made
+    // from its snapshots are handed to the in-cloud-proxy restore. Runs once
+    // per instance per restore job; a second call returns that job's result.
+    // Errors: 29, 5002, 197, 5001 as each step fails.
+    int RevertSnap(MountCtx& mctx, const RestoreCtx& rctx) override;
+    bool RestoreVM_FromSnap(const RestoreCtx& rctx);
+    bool _PrepareForFileRevert(const MountCtx& mctx, const RestoreCtx& rctx);
+    // Fills the VM record's disk lists with the instance's disks from the
+    // snap metadata; false (with a restore failure entry) when the instance
+    // or a selected disk is missing from it.
+    bool _GetFileListForRevertFromSnapXML(const MountCtx& mctx, const RestoreCtx& rctx);
+    bool AdjustDiskPropertiesForSnapRestore(const RestoreCtx& rctx, const MountCtx& mctx);
+    bool _PerformFileLevelRevert(const MountCtx& mctx, const RestoreCtx& rctx, std::vector<FileInfo_t>& files);
+    bool _DeleteDisksNotSelectedForAttachDiskRestore(const MountCtx& mctx, const RestoreCtx& rctx);
+
     // ---- snap backups, VM-centric flow (snap/: AmazonSnapVMCentric.cpp,
     //      AmazonSnapVMCentricVolumes.cpp, AmazonSnapCatalog.cpp) ----
     // The mount of one instance does the whole snap backup of it. 1 on
@@ -602,7 +619,9 @@ public:
     // process; guarded by c_SourceVolumesToMountedVolumesLock.
     static std::map<std::string, std::string> c_SourceVolumesToMountedVolumes;
     static CriticalSection c_SourceVolumesToMountedVolumesLock;
-    static std::map<std::string, int> c_snapVMRestoreProcessedMap;
+    // Restore job id -> instance id -> result (0 or 1) of its revert: keyed
+    // by job, so that no job takes another job's result for its own.
+    static std::map<int64_t, std::map<std::string, int>> c_snapVMRestoreProcessedMap;
     static CriticalSection c_ProxyInfoLock;
     static CriticalSection c_getTransientMetadataLock;
     // Cross-account snap backups' setting and custom keys; keys are obtained

@@ -6,8 +6,8 @@ std::map<int64_t, std::map<std::string, VMInfoStructs::SVMInfo>> CAmazonInfo::c_
 CriticalSection CAmazonInfo::c_InstanceGuidToVMInfoMapLock;
 std::map<std::string, VMInfoStructs::SVMInfo> CAmazonInfo::c_InstanceInfoMapFromSnapXML;
 std::map<std::string, std::string> CAmazonInfo::c_SourceVolumesToMountedVolumes;
+std::map<int64_t, std::map<std::string, int>> CAmazonInfo::c_snapVMRestoreProcessedMap;
 CriticalSection CAmazonInfo::c_SourceVolumesToMountedVolumesLock;
-std::map<std::string, int> CAmazonInfo::c_snapVMRestoreProcessedMap;
 CriticalSection CAmazonInfo::c_ProxyInfoLock;
 CriticalSection CAmazonInfo::c_getTransientMetadataLock;
 AmazonSnap::SnapCrossAccountKeys CAmazonInfo::c_snapCrossAccountKeys;

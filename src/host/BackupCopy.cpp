@@ -65,10 +65,10 @@ bool BackupCopyJob::Begin(CVMInfo& plugin, const ConnectJob& job, int64_t snapJo
                           std::string& why) {
     std::set<std::string> instances;
     if (!JobInstances(snapJobId, instances, ctx.indexingV2, why)) return false;
-    m_array = std::make_unique<SnapArrayRegistration>(job);
+    m_array = std::make_unique<HostSnap::ArrayRegistration>(job);
     ctx.snapJobId = snapJobId;
     ctx.backupToTape = ctx.snapBackup = true;
-    ctx.snapControlHostId = static_cast<int32_t>(kHostSnapArray);
+    ctx.snapControlHostId = static_cast<int32_t>(HostSnap::kArray);
     ctx.jobResultsFolder = FwFile::JoinPath(FwFile::JoinPath(KDPI_Base::getBaseDir(), "JobResults"),
                                             std::to_string(job.jobId));
     if (ctx.indexingV2) {

@@ -25,5 +25,5 @@ public:
     void End(CVMInfo& plugin, MountCtx& ctx);
 
 private:
-    std::unique_ptr<SnapArrayRegistration> m_array;
+    std::unique_ptr<HostSnap::ArrayRegistration> m_array;
 };

@@ -62,6 +62,17 @@ void PrintUsage() {
         "                 snap backup through the snapshot manager: prints the snapshots taken,\n"
         "                 the metadata files written and each instance's result\n"
         "  snap-list      the snapshot manager's snap jobs, snapshots and files, read back\n"
+        "  snap-mount --snap-job N --instance ID\n"
+        "                 volumes of the instance's snapshots of snap job N, attached to the\n"
+        "                 proxy through the snapshot manager: prints each one's device\n"
+        "  snap-unmount --snap-job N --instance ID\n"
+        "                 take that mount away again (also one whose process died)\n"
+        "  revert --snap-job N --instance ID [--disks VOL[,VOL...]]\n"
+        "                 put the instance's volumes (default: all) back to snap job N in\n"
+        "                 place; the volumes they replace are detached and kept\n"
+        "  restore --snap-job N --instance ID [--zone Z] [--name NAME]\n"
+        "                 a new instance from snap job N (default: the backed-up zone, the\n"
+        "                 name with \"-snap<N>\" added)\n"
         "The commands other than connect take the connect options too; without\n"
         "them they use the demo job.");
 }

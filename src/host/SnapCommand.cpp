@@ -20,7 +20,9 @@
 #include "host/StopSignals.h"
 
 namespace {
-constexpr int32_t kHostHubCell = 1;
+using HostSnap::ArrayRegistration;
+constexpr uint32_t kHostSnapArray = HostSnap::kArray;
+constexpr int32_t kHostHubCell = HostSnap::kHubCell;
 // Instance job ids are the job id times this, plus the instance's place.
 constexpr int64_t kInstanceJobIds = 1000;
 
@@ -119,7 +121,7 @@ int RunSnapBackup(PluginLoader& loader, const ConnectJob& job, const SnapBackupR
     StopSignals signals;
     auto plugin = ConnectObject(loader, job);
     if (!plugin) return 1;
-    SnapArrayRegistration array(job);
+    ArrayRegistration array(job);
     // Snapshots of snap jobs that failed or died belong to no backup: they
     // go first, as the manager's own job start does.
     std::vector<std::string> removed;

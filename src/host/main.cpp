@@ -21,6 +21,7 @@
 #include "host/ReplicateCommand.h"
 #include "host/RestoreCommand.h"
 #include "host/SnapCommand.h"
+#include "host/SnapRevertCommand.h"
 
 namespace {
 std::string DemoFile(const char* name) {
@@ -149,6 +150,16 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // Commands on a snap job taken earlier.
+    const bool onSnapJob = options.command == "revert" || options.command == "snap-mount" ||
+                           options.command == "snap-unmount" ||
+                           (options.command == "restore" && options.values.count("snap-job"));
+    SnapJobRequest snapJob;
+    if (onSnapJob && !ParseSnapJobRequest(options.command, options.values, snapJob, why)) {
+        std::fprintf(stderr, "error: %s\n", why.c_str());
+        return 2;
+    }
+
     // Guest commands' lines are checked before the plug-in is loaded.
     GuestRequest guest;
     if (IsGuestCommand(options.command) &&
@@ -181,6 +192,11 @@ int main(int argc, char** argv) {
         return RunBrowse(loader, job, options.positional.empty() ? std::string() : options.positional.front());
     if (options.command == "cleanup") return RunCleanup(loader, job);
     if (options.command == "snap-backup") return RunSnapBackup(loader, job, snap);
+    if (onSnapJob) {
+        if (options.command == "snap-mount") return RunSnapMount(loader, job, snapJob);
+        if (options.command == "snap-unmount") return RunSnapUnmount(loader, job, snapJob);
+        return RunSnapRevert(loader, job, snapJob, options.command == "revert");
+    }
     if (IsGuestCommand(options.command)) return RunGuestCommand(loader, job, guest);
     if (options.command == "backup") {
         BackupRequest request;

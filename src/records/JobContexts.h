@@ -155,6 +155,13 @@ struct RestoreCtx : VMInfoStructs::SRecord<RestoreCtx> {
     RestoreCtx& Out() const { return const_cast<RestoreCtx&>(*this); }
 };
 
+// A file the framework asks a file-level revert to put back. A revert on
+// this platform puts back whole volumes, so the list stays empty.
+struct FileInfo_t {
+    std::string path;
+    int64_t size = 0;
+};
+
 struct GuestCtx : VMInfoStructs::SRecord<GuestCtx> {
     VMInfoStructs::SVMInfo vm;
     std::string bucket;

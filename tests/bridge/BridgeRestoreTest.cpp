@@ -173,10 +173,16 @@ TEST_F(BridgeRestoreTest, ReusedInstanceIsStoppedAndKeepsItsRootVolume) {
                                                "' is not in the 'stopped' state.");
     SVMInfo vm;
     vm.guid = kWeb;
+    // A restored data disk takes the device of the instance's volume there,
+    // which makes way as the root does; a device nobody restores keeps its.
+    VMInfoStructs::SDisk data;
+    data.deviceName = "/dev/sdf";
+    vm.disks.push_back(data);
     ASSERT_TRUE(bridge.RestoreVirtualMachine(vm, true, {}, true)) << bridge.GetLastErrorString();
     EXPECT_EQ(bridge.GetLastErrorString(), "");
     EXPECT_EQ(Instance(kWeb).state, "stopped");
     EXPECT_EQ(VolumeState(kWebRoot), "available");   // detached, kept
+    EXPECT_EQ(VolumeState("vol-0a1b2c3d4e5f6a002"), "available");
     ASSERT_TRUE(bridge.AttachAsOSVolume(os, kWeb, "", false, "", conflict, false)) << bridge.GetLastErrorString();
     Advance(Timing().attachMs);
     EXPECT_EQ(Attachment(os), "in-use attached /dev/xvda");

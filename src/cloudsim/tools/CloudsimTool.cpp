@@ -52,6 +52,7 @@
 #include "cloudsim/CloudState.h"
 #include "cloudsim/endpoints/EndpointServer.h"
 #include "cloudsim/endpoints/TestCertificates.h"
+#include "cloudsim/tools/VerifyRevert.h"
 #include "framework/Clock.h"
 #include "framework/FileUtils.h"
 #include "framework/KDPI.h"
@@ -355,8 +356,9 @@ int Serve(const std::string& base, const std::string& ebsAddress) {
 
 int main(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
-    std::string base, manifest, ebsAddress = "10.0.0.25", volume, block, text, zero, attach, snapJob;
+    std::string base, manifest, ebsAddress = "10.0.0.25", volume, block, text, zero, attach;
     RestoreExpectations expectations;
+    long long snapJob = 0;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string key = argv[i];
         if (key == "--base") base = argv[i + 1];
@@ -372,28 +374,31 @@ int main(int argc, char** argv) {
         else if (key == "--zone") expectations.zone = argv[i + 1];
         else if (key == "--devices") expectations.devices = argv[i + 1];
         else if (key == "--attach") attach = argv[i + 1];
-        else if (key == "--snap-job") snapJob = argv[i + 1];
+        else if (key == "--snap-job") snapJob = std::atoll(argv[i + 1]);
     }
     const bool verify = command == "verify" && !base.empty() && !manifest.empty();
     const bool serve = command == "serve" && !base.empty();
     const bool write = command == "guest-write" && !base.empty() && !volume.empty() && !block.empty();
     const bool verifyRestore =
         command == "verify-restore" && !base.empty() && !manifest.empty() && !expectations.instance.empty();
+    const bool verifyRevert = command == "verify-revert" && !base.empty() && !expectations.instance.empty() && snapJob > 0;
     expectations.attach = attach == "yes";
-    if (!verify && !serve && !write && !verifyRestore) {
+    if (!verify && !serve && !write && !verifyRestore && !verifyRevert) {
         std::fprintf(stderr,
                      "usage: cloudsim-tool verify --base DIR --manifest FILE [--snap-job N]\n"
                      "                     (against the volumes now, or the snapshots snap job N took)\n"
                      "       cloudsim-tool verify-restore --base DIR --manifest FILE --instance ID [--name N]\n"
                      "                     [--type T] [--zone Z] [--devices VOL=DEV,...] [--attach yes]\n"
+                     "       cloudsim-tool verify-revert --base DIR --instance ID --snap-job N\n"
                      "       cloudsim-tool guest-write --base DIR --volume ID --block N (--text TEXT | --zero yes)\n"
                      "       cloudsim-tool serve --base DIR [--ebs-address ADDRESS]\n");
         return 2;
     }
     try {
         if (verifyRestore) return VerifyRestore(base, manifest, expectations);
+        if (verifyRevert) return VerifyRevert(base, expectations.instance, snapJob);
         if (write) return GuestWrite(base, volume, block, text, zero == "yes");
-        return verify ? Verify(base, manifest, snapJob.empty() ? 0 : std::stoll(snapJob)) : Serve(base, ebsAddress);
+        return verify ? Verify(base, manifest, snapJob) : Serve(base, ebsAddress);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
         return 2;
