@@ -280,10 +280,14 @@ TEST_F(BackupCopyTest, UnmountCodesForVolumesAlreadyGoneOrDetachedCountAsSuccess
         ASSERT_EQ(copy->MountVM(ctx), 1) << copy->GetLastVMErrorDetails();
         cloud->AddFault({row.operation, 1, row.error, 0});
         EXPECT_EQ(copy->UnmountVM(ctx), row.result);
-        if (!row.result) EXPECT_EQ(copy->GetLastVMError(), 117);
+        if (!row.result) {
+            EXPECT_EQ(copy->GetLastVMError(), 117);
+        }
         cloud->ClearFaults();
         // Whatever the manager left is the registry's to remove.
-        if (!row.result) EXPECT_EQ(copy->CleanupVM(ctx), 1);
+        if (!row.result) {
+            EXPECT_EQ(copy->CleanupVM(ctx), 1);
+        }
         env.Clock().AdvanceMs(10 * 60 * 1000);
         EXPECT_TRUE(CopyVolumes().empty());
     }

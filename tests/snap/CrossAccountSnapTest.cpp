@@ -120,7 +120,9 @@ TEST_F(CrossAccountSnapTest, ADefaultKeySnapshotEndsAsACopyUnderTheGrantedCustom
             }
             EXPECT_EQ(snap.kmsKeyId, copiesOff ? kWestDefaultKey : key.first);
             EXPECT_EQ(SnapshotsOf(kD001), originals + (copiesOff ? 1 : 0)) << "only the copy is kept";
-            if (!copiesOff) EXPECT_EQ(key.second, std::vector<std::string>{kAdminRoot}) << "granted once";
+            if (!copiesOff) {
+                EXPECT_EQ(key.second, std::vector<std::string>{kAdminRoot}) << "granted once";
+            }
         }
     }
 }

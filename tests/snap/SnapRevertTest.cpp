@@ -128,9 +128,11 @@ TEST_F(SnapRevertTest, AMountReadsTheJobsMetadataAndALiveBrowseKeepsAFileItHas) 
         {"a live browse fetches a file it lacks", true, false, true, false, 1, 0},
     };
     std::string bytes;
-    for (const auto& f : files)
-        if (f.size() >= name.size() && f.compare(f.size() - name.size(), name.size(), name) == 0)
+    for (const auto& f : files) {
+        if (f.size() >= name.size() && f.compare(f.size() - name.size(), name.size(), name) == 0) {
             ASSERT_TRUE(FwFile::ReadAll(f, bytes));
+        }
+    }
     ASSERT_FALSE(bytes.empty()) << "the job wrote no " << name;
     bool handedOver = false;
     for (const auto& c : cases) {
@@ -153,7 +155,9 @@ TEST_F(SnapRevertTest, AMountReadsTheJobsMetadataAndALiveBrowseKeepsAFileItHas) 
         EXPECT_EQ(ctx.volSnaps.empty(), !read);
         EXPECT_EQ(object.UnmountSnap(ctx), 1);
         // A live browse's file stays for the browse that follows.
-        if (read && c.liveBrowse) EXPECT_TRUE(FwFile::Exists(FwFile::JoinPath(ctx.jobResultsFolder, name)));
+        if (read && c.liveBrowse) {
+            EXPECT_TRUE(FwFile::Exists(FwFile::JoinPath(ctx.jobResultsFolder, name)));
+        }
     }
 }
 
@@ -193,7 +197,9 @@ TEST_F(SnapRevertTest, TheRevertsDiskListComesFromTheBackupAndNamesWhatItLacks) 
         EXPECT_EQ(rctx.failures.size(), c.failures);
         // A disk to restore takes the device it had.
         for (const auto& disk : rctx.disks)
-            if (c.result) EXPECT_FALSE(disk.deviceName.empty()) << disk.sourceVolumeId;
+            if (c.result) {
+                EXPECT_FALSE(disk.deviceName.empty()) << disk.sourceVolumeId;
+            }
     }
 }
 
