@@ -136,5 +136,11 @@ $host backup --job demo/backup-job.json --copy-of 3001 --mode HOTADD --out "$cop
 echo "== verify the copy against the snapshots snap job 3001 took, block for block"
 $host restore-image --chain "$copy" --out "$copy.restored"
 $tool verify --base "$AGENT_BASE_DIR" --manifest "$copy.restored/manifest.json" --snap-job 3001
+# A revert puts the instance's volumes back to what snap job 3001 took: the
+# snapshot manager makes volumes of the snapshots, and they replace the
+# instance's volumes in place (the block written since is gone again).
+echo "== revert outpost-worker to snap job 3001, then check its volumes against the snapshots"
+$host revert --job demo/backup-job.json --snap-job 3001 --instance "$instance"
+$tool verify-revert --base "$AGENT_BASE_DIR" --instance "$instance" --snap-job 3001
 echo "== clean-up of what dead jobs left"
 $host cleanup
