@@ -130,6 +130,17 @@ public:
     bool DetachVolumes(std::vector<SDisk>& disks, const std::string& region, const std::string& key,
                        std::vector<SFailure>& failures, bool useSourceAccount);
     bool DeleteVolumes(std::vector<SDisk>& disks, const std::string& key, bool useSourceAccount);
+    // The S3 folder holding a restore's disk pages (backup/AmazonCloudVHDPages.cpp):
+    // the parent folder of the first plain, unfiltered disk whose new volume
+    // id is an S3 path "bucket/key", deleted through the admin bridge with
+    // region passed on. True when nothing is to be deleted or the setting
+    // keeps the pages; false for a path that is no S3 path or a failed delete.
+    bool DeleteCloudVHDPages(const std::vector<SDisk>& disks, const std::string& region, const std::string& unused);
+    // "bucket/key": bucket before the first "/", key after it, parent folder
+    // the key up to its last "/". False (outs untouched) for an empty path,
+    // no "/", an empty bucket, a key without "/" or an empty parent folder.
+    static bool GetKeyFromS3Path(const std::string& path, std::string& bucket, std::string& key,
+                                 std::string& parentFolder);
 
     // ---- backup mount: feasibility, mode, unmount (backup/) ----
     int MountVM(MountCtx& ctx) override;

@@ -106,6 +106,9 @@ int CAmazonInfo::CleanupRestoreVM(const RestoreCtx& ctx) {
         // attached, and one the context lists without a registration was
         // never the job's (or is gone).
         bool ok = _CleanupRestoreVM(ctx.registrationGuid, ctx.Out().failures, ctx.restoreFromSnap);
+        // Disks written to S3 rather than to volumes leave their pages in a
+        // folder that no registration names.
+        if (!IsHotAddRestore(ctx.disks)) ok = DeleteCloudVHDPages(ctx.disks, "", "") && ok;
         const std::string& integrity = ctx.integritySnapshotId;
         if (!integrity.empty()) {
             std::string keeper;
