@@ -6,6 +6,7 @@
 #include "bridge/AmazonSDKBridge.h"
 #include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
+#include "common/FormattedMessage.h"
 #include "common/RegionScope.h"
 #include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
@@ -88,8 +89,8 @@ bool CAmazonInfo::SnapsInProxyRegion() {
         std::string region;
         GetValueFromSnapMetadata(entry.metadata, "targetRegion", region);
         if (!region.empty() && region == m_proxyVMInfo.region) continue;
-        const std::string text =
-            "Proxy region [" + m_proxyVMInfo.region + "] and snap region [" + region + "] is different.";
+        const std::string text = AmazonCommon::FormatMessage(
+            "Proxy region [{1}] and snap region [{2}] is different.", {m_proxyVMInfo.region, region});
         SetLastVMError(kSnapRegionMismatch, text);
         EvDebug::Error(__PRETTY_FUNCTION__, "%s", text.c_str());
         return false;
