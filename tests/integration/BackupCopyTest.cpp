@@ -1,9 +1,11 @@
 // A backup copy of a snap backup through the built host program and plug-in,
-// by hot-add: its images are the volumes as the snapshots took
+// in both transport modes: its images are the volumes as the snapshots took
 // them (not as they are since), it restores like any backup, and nothing the
 // copy made is left behind.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "integration/HostRun.h"
@@ -12,11 +14,14 @@
 namespace {
 const char kWorker[] = "i-0fedcba9876540002";   // outpost-worker, admin account, us-east-1b
 const char kWorkerRoot[] = "vol-0fedcba987654b001";
+
+class BackupCopy : public ::testing::TestWithParam<const char*> {};
 }  // namespace
 
-TEST(BackupCopy, TheCopyHoldsTheSnapshotsDataAndRestores) {
+TEST_P(BackupCopy, TheCopyHoldsTheSnapshotsDataAndRestores) {
     TestEnv env;
     const std::string base = env.BaseDir(), chain = base + "/copy", rebuilt = base + "/rebuilt";
+    const std::string mode = GetParam();
     int code = -1;
     std::string out = RunHost("--base " + base + " snap-backup --job " + kDemoBackupJob + " --instance " + kWorker +
                                   " --job-id 4101",
@@ -25,14 +30,27 @@ TEST(BackupCopy, TheCopyHoldsTheSnapshotsDataAndRestores) {
     // Written after the snapshots: the copy must not hold it.
     out = RunTool("guest-write --base " + base + " --volume " + kWorkerRoot + " --block 9 --text after-the-snap", code);
     ASSERT_EQ(0, code) << out;
-    out = RunHost("--base " + base + " backup --job " + kDemoBackupJob + " --copy-of 4101 --mode HOTADD" +
+    // Read over the direct APIs, the snapshots' blocks come from the
+    // endpoints, and no volume is made from them.
+    std::unique_ptr<EndpointProcess> endpoints;
+    if (mode == "EBS-DIRECT-API") {
+        endpoints = std::make_unique<EndpointProcess>(base);
+        ASSERT_TRUE(endpoints->Ready());
+    }
+    out = RunHost("--base " + base + " backup --job " + kDemoBackupJob + " --copy-of 4101 --mode " + mode +
                       " --out " + chain,
                   code);
     ASSERT_EQ(0, code) << out;
     EXPECT_NE(std::string::npos, out.find("done: full copy of snap job 4101")) << out;
+    if (endpoints) {
+        const std::string served = endpoints->Stop();
+        EXPECT_NE(std::string::npos, served.find("served ")) << served;
+        EXPECT_EQ(std::string::npos, served.find("served 0 ")) << served;
+    }
     out = RunHost("--base " + base + " restore-image --chain " + chain + " --out " + rebuilt, code);
     ASSERT_EQ(0, code) << out;
     const std::string manifest = rebuilt + "/manifest.json";
+    EXPECT_EQ(mode, nlohmann::json::parse(TestEnv::ReadFile(chain + "/point-1/manifest.json"))["mode"]);
     out = RunTool("verify --base " + base + " --manifest " + manifest + " --snap-job 4101", code);
     EXPECT_EQ(0, code) << out;
     out = RunTool("verify --base " + base + " --manifest " + manifest, code);
@@ -52,3 +70,6 @@ TEST(BackupCopy, TheCopyHoldsTheSnapshotsDataAndRestores) {
     EXPECT_EQ(0, code) << out;
     EXPECT_NE(std::string::npos, out.find("verify-restore passed")) << out;
 }
+
+INSTANTIATE_TEST_SUITE_P(TransportModes, BackupCopy, ::testing::Values("HOTADD", "EBS-DIRECT-API"),
+                         [](const auto& info) { return std::string(info.param) == "HOTADD" ? "HotAdd" : "DirectRead"; });
