@@ -25,19 +25,19 @@ bool CAmazonInfo::PopulateVMInfoFromSnapBackupXml(MountCtx& ctx, SVMInfo& vm) {
         SetLastVMError(kSnapMetadataUnreadable, "ReadSnapMetadataXML Failed");
         return false;
     }
-    ForgetSnapXmlInstances(datastores);
-    if (!_PopulateVMInfoFromDSInfo()) {
+    ForgetSnapXmlInstances(ctx.snapJobId, datastores);
+    if (!_PopulateVMInfoFromDSInfo(ctx.snapJobId)) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "_PopulateVMInfoFromDSInfo Failed");
         return false;
     }
-    const auto it = c_InstanceInfoMapFromSnapXML.find(ctx.effectiveVMGuid);
-    if (ctx.effectiveVMGuid.empty() || it == c_InstanceInfoMapFromSnapXML.end()) {
+    const SVMInfo* const known = SnapXmlInstance(ctx.snapJobId, ctx.effectiveVMGuid);
+    if (!known) {
         SetLastVMError(kInstanceNotFound, "the snap job's metadata has no instance " + ctx.effectiveVMGuid);
         EvDebug::Error(__PRETTY_FUNCTION__, "Source instance [%s] information is not found in snap job XML.",
                        ctx.effectiveVMGuid.c_str());
         return false;
     }
-    vm = it->second;
+    vm = *known;
     EvDebug::Debug(__PRETTY_FUNCTION__, "Region : [%s]", vm.region.c_str());
     for (auto& disk : vm.disks) disk.zone = vm.zone;
     LogDiskMetadata(vm);

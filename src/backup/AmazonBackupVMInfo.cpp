@@ -41,16 +41,16 @@ void CAmazonInfo::ParseGuestOS(SVMInfo& vm) {
 }
 
 bool CAmazonInfo::_InitVMInfoForBackup(const std::string& name, const std::string& id, const std::string& third,
-                                       bool fromSnapJob, SVMInfo& vm) {
+                                       bool fromSnapJob, int64_t snapJobId, SVMInfo& vm) {
     if (fromSnapJob) {
-        auto it = id.empty() ? c_InstanceInfoMapFromSnapXML.end() : c_InstanceInfoMapFromSnapXML.find(id);
-        if (it == c_InstanceInfoMapFromSnapXML.end()) {
+        const SVMInfo* const known = SnapXmlInstance(snapJobId, id);
+        if (!known) {
             SetLastVMError(kInstanceNotFound, "the snap job's metadata has no instance " + id);
             EvDebug::Error(__PRETTY_FUNCTION__, "Source instance [%s] information is not found in snap job XML.",
                            id.c_str());
             return false;
         }
-        vm = it->second;
+        vm = *known;
         if (!vm.region.empty()) {
             EvDebug::Debug(__PRETTY_FUNCTION__, "Region : [%s]", vm.region.c_str());
         } else {

@@ -67,7 +67,8 @@ int CAmazonInfo::PreMount(MountCtx& ctx) {
                    ctx.requestedVMName.c_str(), ctx.effectiveVMGuid.c_str(), ctx.mountPath.c_str());
     const bool haveVM = IsIndexingV2Copy(ctx)
                             ? PopulateVMInfoFromSnapBackupXml(ctx, ctx.vm)
-                            : _InitVMInfoForBackup(ctx.requestedVMName, ctx.effectiveVMGuid, "", ctx.backupToTape, ctx.vm);
+                            : _InitVMInfoForBackup(ctx.requestedVMName, ctx.effectiveVMGuid, "", ctx.backupToTape,
+                                                   ctx.snapJobId, ctx.vm);
     if (!haveVM || !SelectMountMode(ctx) || !IsBackupFeasible(ctx.vm, ctx)) return 0;
     if (!RegisterCleanerForBackup(ctx)) return 0;
     if (!ConnectDiskInfo(ctx.vm)) {

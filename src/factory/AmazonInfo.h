@@ -156,8 +156,9 @@ public:
     int _MountVM(MountCtx& ctx);
     int PreMount(MountCtx& ctx);
     int PostMount(MountCtx& ctx);
+    // fromSnapJob: the record comes from snap job snapJobId's metadata.
     bool _InitVMInfoForBackup(const std::string& name, const std::string& id, const std::string& third,
-                              bool fromSnapJob, SVMInfo& vm);
+                              bool fromSnapJob, int64_t snapJobId, SVMInfo& vm);
     bool _InitProxyInfoForBackup(const MountCtx& ctx);
     bool SelectMountMode(MountCtx& ctx);
     bool IsHotaddMountFeasible(MountCtx& ctx);
@@ -245,9 +246,14 @@ public:
     // unmount deletes the fetched file and always returns 1.
     int MountSnap(const MountCtx& ctx) override;
     int UnmountSnap(MountCtx& ctx) override;
-    // Drops the instances of datastores from c_InstanceInfoMapFromSnapXML,
-    // so that the snap metadata just read decides their records.
-    static void ForgetSnapXmlInstances(const std::vector<VMInfoStructs::SDatastoreInfo>& datastores);
+    // Drops the instances of datastores from snap job snapJobId's part of
+    // c_InstanceInfoMapFromSnapXML, so that the snap metadata just read
+    // decides their records.
+    static void ForgetSnapXmlInstances(int64_t snapJobId,
+                                       const std::vector<VMInfoStructs::SDatastoreInfo>& datastores);
+    // The record snap job snapJobId's metadata gave instance id, or null:
+    // never another snap job's record of the same instance.
+    static const SVMInfo* SnapXmlInstance(int64_t snapJobId, const std::string& id);
     int _DownloadVMConfigFile(const std::string& mountPath, const MountCtx& ctx);
     bool DeleteSnapBackupXml(const MountCtx& ctx);
     bool PopulateVMInfoFromSnapBackupXml(MountCtx& ctx, SVMInfo& vm);
@@ -550,9 +556,10 @@ public:
     bool _DownloadSnapBackupMetadataFile(const MountCtx& ctx);
     bool _DownloadVMLevelSnapBackupMetadataFile(const MountCtx& ctx);
     bool _DownloadJobLevelSnapBackupMetadataFile(const MountCtx& ctx);
-    // Adds to c_InstanceInfoMapFromSnapXML the instances of the snap
-    // metadata read last; error 28 when a volume has none or several.
-    bool _PopulateVMInfoFromDSInfo();
+    // Adds to snap job snapJobId's part of c_InstanceInfoMapFromSnapXML the
+    // instances of the snap metadata read last; error 28 when a volume has
+    // none or several.
+    bool _PopulateVMInfoFromDSInfo(int64_t snapJobId);
 
     // ---- snap backups reverted (snap/: AmazonSnapRevert.cpp,
     //      AmazonSnapRevertDisks.cpp; the mount is above) ----
@@ -625,7 +632,11 @@ public:
     // job's instances.
     static std::map<int64_t, std::map<std::string, SVMInfo>> c_InstanceGuidToVMInfoMap;
     static CriticalSection c_InstanceGuidToVMInfoMapLock;
-    static std::map<std::string, SVMInfo> c_InstanceInfoMapFromSnapXML;
+    // Snap job id -> instance id -> the record that snap job's metadata
+    // gives the instance: keyed by snap job, so that a job reading one snap
+    // job's metadata never takes an instance record an earlier snap job's
+    // metadata left in the process.
+    static std::map<int64_t, std::map<std::string, SVMInfo>> c_InstanceInfoMapFromSnapXML;
     // Mounted device -> source device of every backup-copy mount in the
     // process; guarded by c_SourceVolumesToMountedVolumesLock.
     static std::map<std::string, std::string> c_SourceVolumesToMountedVolumes;

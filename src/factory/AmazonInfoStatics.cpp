@@ -4,7 +4,7 @@
 
 std::map<int64_t, std::map<std::string, VMInfoStructs::SVMInfo>> CAmazonInfo::c_InstanceGuidToVMInfoMap;
 CriticalSection CAmazonInfo::c_InstanceGuidToVMInfoMapLock;
-std::map<std::string, VMInfoStructs::SVMInfo> CAmazonInfo::c_InstanceInfoMapFromSnapXML;
+std::map<int64_t, std::map<std::string, VMInfoStructs::SVMInfo>> CAmazonInfo::c_InstanceInfoMapFromSnapXML;
 std::map<std::string, std::string> CAmazonInfo::c_SourceVolumesToMountedVolumes;
 std::map<int64_t, std::map<std::string, int>> CAmazonInfo::c_snapVMRestoreProcessedMap;
 CriticalSection CAmazonInfo::c_SourceVolumesToMountedVolumesLock;

@@ -234,7 +234,7 @@ bool CAmazonInfo::IsHotAddRestore(const std::vector<SDisk>& disks) {
 bool CAmazonInfo::_IsRestoreFromSnapFeasible(const MountCtx& mctx, const RestoreCtx& ctx) {
     const char* const fn = __PRETTY_FUNCTION__;
     const std::string& vmId = mctx.JobVMGuid();
-    if (c_InstanceInfoMapFromSnapXML.find(vmId) == c_InstanceInfoMapFromSnapXML.end()) {
+    if (!SnapXmlInstance(mctx.snapJobId, vmId)) {
         EvDebug::Error(fn, "VM [%s] information not found, fail the restore job", vmId.c_str());
         return false;
     }

@@ -74,9 +74,10 @@ bool CAmazonInfo::_DownloadSnapBackupMetadataFile(const MountCtx& ctx) {
     return false;
 }
 
-bool CAmazonInfo::_PopulateVMInfoFromDSInfo() {
+bool CAmazonInfo::_PopulateVMInfoFromDSInfo(int64_t snapJobId) {
     SnapInstanceMap::Problem problem;
-    if (SnapInstanceMap::PopulateFromDatastores(m_pSnapUtil->GetDatastores(), c_InstanceInfoMapFromSnapXML, problem))
+    if (SnapInstanceMap::PopulateFromDatastores(m_pSnapUtil->GetDatastores(), c_InstanceInfoMapFromSnapXML[snapJobId],
+                                                problem))
         return true;
     if (problem.kind == SnapInstanceMap::Problem::kNoInstance)
         EvDebug::Error(__PRETTY_FUNCTION__, "VM list for volume [%s] is empty, error", problem.volumeId.c_str());

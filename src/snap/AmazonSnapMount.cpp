@@ -60,16 +60,26 @@ int CAmazonInfo::MountSnap(const MountCtx& constCtx) {
             return 0;
         }
         ctx.volSnaps = list;
-        ForgetSnapXmlInstances(datastores);
-        return _PopulateVMInfoFromDSInfo() ? 1 : 0;
+        ForgetSnapXmlInstances(ctx.snapJobId, datastores);
+        return _PopulateVMInfoFromDSInfo(ctx.snapJobId) ? 1 : 0;
     });
 }
 
-void CAmazonInfo::ForgetSnapXmlInstances(const std::vector<VMInfoStructs::SDatastoreInfo>& datastores) {
-    // The instance as this snap job recorded it, not as an earlier snap job
-    // read in this process did: its disks, keys and errors may differ.
+void CAmazonInfo::ForgetSnapXmlInstances(int64_t snapJobId,
+                                         const std::vector<VMInfoStructs::SDatastoreInfo>& datastores) {
+    // The instance as the file just read records it, not as an earlier read
+    // of this snap job's metadata in this process did.
+    const auto job = c_InstanceInfoMapFromSnapXML.find(snapJobId);
+    if (job == c_InstanceInfoMapFromSnapXML.end()) return;
     for (const auto& ds : datastores)
-        for (const auto& vm : ds.vms) c_InstanceInfoMapFromSnapXML.erase(vm.guid);
+        for (const auto& vm : ds.vms) job->second.erase(vm.guid);
+}
+
+const VMInfoStructs::SVMInfo* CAmazonInfo::SnapXmlInstance(int64_t snapJobId, const std::string& id) {
+    const auto job = c_InstanceInfoMapFromSnapXML.find(snapJobId);
+    if (id.empty() || job == c_InstanceInfoMapFromSnapXML.end()) return nullptr;
+    const auto found = job->second.find(id);
+    return found == job->second.end() ? nullptr : &found->second;
 }
 
 int CAmazonInfo::UnmountSnap(MountCtx& ctx) {

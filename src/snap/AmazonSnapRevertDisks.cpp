@@ -42,14 +42,14 @@ bool CAmazonInfo::_GetFileListForRevertFromSnapXML(const MountCtx& mctx, const R
         EvDebug::Error(fn, "ReadSnapMetadataXML Failed");
         return false;
     }
-    if (!_PopulateVMInfoFromDSInfo()) return false;
-    if (c_InstanceInfoMapFromSnapXML.empty()) {
+    if (!_PopulateVMInfoFromDSInfo(mctx.snapJobId)) return false;
+    if (c_InstanceInfoMapFromSnapXML[mctx.snapJobId].empty()) {
         EvDebug::Error(fn, "Instance volume list is empty. Check snap job XML");
         return false;
     }
     const std::string& id = mctx.JobVMGuid();
-    auto found = c_InstanceInfoMapFromSnapXML.find(id);
-    if (found == c_InstanceInfoMapFromSnapXML.end()) {
+    const SVMInfo* const found = SnapXmlInstance(mctx.snapJobId, id);
+    if (!found) {
         EvDebug::Error(fn, "Instance [%s][%s] file list is not present. Check snap job XML",
                        mctx.requestedVMName.c_str(), id.c_str());
         AddRestoreFailureEntry(rctx, "Instance [" + id + "] is not in the snap backup", name);
@@ -62,7 +62,7 @@ bool CAmazonInfo::_GetFileListForRevertFromSnapXML(const MountCtx& mctx, const R
     // names get a volume (a VM-centric one gets all, and the others go again
     // once they exist). A full revert of some disks leaves the others alone.
     const bool onlySelected = !mctx.indexingV2;
-    for (const auto& disk : found->second.allDisks) {
+    for (const auto& disk : found->allDisks) {
         if (disk.filtered) {
             EvDebug::Debug(fn, "Volume [%s][%s] is filtered, not restoring it", disk.name.c_str(),
                            disk.volumeId.c_str());

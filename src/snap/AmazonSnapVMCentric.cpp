@@ -109,7 +109,7 @@ bool CAmazonInfo::_PrepareMountCtxVmInfoForVMSnapBackup(MountCtx& ctx) {
         return false;
     }
     SVMInfo vm;
-    if (!_InitVMInfoForBackup(entry.name, entry.guid, "", false, vm)) return false;
+    if (!_InitVMInfoForBackup(entry.name, entry.guid, "", false, 0, vm)) return false;
     AmazonSnap::CopyJobIdentifiers(entry, vm);
     vm.snapErrorCode = 0;
     vm.snapshotTaken = false;

@@ -28,7 +28,7 @@ bool CAmazonInfo::_BuildVolListForSnapshot(MountCtx& ctx) {
     size_t failed = 0;
     for (const auto& entry : ctx.snapInstances) {
         VMInfoStructs::SVMInfo vm;
-        if (!_InitVMInfoForBackup(entry.name, entry.guid, "", false, vm)) {
+        if (!_InitVMInfoForBackup(entry.name, entry.guid, "", false, 0, vm)) {
             EvDebug::Error(__PRETTY_FUNCTION__, "Failed to get instance details: [%s][%s]", entry.name.c_str(),
                            entry.guid.c_str());
             ctx.snapVMs[entry.guid] = Failed(entry, kInstanceNotFound);

@@ -147,6 +147,44 @@ TEST_F(BackupCopyTest, TheManagersVolumesBecomeTheDisksAndTheUnmountRemovesThem)
     EXPECT_FALSE(FwFile::Exists(FwFile::JoinPath(ctx.jobResultsFolder, CVMSnapUtil::GetSnapMetadataFileName(snapJob))));
 }
 
+// Two copies in one process, of two snap jobs of the same instance: each
+// reads the instance as its own snap job recorded it, whichever snap job's
+// metadata was read last, and a copy of a snap job never read finds nothing.
+TEST_F(BackupCopyTest, EachCopyReadsTheInstanceAsItsOwnSnapJobRecordedIt) {
+    const int64_t first = snapJob;
+    cloud->Write([](cloudsim::State& s) { s.volumes.at(kWebData).type = "sc1"; });
+    snapJob = first + 1;
+    SnapBackup();
+    const int64_t second = snapJob;
+    auto older = Connected();
+    auto newer = Connected();
+    ASSERT_TRUE(older && newer);
+    MountCtx olderCopy = CopyJob();
+    olderCopy.snapJobId = first;
+    MountCtx newerCopy = CopyJob();
+    ASSERT_EQ(older->MountSnap(olderCopy), 1) << older->GetLastVMErrorDetails();
+    ASSERT_EQ(newer->MountSnap(newerCopy), 1) << newer->GetLastVMErrorDetails();
+    const struct {
+        CAmazonInfo* object;
+        int64_t snapJobId;
+        const char* dataType;   // empty: the snap job recorded no such instance
+    } rows[] = {{older.get(), first, "gp2"}, {newer.get(), second, "sc1"}, {older.get(), second + 1, ""}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.snapJobId);
+        VMInfoStructs::SVMInfo vm;
+        const bool found = row.object->_InitVMInfoForBackup("", kWeb, "", true, row.snapJobId, vm);
+        ASSERT_EQ(found, *row.dataType != 0);
+        if (!found) {
+            EXPECT_EQ(row.object->GetLastVMError(), 1);
+            continue;
+        }
+        std::string type;
+        for (const auto& disk : vm.disks)
+            if (disk.volumeId == kWebData) type = disk.volumeType;
+        EXPECT_EQ(type, row.dataType);
+    }
+}
+
 TEST_F(BackupCopyTest, TheManagersRefusalsMapToTheCopysCodes) {
     struct Case {
         const char* name;

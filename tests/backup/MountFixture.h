@@ -59,7 +59,7 @@ struct MountFixture : DemoCloudFixture {
 
     // The job's VM record, read as the mount reads it.
     static MountCtx& WithVM(CAmazonInfo& object, MountCtx& ctx) {
-        EXPECT_TRUE(object._InitVMInfoForBackup("", ctx.requestedVMGuid, "", false, ctx.vm));
+        EXPECT_TRUE(object._InitVMInfoForBackup("", ctx.requestedVMGuid, "", false, 0, ctx.vm));
         return ctx;
     }
 };

@@ -121,6 +121,7 @@ TEST_F(UnmountTest, ABackupCopyWithoutItsSnapMetadataFailsAndThePostBackupStepIs
     for (const auto& row : rows) {
         MountCtx ctx = Job(kWeb);
         ctx.snapBackup = ctx.backupToTape = true;
+        ctx.snapJobId = 4711;   // no test reads this snap job's metadata
         ctx.indexingV2 = row.indexingV2;
         EXPECT_EQ(0, object->MountVM(ctx)) << row.what;
         EXPECT_EQ(row.code, object->GetLastVMError()) << row.what;

@@ -147,11 +147,11 @@ TEST_F(SnapRevertTest, AMountReadsTheJobsMetadataAndALiveBrowseKeepsAFileItHas) 
             ASSERT_TRUE(FwFile::MakeDirs(ctx.jobResultsFolder));
             ASSERT_TRUE(FwFile::WriteAllAtomic(FwFile::JoinPath(ctx.jobResultsFolder, name), bytes));
         }
-        CAmazonInfo::c_InstanceInfoMapFromSnapXML.clear();
+        CAmazonInfo::c_InstanceInfoMapFromSnapXML.erase(ctx.snapJobId);
         EXPECT_EQ(object.MountSnap(ctx), c.result) << object.GetLastVMErrorDetails();
         EXPECT_EQ(object.GetLastVMError(), c.error);
         const bool read = c.result == 1 && !c.vmCentric;
-        EXPECT_EQ(CAmazonInfo::c_InstanceInfoMapFromSnapXML.count(kWeb), read ? 1u : 0u);
+        EXPECT_EQ(CAmazonInfo::SnapXmlInstance(ctx.snapJobId, kWeb) != nullptr, read);
         EXPECT_EQ(ctx.volSnaps.empty(), !read);
         EXPECT_EQ(object.UnmountSnap(ctx), 1);
         // A live browse's file stays for the browse that follows.
