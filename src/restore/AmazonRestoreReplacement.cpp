@@ -148,7 +148,12 @@ bool CAmazonInfo::_RollBackVolumeReplacements(const std::string& path, std::vect
             // restored volumes, and the old ones stay detached and kept.
             EvDebug::Debug(fn, "The volumes of instance [%s] had all been replaced; keeping the restored ones",
                            instanceId.c_str());
-            for (const auto& [entry, r] : devices) m_cleaner.UnRegisterVolumeReplacement(path, entry);
+            // A new volume still registered as the job's would otherwise be
+            // deleted from under the instance by the rest of the clean-up.
+            for (const auto& [entry, r] : devices) {
+                m_cleaner.UnRegisterDisk(path, r.newVolumeId);
+                m_cleaner.UnRegisterVolumeReplacement(path, entry);
+            }
             continue;
         }
         EvDebug::Debug(fn, "Putting the volumes of instance [%s] back", instanceId.c_str());
