@@ -353,6 +353,14 @@ public:
     bool DeleteRegisteredSnapshots(const RestoreCtx& ctx);
     bool AttachRestoreCtxDisksToInstance(const RestoreCtx& ctx);
     int PostRestoreVM_AmazonVMAsProxy(const RestoreCtx& ctx);
+    // A restore into an existing instance replaces its volumes device by
+    // device (restore/AmazonRestoreReplacement.cpp): each replacement is
+    // recorded before the instance's volume is detached, handed over once
+    // every new volume is attached, and rolled back by the clean-up of a job
+    // that ended before that.
+    bool RecordVolumeReplacements(const RestoreCtx& ctx, bool osDiskExists);
+    void HandOverVolumeReplacements(const RestoreCtx& ctx);
+    bool _RollBackVolumeReplacements(const std::string& path, std::vector<SFailure>& failures);
 
     // ---- restore: the restored instance (restore/AmazonRestoreInstance.cpp,
     //      AmazonRestoreConfigFile.cpp) ----

@@ -15,6 +15,8 @@ const char* TypeName(int type) {
         case 5: return "S3 object";
         case 6: return "AMI in use";
         case 7: return "run command";
+        case 8: return "shared snapshot";
+        case 9: return "volume replacement";
         default: return "entity";
     }
 }

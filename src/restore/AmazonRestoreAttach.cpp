@@ -50,6 +50,9 @@ void HandOverAllButSnapshots(CAmazonCleaner& cleaner, const std::string& key) {
     std::vector<VMInfoStructs::SDisk> volumes;
     cleaner.GetRegisteredDisks(path, volumes);
     for (const auto& volume : volumes) cleaner.UnRegisterDisk(path, volume.newVolumeId);
+    std::vector<CleanerEntity> replacements;
+    cleaner.GetRegisteredItems(path, VM_CLEANER_VOLUME_REPLACEMENT, replacements);
+    for (const auto& entry : replacements) cleaner.UnRegisterVolumeReplacement(path, entry);
 }
 
 }  // namespace
@@ -88,7 +91,10 @@ bool CAmazonInfo::AttachRestoreCtxDisksToInstance(const RestoreCtx& ctx) {
                  : m_pTaskUtils->AttachVolume(id, ctx.vmGuid, ctx.vm.zone, ctx.vm.region, disk.attachFlag,
                                               disk.deviceName, true);
         if (!attached) {
-            if (ctx.flavour == RestoreCtx::AttachDisk || disk.isOSDisk) return false;
+            // An instance restored into has lost its own volume at that
+            // device: only all of them restored, or none, leaves it whole.
+            const bool intoExisting = ctx.flavour == RestoreCtx::FullInstance && !ctx.newVMGuid;
+            if (ctx.flavour == RestoreCtx::AttachDisk || disk.isOSDisk || intoExisting) return false;
             // What the attach itself left: the destination account's answer
             // or the wait's, not another bridge's last text.
             AddRestoreFailureEntry(ctx, "", GetLastVMErrorDetails());

@@ -31,9 +31,14 @@ bool CAmazonInfo::RestoreVM_AmazonVMAsProxy(const RestoreCtx& ctx) {
     bool osDiskExists = false;
     std::map<std::string, std::string> tags;
     if (!PrepareRestoreCtxVMInfo(ctx, osDiskExists, tags)) return false;
+    // Restoring into the instance takes its volumes off: what goes where is
+    // recorded first, so that a job ending half-way can be put back.
+    const bool intoExisting = !ctx.newVMGuid;
+    if (intoExisting && !RecordVolumeReplacements(ctx, osDiskExists)) return false;
     if (!RestoreVirtualMachine(ctx, osDiskExists, tags)) return false;
     UpdateDeviceNameForOSDisk(ctx);
     if (!AttachRestoreCtxDisksToInstance(ctx)) return false;
+    if (intoExisting) HandOverVolumeReplacements(ctx);
     AmazonCommon::BridgeCall(
         *m_pSourceBridge, __PRETTY_FUNCTION__,
         [&] { return m_pSourceBridge->DeleteTag(ctx.vmGuid, AmazonTags::kBackupTag, "", true); },

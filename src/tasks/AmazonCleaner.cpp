@@ -74,6 +74,36 @@ bool CAmazonCleaner::RegisterSharedSnapshot(int mode, const std::string& vmGuid,
                                             const std::string& region, const std::string& account) {
     return RegisterChild(mode, vmGuid, VM_CLEANER_SHARED_SNAPSHOT, id, region, account);
 }
+std::string SVolumeReplacement::Stored() const {
+    return instanceId + ";" + device + ";" + oldVolumeId + ";" + newVolumeId + ";" +
+           (wasRunning ? "running" : "stopped");
+}
+
+bool SVolumeReplacement::FromStored(const std::string& text, SVolumeReplacement& out) {
+    std::vector<std::string> parts;
+    for (size_t start = 0;;) {
+        const size_t end = text.find(';', start);
+        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    if (parts.size() != 5 || parts[0].empty() || parts[1].empty() || parts[3].empty() ||
+        (parts[4] != "running" && parts[4] != "stopped"))
+        return false;
+    out.instanceId = parts[0];
+    out.device = parts[1];
+    out.oldVolumeId = parts[2];
+    out.newVolumeId = parts[3];
+    out.wasRunning = parts[4] == "running";
+    return true;
+}
+
+bool CAmazonCleaner::RegisterVolumeReplacement(int mode, const std::string& vmGuid,
+                                               const SVolumeReplacement& replacement, const std::string& region,
+                                               const std::string& account) {
+    return RegisterChild(mode, vmGuid, VM_CLEANER_VOLUME_REPLACEMENT, replacement.Stored(), region, account);
+}
+
 bool CAmazonCleaner::UnRegisterSharedSnapshot(int mode, const std::string& vmGuid, const std::string& id) {
     return UnRegisterChild(mode, vmGuid, VM_CLEANER_SHARED_SNAPSHOT, id);
 }

@@ -37,6 +37,28 @@ enum VM_Cleaner_EntityType {
     // share, so that a job that dies leaves the sharing for the clean-up to
     // withdraw.
     VM_CLEANER_SHARED_SNAPSHOT = 8,
+    // One device of an instance whose volumes a restore replaces in place
+    // (instance, device, the volume it had, the volume going there, and
+    // whether the instance was running): registered before the old volume
+    // is detached and dropped once every new volume is attached, so that a
+    // job dying in between leaves the clean-up enough to put the old
+    // volumes back. Stores without this kind read as before.
+    VM_CLEANER_VOLUME_REPLACEMENT = 9,
+};
+
+// One device's replacement, as a VM_CLEANER_VOLUME_REPLACEMENT entry holds it.
+struct SVolumeReplacement {
+    std::string instanceId;
+    std::string device;
+    std::string oldVolumeId;   // empty: the device was free
+    std::string newVolumeId;
+    bool wasRunning = false;
+
+    // "instance;device;old;new;running|stopped"; the ids and device names
+    // of EC2 never hold ";".
+    std::string Stored() const;
+    // False for text that is not such an entry (nothing is changed then).
+    static bool FromStored(const std::string& text, SVolumeReplacement& out);
 };
 
 class CAmazonCleaner : public VMCleaner {
@@ -66,6 +88,8 @@ public:
                               const std::string& region, const std::string& account = std::string());
     bool RegisterSharedSnapshot(int mode, const std::string& vmGuid, const std::string& id,
                                 const std::string& region, const std::string& account);
+    bool RegisterVolumeReplacement(int mode, const std::string& vmGuid, const SVolumeReplacement& replacement,
+                                   const std::string& region, const std::string& account = std::string());
 
     // flag true drops the VM's remaining entries too.
     bool UnRegisterVM(int mode, const std::string& vmGuid, bool flag);
@@ -104,6 +128,10 @@ public:
     bool UnRegisterTemplate(const std::string& path, const std::string& id);
     bool UnRegisterGuestCommand(const std::string& path, const std::string& commandId);
     bool UnRegisterSharedSnapshot(const std::string& path, const std::string& id);
+    // entity: one of GetRegisteredItems(path, VM_CLEANER_VOLUME_REPLACEMENT).
+    bool UnRegisterVolumeReplacement(const std::string& path, const CleanerEntity& entity) {
+        return UnRegisterChild(path, VM_CLEANER_VOLUME_REPLACEMENT, entity.id);
+    }
     // Lets go of every held AMI under path (the AMIs stay).
     bool ReleaseHeldTemplates(const std::string& path);
 

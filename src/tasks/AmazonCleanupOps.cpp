@@ -126,7 +126,10 @@ bool CAmazonInfo::_CleanupRestoreVM(const std::string& vmGuid, std::vector<SFail
     if (!m_cleaner.GetRegisteredVM(VM_CLEANER_RESTORE, vmGuid, path, false) &&
         !m_cleaner.GetRegisteredVM(VM_CLEANER_RESTORE, vmGuid, path, true))
         return true;
-    bool ok = _CleanupCreatedVM(path);
+    // An instance whose volumes the job was replacing gets its own back
+    // before anything else of the job goes.
+    bool ok = _RollBackVolumeReplacements(path, failures);
+    ok = _CleanupCreatedVM(path) && ok;
     // A volume still registered was made by the restore and never handed to
     // the restored instance (that unregisters it): detached alone it would
     // be left behind with nothing to name it.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "bridge/AmazonSDKBridge.h"
@@ -416,4 +417,83 @@ TEST_F(CleanupFixture, StagedVolumesWithoutAttachmentAreDeletedOneByOne) {
     ASSERT_TRUE(object->Cleaner().GetRegisteredDisks(path, left));
     ASSERT_EQ(1u, left.size());
     EXPECT_EQ(volumes[0], left[0].newVolumeId);
+}
+
+// A restore into kWeb killed half-way: its root already replaced, its data
+// volume detached and the new one not yet attached. The clean-up puts both
+// old volumes back and deletes the new ones; once both new ones are in
+// place, the replacement is complete and kept.
+TEST_F(CleanupFixture, AVolumeReplacementLeftHalfWayIsRolledBackAndACompleteOneKept) {
+    // Device -> volume and attachment state.
+    auto Attachments = [&](const std::string& instance) {
+        std::map<std::string, std::string> at;
+        cloud->Read([&](const cloudsim::State& s) {
+            for (const auto& [id, v] : s.volumes)
+                if (v.attachedInstance == instance && v.state != "deleting")
+                    at[v.attachedDevice] = id + " " + v.AttachmentState();
+        });
+        return at;
+    };
+    for (const bool complete : {false, true}) {
+        SCOPED_TRACE(complete ? "complete" : "half-way");
+        auto object = Connected();
+        ASSERT_TRUE(object);
+        RestoreCtx rctx;
+        rctx.flavour = RestoreCtx::FullInstance;
+        rctx.vmGuid = rctx.sourceGuid = kWeb;
+        rctx.destRegion = "us-east-1";
+        // A revert's volumes are the source account's, where the clean-up
+        // then looks for them.
+        rctx.restoreFromSnap = true;
+        ASSERT_EQ(1, object->RegisterCleanerForRestore(rctx));
+        const auto own = Attachments(kWeb);
+        ASSERT_EQ(2u, own.size());
+        std::map<std::string, std::string> made;   // device -> new volume
+        for (const auto& [device, attached] : own) {
+            const std::string volume = attached.substr(0, attached.find(' '));
+            SVolumeReplacement r{kWeb, device, volume, NewVolume(*object->SourceBridge()), true};
+            ASSERT_FALSE(r.newVolumeId.empty());
+            made[device] = r.newVolumeId;
+            ASSERT_TRUE(object->Cleaner().RegisterDisk(1, rctx.registrationGuid, r.newVolumeId));
+            ASSERT_TRUE(object->Cleaner().RegisterVolumeReplacement(1, rctx.registrationGuid, r, "us-east-1"));
+        }
+        env.Clock().AdvanceMs(60 * 1000);
+        cloud->Write([&](cloudsim::State& s) {
+            auto& inst = s.instances.at(kWeb);
+            inst.state = "stopped";
+            inst.volumeIds.clear();
+            for (const auto& [device, attached] : own) {
+                auto& old = s.volumes.at(attached.substr(0, attached.find(' ')));
+                old.attachedInstance = old.attachedDevice = "";
+                old.state = "available";
+                // Half-way: only the root has its new volume.
+                if (!complete && device != "/dev/xvda") continue;
+                auto& now = s.volumes.at(made[device]);
+                now.attachedInstance = kWeb;
+                now.attachedDevice = device;
+                now.state = "in-use";
+                inst.volumeIds.push_back(now.id);
+            }
+        });
+        EXPECT_EQ(1, object->CleanupRestoreVM(rctx)) << object->GetLastVMErrorDetails();
+        env.Clock().AdvanceMs(10 * 60 * 1000);
+        std::map<std::string, std::string> expected;
+        for (const auto& [device, attached] : own)
+            expected[device] = (complete ? made[device] + " attached" : attached);
+        EXPECT_EQ(expected, Attachments(kWeb));
+        for (const auto& [device, attached] : own) {
+            const std::string old = attached.substr(0, attached.find(' '));
+            // Complete: the old volume is kept, detached; else the new one
+            // is gone.
+            if (complete) {
+                EXPECT_EQ("available", Volume(old).state) << old;
+            } else {
+                EXPECT_TRUE(Volume(made[device]).id.empty()) << made[device];
+            }
+        }
+        if (!complete) {
+            EXPECT_NE("stopped", Instance(kWeb).state);
+        }
+        EXPECT_TRUE(StoreIds(*object).empty());
+    }
 }

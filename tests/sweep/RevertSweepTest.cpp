@@ -1,0 +1,250 @@
+// Fault, crash and stop sweeps over the uses of a snap backup, run through
+// the built host program against a folder cloud: an in-place revert and a
+// snap mount. A clean run's bridge calls are counted; the job is then rerun
+// with a fault, a SIGKILL or a SIGTERM at call k, and then comes the next
+// job's start-up clean-up.
+//
+// Revert (outpost-worker in the proxy's region;
+// analytics-01, two volumes in us-west-2 of the source account): after the
+// clean-up the instance has either all its own volumes at their devices or
+// all the reverted ones (its own then detached and kept), nothing else the
+// job made exists, the snap backup's snapshots are untouched and the
+// cleanup store is empty; a revert after it succeeds and verifies.
+//
+// Snap mount (outpost-worker): after the clean-up no volume made from the
+// snapshots exists, the proxy has only its own volumes, the snapshots are
+// untouched and the store is empty.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "cloudsim/Cloud.h"
+#include "framework/Clock.h"
+#include "framework/FileUtils.h"
+#include "integration/HostRun.h"
+#include "support/TestEnv.h"
+#include "sweep/SweepSupport.h"
+
+namespace {
+const char kWorker[] = "i-0fedcba9876540002";     // admin account, the proxy's region
+const char kAnalytics[] = "i-0a1b2c3d4e5f60004";  // source account, us-west-2, two volumes
+const char kProxy[] = "i-0fedcba9876540001";
+constexpr int kSnapJob = 701;
+using sweep::Upset;
+
+struct Param {
+    const char* name;
+    bool revert;   // else a snap mount
+    Upset upset;
+    bool analytics = false;
+};
+
+struct Figures {
+    int runs = 0, tolerated = 0, reverted = 0, rolledBack = 0, broken = 0, leaks = 0, unreported = 0,
+        failedNextJobs = 0;
+};
+
+// Device -> volume of an instance's attachments, each with its state.
+std::map<std::string, std::string> Attachments(cloudsim::Cloud& cloud, const std::string& instance) {
+    std::map<std::string, std::string> at;
+    cloud.Read([&](const cloudsim::State& s) {
+        for (const auto& [id, v] : s.volumes)
+            if (v.attachedInstance == instance && v.state != "deleting")
+                at[v.attachedDevice] = id + " " + v.AttachmentState();
+    });
+    return at;
+}
+
+std::set<std::string> SnapshotsOf(cloudsim::Cloud& cloud) {
+    std::set<std::string> ids;
+    cloud.Read([&](const cloudsim::State& s) {
+        for (const auto& [id, snap] : s.snapshots) ids.insert(id);
+    });
+    return ids;
+}
+
+std::string Join(const std::map<std::string, std::string>& at) {
+    std::string text;
+    for (const auto& [device, volume] : at) text += " " + device + "=" + volume;
+    return text;
+}
+
+class RevertSweep : public ::testing::TestWithParam<Param> {
+protected:
+    const Param& p() const { return GetParam(); }
+    std::string Instance() const { return p().analytics ? kAnalytics : kWorker; }
+    std::string Job() const { return p().analytics ? kDemoJob : kDemoBackupJob; }
+    std::string Host(const std::string& base, const std::string& command, int& code) const {
+        return RunCommand(std::string(AMAZON_HOST_PATH) + " --base " + base + " " + command + " --job " + Job() +
+                              " --snap-job " + std::to_string(kSnapJob) + " --instance " + Instance() +
+                              " < /dev/null",
+                          code);
+    }
+    std::string Use(const std::string& base, int& code) const {
+        return Host(base, p().revert ? "revert" : "snap-mount", code);
+    }
+    // The next job's start: a dead mount's volumes go with the unmount the
+    // host runs for it, every dead job's entries with the clean-up.
+    std::string CleanUp(const std::string& base) const {
+        int code = -1;
+        std::string out;
+        if (!p().revert) out = Host(base, "snap-unmount", code) + "\n";
+        return out + RunHost("--base " + base + " cleanup --job " + Job(), code);
+    }
+};
+}  // namespace
+
+TEST_P(RevertSweep, EachUpsetLeavesTheInstanceWholeAndNothingBehind) {
+    TestEnv env;
+    const std::string golden = env.BaseDir() + "/golden";
+    ASSERT_TRUE(FwFile::MakeDirs(golden));
+    int code = -1;
+    RunHost("--base " + golden, code);
+    ASSERT_EQ(0, code);
+    std::string out = RunHost("--base " + golden + " snap-backup --job " + Job() + " --instance " + Instance() +
+                                  " --job-id " + std::to_string(kSnapJob),
+                              code);
+    ASSERT_EQ(0, code) << out;
+
+    int calls = 0;
+    {
+        const std::string base = env.BaseDir() + "/count";
+        ASSERT_TRUE(sweep::CopyBase(golden, base));
+        auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
+        cloud->AddFault(cloudsim::FaultRule("*", 0, "", 0, "count"));
+        out = Use(base, code);
+        ASSERT_EQ(0, code) << out;
+        cloud->Read([&](const cloudsim::State& s) { calls = s.faults.front().seen; });
+        ASSERT_GT(calls, 5);
+    }
+
+    Figures f;
+    for (int k : sweep::Indexes(calls, 4)) {
+        const std::string base = env.BaseDir() + "/k" + std::to_string(k);
+        ASSERT_TRUE(sweep::CopyBase(golden, base));
+        FwClock::Set(std::make_shared<SkipSleepClock>(base + "/clock-offset", true, 0));
+        auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
+        const std::set<std::string> before = sweep::Made(*cloud);
+        const std::set<std::string> snapshots = SnapshotsOf(*cloud);
+        const auto own = Attachments(*cloud, Instance());
+        const auto proxy = Attachments(*cloud, kProxy);
+        cloud->AddFault(sweep::UpsetAt(k, p().upset));
+
+        const std::string failed = Use(base, code);
+        ++f.runs;
+        const bool succeeded = code == 0;
+        if (p().upset == Upset::Crash) {
+            EXPECT_EQ(137, code) << "k=" << k << " the job was not killed\n" << failed;
+        } else if (succeeded) {
+            ++f.tolerated;
+        } else if (p().upset == Upset::Stop) {
+            EXPECT_TRUE(sweep::SaysStopped(failed)) << "k=" << k << " not stopped as asked\n" << failed;
+        } else {
+            EXPECT_NE(std::string::npos, failed.find("error")) << "k=" << k << " failed without a reason\n" << failed;
+        }
+        cloud->ClearFaults();
+        sweep::UnstickAll(*cloud);
+        const std::string cleanup = CleanUp(base);
+        const std::string context = failed + "\n--- clean-up:\n" + cleanup;
+
+        // What may exist now beyond what was there: the reverted volumes,
+        // when the instance has them all.
+        std::set<std::string> allowed = before;
+        const auto now = Attachments(*cloud, Instance());
+        if (p().revert) {
+            bool reverted = now.size() == own.size();
+            for (const auto& [device, volume] : now) {
+                const std::string id = volume.substr(0, volume.find(' '));
+                std::string snapshot;
+                cloud->Read([&](const cloudsim::State& s) { snapshot = s.volumes.at(id).snapshotId; });
+                reverted = reverted && own.count(device) && snapshots.count(snapshot) && !before.count(id) &&
+                           volume.find(" attached") != std::string::npos;
+                allowed.insert(id);
+            }
+            if (reverted) {
+                ++f.reverted;
+                // The volumes it had are kept, detached.
+                for (const auto& [device, volume] : own) {
+                    const std::string id = volume.substr(0, volume.find(' '));
+                    std::string state;
+                    cloud->Read([&](const cloudsim::State& s) { state = s.volumes.at(id).state; });
+                    if (state != "available") {
+                        ++f.broken;
+                        ADD_FAILURE() << "k=" << k << ": replaced volume " << id << " is " << state << "\n" << context;
+                    }
+                }
+            } else if (now == own) {
+                ++f.rolledBack;
+                allowed = before;
+                if (succeeded) ADD_FAILURE() << "k=" << k << ": a revert that succeeded left the old volumes\n" << failed;
+            } else {
+                ++f.broken;
+                ADD_FAILURE() << "k=" << k << ": the instance has neither its volumes nor the reverted ones\nbefore:"
+                              << Join(own) << "\nnow:   " << Join(now) << "\n" << context;
+            }
+        } else if (now != own || Attachments(*cloud, kProxy) != proxy) {
+            ++f.broken;
+            ADD_FAILURE() << "k=" << k << ": the instance's or the proxy's volumes changed\nproxy:"
+                          << Join(Attachments(*cloud, kProxy)) << "\n" << context;
+        }
+        std::ostringstream left;
+        for (const auto& id : sweep::Made(*cloud)) {
+            if (allowed.count(id)) continue;
+            // A SIGKILL inside the snapshot manager's mount call ends the job
+            // before the manager hands the volumes it made to the plug-in, so
+            // no job ever knows them (see doc/reliability.md). Counted apart;
+            // any other left-over is a leak.
+            bool unreported = false;
+            cloud->Read([&](const cloudsim::State& s) {
+                const auto v = s.volumes.find(id);
+                unreported = p().upset == Upset::Crash && v != s.volumes.end() && v->second.attachedInstance.empty() && snapshots.count(v->second.snapshotId);
+            });
+            if (unreported) {
+                ++f.unreported;
+                continue;
+            }
+            left << " " << id;
+        }
+        for (const auto& id : snapshots)
+            if (!SnapshotsOf(*cloud).count(id)) left << " (lost " << id << ")";
+        if (!left.str().empty()) {
+            ++f.leaks;
+            ADD_FAILURE() << "k=" << k << ": left behind:" << left.str() << "\n" << context;
+        }
+        const std::string problem = CleanStoreProblem(base, "restore", Job()) + CleanStoreProblem(base, "backup", Job());
+        if (!problem.empty()) {
+            ++f.leaks;
+            ADD_FAILURE() << "k=" << k << ": the cleanup store is not empty\n" << problem << "\n" << context;
+        }
+
+        const std::string next = Use(base, code);
+        int verified = 0;
+        const std::string check = p().revert ? RunTool("verify-revert --base " + base + " --instance " + Instance() +
+                                                           " --snap-job " + std::to_string(kSnapJob),
+                                                       verified)
+                                             : std::string();
+        if (code != 0 || verified != 0) {
+            ++f.failedNextJobs;
+            ADD_FAILURE() << "k=" << k << ": the next job failed\n" << context << "\n--- next:\n" << next << check;
+        }
+        if (!sweep::KeepsFolders()) RunCommand("rm -rf " + sweep::Quote(base), code);
+    }
+    std::printf("sweep-figures: %s calls=%d runs=%d tolerated=%d reverted=%d rolled-back=%d broken=%d leaks=%d "
+                "unreported-by-manager=%d failed-next-jobs=%d\n",
+                p().name, calls, f.runs, f.tolerated, f.reverted, f.rolledBack, f.broken, f.leaks, f.unreported,
+                f.failedNextJobs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, RevertSweep,
+    ::testing::Values(Param{"snap_revert_fault", true, Upset::Fault}, Param{"snap_revert_crash", true, Upset::Crash},
+                      Param{"snap_revert_stop", true, Upset::Stop},
+                      Param{"snap_revert_cross_region_fault", true, Upset::Fault, true},
+                      Param{"snap_revert_cross_region_crash", true, Upset::Crash, true},
+                      Param{"snap_mount_fault", false, Upset::Fault}, Param{"snap_mount_crash", false, Upset::Crash},
+                      Param{"snap_mount_stop", false, Upset::Stop}),
+    [](const ::testing::TestParamInfo<Param>& info) { return std::string(info.param.name); });
