@@ -5,29 +5,14 @@
 
 #include "BridgeFixture.h"
 #include "framework/EvDebug.h"
+#include "support/Names.h"
 
 using namespace demo;
 using VMInfoStructs::SDisk;
 using VMInfoStructs::SInventoryInfo;
 using VMInfoStructs::SVMInfo;
 
-namespace {
-
 using BridgeOpsTest = BridgeFixture;
-
-std::vector<std::string> Names(const std::vector<SInventoryInfo>& nodes) {
-    std::vector<std::string> names;
-    for (const auto& n : nodes) names.push_back(n.name);
-    return names;
-}
-
-std::vector<std::string> VmNames(const std::vector<SVMInfo>& vms) {
-    std::vector<std::string> names;
-    for (const auto& vm : vms) names.push_back(vm.name);
-    return names;
-}
-
-}  // namespace
 
 TEST_F(BridgeOpsTest, AnotherAccountsResourcesAreNotFound) {
     ConnectAdmin();
@@ -351,7 +336,7 @@ TEST_F(BridgeOpsTest, TagAndInstanceTypeViews) {
     EXPECT_EQ(nodes[1].guid, "us-east-1#$vm-+=Environment#$vm-+=Staging");
     std::vector<SVMInfo> vms;
     ASSERT_EQ(bridge.GetVMInfoListForTag("us-east-1", "Environment", "Staging", 0, 0, vms), 1);
-    EXPECT_EQ(VmNames(vms), std::vector<std::string>{"web-server-01"});
+    EXPECT_EQ(Names(vms), std::vector<std::string>{"web-server-01"});
     ASSERT_EQ(bridge.GetVMInfoListForTag("us-east-1", "Department", "", 0, 0, vms), 1);
     EXPECT_EQ(vms.size(), 3u);
 
@@ -361,7 +346,7 @@ TEST_F(BridgeOpsTest, TagAndInstanceTypeViews) {
     ASSERT_EQ(bridge.GetInstanceTypeInfoListForRegion("us-west-2", 0, 0, nodes, true), 1);
     EXPECT_EQ(nodes.size(), 7u);
     ASSERT_EQ(bridge.GetVMInfoListForInstanceType("us-east-1", "r5.large", 0, 0, vms), 1);
-    EXPECT_EQ(VmNames(vms), std::vector<std::string>{"db-server-01"});
+    EXPECT_EQ(Names(vms), std::vector<std::string>{"db-server-01"});
     std::vector<VMInfoStructs::SVMSizeInfo> sizes;
     ASSERT_EQ(bridge.GetAllInstanceTypeList("", sizes), 1);
     ASSERT_EQ(sizes.size(), 12u);

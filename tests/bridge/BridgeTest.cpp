@@ -5,6 +5,7 @@
 #include "bridge/AmazonSDKBridge.h"
 #include "cloudsim/Cloud.h"
 #include "support/DemoAccounts.h"
+#include "support/Names.h"
 #include "support/TestEnv.h"
 
 using VMInfoStructs::SDataCenterInfo;
@@ -37,12 +38,6 @@ const SVMInfo* FindVm(const std::vector<SVMInfo>& vms, const std::string& name) 
     for (const auto& vm : vms)
         if (vm.name == name) return &vm;
     return nullptr;
-}
-
-std::vector<std::string> Names(const std::vector<SVMInfo>& vms) {
-    std::vector<std::string> names;
-    for (const auto& vm : vms) names.push_back(vm.name);
-    return names;
 }
 
 }  // namespace

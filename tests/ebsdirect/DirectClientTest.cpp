@@ -234,40 +234,29 @@ TEST_F(DirectClientTest, ATokenRefusedAsInvalidOrNearItsExpiryIsListedAgainAndTh
     EXPECT_EQ(2, BlockCalls());
 
     // The listing's expiry stays with its tokens: used as they are until the
-    // clock nears it, then listed again before one is sent.
+    // clock nears it, then listed again before one is sent; one listing
+    // renews every block of the read.
     env.Clock().AdvanceMs(24 * 3600 * 1000);
     EXPECT_TRUE(ReadMatches(client, 6, 1));
     EXPECT_EQ(2, listings());
     env.Clock().AdvanceMs(6LL * 24 * 3600 * 1000 - 30 * 1000);
-    EXPECT_TRUE(ReadMatches(client, 6, 1));
+    EXPECT_TRUE(ReadMatches(client, 0, 3));
     EXPECT_EQ(3, listings());
-    EXPECT_EQ(4, BlockCalls()) << "no block request was refused";
+    EXPECT_EQ(6, BlockCalls()) << "no block request was refused";
 
     // Refused every time: listed once more, read once more, then given up.
     Server().Faults().Add({"GetSnapshotBlock", FaultKind::InvalidBlockToken, 0, 0});
     EXPECT_FALSE(ReadMatches(client, 6, 1));
     EXPECT_EQ(4, listings());
-    EXPECT_EQ(6, BlockCalls());
+    EXPECT_EQ(8, BlockCalls());
 
-    // Renewed for its expiry and then refused: not renewed twice in one read.
+    // Past its expiry it is listed again before a token goes out, and then
+    // refused: not renewed twice in one read.
     env.Clock().AdvanceMs(7LL * 24 * 3600 * 1000);
     EXPECT_FALSE(ReadMatches(client, 6, 1));
     EXPECT_EQ(5, listings());
-    EXPECT_EQ(7, BlockCalls());
+    EXPECT_EQ(9, BlockCalls());
     EXPECT_EQ(0, env.Clock().TotalSleptMs());
-}
-
-// A window listed a week ago is listed again before its tokens go out,
-// instead of sending tokens the service will refuse.
-TEST_F(DirectClientTest, AWindowPastItsExpiryIsListedAgainBeforeItsTokensAreSent) {
-    ASSERT_TRUE(OpenWithAccessKey());
-    EXPECT_TRUE(ReadMatches(client, 0, 1));
-    env.Clock().AdvanceMs(7LL * 24 * 3600 * 1000 + 1000);
-    EXPECT_TRUE(ReadMatches(client, 0, 3));
-    TokenWindowStats stats;
-    ASSERT_TRUE(client.tokenStats(kSnap, stats));
-    EXPECT_EQ(2u, stats.listings) << "one listing renews all three";
-    EXPECT_EQ(4, BlockCalls()) << "no request went out with an expired token";
 }
 
 // The listing says how large the volume is: nothing is listed ahead past

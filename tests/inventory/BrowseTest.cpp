@@ -1,6 +1,7 @@
 // Browsing the demo account through the four views, as the framework walks
 // the tree: a path and the chain of nodes it followed to get there.
 #include "InventoryFixtures.h"
+#include "support/Names.h"
 
 using namespace inventorytest;
 using VMInfoStructs::SInventoryInfo;
@@ -24,12 +25,6 @@ SInventoryInfo Zone(const std::string& name) { return Node(name, name, 5); }
 SInventoryInfo Chain(std::vector<SInventoryInfo> nodes) {
     for (size_t i = nodes.size() - 1; i > 0; --i) nodes[i - 1].children = {nodes[i]};
     return nodes.front();
-}
-
-std::vector<std::string> Names(const std::vector<SInventoryInfo>& nodes) {
-    std::vector<std::string> names;
-    for (const auto& n : nodes) names.push_back(n.name);
-    return names;
 }
 
 struct Browse : CloudFixture {

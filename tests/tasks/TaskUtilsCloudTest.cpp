@@ -25,12 +25,6 @@ struct TaskUtilsCloudTest : ConnectedFixture {
     void SetUp() override { Connect(Accounts::Source); }
 
     int64_t SleptSec() { return env.Clock().TotalSleptMs() / 1000; }
-    VMInfoStructs::SDisk EmptyDisk(const std::string& zone = "us-east-1a") {
-        VMInfoStructs::SDisk d;
-        d.zone = zone;
-        d.size = 1LL << 30;
-        return d;
-    }
     bool FromSnapshot(std::string& volumeId, bool useSourceAccount = true) {
         return tasks->CreateVolumeFromSnapshot(kSourceSnapshot, "us-east-1a", "us-east-1", "staged", "gp3", "gp3", 3000,
                                                3000, 0, false, "", volumeId, {}, useSourceAccount, "");

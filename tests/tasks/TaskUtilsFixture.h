@@ -49,6 +49,14 @@ public:
     MOCK_METHOD(bool, SaveInstanceScreenshot, (const std::string&, const std::string&), (override));
 };
 
+// An empty volume of 1 GiB to be made in us-east-1a.
+inline VMInfoStructs::SDisk EmptyDisk() {
+    VMInfoStructs::SDisk d;
+    d.zone = "us-east-1a";
+    d.size = 1LL << 30;
+    return d;
+}
+
 // Advice texts as the user reads them: "\\n" is a backslash and an n.
 constexpr char kVolumeAdviceText[] =
     "Volume task has timed out. Please consider setting a higher timeout by adding the "

@@ -9,16 +9,7 @@ using ::testing::DoAll;
 using ::testing::Return;
 using ::testing::SetArgReferee;
 
-namespace {
 using VMInfoStructs::SDisk;
-
-SDisk DiskInZone() {
-    SDisk d;
-    d.zone = "us-east-1a";
-    d.size = 1LL << 30;
-    return d;
-}
-}  // namespace
 
 // ---- sleeping -------------------------------------------------------------
 
@@ -83,7 +74,7 @@ TEST_F(TaskUtilsTest, VolumeWaitSleepsAndPollsWithinItsTimeOut) {
         });
         log.Clear();
         const int64_t before = SleptSec();
-        SDisk disk = DiskInZone();
+        SDisk disk = EmptyDisk();
         EXPECT_EQ(row.outcome == Available, tasks.CreateEmptyVolume(disk, "us-east-1", "")) << what;
         EXPECT_EQ(row.slept, SleptSec() - before) << what;
         EXPECT_EQ(row.polls, polls) << what;
@@ -101,7 +92,7 @@ TEST_F(TaskUtilsTest, VolumeWaitSleepsAndPollsWithinItsTimeOut) {
 TEST_F(TaskUtilsTest, RefusedCreateRequestFailsWithoutWaiting) {
     EXPECT_CALL(admin, CreateVolume(_, false, "opt")).WillOnce(Return(false));
     EXPECT_CALL(admin, GetVolumeInfo(_, _, _, _)).Times(0);
-    SDisk disk = DiskInZone();
+    SDisk disk = EmptyDisk();
     disk.newVolumeId = "vol-stale";
     EXPECT_FALSE(tasks.CreateEmptyVolume(disk, "us-east-1", "opt"));
     EXPECT_EQ(24, owner.GetLastVMError());
@@ -246,7 +237,7 @@ TEST_F(TaskUtilsTest, ExceptionFromTheBridgeIsContainedAndTheFlagStillCleared) {
 
 TEST_F(TaskUtilsTest, MissingBridgeFailsInsteadOfCrashing) {
     CAmazonTaskUtils unbound(nullptr, nullptr, &owner);
-    SDisk disk = DiskInZone();
+    SDisk disk = EmptyDisk();
     EXPECT_FALSE(unbound.CreateEmptyVolume(disk, "us-east-1", ""));
     EXPECT_EQ(24, owner.GetLastVMError());
     EXPECT_FALSE(unbound.DeleteVolume(disk, true));
