@@ -69,6 +69,11 @@ bool AllZero(const char* data, size_t size) {
     return true;
 }
 
+const std::string& ZeroBlockId() {
+    static const std::string id = ContentId(std::vector<char>(kBlockSize).data());
+    return id;
+}
+
 BlockStore::BlockStore(std::string folder) : m_folder(std::move(folder)) {
     if (!m_folder.empty() && !FwFile::MakeDirs(m_folder)) throw IoError("cannot create", m_folder);
 }
@@ -120,6 +125,10 @@ std::string BlockStore::Put(const char* block, std::function<void(char*)> remake
 }
 
 void BlockStore::Get(const std::string& id, char* out) const {
+    if (id == ZeroBlockId()) {
+        std::memset(out, 0, kBlockSize);
+        return;
+    }
     if (m_folder.empty()) {
         Entry entry;
         {
@@ -153,6 +162,7 @@ void BlockStore::Get(const std::string& id, char* out) const {
 }
 
 bool BlockStore::Has(const std::string& id) const {
+    if (id == ZeroBlockId()) return true;
     if (!m_folder.empty()) return id.find('/') == std::string::npos && FwFile::FileSize(PathOf(id)) == kBlockSize;
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_memory.count(id) != 0;

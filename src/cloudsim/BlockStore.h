@@ -64,6 +64,12 @@ private:
 // True when size bytes at data are all zero.
 bool AllZero(const char* data, size_t size);
 
+// The id of a block of zeros. A map may name it: a block the guest wrote
+// with zeros stays listed by a snapshot taken afterwards, as EBS lists it,
+// though the store keeps no bytes for it (Get gives zeros, Has is true).
+// Put of zeros still gives the empty id, the block left unallocated.
+const std::string& ZeroBlockId();
+
 // The data a block map describes, read or written at any byte range. Reading
 // gives zeros where no block is allocated. Writing stores every touched block
 // anew (a partly covered one is read, patched and stored) and drops blocks

@@ -107,6 +107,8 @@ void Create(const std::string& path, int64_t sizeBytes, const BlockStore& store,
         std::vector<char> block(kBlockSize);
         for (const auto& [index, id] : map) {
             if (index * kBlockSize >= sizeBytes) break;
+            // A thin device: a block of zeros stays a hole and costs no disk.
+            if (id == ZeroBlockId()) continue;
             store.Get(id, block.data());
             WriteAt(fd.get(), tmp, index * kBlockSize, block.data(), std::min(kBlockSize, sizeBytes - index * kBlockSize));
         }

@@ -95,19 +95,75 @@ int VerifyDisk(cloudsim::Cloud& cloud, const std::string& volumeId, const std::s
         return 1;
     }
     const bool ofSnapshot = !snapshotId.empty();
+    // The block ids of the volume or snapshot; a volume attached as a device
+    // file has none and is read block by block.
+    bool byId = false;
+    cloudsim::BlockMap::Entries ids;
+    cloud.Read([&](const cloudsim::State& s) {
+        const cloudsim::BlockMap* map = nullptr;
+        if (ofSnapshot) {
+            auto it = s.snapshots.find(snapshotId);
+            if (it != s.snapshots.end()) map = &it->second.blocks;
+        } else {
+            auto it = s.volumes.find(volumeId);
+            if (it != s.volumes.end() && it->second.devicePath.empty()) map = &it->second.blocks;
+        }
+        if (map) ids.insert(map->begin(), map->end());
+        byId = map != nullptr;
+    });
     auto read = [&](int64_t offset) {
         return ofSnapshot ? cloud.ReadSnapshot(snapshotId, offset, bs) : cloud.ReadVolume(volumeId, offset, bs);
     };
-    const auto volumeBlocks = ofSnapshot ? cloud.SnapshotBlocks(snapshotId) : cloud.VolumeBlocks(volumeId);
-    const std::set<int64_t> expected(volumeBlocks.begin(), volumeBlocks.end());
+    // Volumes repeat their contents: each distinct block is fetched (and
+    // scanned for zeros) once.
+    struct Content {
+        std::string bytes;
+        bool zero = false;
+    };
+    std::map<std::string, Content> contents;
+    Content unnamed;
+    auto cloudBlock = [&](int64_t b) -> const Content& {
+        auto it = ids.find(b);
+        Content* c = &unnamed;
+        if (it != ids.end()) {
+            auto known = contents.find(it->second);
+            if (known != contents.end()) return known->second;
+            c = &contents[it->second];
+            c->bytes.assign(static_cast<size_t>(bs), '\0');
+            cloud.Blocks().Get(it->second, &c->bytes[0]);
+        } else {
+            c->bytes = read(b * bs);
+        }
+        c->zero = AllZero(c->bytes);
+        return *c;
+    };
+    std::vector<int64_t> expected;
+    if (byId) {
+        for (const auto& entry : ids) expected.push_back(entry.first);
+    } else {
+        expected = ofSnapshot ? cloud.SnapshotBlocks(snapshotId) : cloud.VolumeBlocks(volumeId);
+    }
+    // A block the image holds no data in is a hole: the file system says it
+    // reads as zeros, so it is compared without reading it (a first read of
+    // a hole fills the page cache with zeros, slower than the disk itself).
+    const std::set<int64_t> imageData = ImageDataBlocks(fd, bs);
+    const off_t imageSize = ::lseek(fd, 0, SEEK_END);
     std::vector<int64_t> bad;
     std::string buffer(static_cast<size_t>(bs), '\0');
     for (int64_t b : expected) {
-        const ssize_t got = ::pread(fd, &buffer[0], static_cast<size_t>(bs), static_cast<off_t>(b * bs));
-        if (got != bs || buffer != read(b * bs)) bad.push_back(b);
+        const Content& want = cloudBlock(b);
+        if (b * bs + bs > imageSize) {
+            bad.push_back(b);
+        } else if (imageData.count(b)) {
+            const ssize_t got = ::pread(fd, &buffer[0], static_cast<size_t>(bs), static_cast<off_t>(b * bs));
+            if (got != bs || buffer != want.bytes) bad.push_back(b);
+        } else if (!want.zero) {
+            bad.push_back(b);
+        }
     }
-    for (int64_t b : ImageDataBlocks(fd, bs)) {
-        if (expected.count(b)) continue;
+    const std::set<int64_t> expectedSet(expected.begin(), expected.end());
+    for (int64_t b : imageData) {
+        if (expectedSet.count(b)) continue;
         const ssize_t got = ::pread(fd, &buffer[0], static_cast<size_t>(bs), static_cast<off_t>(b * bs));
         if (got > 0 && !AllZero(buffer.substr(0, static_cast<size_t>(got)))) bad.push_back(b);
     }
