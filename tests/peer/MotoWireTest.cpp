@@ -27,7 +27,9 @@ namespace {
 constexpr const char* kRegion = "us-east-1";
 constexpr const char* kZone = "us-east-1a";
 const std::vector<std::string> kHosts{"ec2.us-east-1.amazonaws.com", "sts.us-east-1.amazonaws.com",
-                                      "ebs.us-east-1.amazonaws.com"};
+                                      "ebs.us-east-1.amazonaws.com", "kms.us-east-1.amazonaws.com",
+                                      "ssm.us-east-1.amazonaws.com", "s3.us-east-1.amazonaws.com",
+                                      "iam.amazonaws.com"};
 
 std::vector<std::string> Ids(const std::vector<VMInfoStructs::SVMInfo>& vms) {
     std::vector<std::string> ids;
@@ -328,6 +330,69 @@ TEST_F(MotoWire, ListsAnEbsDirectSnapshotsBlocksWithTheirTokens) {
 
     EXPECT_FALSE(m_bridge->GetAllocatedBlockList("snap-0000000000000000f", kRegion, info, blockSize, unused));
     EXPECT_FALSE(m_bridge->GetLastErrorString().empty());
+}
+
+// A customer managed key under an alias, its grants, and which keys are the
+// managed EBS key, over KMS's JSON protocol.
+TEST_F(MotoWire, KmsKeysAliasesAndGrants) {
+    std::string arn;
+    ASSERT_TRUE(m_bridge->CreateEncryptionKey(kRegion, "wire-backup", arn)) << m_bridge->GetLastErrorString();
+    EXPECT_EQ(0u, arn.find("arn:aws:kms:us-east-1:123456789012:key/")) << arn;
+    std::string again;
+    EXPECT_FALSE(m_bridge->CreateEncryptionKey(kRegion, "wire-backup", again));
+    EXPECT_EQ(0u, m_bridge->GetLastErrorString().find("AlreadyExistsException: ")) << m_bridge->GetLastErrorString();
+
+    struct Case {
+        std::string keyId;
+        bool found;
+        std::string arn;
+    };
+    for (const Case& c : {Case{"alias/wire-backup", true, arn}, Case{arn, true, arn},
+                          Case{"alias/none-such", false, ""}}) {
+        SCOPED_TRACE(c.keyId);
+        std::string keyArn, state, description;
+        bool notFound = !c.found;
+        ASSERT_TRUE(m_bridge->DescribeEncryptionKey(kRegion, c.keyId, keyArn, notFound, state, &description))
+            << m_bridge->GetLastErrorString();
+        EXPECT_EQ(!c.found, notFound);
+        EXPECT_EQ(c.arn, keyArn);
+        if (c.found) {
+            EXPECT_EQ("Enabled", state);
+            EXPECT_EQ("wire-backup", description);
+        }
+    }
+
+    // Seven grants: more than one page of five, were the listing paged.
+    std::vector<std::string> principals;
+    for (int i = 0; i < 7; ++i) {
+        principals.push_back("arn:aws:iam::44445555666" + std::to_string(i) + ":root");
+        ASSERT_TRUE(m_bridge->CreateEncryptionKeyGrant(kRegion, arn, principals.back()))
+            << m_bridge->GetLastErrorString();
+    }
+    std::vector<std::string> grantees;
+    ASSERT_TRUE(m_bridge->ListEncryptionKeyGrantees(kRegion, arn, grantees)) << m_bridge->GetLastErrorString();
+    EXPECT_EQ(principals, Sorted(grantees));
+
+    EXPECT_TRUE(m_bridge->IsDefaultEncryptKey("alias/aws/ebs", kRegion));
+    EXPECT_FALSE(m_bridge->IsDefaultEncryptKey(arn, kRegion));
+    std::vector<VMInfoStructs::SVolumeEncryptionKeyInfo> keys;
+    ASSERT_TRUE(m_bridge->GetVolumeEncryptionKeyList(kRegion, keys)) << m_bridge->GetLastErrorString();
+    std::map<std::string, VMInfoStructs::SVolumeEncryptionKeyInfo> byName;
+    for (const auto& k : keys) byName[k.name] = k;
+    ASSERT_EQ(2u, byName.size());  // the other managed keys are not EBS's
+    EXPECT_EQ(arn, byName["alias/wire-backup"].arn);
+    EXPECT_FALSE(byName["alias/wire-backup"].isDefault);
+    ASSERT_TRUE(byName["alias/aws/ebs"].isDefault);
+    EXPECT_TRUE(m_bridge->IsDefaultEncryptKey(byName["alias/aws/ebs"].arn, kRegion));
+
+    // Volumes encrypted by default and under the new key.
+    for (const bool ownKey : {false, true}) {
+        std::string volume;
+        ASSERT_TRUE(m_bridge->CreateVolume("", kZone, "enc", "gp3", 0, 1LL << 30, true, ownKey ? arn : "", volume, {},
+                                           true, ""))
+            << m_bridge->GetLastErrorString();
+        EXPECT_EQ(!ownKey, m_bridge->IsVolumeDefaultEncrypted(volume, kRegion)) << m_bridge->GetLastErrorString();
+    }
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 //
 // What it offers is what it overrides below, one family per file
 // (WireIdentity, WireMetadata, WireSessions, WireInventory, WireInstances, WireVolumes,
-// WireSnapshots, WireTags, WireBlocks); every other operation is refused by RefusingBackend with
+// WireSnapshots, WireTags, WireBlocks, WireKms); every other operation is refused by RefusingBackend with
 // "NotImplemented: <op> is not offered by the AWS wire backend yet".
 //
 // Settings (section "Bridge"): nWirePageSize, the MaxResults of every paged
@@ -149,6 +149,19 @@ public:
                    bool dropEmpty) override;
     bool GetTagList(const std::string& resource, std::map<std::string, std::string>& tags) override;
 
+    // ---- KMS keys (WireKms.cpp) ----
+    bool DescribeEncryptionKey(const std::string& region, const std::string& keyId, std::string& keyArn,
+                               bool& notFound, std::string& keyState, std::string* description) override;
+    bool CreateEncryptionKey(const std::string& region, const std::string& name, std::string& keyArn) override;
+    bool CreateEncryptionKeyGrant(const std::string& region, const std::string& keyArn,
+                                  const std::string& principal) override;
+    bool ListEncryptionKeyGrantees(const std::string& region, const std::string& keyArn,
+                                   std::vector<std::string>& principals) override;
+    bool IsDefaultEncryptKey(const std::string& keyId, const std::string& region) override;
+    bool IsVolumeDefaultEncrypted(const std::string& volumeId, const std::string& region) override;
+    bool GetVolumeEncryptionKeyList(const std::string& region,
+                                    std::vector<VMInfoStructs::SVolumeEncryptionKeyInfo>& keys) override;
+
     // HTTP exchanges made so far, retries included.
     int64_t Exchanges() const { return m_client.Exchanges(); }
 
@@ -203,6 +216,15 @@ private:
                     bool firstPageOnly, int maxResults, int& blockSize,
                     const std::function<void(const nlohmann::json& block, const nlohmann::json& page)>& onBlock,
                     std::string& error);
+
+    // One KMS operation in region (empty: the current one).
+    bool Kms(const std::string& op, const nlohmann::json& input, nlohmann::json& out, std::string& error,
+             const std::string& region);
+    // DescribeKey's KeyMetadata; notFound (and true) for NotFoundException.
+    bool KmsKey(const std::string& region, const std::string& keyId, nlohmann::json& metadata, bool& notFound,
+                std::string& error);
+    // keyId (id, ARN or alias) names the managed EBS key of region.
+    bool IsDefaultKey(const std::string& region, const std::string& keyId, bool& isDefault, std::string& error);
 
     wire::QueryClient m_client;
     bool m_initialized = false;
