@@ -395,4 +395,86 @@ TEST_F(MotoWire, KmsKeysAliasesAndGrants) {
     }
 }
 
+// Objects in a bucket over S3's REST protocol; a folder of seven objects
+// spans two listing pages of five.
+TEST_F(MotoWire, S3BucketsObjectsAndFoldersAcrossListingPages) {
+    const std::string bucket = "wire-bucket";
+    ASSERT_TRUE(m_bridge->CreateBucket(bucket, kRegion)) << m_bridge->GetLastErrorString();
+    std::string location, owner;
+    ASSERT_TRUE(m_bridge->GetBucketLocation(bucket, location)) << m_bridge->GetLastErrorString();
+    EXPECT_EQ(kRegion, location);
+    ASSERT_TRUE(m_bridge->GetBucketOwner(bucket, owner)) << m_bridge->GetLastErrorString();
+    EXPECT_FALSE(owner.empty());
+    const std::string other(64, 'c');
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(m_bridge->ShareBucket(bucket, "", other)) << m_bridge->GetLastErrorString();
+
+    const std::string file = FwFile::JoinPath(m_env.BaseDir(), "object.bin");
+    ASSERT_TRUE(FwFile::WriteAllAtomic(file, std::string("bytes \x01\x02 of an object")));
+    std::vector<std::string> keys{"job/a/sub/x", "job/b/y", "job/a"};
+    for (int i = 0; i < 7; ++i) keys.push_back("job/a/part " + std::to_string(i) + "+.bin");
+    for (const auto& key : keys) ASSERT_TRUE(m_bridge->UploadFileToS3(bucket, kRegion, key, file)) << key;
+
+    auto exists = [&](const std::string& key) {
+        bool found = false;
+        EXPECT_TRUE(m_bridge->DoesS3FileExist(bucket, kRegion, key, found)) << m_bridge->GetLastErrorString();
+        return found;
+    };
+    EXPECT_TRUE(exists("job/a/part 3+.bin"));
+    EXPECT_FALSE(exists("job/a/none"));
+    bool found = true;
+    EXPECT_FALSE(m_bridge->DoesS3FileExist("wire-no-such-bucket", kRegion, "k", found));
+    EXPECT_FALSE(found);
+
+    // Without recursion the sub-folder stays; with it only the other folder does.
+    ASSERT_TRUE(m_bridge->DeleteFolder(bucket, kRegion, "/job/a/", false)) << m_bridge->GetLastErrorString();
+    EXPECT_FALSE(exists("job/a"));
+    for (int i = 0; i < 7; ++i) EXPECT_FALSE(exists("job/a/part " + std::to_string(i) + "+.bin")) << i;
+    EXPECT_TRUE(exists("job/a/sub/x"));
+    ASSERT_TRUE(m_bridge->DeleteFolder(bucket, kRegion, "job/a", true)) << m_bridge->GetLastErrorString();
+    EXPECT_FALSE(exists("job/a/sub/x"));
+    EXPECT_TRUE(exists("job/b/y"));
+    EXPECT_FALSE(m_bridge->DeleteFolder("wire-no-such-bucket", kRegion, "job", true));
+    EXPECT_EQ(0u, m_bridge->GetLastErrorString().find("NoSuchBucket: ")) << m_bridge->GetLastErrorString();
+}
+
+// A script sent through SSM, followed to its end, and its output read where
+// the agent leaves it.
+TEST_F(MotoWire, RunCommandSendsFollowsCancelsAndReadsOutput) {
+    const std::string instance = Seeded("test").front();
+    const std::string bucket = "wire-output";
+    ASSERT_TRUE(m_bridge->CreateBucket(bucket, kRegion)) << m_bridge->GetLastErrorString();
+    std::string commandId, error;
+    ASSERT_EQ(1, m_bridge->RunScriptOnGuest(kRegion, bucket, "jobs/7", instance, "echo hi", "wire", commandId, error,
+                                            true))
+        << error;
+    EXPECT_FALSE(commandId.empty());
+    std::string status;
+    bool success = false;
+    EXPECT_EQ(1, m_bridge->isCommandComplete(kRegion, commandId, status, success)) << m_bridge->GetLastErrorString();
+    EXPECT_EQ("Success", status);  // moto's commands finish at once
+    EXPECT_TRUE(success);
+    // (moto 5.2 answers CancelCommand with a 500, so cancelling is not proven here.)
+
+    std::string output, errors;
+    EXPECT_FALSE(m_bridge->GetRunCommandResult(bucket, kRegion, "jobs/7", instance, commandId, output, errors));
+    EXPECT_EQ(0u, m_bridge->GetLastErrorString().find("NoSuchKey: ")) << m_bridge->GetLastErrorString();
+    // What the agent writes for a shell script's one step.
+    const std::string file = FwFile::JoinPath(m_env.BaseDir(), "stdout");
+    ASSERT_TRUE(FwFile::WriteAllAtomic(file, std::string("hi\n")));
+    ASSERT_TRUE(m_bridge->UploadFileToS3(bucket, kRegion,
+                                         "jobs/7/RunCommandDir/" + commandId + "/" + instance +
+                                             "/awsrunShellScript/0.awsrunShellScript/stdout",
+                                         file));
+    ASSERT_TRUE(m_bridge->GetRunCommandResult(bucket, kRegion, "jobs/7", instance, commandId, output, errors))
+        << m_bridge->GetLastErrorString();
+    EXPECT_EQ("hi\n", output);
+    EXPECT_EQ("", errors);
+
+    EXPECT_EQ(0, m_bridge->RunScriptOnGuest(kRegion, "", "", instance, "ls", std::string(101, 'c'), commandId, error,
+                                            true));
+    EXPECT_EQ(0u, error.find("ValidationException: ")) << error;
+    EXPECT_EQ(0, m_bridge->isCommandComplete(kRegion, "00000000-0000-0000-0000-000000000000", status, success));
+    EXPECT_FALSE(m_bridge->GetLastErrorString().empty());
+}
+
 }  // namespace
