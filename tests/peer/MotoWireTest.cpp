@@ -477,4 +477,24 @@ TEST_F(MotoWire, RunCommandSendsFollowsCancelsAndReadsOutput) {
     EXPECT_FALSE(m_bridge->GetLastErrorString().empty());
 }
 
+// Seven roles seeded with boto3 span two ListRoles pages of five.
+TEST_F(MotoWire, IamRolesAcrossPages) {
+    int status = 0;
+    RunCommand("python3 -c \"import boto3,json; c=boto3.client('iam',endpoint_url='" + m_endpoint +
+                   "',verify='" + m_caFile + "',region_name='us-east-1',aws_access_key_id='a',aws_secret_access_key='b');"
+                   "[c.create_role(RoleName='wire-role-%d'%i,AssumeRolePolicyDocument='{}') for i in range(7)]\"",
+               status);
+    ASSERT_EQ(0, status);
+    std::vector<VMInfoStructs::SRoleInfo> roles;
+    ASSERT_EQ(1, m_bridge->GetRoleInfoList(roles)) << m_bridge->GetLastErrorString();
+    std::vector<std::string> names;
+    for (const auto& r : roles) {
+        names.push_back(r.name);
+        EXPECT_EQ("arn:aws:iam::123456789012:role/" + r.name, r.arn);
+    }
+    EXPECT_EQ((std::vector<std::string>{"wire-role-0", "wire-role-1", "wire-role-2", "wire-role-3", "wire-role-4",
+                                        "wire-role-5", "wire-role-6"}),
+              Sorted(names));
+}
+
 }  // namespace

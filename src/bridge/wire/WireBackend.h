@@ -6,7 +6,7 @@
 //
 // What it offers is what it overrides below, one family per file
 // (WireIdentity, WireMetadata, WireSessions, WireInventory, WireInstances, WireVolumes,
-// WireSnapshots, WireTags, WireBlocks, WireKms, WireS3, WireRunCommand); every other operation is refused by RefusingBackend with
+// WireSnapshots, WireTags, WireBlocks, WireKms, WireS3, WireRunCommand, WireIam); every other operation is refused by RefusingBackend with
 // "NotImplemented: <op> is not offered by the AWS wire backend yet".
 //
 // Settings (section "Bridge"): nWirePageSize, the MaxResults of every paged
@@ -173,6 +173,9 @@ public:
                         const std::string& localFile) override;
     bool DoesS3FileExist(const std::string& bucket, const std::string& bucketRegion, const std::string& key,
                          bool& exists) override;
+
+    // ---- IAM (WireIam.cpp) ----
+    int GetRoleInfoList(std::vector<VMInfoStructs::SRoleInfo>& roles) override;
 
     // ---- SSM run-command (WireRunCommand.cpp) ----
     int RunScriptOnGuest(const std::string& region, const std::string& bucket, const std::string& folder,

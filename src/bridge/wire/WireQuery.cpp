@@ -71,11 +71,11 @@ void QueryClient::Sign(HttpRequest& request, CAmazonRequestSigner::Request& toSi
     request.headers.push_back("authorization: " + authorization);
 }
 
-HttpRequest QueryClient::Signed(const std::string& service, const std::string& region,
-                                const std::string& body) const {
+HttpRequest QueryClient::Signed(const std::string& service, const std::string& region, const std::string& body,
+                                const std::string& host) const {
     HttpRequest request;
     request.method = "POST";
-    request.host = EndpointHost(service, region);
+    request.host = host.empty() ? EndpointHost(service, region) : host;
     request.body = body;
     CAmazonRequestSigner::Request toSign{"POST", "/", {}, {}, body};
     toSign.headers = {{"content-type", "application/x-www-form-urlencoded; charset=utf-8"}, {"host", request.host}};
@@ -115,11 +115,11 @@ HttpResponse QueryClient::SendUnsigned(const HttpRequest& request) {
 
 bool QueryClient::Call(const std::string& service, const std::string& version, const std::string& region,
                        const std::string& action, const QueryParams& params, pugi::xml_document& out,
-                       std::string& error) {
+                       std::string& error, const std::string& host) {
     std::string form = "Action=" + KDLibCurl::UrlEncode(action) + "&Version=" + KDLibCurl::UrlEncode(version);
     for (const auto& [name, value] : params) form += "&" + KDLibCurl::UrlEncode(name) + "=" + KDLibCurl::UrlEncode(value);
     std::string body;
-    if (!Send(action, [&] { return Signed(service, region, form); }, body, error)) return false;
+    if (!Send(action, [&] { return Signed(service, region, form, host); }, body, error)) return false;
     pugi::xml_parse_result parsed = out.load_buffer(body.data(), body.size());
     if (parsed) return true;
     error = "InternalError: " + action + " answered with XML that does not parse (" + parsed.description() + ")";

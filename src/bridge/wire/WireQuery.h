@@ -48,7 +48,8 @@ public:
     // One action; the parsed answer in out. version: the API version
     // ("2016-11-15" for EC2, "2011-06-15" for STS).
     bool Call(const std::string& service, const std::string& version, const std::string& region,
-              const std::string& action, const QueryParams& params, pugi::xml_document& out, std::string& error);
+              const std::string& action, const QueryParams& params, pugi::xml_document& out, std::string& error,
+              const std::string& host = std::string());
 
     // Every page of a listing: the action again with NextToken while the
     // answer carries one, each answer's root element handed to onPage (which
@@ -109,7 +110,9 @@ private:
     // One request with retries: make builds (and signs) each attempt.
     bool Send(const std::string& what, const std::function<HttpRequest()>& make, std::string& body,
               std::string& error, long* status = nullptr, const std::vector<long>& accept = {});
-    HttpRequest Signed(const std::string& service, const std::string& region, const std::string& body) const;
+    // host: the endpoint, when not the service's regional one.
+    HttpRequest Signed(const std::string& service, const std::string& region, const std::string& body,
+                       const std::string& host = std::string()) const;
     // Adds x-amz-date, the session token and the authorization to a request
     // whose signed headers toSign lists (host among them).
     void Sign(HttpRequest& request, AmazonDirectSnapshotAccessAPI::CAmazonRequestSigner::Request& toSign,
