@@ -21,9 +21,20 @@ std::string PsQuote(const std::string& text) {
     return out + "'";
 }
 
-std::string OutputPrefix(const std::string& folder) { return folder.empty() ? folder : folder + "/RunCommandDir"; }
-
 }  // namespace
+
+std::string bridgeimpl::RunCommandOutputPrefix(const std::string& folder) {
+    return folder.empty() ? folder : folder + "/RunCommandDir";
+}
+
+std::string bridgeimpl::DownloadScript(const std::string& bucket, const std::string& key,
+                                       const std::string& destination, bool nonWindows) {
+    // PowerShell on every platform: the guest was checked for it and for the
+    // AWS module, and Read-S3Object makes the destination's folders.
+    const std::string module = nonWindows ? "AWSPowerShell.NetCore" : "AWSPowerShell";
+    return "Import-Module " + module + "; Read-S3Object -BucketName " + PsQuote(bucket) + " -Key " + PsQuote(key) +
+           " -File " + PsQuote(destination);
+}
 
 int SimBackend::RunScriptOnGuest(const std::string& region, const std::string& bucket, const std::string& folder,
                                        const std::string& instanceId, const std::string& script,
@@ -41,7 +52,7 @@ int SimBackend::RunScriptOnGuest(const std::string& region, const std::string& b
             c.document = nonWindows ? "AWS-RunShellScript" : "AWS-RunPowerShellScript";
             c.script = script;
             c.outputBucket = bucket;
-            c.outputPrefix = bucket.empty() ? std::string() : OutputPrefix(folder);
+            c.outputPrefix = bucket.empty() ? std::string() : RunCommandOutputPrefix(folder);
             if (!cloudsim::SendCommand(s, c, d.Now(), why)) return false;
             commandId = c.id;
             return true;
@@ -101,7 +112,7 @@ bool SimBackend::GetRunCommandResult(const std::string& bucket, const std::strin
                 c.id = commandId;
                 c.instanceId = instanceId;
                 c.document = document;
-                c.outputPrefix = OutputPrefix(folder);
+                c.outputPrefix = RunCommandOutputPrefix(folder);
                 const cloudsim::S3Object* out = cloudsim::FindObject(s, bucket, CommandOutputKey(c, "stdout"));
                 if (!out) continue;
                 output = out->data;
@@ -118,11 +129,7 @@ int SimBackend::DownloadS3FileOnGuest(const std::string& region, const std::stri
                                             const std::string& folder, const std::string& key,
                                             const std::string& instanceId, const std::string& destination,
                                             bool nonWindows, std::string& commandId) {
-    // PowerShell on every platform: the guest was checked for it and for the
-    // AWS module, and Read-S3Object makes the destination's folders.
-    std::string module = nonWindows ? "AWSPowerShell.NetCore" : "AWSPowerShell";
-    std::string script = "Import-Module " + module + "; Read-S3Object -BucketName " + PsQuote(bucket) + " -Key " +
-                         PsQuote(key) + " -File " + PsQuote(destination);
     std::string error;
-    return RunScriptOnGuest(region, bucket, folder, instanceId, script, std::string(), commandId, error, false);
+    return RunScriptOnGuest(region, bucket, folder, instanceId, DownloadScript(bucket, key, destination, nonWindows),
+                            std::string(), commandId, error, false);
 }

@@ -41,4 +41,13 @@ std::string CombinedTagValue(const std::map<std::string, std::string>& tags, con
 void RemoveTagValue(std::map<std::string, std::string>& tags, const std::string& key, const std::string& value,
                     bool dropEmpty);
 
+// ---- run-command texts (BridgeRunCommand.cpp) ----
+// Where a command's output goes under folder: folder + "/RunCommandDir"
+// (nothing when folder is empty).
+std::string RunCommandOutputPrefix(const std::string& folder);
+// The PowerShell line DownloadS3FileOnGuest runs: the object at key written
+// to destination, every text quoted as data.
+std::string DownloadScript(const std::string& bucket, const std::string& key, const std::string& destination,
+                           bool nonWindows);
+
 }  // namespace bridgeimpl

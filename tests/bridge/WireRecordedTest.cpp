@@ -24,6 +24,7 @@ namespace {
 const char kEc2Host[] = "ec2.us-east-1.amazonaws.com";
 const char kStsHost[] = "sts.us-east-1.amazonaws.com";
 const char kEbsHost[] = "ebs.us-east-1.amazonaws.com";
+const char kKmsHost[] = "kms.us-east-1.amazonaws.com";
 
 const char kIdentity[] =
     "<GetCallerIdentityResponse xmlns=\"https://sts.amazonaws.com/doc/2011-06-15/\"><GetCallerIdentityResult>"
@@ -62,6 +63,7 @@ struct Seen {
     std::string host;
     std::string body;
     std::string authorization;
+    std::string target;  // X-Amz-Target, of a JSON 1.1 operation
 };
 
 // Answers every POST with the next recorded answer (an AWS 500 when none
@@ -72,7 +74,7 @@ public:
         auto play = [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_seen.push_back({req.get_header_value("Host"), req.target + "\n" + req.body,
-                              req.get_header_value("Authorization")});
+                              req.get_header_value("Authorization"), req.get_header_value("X-Amz-Target")});
             Recorded next{500, Ec2Error("InternalError", "no recorded answer left"), ""};
             if (!m_answers.empty()) {
                 next = m_answers.front();
@@ -116,13 +118,14 @@ protected:
     void SetUp() override {
         const std::string certs = FwFile::JoinPath(m_env.BaseDir(), "certs");
         ASSERT_TRUE(FwFile::MakeDirs(certs));
-        auto files = cloudsim::endpoints::WriteTestCertificates(certs, {kEc2Host, kStsHost, kEbsHost}, {"127.0.0.1"});
+        auto files = cloudsim::endpoints::WriteTestCertificates(certs, {kEc2Host, kStsHost, kEbsHost, kKmsHost},
+                                                                   {"127.0.0.1"});
         ASSERT_TRUE(FwFile::WriteAllAtomic(FwFile::JoinPath(m_env.BaseDir(), "curl-ca-bundle.crt"),
                                            TestEnv::ReadFile(files.caFile)));
         m_aws = std::make_unique<RecordedAws>(files.certFile, files.keyFile);
         const std::string port = std::to_string(m_aws->Port());
         std::string connectTo;
-        for (const char* host : {kEc2Host, kStsHost, kEbsHost})
+        for (const char* host : {kEc2Host, kStsHost, kEbsHost, kKmsHost})
             connectTo += (connectTo.empty() ? "" : ",") + std::string(host) + ":443:127.0.0.1:" + port;
         TestEnv::SetSetting("Base", "sCurlConnectTo", connectTo);
         TestEnv::SetSetting("Bridge", "sBackend", "aws");
@@ -245,14 +248,37 @@ TEST_F(WireRecorded, BlockListingsFollowTheirPagesAndReportTheJsonErrorShape) {
     EXPECT_NE(std::string::npos, seen[3].authorization.find("/us-east-1/ebs/aws4_request"));
 }
 
+// KMS speaks JSON 1.1: the operation in X-Amz-Target, errors as __type and
+// message, throttling retried, and a truncated listing followed by its marker.
+TEST_F(WireRecorded, KmsListingsFollowTheirMarkersAndThrottlingIsRetried) {
+    Connect();
+    m_aws->Answer(400, R"({"__type":"ThrottlingException","message":"Rate exceeded"})");
+    m_aws->Answer(200, R"({"Grants":[{"GranteePrincipal":"arn:aws:iam::1:root"}],"NextMarker":"m2","Truncated":true})");
+    m_aws->Answer(200, R"({"Grants":[{"GranteePrincipal":"arn:aws:iam::2:root"}],"Truncated":false})");
+    m_aws->Answer(400, R"({"__type":"com.amazonaws.kms#NotFoundException","message":"Key 'k-9' does not exist"})");
+    std::vector<std::string> principals;
+    ASSERT_TRUE(m_bridge->ListEncryptionKeyGrantees("us-east-1", "k-1", principals)) << m_bridge->GetLastErrorString();
+    EXPECT_EQ((std::vector<std::string>{"arn:aws:iam::1:root", "arn:aws:iam::2:root"}), principals);
+    EXPECT_FALSE(m_bridge->CreateEncryptionKeyGrant("us-east-1", "k-9", "arn:aws:iam::1:root"));
+    EXPECT_EQ("NotFoundException: Key 'k-9' does not exist", m_bridge->GetLastErrorString());
+    const auto seen = m_aws->Asked();
+    ASSERT_EQ(5u, seen.size());
+    EXPECT_EQ(kKmsHost, seen[2].host);
+    EXPECT_EQ("TrentService.ListGrants", seen[2].target);
+    EXPECT_EQ(std::string::npos, seen[2].body.find("Marker"));
+    EXPECT_NE(std::string::npos, seen[3].body.find(R"("Marker":"m2")"));
+    EXPECT_EQ("TrentService.CreateGrant", seen[4].target);
+    EXPECT_NE(std::string::npos, seen[4].authorization.find("SignedHeaders=content-type;host;x-amz-date;x-amz-target"));
+}
+
 TEST_F(WireRecorded, AnOperationTheBackendLacksFailsNamingItAndCallsNoOne) {
     Connect();
     EXPECT_FALSE(m_bridge->ShareSnapshot("snap-1", "444455556666"));
     EXPECT_EQ("NotImplemented: ShareSnapshot is not offered by the AWS wire backend yet",
               m_bridge->GetLastErrorString());
-    std::string commandId, error;
-    EXPECT_EQ(0, m_bridge->RunScriptOnGuest("us-east-1", "", "", "i-1", "ls", "", commandId, error, true));
-    EXPECT_NE(std::string::npos, m_bridge->GetLastErrorString().find("RunScriptOnGuest"));
+    std::string password;
+    EXPECT_FALSE(m_bridge->GetPassword("web", "i-1", "key", password));
+    EXPECT_NE(std::string::npos, m_bridge->GetLastErrorString().find("GetPassword"));
     EXPECT_EQ(1u, m_aws->Asked().size());
 }
 

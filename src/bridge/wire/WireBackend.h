@@ -6,7 +6,7 @@
 //
 // What it offers is what it overrides below, one family per file
 // (WireIdentity, WireMetadata, WireSessions, WireInventory, WireInstances, WireVolumes,
-// WireSnapshots, WireTags, WireBlocks); every other operation is refused by RefusingBackend with
+// WireSnapshots, WireTags, WireBlocks, WireKms, WireS3, WireRunCommand, WireIam); every other operation is refused by RefusingBackend with
 // "NotImplemented: <op> is not offered by the AWS wire backend yet".
 //
 // Settings (section "Bridge"): nWirePageSize, the MaxResults of every paged
@@ -149,6 +149,48 @@ public:
                    bool dropEmpty) override;
     bool GetTagList(const std::string& resource, std::map<std::string, std::string>& tags) override;
 
+    // ---- KMS keys (WireKms.cpp) ----
+    bool DescribeEncryptionKey(const std::string& region, const std::string& keyId, std::string& keyArn,
+                               bool& notFound, std::string& keyState, std::string* description) override;
+    bool CreateEncryptionKey(const std::string& region, const std::string& name, std::string& keyArn) override;
+    bool CreateEncryptionKeyGrant(const std::string& region, const std::string& keyArn,
+                                  const std::string& principal) override;
+    bool ListEncryptionKeyGrantees(const std::string& region, const std::string& keyArn,
+                                   std::vector<std::string>& principals) override;
+    bool IsDefaultEncryptKey(const std::string& keyId, const std::string& region) override;
+    bool IsVolumeDefaultEncrypted(const std::string& volumeId, const std::string& region) override;
+    bool GetVolumeEncryptionKeyList(const std::string& region,
+                                    std::vector<VMInfoStructs::SVolumeEncryptionKeyInfo>& keys) override;
+
+    // ---- S3, path-style (WireS3.cpp) ----
+    bool DeleteFolder(const std::string& bucket, const std::string& region, const std::string& folder,
+                      bool recursive) override;
+    bool GetBucketLocation(const std::string& bucket, std::string& location) override;
+    bool GetBucketOwner(const std::string& bucket, std::string& ownerCanonicalId) override;
+    bool CreateBucket(const std::string& bucket, const std::string& region) override;
+    bool ShareBucket(const std::string& bucket, const std::string& unused, const std::string& canonicalId) override;
+    bool UploadFileToS3(const std::string& bucket, const std::string& bucketRegion, const std::string& key,
+                        const std::string& localFile) override;
+    bool DoesS3FileExist(const std::string& bucket, const std::string& bucketRegion, const std::string& key,
+                         bool& exists) override;
+
+    // ---- IAM (WireIam.cpp) ----
+    int GetRoleInfoList(std::vector<VMInfoStructs::SRoleInfo>& roles) override;
+
+    // ---- SSM run-command (WireRunCommand.cpp) ----
+    int RunScriptOnGuest(const std::string& region, const std::string& bucket, const std::string& folder,
+                         const std::string& instanceId, const std::string& script, const std::string& extra,
+                         std::string& commandId, std::string& error, bool nonWindows) override;
+    int isCommandComplete(const std::string& region, const std::string& commandId, std::string& status,
+                          bool& success) override;
+    bool CancelCommand(const std::string& region, const std::string& commandId, std::string& error) override;
+    bool GetRunCommandResult(const std::string& bucket, const std::string& bucketRegion, const std::string& folder,
+                             const std::string& instanceId, const std::string& commandId, std::string& output,
+                             std::string& error) override;
+    int DownloadS3FileOnGuest(const std::string& region, const std::string& bucket, const std::string& folder,
+                              const std::string& key, const std::string& instanceId, const std::string& destination,
+                              bool nonWindows, std::string& commandId) override;
+
     // HTTP exchanges made so far, retries included.
     int64_t Exchanges() const { return m_client.Exchanges(); }
 
@@ -203,6 +245,32 @@ private:
                     bool firstPageOnly, int maxResults, int& blockSize,
                     const std::function<void(const nlohmann::json& block, const nlohmann::json& page)>& onBlock,
                     std::string& error);
+
+    // One KMS operation in region (empty: the current one).
+    bool Kms(const std::string& op, const nlohmann::json& input, nlohmann::json& out, std::string& error,
+             const std::string& region);
+    // DescribeKey's KeyMetadata; notFound (and true) for NotFoundException.
+    bool KmsKey(const std::string& region, const std::string& keyId, nlohmann::json& metadata, bool& notFound,
+                std::string& error);
+    // keyId (id, ARN or alias) names the managed EBS key of region.
+    bool IsDefaultKey(const std::string& region, const std::string& keyId, bool& isDefault, std::string& error);
+
+    // One S3 request for bucket's key (empty: the bucket itself) in region
+    // (empty: the current one); statuses in accept are answers.
+    bool S3(const std::string& method, const std::string& bucket, const std::string& key,
+            const wire::QueryParams& query, const std::string& body, long& status, std::string& answer,
+            std::string& error, const std::string& region, const wire::QueryParams& headers = {},
+            std::vector<long> accept = {});
+    // A bucket request answered in XML (or with nothing).
+    bool S3Xml(const std::string& method, const std::string& bucket, const wire::QueryParams& query,
+               pugi::xml_document& out, std::string& error, const std::string& body = std::string(),
+               const wire::QueryParams& headers = {});
+    // An object's bytes; missing (and true) when the bucket lacks the key.
+    bool GetS3Object(const std::string& bucket, const std::string& region, const std::string& key, std::string& data,
+                     bool& missing, std::string& error);
+    // One SSM operation in region (empty: the current one).
+    bool Ssm(const std::string& op, const nlohmann::json& input, nlohmann::json& out, std::string& error,
+             const std::string& region);
 
     wire::QueryClient m_client;
     bool m_initialized = false;

@@ -2,6 +2,8 @@
 // shapes and NextToken paging.
 #include "bridge/wire/WireQuery.h"
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "aws/AmazonRequestSigner.h"
@@ -54,36 +56,44 @@ std::string EndpointHost(const std::string& service, const std::string& region) 
 QueryClient::QueryClient(std::unique_ptr<Transport> transport, RetryPolicy policy)
     : m_transport(std::move(transport)), m_policy(std::move(policy)) {}
 
-HttpRequest QueryClient::Signed(const std::string& service, const std::string& region,
-                                const std::string& body) const {
-    HttpRequest request;
-    request.method = "POST";
-    request.host = EndpointHost(service, region);
-    request.body = body;
+void QueryClient::Sign(HttpRequest& request, CAmazonRequestSigner::Request& toSign, const std::string& region,
+                       const std::string& service) const {
     const auto time = CAmazonRequestSigner::formRequestTime(FwClock::NowSec());
-    // Lower-case, sorted and trimmed: AWS's canonical form.
-    CAmazonRequestSigner::Request toSign{"POST", "/", {}, {}, body};
-    toSign.headers = {{"content-type", "application/x-www-form-urlencoded; charset=utf-8"},
-                      {"host", request.host},
-                      {"x-amz-date", time.requestDateTime}};
+    toSign.headers.push_back({"x-amz-date", time.requestDateTime});
     if (!m_credentials.sessionToken.empty()) toSign.headers.push_back({"x-amz-security-token", m_credentials.sessionToken});
+    // Lower-case, sorted and trimmed: AWS's canonical form.
+    std::sort(toSign.headers.begin(), toSign.headers.end(),
+              [](const auto& a, const auto& b) { return a.name < b.name; });
     CAmazonRequestSigner signer;
     const std::string authorization = signer.getAuthorizationHeaderValue(toSign, time, region, service, m_credentials);
     for (const auto& h : toSign.headers)
         if (h.name != "host") request.headers.push_back(h.name + ": " + h.value);
     request.headers.push_back("authorization: " + authorization);
+}
+
+HttpRequest QueryClient::Signed(const std::string& service, const std::string& region, const std::string& body,
+                                const std::string& host) const {
+    HttpRequest request;
+    request.method = "POST";
+    request.host = host.empty() ? EndpointHost(service, region) : host;
+    request.body = body;
+    CAmazonRequestSigner::Request toSign{"POST", "/", {}, {}, body};
+    toSign.headers = {{"content-type", "application/x-www-form-urlencoded; charset=utf-8"}, {"host", request.host}};
+    Sign(request, toSign, region, service);
     return request;
 }
 
 bool QueryClient::Send(const std::string& what, const std::function<HttpRequest()>& make, std::string& body,
-                       std::string& error) {
+                       std::string& error, long* status, const std::vector<long>& accept) {
     for (int attempt = 0;; ++attempt) {
         // Signed again each time: the date is part of the signature.
         const HttpRequest request = make();
         const HttpResponse response = m_transport->Send(request);
         ++m_exchanges;
         std::string code;
-        if (response.status >= 200 && response.status < 300) {
+        if (status) *status = response.status;
+        if ((response.status >= 200 && response.status < 300) ||
+            std::find(accept.begin(), accept.end(), response.status) != accept.end()) {
             body = response.body;
             return true;
         }
@@ -105,11 +115,11 @@ HttpResponse QueryClient::SendUnsigned(const HttpRequest& request) {
 
 bool QueryClient::Call(const std::string& service, const std::string& version, const std::string& region,
                        const std::string& action, const QueryParams& params, pugi::xml_document& out,
-                       std::string& error) {
+                       std::string& error, const std::string& host) {
     std::string form = "Action=" + KDLibCurl::UrlEncode(action) + "&Version=" + KDLibCurl::UrlEncode(version);
     for (const auto& [name, value] : params) form += "&" + KDLibCurl::UrlEncode(name) + "=" + KDLibCurl::UrlEncode(value);
     std::string body;
-    if (!Send(action, [&] { return Signed(service, region, form); }, body, error)) return false;
+    if (!Send(action, [&] { return Signed(service, region, form, host); }, body, error)) return false;
     pugi::xml_parse_result parsed = out.load_buffer(body.data(), body.size());
     if (parsed) return true;
     error = "InternalError: " + action + " answered with XML that does not parse (" + parsed.description() + ")";
@@ -118,30 +128,81 @@ bool QueryClient::Call(const std::string& service, const std::string& version, c
 
 bool QueryClient::Get(const std::string& service, const std::string& region, const std::string& path,
                       const QueryParams& query, std::string& body, std::string& error) {
+    RestCall call;
+    call.host = EndpointHost(service, region);
+    call.path = path;
+    call.query = query;
+    long status = 0;
+    return Rest(service, region, call, status, body, error);
+}
+
+bool QueryClient::Rest(const std::string& service, const std::string& region, const RestCall& call, long& status,
+                       std::string& body, std::string& error) {
     auto make = [&] {
         HttpRequest request;
-        request.method = "GET";
-        request.host = EndpointHost(service, region);
-        request.path = path;
-        CAmazonRequestSigner::Request toSign{"GET", path, {}, {}, ""};
-        for (const auto& [name, value] : query) {
+        request.method = call.method;
+        request.host = call.host;
+        request.path = call.path;
+        request.body = call.body;
+        CAmazonRequestSigner::Request toSign{call.method, call.path, {}, {}, call.body};
+        for (const auto& [name, value] : call.query) {
             toSign.query.push_back({KDLibCurl::UrlEncode(name), KDLibCurl::UrlEncode(value)});
             request.query += (request.query.empty() ? "" : "&") + toSign.query.back().name + "=" +
                              toSign.query.back().value;
         }
-        const auto time = CAmazonRequestSigner::formRequestTime(FwClock::NowSec());
-        toSign.headers = {{"host", request.host}, {"x-amz-date", time.requestDateTime}};
-        if (!m_credentials.sessionToken.empty())
-            toSign.headers.push_back({"x-amz-security-token", m_credentials.sessionToken});
-        CAmazonRequestSigner signer;
-        const std::string authorization =
-            signer.getAuthorizationHeaderValue(toSign, time, region, service, m_credentials);
-        for (const auto& h : toSign.headers)
-            if (h.name != "host") request.headers.push_back(h.name + ": " + h.value);
-        request.headers.push_back("authorization: " + authorization);
+        toSign.headers.push_back({"host", request.host});
+        for (const auto& [name, value] : call.headers) toSign.headers.push_back({name, value});
+        if (call.signPayload)
+            toSign.headers.push_back({"x-amz-content-sha256", CAmazonRequestSigner::formPayloadHash(call.body)});
+        Sign(request, toSign, region, service);
         return request;
     };
-    return Send("GET " + path, make, body, error);
+    return Send(call.method + " " + call.path, make, body, error, &status, call.accept);
+}
+
+bool QueryClient::CallJson(const std::string& service, const std::string& targetPrefix, const std::string& region,
+                           const std::string& op, const nlohmann::json& input, nlohmann::json& out,
+                           std::string& error) {
+    const std::string payload = input.dump();
+    auto make = [&] {
+        HttpRequest request;
+        request.method = "POST";
+        request.host = EndpointHost(service, region);
+        request.body = payload;
+        CAmazonRequestSigner::Request toSign{"POST", "/", {}, {}, payload};
+        toSign.headers = {{"content-type", "application/x-amz-json-1.1"},
+                          {"host", request.host},
+                          {"x-amz-target", targetPrefix + "." + op}};
+        Sign(request, toSign, region, service);
+        return request;
+    };
+    std::string body;
+    if (!Send(op, make, body, error)) return false;
+    // An operation without output answers with an empty body, "{}" or "null".
+    out = body.empty() ? nlohmann::json::object() : nlohmann::json::parse(body, nullptr, false);
+    if (out.is_null()) out = nlohmann::json::object();
+    if (out.is_object()) return true;
+    error = "InternalError: " + op + " answered with JSON that does not parse";
+    return false;
+}
+
+bool QueryClient::CallJsonAllPages(const std::string& service, const std::string& targetPrefix,
+                                   const std::string& region, const std::string& op, const nlohmann::json& input,
+                                   const char* tokenIn, const char* tokenOut, const JsonPageFn& onPage,
+                                   std::string& error) {
+    std::string token;
+    for (;;) {
+        nlohmann::json page = input;
+        if (!token.empty()) page[tokenIn] = token;
+        nlohmann::json out;
+        if (!CallJson(service, targetPrefix, region, op, page, out, error)) return false;
+        if (!onPage(out, error)) return false;
+        const auto next = out.find(tokenOut);
+        const std::string nextToken = next != out.end() && next->is_string() ? next->get<std::string>() : "";
+        // A token that does not move would page for ever.
+        if (nextToken.empty() || nextToken == token) return true;
+        token = nextToken;
+    }
 }
 
 bool QueryClient::CallAllPages(const std::string& service, const std::string& version, const std::string& region,

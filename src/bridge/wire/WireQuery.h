@@ -1,7 +1,9 @@
 #pragma once
-// Private to the wire backend: AWS's Query protocol (EC2, STS): a signed
-// form POST of Action, Version and the parameters, answered in XML; and the
-// signed GETs of the REST-JSON EBS direct APIs. Every
+// Private to the wire backend: AWS's Query protocol (EC2, STS, IAM): a signed
+// form POST of Action, Version and the parameters, answered in XML; the
+// JSON 1.1 protocol (KMS, SSM): a signed POST of a JSON object naming the
+// operation in X-Amz-Target; and the signed REST requests of the EBS direct
+// APIs (JSON) and S3 (XML, with the payload's hash signed). Every
 // call is retried as WireRetry.h says; after the last attempt it fails with
 // AWS's own "<Code>: <Message>" from the error body, unchanged.
 //
@@ -13,8 +15,10 @@
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json.hpp>
 #include <pugixml.hpp>
 
+#include "aws/AmazonRequestSigner.h"
 #include "aws/AmazonRequestSigning.h"
 #include "bridge/wire/WireHttp.h"
 #include "bridge/wire/WireRetry.h"
@@ -44,7 +48,8 @@ public:
     // One action; the parsed answer in out. version: the API version
     // ("2016-11-15" for EC2, "2011-06-15" for STS).
     bool Call(const std::string& service, const std::string& version, const std::string& region,
-              const std::string& action, const QueryParams& params, pugi::xml_document& out, std::string& error);
+              const std::string& action, const QueryParams& params, pugi::xml_document& out, std::string& error,
+              const std::string& host = std::string());
 
     // Every page of a listing: the action again with NextToken while the
     // answer carries one, each answer's root element handed to onPage (which
@@ -58,6 +63,37 @@ public:
     // the answer in body.
     bool Get(const std::string& service, const std::string& region, const std::string& path,
              const QueryParams& query, std::string& body, std::string& error);
+
+    // One operation of a JSON 1.1 service: the input posted with X-Amz-Target
+    // "<targetPrefix>.<op>"; the parsed answer in out.
+    bool CallJson(const std::string& service, const std::string& targetPrefix, const std::string& region,
+                  const std::string& op, const nlohmann::json& input, nlohmann::json& out, std::string& error);
+
+    // Every page of a JSON 1.1 listing: the operation again with the answer's
+    // tokenOut member as the request's tokenIn ("NextMarker" -> "Marker" for
+    // KMS, "NextToken" for SSM) while the answer carries one.
+    using JsonPageFn = std::function<bool(const nlohmann::json& page, std::string& error)>;
+    bool CallJsonAllPages(const std::string& service, const std::string& targetPrefix, const std::string& region,
+                          const std::string& op, const nlohmann::json& input, const char* tokenIn,
+                          const char* tokenOut, const JsonPageFn& onPage, std::string& error);
+
+    // One signed REST request to host: path already percent-encoded, query
+    // given unencoded, headers ("name", "value", lower-case names) signed
+    // with the rest. signPayload adds x-amz-content-sha256, which S3 needs.
+    // A status in accept (404 for a HEAD that looks for an object) is an
+    // answer, not a failure; the status in status, the body in body.
+    struct RestCall {
+        std::string method = "GET";
+        std::string host;
+        std::string path = "/";
+        QueryParams query;
+        QueryParams headers;
+        std::string body;
+        bool signPayload = false;
+        std::vector<long> accept;
+    };
+    bool Rest(const std::string& service, const std::string& region, const RestCall& call, long& status,
+              std::string& body, std::string& error);
 
     void SetWebProxy(const std::string& host, const std::string& user, const std::string& password) {
         m_transport->SetWebProxy(host, user, password);
@@ -73,8 +109,14 @@ public:
 private:
     // One request with retries: make builds (and signs) each attempt.
     bool Send(const std::string& what, const std::function<HttpRequest()>& make, std::string& body,
-              std::string& error);
-    HttpRequest Signed(const std::string& service, const std::string& region, const std::string& body) const;
+              std::string& error, long* status = nullptr, const std::vector<long>& accept = {});
+    // host: the endpoint, when not the service's regional one.
+    HttpRequest Signed(const std::string& service, const std::string& region, const std::string& body,
+                       const std::string& host = std::string()) const;
+    // Adds x-amz-date, the session token and the authorization to a request
+    // whose signed headers toSign lists (host among them).
+    void Sign(HttpRequest& request, AmazonDirectSnapshotAccessAPI::CAmazonRequestSigner::Request& toSign,
+              const std::string& region, const std::string& service) const;
 
     std::unique_ptr<Transport> m_transport;
     RetryPolicy m_policy;
