@@ -72,7 +72,8 @@ namespace FwSnapEngine {
 FW_API void Install(std::shared_ptr<ISnapEngine> engine);
 FW_API std::shared_ptr<ISnapEngine> Get();
 // The account each snap control host (array number) stands for. Kept in
-// memory only: a secret key is never written to the manager's store.
+// memory only: an array's secret key is never written to the manager's
+// store (a mount in progress keeps its account's sealed, SnapStore.h).
 FW_API void RegisterArray(uint32_t arrayNumber, const SnapArrayAccount& account);
 FW_API void UnregisterArray(uint32_t arrayNumber);
 FW_API bool LookupArray(uint32_t arrayNumber, SnapArrayAccount& account);

@@ -46,7 +46,10 @@ Db Open() {
         !Exec(db.get(), "CREATE TABLE IF NOT EXISTS jobs(job_id INTEGER PRIMARY KEY, record TEXT NOT NULL)") ||
         !Exec(db.get(), "CREATE TABLE IF NOT EXISTS files(job_id INTEGER NOT NULL, name TEXT NOT NULL,"
                         " bytes BLOB NOT NULL, PRIMARY KEY(job_id, name))") ||
-        !Exec(db.get(), "CREATE TABLE IF NOT EXISTS committed(job_id INTEGER PRIMARY KEY)"))
+        !Exec(db.get(), "CREATE TABLE IF NOT EXISTS committed(job_id INTEGER PRIMARY KEY)") ||
+        !Exec(db.get(), "CREATE TABLE IF NOT EXISTS mounts(volume_id TEXT PRIMARY KEY, region TEXT NOT NULL,"
+                        " url TEXT NOT NULL, access_key TEXT NOT NULL, sealed_secret TEXT NOT NULL,"
+                        " run TEXT NOT NULL)"))
         return Db(nullptr, sqlite3_close_v2);
     return db;
 }
@@ -152,4 +155,44 @@ bool CSnapStore::IsJobCommitted(int64_t jobId) {
     SqliteStatement st(db.get(), "SELECT job_id FROM committed WHERE job_id = ?1", kTag);
     st.Bind(1, jobId);
     return st.Step() == SQLITE_ROW;
+}
+
+bool CSnapStore::RecordMountVolume(const SnapMountVolume& volume) {
+    Db db = Open();
+    if (!db) return false;
+    SqliteStatement st(db.get(),
+                       "INSERT OR REPLACE INTO mounts(volume_id, region, url, access_key, sealed_secret, run)"
+                       " VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
+                       kTag);
+    st.Bind(1, volume.volumeId)
+        .Bind(2, volume.region)
+        .Bind(3, volume.url)
+        .Bind(4, volume.accessKey)
+        .Bind(5, volume.sealedSecret)
+        .Bind(6, volume.run);
+    if (st.Step() == SQLITE_DONE) return true;
+    EvDebug::Error(kTag, "cannot record the mount of volume [%s]: %s", volume.volumeId.c_str(),
+                   sqlite3_errmsg(db.get()));
+    return false;
+}
+
+bool CSnapStore::ForgetMountVolume(const std::string& volumeId) {
+    Db db = Open();
+    if (!db) return false;
+    SqliteStatement st(db.get(), "DELETE FROM mounts WHERE volume_id = ?1", kTag);
+    st.Bind(1, volumeId);
+    return st.Step() == SQLITE_DONE;
+}
+
+bool CSnapStore::ListMountVolumes(std::vector<SnapMountVolume>& volumes) {
+    Db db = Open();
+    if (!db) return false;
+    SqliteStatement st(db.get(),
+                       "SELECT volume_id, region, url, access_key, sealed_secret, run FROM mounts ORDER BY volume_id",
+                       kTag);
+    volumes.clear();
+    int rc;
+    while ((rc = st.Step()) == SQLITE_ROW)
+        volumes.push_back({st.Text(0), st.Text(1), st.Text(2), st.Text(3), st.Text(4), st.Text(5)});
+    return rc == SQLITE_DONE;
 }

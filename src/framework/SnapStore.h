@@ -14,6 +14,18 @@
 #include "framework/FrameworkApi.h"
 #include "records/SnapManagerRecords.h"
 
+// A volume the manager made for a mount and has not yet handed over in the
+// mount's record. The account's secret is kept sealed (ProtectedString.h),
+// so that a later process can remove the volume of a run that died.
+struct SnapMountVolume {
+    std::string volumeId;
+    std::string region;
+    std::string url;            // the account's endpoint or region
+    std::string accessKey;
+    std::string sealedSecret;
+    std::string run;            // FwProcess::SelfRun() of the mounting process
+};
+
 class FW_API CSnapStore {
 public:
     static std::string DatabasePath();
@@ -34,4 +46,8 @@ public:
     static bool LoadMetadataFile(int64_t jobId, const std::string& name, std::string& bytes);
     static bool ListMetadataFiles(int64_t jobId, std::vector<std::string>& names);
     static bool IsPlainFileName(const std::string& name);
+    // Mounts in progress (CVMSnapUtil::mountVolumes), one row per volume.
+    static bool RecordMountVolume(const SnapMountVolume& volume);
+    static bool ForgetMountVolume(const std::string& volumeId);
+    static bool ListMountVolumes(std::vector<SnapMountVolume>& volumes);
 };

@@ -1,20 +1,16 @@
 #include "framework/VMCleaner.h"
 
-#include <signal.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-
-#include <fstream>
 #include <mutex>
 #include <sstream>
 
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
 #include "framework/KDPI.h"
-#include "framework/KDPlatformInfo.h"
+#include "framework/ProcessIdentity.h"
 #include "framework/SqliteStatement.h"
 
 namespace {
@@ -49,32 +45,6 @@ std::string ChildPath(const std::string& parent, int mode, int type, const std::
 std::string RootPath(int mode, int type, const std::string& id, const std::string& jobKey) {
     return ChildPath("", mode, type, id) + "#" + jobKey;
 }
-
-// Start time of a process in clock ticks since boot; -1 when it cannot be
-// read (gone, or hidden by hidepid). Together with the pid it names one
-// process run, so a reused pid does not pass for a job that died.
-long long ProcessStartTicks(long pid) {
-    std::string proc = "/proc";
-    KDPlatformInfo().getString("Base", "sProcFolder", proc);
-    std::ifstream in(FwFile::JoinPath(proc, std::to_string(pid)) + "/stat");
-    std::string stat;
-    if (!std::getline(in, stat)) return -1;
-    const size_t close = stat.rfind(')');
-    if (close == std::string::npos) return -1;
-    std::istringstream rest(stat.substr(close + 2));
-    std::string field;
-    // Fields after the command name start at field 3; the start time is 22.
-    for (int i = 3; i <= 22; ++i)
-        if (!(rest >> field)) return -1;
-    try {
-        return std::stoll(field);
-    } catch (...) {
-        return -1;
-    }
-}
-
-// Whether the process exists at all; EPERM means it does, as another user's.
-bool ProcessAlive(long pid) { return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
 
 CleanerEntity Row(const Statement& st) {
     CleanerEntity e;
@@ -152,7 +122,7 @@ bool VMCleaner::Init(const std::string& ownerId, int) {
         return false;
     }
     const long pid = static_cast<long>(getpid());
-    const long long start = ProcessStartTicks(pid);
+    const long long start = FwProcess::StartTicks(pid);
     m_owner = ownerId;
     m_jobKey = std::to_string(pid) + ":" + std::to_string(start) + ":" + std::to_string(m_jobId) + ":" + FwGuid::New();
     Statement st(m_db, "INSERT INTO jobs(job_key, pid, start, job_id) VALUES(?1, ?2, ?3, ?4)");
@@ -308,10 +278,10 @@ bool VMCleaner::IsJobRunning(const std::string& jobKey) {
     if (st.Int(2) != 0) return false;
     const long pid = static_cast<long>(st.Int(0));
     const long long stored = st.Int(1);
-    const long long start = stored < 0 ? -1 : ProcessStartTicks(pid);
+    const long long start = stored < 0 ? -1 : FwProcess::StartTicks(pid);
     // Without a start time on either side only the pid can tell; a job
     // taken for running keeps its entries until its end mark or its death.
-    if (start < 0) return ProcessAlive(pid);
+    if (start < 0) return FwProcess::Alive(pid);
     return start == stored;
 }
 

@@ -2,9 +2,11 @@
 // attached to the proxy, and taken away again.
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
+#include "framework/ProcessIdentity.h"
 #include "framework/ProtectedString.h"
 #include "framework/SnapEngine.h"
 #include "framework/SnapPairText.h"
+#include "framework/SnapStore.h"
 #include "framework/VMSnapUtil.h"
 
 namespace {
@@ -84,9 +86,20 @@ std::string SnapshotPath(const SMVolSnapInfo& record, const SMSnapInfo& snap) {
     return snap.snapDevice;
 }
 
+// Until the record that names it reaches the caller, a volume is known only
+// to this process: the store keeps it meanwhile, so that a process killed
+// mid-mount does not leave it to nobody.
+bool Journal(const SnapArrayAccount& account, const std::string& region, const std::string& volumeId,
+             std::string& why) {
+    SnapMountVolume entry{volumeId, region, account.url, account.accessKey, "", FwProcess::SelfRun()};
+    if (FwProtected::Seal(account.secretKey, entry.sealedSecret) && CSnapStore::RecordMountVolume(entry)) return true;
+    why = "volume " + volumeId + " cannot be recorded in the snapshot manager's store";
+    return false;
+}
+
 // One snapshot's volume; its path goes into the record as soon as it exists.
 bool MountOne(ISnapEngine& engine, const SnapArrayAccount& array, SMVolSnapInfo& record, SMSnapInfo& snap,
-              const std::string& attachInstanceId) {
+              const std::string& attachInstanceId, std::vector<std::string>& journaled) {
     std::string region, snapshotId, volumeId, why;
     if (!FwSnapPairs::SplitPath(SnapshotPath(record, snap), region, snapshotId) || snapshotId.rfind("snap-", 0) != 0)
         return Fail(snap, kSMMountRefused, "[" + snap.snapDevice + "] names no snapshot");
@@ -112,6 +125,8 @@ bool MountOne(ISnapEngine& engine, const SnapArrayAccount& array, SMVolSnapInfo&
                              FwSnapPairs::Value(meta, "volumeType"), iops, encrypt, key, volumeId, why))
         return Fail(snap, MountErrorCode(why), why);
     snap.snapDevice = "/" + region + "/" + volumeId;
+    if (!Journal(account, region, volumeId, why)) return Fail(snap, kSMMountFailed, why);
+    journaled.push_back(volumeId);
     auto available = [](const std::string& s, const std::string&) { return s == "available"; };
     if (!AwaitVolume(engine, account, region, volumeId, available, why)) return Fail(snap, MountErrorCode(why), why);
     if (!attachInstanceId.empty()) {
@@ -123,6 +138,27 @@ bool MountOne(ISnapEngine& engine, const SnapArrayAccount& array, SMVolSnapInfo&
     snap.status = snap.errorCode = 0;
     snap.errorText.clear();
     return true;
+}
+
+// Detaches (when attached) and deletes the volume, and waits until it is
+// gone. A volume already being deleted (its reader closed it) only needs to
+// be gone.
+bool RemoveVolume(ISnapEngine& engine, const SnapArrayAccount& account, const std::string& region,
+                  const std::string& volumeId, std::string& why) {
+    std::string state, attachState;
+    auto detached = [](const std::string& s, const std::string&) { return s == "available" || s == "gone"; };
+    auto gone = [](const std::string& s, const std::string&) { return s == "gone"; };
+    // A volume still being made can be neither detached nor deleted yet.
+    auto made = [](const std::string& s, const std::string&) { return s != "creating"; };
+    if (!engine.GetVolumeState(account, region, volumeId, state, attachState, why)) return false;
+    if (state == "creating" && (!AwaitVolume(engine, account, region, volumeId, made, why) ||
+                                !engine.GetVolumeState(account, region, volumeId, state, attachState, why)))
+        return false;
+    return (state == "gone" || state == "available" || state == "deleting" ||
+            (engine.DetachVolume(account, region, volumeId, why) &&
+             AwaitVolume(engine, account, region, volumeId, detached, why))) &&
+           (state == "gone" || state == "deleting" || engine.DeleteVolume(account, region, volumeId, why)) &&
+           AwaitVolume(engine, account, region, volumeId, gone, why);
 }
 
 SMVolumeInfo* VolumeOf(SMVolSnapInfo& record, uint32_t snapId) {
@@ -142,11 +178,17 @@ int CVMSnapUtil::mountVolumes(SMVolSnapInfo& record, const std::string& attachIn
         record.errorText = "no account is registered for snap control host " + std::to_string(record.arrayNumber);
         return 0;
     }
+    // What an earlier process left half-mounted goes first, as the
+    // manager's own start does; what fails of it waits for the next time.
+    std::vector<std::string> released;
+    std::string why;
+    if (!ReleaseAbandonedMounts(released, why)) EvDebug::Error(kTag, "abandoned mounts: %s", why.c_str());
     int failed = 0;
     const SMSnapInfo* first = nullptr;
+    std::vector<std::string> journaled;
     for (auto& v : record.volumes) v.mountStatus = 0;
     for (auto& snap : record.snaps) {
-        const bool ok = MountOne(*engine, account, record, snap, attachInstanceId);
+        const bool ok = MountOne(*engine, account, record, snap, attachInstanceId, journaled);
         SMVolumeInfo* volume = VolumeOf(record, snap.snapId);
         if (volume && volume->mountStatus == 0) {
             volume->mountStatus = snap.status;
@@ -156,6 +198,9 @@ int CVMSnapUtil::mountVolumes(SMVolSnapInfo& record, const std::string& attachIn
         if (!failed++) first = &snap;
         EvDebug::Error(kTag, "snapshot [%u] [%s]: %s", snap.snapId, snap.snapDevice.c_str(), snap.errorText.c_str());
     }
+    // The record names every volume made: from here on they are the caller's.
+    for (const auto& id : journaled)
+        if (!CSnapStore::ForgetMountVolume(id)) EvDebug::Error(kTag, "volume [%s] stays in the store", id.c_str());
     // The first failure's code and words tell the caller why.
     record.errorCode = failed ? first->errorCode : 0;
     record.errorText = failed ? std::to_string(failed) + " volume(s) failed to mount: " + first->errorText : std::string();
@@ -177,21 +222,9 @@ int CVMSnapUtil::unmountVolumes(SMVolSnapInfo& record, bool keep) {
         std::string region, volumeId, why;
         if (!FwSnapPairs::SplitPath(snap.snapDevice, region, volumeId) || volumeId.rfind("vol-", 0) != 0) continue;
         if (!keep) {
-            std::string state, attachState;
             SnapArrayAccount owner;
             if (!MountAccount(MountParameters(record, snap.snapId), account, owner)) owner = account;
-            auto detached = [](const std::string& s, const std::string&) { return s == "available" || s == "gone"; };
-            auto gone = [](const std::string& s, const std::string&) { return s == "gone"; };
-            // A volume already being deleted (its reader closed it) only
-            // needs to be gone.
-            const bool ok = engine->GetVolumeState(owner, region, volumeId, state, attachState, why) &&
-                            (state == "gone" || state == "available" || state == "deleting" ||
-                             (engine->DetachVolume(owner, region, volumeId, why) &&
-                              AwaitVolume(*engine, owner, region, volumeId, detached, why))) &&
-                            (state == "gone" || state == "deleting" ||
-                             engine->DeleteVolume(owner, region, volumeId, why)) &&
-                            AwaitVolume(*engine, owner, region, volumeId, gone, why);
-            if (!ok) {
+            if (!RemoveVolume(*engine, owner, region, volumeId, why)) {
                 // Kept in the record: a later unmount tries again. A
                 // volume already gone or no longer attached has its own
                 // code, unless another one failed outright.
@@ -213,4 +246,35 @@ int CVMSnapUtil::unmountVolumes(SMVolSnapInfo& record, bool keep) {
     record.errorCode = failed ? code : 0;
     record.errorText = failed ? std::to_string(failed) + " volume(s) could not be removed: " + firstWhy : std::string();
     return failed ? 0 : 1;
+}
+
+bool CVMSnapUtil::ReleaseAbandonedMounts(std::vector<std::string>& removed, std::string& error) {
+    const char tag[] = "CVMSnapUtil::ReleaseAbandonedMounts";
+    std::shared_ptr<ISnapEngine> engine = FwSnapEngine::Get();
+    std::vector<SnapMountVolume> volumes;
+    if (!engine || !CSnapStore::ListMountVolumes(volumes)) {
+        error = engine ? "cannot read the snapshot manager's store" : "no snapshot engine is installed";
+        return false;
+    }
+    bool ok = true;
+    for (const auto& v : volumes) {
+        if (FwProcess::IsRunning(v.run)) continue;
+        SnapArrayAccount account{v.url, v.accessKey, ""};
+        std::string why;
+        if (!FwProtected::Open(v.sealedSecret, account.secretKey))
+            why = "the credentials for volume " + v.volumeId + " do not open";
+        else if (RemoveVolume(*engine, account, v.region, v.volumeId, why) ||
+                 why.find("InvalidVolume.NotFound") != std::string::npos)
+            why.clear();
+        if (!why.empty() || !CSnapStore::ForgetMountVolume(v.volumeId)) {
+            if (why.empty()) why = "volume " + v.volumeId + " stays in the snapshot manager's store";
+            EvDebug::Error(tag, "volume [%s] of a mount that never finished: %s", v.volumeId.c_str(), why.c_str());
+            error = why;
+            ok = false;
+            continue;
+        }
+        EvDebug::Debug(tag, "volume [%s] of a mount that never finished is removed", v.volumeId.c_str());
+        removed.push_back(v.volumeId);
+    }
+    return ok;
 }

@@ -80,6 +80,12 @@ public:
     // fails with kSMUnmountFailed); keep true: the volumes stay as they are,
     // for a revert that hands them to the restored instance.
     int unmountVolumes(SMVolSnapInfo& record, bool keep);
+    // Removes (detached, deleted) every volume a mount made in a process
+    // that has since died before its record reached the caller; the
+    // volumes of mounts still running, in this process or another, stay.
+    // mountVolumes does this first. A volume that cannot be removed stays
+    // for the next call; false then. removed: the volume ids removed.
+    static bool ReleaseAbandonedMounts(std::vector<std::string>& removed, std::string& error);
 
     // ---- snap metadata XML ----
     void SetTagMap(const std::string& volumeId, const std::map<std::string, std::string>& tags);

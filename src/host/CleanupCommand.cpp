@@ -2,6 +2,7 @@
 #include <map>
 
 #include "framework/VMCleaner.h"
+#include "framework/VMSnapUtil.h"
 #include "host/ConnectCommand.h"
 #include "host/InventoryCommands.h"
 
@@ -75,6 +76,15 @@ bool CleanupOrphans(CVMInfo& object, bool verbose) {
                         object.GetLastVMErrorDetails().c_str());
         }
     }
+    // Volumes the snapshot manager was making for a mount whose process
+    // died are the manager's to remove: no job recorded them.
+    std::vector<std::string> released;
+    std::string why;
+    if (!CVMSnapUtil::ReleaseAbandonedMounts(released, why)) {
+        ++failed;
+        std::printf("  snapshot mounts: clean-up failed: %s\n", why.c_str());
+    }
+    for (const auto& id : released) std::printf("  removed volume %s of an unfinished snapshot mount\n", id.c_str());
     const auto after = Entries(store);
     for (const auto& [path, e] : before)
         if (!after.count(path) && e.type != 1) std::printf("  removed %s %s\n", TypeName(e.type), e.id.c_str());
