@@ -10,6 +10,7 @@
 #include <boost/algorithm/string/trim.hpp>
 #include <nlohmann/json.hpp>
 
+#include "ebsdirect/ZeroBlockCheck.h"
 #include "framework/Base64.h"
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
@@ -212,7 +213,11 @@ bool CAmazonRESTAPIConnection::validateCheckSum() {
         EvDebug::Error(kTag, "Failed to get checksum from response header");
         return false;
     }
-    std::string actual = computeCheckSum(m_download.buffer, static_cast<size_t>(m_download.received));
+    const size_t received = static_cast<size_t>(m_download.received);
+    // A block announced as zeros is checked for zeros: the same verdict as
+    // hashing it, and a block that is not zeros still fails as a mismatch.
+    if (received == kEbsBlockBytes && expected == ZeroBlockChecksum()) return IsAllZero(m_download.buffer, received);
+    std::string actual = computeCheckSum(m_download.buffer, received);
     if (actual.empty()) {
         EvDebug::Error(kTag, "Failed to compute checksum");
         return false;

@@ -2,9 +2,13 @@
 // failures it retries and how long it waits, expired tokens and credential
 // refreshes, the caller's download buffer, checksums, endpoint names, and a
 // signature that an independent signer agrees with.
+#include <algorithm>
 #include <numeric>
 
 #include "ebsdirect/DirectFixture.h"
+#include "ebsdirect/ZeroBlockCheck.h"
+#include "framework/Base64.h"
+#include "framework/Hashing.h"
 #include "support/BotocoreSigned.h"
 
 using namespace ebsdirect_test;
@@ -118,6 +122,7 @@ TEST_F(ConnectionTest, TransientFailuresAreRetriedAndOthersEndAtOnce) {
         {"400 snapshot throttled", kFault, FaultKind::RequestThrottled, true, "RequestThrottledException"},
         {"wrong checksum", kFault, FaultKind::WrongChecksum, true, ""},
         {"missing checksum, checksums validated", kFault, FaultKind::MissingChecksum, true, ""},
+        {"checksum of zeros on a block that is not", kFault, FaultKind::ZeroChecksum, true, ""},
         {"body cut short", kFault, FaultKind::ShortBody, true, ""},
         {"connection refused", kRefused, FaultKind::InternalError, true, ""},
         {"400 invalid block token", kFault, FaultKind::InvalidBlockToken, false, "ValidationException"},
@@ -199,6 +204,43 @@ TEST_F(ConnectionTest, BodyLargerThanTheBufferFailsWithoutRetry) {
     EXPECT_EQ(1, BlockCalls());
     EXPECT_EQ(0, env.Clock().TotalSleptMs());
     EXPECT_EQ(1, Logged("Dowload buffer overflow. BufferSize: [4096]"));
+}
+
+TEST_F(ConnectionTest, AListedBlockOfZerosPassesItsChecksumAtTheFirstAnswer) {
+    const int64_t index = 300;   // beyond the snapshot's text blocks
+    cloud->Write([&](cloudsim::State& s) {
+        cloudsim::BlockMap::Entries entries(s.snapshots.at(kBigSnapshot).blocks.begin(),
+                                            s.snapshots.at(kBigSnapshot).blocks.end());
+        entries[index] = cloudsim::ZeroBlockId();
+        s.snapshots.at(kBigSnapshot).blocks = cloudsim::BlockMap(std::move(entries));
+    });
+    std::fill(buffer.begin(), buffer.end(), 0xff);
+    auto connection = Connect();
+    ASSERT_TRUE(GetBlock(*connection, index));
+    EXPECT_TRUE(ReceivedBlock(index));
+    EXPECT_EQ(1, BlockCalls());
+    EXPECT_EQ(0, Logged("Checksum validation failed"));
+}
+
+// The scan that stands in for hashing a block announced as zeros.
+TEST(ZeroBlockCheck, OneNonZeroByteAnywhereIsFoundAndTheChecksumIsTheHashOfZeros) {
+    std::vector<unsigned char> block(kEbsBlockBytes);
+    EXPECT_TRUE(IsAllZero(block.data(), block.size()));
+    EXPECT_TRUE(IsAllZero(block.data(), 0));
+    const struct {
+        size_t length;
+        size_t nonZeroAt;
+    } rows[] = {{kEbsBlockBytes, 0}, {kEbsBlockBytes, 63}, {kEbsBlockBytes, 64}, {kEbsBlockBytes, 300001},
+                {kEbsBlockBytes, kEbsBlockBytes - 1}, {100, 99}, {63, 62}, {1, 0}};
+    for (const auto& row : rows) {
+        block[row.nonZeroAt] = 0x80;
+        EXPECT_FALSE(IsAllZero(block.data(), row.length)) << row.length << " " << row.nonZeroAt;
+        EXPECT_TRUE(IsAllZero(block.data(), row.nonZeroAt)) << "bytes before " << row.nonZeroAt;
+        block[row.nonZeroAt] = 0;
+    }
+    std::string expected;
+    ASSERT_TRUE(KdcBase64::Encode(KdcSHA256::Digest(block.data(), block.size()), expected));
+    EXPECT_EQ(expected, ZeroBlockChecksum());
 }
 
 TEST(ConnectionEndpoint, ChinaRegionsGetTheirDomainAndIamHasNoRegion) {

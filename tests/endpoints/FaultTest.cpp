@@ -79,6 +79,7 @@ TEST_F(FaultTest, BodyAndChecksumFaultsSpoilOnlyTheirAnswer) {
     Server().Faults().Add({"GetSnapshotBlock", FaultKind::ShortBody, 1, 0});
     Server().Faults().Add({"GetSnapshotBlock", FaultKind::WrongChecksum, 2, 0});
     Server().Faults().Add({"GetSnapshotBlock", FaultKind::MissingChecksum, 3, 0});
+    Server().Faults().Add({"GetSnapshotBlock", FaultKind::ZeroChecksum, 4, 0});
 
     auto cut = GetBlock();
     EXPECT_FALSE(cut) << "a body shorter than its Content-Length must fail the read";
@@ -92,6 +93,11 @@ TEST_F(FaultTest, BodyAndChecksumFaultsSpoilOnlyTheirAnswer) {
     auto bare = GetBlock();
     ASSERT_TRUE(bare);
     EXPECT_FALSE(bare->has_header("x-amz-Checksum"));
+    auto zeroClaimed = GetBlock();
+    ASSERT_TRUE(zeroClaimed);
+    EXPECT_EQ(zeroClaimed->get_header_value("x-amz-Checksum"),
+              Base64(Sha256(std::string(static_cast<size_t>(cloudsim::kBlockSize), '\0'))));
+    EXPECT_NE(zeroClaimed->body, std::string(static_cast<size_t>(cloudsim::kBlockSize), '\0'));
     auto clean = GetBlock();
     EXPECT_EQ(clean->get_header_value("x-amz-Checksum"), Base64(Sha256(clean->body)));
 }

@@ -10,6 +10,7 @@
 
 #include <httplib.h>
 
+#include "cloudsim/endpoints/BlockChecksums.h"
 #include "cloudsim/endpoints/CredentialStore.h"
 #include "cloudsim/endpoints/FaultRules.h"
 #include "cloudsim/endpoints/RequestVerifier.h"
@@ -41,6 +42,7 @@ private:
     std::shared_ptr<Cloud> m_cloud;
     RequestVerifier m_verifier;
     FaultRules& m_faults;
+    BlockChecksums m_checksums;
 };
 
 }  // namespace cloudsim::endpoints

@@ -26,6 +26,7 @@ enum class FaultKind {
     ShortBody,         // Content-Length announces more than is sent
     WrongChecksum,     // x-amz-Checksum of other bytes
     MissingChecksum,   // no x-amz-Checksum header
+    ZeroChecksum,      // x-amz-Checksum of a block of zeros, whatever the body
     Delay,             // answer normally after delayMs of wall time
 };
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <thread>
 
+#include "cloudsim/BlockData.h"
 #include "cloudsim/endpoints/Digest.h"
 
 namespace cloudsim::endpoints {
@@ -104,6 +105,9 @@ void ApplyFaultsAfter(const std::vector<EndpointFault>& hits, httplib::Response&
             // set_header adds a second value; the client would read the first.
             res.headers.erase("x-amz-Checksum");
             res.set_header("x-amz-Checksum", Base64(Sha256(res.body + "spoiled")));
+        } else if (fault.kind == FaultKind::ZeroChecksum) {
+            res.headers.erase("x-amz-Checksum");
+            res.set_header("x-amz-Checksum", Base64(Sha256(std::string(static_cast<size_t>(kBlockSize), '\0'))));
         } else if (fault.kind == FaultKind::MissingChecksum) {
             res.headers.erase("x-amz-Checksum");
         } else if (fault.kind == FaultKind::ShortBody) {
