@@ -23,6 +23,13 @@ std::string Host(const std::string& base, const std::string& args, int& code) {
     return RunHost("--base " + base + " " + args + " --job " + kDemoBackupJob, code);
 }
 
+// A snap-mount that ends at once: its input is empty.
+std::string SnapMount(const std::string& base, const std::string& job, int& code) {
+    return RunCommand(std::string(AMAZON_HOST_PATH) + " --base " + base + " snap-mount" + job + " --job " +
+                          kDemoBackupJob + " < /dev/null",
+                      code);
+}
+
 std::set<std::string> LiveVolumes(cloudsim::Cloud& cloud) {
     std::set<std::string> ids;
     cloud.Read([&](const cloudsim::State& s) {
@@ -70,9 +77,7 @@ TEST(SnapRevert, AGuestChangeIsRevertedInPlaceAndARestoreAndAMountShowTheSnapsho
     out = VerifyRevert(base, made[1].str(), code);
     EXPECT_EQ(code, 0) << out;
 
-    out = RunCommand(std::string(AMAZON_HOST_PATH) + " --base " + base + " snap-mount" + job + " --job " +
-                         kDemoBackupJob + " < /dev/null",
-                     code);
+    out = SnapMount(base, job, code);
     EXPECT_EQ(code, 0) << out;
     EXPECT_TRUE(std::regex_search(out, std::regex(std::string(kRoot) + ": /\\S+ \\([1-9][0-9]* bytes\\)"))) << out;
     EXPECT_NE(out.find("unmounted"), std::string::npos) << out;
@@ -102,9 +107,7 @@ TEST(SnapRevert, AnUnmountAfterAKilledMountSaysWhatItRemovedAndLeavesNothing) {
         std::set<std::string> made;
         if (*killAt) {
             cloud->AddFault(cloudsim::FaultRule(killAt, 1, "", 0, "kill"));
-            out = RunCommand(std::string(AMAZON_HOST_PATH) + " --base " + base + " snap-mount" + job + " --job " +
-                                 kDemoBackupJob + " < /dev/null",
-                             code);
+            out = SnapMount(base, job, code);
             EXPECT_EQ(code, 137) << "not killed\n" << out;
             cloud->ClearFaults();
             for (const auto& id : LiveVolumes(*cloud))
@@ -118,4 +121,9 @@ TEST(SnapRevert, AnUnmountAfterAKilledMountSaysWhatItRemovedAndLeavesNothing) {
         EXPECT_EQ(LiveVolumes(*cloud), before) << out;
         EXPECT_EQ(CleanStoreProblem(base, "backup"), "");
     }
+    // The snap job mounts again as if no mount had died.
+    out = SnapMount(base, job, code);
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_NE(out.find(" unmounted"), std::string::npos) << out;
+    EXPECT_EQ(LiveVolumes(*cloud), before) << out;
 }
