@@ -16,13 +16,6 @@
 using namespace AmazonErrors;
 using namespace AmazonMount;
 
-namespace {
-std::string LastPart(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-}  // namespace
-
 int CAmazonInfo::_MountVM_SNAP(MountCtx& ctx) {
     EvDebug::Debug(__PRETTY_FUNCTION__, "_MountVM_SNAP start>>");
     SetLastVMError(0);
@@ -76,8 +69,8 @@ int CAmazonInfo::_MountVM_SNAP(MountCtx& ctx) {
     m_snap.mounted.push_back(record);
     if (!created) return 0;
     for (const auto& snap : record.snaps) {
-        const std::string volumeId = LastPart(snap.snapDevice);
-        if (volumeId.rfind("vol-", 0) == 0) m_pAdminBridge->SetTag(volumeId, AmazonTags::kBackupTag, "", true);
+        const std::string volumeId = MountedVolumeOf(snap.snapDevice);
+        if (!volumeId.empty()) m_pAdminBridge->SetTag(volumeId, AmazonTags::kBackupTag, "", true);
     }
     return FinishSnapMount(ctx) ? 1 : 0;
 }

@@ -17,11 +17,6 @@ namespace {
 constexpr char kMountPathPrefix[] = "xvf";
 constexpr char kIopsLimitText[] = "You have exceeded your maximum io1 IOPS limit";
 
-std::string LastPart(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // A KMS key ARN as a "key:value;" text carries it: its own ":" would end
 // the pair early, so each travels as "$".
 std::string KeyArnForMetadata(std::string arn) {
@@ -44,7 +39,7 @@ bool CAmazonInfo::_FilterVMSpecificVolumeSnaps(const MountCtx& ctx) {
     std::vector<SMVolumeInfo> kept;
     std::vector<uint32_t> dropped;
     for (const auto& volume : record.volumes) {
-        const std::string id = LastPart(volume.sourcePath);
+        const std::string id = getVolumeIDFromSnapMountPath(volume.sourcePath);
         bool ours = false;
         for (const auto& disk : ctx.vm.disks) ours = ours || SameId(disk.volumeId, id);
         if (ours) {
@@ -84,7 +79,7 @@ bool CAmazonInfo::_FilterVMSpecificVolumeSnaps(const MountCtx& ctx) {
 bool CAmazonInfo::_GetAdditionalVolumeParams(AmazonSnapTransMetaInfo& meta, const MountCtx& ctx,
                                             const std::string& snapSourceDevice, VM_Cleaner_Mode mode,
                                             const std::string& outpostsArn) {
-    const std::string volumeId = LastPart(snapSourceDevice);
+    const std::string volumeId = getVolumeIDFromSnapMountPath(snapSourceDevice);
     const SDisk* disk = DiskOf(const_cast<std::vector<VMInfoStructs::SDisk>&>(ctx.vm.disks), volumeId, true);
     if (!disk) {
         EvDebug::Error(__PRETTY_FUNCTION__,
@@ -171,8 +166,8 @@ bool CAmazonInfo::_CreateVolumesFromSnap() {
 bool CAmazonInfo::RegisterSnapMountedVolumes(const MountCtx& ctx) {
     bool ok = true;
     for (const auto& snap : m_snap.record.snaps) {
-        const std::string id = LastPart(snap.snapDevice);
-        if (id.rfind("vol-", 0) != 0) continue;
+        const std::string id = MountedVolumeOf(snap.snapDevice);
+        if (id.empty()) continue;
         if (m_cleaner.RegisterDisk(VM_CLEANER_BACKUP, ctx.JobVMGuid(), id, GetProxyRegion())) continue;
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed in registering disk [%s].", id.c_str());
         ok = false;
@@ -187,8 +182,8 @@ void CAmazonInfo::RememberMountedDevice(const std::string& mounted, const std::s
 
 bool CAmazonInfo::_PopulateVolumeMountInfoFromMountedSnap(MountCtx& ctx) {
     for (const auto& volume : m_snap.record.volumes) {
-        const std::string mounted = LastPart(volume.mountDevice);
-        const std::string source = LastPart(volume.sourcePath);
+        const std::string mounted = getVolumeIDFromSnapMountPath(volume.mountDevice);
+        const std::string source = getVolumeIDFromSnapMountPath(volume.sourcePath);
         EvDebug::Debug(__PRETTY_FUNCTION__,
                        "Volume Snap Mounted successfully! [Mount Volume - {%s}]  [Source volume - {%s}]",
                        volume.mountDevice.c_str(), volume.sourcePath.c_str());
@@ -209,8 +204,8 @@ bool CAmazonInfo::_PopulateVolumeMountInfoFromMountedSnapV2(MountCtx& ctx) {
     for (const auto& snap : m_snap.record.snaps) {
         EvDebug::DebugLvl(__PRETTY_FUNCTION__, 2, "SnapInfo :: Id[%d], SourceDevice:[%s], SnapDevice:[%s]",
                           static_cast<int>(snap.snapId), snap.sourceDevice.c_str(), snap.snapDevice.c_str());
-        const std::string source = LastPart(snap.sourceDevice);
-        const std::string mounted = LastPart(snap.snapDevice);
+        const std::string source = getVolumeIDFromSnapMountPath(snap.sourceDevice);
+        const std::string mounted = getVolumeIDFromSnapMountPath(snap.snapDevice);
         EvDebug::Debug(__PRETTY_FUNCTION__, "SourceVolume:[%s], DestinationVolume:[%s]", source.c_str(),
                        mounted.c_str());
         RememberMountedDevice(snap.snapDevice, snap.sourceDevice);

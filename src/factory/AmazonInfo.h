@@ -537,6 +537,13 @@ public:
     // Names of the volumes made from a snap job's snapshots; path: the
     // snapshot's device path, whose last part names the volume.
     static std::string _getVolumeNameForSnapJob(int64_t snapJobId, const std::string& path);
+    // The id a snapshot manager's device or path text ends in: the text
+    // after its last "/", or the whole text when it has none.
+    static std::string getVolumeIDFromSnapMountPath(const std::string& path);
+    // The volume a snapshot entry's device names once the manager made one;
+    // empty for an entry that names its snapshot still, or nothing: such an
+    // id is never registered for clean-up nor tagged.
+    static std::string MountedVolumeOf(const std::string& snapDevice);
     static std::string _getVolumeDescriptionForSnapJob(int64_t jobId, int64_t time);
     // VM-centric: the instance's own archive file; otherwise the framework's.
     int GetAFileID(const MountCtx& ctx, const std::string& name, DiskType_t type, unsigned int& id) override;

@@ -1,3 +1,5 @@
+// cleanup: what dead jobs left in the cleanup store removed; and the reading
+// of that store the other commands share.
 #include <cstdio>
 #include <map>
 
@@ -6,8 +8,7 @@
 #include "host/ConnectCommand.h"
 #include "host/InventoryCommands.h"
 
-namespace {
-const char* TypeName(int type) {
+const char* CleanerTypeName(int type) {
     switch (type) {
         case 1: return "instance";
         case 2: return "snapshot";
@@ -22,6 +23,19 @@ const char* TypeName(int type) {
     }
 }
 
+bool OpenProxyCleanupStore(CVMInfo& object, VMCleaner& store) {
+    // The store is kept per proxy, under the proxy's instance id (or its
+    // BIOS id on a machine that is not an instance).
+    VMInfoStructs::SVMInfo proxy;
+    object.GetLocalVMInfo(proxy, 0, 0);
+    const std::string owner = proxy.guid.empty() ? proxy.biosUuid : proxy.guid;
+    if (store.Init(owner, 0)) return true;
+    std::fprintf(stderr, "error: cannot open the cleanup store %s\n", VMCleaner::DatabasePath().c_str());
+    return false;
+}
+
+namespace {
+
 // Everything registered under an owner, by cleaner path.
 std::map<std::string, CleanerEntity> Entries(VMCleaner& store) {
     std::vector<CleanerEntity> all;
@@ -33,17 +47,8 @@ std::map<std::string, CleanerEntity> Entries(VMCleaner& store) {
 }  // namespace
 
 bool CleanupOrphans(CVMInfo& object, bool verbose) {
-    // The store is kept per proxy, under the proxy's instance id (or its
-    // BIOS id on a machine that is not an instance).
-    VMInfoStructs::SVMInfo proxy;
-    object.GetLocalVMInfo(proxy, 0, 0);
-    const std::string owner = proxy.guid.empty() ? proxy.biosUuid : proxy.guid;
-
     VMCleaner store;
-    if (!store.Init(owner, 0)) {
-        std::fprintf(stderr, "error: cannot open the cleanup store %s\n", VMCleaner::DatabasePath().c_str());
-        return false;
-    }
+    if (!OpenProxyCleanupStore(object, store)) return false;
     std::vector<CleanerEntity> orphans;
     store.GetOrphanedEntities(0, 1, orphans);
     const auto before = Entries(store);
@@ -87,10 +92,10 @@ bool CleanupOrphans(CVMInfo& object, bool verbose) {
     for (const auto& id : released) std::printf("  removed volume %s of an unfinished snapshot mount\n", id.c_str());
     const auto after = Entries(store);
     for (const auto& [path, e] : before)
-        if (!after.count(path) && e.type != 1) std::printf("  removed %s %s\n", TypeName(e.type), e.id.c_str());
+        if (!after.count(path) && e.type != 1) std::printf("  removed %s %s\n", CleanerTypeName(e.type), e.id.c_str());
     if (verbose)
         for (const auto& [path, e] : after)
-            std::printf("  left   %s %s%s\n", TypeName(e.type), e.id.c_str(), e.mode == 1 ? " (restore)" : "");
+            std::printf("  left   %s %s%s\n", CleanerTypeName(e.type), e.id.c_str(), e.mode == 1 ? " (restore)" : "");
     return failed == 0;
 }
 

@@ -5,6 +5,7 @@
 #include "host/PluginLoader.h"
 
 class CVMInfo;
+class VMCleaner;
 
 // browse: prints the inventory under path as a tree, walking down the way
 // the framework's browser does (each level's parent chain handed back).
@@ -23,3 +24,9 @@ int RunCleanup(PluginLoader& loader, const ConnectJob& job);
 // it removed (verbose: also the counts and what is left). False when a
 // clean-up failed.
 bool CleanupOrphans(CVMInfo& object, bool verbose);
+// The cleanup store of the proxy the connected object runs on, opened for
+// reading what jobs registered; false, with the reason printed, when it
+// cannot be opened.
+bool OpenProxyCleanupStore(CVMInfo& object, VMCleaner& store);
+// A cleanup store entry's type as a user reads it ("volume", "snapshot" ...).
+const char* CleanerTypeName(int type);

@@ -33,6 +33,8 @@ int RunSnapRevert(PluginLoader& loader, const ConnectJob& job, const SnapJobRequ
 // snap-mount: the snapshot manager makes volumes of the instance's
 // snapshots and attaches them to the proxy; prints each volume's device.
 // snap-unmount: the mount of that instance taken away again, also one whose
-// process died. 0 on success.
+// process died; prints each resource it removed, or that nothing was
+// mounted. 0 when nothing of the instance's mounts is left (also when there
+// was none); 1 with what is left otherwise.
 int RunSnapMount(PluginLoader& loader, const ConnectJob& job, const SnapJobRequest& request);
 int RunSnapUnmount(PluginLoader& loader, const ConnectJob& job, const SnapJobRequest& request);

@@ -24,8 +24,17 @@ std::string CAmazonInfo::_getSnapshotDescriptionForSnapJob(int64_t jobId, const 
 std::string CAmazonInfo::_getVolumeNameForSnapJob(int64_t snapJobId, const std::string& path) {
     std::string name = std::string(AmazonTags::kBackupTag) + "SnapJob_" + std::to_string(snapJobId);
     if (path.empty()) return name;
+    return name + "_" + getVolumeIDFromSnapMountPath(path);
+}
+
+std::string CAmazonInfo::getVolumeIDFromSnapMountPath(const std::string& path) {
     const size_t slash = path.rfind('/');
-    return name + "_" + (slash == std::string::npos ? path : path.substr(slash + 1));
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string CAmazonInfo::MountedVolumeOf(const std::string& snapDevice) {
+    std::string id = getVolumeIDFromSnapMountPath(snapDevice);
+    return id.rfind("vol-", 0) == 0 ? id : std::string();
 }
 
 std::string CAmazonInfo::_getVolumeDescriptionForSnapJob(int64_t jobId, int64_t time) {

@@ -17,12 +17,6 @@ namespace {
 constexpr int kRevertLoadMode = 1;
 constexpr int kSourceAccount = 1;
 
-// The text after the last "/" of a device path; empty when there is none.
-std::string LastPart(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(slash + 1);
-}
-
 VMInfoStructs::SDiskMetadataInfo Tag(const std::string& name, const std::string& value) {
     VMInfoStructs::SDiskMetadataInfo tag;
     tag.name = name;
@@ -100,10 +94,9 @@ bool CAmazonInfo::_PerformFileLevelRevert(const MountCtx& mctx, const RestoreCtx
     };
     if (!_CreateVolumesFromSnap()) {
         for (const auto& snap : record.snaps) {
-            const std::string made = LastPart(snap.snapDevice);
-            const std::string source = LastPart(snap.sourceDevice);
-            // An entry still naming its snapshot (or nothing) made no volume.
-            if (made.rfind("vol-", 0) != 0) continue;
+            const std::string made = MountedVolumeOf(snap.snapDevice);
+            const std::string source = getVolumeIDFromSnapMountPath(snap.sourceDevice);
+            if (made.empty()) continue;
             EvDebug::Debug(fn, "New volume [%s] was created for source volume [%s]", made.c_str(), source.c_str());
             SDisk* disk = nullptr;
             for (auto& d : rctx.Out().disks)
@@ -118,9 +111,8 @@ bool CAmazonInfo::_PerformFileLevelRevert(const MountCtx& mctx, const RestoreCtx
         return false;
     }
     for (const auto& snap : record.snaps) {
-        const std::string made = LastPart(snap.snapDevice);
-        // An id the path does not give names no volume: nothing to record.
-        if (made.rfind("vol-", 0) != 0) continue;
+        const std::string made = MountedVolumeOf(snap.snapDevice);
+        if (made.empty()) continue;
         if (!registerVolume(made)) return false;
         ApplyTags(made, {Tag(AmazonTags::kBackupTag, "")});
     }

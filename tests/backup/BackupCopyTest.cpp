@@ -239,6 +239,53 @@ TEST_F(BackupCopyTest, AHotaddCopyWithoutTheSnapshotsRegionFails) {
     EXPECT_TRUE(CopyVolumes().empty());
 }
 
+// A manager entry that made no volume names none: its path ends in "/", or
+// still names its snapshot after the creation was refused. The copy records
+// only the volume the manager made, and tags nothing of a mount that failed.
+TEST_F(BackupCopyTest, AnEntryThatNamesNoVolumeIsNeitherRegisteredNorTagged) {
+    for (const bool blankPath : {false, true}) {   // the stored record is changed last
+        SCOPED_TRACE(blankPath ? "path ends in /" : "creation refused");
+        if (blankPath) {
+            SMVolSnapInfo record;
+            ASSERT_TRUE(CSnapStore::LoadJobRecord(snapJob, record));
+            SMSnapInfo& blank = record.snaps.back();
+            blank.snapDevice = "/us-east-1/";
+            for (auto& m : record.metadata)
+                if (m.type == kSMMetaSnapshotPairs && m.referenceId == blank.snapId) {
+                    // Without its region the pairs no longer name the snapshot.
+                    const size_t at = m.metadata.find("sourceRegion:");
+                    m.metadata.erase(at, m.metadata.find(';', at) - at + 1);
+                }
+            ASSERT_TRUE(CSnapStore::SaveJobRecord(record));
+        } else {
+            cloud->AddFault({"CreateVolume", 2, "InsufficientVolumeCapacity: no capacity", 0});
+        }
+        auto copy = Connected();
+        ASSERT_TRUE(copy);
+        MountCtx ctx = CopyJob();
+        ASSERT_EQ(copy->MountSnap(ctx), 1);
+        // What the copy registered, seen as the failed mount is rolled back.
+        std::vector<VMInfoStructs::SDisk> registered;
+        LogTap log;
+        log.OnLine([&](const std::string& line) {
+            std::string path;
+            if (line.find("] failed to mount") != std::string::npos &&
+                copy->Cleaner().GetRegisteredVM(VM_CLEANER_BACKUP, kWeb, path, false))
+                copy->Cleaner().GetRegisteredDisks(path, registered);
+        });
+        cloud->AddFault(cloudsim::FaultRule("SetTag", 0, "", 0, "count"));
+        EXPECT_EQ(copy->MountVM(ctx), 0);
+        ASSERT_EQ(registered.size(), 1u) << "seen: " << (registered.empty() ? "" : registered.back().volumeId);
+        EXPECT_EQ(registered[0].volumeId.rfind("vol-", 0), 0u) << registered[0].volumeId;
+        EXPECT_EQ(Peek([](const cloudsim::State& s) { return s.faults.back().seen; }), 0) << "nothing to tag";
+        cloud->ClearFaults();
+        env.Clock().AdvanceMs(10 * 60 * 1000);
+        EXPECT_TRUE(CopyVolumes().empty());
+        std::string path;
+        EXPECT_FALSE(copy->Cleaner().GetRegisteredVM(VM_CLEANER_BACKUP, kWeb, path, false));
+    }
+}
+
 TEST_F(BackupCopyTest, VolumesKeepTheDefaultOrTheCustomKeyOfTheirSource) {
     std::string defaultKey;
     cloud->Write([&](cloudsim::State& s) {

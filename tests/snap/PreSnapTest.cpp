@@ -217,4 +217,21 @@ TEST_F(PreSnapTest, NamesOfSnapshotJobs) {
                   "Volume_created_by_Keldor_for_job_9_at_1700000000_from_", 0),
               0u);
 }
+TEST(SnapDevicePathTest, TheIdIsTheLastPartAndOnlyAVolumesIdNamesAMountedVolume) {
+    const struct {
+        const char* path;
+        const char* id;       // getVolumeIDFromSnapMountPath
+        const char* volume;   // MountedVolumeOf
+    } rows[] = {
+        {"/us-east-1/vol-0abc", "vol-0abc", "vol-0abc"},
+        {"vol-0abc", "vol-0abc", "vol-0abc"},            // no "/": the whole text
+        {"/us-east-1/", "", ""},                         // the id part empty
+        {"", "", ""},
+        {"/us-east-1/snap-0abc", "snap-0abc", ""},       // the mount made nothing
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(CAmazonInfo::getVolumeIDFromSnapMountPath(row.path), row.id) << row.path;
+        EXPECT_EQ(CAmazonInfo::MountedVolumeOf(row.path), row.volume) << row.path;
+    }
+}
 }  // namespace

@@ -12,6 +12,7 @@
 #include "framework/SnapEngine.h"
 #include "framework/VMSnapUtil.h"
 #include "support/ConnectedFixture.h"
+#include "support/LogTap.h"
 #include "tasks/AmazonTaskUtils.h"
 
 namespace {
@@ -306,14 +307,25 @@ TEST_F(SnapRevertTest, AFailedVolumeCreationRemovesWhatWasMadeAndSets5001) {
     cloud->AddFault({"CreateVolume", 2, "InsufficientVolumeCapacity: no capacity in us-east-1a", 0});
     MountCtx mctx = Later();
     const RestoreCtx rctx = NewInstance(3);
+    // Registered before the clean-up: the volume made, and not the entry
+    // whose path still names its snapshot.
+    std::vector<SDisk> registered;
+    LogTap log;
+    log.OnLine([&](const std::string& line) {
+        std::string path;
+        if (line == "Failed to perform File level revert" &&
+            object.Cleaner().GetRegisteredVM(VM_CLEANER_RESTORE, rctx.registrationGuid, path, false))
+            object.Cleaner().GetRegisteredDisks(path, registered);
+    });
     EXPECT_EQ(object.RevertSnap(mctx, rctx), 0);
+    ASSERT_EQ(registered.size(), 1u);
+    EXPECT_EQ(registered[0].volumeId.rfind("vol-", 0), 0u) << registered[0].volumeId;
     EXPECT_EQ(object.GetLastVMError(), 5001);
     EXPECT_NE(object.GetLastVMErrorDetails().find("InsufficientVolumeCapacity"), std::string::npos)
         << object.GetLastVMErrorDetails();
     EXPECT_TRUE(VolumesFromTheJob().empty());
     std::string path;
     ASSERT_TRUE(object.Cleaner().GetRegisteredVM(VM_CLEANER_RESTORE, rctx.registrationGuid, path, false));
-    std::vector<SDisk> registered;
     ASSERT_TRUE(object.Cleaner().GetRegisteredDisks(path, registered));
     EXPECT_TRUE(registered.empty());
 }
