@@ -23,6 +23,7 @@
 #include "framework/Clock.h"
 #include "framework/FileUtils.h"
 #include "integration/HostRun.h"
+#include "support/CloudHoldings.h"
 #include "support/TestEnv.h"
 #include "sweep/SweepSupport.h"
 
@@ -38,45 +39,7 @@ struct Param {
     bool crossAccount;
 };
 
-// What the cloud holds that a copy may touch: live volumes, snapshots with
-// the accounts they are shared with, and the grants on each key.
-struct Holdings {
-    std::set<std::string> volumes;
-    std::map<std::string, std::set<std::string>> snapshots;   // id -> shared with
-    std::map<std::string, size_t> grants;                     // key ARN -> grants
-
-    static Holdings Of(cloudsim::Cloud& cloud) {
-        Holdings h;
-        cloud.Read([&](const cloudsim::State& s) {
-            for (const auto& [id, v] : s.volumes)
-                if (v.state != "deleting") h.volumes.insert(id);
-            for (const auto& [id, snap] : s.snapshots)
-                h.snapshots[id] = std::set<std::string>(snap.sharedWith.begin(), snap.sharedWith.end());
-            for (const auto& k : s.kmsKeys) h.grants[k.arn] = k.grantees.size();
-        });
-        return h;
-    }
-
-    // What now holds beyond this (the snap backup's own state): empty when
-    // nothing was left and nothing of the snap backup was lost or changed.
-    std::string LeftOrLost(const Holdings& now) const {
-        std::ostringstream out;
-        for (const auto& id : now.volumes)
-            if (!volumes.count(id)) out << " volume:" << id;
-        for (const auto& [id, shared] : now.snapshots) {
-            const auto was = snapshots.find(id);
-            if (was == snapshots.end()) out << " copy:" << id;
-            else if (was->second != shared) out << " shared:" << id;
-        }
-        for (const auto& [id, shared] : snapshots)
-            if (!now.snapshots.count(id)) out << " lost:" << id;
-        for (const auto& [arn, n] : now.grants) {
-            const auto was = grants.find(arn);
-            if (n > (was == grants.end() ? 0 : was->second)) out << " granted:" << arn << "=" << n;
-        }
-        return out.str();
-    }
-};
+using Holdings = CloudHoldings;
 
 struct Figures {
     int runs = 0, tolerated = 0, leaks = 0, failedNextJobs = 0;
