@@ -2,9 +2,14 @@
 // job's snapshots, attached, reported even when the call fails, and taken
 // away or kept by the unmount.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "framework/FileUtils.h"
+#include "framework/ProcessIdentity.h"
+#include "framework/ProtectedString.h"
 #include "framework/SnapEngine.h"
+#include "framework/SnapStore.h"
 #include "framework/VMSnapUtil.h"
 #include "support/ConnectedFixture.h"
 
@@ -86,6 +91,40 @@ TEST_F(SnapVolumeMountTest, APartialMountReportsTheVolumeItMadeAndKeepLeavesThem
     EXPECT_TRUE(VolumeOf(kept.snaps[0]).empty());
     ASSERT_EQ(util->unmountVolumes(record, false), 1) << record.errorText;
     EXPECT_TRUE(Volume(first).id.empty());
+}
+
+// A volume a mount made in a process that then died is the manager's to
+// remove (attached as it is); a volume whose mount still runs, in this
+// process, stays. The process cloud lives in this process, so the dead
+// process only writes its row.
+TEST_F(SnapVolumeMountTest, AVolumeOfADeadProcessesMountIsRemovedAndOneStillMountingStays) {
+    ASSERT_EQ(util->mountVolumes(record, kWeb), 1) << record.errorText;
+    std::vector<SnapMountVolume> left;
+    ASSERT_TRUE(CSnapStore::ListMountVolumes(left));
+    EXPECT_TRUE(left.empty()) << "a finished mount hands its volumes over";
+    const std::string orphan = VolumeOf(record.snaps[0]), live = VolumeOf(record.snaps[1]);
+    auto row = [](const std::string& id) {
+        SnapMountVolume v{id, demo::kRegion, demo::kRegion, demo::kSourceKey, "", FwProcess::SelfRun()};
+        return FwProtected::Seal(demo::kSourceSecret, v.sealedSecret) && CSnapStore::RecordMountVolume(v);
+    };
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(row(orphan) ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
+    ASSERT_TRUE(row(live));
+
+    std::vector<std::string> removed;
+    std::string why;
+    ASSERT_TRUE(CVMSnapUtil::ReleaseAbandonedMounts(removed, why)) << why;
+    EXPECT_EQ(removed, std::vector<std::string>{orphan});
+    EXPECT_TRUE(Volume(orphan).id.empty());
+    EXPECT_EQ(Volume(live).state, "in-use") << "a running mount's volume is not touched";
+    ASSERT_TRUE(CSnapStore::ListMountVolumes(left));
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].volumeId, live);
+    EXPECT_TRUE(CSnapStore::ForgetMountVolume(live));
 }
 
 TEST_F(SnapVolumeMountTest, ARecordWithoutAZoneOrAnAccountMakesNothing) {
