@@ -278,7 +278,8 @@ bool SimBackend::GetVolumeInfo(const std::string& volumeId, const std::string& r
     return d.Run("GetVolumeInfo", true, [&](std::string& error) {
         return d.Look([&](const State& s) {
             std::string where;
-            if (!d.ResolveRegion(s, region, where, error)) return false;
+            if (!d.ResolveRegion(s, region, where, error) || !cloudsim::WellFormedVolumeId(volumeId, error))
+                return false;
             const Volume* v = FindOwned(s.volumes, volumeId, d.accountId, where);
             if (!v) {
                 notFound = true;

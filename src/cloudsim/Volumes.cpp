@@ -194,7 +194,17 @@ bool CheckVolumeRequest(const std::string& type, int64_t sizeBytes, int32_t iops
     return true;
 }
 
+bool WellFormedVolumeId(const std::string& id, std::string& error) {
+    if (id.rfind("vol-", 0) == 0 && id.size() > 4) return true;
+    error = "InvalidVolumeID.Malformed: Invalid id: \"" + id + "\" (expecting \"vol-...\")";
+    return false;
+}
+
 std::string VolumeNotFound(const std::string& id) {
+    // EC2 parses the id before it looks for the volume: text that cannot be
+    // a volume id (an empty one included) is malformed, not missing.
+    std::string malformed;
+    if (!WellFormedVolumeId(id, malformed)) return malformed;
     return "InvalidVolume.NotFound: The volume '" + id + "' does not exist.";
 }
 

@@ -91,6 +91,9 @@ int64_t RoundUpToGiB(int64_t bytes);
 bool CheckVolumeRequest(const std::string& type, int64_t sizeBytes, int32_t iops, int32_t& out, std::string& error);
 
 // ---- AWS error texts ----
+// False with AWS's "InvalidVolumeID.Malformed" text for an id that cannot
+// name a volume, which EC2 refuses even where a missing one is no error.
+bool WellFormedVolumeId(const std::string& id, std::string& error);
 std::string VolumeNotFound(const std::string& id);
 std::string InvalidVolumeType(const std::string& type);
 

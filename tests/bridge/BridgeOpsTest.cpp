@@ -22,6 +22,13 @@ TEST_F(BridgeOpsTest, AnotherAccountsResourcesAreNotFound) {
     EXPECT_TRUE(notFound);
     EXPECT_FALSE(admin.DeleteVolume(kWebData, true));
     EXPECT_EQ(admin.GetLastErrorString(), std::string("InvalidVolume.NotFound: The volume '") + kWebData + "' does not exist.");
+    // Text that cannot be a volume id is refused, not looked for.
+    for (const std::string bad : {"", "vol-", "snap-0a1b2c3d4e5fb0001"}) {
+        EXPECT_FALSE(admin.GetVolumeInfo(bad, "", disk, notFound)) << bad;
+        EXPECT_EQ(admin.GetLastErrorString(), "InvalidVolumeID.Malformed: Invalid id: \"" + bad + "\" (expecting \"vol-...\")");
+        EXPECT_FALSE(admin.DeleteVolume(bad, true)) << bad;
+        EXPECT_EQ(admin.GetLastErrorString().rfind("InvalidVolumeID.Malformed: ", 0), 0u) << bad;
+    }
     std::string value;
     EXPECT_FALSE(admin.GetTag(kWeb, "Name", value));
     EXPECT_EQ(admin.GetLastErrorString(), std::string("InvalidInstanceID.NotFound: The instance ID '") + kWeb + "' does not exist");

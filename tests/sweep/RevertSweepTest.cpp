@@ -9,7 +9,9 @@
 // clean-up the instance has either all its own volumes at their devices or
 // all the reverted ones (its own then detached and kept), nothing else the
 // job made exists, the snap backup's snapshots are untouched and the
-// cleanup store is empty; a revert after it succeeds and verifies.
+// cleanup store is empty; a revert after it succeeds and verifies. The
+// revert runs from a job-level snap backup and from a VM-centric one, whose
+// instance has a snap job of its own.
 //
 // Snap mount (outpost-worker): after the clean-up no volume made from the
 // snapshots exists, the proxy has only its own volumes, the snapshots are
@@ -41,6 +43,7 @@ struct Param {
     bool revert;   // else a snap mount
     Upset upset;
     bool analytics = false;
+    bool vmCentric = false;  // the snap backup's first instance job, not the job itself
 };
 
 struct Figures {
@@ -78,9 +81,10 @@ protected:
     const Param& p() const { return GetParam(); }
     std::string Instance() const { return p().analytics ? kAnalytics : kWorker; }
     std::string Job() const { return p().analytics ? kDemoJob : kDemoBackupJob; }
+    std::string SnapJob() const { return std::to_string(p().vmCentric ? kSnapJob * 1000 + 1 : kSnapJob); }
     std::string Host(const std::string& base, const std::string& command, int& code) const {
         return RunCommand(std::string(AMAZON_HOST_PATH) + " --base " + base + " " + command + " --job " + Job() +
-                              " --snap-job " + std::to_string(kSnapJob) + " --instance " + Instance() +
+                              " --snap-job " + SnapJob() + " --instance " + Instance() +
                               " < /dev/null",
                           code);
     }
@@ -106,7 +110,7 @@ TEST_P(RevertSweep, EachUpsetLeavesTheInstanceWholeAndNothingBehind) {
     RunHost("--base " + golden, code);
     ASSERT_EQ(0, code);
     std::string out = RunHost("--base " + golden + " snap-backup --job " + Job() + " --instance " + Instance() +
-                                  " --job-id " + std::to_string(kSnapJob),
+                                  " --job-id " + std::to_string(kSnapJob) + (p().vmCentric ? " --vm-centric" : ""),
                               code);
     ASSERT_EQ(0, code) << out;
 
@@ -224,7 +228,7 @@ TEST_P(RevertSweep, EachUpsetLeavesTheInstanceWholeAndNothingBehind) {
         const std::string next = Use(base, code);
         int verified = 0;
         const std::string check = p().revert ? RunTool("verify-revert --base " + base + " --instance " + Instance() +
-                                                           " --snap-job " + std::to_string(kSnapJob),
+                                                           " --snap-job " + SnapJob(),
                                                        verified)
                                              : std::string();
         if (code != 0 || verified != 0) {
@@ -245,6 +249,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Param{"snap_revert_stop", true, Upset::Stop},
                       Param{"snap_revert_cross_region_fault", true, Upset::Fault, true},
                       Param{"snap_revert_cross_region_crash", true, Upset::Crash, true},
+                      Param{"snap_revert_vm_centric_fault", true, Upset::Fault, false, true},
+                      Param{"snap_revert_vm_centric_crash", true, Upset::Crash, false, true},
                       Param{"snap_mount_fault", false, Upset::Fault}, Param{"snap_mount_crash", false, Upset::Crash},
                       Param{"snap_mount_stop", false, Upset::Stop}),
     [](const ::testing::TestParamInfo<Param>& info) { return std::string(info.param.name); });
