@@ -636,7 +636,6 @@ public:
     CAmazonTaskUtils* TaskUtils() const { return m_pTaskUtils.get(); }
     CAmazonCleaner& Cleaner() { return m_cleaner; }
     bool IsCleanerRegistered() const { return m_bCleanerRegistered; }
-    bool IsMountInitialized() const { return m_bMountInitialized; }
     AmazonDirectSnapshotAccessAPI::CAmazonDirectSnapshotAccessAPIWrapper* DirectSnapshotAccess() const {
         return m_pDirectSnapshotAccess.get();
     }
@@ -958,7 +957,6 @@ private:
     std::string m_strOutpostsAccountARN;
     std::string m_sourceAccountId;                       // read at connect; empty if unknown
     std::string m_adminAccountId;
-    SVMInfo m_currentVM;                                 // the job's VM, once known
     // Restore job state: valid from SelectRestoreMethod to the job's end.
     bool m_bHotAddMethodSelected = false;
     bool m_bCrossAccountRestore = false;                 // once set, for the object's lifetime
