@@ -58,12 +58,16 @@ public:
                                  ULONGLONG flags, int option, SVMInfo& vm);
     int GetHostInfoForHost(const std::string& zone, ULONGLONG flags, int option, SHostInfo& host) override;
     virtual int GetDCInfoForDC(const std::string& region, ULONGLONG flags, int option, SDataCenterInfo& dc);
-    virtual int GetInventoryInfoListForTag(const std::string& p0, const std::string& p1, const std::string& p2,
-                                           ULONGLONG flags, int option, std::vector<SInventoryInfo>& nodes);
+    // The parts of a tag node's GUID: tag key empty lists the region's keys,
+    // tag value empty the key's values.
+    virtual int GetInventoryInfoListForTag(const std::string& region, const std::string& tagKey,
+                                           const std::string& tagValue, ULONGLONG flags, int option,
+                                           std::vector<SInventoryInfo>& nodes);
     int GetVMInfoListForTag(const std::string& name, const std::string& guid, EInventoryType type, ULONGLONG flags,
                             int option, std::vector<SVMInfo>& vms) override;
-    int GetVMInfoListForTag(const std::string& p0, const std::string& p1, const std::string& p2, ULONGLONG flags,
-                            int option, std::vector<SVMInfo>& vms);
+    // Instances carrying tagKey=tagValue in region (tagValue empty: any value).
+    int GetVMInfoListForTag(const std::string& region, const std::string& tagKey, const std::string& tagValue,
+                            ULONGLONG flags, int option, std::vector<SVMInfo>& vms);
     int GetVMInfoListForInstanceSize(const std::string& guid, ULONGLONG flags, int option,
                                      std::vector<SVMInfo>& vms) override;
     int GetInstanceTypeInfoListForRegion(const std::string& region, ULONGLONG flags, int option,
@@ -86,16 +90,19 @@ public:
                                           std::vector<VMInfoStructs::SVolumeEncryptionKeyInfo>& keys) override;
     int DoesVMExist(const std::string& guid, const std::string& name, const std::string& zone, bool& exists,
                     std::vector<SVMInfo>& vms);
-    // Tag node GUID: three parts joined by "#$vm-+=" (or 0x12); instance-type
-    // node GUID: region and type. Outputs are cleared first; missing parts
-    // stay empty, extra parts are ignored.
-    static void ParseTagGUD(const std::string& guid, std::string& p0, std::string& p1, std::string& p2);
+    // Tag node GUID: region, tag key and tag value joined by "#$vm-+=" (or
+    // 0x12); instance-type node GUID: region and type. Outputs are cleared
+    // first; missing parts stay empty, extra parts are ignored.
+    static void ParseTagGUD(const std::string& guid, std::string& region, std::string& tagKey, std::string& tagValue);
     static void ParseInstanceTypeGUID(const std::string& guid, std::string& region, std::string& type);
 
     // ---- VM operations (inventory/) ----
     int PerformVMOperation(OperationCtx& ctx) override;
     int PerformVMOperation(SVMInfo& vm, EVMOperation op, std::string& out) override;
     int PerformStorageOperation(StorageOperationCtx& ctx) override;
+    // The isolated subnet named by net's first subnet entry (its id and
+    // address filled in on creation). Neither reads adapter, and option
+    // reaches only the bridge, which ignores it.
     bool CreateNetwork(VMInfoStructs::SNetworkInfo& net, std::string option,
                        VMInfoStructs::SHostNetworkAdapterInfo adapter) override;
     bool DeleteNetwork(VMInfoStructs::SNetworkInfo& net, std::string option,
@@ -118,8 +125,12 @@ public:
     bool _DeleteCloudMergedVHD(const std::string& path);
     // Cancels the run-commands registered under path (a guest job's).
     bool _CleanupGuestCommands(const std::string& path);
-    bool DeleteInstance(const std::string& id, bool deleteVolumes, bool nicDeleteOnTermination, bool deleteOption,
-                        bool useSourceAccount);
+    // Powers the instance off, detaches its volumes (deletes them with
+    // deleteVolumes), sets its interfaces' delete-on-termination to
+    // nicDeleteOnTermination and terminates it; deleteAttachedVolumes: the
+    // volumes still attached then go with it. True for an instance already gone.
+    bool DeleteInstance(const std::string& id, bool deleteVolumes, bool nicDeleteOnTermination,
+                        bool deleteAttachedVolumes, bool useSourceAccount);
 
     // ---- mount machinery used by the clean-up (backup/) ----
     bool _InitMount();
@@ -135,7 +146,8 @@ public:
     // id is an S3 path "bucket/key", deleted through the admin bridge with
     // region passed on. True when nothing is to be deleted or the setting
     // keeps the pages; false for a path that is no S3 path or a failed delete.
-    bool DeleteCloudVHDPages(const std::vector<SDisk>& disks, const std::string& region, const std::string& unused);
+    // ignored: not read (its one caller passes it empty).
+    bool DeleteCloudVHDPages(const std::vector<SDisk>& disks, const std::string& region, const std::string& ignored);
     // "bucket/key": bucket before the first "/", key after it, parent folder
     // the key up to its last "/". False (outs untouched) for an empty path,
     // no "/", an empty bucket, a key without "/" or an empty parent folder.
@@ -156,8 +168,10 @@ public:
     int _MountVM(MountCtx& ctx);
     int PreMount(MountCtx& ctx);
     int PostMount(MountCtx& ctx);
-    // fromSnapJob: the record comes from snap job snapJobId's metadata.
-    bool _InitVMInfoForBackup(const std::string& name, const std::string& id, const std::string& third,
+    // fromSnapJob: the record comes from snap job snapJobId's metadata;
+    // otherwise from the cloud, looked up in zone (empty or "default": any).
+    // Error 1 (instance not found) when neither has it.
+    bool _InitVMInfoForBackup(const std::string& name, const std::string& id, const std::string& zone,
                               bool fromSnapJob, int64_t snapJobId, SVMInfo& vm);
     bool _InitProxyInfoForBackup(const MountCtx& ctx);
     bool SelectMountMode(MountCtx& ctx);
@@ -809,8 +823,9 @@ private:
     bool RestoreCancelled(const char* where);
     int NoRestoreMethod(const char* where);
     // A warning for the restore's report: the framework's failure list and
-    // the context's, which the framework shows.
-    void AddRestoreWarning(const RestoreCtx& ctx, const std::string& name, const std::string& message, bool flag);
+    // the context's, which the framework shows. flagged: the record's flag,
+    // set by the key warnings (the volume got the default key instead).
+    void AddRestoreWarning(const RestoreCtx& ctx, const std::string& name, const std::string& message, bool flagged);
     bool DetachRestoreDisksFromProxy(const RestoreCtx& ctx);
     void KeepReusedInstance(const RestoreCtx& ctx);
     // keeper: the instance whose integrity tag names the AMI.
@@ -849,9 +864,10 @@ private:
     // _CleanupMountedVM; the entry goes only once all of it is gone.
     bool CleanupMountedRoot(const CleanerEntity& root, std::vector<SFailure>& failures);
     // One registered staged volume, in its region: detached unless it has
-    // no attachment, then deleted when asked.
+    // no attachment, then deleted when asked. useSourceAccount: the account
+    // for an entry that names none; an entry's own account decides otherwise.
     bool CleanUpMountedVolume(const CleanerEntity& volume, const std::string& key, bool deleteVolume,
-                              std::vector<SFailure>& failures, bool option);
+                              std::vector<SFailure>& failures, bool useSourceAccount);
     CAmazonSDKBridge* BridgeFor(bool useSourceAccount) const {
         return AmazonCommon::ChooseBridge(m_pSourceBridge.get(), m_pAdminBridge, useSourceAccount);
     }
