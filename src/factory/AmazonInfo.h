@@ -11,11 +11,14 @@
 #include <vector>
 
 #include "common/BridgeSet.h"
+#include "connect/ConnectedAccounts.h"
+#include "disk/ReadBridges.h"
 #include "guest/GuestState.h"
 #include "framework/Locks.h"
 #include "framework/VMInfo.h"
 #include "records/AmazonSnapTransMeta.h"
 #include "restore/RestoreMethods.h"
+#include "restore/RestoreState.h"
 #include "snap/SnapCrossAccountKeys.h"
 #include "snap/SnapState.h"
 #include "tasks/AmazonCleaner.h"
@@ -339,8 +342,8 @@ public:
     static bool IsHotAddRestore(const std::vector<SDisk>& disks);
     // Failback: whether the source instance still exists to restore into.
     bool LookForSourceVM(const RestoreCtx& ctx);
-    bool IsHotAddMethodSelected() const { return m_bHotAddMethodSelected; }
-    bool IsCrossAccountRestore() const { return m_bCrossAccountRestore; }
+    bool IsHotAddMethodSelected() const { return m_restore.hotAddMethodSelected; }
+    bool IsCrossAccountRestore() const { return m_restore.crossAccountRestore; }
 
     // ---- restore: disk properties (restore/AmazonRestoreDiskProperties.cpp) ----
     void AdjustDiskPropertiesForStreamingRestore(const RestoreCtx& ctx);
@@ -800,10 +803,9 @@ private:
     // why: what failed, naming the block and the service's or network's answer.
     bool ReadSnapshotRange(const std::string& snapshotId, const std::string& region, long long offset,
                            long long length, unsigned char* buffer, std::string& why);
-    // The bridge of block reads and snapshot access: its own connection to
-    // the source account, since a bridge serves one thread at a time and the
-    // job thread keeps using the others. Created on first use; only with
-    // m_readBridgeLock held. Null when it cannot connect.
+    // The bridge of block reads and snapshot access (m_readBridges.readBridge),
+    // created on first use; only with m_readBridges.lock held. Null when it
+    // cannot connect.
     CAmazonSDKBridge* ReadBridgeLocked();
     // Closing an attached disk: detach, then for a backup delete the volume.
     int CloseHotAddDisk(const SVMInfo& vm, SDisk& disk, bool restore);
@@ -811,8 +813,6 @@ private:
     void DetachForReattach(const SVMInfo& vm, SDisk& disk);
     // The region of the proxy the volumes are attached to.
     std::string DiskAccessRegion();
-    std::mutex m_readBridgeLock;
-    std::unique_ptr<CAmazonSDKBridge> m_pReadBridge;
     // The chain's last full backup and this incremental's reference AMI;
     // both empty outside a change-tracked job.
     std::string m_cbtLastFull;
@@ -956,9 +956,9 @@ private:
     std::unique_ptr<CAmazonDiskInfo> m_pDiskInfo;
     std::unique_ptr<CAmazonTaskUtils> m_pTaskUtils;
     bool m_bUseDirectSnapshotAccess = true;
-    // The direct client's own bridge: it refreshes assumed roles on reader
-    // threads. Declared first so that it outlives the client.
-    std::unique_ptr<CAmazonSDKBridge> m_pDirectAccessBridge;
+    // Declared before the direct client, which uses directAccessBridge from
+    // reader threads: members go in reverse order, so the bridges outlive it.
+    AmazonDisk::ReadBridges m_readBridges;
     std::unique_ptr<AmazonDirectSnapshotAccessAPI::CAmazonDirectSnapshotAccessAPIWrapper> m_pDirectSnapshotAccess;
     std::string m_strProxyInstanceId;
     std::string m_strProxyRegion;
@@ -971,13 +971,6 @@ private:
     AmazonSnap::SnapState m_snap;
     bool m_bCreationFlag = false;
     std::string m_strOutpostsAccountARN;
-    std::string m_sourceAccountId;                       // read at connect; empty if unknown
-    std::string m_adminAccountId;
-    // Restore job state: valid from SelectRestoreMethod to the job's end.
-    bool m_bHotAddMethodSelected = false;
-    bool m_bCrossAccountRestore = false;                 // once set, for the object's lifetime
-    // The restore phase launched the instance and attached its volumes; set
-    // by RestoreVM_AmazonVMAsProxy, so that nothing is added to an instance
-    // whose restore failed half-way.
-    bool m_bRestoredInstanceReady = false;
+    AmazonConnect::ConnectedAccounts m_accounts;
+    AmazonRestore::RestoreState m_restore;
 };

@@ -148,7 +148,7 @@ void CAmazonInfo::AdjustVolumeEncryption(SDisk& disk, const std::string& region,
 }
 
 bool CAmazonInfo::AdjustDiskTypeForRestore(SDisk& disk) {
-    if (!m_bHotAddMethodSelected) {
+    if (!m_restore.hotAddMethodSelected) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Restore mode is not selected.");
         return false;
     }

@@ -13,18 +13,18 @@
 using AmazonCommon::BridgePairRegionScope;
 
 std::string CAmazonInfo::SourceAccountForCleaner() const {
-    return m_pSourceBridge.get() != m_pAdminBridge && m_sourceAccountId != m_adminAccountId ? m_sourceAccountId
-                                                                                           : std::string();
+    const std::string& source = m_accounts.sourceAccountId;
+    return m_pSourceBridge.get() != m_pAdminBridge && source != m_accounts.adminAccountId ? source : std::string();
 }
 
 bool CAmazonInfo::BridgeForEntry(const CleanerEntity& entry, bool fallbackToSource, bool& useSourceAccount) const {
     useSourceAccount = fallbackToSource;
     if (entry.account.empty()) return true;
-    if (entry.account == m_sourceAccountId) {
+    if (entry.account == m_accounts.sourceAccountId) {
         useSourceAccount = true;
         return true;
     }
-    if (entry.account == m_adminAccountId) {
+    if (entry.account == m_accounts.adminAccountId) {
         useSourceAccount = false;
         return true;
     }
