@@ -40,7 +40,7 @@ void CAmazonInfo::ParseGuestOS(SVMInfo& vm) {
     EvDebug::Error(__PRETTY_FUNCTION__, "Source instance OS: [%s] SIM OS ID: [%d]", vm.guestOS.c_str(), osId);
 }
 
-bool CAmazonInfo::_InitVMInfoForBackup(const std::string& name, const std::string& id, const std::string& third,
+bool CAmazonInfo::_InitVMInfoForBackup(const std::string& name, const std::string& id, const std::string& zone,
                                        bool fromSnapJob, int64_t snapJobId, SVMInfo& vm) {
     if (fromSnapJob) {
         const SVMInfo* const known = SnapXmlInstance(snapJobId, id);
@@ -59,7 +59,7 @@ bool CAmazonInfo::_InitVMInfoForBackup(const std::string& name, const std::strin
         }
         for (auto& disk : vm.disks) disk.zone = vm.zone;
         LogDiskMetadata(vm);
-    } else if (!GetVMInfoForVM(name, id, third, kSourceInstanceMask, 0, vm)) {
+    } else if (!GetVMInfoForVM(name, id, zone, kSourceInstanceMask, 0, vm)) {
         // The look-up's own words say whether the instance is gone or the
         // cloud could not be asked.
         const std::string cause = AmazonCommon::BridgeError(m_pSourceBridge.get());

@@ -53,20 +53,21 @@ bool CAmazonInfo::_CleanUpMountedVolumes(const std::string& key, bool deleteVolu
 }
 
 bool CAmazonInfo::CleanUpMountedVolume(const CleanerEntity& volume, const std::string& key, bool deleteVolume,
-                                       std::vector<SFailure>& failures, bool option) {
-    if (!BridgeForEntry(volume, option, option)) return false;
+                                       std::vector<SFailure>& failures, bool useSourceAccount) {
+    if (!BridgeForEntry(volume, useSourceAccount, useSourceAccount)) return false;
     std::vector<SDisk> disks(1);
     SDisk& disk = disks.front();
     disk.name = disk.volumeId = disk.newVolumeId = volume.id;
     disk.diskType = 1;
     const AmazonCommon::BridgePairRegionScope inRegion(*m_pSourceBridge, *m_pAdminBridge, volume.region);
     // A volume about to be deleted stays registered until it is gone.
-    if (!DetachVolumes(disks, volume.region, deleteVolume ? std::string() : key, failures, option)) return false;
-    return deleteVolume ? DeleteVolumes(disks, key, option) : true;
+    if (!DetachVolumes(disks, volume.region, deleteVolume ? std::string() : key, failures, useSourceAccount))
+        return false;
+    return deleteVolume ? DeleteVolumes(disks, key, useSourceAccount) : true;
 }
 
 bool CAmazonInfo::DetachVolumes(std::vector<SDisk>& disks, const std::string& region, const std::string& key,
-                                std::vector<SFailure>& failures, bool option) {
+                                std::vector<SFailure>& failures, bool useSourceAccount) {
     EnsureTaskUtils();
     bool result = true;
     for (auto& disk : disks) {
@@ -81,8 +82,8 @@ bool CAmazonInfo::DetachVolumes(std::vector<SDisk>& disks, const std::string& re
         bool forced = false;
         // A volume that was never attached (a job that died between creating
         // and attaching it) or no longer exists needs no detach.
-        const bool detached = VolumeIsDetached(disk.newVolumeId, region, option) ||
-                              m_pTaskUtils->DetachVolume(disk, region, allowForce, forced, option);
+        const bool detached = VolumeIsDetached(disk.newVolumeId, region, useSourceAccount) ||
+                              m_pTaskUtils->DetachVolume(disk, region, allowForce, forced, useSourceAccount);
         if (forced) {
             failures.emplace_back(disk.newVolumeId, "Volume force detached", "", "", true);
             m_pDiskMapper->ReScan();
@@ -99,12 +100,13 @@ bool CAmazonInfo::DetachVolumes(std::vector<SDisk>& disks, const std::string& re
     return result;
 }
 
-bool CAmazonInfo::DeleteVolumes(std::vector<SDisk>& disks, const std::string& key, bool option) {
+bool CAmazonInfo::DeleteVolumes(std::vector<SDisk>& disks, const std::string& key, bool useSourceAccount) {
     EnsureTaskUtils();
     bool result = true;
     for (auto& disk : disks) {
         if (!HasStagedVolume(disk, __PRETTY_FUNCTION__)) continue;
-        if (!m_pTaskUtils->DeleteVolume(disk, option) && !VolumeIsGone(disk.newVolumeId, "", option)) {
+        if (!m_pTaskUtils->DeleteVolume(disk, useSourceAccount) &&
+            !VolumeIsGone(disk.newVolumeId, "", useSourceAccount)) {
             result = false;
             continue;
         }

@@ -27,10 +27,10 @@ void CAmazonInfo::StoreConnectMembers(const std::string& url, const std::string&
     // credentials: keeping them would read the earlier account's snapshots.
     // The client goes before the bridge it uses.
     m_pDirectSnapshotAccess.reset();
-    m_pDirectAccessBridge.reset();
+    m_readBridges.directAccessBridge.reset();
     {
-        std::lock_guard<std::mutex> guard(m_readBridgeLock);
-        m_pReadBridge.reset();
+        std::lock_guard<std::mutex> guard(m_readBridges.lock);
+        m_readBridges.readBridge.reset();
     }
     m_strURL = url;
     m_strUser = user;
@@ -59,9 +59,9 @@ int CAmazonInfo::Connect(const std::string& url, const std::string& user, const 
                 SetLastVMErrorDetails(error);
                 return 0;
             }
-            m_pSourceBridge->GetAccountId(m_sourceAccountId);
-            m_adminAccountId = m_sourceAccountId;
-            EvDebug::Debug(fn, "Connection Successful to source account [%s]", m_sourceAccountId.c_str());
+            m_pSourceBridge->GetAccountId(m_accounts.sourceAccountId);
+            m_accounts.adminAccountId = m_accounts.sourceAccountId;
+            EvDebug::Debug(fn, "Connection Successful to source account [%s]", m_accounts.sourceAccountId.c_str());
             return 1;
         },
         [&](const char* what) { SetLastVMError(AmazonErrors::kErrConnectFailed, what ? what : ""); });
@@ -110,9 +110,9 @@ int CAmazonInfo::Connect(const std::string& url, const std::string& user, const 
                 SetLastVMError(AmazonErrors::kErrConnectFailed);
                 SetLastVMErrorDetails(error);
             } else {
-                m_pSourceBridge->GetAccountId(m_sourceAccountId);
-                m_adminAccountId = m_sourceAccountId;
-                EvDebug::Debug(fn, "Connection Successful to source account [%s]", m_sourceAccountId.c_str());
+                m_pSourceBridge->GetAccountId(m_accounts.sourceAccountId);
+                m_accounts.adminAccountId = m_accounts.sourceAccountId;
+                EvDebug::Debug(fn, "Connection Successful to source account [%s]", m_accounts.sourceAccountId.c_str());
                 result = 1;
             }
 
@@ -129,8 +129,8 @@ int CAmazonInfo::Connect(const std::string& url, const std::string& user, const 
                     SetLastVMErrorDetails(adminError);
                     return 0;
                 }
-                m_pAdminBridge->GetAccountId(m_adminAccountId);
-                EvDebug::Debug(fn, "Connection Successful to admin account [%s]", m_adminAccountId.c_str());
+                m_pAdminBridge->GetAccountId(m_accounts.adminAccountId);
+                EvDebug::Debug(fn, "Connection Successful to admin account [%s]", m_accounts.adminAccountId.c_str());
             }
             return result;
         },

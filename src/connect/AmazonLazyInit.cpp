@@ -58,12 +58,13 @@ bool CAmazonInfo::InitializeDirectSnapshotAccessAPIWrapper() {
     }
     // Its own bridge: the client calls it from reader threads while the job
     // thread goes on with the source bridge.
-    if (!m_pDirectAccessBridge || !m_pDirectAccessBridge->IsConnected()) m_pDirectAccessBridge = NewConnectedBridge();
-    if (!m_pDirectAccessBridge) {
+    std::unique_ptr<CAmazonSDKBridge>& bridge = m_readBridges.directAccessBridge;
+    if (!bridge || !bridge->IsConnected()) bridge = NewConnectedBridge();
+    if (!bridge) {
         EvDebug::Error(__PRETTY_FUNCTION__, "Direct snapshot access API wrapper has no bridge");
         return false;
     }
-    if (m_pDirectSnapshotAccess->Initialize(m_strUser, m_strPassword, m_pDirectAccessBridge.get())) {
+    if (m_pDirectSnapshotAccess->Initialize(m_strUser, m_strPassword, bridge.get())) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Direct snapshot access API wrapper initialized successfully");
         return true;
     }

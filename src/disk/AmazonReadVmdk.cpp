@@ -81,7 +81,7 @@ bool CAmazonInfo::ReadSnapshotRange(const std::string& snapshotId, const std::st
         }
         return client->ReadFromSnapshot(snapshotId, region, offset, length, buffer, why);
     }
-    std::lock_guard<std::mutex> guard(m_readBridgeLock);
+    std::lock_guard<std::mutex> guard(m_readBridges.lock);
     CAmazonSDKBridge* bridge = ReadBridgeLocked();
     if (!bridge) {
         why = "no bridge to read snapshot " + snapshotId + " through";
@@ -106,14 +106,14 @@ bool CAmazonInfo::FillSnapshotAccessInfo(const std::string& snapshotId, const st
                    region.c_str());
     if (m_bUseDirectSnapshotAccess) {
         // Opening a disk needs a ready client; a failed set-up is tried again.
-        std::lock_guard<std::mutex> guard(m_readBridgeLock);
+        std::lock_guard<std::mutex> guard(m_readBridges.lock);
         if (!InitializeDirectSnapshotAccessAPIWrapper()) {
             why = "the direct snapshot access client could not be set up";
             return false;
         }
         return DirectSnapshotAccess()->FillSnapshotAccessInfo(snapshotId, region, why);
     }
-    std::lock_guard<std::mutex> guard(m_readBridgeLock);
+    std::lock_guard<std::mutex> guard(m_readBridges.lock);
     CAmazonSDKBridge* bridge = ReadBridgeLocked();
     if (!bridge) {
         why = "no connection to read it through";
@@ -130,17 +130,17 @@ bool CAmazonInfo::ClearSnapshotAccessInfo(const std::string& snapshotId) {
         auto* client = DirectSnapshotAccess();
         return client && client->ClearSnapshotAccessInfo(snapshotId);
     }
-    std::lock_guard<std::mutex> guard(m_readBridgeLock);
+    std::lock_guard<std::mutex> guard(m_readBridges.lock);
     CAmazonSDKBridge* bridge = ReadBridgeLocked();
     return bridge && bridge->ClearSnapshotAccessInfo(snapshotId);
 }
 
 CAmazonSDKBridge* CAmazonInfo::ReadBridgeLocked() {
-    if (m_pReadBridge && m_pReadBridge->IsConnected()) return m_pReadBridge.get();
+    if (m_readBridges.readBridge && m_readBridges.readBridge->IsConnected()) return m_readBridges.readBridge.get();
     auto bridge = NewConnectedBridge();
     if (!bridge) return nullptr;
-    m_pReadBridge = std::move(bridge);
-    return m_pReadBridge.get();
+    m_readBridges.readBridge = std::move(bridge);
+    return m_readBridges.readBridge.get();
 }
 
 std::unique_ptr<CAmazonSDKBridge> CAmazonInfo::NewConnectedBridge() {

@@ -2,7 +2,12 @@
 // CAmazonInfo: the AWS plug-in object the framework obtains from
 // CreateAmazonInfoObject. One framework thread calls an object at a time;
 // several objects may live in one process and share the process-wide state
-// declared at the end of the class.
+// declared at the end of the public members.
+//
+// Each banner names the files that define the members under it. A
+// subsystem's own bookkeeping is a struct declared in its folder
+// (restore/RestoreState.h, disk/ReadBridges.h, connect/ConnectedAccounts.h,
+// snap/SnapState.h, guest/GuestState.h), held through one member.
 #include <functional>
 #include <map>
 #include <set>
@@ -11,11 +16,14 @@
 #include <vector>
 
 #include "common/BridgeSet.h"
+#include "connect/ConnectedAccounts.h"
+#include "disk/ReadBridges.h"
 #include "guest/GuestState.h"
 #include "framework/Locks.h"
 #include "framework/VMInfo.h"
 #include "records/AmazonSnapTransMeta.h"
 #include "restore/RestoreMethods.h"
+#include "restore/RestoreState.h"
 #include "snap/SnapCrossAccountKeys.h"
 #include "snap/SnapState.h"
 #include "tasks/AmazonCleaner.h"
@@ -39,7 +47,13 @@ public:
     CAmazonInfo(VirtualServerInstanceType type, BridgeFactory bridgeFactory);
     ~CAmazonInfo() override;
 
-    // ---- connection (connect/) ----
+    // ---- the plug-in's own virtual operations: src/factory/AmazonInfo.cpp ----
+    virtual int Init(bool hasAdminAccount);
+    virtual int DeInit();
+
+    // ---- connection: src/connect/AmazonConnect.cpp, AmazonCacheRefresh.cpp;
+    //      GetStreamLimit and GetLocalVMInfo in AmazonProxyDetection.cpp ----
+    // 0 with error 48 when an account cannot be reached.
     int Connect(const std::string& url, const std::string& user, const std::string& password) override;
     int Connect(const std::string& url, const std::string& user, const std::string& password,
                 const std::vector<SHostCredentials>& credentials) override;
@@ -49,7 +63,24 @@ public:
     int _RefreshHostInfoCache(ULONGLONG flags, int option) override;
     int _RefreshDCInfoCache(ULONGLONG flags, int option) override;
 
-    // ---- inventory (inventory/) ----
+    // ---- proxy identity: src/connect/AmazonProxyDetection.cpp; each runs the
+    //      detection until it succeeded ----
+    bool DetectLocalProxyInformation();
+    std::string GetProxyUUID();
+    std::string GetProxyBiosId();
+    std::string GetProxyRegion();
+    bool IsProxyAmazonInstance();
+    // BIOS values that make a machine an EC2 instance.
+    static bool IsAmazonBios(const std::string& manufacturer, const std::string& version);
+
+    // ---- lazily created helpers: src/connect/AmazonLazyInit.cpp ----
+    bool InitDiskInfo();
+    // Error 19 when the disk registry cannot connect.
+    bool ConnectDiskInfo(const SVMInfo& vm);
+    bool InitializeDirectSnapshotAccessAPIWrapper();
+
+    // ---- inventory: src/inventory/AmazonBrowse.cpp, AmazonInventoryLookups.cpp,
+    //      AmazonInventoryLists.cpp, AmazonCatalogLookups.cpp, AmazonGuidParsing.cpp ----
     int BrowseInventory(const std::string& path, const SInventoryInfo& parent, std::vector<SInventoryInfo>& out,
                         ULONGLONG flags, int option) override;
     int GetVMInfoForVM(const std::string& name, const std::string& guid, const std::string& host, ULONGLONG flags,
@@ -58,12 +89,16 @@ public:
                                  ULONGLONG flags, int option, SVMInfo& vm);
     int GetHostInfoForHost(const std::string& zone, ULONGLONG flags, int option, SHostInfo& host) override;
     virtual int GetDCInfoForDC(const std::string& region, ULONGLONG flags, int option, SDataCenterInfo& dc);
-    virtual int GetInventoryInfoListForTag(const std::string& p0, const std::string& p1, const std::string& p2,
-                                           ULONGLONG flags, int option, std::vector<SInventoryInfo>& nodes);
+    // The parts of a tag node's GUID: tag key empty lists the region's keys,
+    // tag value empty the key's values.
+    virtual int GetInventoryInfoListForTag(const std::string& region, const std::string& tagKey,
+                                           const std::string& tagValue, ULONGLONG flags, int option,
+                                           std::vector<SInventoryInfo>& nodes);
     int GetVMInfoListForTag(const std::string& name, const std::string& guid, EInventoryType type, ULONGLONG flags,
                             int option, std::vector<SVMInfo>& vms) override;
-    int GetVMInfoListForTag(const std::string& p0, const std::string& p1, const std::string& p2, ULONGLONG flags,
-                            int option, std::vector<SVMInfo>& vms);
+    // Instances carrying tagKey=tagValue in region (tagValue empty: any value).
+    int GetVMInfoListForTag(const std::string& region, const std::string& tagKey, const std::string& tagValue,
+                            ULONGLONG flags, int option, std::vector<SVMInfo>& vms);
     int GetVMInfoListForInstanceSize(const std::string& guid, ULONGLONG flags, int option,
                                      std::vector<SVMInfo>& vms) override;
     int GetInstanceTypeInfoListForRegion(const std::string& region, ULONGLONG flags, int option,
@@ -86,16 +121,20 @@ public:
                                           std::vector<VMInfoStructs::SVolumeEncryptionKeyInfo>& keys) override;
     int DoesVMExist(const std::string& guid, const std::string& name, const std::string& zone, bool& exists,
                     std::vector<SVMInfo>& vms);
-    // Tag node GUID: three parts joined by "#$vm-+=" (or 0x12); instance-type
-    // node GUID: region and type. Outputs are cleared first; missing parts
-    // stay empty, extra parts are ignored.
-    static void ParseTagGUD(const std::string& guid, std::string& p0, std::string& p1, std::string& p2);
+    // Tag node GUID: region, tag key and tag value joined by "#$vm-+=" (or
+    // 0x12); instance-type node GUID: region and type. Outputs are cleared
+    // first; missing parts stay empty, extra parts are ignored.
+    static void ParseTagGUD(const std::string& guid, std::string& region, std::string& tagKey, std::string& tagValue);
     static void ParseInstanceTypeGUID(const std::string& guid, std::string& region, std::string& type);
 
-    // ---- VM operations (inventory/) ----
+    // ---- VM operations: src/inventory/AmazonVMOperations.cpp, AmazonStorageOperations.cpp,
+    //      AmazonNetworks.cpp, AmazonClone.cpp ----
     int PerformVMOperation(OperationCtx& ctx) override;
     int PerformVMOperation(SVMInfo& vm, EVMOperation op, std::string& out) override;
     int PerformStorageOperation(StorageOperationCtx& ctx) override;
+    // The isolated subnet named by net's first subnet entry (its id and
+    // address filled in on creation). Neither reads adapter, and option
+    // reaches only the bridge, which ignores it.
     bool CreateNetwork(VMInfoStructs::SNetworkInfo& net, std::string option,
                        VMInfoStructs::SHostNetworkAdapterInfo adapter) override;
     bool DeleteNetwork(VMInfoStructs::SNetworkInfo& net, std::string option,
@@ -103,12 +142,15 @@ public:
     bool CloneVM(SVMInfo& vm);
     bool DeleteEmptyTag(const std::string& resource, const std::string& key);
 
-    // ---- cleanup registry (tasks/, backup/) ----
+    // ---- cleanup registry: src/tasks/AmazonCleanerRegistration.cpp, AmazonCleanupOps.cpp,
+    //      AmazonCleanupShares.cpp, AmazonDeleteInstance.cpp; CleanupVM in
+    //      src/backup/AmazonCleanupVM.cpp ----
     int CleanupVM(MountCtx& ctx) override;
     int RegisterCleanerForBackup(MountCtx& ctx);
     int RegisterCleanerForRestore(RestoreCtx& ctx);
     void _CleanupAllVMs(int mode, std::vector<SFailure>& failures);
     bool _CleanupMountedVM(const std::string& vmGuid, bool orphaned, std::vector<SFailure>& failures);
+    // Error 116 when something registered could not be removed.
     bool _CleanupRestoreVM(const std::string& vmGuid, std::vector<SFailure>& failures, bool useSourceAccount);
     bool _CleanupSnapshots(const std::string& path, bool useSourceAccount);
     // Withdraws each sharing registered under path (tasks/AmazonCleanupShares.cpp).
@@ -118,10 +160,16 @@ public:
     bool _DeleteCloudMergedVHD(const std::string& path);
     // Cancels the run-commands registered under path (a guest job's).
     bool _CleanupGuestCommands(const std::string& path);
-    bool DeleteInstance(const std::string& id, bool deleteVolumes, bool nicDeleteOnTermination, bool deleteOption,
-                        bool useSourceAccount);
+    // Powers the instance off, detaches its volumes (deletes them with
+    // deleteVolumes), sets its interfaces' delete-on-termination to
+    // nicDeleteOnTermination and terminates it; deleteAttachedVolumes: the
+    // volumes still attached then go with it. True for an instance already gone.
+    bool DeleteInstance(const std::string& id, bool deleteVolumes, bool nicDeleteOnTermination,
+                        bool deleteAttachedVolumes, bool useSourceAccount);
 
-    // ---- mount machinery used by the clean-up (backup/) ----
+    // ---- mount machinery used by the clean-up: src/backup/AmazonMountInit.cpp,
+    //      AmazonMountedVolumes.cpp, AmazonCloudVHDPages.cpp ----
+    // Error 262 when the proxy, an EC2 instance, cannot reach the metadata service.
     bool _InitMount();
     bool DeleteExpiredVolumes(const std::string& region, long long ageSeconds);
     bool DeleteExpiredAMISnapshot(const std::string& instanceId);
@@ -135,14 +183,18 @@ public:
     // id is an S3 path "bucket/key", deleted through the admin bridge with
     // region passed on. True when nothing is to be deleted or the setting
     // keeps the pages; false for a path that is no S3 path or a failed delete.
-    bool DeleteCloudVHDPages(const std::vector<SDisk>& disks, const std::string& region, const std::string& unused);
+    // ignored: not read (its one caller passes it empty).
+    bool DeleteCloudVHDPages(const std::vector<SDisk>& disks, const std::string& region, const std::string& ignored);
     // "bucket/key": bucket before the first "/", key after it, parent folder
     // the key up to its last "/". False (outs untouched) for an empty path,
     // no "/", an empty bucket, a key without "/" or an empty parent folder.
     static bool GetKeyFromS3Path(const std::string& path, std::string& bucket, std::string& key,
                                  std::string& parentFolder);
 
-    // ---- backup mount: feasibility, mode, unmount (backup/) ----
+    // ---- backup mount (feasibility, mode, unmount): src/backup/AmazonMountVM.cpp,
+    //      AmazonUnmountVM.cpp, AmazonMountInfo.cpp, AmazonDiskFilters.cpp,
+    //      AmazonBackupVMInfo.cpp, AmazonMountMode.cpp, AmazonBackupFeasibility.cpp,
+    //      AmazonVMConfigFile.cpp ----
     int MountVM(MountCtx& ctx) override;
     int UnmountVM(MountCtx& ctx) override;
     int GetFileMountInfo(const MountCtx& ctx, std::vector<VMInfoStructs::SMountInfoFile>& files) override;
@@ -156,15 +208,22 @@ public:
     int _MountVM(MountCtx& ctx);
     int PreMount(MountCtx& ctx);
     int PostMount(MountCtx& ctx);
-    // fromSnapJob: the record comes from snap job snapJobId's metadata.
-    bool _InitVMInfoForBackup(const std::string& name, const std::string& id, const std::string& third,
+    // fromSnapJob: the record comes from snap job snapJobId's metadata;
+    // otherwise from the cloud, looked up in zone (empty or "default": any).
+    // Error 1 (instance not found) when neither has it.
+    bool _InitVMInfoForBackup(const std::string& name, const std::string& id, const std::string& zone,
                               bool fromSnapJob, int64_t snapJobId, SVMInfo& vm);
+    // Error 262 (metadata service unreachable), 179 (the proxy is no EC2
+    // instance) or 237 (no record of the proxy instance).
     bool _InitProxyInfoForBackup(const MountCtx& ctx);
     bool SelectMountMode(MountCtx& ctx);
+    // Error 176 when the instance is not in the proxy's region.
     bool IsHotaddMountFeasible(MountCtx& ctx);
     bool IsDirectReadMountFeasible(MountCtx& ctx);
+    // Error 287 with the service's text when a direct-read call is refused.
     bool CheckDirectReadPermissions();
     bool CheckEbsVpcEndpointConfiguration(const std::string& region, std::vector<SFailure>& failures);
+    // Error 67 for a template, 151 for the proxy itself, 172 for no volumes.
     bool IsBackupFeasible(const SVMInfo& vm, MountCtx& ctx);
     bool CheckCrossAccountBackup(const MountCtx& ctx);
     int _UnMountVM(MountCtx& ctx);
@@ -180,10 +239,15 @@ public:
     int GetFullMountInfoConfigFiles(const MountCtx& ctx, std::vector<VMInfoStructs::SMountInfoFull>& items);
     const SVMInfo& ProxyVMInfo() const { return m_proxyVMInfo; }
 
-    // ---- backup staging: AMI, snapshots, volumes (backup/) ----
+    // ---- backup staging (AMI, snapshots, volumes): src/backup/AmazonStreamingStaging.cpp,
+    //      AmazonAMISnapshot.cpp, AmazonVolumeFilter.cpp, AmazonBackupSnapshots.cpp,
+    //      AmazonStagedVolumes.cpp, AmazonProxyAttach.cpp ----
     int _MountVMStreamingBackup(MountCtx& ctx);
+    // Error 73 when the instance has too many backup AMIs already.
     int CheckSnapshotCount(const std::string& instanceId);
+    // Error 17 when the AMI or its snapshots cannot be made.
     int TakeAMISnapshot(MountCtx& ctx);
+    // Error 65 when every disk is filtered.
     bool GetFilteredVolumes(MountCtx& ctx, std::vector<std::string>& excludedVolumeIds);
     std::string GetSnapshotName(int jobType);
     std::string GetSnapshotDescription(int jobType);
@@ -191,15 +255,17 @@ public:
     bool PrepareSnapshotInfoToBackup(const SVMInfo& ami, MountCtx& ctx, const std::string& description);
     bool _CreateVolumesFromSnapshot(const std::string& instanceId, std::vector<SDisk>& disks, int mode,
                                     bool& recreated);
+    // Error 23 when a disk cannot be registered.
     bool _RegisterDisks(SVMInfo& vm, const std::string& transportMode);
     bool AttachVolumesToProxy(const std::string& instanceId, SVMInfo& vm, std::vector<SDisk>& disks, bool forWrite,
                               bool takeOffline, int mode);
     bool AttachVolumesToRemoteProxy(const std::string& instanceId, const std::string& remoteProxyId,
                                     std::vector<SDisk>& disks, int mode);
 
-    // ---- backup copy through the snapshot manager (backup/AmazonMountSnap.cpp,
+    // ---- backup copy through the snapshot manager: src/backup/AmazonMountSnap.cpp,
     //      AmazonSnapVolumeMount.cpp, AmazonSnapMetadataValue.cpp,
-    //      AmazonBackupCopySnapshots.cpp) ----
+    //      AmazonBackupCopySnapshots.cpp, AmazonBackupCopyUnmount.cpp,
+    //      AmazonBackupCopyVMInfo.cpp ----
     // The job's record of the snapshot manager is m_snap.record. Mount: 1,
     // or 0 with 29 (no snapshots), 177 (hot-add outside the proxy's region),
     // 24 (snapshots not prepared, volumes not made), 243, 2003, 268, 65 or 23.
@@ -240,26 +306,15 @@ public:
     // Error 65 when every disk is a Marketplace volume.
     bool _FilterMarketplaceVolumeFromBackupCopy(MountCtx& ctx);
     int CleanupMountedVM_BackupToTape(MountCtx& ctx);
-    // Before a job-level backup copy's mounts: the snap job's metadata
-    // fetched into the job results folder and read (c_InstanceInfoMapFromSnapXML,
-    // the context's volume list); 29, 28 or 31 when it cannot be. The
-    // unmount deletes the fetched file and always returns 1.
-    int MountSnap(const MountCtx& ctx) override;
-    int UnmountSnap(MountCtx& ctx) override;
-    // Drops the instances of datastores from snap job snapJobId's part of
-    // c_InstanceInfoMapFromSnapXML, so that the snap metadata just read
-    // decides their records.
-    static void ForgetSnapXmlInstances(int64_t snapJobId,
-                                       const std::vector<VMInfoStructs::SDatastoreInfo>& datastores);
-    // The record snap job snapJobId's metadata gave instance id, or null:
-    // never another snap job's record of the same instance.
-    static const SVMInfo* SnapXmlInstance(int64_t snapJobId, const std::string& id);
     int _DownloadVMConfigFile(const std::string& mountPath, const MountCtx& ctx);
     bool DeleteSnapBackupXml(const MountCtx& ctx);
     bool PopulateVMInfoFromSnapBackupXml(MountCtx& ctx, SVMInfo& vm);
 
-    // ---- cross-account snapshots: copies, shares, keys (backup/) ----
+    // ---- cross-account snapshots (copies, shares, keys): src/backup/AmazonSnapshotCopy.cpp,
+    //      AmazonSnapshotShare.cpp ----
+    // Error 17 when a copy cannot be made.
     bool CopySnapshotsToBackup(MountCtx& ctx);
+    // Error 17 when a snapshot cannot be shared.
     bool ShareSnapshotToBackup(MountCtx& ctx);
     bool UnshareSnapshotBackupCopy(const std::vector<SDisk>& disks);
     bool InitCustomKDEncryptionKey(const std::string& region, std::string& keyArn);
@@ -270,7 +325,9 @@ public:
     // region, where its volumes are made.
     std::string CrossAccountSnapshotRegion(const MountCtx& ctx) const;
 
-    // ---- disk access (disk/) ----
+    // ---- disk access: src/disk/AmazonOpenVmdk.cpp, AmazonCloseVmdk.cpp,
+    //      AmazonReadVmdk.cpp, AmazonVmdkInfo.cpp, AmazonAttachToProxy.cpp,
+    //      AmazonVolumeOptimize.cpp ----
     int OpenVmdk(const std::string& vmName, const std::string& vmGuid, const std::string& diskId,
                  VmdkHandle& handle) override;
     int CreateVmdk(const std::string& vmName, const std::string& vmGuid, const std::string& diskId, ULONGLONG size,
@@ -278,6 +335,7 @@ public:
     int CloseVmdk(VmdkHandle& handle) override;
     int GetVmdkInfo(const VmdkHandle& handle, SDisk& disk) override;
     int GetVmdkMetadata(const VmdkHandle& handle, std::vector<VMInfoStructs::SDiskMetadataInfo>& metadata) override;
+    // Error 23, with the cause, when a read fails.
     int ReadVmdk(const VmdkHandle& handle, ULONGLONG startSector, unsigned int sectorCount, void* buffer) override;
     int GetVmdkTagList(const VmdkHandle& handle, std::vector<VMInfoStructs::SDiskMetadataInfo>& tags) override;
     int SetVmdkTagList(const VmdkHandle& handle, const std::vector<VMInfoStructs::SDiskMetadataInfo>& tags) override;
@@ -289,29 +347,59 @@ public:
     void OptimizeVolumeParams(int mode, long long& sizeBytes, std::string& volumeType, int& iops, bool force);
     bool OptimizeAndModifyDisk(SDisk& disk);
 
-    // ---- restore: phases, checks, method choice (restore/AmazonRestorePhases.cpp,
+    // ---- change tracking: src/disk/AmazonChangeTracking.cpp ----
+    bool ValidateChangeId(const std::string& vmName, const std::string& vmGuid, const std::string& diskName,
+                          const std::string& changeId) override;
+    int GetVmdkExtents(const VmdkHandle& handle, const std::string& changeId, ULONGLONG start,
+                       VMInfoStructs::SDiskChangeInfo& info) override;
+    int GetVmdkExtents_CBT(const VmdkHandle& handle, const std::string& changeId, ULONGLONG start,
+                           VMInfoStructs::SDiskChangeInfo& info);
+    // Sets the context's status and backup level; false turns the job into
+    // a full backup.
+    bool InitCBT(MountCtx& ctx);
+    bool ValidateCBT(const MountCtx& ctx);
+    bool GetChangedBlocks(const std::string& previousSnapshot, const std::string& currentSnapshot,
+                          const std::string& zone, VMInfoStructs::SDiskChangeInfo& info);
+    bool GetAllocatedBlocks(const std::string& snapshot, const std::string& zone, VMInfoStructs::SDiskChangeInfo& info);
+    bool DeleteExpiredCBTSnapshot(const MountCtx& ctx);
+    bool CleanupCBTSnapshots(const MountCtx& ctx);
+    bool _UpdateChangeBlobID(MountCtx& ctx);
+    bool _PostBackupCBTCleanup(const MountCtx& ctx);
+    std::string getRegionFromZone(const std::string& zone);
+    const std::string& CbtLastFull() const { return m_cbtLastFull; }
+    const std::string& CbtReferenceAMI() const { return m_cbtReferenceAMI; }
+
+    // ---- restore (phases, checks, method choice): src/restore/AmazonRestorePhases.cpp,
     //      AmazonRestoreCleanup.cpp, AmazonRestoreFeasibility.cpp,
-    //      AmazonRestoreOverwrite.cpp; replication properties in
-    //      AmazonInfoReplication.cpp) ----
+    //      AmazonRestoreOverwrite.cpp; HandleFilteredDataDisks in
+    //      AmazonRestoreConfigFile.cpp; replication properties in
+    //      AmazonInfoReplication.cpp ----
     int InitRestoreVM(const RestoreCtx& ctx) override;
     int PreRestoreVM(const RestoreCtx& ctx) override;
     int RestoreVM(const RestoreCtx& ctx) override;
     int PostRestoreVM(const RestoreCtx& ctx) override;
     int CloseRestoreVM(const RestoreCtx& ctx) override;
     int CleanupRestoreVM(const RestoreCtx& ctx) override;
+    // Error 202 when lvmetad is on for a hot-add restore, 249 for a disk over 16 TiB.
     bool CheckRestoreFeasibility(const RestoreCtx& ctx);
+    // Error 264 for a Linux instance that boots from GPT.
     bool IsRestorePossibleForVM(const RestoreCtx& ctx);
     bool SelectRestoreMethod(const RestoreCtx& ctx);
     bool IsRestoreFeasibleInHotAddMode(const RestoreCtx& ctx);
+    // Error 237 when the proxy's record cannot be read.
     bool _InitProxyInfoForRestore();
     // False for the first selected disk over 16 TiB; the caller sets 249.
     bool CheckDiskLimit(const std::vector<SDisk>& disks);
+    // Error 242 for a flavour the cross-account restore does not support.
     bool CheckCrossAccountRestore(const RestoreCtx& ctx);
+    // Error 267 for an instance type the restore refuses.
     bool ValidateInstanceType(const RestoreCtx& ctx);
     static bool IsNVMeInstanceType(const std::string& type);
     void SetRestoreWithNewVMGuidFlag(const RestoreCtx& ctx);
     // 1: go on (nothing in the way, restored in place, or the old instance
     // deleted); 0 with the error set otherwise.
+    // Errors 10 (name taken, no overwrite), 173 (name ambiguous), 245
+    // (termination protected), 61 (the old instance not deleted).
     int HandleOverwriteOption(const RestoreCtx& ctx, const std::string& region);
     bool ValidateTemplate(const RestoreCtx& ctx);
     AmazonReplicationMethod ForceAnyReplicationMethod(const RestoreCtx& ctx);
@@ -325,10 +413,10 @@ public:
     static bool IsHotAddRestore(const std::vector<SDisk>& disks);
     // Failback: whether the source instance still exists to restore into.
     bool LookForSourceVM(const RestoreCtx& ctx);
-    bool IsHotAddMethodSelected() const { return m_bHotAddMethodSelected; }
-    bool IsCrossAccountRestore() const { return m_bCrossAccountRestore; }
+    bool IsHotAddMethodSelected() const { return m_restore.hotAddMethodSelected; }
+    bool IsCrossAccountRestore() const { return m_restore.crossAccountRestore; }
 
-    // ---- restore: disk properties (restore/AmazonRestoreDiskProperties.cpp) ----
+    // ---- restore disk properties: src/restore/AmazonRestoreDiskProperties.cpp ----
     void AdjustDiskPropertiesForStreamingRestore(const RestoreCtx& ctx);
     void AdjustVolumeSize(SDisk& disk);
     void AdjustVolumeType(SDisk& disk, const RestoreCtx& ctx, const std::vector<VMInfoStructs::SVolumeTypeInfo>& types);
@@ -336,9 +424,11 @@ public:
     void AdjustVolumeEncryption(SDisk& disk, const std::string& region, const RestoreCtx& ctx);
     bool AdjustDiskTypeForRestore(SDisk& disk);
 
-    // ---- restore: volumes through the proxy (restore/AmazonRestoreVolumes.cpp,
-    //      AmazonRestoreTransfer.cpp, AmazonRestoreAttach.cpp) ----
+    // ---- restore volumes through the proxy: src/restore/AmazonRestoreVolumes.cpp,
+    //      AmazonRestoreTransfer.cpp, AmazonRestoreAttach.cpp,
+    //      AmazonRestoreReplacement.cpp ----
     // recreated: a volume an earlier attempt made is gone and was made again.
+    // Error 24 when a volume cannot be made, 237 without the proxy's record.
     bool _CreateEmptyVolumes(const RestoreCtx& ctx, const VM_Cleaner_Mode& mode, bool& recreated);
     int PreRestoreVM_AmazonVMAsProxy(const RestoreCtx& ctx);
     bool RestoreVolume_AmazonVMAsProxy(const RestoreCtx& ctx);
@@ -347,11 +437,14 @@ public:
     bool IsVolumeTransferRequired(const RestoreCtx& ctx);
     // Empty when the destination is not an Outpost.
     std::string GetDestinationOutpostArn(const RestoreCtx& ctx);
+    // Error 17 when a snapshot cannot be made.
     bool CreateSnapshotFromVolumes(const std::string& vmKey, std::vector<SDisk>& disks, const VM_Cleaner_Mode& mode);
+    // Error 17 when a snapshot cannot be shared.
     bool ShareSnapshotsToRestore(const RestoreCtx& ctx);
     bool CreateVolumesFromSharedSnapshots(const RestoreCtx& ctx);
     bool DeleteRegisteredSnapshots(const RestoreCtx& ctx);
     bool AttachRestoreCtxDisksToInstance(const RestoreCtx& ctx);
+    // Error 112 when the restored instance cannot be powered on.
     int PostRestoreVM_AmazonVMAsProxy(const RestoreCtx& ctx);
     // A restore into an existing instance replaces its volumes device by
     // device (restore/AmazonRestoreReplacement.cpp): each replacement is
@@ -362,8 +455,8 @@ public:
     void HandOverVolumeReplacements(const RestoreCtx& ctx);
     bool _RollBackVolumeReplacements(const std::string& path, std::vector<SFailure>& failures);
 
-    // ---- restore: the restored instance (restore/AmazonRestoreInstance.cpp,
-    //      AmazonRestoreConfigFile.cpp) ----
+    // ---- the restored instance: src/restore/AmazonRestoreInstance.cpp,
+    //      AmazonRestoreConfigFile.cpp ----
     bool RestoreVM_AmazonVMAsProxy(const RestoreCtx& ctx);
     bool PrepareRestoreCtxVMInfo(const RestoreCtx& ctx, bool& osDiskExists);
     bool PrepareRestoreCtxVMInfo(const RestoreCtx& ctx, bool& osDiskExists, std::map<std::string, std::string>& tags);
@@ -375,17 +468,18 @@ public:
     bool DoesOSDiskExist(const RestoreCtx& ctx, bool& exists);
     bool DoesOSDiskExist(const SVMInfo& vm, bool& exists);
     static bool ISOSDisk(const SDisk& disk) { return disk.isOSDisk; }
+    // Error 20 with the bridge's text when the instance cannot be launched.
     bool RestoreVirtualMachine(const RestoreCtx& ctx, bool osDiskExists, std::map<std::string, std::string> tags);
     void UpdateDeviceNameForOSDisk(const RestoreCtx& ctx);
+    // Error 112 when the instance does not reach its state.
     bool ValidateInstanceStatus(const std::string& instanceId, const std::string& name, const std::string& region);
 
-    // ---- replication (restore/AmazonInfoReplication*.cpp): phases in
-    //      AmazonInfoReplicationPhases.cpp, volumes in ...Disks.cpp, the
-    //      integrity AMI in ...Integrity.cpp, the previous replica in
-    //      ...Replica.cpp, a conversion's temporary instance in ...TempVM.cpp,
-    //      recast in ...Recast.cpp. Phases return 1 or 0 with the last error
-    //      set (4000 cancelled, 7002 replica running, 7003 name taken, 17
-    //      integrity AMI not launched, 23 disk registry, 7007 validation). ----
+    // ---- replication: src/restore/AmazonInfoReplicationPhases.cpp; volumes in
+    //      ...Disks.cpp, the integrity AMI in ...Integrity.cpp, the previous
+    //      replica in ...Replica.cpp, a conversion's temporary instance in
+    //      ...TempVM.cpp, recast in ...Recast.cpp. Phases return 1 or 0 with the
+    //      last error set (4000 cancelled, 7002 replica running, 7003 name taken,
+    //      17 integrity AMI not launched, 23 disk registry, 7007 validation) ----
     int InitRestoreVM_VMReplication_HotAdd(const RestoreCtx& ctx);
     int PreRestoreVM_VMReplication_HotAdd(const RestoreCtx& ctx);
     int RestoreVM_VMReplication_HotAdd(const RestoreCtx& ctx);
@@ -422,29 +516,9 @@ public:
     int FinalizeRecast(const RestoreCtx& ctx) override;
     int CleanupRecast(const RestoreCtx& ctx) override;
 
-    // ---- change tracking (disk/) ----
-    bool ValidateChangeId(const std::string& vmName, const std::string& vmGuid, const std::string& diskName,
-                          const std::string& changeId) override;
-    int GetVmdkExtents(const VmdkHandle& handle, const std::string& changeId, ULONGLONG start,
-                       VMInfoStructs::SDiskChangeInfo& info) override;
-    int GetVmdkExtents_CBT(const VmdkHandle& handle, const std::string& changeId, ULONGLONG start,
-                           VMInfoStructs::SDiskChangeInfo& info);
-    // Sets the context's status and backup level; false turns the job into
-    // a full backup.
-    bool InitCBT(MountCtx& ctx);
-    bool ValidateCBT(const MountCtx& ctx);
-    bool GetChangedBlocks(const std::string& previousSnapshot, const std::string& currentSnapshot,
-                          const std::string& zone, VMInfoStructs::SDiskChangeInfo& info);
-    bool GetAllocatedBlocks(const std::string& snapshot, const std::string& zone, VMInfoStructs::SDiskChangeInfo& info);
-    bool DeleteExpiredCBTSnapshot(const MountCtx& ctx);
-    bool CleanupCBTSnapshots(const MountCtx& ctx);
-    bool _UpdateChangeBlobID(MountCtx& ctx);
-    bool _PostBackupCBTCleanup(const MountCtx& ctx);
-    std::string getRegionFromZone(const std::string& zone);
-    const std::string& CbtLastFull() const { return m_cbtLastFull; }
-    const std::string& CbtReferenceAMI() const { return m_cbtReferenceAMI; }
-
-    // ---- guest files (guest/): non-zero on success ----
+    // ---- guest files: src/guest/AmazonGuestPrepare.cpp, AmazonGuestBrowse.cpp,
+    //      AmazonGuestCopy.cpp, AmazonGuestScript.cpp; non-zero on success ----
+    // Error 164 without a usable bucket, 1 when the instance is not found.
     int PrepareGuestForFileCopy(const GuestCtx& ctx) override;
     int BrowseGuest(const GuestCtx& ctx, const std::string& path, std::vector<VMInfoStructs::SGuestFile>& files) override;
     // Does nothing: the download makes the folders it needs.
@@ -461,29 +535,9 @@ public:
     int ExecuteScriptInGuest(const GuestCtx& ctx, const std::string& scriptText, int timeoutSeconds) override;
     const AmazonGuest::GuestState& GuestFileState() const { return m_guest; }
 
-    // ---- the plug-in's own virtual operations ----
-    virtual int Init(bool hasAdminAccount);
-    virtual int DeInit();
-
-    // ---- proxy identity: each runs the detection until it succeeded ----
-    bool DetectLocalProxyInformation();
-    std::string GetProxyUUID();
-    std::string GetProxyBiosId();
-    std::string GetProxyRegion();
-    bool IsProxyAmazonInstance();
-    // BIOS values that make a machine an EC2 instance.
-    static bool IsAmazonBios(const std::string& manufacturer, const std::string& version);
-
-    void CleanupSnapLiveBrowseState() {}
-    void CleanupSnapLiveBrowseState(const std::string&, const std::string&) {}
-
-    // ---- lazily created helpers ----
-    bool InitDiskInfo();
-    bool ConnectDiskInfo(const SVMInfo& vm);
-    bool InitializeDirectSnapshotAccessAPIWrapper();
-
-    // ---- snap backups, job-level flow (snap/: AmazonPreSnap.cpp, AmazonSnapVolumeList.cpp,
-    //      AmazonSnapVolumeRecords.cpp, AmazonSnapPartial.cpp, AmazonSnapNames.cpp) ----
+    // ---- snap backups, job-level flow: src/snap/AmazonPreSnap.cpp,
+    //      AmazonSnapPartial.cpp, AmazonSnapVolumeList.cpp, AmazonSnapVolumeRecords.cpp,
+    //      AmazonSnapCustomKey.cpp, AmazonSnapNames.cpp, AmazonSnapMetadataFiles.cpp ----
     // 1 on success; error 4000 cancelled, 32 no volume list, 29 the volume
     // records (an archive file, the metadata XML, a transient metadata
     // text) could not be prepared, 17 a cross-account job's custom key (or
@@ -554,14 +608,35 @@ public:
     // rebuilds the context's volume list from what was read (error 31).
     int GetMetadataFiles(const MountCtx& ctx, std::vector<std::string>& files, int type) override;
     const AmazonSnap::SnapState& SnapState() const { return m_snap; }
-    // ---- live-browse mount hand-over (snap/AmazonSnapMountInfo.cpp) ----
+
+    // ---- snap job metadata mounted for a backup copy: src/snap/AmazonSnapMount.cpp ----
+    // Before a job-level backup copy's mounts: the snap job's metadata
+    // fetched into the job results folder and read (c_InstanceInfoMapFromSnapXML,
+    // the context's volume list); 29, 28 or 31 when it cannot be. The
+    // unmount deletes the fetched file and always returns 1.
+    int MountSnap(const MountCtx& ctx) override;
+    int UnmountSnap(MountCtx& ctx) override;
+    // Drops the instances of datastores from snap job snapJobId's part of
+    // c_InstanceInfoMapFromSnapXML, so that the snap metadata just read
+    // decides their records.
+    static void ForgetSnapXmlInstances(int64_t snapJobId,
+                                       const std::vector<VMInfoStructs::SDatastoreInfo>& datastores);
+    // The record snap job snapJobId's metadata gave instance id, or null:
+    // never another snap job's record of the same instance.
+    static const SVMInfo* SnapXmlInstance(int64_t snapJobId, const std::string& id);
+
+    // ---- live-browse mount hand-over: src/snap/AmazonSnapMountInfo.cpp ----
     // The connection (secrets sealed) and the disk registry's live-browse
     // mount; empty when it cannot be written.
     std::string GetSnapMountInfo() override;
     // Connects as the text says and registers its instance and disks for
     // direct reads; false at the first step that fails.
     bool SetSnapMountInfo(const std::string& text) override;
-    // ---- snap backup metadata fetched back (snap/AmazonSnapDownloads.cpp) ----
+    // Both do nothing.
+    void CleanupSnapLiveBrowseState() {}
+    void CleanupSnapLiveBrowseState(const std::string&, const std::string&) {}
+
+    // ---- snap backup metadata fetched back: src/snap/AmazonSnapDownloads.cpp ----
     // Each true when the file is in the folder afterwards (a file already
     // there is not fetched again). _DownloadSnapBackupMetadataFile fetches
     // into the context's snap metadata folder (the mount path when unset)
@@ -576,8 +651,7 @@ public:
     // none or several.
     bool _PopulateVMInfoFromDSInfo(int64_t snapJobId);
 
-    // ---- snap backups reverted (snap/: AmazonSnapRevert.cpp,
-    //      AmazonSnapRevertDisks.cpp; the mount is above) ----
+    // ---- snap backups reverted: src/snap/AmazonSnapRevert.cpp, AmazonSnapRevertDisks.cpp ----
     // Puts the instance's disks back from the snap backup: volumes made
     // from its snapshots are handed to the in-cloud-proxy restore. Runs once
     // per instance per restore job; a second call returns that job's result.
@@ -593,8 +667,9 @@ public:
     bool _PerformFileLevelRevert(const MountCtx& mctx, const RestoreCtx& rctx, std::vector<FileInfo_t>& files);
     bool _DeleteDisksNotSelectedForAttachDiskRestore(const MountCtx& mctx, const RestoreCtx& rctx);
 
-    // ---- snap backups, VM-centric flow (snap/: AmazonSnapVMCentric.cpp,
-    //      AmazonSnapVMCentricVolumes.cpp, AmazonSnapCatalog.cpp) ----
+    // ---- snap backups, VM-centric flow: src/snap/AmazonSnapVMCentric.cpp,
+    //      AmazonSnapVMCentricVolumes.cpp, AmazonSnapCatalog.cpp; _MountVM_Snap_Backup
+    //      in AmazonPreSnap.cpp, _GetTagListForVolume in AmazonSnapVolumeRecords.cpp ----
     // The mount of one instance does the whole snap backup of it. 1 on
     // success; 4000 cancelled, 65 every disk filtered, 17 the snapshots
     // failed (those the manager made are deleted). A failure invalidates
@@ -620,12 +695,12 @@ public:
     // snapshotted, and lets go of them. False: nothing listed as produced.
     bool _GenerateSnapBackupCatalogXml(const MountCtx& ctx);
 
-    // ---- small helpers ----
+    // ---- small helpers: src/factory/AmazonInfo.cpp ----
     void overrideSDKRegion(const std::string& region);
     std::string getProxyAWSComponentsFolder();
     void LogNotPorted(const std::string& name);
 
-    // ---- read-only views for the framework's tests and diagnostics ----
+    // ---- read-only views for the framework's tests and diagnostics (inline) ----
     CAmazonSDKBridge* SourceBridge() const { return m_pSourceBridge.get(); }
     CAmazonSDKBridge* AdminBridge() const { return m_pAdminBridge; }
     bool IsCrossAccount() const { return m_bCrossAccount; }
@@ -636,15 +711,15 @@ public:
     CAmazonTaskUtils* TaskUtils() const { return m_pTaskUtils.get(); }
     CAmazonCleaner& Cleaner() { return m_cleaner; }
     bool IsCleanerRegistered() const { return m_bCleanerRegistered; }
-    bool IsMountInitialized() const { return m_bMountInitialized; }
     AmazonDirectSnapshotAccessAPI::CAmazonDirectSnapshotAccessAPIWrapper* DirectSnapshotAccess() const {
         return m_pDirectSnapshotAccess.get();
     }
 
-    // ---- process-wide state shared by every object of the library ----
+    // ---- process-wide state shared by every object of the library: defined in
+    //      src/factory/AmazonInfoStatics.cpp ----
     // Job id -> instance id -> the record of an instance the job
     // snapshotted: keyed by job, so that no job's catalogue lists another
-    // job's instances.
+    // job's instances. Guarded by c_InstanceGuidToVMInfoMapLock.
     static std::map<int64_t, std::map<std::string, SVMInfo>> c_InstanceGuidToVMInfoMap;
     static CriticalSection c_InstanceGuidToVMInfoMapLock;
     // Snap job id -> instance id -> the record that snap job's metadata
@@ -659,16 +734,21 @@ public:
     // Restore job id -> instance id -> result (0 or 1) of its revert: keyed
     // by job, so that no job takes another job's result for its own.
     static std::map<int64_t, std::map<std::string, int>> c_snapVMRestoreProcessedMap;
+    // Held while a job fetches the proxy's record (m_proxyVMInfo,
+    // m_bProxyInfoFetched) for a backup or a restore.
     static CriticalSection c_ProxyInfoLock;
+    // Serialises the process's one-time set-up of the cross-account custom
+    // keys and the snapshot-copy setting (c_snapCrossAccountKeys).
     static CriticalSection c_getTransientMetadataLock;
-    // Cross-account snap backups' setting and custom keys; keys are obtained
+    // Cross-account snap backups' setting and custom keys; both are set up
     // under c_getTransientMetadataLock.
     static AmazonSnap::SnapCrossAccountKeys c_snapCrossAccountKeys;
     // An instance type containing any of these uses NVMe devices.
     static const std::vector<std::string> _kvmInstanceTypes;
 
 private:
-    // ---- inventory helpers (inventory/) ----
+    // ---- inventory helpers: src/inventory/AmazonBrowse.cpp, AmazonBrowseViews.cpp,
+    //      AmazonClone.cpp, AmazonSnapshotOperations.cpp, AmazonVMOperations.cpp ----
     // Browse levels: each fills out with the children of node for the named
     // view and returns 1, or logs and returns 0.
     int BrowseAmazonView(const std::string& view, const SInventoryInfo& node, std::vector<SInventoryInfo>& out,
@@ -705,28 +785,38 @@ private:
     // operation's failure value 1.
     int VMOperationFailed(const char* where, const std::string& message);
 
-    // ---- backup mount helpers (backup/: feasibility, mode, unmount) ----
-    // A snap backup's mount (snap/AmazonSnapVMCentric.cpp): the whole
-    // backup of the instance when VM-centric, else PreSnap's finding.
-    int MountVM_Snap_Backup(const MountCtx& ctx);
+    // ---- backup mount helpers: src/backup/AmazonMountVM.cpp, AmazonUnmountVM.cpp,
+    //      AmazonBackupVMInfo.cpp, AmazonResourceTags.cpp, AmazonMountNotBuilt.cpp ----
     // Branches whose work has not landed: each fails with kErrNotSupported
     // and a text naming the branch, so that a job never reports a mount or
     // an unmount it did not do.
-    int _MountVMLiveBrowsePseudoMount(const MountCtx& ctx);
     int AttachVolumesForLiveBrowse(MountCtx& ctx);
     int NotBuiltYet(const char* branch);
-    // Steps of the backup-copy mount (backup/AmazonMountSnap.cpp,
-    // AmazonSnapVolumeMount.cpp).
+    // The steps of _MountVM after staging.
+    void StartChangeTracking(MountCtx& ctx);
+    int FinishLiveBrowseMount(MountCtx& ctx);
+    // Unmount and clean-up need the proxy record (unless direct read) and
+    // the mount machinery.
+    bool PrepareProxySide(const MountCtx& ctx);
+    // The instance's tags, read in its region.
+    bool GetTagsInRegion(const std::string& resource, const std::string& region,
+                         std::map<std::string, std::string>& tags);
+    void LogDiskMetadata(const SVMInfo& vm);
+    void ParseGuestOS(SVMInfo& vm);
+    // "us-east-1" for "us-east-1a": the zone without its final letter.
+    static std::string RegionFromZone(const std::string& zone);
+
+    // ---- backup-copy mount steps: src/backup/AmazonMountSnap.cpp, AmazonSnapVolumeMount.cpp ----
+    // Steps of the backup-copy mount.
     bool SnapsInProxyRegion();
     bool FinishSnapMount(MountCtx& ctx);
     bool RegisterSnapMountedVolumes(const MountCtx& ctx);
     bool AddUnmountEntries(bool withAdminCredentials);
     static void RememberMountedDevice(const std::string& mounted, const std::string& source);
-    // The steps of _MountVM after staging.
-    void StartChangeTracking(MountCtx& ctx);
-    int FinishLiveBrowseMount(MountCtx& ctx);
-    // Steps of the cross-account snapshot copy and share. error: the text
-    // the job reports when the custom key is not ready.
+
+    // ---- cross-account snapshot copy and share steps: src/backup/AmazonSnapshotCopy.cpp,
+    //      AmazonSnapshotShare.cpp ----
+    // error: the text the job reports when the custom key is not ready.
     bool InitCustomKDEncryptionKey(const std::string& region, std::string& keyArn, std::string& error);
     bool CopyOneSnapshot(MountCtx& ctx, const SDisk& disk, const std::string& target, const std::string& keyArn,
                          std::string& copyId);
@@ -739,18 +829,9 @@ private:
     bool CrossAccountHotadd(const MountCtx& ctx) const {
         return m_bCrossAccountBackup && ctx.transportMode == "HOTADD";
     }
-    // Unmount and clean-up need the proxy record (unless direct read) and
-    // the mount machinery.
-    bool PrepareProxySide(const MountCtx& ctx);
-    // The instance's tags, read in its region.
-    bool GetTagsInRegion(const std::string& resource, const std::string& region,
-                         std::map<std::string, std::string>& tags);
-    void LogDiskMetadata(const SVMInfo& vm);
-    void ParseGuestOS(SVMInfo& vm);
-    // "us-east-1" for "us-east-1a": the zone without its final letter.
-    static std::string RegionFromZone(const std::string& zone);
 
-    // ---- staging helpers (backup/: AMI, snapshots, volumes) ----
+    // ---- staging helpers: src/backup/AmazonAMISnapshot.cpp, AmazonProxyAttach.cpp,
+    //      AmazonStreamingStaging.cpp, AmazonVolumeFilter.cpp, AmazonStagedVolumes.cpp ----
     // "bAmazonDoNotSetTagsOnIntermediateResources": snapshots and staged
     // volumes get only the backup tag, none of their source volume's.
     static bool DoNotTagIntermediateResources();
@@ -776,7 +857,45 @@ private:
     // A staged volume the cleanup registry refused: deleted, with the error set.
     bool DropUnregisteredVolume(const std::string& volumeId);
 
-    // ---- disk access helpers (disk/) ----
+    // ---- clean-up helpers: src/backup/AmazonCleanupVM.cpp, AmazonLiveJobAMIs.cpp,
+    //      AmazonMountedVolumes.cpp ----
+    bool RemoveCleanupStringAMI(MountCtx& ctx, const std::string& region);
+    // True (and logged under where) when a job run of this proxy that is
+    // still running, other than this one (or than the run whose entry is
+    // being cleaned, exceptJobKey), registered the AMI: made it, or reads
+    // it as its change-tracking reference. Whatever its age or name, it is
+    // not this job's to delete. backup/AmazonLiveJobAMIs.cpp
+    bool IsAMIOfAnotherLiveJob(const std::string& amiId, const char* where,
+                               const std::string& exceptJobKey = std::string());
+    // One registered staged volume, in its region: detached unless it has
+    // no attachment, then deleted when asked. useSourceAccount: the account
+    // for an entry that names none; an entry's own account decides otherwise.
+    bool CleanUpMountedVolume(const CleanerEntity& volume, const std::string& key, bool deleteVolume,
+                              std::vector<SFailure>& failures, bool useSourceAccount);
+    bool VolumeIsGone(const std::string& volumeId, const std::string& region, bool useSourceAccount);
+    bool VolumeIsDetached(const std::string& volumeId, const std::string& region, bool useSourceAccount);
+
+    // ---- clean-up helpers: src/tasks/AmazonCleanupOps.cpp; EnsureTaskUtils in
+    //      src/factory/AmazonInfo.cpp ----
+    // Removes what one job run registered under its VM entry, for
+    // _CleanupMountedVM; the entry goes only once all of it is gone.
+    // Error 116 when a resource stays, 117 when a volume stays attached.
+    bool CleanupMountedRoot(const CleanerEntity& root, std::vector<SFailure>& failures);
+    CAmazonSDKBridge* BridgeFor(bool useSourceAccount) const {
+        return AmazonCommon::ChooseBridge(m_pSourceBridge.get(), m_pAdminBridge, useSourceAccount);
+    }
+    // The account a resource made through the source bridge is registered
+    // under: its id when that is not the proxy's account, else empty.
+    std::string SourceAccountForCleaner() const;
+    // Which bridge reaches the account that holds an entry's resource; an
+    // entry that names no account takes fallbackToSource. False when this
+    // job is connected to neither account: the entry must be kept.
+    bool BridgeForEntry(const CleanerEntity& entry, bool fallbackToSource, bool& useSourceAccount) const;
+    void EnsureTaskUtils();
+    bool DeleteCloudVHD(const std::string& name);
+
+    // ---- disk access helpers: src/disk/AmazonReadVmdk.cpp, AmazonCloseVmdk.cpp,
+    //      AmazonAttachToProxy.cpp, AmazonVolumeOptimize.cpp ----
     // Snapshot access for "EBS-DIRECT-API" disks, prepared at open and
     // released at close.
     bool FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region);
@@ -787,10 +906,9 @@ private:
     // why: what failed, naming the block and the service's or network's answer.
     bool ReadSnapshotRange(const std::string& snapshotId, const std::string& region, long long offset,
                            long long length, unsigned char* buffer, std::string& why);
-    // The bridge of block reads and snapshot access: its own connection to
-    // the source account, since a bridge serves one thread at a time and the
-    // job thread keeps using the others. Created on first use; only with
-    // m_readBridgeLock held. Null when it cannot connect.
+    // The bridge of block reads and snapshot access (m_readBridges.readBridge),
+    // created on first use; only with m_readBridges.lock held. Null when it
+    // cannot connect.
     CAmazonSDKBridge* ReadBridgeLocked();
     // Closing an attached disk: detach, then for a backup delete the volume.
     int CloseHotAddDisk(const SVMInfo& vm, SDisk& disk, bool restore);
@@ -798,25 +916,31 @@ private:
     void DetachForReattach(const SVMInfo& vm, SDisk& disk);
     // The region of the proxy the volumes are attached to.
     std::string DiskAccessRegion();
-    std::mutex m_readBridgeLock;
-    std::unique_ptr<CAmazonSDKBridge> m_pReadBridge;
-    // The chain's last full backup and this incremental's reference AMI;
-    // both empty outside a change-tracked job.
-    std::string m_cbtLastFull;
-    std::string m_cbtReferenceAMI;
+    // A new bridge connected to the source account as the job connected
+    // (web proxy included); null when it cannot connect.
+    std::unique_ptr<CAmazonSDKBridge> NewConnectedBridge();
 
-    // ---- restore helpers (restore/) ----
+    // ---- change tracking helper: src/disk/AmazonChangeTracking.cpp ----
+    // Registers the AMI the incoming change id names as held by this job,
+    // before any clean-up of this job or another could take it.
+    void HoldChainReference(const MountCtx& ctx);
+
+    // ---- restore helpers: src/restore/AmazonRestorePhases.cpp,
+    //      AmazonRestoreDiskProperties.cpp, AmazonRestoreCleanup.cpp ----
     // True (error 4000 set, logged under where) once the job was cancelled.
     bool RestoreCancelled(const char* where);
     int NoRestoreMethod(const char* where);
     // A warning for the restore's report: the framework's failure list and
-    // the context's, which the framework shows.
-    void AddRestoreWarning(const RestoreCtx& ctx, const std::string& name, const std::string& message, bool flag);
+    // the context's, which the framework shows. flagged: the record's flag,
+    // set by the key warnings (the volume got the default key instead).
+    void AddRestoreWarning(const RestoreCtx& ctx, const std::string& name, const std::string& message, bool flagged);
     bool DetachRestoreDisksFromProxy(const RestoreCtx& ctx);
     void KeepReusedInstance(const RestoreCtx& ctx);
     // keeper: the instance whose integrity tag names the AMI.
     bool IntegritySnapshotInUse(const std::string& amiId, const std::string& region, std::string& keeper);
-    // ---- replication helpers (restore/AmazonInfoReplication*.cpp) ----
+
+    // ---- replication helpers: src/restore/AmazonInfoReplicationPhases.cpp,
+    //      ...Integrity.cpp, ...Replica.cpp, ...TempVM.cpp ----
     // The replica's instance id: ctx.vmGuid once it names an instance, never
     // the job's cleanup key that stands in for it before one exists.
     static std::string ReplicaIdOf(const RestoreCtx& ctx);
@@ -834,46 +958,23 @@ private:
     bool _RecordIntegritySnapshotIds(const RestoreCtx& ctx, const SVMInfo& ami);
     bool _TakeConversionIntegritySnapshot(const RestoreCtx& ctx);
 
-    // ---- clean-up helpers (backup/) ----
-    bool RemoveCleanupStringAMI(MountCtx& ctx, const std::string& region);
-    // True (and logged under where) when a job run of this proxy that is
-    // still running, other than this one (or than the run whose entry is
-    // being cleaned, exceptJobKey), registered the AMI: made it, or reads
-    // it as its change-tracking reference. Whatever its age or name, it is
-    // not this job's to delete. backup/AmazonLiveJobAMIs.cpp
-    bool IsAMIOfAnotherLiveJob(const std::string& amiId, const char* where,
-                               const std::string& exceptJobKey = std::string());
-    // Registers the AMI the incoming change id names as held by this job,
-    // before any clean-up of this job or another could take it.
-    void HoldChainReference(const MountCtx& ctx);
-    // Removes what one job run registered under its VM entry, for
-    // _CleanupMountedVM; the entry goes only once all of it is gone.
-    bool CleanupMountedRoot(const CleanerEntity& root, std::vector<SFailure>& failures);
-    // One registered staged volume, in its region: detached unless it has
-    // no attachment, then deleted when asked.
-    bool CleanUpMountedVolume(const CleanerEntity& volume, const std::string& key, bool deleteVolume,
-                              std::vector<SFailure>& failures, bool option);
-    CAmazonSDKBridge* BridgeFor(bool useSourceAccount) const {
-        return AmazonCommon::ChooseBridge(m_pSourceBridge.get(), m_pAdminBridge, useSourceAccount);
-    }
-    // The account a resource made through the source bridge is registered
-    // under: its id when that is not the proxy's account, else empty.
-    std::string SourceAccountForCleaner() const;
-    // Which bridge reaches the account that holds an entry's resource; an
-    // entry that names no account takes fallbackToSource. False when this
-    // job is connected to neither account: the entry must be kept.
-    bool BridgeForEntry(const CleanerEntity& entry, bool fallbackToSource, bool& useSourceAccount) const;
-    void EnsureTaskUtils();
-    bool DeleteCloudVHD(const std::string& name);
-    bool VolumeIsGone(const std::string& volumeId, const std::string& region, bool useSourceAccount);
-    bool VolumeIsDetached(const std::string& volumeId, const std::string& region, bool useSourceAccount);
+    // ---- snap helpers: src/snap/AmazonSnapVMCentric.cpp, AmazonSnapLiveBrowse.cpp ----
+    // A snap backup's mount: the whole backup of the instance when
+    // VM-centric, else PreSnap's finding.
+    int MountVM_Snap_Backup(const MountCtx& ctx);
+    // A live browse read through the EBS direct APIs: nothing is attached.
+    // Error 23 when the direct client cannot be set up.
+    int _MountVMLiveBrowsePseudoMount(const MountCtx& ctx);
 
-    // ---- guest file helpers (guest/): true on success ----
+    // ---- guest file helpers: src/guest/AmazonGuestBucket.cpp, AmazonGuestPrepare.cpp,
+    //      AmazonGuestBrowse.cpp, AmazonGuestCommand.cpp, AmazonGuestCopy.cpp,
+    //      AmazonGuestScript.cpp, AmazonGuestCleanup.cpp; true on success ----
     bool InitAgentlessRestoreS3Bucket();
     bool InitAgentlessRestoreRegistryS3Bucket();
     bool InitAgentlessRestoreDefaultS3Bucket();
     void GenerateS3FolderNameForGuestFileRestore(std::string& folder);
     bool CheckCrossAccountAgentless();
+    // Error 220 when the guest lacks PowerShell or the AWS module.
     bool CanInstancePerformGuestFileRestore(const GuestCtx& ctx);
     bool IsPowershellInstalledOnGuest(const std::string& instanceId);
     bool IsAWSModuleInstalledOnGuest(const std::string& instanceId);
@@ -914,15 +1015,19 @@ private:
     // At the job's end: stops what is still registered, removes the staging
     // folder, and the root entry once nothing is left under it.
     void FinishGuestJob();
-    AmazonGuest::GuestState m_guest;
-    AmazonGuest::GuestCleanup m_guestCleanup;
 
+    // ---- bridges: NewBridge in src/factory/AmazonInfo.cpp, StoreConnectMembers in
+    //      src/connect/AmazonConnect.cpp ----
     std::unique_ptr<CAmazonSDKBridge> NewBridge();
-    // A new bridge connected to the source account as the job connected
-    // (web proxy included); null when it cannot connect.
-    std::unique_ptr<CAmazonSDKBridge> NewConnectedBridge();
     void StoreConnectMembers(const std::string& url, const std::string& user, const std::string& password);
 
+    // ---- object state: what this object holds between the framework's calls ----
+    // The owning members keep their relative order: members are destroyed in
+    // reverse order, after ~CAmazonInfo has reset the helpers that point at
+    // the bridges.
+    //
+    // Connection (src/connect/; m_jobId from Init): the bridges and the
+    // accounts they reach.
     BridgeFactory m_bridgeFactory;
     std::unique_ptr<CAmazonSDKBridge> m_pSourceBridge;
     CAmazonSDKBridge* m_pAdminBridge = nullptr;          // the source bridge unless cross-account
@@ -933,18 +1038,28 @@ private:
     std::string m_strAdminURL;
     std::string m_strAdminUser;
     std::string m_strAdminPassword;
+    AmazonConnect::ConnectedAccounts m_accounts;
+    // Clean-up store and mount machinery (src/tasks/, src/backup/).
     std::unique_ptr<CDiskMapper> m_pDiskMapper;
     CAmazonCleaner m_cleaner;
     bool m_bAllVMsCleaned = false;
     bool m_bMountInitialized = false;
     bool m_bCleanerRegistered = false;
+    // Disk access (src/disk/): the registry, the reader threads' bridges and
+    // the direct client, and the change-tracking chain.
     std::unique_ptr<CAmazonDiskInfo> m_pDiskInfo;
     std::unique_ptr<CAmazonTaskUtils> m_pTaskUtils;
     bool m_bUseDirectSnapshotAccess = true;
-    // The direct client's own bridge: it refreshes assumed roles on reader
-    // threads. Declared first so that it outlives the client.
-    std::unique_ptr<CAmazonSDKBridge> m_pDirectAccessBridge;
+    // Declared before the direct client, which uses directAccessBridge from
+    // reader threads: members go in reverse order, so the bridges outlive it.
+    AmazonDisk::ReadBridges m_readBridges;               // readBridge guarded by m_readBridges.lock
     std::unique_ptr<AmazonDirectSnapshotAccessAPI::CAmazonDirectSnapshotAccessAPIWrapper> m_pDirectSnapshotAccess;
+    // The chain's last full backup and this incremental's reference AMI;
+    // both empty outside a change-tracked job.
+    std::string m_cbtLastFull;
+    std::string m_cbtReferenceAMI;
+    // Proxy identity (src/connect/AmazonProxyDetection.cpp); the proxy's record
+    // is written under c_ProxyInfoLock.
     std::string m_strProxyInstanceId;
     std::string m_strProxyRegion;
     std::string m_strProxyBiosUUID;
@@ -952,18 +1067,13 @@ private:
     bool m_bProxyInfoFetched = false;
     bool m_bProxyDetected = false;
     bool m_bProxyIsAWS = false;
+    std::string m_strOutpostsAccountARN;
+    // Snap backups (src/snap/), VM operations (src/inventory/), restore
+    // (src/restore/) and guest files (src/guest/).
     std::unique_ptr<CVMSnapUtil> m_pSnapUtil;
     AmazonSnap::SnapState m_snap;
     bool m_bCreationFlag = false;
-    std::string m_strOutpostsAccountARN;
-    std::string m_sourceAccountId;                       // read at connect; empty if unknown
-    std::string m_adminAccountId;
-    SVMInfo m_currentVM;                                 // the job's VM, once known
-    // Restore job state: valid from SelectRestoreMethod to the job's end.
-    bool m_bHotAddMethodSelected = false;
-    bool m_bCrossAccountRestore = false;                 // once set, for the object's lifetime
-    // The restore phase launched the instance and attached its volumes; set
-    // by RestoreVM_AmazonVMAsProxy, so that nothing is added to an instance
-    // whose restore failed half-way.
-    bool m_bRestoredInstanceReady = false;
+    AmazonRestore::RestoreState m_restore;
+    AmazonGuest::GuestState m_guest;
+    AmazonGuest::GuestCleanup m_guestCleanup;
 };

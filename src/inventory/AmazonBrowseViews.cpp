@@ -44,13 +44,14 @@ int CAmazonInfo::GetHostView(const SInventoryInfo& node, std::vector<SInventoryI
 
 int CAmazonInfo::GetTagView(const SInventoryInfo& node, std::vector<SInventoryInfo>& out, ULONGLONG flags,
                             int option) {
-    std::string p0, p1, p2;
-    ParseTagGUD(node.guid, p0, p1, p2);
+    std::string region, tagKey, tagValue;
+    ParseTagGUD(node.guid, region, tagKey, tagValue);
     int result = 0;
     const auto list = [&] {
-        if (node.type != kTagValueNode) return (result = GetInventoryInfoListForTag(p0, p1, p2, flags, option, out)) != 0;
+        if (node.type != kTagValueNode)
+            return (result = GetInventoryInfoListForTag(region, tagKey, tagValue, flags, option, out)) != 0;
         std::vector<SVMInfo> vms;
-        result = GetVMInfoListForTag(p0, p1, p2, flags, option, vms);
+        result = GetVMInfoListForTag(region, tagKey, tagValue, flags, option, vms);
         if (result) AppendInstanceNodes(vms, out);
         return result != 0;
     };

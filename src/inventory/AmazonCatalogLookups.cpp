@@ -45,13 +45,13 @@ int CAmazonInfo::GetRolesForHost(const std::string&, std::vector<VMInfoStructs::
     });
 }
 
-int CAmazonInfo::GetImageList(const std::string& a, const std::string& b, const std::string& c,
+int CAmazonInfo::GetImageList(const std::string& nameContains, const std::string& platform, const std::string& state,
                               std::vector<VMInfoStructs::SImageInfo>& images) {
     const char* const fn = __PRETTY_FUNCTION__;
     return Guarded(fn, 0, [&] {
         std::string error;
-        if (AmazonCommon::QuietBridgeCall(
-                *m_pSourceBridge, [&] { return m_pSourceBridge->GetFilteredAmis(a, b, c, images); }, error))
+        const auto list = [&] { return m_pSourceBridge->GetFilteredAmis(nameContains, platform, state, images); };
+        if (AmazonCommon::QuietBridgeCall(*m_pSourceBridge, list, error))
             return 1;
         SetLastVMErrorDetails(error);
         return 0;

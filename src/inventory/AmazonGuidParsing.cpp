@@ -8,14 +8,15 @@ void Assign(const std::vector<std::string>& parts, size_t index, std::string& ou
 }
 }  // namespace
 
-void CAmazonInfo::ParseTagGUD(const std::string& guid, std::string& p0, std::string& p1, std::string& p2) {
-    p0.clear();
-    p1.clear();
-    p2.clear();
+void CAmazonInfo::ParseTagGUD(const std::string& guid, std::string& region, std::string& tagKey,
+                              std::string& tagValue) {
+    region.clear();
+    tagKey.clear();
+    tagValue.clear();
     const auto parts = AmazonInventory::SplitGuid(guid);
-    Assign(parts, 0, p0);
-    Assign(parts, 1, p1);
-    Assign(parts, 2, p2);
+    Assign(parts, 0, region);
+    Assign(parts, 1, tagKey);
+    Assign(parts, 2, tagValue);
 }
 
 void CAmazonInfo::ParseInstanceTypeGUID(const std::string& guid, std::string& region, std::string& type) {

@@ -67,22 +67,25 @@ int CAmazonInfo::GetDCInfoForDC(const std::string& region, ULONGLONG flags, int 
     });
 }
 
-int CAmazonInfo::GetInventoryInfoListForTag(const std::string& p0, const std::string& p1, const std::string& p2,
-                                            ULONGLONG flags, int option, std::vector<SInventoryInfo>& nodes) {
+int CAmazonInfo::GetInventoryInfoListForTag(const std::string& region, const std::string& tagKey,
+                                            const std::string& tagValue, ULONGLONG flags, int option,
+                                            std::vector<SInventoryInfo>& nodes) {
     const char* const fn = __PRETTY_FUNCTION__;
     return Guarded(fn, 0, [&] {
         return LoggedBridgeCall(
-            fn, *m_pSourceBridge, [&] { return m_pSourceBridge->GetInventoryInfoListForTag(p0, p1, p2, flags, option, nodes); },
+            fn, *m_pSourceBridge,
+            [&] { return m_pSourceBridge->GetInventoryInfoListForTag(region, tagKey, tagValue, flags, option, nodes); },
             "GetInventoryInfoListForTag() failed..!! Error [%s]");
     });
 }
 
-int CAmazonInfo::GetVMInfoListForTag(const std::string& p0, const std::string& p1, const std::string& p2,
+int CAmazonInfo::GetVMInfoListForTag(const std::string& region, const std::string& tagKey, const std::string& tagValue,
                                      ULONGLONG flags, int option, std::vector<SVMInfo>& vms) {
     const char* const fn = __PRETTY_FUNCTION__;
     return Guarded(fn, 0, [&] {
         return LoggedBridgeCall(
-            fn, *m_pSourceBridge, [&] { return m_pSourceBridge->GetVMInfoListForTag(p0, p1, p2, flags, option, vms); },
+            fn, *m_pSourceBridge,
+            [&] { return m_pSourceBridge->GetVMInfoListForTag(region, tagKey, tagValue, flags, option, vms); },
             "GetVMInfoListForTag() failed..!! Error [%s]");
     });
 }
@@ -91,9 +94,9 @@ int CAmazonInfo::GetVMInfoListForTag(const std::string&, const std::string& guid
                                      int option, std::vector<SVMInfo>& vms) {
     const char* const fn = __PRETTY_FUNCTION__;
     return Guarded(fn, 0, [&] {
-        std::string p0, p1, p2;
-        ParseTagGUD(guid, p0, p1, p2);
-        return GetVMInfoListForTag(p0, p1, p2, flags, option, vms);
+        std::string region, tagKey, tagValue;
+        ParseTagGUD(guid, region, tagKey, tagValue);
+        return GetVMInfoListForTag(region, tagKey, tagValue, flags, option, vms);
     });
 }
 

@@ -52,7 +52,7 @@ int CAmazonInfo::CloseRestoreVM(const RestoreCtx& ctx) {
             return 0;
         }
         bool ok = true;
-        if (m_bHotAddMethodSelected) ok = DetachRestoreDisksFromProxy(ctx);
+        if (m_restore.hotAddMethodSelected) ok = DetachRestoreDisksFromProxy(ctx);
         std::string key;
         if (m_cleaner.GetRegisteredVM(VM_CLEANER_RESTORE, ctx.registrationGuid, key, false)) {
             ok = _CleanupSnapshots(key, false) && ok;

@@ -111,7 +111,7 @@ bool CAmazonInfo::HandleFilteredDataDisks(const RestoreCtx& ctx) {
     if (!enabled) return true;
     EvDebug::Debug(fn, "Restoring empty data volumes as per the additional settings [%s]",
                    "bCreateEmptyDataDisksForRestore");
-    if (!m_bRestoredInstanceReady) {
+    if (!m_restore.restoredInstanceReady) {
         EvDebug::Error(fn, "The instance [%s] was not restored; no empty data volumes are added to it",
                        ctx.vmGuid.c_str());
         return false;

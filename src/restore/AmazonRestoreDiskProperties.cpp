@@ -29,8 +29,8 @@ std::string Format(const char* format, const std::string& a, const std::string& 
 }  // namespace
 
 void CAmazonInfo::AddRestoreWarning(const RestoreCtx& ctx, const std::string& name, const std::string& message,
-                                    bool flag) {
-    AddRestoreFailure(name, message, flag);
+                                    bool flagged) {
+    AddRestoreFailure(name, message, flagged);
     // The framework shows the restore's own list; the object's list is what
     // its other reports read.
     ctx.Out().failures.push_back(GetFailures().back());
@@ -148,7 +148,7 @@ void CAmazonInfo::AdjustVolumeEncryption(SDisk& disk, const std::string& region,
 }
 
 bool CAmazonInfo::AdjustDiskTypeForRestore(SDisk& disk) {
-    if (!m_bHotAddMethodSelected) {
+    if (!m_restore.hotAddMethodSelected) {
         EvDebug::Debug(__PRETTY_FUNCTION__, "Restore mode is not selected.");
         return false;
     }

@@ -22,7 +22,7 @@ bool IsEfi(const std::string& firmware) { return strcasecmp(firmware.c_str(), "e
 
 bool CAmazonInfo::CheckRestoreFeasibility(const RestoreCtx& ctx) {
     if (!IsRestorePossibleForVM(ctx) || !SelectRestoreMethod(ctx)) return false;
-    if (m_bHotAddMethodSelected && !CheckLVMetaDDisabled()) {
+    if (m_restore.hotAddMethodSelected && !CheckLVMetaDDisabled()) {
         EvDebug::Error(__PRETTY_FUNCTION__, "lvmetad is enabled. Need to disable and stop lvmetad");
         SetLastVMError(kLvmetadEnabled);
         return false;
@@ -48,7 +48,7 @@ bool CAmazonInfo::IsRestorePossibleForVM(const RestoreCtx& ctx) {
 
 bool CAmazonInfo::SelectRestoreMethod(const RestoreCtx& ctx) {
     const char* const fn = __PRETTY_FUNCTION__;
-    m_bHotAddMethodSelected = false;
+    m_restore.hotAddMethodSelected = false;
     bool result = true;
     bool forceImport = false;
     switch (ctx.flavour) {
@@ -82,7 +82,7 @@ bool CAmazonInfo::SelectRestoreMethod(const RestoreCtx& ctx) {
         // Import cannot be done from here: a job whose replica was made by
         // import must not be switched to another method silently.
         if (!forceImport && IsRestoreFeasibleInHotAddMode(ctx)) {
-            m_bHotAddMethodSelected = true;
+            m_restore.hotAddMethodSelected = true;
             ctx.Out().method = AmazonRestore::kHotAddMethod;
         } else {
             result = false;
@@ -94,7 +94,7 @@ bool CAmazonInfo::SelectRestoreMethod(const RestoreCtx& ctx) {
         UpdateSelectedReplicationMethod(ctx, chosen);
     }
     if (result) SetLastVMError(0);
-    EvDebug::Debug(fn, "Selected Method [%s] for restore.", m_bHotAddMethodSelected ? "Hot Add" : "None");
+    EvDebug::Debug(fn, "Selected Method [%s] for restore.", m_restore.hotAddMethodSelected ? "Hot Add" : "None");
     return result;
 }
 
@@ -163,7 +163,7 @@ bool CAmazonInfo::_InitProxyInfoForRestore() {
 }
 
 bool CAmazonInfo::CheckDiskLimit(const std::vector<SDisk>& disks) {
-    if (!m_bHotAddMethodSelected) return true;
+    if (!m_restore.hotAddMethodSelected) return true;
     for (const auto& disk : disks) {
         if (!disk.selected) continue;
         const auto size = static_cast<unsigned long long>(disk.size);
@@ -185,12 +185,12 @@ bool CAmazonInfo::CheckCrossAccountRestore(const RestoreCtx& ctx) {
             if (ctx.conversion) EvDebug::Debug(fn, "Cross account conversion is supported.");
             else if (ctx.restoreFromSnap) EvDebug::Debug(fn, "Cross account VM restore (from snap) is supported.");
             else EvDebug::Debug(fn, "Cross account VM restore (from streaming) is supported.");
-            m_bCrossAccountRestore = true;
+            m_restore.crossAccountRestore = true;
             return true;
         case RestoreCtx::AttachDisk:
             if (ctx.restoreFromSnap) EvDebug::Debug(fn, "Attach disk restore (from snap) is not supported.");
             else EvDebug::Debug(fn, "Attach disk restore (from streaming) is supported.");
-            m_bCrossAccountRestore = true;
+            m_restore.crossAccountRestore = true;
             return true;
         case 3:
         case RestoreCtx::Replication:

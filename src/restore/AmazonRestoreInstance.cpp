@@ -24,7 +24,7 @@ VMInfoStructs::SDisk* OSDiskOf(std::vector<VMInfoStructs::SDisk>& disks) {
 }  // namespace
 
 bool CAmazonInfo::RestoreVM_AmazonVMAsProxy(const RestoreCtx& ctx) {
-    m_bRestoredInstanceReady = false;
+    m_restore.restoredInstanceReady = false;
     if (!CreateAndShareSnapshotsToRestore(ctx, false)) return false;
     EvDebug::Debug(__PRETTY_FUNCTION__, "Creating VM [%s].", ctx.restoreVMName.c_str());
     const AmazonCommon::BridgePairRegionScope inDestination(*m_pSourceBridge, *m_pAdminBridge, ctx.destRegion);
@@ -43,7 +43,7 @@ bool CAmazonInfo::RestoreVM_AmazonVMAsProxy(const RestoreCtx& ctx) {
         *m_pSourceBridge, __PRETTY_FUNCTION__,
         [&] { return m_pSourceBridge->DeleteTag(ctx.vmGuid, AmazonTags::kBackupTag, "", true); },
         "Failed to delete tag [%s] of [%s]. Error [%s]", AmazonTags::kBackupTag, ctx.vmGuid.c_str());
-    m_bRestoredInstanceReady = true;
+    m_restore.restoredInstanceReady = true;
     return true;
 }
 

@@ -63,7 +63,7 @@ int CAmazonInfo::InitRestoreVM(const RestoreCtx& ctx) {
         switch (ctx.flavour) {
             case RestoreCtx::FullInstance:
                 if (!HandleOverwriteOption(ctx, region)) return 0;
-                return m_bHotAddMethodSelected ? InitRestoreVM_AmazonVMAsProxy(ctx) : NoRestoreMethod(fn);
+                return m_restore.hotAddMethodSelected ? InitRestoreVM_AmazonVMAsProxy(ctx) : NoRestoreMethod(fn);
             case RestoreCtx::AttachDisk: {
                 if (ctx.attachToNewInstance) {
                     if (!ValidateTemplate(ctx)) {
@@ -74,13 +74,14 @@ int CAmazonInfo::InitRestoreVM(const RestoreCtx& ctx) {
                     }
                     if (!HandleOverwriteOption(ctx, region)) return 0;
                 }
-                const int result = m_bHotAddMethodSelected ? InitRestoreVM_AmazonVMAsProxy(ctx) : NoRestoreMethod(fn);
+                const int result =
+                    m_restore.hotAddMethodSelected ? InitRestoreVM_AmazonVMAsProxy(ctx) : NoRestoreMethod(fn);
                 out.attachTargetInstanceId = out.vmGuid;
                 out.attachTargetName = ctx.restoreVMName;
                 return result;
             }
             case RestoreCtx::Replication:
-                return m_bHotAddMethodSelected ? InitRestoreVM_VMReplication_HotAdd(ctx) : NoRestoreMethod(fn);
+                return m_restore.hotAddMethodSelected ? InitRestoreVM_VMReplication_HotAdd(ctx) : NoRestoreMethod(fn);
             default:
                 EvDebug::Error(fn, "Restore flavor [%d] not implemented.", ctx.flavour);
                 return 0;
@@ -151,9 +152,10 @@ int CAmazonInfo::PreRestoreVM(const RestoreCtx& ctx) {
         EvDebug::Debug(fn, "Pre restore VM phase. Restore flavor [%d] ", ctx.flavour);
         if (RestoreCancelled(fn)) return 0;
         RegisterCleanerForRestore(ctx.Out());
-        if (IsProxyMethodFlavour(ctx.flavour)) return m_bHotAddMethodSelected ? PreRestoreVM_AmazonVMAsProxy(ctx) : 0;
+        if (IsProxyMethodFlavour(ctx.flavour))
+            return m_restore.hotAddMethodSelected ? PreRestoreVM_AmazonVMAsProxy(ctx) : 0;
         if (ctx.flavour == RestoreCtx::Replication)
-            return m_bHotAddMethodSelected ? PreRestoreVM_VMReplication_HotAdd(ctx) : NoRestoreMethod(fn);
+            return m_restore.hotAddMethodSelected ? PreRestoreVM_VMReplication_HotAdd(ctx) : NoRestoreMethod(fn);
         EvDebug::Error(fn, "Restore flavor [%d] not implemented.", ctx.flavour);
         return 0;
     });
@@ -163,7 +165,7 @@ int CAmazonInfo::RestoreVM(const RestoreCtx& ctx) {
     const char* const fn = __PRETTY_FUNCTION__;
     return Guarded(fn, 0, [&] {
         EvDebug::Debug(fn, "Restore VM phase. Restore flavor [%d] ", ctx.flavour);
-        if (!m_bHotAddMethodSelected) return NoRestoreMethod(fn);
+        if (!m_restore.hotAddMethodSelected) return NoRestoreMethod(fn);
         const BridgePairRegionScope inDestination(*m_pSourceBridge, *m_pAdminBridge, ctx.destRegion);
         switch (ctx.flavour) {
             case RestoreCtx::FullInstance: {
@@ -193,7 +195,7 @@ int CAmazonInfo::PostRestoreVM(const RestoreCtx& ctx) {
         const BridgePairRegionScope inDestination(*m_pSourceBridge, *m_pAdminBridge, ctx.destRegion);
         if (IsProxyMethodFlavour(ctx.flavour)) return PostRestoreVM_AmazonVMAsProxy(ctx);
         if (ctx.flavour == RestoreCtx::Replication)
-            return m_bHotAddMethodSelected ? PostRestoreVM_VMReplication_HotAdd(ctx) : NoRestoreMethod(fn);
+            return m_restore.hotAddMethodSelected ? PostRestoreVM_VMReplication_HotAdd(ctx) : NoRestoreMethod(fn);
         EvDebug::Error(fn, "Restore flavor [%d] not implemented.", ctx.flavour);
         return 0;
     });

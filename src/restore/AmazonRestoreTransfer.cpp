@@ -16,7 +16,7 @@ using AmazonRestore::IsWrittenDisk;
 
 bool CAmazonInfo::IsVolumeTransferRequired(const RestoreCtx& ctx) {
     const char* const fn = __PRETTY_FUNCTION__;
-    if (m_bCrossAccountRestore) {
+    if (m_restore.crossAccountRestore) {
         EvDebug::Debug(fn, "It is cross account job. Volume transfer is required");
         return true;
     }
@@ -72,7 +72,7 @@ bool CAmazonInfo::_CreateAndShareSnapshotsToRestore(const RestoreCtx& ctx, bool 
         const AmazonCommon::BridgePairRegionScope inProxyRegion(*m_pSourceBridge, *m_pAdminBridge,
                                                                 m_proxyVMInfo.region);
         if (!CreateSnapshotFromVolumes(ctx.registrationGuid, ctx.Out().disks, VM_CLEANER_RESTORE)) return false;
-        if (m_bCrossAccountRestore && !ShareSnapshotsToRestore(ctx)) return false;
+        if (m_restore.crossAccountRestore && !ShareSnapshotsToRestore(ctx)) return false;
         if (!keepVolumes) {
             std::vector<SDisk> volumes = AmazonRestore::RestoreVolumes(ctx.disks);
             // Each one deleted is unregistered, so that no clean-up looks for it.

@@ -93,7 +93,7 @@ bool CAmazonInfo::_CreateEmptyVolumes(const RestoreCtx& ctx, const VM_Cleaner_Mo
         // A snapshot of the volume is shared with the destination account
         // later, which AWS refuses for one encrypted with the account's
         // managed key; the volume made from it there is encrypted again.
-        if (m_bCrossAccountRestore) {
+        if (m_restore.crossAccountRestore) {
             request.encrypted = false;
             request.kmsKeyId.clear();
         }

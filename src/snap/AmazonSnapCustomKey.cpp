@@ -33,18 +33,20 @@ bool CAmazonInfo::_SnapshotCopyDisabled() {
 }
 
 bool CAmazonInfo::_CustomKeyForSnapCopy(const std::string& region, std::string& keyArn, std::string& error) {
+    const std::string& source = m_accounts.sourceAccountId;
+    const std::string& admin = m_accounts.adminAccountId;
     // Without both ids the key could be handed to a job of other accounts.
-    if (m_sourceAccountId.empty() || m_adminAccountId.empty()) {
+    if (source.empty() || admin.empty()) {
         error = "The source or admin account id is not known; the custom encryption key cannot be chosen.";
         EvDebug::Error(__PRETTY_FUNCTION__, "%s", error.c_str());
         return false;
     }
-    if (c_snapCrossAccountKeys.FindKey(m_sourceAccountId, m_adminAccountId, region, keyArn)) return true;
+    if (c_snapCrossAccountKeys.FindKey(source, admin, region, keyArn)) return true;
     std::lock_guard<CriticalSection> guard(c_getTransientMetadataLock);
-    if (c_snapCrossAccountKeys.FindKey(m_sourceAccountId, m_adminAccountId, region, keyArn)) return true;
+    if (c_snapCrossAccountKeys.FindKey(source, admin, region, keyArn)) return true;
     std::string arn;
     if (!InitCustomKDEncryptionKey(region, arn, error)) return false;
-    c_snapCrossAccountKeys.StoreKey(m_sourceAccountId, m_adminAccountId, region, arn);
+    c_snapCrossAccountKeys.StoreKey(source, admin, region, arn);
     keyArn = arn;
     return true;
 }

@@ -13,18 +13,18 @@
 using AmazonCommon::BridgePairRegionScope;
 
 std::string CAmazonInfo::SourceAccountForCleaner() const {
-    return m_pSourceBridge.get() != m_pAdminBridge && m_sourceAccountId != m_adminAccountId ? m_sourceAccountId
-                                                                                           : std::string();
+    const std::string& source = m_accounts.sourceAccountId;
+    return m_pSourceBridge.get() != m_pAdminBridge && source != m_accounts.adminAccountId ? source : std::string();
 }
 
 bool CAmazonInfo::BridgeForEntry(const CleanerEntity& entry, bool fallbackToSource, bool& useSourceAccount) const {
     useSourceAccount = fallbackToSource;
     if (entry.account.empty()) return true;
-    if (entry.account == m_sourceAccountId) {
+    if (entry.account == m_accounts.sourceAccountId) {
         useSourceAccount = true;
         return true;
     }
-    if (entry.account == m_adminAccountId) {
+    if (entry.account == m_accounts.adminAccountId) {
         useSourceAccount = false;
         return true;
     }
@@ -118,7 +118,8 @@ bool CAmazonInfo::CleanupMountedRoot(const CleanerEntity& root, std::vector<SFai
     return ok;
 }
 
-bool CAmazonInfo::_CleanupRestoreVM(const std::string& vmGuid, std::vector<SFailure>& failures, bool flag) {
+bool CAmazonInfo::_CleanupRestoreVM(const std::string& vmGuid, std::vector<SFailure>& failures,
+                                    bool useSourceAccount) {
     if (!m_cleaner.IsInitialized()) return false;
     std::string path;
     // This job run's own entry, else that of a job that is over (the start-up
@@ -133,7 +134,7 @@ bool CAmazonInfo::_CleanupRestoreVM(const std::string& vmGuid, std::vector<SFail
     // A volume still registered was made by the restore and never handed to
     // the restored instance (that unregisters it): detached alone it would
     // be left behind with nothing to name it.
-    ok = _CleanUpMountedVolumes(path, true, failures, flag) && ok;
+    ok = _CleanUpMountedVolumes(path, true, failures, useSourceAccount) && ok;
     // A guest job's commands are stopped before its staging folder goes, so
     // that none of them writes into the bucket after the folder's removal.
     ok = _CleanupGuestCommands(path) && ok;

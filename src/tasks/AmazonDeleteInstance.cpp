@@ -8,7 +8,7 @@
 #include "tasks/AwsErrors.h"
 
 bool CAmazonInfo::DeleteInstance(const std::string& id, bool deleteVolumes, bool nicDeleteOnTermination,
-                                 bool deleteOption, bool useSourceAccount) {
+                                 bool deleteAttachedVolumes, bool useSourceAccount) {
     CAmazonSDKBridge* bridge = BridgeFor(useSourceAccount);
     SVMInfo vm;
     std::string error;
@@ -56,7 +56,8 @@ bool CAmazonInfo::DeleteInstance(const std::string& id, bool deleteVolumes, bool
     }
     if (!ok) return false;
     if (!AmazonCommon::BridgeCall(
-            *bridge, __PRETTY_FUNCTION__, [&] { return bridge->DeleteVM("", vm.guid, vm.region, deleteOption, true); },
+            *bridge, __PRETTY_FUNCTION__,
+            [&] { return bridge->DeleteVM("", vm.guid, vm.region, deleteAttachedVolumes, true); },
             "Failed to delete the VM. Error [%s]"))
         return false;
     return true;
