@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <set>
+#include <vector>
 
 #include "common/ErrorCodes.h"
 #include "common/OperationGuard.h"
@@ -110,12 +111,16 @@ bool CAmazonInfo::_PerformFileLevelRevert(const MountCtx& mctx, const RestoreCtx
         }
         return false;
     }
+    // Every volume is registered before the first tag call: a job that dies
+    // in that call must not leave a later volume known to no one.
+    std::vector<std::string> made;
     for (const auto& snap : record.snaps) {
-        const std::string made = MountedVolumeOf(snap.snapDevice);
-        if (made.empty()) continue;
-        if (!registerVolume(made)) return false;
-        ApplyTags(made, {Tag(AmazonTags::kBackupTag, "")});
+        const std::string id = MountedVolumeOf(snap.snapDevice);
+        if (id.empty()) continue;
+        if (!registerVolume(id)) return false;
+        made.push_back(id);
     }
+    for (const auto& id : made) ApplyTags(id, {Tag(AmazonTags::kBackupTag, "")});
     // A VM-centric record lists the instance as its one volume: its disks
     // are found by the snapshots.
     if (!(mctx.indexingV2 ? _PopulateVolumeMountInfoFromMountedSnapV2(job) : _PopulateVolumeMountInfoFromMountedSnap(job)))
