@@ -121,12 +121,8 @@ bool SimBackend::RestoreVirtualMachine(VMInfoStructs::SVMInfo& vm, bool osDiskEx
         bool started = d.Change([&](State& s) {
             if (!d.ResolveRegion(s, vm.region, where, error)) return false;
             if (!reuseExisting) return Launch(d, s, s, vm, tags, where, warnings, id, error);
-            Instance* inst = FindOwned(s.instances, vm.guid, d.accountId, where);
-            if (!inst || inst->state == "terminated") return Err(error, InstanceNotFound(vm.guid));
-            if (inst->state == "shutting-down")
-                return Err(error, cloudsim::IncorrectState(inst->id, "' is not in a state from which it can be stopped."));
-            if (inst->state == "running" || inst->state == "pending")
-                cloudsim::StopInstance(s, *inst, d.Now(), d.Effect({inst->id}));
+            Instance* inst = cloudsim::FindInstance(s, "", vm.guid, d.accountId, where, false, error);
+            if (!inst || !cloudsim::StopInstance(s, *inst, d.Now(), d.Effect({inst->id}), error)) return false;
             id = inst->id;
             return true;
         });
@@ -136,10 +132,7 @@ bool SimBackend::RestoreVirtualMachine(VMInfoStructs::SVMInfo& vm, bool osDiskEx
         // RunInstances, then StopInstances once it runs, as AWS needs.
         if (!reuseExisting) {
             if (!WaitInstance(d, id, "running", error)) return false;
-            if (!d.Change([&](State& s) {
-                    cloudsim::StopInstance(s, s.instances.at(id), d.Now(), "");
-                    return true;
-                }))
+            if (!d.Change([&](State& s) { return cloudsim::StopInstance(s, s.instances.at(id), d.Now(), "", error); }))
                 return false;
         }
         if (!WaitInstance(d, id, "stopped", error)) return false;

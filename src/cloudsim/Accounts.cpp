@@ -63,7 +63,7 @@ void CheckRoles(const State& s) {
 
 bool CheckRequestZone(const State& s, const std::string& region, const std::string& zone, std::string& error) {
     if (zone.empty()) {
-        error = "MissingParameter: The request must contain the parameter AvailabilityZone";
+        error = MissingParameter("the parameter AvailabilityZone");
         return false;
     }
     const Region* r = s.RegionOfZone(zone);
@@ -77,5 +77,7 @@ std::string UnknownRegion(const std::string& region) { return "InvalidParameterV
 std::string InvalidZone(const std::string& zone) {
     return "InvalidParameterValue: Invalid availability zone: [" + zone + "]";
 }
+
+std::string MissingParameter(const std::string& what) { return "MissingParameter: The request must contain " + what; }
 
 }  // namespace cloudsim

@@ -66,6 +66,8 @@ bool CheckRequestZone(const State& s, const std::string& region, const std::stri
 
 // ---- AWS error texts ----
 std::string UnknownRegion(const std::string& region);
+// "MissingParameter: The request must contain " followed by what.
+std::string MissingParameter(const std::string& what);
 std::string InvalidZone(const std::string& zone);
 
 }  // namespace cloudsim

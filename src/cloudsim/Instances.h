@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cloudsim/Async.h"
+#include "cloudsim/Faults.h"
 #include "cloudsim/Images.h"
 #include "cloudsim/Volumes.h"
 
@@ -182,15 +183,12 @@ Instance* LaunchInstance(State& s, const LaunchSpec& launch, int64_t nowMs, cons
 // oldest available public AMI owned by Amazon or Microsoft, by creation
 // time and then id; null when the region has none.
 const Image* BaseImageFor(const State& s, const std::string& region, const std::string& platform);
-// StopInstances: running or pending -> stopping, then stopped after the
-// cloud's timing ("stuck" holds it stopping).
-void StopInstance(State& s, Instance& inst, int64_t nowMs, const std::string& effect);
 // type exists and region offers it (RunInstances' texts, see LaunchInstance).
 bool CheckLaunchType(const State& s, const std::string& region, const std::string& type, std::string& error);
-// Starts inst: pending, then running after the cloud's timing, with its
+// Boots inst: pending, then running after the cloud's timing, with its
 // status checks initializing until statusCheckMs later. effect as
 // FaultHit::EffectFor: "stuck" holds it pending, "error" impairs its checks.
-void StartInstance(State& s, Instance& inst, int64_t nowMs, const std::string& effect);
+void BootInstance(State& s, Instance& inst, int64_t nowMs, const std::string& effect);
 // The "ec2..." UUID a Xen/Nitro instance's BIOS reports, derived from its id.
 std::string BiosUuidFor(const std::string& id);
 // What a freshly booted instance prints on its console.
@@ -202,6 +200,64 @@ const Subnet* DefaultSubnet(const State& s, const std::string& account, const st
                             const std::string& zone);
 // type is offered in region; false with the AWS text otherwise.
 bool CheckOffered(const State& s, const std::string& region, const std::string& type, std::string& error);
+
+// ---- requests on one instance, as EC2 answers them ----
+// The account's instance in region named by id or, when id is empty, by its
+// Name tag; a terminated one only with withTerminated (AWS still describes
+// it for a while, but acts on it no more). Null with AWS's text otherwise.
+Instance* FindInstance(State& s, const std::string& name, const std::string& id, const std::string& account,
+                       const std::string& region, bool withTerminated, std::string& error);
+const Instance* FindInstance(const State& s, const std::string& name, const std::string& id,
+                             const std::string& account, const std::string& region, bool withTerminated,
+                             std::string& error);
+// StartInstances: a stopped instance boots (BootInstance, effect as there);
+// one running or pending is left as it is; any other state is refused.
+bool StartInstance(State& s, Instance& inst, int64_t nowMs, const std::string& effect, std::string& error);
+// StopInstances: running or pending -> stopping, then stopped after the
+// cloud's timing ("stuck" holds it stopping); one stopped or stopping is
+// left as it is; any other state is refused.
+bool StopInstance(State& s, Instance& inst, int64_t nowMs, const std::string& effect, std::string& error);
+// RebootInstances: only a running instance reboots; nothing else changes.
+bool RebootInstance(const Instance& inst, std::string& error);
+// TerminateInstances: shutting-down, then terminated after the cloud's
+// timing ("stuck" holds it shutting down); refused under termination
+// protection, and one terminating already is left as it is. Its volumes
+// that go with it (deleteOnTermination, or every one with deleteVolumes)
+// are deleted, the others detached.
+bool TerminateInstance(State& s, Instance& inst, bool deleteVolumes, int64_t nowMs, const std::string& effect,
+                       std::string& error);
+// ModifyInstanceAttribute instanceType: only on a stopped instance, and only
+// to a type the region offers. The type it has already changes nothing.
+bool ModifyInstanceType(const State& s, Instance& inst, const std::string& type, std::string& error);
+// GetPasswordData: a Windows instance's password, for the key pair it was
+// launched with.
+bool GetPasswordData(const Instance& inst, const std::string& keyName, std::string& password, std::string& error);
+// GetConsoleScreenshot: only of a running instance.
+bool CheckScreenshot(const Instance& inst, std::string& error);
+// DescribeInstanceStatus as a wait sees it: false while the instance is
+// pending or its checks initialise; true once they are over, succeeded
+// when it runs with its checks ok, else failure holds AWS's text.
+bool StatusChecksOver(const Instance& inst, bool& succeeded, std::string& failure);
+
+// The framework's own launch (CreateVirtualMachine): zone (empty: the
+// region's first), an AMI the account may use, an offered type (empty: the
+// AMI's, else t3.micro), an existing key pair and subnet (empty: the zone's
+// default), the Name tag. stopped creates it stopped, without booting.
+struct CreateSpec {
+    std::string account;
+    std::string region;
+    std::string zone;
+    std::string imageId;
+    std::string instanceType;
+    std::string keyName;
+    std::string subnetId;
+    std::string name;
+    bool stopped = false;
+};
+// Creates the instance with one volume per snapshot of the image, the root
+// at the image's root device; hit gives the effect on the instance and
+// image ids (as BootInstance). Null with AWS's text when refused.
+Instance* CreateInstance(State& s, const CreateSpec& spec, int64_t nowMs, const FaultHit& hit, std::string& error);
 
 // ---- AWS error texts ----
 std::string InstanceNotFound(const std::string& id);
