@@ -239,6 +239,75 @@ bool CheckOutpostAttach(const Volume& v, const Instance& inst, std::string& erro
     return false;
 }
 
+bool AttachVolume(State& s, const std::string& volumeId, const std::string& instanceId, const std::string& account,
+                  const std::string& region, const std::string& device, bool asRoot, int64_t now,
+                  const std::string& effect, bool& conflict, std::string& error) {
+    Volume* v = FindOwned(s.volumes, volumeId, account, region);
+    if (!v) {
+        error = VolumeNotFound(volumeId);
+        return false;
+    }
+    Instance* inst = FindOwned(s.instances, instanceId, account, region);
+    if (!inst || inst->state == "terminated") {
+        error = InstanceNotFound(instanceId);
+        return false;
+    }
+    if (inst->state == "shutting-down") {
+        error = IncorrectState(instanceId, "' is not in a valid state for this operation.");
+        return false;
+    }
+    if (!v->attachedInstance.empty()) {
+        conflict = true;
+        error = VolumeInUse(volumeId);
+        return false;
+    }
+    if (v->state != "available") {
+        error = "IncorrectState: " + volumeId + " is not 'available'.";
+        return false;
+    }
+    if (v->zone != inst->zone) {
+        error = "InvalidVolume.ZoneMismatch: The volume '" + volumeId +
+                "' is not in the same availability zone as instance '" + instanceId + "'";
+        return false;
+    }
+    if (!CheckOutpostAttach(*v, *inst, error)) return false;
+    // The root volume goes at the instance's root device, whatever device
+    // the caller names.
+    if (asRoot && !CheckRootAttach(s, *inst, error)) return false;
+    std::string dev = asRoot ? RootDeviceOf(*inst) : !device.empty() ? device : NextFreeDevice(s, *inst);
+    if (dev.empty()) {
+        error = "AttachmentLimitExceeded: Instance '" + instanceId + "' has no free device name";
+        return false;
+    }
+    if (VolumeAtDevice(s, *inst, dev)) {
+        conflict = true;
+        error = "InvalidParameterValue: Attachment point " + dev + " is already in use";
+        return false;
+    }
+    v->attachedInstance = instanceId;
+    v->attachedDevice = dev;
+    v->deleteOnTermination = false;
+    v->state = "in-use";   // attachment "attaching" until pending completes
+    v->pending = {"in-use", now + s.timing.attachMs, effect};
+    auto& ids = inst->volumeIds;
+    if (asRoot || dev == RootDeviceOf(*inst)) {
+        ids.insert(ids.begin(), volumeId);
+    } else {
+        ids.push_back(volumeId);
+    }
+    return true;
+}
+
+bool DetachVolume(State& s, Volume& v, bool force, int64_t now, const std::string& effect, std::string& error) {
+    if (v.attachedInstance.empty()) {
+        error = "IncorrectState: Volume '" + v.id + "' is in the '" + v.state + "' state.";
+        return false;
+    }
+    if (v.AttachmentState() == "detaching" && !force) return true;
+    StartDetach(s, v, now, effect);
+    return true;
+}
+
 std::string IncorrectState(const std::string& id, const std::string& what) {
     return "IncorrectInstanceState: The instance '" + id + what;
 }
@@ -726,6 +795,10 @@ std::string SubnetNotFound(const std::string& id) {
 
 std::string InstanceNotFound(const std::string& id) {
     return "InvalidInstanceID.NotFound: The instance ID '" + id + "' does not exist";
+}
+
+std::string VolumeInUse(const std::string& volumeId) {
+    return "VolumeInUse: " + volumeId + " is already attached to an instance";
 }
 
 }  // namespace cloudsim

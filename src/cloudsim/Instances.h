@@ -149,6 +149,21 @@ bool CheckRootAttach(const State& s, const Instance& inst, std::string& error);
 // A volume on an Outpost attaches only to an instance on the same Outpost.
 bool CheckOutpostAttach(const Volume& v, const Instance& inst, std::string& error);
 
+// AttachVolume: the account's volume, available and unattached, to its
+// running or stopped instance in the same zone (and on the same Outpost), at
+// device (empty: the next free one). asRoot puts it at the instance's root
+// device instead, as CheckRootAttach allows. "in-use" at once, its
+// attachment "attaching" for the cloud's attachMs; effect as
+// Transition::fault. conflict is set when another attachment holds the
+// volume or the device.
+bool AttachVolume(State& s, const std::string& volumeId, const std::string& instanceId, const std::string& account,
+                  const std::string& region, const std::string& device, bool asRoot, int64_t nowMs,
+                  const std::string& effect, bool& conflict, std::string& error);
+// DetachVolume: only an attached volume. A detachment under way is left as
+// it is unless forced: a forced one starts over, as AWS frees a volume
+// stuck detaching. effect as Transition::fault.
+bool DetachVolume(State& s, Volume& v, bool force, int64_t nowMs, const std::string& effect, std::string& error);
+
 // ---- launching and powering ----
 // RunInstances, as far as a restore uses it. Ids given for the subnet,
 // security groups (ids or group names) and key pair are looked up in the
@@ -261,6 +276,8 @@ Instance* CreateInstance(State& s, const CreateSpec& spec, int64_t nowMs, const 
 
 // ---- AWS error texts ----
 std::string InstanceNotFound(const std::string& id);
+// AttachVolume of a volume another attachment holds.
+std::string VolumeInUse(const std::string& volumeId);
 // "IncorrectInstanceState: The instance '<id>" followed by what.
 std::string IncorrectState(const std::string& id, const std::string& what);
 std::string SubnetNotFound(const std::string& id);
