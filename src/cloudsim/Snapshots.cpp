@@ -4,6 +4,9 @@
 #include <algorithm>
 
 #include "cloudsim/CloudState.h"
+#include "cloudsim/Lineage.h"
+#include "cloudsim/Ownership.h"
+#include "cloudsim/Tags.h"
 
 namespace cloudsim {
 
@@ -95,6 +98,60 @@ bool CheckSnapshotKeyFor(const State& s, const Snapshot& snap, const std::string
         error = "KMSKeyNotAccessibleFault: The KMS key " + k->arn + " is not usable: it is in state " + k->state;
         return false;
     }
+    return true;
+}
+
+Snapshot SnapshotOf(const State& s, const Volume& v, const std::string& id, const std::string& description,
+                    int64_t now) {
+    Snapshot snap;
+    snap.id = id;
+    snap.account = v.account;
+    snap.region = v.region;
+    snap.volumeId = v.id;
+    snap.lineage = LineageOf(s, v);
+    snap.sizeBytes = v.sizeBytes;
+    snap.volumeType = v.type;
+    snap.iops = v.iops;
+    snap.encrypted = v.encrypted;
+    snap.kmsKeyId = v.kmsKeyId;
+    snap.productCodes = v.productCodes;
+    snap.state = "pending";
+    snap.description = description;
+    snap.createdMs = now;
+    snap.blocks = v.blocks;
+    return snap;
+}
+
+Snapshot* CreateSnapshot(State& s, const Volume& v, const std::string& name, const std::string& description,
+                         int64_t now, const FaultHit& hit, std::string& error) {
+    const bool deleting = v.pending.Active() && v.pending.to == "deleted";
+    if ((v.state != "available" && v.state != "in-use") || deleting) {
+        error = "IncorrectState: The volume '" + v.id + "' is in the '" + v.state + "' state.";
+        return nullptr;
+    }
+    Snapshot snap = SnapshotOf(s, v, s.NewId("snap"), description, now);
+    if (!name.empty()) {
+        if (!CheckTag("Name", name, error)) return nullptr;
+        snap.tags["Name"] = name;
+    }
+    snap.pending = {"completed", now + s.timing.snapshotMs, hit.EffectFor({snap.id, v.id})};
+    return &(s.snapshots[snap.id] = snap);
+}
+
+bool DeleteSnapshot(State& s, const std::string& id, const std::string& account, const std::string& region,
+                    std::string& error) {
+    if (!FindOwned(s.snapshots, id, account, region)) {
+        error = SnapshotNotFound(id);
+        return false;
+    }
+    for (const auto& [imageId, image] : s.images) {
+        if (image.state == "deregistered" ||
+            std::find(image.snapshotIds.begin(), image.snapshotIds.end(), id) == image.snapshotIds.end())
+            continue;
+        error = "InvalidSnapshot.InUse: The snapshot " + id + " is currently in use by " + imageId;
+        return false;
+    }
+    s.snapshots.erase(id);
     return true;
 }
 

@@ -8,10 +8,12 @@
 
 #include "cloudsim/Async.h"
 #include "cloudsim/BlockData.h"
+#include "cloudsim/Faults.h"
 
 namespace cloudsim {
 
 struct State;
+struct Volume;
 
 struct Snapshot {
     std::string id;                      // "snap-..."
@@ -61,6 +63,20 @@ bool UnshareSnapshot(Snapshot& snap, const std::string& account, std::string& er
 // encrypts it must be one account may use (its policy or a grant lets it).
 bool CheckSnapshotKeyFor(const State& s, const Snapshot& snap, const std::string& account, std::string& error);
 
+// ---- requests on snapshots, as EC2 answers them ----
+// The snapshot of v as it is at nowMs, pending, under id: v's owner, region,
+// size, type, IOPS, encryption, product codes and blocks.
+Snapshot SnapshotOf(const State& s, const Volume& v, const std::string& id, const std::string& description,
+                    int64_t nowMs);
+// CreateSnapshot: of a volume available or in use and not being deleted,
+// with the Name tag name (empty: none); completed after the cloud's timing,
+// hit giving the effect on its id and the volume's. Null with AWS's text
+// when refused.
+Snapshot* CreateSnapshot(State& s, const Volume& v, const std::string& name, const std::string& description,
+                         int64_t nowMs, const FaultHit& hit, std::string& error);
+// DeleteSnapshot: the account's own, and not while an AMI uses it.
+bool DeleteSnapshot(State& s, const std::string& id, const std::string& account, const std::string& region,
+                    std::string& error);
 // ---- AWS error texts ----
 std::string SnapshotNotFound(const std::string& id);
 
