@@ -218,22 +218,12 @@ bool SimBackend::DescribeEncryptionKey(const std::string& region, const std::str
         return d.Look([&](const State& s) {
             std::string where;
             if (!d.ResolveRegion(s, region, where, error)) return false;
-            if (keyId.empty()) return Err(error, "ValidationException: KeyId must not be empty");
-            const cloudsim::KmsKey* k = cloudsim::FindKmsKey(s, d.accountId, where, keyId);
-            if (k) {
-                keyArn = k->arn;
-                keyState = k->state;
-                if (description) *description = k->description;
-                return true;
-            }
-            // The managed EBS key exists for every account, held or not.
-            if (cloudsim::IsAwsManagedKey(s, d.accountId, where, keyId)) {
-                keyArn = DefaultKmsKey(s, d.accountId, where);
-                keyState = "Enabled";
-                if (description) *description = "Default key that protects my EBS volumes when no other key is defined";
-                return true;
-            }
-            notFound = true;
+            cloudsim::KeyDescription key;
+            if (!cloudsim::DescribeKmsKey(s, d.accountId, where, keyId, key, notFound, error)) return false;
+            if (notFound) return true;
+            keyArn = key.arn;
+            keyState = key.state;
+            if (description) *description = key.description;
             return true;
         });
     });

@@ -155,6 +155,50 @@ bool DeleteSnapshot(State& s, const std::string& id, const std::string& account,
     return true;
 }
 
+Snapshot* CopySnapshot(State& s, const std::string& snapshotId, const std::string& account, const std::string& from,
+                       const std::string& to, bool encrypted, const std::string& kmsKeyId, int64_t now,
+                       const FaultHit& hit, std::string& error) {
+    const Snapshot* source = FindVisible(s.snapshots, snapshotId, account, from);
+    if (!source) {
+        error = SnapshotNotFound(snapshotId);
+        return nullptr;
+    }
+    if (source->state != "completed") {
+        error = "IncorrectState: Snapshot is in invalid state - " + source->state;
+        return nullptr;
+    }
+    if (!kmsKeyId.empty() && !encrypted && !source->encrypted) {
+        error = "InvalidParameterDependency: The parameter KmsKeyId requires the parameter Encrypted to be set.";
+        return nullptr;
+    }
+    if (!CheckSnapshotKeyFor(s, *source, account, error)) return nullptr;
+    Snapshot copy;
+    copy.encrypted = encrypted || source->encrypted;
+    if (copy.encrypted && !kmsKeyId.empty()) {
+        if (!CheckKeyUsable(s, account, to, kmsKeyId, error)) return nullptr;
+        const KmsKey* k = FindKmsKey(s, account, to, kmsKeyId);
+        copy.kmsKeyId = k ? k->arn : DefaultKmsKey(s, account, to);
+    } else if (copy.encrypted) {
+        const bool sameKey = source->encrypted && from == to && source->account == account;
+        copy.kmsKeyId = sameKey ? source->kmsKeyId : DefaultKmsKey(s, account, to);
+    }
+    copy.id = s.NewId("snap");
+    copy.account = account;
+    copy.region = to;
+    // AWS names no volume for a copy; its data is the source's.
+    copy.volumeId = "vol-ffffffff";
+    copy.lineage = LineageOf(s, *source);
+    copy.sizeBytes = source->sizeBytes;
+    copy.volumeType = source->volumeType;
+    copy.iops = source->iops;
+    copy.description = "[Copied " + snapshotId + " from " + from + "]";
+    copy.blocks = source->blocks;
+    copy.state = "pending";
+    copy.createdMs = now;
+    copy.pending = {"completed", now + s.timing.snapshotMs, hit.EffectFor({copy.id, snapshotId})};
+    return &(s.snapshots[copy.id] = copy);
+}
+
 std::string SnapshotNotFound(const std::string& id) {
     return "InvalidSnapshot.NotFound: The snapshot '" + id + "' does not exist.";
 }

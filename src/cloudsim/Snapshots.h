@@ -77,6 +77,17 @@ Snapshot* CreateSnapshot(State& s, const Volume& v, const std::string& name, con
 // DeleteSnapshot: the account's own, and not while an AMI uses it.
 bool DeleteSnapshot(State& s, const std::string& id, const std::string& account, const std::string& region,
                     std::string& error);
+// CopySnapshot of a completed snapshot account sees in from (and may
+// decrypt) into its own account in to, pending until the cloud's timing has
+// passed; hit gives the effect on the copy's id and the source's. A key
+// (which account may use in to) needs encryption asked for or a source
+// encrypted, and re-encrypts; otherwise an encrypted copy keeps the source's
+// key where it can (its own, in the same region), else takes the default
+// key. Null with AWS's text when refused.
+Snapshot* CopySnapshot(State& s, const std::string& snapshotId, const std::string& account, const std::string& from,
+                       const std::string& to, bool encrypted, const std::string& kmsKeyId, int64_t nowMs,
+                       const FaultHit& hit, std::string& error);
+
 // ---- AWS error texts ----
 std::string SnapshotNotFound(const std::string& id);
 
