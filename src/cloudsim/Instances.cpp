@@ -385,6 +385,36 @@ const Image* BaseImageFor(const State& s, const std::string& region, const std::
     return best;
 }
 
+const Image* ImageToLaunch(const State& s, const std::string& imageId, const std::string& account,
+                           const std::string& region, const std::string& platform, std::string& error) {
+    if (!imageId.empty()) {
+        const Image* image = FindVisible(s.images, imageId, account, region);
+        if (image && image->state == "available") return image;
+    }
+    const Image* base = BaseImageFor(s, region, platform);
+    if (!base)
+        error = imageId.empty() ? MissingParameter("the parameter ImageId") : ImageNotFound(imageId);
+    return base;
+}
+
+int InstanceWaitOutcome(const Instance* inst, const std::string& id, const std::string& wanted, std::string& error) {
+    if (!inst) {
+        error = InstanceNotFound(id);
+        return -1;
+    }
+    if (inst->state == wanted) return 1;
+    if (inst->pending.Active() || inst->state == "pending" || inst->state == "stopping") return 0;
+    error = IncorrectState(id, "' is in the '" + inst->state + "' state.");
+    return -1;
+}
+
+int DetachWaitOutcome(const Volume* v, const std::string& id, std::string& error) {
+    if (!v || v->attachedInstance.empty()) return 1;
+    if (v->state != "error") return 0;
+    error = "IncorrectState: volume " + id + " failed";
+    return -1;
+}
+
 bool StopInstance(State& s, Instance& inst, int64_t now, const std::string& effect, std::string& error) {
     if (inst.state == "stopped" || inst.state == "stopping") return true;
     if (inst.state != "running" && inst.state != "pending") {

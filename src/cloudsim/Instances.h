@@ -198,6 +198,18 @@ Instance* LaunchInstance(State& s, const LaunchSpec& launch, int64_t nowMs, cons
 // oldest available public AMI owned by Amazon or Microsoft, by creation
 // time and then id; null when the region has none.
 const Image* BaseImageFor(const State& s, const std::string& region, const std::string& platform);
+// The image a restore launches from: imageId when account may use it in
+// region and it is available, else the region's base image for platform;
+// null with AWS's text when neither is.
+const Image* ImageToLaunch(const State& s, const std::string& imageId, const std::string& account,
+                           const std::string& region, const std::string& platform, std::string& error);
+// DescribeInstances as a wait for wanted sees it: 1 once the instance is
+// there, 0 while a change is under way, -1 with AWS's text once it rests
+// in another state (or is gone: inst null, id its id).
+int InstanceWaitOutcome(const Instance* inst, const std::string& id, const std::string& wanted, std::string& error);
+// DescribeVolumes as a wait for a detachment sees it: 1 once v is detached
+// (or gone: null), 0 while attached, -1 with AWS's text once it failed.
+int DetachWaitOutcome(const Volume* v, const std::string& id, std::string& error);
 // type exists and region offers it (RunInstances' texts, see LaunchInstance).
 bool CheckLaunchType(const State& s, const std::string& region, const std::string& type, std::string& error);
 // Boots inst: pending, then running after the cloud's timing, with its
