@@ -286,6 +286,23 @@ struct CreateSpec {
 // image ids (as BootInstance). Null with AWS's text when refused.
 Instance* CreateInstance(State& s, const CreateSpec& spec, int64_t nowMs, const FaultHit& hit, std::string& error);
 
+// ---- network requests (Network.cpp) ----
+// ModifyNetworkInterfaceAttribute deleteOnTermination of an interface of
+// one of account's instances in region that has not terminated.
+bool SetInterfaceDeleteOnTermination(State& s, const std::string& account, const std::string& region,
+                                     const std::string& interfaceId, bool deleteOnTermination, std::string& error);
+// DeleteNetworkInterface: only one left behind by its terminated instance.
+bool DeleteNetworkInterface(State& s, const std::string& account, const std::string& region,
+                            const std::string& interfaceId, std::string& error);
+// CreateSubnet named name in account's VPC network (id or name) in region,
+// at the VPC's first free /24 block.
+Subnet* CreateSubnet(State& s, const std::string& account, const std::string& region, const std::string& network,
+                     const std::string& name, std::string& error);
+// DeleteSubnet: the account's own, and not while an interface of an
+// instance that has not terminated sits in it.
+bool DeleteSubnet(State& s, const std::string& account, const std::string& region, const std::string& subnetId,
+                  std::string& error);
+
 // ---- AWS error texts ----
 std::string InstanceNotFound(const std::string& id);
 // AttachVolume of a volume another attachment holds.
