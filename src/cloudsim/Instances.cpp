@@ -827,6 +827,10 @@ std::string InstanceNotFound(const std::string& id) {
     return "InvalidInstanceID.NotFound: The instance ID '" + id + "' does not exist";
 }
 
+std::string InstanceNamedNotFound(const std::string& name) {
+    return "InvalidInstanceID.NotFound: No instance named '" + name + "' exists";
+}
+
 std::string VolumeInUse(const std::string& volumeId) {
     return "VolumeInUse: " + volumeId + " is already attached to an instance";
 }

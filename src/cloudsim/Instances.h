@@ -305,6 +305,8 @@ bool DeleteSubnet(State& s, const std::string& account, const std::string& regio
 
 // ---- AWS error texts ----
 std::string InstanceNotFound(const std::string& id);
+// An instance looked up by its Name tag that no instance carries.
+std::string InstanceNamedNotFound(const std::string& name);
 // AttachVolume of a volume another attachment holds.
 std::string VolumeInUse(const std::string& volumeId);
 // "IncorrectInstanceState: The instance '<id>" followed by what.

@@ -199,6 +199,39 @@ Snapshot* CopySnapshot(State& s, const std::string& snapshotId, const std::strin
     return &(s.snapshots[copy.id] = copy);
 }
 
+const Snapshot* BlockReadableSnapshot(const State& s, const std::string& id, const std::string& account,
+                                      const std::string& region, const char* action, std::string& error) {
+    const Snapshot* snap = FindVisible(s.snapshots, id, account, region);
+    if (!snap) {
+        error = SnapshotNotFound(id);
+        return nullptr;
+    }
+    if (snap->account != account) {
+        error = std::string("AccessDeniedException: User is not authorized to perform: ebs:") + action +
+                " on resource: arn:aws:ec2:" + region + "::snapshot/" + id;
+        return nullptr;
+    }
+    if (snap->state != "completed") {
+        error = "IncorrectState: Snapshot " + id + " is not completed";
+        return nullptr;
+    }
+    return snap;
+}
+
+bool CheckBlockRange(const Snapshot& snap, int64_t offset, int64_t length, std::string& error) {
+    if (offset >= 0 && length >= 0 && offset <= snap.sizeBytes && length <= snap.sizeBytes - offset) return true;
+    error = "ValidationException: The range of " + std::to_string(length) + " bytes at " + std::to_string(offset) +
+            " lies beyond the end of snapshot " + snap.id;
+    return false;
+}
+
+bool CheckComparable(const State& s, const Snapshot& previous, const Snapshot& current, std::string& error) {
+    if (Related(s, previous, current)) return true;
+    error = "ValidationException: The snapshots " + previous.id + " and " + current.id +
+            " are not of the same volume lineage";
+    return false;
+}
+
 std::string SnapshotNotFound(const std::string& id) {
     return "InvalidSnapshot.NotFound: The snapshot '" + id + "' does not exist.";
 }

@@ -88,6 +88,17 @@ Snapshot* CopySnapshot(State& s, const std::string& snapshotId, const std::strin
                        const std::string& to, bool encrypted, const std::string& kmsKeyId, int64_t nowMs,
                        const FaultHit& hit, std::string& error);
 
+// ---- the EBS direct APIs ----
+// A snapshot whose blocks account may read or list with action
+// ("GetSnapshotBlock", ...): in region, its own (neither another account's
+// nor a public one is served) and completed. Null with EBS's text otherwise.
+const Snapshot* BlockReadableSnapshot(const State& s, const std::string& id, const std::string& account,
+                                      const std::string& region, const char* action, std::string& error);
+// length bytes at offset lie within the snapshot.
+bool CheckBlockRange(const Snapshot& snap, int64_t offset, int64_t length, std::string& error);
+// ListChangedBlocks compares only snapshots of one lineage (Lineage.h).
+bool CheckComparable(const State& s, const Snapshot& previous, const Snapshot& current, std::string& error);
+
 // ---- AWS error texts ----
 std::string SnapshotNotFound(const std::string& id);
 
