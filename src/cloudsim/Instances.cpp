@@ -556,6 +556,37 @@ const SecurityGroup* FindGroup(const State& s, const std::string& account, const
 
 namespace {
 
+// The AMI a launch names: one account may use in region (its own or a
+// public one), available.
+const Image* LaunchableImage(const State& s, const std::string& imageId, const std::string& account,
+                             const std::string& region, std::string& error) {
+    const Image* image = FindVisible(s.images, imageId, account, region);
+    if (!image || image->state == "deregistered") {
+        error = ImageNotFound(imageId);
+        return nullptr;
+    }
+    if (image->state != "available") {
+        error = "InvalidAMIID.Unavailable: The image id '[" + image->id + "]' is not available (" + image->state + ")";
+        return nullptr;
+    }
+    return image;
+}
+
+// The type asked for, else the AMI's own, else EC2's default.
+std::string LaunchType(const Image& image, const std::string& requested) {
+    if (!requested.empty()) return requested;
+    return !image.instanceType.empty() ? image.instanceType : "t3.micro";
+}
+
+bool KeyPairKnown(const State& s, const std::string& account, const std::string& region, const std::string& name) {
+    return std::any_of(s.keyPairs.begin(), s.keyPairs.end(),
+                       [&](const KeyPair& k) { return k.name == name && k.account == account && k.region == region; });
+}
+
+std::string KeyPairNotFound(const std::string& name) {
+    return "InvalidKeyPair.NotFound: The key pair '" + name + "' does not exist";
+}
+
 // The volumes a launch makes from the image's snapshots, every one checked
 // completed: attached at once, the root (at rootDevice) going with the
 // instance.
@@ -624,20 +655,9 @@ Instance* LaunchInstance(State& s, const LaunchSpec& launch, int64_t now, const 
         error = InvalidZone(launch.zone);
         return nullptr;
     }
-    auto imageIt = s.images.find(launch.imageId);
-    const Image* image = imageIt == s.images.end() ? nullptr : &imageIt->second;
-    if (!image || image->region != launch.region || (image->account != launch.account && !image->isPublic) ||
-        image->state == "deregistered") {
-        error = ImageNotFound(launch.imageId);
-        return nullptr;
-    }
-    if (image->state != "available") {
-        error = "InvalidAMIID.Unavailable: The image id '[" + image->id + "]' is not available (" + image->state + ")";
-        return nullptr;
-    }
-    std::string type = !launch.instanceType.empty()  ? launch.instanceType
-                       : !image->instanceType.empty() ? image->instanceType
-                                                      : "t3.micro";
+    const Image* image = LaunchableImage(s, launch.imageId, launch.account, launch.region, error);
+    if (!image) return nullptr;
+    const std::string type = LaunchType(*image, launch.instanceType);
     if (!CheckLaunchType(s, launch.region, type, error)) return nullptr;
     const Subnet* subnet = nullptr;
     if (!launch.subnetId.empty()) {
@@ -673,11 +693,8 @@ Instance* LaunchInstance(State& s, const LaunchSpec& launch, int64_t now, const 
     }
     std::string keyName;
     if (!launch.keyName.empty()) {
-        bool known = std::any_of(s.keyPairs.begin(), s.keyPairs.end(), [&](const KeyPair& k) {
-            return k.name == launch.keyName && k.account == launch.account && k.region == launch.region;
-        });
-        std::string text = "InvalidKeyPair.NotFound: The key pair '" + launch.keyName + "' does not exist";
-        if (known) {
+        std::string text = KeyPairNotFound(launch.keyName);
+        if (KeyPairKnown(s, launch.account, launch.region, launch.keyName)) {
             keyName = launch.keyName;
         } else if (!launch.skipUnknown) {
             error = text;
@@ -741,23 +758,12 @@ Instance* CreateInstance(State& s, const CreateSpec& spec, int64_t now, const Fa
         error = MissingParameter("the parameter ImageId");
         return nullptr;
     }
-    const Image* image = FindVisible(s.images, spec.imageId, spec.account, spec.region);
-    if (!image || image->state == "deregistered") {
-        error = ImageNotFound(spec.imageId);
-        return nullptr;
-    }
-    if (image->state != "available") {
-        error = "InvalidAMIID.Unavailable: The image id '[" + image->id + "]' is not available (" + image->state + ")";
-        return nullptr;
-    }
-    std::string type = !spec.instanceType.empty()   ? spec.instanceType
-                       : !image->instanceType.empty() ? image->instanceType
-                                                      : "t3.micro";
+    const Image* image = LaunchableImage(s, spec.imageId, spec.account, spec.region, error);
+    if (!image) return nullptr;
+    const std::string type = LaunchType(*image, spec.instanceType);
     if (!CheckOffered(s, spec.region, type, error)) return nullptr;
-    if (!spec.keyName.empty() && std::none_of(s.keyPairs.begin(), s.keyPairs.end(), [&](const KeyPair& k) {
-            return k.name == spec.keyName && k.account == spec.account && k.region == spec.region;
-        })) {
-        error = "InvalidKeyPair.NotFound: The key pair '" + spec.keyName + "' does not exist";
+    if (!spec.keyName.empty() && !KeyPairKnown(s, spec.account, spec.region, spec.keyName)) {
+        error = KeyPairNotFound(spec.keyName);
         return nullptr;
     }
     const Subnet* subnet = nullptr;
