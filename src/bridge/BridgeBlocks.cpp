@@ -3,7 +3,6 @@
 #include "bridge/BridgeImpl.h"
 #include "cloudsim/BlockStore.h"
 #include "cloudsim/BlockToken.h"
-#include "cloudsim/Lineage.h"
 #include "framework/Clock.h"
 
 #include <algorithm>
@@ -17,42 +16,13 @@ namespace {
 
 const int64_t kGiB = 1024LL * 1024 * 1024;
 
-// A snapshot whose blocks can be read or listed: in the region the call
-// names, the caller's own and completed. As the EBS direct APIs do, neither
-// another account's snapshot nor a public one is served.
+// A snapshot whose blocks can be read or listed, in the region the call names.
 template <class Impl>  // SimBackend::Impl, private to the backend
 const Snapshot* ReadableSnapshot(const Impl& d, const State& s, const std::string& snapshotId,
                                  const std::string& region, const char* action, std::string& error) {
     std::string where;
     if (!d.ResolveRegion(s, region, where, error)) return nullptr;
-    const Snapshot* snap = FindVisible(s.snapshots, snapshotId, d.accountId, where);
-    if (!snap) {
-        Err(error, SnapshotNotFound(snapshotId));
-        return nullptr;
-    }
-    if (snap->account != d.accountId) {
-        Err(error, std::string("AccessDeniedException: User is not authorized to perform: ebs:") + action +
-                       " on resource: arn:aws:ec2:" + where + "::snapshot/" + snapshotId);
-        return nullptr;
-    }
-    if (snap->state != "completed") {
-        Err(error, "IncorrectState: Snapshot " + snapshotId + " is not completed");
-        return nullptr;
-    }
-    return snap;
-}
-
-// IAM compares actions without regard to case; "ebs:*" covers every ebs action.
-bool Denied(const std::vector<std::string>& denied, const std::string& action) {
-    std::string wanted = Lower(action);
-    for (const auto& rule : denied) {
-        std::string pattern = Lower(rule);
-        if (pattern == wanted) return true;
-        if (!pattern.empty() && pattern.back() == '*' && wanted.compare(0, pattern.size() - 1, pattern, 0,
-                                                                        pattern.size() - 1) == 0)
-            return true;
-    }
-    return false;
+    return cloudsim::BlockReadableSnapshot(s, snapshotId, d.accountId, where, action, error);
 }
 
 }  // namespace
@@ -65,9 +35,7 @@ bool SimBackend::ReadFromSnapshot(const std::string& snapshotId, const std::stri
         bool ok = d.Look([&](const State& s) {
             const Snapshot* snap = ReadableSnapshot(d, s, snapshotId, region, "GetSnapshotBlock", error);
             if (!snap) return false;
-            if (offset < 0 || length < 0 || offset > snap->sizeBytes || length > snap->sizeBytes - offset)
-                return Err(error, "ValidationException: The range of " + std::to_string(length) + " bytes at " +
-                                      std::to_string(offset) + " lies beyond the end of snapshot " + snapshotId);
+            if (!cloudsim::CheckBlockRange(*snap, offset, length, error)) return false;
             if (length > 0 && !buffer) return Err(error, "ValidationException: No buffer to read into");
             blocks = snap->blocks;
             return true;
@@ -142,9 +110,7 @@ bool ListChanged(Impl& d, const char* op, const std::string& previousSnapshotId,
             if (!current) return false;
             // Snapshots of a volume restored from an earlier snapshot compare
             // with that snapshot; snapshots of unrelated volumes do not.
-            if (!cloudsim::Related(s, *previous, *current))
-                return Err(error, "ValidationException: The snapshots " + previousSnapshotId + " and " +
-                                      currentSnapshotId + " are not of the same volume lineage");
+            if (!cloudsim::CheckComparable(s, *previous, *current, error)) return false;
             blockSize = static_cast<int>(cloudsim::kBlockSize);
             info.extents.clear();
             // A block written with zeros leaves the map; it has changed all
@@ -229,10 +195,10 @@ bool SimBackend::CheckPermissions(const std::vector<std::string>& actions, bool&
     return d.Run("CheckPermissions", true, [&](std::string& error) {
         return d.Look([&](const State& s) {
             const cloudsim::Account* account = s.FindAccount(d.accountId);
-            if (!account) return Err(error, "InvalidClientTokenId: The security token included in the request is invalid.");
+            if (!account) return Err(error, cloudsim::InvalidClientToken());
             allowed = true;
             for (const auto& action : actions)
-                if (Denied(account->deniedActions, action) || d.Effect({action}) == "error") allowed = false;
+                if (cloudsim::ActionDenied(*account, action) || d.Effect({action}) == "error") allowed = false;
             return true;
         });
     });

@@ -46,16 +46,8 @@ bool SimBackend::Connect(const std::string& url, const std::string& accessKey, c
     return d.Run("Connect", false, [&](std::string& error) {
         bool ok = false;
         d.cloud->Read([&](const cloudsim::State& s) {
-            const cloudsim::Account* account = s.FindAccountByKey(accessKey);
-            if (!account) {
-                error = "AuthFailure: AWS was not able to validate the provided access credentials";
-                return;
-            }
-            if (account->secretKey != secretKey) {
-                error = "SignatureDoesNotMatch: The request signature we calculated does not match the signature "
-                        "you provided. Check your AWS Secret Access Key and signing method.";
-                return;
-            }
+            const cloudsim::Account* account = cloudsim::Authenticate(s, accessKey, secretKey, error);
+            if (!account) return;
             std::string region = url.empty() ? account->defaultRegion : RegionOfUrl(url);
             if (!s.FindRegion(region)) {
                 error = UnknownRegion(region);
@@ -100,11 +92,8 @@ bool ReadAccountField(Impl& d, const char* op, std::string cloudsim::Account::*f
     return d.Run(op, true, [&](std::string& error) {
         bool ok = false;
         d.cloud->Read([&](const cloudsim::State& s) {
-            const cloudsim::Account* a = s.FindAccount(d.accountId);
-            if (!a) {
-                error = "AuthFailure: account " + d.accountId + " no longer exists";
-                return;
-            }
+            const cloudsim::Account* a = cloudsim::ConnectedAccount(s, d.accountId, error);
+            if (!a) return;
             out = a->*field;
             ok = true;
         });
@@ -153,7 +142,7 @@ bool SimBackend::GetOutpostsAccountARN(const std::string& instanceId, const std:
             // Across all accounts: the proxy may live in the admin account.
             auto it = s.instances.find(instanceId);
             if (it == s.instances.end() || (!region.empty() && it->second.region != region)) {
-                error = "InvalidInstanceID.NotFound: The instance ID '" + instanceId + "' does not exist";
+                error = InstanceNotFound(instanceId);
                 return;
             }
             arn = it->second.outpostArn;

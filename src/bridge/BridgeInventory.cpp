@@ -120,7 +120,7 @@ int SimBackend::GetVMInfoForVM(const std::string& name, const std::string& guid,
                 return true;
             }
             if (guid.empty() && name.empty())
-                return Err(error, "MissingParameter: The request must contain an instance id or name");
+                return Err(error, cloudsim::MissingParameter("an instance id or name"));
             for (const auto& [id, inst] : s.instances) {
                 if (!Listed(inst, d.accountId)) continue;
                 if (guid.empty() ? TagOr(inst.tags, "Name", "") != name : id != guid) continue;
@@ -128,8 +128,7 @@ int SimBackend::GetVMInfoForVM(const std::string& name, const std::string& guid,
                 vm = ToVMInfo(s, inst);
                 return true;
             }
-            return Err(error, guid.empty() ? "InvalidInstanceID.NotFound: No instance named '" + name + "' exists"
-                                           : InstanceNotFound(guid));
+            return Err(error, guid.empty() ? cloudsim::InstanceNamedNotFound(name) : InstanceNotFound(guid));
         });
     }) ? 1 : 0;
 }
@@ -196,7 +195,7 @@ int SimBackend::GetVMInfoListForTag(const std::string& region, const std::string
         return d.Look([&](const State& s) {
             std::string where;
             if (!ListingRegion(d, s, region, where, error)) return false;
-            if (key.empty()) return Err(error, "MissingParameter: The request must contain a tag key");
+            if (key.empty()) return Err(error, cloudsim::MissingParameter("a tag key"));
             vms.clear();
             for (const auto& [id, inst] : s.instances)
                 if (Listed(inst, d.accountId) && inst.region == where && HasTag(inst, key, value))

@@ -23,21 +23,6 @@ bool IsWindows(const SVMInfo& vm) {
     return vm.guestOSInfo.isWindows || strcasestr(vm.guestOS.c_str(), "windows") != nullptr;
 }
 
-// The image to launch from: vm.amiId when the account may use it in
-// region, else the region's base image for the guest OS.
-const Image* ImageFor(const State& s, const SVMInfo& vm, const std::string& account, const std::string& region,
-                      std::string& error) {
-    if (!vm.amiId.empty()) {
-        const Image* image = FindVisible(s.images, vm.amiId, account, region);
-        if (image && image->state == "available") return image;
-    }
-    const Image* base = cloudsim::BaseImageFor(s, region, IsWindows(vm) ? "windows" : "linux");
-    if (!base)
-        Err(error, vm.amiId.empty() ? "MissingParameter: The request must contain the parameter ImageId"
-                                    : ImageNotFound(vm.amiId));
-    return base;
-}
-
 template <class Impl>  // SimBackend::Impl, private to the backend
 bool Launch(Impl& d, const State& sIn, State& s, SVMInfo& vm, const std::map<std::string, std::string>& tags,
             const std::string& region, std::vector<std::string>& warnings, std::string& instanceId,
@@ -48,7 +33,8 @@ bool Launch(Impl& d, const State& sIn, State& s, SVMInfo& vm, const std::map<std
     launch.account = d.accountId;
     launch.region = region;
     launch.zone = vm.zone.empty() && !r.zones.empty() ? r.zones.front() : vm.zone;
-    const Image* image = ImageFor(s, vm, d.accountId, region, error);
+    const Image* image =
+        cloudsim::ImageToLaunch(s, vm.amiId, d.accountId, region, IsWindows(vm) ? "windows" : "linux", error);
     if (!image) return false;
     launch.imageId = image->id;
     launch.instanceType = strcasecmp(vm.instanceType.c_str(), "auto") == 0 ? "" : vm.instanceType;
@@ -99,13 +85,7 @@ bool WaitInstance(Impl& d, const std::string& id, const std::string& wanted, std
     return WaitFor(
         d, "instance " + id + " reaching '" + wanted + "'",
         [&](const State& s, std::string& err) {
-            const Instance* inst = FindIn(s.instances, id);
-            if (!inst) return Err(err, InstanceNotFound(id)) ? 1 : -1;
-            if (inst->state == wanted) return 1;
-            bool heading = inst->pending.Active() || inst->state == "pending" || inst->state == "stopping";
-            if (heading) return 0;
-            Err(err, cloudsim::IncorrectState(id, "' is in the '" + inst->state + "' state."));
-            return -1;
+            return cloudsim::InstanceWaitOutcome(FindIn(s.instances, id), id, wanted, err);
         },
         error);
 }
@@ -121,12 +101,8 @@ bool SimBackend::RestoreVirtualMachine(VMInfoStructs::SVMInfo& vm, bool osDiskEx
         bool started = d.Change([&](State& s) {
             if (!d.ResolveRegion(s, vm.region, where, error)) return false;
             if (!reuseExisting) return Launch(d, s, s, vm, tags, where, warnings, id, error);
-            Instance* inst = FindOwned(s.instances, vm.guid, d.accountId, where);
-            if (!inst || inst->state == "terminated") return Err(error, InstanceNotFound(vm.guid));
-            if (inst->state == "shutting-down")
-                return Err(error, cloudsim::IncorrectState(inst->id, "' is not in a state from which it can be stopped."));
-            if (inst->state == "running" || inst->state == "pending")
-                cloudsim::StopInstance(s, *inst, d.Now(), d.Effect({inst->id}));
+            Instance* inst = cloudsim::FindInstance(s, "", vm.guid, d.accountId, where, false, error);
+            if (!inst || !cloudsim::StopInstance(s, *inst, d.Now(), d.Effect({inst->id}), error)) return false;
             id = inst->id;
             return true;
         });
@@ -136,10 +112,7 @@ bool SimBackend::RestoreVirtualMachine(VMInfoStructs::SVMInfo& vm, bool osDiskEx
         // RunInstances, then StopInstances once it runs, as AWS needs.
         if (!reuseExisting) {
             if (!WaitInstance(d, id, "running", error)) return false;
-            if (!d.Change([&](State& s) {
-                    cloudsim::StopInstance(s, s.instances.at(id), d.Now(), "");
-                    return true;
-                }))
+            if (!d.Change([&](State& s) { return cloudsim::StopInstance(s, s.instances.at(id), d.Now(), "", error); }))
                 return false;
         }
         if (!WaitInstance(d, id, "stopped", error)) return false;
@@ -166,10 +139,7 @@ bool SimBackend::RestoreVirtualMachine(VMInfoStructs::SVMInfo& vm, bool osDiskEx
             bool detached = WaitFor(
                 d, "detaching volume " + volumeId,
                 [&](const State& s, std::string& err) {
-                    const Volume* v = FindIn(s.volumes, volumeId);
-                    if (!v || v->attachedInstance.empty()) return 1;
-                    if (v->state == "error") return Err(err, "IncorrectState: volume " + volumeId + " failed") ? 1 : -1;
-                    return 0;
+                    return cloudsim::DetachWaitOutcome(FindIn(s.volumes, volumeId), volumeId, err);
                 },
                 error);
             if (!detached) return false;
@@ -225,22 +195,12 @@ bool SimBackend::DescribeEncryptionKey(const std::string& region, const std::str
         return d.Look([&](const State& s) {
             std::string where;
             if (!d.ResolveRegion(s, region, where, error)) return false;
-            if (keyId.empty()) return Err(error, "ValidationException: KeyId must not be empty");
-            const cloudsim::KmsKey* k = cloudsim::FindKmsKey(s, d.accountId, where, keyId);
-            if (k) {
-                keyArn = k->arn;
-                keyState = k->state;
-                if (description) *description = k->description;
-                return true;
-            }
-            // The managed EBS key exists for every account, held or not.
-            if (cloudsim::IsAwsManagedKey(s, d.accountId, where, keyId)) {
-                keyArn = DefaultKmsKey(s, d.accountId, where);
-                keyState = "Enabled";
-                if (description) *description = "Default key that protects my EBS volumes when no other key is defined";
-                return true;
-            }
-            notFound = true;
+            cloudsim::KeyDescription key;
+            if (!cloudsim::DescribeKmsKey(s, d.accountId, where, keyId, key, notFound, error)) return false;
+            if (notFound) return true;
+            keyArn = key.arn;
+            keyState = key.state;
+            if (description) *description = key.description;
             return true;
         });
     });

@@ -43,7 +43,7 @@ int SimBackend::RunScriptOnGuest(const std::string& region, const std::string& b
     Impl& d = *m_impl;
     commandId.clear();
     bool ok = d.Run("RunScriptOnGuest", true, [&](std::string& why) {
-        if (extra.size() > 100) return Err(why, "ValidationException: Comment must be at most 100 characters");
+        if (!cloudsim::CheckCommandComment(extra, why)) return false;
         return d.Change([&](State& s) {
             cloudsim::Command c;
             c.account = d.accountId;
@@ -71,10 +71,9 @@ int SimBackend::isCommandComplete(const std::string& region, const std::string& 
         return d.Look([&](const State& s) {
             std::string where;
             if (!d.ResolveRegion(s, region, where, error)) return false;
-            auto it = s.commands.find(commandId);
-            if (it == s.commands.end() || it->second.account != d.accountId || it->second.region != where)
-                return Err(error, "InvocationDoesNotExist: ");
-            status = it->second.status;
+            const cloudsim::Command* c = cloudsim::FindCommand(s, d.accountId, where, commandId, error);
+            if (!c) return false;
+            status = c->status;
             finished = cloudsim::IsFinalCommandStatus(status);
             success = status == "Success";
             return true;
@@ -104,9 +103,7 @@ bool SimBackend::GetRunCommandResult(const std::string& bucket, const std::strin
     error.clear();
     return d.Run("GetRunCommandResult", true, [&](std::string& why) {
         return d.Look([&](const State& s) {
-            auto b = s.buckets.find(bucket);
-            if (b == s.buckets.end()) return Err(why, BucketNotFound());
-            if (!cloudsim::CanUseBucket(s, b->second, d.accountId)) return Err(why, cloudsim::AccessDenied());
+            if (!cloudsim::UsableBucket(s, bucket, d.accountId, why)) return false;
             for (const char* document : {"AWS-RunPowerShellScript", "AWS-RunShellScript"}) {
                 cloudsim::Command c;
                 c.id = commandId;

@@ -1,6 +1,5 @@
 // S3: the admin account's buckets and the objects the plug-in leaves there.
 #include <algorithm>
-#include <cctype>
 #include <fstream>
 #include <sstream>
 
@@ -15,10 +14,7 @@ bool SimBackend::DeleteFolder(const std::string& bucket, const std::string&, con
     return d.Run("DeleteFolder", true, [&](std::string& error) {
         int deleted = 0;
         bool ok = d.Change([&](State& s) {
-            auto b = s.buckets.find(bucket);
-            if (b == s.buckets.end()) return Err(error, BucketNotFound());
-            // Bucket names are global: another account's bucket exists but is not ours.
-            if (!cloudsim::CanUseBucket(s, b->second, d.accountId)) return Err(error, cloudsim::AccessDenied());
+            if (!cloudsim::UsableBucket(s, bucket, d.accountId, error)) return false;
             std::string prefix = folder;
             while (!prefix.empty() && prefix.front() == '/') prefix.erase(0, 1);
             std::string key = prefix;
@@ -46,10 +42,9 @@ bool SimBackend::GetBucketLocation(const std::string& bucket, std::string& locat
     Impl& d = *m_impl;
     return d.Run("GetBucketLocation", true, [&](std::string& error) {
         return d.Look([&](const State& s) {
-            auto b = s.buckets.find(bucket);
-            if (b == s.buckets.end()) return Err(error, BucketNotFound());
-            if (!cloudsim::CanUseBucket(s, b->second, d.accountId)) return Err(error, cloudsim::AccessDenied());
-            location = b->second.region;
+            const cloudsim::Bucket* b = cloudsim::UsableBucket(s, bucket, d.accountId, error);
+            if (!b) return false;
+            location = b->region;
             return true;
         });
     });
@@ -59,10 +54,9 @@ bool SimBackend::GetBucketOwner(const std::string& bucket, std::string& ownerCan
     Impl& d = *m_impl;
     return d.Run("GetBucketOwner", true, [&](std::string& error) {
         return d.Look([&](const State& s) {
-            auto b = s.buckets.find(bucket);
-            if (b == s.buckets.end()) return Err(error, BucketNotFound());
-            if (!cloudsim::CanUseBucket(s, b->second, d.accountId)) return Err(error, cloudsim::AccessDenied());
-            const cloudsim::Account* owner = s.FindAccount(b->second.account);
+            const cloudsim::Bucket* b = cloudsim::UsableBucket(s, bucket, d.accountId, error);
+            if (!b) return false;
+            const cloudsim::Account* owner = s.FindAccount(b->account);
             ownerCanonicalId = owner ? owner->canonicalId : std::string();
             return true;
         });
@@ -75,21 +69,7 @@ bool SimBackend::CreateBucket(const std::string& bucket, const std::string& regi
         return d.Change([&](State& s) {
             std::string where;
             if (!d.ResolveRegion(s, region, where, error)) return false;
-            auto b = s.buckets.find(bucket);
-            if (b != s.buckets.end())
-                return Err(error, b->second.account == d.accountId
-                                      ? "BucketAlreadyOwnedByYou: Your previous request to create the named bucket "
-                                        "succeeded and you already own it."
-                                      : "BucketAlreadyExists: The requested bucket name is not available. The bucket "
-                                        "namespace is shared by all users of the system. Please select a different "
-                                        "name and try again.");
-            if (bucket.size() < 3 || bucket.size() > 63) return Err(error, "InvalidBucketName: The specified bucket is not valid.");
-            for (char c : bucket)
-                if (!(std::islower(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c)) ||
-                      c == '-' || c == '.'))
-                    return Err(error, "InvalidBucketName: The specified bucket is not valid.");
-            s.buckets[bucket] = {bucket, d.accountId, where, {}};
-            return true;
+            return cloudsim::CreateBucket(s, bucket, d.accountId, where, error);
         });
     });
 }
@@ -98,16 +78,7 @@ bool SimBackend::ShareBucket(const std::string& bucket, const std::string&, cons
     Impl& d = *m_impl;
     return d.Run("ShareBucket", true, [&](std::string& error) {
         return d.Change([&](State& s) {
-            auto b = s.buckets.find(bucket);
-            if (b == s.buckets.end()) return Err(error, BucketNotFound());
-            // Only the owner may change a bucket's grants.
-            if (b->second.account != d.accountId) return Err(error, cloudsim::AccessDenied());
-            bool known = false;
-            for (const auto& a : s.accounts) known |= a.canonicalId == canonicalId;
-            if (!known) return Err(error, "InvalidArgument: Invalid id");
-            auto& grants = b->second.grants;
-            if (std::find(grants.begin(), grants.end(), canonicalId) == grants.end()) grants.push_back(canonicalId);
-            return true;
+            return cloudsim::GrantBucket(s, bucket, d.accountId, canonicalId, error);
         });
     });
 }
@@ -121,14 +92,8 @@ bool SimBackend::UploadFileToS3(const std::string& bucket, const std::string&, c
         std::ostringstream bytes;
         bytes << in.rdbuf();
         if (in.bad()) return Err(error, "IOError: cannot read " + localFile);
-        if (key.empty() || key.size() > 1024) return Err(error, "KeyTooLongError: Your key is too long");
-        return d.Change([&](State& s) {
-            auto b = s.buckets.find(bucket);
-            if (b == s.buckets.end()) return Err(error, BucketNotFound());
-            if (!cloudsim::CanUseBucket(s, b->second, d.accountId)) return Err(error, cloudsim::AccessDenied());
-            cloudsim::PutObject(s, bucket, key, bytes.str());
-            return true;
-        });
+        return d.Change(
+            [&](State& s) { return cloudsim::UploadObject(s, bucket, d.accountId, key, bytes.str(), error); });
     });
 }
 
@@ -138,9 +103,7 @@ bool SimBackend::DoesS3FileExist(const std::string& bucket, const std::string&, 
     exists = false;
     return d.Run("DoesS3FileExist", true, [&](std::string& error) {
         return d.Look([&](const State& s) {
-            auto b = s.buckets.find(bucket);
-            if (b == s.buckets.end()) return Err(error, BucketNotFound());
-            if (!cloudsim::CanUseBucket(s, b->second, d.accountId)) return Err(error, cloudsim::AccessDenied());
+            if (!cloudsim::UsableBucket(s, bucket, d.accountId, error)) return false;
             exists = cloudsim::FindObject(s, bucket, key) != nullptr;
             return true;
         });

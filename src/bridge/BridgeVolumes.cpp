@@ -1,45 +1,15 @@
 // Volumes: create (empty or from a snapshot), attach, detach, delete,
 // modify, describe and the expiry sweep. Every change starts a transition of
 // the simulated cloud that completes after the cloud's timing.
-#include <algorithm>
-
 #include "bridge/BridgeImpl.h"
-#include "cloudsim/Lineage.h"
 
 using namespace bridgeimpl;
-using cloudsim::Instance;
-using cloudsim::Snapshot;
 using cloudsim::State;
 using cloudsim::Volume;
 
 namespace {
 
-const int64_t kGiB = 1024LL * 1024 * 1024;
-using cloudsim::RoundUpToGiB;
 const int64_t kEpochCutoffSec = 1000000000LL;   // 2001: larger "ages" are times since the epoch
-
-bool CheckVolumeType(const std::string& type, std::string& error) {
-    if (cloudsim::KnownVolumeType(type)) return true;
-    return Err(error, cloudsim::InvalidVolumeType(type));
-}
-
-bool CheckZone(const State& s, const std::string& region, const std::string& zone, std::string& error) {
-    return cloudsim::CheckRequestZone(s, region, zone, error);
-}
-
-// The key an encrypted volume is created with: the one named (which the
-// account must be able to use; stored as its ARN), else the default key.
-bool EncryptionKey(const State& s, const std::string& account, const std::string& region, const std::string& named,
-                   std::string& arn, std::string& error) {
-    if (named.empty()) {
-        arn = DefaultKmsKey(s, account, region);
-        return true;
-    }
-    if (!cloudsim::CheckKeyUsable(s, account, region, named, error)) return false;
-    const cloudsim::KmsKey* k = cloudsim::FindKmsKey(s, account, region, named);
-    arn = k ? k->arn : DefaultKmsKey(s, account, region);
-    return true;
-}
 
 }  // namespace
 
@@ -48,27 +18,21 @@ bool SimBackend::CreateVolume(VMInfoStructs::SDisk& disk, bool, const std::strin
     return d.Run("CreateVolume", true, [&](std::string& error) {
         std::string id;
         bool ok = d.Change([&](State& s) {
-            if (!d.CheckRegion(s, error) || !CheckZone(s, d.region, disk.zone, error)) return false;
-            if (disk.size <= 0)
-                return Err(error, "MissingParameter: The request must contain the parameter size or snapshotId");
-            Volume v;
-            v.type = disk.volumeType.empty() ? "gp2" : disk.volumeType;
-            v.sizeBytes = RoundUpToGiB(disk.size);
-            if (!cloudsim::CheckVolumeRequest(v.type, v.sizeBytes, disk.iops, v.iops, error)) return false;
-            v.encrypted = disk.encrypted;
-            if (v.encrypted && !EncryptionKey(s, d.accountId, d.region, disk.kmsKeyId, v.kmsKeyId, error))
-                return false;
+            if (!d.CheckRegion(s, error)) return false;
+            cloudsim::VolumeRequest request;
+            request.account = d.accountId;
+            request.region = d.region;
+            request.zone = disk.zone;
+            request.sizeBytes = disk.size;
+            request.type = disk.volumeType;
+            request.iops = disk.iops;
+            request.encrypted = disk.encrypted;
+            request.kmsKeyId = disk.kmsKeyId;
             // The option carries the proxy's Outposts ARN when it has one.
-            if (option.compare(0, 17, "arn:aws:outposts:") == 0) v.outpostArn = option;
-            v.id = id = s.NewId("vol");
-            v.account = d.accountId;
-            v.region = d.region;
-            v.zone = disk.zone;
-            v.state = "creating";
-            v.createdMs = d.Now();
-            v.pending = {"available", v.createdMs + s.timing.volumeCreateMs, d.Effect({v.id})};
-            s.volumes[v.id] = v;
-            return true;
+            if (option.compare(0, 17, "arn:aws:outposts:") == 0) request.outpostArn = option;
+            const Volume* v = cloudsim::CreateVolume(s, request, d.Now(), d.hit, error);
+            if (v) id = v->id;
+            return v != nullptr;
         });
         if (ok) disk.newVolumeId = id;
         return ok;
@@ -84,48 +48,23 @@ bool SimBackend::CreateVolume(const std::string& snapshotId, const std::string& 
     return d.Run("CreateVolume", true, [&](std::string& error) {
         std::string id;
         bool ok = d.Change([&](State& s) {
-            if (!d.CheckRegion(s, error) || !CheckZone(s, d.region, zone, error)) return false;
-            const Snapshot* snap = FindVisible(s.snapshots, snapshotId, d.accountId, d.region);
-            if (!snap) return Err(error, SnapshotNotFound(snapshotId));
-            if (!cloudsim::CheckSnapshotKeyFor(s, *snap, d.accountId, error)) return false;
-            if (snap->state != "completed")
-                return Err(error, "IncorrectState: Snapshot is in invalid state - " + snap->state);
-            Volume v;
-            v.sizeBytes = size == 0 ? snap->sizeBytes : RoundUpToGiB(size);
-            if (size < 0 || v.sizeBytes < snap->sizeBytes)
-                return Err(error, "InvalidParameterValue: Volume of " + std::to_string(v.sizeBytes / kGiB) +
-                                      "GiB is smaller than snapshot '" + snapshotId + "', expect size >= " +
-                                      std::to_string(RoundUpToGiB(snap->sizeBytes) / kGiB) + "GiB");
-            v.type = type.empty() ? snap->volumeType : type;
-            if (!cloudsim::CheckVolumeRequest(v.type, v.sizeBytes, iops > 0 ? iops : (type.empty() ? snap->iops : 0),
-                                              v.iops, error))
-                return false;
-            // A key given re-encrypts; else the snapshot's key, else (an
-            // unencrypted snapshot asked to be encrypted) the default key.
-            v.encrypted = encrypted || snap->encrypted;
-            if (v.encrypted && !kmsKeyId.empty()) {
-                if (!EncryptionKey(s, d.accountId, d.region, kmsKeyId, v.kmsKeyId, error)) return false;
-            } else if (v.encrypted) {
-                v.kmsKeyId = !snap->kmsKeyId.empty() ? snap->kmsKeyId : DefaultKmsKey(s, d.accountId, d.region);
-            }
-            v.productCodes = snap->productCodes;
-            for (const auto& [key, value] : tags)
-                if (!ApplyTag(v.tags, key, value, true, error)) return false;
-            if (!name.empty() && !ApplyTag(v.tags, "Name", name, true, error)) return false;
-            v.id = id = s.NewId("vol");
-            v.account = d.accountId;
-            v.region = d.region;
-            v.zone = zone;
-            v.usedBytes = std::min(snap->sizeBytes, v.sizeBytes);
-            v.snapshotId = snap->id;
-            v.lineage = cloudsim::LineageOf(s, *snap);
-            v.blocks = snap->blocks;
-            v.outpostArn = outpostArn;
-            v.state = "creating";
-            v.createdMs = d.Now();
-            v.pending = {"available", v.createdMs + s.timing.volumeCreateMs, d.Effect({v.id, snapshotId})};
-            s.volumes[v.id] = v;
-            return true;
+            if (!d.CheckRegion(s, error)) return false;
+            cloudsim::VolumeRequest request;
+            request.account = d.accountId;
+            request.region = d.region;
+            request.zone = zone;
+            request.snapshotId = snapshotId;
+            request.sizeBytes = size;
+            request.type = type;
+            request.iops = iops;
+            request.encrypted = encrypted;
+            request.kmsKeyId = kmsKeyId;
+            request.tags = tags;
+            request.name = name;
+            request.outpostArn = outpostArn;
+            const Volume* v = cloudsim::CreateVolume(s, request, d.Now(), d.hit, error);
+            if (v) id = v->id;
+            return v != nullptr;
         });
         if (ok) volumeId = id;
         return ok;
@@ -141,51 +80,12 @@ bool Attach(Impl& d, const char* op, const std::string& volumeId, const std::str
     return d.Run(op, true, [&](std::string& error) {
         if (d.hit.conflict) {
             conflict = true;
-            return Err(error, d.hit.conflictError.empty()
-                                  ? "VolumeInUse: " + volumeId + " is already attached to an instance"
-                                  : d.hit.conflictError);
+            return Err(error, d.hit.conflictError.empty() ? cloudsim::VolumeInUse(volumeId) : d.hit.conflictError);
         }
         return d.Change([&](State& s) {
             if (!d.CheckRegion(s, error)) return false;
-            Volume* v = FindOwned(s.volumes, volumeId, d.accountId, d.region);
-            if (!v) return Err(error, VolumeNotFound(volumeId));
-            Instance* inst = FindOwned(s.instances, instanceId, d.accountId, d.region);
-            if (!inst || inst->state == "terminated") return Err(error, InstanceNotFound(instanceId));
-            if (inst->state == "shutting-down")
-                return Err(error, "IncorrectInstanceState: The instance '" + instanceId +
-                                      "' is not in a valid state for this operation.");
-            if (!v->attachedInstance.empty()) {
-                conflict = true;
-                return Err(error, "VolumeInUse: " + volumeId + " is already attached to an instance");
-            }
-            if (v->state != "available") return Err(error, "IncorrectState: " + volumeId + " is not 'available'.");
-            if (v->zone != inst->zone)
-                return Err(error, "InvalidVolume.ZoneMismatch: The volume '" + volumeId +
-                                      "' is not in the same availability zone as instance '" + instanceId + "'");
-            if (!cloudsim::CheckOutpostAttach(*v, *inst, error)) return false;
-            // The root volume goes at the instance's root device, whatever
-            // device the caller names; AWS replaces a root volume only on a
-            // stopped instance whose root device is free.
-            if (asRoot && !cloudsim::CheckRootAttach(s, *inst, error)) return false;
-            std::string dev = asRoot ? RootDeviceOf(*inst) : !device.empty() ? device : NextFreeDevice(s, *inst);
-            if (dev.empty())
-                return Err(error, "AttachmentLimitExceeded: Instance '" + instanceId + "' has no free device name");
-            if (VolumeAtDevice(s, *inst, dev)) {
-                conflict = true;
-                return Err(error, "InvalidParameterValue: Attachment point " + dev + " is already in use");
-            }
-            v->attachedInstance = instanceId;
-            v->attachedDevice = dev;
-            v->deleteOnTermination = false;
-            v->state = "in-use";   // attachment "attaching" until pending completes
-            v->pending = {"in-use", d.Now() + s.timing.attachMs, d.Effect({volumeId, instanceId})};
-            auto& ids = inst->volumeIds;
-            if (asRoot || dev == RootDeviceOf(*inst)) {
-                ids.insert(ids.begin(), volumeId);
-            } else {
-                ids.push_back(volumeId);
-            }
-            return true;
+            return cloudsim::AttachVolume(s, volumeId, instanceId, d.accountId, d.region, device, asRoot, d.Now(),
+                                          d.Effect({volumeId, instanceId}), conflict, error);
         });
     });
 }
@@ -209,13 +109,7 @@ bool SimBackend::DetachVolume(const std::string& volumeId, bool force, bool) {
             if (!d.CheckRegion(s, error)) return false;
             Volume* v = FindOwned(s.volumes, volumeId, d.accountId, d.region);
             if (!v) return Err(error, VolumeNotFound(volumeId));
-            if (v->attachedInstance.empty())
-                return Err(error, "IncorrectState: Volume '" + volumeId + "' is in the '" + v->state + "' state.");
-            // A forced detach is how AWS frees a volume stuck detaching: it
-            // starts over, whatever held up the earlier one.
-            if (v->AttachmentState() == "detaching" && !force) return true;
-            StartDetach(s, *v, d.Now(), d.Effect({volumeId, v->attachedInstance}));
-            return true;
+            return cloudsim::DetachVolume(s, *v, force, d.Now(), d.Effect({volumeId, v->attachedInstance}), error);
         });
     });
 }
@@ -227,13 +121,7 @@ bool SimBackend::DeleteVolume(const std::string& volumeId, bool) {
             if (!d.CheckRegion(s, error)) return false;
             Volume* v = FindOwned(s.volumes, volumeId, d.accountId, d.region);
             if (!v) return Err(error, VolumeNotFound(volumeId));
-            if (!v->attachedInstance.empty())
-                return Err(error, "VolumeInUse: Volume " + volumeId + " is currently attached to " + v->attachedInstance);
-            if (v->state == "deleting") return true;
-            if (v->state == "creating")
-                return Err(error, "IncorrectState: The volume '" + volumeId + "' is in the 'creating' state.");
-            StartDelete(s, *v, d.Now(), d.Effect({volumeId}));
-            return true;
+            return cloudsim::DeleteVolume(s, *v, d.Now(), d.Effect({volumeId}), error);
         });
     });
 }
@@ -247,26 +135,7 @@ bool SimBackend::ModifyVolume(const std::string& volumeId, const std::string& re
             if (!d.ResolveRegion(s, region, where, error)) return false;
             Volume* v = FindOwned(s.volumes, volumeId, d.accountId, where);
             if (!v) return Err(error, VolumeNotFound(volumeId));
-            if (v->state != "available" && v->state != "in-use")
-                return Err(error, "IncorrectState: Volume '" + volumeId + "' is in the '" + v->state + "' state.");
-            const std::string& current = v->modification.state;
-            if (current == "modifying" || current == "optimizing")
-                return Err(error, "IncorrectModificationState: Volume '" + volumeId +
-                                      "' is already being modified (" + current + ")");
-            if (type.empty() && iops <= 0)
-                return Err(error, "InvalidParameterCombination: At least one of type or iops must be given");
-            if (!type.empty() && !CheckVolumeType(type, error)) return false;
-            int64_t now = d.Now();
-            cloudsim::VolumeModification& m = v->modification;
-            m = {};
-            m.state = "modifying";
-            m.targetType = type;
-            m.targetIops = iops > 0 ? iops : 0;
-            m.startMs = now;
-            m.optimizingAtMs = now + s.timing.modifyMs;
-            m.completedAtMs = m.optimizingAtMs + s.timing.optimizeMs;
-            m.fault = d.Effect({volumeId});
-            return true;
+            return cloudsim::ModifyVolume(s, *v, type, iops, d.Now(), d.Effect({volumeId}), error);
         });
     });
 }
@@ -300,11 +169,7 @@ bool SimBackend::GetVolumeModifyTaskInfo(const std::string& volumeId, const std:
             if (!d.ResolveRegion(s, region, where, error)) return false;
             const Volume* v = FindOwned(s.volumes, volumeId, d.accountId, where);
             if (!v) return Err(error, VolumeNotFound(volumeId));
-            if (v->modification.state.empty())
-                return Err(error, "InvalidVolumeModification.NotFound: Modification for volume '" + volumeId +
-                                      "' does not exist.");
-            state = v->modification.state;
-            return true;
+            return cloudsim::ModificationState(*v, state, error);
         });
     });
 }

@@ -64,8 +64,28 @@ void CheckRoles(const State& s);
 // to; false with the AWS text otherwise.
 bool CheckRequestZone(const State& s, const std::string& region, const std::string& zone, std::string& error);
 
+// The account whose keys these are; null with AWS's text for an unknown
+// access key or a secret key that does not match it.
+const Account* Authenticate(const State& s, const std::string& accessKey, const std::string& secretKey,
+                            std::string& error);
+// The account of a connection made earlier; null with AWS's text once the
+// account is gone.
+const Account* ConnectedAccount(const State& s, const std::string& id, std::string& error);
+// STS AssumeRole of a known role: a session of the role's account valid
+// for an hour; expired sessions are dropped, so the state does not grow
+// with every job.
+const Session* AssumeRole(State& s, const std::string& roleArn, int64_t nowMs, std::string& error);
+// IAM's verdict on action for the account's credentials: denied when a
+// rule of deniedActions names it, compared without regard to case, or
+// prefixes it with a trailing "*" ("ebs:*").
+bool ActionDenied(const Account& account, const std::string& action);
+
 // ---- AWS error texts ----
+// Credentials of an account the cloud no longer holds.
+std::string InvalidClientToken();
 std::string UnknownRegion(const std::string& region);
+// "MissingParameter: The request must contain " followed by what.
+std::string MissingParameter(const std::string& what);
 std::string InvalidZone(const std::string& zone);
 
 }  // namespace cloudsim

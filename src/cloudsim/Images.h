@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cloudsim/Async.h"
+#include "cloudsim/Faults.h"
 
 namespace cloudsim {
 
@@ -38,6 +39,34 @@ const schema::Table<Image>& ImageTable();
 void CheckImages(const State& s);
 // Pending images become available (or failed).
 void SettleImages(State& s, int64_t nowMs);
+
+// ---- requests on AMIs, as EC2 answers them ----
+// CreateImage of the account's instance (running, stopping or stopped), one
+// snapshot per attached volume but those in excluded (never the root), the
+// root first; the AMI and its snapshots complete together after the
+// cloud's amiMs, hit giving the effect on the AMI's id and the instance's.
+// The AMI is named amiName, unique in the account and region; empty: name
+// (or "image") and its id. name is its Name tag (empty: none). Null with
+// AWS's text when refused.
+struct ImageRequest {
+    std::string account;
+    std::string region;
+    std::string instanceId;
+    std::string name;
+    std::string amiName;
+    std::string description;
+    std::vector<std::string> excluded;   // volume ids
+};
+Image* CreateImage(State& s, const ImageRequest& request, int64_t nowMs, const FaultHit& hit, std::string& error);
+// DescribeImages as a wait sees it: false while pending; true once over,
+// succeeded when available, else failure holds the text.
+bool ImageTaskOver(const Image& image, bool& succeeded, std::string& failure);
+// Cancels an AMI still being made (only a pending one): cancelled, and its
+// pending snapshots end in error.
+bool CancelImage(State& s, Image& image, std::string& error);
+// DeregisterImage: deregistered, and the snapshots it has in its own
+// account deleted with it.
+void DeregisterImage(State& s, Image& image);
 
 // ---- AWS error texts ----
 std::string ImageNotFound(const std::string& id);

@@ -7,6 +7,8 @@
 
 #include "cloudsim/CloudState.h"
 #include "cloudsim/Lineage.h"
+#include "cloudsim/Ownership.h"
+#include "cloudsim/Tags.h"
 
 namespace cloudsim {
 
@@ -237,11 +239,80 @@ bool CheckOutpostAttach(const Volume& v, const Instance& inst, std::string& erro
     return false;
 }
 
+bool AttachVolume(State& s, const std::string& volumeId, const std::string& instanceId, const std::string& account,
+                  const std::string& region, const std::string& device, bool asRoot, int64_t now,
+                  const std::string& effect, bool& conflict, std::string& error) {
+    Volume* v = FindOwned(s.volumes, volumeId, account, region);
+    if (!v) {
+        error = VolumeNotFound(volumeId);
+        return false;
+    }
+    Instance* inst = FindOwned(s.instances, instanceId, account, region);
+    if (!inst || inst->state == "terminated") {
+        error = InstanceNotFound(instanceId);
+        return false;
+    }
+    if (inst->state == "shutting-down") {
+        error = IncorrectState(instanceId, "' is not in a valid state for this operation.");
+        return false;
+    }
+    if (!v->attachedInstance.empty()) {
+        conflict = true;
+        error = VolumeInUse(volumeId);
+        return false;
+    }
+    if (v->state != "available") {
+        error = "IncorrectState: " + volumeId + " is not 'available'.";
+        return false;
+    }
+    if (v->zone != inst->zone) {
+        error = "InvalidVolume.ZoneMismatch: The volume '" + volumeId +
+                "' is not in the same availability zone as instance '" + instanceId + "'";
+        return false;
+    }
+    if (!CheckOutpostAttach(*v, *inst, error)) return false;
+    // The root volume goes at the instance's root device, whatever device
+    // the caller names.
+    if (asRoot && !CheckRootAttach(s, *inst, error)) return false;
+    std::string dev = asRoot ? RootDeviceOf(*inst) : !device.empty() ? device : NextFreeDevice(s, *inst);
+    if (dev.empty()) {
+        error = "AttachmentLimitExceeded: Instance '" + instanceId + "' has no free device name";
+        return false;
+    }
+    if (VolumeAtDevice(s, *inst, dev)) {
+        conflict = true;
+        error = "InvalidParameterValue: Attachment point " + dev + " is already in use";
+        return false;
+    }
+    v->attachedInstance = instanceId;
+    v->attachedDevice = dev;
+    v->deleteOnTermination = false;
+    v->state = "in-use";   // attachment "attaching" until pending completes
+    v->pending = {"in-use", now + s.timing.attachMs, effect};
+    auto& ids = inst->volumeIds;
+    if (asRoot || dev == RootDeviceOf(*inst)) {
+        ids.insert(ids.begin(), volumeId);
+    } else {
+        ids.push_back(volumeId);
+    }
+    return true;
+}
+
+bool DetachVolume(State& s, Volume& v, bool force, int64_t now, const std::string& effect, std::string& error) {
+    if (v.attachedInstance.empty()) {
+        error = "IncorrectState: Volume '" + v.id + "' is in the '" + v.state + "' state.";
+        return false;
+    }
+    if (v.AttachmentState() == "detaching" && !force) return true;
+    StartDetach(s, v, now, effect);
+    return true;
+}
+
 std::string IncorrectState(const std::string& id, const std::string& what) {
     return "IncorrectInstanceState: The instance '" + id + what;
 }
 
-void StartInstance(State& s, Instance& inst, int64_t now, const std::string& effect) {
+void BootInstance(State& s, Instance& inst, int64_t now, const std::string& effect) {
     inst.state = "pending";
     inst.pending = {"running", now + s.timing.instanceStartMs, effect == "stuck" ? "stuck" : ""};
     inst.statusCheck = "initializing";
@@ -314,11 +385,155 @@ const Image* BaseImageFor(const State& s, const std::string& region, const std::
     return best;
 }
 
-void StopInstance(State& s, Instance& inst, int64_t now, const std::string& effect) {
+const Image* ImageToLaunch(const State& s, const std::string& imageId, const std::string& account,
+                           const std::string& region, const std::string& platform, std::string& error) {
+    if (!imageId.empty()) {
+        const Image* image = FindVisible(s.images, imageId, account, region);
+        if (image && image->state == "available") return image;
+    }
+    const Image* base = BaseImageFor(s, region, platform);
+    if (!base)
+        error = imageId.empty() ? MissingParameter("the parameter ImageId") : ImageNotFound(imageId);
+    return base;
+}
+
+int InstanceWaitOutcome(const Instance* inst, const std::string& id, const std::string& wanted, std::string& error) {
+    if (!inst) {
+        error = InstanceNotFound(id);
+        return -1;
+    }
+    if (inst->state == wanted) return 1;
+    if (inst->pending.Active() || inst->state == "pending" || inst->state == "stopping") return 0;
+    error = IncorrectState(id, "' is in the '" + inst->state + "' state.");
+    return -1;
+}
+
+int DetachWaitOutcome(const Volume* v, const std::string& id, std::string& error) {
+    if (!v || v->attachedInstance.empty()) return 1;
+    if (v->state != "error") return 0;
+    error = "IncorrectState: volume " + id + " failed";
+    return -1;
+}
+
+bool StopInstance(State& s, Instance& inst, int64_t now, const std::string& effect, std::string& error) {
+    if (inst.state == "stopped" || inst.state == "stopping") return true;
+    if (inst.state != "running" && inst.state != "pending") {
+        error = IncorrectState(inst.id, "' is not in a state from which it can be stopped.");
+        return false;
+    }
     inst.state = "stopping";
     inst.pending = {"stopped", now + s.timing.instanceStopMs, effect == "stuck" ? "stuck" : ""};
     inst.statusCheck.clear();
     inst.statusPending = {};
+    return true;
+}
+
+bool StartInstance(State& s, Instance& inst, int64_t now, const std::string& effect, std::string& error) {
+    if (inst.state == "running" || inst.state == "pending") return true;
+    if (inst.state != "stopped") {
+        error = IncorrectState(inst.id, "' is not in a state from which it can be started.");
+        return false;
+    }
+    BootInstance(s, inst, now, effect);
+    return true;
+}
+
+bool RebootInstance(const Instance& inst, std::string& error) {
+    if (inst.state == "running") return true;
+    error = IncorrectState(inst.id, "' is not in a state from which it can be rebooted.");
+    return false;
+}
+
+bool TerminateInstance(State& s, Instance& inst, bool deleteVolumes, int64_t now, const std::string& effect,
+                       std::string& error) {
+    if (inst.state == "terminated" || inst.state == "shutting-down") return true;
+    if (inst.disableApiTermination) {
+        error = TerminationProtected(inst.id);
+        return false;
+    }
+    inst.state = "shutting-down";
+    inst.pending = {"terminated", now + s.timing.instanceStopMs, effect == "stuck" ? "stuck" : ""};
+    inst.statusCheck.clear();
+    inst.statusPending = {};
+    const std::vector<std::string> attached = inst.volumeIds;
+    for (const auto& volId : attached) {
+        auto it = s.volumes.find(volId);
+        if (it == s.volumes.end()) continue;
+        Volume& v = it->second;
+        if (deleteVolumes || v.deleteOnTermination) {
+            DropAttachment(s, v);
+            StartDelete(s, v, now, "");
+        } else if (v.AttachmentState() != "detaching") {
+            StartDetach(s, v, now, "");
+        }
+    }
+    return true;
+}
+
+bool ModifyInstanceType(const State& s, Instance& inst, const std::string& type, std::string& error) {
+    if (type.empty() || type == inst.instanceType) return true;
+    if (inst.state != "stopped") {
+        error = IncorrectState(inst.id, "' is not in the 'stopped' state.");
+        return false;
+    }
+    if (!CheckOffered(s, inst.region, type, error)) return false;
+    inst.instanceType = type;
+    return true;
+}
+
+bool GetPasswordData(const Instance& inst, const std::string& keyName, std::string& password, std::string& error) {
+    if (inst.platform != "windows" || inst.password.empty()) {
+        error = "PasswordDataUnavailable: No password is available for instance '" + inst.id + "'";
+        return false;
+    }
+    if (keyName != inst.keyName) {
+        error = "InvalidParameterValue: key pair does not match";
+        return false;
+    }
+    password = inst.password;
+    return true;
+}
+
+bool CheckScreenshot(const Instance& inst, std::string& error) {
+    if (inst.state == "running") return true;
+    error = IncorrectState(inst.id, "' is not in the 'running' state.");
+    return false;
+}
+
+bool StatusChecksOver(const Instance& inst, bool& succeeded, std::string& failure) {
+    succeeded = false;
+    if (inst.state == "pending" || (inst.state == "running" && inst.statusCheck == "initializing")) return false;
+    succeeded = inst.state == "running" && inst.statusCheck == "ok";
+    if (inst.state != "running") {
+        failure = IncorrectState(inst.id, "' is in the '" + inst.state + "' state.");
+    } else if (!succeeded) {
+        failure = "InstanceStatusImpaired: The status checks of instance '" + inst.id + "' failed";
+    }
+    return true;
+}
+
+const Instance* FindInstance(const State& s, const std::string& name, const std::string& id,
+                             const std::string& account, const std::string& region, bool withTerminated,
+                             std::string& error) {
+    if (!id.empty()) {
+        const Instance* inst = FindOwned(s.instances, id, account, region);
+        if (inst && (withTerminated || inst->state != "terminated")) return inst;
+        error = InstanceNotFound(id);
+        return nullptr;
+    }
+    for (const auto& [iid, inst] : s.instances) {
+        if (inst.account != account || inst.region != region || inst.state == "terminated" || name.empty()) continue;
+        auto tag = inst.tags.find("Name");
+        if (tag != inst.tags.end() && tag->second == name) return &inst;
+    }
+    error = InstanceNotFound(name);
+    return nullptr;
+}
+
+Instance* FindInstance(State& s, const std::string& name, const std::string& id, const std::string& account,
+                       const std::string& region, bool withTerminated, std::string& error) {
+    const State& view = s;
+    return const_cast<Instance*>(FindInstance(view, name, id, account, region, withTerminated, error));
 }
 
 namespace {
@@ -340,6 +555,68 @@ const SecurityGroup* FindGroup(const State& s, const std::string& account, const
 }  // namespace
 
 namespace {
+
+// The AMI a launch names: one account may use in region (its own or a
+// public one), available.
+const Image* LaunchableImage(const State& s, const std::string& imageId, const std::string& account,
+                             const std::string& region, std::string& error) {
+    const Image* image = FindVisible(s.images, imageId, account, region);
+    if (!image || image->state == "deregistered") {
+        error = ImageNotFound(imageId);
+        return nullptr;
+    }
+    if (image->state != "available") {
+        error = "InvalidAMIID.Unavailable: The image id '[" + image->id + "]' is not available (" + image->state + ")";
+        return nullptr;
+    }
+    return image;
+}
+
+// The type asked for, else the AMI's own, else EC2's default.
+std::string LaunchType(const Image& image, const std::string& requested) {
+    if (!requested.empty()) return requested;
+    return !image.instanceType.empty() ? image.instanceType : "t3.micro";
+}
+
+bool KeyPairKnown(const State& s, const std::string& account, const std::string& region, const std::string& name) {
+    return std::any_of(s.keyPairs.begin(), s.keyPairs.end(),
+                       [&](const KeyPair& k) { return k.name == name && k.account == account && k.region == region; });
+}
+
+std::string KeyPairNotFound(const std::string& name) {
+    return "InvalidKeyPair.NotFound: The key pair '" + name + "' does not exist";
+}
+
+// The volumes a launch makes from the image's snapshots, every one checked
+// completed: attached at once, the root (at rootDevice) going with the
+// instance.
+void AddImageVolumes(State& s, Instance& inst, const Image& image, const std::string& rootDevice, int64_t now) {
+    for (const auto& snapId : image.snapshotIds) {
+        const Snapshot& snap = s.snapshots.at(snapId);
+        bool root = inst.volumeIds.empty();
+        Volume v;
+        v.id = s.NewId("vol");
+        v.account = inst.account;
+        v.region = inst.region;
+        v.zone = inst.zone;
+        v.sizeBytes = snap.sizeBytes;
+        v.type = snap.volumeType;
+        v.iops = snap.iops;
+        v.encrypted = snap.encrypted;
+        v.kmsKeyId = snap.kmsKeyId;
+        v.outpostArn = inst.outpostArn;
+        v.state = "in-use";
+        v.attachedInstance = inst.id;
+        v.attachedDevice = root ? rootDevice : NextFreeDevice(s, inst);
+        v.deleteOnTermination = root;
+        v.createdMs = now;
+        v.snapshotId = snap.id;
+        v.lineage = LineageOf(s, snap);
+        v.blocks = snap.blocks;
+        s.volumes[v.id] = v;
+        inst.volumeIds.push_back(v.id);
+    }
+}
 
 // An interface lives on the instance it is attached to; one whose instance
 // terminated without taking it is available, and moves to a launch that
@@ -378,20 +655,9 @@ Instance* LaunchInstance(State& s, const LaunchSpec& launch, int64_t now, const 
         error = InvalidZone(launch.zone);
         return nullptr;
     }
-    auto imageIt = s.images.find(launch.imageId);
-    const Image* image = imageIt == s.images.end() ? nullptr : &imageIt->second;
-    if (!image || image->region != launch.region || (image->account != launch.account && !image->isPublic) ||
-        image->state == "deregistered") {
-        error = ImageNotFound(launch.imageId);
-        return nullptr;
-    }
-    if (image->state != "available") {
-        error = "InvalidAMIID.Unavailable: The image id '[" + image->id + "]' is not available (" + image->state + ")";
-        return nullptr;
-    }
-    std::string type = !launch.instanceType.empty()  ? launch.instanceType
-                       : !image->instanceType.empty() ? image->instanceType
-                                                      : "t3.micro";
+    const Image* image = LaunchableImage(s, launch.imageId, launch.account, launch.region, error);
+    if (!image) return nullptr;
+    const std::string type = LaunchType(*image, launch.instanceType);
     if (!CheckLaunchType(s, launch.region, type, error)) return nullptr;
     const Subnet* subnet = nullptr;
     if (!launch.subnetId.empty()) {
@@ -427,11 +693,8 @@ Instance* LaunchInstance(State& s, const LaunchSpec& launch, int64_t now, const 
     }
     std::string keyName;
     if (!launch.keyName.empty()) {
-        bool known = std::any_of(s.keyPairs.begin(), s.keyPairs.end(), [&](const KeyPair& k) {
-            return k.name == launch.keyName && k.account == launch.account && k.region == launch.region;
-        });
-        std::string text = "InvalidKeyPair.NotFound: The key pair '" + launch.keyName + "' does not exist";
-        if (known) {
+        std::string text = KeyPairNotFound(launch.keyName);
+        if (KeyPairKnown(s, launch.account, launch.region, launch.keyName)) {
             keyName = launch.keyName;
         } else if (!launch.skipUnknown) {
             error = text;
@@ -478,32 +741,82 @@ Instance* LaunchInstance(State& s, const LaunchSpec& launch, int64_t now, const 
         nic.macAddress = MacFor(nic.id);
         inst.networkInterfaces.push_back(nic);
     }
-    for (const auto& snapId : image->snapshotIds) {
-        const Snapshot& snap = s.snapshots.at(snapId);
-        bool root = inst.volumeIds.empty();
-        Volume v;
-        v.id = s.NewId("vol");
-        v.account = launch.account;
-        v.region = launch.region;
-        v.zone = launch.zone;
-        v.sizeBytes = snap.sizeBytes;
-        v.type = snap.volumeType;
-        v.iops = snap.iops;
-        v.encrypted = snap.encrypted;
-        v.kmsKeyId = snap.kmsKeyId;
-        v.outpostArn = inst.outpostArn;
-        v.state = "in-use";
-        v.attachedInstance = inst.id;
-        v.attachedDevice = root ? RootDeviceOf(inst) : NextFreeDevice(s, inst);
-        v.deleteOnTermination = root;
-        v.createdMs = now;
-        v.snapshotId = snap.id;
-        v.lineage = LineageOf(s, snap);
-        v.blocks = snap.blocks;
-        s.volumes[v.id] = v;
-        inst.volumeIds.push_back(v.id);
+    AddImageVolumes(s, inst, *image, RootDeviceOf(inst), now);
+    BootInstance(s, inst, now, effect);
+    return &(s.instances[inst.id] = inst);
+}
+
+Instance* CreateInstance(State& s, const CreateSpec& spec, int64_t now, const FaultHit& hit, std::string& error) {
+    const Region* region = s.FindRegion(spec.region);
+    std::string zone = spec.zone.empty() && region && !region->zones.empty() ? region->zones.front() : spec.zone;
+    const Region* zoneRegion = s.RegionOfZone(zone);
+    if (!zoneRegion || zoneRegion->name != spec.region) {
+        error = InvalidZone(zone);
+        return nullptr;
     }
-    StartInstance(s, inst, now, effect);
+    if (spec.imageId.empty()) {
+        error = MissingParameter("the parameter ImageId");
+        return nullptr;
+    }
+    const Image* image = LaunchableImage(s, spec.imageId, spec.account, spec.region, error);
+    if (!image) return nullptr;
+    const std::string type = LaunchType(*image, spec.instanceType);
+    if (!CheckOffered(s, spec.region, type, error)) return nullptr;
+    if (!spec.keyName.empty() && !KeyPairKnown(s, spec.account, spec.region, spec.keyName)) {
+        error = KeyPairNotFound(spec.keyName);
+        return nullptr;
+    }
+    const Subnet* subnet = nullptr;
+    if (!spec.subnetId.empty()) {
+        subnet = FindOwned(s.subnets, spec.subnetId, spec.account, spec.region);
+        if (!subnet) {
+            error = SubnetNotFound(spec.subnetId);
+            return nullptr;
+        }
+    } else {
+        subnet = DefaultSubnet(s, spec.account, spec.region, zone);
+    }
+    if (!spec.name.empty() && !CheckTag("Name", spec.name, error)) return nullptr;
+    for (const auto& snapId : image->snapshotIds) {
+        auto it = s.snapshots.find(snapId);
+        if (it == s.snapshots.end() || it->second.state != "completed") {
+            error = "InvalidSnapshot.NotFound: The snapshot '" + snapId + "' of image " + image->id +
+                    " is not available";
+            return nullptr;
+        }
+    }
+    Instance inst;
+    inst.id = s.NewId("i");
+    inst.account = spec.account;
+    inst.region = spec.region;
+    inst.zone = zone;
+    inst.instanceType = type;
+    inst.platform = image->platform;
+    inst.amiId = image->id;
+    inst.biosUuid = BiosUuidFor(inst.id);
+    inst.virtualizationType = image->virtualizationType;
+    inst.keyName = spec.keyName;
+    if (inst.platform == "windows") inst.password = "Pw-" + inst.id.substr(2, 12) + "!";
+    inst.consoleOutput = ConsoleFor(inst);
+    inst.launchTimeMs = now;
+    if (!spec.name.empty()) inst.tags["Name"] = spec.name;
+    NetworkInterface nic;
+    nic.id = s.NewId("eni");
+    if (subnet) {
+        nic.subnetId = subnet->id;
+        nic.privateIp = NextPrivateIp(s, *subnet);
+    }
+    nic.macAddress = MacFor(nic.id);
+    inst.networkInterfaces.push_back(nic);
+    // The image's root device, not the instance's: this launch records none
+    // on the instance.
+    AddImageVolumes(s, inst, *image, image->rootDeviceName, now);
+    if (spec.stopped) {
+        inst.state = "stopped";
+        inst.statusCheck.clear();
+    } else {
+        BootInstance(s, inst, now, hit.EffectFor({inst.id, image->id}));
+    }
     return &(s.instances[inst.id] = inst);
 }
 
@@ -518,6 +831,14 @@ std::string SubnetNotFound(const std::string& id) {
 
 std::string InstanceNotFound(const std::string& id) {
     return "InvalidInstanceID.NotFound: The instance ID '" + id + "' does not exist";
+}
+
+std::string InstanceNamedNotFound(const std::string& name) {
+    return "InvalidInstanceID.NotFound: No instance named '" + name + "' exists";
+}
+
+std::string VolumeInUse(const std::string& volumeId) {
+    return "VolumeInUse: " + volumeId + " is already attached to an instance";
 }
 
 }  // namespace cloudsim

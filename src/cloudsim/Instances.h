@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cloudsim/Async.h"
+#include "cloudsim/Faults.h"
 #include "cloudsim/Images.h"
 #include "cloudsim/Volumes.h"
 
@@ -148,6 +149,21 @@ bool CheckRootAttach(const State& s, const Instance& inst, std::string& error);
 // A volume on an Outpost attaches only to an instance on the same Outpost.
 bool CheckOutpostAttach(const Volume& v, const Instance& inst, std::string& error);
 
+// AttachVolume: the account's volume, available and unattached, to its
+// running or stopped instance in the same zone (and on the same Outpost), at
+// device (empty: the next free one). asRoot puts it at the instance's root
+// device instead, as CheckRootAttach allows. "in-use" at once, its
+// attachment "attaching" for the cloud's attachMs; effect as
+// Transition::fault. conflict is set when another attachment holds the
+// volume or the device.
+bool AttachVolume(State& s, const std::string& volumeId, const std::string& instanceId, const std::string& account,
+                  const std::string& region, const std::string& device, bool asRoot, int64_t nowMs,
+                  const std::string& effect, bool& conflict, std::string& error);
+// DetachVolume: only an attached volume. A detachment under way is left as
+// it is unless forced: a forced one starts over, as AWS frees a volume
+// stuck detaching. effect as Transition::fault.
+bool DetachVolume(State& s, Volume& v, bool force, int64_t nowMs, const std::string& effect, std::string& error);
+
 // ---- launching and powering ----
 // RunInstances, as far as a restore uses it. Ids given for the subnet,
 // security groups (ids or group names) and key pair are looked up in the
@@ -182,15 +198,24 @@ Instance* LaunchInstance(State& s, const LaunchSpec& launch, int64_t nowMs, cons
 // oldest available public AMI owned by Amazon or Microsoft, by creation
 // time and then id; null when the region has none.
 const Image* BaseImageFor(const State& s, const std::string& region, const std::string& platform);
-// StopInstances: running or pending -> stopping, then stopped after the
-// cloud's timing ("stuck" holds it stopping).
-void StopInstance(State& s, Instance& inst, int64_t nowMs, const std::string& effect);
+// The image a restore launches from: imageId when account may use it in
+// region and it is available, else the region's base image for platform;
+// null with AWS's text when neither is.
+const Image* ImageToLaunch(const State& s, const std::string& imageId, const std::string& account,
+                           const std::string& region, const std::string& platform, std::string& error);
+// DescribeInstances as a wait for wanted sees it: 1 once the instance is
+// there, 0 while a change is under way, -1 with AWS's text once it rests
+// in another state (or is gone: inst null, id its id).
+int InstanceWaitOutcome(const Instance* inst, const std::string& id, const std::string& wanted, std::string& error);
+// DescribeVolumes as a wait for a detachment sees it: 1 once v is detached
+// (or gone: null), 0 while attached, -1 with AWS's text once it failed.
+int DetachWaitOutcome(const Volume* v, const std::string& id, std::string& error);
 // type exists and region offers it (RunInstances' texts, see LaunchInstance).
 bool CheckLaunchType(const State& s, const std::string& region, const std::string& type, std::string& error);
-// Starts inst: pending, then running after the cloud's timing, with its
+// Boots inst: pending, then running after the cloud's timing, with its
 // status checks initializing until statusCheckMs later. effect as
 // FaultHit::EffectFor: "stuck" holds it pending, "error" impairs its checks.
-void StartInstance(State& s, Instance& inst, int64_t nowMs, const std::string& effect);
+void BootInstance(State& s, Instance& inst, int64_t nowMs, const std::string& effect);
 // The "ec2..." UUID a Xen/Nitro instance's BIOS reports, derived from its id.
 std::string BiosUuidFor(const std::string& id);
 // What a freshly booted instance prints on its console.
@@ -203,8 +228,87 @@ const Subnet* DefaultSubnet(const State& s, const std::string& account, const st
 // type is offered in region; false with the AWS text otherwise.
 bool CheckOffered(const State& s, const std::string& region, const std::string& type, std::string& error);
 
+// ---- requests on one instance, as EC2 answers them ----
+// The account's instance in region named by id or, when id is empty, by its
+// Name tag; a terminated one only with withTerminated (AWS still describes
+// it for a while, but acts on it no more). Null with AWS's text otherwise.
+Instance* FindInstance(State& s, const std::string& name, const std::string& id, const std::string& account,
+                       const std::string& region, bool withTerminated, std::string& error);
+const Instance* FindInstance(const State& s, const std::string& name, const std::string& id,
+                             const std::string& account, const std::string& region, bool withTerminated,
+                             std::string& error);
+// StartInstances: a stopped instance boots (BootInstance, effect as there);
+// one running or pending is left as it is; any other state is refused.
+bool StartInstance(State& s, Instance& inst, int64_t nowMs, const std::string& effect, std::string& error);
+// StopInstances: running or pending -> stopping, then stopped after the
+// cloud's timing ("stuck" holds it stopping); one stopped or stopping is
+// left as it is; any other state is refused.
+bool StopInstance(State& s, Instance& inst, int64_t nowMs, const std::string& effect, std::string& error);
+// RebootInstances: only a running instance reboots; nothing else changes.
+bool RebootInstance(const Instance& inst, std::string& error);
+// TerminateInstances: shutting-down, then terminated after the cloud's
+// timing ("stuck" holds it shutting down); refused under termination
+// protection, and one terminating already is left as it is. Its volumes
+// that go with it (deleteOnTermination, or every one with deleteVolumes)
+// are deleted, the others detached.
+bool TerminateInstance(State& s, Instance& inst, bool deleteVolumes, int64_t nowMs, const std::string& effect,
+                       std::string& error);
+// ModifyInstanceAttribute instanceType: only on a stopped instance, and only
+// to a type the region offers. The type it has already changes nothing.
+bool ModifyInstanceType(const State& s, Instance& inst, const std::string& type, std::string& error);
+// GetPasswordData: a Windows instance's password, for the key pair it was
+// launched with.
+bool GetPasswordData(const Instance& inst, const std::string& keyName, std::string& password, std::string& error);
+// GetConsoleScreenshot: only of a running instance.
+bool CheckScreenshot(const Instance& inst, std::string& error);
+// DescribeInstanceStatus as a wait sees it: false while the instance is
+// pending or its checks initialise; true once they are over, succeeded
+// when it runs with its checks ok, else failure holds AWS's text.
+bool StatusChecksOver(const Instance& inst, bool& succeeded, std::string& failure);
+
+// The framework's own launch (CreateVirtualMachine): zone (empty: the
+// region's first), an AMI the account may use, an offered type (empty: the
+// AMI's, else t3.micro), an existing key pair and subnet (empty: the zone's
+// default), the Name tag. stopped creates it stopped, without booting.
+struct CreateSpec {
+    std::string account;
+    std::string region;
+    std::string zone;
+    std::string imageId;
+    std::string instanceType;
+    std::string keyName;
+    std::string subnetId;
+    std::string name;
+    bool stopped = false;
+};
+// Creates the instance with one volume per snapshot of the image, the root
+// at the image's root device; hit gives the effect on the instance and
+// image ids (as BootInstance). Null with AWS's text when refused.
+Instance* CreateInstance(State& s, const CreateSpec& spec, int64_t nowMs, const FaultHit& hit, std::string& error);
+
+// ---- network requests (Network.cpp) ----
+// ModifyNetworkInterfaceAttribute deleteOnTermination of an interface of
+// one of account's instances in region that has not terminated.
+bool SetInterfaceDeleteOnTermination(State& s, const std::string& account, const std::string& region,
+                                     const std::string& interfaceId, bool deleteOnTermination, std::string& error);
+// DeleteNetworkInterface: only one left behind by its terminated instance.
+bool DeleteNetworkInterface(State& s, const std::string& account, const std::string& region,
+                            const std::string& interfaceId, std::string& error);
+// CreateSubnet named name in account's VPC network (id or name) in region,
+// at the VPC's first free /24 block.
+Subnet* CreateSubnet(State& s, const std::string& account, const std::string& region, const std::string& network,
+                     const std::string& name, std::string& error);
+// DeleteSubnet: the account's own, and not while an interface of an
+// instance that has not terminated sits in it.
+bool DeleteSubnet(State& s, const std::string& account, const std::string& region, const std::string& subnetId,
+                  std::string& error);
+
 // ---- AWS error texts ----
 std::string InstanceNotFound(const std::string& id);
+// An instance looked up by its Name tag that no instance carries.
+std::string InstanceNamedNotFound(const std::string& name);
+// AttachVolume of a volume another attachment holds.
+std::string VolumeInUse(const std::string& volumeId);
 // "IncorrectInstanceState: The instance '<id>" followed by what.
 std::string IncorrectState(const std::string& id, const std::string& what);
 std::string SubnetNotFound(const std::string& id);

@@ -175,6 +175,41 @@ bool CheckKeyUsable(const State& s, const std::string& account, const std::strin
     return true;
 }
 
+bool IsDefaultEbsKey(const State& s, const std::string& account, const std::string& region, const std::string& name) {
+    return IsAwsManagedKey(s, account, region, name) || name == DefaultKmsKey(s, account, region);
+}
+
+bool DescribeKmsKey(const State& s, const std::string& account, const std::string& region, const std::string& name,
+                    KeyDescription& out, bool& notFound, std::string& error) {
+    notFound = false;
+    if (name.empty()) {
+        error = "ValidationException: KeyId must not be empty";
+        return false;
+    }
+    if (const KmsKey* k = FindKmsKey(s, account, region, name)) {
+        out = {k->arn, k->state, k->description};
+        return true;
+    }
+    if (IsAwsManagedKey(s, account, region, name)) {
+        out = {DefaultKmsKey(s, account, region), "Enabled",
+               "Default key that protects my EBS volumes when no other key is defined"};
+        return true;
+    }
+    notFound = true;
+    return true;
+}
+
+bool ListKmsGrantees(const State& s, const std::string& account, const std::string& region, const std::string& name,
+                     std::vector<std::string>& principals, std::string& error) {
+    const KmsKey* k = FindKmsKey(s, account, region, name);
+    if (!k || k->account != account) {
+        error = KmsKeyNotFound(name);
+        return false;
+    }
+    principals = k->grantees;
+    return true;
+}
+
 std::string KmsKeyNotFound(const std::string& name) { return "NotFoundException: Key '" + name + "' does not exist"; }
 
 }  // namespace cloudsim

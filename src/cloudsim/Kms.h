@@ -66,6 +66,23 @@ bool CreateKmsGrant(State& s, const std::string& account, const std::string& reg
 // The account of an IAM principal ARN ("arn:<partition>:iam::<account>:root"); empty when it is none.
 std::string PrincipalAccount(const std::string& principal);
 
+// The key is the account's default EBS key in region: the AWS managed one
+// by any of its names, or the key the account set as default.
+bool IsDefaultEbsKey(const State& s, const std::string& account, const std::string& region, const std::string& name);
+// DescribeKey of the key name as account sees it in region; the AWS managed
+// EBS key exists for every account, held in the state or not. notFound (and
+// true) when there is no such key; false with KMS's text for an empty name.
+struct KeyDescription {
+    std::string arn;
+    std::string state;
+    std::string description;
+};
+bool DescribeKmsKey(const State& s, const std::string& account, const std::string& region, const std::string& name,
+                    KeyDescription& out, bool& notFound, std::string& error);
+// ListGrants of the account's own key: one grantee principal per grant.
+bool ListKmsGrantees(const State& s, const std::string& account, const std::string& region, const std::string& name,
+                     std::vector<std::string>& principals, std::string& error);
+
 // KMS's text for a key not found: "NotFoundException: Key '<arn>' does not exist".
 std::string KmsKeyNotFound(const std::string& name);
 

@@ -120,6 +120,20 @@ bool CancelCommand(State& s, const std::string& account, const std::string& regi
     return true;
 }
 
+bool CheckCommandComment(const std::string& comment, std::string& error) {
+    if (comment.size() <= 100) return true;
+    error = "ValidationException: Comment must be at most 100 characters";
+    return false;
+}
+
+const Command* FindCommand(const State& s, const std::string& account, const std::string& region,
+                           const std::string& id, std::string& error) {
+    auto it = s.commands.find(id);
+    if (it != s.commands.end() && it->second.account == account && it->second.region == region) return &it->second;
+    error = "InvocationDoesNotExist: ";
+    return nullptr;
+}
+
 void SettleCommands(State& s, int64_t nowMs) {
     for (auto& [id, c] : s.commands) {
         if (IsFinalCommandStatus(c.status)) continue;

@@ -43,6 +43,11 @@ bool SendCommand(State& s, Command& command, int64_t nowMs, std::string& error);
 // Cancelling a command that already finished changes nothing.
 bool CancelCommand(State& s, const std::string& account, const std::string& region, const std::string& id,
                    std::string& error);
+// SendCommand's Comment: at most 100 characters.
+bool CheckCommandComment(const std::string& comment, std::string& error);
+// GetCommandInvocation: account's command in region; null with SSM's text otherwise.
+const Command* FindCommand(const State& s, const std::string& account, const std::string& region,
+                           const std::string& id, std::string& error);
 void SettleCommands(State& s, int64_t nowMs);
 // The S3 key of a command's stdout or stderr ("stdout"/"stderr").
 std::string CommandOutputKey(const Command& c, const std::string& stream);

@@ -2,6 +2,7 @@
 #include "cloudsim/S3.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "cloudsim/CloudState.h"
 #include "framework/Base64.h"
@@ -67,6 +68,74 @@ const S3Object* FindObject(const State& s, const std::string& bucket, const std:
     for (const auto& o : s.objects)
         if (o.bucket == bucket && o.key == key) return &o;
     return nullptr;
+}
+
+const Bucket* UsableBucket(const State& s, const std::string& name, const std::string& account, std::string& error) {
+    auto b = s.buckets.find(name);
+    if (b == s.buckets.end()) {
+        error = BucketNotFound();
+        return nullptr;
+    }
+    if (!CanUseBucket(s, b->second, account)) {
+        error = AccessDenied();
+        return nullptr;
+    }
+    return &b->second;
+}
+
+bool CreateBucket(State& s, const std::string& name, const std::string& account, const std::string& region,
+                  std::string& error) {
+    auto b = s.buckets.find(name);
+    if (b != s.buckets.end()) {
+        error = b->second.account == account
+                    ? "BucketAlreadyOwnedByYou: Your previous request to create the named bucket succeeded and you "
+                      "already own it."
+                    : "BucketAlreadyExists: The requested bucket name is not available. The bucket namespace is "
+                      "shared by all users of the system. Please select a different name and try again.";
+        return false;
+    }
+    const bool valid = name.size() >= 3 && name.size() <= 63 && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::islower(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c)) ||
+               c == '-' || c == '.';
+    });
+    if (!valid) {
+        error = "InvalidBucketName: The specified bucket is not valid.";
+        return false;
+    }
+    s.buckets[name] = {name, account, region, {}};
+    return true;
+}
+
+bool GrantBucket(State& s, const std::string& name, const std::string& account, const std::string& canonicalId,
+                 std::string& error) {
+    auto b = s.buckets.find(name);
+    if (b == s.buckets.end()) {
+        error = BucketNotFound();
+        return false;
+    }
+    if (b->second.account != account) {
+        error = AccessDenied();
+        return false;
+    }
+    if (std::none_of(s.accounts.begin(), s.accounts.end(),
+                     [&](const Account& a) { return a.canonicalId == canonicalId; })) {
+        error = "InvalidArgument: Invalid id";
+        return false;
+    }
+    auto& grants = b->second.grants;
+    if (std::find(grants.begin(), grants.end(), canonicalId) == grants.end()) grants.push_back(canonicalId);
+    return true;
+}
+
+bool UploadObject(State& s, const std::string& bucket, const std::string& account, const std::string& key,
+                  const std::string& data, std::string& error) {
+    if (key.empty() || key.size() > 1024) {
+        error = "KeyTooLongError: Your key is too long";
+        return false;
+    }
+    if (!UsableBucket(s, bucket, account, error)) return false;
+    PutObject(s, bucket, key, data);
+    return true;
 }
 
 std::string BucketNotFound() { return "NoSuchBucket: The specified bucket does not exist"; }

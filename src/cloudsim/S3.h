@@ -39,6 +39,23 @@ void PutObject(State& s, const std::string& bucket, const std::string& key, cons
 // The object, or null.
 const S3Object* FindObject(const State& s, const std::string& bucket, const std::string& key);
 
+// ---- requests on buckets, as S3 answers them ----
+// The bucket account may use by name (names are global: another account's
+// bucket exists but is not the caller's unless granted). Null with S3's
+// text otherwise.
+const Bucket* UsableBucket(const State& s, const std::string& name, const std::string& account, std::string& error);
+// CreateBucket: a free name of 3 to 63 characters (lower-case letters,
+// digits, "-" and ".") for account in region.
+bool CreateBucket(State& s, const std::string& name, const std::string& account, const std::string& region,
+                  std::string& error);
+// PutBucketAcl full control for the account of canonicalId; only the owner
+// may grant, and only a known canonical id.
+bool GrantBucket(State& s, const std::string& name, const std::string& account, const std::string& canonicalId,
+                 std::string& error);
+// PutObject by account: a key of 1 to 1024 characters, into a bucket it may use.
+bool UploadObject(State& s, const std::string& bucket, const std::string& account, const std::string& key,
+                  const std::string& data, std::string& error);
+
 // ---- AWS error texts ----
 std::string BucketNotFound();
 std::string AccessDenied();

@@ -8,10 +8,12 @@
 
 #include "cloudsim/Async.h"
 #include "cloudsim/BlockData.h"
+#include "cloudsim/Faults.h"
 
 namespace cloudsim {
 
 struct State;
+struct Volume;
 
 struct Snapshot {
     std::string id;                      // "snap-..."
@@ -60,6 +62,42 @@ bool UnshareSnapshot(Snapshot& snap, const std::string& account, std::string& er
 // account (not the owner) may create a volume from snap: a key that
 // encrypts it must be one account may use (its policy or a grant lets it).
 bool CheckSnapshotKeyFor(const State& s, const Snapshot& snap, const std::string& account, std::string& error);
+
+// ---- requests on snapshots, as EC2 answers them ----
+// The snapshot of v as it is at nowMs, pending, under id: v's owner, region,
+// size, type, IOPS, encryption, product codes and blocks.
+Snapshot SnapshotOf(const State& s, const Volume& v, const std::string& id, const std::string& description,
+                    int64_t nowMs);
+// CreateSnapshot: of a volume available or in use and not being deleted,
+// with the Name tag name (empty: none); completed after the cloud's timing,
+// hit giving the effect on its id and the volume's. Null with AWS's text
+// when refused.
+Snapshot* CreateSnapshot(State& s, const Volume& v, const std::string& name, const std::string& description,
+                         int64_t nowMs, const FaultHit& hit, std::string& error);
+// DeleteSnapshot: the account's own, and not while an AMI uses it.
+bool DeleteSnapshot(State& s, const std::string& id, const std::string& account, const std::string& region,
+                    std::string& error);
+// CopySnapshot of a completed snapshot account sees in from (and may
+// decrypt) into its own account in to, pending until the cloud's timing has
+// passed; hit gives the effect on the copy's id and the source's. A key
+// (which account may use in to) needs encryption asked for or a source
+// encrypted, and re-encrypts; otherwise an encrypted copy keeps the source's
+// key where it can (its own, in the same region), else takes the default
+// key. Null with AWS's text when refused.
+Snapshot* CopySnapshot(State& s, const std::string& snapshotId, const std::string& account, const std::string& from,
+                       const std::string& to, bool encrypted, const std::string& kmsKeyId, int64_t nowMs,
+                       const FaultHit& hit, std::string& error);
+
+// ---- the EBS direct APIs ----
+// A snapshot whose blocks account may read or list with action
+// ("GetSnapshotBlock", ...): in region, its own (neither another account's
+// nor a public one is served) and completed. Null with EBS's text otherwise.
+const Snapshot* BlockReadableSnapshot(const State& s, const std::string& id, const std::string& account,
+                                      const std::string& region, const char* action, std::string& error);
+// length bytes at offset lie within the snapshot.
+bool CheckBlockRange(const Snapshot& snap, int64_t offset, int64_t length, std::string& error);
+// ListChangedBlocks compares only snapshots of one lineage (Lineage.h).
+bool CheckComparable(const State& s, const Snapshot& previous, const Snapshot& current, std::string& error);
 
 // ---- AWS error texts ----
 std::string SnapshotNotFound(const std::string& id);

@@ -5,6 +5,9 @@
 #include <cstdio>
 
 #include "cloudsim/CloudState.h"
+#include "cloudsim/Lineage.h"
+#include "cloudsim/Ownership.h"
+#include "cloudsim/Tags.h"
 
 namespace cloudsim {
 
@@ -191,6 +194,170 @@ bool CheckVolumeRequest(const std::string& type, int64_t sizeBytes, int32_t iops
         return false;
     }
     out = iops;
+    return true;
+}
+
+namespace {
+
+const int64_t kGiB = 1024LL * 1024 * 1024;
+
+// The key an encrypted volume is created with: the one named (which the
+// account must be able to use; stored as its ARN), else the default key.
+bool EncryptionKey(const State& s, const std::string& account, const std::string& region, const std::string& named,
+                   std::string& arn, std::string& error) {
+    if (named.empty()) {
+        arn = DefaultKmsKey(s, account, region);
+        return true;
+    }
+    if (!CheckKeyUsable(s, account, region, named, error)) return false;
+    const KmsKey* k = FindKmsKey(s, account, region, named);
+    arn = k ? k->arn : DefaultKmsKey(s, account, region);
+    return true;
+}
+
+bool SetTags(Volume& v, const VolumeRequest& request, std::string& error) {
+    for (const auto& [key, value] : request.tags) {
+        if (!CheckTag(key, value, error)) return false;
+        v.tags[key] = value;
+    }
+    if (request.name.empty()) return true;
+    if (!CheckTag("Name", request.name, error)) return false;
+    v.tags["Name"] = request.name;
+    return true;
+}
+
+Volume* CreateEmptyVolume(State& s, const VolumeRequest& request, int64_t now, const FaultHit& hit,
+                          std::string& error) {
+    if (request.sizeBytes <= 0) {
+        error = MissingParameter("the parameter size or snapshotId");
+        return nullptr;
+    }
+    Volume v;
+    v.type = request.type.empty() ? "gp2" : request.type;
+    v.sizeBytes = RoundUpToGiB(request.sizeBytes);
+    if (!CheckVolumeRequest(v.type, v.sizeBytes, request.iops, v.iops, error)) return nullptr;
+    v.encrypted = request.encrypted;
+    if (v.encrypted && !EncryptionKey(s, request.account, request.region, request.kmsKeyId, v.kmsKeyId, error))
+        return nullptr;
+    v.outpostArn = request.outpostArn;
+    v.id = s.NewId("vol");
+    v.account = request.account;
+    v.region = request.region;
+    v.zone = request.zone;
+    v.state = "creating";
+    v.createdMs = now;
+    v.pending = {"available", now + s.timing.volumeCreateMs, hit.EffectFor({v.id})};
+    return &(s.volumes[v.id] = v);
+}
+
+Volume* CreateVolumeFromSnapshot(State& s, const VolumeRequest& request, int64_t now, const FaultHit& hit,
+                                 std::string& error) {
+    const std::string& account = request.account;
+    const Snapshot* snap = FindVisible(s.snapshots, request.snapshotId, account, request.region);
+    if (!snap) {
+        error = SnapshotNotFound(request.snapshotId);
+        return nullptr;
+    }
+    if (!CheckSnapshotKeyFor(s, *snap, account, error)) return nullptr;
+    if (snap->state != "completed") {
+        error = "IncorrectState: Snapshot is in invalid state - " + snap->state;
+        return nullptr;
+    }
+    Volume v;
+    v.sizeBytes = request.sizeBytes == 0 ? snap->sizeBytes : RoundUpToGiB(request.sizeBytes);
+    if (request.sizeBytes < 0 || v.sizeBytes < snap->sizeBytes) {
+        error = "InvalidParameterValue: Volume of " + std::to_string(v.sizeBytes / kGiB) +
+                "GiB is smaller than snapshot '" + request.snapshotId + "', expect size >= " +
+                std::to_string(RoundUpToGiB(snap->sizeBytes) / kGiB) + "GiB";
+        return nullptr;
+    }
+    v.type = request.type.empty() ? snap->volumeType : request.type;
+    const int32_t iops = request.iops > 0 ? request.iops : (request.type.empty() ? snap->iops : 0);
+    if (!CheckVolumeRequest(v.type, v.sizeBytes, iops, v.iops, error)) return nullptr;
+    // A key given re-encrypts; else the snapshot's key, else (an
+    // unencrypted snapshot asked to be encrypted) the default key.
+    v.encrypted = request.encrypted || snap->encrypted;
+    if (v.encrypted && !request.kmsKeyId.empty()) {
+        if (!EncryptionKey(s, account, request.region, request.kmsKeyId, v.kmsKeyId, error)) return nullptr;
+    } else if (v.encrypted) {
+        v.kmsKeyId = !snap->kmsKeyId.empty() ? snap->kmsKeyId : DefaultKmsKey(s, account, request.region);
+    }
+    v.productCodes = snap->productCodes;
+    if (!SetTags(v, request, error)) return nullptr;
+    v.id = s.NewId("vol");
+    v.account = account;
+    v.region = request.region;
+    v.zone = request.zone;
+    v.usedBytes = std::min(snap->sizeBytes, v.sizeBytes);
+    v.snapshotId = snap->id;
+    v.lineage = LineageOf(s, *snap);
+    v.blocks = snap->blocks;
+    v.outpostArn = request.outpostArn;
+    v.state = "creating";
+    v.createdMs = now;
+    v.pending = {"available", now + s.timing.volumeCreateMs, hit.EffectFor({v.id, request.snapshotId})};
+    return &(s.volumes[v.id] = v);
+}
+
+}  // namespace
+
+Volume* CreateVolume(State& s, const VolumeRequest& request, int64_t now, const FaultHit& hit, std::string& error) {
+    if (!CheckRequestZone(s, request.region, request.zone, error)) return nullptr;
+    return request.snapshotId.empty() ? CreateEmptyVolume(s, request, now, hit, error)
+                                      : CreateVolumeFromSnapshot(s, request, now, hit, error);
+}
+
+bool DeleteVolume(State& s, Volume& v, int64_t now, const std::string& effect, std::string& error) {
+    if (!v.attachedInstance.empty()) {
+        error = "VolumeInUse: Volume " + v.id + " is currently attached to " + v.attachedInstance;
+        return false;
+    }
+    if (v.state == "deleting") return true;
+    if (v.state == "creating") {
+        error = "IncorrectState: The volume '" + v.id + "' is in the 'creating' state.";
+        return false;
+    }
+    StartDelete(s, v, now, effect);
+    return true;
+}
+
+bool ModifyVolume(State& s, Volume& v, const std::string& type, int32_t iops, int64_t now,
+                  const std::string& effect, std::string& error) {
+    if (v.state != "available" && v.state != "in-use") {
+        error = "IncorrectState: Volume '" + v.id + "' is in the '" + v.state + "' state.";
+        return false;
+    }
+    const std::string& current = v.modification.state;
+    if (current == "modifying" || current == "optimizing") {
+        error = "IncorrectModificationState: Volume '" + v.id + "' is already being modified (" + current + ")";
+        return false;
+    }
+    if (type.empty() && iops <= 0) {
+        error = "InvalidParameterCombination: At least one of type or iops must be given";
+        return false;
+    }
+    if (!type.empty() && !KnownVolumeType(type)) {
+        error = InvalidVolumeType(type);
+        return false;
+    }
+    VolumeModification& m = v.modification;
+    m = {};
+    m.state = "modifying";
+    m.targetType = type;
+    m.targetIops = iops > 0 ? iops : 0;
+    m.startMs = now;
+    m.optimizingAtMs = now + s.timing.modifyMs;
+    m.completedAtMs = m.optimizingAtMs + s.timing.optimizeMs;
+    m.fault = effect;
+    return true;
+}
+
+bool ModificationState(const Volume& v, std::string& state, std::string& error) {
+    if (v.modification.state.empty()) {
+        error = "InvalidVolumeModification.NotFound: Modification for volume '" + v.id + "' does not exist.";
+        return false;
+    }
+    state = v.modification.state;
     return true;
 }
 

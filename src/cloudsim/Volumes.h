@@ -8,6 +8,7 @@
 
 #include "cloudsim/Async.h"
 #include "cloudsim/BlockData.h"
+#include "cloudsim/Faults.h"
 
 namespace cloudsim {
 
@@ -89,6 +90,44 @@ int64_t RoundUpToGiB(int64_t bytes);
 // volume gets: the given IOPS, gp3's 3000 by default, 0 for other types
 // (their baseline performance, which a request cannot set).
 bool CheckVolumeRequest(const std::string& type, int64_t sizeBytes, int32_t iops, int32_t& out, std::string& error);
+
+// ---- requests on volumes, as EC2 answers them ----
+// CreateVolume. An empty volume needs a size; one from a snapshot (which
+// account must see, be able to decrypt and find completed) is at least the
+// snapshot's size, 0 taking it. Sizes round up to whole GiB. The type is
+// the request's, else gp2 or the snapshot's; IOPS as CheckVolumeRequest
+// (from a snapshot, its IOPS unless a type or IOPS is given). Encrypted
+// under the key named (one account may use, kept as its ARN), else the
+// snapshot's key, else the account's default key; from a snapshot,
+// encrypted whenever the snapshot is.
+struct VolumeRequest {
+    std::string account;
+    std::string region;
+    std::string zone;                    // must be one of the region's
+    std::string snapshotId;              // empty: an empty volume
+    int64_t sizeBytes = 0;
+    std::string type;
+    int32_t iops = 0;
+    bool encrypted = false;
+    std::string kmsKeyId;
+    std::map<std::string, std::string> tags;  // set before the Name tag
+    std::string name;                    // the Name tag; empty: none
+    std::string outpostArn;              // the Outpost to create it on
+};
+// The new volume, "creating" until the cloud's timing has passed; hit gives
+// the effect on its id and the snapshot's. Null with AWS's text when refused.
+Volume* CreateVolume(State& s, const VolumeRequest& request, int64_t nowMs, const FaultHit& hit, std::string& error);
+// DeleteVolume: not while attached or creating; one deleting already is
+// left as it is.
+bool DeleteVolume(State& s, Volume& v, int64_t nowMs, const std::string& effect, std::string& error);
+// ModifyVolume: type (a known one) and/or IOPS (0: unchanged) of a volume
+// available or in use, one modification at a time: modifying for the
+// cloud's modifyMs, then optimizing (the new type and IOPS applied) for
+// optimizeMs, then completed; effect as Transition::fault.
+bool ModifyVolume(State& s, Volume& v, const std::string& type, int32_t iops, int64_t nowMs,
+                  const std::string& effect, std::string& error);
+// DescribeVolumesModifications: the state of the volume's last modification.
+bool ModificationState(const Volume& v, std::string& state, std::string& error);
 
 // ---- AWS error texts ----
 // False with AWS's "InvalidVolumeID.Malformed" text for an id that cannot
