@@ -258,7 +258,7 @@ size_t CurlToBuffer(char* data, size_t size, size_t count, void* userdata) {
 }
 
 // The endpoint's HTTP library listens with a queue of 5: when many readers
-// (re)connect at once (the server closes a connection after 5 requests)
+// (re)connect at once (the server closes a connection after 100 requests)
 // the kernel drops their SYNs and each retries only after a second, which
 // would measure TCP's retransmit timer, not the data path. Linux lets a
 // listening socket be given a longer queue by calling listen() again.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "framework/FileUtils.h"
+#include "framework/ZeroBytes.h"
 
 namespace cloudsim {
 
@@ -56,19 +57,6 @@ bool WriteFully(int fd, const char* data, size_t size) {
 
 }  // namespace
 
-bool AllZero(const char* data, size_t size) {
-    // Word-sized steps: device files are scanned block by block with this.
-    size_t i = 0;
-    for (; i + sizeof(uint64_t) <= size; i += sizeof(uint64_t)) {
-        uint64_t word;
-        std::memcpy(&word, data + i, sizeof word);
-        if (word != 0) return false;
-    }
-    for (; i < size; ++i)
-        if (data[i] != 0) return false;
-    return true;
-}
-
 const std::string& ZeroBlockId() {
     static const std::string id = ContentId(std::vector<char>(kBlockSize).data());
     return id;
@@ -98,7 +86,7 @@ void BlockStore::WriteFile(const std::string& id, const char* data) const {
 
 std::string BlockStore::Put(const char* data, size_t size) {
     if (size > static_cast<size_t>(kBlockSize)) throw std::invalid_argument("a block holds at most 512 KiB");
-    if (AllZero(data, size)) return "";
+    if (FwBytes::IsAllZero(data, size)) return "";
     std::string padded;
     const char* block = data;
     if (size < static_cast<size_t>(kBlockSize)) {
@@ -117,7 +105,7 @@ std::string BlockStore::Put(const char* data, size_t size) {
 }
 
 std::string BlockStore::Put(const char* block, std::function<void(char*)> remake) {
-    if (!m_folder.empty() || AllZero(block, kBlockSize)) return Put(block, kBlockSize);
+    if (!m_folder.empty() || FwBytes::IsAllZero(block, kBlockSize)) return Put(block, kBlockSize);
     std::string id = ContentId(block);
     std::lock_guard<std::mutex> guard(m_mutex);
     if (!m_memory.count(id)) m_memory[id].remake = std::move(remake);

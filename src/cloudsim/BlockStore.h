@@ -61,9 +61,6 @@ private:
     std::map<std::string, Entry> m_memory;
 };
 
-// True when size bytes at data are all zero.
-bool AllZero(const char* data, size_t size);
-
 // The id of a block of zeros. A map may name it: a block the guest wrote
 // with zeros stays listed by a snapshot taken afterwards, as EBS lists it,
 // though the store keeps no bytes for it (Get gives zeros, Has is true).

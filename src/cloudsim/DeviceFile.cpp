@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cloudsim/BlockStore.h"
+#include "framework/ZeroBytes.h"
 
 namespace cloudsim {
 namespace devicefile {
@@ -91,7 +92,7 @@ void ScanNonZero(const std::string& path, int64_t sizeBytes, const std::function
             int64_t n = std::min(kBlockSize, sizeBytes - index * kBlockSize);
             ReadAt(fd.get(), path, index * kBlockSize, n, block.data());
             std::fill(block.begin() + n, block.end(), '\0');
-            if (!AllZero(block.data(), kBlockSize)) f(index, block.data());
+            if (!FwBytes::IsAllZero(block.data(), kBlockSize)) f(index, block.data());
         }
         offset = (last + 1) * kBlockSize;
     }

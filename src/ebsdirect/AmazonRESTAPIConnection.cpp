@@ -16,6 +16,7 @@
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
 #include "framework/Hashing.h"
+#include "framework/ZeroBytes.h"
 #include "framework/KDPlatformInfo.h"
 
 namespace AmazonDirectSnapshotAccessAPI {
@@ -216,7 +217,7 @@ bool CAmazonRESTAPIConnection::validateCheckSum() {
     const size_t received = static_cast<size_t>(m_download.received);
     // A block announced as zeros is checked for zeros: the same verdict as
     // hashing it, and a block that is not zeros still fails as a mismatch.
-    if (received == kEbsBlockBytes && expected == ZeroBlockChecksum()) return IsAllZero(m_download.buffer, received);
+    if (received == kEbsBlockBytes && expected == ZeroBlockChecksum()) return FwBytes::IsAllZero(m_download.buffer, received);
     std::string actual = computeCheckSum(m_download.buffer, received);
     if (actual.empty()) {
         EvDebug::Error(kTag, "Failed to compute checksum");

@@ -2,9 +2,9 @@
 // Checking a block that the service says is all zeros. Most blocks of a
 // large volume are: the guest wrote zeros, and EBS still lists and serves
 // them in full, with the checksum of 512 KiB of zeros. Comparing that
-// checksum and scanning the bytes for zeros gives the verdict a SHA-256 of
-// the bytes would, for a fraction of its cost. Thread-safe (no state but a
-// constant computed on first use).
+// checksum and scanning the bytes for zeros (FwBytes::IsAllZero) gives the
+// verdict a SHA-256 of the bytes would, for a fraction of its cost.
+// Thread-safe (no state but a constant computed on first use).
 #include <cstddef>
 #include <string>
 
@@ -16,8 +16,5 @@ constexpr size_t kEbsBlockBytes = 512 * 1024;
 // Base64 of the SHA-256 of kEbsBlockBytes zero bytes, as x-amz-Checksum
 // carries it.
 const std::string& ZeroBlockChecksum();
-
-// True when all length bytes at data are zero.
-bool IsAllZero(const void* data, size_t length);
 
 }  // namespace AmazonDirectSnapshotAccessAPI

@@ -11,10 +11,7 @@
 #include <vector>
 
 #include "framework/Hashing.h"
-
-bool AllZero(const char* data, size_t n) {
-    return std::all_of(data, data + n, [](char c) { return c == 0; });
-}
+#include "framework/ZeroBytes.h"
 
 namespace {
 constexpr uint64_t kChunk = kImageBlock;
@@ -34,7 +31,7 @@ public:
     // Stores the block at offset (a whole block) unless it is all zeros,
     // with its checksum; false on a write error.
     bool Put(const char* data, size_t n, uint64_t offset, CopyStats& stats) {
-        if (AllZero(data, n)) return true;
+        if (FwBytes::IsAllZero(data, n)) return true;
         size_t done = 0;
         while (done < n) {
             const ssize_t w = ::pwrite(m_fd, data + done, n - done, static_cast<off_t>(offset + done));

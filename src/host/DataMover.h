@@ -26,10 +26,6 @@ struct ByteRange {
 // that every block is copied (and checksummed) whole and once.
 std::vector<ByteRange> WholeBlocks(const std::vector<ByteRange>& ranges, uint64_t size);
 
-// Whether the n bytes at data are all zeros: such a block is a hole in an
-// image, stored and checksummed as nothing.
-bool AllZero(const char* data, size_t n);
-
 struct CopyStats {
     uint64_t bytesRead = 0;
     uint64_t bytesWritten = 0;   // non-zero data stored in the image

@@ -15,6 +15,7 @@
 #include "framework/FileUtils.h"
 #include "framework/Hashing.h"
 #include "framework/VMConfigFile.h"
+#include "framework/ZeroBytes.h"
 #include "host/BackupChain.h"
 #include "host/PointManifest.h"
 #include "host/Progress.h"
@@ -157,7 +158,7 @@ bool ApplyDisk(const ManifestDisk& disk, int point, const std::string& folder, i
             std::fill(buffer.begin() + r, buffer.begin() + static_cast<ssize_t>(want), '\0');
             const uint64_t block = at / kImageBlock;
             const auto sum = disk.blockSha256.find(block);
-            const bool zero = AllZero(buffer.data(), want);
+            const bool zero = FwBytes::IsAllZero(buffer.data(), want);
             if (sum == disk.blockSha256.end() ? !zero
                                                : KdcHash::HexEncode(KdcSHA256::Digest(buffer.data(), want)) != sum->second) {
                 why = "disk " + disk.volumeId + ": block " + std::to_string(block) + " of point " +

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "framework/Base64.h"
 #include "framework/Hashing.h"
+#include "framework/ZeroBytes.h"
 
 namespace {
 std::string Repeat(char c, size_t n) { return std::string(n, c); }
@@ -11,6 +14,30 @@ std::string Unhex(const std::string& hex) {
     return out;
 }
 }  // namespace
+
+// The scan that stands in for hashing a block of zeros: one non-zero byte
+// anywhere is found, whether in the 64-byte steps or the tail after them,
+// and from a start on no word boundary.
+TEST(ZeroBytes, OneNonZeroByteAnywhereIsFound) {
+    constexpr size_t kBlock = 512 * 1024;
+    std::vector<unsigned char> block(kBlock + 8);
+    EXPECT_TRUE(FwBytes::IsAllZero(block.data(), kBlock));
+    EXPECT_TRUE(FwBytes::IsAllZero(block.data(), 0));
+    const struct {
+        size_t start;
+        size_t length;
+        size_t nonZeroAt;   // from start
+    } rows[] = {{0, kBlock, 0},   {0, kBlock, 63},         {0, kBlock, 64}, {0, kBlock, 300001},
+                {0, kBlock, kBlock - 1}, {0, 100, 99}, {0, 63, 62},     {0, 1, 0},
+                {3, kBlock, kBlock - 1}, {5, 200, 130}, {7, 71, 70}};
+    for (const auto& row : rows) {
+        const unsigned char* at = block.data() + row.start;
+        block[row.start + row.nonZeroAt] = 0x80;
+        EXPECT_FALSE(FwBytes::IsAllZero(at, row.length)) << row.start << " " << row.length << " " << row.nonZeroAt;
+        EXPECT_TRUE(FwBytes::IsAllZero(at, row.nonZeroAt)) << "bytes before " << row.nonZeroAt;
+        block[row.start + row.nonZeroAt] = 0;
+    }
+}
 
 TEST(Hashing, Sha256KnownVectors) {
     EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", KdcSHA256::HexDigest("abc"));

@@ -19,7 +19,7 @@ namespace {
 
 const char kWorker[] = "i-0fedcba9876540002";      // outpost-worker, admin account, us-east-1b
 const char kWorkerRoot[] = "vol-0fedcba987654b001";
-constexpr int64_t kBlocks = 20000;
+constexpr int64_t kBlocks = 200000;
 constexpr int64_t kStampEvery = 1000;
 
 class LargeVolume : public ::testing::TestWithParam<const char*> {};

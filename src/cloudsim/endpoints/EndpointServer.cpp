@@ -12,6 +12,8 @@
 namespace cloudsim::endpoints {
 namespace {
 
+constexpr size_t kEbsRequestsPerConnection = 100;
+
 std::string FirstAccount(const std::shared_ptr<Cloud>& cloud) {
     std::string id;
     cloud->Read([&](const State& state) {
@@ -32,6 +34,11 @@ EndpointServer::EndpointServer(std::shared_ptr<Cloud> cloud, const EndpointOptio
         if (!server->is_valid())
             throw std::runtime_error("endpoint server: cannot use certificate " + options.certFile + " and key " +
                                      options.keyFile);
+        // EBS keeps a client's connection for many requests; the HTTP
+        // library's default closes it after 5, which made every fifth block
+        // of a direct read pay a new TCP and TLS handshake. A hundred still
+        // has every long read meet the server closing its connection.
+        if (i == 0) server->set_keep_alive_max_count(kEbsRequestsPerConnection);
         if (i == 0 && options.ebsWorkerThreads > 0) {
             const size_t threads = static_cast<size_t>(options.ebsWorkerThreads);
             // The server owns the queue it asks for.

@@ -59,6 +59,7 @@
 #include "framework/KDPlatformInfo.h"
 #include "framework/SnapPairText.h"
 #include "framework/SnapStore.h"
+#include "framework/ZeroBytes.h"
 
 namespace {
 // Block indexes that hold data in a sparse image.
@@ -74,8 +75,6 @@ std::set<int64_t> ImageDataBlocks(int fd, int64_t blockSize) {
     }
     return blocks;
 }
-
-bool AllZero(const std::string& s) { return s.find_first_not_of('\0') == std::string::npos; }
 
 // Up to a few block indexes, for a readable difference.
 std::string FirstBlocks(const std::vector<int64_t>& blocks) {
@@ -134,7 +133,7 @@ int VerifyDisk(cloudsim::Cloud& cloud, const std::string& volumeId, const std::s
         } else {
             c->bytes = read(b * bs);
         }
-        c->zero = AllZero(c->bytes);
+        c->zero = FwBytes::IsAllZero(c->bytes.data(), c->bytes.size());
         return *c;
     };
     std::vector<int64_t> expected;
@@ -165,7 +164,7 @@ int VerifyDisk(cloudsim::Cloud& cloud, const std::string& volumeId, const std::s
     for (int64_t b : imageData) {
         if (expectedSet.count(b)) continue;
         const ssize_t got = ::pread(fd, &buffer[0], static_cast<size_t>(bs), static_cast<off_t>(b * bs));
-        if (got > 0 && !AllZero(buffer.substr(0, static_cast<size_t>(got)))) bad.push_back(b);
+        if (got > 0 && !FwBytes::IsAllZero(buffer.data(), static_cast<size_t>(got))) bad.push_back(b);
     }
     ::close(fd);
     std::sort(bad.begin(), bad.end());
