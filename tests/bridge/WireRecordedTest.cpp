@@ -3,6 +3,7 @@
 // A TLS server on loopback plays them for the real AWS host names, routed
 // there by the connect-to table, so the bridge runs exactly as against AWS.
 #include <httplib.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <deque>
@@ -25,6 +26,8 @@ const char kEc2Host[] = "ec2.us-east-1.amazonaws.com";
 const char kStsHost[] = "sts.us-east-1.amazonaws.com";
 const char kEbsHost[] = "ebs.us-east-1.amazonaws.com";
 const char kKmsHost[] = "kms.us-east-1.amazonaws.com";
+const char kEc2WestHost[] = "ec2.us-west-2.amazonaws.com";
+const char kIamHost[] = "iam.amazonaws.com";
 
 const char kIdentity[] =
     "<GetCallerIdentityResponse xmlns=\"https://sts.amazonaws.com/doc/2011-06-15/\"><GetCallerIdentityResult>"
@@ -118,14 +121,14 @@ protected:
     void SetUp() override {
         const std::string certs = FwFile::JoinPath(m_env.BaseDir(), "certs");
         ASSERT_TRUE(FwFile::MakeDirs(certs));
-        auto files = cloudsim::endpoints::WriteTestCertificates(certs, {kEc2Host, kStsHost, kEbsHost, kKmsHost},
+        auto files = cloudsim::endpoints::WriteTestCertificates(certs, {kEc2Host, kStsHost, kEbsHost, kKmsHost, kEc2WestHost, kIamHost},
                                                                    {"127.0.0.1"});
         ASSERT_TRUE(FwFile::WriteAllAtomic(FwFile::JoinPath(m_env.BaseDir(), "curl-ca-bundle.crt"),
                                            TestEnv::ReadFile(files.caFile)));
         m_aws = std::make_unique<RecordedAws>(files.certFile, files.keyFile);
         const std::string port = std::to_string(m_aws->Port());
         std::string connectTo;
-        for (const char* host : {kEc2Host, kStsHost, kEbsHost, kKmsHost})
+        for (const char* host : {kEc2Host, kStsHost, kEbsHost, kKmsHost, kEc2WestHost, kIamHost})
             connectTo += (connectTo.empty() ? "" : ",") + std::string(host) + ":443:127.0.0.1:" + port;
         TestEnv::SetSetting("Base", "sCurlConnectTo", connectTo);
         TestEnv::SetSetting("Bridge", "sBackend", "aws");
@@ -133,8 +136,8 @@ protected:
         ASSERT_TRUE(m_bridge->initialize("focus", "test", 1));
     }
 
-    void Connect() {
-        m_aws->Answer(200, kIdentity);
+    void Connect(const char* identity = kIdentity) {
+        m_aws->Answer(200, identity);
         ASSERT_TRUE(m_bridge->Connect("https://ec2.us-east-1.amazonaws.com", "AKIDRECORDED", "secret"))
             << m_bridge->GetLastErrorString();
     }
@@ -273,13 +276,171 @@ TEST_F(WireRecorded, KmsListingsFollowTheirMarkersAndThrottlingIsRetried) {
 
 TEST_F(WireRecorded, AnOperationTheBackendLacksFailsNamingItAndCallsNoOne) {
     Connect();
-    EXPECT_FALSE(m_bridge->ShareSnapshot("snap-1", "444455556666"));
-    EXPECT_EQ("NotImplemented: ShareSnapshot is not offered by the AWS wire backend yet",
+    EXPECT_FALSE(m_bridge->CancelAMITask("ami-1"));
+    EXPECT_EQ("NotImplemented: CancelAMITask is not offered by the AWS wire backend yet",
               m_bridge->GetLastErrorString());
     std::string password;
     EXPECT_FALSE(m_bridge->GetPassword("web", "i-1", "key", password));
     EXPECT_NE(std::string::npos, m_bridge->GetLastErrorString().find("GetPassword"));
     EXPECT_EQ(1u, m_aws->Asked().size());
+}
+
+// The form value of name in a recorded request body ("target\nform").
+std::string FormValue(const std::string& seen, const std::string& name) {
+    const std::string form = seen.substr(seen.find('\n') + 1);
+    const size_t at = ("&" + form).find("&" + name + "=");
+    if (at == std::string::npos) return std::string();
+    const size_t start = at + name.size() + 1;
+    const std::string raw = form.substr(start, form.find('&', start) - start);
+    std::string value;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '%' && i + 2 < raw.size()) {
+            value += static_cast<char>(std::stoi(raw.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            value += raw[i] == '+' ? ' ' : raw[i];
+        }
+    }
+    return value;
+}
+
+// The copy goes to the destination's endpoint, with the URL presigned for
+// the source region that AWS's SDKs send: the same URL botocore presigns
+// for the same request at the same time.
+TEST_F(WireRecorded, CopySnapshotCarriesTheUrlBotocorePresignsForTheSourceRegion) {
+    Connect();
+    m_aws->Answer(200, "<CopySnapshotResponse xmlns=\"http://ec2.amazonaws.com/doc/2016-11-15/\"><requestId>1"
+                       "</requestId><snapshotId>snap-0copy</snapshotId></CopySnapshotResponse>");
+    const std::string key = "arn:aws:kms:us-west-2:111122223333:key/1234abcd-12ab-34cd-56ef-1234567890ab";
+    std::string copy;
+    ASSERT_TRUE(m_bridge->CopySnapshot("snap-0source", "us-east-1", "us-west-2", true, key, copy))
+        << m_bridge->GetLastErrorString();
+    EXPECT_EQ("snap-0copy", copy);
+    const auto seen = m_aws->Asked();
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ(kEc2WestHost, seen[1].host);
+    EXPECT_NE(std::string::npos, seen[1].authorization.find("/us-west-2/ec2/aws4_request"));
+    const std::string presigned = FormValue(seen[1].body, "PresignedUrl");
+    ASSERT_FALSE(presigned.empty()) << seen[1].body;
+
+    std::string command = std::string("python3 ") + TEST_SOURCE_DIR +
+                          "/tests/support/botocore_presign.py AKIDRECORDED secret ec2 us-east-1 " + kEc2Host + " " +
+                          std::to_string(FwClock::NowSec()) + " 3600";
+    for (const char* param : {"Action=CopySnapshot", "Version=2016-11-15", "SourceRegion=us-east-1",
+                              "SourceSnapshotId=snap-0source", "Encrypted=true"})
+        command += std::string(" '") + param + "'";
+    command += " 'KmsKeyId=" + key + "' 'DestinationRegion=us-west-2'";
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    ASSERT_NE(nullptr, pipe);
+    std::string botocore;
+    char chunk[4096];
+    while (size_t n = fread(chunk, 1, sizeof chunk, pipe)) botocore.append(chunk, n);
+    const int status = pclose(pipe);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 3) GTEST_SKIP() << "python3 cannot import botocore";
+    ASSERT_EQ(0, status);
+    while (!botocore.empty() && botocore.back() == '\n') botocore.pop_back();
+    EXPECT_EQ(botocore, presigned);
+}
+
+// IAM simulates the caller's policies: an assumed role's session as its
+// role, whose ARN IAM gives; one action not allowed refuses the check.
+TEST_F(WireRecorded, PermissionsAreSimulatedForTheCallerAndAnAssumedRoleAsItsRole) {
+    Connect();
+    auto simulated = [](const char* first, const char* second) {
+        return std::string("<SimulatePrincipalPolicyResponse xmlns=\"https://iam.amazonaws.com/doc/2010-05-08/\">"
+                           "<SimulatePrincipalPolicyResult><IsTruncated>false</IsTruncated><EvaluationResults>"
+                           "<member><EvalActionName>ebs:ListSnapshotBlocks</EvalActionName><EvalDecision>") +
+               first + "</EvalDecision></member><member><EvalActionName>ebs:GetSnapshotBlock</EvalActionName>"
+                       "<EvalDecision>" + second +
+               "</EvalDecision></member></EvaluationResults></SimulatePrincipalPolicyResult>"
+               "</SimulatePrincipalPolicyResponse>";
+    };
+    const std::vector<std::string> actions{"ebs:ListSnapshotBlocks", "ebs:GetSnapshotBlock"};
+    bool allowed = true;
+    m_aws->Answer(200, simulated("allowed", "implicitDeny"));
+    ASSERT_TRUE(m_bridge->CheckPermissions(actions, allowed)) << m_bridge->GetLastErrorString();
+    EXPECT_FALSE(allowed);
+    m_aws->Answer(200, simulated("allowed", "allowed"));
+    ASSERT_TRUE(m_bridge->CheckPermissions(actions, allowed));
+    EXPECT_TRUE(allowed);
+    // A refused simulation is a failed check, not a refusal of the actions.
+    m_aws->Answer(403, "<ErrorResponse><Error><Type>Sender</Type><Code>AccessDenied</Code><Message>not authorized "
+                       "to perform: iam:SimulatePrincipalPolicy</Message></Error></ErrorResponse>");
+    EXPECT_FALSE(m_bridge->CheckPermissions(actions, allowed));
+    EXPECT_FALSE(allowed);
+    EXPECT_EQ(0u, m_bridge->GetLastErrorString().rfind("AccessDenied: not authorized", 0))
+        << m_bridge->GetLastErrorString();
+
+    Connect("<GetCallerIdentityResponse><GetCallerIdentityResult><Arn>arn:aws:sts::111122223333:assumed-role/"
+            "Backup/job-7</Arn><Account>111122223333</Account></GetCallerIdentityResult></GetCallerIdentityResponse>");
+    m_aws->Answer(200, "<GetRoleResponse><GetRoleResult><Role><RoleName>Backup</RoleName><Arn>arn:aws:iam::"
+                       "111122223333:role/agents/Backup</Arn></Role></GetRoleResult></GetRoleResponse>");
+    m_aws->Answer(200, simulated("allowed", "allowed"));
+    ASSERT_TRUE(m_bridge->CheckPermissions(actions, allowed)) << m_bridge->GetLastErrorString();
+    EXPECT_TRUE(allowed);
+
+    const auto seen = m_aws->Asked();
+    ASSERT_EQ(7u, seen.size());
+    EXPECT_EQ(kIamHost, seen[1].host);
+    EXPECT_EQ("arn:aws:iam::111122223333:user/backup", FormValue(seen[1].body, "PolicySourceArn"));
+    EXPECT_EQ("ebs:ListSnapshotBlocks", FormValue(seen[1].body, "ActionNames.member.1"));
+    EXPECT_EQ("ebs:GetSnapshotBlock", FormValue(seen[1].body, "ActionNames.member.2"));
+    EXPECT_EQ("Backup", FormValue(seen[5].body, "RoleName"));
+    EXPECT_EQ("arn:aws:iam::111122223333:role/agents/Backup", FormValue(seen[6].body, "PolicySourceArn"));
+}
+
+// A Marketplace volume carries product codes, which only
+// DescribeVolumeAttribute shows; a failed look is no Marketplace volume,
+// with the reason kept.
+TEST_F(WireRecorded, AMarketplaceVolumeIsToldByItsProductCodes) {
+    Connect();
+    const std::string head = "<DescribeVolumeAttributeResponse xmlns=\"http://ec2.amazonaws.com/doc/2016-11-15/\">"
+                             "<requestId>1</requestId><volumeId>vol-1</volumeId><productCodes>";
+    const std::string tail = "</productCodes></DescribeVolumeAttributeResponse>";
+    m_aws->Answer(200, head + "<item><productCode>aw0evgkw8e5c1q413zgy5pjce</productCode><type>marketplace</type>"
+                              "</item>" + tail);
+    m_aws->Answer(200, head + tail);
+    m_aws->Answer(400, Ec2Error("InvalidVolume.NotFound", "The volume 'vol-2' does not exist."));
+    EXPECT_TRUE(m_bridge->IsMarketPlaceVolume("vol-1", "us-east-1"));
+    EXPECT_FALSE(m_bridge->IsMarketPlaceVolume("vol-1", "us-east-1"));
+    EXPECT_FALSE(m_bridge->IsMarketPlaceVolume("vol-2", "us-east-1"));
+    EXPECT_EQ("InvalidVolume.NotFound: The volume 'vol-2' does not exist.", m_bridge->GetLastErrorString());
+    const auto seen = m_aws->Asked();
+    ASSERT_EQ(4u, seen.size());
+    EXPECT_EQ("productCodes", FormValue(seen[1].body, "Attribute"));
+    EXPECT_EQ("vol-1", FormValue(seen[1].body, "VolumeId"));
+}
+
+// While a restored instance boots: its checks are waited for until both
+// have a verdict, an impaired one ends the wait without success, and its
+// screenshot is the decoded image.
+TEST_F(WireRecorded, StatusChecksWaitForBothVerdictsAndTheScreenshotIsDecoded) {
+    Connect();
+    auto status = [](const char* instance, const char* system) {
+        return std::string("<DescribeInstanceStatusResponse xmlns=\"http://ec2.amazonaws.com/doc/2016-11-15/\">"
+                           "<instanceStatusSet><item><instanceId>i-1</instanceId><instanceState><code>16</code>"
+                           "<name>running</name></instanceState><instanceStatus><status>") +
+               instance + "</status></instanceStatus><systemStatus><status>" + system +
+               "</status></systemStatus></item></instanceStatusSet></DescribeInstanceStatusResponse>";
+    };
+    m_aws->Answer(200, status("initializing", "ok"));
+    m_aws->Answer(200, status("impaired", "ok"));
+    bool succeeded = true;
+    EXPECT_FALSE(m_bridge->IsInstanceValidationtaskCompleted("i-1", succeeded));
+    EXPECT_FALSE(succeeded);
+    EXPECT_TRUE(m_bridge->IsInstanceValidationtaskCompleted("i-1", succeeded));
+    EXPECT_FALSE(succeeded);
+    EXPECT_NE(std::string::npos, m_bridge->GetLastErrorString().find("InstanceStatusImpaired"));
+
+    // "\x89PNG" and three bytes, base64.
+    m_aws->Answer(200, "<GetConsoleScreenshotResponse><instanceId>i-1</instanceId><imageData>iVBORwECAw==</imageData>"
+                       "</GetConsoleScreenshotResponse>");
+    const std::string file = FwFile::JoinPath(m_env.BaseDir(), "shot.png");
+    ASSERT_TRUE(m_bridge->SaveInstanceScreenshot("i-1", file)) << m_bridge->GetLastErrorString();
+    EXPECT_EQ(std::string("\x89PNG\x01\x02\x03", 7), TestEnv::ReadFile(file));
+    m_aws->Answer(400, Ec2Error("IncorrectInstanceState", "The instance 'i-1' is not in the 'running' state."));
+    EXPECT_FALSE(m_bridge->SaveInstanceScreenshot("i-1", file));
+    EXPECT_EQ(0u, m_bridge->GetLastErrorString().rfind("IncorrectInstanceState", 0));
 }
 
 // Keys given to Connect win; without them the environment's are used, then

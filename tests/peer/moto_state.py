@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """What the account holds in moto, as one sorted JSON object, so that a test
-can tell what a job left: the account's own images, snapshots, volumes and
-the tags of what exists (moto's built-in public images and their snapshots left out).
+can tell what a job left: the account's own images, snapshots, volumes, the
+accounts each snapshot is shared with, and the tags of what exists (moto's built-in public images and their snapshots left out).
 
 Usage: moto_state.py ENDPOINT_URL CA_FILE
 Exits 3 when boto3 is not installed.
@@ -29,6 +29,12 @@ def main():
                             if s["SnapshotId"] not in public),
         "volumes": sorted(v["VolumeId"] for v in ec2.describe_volumes()["Volumes"]),
     }
+    state["shared"] = {}
+    for snapshot in state["snapshots"]:
+        grants = ec2.describe_snapshot_attribute(SnapshotId=snapshot, Attribute="createVolumePermission")
+        users = sorted(p["UserId"] for p in grants.get("CreateVolumePermissions", []) if "UserId" in p)
+        if users:
+            state["shared"][snapshot] = users
     instances = {i["InstanceId"] for r in ec2.describe_instances()["Reservations"] for i in r["Instances"]}
     # moto keeps the tags of deleted resources, which AWS drops with them.
     exist = set(state["images"]) | set(state["snapshots"]) | set(state["volumes"]) | instances

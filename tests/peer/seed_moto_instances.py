@@ -4,8 +4,10 @@
 Usage: seed_moto_instances.py ENDPOINT_URL CA_FILE
 Launches 7 t3.micro instances tagged Env=prod#blue (a "#"-joined value) and
 5 m5.large instances tagged Env=test, each with its own Name tag, in
-us-east-1a. stdout is one JSON object: {"prod": [ids], "test": [ids],
-"names": {id: name}}. Exits 3 when boto3 is not installed.
+us-east-1a; a VPC named "restore-net" (10.20.0.0/16) holding the subnet
+10.20.0.0/24 and in it one network interface attached to nothing. stdout is
+one JSON object: {"prod": [ids], "test": [ids], "names": {id: name}, "vpc":
+id, "subnet": id, "eni": id}. Exits 3 when boto3 is not installed.
 """
 import json
 import sys
@@ -34,6 +36,12 @@ def main():
             instance = made["Instances"][0]["InstanceId"]
             out[group].append(instance)
             out["names"][instance] = name
+    vpc = ec2.create_vpc(CidrBlock="10.20.0.0/16", TagSpecifications=[{"ResourceType": "vpc", "Tags": [
+        {"Key": "Name", "Value": "restore-net"}]}])["Vpc"]["VpcId"]
+    subnet = ec2.create_subnet(VpcId=vpc, CidrBlock="10.20.0.0/24", AvailabilityZone="us-east-1a")
+    out["vpc"] = vpc
+    out["subnet"] = subnet["Subnet"]["SubnetId"]
+    out["eni"] = ec2.create_network_interface(SubnetId=out["subnet"])["NetworkInterface"]["NetworkInterfaceId"]
     json.dump(out, sys.stdout)
 
 

@@ -6,7 +6,7 @@
 //
 // What it offers is what it overrides below, one family per file
 // (WireIdentity, WireMetadata, WireSessions, WireInventory, WireInstances, WireVolumes,
-// WireSnapshots, WireTags, WireBlocks, WireKms, WireS3, WireRunCommand, WireIam); every other operation is refused by RefusingBackend with
+// WireNetwork, WireSnapshots, WireTags, WireBlocks, WireKms, WireS3, WireRunCommand, WireIam); every other operation is refused by RefusingBackend with
 // "NotImplemented: <op> is not offered by the AWS wire backend yet".
 //
 // Settings (section "Bridge"): nWirePageSize, the MaxResults of every paged
@@ -98,6 +98,12 @@ public:
     bool RebootVM(const std::string& name, const std::string& id, const std::string& region) override;
     bool DeleteVM(const std::string& name, const std::string& id, const std::string& region, bool deleteVolumes,
                   bool sourceCall) override;
+    // GetConsoleOutput, decoded into the debug log.
+    bool LogConsoleOutput(const std::string& instanceId) override;
+    // GetConsoleScreenshot's image, written to file.
+    bool SaveInstanceScreenshot(const std::string& instanceId, const std::string& file) override;
+    // DescribeInstanceStatus: done once both checks have a verdict.
+    bool IsInstanceValidationtaskCompleted(const std::string& instanceId, bool& succeeded) override;
 
     // ---- volumes (WireVolumes.cpp) ----
     bool CreateVolume(VMInfoStructs::SDisk& disk, bool sourceCall, const std::string& option) override;
@@ -113,6 +119,24 @@ public:
     bool DeleteVolume(const std::string& volumeId, bool sourceCall) override;
     bool GetVolumeInfo(const std::string& volumeId, const std::string& region, VMInfoStructs::SDisk& disk,
                        bool& notFound) override;
+    bool ModifyVolume(const std::string& volumeId, const std::string& region, const std::string& type,
+                      int iops) override;
+    // The latest of DescribeVolumesModifications.
+    bool GetVolumeModifyTaskInfo(const std::string& volumeId, const std::string& region, std::string& state) override;
+    bool DeleteExpiredVolumes(const std::string& region, long long ageSeconds) override;
+    // DescribeVolumeAttribute productCodes.
+    bool IsMarketPlaceVolume(const std::string& volumeId, const std::string& region) override;
+    bool GetDiskMetadata(const std::string& volumeId, const std::string& region,
+                         std::vector<VMInfoStructs::SDiskMetadataInfo>& metadata) override;
+
+    // ---- network interfaces and subnets (WireNetwork.cpp) ----
+    bool ModifyNetworkInterface(const std::string& interfaceId, bool deleteOnTermination) override;
+    bool DeleteNetworkInterface(const std::string& interfaceId) override;
+    bool CreateIsolatedSubnet(const std::string& name, const std::string& network, std::string& subnetId,
+                              std::string& cidr, const std::string& option) override;
+    bool DeleteIsolatedSubnet(const std::string& subnetId) override;
+    bool GetOutpostAccountARNForSubnet(const std::string& subnetId, const std::string& region,
+                                       std::string& arn) override;
 
     // ---- snapshots and AMIs (WireSnapshots.cpp) ----
     bool CreateSnapshot(const std::string& volumeId, const std::string& name, const std::string& description,
@@ -127,6 +151,15 @@ public:
     bool TagEBSSnapshotsForAMI(const std::string& amiId, const std::string& key, const std::string& value) override;
     bool DeleteAMISnapshot(const std::string& amiId, bool sourceCall) override;
     bool GetAMIListForTags(const std::map<std::string, std::string>& tags, std::vector<std::string>& amiIds) override;
+    // The AMI's creationDate against the framework's clock.
+    bool DeleteExpiredAMISnapshot(const std::string& amiId, bool sourceCall, long long hours) override;
+    // ModifySnapshotAttribute on createVolumePermission.
+    bool ShareSnapshot(const std::string& snapshotId, const std::string& accountId) override;
+    bool UnshareSnapshot(const std::string& snapshotId, const std::string& accountId) override;
+    // Sent to the destination region with the PresignedUrl the SDKs add.
+    bool CopySnapshot(const std::string& snapshotId, const std::string& sourceRegion,
+                      const std::string& destinationRegion, bool encrypted, const std::string& kmsKeyId,
+                      std::string& newSnapshotId) override;
 
     // ---- EBS direct block listings (WireBlocks.cpp) ----
     bool GetAllocatedBlockList(const std::string& snapshotId, const std::string& region,
@@ -174,8 +207,14 @@ public:
     bool DoesS3FileExist(const std::string& bucket, const std::string& bucketRegion, const std::string& key,
                          bool& exists) override;
 
+    // The owner of the account's buckets, from S3's ListBuckets (WireS3.cpp).
+    bool GetCanonicalId(std::string& canonicalId) override;
+
     // ---- IAM (WireIam.cpp) ----
     int GetRoleInfoList(std::vector<VMInfoStructs::SRoleInfo>& roles) override;
+    // SimulatePrincipalPolicy for the caller (an assumed role's session is
+    // simulated as its role).
+    bool CheckPermissions(const std::vector<std::string>& actions, bool& allowed) override;
 
     // ---- SSM run-command (WireRunCommand.cpp) ----
     int RunScriptOnGuest(const std::string& region, const std::string& bucket, const std::string& folder,
@@ -235,6 +274,8 @@ private:
                      std::string& error);
     bool ImageSnapshots(const std::string& amiId, std::vector<std::string>& snapshotIds, std::string& state,
                         std::string& error);
+    bool SnapshotPermission(const char* op, const char* operation, const std::string& snapshotId,
+                            const std::string& accountId);
     bool TagsOf(const std::string& resource, std::map<std::string, std::string>& tags, std::string& error);
     bool PutTags(const std::string& resource, const std::map<std::string, std::string>& tags, std::string& error);
     bool SweepRegions(std::string& error);

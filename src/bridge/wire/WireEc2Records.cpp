@@ -1,7 +1,9 @@
 // EC2's XML answers as the framework's records.
 #include "bridge/wire/WireEc2Records.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 namespace bridgeimpl {
 namespace wire {
@@ -38,6 +40,20 @@ int FilterCount(const std::vector<std::pair<std::string, std::string>>& params) 
 }
 
 }  // namespace
+
+int64_t ParseAwsTime(const std::string& text) {
+    std::tm tm{};
+    char tail = 0;
+    const int n = std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                              &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &tail);
+    if (n < 6 || (n == 7 && tail != '.' && tail != 'Z')) return -1;
+    if (tm.tm_mon < 1 || tm.tm_mon > 12 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 || tm.tm_min > 59 ||
+        tm.tm_sec > 60)
+        return -1;
+    tm.tm_year -= 1900;
+    tm.tm_mon -= 1;
+    return static_cast<int64_t>(timegm(&tm));
+}
 
 std::map<std::string, std::string> ParseTags(const pugi::xml_node& tagSet) {
     std::map<std::string, std::string> tags;

@@ -2,6 +2,7 @@
 // Private to the wire backend: what EC2's XML answers say of instances and
 // volumes, and their conversion to the framework's records (the same fields
 // the simulated backend fills, so the plug-in sees one shape).
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -41,6 +42,10 @@ struct Ec2Volume {
     bool deleteOnTermination = false;
     std::map<std::string, std::string> tags;
 };
+
+// Seconds since the epoch of an ISO 8601 UTC time as EC2 writes them
+// ("2026-12-09T01:02:03.000Z"); -1 for a text that is none.
+int64_t ParseAwsTime(const std::string& text);
 
 // A tagSet element's key/value pairs.
 std::map<std::string, std::string> ParseTags(const pugi::xml_node& tagSet);

@@ -16,7 +16,6 @@ using namespace bridgeimpl::wire;
 
 namespace {
 const char kTag[] = "AwsBridge";
-const char kEc2Version[] = "2016-11-15";
 const char kStsVersion[] = "2011-06-15";
 const char kNotConnected[] = "InvalidClientState: not connected";
 

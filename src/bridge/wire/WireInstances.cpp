@@ -1,9 +1,18 @@
-// The wire backend's power operations and termination.
+// The wire backend's power operations and termination, and what a restore
+// looks at while a new instance boots: its status checks, console output and
+// screenshot.
 #include "bridge/wire/WireBackend.h"
 #include "bridge/wire/WireEc2Records.h"
+#include "framework/Base64.h"
+#include "framework/EvDebug.h"
+#include "framework/FileUtils.h"
 
 using namespace bridgeimpl;
 using namespace bridgeimpl::wire;
+
+namespace {
+const char kWireTag[] = "AwsBridge";
+}  // namespace
 
 bool WireBackend::FindInstance(const std::string& name, const std::string& id, const std::string& region,
                                Ec2Instance& out, std::string& error) {
@@ -85,4 +94,82 @@ bool WireBackend::DeleteVM(const std::string& name, const std::string& id, const
         }
         return Ec2("TerminateInstances", {{"InstanceId.1", inst.id}}, doc, error, region);
     });
+}
+
+bool WireBackend::LogConsoleOutput(const std::string& instanceId) {
+    return Run("LogConsoleOutput", true, [&](std::string& error) {
+        pugi::xml_document doc;
+        if (!Ec2("GetConsoleOutput", {{"InstanceId", instanceId}, {"Latest", "true"}}, doc, error)) return false;
+        // EC2 sends the console's bytes base64-encoded, nothing when the
+        // instance has written none yet.
+        std::string text;
+        const std::string encoded = doc.document_element().child_value("output");
+        if (!encoded.empty() && !KdcBase64::Decode(encoded, text)) {
+            error = "InternalError: the console output of " + instanceId + " is not base64";
+            return false;
+        }
+        EvDebug::Debug(kWireTag, "Console output of instance [%s]:\n%s", instanceId.c_str(),
+                       text.empty() ? "(no console output)" : text.c_str());
+        return true;
+    });
+}
+
+bool WireBackend::SaveInstanceScreenshot(const std::string& instanceId, const std::string& file) {
+    return Run("SaveInstanceScreenshot", true, [&](std::string& error) {
+        pugi::xml_document doc;
+        if (!Ec2("GetConsoleScreenshot", {{"InstanceId", instanceId}}, doc, error)) return false;
+        std::string image;
+        if (!KdcBase64::Decode(doc.document_element().child_value("imageData"), image) || image.empty()) {
+            error = "InternalError: the screenshot of " + instanceId + " holds no image";
+            return false;
+        }
+        if (FwFile::WriteAllAtomic(file, image)) return true;
+        error = "InternalError: cannot write " + file;
+        return false;
+    });
+}
+
+bool WireBackend::IsInstanceValidationtaskCompleted(const std::string& instanceId, bool& succeeded) {
+    succeeded = false;
+    bool done = true;
+    // A poll that fails ends the wait: done, without success, the reason in
+    // the last error. So does an instance whose checks failed.
+    Run("IsInstanceValidationtaskCompleted", true, [&](std::string& error) {
+        bool found = false;
+        std::string state, instanceStatus, systemStatus;
+        if (!Ec2Items("DescribeInstanceStatus", {{"InstanceId.1", instanceId}, {"IncludeAllInstances", "true"}},
+                      "instanceStatusSet/item",
+                      [&](const pugi::xml_node& item) {
+                          found = true;
+                          state = item.child("instanceState").child_value("name");
+                          instanceStatus = item.child("instanceStatus").child_value("status");
+                          systemStatus = item.child("systemStatus").child_value("status");
+                      },
+                      error, "", 0))
+            return false;
+        if (!found || state == "terminated") {
+            error = "InvalidInstanceID.NotFound: The instance ID '" + instanceId + "' does not exist";
+            return false;
+        }
+        if (state == "pending") {
+            done = false;
+            return true;
+        }
+        if (state != "running") {
+            error = "IncorrectInstanceState: The instance '" + instanceId + "' is in the '" + state + "' state.";
+            return false;
+        }
+        // Still checking until both checks have a verdict.
+        auto pending = [](const std::string& s) { return s == "initializing" || s == "insufficient-data"; };
+        if (pending(instanceStatus) || pending(systemStatus)) {
+            done = false;
+            return true;
+        }
+        succeeded = instanceStatus == "ok" && systemStatus == "ok";
+        if (succeeded) return true;
+        error = "InstanceStatusImpaired: The status checks of instance '" + instanceId + "' failed (instance " +
+                instanceStatus + ", system " + systemStatus + ")";
+        return false;
+    });
+    return done;
 }

@@ -126,6 +126,35 @@ bool QueryClient::Call(const std::string& service, const std::string& version, c
     return false;
 }
 
+std::string QueryClient::PresignedQuery(const std::string& service, const std::string& version,
+                                        const std::string& region, const std::string& action,
+                                        const QueryParams& params, int expiresSeconds) const {
+    const std::string host = EndpointHost(service, region);
+    const auto time = CAmazonRequestSigner::formRequestTime(FwClock::NowSec());
+    const std::string scope = CAmazonRequestSigner::formCrendentialScope(time.dateStamp, region, service);
+    CAmazonRequestSigner::Request request{"GET", "/", {}, {{"host", host}}, ""};
+    auto add = [&](const std::string& name, const std::string& value) {
+        request.query.push_back({KDLibCurl::UrlEncode(name), KDLibCurl::UrlEncode(value)});
+    };
+    // The operation's parameters first, then the authorization's, as AWS's
+    // SDKs lay a presigned URL out.
+    add("Action", action);
+    add("Version", version);
+    for (const auto& [name, value] : params) add(name, value);
+    add("X-Amz-Algorithm", CAmazonRequestSigner::kAlgorithm);
+    add("X-Amz-Credential", m_credentials.accessKeyId + "/" + scope);
+    add("X-Amz-Date", time.requestDateTime);
+    add("X-Amz-Expires", std::to_string(expiresSeconds));
+    add("X-Amz-SignedHeaders", "host");
+    if (!m_credentials.sessionToken.empty()) add("X-Amz-Security-Token", m_credentials.sessionToken);
+    const std::string stringToSign = CAmazonRequestSigner::createStringToSign(
+        time.requestDateTime, scope, CAmazonRequestSigner::createCanonicalRequest(request));
+    const std::string key =
+        CAmazonRequestSigner::deriveSignatureKey(m_credentials.secretAccessKey, time.dateStamp, region, service);
+    return "https://" + host + "/?" + CAmazonRequestSigner::formQueryString(request.query) +
+           "&X-Amz-Signature=" + CAmazonRequestSigner::calculateSignature(key, stringToSign);
+}
+
 bool QueryClient::Get(const std::string& service, const std::string& region, const std::string& path,
                       const QueryParams& query, std::string& body, std::string& error) {
     RestCall call;

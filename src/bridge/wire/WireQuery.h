@@ -28,6 +28,8 @@ namespace wire {
 
 using QueryParams = std::vector<std::pair<std::string, std::string>>;
 
+constexpr const char kEc2Version[] = "2016-11-15";
+
 // The "<Code>: <Message>" of an AWS error body: EC2's <Response><Errors>,
 // the <ErrorResponse> of STS and IAM, and the JSON of the REST services
 // (the code from their x-amzn-ErrorType header, errorType, when given); for
@@ -58,6 +60,13 @@ public:
     bool CallAllPages(const std::string& service, const std::string& version, const std::string& region,
                       const std::string& action, const QueryParams& params, int maxResults, const PageFn& onPage,
                       std::string& error);
+
+    // A presigned GET of one Query action (the authorization in the query
+    // string, valid for expiresSeconds), signed for region: what EC2 in
+    // another region fetches to act for these credentials, as CopySnapshot's
+    // PresignedUrl. params as for Call.
+    std::string PresignedQuery(const std::string& service, const std::string& version, const std::string& region,
+                               const std::string& action, const QueryParams& params, int expiresSeconds) const;
 
     // A signed GET of a REST-JSON service (the EBS direct APIs); the body of
     // the answer in body.

@@ -83,6 +83,19 @@ bool WireBackend::S3Xml(const std::string& method, const std::string& bucket, co
     return false;
 }
 
+bool WireBackend::GetCanonicalId(std::string& canonicalId) {
+    return Run("GetCanonicalId", true, [&](std::string& error) {
+        // ListBuckets names the account's canonical owner whether it has
+        // buckets or not; one bucket is all the answer needs to carry.
+        pugi::xml_document doc;
+        if (!S3Xml("GET", "", {{"max-buckets", "1"}}, doc, error)) return false;
+        canonicalId = doc.document_element().child("Owner").child_value("ID");
+        if (!canonicalId.empty()) return true;
+        error = "InternalError: S3's ListBuckets answered with no owner";
+        return false;
+    });
+}
+
 bool WireBackend::GetBucketLocation(const std::string& bucket, std::string& location) {
     return Run("GetBucketLocation", true, [&](std::string& error) {
         pugi::xml_document doc;

@@ -173,3 +173,81 @@ bool WireBackend::GetAMIListForTags(const std::map<std::string, std::string>& ta
         return true;
     });
 }
+
+bool WireBackend::DeleteExpiredAMISnapshot(const std::string& amiId, bool sourceCall, long long hours) {
+    bool expired = false;
+    if (!Run("DeleteExpiredAMISnapshot", true, [&](std::string& error) {
+            std::string created;
+            bool found = false;
+            if (!Ec2Items("DescribeImages", {{"ImageId.1", amiId}}, "imagesSet/item",
+                          [&](const pugi::xml_node& item) {
+                              found = true;
+                              created = item.child_value("creationDate");
+                          },
+                          error, "", 0))
+                return false;
+            if (!found) {
+                error = "InvalidAMIID.NotFound: The image id '[" + amiId + "]' does not exist";
+                return false;
+            }
+            const int64_t createdSec = ParseAwsTime(created);
+            if (createdSec < 0) {
+                error = "InternalError: AMI " + amiId + " has no creation date EC2 could be read from (\"" + created +
+                        "\")";
+                return false;
+            }
+            if (FwClock::NowSec() - createdSec < hours * 3600) {
+                error = "AMIExpiry: AMI " + amiId + " has not expired";
+                return false;
+            }
+            expired = true;
+            return true;
+        }))
+        return false;
+    return expired && DeleteAMISnapshot(amiId, sourceCall);
+}
+
+bool WireBackend::SnapshotPermission(const char* op, const char* operation, const std::string& snapshotId,
+                                     const std::string& accountId) {
+    return Run(op, true, [&](std::string& error) {
+        pugi::xml_document doc;
+        return Ec2("ModifySnapshotAttribute",
+                   {{"SnapshotId", snapshotId},
+                    {"Attribute", "createVolumePermission"},
+                    {"OperationType", operation},
+                    {"UserId.1", accountId}},
+                   doc, error);
+    });
+}
+
+bool WireBackend::ShareSnapshot(const std::string& snapshotId, const std::string& accountId) {
+    return SnapshotPermission("ShareSnapshot", "add", snapshotId, accountId);
+}
+
+bool WireBackend::UnshareSnapshot(const std::string& snapshotId, const std::string& accountId) {
+    return SnapshotPermission("UnshareSnapshot", "remove", snapshotId, accountId);
+}
+
+bool WireBackend::CopySnapshot(const std::string& snapshotId, const std::string& sourceRegion,
+                               const std::string& destinationRegion, bool encrypted, const std::string& kmsKeyId,
+                               std::string& newSnapshotId) {
+    return Run("CopySnapshot", true, [&](std::string& error) {
+        const std::string from = RegionFor(sourceRegion);
+        const std::string to = RegionFor(destinationRegion);
+        QueryParams params{{"SourceRegion", from}, {"SourceSnapshotId", snapshotId}};
+        // EC2 takes a key only for an encrypted copy.
+        if (encrypted || !kmsKeyId.empty()) params.emplace_back("Encrypted", "true");
+        if (!kmsKeyId.empty()) params.emplace_back("KmsKeyId", kmsKeyId);
+        params.emplace_back("DestinationRegion", to);
+        // EC2 in the destination reads an encrypted source through a request
+        // presigned for the source region; the SDKs send one with every copy.
+        const std::string presigned = m_client.PresignedQuery("ec2", kEc2Version, from, "CopySnapshot", params, 3600);
+        params.emplace_back("PresignedUrl", presigned);
+        pugi::xml_document doc;
+        if (!Ec2("CopySnapshot", params, doc, error, to)) return false;
+        newSnapshotId = doc.document_element().child_value("snapshotId");
+        if (!newSnapshotId.empty()) return true;
+        error = "InternalError: CopySnapshot of " + snapshotId + " answered with no snapshot id";
+        return false;
+    });
+}

@@ -1,10 +1,12 @@
 // The wire backend's volumes: create (empty or from a snapshot), attach
-// (also at the root device), detach, delete, describe.
+// (also at the root device), detach, delete, describe, modify; the expired
+// ones of a job swept away.
 #include <algorithm>
 #include <set>
 
 #include "bridge/wire/WireBackend.h"
 #include "bridge/wire/WireEc2Records.h"
+#include "framework/Clock.h"
 
 using namespace bridgeimpl;
 using namespace bridgeimpl::wire;
@@ -148,6 +150,106 @@ bool WireBackend::GetVolumeInfo(const std::string& volumeId, const std::string& 
         }
         if (error.rfind("InvalidVolume.NotFound", 0) != 0) return false;
         notFound = true;
+        return true;
+    });
+}
+
+bool WireBackend::ModifyVolume(const std::string& volumeId, const std::string& region, const std::string& type,
+                               int iops) {
+    return Run("ModifyVolume", true, [&](std::string& error) {
+        QueryParams params{{"VolumeId", volumeId}};
+        if (!type.empty()) params.emplace_back("VolumeType", type);
+        if (iops > 0) params.emplace_back("Iops", std::to_string(iops));
+        pugi::xml_document doc;
+        return Ec2("ModifyVolume", params, doc, error, region);
+    });
+}
+
+bool WireBackend::GetVolumeModifyTaskInfo(const std::string& volumeId, const std::string& region, std::string& state) {
+    return Run("GetVolumeModifyTaskInfo", true, [&](std::string& error) {
+        // A volume modified more than once lists each; the latest started
+        // is the one in progress. ISO 8601 texts sort as their times.
+        std::string latestStart;
+        bool found = false;
+        if (!Ec2Items("DescribeVolumesModifications", {{"VolumeId.1", volumeId}}, "volumeModificationSet/item",
+                      [&](const pugi::xml_node& item) {
+                          const std::string start = item.child_value("startTime");
+                          if (found && start < latestStart) return;
+                          found = true;
+                          latestStart = start;
+                          state = item.child_value("modificationState");
+                      },
+                      error, region, 0))
+            return false;
+        if (found) return true;
+        error = "InvalidVolumeModification.NotFound: Modification for volume '" + volumeId + "' does not exist.";
+        return false;
+    });
+}
+
+bool WireBackend::DeleteExpiredVolumes(const std::string& region, long long ageSeconds) {
+    // A value this large is a time, not an age.
+    constexpr long long kEpochCutoff = 1000000000LL;
+    return Run("DeleteExpiredVolumes", true, [&](std::string& error) {
+        const int64_t cutoff = ageSeconds >= kEpochCutoff ? ageSeconds : FwClock::NowSec() - ageSeconds;
+        QueryParams params;
+        AddFilter(params, "status", "available");
+        AddFilter(params, "tag-key", "_QX_BACKUP_");
+        std::vector<std::string> expired;
+        if (!Ec2Items("DescribeVolumes", params, "volumeSet/item",
+                      [&](const pugi::xml_node& item) {
+                          const int64_t created = ParseAwsTime(item.child_value("createTime"));
+                          if (created >= 0 && created < cutoff) expired.push_back(item.child_value("volumeId"));
+                      },
+                      error, region, 500))
+            return false;
+        for (const auto& id : expired) {
+            pugi::xml_document doc;
+            // Gone since the listing: another clean-up was there first.
+            if (!Ec2("DeleteVolume", {{"VolumeId", id}}, doc, error, region) &&
+                error.rfind("InvalidVolume.NotFound", 0) != 0)
+                return false;
+        }
+        error.clear();
+        return true;
+    });
+}
+
+bool WireBackend::IsMarketPlaceVolume(const std::string& volumeId, const std::string& region) {
+    bool marketplace = false;
+    const bool ok = Run("IsMarketPlaceVolume", true, [&](std::string& error) {
+        pugi::xml_document doc;
+        if (!Ec2("DescribeVolumeAttribute", {{"VolumeId", volumeId}, {"Attribute", "productCodes"}}, doc, error,
+                 region))
+            return false;
+        marketplace = static_cast<bool>(doc.document_element().child("productCodes").child("item"));
+        return true;
+    });
+    return ok && marketplace;
+}
+
+bool WireBackend::GetDiskMetadata(const std::string& volumeId, const std::string& region,
+                                  std::vector<VMInfoStructs::SDiskMetadataInfo>& metadata) {
+    return Run("GetDiskMetadata", true, [&](std::string& error) {
+        Ec2Volume v;
+        if (!DescribeVolume(volumeId, region, v, error)) return false;
+        // Named and valued as DescribeVolumes reports them (size in GiB).
+        const std::pair<const char*, std::string> entries[] = {
+            {"VolumeType", v.volumeType},
+            {"Size", std::to_string(v.sizeBytes / kGiB)},
+            {"Iops", std::to_string(v.iops)},
+            {"Encrypted", v.encrypted ? "true" : "false"},
+            {"KmsKeyId", v.kmsKeyId},
+            {"State", v.state},
+            {"AvailabilityZone", v.zone},
+        };
+        metadata.clear();
+        for (const auto& [name, value] : entries) {
+            VMInfoStructs::SDiskMetadataInfo info;
+            info.name = name;
+            info.value = value;
+            metadata.push_back(info);
+        }
         return true;
     });
 }

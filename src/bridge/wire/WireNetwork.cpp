@@ -1,0 +1,155 @@
+// The wire backend's networking around instances: an interface's
+// delete-on-termination flag, interfaces left by terminated instances, and
+// the isolated subnets restores carve as /24 blocks out of a VPC.
+#include <cstdio>
+
+#include "bridge/wire/WireBackend.h"
+#include "bridge/wire/WireEc2Records.h"
+
+using namespace bridgeimpl;
+using namespace bridgeimpl::wire;
+
+namespace {
+
+struct Block {
+    uint32_t first = 0;
+    uint64_t size = 0;
+};
+
+// "10.0.0.0/16" -> its block; false when the text is no IPv4 CIDR.
+bool ParseCidr(const std::string& cidr, Block& block) {
+    unsigned a, b, c, d, bits;
+    char tail;
+    if (std::sscanf(cidr.c_str(), "%u.%u.%u.%u/%u%c", &a, &b, &c, &d, &bits, &tail) != 5) return false;
+    if (a > 255 || b > 255 || c > 255 || d > 255 || bits > 32) return false;
+    block.size = 1ULL << (32 - bits);
+    block.first = static_cast<uint32_t>(((a << 24) | (b << 16) | (c << 8) | d) & ~(block.size - 1));
+    return true;
+}
+
+std::string Cidr24(uint32_t first) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u/24", first >> 24, (first >> 16) & 255, (first >> 8) & 255,
+                  first & 255);
+    return text;
+}
+
+bool Overlap(const Block& a, const Block& b) { return a.first < b.first + b.size && b.first < a.first + a.size; }
+
+}  // namespace
+
+bool WireBackend::ModifyNetworkInterface(const std::string& interfaceId, bool deleteOnTermination) {
+    return Run("ModifyNetworkInterface", true, [&](std::string& error) {
+        std::string attachment;
+        bool found = false;
+        if (!Ec2Items("DescribeNetworkInterfaces", {{"NetworkInterfaceId.1", interfaceId}},
+                      "networkInterfaceSet/item",
+                      [&](const pugi::xml_node& item) {
+                          found = true;
+                          attachment = item.child("attachment").child_value("attachmentId");
+                      },
+                      error, "", 0))
+            return false;
+        if (!found) {
+            error = "InvalidNetworkInterfaceID.NotFound: The networkInterface ID '" + interfaceId + "' does not exist";
+            return false;
+        }
+        // The flag belongs to the attachment: a detached interface has none.
+        if (attachment.empty()) {
+            error = "InvalidAttachmentID.NotFound: Interface '" + interfaceId + "' is attached to no instance";
+            return false;
+        }
+        pugi::xml_document doc;
+        return Ec2("ModifyNetworkInterfaceAttribute",
+                   {{"NetworkInterfaceId", interfaceId},
+                    {"Attachment.AttachmentId", attachment},
+                    {"Attachment.DeleteOnTermination", deleteOnTermination ? "true" : "false"}},
+                   doc, error);
+    });
+}
+
+bool WireBackend::DeleteNetworkInterface(const std::string& interfaceId) {
+    return Run("DeleteNetworkInterface", true, [&](std::string& error) {
+        pugi::xml_document doc;
+        return Ec2("DeleteNetworkInterface", {{"NetworkInterfaceId", interfaceId}}, doc, error);
+    });
+}
+
+bool WireBackend::CreateIsolatedSubnet(const std::string& name, const std::string& network, std::string& subnetId,
+                                       std::string& cidr, const std::string&) {
+    return Run("CreateIsolatedSubnet", true, [&](std::string& error) {
+        // The VPC by id, else by its Name tag.
+        QueryParams byName;
+        AddFilter(byName, "tag:Name", network);
+        std::string vpcId, vpcCidr;
+        for (const QueryParams& params : {QueryParams{{"Filter.1.Name", "vpc-id"}, {"Filter.1.Value.1", network}}, byName}) {
+            if (!Ec2Items("DescribeVpcs", params, "vpcSet/item",
+                          [&](const pugi::xml_node& item) {
+                              if (!vpcId.empty()) return;
+                              vpcId = item.child_value("vpcId");
+                              vpcCidr = item.child_value("cidrBlock");
+                          },
+                          error, "", 1000))
+                return false;
+            if (!vpcId.empty()) break;
+        }
+        if (vpcId.empty()) {
+            error = "InvalidVpcID.NotFound: The vpc ID '" + network + "' does not exist";
+            return false;
+        }
+        Block whole;
+        if (!ParseCidr(vpcCidr, whole) || whole.size < 256) {
+            error = "InvalidSubnet.Range: The CIDR of vpc '" + vpcId + "' holds no /24 block";
+            return false;
+        }
+        std::vector<Block> taken;
+        QueryParams inVpc;
+        AddFilter(inVpc, "vpc-id", vpcId);
+        if (!Ec2Items("DescribeSubnets", inVpc, "subnetSet/item",
+                      [&](const pugi::xml_node& item) {
+                          Block b;
+                          if (ParseCidr(item.child_value("cidrBlock"), b)) taken.push_back(b);
+                      },
+                      error, "", 1000))
+            return false;
+        for (uint64_t offset = 0; offset < whole.size; offset += 256) {
+            const Block block{static_cast<uint32_t>(whole.first + offset), 256};
+            bool free = true;
+            for (const auto& b : taken) free = free && !Overlap(block, b);
+            if (!free) continue;
+            QueryParams params{{"VpcId", vpcId}, {"CidrBlock", Cidr24(block.first)}};
+            if (!name.empty()) AddTagSpecification(params, "subnet", {{"Name", name}});
+            pugi::xml_document doc;
+            if (!Ec2("CreateSubnet", params, doc, error)) return false;
+            subnetId = doc.document_element().child("subnet").child_value("subnetId");
+            cidr = doc.document_element().child("subnet").child_value("cidrBlock");
+            return true;
+        }
+        error = "InsufficientFreeAddressesInSubnet: No free /24 block is left in vpc '" + vpcId + "'";
+        return false;
+    });
+}
+
+bool WireBackend::DeleteIsolatedSubnet(const std::string& subnetId) {
+    return Run("DeleteIsolatedSubnet", true, [&](std::string& error) {
+        pugi::xml_document doc;
+        return Ec2("DeleteSubnet", {{"SubnetId", subnetId}}, doc, error);
+    });
+}
+
+bool WireBackend::GetOutpostAccountARNForSubnet(const std::string& subnetId, const std::string& region,
+                                                std::string& arn) {
+    return Run("GetOutpostAccountARNForSubnet", true, [&](std::string& error) {
+        bool found = false;
+        if (!Ec2Items("DescribeSubnets", {{"SubnetId.1", subnetId}}, "subnetSet/item",
+                      [&](const pugi::xml_node& item) {
+                          found = true;
+                          arn = item.child_value("outpostArn");
+                      },
+                      error, region, 0))
+            return false;
+        if (found) return true;
+        error = "InvalidSubnetID.NotFound: The subnet ID '" + subnetId + "' does not exist";
+        return false;
+    });
+}
