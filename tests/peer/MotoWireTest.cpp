@@ -400,6 +400,87 @@ TEST_F(MotoWire, SharesCopiesModifiesSweepsAndCarvesSubnets) {
     EXPECT_EQ(std::string::npos, canonical.find_first_not_of("0123456789abcdef")) << canonical;
 }
 
+// A restore's instance: launched from the backup's AMI, stopped, its own
+// root volume detached and deleted to make way, unknown groups and key pair
+// left out with warnings; or an existing instance stopped with its root
+// detached and kept. Then an instance made from an AMI, stopped, and edited.
+TEST_F(MotoWire, RestoresLaunchOrReuseAnInstanceAndInstancesAreMadeAndEdited) {
+    const std::string source = Seeded("test").front();
+    std::vector<std::string> snapshots;
+    std::string ami;
+    ASSERT_TRUE(m_bridge->CreateAMISnapshot(source, kRegion, "restore-from", "restore-from-1", "", snapshots, ami))
+        << m_bridge->GetLastErrorString();
+
+    VMInfoStructs::SVMInfo vm;
+    vm.amiId = ami;
+    vm.zone = kZone;
+    vm.name = "restored";
+    vm.instanceType = "t3.small";
+    vm.keyPairs.resize(1);
+    vm.keyPairs[0].name = "no-such-key";
+    vm.securityGroups.resize(1);
+    vm.securityGroups[0].id = "sg-00000000000000dead";
+    const std::string before = State()["volumes"].dump();
+    ASSERT_TRUE(m_bridge->RestoreVirtualMachine(vm, true, {{"Job", "7"}}, false)) << m_bridge->GetLastErrorString();
+    const std::string warnings = m_bridge->GetLastErrorString();
+    EXPECT_NE(std::string::npos, warnings.find("InvalidKeyPair.NotFound")) << warnings;
+    EXPECT_NE(std::string::npos, warnings.find("InvalidGroup.NotFound: The security group 'sg-00000000000000dead'"))
+        << warnings;
+    ASSERT_EQ(0u, vm.guid.rfind("i-", 0)) << vm.guid;
+    EXPECT_EQ(ami, vm.amiId);
+    EXPECT_EQ(kRegion, vm.region);
+    EXPECT_EQ("t3.small", vm.instanceType);
+    const VMInfoStructs::SVMInfo restored = Instance(vm.guid);
+    EXPECT_EQ(0, restored.powerState);
+    EXPECT_EQ("restored", restored.name);
+    for (const auto& disk : restored.disks) EXPECT_FALSE(disk.isOSDisk) << disk.volumeId;
+    std::map<std::string, std::string> tags;
+    ASSERT_TRUE(m_bridge->GetTagList(vm.guid, tags));
+    EXPECT_EQ(1u, tags.count("_QX_BACKUP_"));
+    EXPECT_EQ("7", tags["Job"]);
+    // Whatever the launch made besides is gone again: no volume is left.
+    const nlohmann::json volumesAfter = State()["volumes"];
+    EXPECT_EQ(nlohmann::json::parse(before).size() + restored.disks.size(), volumesAfter.size());
+
+    // Into the source itself: stopped, its root detached and kept.
+    VMInfoStructs::SVMInfo into;
+    into.guid = source;
+    const std::string root = Instance(source).disks.at(0).volumeId;
+    ASSERT_TRUE(m_bridge->RestoreVirtualMachine(into, true, {}, true)) << m_bridge->GetLastErrorString();
+    EXPECT_EQ("", m_bridge->GetLastErrorString());
+    EXPECT_EQ(0, Instance(source).powerState);
+    VMInfoStructs::SDisk info;
+    bool notFound = true;
+    ASSERT_TRUE(m_bridge->GetVolumeInfo(root, kRegion, info, notFound));
+    EXPECT_FALSE(notFound);
+    EXPECT_EQ("available", info.state);
+
+    VMInfoStructs::SVMInfo bad = vm;
+    bad.guid.clear();
+    bad.zone = "us-east-1q";
+    EXPECT_FALSE(m_bridge->RestoreVirtualMachine(bad, true, {}, false));
+    EXPECT_TRUE(bad.guid.empty()) << "nothing was launched";
+
+    VMInfoStructs::SVMInfo made;
+    made.sourceId = ami;
+    made.name = "made";
+    made.instanceType = "t3.micro";
+    std::string out;
+    ASSERT_TRUE(m_bridge->CreateVirtualMachine(made, out, true)) << m_bridge->GetLastErrorString();
+    EXPECT_EQ(made.guid, out);
+    EXPECT_EQ(0, Instance(out).powerState);
+    made.instanceType = "m5.large";
+    made.name = "made-bigger";
+    ASSERT_TRUE(m_bridge->EditVirtualMachine(made, out)) << m_bridge->GetLastErrorString();
+    const VMInfoStructs::SVMInfo edited = Instance(out);
+    EXPECT_EQ("m5.large", edited.instanceType);
+    EXPECT_EQ("made-bigger", edited.name);
+    ASSERT_TRUE(m_bridge->PowerOnVM("", out, kRegion));
+    made.instanceType = "m5.xlarge";
+    EXPECT_FALSE(m_bridge->EditVirtualMachine(made, out));
+    EXPECT_NE(std::string::npos, m_bridge->GetLastErrorString().find("'stopped' state"));
+}
+
 // A job's web proxy carries every call to AWS, with its credentials; wrong
 // ones fail the connection with the proxy's refusal.
 TEST_F(MotoWire, CallsGoThroughTheJobsWebProxy) {
@@ -467,6 +548,41 @@ TEST_F(MotoWire, ListsAnEbsDirectSnapshotsBlocksWithTheirTokens) {
 
     EXPECT_FALSE(m_bridge->GetAllocatedBlockList("snap-0000000000000000f", kRegion, info, blockSize, unused));
     EXPECT_FALSE(m_bridge->GetLastErrorString().empty());
+
+    // The bridge's own reads: blocks 1 and 2 and the gap up to block 5, half
+    // a block in on either side; once on the range's own tokens, once
+    // prepared.
+    constexpr long long kBlock = 524288;
+    std::string expected = TestEnv::ReadFile(FwFile::JoinPath(folder, "block-1.bin")).substr(kBlock / 2) +
+                           TestEnv::ReadFile(FwFile::JoinPath(folder, "block-2.bin")) + std::string(2 * kBlock, '\0') +
+                           TestEnv::ReadFile(FwFile::JoinPath(folder, "block-5.bin")).substr(0, kBlock / 2);
+    ASSERT_EQ(static_cast<size_t>(4 * kBlock), expected.size());
+    for (bool prepared : {false, true}) {
+        if (prepared) {
+            ASSERT_TRUE(m_bridge->FillSnapshotAccessInfo(snapshot, kRegion)) << m_bridge->GetLastErrorString();
+        }
+        std::string read(expected.size(), 'x');
+        ASSERT_TRUE(m_bridge->ReadFromSnapshot(snapshot, kRegion, kBlock + kBlock / 2, static_cast<long long>(read.size()),
+                                               reinterpret_cast<unsigned char*>(&read[0])))
+            << m_bridge->GetLastErrorString();
+        EXPECT_TRUE(read == expected) << (prepared ? "prepared" : "unprepared");
+        // The block stored with another block's checksum is refused.
+        const long long bad = seeded.at("badIndex").get<long long>();
+        std::string one(kBlock, 'x');
+        EXPECT_FALSE(m_bridge->ReadFromSnapshot(snapshot, kRegion, bad * kBlock, kBlock,
+                                                reinterpret_cast<unsigned char*>(&one[0])));
+        EXPECT_EQ(0u, m_bridge->GetLastErrorString().rfind("ChecksumMismatch", 0)) << m_bridge->GetLastErrorString();
+        // The last block of the 1 GiB volume reads; a byte past it does not.
+        EXPECT_TRUE(m_bridge->ReadFromSnapshot(snapshot, kRegion, (1LL << 30) - kBlock, kBlock,
+                                               reinterpret_cast<unsigned char*>(&one[0])))
+            << m_bridge->GetLastErrorString();
+        EXPECT_TRUE(one == TestEnv::ReadFile(FwFile::JoinPath(folder, "block-2047.bin")));
+        EXPECT_FALSE(m_bridge->ReadFromSnapshot(snapshot, kRegion, (1LL << 30) - kBlock + 1, kBlock,
+                                                reinterpret_cast<unsigned char*>(&one[0])));
+        EXPECT_NE(std::string::npos, m_bridge->GetLastErrorString().find("past the end")) << m_bridge->GetLastErrorString();
+    }
+    EXPECT_TRUE(m_bridge->ClearSnapshotAccessInfo(snapshot));
+    EXPECT_FALSE(m_bridge->ClearSnapshotAccessInfo(snapshot));
 }
 
 // A customer managed key under an alias, its grants, and which keys are the

@@ -6,7 +6,7 @@
 //
 // What it offers is what it overrides below, one family per file
 // (WireIdentity, WireMetadata, WireSessions, WireInventory, WireInstances, WireVolumes,
-// WireNetwork, WireSnapshots, WireTags, WireBlocks, WireKms, WireS3, WireRunCommand, WireIam); every other operation is refused by RefusingBackend with
+// WireLaunch, WireNetwork, WireSnapshots, WireTags, WireBlocks, WireKms, WireS3, WireRunCommand, WireIam); every other operation is refused by RefusingBackend with
 // "NotImplemented: <op> is not offered by the AWS wire backend yet".
 //
 // Settings (section "Bridge"): nWirePageSize, the MaxResults of every paged
@@ -105,6 +105,15 @@ public:
     // DescribeInstanceStatus: done once both checks have a verdict.
     bool IsInstanceValidationtaskCompleted(const std::string& instanceId, bool& succeeded) override;
 
+    // ---- launches (WireLaunch.cpp) ----
+    // RunInstances, waited for until running, stopped and, with
+    // osDiskExists, its root volume detached and deleted; the base image,
+    // when the AMI is gone, from AWS's public SSM parameter of the platform.
+    bool RestoreVirtualMachine(VMInfoStructs::SVMInfo& vm, bool osDiskExists,
+                               const std::map<std::string, std::string>& tags, bool reuseExisting) override;
+    bool CreateVirtualMachine(VMInfoStructs::SVMInfo& vm, std::string& out, bool creationFlag) override;
+    bool EditVirtualMachine(VMInfoStructs::SVMInfo& vm, std::string& out) override;
+
     // ---- volumes (WireVolumes.cpp) ----
     bool CreateVolume(VMInfoStructs::SDisk& disk, bool sourceCall, const std::string& option) override;
     bool CreateVolume(const std::string& snapshotId, const std::string& zone, const std::string& name,
@@ -174,6 +183,13 @@ public:
                              int& blockSize) override;
     bool GetDirectSnapshotAccessInfo(const std::string& snapshotId, const std::string& region, int& blockSize,
                                      std::vector<CAmazonSDKBridge::SAwsEbsBlockInfo>& blocks) override;
+    // GetSnapshotBlock of each allocated block in the range, its checksum
+    // checked; the tokens of a prepared snapshot, renewed before they expire,
+    // else of just the range.
+    bool ReadFromSnapshot(const std::string& snapshotId, const std::string& region, long long offset,
+                          long long length, unsigned char* buffer) override;
+    bool FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region) override;
+    bool ClearSnapshotAccessInfo(const std::string& snapshotId) override;
 
     // ---- tags (WireTags.cpp) ----
     bool SetTag(const std::string& resource, const std::string& key, const std::string& value, bool replace) override;
@@ -265,6 +281,17 @@ private:
     // One of StartInstances, StopInstances, RebootInstances.
     bool Power(const char* op, const char* action, const std::string& name, const std::string& id,
                const std::string& region);
+    // Polls (framework clock, 30 minutes at most) until the instance is in
+    // wanted, its last description in inst.
+    bool WaitInstanceState(const std::string& id, const std::string& region, const std::string& wanted,
+                           wire::Ec2Instance& inst, std::string& error);
+    bool WaitDetached(const std::string& volumeId, const std::string& region, std::string& error);
+    bool FirstZone(const std::string& region, std::string& zone, std::string& error);
+    // vm.amiId when it is available, else the platform's base image.
+    bool LaunchImage(const VMInfoStructs::SVMInfo& vm, const std::string& region, std::string& imageId,
+                     std::string& error);
+    bool Launch(VMInfoStructs::SVMInfo& vm, const std::string& region, const std::map<std::string, std::string>& tags,
+                std::vector<std::string>& warnings, std::string& instanceId, std::string& error);
     bool DescribeVolume(const std::string& volumeId, const std::string& region, wire::Ec2Volume& out,
                         std::string& error);
     bool Attach(const char* op, const std::string& volumeId, const std::string& instanceId,
@@ -286,6 +313,19 @@ private:
                     bool firstPageOnly, int maxResults, int& blockSize,
                     const std::function<void(const nlohmann::json& block, const nlohmann::json& page)>& onBlock,
                     std::string& error);
+
+    // The block tokens of a snapshot, for the bridge's own reads.
+    struct BlockAccess {
+        std::string region;
+        long long volumeBytes = 0;
+        long long expiryMs = 0;  // the earliest ExpiryTime listed; 0: none
+        long long firstIndex = 0;
+        long long count = 0;     // 0: every block from firstIndex
+        std::map<long long, std::string> tokens;
+    };
+    // ListSnapshotBlocks from firstIndex, count blocks (0: to the end).
+    bool ListTokens(const std::string& snapshotId, const std::string& region, long long firstIndex, long long count,
+                    BlockAccess& access, std::string& error);
 
     // One KMS operation in region (empty: the current one).
     bool Kms(const std::string& op, const nlohmann::json& input, nlohmann::json& out, std::string& error,
@@ -324,6 +364,7 @@ private:
     std::vector<VMInfoStructs::SDataCenterInfo> m_dcList;
     std::vector<VMInfoStructs::SHostInfo> m_hostList;
     std::vector<VMInfoStructs::SVMInfo> m_vmList;
+    std::map<std::string, BlockAccess> m_access;  // by snapshot id
 };
 
 }  // namespace bridgeimpl

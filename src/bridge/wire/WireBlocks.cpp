@@ -1,9 +1,12 @@
 // The wire backend's EBS direct block listings (ListSnapshotBlocks and
-// ListChangedBlocks, REST-JSON): every page, or the first page only.
+// ListChangedBlocks, REST-JSON): every page, or the first page only; and the
+// bridge's own block reads (GetSnapshotBlock, each block's checksum checked).
 #include <algorithm>
 #include <cstdlib>
 
 #include "bridge/wire/WireBackend.h"
+#include "bridge/wire/WireEc2Records.h"
+#include "framework/Clock.h"
 
 using namespace bridgeimpl;
 using namespace bridgeimpl::wire;
@@ -13,6 +16,8 @@ namespace {
 // AWS's bounds of a block listing page.
 constexpr int kMinPageBlocks = 100;
 constexpr int kMaxPageBlocks = 10000;
+// EBS's one block size (the listings say so too; an emulator may not).
+constexpr long long kEbsBlockSize = 512 * 1024;
 
 // A number field; a number written as text (as some emulators send it)
 // reads the same.
@@ -120,5 +125,129 @@ bool WireBackend::GetDirectSnapshotAccessInfo(const std::string& snapshotId, con
                               blocks.push_back(info);
                           },
                           error);
+    });
+}
+
+bool WireBackend::ListTokens(const std::string& snapshotId, const std::string& region, long long firstIndex,
+                             long long count, BlockAccess& access, std::string& error) {
+    access.tokens.clear();
+    access.expiryMs = 0;
+    // AWS's smallest page is 100 blocks, its largest 10,000.
+    const long long page = std::max<long long>(kMinPageBlocks, std::min<long long>(kMaxPageBlocks, count));
+    std::string token;
+    for (;;) {
+        QueryParams query{{"maxResults", std::to_string(page)}, {"startingBlockIndex", std::to_string(firstIndex)}};
+        if (!token.empty()) query.emplace_back("pageToken", token);
+        std::string body;
+        if (!m_client.Get("ebs", RegionFor(region), "/snapshots/" + snapshotId + "/blocks", query, body, error))
+            return false;
+        const nlohmann::json json = nlohmann::json::parse(body, nullptr, false);
+        if (!json.is_object()) {
+            error = "InternalError: ListSnapshotBlocks answered with JSON that does not parse";
+            return false;
+        }
+        access.volumeBytes = Integer(json, "VolumeSize", 0) * kGiB;
+        const auto expiry = json.find("ExpiryTime");
+        if (expiry != json.end() && expiry->is_number()) {
+            const long long ms = static_cast<long long>(expiry->get<double>() * 1000.0);
+            if (access.expiryMs == 0 || ms < access.expiryMs) access.expiryMs = ms;
+        }
+        bool past = false;
+        for (const auto& block : json.value("Blocks", nlohmann::json::array())) {
+            const long long index = Integer(block, "BlockIndex", -1);
+            if (count > 0 && index >= firstIndex + count) past = true;
+            else if (index >= firstIndex) access.tokens[index] = block.value("BlockToken", std::string());
+        }
+        const std::string next = json.value("NextToken", std::string());
+        if (past || next.empty() || next == token) break;
+        token = next;
+    }
+    access.firstIndex = firstIndex;
+    access.count = count;
+    return true;
+}
+
+bool WireBackend::FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region) {
+    return Run("FillSnapshotAccessInfo", true, [&](std::string& error) {
+        BlockAccess access;
+        access.region = region;
+        if (!ListTokens(snapshotId, region, 0, 0, access, error)) return false;
+        m_access[snapshotId] = std::move(access);
+        return true;
+    });
+}
+
+bool WireBackend::ClearSnapshotAccessInfo(const std::string& snapshotId) {
+    return Run("ClearSnapshotAccessInfo", false, [&](std::string& error) {
+        if (m_access.erase(snapshotId)) return true;
+        error = "InvalidParameterValue: No access information for snapshot " + snapshotId;
+        return false;
+    });
+}
+
+bool WireBackend::ReadFromSnapshot(const std::string& snapshotId, const std::string& region, long long offset,
+                                   long long length, unsigned char* buffer) {
+    return Run("ReadFromSnapshot", true, [&](std::string& error) {
+        if (offset < 0 || length < 0 || (length > 0 && !buffer)) {
+            error = "InvalidParameterValue: read of " + std::to_string(length) + " bytes at offset " +
+                    std::to_string(offset) + " of snapshot " + snapshotId;
+            return false;
+        }
+        const long long first = offset / kEbsBlockSize;
+        const long long count = length == 0 ? 1 : (offset + length - 1) / kEbsBlockSize - first + 1;
+        // The prepared listing while its tokens last (a minute's margin),
+        // else the tokens of just this range.
+        BlockAccess local;
+        BlockAccess* access = nullptr;
+        auto it = m_access.find(snapshotId);
+        if (it != m_access.end()) {
+            const long long now = FwClock::NowMs();
+            if (it->second.expiryMs != 0 && now + 60000 >= it->second.expiryMs &&
+                !ListTokens(snapshotId, it->second.region, 0, 0, it->second, error))
+                return false;
+            access = &it->second;
+        } else {
+            if (!ListTokens(snapshotId, region, first, count, local, error)) return false;
+            access = &local;
+        }
+        if (offset + length > access->volumeBytes) {
+            error = "InvalidParameterValue: bytes " + std::to_string(offset) + "-" + std::to_string(offset + length) +
+                    " are past the end of snapshot " + snapshotId + " (" + std::to_string(access->volumeBytes) +
+                    " bytes)";
+            return false;
+        }
+        for (long long index = first; index < first + count && length > 0; ++index) {
+            const long long blockStart = index * kEbsBlockSize;
+            const long long from = std::max(offset, blockStart);
+            const long long to = std::min(offset + length, blockStart + kEbsBlockSize);
+            unsigned char* out = buffer + (from - offset);
+            const auto token = access->tokens.find(index);
+            // A block the snapshot does not hold reads as zeros.
+            if (token == access->tokens.end()) {
+                std::fill(out, out + (to - from), 0);
+                continue;
+            }
+            QueryClient::RestCall call;
+            call.host = EndpointHost("ebs", RegionFor(region));
+            call.path = "/snapshots/" + snapshotId + "/blocks/" + std::to_string(index);
+            call.query = {{"blockToken", token->second}};
+            std::string checksum;
+            call.checksum = &checksum;
+            long status = 0;
+            std::string data;
+            if (!m_client.Rest("ebs", RegionFor(region), call, status, data, error)) return false;
+            if (static_cast<long long>(data.size()) != kEbsBlockSize) {
+                error = "InternalError: block " + std::to_string(index) + " of snapshot " + snapshotId + " came with " +
+                        std::to_string(data.size()) + " bytes, not " + std::to_string(kEbsBlockSize);
+                return false;
+            }
+            if (checksum.empty() || checksum != Sha256Base64(data)) {
+                error = "ChecksumMismatch: block " + std::to_string(index) + " of snapshot " + snapshotId +
+                        " does not match its checksum" + (checksum.empty() ? " (none was sent)" : "");
+                return false;
+            }
+            std::copy(data.data() + (from - blockStart), data.data() + (to - blockStart), out);
+        }
+        return true;
     });
 }

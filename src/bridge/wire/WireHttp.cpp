@@ -47,13 +47,8 @@ public:
             }
             out.status = code;
             out.body.assign(m_curl.GetResponseData(), m_curl.GetResponseLength());
-            std::string line;
-            if (code >= 400 && m_curl.GetResponseHeader("x-amzn-ErrorType", line)) {
-                line = line.substr(line.find(':') + 1);
-                const size_t first = line.find_first_not_of(" \t");
-                const size_t last = line.find_last_not_of(" \t\r\n");
-                out.errorType = first == std::string::npos ? "" : line.substr(first, last - first + 1);
-            }
+            if (code >= 400) out.errorType = Header("x-amzn-ErrorType");
+            else out.checksum = Header("x-amz-Checksum");
         } catch (const std::exception& e) {
             out.status = 0;
             out.transportError = e.what();
@@ -68,6 +63,16 @@ public:
     }
 
 private:
+    // A header of the last answer, its value trimmed; empty when absent.
+    std::string Header(const char* name) {
+        std::string line;
+        if (!m_curl.GetResponseHeader(name, line)) return std::string();
+        line = line.substr(line.find(':') + 1);
+        const size_t first = line.find_first_not_of(" \t");
+        const size_t last = line.find_last_not_of(" \t\r\n");
+        return first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
+    }
+
     static HTTP_REQ_TYPE Type(const std::string& method) {
         if (method == "POST") return HTTP_POST;
         if (method == "PUT") return HTTP_PUT;

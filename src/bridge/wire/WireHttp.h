@@ -38,6 +38,7 @@ struct HttpResponse {
     std::string body;
     std::string transportError;
     std::string errorType;  // the x-amzn-ErrorType header of a REST-JSON error
+    std::string checksum;   // the x-amz-Checksum header of an EBS block
     // A fault of the connection rather than of the request: worth another try.
     bool connectionFault = false;
 };

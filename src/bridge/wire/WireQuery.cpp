@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "aws/AmazonRequestSigner.h"
+#include "framework/Base64.h"
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
 #include "framework/KDLibCurl.h"
@@ -48,6 +49,15 @@ std::string ErrorText(long status, const std::string& body, std::string* code, c
     return "HTTP" + std::to_string(status) + ": " + excerpt;
 }
 
+std::string Sha256Base64(const std::string& data) {
+    const std::string hex = CAmazonRequestSigner::sha256(data);
+    std::string raw;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) raw += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    std::string out;
+    KdcBase64::Encode(raw, out);
+    return out;
+}
+
 std::string EndpointHost(const std::string& service, const std::string& region) {
     const bool china = region.rfind("cn-", 0) == 0;
     return service + "." + region + (china ? ".amazonaws.com.cn" : ".amazonaws.com");
@@ -84,7 +94,7 @@ HttpRequest QueryClient::Signed(const std::string& service, const std::string& r
 }
 
 bool QueryClient::Send(const std::string& what, const std::function<HttpRequest()>& make, std::string& body,
-                       std::string& error, long* status, const std::vector<long>& accept) {
+                       std::string& error, long* status, const std::vector<long>& accept, std::string* checksum) {
     for (int attempt = 0;; ++attempt) {
         // Signed again each time: the date is part of the signature.
         const HttpRequest request = make();
@@ -95,6 +105,7 @@ bool QueryClient::Send(const std::string& what, const std::function<HttpRequest(
         if ((response.status >= 200 && response.status < 300) ||
             std::find(accept.begin(), accept.end(), response.status) != accept.end()) {
             body = response.body;
+            if (checksum) *checksum = response.checksum;
             return true;
         }
         error = response.status == 0 ? "RequestError: " + what + " to " + request.host + " failed: " + response.transportError
@@ -186,7 +197,7 @@ bool QueryClient::Rest(const std::string& service, const std::string& region, co
         Sign(request, toSign, region, service);
         return request;
     };
-    return Send(call.method + " " + call.path, make, body, error, &status, call.accept);
+    return Send(call.method + " " + call.path, make, body, error, &status, call.accept, call.checksum);
 }
 
 bool QueryClient::CallJson(const std::string& service, const std::string& targetPrefix, const std::string& region,

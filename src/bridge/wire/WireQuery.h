@@ -37,6 +37,10 @@ constexpr const char kEc2Version[] = "2016-11-15";
 std::string ErrorText(long status, const std::string& body, std::string* code = nullptr,
                       const std::string& errorType = std::string());
 
+// The base64 SHA-256 of data: S3's content checksums and the EBS direct
+// APIs' block checksums.
+std::string Sha256Base64(const std::string& data);
+
 // The endpoint host of a service in a region ("ec2.us-east-1.amazonaws.com").
 std::string EndpointHost(const std::string& service, const std::string& region);
 
@@ -100,6 +104,7 @@ public:
         std::string body;
         bool signPayload = false;
         std::vector<long> accept;
+        std::string* checksum = nullptr;  // receives the answer's x-amz-Checksum
     };
     bool Rest(const std::string& service, const std::string& region, const RestCall& call, long& status,
               std::string& body, std::string& error);
@@ -118,7 +123,8 @@ public:
 private:
     // One request with retries: make builds (and signs) each attempt.
     bool Send(const std::string& what, const std::function<HttpRequest()>& make, std::string& body,
-              std::string& error, long* status = nullptr, const std::vector<long>& accept = {});
+              std::string& error, long* status = nullptr, const std::vector<long>& accept = {},
+              std::string* checksum = nullptr);
     // host: the endpoint, when not the service's regional one.
     HttpRequest Signed(const std::string& service, const std::string& region, const std::string& body,
                        const std::string& host = std::string()) const;

@@ -5,12 +5,10 @@
 #include <sstream>
 
 #include "bridge/wire/WireBackend.h"
-#include "framework/Base64.h"
 #include "framework/KDLibCurl.h"
 
 using namespace bridgeimpl;
 using namespace bridgeimpl::wire;
-using AmazonDirectSnapshotAccessAPI::CAmazonRequestSigner;
 
 namespace {
 
@@ -32,17 +30,6 @@ std::string ObjectPath(const std::string& bucket, const std::string& key) {
         path += "/";
         start = slash + 1;
     }
-}
-
-// The base64 SHA-256 of a body, the checksum S3 requires of DeleteObjects and
-// PutBucketAcl.
-std::string Sha256Base64(const std::string& body) {
-    const std::string hex = CAmazonRequestSigner::sha256(body);
-    std::string raw;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) raw += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    std::string out;
-    KdcBase64::Encode(raw, out);
-    return out;
 }
 
 std::string XmlText(const std::string& text) {
