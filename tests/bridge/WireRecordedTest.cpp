@@ -3,6 +3,9 @@
 // A TLS server on loopback plays them for the real AWS host names, routed
 // there by the connect-to table, so the bridge runs exactly as against AWS.
 #include <httplib.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -274,17 +277,6 @@ TEST_F(WireRecorded, KmsListingsFollowTheirMarkersAndThrottlingIsRetried) {
     EXPECT_NE(std::string::npos, seen[4].authorization.find("SignedHeaders=content-type;host;x-amz-date;x-amz-target"));
 }
 
-TEST_F(WireRecorded, AnOperationTheBackendLacksFailsNamingItAndCallsNoOne) {
-    Connect();
-    EXPECT_FALSE(m_bridge->CancelAMITask("ami-1"));
-    EXPECT_EQ("NotImplemented: CancelAMITask is not offered by the AWS wire backend yet",
-              m_bridge->GetLastErrorString());
-    std::string password;
-    EXPECT_FALSE(m_bridge->GetPassword("web", "i-1", "key", password));
-    EXPECT_NE(std::string::npos, m_bridge->GetLastErrorString().find("GetPassword"));
-    EXPECT_EQ(1u, m_aws->Asked().size());
-}
-
 // The form value of name in a recorded request body ("target\nform").
 std::string FormValue(const std::string& seen, const std::string& name) {
     const std::string form = seen.substr(seen.find('\n') + 1);
@@ -441,6 +433,85 @@ TEST_F(WireRecorded, StatusChecksWaitForBothVerdictsAndTheScreenshotIsDecoded) {
     m_aws->Answer(400, Ec2Error("IncorrectInstanceState", "The instance 'i-1' is not in the 'running' state."));
     EXPECT_FALSE(m_bridge->SaveInstanceScreenshot("i-1", file));
     EXPECT_EQ(0u, m_bridge->GetLastErrorString().rfind("IncorrectInstanceState", 0));
+}
+
+// The password EC2 holds encrypted with the key pair's public key, as a
+// Windows instance leaves it: base64 of RSA PKCS#1 v1.5.
+std::string EncryptedPassword(EVP_PKEY* key, const std::string& password) {
+    std::unique_ptr<EVP_PKEY_CTX, void (*)(EVP_PKEY_CTX*)> ctx(EVP_PKEY_CTX_new(key, nullptr), &EVP_PKEY_CTX_free);
+    size_t length = 0;
+    const auto* in = reinterpret_cast<const unsigned char*>(password.data());
+    if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) <= 0 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0 ||
+        EVP_PKEY_encrypt(ctx.get(), nullptr, &length, in, password.size()) <= 0)
+        return std::string();
+    std::string out(length, '\0');
+    if (EVP_PKEY_encrypt(ctx.get(), reinterpret_cast<unsigned char*>(&out[0]), &length, in, password.size()) <= 0)
+        return std::string();
+    out.resize(length);
+    std::string text(4 * ((out.size() + 2) / 3) + 1, '\0');
+    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&text[0]),
+                                  reinterpret_cast<const unsigned char*>(out.data()), static_cast<int>(out.size()));
+    text.resize(n);
+    return text;
+}
+
+// A Windows password decrypts with the key pair's own private key file;
+// another key, no file, another key pair or no password yet each fail with
+// their cause. Cancelling an image is not something EC2 can do: it says so
+// and asks EC2 nothing.
+TEST_F(WireRecorded, AWindowsPasswordIsDecryptedWithTheKeyPairsPrivateKey) {
+    Connect();
+    std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(EVP_RSA_gen(2048), &EVP_PKEY_free);
+    std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> other(EVP_RSA_gen(2048), &EVP_PKEY_free);
+    ASSERT_TRUE(key && other);
+    const std::string folder = FwFile::JoinPath(m_env.BaseDir(), "keypairs");
+    ASSERT_TRUE(FwFile::MakeDirs(folder));
+    auto writeKey = [&](EVP_PKEY* k, const std::string& name) {
+        std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(FwFile::JoinPath(folder, name + ".pem").c_str(), "w"),
+                                                &std::fclose);
+        return f && PEM_write_PrivateKey(f.get(), k, nullptr, nullptr, 0, nullptr, nullptr) == 1;
+    };
+    ASSERT_TRUE(writeKey(key.get(), "ops"));
+    ASSERT_TRUE(writeKey(other.get(), "wrong"));
+    const std::string sealed = EncryptedPassword(key.get(), "Tr0ub4dor&3");
+    ASSERT_FALSE(sealed.empty());
+
+    auto instance = [](const char* keyName) {
+        return InstancesPage("<item><reservationId>r-1</reservationId><instancesSet><item><instanceId>i-win"
+                             "</instanceId><instanceState><code>16</code><name>running</name></instanceState>"
+                             "<keyName>" + std::string(keyName) + "</keyName><platform>windows</platform></item>"
+                             "</instancesSet></item>", "");
+    };
+    auto passwordData = [](const std::string& data) {
+        return "<GetPasswordDataResponse><instanceId>i-win</instanceId><passwordData>\n" + data +
+               "\n</passwordData></GetPasswordDataResponse>";
+    };
+    m_aws->Answer(200, instance("ops"));
+    m_aws->Answer(200, passwordData(sealed));
+    std::string password;
+    ASSERT_TRUE(m_bridge->GetPassword("", "i-win", "ops", password)) << m_bridge->GetLastErrorString();
+    EXPECT_EQ("Tr0ub4dor&3", password);
+
+    m_aws->Answer(200, instance("wrong"));
+    m_aws->Answer(200, passwordData(sealed));
+    EXPECT_FALSE(m_bridge->GetPassword("", "i-win", "wrong", password));
+    EXPECT_NE(std::string::npos, m_bridge->GetLastErrorString().find("not the key pair")) << m_bridge->GetLastErrorString();
+    m_aws->Answer(200, instance("absent"));
+    m_aws->Answer(200, passwordData(sealed));
+    EXPECT_FALSE(m_bridge->GetPassword("", "i-win", "absent", password));
+    EXPECT_NE(std::string::npos, m_bridge->GetLastErrorString().find("no private key")) << m_bridge->GetLastErrorString();
+    m_aws->Answer(200, instance("ops"));
+    EXPECT_FALSE(m_bridge->GetPassword("", "i-win", "wrong", password));
+    EXPECT_EQ("InvalidParameterValue: key pair does not match", m_bridge->GetLastErrorString());
+    m_aws->Answer(200, instance("ops"));
+    m_aws->Answer(200, passwordData(""));
+    EXPECT_FALSE(m_bridge->GetPassword("", "i-win", "ops", password));
+    EXPECT_EQ(0u, m_bridge->GetLastErrorString().rfind("PasswordDataUnavailable", 0));
+
+    const size_t asked = m_aws->Asked().size();
+    EXPECT_FALSE(m_bridge->CancelAMITask("ami-1"));
+    EXPECT_EQ(0u, m_bridge->GetLastErrorString().rfind("UnsupportedOperation: EC2 cannot cancel", 0));
+    EXPECT_EQ(asked, m_aws->Asked().size());
 }
 
 // Keys given to Connect win; without them the environment's are used, then

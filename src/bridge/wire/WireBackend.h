@@ -4,10 +4,13 @@
 // signer and sent through the framework's libcurl wrapper. Chosen with
 // Bridge/sBackend=aws (bridge/BackendChoice.h).
 //
-// What it offers is what it overrides below, one family per file
-// (WireIdentity, WireMetadata, WireSessions, WireInventory, WireInstances, WireVolumes,
-// WireLaunch, WireNetwork, WireSnapshots, WireTags, WireBlocks, WireKms, WireS3, WireRunCommand, WireIam); every other operation is refused by RefusingBackend with
-// "NotImplemented: <op> is not offered by the AWS wire backend yet".
+// It offers every operation of the bridge, one family per file
+// (WireIdentity, WireMetadata, WireSessions, WireInventory, WireInstances,
+// WireLaunch, WirePassword, WireVolumes, WireNetwork, WireSnapshots,
+// WireTags, WireBlocks, WireKms, WireS3, WireRunCommand, WireIam). It stands
+// on RefusingBackend so that an operation the bridge gains later fails with
+// "NotImplemented: <op> is not offered by the AWS wire backend yet" until it
+// is written here, never with a silent success.
 //
 // Settings (section "Bridge"): nWirePageSize, the MaxResults of every paged
 // listing (default 1000, AWS's largest for most; 5 is AWS's smallest);
@@ -102,6 +105,14 @@ public:
     bool LogConsoleOutput(const std::string& instanceId) override;
     // GetConsoleScreenshot's image, written to file.
     bool SaveInstanceScreenshot(const std::string& instanceId, const std::string& file) override;
+    // GetPasswordData, decrypted with the key pair's private key: the PEM
+    // file "<keyName>.pem" in Bridge/sKeyPairFolder (default: the base
+    // folder's "keypairs") (WirePassword.cpp).
+    bool GetPassword(const std::string& name, const std::string& id, const std::string& keyName,
+                     std::string& password) override;
+    // EC2 cannot cancel CreateImage: always fails, saying so; the image is
+    // left to the job's clean-up.
+    bool CancelAMITask(const std::string& amiId) override;
     // DescribeInstanceStatus: done once both checks have a verdict.
     bool IsInstanceValidationtaskCompleted(const std::string& instanceId, bool& succeeded) override;
 
@@ -281,6 +292,8 @@ private:
     // One of StartInstances, StopInstances, RebootInstances.
     bool Power(const char* op, const char* action, const std::string& name, const std::string& id,
                const std::string& region);
+    bool DecryptPassword(const std::string& keyFile, const std::string& encrypted, std::string& password,
+                         std::string& error);
     // Polls (framework clock, 30 minutes at most) until the instance is in
     // wanted, its last description in inst.
     bool WaitInstanceState(const std::string& id, const std::string& region, const std::string& wanted,

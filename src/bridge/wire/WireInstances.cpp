@@ -1,11 +1,13 @@
 // The wire backend's power operations and termination, and what a restore
 // looks at while a new instance boots: its status checks, console output and
-// screenshot.
+// screenshot; a Windows instance's password.
 #include "bridge/wire/WireBackend.h"
 #include "bridge/wire/WireEc2Records.h"
 #include "framework/Base64.h"
 #include "framework/EvDebug.h"
 #include "framework/FileUtils.h"
+#include "framework/KDPI.h"
+#include "framework/KDPlatformInfo.h"
 
 using namespace bridgeimpl;
 using namespace bridgeimpl::wire;
@@ -172,4 +174,46 @@ bool WireBackend::IsInstanceValidationtaskCompleted(const std::string& instanceI
         return false;
     });
     return done;
+}
+
+bool WireBackend::GetPassword(const std::string& name, const std::string& id, const std::string& keyName,
+                              std::string& password) {
+    return Run("GetPassword", true, [&](std::string& error) {
+        Ec2Instance inst;
+        if (!FindInstance(name, id, "", inst, error)) return false;
+        if (keyName != inst.keyName) {
+            error = "InvalidParameterValue: key pair does not match";
+            return false;
+        }
+        pugi::xml_document doc;
+        if (!Ec2("GetPasswordData", {{"InstanceId", inst.id}}, doc, error)) return false;
+        // Windows writes it once it has booted; Linux never does.
+        std::string encrypted;
+        const std::string data = doc.document_element().child_value("passwordData");
+        std::string trimmed;
+        for (char c : data)
+            if (c != '\n' && c != '\r' && c != ' ' && c != '\t') trimmed += c;
+        if (trimmed.empty() || !KdcBase64::Decode(trimmed, encrypted) || encrypted.empty()) {
+            error = "PasswordDataUnavailable: No password is available for instance '" + inst.id + "'";
+            return false;
+        }
+        // The key pair's private key stays with the user: a PEM file named
+        // after it in the key pair folder.
+        std::string folder;
+        if (!KDPlatformInfo().getString("Bridge", "sKeyPairFolder", folder) || folder.empty())
+            folder = FwFile::JoinPath(KDPI_Base::getBaseDir(), "keypairs");
+        const std::string keyFile = FwFile::JoinPath(folder, keyName + ".pem");
+        return DecryptPassword(keyFile, encrypted, password, error);
+    });
+}
+
+bool WireBackend::CancelAMITask(const std::string& amiId) {
+    // EC2 has no way to stop CreateImage; deregistering the image now would
+    // lose the snapshots it is still making. The job's clean-up deletes
+    // image and snapshots together once they can be.
+    return Run("CancelAMITask", false, [&](std::string& error) {
+        error = "UnsupportedOperation: EC2 cannot cancel the creation of image " + amiId +
+                "; the job's clean-up removes it with its snapshots";
+        return false;
+    });
 }
