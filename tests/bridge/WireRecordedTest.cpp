@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -512,6 +513,99 @@ TEST_F(WireRecorded, AWindowsPasswordIsDecryptedWithTheKeyPairsPrivateKey) {
     EXPECT_FALSE(m_bridge->CancelAMITask("ami-1"));
     EXPECT_EQ(0u, m_bridge->GetLastErrorString().rfind("UnsupportedOperation: EC2 cannot cancel", 0));
     EXPECT_EQ(asked, m_aws->Asked().size());
+}
+
+// A stand-in for the instance metadata service of the proxy instance: a
+// session token, then the role's credentials, as AWS serves them.
+class RoleMetadata {
+public:
+    RoleMetadata() {
+        m_server.Put("/latest/api/token", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("session-token", "text/plain");
+        });
+        m_server.Get("/latest/meta-data/iam/security-credentials/", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("backup-role", "text/plain");
+        });
+        m_server.Get("/latest/meta-data/iam/security-credentials/backup-role",
+                     [this](const httplib::Request& req, httplib::Response& res) {
+                         std::lock_guard<std::mutex> lock(m_mutex);
+                         res.status = req.get_header_value("X-aws-ec2-metadata-token") == "session-token" ? 200 : 401;
+                         res.set_content(m_credentials, "text/plain");
+                     });
+        m_port = m_server.bind_to_any_port("127.0.0.1");
+        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        while (!m_server.is_running()) std::this_thread::yield();
+    }
+    ~RoleMetadata() {
+        m_server.stop();
+        m_thread.join();
+    }
+    int Port() const { return m_port; }
+    // Keys that expire at expiresSec (epoch seconds).
+    void Serve(const std::string& key, int64_t expiresSec) {
+        char when[32];
+        const time_t t = static_cast<time_t>(expiresSec);
+        std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&t));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_credentials = std::string("{\"Code\": \"Success\", \"Type\": \"AWS-HMAC\", \"AccessKeyId\": \"") + key +
+                        "\", \"SecretAccessKey\": \"role-secret\", \"Token\": \"role-token\", \"Expiration\": \"" +
+                        when + "\"}";
+    }
+
+private:
+    httplib::Server m_server;
+    int m_port = 0;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::string m_credentials;
+};
+
+// With no keys given and none in the environment or the credentials file,
+// the proxy instance's role signs; its keys are fetched again before they
+// expire. Without a metadata service the failure names every place looked.
+TEST_F(WireRecorded, TheInstanceRoleSignsLastAndItsKeysAreRenewedBeforeTheyExpire) {
+    const std::string missing = FwFile::JoinPath(m_env.BaseDir(), "no-credentials-file");
+    for (const char* name : {"AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY", "AWS_SESSION_TOKEN"}) unsetenv(name);
+    setenv("AWS_SHARED_CREDENTIALS_FILE", missing.c_str(), 1);
+    RoleMetadata metadata;
+    metadata.Serve("ASIAROLEFIRST", FwClock::NowSec() + 3600);
+    std::string connectTo;
+    for (const char* host : {kEc2Host, kStsHost, kEbsHost, kKmsHost, kEc2WestHost, kIamHost})
+        connectTo += std::string(host) + ":443:127.0.0.1:" + std::to_string(m_aws->Port()) + ",";
+    TestEnv::SetSetting("Base", "sCurlConnectTo", connectTo + "169.254.169.254:80:127.0.0.1:" +
+                                                      std::to_string(metadata.Port()));
+    m_bridge = std::make_unique<CAmazonSDKBridge>();
+    ASSERT_TRUE(m_bridge->initialize("focus", "test", 1));
+    m_aws->Answer(200, kIdentity);
+    ASSERT_TRUE(m_bridge->Connect("us-east-1", "", "")) << m_bridge->GetLastErrorString();
+
+    const std::string snapshot = "<DescribeSnapshotsResponse><snapshotSet><item><snapshotId>snap-1</snapshotId>"
+                                 "<volumeSize>1</volumeSize><status>completed</status></item></snapshotSet>"
+                                 "</DescribeSnapshotsResponse>";
+    VMInfoStructs::SChildDisk child;
+    m_aws->Answer(200, snapshot);
+    ASSERT_TRUE(m_bridge->GetSnapshotInfo("snap-1", "us-east-1", child)) << m_bridge->GetLastErrorString();
+    // Four minutes before they expire, the next call signs with new keys.
+    metadata.Serve("ASIAROLESECOND", FwClock::NowSec() + 7200);
+    m_env.Clock().AdvanceMs(56 * 60 * 1000);
+    m_aws->Answer(200, snapshot);
+    ASSERT_TRUE(m_bridge->GetSnapshotInfo("snap-1", "us-east-1", child)) << m_bridge->GetLastErrorString();
+    const auto seen = m_aws->Asked();
+    ASSERT_EQ(3u, seen.size());
+    EXPECT_NE(std::string::npos, seen[0].authorization.find("Credential=ASIAROLEFIRST/"));
+    EXPECT_NE(std::string::npos, seen[1].authorization.find("Credential=ASIAROLEFIRST/"));
+    EXPECT_NE(std::string::npos, seen[2].authorization.find("Credential=ASIAROLESECOND/"));
+    EXPECT_NE(std::string::npos, seen[2].authorization.find("x-amz-security-token"));
+
+    // No metadata service: every place looked is named.
+    TestEnv::SetSetting("Base", "sCurlConnectTo", connectTo + "169.254.169.254:80:127.0.0.1:1");
+    m_bridge = std::make_unique<CAmazonSDKBridge>();
+    ASSERT_TRUE(m_bridge->initialize("focus", "test", 1));
+    EXPECT_FALSE(m_bridge->Connect("us-east-1", "", ""));
+    const std::string error = m_bridge->GetLastErrorString();
+    EXPECT_EQ(0u, error.rfind("NoCredentialProviders", 0)) << error;
+    EXPECT_NE(std::string::npos, error.find("no instance role")) << error;
+    unsetenv("AWS_SHARED_CREDENTIALS_FILE");
 }
 
 // Keys given to Connect win; without them the environment's are used, then

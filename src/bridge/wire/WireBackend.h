@@ -278,6 +278,11 @@ private:
     // One value of the instance metadata service (path under
     // http://169.254.169.254), IMDSv2 first (WireMetadata.cpp).
     bool MetadataGet(const std::string& path, std::string& value, std::string& error);
+    // The instance role's credentials (the first role the metadata service
+    // lists), their expiry kept; and their renewal, five minutes before they
+    // expire, ahead of any operation (WireMetadata.cpp).
+    bool RoleCredentials(AmazonDirectSnapshotAccessAPI::AWSCredentials& credentials, std::string& error);
+    bool RenewRoleCredentials(std::string& error);
     // The region an operation addresses: its argument, or else the current
     // region; a zone names its region.
     std::string RegionFor(const std::string& given) const;
@@ -374,6 +379,7 @@ private:
     std::string m_proxyHost;
     std::string m_lastError;
     int m_pageSize = 1000;
+    int64_t m_roleExpiryMs = 0;  // 0: the keys are not an instance role's
     std::vector<VMInfoStructs::SDataCenterInfo> m_dcList;
     std::vector<VMInfoStructs::SHostInfo> m_hostList;
     std::vector<VMInfoStructs::SVMInfo> m_vmList;

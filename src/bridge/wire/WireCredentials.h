@@ -5,7 +5,10 @@
 //   2. the environment: AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY and
 //      AWS_SESSION_TOKEN (optional);
 //   3. the shared credentials file (AWS_SHARED_CREDENTIALS_FILE, else
-//      ~/.aws/credentials), profile AWS_PROFILE, else "default".
+//      ~/.aws/credentials), profile AWS_PROFILE, else "default";
+//   4. (the backend's own, as it needs the metadata service) the instance
+//      role's, which ResolveCredentials leaves to its caller: it fails with
+//      "NoCredentialProviders: ..." when the first three give nothing.
 // A half-given pair (an access key without its secret) is an error, not a
 // reason to look further: it would sign as someone else.
 #include <string>

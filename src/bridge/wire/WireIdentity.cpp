@@ -66,6 +66,8 @@ bool WireBackend::Run(const char* op, bool needsConnection, const std::function<
             error = "InvalidClientState: bridge not initialized";
         } else if (needsConnection && m_accountId.empty()) {
             error = kNotConnected;
+        } else if (!RenewRoleCredentials(error)) {
+            // error says why
         } else if (body(error)) {
             m_lastError.clear();
             return true;
@@ -132,7 +134,16 @@ bool WireBackend::Connect(const std::string& url, const std::string& accessKey, 
     m_accountId.clear();
     return Run("Connect", false, [&](std::string& error) {
         AWSCredentials credentials;
-        if (!ResolveCredentials(accessKey, secretKey, credentials, error)) return false;
+        m_roleExpiryMs = 0;
+        if (!ResolveCredentials(accessKey, secretKey, credentials, error)) {
+            if (error.rfind("NoCredentialProviders", 0) != 0) return false;
+            // Last, as the SDKs look: the role of the instance the proxy is.
+            std::string why;
+            if (!RoleCredentials(credentials, why)) {
+                error += "; and no instance role: " + why;
+                return false;
+            }
+        }
         m_client.SetCredentials(credentials);
         const std::string region = ConnectRegion(url);
         pugi::xml_document doc;

@@ -1,6 +1,11 @@
 // The wire backend's view of the machine it runs on: the proxy instance's
-// id and region from the instance metadata service, IMDSv2 first.
+// id and region and its role's credentials from the instance metadata
+// service, IMDSv2 first.
+#include <nlohmann/json.hpp>
+
 #include "bridge/wire/WireBackend.h"
+#include "bridge/wire/WireEc2Records.h"
+#include "framework/Clock.h"
 
 using namespace bridgeimpl;
 using namespace bridgeimpl::wire;
@@ -11,6 +16,9 @@ const char kMetadataHost[] = "169.254.169.254";
 // machine outside EC2 must not stall a job for long on each question.
 constexpr long kMetadataTimeoutMs = 2000;
 constexpr long kMetadataConnectTimeoutMs = 1000;
+// A role's credentials are fetched again this long before they expire.
+constexpr int64_t kRenewAheadMs = 5 * 60 * 1000;
+const char kRolePath[] = "/latest/meta-data/iam/security-credentials/";
 
 HttpRequest MetadataRequest(const char* method, const std::string& path) {
     HttpRequest request;
@@ -69,4 +77,42 @@ bool WireBackend::GetLocalInstanceRegion(std::string& region) {
         // name ("us-west-2-lax-1a") is no region with a letter appended.
         return MetadataGet("/latest/meta-data/placement/region", region, error);
     });
+}
+
+bool WireBackend::RoleCredentials(AmazonDirectSnapshotAccessAPI::AWSCredentials& credentials, std::string& error) {
+    std::string roles;
+    if (!MetadataGet(kRolePath, roles, error)) return false;
+    const std::string role = roles.substr(0, roles.find('\n'));
+    std::string text;
+    if (!MetadataGet(kRolePath + role, text, error)) return false;
+    const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+    if (!json.is_object() || json.value("Code", std::string()) != "Success") {
+        error = "InstanceMetadataError: the credentials of role " + role + " are not to be had (" +
+                (json.is_object() ? json.value("Code", std::string("no code")) : std::string("not JSON")) + ")";
+        return false;
+    }
+    AmazonDirectSnapshotAccessAPI::AWSCredentials found;
+    found.accessKeyId = json.value("AccessKeyId", std::string());
+    found.secretAccessKey = json.value("SecretAccessKey", std::string());
+    found.sessionToken = json.value("Token", std::string());
+    found.issueTime = FwClock::NowSec();
+    const int64_t expires = ParseAwsTime(json.value("Expiration", std::string()));
+    if (found.accessKeyId.empty() || found.secretAccessKey.empty() || expires < 0) {
+        error = "InstanceMetadataError: the credentials of role " + role + " lack a key, secret or expiry";
+        return false;
+    }
+    credentials = found;
+    m_roleExpiryMs = expires * 1000;
+    return true;
+}
+
+bool WireBackend::RenewRoleCredentials(std::string& error) {
+    if (m_roleExpiryMs == 0 || FwClock::NowMs() < m_roleExpiryMs - kRenewAheadMs) return true;
+    AmazonDirectSnapshotAccessAPI::AWSCredentials credentials;
+    if (!RoleCredentials(credentials, error)) {
+        error = "ExpiredToken: the instance role's credentials expire and cannot be renewed: " + error;
+        return false;
+    }
+    m_client.SetCredentials(credentials);
+    return true;
 }
