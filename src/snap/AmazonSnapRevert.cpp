@@ -173,11 +173,18 @@ int CAmazonInfo::RevertSnap(MountCtx& mctx, const RestoreCtx& rctx) {
         }
         UpdateDiskNames(rctx);
 
+        // A stop before the volumes are made leaves nothing to undo.
+        if (RestoreCancelled(fn)) return 0;
         std::vector<FileInfo_t> files;
-        if (!_PerformFileLevelRevert(mctx, rctx, files)) {
-            EvDebug::Error(fn, "Failed to perform File level revert");
-            const std::string cause = GetLastVMErrorDetails();
-            SetLastVMError(AmazonErrors::kSnapRevertVolumes, cause);
+        const bool made = _PerformFileLevelRevert(mctx, rctx, files);
+        // A stop once they exist, before the instance's own are touched:
+        // they go again, and the instance stays as it was.
+        if (!made || RestoreCancelled(fn)) {
+            if (!made) {
+                EvDebug::Error(fn, "Failed to perform File level revert");
+                const std::string cause = GetLastVMErrorDetails();
+                SetLastVMError(AmazonErrors::kSnapRevertVolumes, cause);
+            }
             std::string path;
             if (m_cleaner.GetRegisteredVM(VM_CLEANER_RESTORE, rctx.registrationGuid, path, false) &&
                 !_CleanUpMountedVolumes(path, true, out.failures, true))

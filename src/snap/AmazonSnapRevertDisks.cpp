@@ -155,6 +155,9 @@ bool CAmazonInfo::RestoreVM_FromSnap(const RestoreCtx& rctx) {
     EvDebug::Debug(fn, "Restore vm from snap");
     if (!InitRestoreVM_AmazonVMAsProxy(rctx)) return false;
     bool ok = PreRestoreVM_AmazonVMAsProxy(rctx) != 0;
+    // The last point a stop is taken: once the volumes are being swapped,
+    // the job completes, or rolls back as after a failure.
+    ok = ok && !RestoreCancelled(fn);
     const bool toExisting = rctx.flavour == RestoreCtx::AttachDisk && !rctx.attachToNewInstance;
     ok = ok && (toExisting ? RestoreVolume_AmazonVMAsProxy(rctx) : RestoreVM_AmazonVMAsProxy(rctx));
     ok = ok && PostRestoreVM_AmazonVMAsProxy(rctx) != 0;
