@@ -38,9 +38,11 @@ bool CAmazonInfo::InitAgentlessRestoreRegistryS3Bucket() {
 bool CAmazonInfo::InitAgentlessRestoreDefaultS3Bucket() {
     const char* const fn = __PRETTY_FUNCTION__;
     std::string accountId;
-    if (!m_pAdminBridge->GetAccountId(accountId)) {
+    std::string error;
+    if (!AmazonCommon::QuietBridgeCall(*m_pAdminBridge, [&] { return m_pAdminBridge->GetAccountId(accountId); },
+                                       error)) {
         EvDebug::Error(fn, "Failed to get account id [%s]. Please provide a bucket name using regKey : [%s]",
-                       m_pAdminBridge->GetLastErrorString().c_str(), kBucketSetting);
+                       error.c_str(), kBucketSetting);
         return false;
     }
     const std::string name = std::string(kDefaultBucketPrefix) + "-" + accountId;
@@ -60,10 +62,11 @@ bool CAmazonInfo::InitAgentlessRestoreDefaultS3Bucket() {
         m_guest.bucketRegion = location;
         return true;
     }
-    if (!m_pAdminBridge->CreateBucket(name, m_guest.ssmRegion)) {
+    if (!AmazonCommon::QuietBridgeCall(*m_pAdminBridge, [&] { return m_pAdminBridge->CreateBucket(name, m_guest.ssmRegion); },
+                                       error)) {
         EvDebug::Error(fn, "Failed to create bucket [%s] in region [%s]. Please provide a bucket name using regKey : [%s]",
                        name.c_str(), m_guest.ssmRegion.c_str(), kBucketSetting);
-        EvDebug::Error(fn, "%s", m_pAdminBridge->GetLastErrorString().c_str());
+        EvDebug::Error(fn, "%s", error.c_str());
         return false;
     }
     EvDebug::Debug(fn, "Bucket [%s] created successfully in region [%s]", name.c_str(), m_guest.ssmRegion.c_str());
@@ -80,10 +83,9 @@ void CAmazonInfo::GenerateS3FolderNameForGuestFileRestore(std::string& folder) {
 bool CAmazonInfo::CleanUpGuestFolderOnS3(const std::string& bucketRegion, const std::string& bucket,
                                          const std::string& folder) {
     const char* const fn = __PRETTY_FUNCTION__;
-    if (!m_pAdminBridge->DeleteFolder(bucket, bucketRegion, folder, true)) {
-        EvDebug::Error(fn, "Ignoring soft error. Deletion of S3 folder [%s] failed : [%s]", folder.c_str(),
-                       m_pAdminBridge->GetLastErrorString().c_str());
-    } else {
+    if (AmazonCommon::BridgeCall(*m_pAdminBridge, fn,
+                                 [&] { return m_pAdminBridge->DeleteFolder(bucket, bucketRegion, folder, true); },
+                                 "Ignoring soft error. Deletion of S3 folder [%s] failed : [%s]", folder.c_str())) {
         EvDebug::DebugLvl(fn, 2, "Deleted s3 folder [%s]", folder.c_str());
         ReleaseGuestStaging(bucket, folder);
     }

@@ -1,6 +1,7 @@
 // Run-command round trips: submit, wait with cancellation and time-out, and
 // read the output the guest left in the bucket.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "factory/AmazonInfo.h"
 #include "framework/Clock.h"
@@ -89,7 +90,7 @@ bool CAmazonInfo::WaitForCommand(const std::string& region, const std::string& c
     ReleaseGuestCommand(commandId);
     if (!success) {
         const std::string details = timedOut ? std::string("Command execution has timed out.")
-                                             : m_pSourceBridge->GetLastErrorString();
+                                             : AmazonCommon::BridgeError(m_pSourceBridge.get());
         SetLastVMErrorDetails(details.empty() ? "Command [" + commandId + "] did not succeed." : details);
     }
     return success;

@@ -1,6 +1,7 @@
 // Copying a file into the guest: up to the bucket's staging folder, then a
 // run-command on the instance downloads it to the target path.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
@@ -52,8 +53,11 @@ bool CAmazonInfo::CopyFileToGuest(const std::string& bucket, const std::string& 
     const std::string key = folder + "/" + fileName;
     RegisterGuestStaging();
     EvDebug::DebugLvl(fn, 2, "Uploading [%s] to bucket [%s] as key [%s]", source.c_str(), bucket.c_str(), key.c_str());
-    if (!m_pAdminBridge->UploadFileToS3(bucket, m_guest.bucketRegion, key, source)) {
-        HandleGuestFileCopyError(fn, Format("Upload failed : [%s]", m_pAdminBridge->GetLastErrorString()));
+    std::string error;
+    if (!AmazonCommon::QuietBridgeCall(
+            *m_pAdminBridge, [&] { return m_pAdminBridge->UploadFileToS3(bucket, m_guest.bucketRegion, key, source); },
+            error)) {
+        HandleGuestFileCopyError(fn, Format("Upload failed : [%s]", error));
         return false;
     }
     bool exists = false;
@@ -64,14 +68,20 @@ bool CAmazonInfo::CopyFileToGuest(const std::string& bucket, const std::string& 
     EvDebug::DebugLvl(fn, 2, "Downloading S3 file [%s] to path [%s] on Instance [%s]", key.c_str(),
                       destination.c_str(), instanceId.c_str());
     std::string commandId;
-    if (!m_pSourceBridge->DownloadS3FileOnGuest(region, bucket, folder, key, instanceId, destination,
-                                                m_guest.nonWindows, commandId)) {
+    if (!AmazonCommon::QuietBridgeCall(*m_pSourceBridge,
+                                       [&] {
+                                           return m_pSourceBridge->DownloadS3FileOnGuest(
+                                               region, bucket, folder, key, instanceId, destination,
+                                               m_guest.nonWindows, commandId);
+                                       },
+                                       error)) {
         HandleGuestFileCopyError(fn, Format("Failed to submit remote command for downloading [%s] to guest instance [%s] : [%s]",
-                                            key, instanceId, m_pSourceBridge->GetLastErrorString()));
+                                            key, instanceId, error));
         return false;
     }
     RegisterGuestCommand(commandId, region);
-    std::string output, error;
+    std::string output;
+    error.clear();
     if (!VerifyRemoteCmdResult(region, bucket, folder, instanceId, commandId, output, error)) {
         // A cancelled job keeps its own code.
         if (GetLastVMError() == kErrJobCancelled) return false;

@@ -2,6 +2,7 @@
 // its SSM region, the bucket (shared across accounts when needed) and the
 // guest's PowerShell and AWS module.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
@@ -37,9 +38,12 @@ int CAmazonInfo::PrepareGuestForFileCopy(const GuestCtx& ctx) {
             return 0;
         }
         SVMInfo vm;
-        if (!m_pSourceBridge->GetVMInfoForVM("", instanceId, "", "", 2, 0, vm)) {
+        std::string error;
+        if (!AmazonCommon::QuietBridgeCall(
+                *m_pSourceBridge, [&] { return m_pSourceBridge->GetVMInfoForVM("", instanceId, "", "", 2, 0, vm); },
+                error)) {
             EvDebug::Error(fn, "Instance Id [%s] does not exist", instanceId.c_str());
-            SetLastVMError(AmazonErrors::kInstanceNotFound, m_pSourceBridge->GetLastErrorString());
+            SetLastVMError(AmazonErrors::kInstanceNotFound, error);
             return 0;
         }
         GuestState next = m_guest;
@@ -82,15 +86,14 @@ bool CAmazonInfo::CheckCrossAccountAgentless() {
     if (!AmazonCommon::IsCrossAccount(m_pSourceBridge.get(), m_pAdminBridge)) return true;
     EvDebug::Debug(fn, "Cross account agentless restore is supported.");
     std::string canonicalId;
-    if (!m_pSourceBridge->GetCanonicalId(canonicalId)) {
-        EvDebug::Error(fn, "Failed to get canonical id. Error : [%s]", m_pSourceBridge->GetLastErrorString().c_str());
+    if (!AmazonCommon::BridgeCall(*m_pSourceBridge, fn, [&] { return m_pSourceBridge->GetCanonicalId(canonicalId); },
+                                  "Failed to get canonical id. Error : [%s]"))
         return false;
-    }
-    if (!m_pAdminBridge->ShareBucket(m_guest.bucket, "", canonicalId)) {
-        EvDebug::Error(fn, "Failed to share bucket [%s] to canonical id [%s]. Error : [%s]", m_guest.bucket.c_str(),
-                       canonicalId.c_str(), m_pAdminBridge->GetLastErrorString().c_str());
+    if (!AmazonCommon::BridgeCall(
+            *m_pAdminBridge, fn, [&] { return m_pAdminBridge->ShareBucket(m_guest.bucket, "", canonicalId); },
+            "Failed to share bucket [%s] to canonical id [%s]. Error : [%s]", m_guest.bucket.c_str(),
+            canonicalId.c_str()))
         return false;
-    }
     EvDebug::Debug(fn, "Successfully shared bucket [%s] to canonical id [%s]", m_guest.bucket.c_str(),
                    canonicalId.c_str());
     m_bCrossAccount = true;

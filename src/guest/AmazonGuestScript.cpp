@@ -1,5 +1,6 @@
 // Running a script in the guest through run-command, from a file or as text.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/OperationGuard.h"
 #include "factory/AmazonInfo.h"
@@ -39,9 +40,12 @@ int CAmazonInfo::RunGuestScript(const char* where, const GuestCtx& ctx, const st
                                 const std::string& parameters, int timeoutSeconds, int* exitCode) {
     const std::string& instanceId = ctx.vm.guid;
     SVMInfo vm;
-    if (!m_pSourceBridge->GetVMInfoForVM("", instanceId, "", ctx.vm.region, 2, 0, vm)) {
+    std::string missing;
+    if (!AmazonCommon::QuietBridgeCall(
+            *m_pSourceBridge, [&] { return m_pSourceBridge->GetVMInfoForVM("", instanceId, "", ctx.vm.region, 2, 0, vm); },
+            missing)) {
         EvDebug::Error(where, "Instance Id [%s] does not exist", instanceId.c_str());
-        SetLastVMError(AmazonErrors::kInstanceNotFound, m_pSourceBridge->GetLastErrorString());
+        SetLastVMError(AmazonErrors::kInstanceNotFound, missing);
         return 0;
     }
     std::string lowerOS = vm.guestOS;

@@ -3,6 +3,7 @@
 // disks added since the last run made empty and shrunk ones kept at the
 // replica's size.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/RegionScope.h"
 #include "disk/AmazonDiskInfo.h"
@@ -74,11 +75,11 @@ bool CAmazonInfo::HandleDiskSizeChange(const RestoreCtx& ctx) {
             continue;
         }
         VMInfoStructs::SChildDisk snapshot;
-        if (!m_pSourceBridge->GetSnapshotInfo(disk.snapshotId, ctx.destRegion, snapshot)) {
-            EvDebug::Error(fn, "Failed to get snapshot info for snapshot [%s]. Error [%s]", disk.snapshotId.c_str(),
-                           m_pSourceBridge->GetLastErrorString().c_str());
+        if (!AmazonCommon::BridgeCall(
+                *m_pSourceBridge, fn,
+                [&] { return m_pSourceBridge->GetSnapshotInfo(disk.snapshotId, ctx.destRegion, snapshot); },
+                "Failed to get snapshot info for snapshot [%s]. Error [%s]", disk.snapshotId.c_str()))
             return false;
-        }
         const long long replicated = static_cast<long long>(snapshot.size) * kSnapshotSizeUnit;
         EvDebug::Debug(fn, "Replicated disk size : [%lld] new disk size : [%lld].", replicated,
                        static_cast<long long>(disk.size));

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/RegionScope.h"
 #include "common/TagNames.h"
@@ -98,11 +99,17 @@ bool CAmazonInfo::TakeIntegritySnapshot(const RestoreCtx& ctx, const std::string
     const AmazonCommon::BridgeRegionScope inDestination(*m_pSourceBridge, ctx.destRegion);
     std::vector<std::string> snapshotIds;
     std::string amiId;
-    if (!m_pSourceBridge->CreateAMISnapshot(instanceId, ctx.destZone, kBackupTag, "", description, snapshotIds,
-                                            amiId) ||
-        amiId.empty()) {
+    std::string error;
+    if (!AmazonCommon::QuietBridgeCall(
+            *m_pSourceBridge,
+            [&] {
+                return m_pSourceBridge->CreateAMISnapshot(instanceId, ctx.destZone, kBackupTag, "", description,
+                                                          snapshotIds, amiId) &&
+                       !amiId.empty();
+            },
+            error)) {
         EvDebug::Error(fn, "Failed to launch create AMI snapshot request.");
-        SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, m_pSourceBridge->GetLastErrorString());
+        SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, error);
         return false;
     }
     out.integritySnapshotId = amiId;
@@ -113,7 +120,8 @@ bool CAmazonInfo::TakeIntegritySnapshot(const RestoreCtx& ctx, const std::string
     EnsureTaskUtils();
     if (!m_pTaskUtils->CompleteAMITask(amiId, "", true)) {
         EvDebug::Error(fn, "Create integrity snapshot [%s] task failed.", amiId.c_str());
-        if (!IsJobCancelled()) SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, m_pSourceBridge->GetLastErrorString());
+        if (!IsJobCancelled())
+            SetLastVMError(AmazonErrors::kAMIOrSnapshotTask, AmazonCommon::BridgeError(m_pSourceBridge.get()));
         return false;
     }
     EvDebug::Debug(fn, "Create integrity snapshot task completed successfully.");

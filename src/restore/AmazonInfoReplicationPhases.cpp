@@ -3,6 +3,7 @@
 // mover write them, launch the new replica, take its integrity AMI, and only
 // then remove the previous replica and its AMI.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/TagNames.h"
 #include "factory/AmazonInfo.h"
@@ -119,9 +120,10 @@ int CAmazonInfo::RestoreVM_VMReplication_HotAdd(const RestoreCtx& ctx) {
         _DropHalfMadeReplica(ctx);
         return 0;
     }
-    if (!m_pSourceBridge->SetTag(replica, AmazonTags::kIntegritySnapTag, ctx.integritySnapshotId, true))
-        EvDebug::Error(fn, "Failed to set tag [%s] on [%s]. Error [%s]", AmazonTags::kIntegritySnapTag,
-                       replica.c_str(), m_pSourceBridge->GetLastErrorString().c_str());
+    AmazonCommon::BridgeCall(
+        *m_pSourceBridge, fn,
+        [&] { return m_pSourceBridge->SetTag(replica, AmazonTags::kIntegritySnapTag, ctx.integritySnapshotId, true); },
+        "Failed to set tag [%s] on [%s]. Error [%s]", AmazonTags::kIntegritySnapTag, replica.c_str());
     SVMInfo ami;
     if (!GetVMInfoForVM("", ctx.integritySnapshotId, "", kAMIDiskMask, 0, ami)) {
         _DropHalfMadeReplica(ctx);

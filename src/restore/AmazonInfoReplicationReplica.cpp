@@ -3,6 +3,7 @@
 // replica's cards reuse. A replica that cannot be deleted stays registered
 // for a later clean-up.
 #include "bridge/AmazonSDKBridge.h"
+#include "common/BridgeCall.h"
 #include "common/ErrorCodes.h"
 #include "common/RegionScope.h"
 #include "factory/AmazonInfo.h"
@@ -106,11 +107,10 @@ bool CAmazonInfo::_RemoveReplica(const RestoreCtx& ctx, const std::string& oldId
     m_cleaner.UnRegisterVM(VM_CLEANER_RESTORE, guid, true);
     if (allGo) return true;
     for (const auto& id : unused) {
-        if (m_pSourceBridge->DeleteNetworkInterface(id))
+        if (AmazonCommon::BridgeCall(
+                *m_pSourceBridge, fn, [&] { return m_pSourceBridge->DeleteNetworkInterface(id); },
+                "Failed to delete network interface [%s], Error [%s]", id.c_str()))
             EvDebug::Debug(fn, "Successfuly deleted network interface [%s]", id.c_str());
-        else
-            EvDebug::Error(fn, "Failed to delete network interface [%s], Error [%s]", id.c_str(),
-                           m_pSourceBridge->GetLastErrorString().c_str());
     }
     return true;
 }

@@ -76,7 +76,8 @@ bool CAmazonInfo::_AddSnapTargetEncryptionKey(const SDatastoreInfo& datastore, A
     }
     if (!volume.encrypted) return true;
     if (!volume.kmsKeyId.empty() && !m_pSourceBridge->IsDefaultEncryptKey(volume.kmsKeyId, region)) {
-        error = m_pSourceBridge->GetLastErrorString();
+        // False with no error: the key is simply not the default one.
+        error = AmazonCommon::BridgeError(m_pSourceBridge.get());
         if (error.empty()) return true;
         EvDebug::Error(__PRETTY_FUNCTION__, "Failed to tell the encryption key [%s] of volume [%s]. Error [%s]",
                        volume.kmsKeyId.c_str(), datastore.guid.c_str(), error.c_str());
