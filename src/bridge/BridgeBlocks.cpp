@@ -229,23 +229,8 @@ bool SimBackend::GetDiskMetadata(const std::string& volumeId, const std::string&
             if (!d.ResolveRegion(s, region, where, error)) return false;
             const Volume* v = FindOwned(s.volumes, volumeId, d.accountId, where);
             if (!v) return Err(error, VolumeNotFound(volumeId));
-            // Named and valued as DescribeVolumes reports them (size in GiB).
-            const std::pair<const char*, std::string> entries[] = {
-                {"VolumeType", v->type},
-                {"Size", std::to_string(v->sizeBytes / kGiB)},
-                {"Iops", std::to_string(v->iops)},
-                {"Encrypted", v->encrypted ? "true" : "false"},
-                {"KmsKeyId", v->kmsKeyId},
-                {"State", v->state},
-                {"AvailabilityZone", v->zone},
-            };
-            metadata.clear();
-            for (const auto& [name, value] : entries) {
-                VMInfoStructs::SDiskMetadataInfo info;
-                info.name = name;
-                info.value = value;
-                metadata.push_back(info);
-            }
+            metadata = DiskMetadataOf({v->type, v->kmsKeyId, v->state, v->zone, v->sizeBytes / kGiB, v->iops,
+                                       v->encrypted});
             return true;
         });
     });

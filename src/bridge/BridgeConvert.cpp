@@ -50,6 +50,26 @@ std::string TagOr(const std::map<std::string, std::string>& tags, const std::str
 
 // "https://ec2.us-west-2.amazonaws.com" names us-west-2; the global
 // "ec2.amazonaws.com" is us-east-1's.
+std::vector<VMInfoStructs::SDiskMetadataInfo> DiskMetadataOf(const VolumeFacts& v) {
+    const std::pair<const char*, std::string> entries[] = {
+        {"VolumeType", v.type},
+        {"Size", std::to_string(v.sizeGiB)},
+        {"Iops", std::to_string(v.iops)},
+        {"Encrypted", v.encrypted ? "true" : "false"},
+        {"KmsKeyId", v.kmsKeyId},
+        {"State", v.state},
+        {"AvailabilityZone", v.zone},
+    };
+    std::vector<VMInfoStructs::SDiskMetadataInfo> metadata;
+    for (const auto& [name, value] : entries) {
+        VMInfoStructs::SDiskMetadataInfo info;
+        info.name = name;
+        info.value = value;
+        metadata.push_back(info);
+    }
+    return metadata;
+}
+
 std::string RegionOfUrl(const std::string& url) {
     std::string host = url;
     size_t scheme = host.find("://");

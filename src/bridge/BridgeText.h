@@ -1,10 +1,13 @@
 #pragma once
 // Private to the bridge: texts both backends read and write the same way:
 // "#"-joined tag values and their SetTag/DeleteTag semantics, and the region
-// an endpoint URL names. Defined in BridgeConvert.cpp and BridgeTags.cpp.
+// an endpoint URL names, a volume's metadata pairs. Defined in
+// BridgeConvert.cpp and BridgeTags.cpp.
 #include <map>
 #include <string>
 #include <vector>
+
+#include "records/VMInfoStructs.h"
 
 #ifndef BRIDGE_INTERNAL
 #define BRIDGE_INTERNAL __attribute__((visibility("hidden")))
@@ -28,6 +31,16 @@ std::string JoinValues(const std::vector<std::string>& values);
 
 std::string TagOr(const std::map<std::string, std::string>& tags, const std::string& key,
                   const std::string& fallback);
+// GetDiskMetadata's name/value pairs of a volume, named and valued as
+// DescribeVolumes reports them (size in GiB).
+struct VolumeFacts {
+    std::string type, kmsKeyId, state, zone;
+    long long sizeGiB = 0;
+    int iops = 0;
+    bool encrypted = false;
+};
+std::vector<VMInfoStructs::SDiskMetadataInfo> DiskMetadataOf(const VolumeFacts& volume);
+
 // The region an endpoint URL names ("https://ec2.us-west-2.amazonaws.com");
 // a plain region name is returned as it is.
 std::string RegionOfUrl(const std::string& url);

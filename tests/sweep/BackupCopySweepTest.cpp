@@ -90,40 +90,23 @@ TEST_P(BackupCopySweep, NothingTheCopyMadeOrSharedOutlivesTheNextCleanup) {
         snapBackup = Holdings::Of(*cloud);
     }
 
-    int calls = 0;
-    int code = -1;
-    {
-        const std::string base = env.BaseDir() + "/count";
-        ASSERT_TRUE(sweep::CopyBase(golden, base));
-        auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
-        cloud->AddFault(cloudsim::FaultRule("*", 0, "", 0, "count"));
-        const std::string out = Copy(base, code);
-        ASSERT_EQ(0, code) << out;
-        cloud->Read([&](const cloudsim::State& s) { calls = s.faults.front().seen; });
-        ASSERT_GT(calls, 3);
-        cloud->ClearFaults();
-        const std::string left = snapBackup.LeftOrLost(Holdings::Of(*cloud));
-        ASSERT_EQ("", left) << "a clean copy leaves:" << left << "\n" << out;
-    }
+    const sweep::Job copy = [this](const std::string& base, int& code) { return Copy(base, code); };
+    std::string out;
+    std::shared_ptr<cloudsim::Cloud> counted;
+    const int calls = sweep::CountCalls(golden, env.BaseDir() + "/count", copy, out, &counted);
+    ASSERT_GT(calls, 3) << out;
+    const std::string clean = snapBackup.LeftOrLost(Holdings::Of(*counted));
+    ASSERT_EQ("", clean) << "a clean copy leaves:" << clean << "\n" << out;
 
     Figures f;
+    int code = -1;
     for (int k : sweep::Indexes(calls, 8)) {
         const std::string base = env.BaseDir() + "/k" + std::to_string(k);
-        ASSERT_TRUE(sweep::CopyBase(golden, base));
-        FwClock::Set(std::make_shared<SkipSleepClock>(base + "/clock-offset", true, 0));
-        auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
+        auto cloud = sweep::PrepareRun(golden, base);
         cloud->AddFault(sweep::UpsetAt(k, p.upset));
         const std::string failed = Copy(base, code);
         ++f.runs;
-        if (p.upset == Upset::Crash) {
-            EXPECT_EQ(137, code) << "k=" << k << " the copy was not killed\n" << failed;
-        } else if (code == 0) {
-            ++f.tolerated;
-        } else if (p.upset == Upset::Stop) {
-            EXPECT_TRUE(sweep::SaysStopped(failed)) << "k=" << k << " not stopped as asked\n" << failed;
-        } else {
-            EXPECT_NE(std::string::npos, failed.find("error")) << "k=" << k << " failed without a reason\n" << failed;
-        }
+        if (sweep::Judge(k, p.upset, code, failed) == sweep::Ended::RodeOut) ++f.tolerated;
         cloud->ClearFaults();
         sweep::UnstickAll(*cloud);
 
@@ -151,7 +134,7 @@ TEST_P(BackupCopySweep, NothingTheCopyMadeOrSharedOutlivesTheNextCleanup) {
             ++f.leaks;
             ADD_FAILURE() << "k=" << k << ": the cleanup store is not empty\n" << store;
         }
-        if (!sweep::KeepsFolders()) RunCommand("rm -rf " + sweep::Quote(base), code);
+        sweep::Discard(base);
     }
     std::printf("sweep-figures: backup-copy %s%s calls=%d runs=%d tolerated=%d leaks=%d failed-next-jobs=%d\n",
                 p.crossAccount ? "cross-account " : "", sweep::UpsetName(p.upset), calls, f.runs, f.tolerated,

@@ -96,11 +96,9 @@ protected:
 
 TEST_P(ReplicateSweep, AfterAnyFaultOneCleanCycleLeavesOneReplicaThatVerifiesAndNothingElse) {
     TestEnv env;
-    const std::string golden = env.BaseDir() + "/golden";
-    ASSERT_TRUE(FwFile::MakeDirs(golden));
+    const std::string golden = sweep::NewGolden(env.BaseDir());
+    ASSERT_FALSE(golden.empty());
     int code = -1;
-    RunHost("--base " + golden, code);
-    ASSERT_EQ(0, code);
     const std::string backup = "--base " + golden + " backup --job " + kDemo + "backup-job.json --instance " + kWorker +
                                " --mode HOTADD --out " + golden + "/chain";
     std::string out = RunHost(backup, code);
@@ -126,25 +124,15 @@ TEST_P(ReplicateSweep, AfterAnyFaultOneCleanCycleLeavesOneReplicaThatVerifiesAnd
         return rc == 0;
     };
 
-    int calls = 0;
-    {
-        const std::string base = env.BaseDir() + "/count";
-        ASSERT_TRUE(sweep::CopyBase(golden, base));
-        auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
-        cloud->AddFault(cloudsim::FaultRule("*", 0, "", 0, "count"));
-        out = Replicate(base, code);
-        ASSERT_EQ(0, code) << out;
-        EXPECT_NE(std::string::npos, out.find("incremental cycle, 2 blocks written")) << out;
-        cloud->Read([&](const cloudsim::State& s) { calls = s.faults.front().seen; });
-        ASSERT_GT(calls, 10);
-    }
+    const int calls = sweep::CountCalls(
+        golden, env.BaseDir() + "/count", [this](const std::string& base, int& rc) { return Replicate(base, rc); }, out);
+    ASSERT_GT(calls, 10) << out;
+    EXPECT_NE(std::string::npos, out.find("incremental cycle, 2 blocks written")) << out;
 
     Figures f;
     for (int k : sweep::Indexes(calls, 6)) {
         const std::string base = env.BaseDir() + "/k" + std::to_string(k);
-        ASSERT_TRUE(sweep::CopyBase(golden, base));
-        FwClock::Set(std::make_shared<SkipSleepClock>(base + "/clock-offset", true, 0));
-        auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
+        auto cloud = sweep::PrepareRun(golden, base);
         const std::set<std::string> before = sweep::Made(*cloud);
         const Replication first = Look(*cloud);
         const std::string source = Source(*cloud);
@@ -152,10 +140,8 @@ TEST_P(ReplicateSweep, AfterAnyFaultOneCleanCycleLeavesOneReplicaThatVerifiesAnd
 
         const std::string failed = Replicate(base, code);
         ++f.runs;
-        if (crash()) {
-            EXPECT_EQ(137, code) << "k=" << k << " the cycle was not killed\n" << failed;
-        } else if (stop() && code != 0) {
-            EXPECT_TRUE(sweep::SaysStopped(failed)) << "k=" << k << " not stopped as asked\n" << failed;
+        const sweep::Ended ended = sweep::Judge(k, GetParam(), code, failed);
+        if (ended == sweep::Ended::Stopped) {
             // A stopped cycle removes what it made itself, and never leaves
             // the user without a replica to fail over to.
             EXPECT_GE(Look(*cloud).replicas.size(), 1u) << "k=" << k << " no replica left\n" << failed;
@@ -166,10 +152,8 @@ TEST_P(ReplicateSweep, AfterAnyFaultOneCleanCycleLeavesOneReplicaThatVerifiesAnd
                 ++f.leaks;
                 ADD_FAILURE() << "k=" << k << ": the stopped cycle left:" << left.str() << "\n" << failed;
             }
-        } else if (code == 0) {
+        } else if (ended == sweep::Ended::RodeOut) {
             ++f.tolerated;
-        } else {
-            EXPECT_NE(std::string::npos, failed.find("error")) << "k=" << k << " failed without a reason\n" << failed;
         }
         cloud->ClearFaults();
         // A create the fault left "stuck" ends some time later on AWS; what
@@ -215,7 +199,7 @@ TEST_P(ReplicateSweep, AfterAnyFaultOneCleanCycleLeavesOneReplicaThatVerifiesAnd
             ++f.wrong;
             ADD_FAILURE() << "k=" << k << ": the backed-up instance changed\n" << failed;
         }
-        if (!sweep::KeepsFolders()) RunCommand("rm -rf " + sweep::Quote(base), code);
+        sweep::Discard(base);
     }
     std::printf("sweep-figures: replicate %s calls=%d runs=%d tolerated=%d leaks=%d wrong=%d failed-next-cycles=%d\n",
                 sweep::UpsetName(GetParam()), calls, f.runs, f.tolerated, f.leaks, f.wrong, f.failedNextCycles);

@@ -83,11 +83,9 @@ protected:
 TEST_P(SnapSweep, EverySnapshotBelongsToACommittedJobOrIsGone) {
     const Param p = GetParam();
     TestEnv env;
-    const std::string golden = env.BaseDir() + "/golden";
-    ASSERT_TRUE(FwFile::MakeDirs(golden));
+    const std::string golden = sweep::NewGolden(env.BaseDir());
+    ASSERT_FALSE(golden.empty());
     int code = -1;
-    RunHost("--base " + golden, code);
-    ASSERT_EQ(0, code);
     std::set<std::string> before;
     {
         auto cloud = cloudsim::Cloud::OpenFolder(golden + "/cloudsim", "");
@@ -100,36 +98,20 @@ TEST_P(SnapSweep, EverySnapshotBelongsToACommittedJobOrIsGone) {
         before = Snapshots(*cloud);
     }
 
-    int calls = 0;
-    {
-        const std::string base = env.BaseDir() + "/count";
-        ASSERT_TRUE(sweep::CopyBase(golden, base));
-        auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
-        cloud->AddFault(cloudsim::FaultRule("*", 0, "", 0, "count"));
-        const std::string out = SnapBackup(base, 501, p, code);
-        ASSERT_EQ(0, code) << out;
-        cloud->Read([&](const cloudsim::State& s) { calls = s.faults.front().seen; });
-        ASSERT_GT(calls, 3);
-    }
+    std::string out;
+    const int calls = sweep::CountCalls(
+        golden, env.BaseDir() + "/count", [&](const std::string& base, int& rc) { return SnapBackup(base, 501, p, rc); },
+        out);
+    ASSERT_GT(calls, 3) << out;
 
     Figures f;
     for (int k : sweep::Indexes(calls, 5)) {
         const std::string base = env.BaseDir() + "/k" + std::to_string(k);
-        ASSERT_TRUE(sweep::CopyBase(golden, base));
-        FwClock::Set(std::make_shared<SkipSleepClock>(base + "/clock-offset", true, 0));
-        auto cloud = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
+        auto cloud = sweep::PrepareRun(golden, base);
         cloud->AddFault(sweep::UpsetAt(k, p.upset));
         const std::string failed = SnapBackup(base, 501, p, code);
         ++f.runs;
-        if (p.upset == Upset::Crash) {
-            EXPECT_EQ(137, code) << "k=" << k << " the job was not killed\n" << failed;
-        } else if (code == 0) {
-            ++f.tolerated;
-        } else if (p.upset == Upset::Stop) {
-            EXPECT_TRUE(sweep::SaysStopped(failed)) << "k=" << k << " not stopped as asked\n" << failed;
-        } else {
-            EXPECT_NE(std::string::npos, failed.find("fail")) << "k=" << k << " failed without a reason\n" << failed;
-        }
+        if (sweep::Judge(k, p.upset, code, failed, "fail") == sweep::Ended::RodeOut) ++f.tolerated;
         cloud->ClearFaults();
         sweep::UnstickAll(*cloud);
 
@@ -158,7 +140,7 @@ TEST_P(SnapSweep, EverySnapshotBelongsToACommittedJobOrIsGone) {
             ++f.lost;
             ADD_FAILURE() << "k=" << k << ": snapshot " << id << " of a committed job is gone\n" << listing;
         }
-        if (!sweep::KeepsFolders()) RunCommand("rm -rf " + sweep::Quote(base), code);
+        sweep::Discard(base);
     }
     std::printf("sweep-figures: snap-backup %s%s %s calls=%d runs=%d tolerated=%d leaks=%d lost=%d "
                 "failed-next-jobs=%d\n",

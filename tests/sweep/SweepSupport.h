@@ -1,13 +1,19 @@
 #pragma once
 // What the fault and crash sweeps share: the fault for each call index, the
-// indexes a run sweeps, and the copying of a base folder for each run.
+// indexes a run sweeps, the count of a clean run's calls, each run's folder,
+// and how an upset run must have ended.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "cloudsim/Cloud.h"
+#include "framework/Clock.h"
 #include "integration/HostRun.h"
 
 namespace sweep {
@@ -98,5 +104,71 @@ inline void UnstickAll(cloudsim::Cloud& cloud) {
 
 // Whether the run's folder goes once it is checked.
 inline bool KeepsFolders() { return std::getenv("SWEEP_K") != nullptr; }
+
+// A fresh agent base folder under parent with its simulated cloud, where a
+// sweep's golden state begins; empty when the host cannot make it.
+inline std::string NewGolden(const std::string& parent) {
+    const std::string golden = parent + "/golden";
+    int code = -1;
+    RunCommand("mkdir -p " + Quote(golden), code);
+    if (code == 0) RunHost("--base " + golden, code);
+    return code == 0 ? golden : std::string();
+}
+
+// The swept job, run in a base folder: its output, its exit code in code.
+using Job = std::function<std::string(const std::string& base, int& code)>;
+
+// How many bridge calls a clean run of job makes in a fresh copy of golden at
+// base; 0 when the run fails, its output in out either way. cloud, when
+// given, receives the run's cloud for the caller's checks of a clean run.
+inline int CountCalls(const std::string& golden, const std::string& base, const Job& job, std::string& out,
+                      std::shared_ptr<cloudsim::Cloud>* cloud = nullptr) {
+    if (!CopyBase(golden, base)) {
+        out = "cannot copy " + golden + " to " + base;
+        return 0;
+    }
+    auto counted = cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
+    counted->AddFault(cloudsim::FaultRule("*", 0, "", 0, "count"));
+    int code = -1;
+    out = job(base, code);
+    int calls = 0;
+    counted->Read([&](const cloudsim::State& s) { calls = s.faults.front().seen; });
+    counted->ClearFaults();
+    if (cloud) *cloud = counted;
+    return code == 0 ? calls : 0;
+}
+
+// One run's folder: a fresh copy of golden at base, its cloud open, and this
+// process on the clock the host's processes share through the folder.
+inline std::shared_ptr<cloudsim::Cloud> PrepareRun(const std::string& golden, const std::string& base) {
+    EXPECT_TRUE(CopyBase(golden, base)) << base;
+    FwClock::Set(std::make_shared<SkipSleepClock>(base + "/clock-offset", true, 0));
+    return cloudsim::Cloud::OpenFolder(base + "/cloudsim", "");
+}
+
+// How the upset run ended, each end checked for what it must say: a SIGKILL
+// is the shell's 128 + 9, a stop says so, a failure gives its reason (reason:
+// a word its output holds).
+enum class Ended { Killed, RodeOut, Stopped, Failed };
+
+inline Ended Judge(int k, Upset upset, int code, const std::string& out, const char* reason = "error") {
+    if (upset == Upset::Crash) {
+        EXPECT_EQ(137, code) << "k=" << k << " the job was not killed\n" << out;
+        return Ended::Killed;
+    }
+    if (code == 0) return Ended::RodeOut;
+    if (upset == Upset::Stop) {
+        EXPECT_TRUE(SaysStopped(out)) << "k=" << k << " not stopped as asked\n" << out;
+        return Ended::Stopped;
+    }
+    EXPECT_NE(std::string::npos, out.find(reason)) << "k=" << k << " failed without a reason\n" << out;
+    return Ended::Failed;
+}
+
+// The run's folder goes, unless SWEEP_K keeps it for a look.
+inline void Discard(const std::string& base) {
+    int code = -1;
+    if (!KeepsFolders()) RunCommand("rm -rf " + Quote(base), code);
+}
 
 }  // namespace sweep

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <set>
 
+#include "bridge/BridgeText.h"
 #include "bridge/wire/WireBackend.h"
 #include "bridge/wire/WireEc2Records.h"
 #include "framework/Clock.h"
@@ -233,23 +234,7 @@ bool WireBackend::GetDiskMetadata(const std::string& volumeId, const std::string
     return Run("GetDiskMetadata", true, [&](std::string& error) {
         Ec2Volume v;
         if (!DescribeVolume(volumeId, region, v, error)) return false;
-        // Named and valued as DescribeVolumes reports them (size in GiB).
-        const std::pair<const char*, std::string> entries[] = {
-            {"VolumeType", v.volumeType},
-            {"Size", std::to_string(v.sizeBytes / kGiB)},
-            {"Iops", std::to_string(v.iops)},
-            {"Encrypted", v.encrypted ? "true" : "false"},
-            {"KmsKeyId", v.kmsKeyId},
-            {"State", v.state},
-            {"AvailabilityZone", v.zone},
-        };
-        metadata.clear();
-        for (const auto& [name, value] : entries) {
-            VMInfoStructs::SDiskMetadataInfo info;
-            info.name = name;
-            info.value = value;
-            metadata.push_back(info);
-        }
+        metadata = DiskMetadataOf({v.volumeType, v.kmsKeyId, v.state, v.zone, v.sizeBytes / kGiB, v.iops, v.encrypted});
         return true;
     });
 }
