@@ -6,6 +6,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
+#include <openssl/sha.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -64,6 +65,7 @@ struct Recorded {
     int status;
     std::string body;
     std::string errorType;  // the x-amzn-ErrorType header of a REST-JSON error
+    std::string checksum;   // the x-amz-Checksum header of a block
 };
 
 struct Seen {
@@ -82,13 +84,14 @@ public:
             std::lock_guard<std::mutex> lock(m_mutex);
             m_seen.push_back({req.get_header_value("Host"), req.target + "\n" + req.body,
                               req.get_header_value("Authorization"), req.get_header_value("X-Amz-Target")});
-            Recorded next{500, Ec2Error("InternalError", "no recorded answer left"), ""};
+            Recorded next{500, Ec2Error("InternalError", "no recorded answer left"), "", ""};
             if (!m_answers.empty()) {
                 next = m_answers.front();
                 m_answers.pop_front();
             }
             res.status = next.status;
             if (!next.errorType.empty()) res.set_header("x-amzn-ErrorType", next.errorType);
+            if (!next.checksum.empty()) res.set_header("x-amz-Checksum", next.checksum);
             res.set_content(next.body, "text/xml;charset=UTF-8");
         };
         m_server.Post("/", play);
@@ -102,9 +105,10 @@ public:
         m_thread.join();
     }
     int Port() const { return m_port; }
-    void Answer(int status, const std::string& body, const std::string& errorType = std::string()) {
+    void Answer(int status, const std::string& body, const std::string& errorType = std::string(),
+                const std::string& checksum = std::string()) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_answers.push_back({status, body, errorType});
+        m_answers.push_back({status, body, errorType, checksum});
     }
     std::vector<Seen> Asked() {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -547,7 +551,8 @@ public:
         const time_t t = static_cast<time_t>(expiresSec);
         std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&t));
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_credentials = std::string("{\"Code\": \"Success\", \"Type\": \"AWS-HMAC\", \"AccessKeyId\": \"") + key +
+        m_credentials = std::string("{\"Code\": \"") + (key.empty() ? "Failure" : "Success") +
+                        "\", \"Type\": \"AWS-HMAC\", \"AccessKeyId\": \"" + key +
                         "\", \"SecretAccessKey\": \"role-secret\", \"Token\": \"role-token\", \"Expiration\": \"" +
                         when + "\"}";
     }
@@ -597,6 +602,19 @@ TEST_F(WireRecorded, TheInstanceRoleSignsLastAndItsKeysAreRenewedBeforeTheyExpir
     EXPECT_NE(std::string::npos, seen[2].authorization.find("Credential=ASIAROLESECOND/"));
     EXPECT_NE(std::string::npos, seen[2].authorization.find("x-amz-security-token"));
 
+    // The service failing to renew them: keys not yet expired still sign;
+    // expired ones fail the call before it is sent.
+    metadata.Serve("", FwClock::NowSec() + 7200);
+    m_env.Clock().AdvanceMs(60 * 60 * 1000);  // four minutes before the second keys expire
+    m_aws->Answer(200, snapshot);
+    EXPECT_TRUE(m_bridge->GetSnapshotInfo("snap-1", "us-east-1", child)) << m_bridge->GetLastErrorString();
+    m_env.Clock().AdvanceMs(5 * 60 * 1000);
+    EXPECT_FALSE(m_bridge->GetSnapshotInfo("snap-1", "us-east-1", child));
+    EXPECT_EQ(0u, m_bridge->GetLastErrorString().rfind("ExpiredToken", 0)) << m_bridge->GetLastErrorString();
+    const auto after = m_aws->Asked();
+    ASSERT_EQ(4u, after.size());
+    EXPECT_NE(std::string::npos, after[3].authorization.find("Credential=ASIAROLESECOND/"));
+
     // No metadata service: every place looked is named.
     TestEnv::SetSetting("Base", "sCurlConnectTo", connectTo + "169.254.169.254:80:127.0.0.1:1");
     m_bridge = std::make_unique<CAmazonSDKBridge>();
@@ -606,6 +624,89 @@ TEST_F(WireRecorded, TheInstanceRoleSignsLastAndItsKeysAreRenewedBeforeTheyExpir
     EXPECT_EQ(0u, error.rfind("NoCredentialProviders", 0)) << error;
     EXPECT_NE(std::string::npos, error.find("no instance role")) << error;
     unsetenv("AWS_SHARED_CREDENTIALS_FILE");
+}
+
+// A prepared snapshot's tokens are renewed whole or not at all: a renewal
+// that fails fails that read, and a later read renews again and gets the
+// block, never zeros for a block it no longer knows. A whole listing asks for
+// AWS's largest page.
+TEST_F(WireRecorded, AFailedTokenRenewalFailsTheReadAndTheNextReadStillGetsTheData) {
+    Connect();
+    auto listing = [](int64_t expirySec) {
+        return "{\"Blocks\": [{\"BlockIndex\": 0, \"BlockToken\": \"token-0\"}], \"VolumeSize\": 1, "
+               "\"BlockSize\": 524288, \"ExpiryTime\": " + std::to_string(expirySec) + "}";
+    };
+    const std::string block(524288, 'b');
+    std::string checksum;
+    {
+        unsigned char digest[32];
+        SHA256(reinterpret_cast<const unsigned char*>(block.data()), block.size(), digest);
+        checksum.resize(45);
+        checksum.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&checksum[0]), digest, 32));
+    }
+    m_aws->Answer(200, listing(FwClock::NowSec() + 600));
+    ASSERT_TRUE(m_bridge->FillSnapshotAccessInfo("snap-0prepared", "us-east-1")) << m_bridge->GetLastErrorString();
+    // Within a minute of the tokens' expiry the read renews them first.
+    m_env.Clock().AdvanceMs(570 * 1000);
+    for (int i = 0; i < 3; ++i) m_aws->Answer(500, "{\"message\": \"busy\"}", "InternalServerException");
+    std::string read(block.size(), 'x');
+    auto* out = reinterpret_cast<unsigned char*>(&read[0]);
+    EXPECT_FALSE(m_bridge->ReadFromSnapshot("snap-0prepared", "us-east-1", 0, static_cast<long long>(read.size()), out));
+    EXPECT_EQ(0u, m_bridge->GetLastErrorString().rfind("InternalServerException", 0)) << m_bridge->GetLastErrorString();
+    m_aws->Answer(200, listing(FwClock::NowSec() + 600));
+    m_aws->Answer(200, block, "", checksum);
+    ASSERT_TRUE(m_bridge->ReadFromSnapshot("snap-0prepared", "us-east-1", 0, static_cast<long long>(read.size()), out))
+        << m_bridge->GetLastErrorString();
+    EXPECT_TRUE(read == block) << "the block read as " << read.substr(0, 8);
+    const auto seen = m_aws->Asked();
+    ASSERT_EQ(7u, seen.size());
+    EXPECT_NE(std::string::npos, seen[1].body.find("maxResults=10000")) << seen[1].body;
+    EXPECT_NE(std::string::npos, seen[6].body.find("/snapshots/snap-0prepared/blocks/0?blockToken=token-0"))
+        << seen[6].body;
+}
+
+// A restore's launch in a region whose zones include a Local Zone and an
+// impaired one takes the first standard zone that is available, and an
+// instance EC2 does not list yet just after RunInstances is waited for.
+TEST_F(WireRecorded, ALaunchTakesAnAvailableStandardZoneAndWaitsForTheInstanceToBeListed) {
+    Connect();
+    const std::string ns = " xmlns=\"http://ec2.amazonaws.com/doc/2016-11-15/\"";
+    auto instance = [&](const char* state) {
+        return InstancesPage("<item><reservationId>r-1</reservationId><instancesSet><item><instanceId>i-new"
+                             "</instanceId><instanceType>t3.small</instanceType><placement><availabilityZone>"
+                             "us-east-1c</availabilityZone></placement><instanceState><name>" + std::string(state) +
+                             "</name></instanceState><rootDeviceName>/dev/xvda</rootDeviceName></item>"
+                             "</instancesSet></item>", "");
+    };
+    m_aws->Answer(200, "<DescribeImagesResponse" + ns + "><imagesSet><item><imageId>ami-1</imageId><imageState>"
+                       "available</imageState></item></imagesSet></DescribeImagesResponse>");
+    m_aws->Answer(200, "<DescribeAvailabilityZonesResponse" + ns + "><availabilityZoneInfo>"
+                       "<item><zoneName>us-east-1-bos-1a</zoneName><zoneState>available</zoneState>"
+                       "<zoneType>local-zone</zoneType></item>"
+                       "<item><zoneName>us-east-1b</zoneName><zoneState>impaired</zoneState>"
+                       "<zoneType>availability-zone</zoneType></item>"
+                       "<item><zoneName>us-east-1c</zoneName><zoneState>available</zoneState>"
+                       "<zoneType>availability-zone</zoneType></item>"
+                       "</availabilityZoneInfo></DescribeAvailabilityZonesResponse>");
+    m_aws->Answer(200, "<DescribeSubnetsResponse" + ns + "><subnetSet><item><subnetId>subnet-c</subnetId><vpcId>"
+                       "vpc-1</vpcId><availabilityZone>us-east-1c</availabilityZone></item></subnetSet>"
+                       "</DescribeSubnetsResponse>");
+    m_aws->Answer(200, "<RunInstancesResponse" + ns + "><instancesSet><item><instanceId>i-new</instanceId>"
+                       "<instanceType>t3.small</instanceType></item></instancesSet></RunInstancesResponse>");
+    m_aws->Answer(200, InstancesPage("", ""));  // not listed yet
+    m_aws->Answer(200, instance("running"));
+    m_aws->Answer(200, "<StopInstancesResponse" + ns + "/>");
+    m_aws->Answer(200, instance("stopped"));
+    VMInfoStructs::SVMInfo vm;
+    vm.amiId = "ami-1";
+    vm.instanceType = "t3.small";
+    ASSERT_TRUE(m_bridge->RestoreVirtualMachine(vm, false, {}, false)) << m_bridge->GetLastErrorString();
+    EXPECT_EQ("i-new", vm.guid);
+    EXPECT_EQ("us-east-1c", vm.zone);
+    const auto seen = m_aws->Asked();
+    ASSERT_EQ(9u, seen.size());
+    EXPECT_EQ("us-east-1c", FormValue(seen[4].body, "Placement.AvailabilityZone"));
+    EXPECT_EQ("subnet-c", FormValue(seen[4].body, "SubnetId"));
 }
 
 // Keys given to Connect win; without them the environment's are used, then

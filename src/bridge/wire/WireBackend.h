@@ -279,8 +279,9 @@ private:
     // http://169.254.169.254), IMDSv2 first (WireMetadata.cpp).
     bool MetadataGet(const std::string& path, std::string& value, std::string& error);
     // The instance role's credentials (the first role the metadata service
-    // lists), their expiry kept; and their renewal, five minutes before they
-    // expire, ahead of any operation (WireMetadata.cpp).
+    // lists), their expiry kept; and their renewal from five minutes before
+    // they expire, ahead of every signed request; a failed renewal fails the
+    // request only once they have expired (WireMetadata.cpp).
     bool RoleCredentials(AmazonDirectSnapshotAccessAPI::AWSCredentials& credentials, std::string& error);
     bool RenewRoleCredentials(std::string& error);
     // The region an operation addresses: its argument, or else the current

@@ -132,8 +132,10 @@ bool WireBackend::ListTokens(const std::string& snapshotId, const std::string& r
                              long long count, BlockAccess& access, std::string& error) {
     access.tokens.clear();
     access.expiryMs = 0;
-    // AWS's smallest page is 100 blocks, its largest 10,000.
-    const long long page = std::max<long long>(kMinPageBlocks, std::min<long long>(kMaxPageBlocks, count));
+    // AWS's smallest page is 100 blocks, its largest 10,000; a whole
+    // listing takes the largest.
+    const long long page =
+        count <= 0 ? kMaxPageBlocks : std::max<long long>(kMinPageBlocks, std::min<long long>(kMaxPageBlocks, count));
     std::string token;
     for (;;) {
         QueryParams query{{"maxResults", std::to_string(page)}, {"startingBlockIndex", std::to_string(firstIndex)}};
@@ -202,14 +204,22 @@ bool WireBackend::ReadFromSnapshot(const std::string& snapshotId, const std::str
         auto it = m_access.find(snapshotId);
         if (it != m_access.end()) {
             const long long now = FwClock::NowMs();
-            if (it->second.expiryMs != 0 && now + 60000 >= it->second.expiryMs &&
-                !ListTokens(snapshotId, it->second.region, 0, 0, it->second, error))
-                return false;
+            if (it->second.expiryMs != 0 && now + 60000 >= it->second.expiryMs) {
+                // Renewed whole or not at all: a half-made listing would read
+                // the blocks it lacks as zeros.
+                BlockAccess renewed;
+                renewed.region = it->second.region;
+                if (!ListTokens(snapshotId, renewed.region, 0, 0, renewed, error)) return false;
+                it->second = std::move(renewed);
+            }
             access = &it->second;
         } else {
+            local.region = region;
             if (!ListTokens(snapshotId, region, first, count, local, error)) return false;
             access = &local;
         }
+        // The tokens are good only in the region they were listed in.
+        const std::string where = RegionFor(access->region);
         if (offset + length > access->volumeBytes) {
             error = "InvalidParameterValue: bytes " + std::to_string(offset) + "-" + std::to_string(offset + length) +
                     " are past the end of snapshot " + snapshotId + " (" + std::to_string(access->volumeBytes) +
@@ -228,14 +238,14 @@ bool WireBackend::ReadFromSnapshot(const std::string& snapshotId, const std::str
                 continue;
             }
             QueryClient::RestCall call;
-            call.host = EndpointHost("ebs", RegionFor(region));
+            call.host = EndpointHost("ebs", where);
             call.path = "/snapshots/" + snapshotId + "/blocks/" + std::to_string(index);
             call.query = {{"blockToken", token->second}};
             std::string checksum;
             call.checksum = &checksum;
             long status = 0;
             std::string data;
-            if (!m_client.Rest("ebs", RegionFor(region), call, status, data, error)) return false;
+            if (!m_client.Rest("ebs", where, call, status, data, error)) return false;
             if (static_cast<long long>(data.size()) != kEbsBlockSize) {
                 error = "InternalError: block " + std::to_string(index) + " of snapshot " + snapshotId + " came with " +
                         std::to_string(data.size()) + " bytes, not " + std::to_string(kEbsBlockSize);

@@ -48,6 +48,9 @@ WireBackend::WireBackend() : WireBackend(MakeCurlTransport(), PolicyFromSettings
 WireBackend::WireBackend(std::unique_ptr<Transport> transport, RetryPolicy policy)
     : m_client(std::move(transport), std::move(policy)) {
     m_pageSize = std::max(5, std::min(1000, IntSetting("nWirePageSize", m_pageSize)));
+    // Every signed request, also the polls of a long wait, signs with keys
+    // that are still good.
+    m_client.SetBeforeSigning([this](std::string& error) { return RenewRoleCredentials(error); });
 }
 
 WireBackend::~WireBackend() = default;
@@ -66,8 +69,6 @@ bool WireBackend::Run(const char* op, bool needsConnection, const std::function<
             error = "InvalidClientState: bridge not initialized";
         } else if (needsConnection && m_accountId.empty()) {
             error = kNotConnected;
-        } else if (!RenewRoleCredentials(error)) {
-            // error says why
         } else if (body(error)) {
             m_lastError.clear();
             return true;

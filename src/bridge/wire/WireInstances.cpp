@@ -14,6 +14,14 @@ using namespace bridgeimpl::wire;
 
 namespace {
 const char kWireTag[] = "AwsBridge";
+
+// Base64 as EC2 may send it, wrapped over lines.
+bool DecodeWrapped(const std::string& text, std::string& out) {
+    std::string compact;
+    for (char c : text)
+        if (c != '\n' && c != '\r' && c != ' ' && c != '\t') compact += c;
+    return KdcBase64::Decode(compact, out);
+}
 }  // namespace
 
 bool WireBackend::FindInstance(const std::string& name, const std::string& id, const std::string& region,
@@ -106,7 +114,7 @@ bool WireBackend::LogConsoleOutput(const std::string& instanceId) {
         // instance has written none yet.
         std::string text;
         const std::string encoded = doc.document_element().child_value("output");
-        if (!encoded.empty() && !KdcBase64::Decode(encoded, text)) {
+        if (!encoded.empty() && !DecodeWrapped(encoded, text)) {
             error = "InternalError: the console output of " + instanceId + " is not base64";
             return false;
         }
@@ -121,7 +129,7 @@ bool WireBackend::SaveInstanceScreenshot(const std::string& instanceId, const st
         pugi::xml_document doc;
         if (!Ec2("GetConsoleScreenshot", {{"InstanceId", instanceId}}, doc, error)) return false;
         std::string image;
-        if (!KdcBase64::Decode(doc.document_element().child_value("imageData"), image) || image.empty()) {
+        if (!DecodeWrapped(doc.document_element().child_value("imageData"), image) || image.empty()) {
             error = "InternalError: the screenshot of " + instanceId + " holds no image";
             return false;
         }
@@ -190,10 +198,7 @@ bool WireBackend::GetPassword(const std::string& name, const std::string& id, co
         // Windows writes it once it has booted; Linux never does.
         std::string encrypted;
         const std::string data = doc.document_element().child_value("passwordData");
-        std::string trimmed;
-        for (char c : data)
-            if (c != '\n' && c != '\r' && c != ' ' && c != '\t') trimmed += c;
-        if (trimmed.empty() || !KdcBase64::Decode(trimmed, encrypted) || encrypted.empty()) {
+        if (!DecodeWrapped(data, encrypted) || encrypted.empty()) {
             error = "PasswordDataUnavailable: No password is available for instance '" + inst.id + "'";
             return false;
         }

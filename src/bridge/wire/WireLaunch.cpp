@@ -20,6 +20,9 @@ namespace {
 const char kWireTag[] = "AwsBridge";
 constexpr int64_t kPollMs = 2000;
 constexpr int64_t kWaitLimitMs = 30LL * 60 * 1000;
+// EC2 may not list an instance it has just launched for a while (its
+// reads are eventually consistent): so long, not found is not yet.
+constexpr int64_t kLaunchVisibleMs = 5LL * 60 * 1000;
 
 bool IsWindows(const SVMInfo& vm) {
     return vm.guestOSInfo.isWindows || strcasestr(vm.guestOS.c_str(), "windows") != nullptr;
@@ -33,9 +36,16 @@ const char kWindowsBaseImage[] = "/aws/service/ami-windows-latest/Windows_Server
 
 bool WireBackend::WaitInstanceState(const std::string& id, const std::string& region, const std::string& wanted,
                                     Ec2Instance& inst, std::string& error) {
-    const int64_t end = FwClock::NowMs() + kWaitLimitMs;
+    const int64_t start = FwClock::NowMs();
+    const int64_t end = start + kWaitLimitMs;
     for (;;) {
-        if (!FindInstance("", id, region, inst, error)) return false;
+        if (!FindInstance("", id, region, inst, error)) {
+            const bool notYet = wanted == "running" && error.rfind("InvalidInstanceID.NotFound", 0) == 0 &&
+                                FwClock::NowMs() < start + kLaunchVisibleMs;
+            if (!notYet) return false;
+            FwClock::Get().SleepMs(kPollMs);
+            continue;
+        }
         if (inst.state == wanted) return true;
         // EC2 answers with the state before a request for a moment after it.
         const bool moving = inst.state == "pending" || inst.state == "stopping" ||
@@ -76,6 +86,11 @@ bool WireBackend::FirstZone(const std::string& region, std::string& zone, std::s
     zone.clear();
     if (!Ec2Items("DescribeAvailabilityZones", {}, "availabilityZoneInfo/item",
                   [&](const pugi::xml_node& item) {
+                      // Not a Local or Wavelength Zone, and not one that is
+                      // impaired or unavailable.
+                      const std::string type = item.child_value("zoneType");
+                      if (!type.empty() && type != "availability-zone") return;
+                      if (std::string("available") != item.child_value("zoneState")) return;
                       const std::string name = item.child_value("zoneName");
                       if (zone.empty() || name < zone) zone = name;
                   },
@@ -120,18 +135,17 @@ bool WireBackend::LaunchImage(const SVMInfo& vm, const std::string& region, std:
 
 bool WireBackend::Launch(SVMInfo& vm, const std::string& region, const std::map<std::string, std::string>& tags,
                          std::vector<std::string>& warnings, std::string& instanceId, std::string& error) {
-    std::string zone = vm.zone;
-    if (zone.empty() && !FirstZone(region, zone, error)) return false;
     std::string imageId;
     if (!LaunchImage(vm, region, imageId, error)) return false;
 
-    // The subnet asked for, else the zone's default one; its VPC holds the
-    // security groups.
+    // The subnet asked for (whose zone it is, when none is asked for), else
+    // the zone's default one; its VPC holds the security groups.
+    std::string zone = vm.zone;
     std::string subnetId = vm.networkCards.empty() ? "" : vm.networkCards.front().subnetId;
     const std::string interfaceId =
         !vm.networkCards.empty() && vm.networkCards.front().id.rfind("eni-", 0) == 0 ? vm.networkCards.front().id : "";
     const bool subnetAsked = !subnetId.empty();
-    std::string vpcId;
+    if (!subnetAsked && zone.empty() && !FirstZone(region, zone, error)) return false;
     QueryParams subnetQuery;
     if (subnetAsked) {
         subnetQuery = {{"SubnetId.1", subnetId}};
@@ -139,7 +153,7 @@ bool WireBackend::Launch(SVMInfo& vm, const std::string& region, const std::map<
         AddFilter(subnetQuery, "availability-zone", zone);
         AddFilter(subnetQuery, "default-for-az", "true");
     }
-    std::string subnetZone;
+    std::string vpcId, subnetZone;
     bool subnetFound = false;
     if (!Ec2Items("DescribeSubnets", subnetQuery, "subnetSet/item",
                   [&](const pugi::xml_node& item) {
@@ -156,6 +170,7 @@ bool WireBackend::Launch(SVMInfo& vm, const std::string& region, const std::map<
             error = "InvalidSubnetID.NotFound: The subnet ID '" + subnetId + "' does not exist";
             return false;
         }
+        if (zone.empty()) zone = subnetZone;
         if (subnetZone != zone) {
             error = "InvalidParameterValue: Value (" + zone + ") for parameter availabilityZone is invalid. Subnet '" +
                     subnetId + "' is in the availability zone " + subnetZone;
@@ -295,12 +310,14 @@ bool WireBackend::CreateVirtualMachine(SVMInfo& vm, std::string& out, bool creat
             error = "MissingParameter: The request must contain the parameter ImageId";
             return false;
         }
+        // A subnet names its zone; without either, the region's first.
+        const std::string subnetId = vm.networkCards.empty() ? "" : vm.networkCards.front().subnetId;
         std::string zone = vm.zone;
-        if (zone.empty() && !FirstZone(region, zone, error)) return false;
+        if (zone.empty() && subnetId.empty() && !FirstZone(region, zone, error)) return false;
         // The AMI's volumes come with it; only the root goes with the
         // instance.
-        QueryParams params{{"ImageId", spec.amiId}, {"MinCount", "1"}, {"MaxCount", "1"},
-                           {"Placement.AvailabilityZone", zone}};
+        QueryParams params{{"ImageId", spec.amiId}, {"MinCount", "1"}, {"MaxCount", "1"}};
+        if (!zone.empty()) params.emplace_back("Placement.AvailabilityZone", zone);
         std::string root;
         std::vector<std::string> others;
         if (!Ec2Items("DescribeImages", {{"ImageId.1", spec.amiId}}, "imagesSet/item",
@@ -321,8 +338,7 @@ bool WireBackend::CreateVirtualMachine(SVMInfo& vm, std::string& out, bool creat
         if (!vm.instanceType.empty()) params.emplace_back("InstanceType", vm.instanceType);
         if (!vm.keyPairs.empty() && !vm.keyPairs.front().name.empty())
             params.emplace_back("KeyName", vm.keyPairs.front().name);
-        if (!vm.networkCards.empty() && !vm.networkCards.front().subnetId.empty())
-            params.emplace_back("SubnetId", vm.networkCards.front().subnetId);
+        if (!subnetId.empty()) params.emplace_back("SubnetId", subnetId);
         if (!vm.name.empty()) AddTagSpecification(params, "instance", {{"Name", vm.name}});
         pugi::xml_document doc;
         if (!Ec2("RunInstances", params, doc, error, region)) return false;
@@ -333,7 +349,7 @@ bool WireBackend::CreateVirtualMachine(SVMInfo& vm, std::string& out, bool creat
         }
         vm.guid = out = made.id;
         vm.region = region;
-        vm.zone = zone;
+        vm.zone = made.zone.empty() ? zone : made.zone;
         if (!made.instanceType.empty()) vm.instanceType = made.instanceType;
         if (!creationFlag) return true;
         // EC2 launches running: stopped is one stop away once it runs.

@@ -107,12 +107,16 @@ bool WireBackend::RoleCredentials(AmazonDirectSnapshotAccessAPI::AWSCredentials&
 }
 
 bool WireBackend::RenewRoleCredentials(std::string& error) {
-    if (m_roleExpiryMs == 0 || FwClock::NowMs() < m_roleExpiryMs - kRenewAheadMs) return true;
+    const int64_t now = FwClock::NowMs();
+    if (m_roleExpiryMs == 0 || now < m_roleExpiryMs - kRenewAheadMs) return true;
     AmazonDirectSnapshotAccessAPI::AWSCredentials credentials;
-    if (!RoleCredentials(credentials, error)) {
-        error = "ExpiredToken: the instance role's credentials expire and cannot be renewed: " + error;
-        return false;
+    std::string why;
+    if (RoleCredentials(credentials, why)) {
+        m_client.SetCredentials(credentials);
+        return true;
     }
-    m_client.SetCredentials(credentials);
-    return true;
+    // Keys not yet expired still sign; the next request asks again.
+    if (now < m_roleExpiryMs) return true;
+    error = "ExpiredToken: the instance role's credentials have expired and cannot be renewed: " + why;
+    return false;
 }

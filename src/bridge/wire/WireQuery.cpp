@@ -96,6 +96,7 @@ HttpRequest QueryClient::Signed(const std::string& service, const std::string& r
 bool QueryClient::Send(const std::string& what, const std::function<HttpRequest()>& make, std::string& body,
                        std::string& error, long* status, const std::vector<long>& accept, std::string* checksum) {
     for (int attempt = 0;; ++attempt) {
+        if (m_beforeSigning && !m_beforeSigning(error)) return false;
         // Signed again each time: the date is part of the signature.
         const HttpRequest request = make();
         const HttpResponse response = m_transport->Send(request);

@@ -109,6 +109,10 @@ public:
     bool Rest(const std::string& service, const std::string& region, const RestCall& call, long& status,
               std::string& body, std::string& error);
 
+    // Runs before every signed request (not the unsigned ones): the owner
+    // renews expiring credentials there; false fails the request with error.
+    void SetBeforeSigning(std::function<bool(std::string& error)> hook) { m_beforeSigning = std::move(hook); }
+
     void SetWebProxy(const std::string& host, const std::string& user, const std::string& password) {
         m_transport->SetWebProxy(host, user, password);
     }
@@ -137,6 +141,7 @@ private:
     RetryPolicy m_policy;
     AmazonDirectSnapshotAccessAPI::AWSCredentials m_credentials;
     int64_t m_exchanges = 0;
+    std::function<bool(std::string& error)> m_beforeSigning;
 };
 
 }  // namespace wire

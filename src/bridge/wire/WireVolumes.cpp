@@ -160,7 +160,9 @@ bool WireBackend::ModifyVolume(const std::string& volumeId, const std::string& r
     return Run("ModifyVolume", true, [&](std::string& error) {
         QueryParams params{{"VolumeId", volumeId}};
         if (!type.empty()) params.emplace_back("VolumeType", type);
-        if (iops > 0) params.emplace_back("Iops", std::to_string(iops));
+        // As on create: EC2 refuses IOPS for a type with baseline
+        // performance only (gp2, st1, sc1, standard).
+        if (iops > 0 && (type.empty() || TakesIops(type))) params.emplace_back("Iops", std::to_string(iops));
         pugi::xml_document doc;
         return Ec2("ModifyVolume", params, doc, error, region);
     });
