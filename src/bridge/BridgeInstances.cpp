@@ -74,17 +74,17 @@ bool SimBackend::CreateVirtualMachine(SVMInfo& vm, std::string& out, bool creati
         bool ok = d.Change([&](State& s) {
             std::string where;
             if (!d.ResolveRegion(s, vm.region, where, error)) return false;
-            cloudsim::CreateSpec spec;
-            spec.account = d.accountId;
-            spec.region = where;
-            spec.zone = vm.zone;
-            spec.imageId = vm.sourceId;
-            spec.instanceType = vm.instanceType;
-            spec.keyName = vm.keyPairs.empty() ? "" : vm.keyPairs.front().name;
-            spec.subnetId = vm.networkCards.empty() ? "" : vm.networkCards.front().subnetId;
-            spec.name = vm.name;
-            spec.stopped = creationFlag;
-            const Instance* made = cloudsim::CreateInstance(s, spec, d.Now(), d.hit, error);
+            cloudsim::CreateRequest request;
+            request.account = d.accountId;
+            request.region = where;
+            request.zone = vm.zone;
+            request.imageId = vm.sourceId;
+            request.instanceType = vm.instanceType;
+            request.keyName = vm.keyPairs.empty() ? "" : vm.keyPairs.front().name;
+            request.subnetId = vm.networkCards.empty() ? "" : vm.networkCards.front().subnetId;
+            request.name = vm.name;
+            request.stopped = creationFlag;
+            const Instance* made = cloudsim::CreateInstance(s, request, d.Now(), d.hit, error);
             if (!made) return false;
             inst = *made;
             vm.region = where;

@@ -29,7 +29,7 @@ bool Launch(Impl& d, const State& sIn, State& s, SVMInfo& vm, const std::map<std
             std::string& error) {
     (void)sIn;
     const cloudsim::Region& r = *s.FindRegion(region);
-    cloudsim::LaunchSpec launch;
+    cloudsim::LaunchRequest launch;
     launch.account = d.accountId;
     launch.region = region;
     launch.zone = vm.zone.empty() && !r.zones.empty() ? r.zones.front() : vm.zone;

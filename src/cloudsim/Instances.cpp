@@ -621,7 +621,7 @@ void AddImageVolumes(State& s, Instance& inst, const Image& image, const std::st
 // An interface lives on the instance it is attached to; one whose instance
 // terminated without taking it is available, and moves to a launch that
 // names it. Anything else is refused as RunInstances refuses it.
-bool MoveInterface(State& s, const LaunchSpec& launch, Instance& to, std::string& error) {
+bool MoveInterface(State& s, const LaunchRequest& launch, Instance& to, std::string& error) {
     const std::string& id = launch.interfaceId;
     for (auto& [owner, inst] : s.instances) {
         if (inst.account != launch.account || inst.region != launch.region) continue;
@@ -648,7 +648,7 @@ bool MoveInterface(State& s, const LaunchSpec& launch, Instance& to, std::string
 
 }  // namespace
 
-Instance* LaunchInstance(State& s, const LaunchSpec& launch, int64_t now, const std::string& effect,
+Instance* LaunchInstance(State& s, const LaunchRequest& launch, int64_t now, const std::string& effect,
                          std::vector<std::string>& warnings, std::string& error) {
     const Region* zoneRegion = s.RegionOfZone(launch.zone);
     if (!zoneRegion || zoneRegion->name != launch.region) {
@@ -746,37 +746,37 @@ Instance* LaunchInstance(State& s, const LaunchSpec& launch, int64_t now, const 
     return &(s.instances[inst.id] = inst);
 }
 
-Instance* CreateInstance(State& s, const CreateSpec& spec, int64_t now, const FaultHit& hit, std::string& error) {
-    const Region* region = s.FindRegion(spec.region);
-    std::string zone = spec.zone.empty() && region && !region->zones.empty() ? region->zones.front() : spec.zone;
+Instance* CreateInstance(State& s, const CreateRequest& request, int64_t now, const FaultHit& hit, std::string& error) {
+    const Region* region = s.FindRegion(request.region);
+    std::string zone = request.zone.empty() && region && !region->zones.empty() ? region->zones.front() : request.zone;
     const Region* zoneRegion = s.RegionOfZone(zone);
-    if (!zoneRegion || zoneRegion->name != spec.region) {
+    if (!zoneRegion || zoneRegion->name != request.region) {
         error = InvalidZone(zone);
         return nullptr;
     }
-    if (spec.imageId.empty()) {
+    if (request.imageId.empty()) {
         error = MissingParameter("the parameter ImageId");
         return nullptr;
     }
-    const Image* image = LaunchableImage(s, spec.imageId, spec.account, spec.region, error);
+    const Image* image = LaunchableImage(s, request.imageId, request.account, request.region, error);
     if (!image) return nullptr;
-    const std::string type = LaunchType(*image, spec.instanceType);
-    if (!CheckOffered(s, spec.region, type, error)) return nullptr;
-    if (!spec.keyName.empty() && !KeyPairKnown(s, spec.account, spec.region, spec.keyName)) {
-        error = KeyPairNotFound(spec.keyName);
+    const std::string type = LaunchType(*image, request.instanceType);
+    if (!CheckOffered(s, request.region, type, error)) return nullptr;
+    if (!request.keyName.empty() && !KeyPairKnown(s, request.account, request.region, request.keyName)) {
+        error = KeyPairNotFound(request.keyName);
         return nullptr;
     }
     const Subnet* subnet = nullptr;
-    if (!spec.subnetId.empty()) {
-        subnet = FindOwned(s.subnets, spec.subnetId, spec.account, spec.region);
+    if (!request.subnetId.empty()) {
+        subnet = FindOwned(s.subnets, request.subnetId, request.account, request.region);
         if (!subnet) {
-            error = SubnetNotFound(spec.subnetId);
+            error = SubnetNotFound(request.subnetId);
             return nullptr;
         }
     } else {
-        subnet = DefaultSubnet(s, spec.account, spec.region, zone);
+        subnet = DefaultSubnet(s, request.account, request.region, zone);
     }
-    if (!spec.name.empty() && !CheckTag("Name", spec.name, error)) return nullptr;
+    if (!request.name.empty() && !CheckTag("Name", request.name, error)) return nullptr;
     for (const auto& snapId : image->snapshotIds) {
         auto it = s.snapshots.find(snapId);
         if (it == s.snapshots.end() || it->second.state != "completed") {
@@ -787,19 +787,19 @@ Instance* CreateInstance(State& s, const CreateSpec& spec, int64_t now, const Fa
     }
     Instance inst;
     inst.id = s.NewId("i");
-    inst.account = spec.account;
-    inst.region = spec.region;
+    inst.account = request.account;
+    inst.region = request.region;
     inst.zone = zone;
     inst.instanceType = type;
     inst.platform = image->platform;
     inst.amiId = image->id;
     inst.biosUuid = BiosUuidFor(inst.id);
     inst.virtualizationType = image->virtualizationType;
-    inst.keyName = spec.keyName;
+    inst.keyName = request.keyName;
     if (inst.platform == "windows") inst.password = "Pw-" + inst.id.substr(2, 12) + "!";
     inst.consoleOutput = ConsoleFor(inst);
     inst.launchTimeMs = now;
-    if (!spec.name.empty()) inst.tags["Name"] = spec.name;
+    if (!request.name.empty()) inst.tags["Name"] = request.name;
     NetworkInterface nic;
     nic.id = s.NewId("eni");
     if (subnet) {
@@ -811,7 +811,7 @@ Instance* CreateInstance(State& s, const CreateSpec& spec, int64_t now, const Fa
     // The image's root device, not the instance's: this launch records none
     // on the instance.
     AddImageVolumes(s, inst, *image, image->rootDeviceName, now);
-    if (spec.stopped) {
+    if (request.stopped) {
         inst.state = "stopped";
         inst.statusCheck.clear();
     } else {

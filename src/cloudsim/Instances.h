@@ -168,7 +168,7 @@ bool DetachVolume(State& s, Volume& v, bool force, int64_t nowMs, const std::str
 // RunInstances, as far as a restore uses it. Ids given for the subnet,
 // security groups (ids or group names) and key pair are looked up in the
 // account and region.
-struct LaunchSpec {
+struct LaunchRequest {
     std::string account;
     std::string region;
     std::string zone;                    // must be one of the region's
@@ -192,7 +192,7 @@ struct LaunchSpec {
 // StartInstance. Fails with AWS's text for an unknown zone, image, type
 // (InvalidParameterValue when no such type exists, Unsupported when the
 // region does not offer it), subnet (not found, or in another zone).
-Instance* LaunchInstance(State& s, const LaunchSpec& launch, int64_t nowMs, const std::string& effect,
+Instance* LaunchInstance(State& s, const LaunchRequest& launch, int64_t nowMs, const std::string& effect,
                          std::vector<std::string>& warnings, std::string& error);
 // The public base image of region for platform ("linux", "windows"): the
 // oldest available public AMI owned by Amazon or Microsoft, by creation
@@ -270,7 +270,7 @@ bool StatusChecksOver(const Instance& inst, bool& succeeded, std::string& failur
 // region's first), an AMI the account may use, an offered type (empty: the
 // AMI's, else t3.micro), an existing key pair and subnet (empty: the zone's
 // default), the Name tag. stopped creates it stopped, without booting.
-struct CreateSpec {
+struct CreateRequest {
     std::string account;
     std::string region;
     std::string zone;
@@ -284,7 +284,7 @@ struct CreateSpec {
 // Creates the instance with one volume per snapshot of the image, the root
 // at the image's root device; hit gives the effect on the instance and
 // image ids (as BootInstance). Null with AWS's text when refused.
-Instance* CreateInstance(State& s, const CreateSpec& spec, int64_t nowMs, const FaultHit& hit, std::string& error);
+Instance* CreateInstance(State& s, const CreateRequest& request, int64_t nowMs, const FaultHit& hit, std::string& error);
 
 // ---- network requests (Network.cpp) ----
 // ModifyNetworkInterfaceAttribute deleteOnTermination of an interface of

@@ -304,9 +304,9 @@ bool WireBackend::RestoreVirtualMachine(SVMInfo& vm, bool osDiskExists, const st
 bool WireBackend::CreateVirtualMachine(SVMInfo& vm, std::string& out, bool creationFlag) {
     return Run("CreateVirtualMachine", true, [&](std::string& error) {
         const std::string region = RegionFor(vm.region);
-        SVMInfo spec = vm;
-        spec.amiId = vm.sourceId;
-        if (spec.amiId.empty()) {
+        SVMInfo request = vm;
+        request.amiId = vm.sourceId;
+        if (request.amiId.empty()) {
             error = "MissingParameter: The request must contain the parameter ImageId";
             return false;
         }
@@ -316,11 +316,11 @@ bool WireBackend::CreateVirtualMachine(SVMInfo& vm, std::string& out, bool creat
         if (zone.empty() && subnetId.empty() && !FirstZone(region, zone, error)) return false;
         // The AMI's volumes come with it; only the root goes with the
         // instance.
-        QueryParams params{{"ImageId", spec.amiId}, {"MinCount", "1"}, {"MaxCount", "1"}};
+        QueryParams params{{"ImageId", request.amiId}, {"MinCount", "1"}, {"MaxCount", "1"}};
         if (!zone.empty()) params.emplace_back("Placement.AvailabilityZone", zone);
         std::string root;
         std::vector<std::string> others;
-        if (!Ec2Items("DescribeImages", {{"ImageId.1", spec.amiId}}, "imagesSet/item",
+        if (!Ec2Items("DescribeImages", {{"ImageId.1", request.amiId}}, "imagesSet/item",
                       [&](const pugi::xml_node& item) {
                           root = item.child_value("rootDeviceName");
                           for (pugi::xml_node d : item.child("blockDeviceMapping").children("item"))
