@@ -621,6 +621,25 @@ void AddImageVolumes(State& s, Instance& inst, const Image& image, const std::st
 // An interface lives on the instance it is attached to; one whose instance
 // terminated without taking it is available, and moves to a launch that
 // names it. Anything else is refused as RunInstances refuses it.
+// A new primary interface, with an address of subnet when there is one.
+NetworkInterface NewInterface(State& s, const Subnet* subnet) {
+    NetworkInterface nic;
+    nic.id = s.NewId("eni");
+    if (subnet) {
+        nic.subnetId = subnet->id;
+        nic.privateIp = NextPrivateIp(s, *subnet);
+    }
+    nic.macAddress = MacFor(nic.id);
+    return nic;
+}
+
+// What every launch gives an instance once its id and platform are set.
+void StampLaunch(Instance& inst, int64_t now) {
+    if (inst.platform == "windows") inst.password = "Pw-" + inst.id.substr(2, 12) + "!";
+    inst.consoleOutput = ConsoleFor(inst);
+    inst.launchTimeMs = now;
+}
+
 bool MoveInterface(State& s, const LaunchRequest& launch, Instance& to, std::string& error) {
     const std::string& id = launch.interfaceId;
     for (auto& [owner, inst] : s.instances) {
@@ -726,20 +745,11 @@ Instance* LaunchInstance(State& s, const LaunchRequest& launch, int64_t now, con
     inst.keyName = keyName;
     inst.disableApiTermination = launch.disableApiTermination;
     inst.ebsOptimized = launch.ebsOptimized;
-    if (inst.platform == "windows") inst.password = "Pw-" + inst.id.substr(2, 12) + "!";
-    inst.consoleOutput = ConsoleFor(inst);
-    inst.launchTimeMs = now;
+    StampLaunch(inst, now);
     if (!launch.interfaceId.empty()) {
         if (!MoveInterface(s, launch, inst, error)) return nullptr;
     } else {
-        NetworkInterface nic;
-        nic.id = s.NewId("eni");
-        if (subnet) {
-            nic.subnetId = subnet->id;
-            nic.privateIp = NextPrivateIp(s, *subnet);
-        }
-        nic.macAddress = MacFor(nic.id);
-        inst.networkInterfaces.push_back(nic);
+        inst.networkInterfaces.push_back(NewInterface(s, subnet));
     }
     AddImageVolumes(s, inst, *image, RootDeviceOf(inst), now);
     BootInstance(s, inst, now, effect);
@@ -796,18 +806,9 @@ Instance* CreateInstance(State& s, const CreateRequest& request, int64_t now, co
     inst.biosUuid = BiosUuidFor(inst.id);
     inst.virtualizationType = image->virtualizationType;
     inst.keyName = request.keyName;
-    if (inst.platform == "windows") inst.password = "Pw-" + inst.id.substr(2, 12) + "!";
-    inst.consoleOutput = ConsoleFor(inst);
-    inst.launchTimeMs = now;
+    StampLaunch(inst, now);
     if (!request.name.empty()) inst.tags["Name"] = request.name;
-    NetworkInterface nic;
-    nic.id = s.NewId("eni");
-    if (subnet) {
-        nic.subnetId = subnet->id;
-        nic.privateIp = NextPrivateIp(s, *subnet);
-    }
-    nic.macAddress = MacFor(nic.id);
-    inst.networkInterfaces.push_back(nic);
+    inst.networkInterfaces.push_back(NewInterface(s, subnet));
     // The image's root device, not the instance's: this launch records none
     // on the instance.
     AddImageVolumes(s, inst, *image, image->rootDeviceName, now);
