@@ -239,7 +239,9 @@ public:
     // Volume <id> is currently attached to <instance>").
     virtual bool DeleteVolume(const std::string& volumeId, bool sourceCall);
     // Starts a modification to type and/or IOPS (empty / 0: unchanged),
-    // applied when it reaches "optimizing".
+    // applied when it reaches "optimizing". IOPS go with a type that takes
+    // them only (io1, io2, gp3); the result must be within that type's
+    // bounds, and IOPS for a volume of a type without them are refused.
     virtual bool ModifyVolume(const std::string& volumeId, const std::string& region, const std::string& type, int iops);
     // notFound is set (and true returned) when the volume does not exist;
     // disk.state is AWS's lower-case state.

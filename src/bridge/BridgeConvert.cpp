@@ -50,6 +50,8 @@ std::string TagOr(const std::map<std::string, std::string>& tags, const std::str
 
 // "https://ec2.us-west-2.amazonaws.com" names us-west-2; the global
 // "ec2.amazonaws.com" is us-east-1's.
+bool TakesIops(const std::string& type) { return type == "io1" || type == "io2" || type == "gp3"; }
+
 std::vector<VMInfoStructs::SDiskMetadataInfo> DiskMetadataOf(const VolumeFacts& v) {
     const std::pair<const char*, std::string> entries[] = {
         {"VolumeType", v.type},

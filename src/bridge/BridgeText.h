@@ -31,6 +31,10 @@ std::string JoinValues(const std::vector<std::string>& values);
 
 std::string TagOr(const std::map<std::string, std::string>& tags, const std::string& key,
                   const std::string& fallback);
+// The volume types that take provisioned IOPS (io1, io2, gp3): the bridge
+// passes IOPS on with these only, on create and on modify.
+bool TakesIops(const std::string& type);
+
 // GetDiskMetadata's name/value pairs of a volume, named and valued as
 // DescribeVolumes reports them (size in GiB).
 struct VolumeFacts {

@@ -135,7 +135,9 @@ bool SimBackend::ModifyVolume(const std::string& volumeId, const std::string& re
             if (!d.ResolveRegion(s, region, where, error)) return false;
             Volume* v = FindOwned(s.volumes, volumeId, d.accountId, where);
             if (!v) return Err(error, VolumeNotFound(volumeId));
-            return cloudsim::ModifyVolume(s, *v, type, iops, d.Now(), d.Effect({volumeId}), error);
+            // As on create, IOPS go only with a type that takes them.
+            const int32_t passed = type.empty() || TakesIops(type) ? iops : 0;
+            return cloudsim::ModifyVolume(s, *v, type, passed, d.Now(), d.Effect({volumeId}), error);
         });
     });
 }

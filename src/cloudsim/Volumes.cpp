@@ -136,6 +136,13 @@ const VolumeLimits kLimits[] = {
     {"standard", 1, 1024, 0, 0, 0},
 };
 
+// io1, io2 and gp3 take provisioned IOPS; the others have a baseline only.
+bool TakesIops(const std::string& type) {
+    for (const auto& x : kLimits)
+        if (type == x.type) return x.iopsPerGiB != 0;
+    return false;
+}
+
 }  // namespace
 
 bool CheckVolumeRequest(const std::string& type, int64_t sizeBytes, int32_t iops, int32_t& out, std::string& error) {
@@ -340,11 +347,22 @@ bool ModifyVolume(State& s, Volume& v, const std::string& type, int32_t iops, in
         error = InvalidVolumeType(type);
         return false;
     }
+    // EC2 holds the result to a new volume's bounds of its type. Without
+    // IOPS, a volume kept at its type keeps its own, and one changed to a
+    // type that takes IOPS gets 3,000.
+    const std::string target = type.empty() ? v.type : type;
+    if (iops > 0 && !TakesIops(target)) {
+        error = "InvalidParameterCombination: The parameter iops is not supported for " + target + " volumes.";
+        return false;
+    }
+    const int32_t resultingIops = iops > 0 ? iops : target == v.type ? v.iops : TakesIops(target) ? 3000 : 0;
+    int32_t checked = 0;
+    if (!CheckVolumeRequest(target, v.sizeBytes, resultingIops, checked, error)) return false;
     VolumeModification& m = v.modification;
     m = {};
     m.state = "modifying";
     m.targetType = type;
-    m.targetIops = iops > 0 ? iops : 0;
+    m.targetIops = TakesIops(target) ? checked : 0;
     m.startMs = now;
     m.optimizingAtMs = now + s.timing.modifyMs;
     m.completedAtMs = m.optimizingAtMs + s.timing.optimizeMs;

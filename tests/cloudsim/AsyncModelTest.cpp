@@ -137,6 +137,26 @@ TEST_F(AsyncModelTest, ModificationIsModifyingThenOptimizingThenCompleted) {
     EXPECT_EQ(state, "completed");
 }
 
+// A modification is held to a new volume's bounds of the type it leads to,
+// as EC2 holds it (kWebData: gp2, 20 GiB).
+TEST_F(AsyncModelTest, AModificationStaysWithinTheBoundsOfItsResultingType) {
+    EXPECT_FALSE(bridge.ModifyVolume(kWebData, "", "", 4000));
+    EXPECT_EQ("InvalidParameterCombination: The parameter iops is not supported for gp2 volumes.",
+              bridge.GetLastErrorString());
+    EXPECT_FALSE(bridge.ModifyVolume(kWebData, "", "io2", 30000));  // 1,000 IOPS a GiB at most
+    EXPECT_EQ(0u, bridge.GetLastErrorString().rfind("InvalidParameterValue: Iops to volume size ratio", 0))
+        << bridge.GetLastErrorString();
+    EXPECT_FALSE(bridge.ModifyVolume(kWebData, "", "st1", 0));  // 125 GiB at least
+    EXPECT_EQ(0u, bridge.GetLastErrorString().rfind("InvalidParameterValue: Volume of 20GiB is too small", 0))
+        << bridge.GetLastErrorString();
+    // To a type that takes IOPS without naming them: 3,000.
+    ASSERT_TRUE(bridge.ModifyVolume(kWebData, "", "io2", 0)) << bridge.GetLastErrorString();
+    Advance(Timing().modifyMs);
+    SDisk info;
+    VolumeState(kWebData, &info);
+    EXPECT_EQ("io2 3000", info.volumeType + " " + std::to_string(info.iops));
+}
+
 TEST_F(AsyncModelTest, VolumeFromSnapshotTakesItsSizeTypeAndEncryption) {
     std::string vol;
     std::map<std::string, std::string> tags = {{"_QX_BACKUP_", ""}, {"Owner", "restore"}};

@@ -16,8 +16,6 @@ namespace {
 
 long long WholeGiB(long long bytes) { return (bytes + kGiB - 1) / kGiB; }
 
-bool TakesIops(const std::string& type) { return type == "io1" || type == "io2" || type == "gp3"; }
-
 // The refusals AttachVolume reports through its conflict flag.
 bool IsConflict(const std::string& error) {
     return error.rfind("VolumeInUse", 0) == 0 ||
