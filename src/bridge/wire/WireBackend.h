@@ -325,21 +325,21 @@ private:
     bool TagsOf(const std::string& resource, std::map<std::string, std::string>& tags, std::string& error);
     bool PutTags(const std::string& resource, const std::map<std::string, std::string>& tags, std::string& error);
     bool SweepRegions(std::string& error);
-    // ListSnapshotBlocks (previous empty) or ListChangedBlocks, every page
-    // or only the first (maxResults blocks at most); onBlock gets each
-    // listed block's JSON.
+    // ListSnapshotBlocks (previous empty) or ListChangedBlocks from block
+    // startingIndex, every page or only the first (maxResults blocks at
+    // most); onPage gets each page's JSON before its blocks, onBlock each
+    // listed block's and, answering false, ends the listing after that page.
+    using BlockFn = std::function<bool(const nlohmann::json& block)>;
+    using PageFn = std::function<void(const nlohmann::json& page)>;
     bool ListBlocks(const std::string& previous, const std::string& current, const std::string& region,
-                    bool firstPageOnly, int maxResults, int& blockSize,
-                    const std::function<void(const nlohmann::json& block, const nlohmann::json& page)>& onBlock,
-                    std::string& error);
+                    bool firstPageOnly, int maxResults, int& blockSize, const BlockFn& onBlock, std::string& error,
+                    long long startingIndex = 0, const PageFn& onPage = nullptr);
 
     // The block tokens of a snapshot, for the bridge's own reads.
     struct BlockAccess {
         std::string region;
         long long volumeBytes = 0;
         long long expiryMs = 0;  // the earliest ExpiryTime listed; 0: none
-        long long firstIndex = 0;
-        long long count = 0;     // 0: every block from firstIndex
         std::map<long long, std::string> tokens;
     };
     // ListSnapshotBlocks from firstIndex, count blocks (0: to the end).

@@ -29,18 +29,24 @@ long long Integer(const nlohmann::json& object, const char* key, long long fallb
     return fallback;
 }
 
-void AddBlock(VMInfoStructs::SDiskChangeInfo& info, const nlohmann::json& block) {
+bool AddBlock(VMInfoStructs::SDiskChangeInfo& info, const nlohmann::json& block) {
     VMInfoStructs::SDiskChangeExtent extent;
     extent.blockIndex = Integer(block, "BlockIndex", 0);
     info.extents.push_back(extent);
+    return true;
+}
+
+// ExpiryTime: seconds since the epoch, with a fraction; 0 without one.
+long long ExpiryMs(const nlohmann::json& page) {
+    const auto expiry = page.find("ExpiryTime");
+    return expiry != page.end() && expiry->is_number() ? static_cast<long long>(expiry->get<double>() * 1000.0) : 0;
 }
 
 }  // namespace
 
 bool WireBackend::ListBlocks(const std::string& previous, const std::string& current, const std::string& region,
-                             bool firstPageOnly, int maxResults, int& blockSize,
-                             const std::function<void(const nlohmann::json&, const nlohmann::json&)>& onBlock,
-                             std::string& error) {
+                             bool firstPageOnly, int maxResults, int& blockSize, const BlockFn& onBlock,
+                             std::string& error, long long startingIndex, const PageFn& onPage) {
     const bool changed = !previous.empty();
     const std::string path = "/snapshots/" + current + (changed ? "/changedblocks" : "/blocks");
     const int page = maxResults <= 0 ? kMaxPageBlocks : std::max(kMinPageBlocks, std::min(kMaxPageBlocks, maxResults));
@@ -49,6 +55,7 @@ bool WireBackend::ListBlocks(const std::string& previous, const std::string& cur
         QueryParams query;
         if (changed) query.emplace_back("firstSnapshotId", previous);
         query.emplace_back("maxResults", std::to_string(page));
+        if (startingIndex > 0) query.emplace_back("startingBlockIndex", std::to_string(startingIndex));
         if (!token.empty()) query.emplace_back("pageToken", token);
         std::string body;
         if (!m_client.Get("ebs", RegionFor(region), path, query, body, error)) return false;
@@ -59,14 +66,18 @@ bool WireBackend::ListBlocks(const std::string& previous, const std::string& cur
             return false;
         }
         blockSize = static_cast<int>(Integer(json, "BlockSize", blockSize));
+        if (onPage) onPage(json);
         int listed = 0;
+        bool enough = false;
+        // A page is read whole even once onBlock has enough: a listing need
+        // not be in index order, and a block passed over would read as zeros.
         for (const auto& block : json.value(changed ? "ChangedBlocks" : "Blocks", nlohmann::json::array())) {
             if (firstPageOnly && maxResults > 0 && listed == maxResults) break;
-            onBlock(block, json);
+            if (!onBlock(block)) enough = true;
             ++listed;
         }
         const std::string next = json.value("NextToken", std::string());
-        if (firstPageOnly || next.empty() || next == token) return true;
+        if (enough || firstPageOnly || next.empty() || next == token) return true;
         token = next;
     }
 }
@@ -76,7 +87,7 @@ bool WireBackend::GetAllocatedBlockList(const std::string& snapshotId, const std
     return Run("GetAllocatedBlockList", true, [&](std::string& error) {
         info.extents.clear();
         return ListBlocks("", snapshotId, region, false, 0, blockSize,
-                          [&](const nlohmann::json& block, const nlohmann::json&) { AddBlock(info, block); }, error);
+                          [&](const nlohmann::json& block) { return AddBlock(info, block); }, error);
     });
 }
 
@@ -86,7 +97,7 @@ bool WireBackend::GetChangedBlockList(const std::string& previousSnapshotId, con
     return Run("GetChangedBlockList", true, [&](std::string& error) {
         info.extents.clear();
         return ListBlocks(previousSnapshotId, currentSnapshotId, region, false, 0, blockSize,
-                          [&](const nlohmann::json& block, const nlohmann::json&) { AddBlock(info, block); }, error);
+                          [&](const nlohmann::json& block) { return AddBlock(info, block); }, error);
     });
 }
 
@@ -95,7 +106,7 @@ bool WireBackend::GetAllocatedBlockPage(const std::string& snapshotId, const std
     return Run("GetAllocatedBlockPage", true, [&](std::string& error) {
         info.extents.clear();
         return ListBlocks("", snapshotId, region, true, maxResults, blockSize,
-                          [&](const nlohmann::json& block, const nlohmann::json&) { AddBlock(info, block); }, error);
+                          [&](const nlohmann::json& block) { return AddBlock(info, block); }, error);
     });
 }
 
@@ -105,7 +116,7 @@ bool WireBackend::GetChangedBlockPage(const std::string& previousSnapshotId, con
     return Run("GetChangedBlockPage", true, [&](std::string& error) {
         info.extents.clear();
         return ListBlocks(previousSnapshotId, currentSnapshotId, region, true, maxResults, blockSize,
-                          [&](const nlohmann::json& block, const nlohmann::json&) { AddBlock(info, block); }, error);
+                          [&](const nlohmann::json& block) { return AddBlock(info, block); }, error);
     });
 }
 
@@ -113,18 +124,18 @@ bool WireBackend::GetDirectSnapshotAccessInfo(const std::string& snapshotId, con
                                               int& blockSize, std::vector<CAmazonSDKBridge::SAwsEbsBlockInfo>& blocks) {
     return Run("GetDirectSnapshotAccessInfo", true, [&](std::string& error) {
         blocks.clear();
-        return ListBlocks("", snapshotId, region, false, 0, blockSize,
-                          [&](const nlohmann::json& block, const nlohmann::json& page) {
-                              CAmazonSDKBridge::SAwsEbsBlockInfo info;
-                              info.blockIndex = Integer(block, "BlockIndex", 0);
-                              info.blockToken = block.value("BlockToken", std::string());
-                              // ExpiryTime: seconds since the epoch, with a fraction.
-                              const auto expiry = page.find("ExpiryTime");
-                              if (expiry != page.end() && expiry->is_number())
-                                  info.expiryMs = static_cast<long long>(expiry->get<double>() * 1000.0);
-                              blocks.push_back(info);
-                          },
-                          error);
+        long long expiryMs = 0;
+        return ListBlocks(
+            "", snapshotId, region, false, 0, blockSize,
+            [&](const nlohmann::json& block) {
+                CAmazonSDKBridge::SAwsEbsBlockInfo info;
+                info.blockIndex = Integer(block, "BlockIndex", 0);
+                info.blockToken = block.value("BlockToken", std::string());
+                info.expiryMs = expiryMs;
+                blocks.push_back(info);
+                return true;
+            },
+            error, 0, [&](const nlohmann::json& page) { expiryMs = ExpiryMs(page); });
     });
 }
 
@@ -132,41 +143,23 @@ bool WireBackend::ListTokens(const std::string& snapshotId, const std::string& r
                              long long count, BlockAccess& access, std::string& error) {
     access.tokens.clear();
     access.expiryMs = 0;
-    // AWS's smallest page is 100 blocks, its largest 10,000; a whole
-    // listing takes the largest.
-    const long long page =
-        count <= 0 ? kMaxPageBlocks : std::max<long long>(kMinPageBlocks, std::min<long long>(kMaxPageBlocks, count));
-    std::string token;
-    for (;;) {
-        QueryParams query{{"maxResults", std::to_string(page)}, {"startingBlockIndex", std::to_string(firstIndex)}};
-        if (!token.empty()) query.emplace_back("pageToken", token);
-        std::string body;
-        if (!m_client.Get("ebs", RegionFor(region), "/snapshots/" + snapshotId + "/blocks", query, body, error))
-            return false;
-        const nlohmann::json json = nlohmann::json::parse(body, nullptr, false);
-        if (!json.is_object()) {
-            error = "InternalError: ListSnapshotBlocks answered with JSON that does not parse";
-            return false;
-        }
-        access.volumeBytes = Integer(json, "VolumeSize", 0) * kGiB;
-        const auto expiry = json.find("ExpiryTime");
-        if (expiry != json.end() && expiry->is_number()) {
-            const long long ms = static_cast<long long>(expiry->get<double>() * 1000.0);
-            if (access.expiryMs == 0 || ms < access.expiryMs) access.expiryMs = ms;
-        }
-        bool past = false;
-        for (const auto& block : json.value("Blocks", nlohmann::json::array())) {
+    // A whole listing takes AWS's largest pages (maxResults 0).
+    const int pages = count <= 0 ? 0 : static_cast<int>(std::min<long long>(count, kMaxPageBlocks));
+    int blockSize = 0;
+    return ListBlocks(
+        "", snapshotId, region, false, pages, blockSize,
+        [&](const nlohmann::json& block) {
             const long long index = Integer(block, "BlockIndex", -1);
-            if (count > 0 && index >= firstIndex + count) past = true;
-            else if (index >= firstIndex) access.tokens[index] = block.value("BlockToken", std::string());
-        }
-        const std::string next = json.value("NextToken", std::string());
-        if (past || next.empty() || next == token) break;
-        token = next;
-    }
-    access.firstIndex = firstIndex;
-    access.count = count;
-    return true;
+            if (count > 0 && index >= firstIndex + count) return false;  // past the range
+            if (index >= firstIndex) access.tokens[index] = block.value("BlockToken", std::string());
+            return true;
+        },
+        error, firstIndex,
+        [&](const nlohmann::json& page) {
+            access.volumeBytes = Integer(page, "VolumeSize", 0) * kGiB;
+            const long long ms = ExpiryMs(page);
+            if (ms != 0 && (access.expiryMs == 0 || ms < access.expiryMs)) access.expiryMs = ms;
+        });
 }
 
 bool WireBackend::FillSnapshotAccessInfo(const std::string& snapshotId, const std::string& region) {
