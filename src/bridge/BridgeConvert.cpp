@@ -4,6 +4,7 @@
 
 #include <cctype>
 
+#include "framework/Cidr.h"
 #include "framework/Clock.h"
 
 using VMInfoStructs::SDataCenterInfo;
@@ -70,6 +71,27 @@ std::vector<VMInfoStructs::SDiskMetadataInfo> DiskMetadataOf(const VolumeFacts& 
         metadata.push_back(info);
     }
     return metadata;
+}
+
+bool FreeSubnetBlock(const std::string& vpcId, const std::string& vpcCidr,
+                     const std::vector<std::string>& subnetCidrs, std::string& cidr, std::string& error) {
+    FwCidr::Block whole, free;
+    std::string why;
+    if (!FwCidr::ParseIPv4Block(vpcCidr, whole, why) || whole.prefix > 24) {
+        error = "InvalidSubnet.Range: The CIDR of vpc '" + vpcId + "' holds no /24 block";
+        return false;
+    }
+    std::vector<FwCidr::Block> taken;
+    for (const auto& text : subnetCidrs) {
+        FwCidr::Block b;
+        if (FwCidr::ParseIPv4Block(text, b, why)) taken.push_back(b);
+    }
+    if (!FwCidr::FirstFreeIPv4Block(whole, taken, 24, free)) {
+        error = "InsufficientFreeAddressesInSubnet: No free /24 block is left in vpc '" + vpcId + "'";
+        return false;
+    }
+    cidr = FwCidr::IPv4BlockText(free);
+    return true;
 }
 
 std::string RegionOfUrl(const std::string& url) {

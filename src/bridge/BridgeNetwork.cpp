@@ -1,5 +1,6 @@
 // Networking around instances: an interface's delete-on-termination flag and
-// the isolated subnets restores use (cloudsim/Network.cpp holds EC2's rules).
+// the isolated subnets restores carve as /24 blocks of a VPC (cloudsim/Network.cpp
+// holds EC2's rules).
 #include "bridge/BridgeImpl.h"
 
 using namespace bridgeimpl;
@@ -32,7 +33,21 @@ bool SimBackend::CreateIsolatedSubnet(const std::string& name, const std::string
         cloudsim::Subnet subnet;
         bool ok = d.Change([&](State& s) {
             if (!d.CheckRegion(s, error)) return false;
-            const cloudsim::Subnet* made = cloudsim::CreateSubnet(s, d.accountId, d.region, network, name, error);
+            // The VPC by id, else by its Name tag, as the wire backend looks it up.
+            const cloudsim::Vpc* vpc = nullptr;
+            for (const auto& [id, v] : s.vpcs)
+                if (v.account == d.accountId && v.region == d.region && (id == network || (!vpc && v.name == network)))
+                    vpc = &v;
+            if (!vpc) {
+                error = "InvalidVpcID.NotFound: The vpc ID '" + network + "' does not exist";
+                return false;
+            }
+            std::vector<std::string> taken;
+            for (const auto& [id, other] : s.subnets)
+                if (other.vpcId == vpc->id) taken.push_back(other.cidr);
+            std::string block;
+            if (!FreeSubnetBlock(vpc->id, vpc->cidr, taken, block, error)) return false;
+            const cloudsim::Subnet* made = cloudsim::CreateSubnet(s, d.accountId, d.region, vpc->id, block, name, error);
             if (made) subnet = *made;
             return made != nullptr;
         });

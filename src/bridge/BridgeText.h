@@ -45,6 +45,12 @@ struct VolumeFacts {
 };
 std::vector<VMInfoStructs::SDiskMetadataInfo> DiskMetadataOf(const VolumeFacts& volume);
 
+// The first free /24 block of a VPC, for the isolated subnet a restore
+// makes there, from the VPC's block and those of its subnets; false with
+// the text both backends give when the VPC holds none.
+bool FreeSubnetBlock(const std::string& vpcId, const std::string& vpcCidr,
+                     const std::vector<std::string>& subnetCidrs, std::string& cidr, std::string& error);
+
 // The region an endpoint URL names ("https://ec2.us-west-2.amazonaws.com");
 // a plain region name is returned as it is.
 std::string RegionOfUrl(const std::string& url);

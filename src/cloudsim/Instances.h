@@ -294,10 +294,10 @@ bool SetInterfaceDeleteOnTermination(State& s, const std::string& account, const
 // DeleteNetworkInterface: only one left behind by its terminated instance.
 bool DeleteNetworkInterface(State& s, const std::string& account, const std::string& region,
                             const std::string& interfaceId, std::string& error);
-// CreateSubnet named name in account's VPC network (id or name) in region,
-// at the VPC's first free /24 block.
-Subnet* CreateSubnet(State& s, const std::string& account, const std::string& region, const std::string& network,
-                     const std::string& name, std::string& error);
+// CreateSubnet at cidr in account's VPC vpcId in region, tagged Name name:
+// inside the VPC's block, overlapping none of its subnets.
+Subnet* CreateSubnet(State& s, const std::string& account, const std::string& region, const std::string& vpcId,
+                     const std::string& cidr, const std::string& name, std::string& error);
 // DeleteSubnet: the account's own, and not while an interface of an
 // instance that has not terminated sits in it.
 bool DeleteSubnet(State& s, const std::string& account, const std::string& region, const std::string& subnetId,

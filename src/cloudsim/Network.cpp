@@ -1,41 +1,12 @@
 // Networking around instances as EC2 answers for it: interfaces left by
-// terminated instances, and subnets carved as /24 blocks out of a VPC.
-#include <cstdio>
-
+// terminated instances, and subnets inside their VPC's block.
 #include "cloudsim/CloudState.h"
 #include "cloudsim/Ownership.h"
+#include "framework/Cidr.h"
 
 namespace cloudsim {
 
 namespace {
-
-struct Range {
-    uint32_t first = 0;
-    uint64_t size = 0;
-};
-
-// "10.0.0.0/16" -> its range; false when the text is no IPv4 CIDR.
-bool ParseCidr(const std::string& cidr, Range& range) {
-    unsigned a, b, c, d, bits;
-    char tail;
-    if (std::sscanf(cidr.c_str(), "%u.%u.%u.%u/%u%c", &a, &b, &c, &d, &bits, &tail) != 5) return false;
-    if (a > 255 || b > 255 || c > 255 || d > 255 || bits > 32) return false;
-    range.size = 1ULL << (32 - bits);
-    uint32_t address = (a << 24) | (b << 16) | (c << 8) | d;
-    range.first = static_cast<uint32_t>(address & ~(range.size - 1));
-    return true;
-}
-
-std::string CidrText(uint32_t first, int bits) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%u.%u.%u.%u/%d", first >> 24, (first >> 16) & 255, (first >> 8) & 255, first & 255,
-                  bits);
-    return buf;
-}
-
-bool Overlap(const Range& a, const Range& b) {
-    return a.first < b.first + b.size && b.first < a.first + a.size;
-}
 
 std::string InterfaceNotFound(const std::string& id) {
     return "InvalidNetworkInterfaceID.NotFound: The networkInterface ID '" + id + "' does not exist";
@@ -79,41 +50,41 @@ bool DeleteNetworkInterface(State& s, const std::string& account, const std::str
     return false;
 }
 
-Subnet* CreateSubnet(State& s, const std::string& account, const std::string& region, const std::string& network,
-                     const std::string& name, std::string& error) {
-    const Vpc* vpc = nullptr;
-    for (const auto& [id, v] : s.vpcs)
-        if (v.account == account && v.region == region && (id == network || v.name == network)) vpc = &v;
+Subnet* CreateSubnet(State& s, const std::string& account, const std::string& region, const std::string& vpcId,
+                     const std::string& cidr, const std::string& name, std::string& error) {
+    const Vpc* vpc = FindOwned(s.vpcs, vpcId, account, region);
     if (!vpc) {
-        error = "InvalidVpcID.NotFound: The vpc ID '" + network + "' does not exist";
+        error = "InvalidVpcID.NotFound: The vpc ID '" + vpcId + "' does not exist";
         return nullptr;
     }
-    Range whole;
-    if (!ParseCidr(vpc->cidr, whole) || whole.size < 256) {
-        error = "InvalidSubnet.Range: The CIDR of vpc '" + vpc->id + "' holds no /24 block";
+    FwCidr::Block block, whole;
+    std::string why;
+    if (!FwCidr::ParseIPv4Block(cidr, block, why)) {
+        error = "InvalidParameterValue: Value (" + cidr + ") for parameter cidrBlock is invalid. This is not a valid "
+                "CIDR block.";
         return nullptr;
     }
-    std::vector<Range> taken;
+    // A subnet lies inside its VPC's block, between a /16 and a /28.
+    if (block.prefix < 16 || block.prefix > 28 || !FwCidr::ParseIPv4Block(vpc->cidr, whole, why) ||
+        !whole.Contains(block)) {
+        error = "InvalidSubnet.Range: The CIDR '" + cidr + "' is invalid.";
+        return nullptr;
+    }
     for (const auto& [id, other] : s.subnets) {
-        Range r;
-        if (other.vpcId == vpc->id && ParseCidr(other.cidr, r)) taken.push_back(r);
+        FwCidr::Block theirs;
+        if (other.vpcId != vpc->id || !FwCidr::ParseIPv4Block(other.cidr, theirs, why) || !theirs.Overlaps(block))
+            continue;
+        error = "InvalidSubnet.Conflict: The CIDR '" + cidr + "' conflicts with another subnet";
+        return nullptr;
     }
-    for (uint64_t offset = 0; offset < whole.size; offset += 256) {
-        Range block{static_cast<uint32_t>(whole.first + offset), 256};
-        bool free = true;
-        for (const auto& r : taken) free &= !Overlap(block, r);
-        if (!free) continue;
-        Subnet subnet;
-        subnet.id = s.NewId("subnet");
-        subnet.account = account;
-        subnet.region = region;
-        subnet.vpcId = vpc->id;
-        subnet.name = name;
-        subnet.cidr = CidrText(block.first, 24);
-        return &(s.subnets[subnet.id] = subnet);
-    }
-    error = "InsufficientFreeAddressesInSubnet: No free /24 block is left in vpc '" + vpc->id + "'";
-    return nullptr;
+    Subnet subnet;
+    subnet.id = s.NewId("subnet");
+    subnet.account = account;
+    subnet.region = region;
+    subnet.vpcId = vpc->id;
+    subnet.name = name;
+    subnet.cidr = FwCidr::IPv4BlockText(block);
+    return &(s.subnets[subnet.id] = subnet);
 }
 
 bool DeleteSubnet(State& s, const std::string& account, const std::string& region, const std::string& subnetId,

@@ -184,3 +184,39 @@ TEST(CloudState, SettleAppliesOnlyWhatIsDue) {
     EXPECT_EQ(s.volumes.at("vol-0a1b2c3d4e5f6a002").attachedInstance, "");
     EXPECT_EQ(s.instances.at("i-0a1b2c3d4e5f60001").volumeIds, std::vector<std::string>{"vol-0a1b2c3d4e5f6a001"});
 }
+
+// CreateSubnet takes the block it is given, as EC2 does; the carving of a
+// free block is the bridge's. demo-vpc is 10.0.0.0/16 with 10.0.0-2.0/24.
+TEST(CloudState, SubnetsAreRefusedWhereEc2RefusesThem) {
+    State s = DemoState();
+    const std::string vpc = "vpc-0a1b2c3d4e5f80001", account = "111122223333", region = "us-east-1";
+    struct Case { const char* vpc; const char* account; const char* cidr; const char* code; } refused[] = {
+        {"vpc-0a1b2c3d4e5f80001", "111122223333", "10.0.1.128/25", "InvalidSubnet.Conflict"},
+        {"vpc-0a1b2c3d4e5f80001", "111122223333", "10.0.0.0/22", "InvalidSubnet.Conflict"},
+        {"vpc-0a1b2c3d4e5f80001", "111122223333", "10.1.0.0/24", "InvalidSubnet.Range"},    // outside the VPC
+        {"vpc-0a1b2c3d4e5f80001", "111122223333", "10.0.0.0/15", "InvalidSubnet.Range"},
+        {"vpc-0a1b2c3d4e5f80001", "111122223333", "10.0.9.0/29", "InvalidSubnet.Range"},    // below a /28
+        {"vpc-0a1b2c3d4e5f80001", "111122223333", "10.0.9.0", "InvalidParameterValue"},
+        {"vpc-0a1b2c3d4e5f80001", "444455556666", "10.0.9.0/24", "InvalidVpcID.NotFound"},   // another account's
+        {"demo-vpc", "111122223333", "10.0.9.0/24", "InvalidVpcID.NotFound"},                // a name is no id
+    };
+    const size_t before = s.subnets.size();
+    for (const auto& c : refused) {
+        std::string error;
+        EXPECT_EQ(cloudsim::CreateSubnet(s, c.account, region, c.vpc, c.cidr, "x", error), nullptr) << c.cidr;
+        EXPECT_EQ(error.substr(0, error.find(':')), c.code) << c.cidr << ": " << error;
+        // The text names what was wrong: the VPC when it is not found, else the block.
+        const std::string named = std::string(c.code) == "InvalidVpcID.NotFound" ? c.vpc : c.cidr;
+        const bool names = error.find("'" + named + "'") != std::string::npos ||
+                           error.find("(" + named + ")") != std::string::npos;
+        EXPECT_TRUE(names) << error;
+    }
+    EXPECT_EQ(s.subnets.size(), before);
+
+    std::string error;
+    const cloudsim::Subnet* made = cloudsim::CreateSubnet(s, account, region, vpc, "10.0.3.0/28", "iso", error);
+    ASSERT_NE(made, nullptr) << error;
+    EXPECT_EQ(made->cidr + " " + made->vpcId + " " + made->name, "10.0.3.0/28 " + vpc + " iso");
+    EXPECT_EQ(cloudsim::CreateSubnet(s, account, region, vpc, "10.0.3.0/24", "", error), nullptr);
+    EXPECT_EQ(error, "InvalidSubnet.Conflict: The CIDR '10.0.3.0/24' conflicts with another subnet");
+}

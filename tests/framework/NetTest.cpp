@@ -37,6 +37,39 @@ TEST(Cidr, MalformedInputFailsWithReason) {
     }
 }
 
+// Subnets are carved from a VPC's block; what is already there may be larger,
+// smaller or not aligned to the carved size.
+TEST(Cidr, FirstFreeBlockSkipsEveryOverlap) {
+    auto block = [](const char* text) {
+        FwCidr::Block b;
+        std::string error;
+        EXPECT_TRUE(FwCidr::ParseIPv4Block(text, b, error)) << text << ": " << error;
+        return b;
+    };
+    struct Case { const char* vpc; std::vector<const char*> taken; const char* expected; } cases[] = {
+        {"10.0.0.0/16", {}, "10.0.0.0/24"},
+        {"10.0.0.77/16", {"10.0.0.0/24"}, "10.0.1.0/24"},                        // host bits of the VPC ignored
+        {"10.0.0.0/16", {"10.0.0.0/23", "10.0.2.128/25"}, "10.0.3.0/24"},        // larger and misaligned ones
+        {"10.0.0.0/16", {"10.0.1.0/24", "10.0.0.16/28"}, "10.0.2.0/24"},         // a /28 spoils its /24
+        {"10.0.0.0/22", {"10.0.0.0/24", "10.0.1.0/24", "10.0.2.0/24", "10.0.3.0/24"}, nullptr},   // full
+        {"10.0.0.0/25", {}, nullptr},                                             // smaller than a /24
+        {"10.0.255.0/24", {"10.1.0.0/24"}, "10.0.255.0/24"},                      // others' blocks do not count
+    };
+    for (const auto& c : cases) {
+        std::vector<FwCidr::Block> taken;
+        for (const char* t : c.taken) taken.push_back(block(t));
+        FwCidr::Block free;
+        const bool found = FwCidr::FirstFreeIPv4Block(block(c.vpc), taken, 24, free);
+        ASSERT_EQ(found, c.expected != nullptr) << c.vpc;
+        if (found) {
+            EXPECT_EQ(FwCidr::IPv4BlockText(free), c.expected) << c.vpc;
+        }
+    }
+    EXPECT_TRUE(block("10.0.0.0/16").Contains(block("10.0.255.0/24")));
+    EXPECT_FALSE(block("10.0.0.0/16").Contains(block("10.1.0.0/24")));
+    EXPECT_FALSE(block("10.0.0.0/16").Contains(block("10.0.0.0/15")));
+}
+
 TEST(HostResolver, ResolvesNamesAndLiteralsFailsOnEmpty) {
     std::vector<std::string> addrs;
     std::string error, first;

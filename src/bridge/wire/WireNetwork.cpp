@@ -1,42 +1,12 @@
 // The wire backend's networking around instances: an interface's
 // delete-on-termination flag, interfaces left by terminated instances, and
 // the isolated subnets restores carve as /24 blocks out of a VPC.
-#include <cstdio>
-
+#include "bridge/BridgeText.h"
 #include "bridge/wire/WireBackend.h"
 #include "bridge/wire/WireEc2Records.h"
 
 using namespace bridgeimpl;
 using namespace bridgeimpl::wire;
-
-namespace {
-
-struct Block {
-    uint32_t first = 0;
-    uint64_t size = 0;
-};
-
-// "10.0.0.0/16" -> its block; false when the text is no IPv4 CIDR.
-bool ParseCidr(const std::string& cidr, Block& block) {
-    unsigned a, b, c, d, bits;
-    char tail;
-    if (std::sscanf(cidr.c_str(), "%u.%u.%u.%u/%u%c", &a, &b, &c, &d, &bits, &tail) != 5) return false;
-    if (a > 255 || b > 255 || c > 255 || d > 255 || bits > 32) return false;
-    block.size = 1ULL << (32 - bits);
-    block.first = static_cast<uint32_t>(((a << 24) | (b << 16) | (c << 8) | d) & ~(block.size - 1));
-    return true;
-}
-
-std::string Cidr24(uint32_t first) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u/24", first >> 24, (first >> 16) & 255, (first >> 8) & 255,
-                  first & 255);
-    return text;
-}
-
-bool Overlap(const Block& a, const Block& b) { return a.first < b.first + b.size && b.first < a.first + a.size; }
-
-}  // namespace
 
 bool WireBackend::ModifyNetworkInterface(const std::string& interfaceId, bool deleteOnTermination) {
     return Run("ModifyNetworkInterface", true, [&](std::string& error) {
@@ -97,36 +67,22 @@ bool WireBackend::CreateIsolatedSubnet(const std::string& name, const std::strin
             error = "InvalidVpcID.NotFound: The vpc ID '" + network + "' does not exist";
             return false;
         }
-        Block whole;
-        if (!ParseCidr(vpcCidr, whole) || whole.size < 256) {
-            error = "InvalidSubnet.Range: The CIDR of vpc '" + vpcId + "' holds no /24 block";
-            return false;
-        }
-        std::vector<Block> taken;
+        std::vector<std::string> taken;
         QueryParams inVpc;
         AddFilter(inVpc, "vpc-id", vpcId);
         if (!Ec2Items("DescribeSubnets", inVpc, "subnetSet/item",
-                      [&](const pugi::xml_node& item) {
-                          Block b;
-                          if (ParseCidr(item.child_value("cidrBlock"), b)) taken.push_back(b);
-                      },
-                      error, "", 1000))
+                      [&](const pugi::xml_node& item) { taken.push_back(item.child_value("cidrBlock")); }, error, "",
+                      1000))
             return false;
-        for (uint64_t offset = 0; offset < whole.size; offset += 256) {
-            const Block block{static_cast<uint32_t>(whole.first + offset), 256};
-            bool free = true;
-            for (const auto& b : taken) free = free && !Overlap(block, b);
-            if (!free) continue;
-            QueryParams params{{"VpcId", vpcId}, {"CidrBlock", Cidr24(block.first)}};
-            if (!name.empty()) AddTagSpecification(params, "subnet", {{"Name", name}});
-            pugi::xml_document doc;
-            if (!Ec2("CreateSubnet", params, doc, error)) return false;
-            subnetId = doc.document_element().child("subnet").child_value("subnetId");
-            cidr = doc.document_element().child("subnet").child_value("cidrBlock");
-            return true;
-        }
-        error = "InsufficientFreeAddressesInSubnet: No free /24 block is left in vpc '" + vpcId + "'";
-        return false;
+        std::string block;
+        if (!FreeSubnetBlock(vpcId, vpcCidr, taken, block, error)) return false;
+        QueryParams params{{"VpcId", vpcId}, {"CidrBlock", block}};
+        if (!name.empty()) AddTagSpecification(params, "subnet", {{"Name", name}});
+        pugi::xml_document doc;
+        if (!Ec2("CreateSubnet", params, doc, error)) return false;
+        subnetId = doc.document_element().child("subnet").child_value("subnetId");
+        cidr = doc.document_element().child("subnet").child_value("cidrBlock");
+        return true;
     });
 }
 
