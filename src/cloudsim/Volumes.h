@@ -123,9 +123,8 @@ bool DeleteVolume(State& s, Volume& v, int64_t nowMs, const std::string& effect,
 // ModifyVolume: type (a known one) and/or IOPS (0: unchanged) of a volume
 // available or in use, within a new volume's bounds of the resulting type
 // (IOPS refused for a type without them), one modification at a time:
-// modifying for the
-// cloud's modifyMs, then optimizing (the new type and IOPS applied) for
-// optimizeMs, then completed; effect as Transition::fault.
+// modifying for the cloud's modifyMs, then optimizing (the new type and IOPS
+// applied) for optimizeMs, then completed; effect as Transition::fault.
 bool ModifyVolume(State& s, Volume& v, const std::string& type, int32_t iops, int64_t nowMs,
                   const std::string& effect, std::string& error);
 // DescribeVolumesModifications: the state of the volume's last modification.

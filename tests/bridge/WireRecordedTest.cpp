@@ -13,8 +13,8 @@
 #include <ctime>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -23,6 +23,7 @@
 #include "cloudsim/endpoints/TestCertificates.h"
 #include "framework/Clock.h"
 #include "framework/FileUtils.h"
+#include "support/ServedOnLoopback.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -96,15 +97,9 @@ public:
         };
         m_server.Post("/", play);
         m_server.Get(".*", play);
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-        while (!m_server.is_running()) std::this_thread::yield();
+        m_served.emplace(m_server);
     }
-    ~RecordedAws() {
-        m_server.stop();
-        m_thread.join();
-    }
-    int Port() const { return m_port; }
+    int Port() const { return m_served->Port(); }
     void Answer(int status, const std::string& body, const std::string& errorType = std::string(),
                 const std::string& checksum = std::string()) {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -117,11 +112,10 @@ public:
 
 private:
     httplib::SSLServer m_server;
-    int m_port = 0;
-    std::thread m_thread;
     std::mutex m_mutex;
     std::deque<Recorded> m_answers;
     std::vector<Seen> m_seen;
+    std::optional<ServedOnLoopback<httplib::SSLServer>> m_served;   // last: stopped first
 };
 
 class WireRecorded : public ::testing::Test {
@@ -536,15 +530,9 @@ public:
                          res.status = req.get_header_value("X-aws-ec2-metadata-token") == "session-token" ? 200 : 401;
                          res.set_content(m_credentials, "text/plain");
                      });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-        while (!m_server.is_running()) std::this_thread::yield();
+        m_served.emplace(m_server);
     }
-    ~RoleMetadata() {
-        m_server.stop();
-        m_thread.join();
-    }
-    int Port() const { return m_port; }
+    int Port() const { return m_served->Port(); }
     // Keys that expire at expiresSec (epoch seconds).
     void Serve(const std::string& key, int64_t expiresSec) {
         char when[32];
@@ -559,10 +547,9 @@ public:
 
 private:
     httplib::Server m_server;
-    int m_port = 0;
-    std::thread m_thread;
     std::mutex m_mutex;
     std::string m_credentials;
+    std::optional<ServedOnLoopback<httplib::Server>> m_served;   // last: stopped first
 };
 
 // With no keys given and none in the environment or the credentials file,

@@ -6,7 +6,7 @@
 
 #include <cstring>
 #include <mutex>
-#include <thread>
+#include <optional>
 
 #include "cloudsim/endpoints/TestCertificates.h"
 #include "framework/EvDebug.h"
@@ -14,6 +14,7 @@
 #include "framework/KDLibCurl.h"
 #include "framework/KDSRestApiConnection.h"
 #include "support/LoopbackSockets.h"
+#include "support/ServedOnLoopback.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -43,15 +44,9 @@ public:
             Record(req);
             res.set_content(req.body, "text/plain");
         });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-        while (!m_server.is_running()) std::this_thread::yield();
+        m_served.emplace(m_server);
     }
-    ~LoopbackServer() {
-        m_server.stop();
-        m_thread.join();
-    }
-    int Port() const { return m_port; }
+    int Port() const { return m_served->Port(); }
     Seen Last() {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_seen;
@@ -67,10 +62,9 @@ private:
         m_seen.remotePorts.push_back(req.remote_port);
     }
     httplib::SSLServer m_server;
-    int m_port = 0;
-    std::thread m_thread;
     std::mutex m_mutex;
     Seen m_seen;
+    std::optional<ServedOnLoopback<httplib::SSLServer>> m_served;   // last: stopped first
 };
 
 class HttpClient : public ::testing::Test {
