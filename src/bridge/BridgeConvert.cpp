@@ -3,6 +3,7 @@
 #include "bridge/BridgeImpl.h"
 
 #include <cctype>
+#include <cstring>
 
 #include "framework/Cidr.h"
 #include "framework/Clock.h"
@@ -49,8 +50,6 @@ std::string TagOr(const std::map<std::string, std::string>& tags, const std::str
     return it == tags.end() ? fallback : it->second;
 }
 
-// "https://ec2.us-west-2.amazonaws.com" names us-west-2; the global
-// "ec2.amazonaws.com" is us-east-1's.
 bool TakesIops(const std::string& type) { return type == "io1" || type == "io2" || type == "gp3"; }
 
 std::vector<VMInfoStructs::SDiskMetadataInfo> DiskMetadataOf(const VolumeFacts& v) {
@@ -71,6 +70,10 @@ std::vector<VMInfoStructs::SDiskMetadataInfo> DiskMetadataOf(const VolumeFacts& 
         metadata.push_back(info);
     }
     return metadata;
+}
+
+bool IsWindowsGuest(const SVMInfo& vm) {
+    return vm.guestOSInfo.isWindows || strcasestr(vm.guestOS.c_str(), "windows") != nullptr;
 }
 
 bool FreeSubnetBlock(const std::string& vpcId, const std::string& vpcCidr,
@@ -94,6 +97,8 @@ bool FreeSubnetBlock(const std::string& vpcId, const std::string& vpcCidr,
     return true;
 }
 
+// "https://ec2.us-west-2.amazonaws.com" names us-west-2; the global
+// "ec2.amazonaws.com" is us-east-1's.
 std::string RegionOfUrl(const std::string& url) {
     std::string host = url;
     size_t scheme = host.find("://");

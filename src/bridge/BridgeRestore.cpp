@@ -19,10 +19,6 @@ namespace {
 const int64_t kPollMs = 2000;
 const int64_t kWaitLimitMs = 30LL * 60 * 1000;
 
-bool IsWindows(const SVMInfo& vm) {
-    return vm.guestOSInfo.isWindows || strcasestr(vm.guestOS.c_str(), "windows") != nullptr;
-}
-
 template <class Impl>  // SimBackend::Impl, private to the backend
 bool Launch(Impl& d, const State& sIn, State& s, SVMInfo& vm, const std::map<std::string, std::string>& tags,
             const std::string& region, std::vector<std::string>& warnings, std::string& instanceId,
@@ -34,7 +30,7 @@ bool Launch(Impl& d, const State& sIn, State& s, SVMInfo& vm, const std::map<std
     launch.region = region;
     launch.zone = vm.zone.empty() && !r.zones.empty() ? r.zones.front() : vm.zone;
     const Image* image =
-        cloudsim::ImageToLaunch(s, vm.amiId, d.accountId, region, IsWindows(vm) ? "windows" : "linux", error);
+        cloudsim::ImageToLaunch(s, vm.amiId, d.accountId, region, IsWindowsGuest(vm) ? "windows" : "linux", error);
     if (!image) return false;
     launch.imageId = image->id;
     launch.instanceType = strcasecmp(vm.instanceType.c_str(), "auto") == 0 ? "" : vm.instanceType;

@@ -45,6 +45,10 @@ struct VolumeFacts {
 };
 std::vector<VMInfoStructs::SDiskMetadataInfo> DiskMetadataOf(const VolumeFacts& volume);
 
+// Whether a restore's instance runs Windows, by the record's flag or its
+// guest OS text: the base image a launch falls back to depends on it.
+bool IsWindowsGuest(const VMInfoStructs::SVMInfo& vm);
+
 // The first free /24 block of a VPC, for the isolated subnet a restore
 // makes there, from the VPC's block and those of its subnets; false with
 // the text both backends give when the VPC holds none.

@@ -62,6 +62,17 @@ std::string InstancesPage(const std::string& items, const std::string& nextToken
            (nextToken.empty() ? "" : "<nextToken>" + nextToken + "</nextToken>") + "</DescribeInstancesResponse>";
 }
 
+// The instance a recorded launch made, i-new in us-east-1c, in state, with
+// the block device mappings devices (XML items).
+std::string LaunchedInstance(const std::string& state, const std::string& devices = std::string()) {
+    return InstancesPage("<item><reservationId>r-1</reservationId><instancesSet><item><instanceId>i-new"
+                         "</instanceId><instanceType>t3.small</instanceType><placement><availabilityZone>"
+                         "us-east-1c</availabilityZone></placement><instanceState><name>" + state +
+                         "</name></instanceState><rootDeviceName>/dev/xvda</rootDeviceName><blockDeviceMapping>" +
+                         devices + "</blockDeviceMapping></item></instancesSet></item>",
+                         "");
+}
+
 struct Recorded {
     int status;
     std::string body;
@@ -527,12 +538,18 @@ public:
         m_server.Get("/latest/meta-data/iam/security-credentials/backup-role",
                      [this](const httplib::Request& req, httplib::Response& res) {
                          std::lock_guard<std::mutex> lock(m_mutex);
+                         ++m_fetches;
                          res.status = req.get_header_value("X-aws-ec2-metadata-token") == "session-token" ? 200 : 401;
                          res.set_content(m_credentials, "text/plain");
                      });
         m_served.emplace(m_server);
     }
     int Port() const { return m_served->Port(); }
+    // How many times the role's keys were asked for.
+    int Fetches() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_fetches;
+    }
     // Keys that expire at expiresSec (epoch seconds).
     void Serve(const std::string& key, int64_t expiresSec) {
         char when[32];
@@ -549,6 +566,7 @@ private:
     httplib::Server m_server;
     std::mutex m_mutex;
     std::string m_credentials;
+    int m_fetches = 0;
     std::optional<ServedOnLoopback<httplib::Server>> m_served;   // last: stopped first
 };
 
@@ -589,18 +607,27 @@ TEST_F(WireRecorded, TheInstanceRoleSignsLastAndItsKeysAreRenewedBeforeTheyExpir
     EXPECT_NE(std::string::npos, seen[2].authorization.find("Credential=ASIAROLESECOND/"));
     EXPECT_NE(std::string::npos, seen[2].authorization.find("x-amz-security-token"));
 
-    // The service failing to renew them: keys not yet expired still sign;
-    // expired ones fail the call before it is sent.
+    // The service failing to renew them: keys not yet expired still sign,
+    // and the service is asked again only after a pause, not on every
+    // request; expired ones fail the call before it is sent.
     metadata.Serve("", FwClock::NowSec() + 7200);
     m_env.Clock().AdvanceMs(60 * 60 * 1000);  // four minutes before the second keys expire
     m_aws->Answer(200, snapshot);
+    const int fetches = metadata.Fetches();
     EXPECT_TRUE(m_bridge->GetSnapshotInfo("snap-1", "us-east-1", child)) << m_bridge->GetLastErrorString();
+    EXPECT_EQ(fetches + 1, metadata.Fetches());
+    m_env.Clock().AdvanceMs(10 * 1000);
+    m_aws->Answer(200, snapshot);
+    EXPECT_TRUE(m_bridge->GetSnapshotInfo("snap-1", "us-east-1", child)) << m_bridge->GetLastErrorString();
+    EXPECT_EQ(fetches + 1, metadata.Fetches()) << "asked again within the pause";
     m_env.Clock().AdvanceMs(5 * 60 * 1000);
     EXPECT_FALSE(m_bridge->GetSnapshotInfo("snap-1", "us-east-1", child));
     EXPECT_EQ(0u, m_bridge->GetLastErrorString().rfind("ExpiredToken", 0)) << m_bridge->GetLastErrorString();
+    EXPECT_EQ(fetches + 2, metadata.Fetches()) << "expired keys are always renewed first";
     const auto after = m_aws->Asked();
-    ASSERT_EQ(4u, after.size());
+    ASSERT_EQ(5u, after.size());
     EXPECT_NE(std::string::npos, after[3].authorization.find("Credential=ASIAROLESECOND/"));
+    EXPECT_NE(std::string::npos, after[4].authorization.find("Credential=ASIAROLESECOND/"));
 
     // No metadata service: every place looked is named.
     TestEnv::SetSetting("Base", "sCurlConnectTo", connectTo + "169.254.169.254:80:127.0.0.1:1");
@@ -658,13 +685,6 @@ TEST_F(WireRecorded, AFailedTokenRenewalFailsTheReadAndTheNextReadStillGetsTheDa
 TEST_F(WireRecorded, ALaunchTakesAnAvailableStandardZoneAndWaitsForTheInstanceToBeListed) {
     Connect();
     const std::string ns = " xmlns=\"http://ec2.amazonaws.com/doc/2016-11-15/\"";
-    auto instance = [&](const char* state) {
-        return InstancesPage("<item><reservationId>r-1</reservationId><instancesSet><item><instanceId>i-new"
-                             "</instanceId><instanceType>t3.small</instanceType><placement><availabilityZone>"
-                             "us-east-1c</availabilityZone></placement><instanceState><name>" + std::string(state) +
-                             "</name></instanceState><rootDeviceName>/dev/xvda</rootDeviceName></item>"
-                             "</instancesSet></item>", "");
-    };
     m_aws->Answer(200, "<DescribeImagesResponse" + ns + "><imagesSet><item><imageId>ami-1</imageId><imageState>"
                        "available</imageState></item></imagesSet></DescribeImagesResponse>");
     m_aws->Answer(200, "<DescribeAvailabilityZonesResponse" + ns + "><availabilityZoneInfo>"
@@ -681,9 +701,9 @@ TEST_F(WireRecorded, ALaunchTakesAnAvailableStandardZoneAndWaitsForTheInstanceTo
     m_aws->Answer(200, "<RunInstancesResponse" + ns + "><instancesSet><item><instanceId>i-new</instanceId>"
                        "<instanceType>t3.small</instanceType></item></instancesSet></RunInstancesResponse>");
     m_aws->Answer(200, InstancesPage("", ""));  // not listed yet
-    m_aws->Answer(200, instance("running"));
+    m_aws->Answer(200, LaunchedInstance("running"));
     m_aws->Answer(200, "<StopInstancesResponse" + ns + "/>");
-    m_aws->Answer(200, instance("stopped"));
+    m_aws->Answer(200, LaunchedInstance("stopped"));
     VMInfoStructs::SVMInfo vm;
     vm.amiId = "ami-1";
     vm.instanceType = "t3.small";
@@ -694,6 +714,44 @@ TEST_F(WireRecorded, ALaunchTakesAnAvailableStandardZoneAndWaitsForTheInstanceTo
     ASSERT_EQ(9u, seen.size());
     EXPECT_EQ("us-east-1c", FormValue(seen[4].body, "Placement.AvailabilityZone"));
     EXPECT_EQ("subnet-c", FormValue(seen[4].body, "SubnetId"));
+}
+
+// The launch's own root volume makes way for the restored one. Once it is
+// detached the instance's clean-up no longer takes it, so it is marked for
+// the expired-volume sweep before the detach, and a failed delete names it.
+TEST_F(WireRecorded, ALaunchedRootThatCannotBeDeletedIsMarkedForTheSweepAndNamed) {
+    Connect();
+    const std::string ns = " xmlns=\"http://ec2.amazonaws.com/doc/2016-11-15/\"";
+    const std::string root = "<item><deviceName>/dev/xvda</deviceName><ebs><volumeId>vol-root</volumeId>"
+                             "<deleteOnTermination>true</deleteOnTermination></ebs></item>";
+    m_aws->Answer(200, "<DescribeImagesResponse" + ns + "><imagesSet><item><imageId>ami-1</imageId><imageState>"
+                       "available</imageState></item></imagesSet></DescribeImagesResponse>");
+    m_aws->Answer(200, "<DescribeSubnetsResponse" + ns + "><subnetSet/></DescribeSubnetsResponse>");
+    m_aws->Answer(200, "<RunInstancesResponse" + ns + "><instancesSet><item><instanceId>i-new</instanceId>"
+                       "</item></instancesSet></RunInstancesResponse>");
+    m_aws->Answer(200, LaunchedInstance("running", root));
+    m_aws->Answer(200, "<StopInstancesResponse" + ns + "/>");
+    m_aws->Answer(200, LaunchedInstance("stopped", root));
+    m_aws->Answer(200, "<CreateTagsResponse" + ns + "><return>true</return></CreateTagsResponse>");
+    m_aws->Answer(200, "<DetachVolumeResponse" + ns + "/>");
+    m_aws->Answer(200, "<DescribeVolumesResponse" + ns + "><volumeSet><item><volumeId>vol-root</volumeId>"
+                       "<status>available</status></item></volumeSet></DescribeVolumesResponse>");
+    m_aws->Answer(400, Ec2Error("UnauthorizedOperation", "You are not authorized to perform this operation."));
+    VMInfoStructs::SVMInfo vm;
+    vm.amiId = "ami-1";
+    vm.zone = "us-east-1c";
+    EXPECT_FALSE(m_bridge->RestoreVirtualMachine(vm, true, {}, false));
+    EXPECT_EQ("i-new", vm.guid) << "the launched instance is named for the job's clean-up";
+    const std::string error = m_bridge->GetLastErrorString();
+    EXPECT_EQ(0u, error.rfind("UnauthorizedOperation: You are not authorized", 0)) << error;
+    EXPECT_NE(std::string::npos, error.find("vol-root")) << error;
+    const auto seen = m_aws->Asked();
+    ASSERT_EQ(11u, seen.size());   // after Connect's GetCallerIdentity
+    EXPECT_EQ("CreateTags", FormValue(seen[7].body, "Action"));
+    EXPECT_EQ("vol-root", FormValue(seen[7].body, "ResourceId.1"));
+    EXPECT_EQ("_QX_BACKUP_", FormValue(seen[7].body, "Tag.1.Key"));
+    EXPECT_EQ("DetachVolume", FormValue(seen[8].body, "Action"));
+    EXPECT_EQ("DeleteVolume", FormValue(seen[10].body, "Action"));
 }
 
 // Keys given to Connect win; without them the environment's are used, then

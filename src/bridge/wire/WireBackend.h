@@ -323,7 +323,8 @@ private:
     bool SnapshotPermission(const char* op, const char* operation, const std::string& snapshotId,
                             const std::string& accountId);
     bool TagsOf(const std::string& resource, std::map<std::string, std::string>& tags, std::string& error);
-    bool PutTags(const std::string& resource, const std::map<std::string, std::string>& tags, std::string& error);
+    bool PutTags(const std::string& resource, const std::map<std::string, std::string>& tags, std::string& error,
+                 const std::string& region = std::string());
     bool SweepRegions(std::string& error);
     // ListSnapshotBlocks (previous empty) or ListChangedBlocks from block
     // startingIndex, every page or only the first (maxResults blocks at
@@ -381,6 +382,7 @@ private:
     std::string m_lastError;
     int m_pageSize = 1000;
     int64_t m_roleExpiryMs = 0;  // 0: the keys are not an instance role's
+    int64_t m_roleRetryAtMs = 0;  // no renewal before this after one failed
     std::vector<VMInfoStructs::SDataCenterInfo> m_dcList;
     std::vector<VMInfoStructs::SHostInfo> m_hostList;
     std::vector<VMInfoStructs::SVMInfo> m_vmList;

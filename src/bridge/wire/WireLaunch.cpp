@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "bridge/BridgeText.h"
 #include "bridge/wire/WireBackend.h"
 #include "bridge/wire/WireEc2Records.h"
 #include "framework/Clock.h"
@@ -23,10 +24,6 @@ constexpr int64_t kWaitLimitMs = 30LL * 60 * 1000;
 // EC2 may not list an instance it has just launched for a while (its
 // reads are eventually consistent): so long, not found is not yet.
 constexpr int64_t kLaunchVisibleMs = 5LL * 60 * 1000;
-
-bool IsWindows(const SVMInfo& vm) {
-    return vm.guestOSInfo.isWindows || strcasestr(vm.guestOS.c_str(), "windows") != nullptr;
-}
 
 // AWS's public parameters naming the current base image of each platform.
 const char kLinuxBaseImage[] = "/aws/service/ami-amazon-linux-latest/al2023-ami-kernel-default-x86_64";
@@ -121,7 +118,7 @@ bool WireBackend::LaunchImage(const SVMInfo& vm, const std::string& region, std:
     }
     // No image of its own (or one gone): the platform's base image.
     nlohmann::json answer;
-    const char* parameter = IsWindows(vm) ? kWindowsBaseImage : kLinuxBaseImage;
+    const char* parameter = IsWindowsGuest(vm) ? kWindowsBaseImage : kLinuxBaseImage;
     if (!Ssm("GetParameter", {{"Name", parameter}}, answer, error, region)) {
         error = "InvalidAMIID.NotFound: no image to launch (" + (vm.amiId.empty() ? std::string("none given") : vm.amiId) +
                 "), and the base image could not be found: " + error;
@@ -285,13 +282,25 @@ bool WireBackend::RestoreVirtualMachine(SVMInfo& vm, bool osDiskExists, const st
         for (const auto& device : devices)
             for (const auto& d : inst.devices)
                 if (d.device == device && !d.volumeId.empty()) moving.push_back(d.volumeId);
+        // A launched root volume is the launch's own, nothing of the user's,
+        // and goes once detached. Detached, the job's clean-up of the
+        // instance no longer takes it with it, so it is marked first: a
+        // detach that does not complete or a delete that fails leaves it to
+        // the sweep of expired job volumes, and the error names it.
+        const bool launchedRoot = !reuseExisting && osDiskExists && !moving.empty();
+        if (launchedRoot && !PutTags(moving.front(), {{"_QX_BACKUP_", ""}}, error, region)) return false;
+        auto leftBehind = [&](const std::string& volumeId) {
+            if (launchedRoot) error += " (launched root volume " + volumeId + " left to the expired-volume sweep)";
+            return false;
+        };
         for (const auto& volumeId : moving) {
-            if (!Ec2("DetachVolume", {{"VolumeId", volumeId}, {"InstanceId", vm.guid}}, doc, error, region)) return false;
-            if (!WaitDetached(volumeId, region, error)) return false;
+            // Still attached, it goes with the instance.
+            if (!Ec2("DetachVolume", {{"VolumeId", volumeId}, {"InstanceId", vm.guid}}, doc, error, region))
+                return false;
+            if (!WaitDetached(volumeId, region, error)) return leftBehind(volumeId);
         }
-        // A launched root volume is the launch's own: nothing of the user's.
-        if (reuseExisting || !osDiskExists || moving.empty()) return true;
-        return Ec2("DeleteVolume", {{"VolumeId", moving.front()}}, doc, error, region);
+        if (!launchedRoot) return true;
+        return Ec2("DeleteVolume", {{"VolumeId", moving.front()}}, doc, error, region) || leftBehind(moving.front());
     });
     if (ok) {
         std::string text;

@@ -18,6 +18,10 @@ constexpr long kMetadataTimeoutMs = 2000;
 constexpr long kMetadataConnectTimeoutMs = 1000;
 // A role's credentials are fetched again this long before they expire.
 constexpr int64_t kRenewAheadMs = 5 * 60 * 1000;
+// While the keys still sign, a renewal that failed waits this long before
+// the next try, so that a metadata service that is down does not cost every
+// request (every block of a read) its time-outs.
+constexpr int64_t kRenewRetryMs = 30 * 1000;
 const char kRolePath[] = "/latest/meta-data/iam/security-credentials/";
 
 HttpRequest MetadataRequest(const char* method, const std::string& path) {
@@ -109,14 +113,19 @@ bool WireBackend::RoleCredentials(AmazonDirectSnapshotAccessAPI::AWSCredentials&
 bool WireBackend::RenewRoleCredentials(std::string& error) {
     const int64_t now = FwClock::NowMs();
     if (m_roleExpiryMs == 0 || now < m_roleExpiryMs - kRenewAheadMs) return true;
+    if (now < m_roleRetryAtMs && now < m_roleExpiryMs) return true;
     AmazonDirectSnapshotAccessAPI::AWSCredentials credentials;
     std::string why;
     if (RoleCredentials(credentials, why)) {
         m_client.SetCredentials(credentials);
+        m_roleRetryAtMs = 0;
         return true;
     }
-    // Keys not yet expired still sign; the next request asks again.
-    if (now < m_roleExpiryMs) return true;
+    // Keys not yet expired still sign until the next try.
+    if (now < m_roleExpiryMs) {
+        m_roleRetryAtMs = now + kRenewRetryMs;
+        return true;
+    }
     error = "ExpiredToken: the instance role's credentials have expired and cannot be renewed: " + why;
     return false;
 }

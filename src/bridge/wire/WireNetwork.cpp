@@ -49,10 +49,11 @@ bool WireBackend::CreateIsolatedSubnet(const std::string& name, const std::strin
                                        std::string& cidr, const std::string&) {
     return Run("CreateIsolatedSubnet", true, [&](std::string& error) {
         // The VPC by id, else by its Name tag.
-        QueryParams byName;
+        QueryParams byId, byName;
+        AddFilter(byId, "vpc-id", network);
         AddFilter(byName, "tag:Name", network);
         std::string vpcId, vpcCidr;
-        for (const QueryParams& params : {QueryParams{{"Filter.1.Name", "vpc-id"}, {"Filter.1.Value.1", network}}, byName}) {
+        for (const QueryParams& params : {byId, byName}) {
             if (!Ec2Items("DescribeVpcs", params, "vpcSet/item",
                           [&](const pugi::xml_node& item) {
                               if (!vpcId.empty()) return;

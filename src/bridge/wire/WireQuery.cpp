@@ -10,6 +10,7 @@
 #include "framework/Base64.h"
 #include "framework/Clock.h"
 #include "framework/EvDebug.h"
+#include "framework/Hashing.h"
 #include "framework/KDLibCurl.h"
 
 namespace bridgeimpl {
@@ -50,11 +51,8 @@ std::string ErrorText(long status, const std::string& body, std::string* code, c
 }
 
 std::string Sha256Base64(const std::string& data) {
-    const std::string hex = CAmazonRequestSigner::sha256(data);
-    std::string raw;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) raw += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     std::string out;
-    KdcBase64::Encode(raw, out);
+    KdcBase64::Encode(KdcSHA256::Digest(data), out);
     return out;
 }
 

@@ -175,7 +175,6 @@ bool WireBackend::GetAMIListForTags(const std::map<std::string, std::string>& ta
 }
 
 bool WireBackend::DeleteExpiredAMISnapshot(const std::string& amiId, bool sourceCall, long long hours) {
-    bool expired = false;
     if (!Run("DeleteExpiredAMISnapshot", true, [&](std::string& error) {
             std::string created;
             bool found = false;
@@ -200,11 +199,10 @@ bool WireBackend::DeleteExpiredAMISnapshot(const std::string& amiId, bool source
                 error = "AMIExpiry: AMI " + amiId + " has not expired";
                 return false;
             }
-            expired = true;
             return true;
         }))
         return false;
-    return expired && DeleteAMISnapshot(amiId, sourceCall);
+    return DeleteAMISnapshot(amiId, sourceCall);
 }
 
 bool WireBackend::SnapshotPermission(const char* op, const char* operation, const std::string& snapshotId,

@@ -17,7 +17,7 @@ bool WireBackend::TagsOf(const std::string& resource, std::map<std::string, std:
 }
 
 bool WireBackend::PutTags(const std::string& resource, const std::map<std::string, std::string>& tags,
-                          std::string& error) {
+                          std::string& error, const std::string& region) {
     QueryParams params{{"ResourceId.1", resource}};
     int n = 0;
     for (const auto& [key, value] : tags) {
@@ -26,7 +26,7 @@ bool WireBackend::PutTags(const std::string& resource, const std::map<std::strin
         params.emplace_back(prefix + ".Value", value);
     }
     pugi::xml_document doc;
-    return Ec2("CreateTags", params, doc, error);
+    return Ec2("CreateTags", params, doc, error, region);
 }
 
 bool WireBackend::SetTag(const std::string& resource, const std::string& key, const std::string& value,
