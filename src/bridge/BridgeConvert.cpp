@@ -72,6 +72,11 @@ std::vector<VMInfoStructs::SDiskMetadataInfo> DiskMetadataOf(const VolumeFacts& 
     return metadata;
 }
 
+int64_t ExpiryCutoffMs(long long ageSeconds, int64_t nowMs) {
+    constexpr long long kEpochCutoffSec = 1000000000LL;
+    return ageSeconds >= kEpochCutoffSec ? ageSeconds * 1000 : nowMs - ageSeconds * 1000;
+}
+
 bool IsWindowsGuest(const SVMInfo& vm) {
     return vm.guestOSInfo.isWindows || strcasestr(vm.guestOS.c_str(), "windows") != nullptr;
 }

@@ -3,6 +3,7 @@
 // "#"-joined tag values and their SetTag/DeleteTag semantics, and the region
 // an endpoint URL names, a volume's metadata pairs. Defined in
 // BridgeConvert.cpp and BridgeTags.cpp.
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -44,6 +45,11 @@ struct VolumeFacts {
     bool encrypted = false;
 };
 std::vector<VMInfoStructs::SDiskMetadataInfo> DiskMetadataOf(const VolumeFacts& volume);
+
+// The creation time (epoch milliseconds) before which a job volume counts
+// as expired: ageSeconds ago, or ageSeconds itself when it is that large a
+// number (from 2001 on), which callers pass as a time.
+int64_t ExpiryCutoffMs(long long ageSeconds, int64_t nowMs);
 
 // Whether a restore's instance runs Windows, by the record's flag or its
 // guest OS text: the base image a launch falls back to depends on it.

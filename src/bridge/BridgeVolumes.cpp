@@ -7,12 +7,6 @@ using namespace bridgeimpl;
 using cloudsim::State;
 using cloudsim::Volume;
 
-namespace {
-
-const int64_t kEpochCutoffSec = 1000000000LL;   // 2001: larger "ages" are times since the epoch
-
-}  // namespace
-
 bool SimBackend::CreateVolume(VMInfoStructs::SDisk& disk, bool, const std::string& option) {
     Impl& d = *m_impl;
     return d.Run("CreateVolume", true, [&](std::string& error) {
@@ -184,7 +178,7 @@ bool SimBackend::DeleteExpiredVolumes(const std::string& region, long long ageSe
             std::string where;
             if (!d.ResolveRegion(s, region, where, error)) return false;
             int64_t now = d.Now();
-            int64_t cutoffMs = ageSeconds >= kEpochCutoffSec ? ageSeconds * 1000 : now - ageSeconds * 1000;
+            const int64_t cutoffMs = ExpiryCutoffMs(ageSeconds, now);
             for (auto& [id, v] : s.volumes) {
                 if (v.account != d.accountId || v.region != where || v.state != "available" ||
                     !v.attachedInstance.empty() || v.pending.Active() || !v.tags.count("_QX_BACKUP_") ||

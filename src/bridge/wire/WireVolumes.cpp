@@ -189,10 +189,8 @@ bool WireBackend::GetVolumeModifyTaskInfo(const std::string& volumeId, const std
 }
 
 bool WireBackend::DeleteExpiredVolumes(const std::string& region, long long ageSeconds) {
-    // A value this large is a time, not an age.
-    constexpr long long kEpochCutoff = 1000000000LL;
     return Run("DeleteExpiredVolumes", true, [&](std::string& error) {
-        const int64_t cutoff = ageSeconds >= kEpochCutoff ? ageSeconds : FwClock::NowSec() - ageSeconds;
+        const int64_t cutoff = ExpiryCutoffMs(ageSeconds, FwClock::NowMs()) / 1000;
         QueryParams params;
         AddFilter(params, "status", "available");
         AddFilter(params, "tag-key", "_QX_BACKUP_");
